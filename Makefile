@@ -1,0 +1,38 @@
+# KEVRA developer entry points. `make run` and `make test` install what is
+# missing, build, and then run the viewer or the whole test suite.
+JOBS ?= $(shell nproc)
+BUILD ?= build
+CMAKE_FLAGS ?=
+
+.PHONY: deps build run test check bench fuzz soak clean
+
+deps:
+	@bash scripts/install-deps.sh
+
+build: deps
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
+
+# Starts the simulated recorder and the viewer logged in to it.
+run: build
+	@bash scripts/run-viewer.sh $(BUILD)/bin
+
+# The whole suite: unit and integration tests, then the sanitizer builds and a short fuzz pass.
+test: build
+	@bash scripts/test-all.sh $(BUILD)
+
+# Only the main build's tests (quick loop while developing).
+check: build
+	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+bench: deps
+	@bash scripts/bench.sh
+
+fuzz: deps
+	@bash scripts/fuzz.sh $(or $(SECONDS_PER_TARGET),60)
+
+soak: build
+	@bash scripts/soak.sh $(BUILD)/bin
+
+clean:
+	rm -rf build build-*

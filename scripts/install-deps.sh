@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs every Debian package KEVRA needs to build, test, run, benchmark and fuzz.
+# Idempotent and quiet when everything is present. As root it runs apt-get;
+# otherwise it prints the command to run.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config git
+  clang libclang-rt-14-dev llvm
+  libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev qt6-base-dev-tools libqt6test6 libgl-dev
+  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libx264-dev ffmpeg
+  libyuv-dev
+  fonts-dejavu-core xvfb xauth
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+cmd="apt-get install -y --no-install-recommends ${missing[*]}"
+if [ "$(id -u)" -ne 0 ]; then
+  echo "KEVRA needs these packages: ${missing[*]}"
+  echo "Run as root:  apt-get update && $cmd"
+  exit 1
+fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# The whole test suite: main build, ASan+UBSan build, TSan build of the threaded
+# tests, and a short fuzz pass. Stops at the first failing stage.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD=${1:-build}
+JOBS=$(nproc)
+
+stage() { echo; echo "=== $* ==="; }
+
+stage "unit and integration tests"
+ctest --test-dir "$BUILD" --output-on-failure -j "$JOBS" --timeout 300
+
+stage "AddressSanitizer + UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKEVRA_SANITIZE=address -DCMAKE_CXX_FLAGS=-O1 >/dev/null
+cmake --build build-asan -j "$JOBS"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp \
+  ctest --test-dir build-asan --output-on-failure -j "$JOBS" --timeout 600
+
+stage "ThreadSanitizer (threaded tests)"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKEVRA_SANITIZE=thread -DKEVRA_BUILD_UI=OFF -DCMAKE_CXX_FLAGS=-O1 >/dev/null
+cmake --build build-tsan -j "$JOBS"
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --test-dir build-tsan --output-on-failure -j "$JOBS" --timeout 600 -L 'common|device|video|app'
+
+if [ -f fuzz/CMakeLists.txt ]; then
+  stage "fuzz pass"
+  bash scripts/fuzz.sh "${FUZZ_SECONDS:-30}"
+fi
