@@ -2,6 +2,7 @@
 # Builds the libFuzzer targets with clang (ASan + UBSan) and runs each one for
 # SECONDS (default 30) on a copy of its seed corpus. Usage: scripts/fuzz.sh [SECONDS] [TARGET...]
 set -euo pipefail
+shopt -s nullglob
 cd "$(dirname "$0")/.."
 SECONDS_PER_TARGET=${1:-30}
 shift || true
@@ -13,13 +14,14 @@ CC=clang CXX=clang++ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithD
   -DCMAKE_C_FLAGS="-fsanitize=fuzzer-no-link,address,undefined" \
   -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
-cmake --build "$BUILD" -j "$JOBS"
+cmake --build "$BUILD" -j "$JOBS" --target fuzz_all
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   for f in fuzz/fuzz_*.cpp; do targets+=("$(basename "$f" .cpp)"); done
 fi
 
+if [ ${#targets[@]} -eq 0 ]; then echo "no fuzz targets"; exit 0; fi
 mkdir -p fuzz/corpus-work
 status=0
 for t in "${targets[@]}"; do
