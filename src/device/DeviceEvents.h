@@ -1,0 +1,19 @@
+// What the device link reports to its owner: login, camera list, media bytes, channel opens
+// and connection loss. Implemented by the device client; called on the network worker thread.
+// Data blocks passed in are valid only during the call.
+#pragma once
+#include <cstdint>
+
+namespace kevra {
+
+class DeviceEvents {
+public:
+    virtual ~DeviceEvents() = default;
+    virtual void onLogin(int code, int channelCount) = 0;
+    virtual void onList(int code, const uint8_t* block, int length, int count) = 0;
+    virtual void onMedia(int channel, const uint8_t* bytes, int length) = 0;
+    virtual void onChannel(int channel, int code) = 0;
+    virtual void onConnectionLost() = 0;
+};
+
+} // namespace kevra
