@@ -1,0 +1,211 @@
+#include "app/LiveView.h"
+
+#include <new>
+
+namespace kevra {
+
+LiveView::LiveView(LiveViewHost& host, PictureSurface& surface, LiveViewDevice& device)
+    : host_(host), surface_(surface), device_(device)
+{
+}
+
+LiveView::~LiveView()
+{
+    cancelTimer();
+}
+
+uint64_t LiveView::packRect(const Rect& r)
+{
+    auto part = [](int v) { return uint64_t(uint16_t(int16_t(v))); };
+    return part(r.left) | part(r.top) << 16 | part(r.right) << 32 | part(r.bottom) << 48;
+}
+
+Rect LiveView::unpackRect(uint64_t v)
+{
+    auto part = [&](int shift) { return int(int16_t(uint16_t(v >> shift))); };
+    return Rect{part(0), part(16), part(32), part(48)};
+}
+
+void LiveView::initialise()
+{
+    int depth = surface_.create(352, 288);
+    if (depth > 0)
+        pixelDepth_ = depth;
+    device_.setDisplayDepth(pixelDepth_);
+}
+
+void LiveView::setRectangles(const Rect& normal, const Rect& fullScreen)
+{
+    normalRect_ = packRect(normal);
+    fullRect_ = packRect(fullScreen);
+}
+
+void LiveView::setVideoShown(bool shown)
+{
+    videoShown_ = shown;
+}
+
+void LiveView::setLayoutDirty()
+{
+    layoutDirty_ = true;
+}
+
+bool LiveView::toggleFullScreen()
+{
+    if (channel_.load() == -1)
+        return false;
+    bool now = !fullScreen_.load();
+    fullScreen_ = now;
+    host_.moveVideoArea(unpackRect(now ? fullRect_.load() : normalRect_.load()));
+    layoutDirty_ = true;   // after the flag, so a tick that sees dirty sees the new mode
+    return true;
+}
+
+void LiveView::leaveFullScreen()
+{
+    fullScreen_ = false;
+    host_.moveVideoArea(unpackRect(normalRect_.load()));
+    layoutDirty_ = true;
+}
+
+int LiveView::periodFor(int rate)
+{
+    // 1000 / rate, truncated; rates above 1000 still tick every millisecond.
+    if (rate <= 0)
+        return 40;
+    int period = 1000 / rate;
+    return period > 0 ? period : 1;
+}
+
+void LiveView::startTimer()
+{
+    cancelTimer();
+    timerId_ = timer_.start(periodFor(frameRate_.load()), [this] { tick(); });
+}
+
+void LiveView::cancelTimer()
+{
+    int id = timerId_.exchange(0);
+    if (id > 0)
+        timer_.cancel(id);   // waits for a running tick
+}
+
+void LiveView::openCamera(uintptr_t item, int channel)
+{
+    if (item != 0 && item == openItem_) {
+        host_.showVideoMode();
+        return;
+    }
+    stop();
+    leaveFullScreen();
+    turnBuffer_.reset();
+    channel_ = channel;
+    device_.openChannel(channel, 1);
+    host_.showVideoMode();
+    frameRate_ = 25;
+    openItem_ = item;
+    host_.setItemImage(item, kImageOpenCamera);
+    host_.postStatus(u"OPENING_V");
+}
+
+void LiveView::onOpenResult(int result)
+{
+    if (openItem_ == 0)
+        return;   // a late answer for a camera that was stopped meanwhile starts nothing
+    if (result != 0) {
+        host_.postStatus(u"OPEN_ERR");
+        return;
+    }
+    cancelTimer();   // at most one frame timer
+    buffering_ = 1;
+    host_.postStatus(u"BUFFERING");
+    startTimer();
+}
+
+void LiveView::stop()
+{
+    if (openItem_ == 0)
+        return;
+    cancelTimer();
+    host_.setItemImage(openItem_, kImageIdleCamera);
+    openItem_ = 0;
+    host_.postStatus(u"STOP");
+    lastWidth_ = 0;
+    lastHeight_ = 0;
+    leaveFullScreen();
+    turnBuffer_.reset();
+    channel_ = -1;
+}
+
+void LiveView::onConnectionLost()
+{
+    stop();
+    host_.connectionLost();
+}
+
+void LiveView::layOut(int width, int height)
+{
+    const bool full = fullScreen_.load();
+    const Rect area = unpackRect(full ? fullRect_.load() : normalRect_.load());
+    const int R = area.width(), Q = area.height();
+    lastWidth_ = width;
+    lastHeight_ = height;
+
+    bool turned = false;
+    turnBuffer_.reset();
+    if (PictureLayout::wantsTurn(full, R, Q, width, height) &&
+        PictureLayout::turnBufferAllowed(width, height)) {
+        turnBuffer_.reset(new (std::nothrow) uint8_t[size_t(width) * size_t(height) * 4]);
+        turned = turnBuffer_ != nullptr;
+    }
+    placement_ = PictureLayout::place(turned, width, height, R, Q);
+
+    if (!full)
+        host_.fillVideoAreaBlack();
+    destination_ = host_.videoAreaToScreen(Rect{placement_.drawX, placement_.drawY,
+                                                placement_.drawX + placement_.drawWidth,
+                                                placement_.drawY + placement_.drawHeight});
+    int depth = surface_.create(placement_.surfaceWidth, placement_.surfaceHeight);
+    if (depth > 0)
+        pixelDepth_ = depth;
+}
+
+void LiveView::tick()
+{
+    int buffering = buffering_.load();
+    int width = 0, height = 0;
+    const uint8_t* picture = device_.pictureQuery(buffering, width, height);
+    if (buffering != buffering_.load()) {
+        host_.postStatus(buffering == 1 ? u"BUFFERING" : u"PLAYING");
+        buffering_ = buffering;
+    }
+    if (picture && width > 0 && height > 0) {
+        if (videoShown_.load()) {
+            bool dirty = layoutDirty_.exchange(false);
+            if (dirty || width != lastWidth_ || height != lastHeight_)
+                layOut(width, height);
+            const int depth = pixelDepth_.load();
+            const uint8_t* shown = picture;
+            bool bottomUp = depth != 16;   // the converters store 24/32-bit rows bottom first
+            if (turnBuffer_) {
+                PictureLayout::turn(picture, width, height, depth, turnBuffer_.get());
+                shown = turnBuffer_.get();
+                bottomUp = false;
+            }
+            surface_.present(shown, destination_, bottomUp);
+        }
+        if (device_.convertedCount() > 0)
+            device_.lowerConvertedCount();
+    }
+    int rate = device_.frameRate();
+    if (rate > 0 && rate != frameRate_.load()) {
+        frameRate_ = rate;
+        // Same timer, new period counted from now: the user-interface thread alone writes the
+        // timer id, so a stop() racing with this restart can never leave a timer behind.
+        int id = timerId_.load();
+        if (id > 0)
+            timer_.restart(id, periodFor(rate));
+    }
+}
+
+} // namespace kevra

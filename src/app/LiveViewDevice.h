@@ -1,0 +1,22 @@
+// The recorder link and decoder operations the live view drives: open a channel, poll
+// pictures, follow the stream's frame rate. Implemented over the device client; tests fake it.
+// openChannel and setDisplayDepth on the user-interface thread, the rest on the frame-timer thread.
+#pragma once
+#include <cstdint>
+
+namespace kevra {
+
+class LiveViewDevice {
+public:
+    virtual ~LiveViewDevice() = default;
+
+    virtual void openChannel(int channel, int stream) = 0;
+    virtual void setDisplayDepth(int bitsPerPixel) = 0;
+    // Returns a ready picture or nullptr; updates buffering, width and height.
+    virtual const uint8_t* pictureQuery(int& buffering, int& width, int& height) = 0;
+    virtual int convertedCount() const = 0;
+    virtual void lowerConvertedCount() = 0;
+    virtual int frameRate() const = 0;
+};
+
+} // namespace kevra
