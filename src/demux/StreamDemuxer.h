@@ -1,0 +1,51 @@
+// Turns arbitrary blocks of a recorder's media stream into frame records: recognises the
+// stream format (FormatProbe), owns the work buffer and the parser of that format.
+// Used by one thread (the decoder worker); nothing is locked.
+#pragma once
+#include "demux/FrameParser.h"
+#include "demux/MediaFrame.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace kevra {
+
+class StreamDemuxer {
+public:
+    // Work buffer lent to the parser: twice the 512 KB input limit, so the bytes a parser
+    // keeps for the next block can sit behind bytes that records still point into.
+    static constexpr size_t kWorkBufferSize = FrameParser::kWorkBufferSize;
+
+    // 0 = probe the format from the data; 1 MPEG-4 elementary stream, 3 KXPT, 4 packet
+    // stream, 5 chunked container build that parser at once; anything else = 0.
+    explicit StreamDemuxer(int initialFormat);
+    ~StreamDemuxer();
+    StreamDemuxer(const StreamDemuxer&) = delete;
+    StreamDemuxer& operator=(const StreamDemuxer&) = delete;
+
+    // Takes one block: 0, or -1 (no data, nothing recognised yet, or no parser).
+    int feed(const uint8_t* data, int length);
+    // Records stay valid, with the bytes they point to, until the next feed.
+    MediaFrame* nextFrame();
+    MediaFrame* nextKeyFrame();
+    // resetMode != 0: the parser's reset. resetMode 0: format 4 forces a new packet parser,
+    // any other format returns to "no format" so the next block is probed afresh.
+    int control(int resetMode, int format);
+    int format() const { return format_; }
+    int vopCount() const { return vopCount_; }
+
+    // Inspection for tests and tools.
+    FrameParser* parser() const { return parser_.get(); }
+    bool valid() const { return buffer_ != nullptr; }
+
+private:
+    int probe(const uint8_t* data, int length);
+    void replaceParser(std::unique_ptr<FrameParser> parser, int format);
+
+    std::unique_ptr<uint8_t[]> buffer_;
+    std::unique_ptr<FrameParser> parser_;
+    int format_ = 0;
+    int vopCount_ = 0;
+};
+
+} // namespace kevra
