@@ -1,0 +1,29 @@
+// PTZ command codes of the direction and lens panels and the arrow keys, and the panels'
+// label keys. Pure functions; any thread. Codes: 0 up, 1 down, 2 left, 3 right, 4/5 zoom,
+// 6/7 focus, 8/9 iris (plus/minus).
+#pragma once
+
+namespace kevra {
+
+class PtzPanel {
+public:
+    enum Key { KeyLeft = 37, KeyUp = 38, KeyRight = 39, KeyDown = 40 };
+
+    // Direction panel: left-triangle button (first) or right-triangle button.
+    // Mode 0 = up/down, 1 = left/right.
+    static int directionCode(bool firstButton, int directionMode);
+    // Lens panel: plus button (first) or minus button. Mode 0 = zoom, 1 = iris, 2 = focus.
+    static int lensCode(bool plusButton, int lensMode);
+    // Arrow key to code, -1 for any other key. turned: the picture is shown turned.
+    static int keyCode(int virtualKey, bool turned);
+    // The picture is turned in full screen when the window is narrower than high.
+    static bool isTurned(bool fullScreen, int windowWidth, int windowHeight);
+
+    static int nextDirectionMode(int mode) { return (mode + 1) % 2; }
+    static int nextLensMode(int mode) { return (mode + 1) % 3; }
+    // Language keys of the label texts ("UP_DOWN"/"LEFT_RIGHT"; "ZOOM"/"IRIS"/"FOCUS").
+    static const char16_t* directionLabelKey(int mode);
+    static const char16_t* lensLabelKey(int mode);
+};
+
+} // namespace kevra
