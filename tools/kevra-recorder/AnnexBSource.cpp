@@ -1,0 +1,67 @@
+#include "AnnexBSource.h"
+
+#include <algorithm>
+#include <cstdio>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+namespace kevra {
+
+int AnnexBSource::load(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return -1;
+  std::vector<uint8_t> data;
+  uint8_t block[65536];
+  size_t n;
+  while ((n = std::fread(block, 1, sizeof block, f)) > 0) {
+    if (data.size() + n > (size_t(512) << 20)) {
+      std::fclose(f);
+      return -1;
+    }
+    data.insert(data.end(), block, block + n);
+  }
+  std::fclose(f);
+  return loadBytes(data.data(), data.size());
+}
+
+int AnnexBSource::loadBytes(const uint8_t* data, size_t length) {
+  frames_.clear();
+  width_ = height_ = 0;
+  AVCodecParserContext* parser = av_parser_init(AV_CODEC_ID_H264);
+  AVCodecContext* ctx = avcodec_alloc_context3(nullptr);
+  if (!parser || !ctx) {
+    if (parser) av_parser_close(parser);
+    avcodec_free_context(&ctx);
+    return -1;
+  }
+  size_t at = 0;
+  bool flushed = false;
+  while (!flushed) {
+    const uint8_t* in = data + at;
+    int inLength = static_cast<int>(std::min<size_t>(length - at, 1 << 20));
+    if (inLength == 0) flushed = true;  // an empty call flushes the last frame
+    uint8_t* out = nullptr;
+    int outLength = 0;
+    int used = av_parser_parse2(parser, ctx, &out, &outLength, flushed ? nullptr : in, inLength,
+                                AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+    if (used < 0) break;
+    at += static_cast<size_t>(used);
+    if (outLength > 0) {
+      Frame fr;
+      fr.bytes.assign(out, out + outLength);
+      fr.key = parser->key_frame == 1;
+      frames_.push_back(std::move(fr));
+      if (parser->width > 0 && parser->height > 0) {
+        width_ = parser->width;
+        height_ = parser->height;
+      }
+    }
+  }
+  av_parser_close(parser);
+  avcodec_free_context(&ctx);
+  return frames_.empty() ? -1 : 0;
+}
+
+}  // namespace kevra

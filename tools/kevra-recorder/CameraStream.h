@@ -1,0 +1,63 @@
+// One camera's live stream: the pattern encoder (or the looped source file), the frame pacing
+// and the stream format wrapping (KXAV or 0x000001Fx packets) of every frame.
+// Owned and used by the recorder's event-loop thread only.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <vector>
+
+#include "AnnexBSource.h"
+#include "RecorderOptions.h"
+#include "testkit/PatternEncoder.h"
+
+namespace kevra {
+
+class CameraStream {
+ public:
+  using TimePoint = std::chrono::steady_clock::time_point;
+
+  // source may be null (pattern mode); it must outlive the stream.
+  CameraStream(int cameraIndex, const RecorderOptions& options, const AnnexBSource* source);
+
+  // Opens the encoder. Returns 0 or -1.
+  int open(TimePoint now);
+  void requestKeyFrame();
+
+  // When the next frame is due.
+  TimePoint due() const { return due_; }
+  // Produces the next frame, wrapped in the stream format, and advances the schedule by one
+  // frame period (re-anchored to now when the loop fell more than a second behind).
+  // Returns 0, or -1 on an encoder failure.
+  int nextFrame(TimePoint now, std::vector<uint8_t>& out, bool& key);
+
+  int cameraIndex() const { return camera_; }
+  int width() const { return width_; }
+  int height() const { return height_; }
+  int64_t frames() const { return frames_; }
+
+  // Stream wrapping, shared with the tests: the frame's Annex B bytes become one packet.
+  // packedTime is the packed date-time word (seconds bits 0-5 ... year-2000 bits 26-31).
+  static void wrapKxav(const std::vector<uint8_t>& frame, bool key, uint32_t sequence, int width,
+                       int height, int fps, uint32_t packedTime, std::vector<uint8_t>& out);
+  static void wrapPacket(const std::vector<uint8_t>& frame, bool key, uint8_t sequence, int width,
+                         int height, int fps, uint32_t packedTime, std::vector<uint8_t>& out);
+  static uint32_t packedNow();
+
+ private:
+  int camera_;
+  const RecorderOptions& options_;
+  const AnnexBSource* source_;
+  PatternEncoder encoder_;
+  std::vector<uint8_t> encoded_;
+  size_t sourceAt_ = 0;
+  bool sourceNeedKey_ = true;
+  int width_;
+  int height_;
+  int64_t frames_ = 0;
+  uint32_t sequence_ = 1;
+  TimePoint due_{};
+  std::chrono::nanoseconds period_;
+};
+
+}  // namespace kevra

@@ -1,0 +1,168 @@
+#include "RecorderOptions.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace kevra {
+namespace {
+
+bool toInt64(const char* text, int64_t lo, int64_t hi, int64_t& out) {
+  if (!text || !*text) return false;
+  errno = 0;
+  char* end = nullptr;
+  long long v = std::strtoll(text, &end, 0);
+  if (errno || *end || v < lo || v > hi) return false;
+  out = v;
+  return true;
+}
+
+bool toInt(const char* text, int lo, int hi, int& out) {
+  int64_t v;
+  if (!toInt64(text, lo, hi, v)) return false;
+  out = static_cast<int>(v);
+  return true;
+}
+
+bool toSeconds(const char* text, double& out) {
+  if (!text || !*text) return false;
+  errno = 0;
+  char* end = nullptr;
+  double v = std::strtod(text, &end);
+  if (errno || *end || !(v >= 0) || v > 1e6) return false;
+  out = v;
+  return true;
+}
+
+std::vector<std::string> splitNames(const std::string& text) {
+  std::vector<std::string> names;
+  size_t at = 0;
+  for (;;) {
+    size_t sep = text.find("&&", at);
+    if (sep == std::string::npos) {
+      names.push_back(text.substr(at));
+      break;
+    }
+    names.push_back(text.substr(at, sep - at));
+    at = sep + 2;
+  }
+  return names;
+}
+
+}  // namespace
+
+std::string RecorderOptions::usage() {
+  return "usage: kevra-recorder [options]\n"
+         "  --listen ADDR            address to listen on (127.0.0.1)\n"
+         "  --port P                 port (34567; 0 picks a free one)\n"
+         "  --user U --password W    an accepted user (repeatable; default admin / 580317)\n"
+         "  --refuse REASON          refuse every login with outcome 1 and this reason\n"
+         "  --outcome N              answer every login with this outcome\n"
+         "  --cameras \"A&&B&&C\"      camera names, UTF-8 (Gate&&Lobby&&Parking)\n"
+         "  --channels N             channel count announced at login (number of cameras)\n"
+         "  --format kxav|packet     media stream format (kxav)\n"
+         "  --size WxH               picture size, multiples of 8 (352x288)\n"
+         "  --fps N --bitrate B --gop N   frame rate (25), bit/s (512000, 0 = quality), key-frame interval (25)\n"
+         "  --source FILE            stream a raw H.264 Annex B file in a loop instead of the pattern\n"
+         "  --message-size N         MEDIA_DATA payload size in bytes (4096)\n"
+         "  --per-frame              one MEDIA_DATA message per frame\n"
+         "  --max-clients N          connections served at once (64)\n"
+         "  --queue-limit BYTES      send queue per connection before media is dropped (4194304)\n"
+         "faults:\n"
+         "  --fault-keepalive-stop S     stop answering keepalives S seconds after login\n"
+         "  --fault-close-session S      close the session S seconds after login\n"
+         "  --fault-close-session-bytes N  close the session after N bytes sent on it\n"
+         "  --fault-close-media S        close each media connection S seconds after its claim\n"
+         "  --fault-close-media-bytes N  close each media connection after N bytes\n"
+         "  --fault-garbage N            send N random bytes on each media connection when it starts\n"
+         "  --fault-session-garbage N    send N random bytes on the session after the login reply\n"
+         "  --fault-absurd-length media|session  send a header announcing a 4 GiB payload\n"
+         "  --fault-stall-media N        stop in the middle of the message that reaches past N bytes\n"
+         "  --fault-stall-list           send half of the LIST_REPLY, then nothing more\n"
+         "  --fault-big-list N           pad the LIST_REPLY with filler names to N bytes\n";
+}
+
+int RecorderOptions::parse(int argc, const char* const* argv, RecorderOptions& out,
+                           std::string& message) {
+  out = RecorderOptions{};
+  bool userPending = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--help" || a == "-h") {
+      message = usage();
+      return 1;
+    }
+    if (a == "--per-frame") {
+      out.perFrame = true;
+      continue;
+    }
+    if (a == "--fault-stall-list") {
+      out.faultStallList = true;
+      continue;
+    }
+    if (i + 1 >= argc) {
+      message = "missing value for " + a;
+      return -1;
+    }
+    const char* v = argv[++i];
+    bool ok = true;
+    if (a == "--listen") out.listen = v;
+    else if (a == "--port") ok = toInt(v, 0, 65535, out.port);
+    else if (a == "--user") {
+      out.users.emplace_back(v, "");
+      userPending = true;
+    } else if (a == "--password") {
+      if (!userPending) out.users.emplace_back("admin", v);
+      else out.users.back().second = v;
+      userPending = false;
+    } else if (a == "--refuse") ok = toInt(v, -128, 255, out.refuseReason);
+    else if (a == "--outcome") ok = toInt(v, -128, 255, out.outcome);
+    else if (a == "--cameras") out.cameras = splitNames(v);
+    else if (a == "--channels") ok = toInt(v, -128, 255, out.channelCount);
+    else if (a == "--format") {
+      out.format = v;
+      ok = out.format == "kxav" || out.format == "packet";
+    } else if (a == "--size") {
+      int w = 0, h = 0;
+      char tail = 0;
+      ok = std::sscanf(v, "%dx%d%c", &w, &h, &tail) == 2 && w >= 16 && h >= 16 && w <= 2040 &&
+           h <= 2040 && w % 8 == 0 && h % 8 == 0;
+      out.width = w;
+      out.height = h;
+    } else if (a == "--fps") ok = toInt(v, 1, 100, out.fps);
+    else if (a == "--bitrate") ok = toInt(v, 0, 100000000, out.bitrate);
+    else if (a == "--gop") ok = toInt(v, 1, 3000, out.gop);
+    else if (a == "--source") out.source = v;
+    else if (a == "--message-size") ok = toInt(v, 1, 1 << 20, out.messageSize);
+    else if (a == "--max-clients") ok = toInt(v, 1, 1000, out.maxClients);
+    else if (a == "--queue-limit") ok = toInt64(v, 65536, int64_t(1) << 30, out.queueLimit);
+    else if (a == "--fault-keepalive-stop") ok = toSeconds(v, out.faultKeepaliveStop);
+    else if (a == "--fault-close-session") ok = toSeconds(v, out.faultCloseSession);
+    else if (a == "--fault-close-session-bytes") ok = toInt64(v, 0, INT64_MAX / 2, out.faultCloseSessionBytes);
+    else if (a == "--fault-close-media") ok = toSeconds(v, out.faultCloseMedia);
+    else if (a == "--fault-close-media-bytes") ok = toInt64(v, 0, INT64_MAX / 2, out.faultCloseMediaBytes);
+    else if (a == "--fault-garbage") ok = toInt64(v, 0, int64_t(1) << 40, out.faultGarbage);
+    else if (a == "--fault-session-garbage") ok = toInt64(v, 0, int64_t(1) << 40, out.faultSessionGarbage);
+    else if (a == "--fault-absurd-length") {
+      out.faultAbsurdLength = v;
+      ok = out.faultAbsurdLength == "media" || out.faultAbsurdLength == "session";
+    } else if (a == "--fault-stall-media") ok = toInt64(v, 0, INT64_MAX / 2, out.faultStallMedia);
+    else if (a == "--fault-big-list") ok = toInt64(v, 0, int64_t(256) << 20, out.faultBigList);
+    else {
+      message = "unknown option " + a;
+      return -1;
+    }
+    if (!ok) {
+      message = "bad value for " + a + ": " + v;
+      return -1;
+    }
+  }
+  if (out.users.empty()) out.users.emplace_back("admin", "580317");
+  if (out.cameras.size() > 127) {
+    message = "too many cameras (at most 127)";
+    return -1;
+  }
+  return 0;
+}
+
+}  // namespace kevra

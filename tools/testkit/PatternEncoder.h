@@ -1,0 +1,80 @@
+// Owns one libx264 encoder (through libavcodec) and draws the simulated camera picture it encodes.
+// Used by one thread at a time: the recorder's event loop, or a test.
+//
+// Picture layout (W x H, both even), camera index c (0-based; camera number c + 1):
+//   - rows [0, H/4): camera background with the text "CAM <c+1>" and the running frame
+//     counter drawn in the text colour;
+//   - rows [H/4, H/2): background with a square box of the camera's accent colour (side H/4)
+//     that moves from left to right, one step per frame;
+//   - rows [H/2, H): one solid area of the camera's background colour, in every frame.
+// Background / accent colours by camera index modulo 8 (RGB):
+//   0 (200, 40, 40) red     / (240, 220, 60)     4 (180, 40, 180) magenta / (60, 220, 90)
+//   1 (40, 160, 60) green   / (230, 80, 200)     5 (40, 170, 180) cyan    / (230, 110, 40)
+//   2 (40, 60, 200) blue    / (250, 170, 40)     6 (220, 120, 30) orange  / (40, 90, 220)
+//   3 (200, 180, 40) yellow / (60, 60, 220)      7 (120, 120, 120) grey   / (240, 240, 240)
+// Text is (235, 235, 235) on every camera.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
+
+namespace kevra {
+
+struct PatternColour {
+  uint8_t r, g, b;
+};
+
+class PatternEncoder {
+ public:
+  static constexpr int kColourCount = 8;
+  static PatternColour background(int cameraIndex);
+  static PatternColour accent(int cameraIndex);
+  static PatternColour text();
+
+  // Limited-range BT.601 Y, Cb, Cr of an RGB colour (what the picture stores).
+  static void toYuv(PatternColour c, uint8_t& y, uint8_t& cb, uint8_t& cr);
+
+  // Draws frame `frameNumber` of camera `cameraIndex` into planar YUV 4:2:0 planes with the
+  // given strides (luma w x h, chroma (w/2) x (h/2)). Width and height must be even.
+  static void draw(int cameraIndex, int64_t frameNumber, int width, int height, uint8_t* y,
+                   int yStride, uint8_t* u, int uStride, uint8_t* v, int vStride);
+
+  PatternEncoder();
+  ~PatternEncoder();
+  PatternEncoder(const PatternEncoder&) = delete;
+  PatternEncoder& operator=(const PatternEncoder&) = delete;
+
+  // Opens a baseline-profile, zero-latency encoder (no B-frames, SPS/PPS before every key
+  // frame). Width and height: even, 16..4096. fps 1..250, bitrate in bit/s (0 = quality mode),
+  // gop = frames between key frames (>= 1). Returns 0, or -1 when the encoder cannot open.
+  int open(int cameraIndex, int width, int height, int fps, int bitrate, int gop);
+  void close();
+  bool isOpen() const { return context_ != nullptr; }
+
+  // The next encoded frame must be a key frame (a new viewer joined).
+  void requestKeyFrame() { forceKey_ = true; }
+
+  // Draws and encodes the next frame. `out` receives one access unit in Annex B form.
+  // Returns 0 with a frame, -1 on an encoder failure.
+  int encodeNext(std::vector<uint8_t>& out, bool& keyFrame);
+
+  int64_t framesEncoded() const { return frameNumber_; }
+  int width() const { return width_; }
+  int height() const { return height_; }
+
+ private:
+  AVCodecContext* context_ = nullptr;
+  AVFrame* frame_ = nullptr;
+  AVPacket* packet_ = nullptr;
+  int camera_ = 0;
+  int width_ = 0;
+  int height_ = 0;
+  int64_t frameNumber_ = 0;
+  bool forceKey_ = false;
+};
+
+}  // namespace kevra
