@@ -1,0 +1,263 @@
+#include "demux/FormatProbe.h"
+
+#include "demux/KxavParser.h"
+#include "demux/KxptParser.h"
+#include "demux/PacketParser.h"
+
+#if __has_include("demux/Mpeg4EsParser.h")
+#include "demux/Mpeg4EsParser.h"
+#define KEVRA_HAVE_MPEG4ES 1
+#else
+#define KEVRA_HAVE_MPEG4ES 0
+#endif
+#if __has_include("demux/ChunkParser.h")
+#include "demux/ChunkParser.h"
+#define KEVRA_HAVE_CHUNK 1
+#else
+#define KEVRA_HAVE_CHUNK 0
+#endif
+#if __has_include("demux/ProgramStreamParser.h")
+#include "demux/ProgramStreamParser.h"
+#define KEVRA_HAVE_PS 1
+#else
+#define KEVRA_HAVE_PS 0
+#endif
+#if __has_include("demux/AsfParser.h")
+#include "demux/AsfParser.h"
+#define KEVRA_HAVE_ASF 1
+#else
+#define KEVRA_HAVE_ASF 0
+#endif
+
+#include <cstring>
+#include <new>
+
+namespace kevra {
+
+namespace {
+
+// ASF object identifiers in their stored byte order.
+const uint8_t kAsfHeaderGuid[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                    0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+const uint8_t kAsfVideoGuid[16] = {0xC0, 0xEF, 0x19, 0xBC, 0x4D, 0x5B, 0xCF, 0x11,
+                                   0xA8, 0xFD, 0x00, 0x80, 0x5F, 0x5C, 0x44, 0x2B};
+const uint8_t kAsfAudioGuid[16] = {0x40, 0x9E, 0x69, 0xF8, 0x4D, 0x5B, 0xCF, 0x11,
+                                   0xA8, 0xFD, 0x00, 0x80, 0x5F, 0x5C, 0x44, 0x2B};
+
+constexpr uint32_t tag(const char (&s)[5])
+{
+    return (uint32_t(uint8_t(s[0])) << 24) | (uint32_t(uint8_t(s[1])) << 16) |
+           (uint32_t(uint8_t(s[2])) << 8) | uint32_t(uint8_t(s[3]));
+}
+
+uint32_t firstWord(const uint8_t* g)
+{
+    return (uint32_t(g[0]) << 24) | (uint32_t(g[1]) << 16) | (uint32_t(g[2]) << 8) | g[3];
+}
+
+uint32_t le32(const uint8_t* p)
+{
+    return p[0] | (p[1] << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+bool oneOf(int v, std::initializer_list<int> values)
+{
+    for (int x : values)
+        if (v == x)
+            return true;
+    return false;
+}
+
+} // namespace
+
+bool FormatProbe::hasParser(int format)
+{
+    switch (format) {
+    case 1: return KEVRA_HAVE_MPEG4ES != 0;
+    case 3: case 4: case 6: case 8: return true;
+    case 5: return KEVRA_HAVE_CHUNK != 0;
+    case 7: return KEVRA_HAVE_PS != 0;
+    case 9: return KEVRA_HAVE_ASF != 0;
+    default: return false;
+    }
+}
+
+FormatProbe::Evidence FormatProbe::scan(const uint8_t* data, int length)
+{
+    Evidence ev;
+    if (!data || length <= 0)
+        return ev;
+    const bool haveChunk = hasParser(5), haveMpeg4 = hasParser(1), havePs = hasParser(7),
+               haveAsf = hasParser(9);
+    uint32_t word = 0xFFFFFFFFu;
+    for (int i = 0; i < length; ++i) {
+        word = (word << 8) | data[i];
+        const int p = i + 1;               // first byte after the code
+        const int remaining = length - p;
+        const int consumed = p;
+        bool noted = false;                // evidence that ends a late scan
+        switch (word) {
+        case 0x000001F2:
+            if (remaining >= 12 && haveChunk) {
+                const uint32_t w = data[p + 2] | (data[p + 3] << 8);
+                const int width = ((w >> 3) & 0x3F) * 16;
+                const int height = ((w >> 9) & 0x7F) * 16;
+                const int rate = data[p + 1] >> 3;
+                if (oneOf(width, {704, 352, 176, 600, 720}) &&
+                    oneOf(height, {576, 480, 288, 240, 144, 120}) && rate >= 1 && rate <= 100) {
+                    ev.chunk = true;
+                    noted = true;
+                }
+            }
+            break;
+        case 0x000001FA: case 0x000001FB: case 0x000001FC: case 0x000001FD: case 0x000001FE:
+            if (remaining >= 12) {
+                bool counts = true;
+                if (word == 0x000001FB || word == 0x000001FD) {
+                    const int width = data[p + 2] * 8, height = data[p + 3] * 8;
+                    const int rate = data[p + 1] & 0x1F;
+                    counts = width >= 160 && width <= 1920 && height >= 120 && height <= 1216 &&
+                             rate >= 1 && rate <= 100;
+                }
+                if (counts) {
+                    ev.packet = true;
+                    noted = true;
+                }
+            }
+            break;
+        case 0x000001B6:
+            ++ev.vopCount;
+            if (haveMpeg4) {
+                ev.vop = true;
+                noted = true;
+            }
+            break;
+        case 0x000001F0:
+            ev.audioOnly = true;
+            noted = true;
+            break;
+        case tag("RIFF"):
+            if (remaining >= 9 && haveMpeg4 && std::memcmp(data + p + 4, "AVI ", 4) == 0) {
+                ev.avi = true;
+                ev.riffEnd = p;
+                return ev;   // decided at once
+            }
+            break;
+        case 0x000001BA:
+            if (havePs) {
+                ev.programStream = true;
+                noted = true;
+            }
+            break;
+        case KxavParser::kMagic:
+            if (remaining >= 20 && KxavParser::headerChecksum(data + p - 4) == data[p + 19]) {
+                ev.kxav = true;
+                noted = true;
+            }
+            break;
+        default:
+            break;
+        }
+        if (haveAsf && remaining >= 131 && word == firstWord(kAsfHeaderGuid) &&
+            std::memcmp(data + p, kAsfHeaderGuid + 4, 12) == 0) {
+            ev.asf = true;
+            ev.asfPacketSize = static_cast<int>(le32(data + p - 4 + 122) & 0x7FFFFFFF);
+        }
+        if (ev.asf && remaining >= 81) {
+            if (word == firstWord(kAsfVideoGuid) && std::memcmp(data + p, kAsfVideoGuid + 4, 12) == 0) {
+                ev.asfVideoStream = data[p + 44] & 0x7F;
+                return ev;
+            }
+            if (word == firstWord(kAsfAudioGuid) && std::memcmp(data + p, kAsfAudioGuid + 4, 12) == 0) {
+                ev.asfVideoStream = (data[p + 44] & 0x7F) == 1 ? 2 : 1;
+                return ev;
+            }
+        }
+        if (noted && consumed > kWholeBlockLimit)
+            break;
+    }
+    return ev;
+}
+
+int FormatProbe::choose(const Evidence& ev)
+{
+    if (ev.chunk) return 5;
+    if (ev.asf) return 9;
+    if (ev.avi) return 1;
+    if (ev.kxav) return 8;
+    if (ev.packet) return 4;
+    if (ev.programStream) return 7;
+    if (ev.vop && ev.vopCount >= 1) return 1;
+    if (ev.audioOnly) return 6;
+    return -1;
+}
+
+void FormatProbe::readAviHeader(const uint8_t* data, int length, int riffEnd, MediaFrame* tmpl)
+{
+    std::memset(tmpl, 0, sizeof(*tmpl));
+    if (data && riffEnd >= 0) {
+        uint32_t word = tag("RIFF");
+        bool audioStream = false;
+        for (int i = riffEnd; i < length; ++i) {
+            word = (word << 8) | data[i];
+            const int p = i + 1;
+            const int remaining = length - p;
+            if (word == tag("avih")) {
+                if (remaining >= 8) {
+                    const uint32_t period = le32(data + p + 4);
+                    tmpl->frameRate = period == 0 ? kDefaultAviRate
+                                                  : static_cast<int32_t>(1000000u / period);
+                }
+                if (remaining >= 44) {
+                    tmpl->width = static_cast<int32_t>(le32(data + p + 36));
+                    tmpl->height = static_cast<int32_t>(le32(data + p + 40));
+                }
+                i = p + 36 - 1;   // resume 36 bytes after the tag
+                word = 0xFFFFFFFFu;
+            } else if (word == tag("auds")) {
+                audioStream = true;
+            } else if (word == tag("strf") && audioStream && remaining > 20) {
+                tmpl->bitsPerSample = 8 * static_cast<int32_t>(data[p + 16] | (data[p + 17] << 8));
+                tmpl->sampleRate = static_cast<int32_t>(le32(data + p + 8));
+                break;
+            }
+        }
+    }
+    if (tmpl->bitsPerSample != 8 && tmpl->bitsPerSample != 16)
+        tmpl->bitsPerSample = 8;
+    if (tmpl->sampleRate < 4000 || tmpl->sampleRate > 48000)
+        tmpl->sampleRate = 8000;
+}
+
+std::unique_ptr<FrameParser> FormatProbe::createParser(int format, uint8_t* buffer, size_t capacity,
+                                                       int mpeg4Mode, const MediaFrame* tmpl,
+                                                       int asfPacketSize, int asfVideoStream)
+{
+    if (!buffer)
+        return nullptr;
+    try {
+        switch (format) {
+#if KEVRA_HAVE_MPEG4ES
+        case 1: return std::make_unique<Mpeg4EsParser>(buffer, capacity, mpeg4Mode, tmpl);
+#endif
+        case 3: return std::make_unique<KxptParser>(buffer, capacity);
+        case 4:
+        case 6: return std::make_unique<PacketParser>(buffer, capacity);
+#if KEVRA_HAVE_CHUNK
+        case 5: return std::make_unique<ChunkParser>(buffer, capacity);
+#endif
+#if KEVRA_HAVE_PS
+        case 7: return std::make_unique<ProgramStreamParser>(buffer, capacity);
+#endif
+        case 8: return std::make_unique<KxavParser>(buffer, capacity);
+#if KEVRA_HAVE_ASF
+        case 9: return std::make_unique<AsfParser>(buffer, capacity, asfPacketSize, asfVideoStream);
+#endif
+        default: return nullptr;
+        }
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+} // namespace kevra

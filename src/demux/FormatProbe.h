@@ -1,0 +1,59 @@
+// Recognises a media stream's format from the bytes of one block: collects the evidence of
+// every format, reads an AVI file header into a template record, and builds the parser of a
+// format. Stateless; the StreamDemuxer calls it on the decoder thread.
+#pragma once
+#include "demux/FrameParser.h"
+#include "demux/MediaFrame.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace kevra {
+
+class FormatProbe {
+public:
+    // Evidence is judged for the whole block only up to this many bytes.
+    static constexpr int kWholeBlockLimit = 51200;
+
+    struct Evidence {
+        bool chunk = false;          // format 5
+        bool asf = false;            // format 9
+        bool avi = false;            // format 1, mode 2
+        bool kxav = false;           // format 8
+        bool packet = false;         // format 4
+        bool programStream = false;  // format 7
+        bool vop = false;            // format 1, mode 0
+        bool audioOnly = false;      // 0x000001F0 packets (format 6)
+        int vopCount = 0;            // VOP start codes seen
+        int asfPacketSize = 0;
+        int asfVideoStream = 1;
+        int riffEnd = -1;            // index just after "RIFF" of the AVI evidence
+        bool any() const { return chunk || asf || avi || kxav || packet || programStream || vop; }
+    };
+
+    // Collects the evidence of one block. Formats whose parser this build lacks give none.
+    static Evidence scan(const uint8_t* data, int length);
+
+    // The format the evidence chooses, in priority order; 6 for audio-only evidence, -1 for
+    // none.
+    static int choose(const Evidence& evidence);
+
+    // Fills a zeroed template from the AVI header that follows "RIFF" (riffEnd = index of the
+    // byte after the tag): frame rate, picture size, audio bits and sample rate. Reads only
+    // inside the block. A frame period of 0 gives kDefaultAviRate.
+    static void readAviHeader(const uint8_t* data, int length, int riffEnd, MediaFrame* tmpl);
+    static constexpr int kDefaultAviRate = 25;
+
+    // True when this build has the parser of the format.
+    static bool hasParser(int format);
+
+    // Builds the parser of a format on the given work buffer; nullptr when the build lacks it
+    // or memory runs out. mpeg4Mode and tmpl are for format 1, the last two for format 9.
+    static std::unique_ptr<FrameParser> createParser(int format, uint8_t* buffer, size_t capacity,
+                                                     int mpeg4Mode = 0,
+                                                     const MediaFrame* tmpl = nullptr,
+                                                     int asfPacketSize = 0,
+                                                     int asfVideoStream = 1);
+};
+
+} // namespace kevra
