@@ -1,0 +1,382 @@
+#include "video/DecoderWorker.h"
+
+#include "demux/StreamDemuxer.h"
+#include "video/ColourConverter.h"
+#include "video/H264Decoder.h"
+
+#include <chrono>
+#include <cstring>
+#include <new>
+#include <thread>
+
+namespace kevra {
+
+namespace {
+
+bool isH264(int codec) { return codec == 2 || codec == 4; }
+
+} // namespace
+
+DecoderWorker::DecoderWorker() : demux_(std::make_unique<StreamDemuxer>(0)) {}
+
+DecoderWorker::~DecoderWorker()
+{
+    stop();
+    picture_.reset();
+    retiredPicture_.reset();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Device client side
+
+void DecoderWorker::resetStream()
+{
+    waitingForKey_ = true;
+    converted_.store(0);
+    decodedPending_.store(0);
+    frameRate_.store(0);
+    bufferingMark_.store(false);
+    std::lock_guard<std::mutex> g(queueLock_);
+    // Bytes pushed after the previous stream stopped belong to that stream.
+    queue_.clear();
+    queuedBytes_ = 0;
+    gapMark_ = false;
+    dropping_ = false;
+}
+
+void DecoderWorker::start()
+{
+    if (running_.load() || thread_.running() || decoderOpen_)
+        stop();
+    resetStream();
+    running_.store(true);
+    if (thread_.start([this] { loop(); }) != 0)
+        running_.store(false);
+}
+
+void DecoderWorker::startManual()
+{
+    if (running_.load() || thread_.running() || decoderOpen_)
+        stop();
+    resetStream();
+}
+
+void DecoderWorker::stop()
+{
+    running_.store(false);
+    thread_.join();
+    {
+        std::lock_guard<std::mutex> g(queueLock_);
+        queue_.clear();
+        queuedBytes_ = 0;
+    }
+    clearFrameList();
+    if (demux_)
+        demux_->control(0, 0);
+    closeDecoder();
+    frameRate_.store(0);
+    yuv_.reset();
+    yuvCapacity_ = 0;
+    decoderOpen_ = false;
+}
+
+void DecoderWorker::push(const uint8_t* bytes, int length)
+{
+    if (!bytes || length <= 0)
+        return;
+    std::lock_guard<std::mutex> g(queueLock_);
+    if (dropping_ || length > kByteLimit - queuedBytes_) {
+        gapMark_ = true;
+        return;
+    }
+    Chunk c;
+    c.bytes.reset(new (std::nothrow) uint8_t[static_cast<size_t>(length)]);
+    if (!c.bytes) {
+        gapMark_ = true;
+        return;
+    }
+    std::memcpy(c.bytes.get(), bytes, static_cast<size_t>(length));
+    c.length = length;
+    c.gap = gapMark_;
+    queuedBytes_ += length;
+    queue_.push_back(std::move(c));
+    gapMark_ = false;
+}
+
+void DecoderWorker::setDisplayDepth(int bitsPerPixel) { displayBits_.store(bitsPerPixel); }
+
+int DecoderWorker::bytesQueued()
+{
+    std::lock_guard<std::mutex> g(queueLock_);
+    return queuedBytes_;
+}
+
+bool DecoderWorker::dropping()
+{
+    std::lock_guard<std::mutex> g(queueLock_);
+    return dropping_;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Frame-timer side
+
+const uint8_t* DecoderWorker::pictureQuery(int& buffering, int& width, int& height)
+{
+    if (converted_.load(std::memory_order_acquire) > 0) {
+        buffering = 0;
+        width = pictureWidth_;
+        height = pictureHeight_;
+        return picture_.get();
+    }
+    const int rate = frameRate_.load();
+    if (rate <= 0) {
+        buffering = 1;
+        bufferingMark_.store(false);
+    } else if (bufferingMark_.load()) {
+        if (frameListCount_.load() < rate) {
+            buffering = 1;
+        } else {
+            buffering = 0;
+            bufferingMark_.store(false);
+        }
+    } else if (frameListCount_.load() == 0 && decodedPending_.load() == 0) {
+        buffering = 1;
+        bufferingMark_.store(true);
+    }
+    return nullptr;
+}
+
+void DecoderWorker::lowerConvertedCount()
+{
+    int n = converted_.load(std::memory_order_relaxed);
+    while (n > 0 && !converted_.compare_exchange_weak(n, n - 1, std::memory_order_release,
+                                                      std::memory_order_relaxed)) {
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Decoder thread
+
+void DecoderWorker::loop()
+{
+    while (running_.load()) {
+        const int chunks = intake();
+        const int result = step();
+        // Sleep only after a pass that found nothing to do, so a backlog is worked off at
+        // full speed and an idle stream costs one wake-up per millisecond.
+        if (chunks == 0 && result == kStepIdle)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+int DecoderWorker::runIntake() { return running_.load() ? 0 : intake(); }
+
+int DecoderWorker::runStep() { return running_.load() ? kStepIdle : step(); }
+
+bool DecoderWorker::acceptKeyFrame(const MediaFrame& f) const
+{
+    return f.kind == 1 && f.subtype == 0 && f.width > 0 && f.height > 0 && f.frameRate > 0 &&
+           f.width <= kMaxSide && f.height <= kMaxSide && f.frameRate <= kMaxFrameRate;
+}
+
+bool DecoderWorker::appendFrame(const MediaFrame& f)
+{
+    FrameEntry e;
+    e.record = f;
+    e.record.packetStart = nullptr;
+    const int n = f.payloadLength > 0 && f.payload ? f.payloadLength : 0;
+    e.record.payloadLength = n;
+    if (n > 0) {
+        e.payload.reset(new (std::nothrow) uint8_t[static_cast<size_t>(n)]);
+        if (!e.payload)
+            return false;
+        std::memcpy(e.payload.get(), f.payload, static_cast<size_t>(n));
+    }
+    e.record.payload = e.payload.get();
+    frameList_.push_back(std::move(e));
+    frameListBytes_ += static_cast<size_t>(n);
+    frameListCount_.store(static_cast<int>(frameList_.size()));
+    return true;
+}
+
+void DecoderWorker::clearFrameList()
+{
+    frameList_.clear();
+    frameListBytes_ = 0;
+    frameListCount_.store(0);
+}
+
+int DecoderWorker::intake()
+{
+    int taken = 0;
+    for (;;) {
+        Chunk c;
+        {
+            std::lock_guard<std::mutex> g(queueLock_);
+            if (queue_.empty())
+                break;
+            c = std::move(queue_.front());
+            queue_.pop_front();
+            queuedBytes_ -= c.length;
+        }
+        ++taken;
+        if (c.gap) {
+            waitingForKey_ = true;
+            frameRate_.store(0);
+        }
+        if (!demux_)
+            continue;
+        demux_->feed(c.bytes.get(), c.length);
+        for (;;) {
+            const MediaFrame* f = nullptr;
+            if (waitingForKey_) {
+                f = demux_->nextKeyFrame();
+                if (!f || !acceptKeyFrame(*f))
+                    break;
+                waitingForKey_ = false;
+                frameRate_.store(f->frameRate);
+            } else {
+                f = demux_->nextFrame();
+                if (!f)
+                    break;
+                if (f->kind != 1)
+                    continue;
+            }
+            if (!appendFrame(*f)) {
+                waitingForKey_ = true;
+                frameRate_.store(0);
+                continue;
+            }
+            // More than two seconds of frames waiting: decoding has fallen behind.
+            const int64_t limit = static_cast<int64_t>(kDropWindowMs) * frameRate_.load();
+            if (static_cast<int64_t>(frameList_.size()) * 1000 > limit || frameListBytes_ > kFrameListByteLimit) {
+                std::lock_guard<std::mutex> g(queueLock_);
+                dropping_ = true;
+            }
+        }
+    }
+    return taken;
+}
+
+int DecoderWorker::openDecoder(int width, int height, int codec)
+{
+    if (decoderOpen_)
+        closeDecoder();
+    if (isH264(codec)) {
+        handle_ = 0;
+        H264_Dec_Init(0);
+        H264DecOpenParam param{width, height};
+        handle_ = H264_Dec_Open(&param);
+        decoderOpens_.fetch_add(1);
+        if (handle_ == 0) {
+            H264_Dec_DeInit();
+            return 1;
+        }
+        decoderOpen_ = true;
+    }
+    if (!decoderOpen_)
+        return 1;
+    openCodec_ = codec;
+    return 0;
+}
+
+void DecoderWorker::closeDecoder()
+{
+    if (handle_ != 0) {
+        H264_Dec_Close(handle_);
+        H264_Dec_DeInit();
+        handle_ = 0;
+    }
+    openCodec_ = -1;
+    openWidth_ = 0;
+    openHeight_ = 0;
+    decoderOpen_ = false;
+}
+
+int DecoderWorker::decodeOne()
+{
+    if (frameList_.empty())
+        return kStepIdle;
+    FrameEntry e = std::move(frameList_.front());
+    frameList_.pop_front();
+    frameListBytes_ -= static_cast<size_t>(e.record.payloadLength);
+    frameListCount_.store(static_cast<int>(frameList_.size()));
+    {
+        std::lock_guard<std::mutex> g(queueLock_);
+        if (dropping_ && frameList_.size() < 3)
+            dropping_ = false;
+    }
+    const MediaFrame& f = e.record;
+    if (f.subtype == 0 && f.width > 0 && f.height > 0) {
+        if (f.width > kMaxSide || f.height > kMaxSide)
+            return kStepUndecodable;
+        const size_t need = static_cast<size_t>(f.width) * static_cast<size_t>(f.height) * 3 / 2;
+        if (!yuv_ || yuvCapacity_ < need) {
+            yuv_.reset(new (std::nothrow) uint8_t[need]());
+            yuvCapacity_ = yuv_ ? need : 0;
+        }
+        if (f.codec != openCodec_ || f.width != openWidth_ || f.height != openHeight_ || !decoderOpen_) {
+            if (openDecoder(f.width, f.height, f.codec) != 0) {
+                decoderOpen_ = false;
+                return kStepUndecodable;
+            }
+            openWidth_ = f.width;
+            openHeight_ = f.height;
+        }
+    }
+    if (isH264(f.codec) && decoderOpen_ && f.payloadLength > 0) {
+        const size_t area = static_cast<size_t>(openWidth_) * static_cast<size_t>(openHeight_);
+        // Without a YUV buffer of the opened size nothing may be decoded into it.
+        if (!yuv_ || yuvCapacity_ < area * 3 / 2)
+            return kStepDone;
+        H264DecInput in{f.payload, f.payloadLength, 1, 1, 0, 0};
+        H264DecOutput out{yuv_.get(), yuv_.get() + area, yuv_.get() + area * 5 / 4, 0, 0};
+        if (H264_Dec_Decode(handle_, &in, &out, 0) != -1 && out.outWidth > 0 && out.outHeight > 0 &&
+            out.outWidth <= openWidth_ && out.outHeight <= openHeight_) {
+            decodedWidth_ = out.outWidth;
+            decodedHeight_ = out.outHeight;
+            decodedPending_.fetch_add(1);
+        }
+    }
+    return kStepDone;
+}
+
+bool DecoderWorker::ensurePictureBuffer(int width, int height)
+{
+    if (picture_ && pictureWidth_ == width && pictureHeight_ == height)
+        return true;
+    const size_t size = static_cast<size_t>(width) * static_cast<size_t>(height) * 4 + 54;
+    std::unique_ptr<uint8_t[]> fresh(new (std::nothrow) uint8_t[size]());
+    if (!fresh)
+        return false;
+    // The frame timer may still hold the old pointer from a query it has not finished.
+    retiredPicture_ = std::move(picture_);
+    picture_ = std::move(fresh);
+    pictureWidth_ = width;
+    pictureHeight_ = height;
+    return true;
+}
+
+int DecoderWorker::step()
+{
+    int result = kStepIdle;
+    if (decodedPending_.load() == 0)
+        result = decodeOne();
+    if (decodedPending_.load() > 0 && converted_.load(std::memory_order_acquire) == 0) {
+        const int w = decodedWidth_;
+        const int h = decodedHeight_;
+        const size_t area = static_cast<size_t>(openWidth_) * static_cast<size_t>(openHeight_);
+        // The picture buffer follows the decoded size; it is replaced only here, while the
+        // frame timer holds no picture.
+        if (yuv_ && ensurePictureBuffer(w, h)) {
+            ColourConverter::convert(yuv_.get(), yuv_.get() + area, yuv_.get() + area * 5 / 4, w, h, picture_.get(),
+                                     displayBits_.load());
+            converted_.fetch_add(1, std::memory_order_release);
+        }
+        decodedPending_.fetch_sub(1);
+        return kStepDone;
+    }
+    return result;
+}
+
+} // namespace kevra
