@@ -1,0 +1,32 @@
+// Reader and writer of the program's INI-style files (UTF-16LE text, CR LF line ends): login.ini
+// and the language files. Stateless: every call opens, reads and closes the file itself, so any
+// thread may read at any time; writes come from the user-interface thread only.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace kevra {
+
+class ProfileFile {
+public:
+    // The value of `key` in `section`, or a copy of `def` when anything is missing or unreadable.
+    static std::u16string ReadString(const std::u16string& section, const std::u16string& key,
+                                     const std::u16string& def, const std::u16string& path);
+
+    // The value converted like C's atoi (white space, sign, digits); `def` when the key is missing.
+    static int32_t ReadInt(const std::u16string& section, const std::u16string& key, int32_t def,
+                           const std::u16string& path);
+
+    // Adds or replaces one value. 1 when the file was written, 0 otherwise (the old file is then
+    // left exactly as it was).
+    static int WriteString(const std::u16string& section, const std::u16string& key,
+                           const std::u16string& value, const std::u16string& path);
+
+    // Paths of this many UTF-16 code units or more are refused.
+    static constexpr size_t kMaxPath = 260;
+    // Files larger than this are treated as unreadable (reads give the default, writes 0).
+    static constexpr int64_t kMaxFileBytes = 16 * 1024 * 1024;
+};
+
+} // namespace kevra

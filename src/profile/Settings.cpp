@@ -1,0 +1,34 @@
+#include "profile/Settings.h"
+
+#include "profile/ProfileFile.h"
+
+namespace kevra {
+
+std::u16string LoginSettings::pathIn(const std::u16string& applicationDirectory)
+{
+    return applicationDirectory + kFileName;
+}
+
+LoginSettings LoginSettings::load(const std::u16string& path)
+{
+    LoginSettings s;
+    s.ip = ProfileFile::ReadString(kSection, kIpKey, kDefaultIp, path);
+    s.port = ProfileFile::ReadInt(kSection, kPortKey, kDefaultPort, path);
+    s.user = ProfileFile::ReadString(kSection, kUserKey, kDefaultUser, path);
+    s.password = ProfileFile::ReadString(kSection, kPasswordKey, kDefaultPassword, path);
+    return s;
+}
+
+int LoginSettings::save(const std::u16string& path, const std::u16string& ip,
+                        const std::u16string& portText, const std::u16string& user,
+                        const std::u16string& password)
+{
+    // Every write is attempted even when an earlier one failed.
+    int ok = ProfileFile::WriteString(kSection, kIpKey, ip, path);
+    ok &= ProfileFile::WriteString(kSection, kPortKey, portText, path);
+    ok &= ProfileFile::WriteString(kSection, kUserKey, user, path);
+    ok &= ProfileFile::WriteString(kSection, kPasswordKey, password, path);
+    return ok;
+}
+
+} // namespace kevra

@@ -1,0 +1,42 @@
+// The remembered login (recorder address, port, user name, password) in login.ini, section
+// "login". Loaded when the login dialog opens and saved when the user chooses Login, both on
+// the user-interface thread.
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace kevra {
+
+struct LoginSettings {
+    std::u16string ip;
+    int32_t port = 0;
+    std::u16string user;
+    std::u16string password;
+
+    static constexpr const char16_t* kFileName = u"login.ini";
+    static constexpr const char16_t* kSection = u"login";
+    static constexpr const char16_t* kIpKey = u"IP0";
+    static constexpr const char16_t* kPortKey = u"Port0";
+    static constexpr const char16_t* kUserKey = u"User0";
+    static constexpr const char16_t* kPasswordKey = u"Pwd0";
+
+    static constexpr const char16_t* kDefaultIp = u"0.0.0.0";
+    static constexpr int32_t kDefaultPort = 34567;
+    static constexpr const char16_t* kDefaultUser = u"admin";
+    static constexpr const char16_t* kDefaultPassword = u"580317";
+
+    // login.ini in the given application directory (the bare name when the directory is empty).
+    static std::u16string pathIn(const std::u16string& applicationDirectory);
+
+    // Reads IP0, Port0, User0, Pwd0 in that order; each missing value gives its default.
+    // Nothing is written: a missing file stays missing.
+    static LoginSettings load(const std::u16string& path);
+
+    // Writes IP0, Port0 (the port field's text as typed), User0, Pwd0 in that order.
+    // 1 when all four were written, 0 otherwise (callers may ignore it).
+    static int save(const std::u16string& path, const std::u16string& ip,
+                    const std::u16string& portText, const std::u16string& user,
+                    const std::u16string& password);
+};
+
+} // namespace kevra

@@ -1,0 +1,147 @@
+// login.ini defaults and key order, and the language files built beside the executables.
+#include "profile/Language.h"
+#include "profile/ProfileFile.h"
+#include "profile/Settings.h"
+
+#include "ProfileTestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+using namespace kevra;
+using namespace kevra::test;
+
+namespace {
+
+TEST(LoginSettings, MissingFileGivesDefaultsAndStaysMissing)
+{
+    TempFolder dir;
+    LoginSettings s = LoginSettings::load(dir.wide("login.ini"));
+    EXPECT_EQ(s.ip, u"0.0.0.0");
+    EXPECT_EQ(s.port, 34567);
+    EXPECT_EQ(s.user, u"admin");
+    EXPECT_EQ(s.password, u"580317");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("login.ini")));
+}
+
+TEST(LoginSettings, FirstSaveLeavesKeysInReverseOrderAndLaterSavesReplaceInPlace)
+{
+    TempFolder dir;
+    const std::u16string path = dir.wide("login.ini");
+    ASSERT_EQ(LoginSettings::save(path, u"192.168.1.10", u"8000", u"guest", u"pw"), 1);
+    EXPECT_EQ(readBytes(dir.file("login.ini")),
+              le(u"[login]\r\nPwd0=pw\r\nUser0=guest\r\nPort0=8000\r\nIP0=192.168.1.10\r\n"));
+
+    ASSERT_EQ(LoginSettings::save(path, u"10.0.0.2", u"34567", u"管理员", u""), 1);
+    EXPECT_EQ(readBytes(dir.file("login.ini")),
+              le(u"[login]\r\nPwd0=\r\nUser0=管理员\r\nPort0=34567\r\nIP0=10.0.0.2\r\n"));
+
+    LoginSettings s = LoginSettings::load(path);
+    EXPECT_EQ(s.ip, u"10.0.0.2");
+    EXPECT_EQ(s.port, 34567);
+    EXPECT_EQ(s.user, u"管理员");
+    EXPECT_EQ(s.password, u"");   // saved empty: empty, not the default
+}
+
+TEST(LoginSettings, EmptyAddressAndNonNumericPortReadBackAsSaved)
+{
+    TempFolder dir;
+    const std::u16string path = dir.wide("login.ini");
+    ASSERT_EQ(LoginSettings::save(path, u"", u"port", u"", u"x"), 1);
+    LoginSettings s = LoginSettings::load(path);
+    EXPECT_EQ(s.ip, u"");
+    EXPECT_EQ(s.port, 0);
+    EXPECT_EQ(s.user, u"");
+}
+
+TEST(LoginSettings, PathSitsInTheApplicationDirectory)
+{
+    EXPECT_EQ(LoginSettings::pathIn(u""), u"login.ini");
+    EXPECT_EQ(LoginSettings::pathIn(u"/opt/kevra/"), u"/opt/kevra/login.ini");
+}
+
+const std::set<std::u16string>& languageKeys()
+{
+    static const std::set<std::u16string> keys = {
+        u"D_IP", u"D_PORT", u"U_NAME", u"PASSWORD", u"IP_ISNULL", u"U_NULL", u"INIT_NET_ERR",
+        u"LOGIN_ERR", u"LOGIN", u"CAMERA", u"FULL", u"ABOUT", u"EXIT", u"BACK", u"UP_DOWN",
+        u"ZOOM", u"LEFT_RIGHT", u"FOCUS", u"IRIS", u"VERSION", u"BUILD", u"DEVICE", u"D_DIS",
+        u"OPENING_V", u"BUFFERING", u"PLAYING", u"STOP", u"OPEN_ERR"};
+    return keys;
+}
+
+class LanguageFileTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(LanguageFileTest, BuiltFileHasTheLayoutAndExactlyTheKeysAndEveryTextReadsBack)
+{
+    const std::string name = std::string(KEVRA_BIN_DIR) + "/" + GetParam();
+    const std::string bytes = readBytes(name);
+    ASSERT_FALSE(bytes.empty()) << name;
+    ASSERT_EQ(bytes.size() % 2, 0u);
+    ASSERT_FALSE(bytes[0] == '\xFF' && bytes[1] == '\xFE') << "no byte-order mark";
+
+    std::u16string text;
+    for (size_t i = 0; i < bytes.size(); i += 2)
+        text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                             (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+    ASSERT_EQ(text.find(u'\0'), std::u16string::npos);
+    ASSERT_EQ(text.substr(0, 12), u"[language]\r\n");
+    ASSERT_EQ(text.substr(text.size() - 2), u"\r\n");
+
+    // Every line is KEY=text and ends with CR LF; no lone CR or LF anywhere.
+    std::set<std::u16string> seen;
+    size_t pos = 12;
+    while (pos < text.size()) {
+        size_t end = text.find(u"\r\n", pos);
+        ASSERT_NE(end, std::u16string::npos);
+        std::u16string line = text.substr(pos, end - pos);
+        EXPECT_EQ(line.find_first_of(u"\r\n"), std::u16string::npos);
+        size_t eq = line.find(u'=');
+        ASSERT_NE(eq, std::u16string::npos);
+        EXPECT_TRUE(seen.insert(line.substr(0, eq)).second) << "duplicate key";
+        pos = end + 2;
+    }
+    EXPECT_EQ(seen, languageKeys());
+    EXPECT_EQ(seen.size(), 28u);
+
+    const std::u16string path(name.begin(), name.end());
+    Language::setFilePath(path);
+    for (const std::u16string& key : languageKeys()) {
+        std::u16string value = ProfileFile::ReadString(u"language", key, u"", path);
+        EXPECT_FALSE(value.empty());
+        EXPECT_EQ(Language::text(key), value);
+    }
+    Language::setFilePath(u"");
+}
+
+INSTANTIATE_TEST_SUITE_P(BothLanguages, LanguageFileTest,
+                         ::testing::Values("language_eng.ini", "language_chn.ini"));
+
+TEST(Language, TwoFilesDifferAndLabelsEndWithTheirSeparator)
+{
+    const std::string bin = KEVRA_BIN_DIR;
+    const std::u16string eng = std::u16string(bin.begin(), bin.end()) + u"/language_eng.ini";
+    const std::u16string chn = std::u16string(bin.begin(), bin.end()) + u"/language_chn.ini";
+    EXPECT_NE(ProfileFile::ReadString(u"language", u"LOGIN", u"", eng),
+              ProfileFile::ReadString(u"language", u"LOGIN", u"", chn));
+    // The About text puts the version right after this label.
+    EXPECT_EQ(ProfileFile::ReadString(u"language", u"VERSION", u"", eng).back(), u' ');
+}
+
+TEST(Language, MissingFileOrKeyGivesEmptyText)
+{
+    TempFolder dir;
+    Language::setFilePath(u"");
+    EXPECT_EQ(Language::text(u"LOGIN"), u"");
+    Language::setFilePath(dir.wide("absent.ini"));
+    EXPECT_EQ(Language::text(u"LOGIN"), u"");
+    writeBytes(dir.file("l.ini"), le(u"[language]\r\nLOGIN=Go\r\n"));
+    Language::setFilePath(dir.wide("l.ini"));
+    EXPECT_EQ(Language::text(u"LOGIN"), u"Go");
+    EXPECT_EQ(Language::text(u"EXIT"), u"");
+    EXPECT_EQ(Language::text(u"login"), u"");
+    Language::setFilePath(u"");
+}
+
+} // namespace
