@@ -4,25 +4,27 @@
 #include "demux/KxptParser.h"
 #include "demux/PacketParser.h"
 
-#if __has_include("demux/Mpeg4EsParser.h")
+// A format whose parser is not part of this build (header and source) gives no evidence.
+
+#if __has_include("demux/Mpeg4EsParser.h") && __has_include("demux/Mpeg4EsParser.cpp")
 #include "demux/Mpeg4EsParser.h"
 #define KEVRA_HAVE_MPEG4ES 1
 #else
 #define KEVRA_HAVE_MPEG4ES 0
 #endif
-#if __has_include("demux/ChunkParser.h")
+#if __has_include("demux/ChunkParser.h") && __has_include("demux/ChunkParser.cpp")
 #include "demux/ChunkParser.h"
 #define KEVRA_HAVE_CHUNK 1
 #else
 #define KEVRA_HAVE_CHUNK 0
 #endif
-#if __has_include("demux/ProgramStreamParser.h")
+#if __has_include("demux/ProgramStreamParser.h") && __has_include("demux/ProgramStreamParser.cpp")
 #include "demux/ProgramStreamParser.h"
 #define KEVRA_HAVE_PS 1
 #else
 #define KEVRA_HAVE_PS 0
 #endif
-#if __has_include("demux/AsfParser.h")
+#if __has_include("demux/AsfParser.h") && __has_include("demux/AsfParser.cpp")
 #include "demux/AsfParser.h"
 #define KEVRA_HAVE_ASF 1
 #else

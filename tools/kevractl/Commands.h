@@ -1,0 +1,20 @@
+// Sub-commands of kevractl. Each takes the arguments after its name (argv[0] is the name)
+// and returns the process exit status. main.cpp dispatches through commandTable().
+#pragma once
+
+namespace kevra {
+
+struct Command {
+    const char* name;
+    const char* usage;      // one line, shown by "kevractl help"
+    int (*run)(int argc, char** argv);
+};
+
+// Feeds a file to a fresh demultiplexer and prints one JSON line per frame record.
+int runProbe(int argc, char** argv);
+
+// The table main.cpp dispatches through; ends with an entry whose name is nullptr.
+// Add a new command: declare its run function above and add a row in main.cpp.
+const Command* commandTable();
+
+} // namespace kevra
