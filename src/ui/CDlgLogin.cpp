@@ -1,0 +1,314 @@
+#include "ui/CDlgLogin.h"
+
+#include "app/AppValues.h"
+#include "app/LoginLayout.h"
+#include "common/Utf.h"
+#include "device/DeviceClient.h"
+#include "profile/Settings.h"
+#include "ui/MessageBoxes.h"
+#include "ui/QtText.h"
+
+#include <QApplication>
+#include <QFontMetrics>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QScreen>
+
+namespace kevra {
+
+namespace {
+std::function<bool()>& connectHook()
+{
+    static std::function<bool()> hook;
+    return hook;
+}
+const QColor kDark(24, 24, 24);
+const QColor kLabelText(200, 200, 200);
+}
+
+bool CDlgLogin::ConnectToNetwork()
+{
+    return connectHook() ? connectHook()() : true;
+}
+
+void CDlgLogin::setConnectToNetwork(std::function<bool()> fn)
+{
+    connectHook() = std::move(fn);
+}
+
+CDlgLogin::CDlgLogin(DeviceClient* client, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint)
+{
+    if (client) {
+        postLogout = [client] { client->logout(); };
+        postLogin = [client](const std::string& h, int p, const std::string& u,
+                             const std::string& pw, int t) { client->login(h, p, u, pw, t); };
+    }
+    settingsPath_ = LoginSettings::pathIn(AppValues::applicationDirectory());
+
+    // Tab order: address, port, user name, password.
+    auto makeEdit = [this](int id) {
+        auto* e = new QLineEdit(this);
+        e->setProperty("controlId", id);
+        return e;
+    };
+    ip_ = makeEdit(IDC_IP);
+    port_ = makeEdit(IDC_PORT);
+    port_->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]{0,9}"), port_));
+    user_ = makeEdit(IDC_USER);
+    password_ = makeEdit(IDC_PASSWORD);
+    password_->setEchoMode(QLineEdit::Password);
+    const int labelIds[4] = {IDC_IP_LABEL, IDC_PORT_LABEL, IDC_USER_LABEL, IDC_PASSWORD_LABEL};
+    const char16_t* labelKeys[4] = {u"D_IP", u"D_PORT", u"U_NAME", u"PASSWORD"};
+    for (int i = 0; i < 4; ++i) {
+        labels_[i] = new QLabel(QtText::lang(labelKeys[i]), this);
+        labels_[i]->setProperty("controlId", labelIds[i]);
+        labels_[i]->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        QPalette pal = labels_[i]->palette();
+        pal.setColor(QPalette::WindowText, kLabelText);
+        labels_[i]->setPalette(pal);
+    }
+    setAutoFillBackground(false);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, kDark);
+    setPalette(pal);
+
+    // Bottom command bar in place of the handheld's menu bar.
+    const bool chinese = AppValues::isChineseLocale();
+    bar_ = new QWidget(this);
+    auto* row = new QHBoxLayout(bar_);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    loginButton_ = new QPushButton(chinese ? QString::fromUtf8("登录") : QStringLiteral("Login"), bar_);
+    cancelButton_ = new QPushButton(chinese ? QString::fromUtf8("取消") : QStringLiteral("Cancel"), bar_);
+    loginButton_->setProperty("controlId", int(ID_LOGIN));
+    cancelButton_->setProperty("controlId", int(ID_CANCEL));
+    for (QPushButton* b : {loginButton_, cancelButton_}) {
+        b->setAutoDefault(false);
+        b->setDefault(false);
+        b->setFocusPolicy(Qt::NoFocus);
+        row->addWidget(b);
+    }
+    connect(loginButton_, &QPushButton::clicked, this, &CDlgLogin::onLoginCommand);
+    connect(cancelButton_, &QPushButton::clicked, this, &CDlgLogin::onCancelCommand);
+
+    loadSettings();
+    m_cancelled = 0;
+    ip_->setFocus();
+}
+
+CDlgLogin::~CDlgLogin()
+{
+    setBusy(false);
+}
+
+void CDlgLogin::loadSettings()
+{
+    LoginSettings s = LoginSettings::load(settingsPath_);
+    m_ip = s.ip;
+    m_port = s.port;
+    m_user = s.user;
+    m_password = s.password;
+    membersToFields();
+}
+
+QLineEdit* CDlgLogin::field(int id) const
+{
+    switch (id) {
+    case IDC_IP: return ip_;
+    case IDC_PORT: return port_;
+    case IDC_USER: return user_;
+    case IDC_PASSWORD: return password_;
+    default: return nullptr;
+    }
+}
+
+QLabel* CDlgLogin::label(int id) const
+{
+    if (id >= IDC_IP_LABEL && id <= IDC_PASSWORD_LABEL)
+        return labels_[id - IDC_IP_LABEL];
+    return nullptr;
+}
+
+QPushButton* CDlgLogin::command(int id) const
+{
+    return id == ID_LOGIN ? loginButton_ : id == ID_CANCEL ? cancelButton_ : nullptr;
+}
+
+void CDlgLogin::membersToFields()
+{
+    ip_->setText(QtText::from(m_ip));
+    port_->setText(QString::number(m_port));
+    user_->setText(QtText::from(m_user));
+    password_->setText(QtText::from(m_password));
+}
+
+void CDlgLogin::fieldsToMembers()
+{
+    m_ip = QtText::to(ip_->text());
+    m_port = port_->text().toInt();   // digits only; an out-of-range number gives 0
+    m_user = QtText::to(user_->text());
+    m_password = QtText::to(password_->text());
+}
+
+void CDlgLogin::setBusy(bool busy)
+{
+    if (busy == busy_)
+        return;
+    busy_ = busy;
+    setEnabled(!busy);
+    if (busy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+void CDlgLogin::onLoginCommand()
+{
+    if (busy_)
+        return;   // a login is already on its way
+    QString portText = port_->text();
+    if (portText.isEmpty()) {
+        portText = QStringLiteral("34567");
+        port_->setText(portText);
+    }
+    fieldsToMembers();
+    setBusy(true);
+    LoginSettings::save(settingsPath_, m_ip, QtText::to(portText), m_user, m_password);
+
+    if (m_ip.empty() || m_user.empty()) {
+        setBusy(false);
+        MessageBoxes::show(this, QtText::lang(m_ip.empty() ? u"IP_ISNULL" : u"U_NULL"),
+                           QtText::from(AppValues::productTitle()), MessageBoxes::Error);
+        return;
+    }
+    if (!ConnectToNetwork()) {
+        setBusy(false);
+        MessageBoxes::show(this, QtText::lang(u"INIT_NET_ERR"),
+                           QtText::from(AppValues::productTitle()), MessageBoxes::Error);
+        return;
+    }
+    // UTF-8 for the recorder, each text as long as it needs to be.
+    const std::string host = toUtf8(m_ip);
+    const std::string user = toUtf8(m_user);
+    const std::string password = toUtf8(m_password);
+    if (postLogout)
+        postLogout();
+    if (postLogin)
+        postLogin(host, m_port, user, password, 10000);
+}
+
+void CDlgLogin::onCancelCommand()
+{
+    m_cancelled = 1;
+    setBusy(false);
+    QDialog::done(QDialog::Rejected);
+}
+
+void CDlgLogin::ApplyLoginResult(int code)
+{
+    setBusy(false);
+    if (code != 0) {
+        MessageBoxes::show(this, QtText::lang(u"LOGIN_ERR"),
+                           QtText::from(AppValues::productTitle()), MessageBoxes::Error);
+        return;
+    }
+    QDialog::done(QDialog::Rejected);   // m_cancelled stays 0: accepted
+}
+
+void CDlgLogin::accept()
+{
+    onLoginCommand();
+}
+
+void CDlgLogin::reject()
+{
+    if (busy_)
+        return;   // waiting for the recorder: the window cannot be dismissed
+    onCancelCommand();
+}
+
+void CDlgLogin::keyPressEvent(QKeyEvent* e)
+{
+    switch (e->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        onLoginCommand();
+        return;
+    case Qt::Key_Escape:
+        reject();
+        return;
+    default:
+        QDialog::keyPressEvent(e);
+    }
+}
+
+void CDlgLogin::showEvent(QShowEvent* e)
+{
+    // The dialog fills the whole screen.
+    if (QScreen* s = screen())
+        setGeometry(s->geometry());
+    QDialog::showEvent(e);
+}
+
+void CDlgLogin::resizeEvent(QResizeEvent* e)
+{
+    QDialog::resizeEvent(e);
+    layOut();
+}
+
+void CDlgLogin::layOut()
+{
+    const int barHeight = loginButton_->sizeHint().height();
+    bar_->setGeometry(0, height() - barHeight, width(), barHeight);
+
+    const QString portText = QtText::lang(u"D_PORT");
+    const QFontMetrics labelMetrics(labels_[1]->font());
+    LoginLayout::Input in;
+    in.client = Rect{0, 0, width(), height() - barHeight};
+    in.fieldHeight = ip_->sizeHint().height();
+    in.portTextWidth = labelMetrics.horizontalAdvance(portText);
+    in.portTextHeight = labelMetrics.height();
+    in.dialogFontHeight = QFontMetrics(font()).height();
+    const LoginLayout::Result r = LoginLayout::compute(in);
+    QLineEdit* fields[4] = {ip_, port_, user_, password_};
+    for (int i = 0; i < 4; ++i) {
+        labels_[i]->setGeometry(r.labels[i].left, r.labels[i].top, r.labels[i].width(), r.labels[i].height());
+        fields[i]->setGeometry(r.fields[i].left, r.fields[i].top, r.fields[i].width(), r.fields[i].height());
+    }
+    titleHeight_ = r.titleHeight;
+    QPixmap source(QStringLiteral(":/bitmaps/134"));
+    band_ = source.isNull() || width() <= 0
+                ? QPixmap()
+                : source.scaled(width(), titleHeight_, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+}
+
+void CDlgLogin::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    const int W = width(), H = titleHeight_;
+    p.fillRect(QRect(0, H, W, height() - H), kDark);
+    if (!band_.isNull())
+        p.drawPixmap(0, 0, band_);
+    QFont title = QApplication::font();
+    title.setPixelSize(qMax(1, H * 3 / 4));
+    title.setWeight(QFont::Medium);
+    QFont version = QApplication::font();
+    version.setPixelSize(qMax(1, H * 2 / 3));
+    version.setWeight(QFont::Light);
+    p.setPen(kLabelText);
+    const QString product = QtText::from(AppValues::productTitle());
+    QRect r(5, 0, W - 5, H);
+    p.setFont(title);
+    p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter, product);
+    r.setLeft(r.left() + QFontMetrics(title).horizontalAdvance(product));
+    p.setFont(version);
+    p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter, QtText::from(AppValues::versionText()));
+}
+
+} // namespace kevra

@@ -1,0 +1,577 @@
+#include "ui/MainWindow.h"
+
+#include "app/AppValues.h"
+#include "app/ClientLiveViewDevice.h"
+#include "app/PtzPanel.h"
+#include "common/Utf.h"
+#include "device/DeviceClient.h"
+#include "ui/BitmapButton.h"
+#include "ui/CDlgLogin.h"
+#include "ui/DisplaySurface.h"
+#include "ui/MessageBoxes.h"
+#include "ui/QtText.h"
+#include "ui/VideoArea.h"
+
+#include <QApplication>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPainter>
+#include <QScreen>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <cstring>
+
+namespace kevra {
+
+// wParam/lParam of the device messages.
+class MainWindow::PostedMessage : public QEvent {
+public:
+    PostedMessage(int type, int w, int l) : QEvent(QEvent::Type(type)), wParam(w), lParam(l) {}
+    const int wParam;
+    const int lParam;
+};
+
+class MainWindow::CameraListMessage : public QEvent {
+public:
+    explicit CameraListMessage(std::vector<std::u16string> n)
+        : QEvent(QEvent::Type(WM_CAMERA_LIST)), names(std::move(n)) {}
+    const std::vector<std::u16string> names;
+};
+
+class MainWindow::StatusMessage : public QEvent {
+public:
+    explicit StatusMessage(std::u16string k) : QEvent(QEvent::Type(WM_STATUS_TEXT)), key(std::move(k)) {}
+    const std::u16string key;
+};
+
+namespace {
+const QColor kDarkGrey(24, 24, 24);
+const QColor kLightText(200, 200, 200);
+const QColor kPanelEdge(45, 50, 46);
+constexpr int kItemHandleRole = Qt::UserRole + 1;
+constexpr int kChannelRole = Qt::UserRole;
+}
+
+MainWindow::MainWindow(DeviceClient& client, LiveViewDevice* device, int forcedDepth)
+    : QDialog(nullptr, Qt::Window | Qt::FramelessWindowHint), client_(client)
+{
+    if (!device) {
+        ownDevice_ = std::make_unique<ClientLiveViewDevice>(client);
+        device = ownDevice_.get();
+    }
+    device_ = device;
+
+    // 1. Window icon; 2. event sink.
+    setWindowIcon(QIcon(QStringLiteral(":/icons/128")));
+    client_.setSink(this);
+
+    // 4. Background: black children over the window, dark grey title and panel bands.
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Qt::black);
+    setPalette(pal);
+    setAutoFillBackground(true);
+
+    // 5. Controls. The video area and tree come first, the buttons over them.
+    video_ = new VideoArea(this);
+    tree_ = new QTreeWidget(this);
+    tree_->setProperty("controlId", int(IDC_TREE));
+    tree_->setHeaderHidden(true);
+    tree_->setColumnCount(1);
+    tree_->setIconSize(QSize(16, 16));
+    connect(tree_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item, int) { onTreeClick(item); });
+
+    videoBar_ = {makeButton(ID_LOGIN, u"LOGIN"), makeButton(ID_CAMERA, u"CAMERA"),
+                 makeButton(ID_FULL, u"FULL"), makeButton(ID_ABOUT, u"ABOUT"),
+                 makeButton(ID_EXIT, u"EXIT")};
+    back_ = makeButton(ID_BACK, u"BACK");
+    treeExit_ = makeButton(ID_EXIT, u"EXIT");
+    dirLeft_ = makeButton(ID_DIR_LEFT, nullptr);
+    dirRight_ = makeButton(ID_DIR_RIGHT, nullptr);
+    lensLeft_ = makeButton(ID_LENS_LEFT, nullptr);
+    lensRight_ = makeButton(ID_LENS_RIGHT, nullptr);
+    dirLabel_ = makeButton(ID_DIR_LABEL, PtzPanel::directionLabelKey(0));
+    lensLabel_ = makeButton(ID_LENS_LABEL, PtzPanel::lensLabelKey(0));
+
+    status_ = new QLabel(this);
+    status_->setProperty("controlId", int(IDC_STATUS));
+    status_->setAutoFillBackground(true);
+    QPalette sp = status_->palette();
+    sp.setColor(QPalette::Window, kDarkGrey);
+    sp.setColor(QPalette::WindowText, kLightText);
+    status_->setPalette(sp);
+    status_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+    // 6. Tree images: recorder, open camera, idle camera.
+    images_[0] = QIcon(QStringLiteral(":/icons/147"));
+    images_[1] = QIcon(QStringLiteral(":/icons/148"));
+    images_[2] = QIcon(QStringLiteral(":/icons/146"));
+
+    // 7. Initialised; 8. live view with its display surface on the video area.
+    initialised_ = true;
+    surface_ = std::make_unique<DisplaySurface>(video_, forcedDepth);
+    video_->setSurface(surface_.get());
+    connect(video_, &VideoArea::clicked, this, &MainWindow::toggleFullScreen);
+    liveView_ = std::make_unique<LiveView>(*this, *surface_, *device_);
+    liveView_->initialise();
+
+    setVideoGroupVisible(false);
+    setTreeGroupVisible(false);
+    qApp->installEventFilter(this);
+}
+
+MainWindow::~MainWindow()
+{
+    qApp->removeEventFilter(this);
+    client_.setSink(nullptr);
+    liveView_.reset();   // cancels the frame timer before the surface and widgets go
+    video_->setSurface(nullptr);
+    surface_.reset();
+}
+
+BitmapButton* MainWindow::makeButton(int id, const char16_t* captionKey)
+{
+    auto* b = new BitmapButton(id, this);
+    if (captionKey) {
+        b->setText(QtText::lang(captionKey));
+        b->setCaptionColour(QColor(255, 255, 255));
+    }
+    connect(b, &QPushButton::clicked, this, [this, id] { command(id); });
+    return b;
+}
+
+BitmapButton* MainWindow::button(int id) const
+{
+    for (BitmapButton* b : videoBar_)
+        if (b->commandId() == id)
+            return b;
+    for (BitmapButton* b : {back_, dirLeft_, dirRight_, lensLeft_, lensRight_, dirLabel_, lensLabel_})
+        if (b->commandId() == id)
+            return b;
+    return nullptr;
+}
+
+// ---------------------------------------------------------------- device events (network thread)
+
+void MainWindow::onLogin(int code, int channelCount)
+{
+    QCoreApplication::postEvent(this, new PostedMessage(WM_LOGIN_RESULT, code, channelCount));
+}
+
+std::vector<std::u16string> MainWindow::splitNames(const uint8_t* block, int length, int count)
+{
+    std::vector<std::u16string> names;
+    if (!block || length <= 0 || count <= 0)
+        return names;
+    int pos = 0;
+    for (int i = 0; i < count && pos < length; ++i) {
+        const void* zero = std::memchr(block + pos, 0, size_t(length - pos));
+        const int end = zero ? int(static_cast<const uint8_t*>(zero) - block) : length;
+        names.push_back(fromUtf8(std::string(reinterpret_cast<const char*>(block + pos), size_t(end - pos))));
+        pos = end + 2;
+    }
+    return names;
+}
+
+void MainWindow::onList(int code, const uint8_t* block, int length, int count)
+{
+    // Copy the names now (the block lives only during this call); the tree is filled on the
+    // user-interface thread.
+    QCoreApplication::postEvent(this, new CameraListMessage(splitNames(block, length, count)));
+}
+
+void MainWindow::onMedia(int, const uint8_t*, int) {}
+
+void MainWindow::onChannel(int channel, int code)
+{
+    QCoreApplication::postEvent(this, new PostedMessage(WM_OPEN_RESULT, code, channel));
+}
+
+void MainWindow::onConnectionLost()
+{
+    QCoreApplication::postEvent(this, new PostedMessage(WM_DEVICE_LOST, 0, 0));
+}
+
+// ---------------------------------------------------------------- live view host
+
+void MainWindow::postStatus(const std::u16string& key)
+{
+    QCoreApplication::postEvent(this, new StatusMessage(key));
+}
+
+void MainWindow::fillVideoAreaBlack()
+{
+    surface_->clear();
+}
+
+Rect MainWindow::videoAreaToScreen(const Rect& r) const
+{
+    const int x = videoX_.load(), y = videoY_.load();
+    return Rect{r.left + x, r.top + y, r.right + x, r.bottom + y};
+}
+
+void MainWindow::updateVideoOrigin()
+{
+    const QPoint o = video_->mapToGlobal(QPoint(0, 0));
+    videoX_ = o.x();
+    videoY_ = o.y();
+}
+
+void MainWindow::showVideoMode()
+{
+    setTreeGroupVisible(false);
+    setVideoGroupVisible(true);
+}
+
+void MainWindow::showTreeMode()
+{
+    setVideoGroupVisible(false);
+    setTreeGroupVisible(true);
+}
+
+bool MainWindow::isVideoMode() const
+{
+    return !video_->isHidden();
+}
+
+void MainWindow::setVideoGroupVisible(bool visible)
+{
+    for (QWidget* w : std::initializer_list<QWidget*>{dirLeft_, dirRight_, lensLeft_, lensRight_,
+                                                      dirLabel_, lensLabel_, status_, video_})
+        w->setVisible(visible);
+    for (BitmapButton* b : videoBar_)
+        b->setVisible(visible);
+    if (liveView_)
+        liveView_->setVideoShown(visible);
+}
+
+void MainWindow::setTreeGroupVisible(bool visible)
+{
+    tree_->setVisible(visible);
+    back_->setVisible(visible);
+    treeExit_->setVisible(visible);
+}
+
+QTreeWidgetItem* MainWindow::findItem(uintptr_t handle) const
+{
+    if (handle == 0)
+        return nullptr;
+    for (int i = 0; i < tree_->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* root = tree_->topLevelItem(i);
+        for (int j = 0; j < root->childCount(); ++j)
+            if (root->child(j)->data(0, kItemHandleRole).toULongLong() == handle)
+                return root->child(j);
+    }
+    return nullptr;
+}
+
+void MainWindow::setItemImage(uintptr_t item, int image)
+{
+    if (image < 0 || image > 2)
+        return;
+    if (QTreeWidgetItem* it = findItem(item))
+        it->setIcon(0, images_[image]);
+}
+
+void MainWindow::moveVideoArea(const Rect& r)
+{
+    video_->setGeometry(r.left, r.top, r.width(), r.height());
+    if (liveView_ && liveView_->fullScreen())
+        video_->raise();
+    updateVideoOrigin();
+}
+
+void MainWindow::connectionLost()
+{
+    MessageBoxes::show(this, QtText::lang(u"D_DIS"), QtText::from(AppValues::productTitle()),
+                       MessageBoxes::Error);
+    runLoginSequence();
+}
+
+// ---------------------------------------------------------------- posted messages
+
+bool MainWindow::event(QEvent* e)
+{
+    switch (int(e->type())) {
+    case WM_DEVICE_LOST:
+        liveView_->onConnectionLost();
+        return true;
+    case WM_LOGIN_RESULT: {
+        const int code = static_cast<PostedMessage*>(e)->wParam;
+        if (loginDialog_)
+            loginDialog_->ApplyLoginResult(code);
+        if (code == 0)
+            client_.queryList();
+        return true;
+    }
+    case WM_OPEN_RESULT:
+        liveView_->onOpenResult(static_cast<PostedMessage*>(e)->wParam);
+        return true;
+    case WM_CAMERA_LIST:
+        fillTree(static_cast<CameraListMessage*>(e)->names);
+        return true;
+    case WM_STATUS_TEXT:
+        status_->setText(QtText::lang(static_cast<StatusMessage*>(e)->key));
+        return true;
+    default:
+        return QDialog::event(e);
+    }
+}
+
+void MainWindow::fillTree(const std::vector<std::u16string>& names)
+{
+    tree_->clear();
+    auto* root = new QTreeWidgetItem(QStringList(QtText::lang(u"DEVICE")));
+    root->setIcon(0, images_[0]);
+    tree_->addTopLevelItem(root);
+    for (size_t i = 0; i < names.size(); ++i) {
+        auto* item = new QTreeWidgetItem(QStringList(QtText::from(names[i])));
+        item->setIcon(0, images_[2]);
+        item->setData(0, kChannelRole, int(i));
+        item->setData(0, kItemHandleRole, qulonglong(nextItemHandle_++));
+        root->addChild(item);
+    }
+    root->setExpanded(true);
+}
+
+void MainWindow::onTreeClick(QTreeWidgetItem* item)
+{
+    if (!item || !item->parent())
+        return;   // nothing hit, or the root item
+    liveView_->openCamera(uintptr_t(item->data(0, kItemHandleRole).toULongLong()),
+                          item->data(0, kChannelRole).toInt());
+}
+
+// ---------------------------------------------------------------- commands
+
+void MainWindow::command(int id)
+{
+    switch (id) {
+    case ID_LOGIN: runLoginSequence(); break;
+    case ID_CAMERA: showTreeMode(); break;
+    case ID_FULL: toggleFullScreen(); break;
+    case ID_ABOUT: showAbout(); break;
+    case ID_EXIT:
+        liveView_->stop();
+        done(QDialog::Rejected);
+        break;
+    case ID_BACK: showVideoMode(); break;
+    case ID_DIR_LEFT: sendPtz(PtzPanel::directionCode(true, directionMode_)); break;
+    case ID_DIR_RIGHT: sendPtz(PtzPanel::directionCode(false, directionMode_)); break;
+    case ID_LENS_LEFT: sendPtz(PtzPanel::lensCode(true, lensMode_)); break;
+    case ID_LENS_RIGHT: sendPtz(PtzPanel::lensCode(false, lensMode_)); break;
+    case ID_DIR_LABEL:
+        directionMode_ = PtzPanel::nextDirectionMode(directionMode_);
+        dirLabel_->setText(QtText::lang(PtzPanel::directionLabelKey(directionMode_)));
+        break;
+    case ID_LENS_LABEL:
+        lensMode_ = PtzPanel::nextLensMode(lensMode_);
+        lensLabel_->setText(QtText::lang(PtzPanel::lensLabelKey(lensMode_)));
+        break;
+    default: break;
+    }
+}
+
+void MainWindow::sendPtz(int code)
+{
+    const int channel = liveView_->channel();
+    if (channel != -1)
+        client_.ptz(channel, code, 0);
+}
+
+bool MainWindow::handleArrowKey(int qtKey)
+{
+    int vk = 0;
+    switch (qtKey) {
+    case Qt::Key_Left: vk = PtzPanel::KeyLeft; break;
+    case Qt::Key_Up: vk = PtzPanel::KeyUp; break;
+    case Qt::Key_Right: vk = PtzPanel::KeyRight; break;
+    case Qt::Key_Down: vk = PtzPanel::KeyDown; break;
+    default: return false;
+    }
+    const int channel = liveView_->channel();
+    if (channel == -1)
+        return false;
+    const bool turned = PtzPanel::isTurned(liveView_->fullScreen(), width(), height());
+    client_.ptz(channel, PtzPanel::keyCode(vk, turned), 0);
+    return true;
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* e)
+{
+    // Arrow keys aimed at this window drive the camera, then go on as usual. A key event is
+    // seen once: at the widget it is first delivered to (the focus widget, or this window).
+    if (e->type() == QEvent::KeyPress && watched->isWidgetType()) {
+        auto* w = static_cast<QWidget*>(watched);
+        QWidget* first = QApplication::focusWidget() ? QApplication::focusWidget() : this;
+        if (w == first && w->window() == this)
+            handleArrowKey(static_cast<QKeyEvent*>(e)->key());
+    }
+    return QDialog::eventFilter(watched, e);
+}
+
+void MainWindow::toggleFullScreen()
+{
+    liveView_->toggleFullScreen();
+}
+
+void MainWindow::showAbout()
+{
+    const QString text = QtText::from(AppValues::productTitle()) + "\n" + QtText::lang(u"VERSION") +
+                         QtText::from(AppValues::versionText()) + "\n" + QtText::lang(u"BUILD") +
+                         QStringLiteral(" : 2010-10-22\n");
+    MessageBoxes::show(this, text, QtText::lang(u"ABOUT"), MessageBoxes::Information);
+}
+
+// ---------------------------------------------------------------- login
+
+void MainWindow::runLoginSequence()
+{
+    if (loginDialog_) {
+        loginDialog_->raise();   // one login dialog at a time
+        return;
+    }
+    tree_->clear();
+    auto* dlg = new CDlgLogin(&client_, nullptr);
+    dlg->setWindowModality(Qt::ApplicationModal);
+    dlg->setAttribute(Qt::WA_DeleteOnClose, false);
+    loginDialog_ = dlg;
+    connect(dlg, &QDialog::finished, this, [this, dlg] { finishLogin(dlg); });
+    dlg->open();
+}
+
+void MainWindow::finishLogin(CDlgLogin* dlg)
+{
+    const bool cancelled = dlg->m_cancelled != 0;
+    if (loginDialog_ == dlg)
+        loginDialog_ = nullptr;
+    dlg->deleteLater();
+    if (cancelled) {
+        liveView_->stop();
+        done(QDialog::Rejected);
+    } else {
+        showTreeMode();
+    }
+    emit loginSequenceFinished(cancelled);
+}
+
+// ---------------------------------------------------------------- layout and painting
+
+void MainWindow::showEvent(QShowEvent* e)
+{
+    QDialog::showEvent(e);
+    if (!loginStarted_) {
+        loginStarted_ = true;
+        if (QScreen* s = screen())
+            setGeometry(s->geometry());
+        layOut();
+        // The login sequence runs once the window is on the screen.
+        QTimer::singleShot(0, this, &MainWindow::runLoginSequence);
+    }
+}
+
+void MainWindow::resizeEvent(QResizeEvent* e)
+{
+    QDialog::resizeEvent(e);
+    if (initialised_)
+        layOut();
+}
+
+void MainWindow::moveEvent(QMoveEvent* e)
+{
+    QDialog::moveEvent(e);
+    updateVideoOrigin();
+    if (liveView_)
+        liveView_->setLayoutDirty();
+}
+
+void MainWindow::layOut()
+{
+    const int cx = width(), cy = height();
+    const QFontMetrics barFont(videoBar_[0]->font());
+    const QString leftRight = QtText::lang(u"LEFT_RIGHT");
+    MainLayout::Input in;
+    in.width = cx;
+    in.height = cy;
+    in.barFontHeight = barFont.height();
+    in.labelTextWidth = barFont.horizontalAdvance(leftRight);
+    in.labelTextHeight = barFont.height();
+    in.windowFontHeight = QFontMetrics(font()).height();
+    const QRect screenRect = screen() ? screen()->geometry() : QRect(0, 0, cx, cy);
+    in.screenWidth = screenRect.width();
+    in.screenHeight = screenRect.height();
+    layout_ = MainLayout::compute(in);
+    const MainLayout::Result& r = layout_;
+
+    auto place = [](QWidget* w, const Rect& rc) { w->setGeometry(rc.left, rc.top, rc.width(), rc.height()); };
+    for (int i = 0; i < 5; ++i) {
+        place(videoBar_[i], r.videoBar[i]);
+        videoBar_[i]->loadImages(132, 133);
+    }
+    place(back_, r.backButton);
+    back_->loadImages(132, 133);
+    place(treeExit_, r.treeExitButton);
+    treeExit_->loadImages(132, 133);
+
+    place(status_, r.statusLine);
+    place(video_, r.normalVideo);
+    place(tree_, r.tree);
+
+    place(dirLabel_, r.directionLabel);
+    place(lensLabel_, r.lensLabel);
+    place(dirLeft_, r.directionLeft);
+    place(dirRight_, r.directionRight);
+    place(lensLeft_, r.lensLeft);
+    place(lensRight_, r.lensRight);
+    dirLeft_->loadImages(144, 139);
+    dirRight_->loadImages(143, 140);
+    lensLeft_->loadImages(145, 138);
+    lensRight_->loadImages(142, 137);
+    dirLabel_->loadImages(136, 141);
+    lensLabel_->loadImages(136, 141);
+
+    QPixmap source(QStringLiteral(":/bitmaps/134"));
+    band_ = source.isNull() || cx <= 0 ? QPixmap()
+                                       : source.scaled(cx, r.titleHeight, Qt::IgnoreAspectRatio,
+                                                       Qt::FastTransformation);
+    liveView_->setRectangles(r.normalVideo, r.fullScreenVideo);
+    if (liveView_->fullScreen()) {
+        place(video_, r.fullScreenVideo);
+        video_->raise();
+    }
+    updateVideoOrigin();
+    liveView_->setLayoutDirty();
+    update();
+}
+
+void MainWindow::paintEvent(QPaintEvent*)
+{
+    if (!isVisible())
+        return;
+    QPainter p(this);
+    const int W = width(), H = height();
+    const int T = layout_.titleHeight, B = layout_.barHeight, P = layout_.panelHeight;
+    if (!band_.isNull())
+        p.drawPixmap(0, 0, band_);
+    QFont title = QApplication::font();
+    title.setPixelSize(qMax(1, T * 3 / 4));
+    title.setWeight(QFont::Medium);
+    QFont version = QApplication::font();
+    version.setPixelSize(qMax(1, T * 2 / 3));
+    version.setWeight(QFont::Light);
+    p.setPen(kLightText);
+    const QString product = QtText::from(AppValues::productTitle());
+    QRect r(5, 0, W - 5, T);
+    p.setFont(title);
+    p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter, product);
+    r.setLeft(r.left() + QFontMetrics(title).horizontalAdvance(product));
+    p.setFont(version);
+    p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter, QtText::from(AppValues::versionText()));
+    // Panel band above the bar, with its top edge.
+    p.fillRect(QRect(0, H - B - P, W, P), kDarkGrey);
+    p.setPen(kPanelEdge);
+    p.drawLine(0, H - B - P, W - 1, H - B - P);
+}
+
+} // namespace kevra

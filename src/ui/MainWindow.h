@@ -1,0 +1,161 @@
+// The viewer's main window: title band, camera tree, video area with status line, bottom
+// command bar and the PTZ and lens panels; owns the live view and its display surface and
+// receives the device client's events. Everything runs on the user-interface thread except
+// the DeviceEvents calls (network thread) and the LiveViewHost "any thread" operations (frame
+// timer), which only post events to this window or use the surface's own lock.
+#pragma once
+#include "app/LiveView.h"
+#include "app/LiveViewHost.h"
+#include "app/MainLayout.h"
+#include "device/DeviceEvents.h"
+
+#include <QDialog>
+#include <QEvent>
+#include <QIcon>
+#include <QPixmap>
+#include <QPointer>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QLabel;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace kevra {
+
+class BitmapButton;
+class CDlgLogin;
+class DeviceClient;
+class DisplaySurface;
+class LiveViewDevice;
+class VideoArea;
+
+class MainWindow : public QDialog, public DeviceEvents, public LiveViewHost {
+    Q_OBJECT
+public:
+    // Command and control ids.
+    enum {
+        IDC_TREE = 1009, IDC_VIDEO = 1011, ID_LOGIN = 1124, ID_CAMERA = 1125, ID_FULL = 1126,
+        ID_ABOUT = 1127, ID_EXIT = 1128, ID_DIR_LEFT = 1129, ID_DIR_RIGHT = 1130,
+        ID_LENS_LEFT = 1131, ID_LENS_RIGHT = 1132, ID_DIR_LABEL = 1133, ID_LENS_LABEL = 1134,
+        IDC_STATUS = 1135, ID_BACK = 1136
+    };
+    // Messages posted to this window (handled in arrival order).
+    enum : int {
+        WM_DEVICE_LOST = QEvent::User + 200,
+        WM_LOGIN_RESULT = QEvent::User + 201,
+        WM_OPEN_RESULT = QEvent::User + 202,
+        WM_CAMERA_LIST = QEvent::User + 210,
+        WM_STATUS_TEXT = QEvent::User + 211
+    };
+
+    // device: what the live view drives (by default the client's decoder); forcedDepth for
+    // tests (0 = the screen's depth).
+    explicit MainWindow(DeviceClient& client, LiveViewDevice* device = nullptr, int forcedDepth = 0);
+    ~MainWindow() override;
+
+    // DeviceEvents (network thread): only post to this window.
+    void onLogin(int code, int channelCount) override;
+    void onList(int code, const uint8_t* block, int length, int count) override;
+    void onMedia(int channel, const uint8_t* bytes, int length) override;
+    void onChannel(int channel, int code) override;
+    void onConnectionLost() override;
+
+    // LiveViewHost.
+    void postStatus(const std::u16string& key) override;
+    void fillVideoAreaBlack() override;
+    Rect videoAreaToScreen(const Rect& r) const override;
+    void showVideoMode() override;
+    void setItemImage(uintptr_t item, int image) override;
+    void moveVideoArea(const Rect& r) override;
+    void connectionLost() override;
+
+    // Camera names of a list block: each ends at its first zero byte and the next starts two
+    // bytes later; never reads past length, at most count names.
+    static std::vector<std::u16string> splitNames(const uint8_t* block, int length, int count);
+
+    void runLoginSequence();
+    void showTreeMode();
+    void toggleFullScreen();
+    void showAbout();
+    void command(int id);
+
+    // Inspection (tests and screenshots).
+    LiveView& liveView() { return *liveView_; }
+    CDlgLogin* loginDialog() const { return loginDialog_; }
+    QTreeWidget* tree() const { return tree_; }
+    VideoArea* videoArea() const { return video_; }
+    QLabel* statusLine() const { return status_; }
+    DisplaySurface& surface() { return *surface_; }
+    BitmapButton* button(int id) const;
+    BitmapButton* treeExitButton() const { return treeExit_; }
+    const MainLayout::Result& layoutValues() const { return layout_; }
+    int directionMode() const { return directionMode_; }
+    int lensMode() const { return lensMode_; }
+    bool isVideoMode() const;
+    // Handles an arrow key as the window does before dispatching it; true when a command went out.
+    bool handleArrowKey(int qtKey);
+
+signals:
+    void loginSequenceFinished(bool cancelled);
+
+protected:
+    bool event(QEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void moveEvent(QMoveEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
+
+private:
+    class PostedMessage;
+    class CameraListMessage;
+    class StatusMessage;
+
+    BitmapButton* makeButton(int id, const char16_t* captionKey);
+    void layOut();
+    void fillTree(const std::vector<std::u16string>& names);
+    void onTreeClick(QTreeWidgetItem* item);
+    void setVideoGroupVisible(bool visible);
+    void setTreeGroupVisible(bool visible);
+    void updateVideoOrigin();
+    void finishLogin(CDlgLogin* dlg);
+    void sendPtz(int code);
+    QTreeWidgetItem* findItem(uintptr_t handle) const;
+
+    DeviceClient& client_;
+    std::unique_ptr<LiveViewDevice> ownDevice_;
+    LiveViewDevice* device_;
+    VideoArea* video_ = nullptr;
+    std::unique_ptr<DisplaySurface> surface_;
+    std::unique_ptr<LiveView> liveView_;
+
+    QTreeWidget* tree_ = nullptr;
+    QLabel* status_ = nullptr;
+    std::vector<BitmapButton*> videoBar_;   // login, camera, full, about, exit
+    BitmapButton* back_ = nullptr;
+    BitmapButton* treeExit_ = nullptr;
+    BitmapButton* dirLeft_ = nullptr;
+    BitmapButton* dirRight_ = nullptr;
+    BitmapButton* lensLeft_ = nullptr;
+    BitmapButton* lensRight_ = nullptr;
+    BitmapButton* dirLabel_ = nullptr;
+    BitmapButton* lensLabel_ = nullptr;
+    QIcon images_[3];   // recorder, open camera, idle camera
+    QPixmap band_;
+    MainLayout::Result layout_;
+
+    int directionMode_ = 0;
+    int lensMode_ = 0;
+    bool initialised_ = false;
+    bool loginStarted_ = false;
+    CDlgLogin* loginDialog_ = nullptr;
+    uintptr_t nextItemHandle_ = 1;
+    std::atomic<int> videoX_{0};
+    std::atomic<int> videoY_{0};
+};
+
+} // namespace kevra

@@ -1,0 +1,27 @@
+// The video area control (id 1011): black, shows the display surface's latest picture and
+// reports clicks. User-interface thread only.
+#pragma once
+#include <QWidget>
+
+namespace kevra {
+
+class DisplaySurface;
+
+class VideoArea : public QWidget {
+    Q_OBJECT
+public:
+    explicit VideoArea(QWidget* parent);
+    void setSurface(DisplaySurface* surface) { surface_ = surface; }
+
+signals:
+    void clicked();
+
+protected:
+    void paintEvent(QPaintEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+
+private:
+    DisplaySurface* surface_ = nullptr;
+};
+
+} // namespace kevra
