@@ -3,33 +3,10 @@
 #include "demux/KxavParser.h"
 #include "demux/KxptParser.h"
 #include "demux/PacketParser.h"
-
-// A format whose parser is not part of this build (header and source) gives no evidence.
-
-#if __has_include("demux/Mpeg4EsParser.h") && __has_include("demux/Mpeg4EsParser.cpp")
-#include "demux/Mpeg4EsParser.h"
-#define KEVRA_HAVE_MPEG4ES 1
-#else
-#define KEVRA_HAVE_MPEG4ES 0
-#endif
-#if __has_include("demux/ChunkParser.h") && __has_include("demux/ChunkParser.cpp")
-#include "demux/ChunkParser.h"
-#define KEVRA_HAVE_CHUNK 1
-#else
-#define KEVRA_HAVE_CHUNK 0
-#endif
-#if __has_include("demux/ProgramStreamParser.h") && __has_include("demux/ProgramStreamParser.cpp")
-#include "demux/ProgramStreamParser.h"
-#define KEVRA_HAVE_PS 1
-#else
-#define KEVRA_HAVE_PS 0
-#endif
-#if __has_include("demux/AsfParser.h") && __has_include("demux/AsfParser.cpp")
 #include "demux/AsfParser.h"
-#define KEVRA_HAVE_ASF 1
-#else
-#define KEVRA_HAVE_ASF 0
-#endif
+#include "demux/ChunkParser.h"
+#include "demux/Mpeg4EsParser.h"
+#include "demux/ProgramStreamParser.h"
 
 #include <cstring>
 #include <new>
@@ -75,11 +52,7 @@ bool oneOf(int v, std::initializer_list<int> values)
 bool FormatProbe::hasParser(int format)
 {
     switch (format) {
-    case 1: return KEVRA_HAVE_MPEG4ES != 0;
-    case 3: case 4: case 6: case 8: return true;
-    case 5: return KEVRA_HAVE_CHUNK != 0;
-    case 7: return KEVRA_HAVE_PS != 0;
-    case 9: return KEVRA_HAVE_ASF != 0;
+    case 1: case 3: case 4: case 5: case 6: case 7: case 8: case 9: return true;
     default: return false;
     }
 }
@@ -239,22 +212,14 @@ std::unique_ptr<FrameParser> FormatProbe::createParser(int format, uint8_t* buff
         return nullptr;
     try {
         switch (format) {
-#if KEVRA_HAVE_MPEG4ES
         case 1: return std::make_unique<Mpeg4EsParser>(buffer, capacity, mpeg4Mode, tmpl);
-#endif
         case 3: return std::make_unique<KxptParser>(buffer, capacity);
         case 4:
         case 6: return std::make_unique<PacketParser>(buffer, capacity);
-#if KEVRA_HAVE_CHUNK
         case 5: return std::make_unique<ChunkParser>(buffer, capacity);
-#endif
-#if KEVRA_HAVE_PS
         case 7: return std::make_unique<ProgramStreamParser>(buffer, capacity);
-#endif
         case 8: return std::make_unique<KxavParser>(buffer, capacity);
-#if KEVRA_HAVE_ASF
         case 9: return std::make_unique<AsfParser>(buffer, capacity, asfPacketSize, asfVideoStream);
-#endif
         default: return nullptr;
         }
     } catch (const std::bad_alloc&) {
