@@ -21,6 +21,8 @@ public:
     bool isSyncCode(uint32_t code) override;
     int parseHeader() override;
     int checkFrameEnd() override;
+    // The generic loop; merged frames of the previous call are released first.
+    int input(const uint8_t* data, int length) override;
     int reset(int mode) override;
 
     // 0 MPEG-4, 1 H.264, -1 not decided yet.
@@ -35,16 +37,26 @@ public:
 private:
     int parseContinuation();
     int parsePack();
-    void decideCodec(const uint8_t* payload, int length);
+    // 0 MPEG-4, 1 H.264, -1 nothing found in the bytes given.
+    static int findCodec(const uint8_t* payload, int length);
+    // Codec fields of a pack's video record; bytes 80/81 are read only below limit.
+    void applyVideoCodec(MediaFrame* r, const uint8_t* limit);
     void scanMpeg4KeyFrame(MediaFrame* r);
-    void hide(MediaFrame* r);
+    int finishPiece(MediaFrame* r);
+    void startMerge(MediaFrame* r, int packetLength);
+    static void hide(MediaFrame* r);
     void stopMerging();
+
+    enum class Current { None, Pack, PackVideo, Piece, Invalid };
 
     std::unique_ptr<uint8_t[]> merge_;
     int mergedLength_ = 0;
+    int mergeStart_ = 0;       // where the frame being merged begins in the merge buffer
+    int mergeInUseEnd_ = 0;    // end of merged frames handed out since the last input
+    Current currentType_ = Current::None;
+    bool pendingCodec_ = false;   // codec still to be decided on this record's whole payload
     bool continued_ = false;
     bool merging_ = false;
-    bool mergeOverflow_ = false;
     bool codecDecided_ = false;
     int codecKind_ = 0;
     int savedWidth_ = 0;
