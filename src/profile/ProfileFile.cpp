@@ -214,7 +214,8 @@ bool replaceFile(const std::string& target, const std::vector<unsigned char>& by
                  const struct stat* old)
 {
     const std::string folder = folderOf(target);
-    std::string tmpl = folder + "/." + baseNameOf(target) + ".XXXXXX";
+    // Named after the file, shortened so that even a name at the system's limit leaves room.
+    std::string tmpl = folder + "/." + baseNameOf(target).substr(0, 64) + ".XXXXXX";
     std::vector<char> name(tmpl.begin(), tmpl.end());
     name.push_back('\0');
 
