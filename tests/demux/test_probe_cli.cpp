@@ -1,0 +1,185 @@
+// "kevractl probe" on streams written by the test muxers: one JSON line per record with the
+// keys in order and the payload's CRC-32, the block size option, and the exit statuses.
+#include "testkit/KxavMuxer.h"
+#include "testkit/PacketMuxer.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+using namespace kevra;
+
+namespace {
+
+struct CliRun {
+    int status = -1;
+    std::vector<std::string> lines;
+};
+
+CliRun kevractl(const std::string& args)
+{
+    CliRun r;
+    const std::string cmd = std::string(KEVRA_BIN_DIR) + "/kevractl " + args;
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p)
+        return r;
+    std::string line;
+    char buf[4096];
+    while (std::fgets(buf, sizeof buf, p)) {
+        line += buf;
+        if (!line.empty() && line.back() == '\n') {
+            line.pop_back();
+            r.lines.push_back(line);
+            line.clear();
+        }
+    }
+    if (!line.empty())
+        r.lines.push_back(line);
+    const int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+class TempFile {
+public:
+    explicit TempFile(const std::vector<uint8_t>& bytes)
+    {
+        static int n = 0;
+        path_ = (std::filesystem::temp_directory_path() /
+                 ("kevra_probe_" + std::to_string(getpid()) + "_" + std::to_string(n++) + ".bin"))
+                    .string();
+        std::ofstream(path_, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    ~TempFile() { std::filesystem::remove(path_); }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+std::vector<uint8_t> bytesOf(const std::string& s) { return {s.begin(), s.end()}; }
+
+std::string field(const std::string& line, const std::string& key)
+{
+    const std::regex re("\"" + key + "\":(\"[^\"]*\"|-?[0-9]+)");
+    std::smatch m;
+    return std::regex_search(line, m, re) ? m[1].str() : std::string("<missing>");
+}
+
+const char* const kKeys[] = {"format", "kind", "subtype", "codec", "width", "height", "frameRate",
+                             "payloadLength", "packetLength", "year", "month", "day", "hour",
+                             "minute", "second", "timeOfDay", "channels", "bitsPerSample",
+                             "sampleRate", "param1", "param2", "crc32"};
+
+void expectKeysInOrder(const std::string& line)
+{
+    std::vector<std::string> keys;
+    const std::regex re("\"([A-Za-z0-9]+)\":");
+    for (auto it = std::sregex_iterator(line.begin(), line.end(), re); it != std::sregex_iterator(); ++it)
+        keys.push_back((*it)[1].str());
+    ASSERT_EQ(keys.size(), std::size(kKeys)) << line;
+    for (size_t i = 0; i < keys.size(); ++i)
+        EXPECT_EQ(keys[i], kKeys[i]) << line;
+    EXPECT_EQ(line.front(), '{');
+    EXPECT_EQ(line.back(), '}');
+}
+
+} // namespace
+
+TEST(ProbeCommand, KxavStream)
+{
+    KxavMuxer mux;
+    const uint32_t when = KxavMuxer::packTime(2026, 12, 7, 10, 31, 42);
+    std::vector<uint8_t> s = mux.videoFrame(bytesOf("123456789"), true, 8, 704, 576, 25, when);
+    const auto audio = bytesOf("The quick brown fox jumps over the lazy dog");
+    auto a = mux.audioFrame(audio.data(), audio.size(), 1, 10, 2, when);
+    s.insert(s.end(), a.begin(), a.end());
+    auto p = mux.videoFrame(bytesOf("abcdefghijklmnop"), false, 0, 0, 0, 0, when);
+    s.insert(s.end(), p.begin(), p.end());
+    TempFile f(s);
+
+    const CliRun r = kevractl("probe " + f.path());
+    ASSERT_EQ(r.status, 0);
+    ASSERT_EQ(r.lines.size(), 3u);
+    for (const auto& line : r.lines) {
+        expectKeysInOrder(line);
+        EXPECT_EQ(field(line, "format"), "8");
+    }
+    EXPECT_EQ(r.lines[0],
+              "{\"format\":8,\"kind\":1,\"subtype\":0,\"codec\":4,\"width\":704,\"height\":576,"
+              "\"frameRate\":25,\"payloadLength\":9,\"packetLength\":49,\"year\":2026,\"month\":12,"
+              "\"day\":7,\"hour\":10,\"minute\":31,\"second\":42,\"timeOfDay\":0,\"channels\":0,"
+              "\"bitsPerSample\":0,\"sampleRate\":0,\"param1\":1,\"param2\":1,\"crc32\":\"cbf43926\"}");
+    EXPECT_EQ(field(r.lines[1], "kind"), "2");
+    EXPECT_EQ(field(r.lines[1], "codec"), "22");
+    EXPECT_EQ(field(r.lines[1], "sampleRate"), "8000");
+    EXPECT_EQ(field(r.lines[1], "crc32"), "\"414fa339\"");
+    EXPECT_EQ(field(r.lines[2], "subtype"), "1");
+    EXPECT_EQ(field(r.lines[2], "payloadLength"), "16");
+
+    // Smaller blocks give the same records once the first block holds a header.
+    const CliRun small = kevractl("probe --block 100 " + f.path());
+    ASSERT_EQ(small.status, 0);
+    EXPECT_EQ(small.lines, r.lines);
+}
+
+TEST(ProbeCommand, PacketStream)
+{
+    PacketMuxer mux;
+    std::vector<uint8_t> s;
+    for (int i = 0; i < 3; ++i) {
+        auto k = mux.keyFrame(bytesOf(std::string(5000, char('a' + i))), 352, 288, 25, 0);
+        s.insert(s.end(), k.begin(), k.end());
+        auto d = mux.dependentFrame(bytesOf(std::string(700, char('k' + i))));
+        s.insert(s.end(), d.begin(), d.end());
+        auto a = PacketMuxer::audioPacket(bytesOf(std::string(320, char('u' + i))), 10, 2);
+        s.insert(s.end(), a.begin(), a.end());
+    }
+    TempFile f(s);
+    const CliRun r = kevractl("probe --block 4096 " + f.path());
+    ASSERT_EQ(r.status, 0);
+    ASSERT_EQ(r.lines.size(), 9u);
+    for (size_t i = 0; i < r.lines.size(); ++i) {
+        expectKeysInOrder(r.lines[i]);
+        EXPECT_EQ(field(r.lines[i], "format"), "4");
+        EXPECT_EQ(field(r.lines[i], "kind"), i % 3 == 2 ? "2" : "1");
+    }
+    EXPECT_EQ(field(r.lines[0], "payloadLength"), "5000");
+    EXPECT_EQ(field(r.lines[0], "packetLength"), "5016");
+    EXPECT_EQ(field(r.lines[1], "payloadLength"), "700");
+    EXPECT_EQ(field(r.lines[2], "bitsPerSample"), "16");
+}
+
+TEST(ProbeCommand, UnrecognisedBlocksPrintNothing)
+{
+    TempFile f(bytesOf(std::string(10000, 'z')));
+    const CliRun r = kevractl("probe " + f.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.lines.empty());
+    TempFile empty(std::vector<uint8_t>{});
+    EXPECT_EQ(kevractl("probe " + empty.path()).status, 0);
+}
+
+TEST(ProbeCommand, MissingFileAndBadArguments)
+{
+    const std::string missing = "/nonexistent/kevra/missing.bin";
+    CliRun r = kevractl("probe " + missing + " 2>&1 >/dev/null");
+    EXPECT_EQ(r.status, 2);
+    ASSERT_EQ(r.lines.size(), 1u);
+    EXPECT_NE(r.lines[0].find(missing), std::string::npos);
+
+    EXPECT_EQ(kevractl("probe --block 0 x 2>/dev/null").status, 2);
+    EXPECT_EQ(kevractl("probe --block 2>/dev/null").status, 2);
+    EXPECT_EQ(kevractl("probe 2>/dev/null").status, 2);
+    EXPECT_EQ(kevractl("nosuchcommand 2>/dev/null").status, 2);
+    EXPECT_EQ(kevractl("help >/dev/null").status, 0);
+}
