@@ -23,7 +23,9 @@ EventLog& EventLog::flag(const char* key, bool value) {
 }
 
 void EventLog::end() {
-  line_ += "}\n";
+  line_ += "}";
+  if (sink_) sink_(line_);
+  line_ += "\n";
   if (out_) {
     std::fwrite(line_.data(), 1, line_.size(), out_);
     std::fflush(out_);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 namespace kevra {
@@ -11,6 +12,8 @@ namespace kevra {
 class EventLog {
  public:
   explicit EventLog(std::FILE* out = stdout) : out_(out) {}
+  // Every finished line (without its newline) also goes to the sink; set before the loop runs.
+  void setSink(std::function<void(const std::string&)> sink) { sink_ = std::move(sink); }
 
   // Starts an event line {"event":"<name>" ...; finish it with end().
   EventLog& begin(const char* name);
@@ -28,6 +31,7 @@ class EventLog {
 
  private:
   std::FILE* out_;
+  std::function<void(const std::string&)> sink_;
   std::string line_;
   int64_t lines_ = 0;
 };

@@ -104,7 +104,7 @@ int RecorderServer::run() {
     ids.push_back(0);
     for (auto& [id, c] : connections_) {
       short events = POLLIN;
-      if (c->queued > 0 && !c->stalled) events |= POLLOUT;
+      if (c->queued > 0) events |= POLLOUT;  // a stalled link still sends what it holds
       fds.push_back(pollfd{c->fd, events, 0});
       ids.push_back(id);
     }
@@ -439,7 +439,8 @@ void RecorderServer::deliver(Connection& m, const std::vector<uint8_t>& frame, b
     log_.begin("fault").field("conn", m.id).field("kind", std::string("absurd-length")).end();
     queue(m, RecorderMessages::buildHeader(RecorderMessages::kMediaData, kAbsurdLength));
   }
-  if (m.queued + int64_t(frame.size()) > options_.queueLimit) {
+  // A frame always goes into an empty queue, however large, so big key frames still pass.
+  if (m.queued > 0 && m.queued + int64_t(frame.size()) > options_.queueLimit) {
     // The client does not keep up: drop frames up to the next key frame instead of queueing.
     if (!m.dropping)
       log_.begin("drop").field("conn", m.id).field("channel", m.channel).field("queued", m.queued).end();
