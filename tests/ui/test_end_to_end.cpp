@@ -1,0 +1,193 @@
+// The whole viewer against the simulated recorder on a free port: login, camera tree, live
+// picture, PTZ commands, loss of the session and exit.
+#include "common/Clock.h"
+#include "common/Utf.h"
+#include "device/DeviceClient.h"
+#include "tools/support/RecorderProcess.h"
+#include "ui/support/UiTestSupport.h"
+#include "ui/BitmapButton.h"
+#include "ui/CDlgLogin.h"
+#include "ui/DisplaySurface.h"
+#include "ui/MainWindow.h"
+#include "ui/VideoArea.h"
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <dirent.h>
+#include <memory>
+
+using namespace kevra;
+using namespace kevra::test;
+
+namespace {
+
+int threadCount()
+{
+    int n = 0;
+    if (DIR* d = opendir("/proc/self/task")) {
+        while (dirent* e = readdir(d))
+            if (e->d_name[0] != '.')
+                ++n;
+        closedir(d);
+    }
+    return n;
+}
+
+bool near(const QColor& c, int r, int g, int b, int tolerance)
+{
+    return std::abs(c.red() - r) <= tolerance && std::abs(c.green() - g) <= tolerance &&
+           std::abs(c.blue() - b) <= tolerance;
+}
+
+// Share of the image's pixels within tolerance of a colour.
+double share(const QImage& img, int r, int g, int b, int tolerance = 28)
+{
+    if (img.isNull())
+        return 0;
+    int hits = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            if (near(img.pixelColor(x, y), r, g, b, tolerance))
+                ++hits;
+    return double(hits) / (img.width() * img.height());
+}
+
+struct Viewer {
+    std::unique_ptr<DeviceClient> client = std::make_unique<DeviceClient>();
+    std::unique_ptr<MainWindow> window = std::make_unique<MainWindow>(*client);
+    std::string dir = makeTempDir();
+
+    // Runs the login dialog with the recorder's address; true when the tree shows cameras.
+    bool logIn(int port)
+    {
+        if (!window->isVisible())
+            window->show();
+        if (!waitUntil([&] { return window->loginDialog() != nullptr; }))
+            return false;
+        CDlgLogin* d = window->loginDialog();
+        d->setSettingsPath(fromUtf8(dir + "login.ini"));
+        d->field(CDlgLogin::IDC_IP)->setText("127.0.0.1");
+        d->field(CDlgLogin::IDC_PORT)->setText(QString::number(port));
+        d->field(CDlgLogin::IDC_USER)->setText("admin");
+        d->field(CDlgLogin::IDC_PASSWORD)->setText("580317");
+        d->command(CDlgLogin::ID_LOGIN)->click();
+        return waitUntil([&] {
+            return window->loginDialog() == nullptr && window->tree()->topLevelItemCount() == 1 &&
+                   window->tree()->topLevelItem(0)->childCount() > 0;
+        });
+    }
+    QTreeWidgetItem* camera(int i) { return window->tree()->topLevelItem(0)->child(i); }
+    QString status() { return window->statusLine()->text(); }
+};
+
+} // namespace
+
+TEST(EndToEnd, LiveVideoPtzAndCleanExit)
+{
+    RecorderProcess rec;
+    ASSERT_TRUE(rec.start());
+    const int baseline = threadCount();
+    boxes().clear();
+    {
+        Viewer v;
+        ASSERT_TRUE(v.logIn(rec.port())) << "no camera tree";
+        EXPECT_EQ(v.camera(0)->text(0), "Gate");
+        EXPECT_EQ(v.camera(1)->text(0), "Lobby");
+
+        // Camera 2 (index 1): green background (40, 160, 60), pink box (230, 80, 200).
+        QElapsedTimer sinceClick;
+        sinceClick.start();
+        emit v.window->tree()->itemClicked(v.camera(1), 0);
+        EXPECT_EQ(v.status(), lang(u"OPENING_V"));
+        ASSERT_TRUE(waitUntil([&] { return v.window->surface().presentedCount() > 0; }, 30000))
+            << "no picture; status " << v.status().toStdString();
+        const qint64 firstPictureMs = sinceClick.elapsed();
+        ASSERT_TRUE(waitUntil([&] { return v.status() == lang(u"PLAYING"); }, 30000));
+        std::printf("[ measure ] camera click to first picture: %lld ms\n", (long long)firstPictureMs);
+
+        pump(300);
+        QImage shot = v.window->videoArea()->grab().toImage();
+        EXPECT_GT(share(shot, 40, 160, 60), 0.15) << "camera background colour not found";
+        // Nothing of the other cameras' backgrounds.
+        EXPECT_LT(share(shot, 200, 40, 40), 0.01);
+        EXPECT_LT(share(shot, 40, 60, 200), 0.01);
+        // The picture is upright: the solid background fills the lower half of the picture.
+        const Rect d = v.window->liveView().destination();
+        ASSERT_GT(d.height(), 8);
+        const QPoint o = v.window->videoArea()->mapToGlobal(QPoint(0, 0));
+        const int px = d.left - o.x() + d.width() / 2, lowRow = d.top - o.y() + d.height() * 7 / 8;
+        EXPECT_TRUE(near(shot.pixelColor(px, lowRow), 40, 160, 60, 28));
+
+        // Each arrow sends its code for channel 1.
+        struct Press { int id; int code; } presses[] = {
+            {MainWindow::ID_DIR_LEFT, 0}, {MainWindow::ID_DIR_RIGHT, 1},
+            {MainWindow::ID_LENS_LEFT, 4}, {MainWindow::ID_LENS_RIGHT, 5}};
+        for (const Press& p : presses) {
+            size_t from = rec.events().size();
+            v.window->button(p.id)->click();
+            std::string line = rec.waitFor({"\"event\":\"ptz\""}, 10000, from);
+            ASSERT_FALSE(line.empty()) << "no PTZ for button " << p.id;
+            EXPECT_EQ(RecorderProcess::field(line, "action"), std::to_string(p.code));
+            EXPECT_EQ(RecorderProcess::field(line, "channel"), "1");
+        }
+        v.window->command(MainWindow::ID_DIR_LABEL);    // left/right
+        v.window->command(MainWindow::ID_LENS_LABEL);   // iris
+        struct Press more[] = {{MainWindow::ID_DIR_LEFT, 2}, {MainWindow::ID_DIR_RIGHT, 3},
+                               {MainWindow::ID_LENS_LEFT, 8}, {MainWindow::ID_LENS_RIGHT, 9}};
+        for (const Press& p : more) {
+            size_t from = rec.events().size();
+            v.window->button(p.id)->click();
+            std::string line = rec.waitFor({"\"event\":\"ptz\""}, 10000, from);
+            ASSERT_FALSE(line.empty());
+            EXPECT_EQ(RecorderProcess::field(line, "action"), std::to_string(p.code));
+        }
+        // An arrow key drives the camera too.
+        size_t from = rec.events().size();
+        QTest::keyClick(v.window.get(), Qt::Key_Right);
+        std::string line = rec.waitFor({"\"event\":\"ptz\""}, 10000, from);
+        EXPECT_EQ(RecorderProcess::field(line, "action"), "3");
+
+        // EXIT ends the window.
+        bool finished = false;
+        QObject::connect(v.window.get(), &QDialog::finished, [&] { finished = true; });
+        v.window->button(MainWindow::ID_EXIT)->click();
+        ASSERT_TRUE(waitUntil([&] { return finished; }));
+        EXPECT_EQ(v.window->liveView().timerId(), 0);
+    }
+    pump(50);
+    EXPECT_EQ(threadCount(), baseline) << "a thread outlived the viewer";
+}
+
+TEST(EndToEnd, DroppedSessionShowsDisconnectAndTheLoginAgain)
+{
+    RecorderProcess rec({"--fault-close-session", "2"});
+    ASSERT_TRUE(rec.start());
+    boxes().clear();
+    Viewer v;
+    ASSERT_TRUE(v.logIn(rec.port()));
+    emit v.window->tree()->itemClicked(v.camera(0), 0);
+    ASSERT_FALSE(rec.waitFor({"\"event\":\"disconnect\"", "close session"}, 20000).empty())
+        << "the simulator did not drop the session";
+    // The session notices on its keepalives (every 10 s) or after 60 s of silence; let the
+    // program's clock run ahead instead of waiting minutes.
+    Clock::useManual(Clock::nowMs());
+    bool lost = waitUntil([&] {
+        Clock::advance(11000);
+        return v.window->loginDialog() != nullptr;
+    }, 30000);
+    Clock::useReal();
+    ASSERT_TRUE(lost);
+    ASSERT_FALSE(boxes().empty());
+    EXPECT_EQ(boxes().back().text, lang(u"D_DIS"));
+    EXPECT_EQ(v.status(), lang(u"STOP"));
+    EXPECT_EQ(v.window->liveView().channel(), -1);
+    v.window->loginDialog()->onCancelCommand();   // cancelling this login ends the program
+    ASSERT_TRUE(waitUntil([&] { return !v.window->isVisible(); }));
+}

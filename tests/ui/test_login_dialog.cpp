@@ -1,0 +1,225 @@
+#include "common/Utf.h"
+#include "profile/Settings.h"
+#include "ui/support/UiTestSupport.h"
+#include "ui/CDlgLogin.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+using namespace kevra;
+using namespace kevra::test;
+
+namespace {
+
+struct Posted {
+    int logouts = 0;
+    int logins = 0;
+    std::string host, user, password;
+    int port = -1, timeout = -1;
+};
+
+struct LoginDialogTest : ::testing::Test {
+    std::string dir = makeTempDir();
+    std::u16string ini = fromUtf8(dir + "login.ini");
+    Posted posted;
+
+    void SetUp() override
+    {
+        boxes().clear();
+        CDlgLogin::setConnectToNetwork(nullptr);
+    }
+    void TearDown() override { CDlgLogin::setConnectToNetwork(nullptr); }
+
+    std::unique_ptr<CDlgLogin> make()
+    {
+        auto d = std::make_unique<CDlgLogin>(nullptr);
+        d->setSettingsPath(ini);
+        d->loadSettings();
+        d->postLogout = [this] { posted.logouts++; };
+        d->postLogin = [this](const std::string& h, int p, const std::string& u,
+                              const std::string& pw, int t) {
+            posted.logins++;
+            posted.host = h;
+            posted.port = p;
+            posted.user = u;
+            posted.password = pw;
+            posted.timeout = t;
+        };
+        return d;
+    }
+    // login.ini as UTF-8 text (the file is UTF-16LE).
+    std::string iniText()
+    {
+        std::ifstream f(dir + "login.ini", std::ios::binary);
+        std::string raw((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+        std::u16string wide;
+        for (size_t i = 0; i + 1 < raw.size(); i += 2)
+            wide.push_back(char16_t(uint8_t(raw[i]) | uint8_t(raw[i + 1]) << 8));
+        return toUtf8(wide);
+    }
+};
+
+} // namespace
+
+TEST_F(LoginDialogTest, FirstStartShowsDefaultsAndLabelsFromTheLanguageFile)
+{
+    auto d = make();
+    EXPECT_EQ(d->field(CDlgLogin::IDC_IP)->text(), "0.0.0.0");
+    EXPECT_EQ(d->field(CDlgLogin::IDC_PORT)->text(), "34567");
+    EXPECT_EQ(d->field(CDlgLogin::IDC_USER)->text(), "admin");
+    EXPECT_EQ(d->field(CDlgLogin::IDC_PASSWORD)->text(), "580317");
+    EXPECT_EQ(d->field(CDlgLogin::IDC_PASSWORD)->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(d->label(CDlgLogin::IDC_PORT_LABEL)->text(), lang(u"D_PORT"));
+    EXPECT_FALSE(lang(u"D_PORT").isEmpty());
+    EXPECT_EQ(d->command(CDlgLogin::ID_LOGIN)->text(), "Login");
+    EXPECT_EQ(d->command(CDlgLogin::ID_CANCEL)->text(), "Cancel");
+    EXPECT_EQ(d->m_cancelled, 0);
+}
+
+TEST_F(LoginDialogTest, PrefillsFromLoginIni)
+{
+    LoginSettings::save(ini, u"192.168.7.9", u"8000", u"operator", u"");
+    auto d = make();
+    EXPECT_EQ(d->field(CDlgLogin::IDC_IP)->text(), "192.168.7.9");
+    EXPECT_EQ(d->field(CDlgLogin::IDC_PORT)->text(), "8000");
+    EXPECT_EQ(d->field(CDlgLogin::IDC_USER)->text(), "operator");
+    EXPECT_EQ(d->field(CDlgLogin::IDC_PASSWORD)->text(), "");
+}
+
+TEST_F(LoginDialogTest, EmptyPortIsRefilledSavedInOrderAndTheLoginIsPosted)
+{
+    auto d = make();
+    d->field(CDlgLogin::IDC_IP)->setText("10.1.2.3");
+    d->field(CDlgLogin::IDC_PORT)->setText("");
+    d->field(CDlgLogin::IDC_USER)->setText(QString::fromUtf8("管理员"));
+    d->field(CDlgLogin::IDC_PASSWORD)->setText("");
+    d->onLoginCommand();
+    EXPECT_EQ(d->field(CDlgLogin::IDC_PORT)->text(), "34567");
+    EXPECT_EQ(posted.logouts, 1);
+    ASSERT_EQ(posted.logins, 1);
+    EXPECT_EQ(posted.host, "10.1.2.3");
+    EXPECT_EQ(posted.port, 34567);
+    EXPECT_EQ(posted.user, "\xE7\xAE\xA1\xE7\x90\x86\xE5\x91\x98");   // whole UTF-8, 9 bytes
+    EXPECT_EQ(posted.password, "");   // an empty password is sent
+    EXPECT_EQ(posted.timeout, 10000);
+    EXPECT_TRUE(d->waiting());
+    EXPECT_TRUE(boxes().empty());
+
+    // All four values saved (LoginSettings writes them in the order IP0, Port0, User0, Pwd0).
+    std::string text = iniText();
+    size_t ip = text.find("IP0=10.1.2.3"), port = text.find("Port0=34567"),
+           user = text.find("User0=\xE7\xAE\xA1"), pwd = text.find("Pwd0=");
+    ASSERT_NE(ip, std::string::npos) << text;
+    ASSERT_NE(port, std::string::npos) << text;
+    ASSERT_NE(user, std::string::npos) << text;
+    ASSERT_NE(pwd, std::string::npos) << text;
+
+    // A second Login while waiting posts nothing more.
+    d->onLoginCommand();
+    EXPECT_EQ(posted.logins, 1);
+}
+
+TEST_F(LoginDialogTest, EmptyAddressIsReportedBeforeEmptyUserAndBothAreSaved)
+{
+    auto d = make();
+    d->field(CDlgLogin::IDC_IP)->setText("");
+    d->field(CDlgLogin::IDC_USER)->setText("");
+    d->onLoginCommand();
+    ASSERT_EQ(boxes().size(), 1u);
+    EXPECT_EQ(boxes()[0].text, lang(u"IP_ISNULL"));
+    EXPECT_EQ(boxes()[0].caption, "KEVRA");
+    EXPECT_EQ(posted.logins, 0);
+    EXPECT_FALSE(d->waiting());
+    std::string text = iniText();
+    EXPECT_NE(text.find("IP0=\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("User0=\r\n"), std::string::npos) << text;
+
+    d->field(CDlgLogin::IDC_IP)->setText("1.2.3.4");
+    d->onLoginCommand();
+    ASSERT_EQ(boxes().size(), 2u);
+    EXPECT_EQ(boxes()[1].text, lang(u"U_NULL"));
+    EXPECT_EQ(posted.logins, 0);
+}
+
+TEST_F(LoginDialogTest, FailedNetworkConnectionShowsInitNetErrAndPostsNothing)
+{
+    CDlgLogin::setConnectToNetwork([] { return false; });
+    auto d = make();
+    d->onLoginCommand();
+    ASSERT_EQ(boxes().size(), 1u);
+    EXPECT_EQ(boxes()[0].text, lang(u"INIT_NET_ERR"));
+    EXPECT_EQ(posted.logouts + posted.logins, 0);
+    EXPECT_FALSE(d->waiting());
+}
+
+TEST_F(LoginDialogTest, LoginResultRefusedKeepsTheDialogAcceptedClosesIt)
+{
+    auto d = make();
+    d->open();
+    d->field(CDlgLogin::IDC_USER)->setText("someone");
+    d->onLoginCommand();
+    ASSERT_TRUE(d->waiting());
+    d->ApplyLoginResult(0x1003);
+    ASSERT_EQ(boxes().size(), 1u);
+    EXPECT_EQ(boxes()[0].text, lang(u"LOGIN_ERR"));
+    EXPECT_TRUE(d->isVisible());
+    EXPECT_FALSE(d->waiting());
+    EXPECT_EQ(d->field(CDlgLogin::IDC_USER)->text(), "someone");
+
+    d->onLoginCommand();   // another attempt posts logout and login again
+    EXPECT_EQ(posted.logouts, 2);
+    EXPECT_EQ(posted.logins, 2);
+    d->ApplyLoginResult(0);
+    EXPECT_FALSE(d->isVisible());
+    EXPECT_EQ(d->m_cancelled, 0);
+    EXPECT_EQ(d->result(), int(QDialog::Rejected));
+}
+
+TEST_F(LoginDialogTest, EnterRunsLoginAndEscapeRunsCancel)
+{
+    auto d = make();
+    d->open();
+    QTest::keyClick(d->field(CDlgLogin::IDC_IP), Qt::Key_Return);
+    EXPECT_EQ(posted.logins, 1);
+    EXPECT_TRUE(d->isVisible());      // never closed as if the login had been accepted
+    EXPECT_EQ(d->m_cancelled, 0);
+    d->ApplyLoginResult(1);           // refused: fields editable again
+    QTest::keyClick(d->field(CDlgLogin::IDC_IP), Qt::Key_Escape);
+    EXPECT_FALSE(d->isVisible());
+    EXPECT_EQ(d->m_cancelled, 1);
+}
+
+TEST_F(LoginDialogTest, CancelCommandSetsTheFlag)
+{
+    auto d = make();
+    d->open();
+    d->command(CDlgLogin::ID_CANCEL)->click();
+    EXPECT_EQ(d->m_cancelled, 1);
+    EXPECT_FALSE(d->isVisible());
+    EXPECT_EQ(posted.logins, 0);
+}
+
+TEST_F(LoginDialogTest, RowsAreLaidOutFromTheFontMetrics)
+{
+    auto d = make();
+    d->resize(240, 320);
+    d->show();
+    ASSERT_TRUE(waitUntil([&] { return d->titleHeight() > 0; }));
+    const int h = d->field(CDlgLogin::IDC_IP)->height();
+    // Four rows, equal pitch h + 8, labels at x = 5, fields right of them to the edge - 5.
+    for (int id : {CDlgLogin::IDC_PORT, CDlgLogin::IDC_USER, CDlgLogin::IDC_PASSWORD})
+        EXPECT_EQ(d->field(id)->height(), h);
+    EXPECT_EQ(d->field(CDlgLogin::IDC_PORT)->y() - d->field(CDlgLogin::IDC_IP)->y(), h + 8);
+    EXPECT_EQ(d->field(CDlgLogin::IDC_PASSWORD)->y() - d->field(CDlgLogin::IDC_USER)->y(), h + 8);
+    EXPECT_EQ(d->label(CDlgLogin::IDC_IP_LABEL)->x(), 5);
+    const QRect f = d->field(CDlgLogin::IDC_IP)->geometry();
+    EXPECT_EQ(f.x() + f.width(), d->width() - 5);
+    EXPECT_EQ(d->titleHeight(), QFontMetrics(d->font()).height() + 12);
+    d->command(CDlgLogin::ID_CANCEL)->click();
+}

@@ -1,0 +1,211 @@
+#include "app/LiveViewDevice.h"
+#include "device/DeviceClient.h"
+#include "ui/support/UiTestSupport.h"
+#include "ui/BitmapButton.h"
+#include "ui/CDlgLogin.h"
+#include "ui/DisplaySurface.h"
+#include "ui/MainWindow.h"
+#include "ui/VideoArea.h"
+
+#include <QFontMetrics>
+#include <QLabel>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+using namespace kevra;
+using namespace kevra::test;
+
+namespace {
+
+// Records the live view's requests; never produces pictures.
+struct QuietDevice : LiveViewDevice {
+    std::atomic<int> opens{0};
+    std::atomic<int> lastChannel{-2};
+    void openChannel(int channel, int) override { opens++; lastChannel = channel; }
+    void setDisplayDepth(int) override {}
+    const uint8_t* pictureQuery(int& b, int&, int&) override { b = 1; return nullptr; }
+    int convertedCount() const override { return 0; }
+    void lowerConvertedCount() override {}
+    int frameRate() const override { return 0; }
+};
+
+struct MainWindowTest : ::testing::Test {
+    DeviceClient client;
+    QuietDevice device;
+    std::unique_ptr<MainWindow> w;
+
+    void SetUp() override
+    {
+        boxes().clear();
+        w = std::make_unique<MainWindow>(client, &device, 32);
+        w->show();
+        ASSERT_TRUE(waitUntil([&] { return w->loginDialog() != nullptr; }));
+    }
+    void TearDown() override
+    {
+        if (CDlgLogin* d = w->loginDialog())
+            d->ApplyLoginResult(0);   // closes it as accepted
+        pump(10);
+        w.reset();
+    }
+    // Sends a camera list from another thread, as the network worker does.
+    void list(const std::vector<uint8_t>& block, int count)
+    {
+        std::thread net([&] { w->onList(0, block.data(), int(block.size()), count); });
+        net.join();
+    }
+    QTreeWidgetItem* root() { return w->tree()->topLevelItem(0); }
+};
+
+std::vector<uint8_t> block(std::initializer_list<const char*> names)
+{
+    std::vector<uint8_t> b;
+    bool first = true;
+    for (const char* n : names) {
+        if (!first) {
+            b.push_back(0);
+            b.push_back(0);
+        }
+        first = false;
+        b.insert(b.end(), n, n + std::strlen(n));
+    }
+    b.push_back(0);
+    return b;
+}
+
+} // namespace
+
+TEST_F(MainWindowTest, LoginSequenceRunsAtStartAndAcceptedLoginShowsTheTree)
+{
+    CDlgLogin* d = w->loginDialog();
+    ASSERT_NE(d, nullptr);
+    std::thread net([&] { w->onLogin(0, 3); });
+    net.join();
+    ASSERT_TRUE(waitUntil([&] { return w->loginDialog() == nullptr; }));
+    EXPECT_TRUE(w->tree()->isVisible());
+    EXPECT_FALSE(w->isVideoMode());
+    EXPECT_TRUE(w->treeExitButton()->isVisible());
+}
+
+TEST_F(MainWindowTest, TreeIsFilledFromUtf8NamesAndRootClickOpensNothing)
+{
+    list(block({"Gate", "大门", "Lobby"}), 3);
+    ASSERT_TRUE(waitUntil([&] { return w->tree()->topLevelItemCount() == 1; }));
+    QTreeWidgetItem* r = root();
+    EXPECT_EQ(r->text(0), lang(u"DEVICE"));
+    ASSERT_EQ(r->childCount(), 3);
+    EXPECT_EQ(r->child(0)->text(0), "Gate");
+    EXPECT_EQ(r->child(1)->text(0), QString::fromUtf8("大门"));
+    EXPECT_EQ(r->child(2)->text(0), "Lobby");
+    EXPECT_TRUE(r->isExpanded());
+
+    emit w->tree()->itemClicked(r, 0);
+    EXPECT_EQ(device.opens.load(), 0);
+    emit w->tree()->itemClicked(r->child(2), 0);
+    EXPECT_EQ(device.opens.load(), 1);
+    EXPECT_EQ(device.lastChannel.load(), 2);
+    EXPECT_TRUE(w->isVideoMode());
+    // Same camera again: back to video mode only.
+    w->showTreeMode();
+    emit w->tree()->itemClicked(r->child(2), 0);
+    EXPECT_EQ(device.opens.load(), 1);
+    EXPECT_TRUE(w->isVideoMode());
+}
+
+TEST_F(MainWindowTest, EmptyAndHostileListsLeaveOnlyWhatIsThere)
+{
+    list(block({"Gate"}), 0);
+    ASSERT_TRUE(waitUntil([&] { return w->tree()->topLevelItemCount() == 1; }));
+    EXPECT_EQ(root()->childCount(), 0);
+
+    // Two 4-byte names are read at offsets 0 and 6.
+    auto names = MainWindow::splitNames(block({"Gate", "Dock"}).data(), 11, 2);
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(names[1], u"Dock");
+    // A count larger than the names present, and a block without a final zero byte.
+    const uint8_t raw[] = {'A', 'B', 0, 0, 'C', 'D'};
+    names = MainWindow::splitNames(raw, sizeof raw, 1000);
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(names[1], u"CD");
+    EXPECT_TRUE(MainWindow::splitNames(nullptr, 10, 3).empty());
+    // Invalid UTF-8 becomes replacement characters, not a crash.
+    const uint8_t bad[] = {0xFF, 0xC3, 0};
+    names = MainWindow::splitNames(bad, sizeof bad, 1);
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_FALSE(names[0].empty());
+}
+
+TEST_F(MainWindowTest, LayoutFollowsTheFontMetrics)
+{
+    const auto& r = w->layoutValues();
+    const QFontMetrics bar(w->button(MainWindow::ID_LOGIN)->font());
+    EXPECT_EQ(r.barHeight, bar.height() + 12);
+    EXPECT_EQ(r.titleHeight, QFontMetrics(w->font()).height() + 12);
+    EXPECT_EQ(w->button(MainWindow::ID_EXIT)->geometry(),
+              QRect(r.videoBar[4].left, r.videoBar[4].top, r.videoBar[4].width(), r.videoBar[4].height()));
+    EXPECT_EQ(w->videoArea()->geometry(),
+              QRect(r.normalVideo.left, r.normalVideo.top, r.normalVideo.width(), r.normalVideo.height()));
+    EXPECT_EQ(w->statusLine()->y(), r.titleHeight);
+    EXPECT_EQ(w->button(MainWindow::ID_DIR_LABEL)->width(), r.labelWidth);
+}
+
+TEST_F(MainWindowTest, PanelLabelsCycleTheirModes)
+{
+    BitmapButton* dir = w->button(MainWindow::ID_DIR_LABEL);
+    BitmapButton* lens = w->button(MainWindow::ID_LENS_LABEL);
+    EXPECT_EQ(dir->text(), lang(u"UP_DOWN"));
+    EXPECT_EQ(lens->text(), lang(u"ZOOM"));
+    w->command(MainWindow::ID_DIR_LABEL);
+    EXPECT_EQ(dir->text(), lang(u"LEFT_RIGHT"));
+    EXPECT_EQ(w->directionMode(), 1);
+    w->command(MainWindow::ID_LENS_LABEL);
+    EXPECT_EQ(lens->text(), lang(u"IRIS"));
+    w->command(MainWindow::ID_LENS_LABEL);
+    w->command(MainWindow::ID_LENS_LABEL);
+    EXPECT_EQ(lens->text(), lang(u"ZOOM"));
+    // No camera: arrows, keys and the video area do nothing.
+    EXPECT_FALSE(w->handleArrowKey(Qt::Key_Up));
+    w->toggleFullScreen();
+    EXPECT_FALSE(w->liveView().fullScreen());
+}
+
+TEST_F(MainWindowTest, AboutBoxAndStatusTexts)
+{
+    w->showAbout();
+    ASSERT_EQ(boxes().size(), 1u);
+    EXPECT_EQ(boxes()[0].caption, lang(u"ABOUT"));
+    EXPECT_EQ(boxes()[0].text, "KEVRA\n" + lang(u"VERSION") + "1.00.2\n" + lang(u"BUILD") + " : 2010-10-22\n");
+
+    std::thread timer([&] { w->postStatus(u"BUFFERING"); w->postStatus(u"PLAYING"); });
+    timer.join();
+    ASSERT_TRUE(waitUntil([&] { return w->statusLine()->text() == lang(u"PLAYING"); }));
+}
+
+TEST_F(MainWindowTest, ConnectionLossShowsTheMessageAndTheLoginAgain)
+{
+    w->loginDialog()->ApplyLoginResult(0);
+    ASSERT_TRUE(waitUntil([&] { return w->loginDialog() == nullptr; }));
+    list(block({"Gate"}), 1);
+    ASSERT_TRUE(waitUntil([&] { return w->tree()->topLevelItemCount() == 1; }));
+    emit w->tree()->itemClicked(root()->child(0), 0);
+    std::thread net([&] { w->onConnectionLost(); });
+    net.join();
+    ASSERT_TRUE(waitUntil([&] { return w->loginDialog() != nullptr; }));
+    ASSERT_FALSE(boxes().empty());
+    EXPECT_EQ(boxes().back().text, lang(u"D_DIS"));
+    EXPECT_EQ(w->liveView().channel(), -1);
+    EXPECT_EQ(w->statusLine()->text(), lang(u"STOP"));
+}
+
+TEST_F(MainWindowTest, CancelledLoginEndsTheWindow)
+{
+    bool finished = false;
+    QObject::connect(w.get(), &QDialog::finished, [&] { finished = true; });
+    w->loginDialog()->onCancelCommand();
+    ASSERT_TRUE(waitUntil([&] { return finished; }));
+    EXPECT_FALSE(w->isVisible());
+}

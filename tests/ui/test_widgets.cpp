@@ -1,0 +1,148 @@
+#include "ui/support/UiTestSupport.h"
+#include "ui/BitmapButton.h"
+#include "ui/DisplaySurface.h"
+#include "ui/VideoArea.h"
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+#include <vector>
+
+using namespace kevra;
+using namespace kevra::test;
+
+namespace {
+void sendMouse(QWidget* w, QEvent::Type type, QPoint local, Qt::MouseButtons buttons)
+{
+    QMouseEvent e(type, QPointF(local), QPointF(w->mapToGlobal(local)), Qt::LeftButton, buttons,
+                  Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}
+}
+
+TEST(BitmapButton, PressedFaceFromPressToReleaseAndClickInside)
+{
+    QWidget parent;
+    parent.resize(200, 100);
+    BitmapButton b(1124, &parent);
+    b.setGeometry(10, 10, 60, 25);
+    b.loadImages(132, 133);
+    EXPECT_TRUE(b.hasNormalImage());
+    EXPECT_TRUE(b.hasPressedImage());
+    parent.show();
+    QSignalSpy clicks(&b, &QPushButton::clicked);
+    sendMouse(&b, QEvent::MouseButtonPress, QPoint(5, 5), Qt::LeftButton);
+    EXPECT_TRUE(b.isPressedFace());
+    sendMouse(&b, QEvent::MouseButtonRelease, QPoint(6, 6), Qt::NoButton);
+    EXPECT_FALSE(b.isPressedFace());
+    EXPECT_EQ(clicks.count(), 1);
+
+    b.loadImages(136, 0);   // pressed id 0: no pressed face
+    EXPECT_TRUE(b.hasNormalImage());
+    EXPECT_FALSE(b.hasPressedImage());
+}
+
+TEST(BitmapButton, SlidingOffReleasesTheFaceWithinASecondAndReleaseOutsideDoesNotClick)
+{
+    QWidget parent;
+    parent.resize(300, 100);
+    BitmapButton b(1129, &parent);
+    b.setGeometry(10, 10, 40, 40);
+    b.loadImages(144, 139);
+    parent.show();
+    QSignalSpy clicks(&b, &QPushButton::clicked);
+    sendMouse(&b, QEvent::MouseButtonPress, QPoint(20, 20), Qt::LeftButton);
+    ASSERT_TRUE(b.isPressedFace());
+    sendMouse(&b, QEvent::MouseMove, QPoint(200, 20), Qt::LeftButton);   // slid off
+    ASSERT_TRUE(waitUntil([&] { return !b.isPressedFace(); }, 5000));
+    sendMouse(&b, QEvent::MouseButtonRelease, QPoint(200, 20), Qt::NoButton);
+    EXPECT_EQ(clicks.count(), 0);
+
+    // While the pointer stays on the button the face stays pressed across checks.
+    sendMouse(&b, QEvent::MouseButtonPress, QPoint(20, 20), Qt::LeftButton);
+    pump(BitmapButton::kReleaseCheckMs + 300);
+    EXPECT_TRUE(b.isPressedFace());
+    sendMouse(&b, QEvent::MouseButtonRelease, QPoint(20, 20), Qt::NoButton);
+    EXPECT_EQ(clicks.count(), 1);
+}
+
+TEST(DisplaySurface, DepthsAndFrameSizes)
+{
+    EXPECT_EQ(DisplaySurface::depthFor(32, 0), 32);
+    EXPECT_EQ(DisplaySurface::depthFor(24, 0), 32);
+    EXPECT_EQ(DisplaySurface::depthFor(16, 0), 16);
+    EXPECT_EQ(DisplaySurface::depthFor(32, 24), 24);
+    VideoArea area(nullptr);
+    DisplaySurface s16(&area, 16), s32(&area, 32), s24(&area, 24);
+    EXPECT_EQ(s16.create(352, 288), 16);
+    EXPECT_EQ(s16.frameBytes(), 202752);
+    EXPECT_EQ(s32.create(352, 288), 32);
+    EXPECT_EQ(s32.frameBytes(), 405504);
+    EXPECT_EQ(s24.create(352, 288), 24);
+    EXPECT_EQ(s24.frameBytes(), 304128);
+    DisplaySurface none(nullptr, 32);
+    EXPECT_EQ(none.create(352, 288), 0);   // no window: nothing made
+    EXPECT_EQ(s32.create(0, 288), 0);
+    uint8_t px[4] = {};
+    EXPECT_EQ(s32.present(px, Rect{0, 0, 1, 1}, false), -1);   // nothing created
+}
+
+namespace {
+// Presents a 2 x 2 picture whose top row is red and bottom row blue, stored as the converters
+// store that depth, from another thread; returns the grabbed video area.
+QImage showTwoRows(int depth)
+{
+    VideoArea area(nullptr);
+    area.resize(40, 40);
+    DisplaySurface s(&area, depth);
+    area.setSurface(&s);
+    area.show();
+    EXPECT_EQ(s.create(2, 2), depth);
+    std::vector<uint8_t> px;
+    auto put = [&](int r, int g, int b) {
+        if (depth == 16) {
+            uint16_t v = uint16_t((r >> 3) << 11 | (g >> 2) << 5 | (b >> 3));
+            px.push_back(uint8_t(v));
+            px.push_back(uint8_t(v >> 8));
+        } else {
+            px.push_back(uint8_t(b));
+            px.push_back(uint8_t(g));
+            px.push_back(uint8_t(r));
+            if (depth == 32)
+                px.push_back(255);
+        }
+    };
+    const bool bottomUp = depth != 16;
+    for (int row = 0; row < 2; ++row) {
+        bool top = bottomUp ? row == 1 : row == 0;
+        for (int c = 0; c < 2; ++c)
+            top ? put(255, 0, 0) : put(0, 0, 255);
+    }
+    const QPoint o = area.mapToGlobal(QPoint(0, 0));
+    std::thread presenter([&] { s.present(px.data(), Rect{o.x(), o.y(), o.x() + 40, o.y() + 40}, bottomUp); });
+    presenter.join();
+    pump(50);
+    QImage img = area.grab().toImage();
+    area.setSurface(nullptr);
+    return img;
+}
+}
+
+TEST(DisplaySurface, PicturesAreShownUprightStretchedAtEveryDepth)
+{
+    for (int depth : {16, 24, 32}) {
+        QImage img = showTwoRows(depth);
+        ASSERT_FALSE(img.isNull());
+        QColor top = img.pixelColor(img.width() / 2, img.height() / 4);
+        QColor bottom = img.pixelColor(img.width() / 2, img.height() * 3 / 4);
+        EXPECT_GT(top.red(), 200) << depth;
+        EXPECT_LT(top.blue(), 50) << depth;
+        EXPECT_GT(bottom.blue(), 200) << depth;
+        EXPECT_LT(bottom.red(), 50) << depth;
+    }
+}
