@@ -85,7 +85,7 @@ void ChunkParser::reassemble(MediaFrame* r)
     if (r->kind == 1) {
         const uint32_t counter = static_cast<uint32_t>(r->param1);
         if (formatWord_ == 0) {
-            inner_->flush(false);
+            inner_->restart();
             formatWord_ = counter;
         }
         const uint64_t stored = formatWord_;
@@ -96,16 +96,16 @@ void ChunkParser::reassemble(MediaFrame* r)
                 inner_->input(r->payload, r->payloadLength);
             } else {
                 formatWord_ = 0;
-                inner_->flush(false);
+                inner_->restart();
             }
         } else {
             // A gap or a step back: the frame being collected cannot be completed.
             formatWord_ = 0;
-            inner_->flush(false);
+            inner_->restart();
         }
     } else if (r->kind == 2) {
         if (r->payloadLength == 0) {
-            inner_->flush(false);
+            inner_->restart();
             return;
         }
         MediaFrame* copy = inner_->pool().take();

@@ -138,6 +138,16 @@ void Mpeg4EsParser::flush(bool keep)
     compact();
 }
 
+void Mpeg4EsParser::restart()
+{
+    if (current_) {
+        releaseRecord(current_);
+        current_ = nullptr;
+    }
+    headerSeen_ = false;
+    clearSync(kEmptySync, 0);
+}
+
 int Mpeg4EsParser::input(const uint8_t* data, int length)
 {
     if (!data || length <= 0)

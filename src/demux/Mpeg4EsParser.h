@@ -42,6 +42,10 @@ public:
     // bytes are dropped and frames are discarded until the next key frame. With keep: the
     // frame in progress is moved to the start of the work buffer.
     void flush(bool keep);
+    // Drops the frame in progress and waits for the next key frame, like a flush without
+    // keep, but leaves the finished frames queued and their bytes in place (mode 1: the
+    // container's consumer has not taken them yet).
+    void restart();
     // Mode 1: the chunk record whose payload is given to the next input.
     void setContainerRecord(const MediaFrame& record) { container_ = record; }
 
