@@ -18,9 +18,9 @@ public:
     static void convertReference(const uint8_t* y, const uint8_t* u, const uint8_t* v, int width,
                         int height, uint8_t* out, int bitsPerPixel); // plain scalar reference
 
-    // Which implementation convert() uses on this processor: "avx2", "sse2" or "scalar".
+    // Which implementation convert() uses on this processor: "avx512", "avx2", "sse2" or "scalar".
     static const char* fastPathName();
-    // Converts with a named implementation ("avx2", "sse2", "scalar") so every one of them can be
+    // Converts with a named implementation ("avx512", "avx2", "sse2", "scalar") so every one of them can be
     // checked on any processor that has it; false when it is not available here.
     static bool convertUsing(const char* pathName, const uint8_t* y, const uint8_t* u, const uint8_t* v,
                              int width, int height, uint8_t* out, int bitsPerPixel);

@@ -51,8 +51,9 @@ void expectPixel(const std::vector<uint8_t>& out, int bits, size_t index, int b,
     EXPECT_EQ(p[0], b) << "pixel " << index;
     EXPECT_EQ(p[1], g) << "pixel " << index;
     EXPECT_EQ(p[2], r) << "pixel " << index;
-    if (bits == 32)
+    if (bits == 32) {
         EXPECT_EQ(p[3], 255) << "pixel " << index;
+    }
 }
 
 } // namespace
@@ -177,9 +178,9 @@ TEST(ColourConverter, EveryFastPathMatchesTheReferenceOnRandomPictures)
 {
     std::mt19937 rng(20261207);
     const int sizes[][2] = {{1, 1}, {2, 2}, {3, 3}, {5, 7}, {15, 2}, {16, 2}, {17, 3}, {31, 5}, {32, 4},
-                            {33, 9}, {34, 6}, {35, 2}, {47, 11}, {64, 2}, {66, 4}, {127, 17}, {176, 144},
-                            {351, 287}, {352, 288}, {1921, 3}};
-    for (const char* path : {"scalar", "sse2", "avx2"}) {
+                            {33, 9}, {34, 6}, {35, 2}, {47, 11}, {64, 2}, {66, 4}, {67, 3}, {96, 2},
+                            {127, 17}, {129, 5}, {176, 144}, {351, 287}, {352, 288}, {1921, 3}};
+    for (const char* path : {"scalar", "sse2", "avx2", "avx512"}) {
         for (auto& s : sizes) {
             Yuv p(s[0], s[1]);
             for (auto* plane : {&p.y, &p.u, &p.v})
@@ -198,9 +199,8 @@ TEST(ColourConverter, EveryFastPathMatchesTheReferenceOnRandomPictures)
                 u.reserve(1);
                 v.reserve(1);
                 if (!ColourConverter::convertUsing(path, p.y.data(), u.data(), v.data(), p.w, p.h, out.data(),
-                                                   bits)) {
-                    GTEST_SKIP() << path << " not available on this processor";
-                }
+                                                   bits))
+                    break; // not available on this processor
                 ASSERT_EQ(out, expect) << path << " " << bits << " bits " << p.w << "x" << p.h;
             }
         }
