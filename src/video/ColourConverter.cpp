@@ -470,8 +470,10 @@ __attribute__((target("avx2"))) void convertAvx2(const uint8_t* y, const uint8_t
 // 512-bit registers; the rest of a row goes through the AVX2 step.
 #define KEVRA_TARGET_AVX512 __attribute__((target("avx512f,avx512bw,avx2")))
 // GCC 12's AVX-512 headers start some intrinsics from an "undefined" register value.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 KEVRA_TARGET_AVX512 void tableRowAvx512(const BlockRow& b, int cw, int bpp)
 {
@@ -550,7 +552,9 @@ KEVRA_TARGET_AVX512 void convertAvx512(const uint8_t* y, const uint8_t* u, const
     for (int k = 0; k < h / 2; ++k)
         tableRowAvx512(blockRow(y, u, v, w, h, out, bpp, k), w / 2, bpp);
 }
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 #endif // KEVRA_X86_SIMD
 
 void convertScalar(const uint8_t* y, const uint8_t* u, const uint8_t* v, int w, int h, uint8_t* out, int bpp)
