@@ -4,9 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "AnnexBSource.h"
 #include "CameraStream.h"
 #include "EventLog.h"
 #include "RecorderOptions.h"
+#include "testkit/PatternEncoder.h"
 #include "tools/support/FrameTally.h"
 
 namespace kevra {
@@ -80,53 +82,80 @@ TEST(EventLog, WritesValidJsonLinesWhateverTheText) {
   EXPECT_EQ(lines[0], "{\"event\":\"ptz\",\"channel\":2,\"user\":\"admin\",\"ok\":true}");
 }
 
-TEST(CameraStream, KxavPacketsCarrySizeRateAndH264Codec) {
-  std::vector<uint8_t> key{0, 0, 0, 1, 0x67, 1, 2, 3, 0, 0, 0, 1, 0x65, 9, 9, 9};
-  std::vector<uint8_t> dep{0, 0, 0, 1, 0x41, 5, 5};
-  std::vector<uint8_t> stream, packet;
-  uint32_t seq = 41;
-  for (int i = 0; i < 4; ++i) {
-    CameraStream::wrapKxav(i == 0 ? key : dep, i == 0, seq++, 704, 576, 25, CameraStream::packedNow(), packet);
-    stream.insert(stream.end(), packet.begin(), packet.end());
+std::vector<FrameTally::Frame> streamFrames(RecorderOptions& o, const AnnexBSource* source, int count,
+                                            bool askKeyAt3 = false) {
+  CameraStream cam(1, o, source);
+  auto now = CameraStream::TimePoint::clock::now();
+  EXPECT_EQ(cam.open(now), 0);
+  FrameTally tally(o.format == "packet" ? 4 : 8);
+  std::vector<uint8_t> bytes;
+  bool key;
+  for (int i = 0; i < count; ++i) {
+    if (askKeyAt3 && i == 3) cam.requestKeyFrame();
+    EXPECT_EQ(cam.nextFrame(now, bytes, key), 0);
+    tally.feed(bytes.data(), int(bytes.size()));
   }
-  FrameTally tally(8);
-  tally.feed(stream.data(), int(stream.size()));
-  // The last packet is only known complete when the next one starts.
-  ASSERT_GE(tally.frames().size(), 3u);
-  const auto& f = tally.frames()[0];
-  EXPECT_EQ(f.kind, 1);
-  EXPECT_EQ(f.subtype, 0);
-  EXPECT_EQ(f.codec, 4);
-  EXPECT_EQ(f.width, 704);
-  EXPECT_EQ(f.height, 576);
-  EXPECT_EQ(f.frameRate, 25);
-  EXPECT_EQ(f.payloadLength, int(key.size()));
-  EXPECT_TRUE(f.hasSps);
-  EXPECT_EQ(tally.frames()[1].subtype, 1);
-  EXPECT_EQ(tally.frames()[1].codec, 4);
-  EXPECT_EQ(tally.frames()[1].payloadLength, int(dep.size()));
+  return tally.frames();
 }
 
-TEST(CameraStream, PacketStreamCarriesSizeRateAndH264Codec) {
-  std::vector<uint8_t> key{0, 0, 0, 1, 0x67, 1, 2, 3, 0, 0, 0, 1, 0x65, 9, 9, 9};
-  std::vector<uint8_t> dep{0, 0, 0, 1, 0x41, 5, 5};
-  std::vector<uint8_t> stream, packet;
-  for (int i = 0; i < 4; ++i) {
-    CameraStream::wrapPacket(i == 0 ? key : dep, i == 0, uint8_t(254 + i), 352, 288, 25,
-                             CameraStream::packedNow(), packet);
-    stream.insert(stream.end(), packet.begin(), packet.end());
+TEST(CameraStream, KxavAndPacketStreamsCarrySizeRateAndH264Codec) {
+  for (const char* format : {"kxav", "packet"}) {
+    RecorderOptions o;
+    o.format = format;
+    o.width = 176;
+    o.height = 144;
+    o.fps = 50;  // above what a packet header holds
+    o.gop = 4;
+    auto frames = streamFrames(o, nullptr, 9);
+    ASSERT_GE(frames.size(), 8u) << format;
+    for (size_t i = 0; i < frames.size(); ++i) {
+      EXPECT_EQ(frames[i].kind, 1);
+      EXPECT_EQ(frames[i].codec, 4) << format << " " << i;
+      EXPECT_EQ(frames[i].subtype == 0, i % 4 == 0) << format << " " << i;
+      EXPECT_GT(frames[i].payloadLength, 0) << format << " " << i;
+      if (i % 4 == 0) {
+        EXPECT_TRUE(frames[i].hasSps);
+        EXPECT_EQ(frames[i].width, 176);
+        EXPECT_EQ(frames[i].height, 144);
+        EXPECT_EQ(frames[i].frameRate, std::string(format) == "packet" ? 31 : 50);
+      }
+    }
   }
-  FrameTally tally(4);
-  tally.feed(stream.data(), int(stream.size()));
-  ASSERT_GE(tally.frames().size(), 3u);
-  EXPECT_EQ(tally.frames()[0].subtype, 0);
-  EXPECT_EQ(tally.frames()[0].codec, 4);
-  EXPECT_EQ(tally.frames()[0].width, 352);
-  EXPECT_EQ(tally.frames()[0].height, 288);
-  EXPECT_EQ(tally.frames()[0].frameRate, 25);
-  // Sequence bytes 255 -> 0 -> 1 stay in sequence: dependent frames arrive whole.
-  EXPECT_EQ(tally.frames()[1].payloadLength, int(dep.size()));
-  EXPECT_EQ(tally.frames()[2].payloadLength, int(dep.size()));
+}
+
+TEST(CameraStream, SourceFileIsCutIntoFramesAndLoopsFromKeyFrames) {
+  PatternEncoder enc;
+  ASSERT_EQ(enc.open(0, 128, 96, 25, 0, 10), 0);
+  std::vector<uint8_t> file, au;
+  bool key;
+  for (int i = 0; i < 25; ++i) {
+    ASSERT_EQ(enc.encodeNext(au, key), 0);
+    file.insert(file.end(), au.begin(), au.end());
+  }
+  AnnexBSource source;
+  ASSERT_EQ(source.loadBytes(file.data(), file.size()), 0);
+  ASSERT_EQ(source.frames().size(), 25u);
+  EXPECT_EQ(source.width(), 128);
+  EXPECT_EQ(source.height(), 96);
+  for (size_t i = 0; i < 25; ++i) EXPECT_EQ(source.frames()[i].key, i % 10 == 0) << i;
+
+  RecorderOptions o;
+  o.width = 640;  // the file's own size wins
+  o.height = 480;
+  auto frames = streamFrames(o, &source, 31, true);
+  ASSERT_GE(frames.size(), 30u);
+  EXPECT_EQ(frames[0].width, 128);
+  EXPECT_EQ(frames[0].subtype, 0);
+  // A key frame asked for at frame 3 skips ahead to the file's next key frame (its frame 10).
+  EXPECT_EQ(frames[3].subtype, 0);
+  EXPECT_NE(frames[2].subtype, 0);
+  // After the file's 25th frame the loop starts over at frame 0, a key frame.
+  EXPECT_EQ(frames[3 + 15].subtype, 0);
+
+  AnnexBSource empty;
+  uint8_t noise[100] = {1, 2, 3};
+  EXPECT_EQ(empty.loadBytes(noise, sizeof noise), -1);
+  EXPECT_EQ(empty.load("/nonexistent/file.h264"), -1);
 }
 
 }  // namespace

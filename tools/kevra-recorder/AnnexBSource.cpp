@@ -8,6 +8,20 @@ extern "C" {
 }
 
 namespace kevra {
+namespace {
+
+// True when the bytes hold a start code followed by a coded slice (NAL type 1 or 5).
+bool hasSlice(const uint8_t* p, int n) {
+  for (int i = 0; i + 3 < n; ++i)
+    if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1) {
+      int type = p[i + 3] & 0x1F;
+      if (type == 1 || type == 5) return true;
+      i += 2;
+    }
+  return false;
+}
+
+}  // namespace
 
 int AnnexBSource::load(const std::string& path) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
@@ -48,7 +62,7 @@ int AnnexBSource::loadBytes(const uint8_t* data, size_t length) {
                                 AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
     if (used < 0) break;
     at += static_cast<size_t>(used);
-    if (outLength > 0) {
+    if (outLength > 0 && hasSlice(out, outLength)) {
       Frame fr;
       fr.bytes.assign(out, out + outLength);
       fr.key = parser->key_frame == 1;

@@ -3,16 +3,6 @@
 #include <ctime>
 
 namespace kevra {
-namespace {
-
-void put32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
-  v[at] = uint8_t(x);
-  v[at + 1] = uint8_t(x >> 8);
-  v[at + 2] = uint8_t(x >> 16);
-  v[at + 3] = uint8_t(x >> 24);
-}
-
-}  // namespace
 
 CameraStream::CameraStream(int cameraIndex, const RecorderOptions& options,
                            const AnnexBSource* source)
@@ -30,6 +20,8 @@ CameraStream::CameraStream(int cameraIndex, const RecorderOptions& options,
 
 int CameraStream::open(TimePoint now) {
   due_ = now;
+  // Stream headers give the picture size in units of 8 in one byte.
+  if (width_ > 2040 || height_ > 2040) return -1;
   if (source_) return source_->frames().empty() ? -1 : 0;
   return encoder_.open(camera_, options_.width, options_.height, options_.fps, options_.bitrate,
                        options_.gop);
@@ -49,64 +41,6 @@ uint32_t CameraStream::packedNow() {
   if (year > 63) year = 63;
   return uint32_t(tm.tm_sec & 63) | uint32_t(tm.tm_min & 63) << 6 | uint32_t(tm.tm_hour & 31) << 12 |
          uint32_t(tm.tm_mday & 31) << 17 | uint32_t((tm.tm_mon + 1) & 15) << 22 | uint32_t(year) << 26;
-}
-
-void CameraStream::wrapKxav(const std::vector<uint8_t>& frame, bool key, uint32_t sequence,
-                            int width, int height, int fps, uint32_t packedTime,
-                            std::vector<uint8_t>& out) {
-  const size_t ext = key ? 8 : 0;
-  const size_t total = 24 + ext + frame.size() + 8;
-  out.assign(total, 0);
-  out[0] = 'K';
-  out[1] = 'X';
-  out[2] = 'A';
-  out[3] = 'V';
-  out[4] = key ? 0xFD : 0xFC;
-  put32(out, 8, sequence);
-  put32(out, 12, uint32_t(total));
-  put32(out, 16, packedTime);
-  out[22] = uint8_t(ext);
-  unsigned sum = 0;
-  for (int i = 0; i < 23; ++i) sum += out[i];
-  out[23] = uint8_t(sum);
-  if (key) {
-    out[24] = 0x80;  // picture block: progressive scan, size in units of 8
-    out[25] = 1;
-    out[26] = uint8_t(width / 8);
-    out[27] = uint8_t(height / 8);
-    out[28] = 0x81;  // codec block: H.264, frame rate
-    out[30] = 8;
-    out[31] = uint8_t(fps);
-  }
-  std::copy(frame.begin(), frame.end(), out.begin() + 24 + ext);
-}
-
-void CameraStream::wrapPacket(const std::vector<uint8_t>& frame, bool key, uint8_t sequence,
-                              int width, int height, int fps, uint32_t packedTime,
-                              std::vector<uint8_t>& out) {
-  const size_t header = key ? 16 : 8;
-  out.assign(header + frame.size(), 0);
-  out[2] = 1;
-  uint32_t length = uint32_t(frame.size()) & 0xFFFFFF;
-  if (key) {
-    out[3] = 0xFD;
-    out[4] = 1;  // codec variant: H.264
-    out[5] = uint8_t(fps > 31 ? 31 : fps);  // frame rate in bits 0-4, param1 0
-    out[6] = uint8_t(width / 8);
-    out[7] = uint8_t(height / 8);
-    put32(out, 8, packedTime);
-    out[12] = uint8_t(length);
-    out[13] = uint8_t(length >> 8);
-    out[14] = uint8_t(length >> 16);
-    out[15] = sequence;
-  } else {
-    out[3] = 0xFC;
-    out[4] = uint8_t(length);
-    out[5] = uint8_t(length >> 8);
-    out[6] = uint8_t(length >> 16);
-    out[7] = sequence;
-  }
-  std::copy(frame.begin(), frame.end(), out.begin() + header);
 }
 
 int CameraStream::nextFrame(TimePoint now, std::vector<uint8_t>& out, bool& key) {
@@ -138,12 +72,15 @@ int CameraStream::nextFrame(TimePoint now, std::vector<uint8_t>& out, bool& key)
   // Frames too large for a packet's 24-bit length are not sent in that format.
   if (options_.format == "packet") {
     if (encoded_.size() > 0xFFFFFF) return -1;
-    wrapPacket(encoded_, key, uint8_t(sequence_), width_, height_, options_.fps, packedNow(), out);
+    // The packet header holds the frame rate in five bits.
+    int fps = options_.fps > 31 ? 31 : options_.fps;
+    // Header byte 0 carries the codec variant, 1 for H.264 as in KXAV streams.
+    out = key ? packets_.keyFrame(encoded_.data(), encoded_.size(), width_, height_, fps, packedNow(),
+                                  0xFD, 1, 0)
+              : packets_.dependentFrame(encoded_.data(), encoded_.size(), 0xFC);
   } else {
-    wrapKxav(encoded_, key, sequence_, width_, height_, options_.fps, packedNow(), out);
+    out = kxav_.videoFrame(encoded_, key, 8, width_, height_, options_.fps, packedNow());
   }
-  ++sequence_;
-  if (sequence_ == 0) sequence_ = 1;
   return 0;
 }
 

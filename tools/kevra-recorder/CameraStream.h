@@ -1,5 +1,5 @@
 // One camera's live stream: the pattern encoder (or the looped source file), the frame pacing
-// and the stream format wrapping (KXAV or 0x000001Fx packets) of every frame.
+// and the stream format wrapping (KXAV or 0x000001Fx packets, H.264 codec) of every frame.
 // Owned and used by the recorder's event-loop thread only.
 #pragma once
 
@@ -9,6 +9,8 @@
 
 #include "AnnexBSource.h"
 #include "RecorderOptions.h"
+#include "testkit/KxavMuxer.h"
+#include "testkit/PacketMuxer.h"
 #include "testkit/PatternEncoder.h"
 
 namespace kevra {
@@ -36,12 +38,7 @@ class CameraStream {
   int height() const { return height_; }
   int64_t frames() const { return frames_; }
 
-  // Stream wrapping, shared with the tests: the frame's Annex B bytes become one packet.
-  // packedTime is the packed date-time word (seconds bits 0-5 ... year-2000 bits 26-31).
-  static void wrapKxav(const std::vector<uint8_t>& frame, bool key, uint32_t sequence, int width,
-                       int height, int fps, uint32_t packedTime, std::vector<uint8_t>& out);
-  static void wrapPacket(const std::vector<uint8_t>& frame, bool key, uint8_t sequence, int width,
-                         int height, int fps, uint32_t packedTime, std::vector<uint8_t>& out);
+  // The local wall-clock time as the streams' packed date-time word.
   static uint32_t packedNow();
 
  private:
@@ -55,7 +52,8 @@ class CameraStream {
   int width_;
   int height_;
   int64_t frames_ = 0;
-  uint32_t sequence_ = 1;
+  KxavMuxer kxav_;
+  PacketMuxer packets_;
   TimePoint due_{};
   std::chrono::nanoseconds period_;
 };
