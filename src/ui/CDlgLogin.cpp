@@ -88,6 +88,11 @@ CDlgLogin::CDlgLogin(DeviceClient* client, QWidget* parent)
     cancelButton_ = new QPushButton(chinese ? QString::fromUtf8("取消") : QStringLiteral("Cancel"), bar_);
     loginButton_->setProperty("controlId", int(ID_LOGIN));
     cancelButton_->setProperty("controlId", int(ID_CANCEL));
+    bar_->setStyleSheet(QStringLiteral(
+        "QPushButton { background: rgb(44, 46, 45); color: rgb(220, 220, 220);"
+        " border: 1px solid rgb(16, 16, 16); border-top-color: rgb(80, 84, 82); padding: 4px; }"
+        "QPushButton:pressed { background: rgb(30, 30, 30); }"
+        "QPushButton:disabled { color: rgb(110, 110, 110); }"));
     for (QPushButton* b : {loginButton_, cancelButton_}) {
         b->setAutoDefault(false);
         b->setDefault(false);
