@@ -118,7 +118,7 @@ int PacketParser::parseHeader()
             // it must not turn negative.
             len = declared > 0x7FFFFFF0u ? 0x7FFFFFF0 : static_cast<int>(declared);
             header = 12;
-            r->packetLength = len + 16;
+            r->packetLength = len > 0x7FFFFFF0 - 16 ? 0x7FFFFFF0 : len + 16;
         } else {
             len = 4;
             header = 4;
