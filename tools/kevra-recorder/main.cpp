@@ -1,5 +1,9 @@
 // kevra-recorder: a simulated network video recorder for demos, tests and measurements.
 #include <csignal>
+
+extern "C" {
+#include <libavutil/log.h>
+}
 #include <cstdio>
 
 #include "EventLog.h"
@@ -24,6 +28,7 @@ int main(int argc, char** argv) {
     return r > 0 ? 0 : 2;
   }
   std::signal(SIGPIPE, SIG_IGN);
+  av_log_set_level(AV_LOG_WARNING);  // keep the encoder's statistics off stderr
   kevra::EventLog log(stdout);
   kevra::RecorderServer server(options, log);
   if (server.open(message) != 0) {
