@@ -193,8 +193,8 @@ TEST(PsParser, LongSplitFramesWithMiddlePiecesAndABadPiece)
     Bytes big = mpeg4Key(352, 288, 200000);
     for (size_t i = 100; i < big.size(); ++i)
         big[i] = static_cast<uint8_t>(0x10 + i % 0x40);   // below 0x56, no start codes
-    const Bytes stream = cat({mux.videoFrame(big, true), mux.videoFrame(W::vop(false, 50), false)});
     const Bytes packs0 = mux.videoFrame(big, true);
+    const Bytes stream = cat({packs0, mux.videoFrame(W::vop(false, 50), false)});
     const int h = packs0[14 + 82 + 8];
     const size_t firstPacket = 14 + 82 + 9 + static_cast<size_t>(h) + (0xFFF9 - static_cast<size_t>(h));
     const Bytes expected = cat({Bytes(packs0.begin(), packs0.begin() + static_cast<long>(firstPacket)),
