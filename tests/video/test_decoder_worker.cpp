@@ -244,8 +244,9 @@ TEST(DecoderWorker, SixteenBitDisplayGetsItsOwnFormula)
     uint8_t yy, cb, cr;
     PatternEncoder::toYuv(PatternEncoder::background(2), yy, cb, cr);
     const uint8_t ys[4] = {yy, yy, yy, yy};
-    uint16_t expect;
-    ColourConverter::convertReference(ys, &cb, &cr, 2, 2, reinterpret_cast<uint8_t*>(&expect), 16);
+    uint16_t block[4];
+    ColourConverter::convertReference(ys, &cb, &cr, 2, 2, reinterpret_cast<uint8_t*>(block), 16);
+    const uint16_t expect = block[0];
     uint16_t px;
     std::memcpy(&px, pic + (size_t(130) * width + 10) * 2, 2);
     EXPECT_NEAR(px >> 11, expect >> 11, 1);
