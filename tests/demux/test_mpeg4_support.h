@@ -46,7 +46,10 @@ inline Taken copyRecord(const MediaFrame* r)
     t.payloadLength = r->payloadLength;
     if (r->payloadLength > 0 && r->payload)
         t.payload.assign(r->payload, r->payload + r->payloadLength);
-    if (r->packetLength > 0 && r->packetStart)
+    // packetLength is only backed by bytes when the packet ends with its payload (a frame that
+    // was given up keeps its declared length).
+    if (r->payloadLength > 0 && r->packetStart && r->packetStart <= r->payload &&
+        r->packetStart + r->packetLength <= r->payload + r->payloadLength)
         t.packet.assign(r->packetStart, r->packetStart + r->packetLength);
     return t;
 }
