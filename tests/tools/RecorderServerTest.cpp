@@ -297,6 +297,22 @@ TEST(RecorderServer, HostileClientsAreDisconnectedWithoutHarm) {
   EXPECT_EQ(login(fine, rec.port()).status, 0);
 }
 
+TEST(RecorderServer, AClientThatNeverReadsItsRepliesIsDropped) {
+  InProcessRecorder rec({"--queue-limit", "65536"});
+  RawClient s;
+  ASSERT_TRUE(s.connect(rec.port(), 4096));
+  ASSERT_TRUE(s.send(buildLogin("admin", "580317")));
+  std::vector<uint8_t> burst;
+  for (int i = 0; i < 4096; ++i) {
+    auto k = buildKeepalive();
+    burst.insert(burst.end(), k.begin(), k.end());
+  }
+  // Keepalive replies the client never reads: the server stops queueing and closes.
+  for (int i = 0; i < 200 && rec.waitFor({"\"does not read\""}, 1).empty(); ++i)
+    if (!s.send(burst)) break;
+  EXPECT_FALSE(rec.waitFor({"\"disconnect\"", "does not read"}, 20000).empty());
+}
+
 TEST(RecorderServer, ASlowClientHasMediaDroppedNotQueued) {
   InProcessRecorder rec({"--size", "640x480", "--bitrate", "6000000", "--fps", "50", "--gop", "5",
                          "--queue-limit", "65536"});

@@ -463,6 +463,12 @@ void RecorderServer::deliver(Connection& m, const std::vector<uint8_t>& frame, b
 
 void RecorderServer::queue(Connection& c, std::vector<uint8_t> bytes) {
   if (c.dead || c.stalled || c.closeWhenSent || bytes.empty()) return;
+  // Replies pile up only when the client sends requests and never reads: give up on it.
+  if (c.role != Role::Media &&
+      c.queued + int64_t(bytes.size()) > options_.queueLimit + options_.faultBigList + 65536) {
+    closeConnection(c.id, "client does not read its replies");
+    return;
+  }
   if (c.stallAfter >= 0 && c.sent + int64_t(bytes.size()) > c.stallAfter) {
     size_t keep = bytes.size() > RecorderMessages::kHeaderSize
                       ? RecorderMessages::kHeaderSize + (bytes.size() - RecorderMessages::kHeaderSize) / 2
