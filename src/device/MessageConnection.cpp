@@ -1,6 +1,8 @@
 #include "device/MessageConnection.h"
 
+#include <chrono>
 #include <new>
+#include <optional>
 
 namespace kevra {
 
@@ -37,11 +39,26 @@ int MessageConnection::sendAll(const uint8_t* bytes, int length)
         return kSendBadArgs;
     if (!link_.isConnected())
         return kNotConnected;
+    // The send buffer is tiny (128 bytes asked for), so a burst of requests can find it full:
+    // wait for room rather than report a failure, but never longer than the connect limit.
+    using Steady = std::chrono::steady_clock;
+    std::optional<Steady::time_point> deadline;
     int sent = 0;
     while (sent < length) {
         const int n = link_.send(bytes + sent, length - sent);
         if (n < 0)
             return kSendFailed;
+        if (n == 0) {
+            const Steady::time_point now = Steady::now();
+            if (!deadline)
+                deadline = now + std::chrono::milliseconds(kConnectTimeoutMs);
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - now).count();
+            if (left <= 0)
+                return kSendFailed;
+            link_.waitWritable(static_cast<int>(left < 100 ? left : 100));
+            continue;
+        }
         sent += n;
     }
     return 0;

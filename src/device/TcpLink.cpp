@@ -97,7 +97,17 @@ int TcpLink::send(const uint8_t* bytes, int length)
     if (socket_ < 0 || !bytes || length < 0)
         return -1;
     ssize_t n = ::send(socket_, bytes, static_cast<size_t>(length), MSG_NOSIGNAL);
-    return n < 0 ? -1 : static_cast<int>(n);
+    if (n < 0)
+        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? 0 : -1;
+    return static_cast<int>(n);
+}
+
+bool TcpLink::waitWritable(int timeoutMs)
+{
+    if (socket_ < 0)
+        return false;
+    pollfd p{socket_, POLLOUT, 0};
+    return ::poll(&p, 1, timeoutMs) > 0 && (p.revents & POLLOUT) && !(p.revents & (POLLERR | POLLNVAL));
 }
 
 int TcpLink::receive(uint8_t* buffer, int size)

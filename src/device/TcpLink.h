@@ -21,8 +21,11 @@ public:
     // resolvable name; -1 when refused or not connected within timeoutMs; 0x2002 when the socket
     // cannot be made non-blocking. A connected link must be closed first.
     int connect(const char* host, int port, int timeoutMs);
-    // Bytes accepted by one send call, or negative on error. Never raises SIGPIPE.
+    // Bytes accepted by one send call (0 when the send buffer is full for now), or negative
+    // on error. Never raises SIGPIPE.
     int send(const uint8_t* bytes, int length);
+    // Waits up to timeoutMs for room in the send buffer; true when there is room.
+    bool waitWritable(int timeoutMs);
     // Bytes read by at most one read; 0 when nothing waits, on error and on an orderly close.
     int receive(uint8_t* buffer, int size);
     bool isConnected() const { return socket_ >= 0; }

@@ -171,11 +171,33 @@ void ScriptedRecorder::closeConnection(int conn)
     c.outAt = 0;
 }
 
+bool ScriptedRecorder::connectionOpen(int conn)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return conn >= 0 && conn < static_cast<int>(connections_.size()) &&
+           connections_[static_cast<size_t>(conn)].fd >= 0;
+}
+
+bool ScriptedRecorder::waitClosed(int conn, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (connectionOpen(conn)) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
 void ScriptedRecorder::stopListening()
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (listenFd_ >= 0)
+    if (listenFd_ >= 0) {
+        // Shutting the socket down stops listening at once, even while the serving thread's
+        // poll still holds it.
+        ::shutdown(listenFd_, SHUT_RDWR);
         ::close(listenFd_);
+    }
     listenFd_ = -1;
 }
 

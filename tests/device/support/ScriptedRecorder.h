@@ -54,6 +54,9 @@ public:
     bool waitSent(int conn, int timeoutMs = 5000);
     // Closes connection conn from the recorder's side.
     void closeConnection(int conn);
+    // False once the client (or the test) closed connection conn.
+    bool connectionOpen(int conn);
+    bool waitClosed(int conn, int timeoutMs = 5000);
     // Stops accepting new connections (existing ones stay).
     void stopListening();
 
