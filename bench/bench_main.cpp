@@ -1,0 +1,201 @@
+// Entry of kevra_bench: Google Benchmark's own flags, plus --kevra_results=FILE, which writes
+// a markdown summary (machine, every result, and the converter's ratios) after the run.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct Result {
+    std::string name;
+    double realNs = 0;
+    double cpuNs = 0;
+    std::map<std::string, double> counters;
+    std::string label;
+    std::string error;
+};
+
+double toNs(double t, benchmark::TimeUnit unit)
+{
+    switch (unit) {
+    case benchmark::kSecond: return t * 1e9;
+    case benchmark::kMillisecond: return t * 1e6;
+    case benchmark::kMicrosecond: return t * 1e3;
+    default: return t;
+    }
+}
+
+class CollectingReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& r : runs) {
+            if (r.run_type == Run::RT_Aggregate && r.aggregate_name != "median")
+                continue;
+            Result x;
+            x.name = r.benchmark_name();
+            x.realNs = toNs(r.GetAdjustedRealTime(), r.time_unit);
+            x.cpuNs = toNs(r.GetAdjustedCPUTime(), r.time_unit);
+            for (const auto& c : r.counters)
+                x.counters[c.first] = c.second.value;
+            x.label = r.report_label;
+            if (r.error_occurred)
+                x.error = r.error_message;
+            results.push_back(std::move(x));
+        }
+    }
+    std::vector<Result> results;
+};
+
+std::string cpuModel()
+{
+    std::ifstream in("/proc/cpuinfo");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("model name", 0) == 0) {
+            const auto colon = line.find(':');
+            if (colon != std::string::npos)
+                return line.substr(colon + 2);
+        }
+    }
+    return "unknown";
+}
+
+std::string fmt(double v, int decimals = 0)
+{
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+    return buf;
+}
+
+// "BM_Convert/kevra/32/1920x1080" -> impl "kevra", key "32/1920x1080".
+bool splitConvert(const std::string& name, std::string& impl, std::string& key)
+{
+    const std::string prefix = "BM_Convert/";
+    if (name.rfind(prefix, 0) != 0)
+        return false;
+    const std::string rest = name.substr(prefix.size());
+    const auto slash = rest.find('/');
+    if (slash == std::string::npos)
+        return false;
+    impl = rest.substr(0, slash);
+    key = rest.substr(slash + 1);
+    return true;
+}
+
+void writeSummary(const std::string& path, const std::vector<Result>& results)
+{
+    std::ostringstream md;
+    const std::time_t now = std::time(nullptr);
+    char date[64];
+    std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
+    md << "# KEVRA benchmark results\n\n";
+    md << "Written by `scripts/bench.sh` on " << date << ".\n\n";
+    md << "- CPU: " << cpuModel() << "\n";
+    md << "- Logical cores: " << std::thread::hardware_concurrency() << "\n";
+    md << "- Every benchmark runs on one thread; rates are per second of CPU time.\n\n";
+
+    // The converter side by side: Mpixel/s per implementation for each depth and size.
+    std::map<std::string, std::map<std::string, double>> convert; // key -> impl -> Mpixel/s
+    std::vector<std::string> keys;
+    std::vector<std::string> impls;
+    for (const Result& r : results) {
+        std::string impl, key;
+        if (!splitConvert(r.name, impl, key) || !r.error.empty())
+            continue;
+        auto it = r.counters.find("Mpixel/s");
+        if (it == r.counters.end())
+            continue;
+        if (std::find(keys.begin(), keys.end(), key) == keys.end())
+            keys.push_back(key);
+        if (std::find(impls.begin(), impls.end(), impl) == impls.end())
+            impls.push_back(impl);
+        convert[key][impl] = it->second;
+    }
+    if (!keys.empty()) {
+        md << "## Colour conversion (Mpixel/s)\n\n";
+        md << "`libyuv` and `swscale` produce exactly our layout (24/32 bits bottom-up); "
+              "`libyuv-upright` writes top-down, libyuv's natural direction. "
+              "`memcpy` copies a picture of the output's size (the memory floor).\n\n";
+        md << "| depth/size |";
+        for (const auto& i : impls)
+            md << " " << i << " |";
+        md << " kevra / best library | kevra / memcpy |\n|---|";
+        for (size_t i = 0; i < impls.size() + 2; ++i)
+            md << "---:|";
+        md << "\n";
+        for (const auto& k : keys) {
+            const auto& row = convert[k];
+            md << "| " << k << " |";
+            for (const auto& i : impls) {
+                auto it = row.find(i);
+                md << " " << (it == row.end() ? std::string("-") : fmt(it->second)) << " |";
+            }
+            double best = 0;
+            for (const char* lib : {"libyuv", "libyuv-upright", "swscale"}) {
+                auto it = row.find(lib);
+                if (it != row.end())
+                    best = std::max(best, it->second);
+            }
+            auto kv = row.find("kevra");
+            auto mc = row.find("memcpy");
+            md << " " << (kv != row.end() && best > 0 ? fmt(kv->second / best, 2) : std::string("-")) << " |";
+            md << " " << (kv != row.end() && mc != row.end() && mc->second > 0 ? fmt(kv->second / mc->second, 2)
+                                                                               : std::string("-"))
+               << " |\n";
+        }
+        md << "\n";
+    }
+
+    md << "## All results\n\n| benchmark | real time (ns) | CPU time (ns) | counters | note |\n|---|---:|---:|---|---|\n";
+    for (const Result& r : results) {
+        std::string counters;
+        for (const auto& c : r.counters) {
+            if (!counters.empty())
+                counters += ", ";
+            counters += c.first + " " + fmt(c.second, c.second < 100 ? 2 : 0);
+        }
+        md << "| " << r.name << " | " << fmt(r.realNs) << " | " << fmt(r.cpuNs) << " | " << counters << " | "
+           << (r.error.empty() ? r.label : "error: " + r.error) << " |\n";
+    }
+
+    std::ofstream out(path, std::ios::trunc);
+    out << md.str();
+    if (!out)
+        std::fprintf(stderr, "kevra_bench: cannot write %s\n", path.c_str());
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string summary;
+    std::vector<char*> args;
+    for (int i = 0; i < argc; ++i) {
+        const char* flag = "--kevra_results=";
+        if (std::strncmp(argv[i], flag, std::strlen(flag)) == 0)
+            summary = argv[i] + std::strlen(flag);
+        else
+            args.push_back(argv[i]);
+    }
+    int n = static_cast<int>(args.size());
+    benchmark::Initialize(&n, args.data());
+    if (benchmark::ReportUnrecognizedArguments(n, args.data()))
+        return 1;
+    CollectingReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    if (!summary.empty())
+        writeSummary(summary, reporter.results);
+    return 0;
+}

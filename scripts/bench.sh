@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds and runs kevra_bench (Release, its own build folder), then writes the raw results to
+# bench/results/bench.json and the summary table to bench/RESULTS.md.
+# Extra arguments go to the benchmark, e.g.: scripts/bench.sh --benchmark_filter=BM_Convert
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD=${BENCH_BUILD:-build-bench}
+
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKEVRA_BUILD_BENCH=ON \
+      -DKEVRA_BUILD_TESTS=OFF -DKEVRA_BUILD_UI=OFF >/dev/null
+cmake --build "$BUILD" -j "$(nproc)" --target kevra_bench
+
+mkdir -p bench/results
+"$BUILD/bin/kevra_bench" \
+    --benchmark_out=bench/results/bench.json --benchmark_out_format=json \
+    --kevra_results=bench/RESULTS.md "$@"
+echo "bench: wrote bench/results/bench.json and bench/RESULTS.md"
