@@ -28,6 +28,6 @@ if "$FFMPEG" -hide_banner -encoders 2>/dev/null | grep -q libx264; then
   ff "${SRC[@]}" -c:v libx264 -profile:v baseline -g 25 -bf 0 -pix_fmt yuv420p -f vob "$OUT/ps-h264.mpg" \
     || echo "h264 program stream sample not made" >&2
 fi
-ff "${SRC[@]}" "${TONE[@]}" "${MPEG4[@]}" -c:a wmav2 -ac 1 -f asf -packetsize 2048 "$OUT/av.asf" \
+ff "${SRC[@]}" "${TONE[@]}" "${MPEG4[@]}" -c:a wmav2 -ac 1 -f asf -packet_size 2048 "$OUT/av.asf" \
   || echo "asf sample not made" >&2
 exit 0
