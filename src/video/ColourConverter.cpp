@@ -137,6 +137,13 @@ struct BlockRow {
     const uint8_t* vr;
     uint8_t* oa;
     uint8_t* ob;
+    // Source rows of the next block row (the same rows for the last one). Reading runs from
+    // the bottom of the planes upwards, a row at a time, which the hardware prefetchers do
+    // not anticipate; the vector loops fetch these rows ahead themselves.
+    const uint8_t* nextYa;
+    const uint8_t* nextYb;
+    const uint8_t* nextU;
+    const uint8_t* nextV;
 };
 
 inline BlockRow blockRow(const uint8_t* y, const uint8_t* u, const uint8_t* v, int w, int h, uint8_t* out,
@@ -152,6 +159,11 @@ inline BlockRow blockRow(const uint8_t* y, const uint8_t* u, const uint8_t* v, i
     b.vr = v + static_cast<size_t>(ch - 1 - k) * cw;
     b.oa = out + static_cast<size_t>(2 * k) * stride;
     b.ob = b.oa + stride;
+    const bool last = k + 1 >= ch;
+    b.nextYa = last ? b.ya : b.ya - 2 * static_cast<size_t>(w);
+    b.nextYb = last ? b.yb : b.yb - 2 * static_cast<size_t>(w);
+    b.nextU = last ? b.ur : b.ur - cw;
+    b.nextV = last ? b.vr : b.vr - cw;
     return b;
 }
 
@@ -376,6 +388,10 @@ __attribute__((target("avx2"))) void tableRowAvx2(const BlockRow& b, int from, i
         const __m256i cb0 = _mm256_unpacklo_epi32(cb, cb), cb1 = _mm256_unpackhi_epi32(cb, cb);
         const __m256i cg0 = _mm256_unpacklo_epi32(cg, cg), cg1 = _mm256_unpackhi_epi32(cg, cg);
         const __m256i cr0 = _mm256_unpacklo_epi32(cr, cr), cr1 = _mm256_unpackhi_epi32(cr, cr);
+        _mm_prefetch(reinterpret_cast<const char*>(b.nextYa + 2 * j), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(b.nextYb + 2 * j), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(b.nextU + j), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(b.nextV + j), _MM_HINT_T0);
         for (int row = 0; row < 2; ++row) {
             const uint8_t* ys = (row ? b.yb : b.ya) + 2 * j;
             uint8_t* o = (row ? b.ob : b.oa) + 2 * j * bpp;
@@ -506,6 +522,10 @@ KEVRA_TARGET_AVX512 void tableRowAvx512(const BlockRow& b, int cw, int bpp)
         const __m512i cb0 = _mm512_unpacklo_epi32(cb, cb), cb1 = _mm512_unpackhi_epi32(cb, cb);
         const __m512i cg0 = _mm512_unpacklo_epi32(cg, cg), cg1 = _mm512_unpackhi_epi32(cg, cg);
         const __m512i cr0 = _mm512_unpacklo_epi32(cr, cr), cr1 = _mm512_unpackhi_epi32(cr, cr);
+        _mm_prefetch(reinterpret_cast<const char*>(b.nextYa + 2 * j), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(b.nextYb + 2 * j), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(b.nextU + j), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(b.nextV + j), _MM_HINT_T0);
         for (int row = 0; row < 2; ++row) {
             const uint8_t* ys = (row ? b.yb : b.ya) + 2 * j;
             uint8_t* o = (row ? b.ob : b.oa) + 2 * j * bpp;
