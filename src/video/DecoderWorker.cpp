@@ -322,6 +322,10 @@ int DecoderWorker::decodeOne()
             }
             openWidth_ = f.width;
             openHeight_ = f.height;
+            // A new picture size or codec is a new stream from the same recorder: it goes
+            // on without a gap, at the rate its key frame declares.
+            if (f.frameRate > 0 && f.frameRate <= kMaxFrameRate)
+                frameRate_.store(f.frameRate);
         }
     }
     if (isH264(f.codec) && decoderOpen_ && f.payloadLength > 0) {
