@@ -13,6 +13,13 @@ struct Command {
 // Feeds a file to a fresh demultiplexer and prints one JSON line per frame record.
 int runProbe(int argc, char** argv);
 
+// Network commands (NetCommands.cpp): log in to a recorder with --host --port --user
+// --password --timeout, do one thing, log out. A failure prints e.g. "login failed: 0x1004".
+int runList(int argc, char** argv);
+int runSnapshot(int argc, char** argv);
+int runRecord(int argc, char** argv);
+int runPtz(int argc, char** argv);
+
 // The table main.cpp dispatches through; ends with an entry whose name is nullptr.
 // Add a new command: declare its run function above and add a row in main.cpp.
 const Command* commandTable();

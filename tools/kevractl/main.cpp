@@ -10,6 +10,10 @@ const Command* commandTable()
 {
     static const Command table[] = {
         {"probe", "probe [--block N] FILE   print the frame records the demultiplexer finds", runProbe},
+        {"list", "list [net options]   print INDEX<TAB>NAME for every camera of the recorder", runList},
+        {"snapshot", "snapshot --channel N --out FILE.png [net options]   save the first live picture", runSnapshot},
+        {"record", "record --channel N --seconds S --out FILE [net options]   save the media bytes", runRecord},
+        {"ptz", "ptz --channel N --action up|down|left|right|zoom-in|zoom-out|focus-in|focus-out|iris-in|iris-out [net options]", runPtz},
         {nullptr, nullptr, nullptr},
     };
     return table;

@@ -1,0 +1,380 @@
+// kevractl's network commands: list, snapshot, record and ptz against a recorder, each through
+// one DeviceClient (its network worker thread) and, for pictures, its DecoderWorker.
+// The command runs on the main thread and waits for the client's events under one mutex.
+#include "Commands.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device/DeviceClient.h"
+#include "device/DeviceEvents.h"
+#include "device/Messages.h"
+#include "video/DecoderWorker.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
+}
+
+namespace kevra {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kLoginTimeout = 0x1004;  // what the session reports for a login time-out
+
+struct NetOptions {
+  std::string host = "127.0.0.1";
+  int port = 34567;
+  std::string user = "admin";
+  std::string password = "580317";
+  double timeout = 10;
+  int channel = -1;
+  double seconds = -1;
+  std::string out;
+  std::string action;
+};
+
+bool parseNumber(const char* text, double lo, double hi, double& out) {
+  char* end = nullptr;
+  double v = std::strtod(text, &end);
+  if (!*text || *end || !(v >= lo && v <= hi)) return false;
+  out = v;
+  return true;
+}
+
+// Parses the common options and the command's own (channel, seconds, out, action).
+int parseOptions(const char* command, int argc, char** argv, NetOptions& o) {
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (i + 1 >= argc) {
+      std::fprintf(stderr, "kevractl %s: missing value for %s\n", command, a.c_str());
+      return -1;
+    }
+    const char* v = argv[++i];
+    double n = 0;
+    bool ok = true;
+    if (a == "--host") o.host = v;
+    else if (a == "--port") ok = parseNumber(v, 1, 65535, n), o.port = int(n);
+    else if (a == "--user") o.user = v;
+    else if (a == "--password") o.password = v;
+    else if (a == "--timeout") ok = parseNumber(v, 0.1, 3600, o.timeout);
+    else if (a == "--channel") ok = parseNumber(v, 0, 255, n), o.channel = int(n);
+    else if (a == "--seconds") ok = parseNumber(v, 0, 86400, o.seconds);
+    else if (a == "--out") o.out = v;
+    else if (a == "--action") o.action = v;
+    else {
+      std::fprintf(stderr, "kevractl %s: unknown option %s\n", command, a.c_str());
+      return -1;
+    }
+    if (!ok) {
+      std::fprintf(stderr, "kevractl %s: bad value for %s: %s\n", command, a.c_str(), v);
+      return -1;
+    }
+  }
+  return 0;
+}
+
+// Receives the client's events on its network thread and lets the command thread wait for them.
+class EventWaiter : public DeviceEvents {
+ public:
+  void onLogin(int code, int channelCount) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    login_ = code;
+    channels_ = channelCount;
+    changed_.notify_all();
+  }
+  void onList(int code, const uint8_t* block, int length, int count) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    list_ = code;
+    names_ = code == 0 ? nameListItems(block, length, count) : std::vector<std::string>{};
+    changed_.notify_all();
+  }
+  void onMedia(int channel, const uint8_t* bytes, int length) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (record_ && channel == recordChannel_ && length > 0) {
+      if (std::fwrite(bytes, 1, size_t(length), record_) != size_t(length)) writeFailed_ = true;
+      recorded_ += length;
+    }
+  }
+  void onChannel(int channel, int code) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    channelCode_ = code;
+    changed_.notify_all();
+  }
+  void onConnectionLost() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lost_ = true;
+    changed_.notify_all();
+  }
+
+  // Waits for a result slot to leave -1; returns it, or `fallback` after the time-out.
+  int wait(int EventWaiter::*slot, double seconds, int fallback) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    bool got = changed_.wait_for(lock, std::chrono::duration<double>(seconds),
+                                 [&] { return this->*slot != -1 || lost_; });
+    return got && this->*slot != -1 ? this->*slot : fallback;
+  }
+  void startRecording(std::FILE* f, int channel) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    record_ = f;
+    recordChannel_ = channel;
+  }
+  int64_t stopRecording(bool& failed) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    record_ = nullptr;
+    failed = writeFailed_;
+    return recorded_;
+  }
+  bool lost() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lost_;
+  }
+  std::vector<std::string> names() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return names_;
+  }
+
+  int login_ = -1;
+  int list_ = -1;
+  int channelCode_ = -1;
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int channels_ = 0;
+  bool lost_ = false;
+  std::vector<std::string> names_;
+  std::FILE* record_ = nullptr;
+  int recordChannel_ = -1;
+  int64_t recorded_ = 0;
+  bool writeFailed_ = false;
+};
+
+// A DeviceClient with this command's event sink, logged in; logs out when it goes.
+class Session {
+ public:
+  // The client is declared after the sink, so it (and its network thread) goes first.
+  explicit Session(const NetOptions& o) : options_(o) {
+    client_.setSink(&events_);
+    client_.setMediaObserver(&events_);  // sees exactly what the decoder's queue receives
+  }
+  int login() {
+    client_.logout();
+    client_.login(options_.host, options_.port, options_.user, options_.password,
+                  int(options_.timeout * 1000));
+    // The session gives up after the time-out itself; a little more covers the connect.
+    int code = events_.wait(&EventWaiter::login_, options_.timeout + 6, kLoginTimeout);
+    if (code != 0) std::fprintf(stderr, "login failed: 0x%x\n", unsigned(code));
+    return code;
+  }
+  int open(int channel) {
+    client_.openChannel(channel, 1);
+    int code = events_.wait(&EventWaiter::channelCode_, options_.timeout + 6, 0x100C);
+    if (code != 0) std::fprintf(stderr, "open failed: 0x%x\n", unsigned(code));
+    return code;
+  }
+  void logout() { client_.logout(); }
+  DeviceClient& client() { return client_; }
+  EventWaiter& events() { return events_; }
+
+ private:
+  const NetOptions& options_;
+  EventWaiter events_;
+  DeviceClient client_;
+};
+
+// Writes a 32-bit bottom-up BGRA picture upright as an RGB PNG file through libavcodec.
+int writePng(const std::string& path, const uint8_t* bgra, int width, int height) {
+  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
+  if (!codec) return -1;
+  AVCodecContext* ctx = avcodec_alloc_context3(codec);
+  AVFrame* frame = av_frame_alloc();
+  AVPacket* packet = av_packet_alloc();
+  int result = -1;
+  if (ctx && frame && packet) {
+    ctx->width = width;
+    ctx->height = height;
+    ctx->pix_fmt = AV_PIX_FMT_RGB24;
+    ctx->time_base = AVRational{1, 25};
+    frame->format = AV_PIX_FMT_RGB24;
+    frame->width = width;
+    frame->height = height;
+    if (avcodec_open2(ctx, codec, nullptr) == 0 && av_frame_get_buffer(frame, 0) == 0) {
+      for (int row = 0; row < height; ++row) {
+        const uint8_t* src = bgra + size_t(height - 1 - row) * size_t(width) * 4;
+        uint8_t* dst = frame->data[0] + size_t(row) * size_t(frame->linesize[0]);
+        for (int x = 0; x < width; ++x) {
+          dst[3 * x] = src[4 * x + 2];
+          dst[3 * x + 1] = src[4 * x + 1];
+          dst[3 * x + 2] = src[4 * x];
+        }
+      }
+      if (avcodec_send_frame(ctx, frame) == 0 && avcodec_send_frame(ctx, nullptr) == 0 &&
+          avcodec_receive_packet(ctx, packet) == 0) {
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        if (f) {
+          bool ok = std::fwrite(packet->data, 1, size_t(packet->size), f) == size_t(packet->size);
+          ok = std::fclose(f) == 0 && ok;
+          result = ok ? 0 : -1;
+        }
+      }
+    }
+  }
+  av_packet_free(&packet);
+  av_frame_free(&frame);
+  avcodec_free_context(&ctx);
+  return result;
+}
+
+int ptzCode(const std::string& action) {
+  static const char* names[] = {"up",      "down",     "left",      "right",   "zoom-in",
+                                "zoom-out", "focus-in", "focus-out", "iris-in", "iris-out"};
+  for (int i = 0; i < 10; ++i)
+    if (action == names[i]) return i;
+  return -1;
+}
+
+}  // namespace
+
+int runList(int argc, char** argv) {
+  NetOptions o;
+  if (parseOptions("list", argc, argv, o) != 0) return 2;
+  Session s(o);
+  if (s.login() != 0) return 1;
+  s.client().queryList();
+  int code = s.events().wait(&EventWaiter::list_, o.timeout + 6, 3);
+  if (code != 0) {
+    std::fprintf(stderr, "list failed: 0x%x\n", unsigned(code));
+    s.logout();
+    return 1;
+  }
+  std::vector<std::string> names = s.events().names();
+  for (size_t i = 0; i < names.size(); ++i) std::printf("%zu\t%s\n", i, names[i].c_str());
+  std::fflush(stdout);
+  s.logout();
+  return 0;
+}
+
+int runSnapshot(int argc, char** argv) {
+  NetOptions o;
+  if (parseOptions("snapshot", argc, argv, o) != 0) return 2;
+  if (o.channel < 0 || o.out.empty()) {
+    std::fprintf(stderr, "kevractl snapshot: --channel N and --out FILE.png are required\n");
+    return 2;
+  }
+  Session s(o);
+  if (s.login() != 0) return 1;
+  DecoderWorker& decoder = s.client().decoder();
+  decoder.setDisplayDepth(32);
+  auto opened = Clock::now();
+  if (s.open(o.channel) != 0) {
+    s.logout();
+    return 1;
+  }
+  // Ask for pictures the way the viewer's frame timer does, until the first one.
+  auto until = opened + std::chrono::duration<double>(o.timeout);
+  std::vector<uint8_t> copy;
+  int width = 0, height = 0;
+  while (Clock::now() < until && !s.events().lost()) {
+    int buffering = 1, w = 0, h = 0;
+    const uint8_t* picture = decoder.pictureQuery(buffering, w, h);
+    if (picture && w > 0 && h > 0) {
+      copy.assign(picture, picture + size_t(w) * size_t(h) * 4);
+      width = w;
+      height = h;
+      decoder.lowerConvertedCount();
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  auto firstPicture = Clock::now();
+  s.logout();
+  if (copy.empty()) {
+    std::fprintf(stderr, "snapshot failed: no picture within %.1f s\n", o.timeout);
+    return 1;
+  }
+  if (writePng(o.out, copy.data(), width, height) != 0) {
+    std::fprintf(stderr, "snapshot failed: cannot write %s\n", o.out.c_str());
+    return 1;
+  }
+  long ms = long(std::chrono::duration_cast<std::chrono::milliseconds>(firstPicture - opened).count());
+  std::printf("%dx%d\t%s\tfirst picture %ld ms after open\n", width, height, o.out.c_str(), ms);
+  return 0;
+}
+
+int runRecord(int argc, char** argv) {
+  NetOptions o;
+  if (parseOptions("record", argc, argv, o) != 0) return 2;
+  if (o.channel < 0 || o.out.empty() || o.seconds < 0) {
+    std::fprintf(stderr, "kevractl record: --channel N, --seconds S and --out FILE are required\n");
+    return 2;
+  }
+  std::FILE* f = std::fopen(o.out.c_str(), "wb");
+  if (!f) {
+    std::fprintf(stderr, "record failed: cannot write %s\n", o.out.c_str());
+    return 1;
+  }
+  Session s(o);
+  if (s.login() != 0) {
+    std::fclose(f);
+    return 1;
+  }
+  s.events().startRecording(f, o.channel);
+  if (s.open(o.channel) != 0) {
+    bool failed;
+    s.events().stopRecording(failed);
+    std::fclose(f);
+    s.logout();
+    return 1;
+  }
+  auto until = Clock::now() + std::chrono::duration<double>(o.seconds);
+  while (Clock::now() < until && !s.events().lost()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  bool failed = false;
+  int64_t bytes = s.events().stopRecording(failed);
+  s.logout();
+  bool closed = std::fclose(f) == 0;
+  if (failed || !closed) {
+    std::fprintf(stderr, "record failed: cannot write %s\n", o.out.c_str());
+    return 1;
+  }
+  if (s.events().lost()) {
+    std::fprintf(stderr, "record failed: connection lost after %lld bytes\n", (long long)bytes);
+    return 1;
+  }
+  std::printf("%lld\t%s\n", (long long)bytes, o.out.c_str());
+  return 0;
+}
+
+int runPtz(int argc, char** argv) {
+  NetOptions o;
+  if (parseOptions("ptz", argc, argv, o) != 0) return 2;
+  int code = ptzCode(o.action);
+  if (o.channel < 0 || code < 0) {
+    std::fprintf(stderr,
+                 "kevractl ptz: --channel N and --action up|down|left|right|zoom-in|zoom-out|"
+                 "focus-in|focus-out|iris-in|iris-out are required\n");
+    return 2;
+  }
+  Session s(o);
+  if (s.login() != 0) return 1;
+  // The recorder takes PTZ commands for a channel whose media connection is up.
+  if (s.open(o.channel) != 0) {
+    s.logout();
+    return 1;
+  }
+  s.client().ptz(o.channel, code, 0);
+  s.logout();
+  // Requests run in order on the network thread: the logout follows the PTZ command.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  return 0;
+}
+
+}  // namespace kevra
