@@ -2,12 +2,17 @@
 // session; the media it sends is cut by the client's demultiplexer parsers.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <thread>
 
 #include "device/DeviceEvents.h"
 #include "device/DeviceSession.h"
 #include "device/Messages.h"
+#include "testkit/PatternEncoder.h"
 #include "tools/support/FrameTally.h"
 #include "tools/support/RecorderProcess.h"
 
@@ -148,6 +153,38 @@ TEST(RecorderEndToEnd, RefusalsAndLostClientsLeaveTheRecorderServing) {
   EXPECT_FALSE(rec.waitFor({"\"event\":\"disconnect\"", "\"role\":\"media\"", "\"channel\":2"}, 10000).empty());
   EXPECT_TRUE(rec.running());
   EXPECT_EQ(rec.stop(), 0);
+}
+
+TEST(RecorderEndToEnd, StreamsARawH264FileInALoop) {
+  PatternEncoder enc;
+  ASSERT_EQ(enc.open(4, 176, 144, 25, 0, 5), 0);
+  std::string path = ::testing::TempDir() + "recorder_source_" + std::to_string(::getpid()) + ".h264";
+  {
+    std::ofstream f(path, std::ios::binary);
+    std::vector<uint8_t> au;
+    bool key;
+    for (int i = 0; i < 12; ++i) {
+      ASSERT_EQ(enc.encodeNext(au, key), 0);
+      f.write(reinterpret_cast<const char*>(au.data()), std::streamsize(au.size()));
+    }
+  }
+  RecorderProcess rec({"--source", path, "--fps", "50"});
+  ASSERT_TRUE(rec.start());
+  Sink sink(8);
+  DeviceSession session(&sink);
+  session.login("127.0.0.1", rec.port(), "admin", "580317", 10000);
+  ASSERT_EQ(sink.loginCode, 0);
+  session.openChannel(0, 1);
+  // More frames than the file holds: it loops, key frames included.
+  ASSERT_TRUE(pollUntil(session, 20000, [&] { return sink.tally.frames().size() >= 30; }));
+  std::remove(path.c_str());
+  EXPECT_GE(sink.tally.keyFrames(), 5);
+  EXPECT_EQ(sink.tally.frames()[0].width, 176);
+  EXPECT_EQ(sink.tally.frames()[0].height, 144);
+  for (const auto& f : sink.tally.frames()) EXPECT_GT(f.payloadLength, 0);
+
+  RecorderProcess missing({"--source", "/nonexistent/file.h264"});
+  EXPECT_FALSE(missing.start());
 }
 
 }  // namespace

@@ -20,6 +20,7 @@ namespace {
 constexpr uint32_t kMaxRequestPayload = 65536;
 constexpr size_t kReadBlock = 65536;
 constexpr uint32_t kAbsurdLength = 0xFFFFFFF0u;
+constexpr std::chrono::seconds kFirstRequestWait{30};
 
 std::string hexId(const std::array<uint8_t, 4>& id) {
   char text[16];
@@ -527,7 +528,9 @@ void RecorderServer::writeTo(Connection& c) {
 void RecorderServer::checkTimers(Clock::time_point now) {
   for (auto& [id, c] : connections_) {
     if (c->dead) continue;
-    if (c->role == Role::Session && c->loggedIn && options_.faultCloseSession >= 0 &&
+    if (c->role == Role::Unknown && now - c->opened >= kFirstRequestWait) {
+      closeConnection(id, "no request");  // a silent connection does not hold a client slot
+    } else if (c->role == Role::Session && c->loggedIn && options_.faultCloseSession >= 0 &&
         now - c->loginAt >= std::chrono::duration<double>(options_.faultCloseSession)) {
       closeConnection(id, "fault: close session");
     } else if (c->role == Role::Media && options_.faultCloseMedia >= 0 &&
