@@ -223,8 +223,9 @@ TEST(KxavFormat, UnexplainedKeyFrameHeaderIsPassedOver)
     for (const auto& t : got) {
         if (t.rec.kind == 1 && t.rec.payloadLength > 0)
             keys.push_back(t);
-        if (t.rec.kind == 1)
+        if (t.rec.kind == 1) {
             EXPECT_NE(t.rec.payloadLength, 200);
+        }
     }
     ASSERT_EQ(keys.size(), 2u);
     EXPECT_EQ(keys[0].bytes, payloadBytes(30, 1));

@@ -257,6 +257,7 @@ TEST(KxptFormat, ProbeNeverChoosesIt)
     // parser when this build has it, and nothing otherwise.
     const int result = d.feed(s.data(), static_cast<int>(s.size()));
     EXPECT_NE(d.format(), 3);
-    if (d.format() == 0)
+    if (d.format() == 0) {
         EXPECT_EQ(result, -1);
+    }
 }

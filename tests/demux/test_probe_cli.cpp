@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -68,11 +67,32 @@ private:
 
 std::vector<uint8_t> bytesOf(const std::string& s) { return {s.begin(), s.end()}; }
 
+// The value of "key": a number or a quoted string.
 std::string field(const std::string& line, const std::string& key)
 {
-    const std::regex re("\"" + key + "\":(\"[^\"]*\"|-?[0-9]+)");
-    std::smatch m;
-    return std::regex_search(line, m, re) ? m[1].str() : std::string("<missing>");
+    const std::string tag = "\"" + key + "\":";
+    const size_t at = line.find(tag);
+    if (at == std::string::npos)
+        return "<missing>";
+    const size_t from = at + tag.size();
+    const size_t end = line[from] == '"' ? line.find('"', from + 1) + 1 : line.find_first_of(",}", from);
+    return line.substr(from, end - from);
+}
+
+// The keys of a flat JSON object in order of appearance.
+std::vector<std::string> keysOf(const std::string& line)
+{
+    std::vector<std::string> keys;
+    size_t pos = 0;
+    while ((pos = line.find('"', pos)) != std::string::npos) {
+        const size_t close = line.find('"', pos + 1);
+        if (close == std::string::npos)
+            break;
+        if (close + 1 < line.size() && line[close + 1] == ':')
+            keys.push_back(line.substr(pos + 1, close - pos - 1));
+        pos = close + 1;
+    }
+    return keys;
 }
 
 const char* const kKeys[] = {"format", "kind", "subtype", "codec", "width", "height", "frameRate",
@@ -82,10 +102,7 @@ const char* const kKeys[] = {"format", "kind", "subtype", "codec", "width", "hei
 
 void expectKeysInOrder(const std::string& line)
 {
-    std::vector<std::string> keys;
-    const std::regex re("\"([A-Za-z0-9]+)\":");
-    for (auto it = std::sregex_iterator(line.begin(), line.end(), re); it != std::sregex_iterator(); ++it)
-        keys.push_back((*it)[1].str());
+    const std::vector<std::string> keys = keysOf(line);
     ASSERT_EQ(keys.size(), std::size(kKeys)) << line;
     for (size_t i = 0; i < keys.size(); ++i)
         EXPECT_EQ(keys[i], kKeys[i]) << line;

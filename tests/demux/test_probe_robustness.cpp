@@ -198,8 +198,9 @@ TEST(ProbeRobustness, ValidStreamsGiveTheSameFramesInAnyBlockSplit)
         for (size_t i = 0; i < got.size(); ++i) {
             EXPECT_EQ(got[i].rec.kind, expected[i].rec.kind) << round << "/" << i;
             // Audio and most auxiliary packets leave subtype as the reused record had it.
-            if (got[i].rec.kind == 1)
+            if (got[i].rec.kind == 1) {
                 EXPECT_EQ(got[i].rec.subtype, expected[i].rec.subtype) << round << "/" << i;
+            }
             EXPECT_EQ(got[i].rec.payloadLength, expected[i].rec.payloadLength) << round << "/" << i;
             EXPECT_EQ(got[i].bytes, expected[i].bytes) << round << "/" << i;
         }
