@@ -10,6 +10,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -153,22 +155,33 @@ Bytes programStream()
     return s;
 }
 
-// ASF data packets of 256 bytes: error-correction bytes, then the 0x11 0x5D flags the parser
-// synchronises on, padding length, send time, duration, one payload of stream 1.
+// ASF data packets of 256 bytes, single payload: 0x10 0x5D flags, padding length, send time,
+// duration, stream number (1 = video, carrying a 0x000001Fx packet stream; 2 = audio), media
+// object number, offset, replicated data, payload from byte 25.
+Bytes asfPacket(int stream, const uint8_t* payload, size_t n, int object)
+{
+    Bytes p(256, 0);
+    const size_t padding = 231 - n;
+    const uint8_t head[] = {0x10, 0x5D, static_cast<uint8_t>(padding), static_cast<uint8_t>(padding >> 8),
+                            0, 0, 0, 0, 0x28, 0x00, static_cast<uint8_t>(stream), static_cast<uint8_t>(object),
+                            0, 0, 0, 0, 0x08, 0, 0, 0, 0, 0, 0, 0, 0};
+    std::copy(head, head + sizeof head, p.begin());
+    std::copy(payload, payload + n, p.begin() + 25);
+    return p;
+}
+
 Bytes asfStream()
 {
+    const Bytes video = packetStream();
     Bytes s;
-    for (int i = 0; i < 4; ++i) {
-        Bytes p(256, 0);
-        const uint8_t head[] = {0x82, 0x00, 0x00, 0x11, 0x5D, 0x10, 0x00,
-                                static_cast<uint8_t>(i * 40), 0x00, 0x00, 0x00, 0x28, 0x00,
-                                static_cast<uint8_t>(i == 0 ? 0x81 : 0x01),
-                                static_cast<uint8_t>(i), 0x00, 0x00, 0x00, 0x00, 0x08,
-                                0xE0, 0x00, 0x00, 0x00, 0x00};
-        std::copy(head, head + sizeof head, p.begin());
-        for (size_t k = sizeof head; k < 240; ++k)
-            p[k] = static_cast<uint8_t>(k * 3 + i) | 0x80;
-        append(s, p);
+    int object = 0;
+    for (size_t at = 0; at < video.size(); at += 231) {
+        const size_t n = std::min<size_t>(231, video.size() - at);
+        append(s, asfPacket(1, video.data() + at, n, object++));
+        if (object == 2) {
+            const Bytes pcm = body(160, 21);
+            append(s, asfPacket(2, pcm.data(), pcm.size(), object));
+        }
     }
     return s;
 }
