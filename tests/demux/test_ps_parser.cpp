@@ -96,7 +96,9 @@ TEST(PsParser, H264SizeTable)
         ASSERT_TRUE(ProgramStreamParser::h264SizeFromCode(code, &w, &h));
         EXPECT_EQ(w, expected[code][0]);
         EXPECT_EQ(h, expected[code][1]);
+        EXPECT_EQ(Mux::sizeCodeFor(w, h), code);   // the muxer writes the same table
     }
+    EXPECT_EQ(Mux::sizeCodeFor(720, 576), -1);
     int w = -1, h = -1;
     EXPECT_FALSE(ProgramStreamParser::h264SizeFromCode(14, &w, &h));
     EXPECT_FALSE(ProgramStreamParser::h264SizeFromCode(255, &w, &h));

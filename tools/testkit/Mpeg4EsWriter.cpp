@@ -156,6 +156,16 @@ Bytes Mpeg4EsWriter::keyFrame(const Vol& vol, int hour, int minute, int second, 
   return b;
 }
 
+Bytes Mpeg4EsWriter::frame(int index, int gop, const Vol& vol, int bodyBytes) {
+  if (gop < 1) gop = 1;
+  const int body = bodyBytes + (index * 37) % 64;
+  if (index % gop == 0) {
+    const int seconds = index / 25;
+    return keyFrame(vol, (seconds / 3600) % 24, (seconds / 60) % 60, seconds % 60, body * 4);
+  }
+  return vop(false, body, static_cast<uint8_t>(0x20 + index % 0x30));
+}
+
 Bytes Mpeg4EsWriter::audioPacket(int codec, int rateCode, const Bytes& payload) {
   Bytes b = startCode(0xF0);
   b.push_back(static_cast<uint8_t>(codec));

@@ -37,6 +37,9 @@ class Mpeg4EsWriter {
   static Bytes vop(bool intra, int bodyBytes, uint8_t fill = 0x5A);
   // B0 B5 00 20 B3 B6: a complete key frame as an encoder writes it.
   static Bytes keyFrame(const Vol& vol, int hour, int minute, int second, int bodyBytes);
+  // Frame `index` of a synthetic stream: a key frame every `gop` frames (the group time counts
+  // seconds at 25 frames per second), dependent VOPs between them, bodies of varying size.
+  static Bytes frame(int index, int gop, const Vol& vol, int bodyBytes);
   // 00 00 01 F0, codec, sample-rate code, 16-bit length, payload.
   static Bytes audioPacket(int codec, int rateCode, const Bytes& payload);
   // 00 00 01 F1, sub-type, flag, then the given 16-bit little-endian fields and trailing bytes.

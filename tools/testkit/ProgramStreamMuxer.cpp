@@ -27,6 +27,15 @@ bool isMaxPiece(size_t n) { return n == 0xFFE6 || n == 0xFFE8 || n == 0xFFF2; }
 
 }  // namespace
 
+int ProgramStreamMuxer::sizeCodeFor(int width, int height) {
+  static const int sizes[][2] = {{704, 576}, {352, 576}, {704, 288}, {352, 288}, {176, 144},
+                                 {640, 480}, {320, 240}, {480, 480}, {800, 592}, {1024, 768},
+                                 {1280, 800}, {1280, 1024}, {1600, 1024}, {1600, 1200}};
+  for (int i = 0; i < 14; ++i)
+    if (sizes[i][0] == width && sizes[i][1] == height) return i;
+  return -1;
+}
+
 ProgramStreamMuxer::ProgramStreamMuxer(Codec codec, int sizeCode, int frameRate)
     : codec_(codec), sizeCode_(sizeCode), frameRate_(frameRate) {}
 

@@ -38,6 +38,9 @@ class ProgramStreamMuxer {
   static std::vector<uint8_t> pes(uint8_t streamId, const uint8_t* payload, size_t n,
                                   int headerLength, uint64_t pts90k);
 
+  // The size-table code of a picture size, or -1 when the table has no such size.
+  static int sizeCodeFor(int width, int height);
+
   void setFrameRate(int frameRate) { frameRate_ = frameRate; }
   uint64_t clock() const { return clock90k_; }
 
