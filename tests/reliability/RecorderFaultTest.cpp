@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "common/Clock.h"
-#include "reliability/NetworkWorker.h"
+#include "reliability/FaultClient.h"
 #include "tools/support/RecorderProcess.h"
 
 namespace kevra {
@@ -87,7 +87,7 @@ protected:
     }
     void TearDown() override { Clock::useReal(); }
 
-    static bool loginCode(NetworkWorker& w, size_t index, int& code, int timeoutMs = 15000)
+    static bool loginCode(FaultClient& w, size_t index, int& code, int timeoutMs = 15000)
     {
         const bool ok = w.log.waitFor([&] { return w.log.logins.size() > index; }, timeoutMs);
         if (ok)
@@ -96,7 +96,7 @@ protected:
     }
 
     // Logs in to the healthy recorder and lists its cameras: the client has recovered.
-    static void expectRecovery(NetworkWorker& w)
+    static void expectRecovery(FaultClient& w)
     {
         const size_t logins = w.log.read([&] { return w.log.logins.size(); });
         const size_t lists = w.log.read([&] { return w.log.lists.size(); });
@@ -113,15 +113,15 @@ protected:
     }
 
     // Advances the manual clock in steps, letting the worker poll after each one.
-    static void advance(NetworkWorker& w, uint64_t totalMs, uint64_t stepMs = 5000)
+    static void advance(FaultClient& w, uint64_t totalMs, uint64_t stepMs = 5000)
     {
         // Let the worker take what has arrived at the current time first.
-        w.waitSteps(3);
+        FaultClient::settle();
         for (uint64_t done = 0; done < totalMs;) {
             const uint64_t step = std::min(stepMs, totalMs - done);
             Clock::advance(step);
             done += step;
-            w.waitSteps(3);
+            FaultClient::settle();
         }
     }
 
@@ -135,7 +135,7 @@ protected:
     }
 
     // Login to a recorder and the wait for its answer; true when accepted.
-    static bool loginTo(NetworkWorker& w, RecorderProcess& r)
+    static bool loginTo(FaultClient& w, RecorderProcess& r)
     {
         const size_t n = w.log.read([&] { return w.log.logins.size(); });
         w.login(kHost, r.port(), kUser, kPassword);
@@ -143,8 +143,8 @@ protected:
         return loginCode(w, n, code) && code == 0;
     }
 
-    static size_t mediaBytes(NetworkWorker& w) { return w.log.read([&] { return w.log.media.size(); }); }
-    static int lost(NetworkWorker& w) { return w.log.read([&] { return w.log.lost; }); }
+    static size_t mediaBytes(FaultClient& w) { return w.log.read([&] { return w.log.media.size(); }); }
+    static int lost(FaultClient& w) { return w.log.read([&] { return w.log.lost; }); }
 
     static RecorderProcess* healthy_;
 };
@@ -165,7 +165,7 @@ TEST_F(RecorderFaultTest, EveryLoginRefusalGivesItsCodeAndTheNextLoginSucceeds)
     cases.push_back({{"--outcome", "3"}, 0x1005});
     cases.push_back({{"--outcome", "2"}, 0x1001});
 
-    NetworkWorker w;
+    FaultClient w;
     const long before = residentKb();
     size_t index = 0;
     std::string seen;
@@ -193,7 +193,7 @@ TEST_F(RecorderFaultTest, RecorderKilledMidStreamIsLostWithinTheSilenceLimit)
 {
     auto rec = startRecorder({});
     ASSERT_NE(rec, nullptr);
-    NetworkWorker w;
+    FaultClient w;
     ASSERT_TRUE(loginTo(w, *rec));
     w.openChannel(0, 1);
     ASSERT_TRUE(w.log.waitFor([&] { return w.log.media.size() > 20000; }, 20000));
@@ -216,7 +216,7 @@ TEST_F(RecorderFaultTest, SilentRecorderIsLostOnlyAfterSixtySeconds)
 {
     auto rec = startRecorder({"--fault-keepalive-stop", "0"});
     ASSERT_NE(rec, nullptr);
-    NetworkWorker w;
+    FaultClient w;
     Clock::useManual(Clock::nowMs());   // continue from the real time
     ASSERT_TRUE(loginTo(w, *rec));
     const long before = residentKb();
@@ -237,7 +237,7 @@ TEST_F(RecorderFaultTest, ClosedMediaConnectionStopsTheStreamButNotTheSession)
 {
     auto rec = startRecorder({"--fault-close-media-bytes", "40000"});
     ASSERT_NE(rec, nullptr);
-    NetworkWorker w;
+    FaultClient w;
     ASSERT_TRUE(loginTo(w, *rec));
     const long before = residentKb();
     w.openChannel(0, 1);
@@ -267,7 +267,7 @@ TEST_F(RecorderFaultTest, StallInsideAMediaMessageKeepsTheClientWaitingNotGrowin
 {
     auto rec = startRecorder({"--fault-stall-media", "30000"});
     ASSERT_NE(rec, nullptr);
-    NetworkWorker w;
+    FaultClient w;
     ASSERT_TRUE(loginTo(w, *rec));
     const long before = residentKb();
     w.openChannel(0, 1);
@@ -291,7 +291,7 @@ TEST_F(RecorderFaultTest, StalledListReplyTimesOutWithCodeThree)
 {
     auto rec = startRecorder({"--fault-stall-list"});
     ASSERT_NE(rec, nullptr);
-    NetworkWorker w;
+    FaultClient w;
     ASSERT_TRUE(loginTo(w, *rec));
     const long before = residentKb();
     w.queryList();
@@ -309,7 +309,7 @@ TEST_F(RecorderFaultTest, FourGigabyteMediaAnnouncementStaysWithinTheBufferCap)
     auto rec = startRecorder({"--fault-absurd-length", "media", "--size", "704x576", "--gop", "1",
                               "--bitrate", "20000000"});
     ASSERT_NE(rec, nullptr);
-    NetworkWorker w;
+    FaultClient w;
     ASSERT_TRUE(loginTo(w, *rec));
     const long before = residentKb();
     w.openChannel(0, 1);
@@ -336,7 +336,7 @@ TEST_F(RecorderFaultTest, FourGigabyteSessionAnnouncementSwallowsRepliesUntilLos
 {
     auto rec = startRecorder({"--fault-absurd-length", "session"});
     ASSERT_NE(rec, nullptr);
-    NetworkWorker w;
+    FaultClient w;
     Clock::useManual(Clock::nowMs());   // continue from the real time
     ASSERT_TRUE(loginTo(w, *rec));
     const long before = residentKb();
@@ -356,7 +356,7 @@ TEST_F(RecorderFaultTest, SixtyFourMebibytesOfMediaGarbageKeepMemoryBounded)
     constexpr long long kGarbage = 64LL << 20;
     auto rec = startRecorder({"--fault-garbage", std::to_string(kGarbage)});
     ASSERT_NE(rec, nullptr);
-    NetworkWorker w;
+    FaultClient w;
     ASSERT_TRUE(loginTo(w, *rec));
     const long before = residentKb();
     const long long start = bytesReceived();
@@ -387,7 +387,7 @@ TEST_F(RecorderFaultTest, SixtyFourMebibytesOfSessionGarbageEndInLoss)
     constexpr long long kGarbage = 64LL << 20;
     auto rec = startRecorder({"--fault-session-garbage", std::to_string(kGarbage)});
     ASSERT_NE(rec, nullptr);
-    NetworkWorker w;
+    FaultClient w;
     Clock::useManual(Clock::nowMs());   // continue from the real time
     const long long start = bytesReceived();
     ASSERT_TRUE(loginTo(w, *rec));
@@ -414,7 +414,7 @@ TEST_F(RecorderFaultTest, TenMebibyteCameraListArrivesInPiecesAndIsRefused)
 {
     auto rec = startRecorder({"--fault-big-list", std::to_string(10 << 20)});
     ASSERT_NE(rec, nullptr);
-    NetworkWorker w;
+    FaultClient w;
     ASSERT_TRUE(loginTo(w, *rec));
     const long before = residentKb();
     w.queryList();
