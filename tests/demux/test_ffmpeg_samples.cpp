@@ -319,3 +319,42 @@ TEST_F(FfmpegSamples, AsfIsRecognisedWithItsPacketSizeAndVideoStream)
     for (const auto& t : records)
         EXPECT_FALSE(t.kind == 1 && t.payloadLength > 0 && t.subtype == 0);
 }
+
+TEST_F(FfmpegSamples, CommandLineProbeRecognisesEverySample)
+{
+    const fs::path tool = fs::path(KEVRA_BIN_DIR) / "kevractl";
+    if (!fs::exists(tool))
+        GTEST_SKIP() << "kevractl not built";
+    // ffmpeg's H.264 program stream, renumbered to video stream 0xE0 (see above).
+    Bytes ps = readFile(sample("ps-h264.mpg"));
+    if (!ps.empty()) {
+        renumberVideoStream(ps);
+        std::ofstream(dir_ / "ps-h264-e0.mpg", std::ios::binary)
+            .write(reinterpret_cast<const char*>(ps.data()), static_cast<std::streamsize>(ps.size()));
+    }
+    const std::pair<const char*, int> expected[] = {{"es.m4v", 1}, {"av.avi", 1}, {"ps-mpeg4.mpg", 7},
+                                                    {"ps-h264-e0.mpg", 7}, {"av.asf", 9}};
+    for (const auto& [name, format] : expected) {
+        const fs::path file = sample(name);
+        if (!fs::exists(file))
+            continue;
+        const std::string out = run("'" + tool.string() + "' probe --block 65536 '" + file.string() + "'");
+        ASSERT_FALSE(out.empty()) << name;
+        EXPECT_EQ(out.rfind("{\"format\":" + std::to_string(format) + ",", 0), 0u) << name << ": " << out.substr(0, 80);
+        if (std::string(name) == "es.m4v") {
+            size_t lines = 0, keys = 0;
+            std::istringstream in(out);
+            std::string line;
+            while (std::getline(in, line)) {
+                ++lines;
+                keys += line.find("\"subtype\":0,") != std::string::npos;
+            }
+            const auto packets = probePackets(file, "v");
+            size_t probeKeys = 0;
+            for (const auto& p : packets)
+                probeKeys += p.key;
+            EXPECT_EQ(lines + 1, packets.size());   // the last frame stays in progress
+            EXPECT_EQ(keys, probeKeys);
+        }
+    }
+}
