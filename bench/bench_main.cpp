@@ -71,6 +71,17 @@ std::string cpuModel()
     return "unknown";
 }
 
+std::string loadAverage()
+{
+    std::ifstream in("/proc/loadavg");
+    double a = 0, b = 0, c = 0;
+    if (!(in >> a >> b >> c))
+        return "unknown";
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.2f, %.2f, %.2f", a, b, c);
+    return buf;
+}
+
 std::string fmt(double v, int decimals = 0)
 {
     char buf[64];
@@ -103,6 +114,8 @@ void writeSummary(const std::string& path, const std::vector<Result>& results)
     md << "Written by `scripts/bench.sh` on " << date << ".\n\n";
     md << "- CPU: " << cpuModel() << "\n";
     md << "- Logical cores: " << std::thread::hardware_concurrency() << "\n";
+    md << "- Load average when the run ended (1, 5, 15 min): " << loadAverage()
+       << " (other work on the machine shows as real time well above CPU time)\n";
     md << "- Every benchmark runs on one thread; rates are per second of CPU time.\n\n";
 
     // The converter side by side: Mpixel/s per implementation for each depth and size.
