@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <set>
 #include <vector>
 
 #include "testkit/PatternEncoder.h"
@@ -111,7 +112,8 @@ TEST(PatternEncoder, LowerHalfIsTheCameraBackgroundAndTextChangesPerFrame) {
     uint8_t Y, U, V;
     PatternEncoder::toYuv(PatternEncoder::background(cam), Y, U, V);
     for (int frame : {0, 7, 1000}) {
-      PatternEncoder::draw(cam, frame, w, h, y.data(), w, u.data(), w / 2, v.data(), w / 2);
+      PatternEncoder::draw(cam, frame, w, h, y.data(), w, u.data(), w / 2, v.data(), w / 2,
+                           frame == 7);  // noise stays out of the lower half
       for (int row = h / 2; row < h; ++row)
         for (int col = 0; col < w; ++col) ASSERT_EQ(y[row * w + col], Y) << cam << " " << row << " " << col;
       for (int row = h / 4; row < h / 2; ++row)
@@ -126,6 +128,14 @@ TEST(PatternEncoder, LowerHalfIsTheCameraBackgroundAndTextChangesPerFrame) {
   bool differs = false;
   for (int i = 0; i < w * h / 4; ++i) differs |= y[i] != y2[i];
   EXPECT_TRUE(differs);
+  // Noise fills the top right; the same frame drawn twice is the same picture.
+  PatternEncoder::draw(2, 5, w, h, y.data(), w, u.data(), w / 2, v.data(), w / 2, true);
+  PatternEncoder::draw(2, 5, w, h, y2.data(), w, u.data(), w / 2, v.data(), w / 2, true);
+  EXPECT_EQ(y, y2);
+  std::set<int> levels;
+  for (int row = 0; row < h / 4; ++row)
+    for (int col = w / 2; col < w; ++col) levels.insert(y[row * w + col]);
+  EXPECT_GT(levels.size(), 50u);
 }
 
 TEST(PatternEncoder, CameraColoursAreFarApart) {

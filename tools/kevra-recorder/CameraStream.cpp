@@ -23,8 +23,10 @@ int CameraStream::open(TimePoint now) {
   // Stream headers give the picture size in units of 8 in one byte.
   if (width_ > 2040 || height_ > 2040) return -1;
   if (source_) return source_->frames().empty() ? -1 : 0;
-  return encoder_.open(camera_, options_.width, options_.height, options_.fps, options_.bitrate,
-                       options_.gop);
+  int r = encoder_.open(camera_, options_.width, options_.height, options_.fps, options_.bitrate,
+                        options_.gop);
+  encoder_.setNoise(options_.noise);
+  return r;
 }
 
 void CameraStream::requestKeyFrame() {

@@ -63,6 +63,7 @@ std::string RecorderOptions::usage() {
          "  --format kxav|packet     media stream format (kxav)\n"
          "  --size WxH               picture size, multiples of 8 (352x288)\n"
          "  --fps N --bitrate B --gop N   frame rate (25), bit/s (512000, 0 = quality), key-frame interval (25)\n"
+         "  --noise                  changing noise in the top right of the picture, so high bitrates are used\n"
          "  --source FILE            stream a raw H.264 Annex B file in a loop instead of the pattern\n"
          "  --message-size N         MEDIA_DATA payload size in bytes (4096)\n"
          "  --per-frame              one MEDIA_DATA message per frame\n"
@@ -94,6 +95,10 @@ int RecorderOptions::parse(int argc, const char* const* argv, RecorderOptions& o
     }
     if (a == "--per-frame") {
       out.perFrame = true;
+      continue;
+    }
+    if (a == "--noise") {
+      out.noise = true;
       continue;
     }
     if (a == "--fault-stall-list") {

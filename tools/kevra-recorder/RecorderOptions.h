@@ -29,6 +29,7 @@ struct RecorderOptions {
   int fps = 25;
   int bitrate = 512000;
   int gop = 25;
+  bool noise = false;       // changing noise in part of the picture, to fill high bitrates
   std::string source;       // raw H.264 Annex B file, looped, instead of the pattern
   int messageSize = 4096;   // MEDIA_DATA payload size
   bool perFrame = false;    // one MEDIA_DATA message per frame

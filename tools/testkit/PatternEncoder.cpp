@@ -107,7 +107,8 @@ void PatternEncoder::toYuv(PatternColour c, uint8_t& y, uint8_t& cb, uint8_t& cr
 }
 
 void PatternEncoder::draw(int cameraIndex, int64_t frameNumber, int width, int height, uint8_t* y,
-                          int yStride, uint8_t* u, int uStride, uint8_t* v, int vStride) {
+                          int yStride, uint8_t* u, int uStride, uint8_t* v, int vStride,
+                          bool noise) {
   if (width < 2 || height < 2) return;
   Planes p{y, yStride, u, uStride, v, vStride, width, height};
   fillRect(p, 0, 0, width, height, background(cameraIndex));
@@ -125,6 +126,16 @@ void PatternEncoder::draw(int cameraIndex, int64_t frameNumber, int width, int h
   int scale = std::max(1, height / 96);
   drawText(p, 2 * scale, 2 * scale, scale, "CAM " + std::to_string(cameraIndex + 1), text());
   drawText(p, 2 * scale, 11 * scale, scale, std::to_string(frameNumber), text());
+  if (noise) {
+    uint32_t state = uint32_t(frameNumber) * 2654435761u + 1u;
+    for (int row = 0; row < height / 4; ++row) {
+      uint8_t* line = y + row * yStride;
+      for (int col = width / 2; col < width; ++col) {
+        state = state * 1664525u + 1013904223u;
+        line[col] = uint8_t(16 + (state >> 24) * 219 / 255);
+      }
+    }
+  }
   // Text must not reach the solid lower half on very small pictures.
   fillRect(p, 0, height / 2, width, height, background(cameraIndex));
 }
@@ -200,7 +211,7 @@ int PatternEncoder::encodeNext(std::vector<uint8_t>& out, bool& keyFrame) {
   if (!context_) return -1;
   if (av_frame_make_writable(frame_) < 0) return -1;
   draw(camera_, frameNumber_, width_, height_, frame_->data[0], frame_->linesize[0], frame_->data[1],
-       frame_->linesize[1], frame_->data[2], frame_->linesize[2]);
+       frame_->linesize[1], frame_->data[2], frame_->linesize[2], noise_);
   frame_->pts = frameNumber_;
   frame_->pict_type = forceKey_ ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
   forceKey_ = false;

@@ -12,7 +12,9 @@
 //   1 (40, 160, 60) green   / (230, 80, 200)     5 (40, 170, 180) cyan    / (230, 110, 40)
 //   2 (40, 60, 200) blue    / (250, 170, 40)     6 (240, 110, 20) orange  / (40, 90, 220)
 //   3 (200, 180, 40) yellow / (60, 60, 220)      7 (120, 120, 120) grey   / (240, 240, 240)
-// Text is (235, 235, 235) on every camera.
+// Text is (235, 235, 235) on every camera. With noise on, the right half of the top quarter
+// (x >= W/2, y < H/4) holds luma noise that changes every frame, so the encoder needs the bits
+// a high bitrate asks for; the lower half stays solid.
 #pragma once
 
 #include <cstdint>
@@ -41,7 +43,8 @@ class PatternEncoder {
   // Draws frame `frameNumber` of camera `cameraIndex` into planar YUV 4:2:0 planes with the
   // given strides (luma w x h, chroma (w/2) x (h/2)). Width and height must be even.
   static void draw(int cameraIndex, int64_t frameNumber, int width, int height, uint8_t* y,
-                   int yStride, uint8_t* u, int uStride, uint8_t* v, int vStride);
+                   int yStride, uint8_t* u, int uStride, uint8_t* v, int vStride,
+                   bool noise = false);
 
   PatternEncoder();
   ~PatternEncoder();
@@ -57,6 +60,8 @@ class PatternEncoder {
 
   // The next encoded frame must be a key frame (a new viewer joined).
   void requestKeyFrame() { forceKey_ = true; }
+  // Draw the noise area in the following frames.
+  void setNoise(bool on) { noise_ = on; }
 
   // Draws and encodes the next frame. `out` receives one access unit in Annex B form.
   // Returns 0 with a frame, -1 on an encoder failure.
@@ -75,6 +80,7 @@ class PatternEncoder {
   int height_ = 0;
   int64_t frameNumber_ = 0;
   bool forceKey_ = false;
+  bool noise_ = false;
 };
 
 }  // namespace kevra
