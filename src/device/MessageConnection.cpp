@@ -1,6 +1,7 @@
 #include "device/MessageConnection.h"
 
 #include <chrono>
+#include <cstring>
 #include <new>
 #include <optional>
 
@@ -125,15 +126,25 @@ int MessageConnection::setBuffer(int size, bool mayGrow)
         bytesHeld_ = 0;
         onPayload(currentCommand_, buffer_.get(), static_cast<int>(held));
     }
+    // Part of a header may already be held: it moves into the new buffer, so the message
+    // framing survives a buffer change at any byte.
+    uint8_t header[MessageHeader::kSize];
+    const uint32_t headerHeld = payloadRemaining_ == 0 && buffer_ ? bytesHeld_ : 0;
+    if (headerHeld > 0)
+        std::memcpy(header, buffer_.get(), headerHeld);
     buffer_.reset();
     capacity_ = 0;
     size_t capacity = size > 32 ? static_cast<size_t>(size) : 32;
     if (capacity > kMaxBuffer)
         capacity = kMaxBuffer;
     capacity += capacity % 4;
-    if (allocate(capacity) || allocate(32))
-        return 0;
-    return 1;
+    if (!allocate(capacity) && !allocate(32)) {
+        bytesHeld_ = 0;
+        return 1;
+    }
+    if (headerHeld > 0)
+        std::memcpy(buffer_.get(), header, headerHeld);
+    return 0;
 }
 
 } // namespace kevra

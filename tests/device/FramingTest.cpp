@@ -171,6 +171,25 @@ TEST_F(Framing, SetBufferMidPayloadHandsOnTheHeldBytesFirst)
     EXPECT_EQ(conn.bufferCapacity(), 32u);
 }
 
+TEST_F(Framing, SetBufferMidHeaderKeepsTheFraming)
+{
+    const auto payload = pattern(300, 13);
+    auto message = RecorderMessages::buildMediaData(payload.data(), payload.size());
+    recorder.send(0, std::vector<uint8_t>(message.begin(), message.begin() + 20));
+    ASSERT_TRUE(recorder.waitSent(0));
+    for (int k = 0; k < 10; ++k) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        conn.poll();
+    }
+    conn.setBuffer(10240, true);
+    recorder.send(0, std::vector<uint8_t>(message.begin() + 20, message.end()));
+    ASSERT_TRUE(pollUntil(payload.size()));
+    ASSERT_EQ(conn.headers.size(), 1u);
+    EXPECT_EQ(conn.headers[0].command, 0xBC);
+    EXPECT_EQ(conn.headers[0].payloadLength, 300u);
+    EXPECT_EQ(conn.data, payload);
+}
+
 TEST_F(Framing, PeerCloseReadsAsNothingAndCloseResets)
 {
     recorder.closeConnection(0);
