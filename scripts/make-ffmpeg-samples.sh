@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Writes small sample streams made by the ffmpeg command-line tool into OUTDIR, for the
 # demultiplexer's real-data tests. Nothing here is committed; the tests run it at test time.
-#   es.m4v       MPEG-4 Part 2 elementary stream (176x144, 25 fps, key frame every 25)
-#   av.avi       AVI: MPEG-4 Part 2 video + PCM 16-bit mono 8000 Hz audio
-#   ps-mpeg4.mpg MPEG-2 program stream (VOB muxer) with MPEG-4 Part 2 video + MP2 audio
+#   es.m4v       MPEG-4 Visual elementary stream (176x144, 25 fps, key frame every 25)
+#   av.avi       AVI: MPEG-4 Visual video + PCM 16-bit mono 8000 Hz audio
+#   ps-mpeg4.mpg MPEG-2 program stream (VOB muxer) with MPEG-4 Visual video + MP2 audio
 #   ps-h264.mpg  MPEG-2 program stream (VOB muxer) with H.264 video (only with libx264)
-#   av.asf       ASF with MPEG-4 Part 2 video + WMA audio
+#   av.asf       ASF with MPEG-4 Visual video + WMA audio
 # Exit status 0 when at least the first file was written.
 set -u
 OUT=${1:?usage: make-ffmpeg-samples.sh OUTDIR}

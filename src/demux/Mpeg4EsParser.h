@@ -54,7 +54,6 @@ public:
     const MediaFrame& templateRecord() const { return template_; }
 
 private:
-    enum class Area { Buffer, Data };
     bool isFrameStart(uint32_t code) const;
     // Closes the frame in progress at the frame start code at area + pos and opens the next.
     void cut(const uint8_t* area, size_t areaLength, size_t pos);
