@@ -32,7 +32,8 @@ public:
     int parseHeader() override;
     int checkFrameEnd() override;
     // The generic loop over the container packets, then the chunk reassembly. Returns 0, or
-    // -1 for no data.
+    // -1 for no data. The inner splitter's frame in progress is moved to the start of its
+    // buffer here, at the next block, so that every frame handed out stays intact until then.
     int input(const uint8_t* data, int length) override;
     // Frames of the inner splitter (video and, in stream order, audio).
     MediaFrame* nextFrame() override;
