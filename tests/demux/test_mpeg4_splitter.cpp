@@ -3,6 +3,7 @@
 #include "test_mpeg4_support.h"
 
 #include "demux/Mpeg4EsParser.h"
+#include "demux/StreamDemuxer.h"
 #include "testkit/Mpeg4EsWriter.h"
 
 #include <gtest/gtest.h>
@@ -402,5 +403,29 @@ TEST(Mpeg4Splitter, RandomGarbageNeverBreaksTheSplitter)
                 EXPECT_GE(t.packetLength, 0);
             }
         }
+    }
+}
+
+TEST(Mpeg4Splitter, AviFileThroughTheDemuxer)
+{
+    for (uint32_t period : {40000u, 0u}) {
+        const Bytes stream = cat({W::aviHeader(period, 320, 240, true, 16000, 16),
+                                  W::aviVideoChunk(W::keyFrame(vol(352, 288, 25), 0, 0, 0, 400)),
+                                  W::aviAudioChunk(Bytes(640, 0x41)), W::aviVideoChunk(W::vop(false, 90)),
+                                  W::aviVideoChunk(W::vop(false, 9))});
+        StreamDemuxer d(0);
+        auto got = feedDemuxer(d, stream, 65536);
+        EXPECT_EQ(d.format(), 1);
+        ASSERT_EQ(got.size(), 3u) << period;
+        EXPECT_EQ(got[0].subtype, 0);
+        EXPECT_EQ(got[0].width, 320);   // from the AVI header, not the layer header
+        EXPECT_EQ(got[0].height, 240);
+        if (period != 0)
+            EXPECT_EQ(got[0].frameRate, 25);
+        EXPECT_EQ(got[1].kind, 2);
+        EXPECT_EQ(got[1].sampleRate, 16000);
+        EXPECT_EQ(got[1].bitsPerSample, 16);
+        EXPECT_EQ(got[1].payloadLength, 640);
+        EXPECT_EQ(got[2].subtype, 1);
     }
 }
