@@ -1,5 +1,6 @@
 // BM_Convert/<impl>/<bits>/<W>x<H>: one decoded picture to display pixels, single thread.
 //   kevra     ColourConverter::convert (the fastest path this processor has)
+//   kevra-avx2  our AVX2 path, measured where the AVX-512 one is the default
 //   reference ColourConverter::convertReference (plain scalar table formula)
 //   libyuv    I420ToARGB / I420ToRGB24 / I420ToRGB565, producing the same layout as ours
 //             (24/32 bits bottom-up, through libyuv's negative height)
@@ -77,6 +78,22 @@ void convertKevra(benchmark::State& state, int bits, int w, int h)
     }
     setRate(state, p);
     state.SetLabel(kevra::ColourConverter::fastPathName());
+}
+
+// One named vector path of ours ("avx2", "sse2"), for processors without the fastest one.
+void convertPath(benchmark::State& state, const char* path, int bits, int w, int h)
+{
+    Picture p(w, h, bits);
+    if (!kevra::ColourConverter::convertUsing(path, p.y.get(), p.u.get(), p.v.get(), w, h, p.out.get(), bits)) {
+        state.SkipWithError("not available on this processor");
+        return;
+    }
+    for (auto _ : state) {
+        kevra::ColourConverter::convertUsing(path, p.y.get(), p.u.get(), p.v.get(), w, h, p.out.get(), bits);
+        benchmark::DoNotOptimize(p.out.get());
+        benchmark::ClobberMemory();
+    }
+    setRate(state, p);
 }
 
 void convertReference(benchmark::State& state, int bits, int w, int h)
@@ -168,6 +185,9 @@ int registerConvert()
             const std::string tail = "/" + std::to_string(bits) + "/" + std::to_string(s.w) + "x" + std::to_string(s.h);
             benchmark::RegisterBenchmark(("BM_Convert/kevra" + tail).c_str(), convertKevra, bits, s.w, s.h);
             benchmark::RegisterBenchmark(("BM_Convert/reference" + tail).c_str(), convertReference, bits, s.w, s.h);
+            if (std::string(kevra::ColourConverter::fastPathName()) == "avx512")
+                benchmark::RegisterBenchmark(("BM_Convert/kevra-avx2" + tail).c_str(), convertPath, "avx2", bits, s.w,
+                                             s.h);
 #ifdef KEVRA_HAVE_LIBYUV
             benchmark::RegisterBenchmark(("BM_Convert/libyuv" + tail).c_str(), convertLibyuv, bits, s.w, s.h, false);
             if (bits != 16)
