@@ -258,6 +258,7 @@ void CDlgLogin::showEvent(QShowEvent* e)
     // The dialog fills the whole screen.
     if (QScreen* s = screen())
         setGeometry(s->geometry());
+    setWindowState(windowState() | Qt::WindowFullScreen);
     QDialog::showEvent(e);
 }
 

@@ -411,6 +411,16 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e)
     return QDialog::eventFilter(watched, e);
 }
 
+void MainWindow::keyPressEvent(QKeyEvent* e)
+{
+    // Escape must not end the program by accident: only EXIT (or closing the window) does.
+    if (e->key() == Qt::Key_Escape || e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+        e->accept();
+        return;
+    }
+    QDialog::keyPressEvent(e);
+}
+
 void MainWindow::toggleFullScreen()
 {
     liveView_->toggleFullScreen();
@@ -465,6 +475,7 @@ void MainWindow::showEvent(QShowEvent* e)
         loginStarted_ = true;
         if (QScreen* s = screen())
             setGeometry(s->geometry());
+        setWindowState(windowState() | Qt::WindowFullScreen);
         layOut();
         // The login sequence runs once the window is on the screen.
         QTimer::singleShot(0, this, &MainWindow::runLoginSequence);

@@ -102,6 +102,12 @@ public:
 signals:
     void loginSequenceFinished(bool cancelled);
 
+public slots:
+    // The platform's confirm key does not close the window; its cancel request (window
+    // close) does what EXIT does.
+    void accept() override {}
+    void reject() override { command(ID_EXIT); }
+
 protected:
     bool event(QEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
@@ -109,6 +115,7 @@ protected:
     void moveEvent(QMoveEvent* e) override;
     void showEvent(QShowEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
 
 private:
     class PostedMessage;

@@ -9,6 +9,7 @@
 
 #include <QFontMetrics>
 #include <QLabel>
+#include <QTest>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
@@ -199,6 +200,19 @@ TEST_F(MainWindowTest, ConnectionLossShowsTheMessageAndTheLoginAgain)
     EXPECT_EQ(boxes().back().text, lang(u"D_DIS"));
     EXPECT_EQ(w->liveView().channel(), -1);
     EXPECT_EQ(w->statusLine()->text(), lang(u"STOP"));
+}
+
+TEST_F(MainWindowTest, ConfirmAndCancelKeysDoNotEndTheProgram)
+{
+    w->loginDialog()->ApplyLoginResult(0);
+    ASSERT_TRUE(waitUntil([&] { return w->loginDialog() == nullptr; }));
+    QTest::keyClick(w.get(), Qt::Key_Escape);
+    QTest::keyClick(w.get(), Qt::Key_Return);
+    EXPECT_TRUE(w->isVisible());
+    bool finished = false;
+    QObject::connect(w.get(), &QDialog::finished, [&] { finished = true; });
+    w->close();   // closing the window does what EXIT does
+    ASSERT_TRUE(waitUntil([&] { return finished; }));
 }
 
 TEST_F(MainWindowTest, CancelledLoginEndsTheWindow)
