@@ -202,9 +202,8 @@ void LiveView::tick()
         frameRate_ = rate;
         // Same timer, new period counted from now: the user-interface thread alone writes the
         // timer id, so a stop() racing with this restart can never leave a timer behind.
-        int id = timerId_.load();
-        if (id > 0)
-            timer_.restart(id, periodFor(rate));
+        // (Ticks driven by hand, outside the timer, have no timer to restart.)
+        timer_.restartRunning(periodFor(rate));
     }
 }
 

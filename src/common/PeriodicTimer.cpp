@@ -77,6 +77,18 @@ int PeriodicTimer::restart(int id, int periodMs)
     return 0;
 }
 
+int PeriodicTimer::restartRunning(int periodMs)
+{
+    int id;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (threadId_ != std::this_thread::get_id() || runningId_ == 0)
+            return -1;
+        id = runningId_;
+    }
+    return restart(id, periodMs);
+}
+
 void PeriodicTimer::run()
 {
     std::unique_lock<std::mutex> lock(mutex_);

@@ -33,6 +33,10 @@ public:
     // from inside the timer's own tick. Returns 0, or -1 when the id is not running.
     int restart(int id, int periodMs);
 
+    // From inside a tick: gives the timer whose tick is running a new period, counted from
+    // now. Returns 0, or -1 when not called from inside a tick of a timer still running.
+    int restartRunning(int periodMs);
+
     // True when called on the timer thread (inside a tick).
     bool onTimerThread() const;
 

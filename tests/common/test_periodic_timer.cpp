@@ -86,6 +86,8 @@ TEST(PeriodicTimer, CancelFromInsideItsOwnTickDoesNotDeadlockAndIsTheLastTick)
     std::atomic<int> replacement{0};
     std::atomic<int> replacementTicks{0};
     id = t.start(2, [&] {
+        if (id.load() == 0)
+            return;   // ticked before start() returned its id
         ticks++;
         // Restart at a new rate from inside the tick: cancel self, start a new timer.
         t.cancel(id.load());
@@ -104,6 +106,8 @@ TEST(PeriodicTimer, RestartFromInsideTickKeepsIdAndChangesPeriod)
     std::atomic<int> id{0};
     std::atomic<int> restartResult{1};
     id = t.start(1, [&] {
+        if (id.load() == 0)
+            return;
         if (ticks++ == 0)
             restartResult = t.restart(id.load(), 2);
     });
@@ -113,6 +117,21 @@ TEST(PeriodicTimer, RestartFromInsideTickKeepsIdAndChangesPeriod)
     int after = ticks.load();
     std::this_thread::sleep_for(20ms);
     EXPECT_EQ(ticks.load(), after);
+}
+
+TEST(PeriodicTimer, RestartRunningOnlyWorksInsideATick)
+{
+    PeriodicTimer t;
+    EXPECT_EQ(t.restartRunning(5), -1);
+    std::atomic<int> ticks{0};
+    std::atomic<int> result{1};
+    int id = t.start(1, [&] {
+        if (ticks++ == 0)
+            result = t.restartRunning(3);
+    });
+    ASSERT_TRUE(eventually([&] { return ticks.load() >= 3; }));
+    EXPECT_EQ(result.load(), 0);
+    t.cancel(id);
 }
 
 TEST(PeriodicTimer, TwoTimersBothTickAndCancellingOneLeavesTheOther)
