@@ -177,6 +177,9 @@ int KxavParser::parseHeader()
         if (static_cast<uint64_t>(s) > static_cast<uint64_t>(lastSequence_) + 1 || s < lastSequence_) {
             // Out of sequence: one byte short, so the end check normally rejects the frame.
             needed_ -= 1;
+            // The packet is taken one byte short as well, so that a frame accepted at the end
+            // of a block never reaches past the bytes present.
+            r->packetLength -= 1;
             if (r->payloadLength > 0)
                 r->payloadLength -= 1;
         }
