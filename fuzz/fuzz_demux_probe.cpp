@@ -9,6 +9,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -26,8 +28,14 @@ void touch(const uint8_t* p, int32_t n)
     g_sink = acc;
 }
 
+// With FUZZ_VERBOSE set, every block and record is printed (for reproducing a crash).
 void touchRecord(const kevra::MediaFrame* r)
 {
+    if (std::getenv("FUZZ_VERBOSE"))
+        std::fprintf(stderr, "record packet %p +%d payload %p (+%td) +%d kind %d sub %d codec %d\n",
+                     static_cast<void*>(r->packetStart), r->packetLength,
+                     static_cast<void*>(r->payload), r->payload - r->packetStart, r->payloadLength,
+                     r->kind, r->subtype, r->codec);
     if (r->payloadLength < 0 || r->packetLength < 0)
         __builtin_trap();
     touch(r->payload, r->payloadLength);
@@ -66,6 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::vector<uint8_t> copy(data + pos, data + pos + n);
         pos += n;
         demuxer.feed(copy.data(), static_cast<int>(copy.size()));
+        if (std::getenv("FUZZ_VERBOSE"))
+            std::fprintf(stderr, "block %p +%zu format %d\n", static_cast<void*>(copy.data()), n,
+                         demuxer.format());
         for (int guard = 0; guard < 100000; ++guard) {
             kevra::MediaFrame* r = (flags & 8) && (guard & 1) ? demuxer.nextKeyFrame()
                                                              : demuxer.nextFrame();
