@@ -420,8 +420,9 @@ TEST(Mpeg4Splitter, AviFileThroughTheDemuxer)
         EXPECT_EQ(got[0].subtype, 0);
         EXPECT_EQ(got[0].width, 320);   // from the AVI header, not the layer header
         EXPECT_EQ(got[0].height, 240);
-        if (period != 0)
+        if (period != 0) {
             EXPECT_EQ(got[0].frameRate, 25);
+        }
         EXPECT_EQ(got[1].kind, 2);
         EXPECT_EQ(got[1].sampleRate, 16000);
         EXPECT_EQ(got[1].bitsPerSample, 16);
