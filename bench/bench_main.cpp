@@ -43,7 +43,10 @@ public:
             if (r.run_type == Run::RT_Aggregate && r.aggregate_name != "median")
                 continue;
             Result x;
-            x.name = r.benchmark_name();
+            // The registered name, without suffixes such as "/real_time" or "/iterations:1".
+            x.name = r.run_name.function_name;
+            if (r.run_type == Run::RT_Aggregate)
+                x.name += "_" + r.aggregate_name;
             x.realNs = toNs(r.GetAdjustedRealTime(), r.time_unit);
             x.cpuNs = toNs(r.GetAdjustedCPUTime(), r.time_unit);
             for (const auto& c : r.counters)
@@ -116,7 +119,9 @@ void writeSummary(const std::string& path, const std::vector<Result>& results)
     md << "- Logical cores: " << std::thread::hardware_concurrency() << "\n";
     md << "- Load average when the run ended (1, 5, 15 min): " << loadAverage()
        << " (other work on the machine shows as real time well above CPU time)\n";
-    md << "- Every benchmark runs on one thread; rates are per second of CPU time.\n\n";
+    md << "- Conversion and demultiplexing run on one thread; their rates are per second of CPU time. "
+          "Decoding rates are per second of real time (the H.264 decoder runs slices on helper threads); "
+          "link rates are over a 4-second wall-clock window.\n\n";
 
     // The converter side by side: Mpixel/s per implementation for each depth and size.
     std::map<std::string, std::map<std::string, double>> convert; // key -> impl -> Mpixel/s
@@ -168,6 +173,77 @@ void writeSummary(const std::string& path, const std::vector<Result>& results)
                << " |\n";
         }
         md << "\n";
+    }
+
+    // The other comparisons, looked up by benchmark name.
+    std::map<std::string, const Result*> byName;
+    for (const Result& r : results)
+        if (r.error.empty())
+            byName[r.name] = &r;
+    auto counter = [&](const std::string& name, const char* key) -> double {
+        auto it = byName.find(name);
+        if (it == byName.end())
+            return -1;
+        auto c = it->second->counters.find(key);
+        return c == it->second->counters.end() ? -1 : c->second;
+    };
+    auto cell = [](double v, int decimals = 0) { return v < 0 ? std::string("-") : fmt(v, decimals); };
+    auto ratio = [](double a, double b) { return a < 0 || b <= 0 ? std::string("-") : fmt(a / b, 2); };
+
+    if (byName.count("BM_Demux/kevra/ps") || byName.count("BM_Demux/kevra/kxav")) {
+        md << "## Demultiplexing (MB/s of input, 64 KB blocks from memory)\n\n";
+        md << "Records: frame records from `nextFrame` (kevra) or packets from `av_read_frame`.\n\n";
+        md << "| format | kevra | libavformat | kevra / libavformat | input MB | kevra records | libavformat packets |\n"
+              "|---|---:|---:|---:|---:|---:|---:|\n";
+        for (const char* f : {"ps", "avi", "asf", "kxav", "packet"}) {
+            const std::string k = std::string("BM_Demux/kevra/") + f, l = std::string("BM_Demux/libavformat/") + f;
+            if (!byName.count(k) && !byName.count(l))
+                continue;
+            const double kv = counter(k, "MB/s"), lv = counter(l, "MB/s");
+            md << "| " << f << " | " << cell(kv) << " | " << cell(lv) << " | " << ratio(kv, lv) << " | "
+               << cell(std::max(counter(k, "MB"), counter(l, "MB")), 1) << " | " << cell(counter(k, "frames")) << " | "
+               << cell(counter(l, "frames")) << " |\n";
+        }
+        md << "\n";
+    }
+
+    if (byName.count("BM_Decode/kevra/1920x1080") || byName.count("BM_Decode/kevra/704x576")) {
+        md << "## Decoding H.264 to 32-bit pictures (frames/s, real time)\n\n";
+        md << "| size | kevra DecoderWorker | libavcodec + convert | kevra / libavcodec |\n|---|---:|---:|---:|\n";
+        for (const char* sz : {"704x576", "1920x1080"}) {
+            const double kv = counter(std::string("BM_Decode/kevra/") + sz, "frames/s");
+            const double lv = counter(std::string("BM_Decode/libavcodec/") + sz, "frames/s");
+            md << "| " << sz << " | " << cell(kv) << " | " << cell(lv) << " | " << ratio(kv, lv) << " |\n";
+        }
+        md << "\n";
+    }
+
+    std::vector<const Result*> links;
+    for (const Result& r : results)
+        if (r.name.rfind("BM_Link/", 0) == 0)
+            links.push_back(&r);
+    if (!links.empty()) {
+        md << "## Link from kevra-recorder on loopback into the decoder's queue\n\n";
+        md << "Asked: the simulator's `--bitrate` (its encoder may deliver less); received: media bytes that "
+              "reached the input queue; frames/s: pictures converted and taken; dropped: chunks the input "
+              "queue discarded plus the simulator's drop events.\n\n";
+        md << "| run | asked Mbit/s | received Mbit/s | MB/s | frames/s | dropped | result |\n"
+              "|---|---:|---:|---:|---:|---:|---|\n";
+        double best = -1;
+        for (const Result* r : links) {
+            auto get = [&](const char* key) {
+                auto c = r->counters.find(key);
+                return c == r->counters.end() ? -1.0 : c->second;
+            };
+            const std::string& run = r->name;
+            md << "| " << run << " | " << cell(get("asked Mbit/s")) << " | " << cell(get("Mbit/s"), 1) << " | "
+               << cell(get("MB/s"), 2) << " | " << cell(get("frames/s"), 1) << " | " << cell(get("dropped")) << " | "
+               << (r->error.empty() ? r->label : "error: " + r->error) << " |\n";
+            if (r->error.empty() && r->label == "sustained" && run.find("1920x1080") != std::string::npos)
+                best = std::max(best, get("Mbit/s"));
+        }
+        md << "\nHighest 1080p bitrate received with no dropped input and 24+ pictures/s: "
+           << (best < 0 ? std::string("none") : fmt(best, 1) + " Mbit/s") << ".\n\n";
     }
 
     md << "## All results\n\n| benchmark | real time (ns) | CPU time (ns) | counters | note |\n|---|---:|---:|---|---|\n";

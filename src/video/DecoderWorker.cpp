@@ -87,12 +87,14 @@ void DecoderWorker::push(const uint8_t* bytes, int length)
     std::lock_guard<std::mutex> g(queueLock_);
     if (dropping_ || length > kByteLimit - queuedBytes_) {
         gapMark_ = true;
+        droppedPushes_.fetch_add(1);
         return;
     }
     Chunk c;
     c.bytes.reset(new (std::nothrow) uint8_t[static_cast<size_t>(length)]);
     if (!c.bytes) {
         gapMark_ = true;
+        droppedPushes_.fetch_add(1);
         return;
     }
     std::memcpy(c.bytes.get(), bytes, static_cast<size_t>(length));

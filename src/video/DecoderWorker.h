@@ -56,6 +56,8 @@ public:
     bool dropping();
     bool running() const { return running_.load(); }
     int decoderOpens() const { return decoderOpens_.load(); }
+    // Pushed chunks discarded (queue full, dropping, or no memory) since construction.
+    int64_t droppedPushes() const { return droppedPushes_.load(); }
 
     // Drives the stream without the decoder thread: start state without a thread, then one
     // intake or one step at a time. Only while no thread runs (tests and tools).
@@ -120,6 +122,7 @@ private:
     std::atomic<bool> bufferingMark_{false};
     std::atomic<bool> running_{false};
     std::atomic<int> decoderOpens_{0};
+    std::atomic<int64_t> droppedPushes_{0};
 
     // Input queue, guarded by queueLock_.
     std::mutex queueLock_;
