@@ -89,6 +89,7 @@ TEST(DecoderWorker, InputQueueKeepsExactlyOneMebibyte)
     w.push(nullptr, 10);
     w.push(big.data(), -5);
     EXPECT_EQ(w.bytesQueued(), 1'048'576);
+    EXPECT_EQ(w.droppedPushes(), 2); // the 600-byte and the 1-byte chunk; empty pushes are not input
     w.runIntake();
     EXPECT_EQ(w.bytesQueued(), 0);
 }
@@ -134,8 +135,10 @@ TEST(DecoderWorker, DropsPastTwoSecondsOfFramesAndRecoversAtTwo)
     w.runIntake();
     EXPECT_EQ(w.framesQueued(), 51);
     EXPECT_TRUE(w.dropping());
+    const int64_t droppedBefore = w.droppedPushes();
     push(w, s.dependent()); // discarded while dropping
     EXPECT_EQ(w.bytesQueued(), 0);
+    EXPECT_EQ(w.droppedPushes(), droppedBefore + 1);
 
     for (int i = 0; i < 48; ++i)
         w.runStep();
