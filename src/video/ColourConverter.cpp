@@ -491,6 +491,7 @@ __attribute__((target("avx2"))) void convertAvx2(const uint8_t* y, const uint8_t
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
+template <bool Stream>
 KEVRA_TARGET_AVX512 void tableRowAvx512(const BlockRow& b, int cw, int bpp)
 {
     const __m512i kY = _mm512_set1_epi16(kLuma);
@@ -547,8 +548,14 @@ KEVRA_TARGET_AVX512 void tableRowAvx512(const BlockRow& b, int cw, int bpp)
             const __m512i p0 = _mm512_unpacklo_epi16(bg, ra);
             const __m512i p1 = _mm512_unpackhi_epi16(bg, ra);
             if (bpp == 4) {
-                _mm512_storeu_si512(o, _mm512_permutex2var_epi64(p0, joinLo, p1));
-                _mm512_storeu_si512(o + 64, _mm512_permutex2var_epi64(p0, joinHi, p1));
+                if (Stream) {
+                    _mm512_stream_si512(reinterpret_cast<__m512i*>(o), _mm512_permutex2var_epi64(p0, joinLo, p1));
+                    _mm512_stream_si512(reinterpret_cast<__m512i*>(o + 64),
+                                        _mm512_permutex2var_epi64(p0, joinHi, p1));
+                } else {
+                    _mm512_storeu_si512(o, _mm512_permutex2var_epi64(p0, joinLo, p1));
+                    _mm512_storeu_si512(o + 64, _mm512_permutex2var_epi64(p0, joinHi, p1));
+                }
             } else {
                 const __m512i q0 = _mm512_shuffle_epi8(p0, toBgr);
                 const __m512i q1 = _mm512_shuffle_epi8(p1, toBgr);
@@ -569,8 +576,20 @@ KEVRA_TARGET_AVX512 void convertAvx512(const uint8_t* y, const uint8_t* u, const
             rows565Avx2(y, u, v, w, h, out, r);
         return;
     }
+    // A large 32-bit picture is written with streaming stores: it seldom stays in the caches
+    // anyway, and bypassing them saves reading every output line before it is overwritten.
+    // They need 64-byte aligned rows; the fence orders them before the caller publishes the
+    // picture (the converted count is raised after this returns).
+    const bool stream = bpp == 4 && size_t(w) * h * 4 >= (size_t(4) << 20) &&
+                        (reinterpret_cast<uintptr_t>(out) & 63) == 0 && (w * 4) % 64 == 0;
+    if (stream) {
+        for (int k = 0; k < h / 2; ++k)
+            tableRowAvx512<true>(blockRow(y, u, v, w, h, out, bpp, k), w / 2, bpp);
+        _mm_sfence();
+        return;
+    }
     for (int k = 0; k < h / 2; ++k)
-        tableRowAvx512(blockRow(y, u, v, w, h, out, bpp, k), w / 2, bpp);
+        tableRowAvx512<false>(blockRow(y, u, v, w, h, out, bpp, k), w / 2, bpp);
 }
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
