@@ -204,7 +204,13 @@ void writeSummary(const std::string& path, const std::vector<Result>& results)
                << cell(std::max(counter(k, "MB"), counter(l, "MB")), 1) << " | " << cell(counter(k, "frames")) << " | "
                << cell(counter(l, "frames")) << " |\n";
         }
-        md << "\n";
+        md << "\n- ps: ffmpeg numbers H.264 video 0xE2; both sides read the file renumbered to 0xE0, the "
+              "stream recorders send. kevra hands out a record per video PES packet, libavformat a packet "
+              "per frame.\n"
+              "- avi: libavformat hands out the file's chunks without looking into them; kevra's AVI path "
+              "scans the MPEG-4 video for start codes byte by byte.\n"
+              "- asf: ffmpeg's ASF carries plain MPEG-4 video, not the recorders' packet stream inside ASF, "
+              "so kevra finds no frames; its rate is the ASF packet walk with the inner scan.\n\n";
     }
 
     if (byName.count("BM_Decode/kevra/1920x1080") || byName.count("BM_Decode/kevra/704x576")) {
@@ -243,7 +249,11 @@ void writeSummary(const std::string& path, const std::vector<Result>& results)
                 best = std::max(best, get("Mbit/s"));
         }
         md << "\nHighest 1080p bitrate received with no dropped input and 24+ pictures/s: "
-           << (best < 0 ? std::string("none") : fmt(best, 1) + " Mbit/s") << ".\n\n";
+           << (best < 0 ? std::string("none") : fmt(best, 1) + " Mbit/s")
+           << ". The ceiling: the network worker takes one receive per connection every 10 ms, and a "
+              "message's header and payload take a step each, so a connection carries at most 50 "
+              "messages a second (about 50 MB/s with 1 MiB messages). Its 5 MB frames do not fit the "
+              "decoder's 1 MiB input queue, so that run shows no pictures and counts discarded chunks.\n\n";
     }
 
     md << "## All results\n\n| benchmark | real time (ns) | CPU time (ns) | counters | note |\n|---|---:|---:|---|---|\n";

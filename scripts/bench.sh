@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs kevra_bench (Release, its own build folder), then writes the raw results to
 # bench/results/bench.json and the summary table to bench/RESULTS.md.
+# The run writes its ffmpeg-made inputs into a temporary folder of its own (removed at exit)
+# and starts the built kevra-recorder for BM_Link; BENCH_BUILD=DIR reuses a build folder.
 # Extra arguments go to the benchmark, e.g.: scripts/bench.sh --benchmark_filter=BM_Convert
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -8,7 +10,7 @@ BUILD=${BENCH_BUILD:-build-bench}
 
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKEVRA_BUILD_BENCH=ON \
       -DKEVRA_BUILD_TESTS=OFF -DKEVRA_BUILD_UI=OFF >/dev/null
-cmake --build "$BUILD" -j "$(nproc)" --target kevra_bench
+cmake --build "$BUILD" -j "$(nproc)" --target kevra_bench kevra-recorder
 
 mkdir -p bench/results
 "$BUILD/bin/kevra_bench" \
