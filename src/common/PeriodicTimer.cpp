@@ -103,7 +103,8 @@ void PeriodicTimer::run()
                 next = it;
         auto now = std::chrono::steady_clock::now();
         if (next->second.due > now) {
-            wake_.wait_until(lock, next->second.due);
+            const TimePoint due = next->second.due;   // the entry may go while we wait
+            wake_.wait_until(lock, due);
             continue;   // the list may have changed meanwhile: choose again
         }
         int id = next->first;
