@@ -30,7 +30,25 @@ DeviceClient::~DeviceClient()
     decoder_.reset();
 }
 
-void DeviceClient::setSink(DeviceEvents* sink) { sink_.store(sink); }
+void DeviceClient::setSink(DeviceEvents* sink)
+{
+    sink_.store(sink);
+    // A call that the network thread already made into the old sink may still be running; the
+    // caller is about to let the old sink go, so wait for that call to return. The sink's
+    // operations only post and never wait on the caller, so this wait is short.
+    if (std::this_thread::get_id() != networkThreadId_.load())
+        while (sinkCalls_.load() > 0)
+            std::this_thread::yield();
+}
+
+template <typename Call>
+void DeviceClient::toSink(Call call)
+{
+    sinkCalls_.fetch_add(1);
+    if (DeviceEvents* sink = sink_.load())
+        call(sink);
+    sinkCalls_.fetch_sub(1);
+}
 
 void DeviceClient::post(ClientRequest request) { session_->postRequest(std::move(request)); }
 
@@ -88,14 +106,12 @@ void DeviceClient::ptz(int channel, int code, int parameter)
 
 void DeviceClient::onLogin(int code, int channelCount)
 {
-    if (DeviceEvents* sink = sink_.load())
-        sink->onLogin(code, channelCount);
+    toSink([&](DeviceEvents* sink) { sink->onLogin(code, channelCount); });
 }
 
 void DeviceClient::onList(int code, const uint8_t* block, int length, int count)
 {
-    if (DeviceEvents* sink = sink_.load())
-        sink->onList(code, block, length, count);
+    toSink([&](DeviceEvents* sink) { sink->onList(code, block, length, count); });
 }
 
 void DeviceClient::onMedia(int channel, const uint8_t* bytes, int length)
@@ -113,14 +129,12 @@ void DeviceClient::onChannel(int channel, int code)
         current_ = channel;
         decoder_->start();
     }
-    if (DeviceEvents* sink = sink_.load())
-        sink->onChannel(channel, code);
+    toSink([&](DeviceEvents* sink) { sink->onChannel(channel, code); });
 }
 
 void DeviceClient::onConnectionLost()
 {
-    if (DeviceEvents* sink = sink_.load())
-        sink->onConnectionLost();
+    toSink([](DeviceEvents* sink) { sink->onConnectionLost(); });
 }
 
 void DeviceClient::dispatch(ClientRequest& r)
@@ -169,6 +183,7 @@ void DeviceClient::workerLoop()
 {
     // Once the worker has been idle it sleeps after every step: one receive per connection
     // every 10 ms.
+    networkThreadId_.store(std::this_thread::get_id());
     bool idleMark = false;
     while (running_.load()) {
         if (workerStep() == 8)

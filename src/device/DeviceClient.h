@@ -4,6 +4,7 @@
 // are shared between the two threads as atomics.
 #pragma once
 #include <atomic>
+#include <thread>
 #include <memory>
 #include <string>
 
@@ -27,8 +28,10 @@ public:
     DeviceClient(const DeviceClient&) = delete;
     DeviceClient& operator=(const DeviceClient&) = delete;
 
-    // User-interface thread: each call queues one request and returns at once.
+    // Sets the user interface's sink. When it returns, no call into the previous sink is
+    // still running (unless called from inside such a call on the network thread).
     void setSink(DeviceEvents* sink);
+    // User-interface thread: each call queues one request and returns at once.
     void login(const std::string& host, int port, const std::string& user,
                const std::string& password, int timeoutMs);
     void logout();
@@ -52,6 +55,7 @@ public:
 private:
     void post(ClientRequest request);
     void dispatch(ClientRequest& request);
+    template <typename Call> void toSink(Call call);
     int workerStep();
     void workerLoop();
 
@@ -63,6 +67,8 @@ private:
     std::atomic<bool> running_{false};
     std::atomic<int> current_{-1};
     std::atomic<DeviceEvents*> sink_{nullptr};
+    std::atomic<int> sinkCalls_{0};               // calls into the sink under way
+    std::atomic<std::thread::id> networkThreadId_{};
     std::atomic<DeviceEvents*> mediaObserver_{nullptr};
 };
 

@@ -153,3 +153,35 @@ TEST_F(Client, OpenBeforeLoginAndTheProgramsOneInstance)
 
 } // namespace
 } // namespace kevra
+
+namespace {
+// A sink whose list call takes a while, so the test can clear the sink while it runs.
+struct SlowSink : kevra::DeviceEvents {
+    std::atomic<bool> inCall{false};
+    std::atomic<bool> finished{false};
+    void onLogin(int, int) override
+    {
+        inCall = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        finished = true;
+    }
+    void onList(int, const uint8_t*, int, int) override {}
+    void onMedia(int, const uint8_t*, int) override {}
+    void onChannel(int, int) override {}
+    void onConnectionLost() override {}
+};
+} // namespace
+
+TEST(ClientSink, ClearingTheSinkWaitsForACallAlreadyUnderWay)
+{
+    kevra::DeviceClient client;
+    SlowSink sink;
+    client.setSink(&sink);
+    // Nothing listens on port 1, so the login fails at once and reports through the sink.
+    client.login("127.0.0.1", 1, "admin", "580317", 1000);
+    for (int i = 0; i < 500 && !sink.inCall; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(sink.inCall.load());
+    client.setSink(nullptr);
+    EXPECT_TRUE(sink.finished.load()); // the old sink is no longer in use once setSink returns
+}
