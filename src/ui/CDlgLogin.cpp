@@ -4,7 +4,7 @@
 #include "app/LoginLayout.h"
 #include "common/Utf.h"
 #include "device/DeviceClient.h"
-#include "profile/Settings.h"
+#include "profile/LoginSettings.h"
 #include "ui/MessageBoxes.h"
 #include "ui/QtText.h"
 

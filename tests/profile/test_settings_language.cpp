@@ -1,7 +1,7 @@
 // login.ini defaults and key order, and the language files built beside the executables.
 #include "profile/Language.h"
 #include "profile/ProfileFile.h"
-#include "profile/Settings.h"
+#include "profile/LoginSettings.h"
 
 #include "ProfileTestFiles.h"
 

@@ -19,7 +19,7 @@
 #include <string>
 
 #include "common/Utf.h"
-#include "profile/Settings.h"
+#include "profile/LoginSettings.h"
 
 namespace kevra {
 namespace {

@@ -1,5 +1,5 @@
 #include "common/Utf.h"
-#include "profile/Settings.h"
+#include "profile/LoginSettings.h"
 #include "ui/support/UiTestSupport.h"
 #include "ui/CDlgLogin.h"
 

@@ -1,4 +1,4 @@
-#include "profile/Settings.h"
+#include "profile/LoginSettings.h"
 
 #include "profile/ProfileFile.h"
 
