@@ -12,6 +12,8 @@ CameraStream::CameraStream(int cameraIndex, const RecorderOptions& options,
       width_(options.width),
       height_(options.height),
       period_(std::chrono::nanoseconds(1000000000LL / (options.fps > 0 ? options.fps : 25))) {
+  synthetic_ = options.format == "chunk" || options.format == "m4v" || options.format == "avi";
+  if (synthetic_) source_ = nullptr;
   if (source_ && source_->width() > 0 && source_->height() > 0) {
     width_ = source_->width();
     height_ = source_->height();
@@ -22,6 +24,23 @@ int CameraStream::open(TimePoint now) {
   due_ = now;
   // Stream headers give the picture size in units of 8 in one byte.
   if (width_ > 2040 || height_ > 2040) return -1;
+  const int fps = options_.fps > 0 ? options_.fps : 25;
+  if (options_.format == "ps") {
+    // The pack carries the picture size only as a code of the size table.
+    const int code = ProgramStreamMuxer::sizeCodeFor(width_, height_);
+    if (code < 0) return -1;
+    programStream_ = std::make_unique<ProgramStreamMuxer>(ProgramStreamMuxer::Codec::H264, code,
+                                                          fps > 255 ? 255 : fps);
+  } else if (options_.format == "asf") {
+    asf_ = std::make_unique<AsfMuxer>(kAsfPacketSize, 1);
+  }
+  if (synthetic_) {
+    vol_.width = width_;
+    vol_.height = height_;
+    vol_.resolution = fps;
+    if (options_.format == "chunk") chunks_ = std::make_unique<ChunkMuxer>(width_, height_, fps);
+    return 0;
+  }
   if (source_) return source_->frames().empty() ? -1 : 0;
   int r = encoder_.open(camera_, options_.width, options_.height, options_.fps, options_.bitrate,
                         options_.gop);
@@ -30,7 +49,11 @@ int CameraStream::open(TimePoint now) {
 }
 
 void CameraStream::requestKeyFrame() {
-  if (source_) sourceNeedKey_ = true;
+  if (synthetic_) {
+    // Move on to the start of the next key-frame cycle, so group times keep counting up.
+    const int gop = options_.gop > 0 ? options_.gop : 1;
+    if (syntheticIndex_ % gop != 0) syntheticIndex_ = (syntheticIndex_ / gop + 1) * gop;
+  } else if (source_) sourceNeedKey_ = true;
   else encoder_.requestKeyFrame();
 }
 
@@ -49,7 +72,18 @@ int CameraStream::nextFrame(TimePoint now, std::vector<uint8_t>& out, bool& key)
   due_ += period_;
   if (now - due_ > std::chrono::seconds(1)) due_ = now + period_;
   key = false;
-  if (source_) {
+  if (synthetic_) {
+    // Synthetic MPEG-4 frames about as large as the bitrate asks for (key frames four times).
+    const int gop = options_.gop > 0 ? options_.gop : 1;
+    int64_t body = options_.bitrate > 0 ? int64_t(options_.bitrate) / 8 / (options_.fps > 0 ? options_.fps : 25)
+                                        : 2000;
+    if (body < 64) body = 64;
+    if (body > 60000) body = 60000;
+    key = syntheticIndex_ % gop == 0;
+    encoded_ = Mpeg4EsWriter::frame(syntheticIndex_, gop, vol_, int(body));
+    // Wrap before the index can overflow, at the start of a cycle.
+    syntheticIndex_ = syntheticIndex_ >= (1 << 30) && (syntheticIndex_ + 1) % gop == 0 ? 0 : syntheticIndex_ + 1;
+  } else if (source_) {
     const auto& frames = source_->frames();
     if (frames.empty()) return -1;
     if (sourceNeedKey_) {
@@ -71,8 +105,13 @@ int CameraStream::nextFrame(TimePoint now, std::vector<uint8_t>& out, bool& key)
     return -1;
   }
   ++frames_;
-  // Frames too large for a packet's 24-bit length are not sent in that format.
-  if (options_.format == "packet") {
+  return wrap(key, out);
+}
+
+int CameraStream::wrap(bool key, std::vector<uint8_t>& out) {
+  const std::string& format = options_.format;
+  if (format == "packet" || format == "asf") {
+    // Frames too large for a packet's 24-bit length are not sent in that format.
     if (encoded_.size() > 0xFFFFFF) return -1;
     // The packet header holds the frame rate in five bits.
     int fps = options_.fps > 31 ? 31 : options_.fps;
@@ -80,10 +119,34 @@ int CameraStream::nextFrame(TimePoint now, std::vector<uint8_t>& out, bool& key)
     out = key ? packets_.keyFrame(encoded_.data(), encoded_.size(), width_, height_, fps, packedNow(),
                                   0xFD, 1, 0)
               : packets_.dependentFrame(encoded_.data(), encoded_.size(), 0xFC);
+    // ASF: the packet stream is the video stream's payload, cut into fixed-size data packets.
+    if (asf_) out = asf_->packetize(1, out);
+  } else if (programStream_) {
+    // A frame longer than one PES continues in further packs: the client then receives it in
+    // pieces, so key frames of the usual picture sizes and bitrates stay below that.
+    out = programStream_->videoFrame(encoded_, key);
+  } else if (chunks_) {
+    // Every frame ends its last chunk (zero padded), so a connection can start at any key frame.
+    chunks_->addVideo(encoded_);
+    chunks_->flush();
+    out = chunks_->take();
+  } else if (format == "m4v") {
+    out = encoded_;
+  } else if (format == "avi") {
+    out = Mpeg4EsWriter::aviVideoChunk(encoded_);
   } else {
     out = kxav_.videoFrame(encoded_, key, 8, width_, height_, options_.fps, packedNow());
   }
-  return 0;
+  return out.empty() ? -1 : 0;
+}
+
+std::vector<uint8_t> CameraStream::streamHeader() const {
+  if (asf_) return asf_->header(false);
+  if (options_.format == "avi") {
+    const uint32_t usPerFrame = uint32_t(1000000 / (options_.fps > 0 ? options_.fps : 25));
+    return Mpeg4EsWriter::aviHeader(usPerFrame, width_, height_, false, 0, 0);
+  }
+  return {};
 }
 
 }  // namespace kevra

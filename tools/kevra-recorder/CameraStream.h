@@ -1,5 +1,6 @@
 // One camera's live stream: the pattern encoder (or the looped source file), the frame pacing
-// and the stream format wrapping (KXAV or 0x000001Fx packets, H.264 codec) of every frame.
+// and the stream format wrapping of every frame: H.264 in KXAV, 0x000001Fx packets, program
+// stream packs or ASF packets; synthetic MPEG-4 frames in chunks, a raw stream or AVI.
 // Owned and used by the recorder's event-loop thread only.
 #pragma once
 
@@ -9,9 +10,15 @@
 
 #include "AnnexBSource.h"
 #include "RecorderOptions.h"
+#include <memory>
+
+#include "testkit/AsfMuxer.h"
+#include "testkit/ChunkMuxer.h"
 #include "testkit/KxavMuxer.h"
+#include "testkit/Mpeg4EsWriter.h"
 #include "testkit/PacketMuxer.h"
 #include "testkit/PatternEncoder.h"
+#include "testkit/ProgramStreamMuxer.h"
 
 namespace kevra {
 
@@ -33,6 +40,14 @@ class CameraStream {
   // Returns 0, or -1 on an encoder failure.
   int nextFrame(TimePoint now, std::vector<uint8_t>& out, bool& key);
 
+  // Bytes a media connection receives once, before its first frame: the ASF header object or
+  // the RIFF/AVI header; empty for the other formats.
+  std::vector<uint8_t> streamHeader() const;
+  // True for the formats that carry synthetic MPEG-4 frames instead of the H.264 picture.
+  bool synthetic() const { return synthetic_; }
+  // ASF data packet size of the asf format.
+  static constexpr int kAsfPacketSize = 2048;
+
   int cameraIndex() const { return camera_; }
   int width() const { return width_; }
   int height() const { return height_; }
@@ -52,8 +67,16 @@ class CameraStream {
   int width_;
   int height_;
   int64_t frames_ = 0;
+  int wrap(bool key, std::vector<uint8_t>& out);
+
   KxavMuxer kxav_;
   PacketMuxer packets_;
+  std::unique_ptr<ProgramStreamMuxer> programStream_;
+  std::unique_ptr<AsfMuxer> asf_;
+  std::unique_ptr<ChunkMuxer> chunks_;
+  bool synthetic_ = false;
+  Mpeg4EsWriter::Vol vol_;
+  int syntheticIndex_ = 0;  // frame index in the synthetic stream's key-frame cycle
   TimePoint due_{};
   std::chrono::nanoseconds period_;
 };

@@ -1,8 +1,12 @@
 #include "RecorderOptions.h"
 
+#include "testkit/ProgramStreamMuxer.h"
+
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 namespace kevra {
 namespace {
@@ -60,7 +64,15 @@ std::string RecorderOptions::usage() {
          "  --outcome N              answer every login with this outcome\n"
          "  --cameras \"A&&B&&C\"      camera names, UTF-8 (Gate&&Lobby&&Parking)\n"
          "  --channels N             channel count announced at login (number of cameras)\n"
-         "  --format kxav|packet     media stream format (kxav)\n"
+         "  --format F               media stream format (kxav):\n"
+         "      kxav    KXAV packets, H.264\n"
+         "      packet  0x000001Fx packets, H.264\n"
+         "      ps      MPEG-2 program stream packs, H.264 (--size from the size table, e.g. 704x576, 352x288)\n"
+         "      asf     ASF header, then data packets carrying 0x000001Fx packets, H.264\n"
+         "      chunk   1024-byte 0x000001F2 chunks of a synthetic MPEG-4 stream (not a real picture;\n"
+         "              width 176, 352, 704 or 720, height 144, 240, 288, 480 or 576)\n"
+         "      m4v     synthetic MPEG-4 elementary stream (not a real picture)\n"
+         "      avi     RIFF/AVI header, then 00dc chunks of synthetic MPEG-4 frames (not a real picture)\n"
          "  --size WxH               picture size, multiples of 8 (352x288)\n"
          "  --fps N --bitrate B --gop N   frame rate (25), bit/s (512000, 0 = quality), key-frame interval (25)\n"
          "  --noise                  changing noise in the top right of the picture, so high bitrates are used\n"
@@ -126,7 +138,8 @@ int RecorderOptions::parse(int argc, const char* const* argv, RecorderOptions& o
     else if (a == "--channels") ok = toInt(v, -128, 255, out.channelCount);
     else if (a == "--format") {
       out.format = v;
-      ok = out.format == "kxav" || out.format == "packet";
+      ok = out.format == "kxav" || out.format == "packet" || out.format == "ps" ||
+           out.format == "asf" || out.format == "chunk" || out.format == "m4v" || out.format == "avi";
     } else if (a == "--size") {
       int w = 0, h = 0;
       char tail = 0;
@@ -163,6 +176,28 @@ int RecorderOptions::parse(int argc, const char* const* argv, RecorderOptions& o
     }
   }
   if (out.users.empty()) out.users.emplace_back("admin", "580317");
+  // Program streams give the picture size as a code of a fixed size table.
+  if (out.format == "ps" && out.source.empty() &&
+      ProgramStreamMuxer::sizeCodeFor(out.width, out.height) < 0) {
+    message = "--format ps needs a picture size of its size table (704x576, 352x576, 704x288, "
+              "352x288, 176x144, 640x480, 320x240, 480x480, 800x592, 1024x768, 1280x800, "
+              "1280x1024, 1600x1024, 1600x1200), not " + std::to_string(out.width) + "x" +
+              std::to_string(out.height);
+    return -1;
+  }
+  // Chunk headers give the size in units of 16; clients recognise only the usual sizes.
+  if (out.format == "chunk") {
+    auto oneOf = [](int v, std::initializer_list<int> set) {
+      for (int s : set)
+        if (v == s) return true;
+      return false;
+    };
+    if (!oneOf(out.width, {176, 352, 704, 720}) || !oneOf(out.height, {144, 240, 288, 480, 576})) {
+      message = "--format chunk needs a width of 176, 352, 704 or 720 and a height of 144, 240, "
+                "288, 480 or 576, not " + std::to_string(out.width) + "x" + std::to_string(out.height);
+      return -1;
+    }
+  }
   if (out.cameras.size() > 127) {
     message = "too many cameras (at most 127)";
     return -1;

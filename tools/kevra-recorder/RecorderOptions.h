@@ -23,7 +23,7 @@ struct RecorderOptions {
   std::vector<std::string> cameras{"Gate", "Lobby", "Parking"};
   int channelCount = kNoValue;  // channel count byte of LOGIN_REPLY; default: number of cameras
 
-  std::string format = "kxav";  // kxav | packet
+  std::string format = "kxav";  // kxav | packet | ps | asf | chunk | m4v | avi
   int width = 352;
   int height = 288;
   int fps = 25;

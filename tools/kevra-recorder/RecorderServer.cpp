@@ -423,16 +423,18 @@ void RecorderServer::updateCameras(Clock::time_point now) {
 void RecorderServer::streamFrames(Clock::time_point now) {
   std::vector<uint8_t> frame;
   for (auto& [index, cam] : cameras_) {
+    const std::vector<uint8_t> header = cam->streamHeader();
     for (int catchUp = 0; catchUp < 2 && cam->due() <= now; ++catchUp) {
       bool key = false;
       if (cam->nextFrame(now, frame, key) != 0) continue;
       for (auto& [id, m] : connections_)
-        if (m->channel == index && streaming(*m)) deliver(*m, frame, key);
+        if (m->channel == index && streaming(*m)) deliver(*m, header, frame, key);
     }
   }
 }
 
-void RecorderServer::deliver(Connection& m, const std::vector<uint8_t>& frame, bool key) {
+void RecorderServer::deliver(Connection& m, const std::vector<uint8_t>& header,
+                             const std::vector<uint8_t>& frameIn, bool key) {
   if (m.stalled || m.garbageLeft > 0) return;
   if (m.waitKey && !key) return;
   if (options_.faultAbsurdLength == "media" && !m.absurdSent) {
@@ -441,7 +443,7 @@ void RecorderServer::deliver(Connection& m, const std::vector<uint8_t>& frame, b
     queue(m, RecorderMessages::buildHeader(RecorderMessages::kMediaData, kAbsurdLength));
   }
   // A frame always goes into an empty queue, however large, so big key frames still pass.
-  if (m.queued > 0 && m.queued + int64_t(frame.size()) > options_.queueLimit) {
+  if (m.queued > 0 && m.queued + int64_t(frameIn.size()) > options_.queueLimit) {
     // The client does not keep up: drop frames up to the next key frame instead of queueing.
     if (!m.dropping)
       log_.begin("drop").field("conn", m.id).field("channel", m.channel).field("queued", m.queued).end();
@@ -453,6 +455,15 @@ void RecorderServer::deliver(Connection& m, const std::vector<uint8_t>& frame, b
     log_.begin("resume").field("conn", m.id).field("channel", m.channel).end();
   m.dropping = false;
   m.waitKey = false;
+  // The stream header goes in front of the connection's first frame, in the same messages.
+  std::vector<uint8_t> withHeader;
+  if (!m.headerSent && !header.empty()) {
+    withHeader.reserve(header.size() + frameIn.size());
+    withHeader.insert(withHeader.end(), header.begin(), header.end());
+    withHeader.insert(withHeader.end(), frameIn.begin(), frameIn.end());
+  }
+  m.headerSent = true;
+  const std::vector<uint8_t>& frame = withHeader.empty() ? frameIn : withHeader;
   size_t piece = options_.perFrame ? frame.size() : size_t(options_.messageSize);
   if (piece == 0) piece = frame.size();
   for (size_t at = 0; at < frame.size(); at += piece) {

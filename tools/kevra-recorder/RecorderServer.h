@@ -67,6 +67,7 @@ class RecorderServer {
     bool dropping = false;
     int64_t garbageLeft = 0;
     bool absurdSent = false;
+    bool headerSent = false;  // the stream header (ASF, AVI) went out before the first frame
     int64_t stallAfter = -1;  // fault: stop in the middle of the message reaching past this
     bool dead = false;        // closed; removed at the end of the loop turn
   };
@@ -78,7 +79,9 @@ class RecorderServer {
   void handleClaim(Connection& c, const RecorderMessages::Request& r);
   void handleStreamControl(Connection& c, const RecorderMessages::Request& r);
   void handleList(Connection& c);
-  void deliver(Connection& media, const std::vector<uint8_t>& frame, bool key);
+  // header: bytes sent once per connection before its first frame (may be empty).
+  void deliver(Connection& media, const std::vector<uint8_t>& header,
+               const std::vector<uint8_t>& frame, bool key);
   void writeTo(Connection& c);
   void closeConnection(int id, const char* reason);
   void queue(Connection& c, std::vector<uint8_t> bytes);
