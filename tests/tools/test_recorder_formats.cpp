@@ -226,12 +226,13 @@ TEST(RecorderFormatsEndToEnd, PlaysAnH264ProgramStream) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
   }
+  const int frameRate = decoder.frameRate();
   client.logout();
   client.setSink(nullptr);
   ASSERT_EQ(pictures, 5) << "media bytes received: " << sink.mediaBytes.load();
   EXPECT_EQ(width, 352);
   EXPECT_EQ(height, 288);
-  EXPECT_EQ(decoder.frameRate(), 25);
+  EXPECT_EQ(frameRate, 25);
 
   // 32-bit pictures are bottom-up BGRA. Lower half: the camera's background colour; top rows:
   // the text, lighter than any background.
