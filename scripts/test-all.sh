@@ -8,23 +8,34 @@ JOBS=$(nproc)
 
 stage() { echo; echo "=== $* ==="; }
 
+# Every ctest run's summary goes through here so the last line can total all stages.
+LOG=$(mktemp)
+trap 'rm -f "$LOG"' EXIT
+counted() { "$@" 2>&1 | tee -a "$LOG"; return "${PIPESTATUS[0]}"; }
+
 stage "unit and integration tests"
-ctest --test-dir "$BUILD" --output-on-failure -j "$JOBS" --timeout 300
+counted ctest --test-dir "$BUILD" --output-on-failure -j "$JOBS" --timeout 300
 
 stage "AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKEVRA_SANITIZE=address -DCMAKE_CXX_FLAGS=-O1 >/dev/null
 cmake --build build-asan -j "$JOBS"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp \
-  ctest --test-dir build-asan --output-on-failure -j "$JOBS" --timeout 600
+  counted ctest --test-dir build-asan --output-on-failure -j "$JOBS" --timeout 600
 
 stage "ThreadSanitizer (threaded tests)"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKEVRA_SANITIZE=thread -DKEVRA_BUILD_UI=OFF -DCMAKE_CXX_FLAGS=-O1 >/dev/null
 cmake --build build-tsan -j "$JOBS"
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  ctest --test-dir build-tsan --output-on-failure -j "$JOBS" --timeout 600 -L 'common|device|video|app'
+  counted ctest --test-dir build-tsan --output-on-failure -j "$JOBS" --timeout 600 -L 'common|device|video|app'
 
 if [ -f fuzz/CMakeLists.txt ]; then
   stage "fuzz pass"
   bash scripts/fuzz.sh "${FUZZ_SECONDS:-30}"
 fi
+
+# One closing line over every stage: tests run and tests failed.
+total=$(grep -oE 'tests failed out of [0-9]+' "$LOG" | awk '{s+=$5} END {print s+0}')
+failed=$(grep -oE '[0-9]+ tests failed out of' "$LOG" | awk '{s+=$1} END {print s+0}')
+echo
+echo "total: $((total - failed)) passed, $failed failed"
