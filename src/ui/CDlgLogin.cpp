@@ -7,6 +7,7 @@
 #include "profile/LoginSettings.h"
 #include "ui/MessageBoxes.h"
 #include "ui/QtText.h"
+#include "ui/TitleBand.h"
 
 #include <QApplication>
 #include <QFontMetrics>
@@ -299,22 +300,7 @@ void CDlgLogin::paintEvent(QPaintEvent*)
     QPainter p(this);
     const int W = width(), H = titleHeight_;
     p.fillRect(QRect(0, H, W, height() - H), kDark);
-    if (!band_.isNull())
-        p.drawPixmap(0, 0, band_);
-    QFont title = QApplication::font();
-    title.setPixelSize(qMax(1, H * 3 / 4));
-    title.setWeight(QFont::Medium);
-    QFont version = QApplication::font();
-    version.setPixelSize(qMax(1, H * 2 / 3));
-    version.setWeight(QFont::Light);
-    p.setPen(kLabelText);
-    const QString product = QtText::from(AppValues::productTitle());
-    QRect r(5, 0, W - 5, H);
-    p.setFont(title);
-    p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter, product);
-    r.setLeft(r.left() + QFontMetrics(title).horizontalAdvance(product));
-    p.setFont(version);
-    p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter, QtText::from(AppValues::versionText()));
+    TitleBand::paint(p, band_, W, H, kLabelText);
 }
 
 } // namespace kevra

@@ -10,6 +10,7 @@
 #include "ui/DisplaySurface.h"
 #include "ui/MessageBoxes.h"
 #include "ui/QtText.h"
+#include "ui/TitleBand.h"
 #include "ui/VideoArea.h"
 
 #include <QApplication>
@@ -563,22 +564,7 @@ void MainWindow::paintEvent(QPaintEvent*)
     QPainter p(this);
     const int W = width(), H = height();
     const int T = layout_.titleHeight, B = layout_.barHeight, P = layout_.panelHeight;
-    if (!band_.isNull())
-        p.drawPixmap(0, 0, band_);
-    QFont title = QApplication::font();
-    title.setPixelSize(qMax(1, T * 3 / 4));
-    title.setWeight(QFont::Medium);
-    QFont version = QApplication::font();
-    version.setPixelSize(qMax(1, T * 2 / 3));
-    version.setWeight(QFont::Light);
-    p.setPen(kLightText);
-    const QString product = QtText::from(AppValues::productTitle());
-    QRect r(5, 0, W - 5, T);
-    p.setFont(title);
-    p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter, product);
-    r.setLeft(r.left() + QFontMetrics(title).horizontalAdvance(product));
-    p.setFont(version);
-    p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter, QtText::from(AppValues::versionText()));
+    TitleBand::paint(p, band_, W, T, kLightText);
     // Panel band above the bar, with its top edge.
     p.fillRect(QRect(0, H - B - P, W, P), kDarkGrey);
     p.setPen(kPanelEdge);
