@@ -12,6 +12,9 @@ PACKAGES=(
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libx264-dev ffmpeg
   libyuv-dev
   fonts-dejavu-core xvfb xauth
+  # Chinese texts and camera names: WenQuanYi Micro Hei covers the CJK ideographs in about 5 MB
+  # (Noto CJK would add some 90 MB for scripts the viewer never shows).
+  fonts-wqy-microhei
 )
 
 missing=()

@@ -1,6 +1,9 @@
 #include "ui/MessageBoxes.h"
 
+#include "ui/QtText.h"
+
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace kevra {
 
@@ -25,6 +28,10 @@ void MessageBoxes::show(QWidget* parent, const QString& text, const QString& cap
     }
     QMessageBox box(icon == Error ? QMessageBox::Critical : QMessageBox::Information, caption,
                     text, QMessageBox::Ok, parent);
+    // The button speaks the program's language, not the platform's.
+    const QString ok = QtText::lang(u"OK");
+    if (!ok.isEmpty())
+        box.button(QMessageBox::Ok)->setText(ok);
     box.exec();
 }
 

@@ -4,6 +4,9 @@
 #include "ui/VideoArea.h"
 
 #include <QApplication>
+#include <QFontDatabase>
+#include <QImage>
+#include <QPainter>
 #include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTest>
@@ -145,4 +148,29 @@ TEST(DisplaySurface, PicturesAreShownUprightStretchedAtEveryDepth)
         EXPECT_GT(bottom.blue(), 200) << depth;
         EXPECT_LT(bottom.red(), 50) << depth;
     }
+}
+
+// Camera names and the Chinese language file must draw as real glyphs, not as the empty boxes
+// a font without CJK ideographs leaves: two different characters give two different images.
+TEST(Fonts, ChineseTextDrawsRealGlyphs)
+{
+    ASSERT_FALSE(QFontDatabase::families(QFontDatabase::SimplifiedChinese).isEmpty())
+        << "no installed font covers Simplified Chinese";
+    QFont font = QApplication::font();
+    font.setPixelSize(32);
+    auto draw = [&](const QString& text) {
+        QImage image(40, 40, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        painter.setFont(font);
+        painter.setPen(Qt::black);
+        painter.drawText(image.rect(), Qt::AlignCenter, text);
+        return image;
+    };
+    QImage blank(40, 40, QImage::Format_RGB32);
+    blank.fill(Qt::white);
+    const QImage gate = draw(QStringLiteral("大")), door = draw(QStringLiteral("门"));
+    EXPECT_NE(gate, blank);
+    EXPECT_NE(door, blank);
+    EXPECT_NE(gate, door);
 }
