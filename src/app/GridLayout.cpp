@@ -74,4 +74,4 @@ int GridLayout::hit(const Rect& area, int tiles, int x, int y)
     return find(area.top, area.height(), y) * n + find(area.left, area.width(), x);
 }
 
-} // namespace kevra
+}   // namespace kevra

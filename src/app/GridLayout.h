@@ -42,4 +42,4 @@ private:
     static int edge(int origin, int length, int n, int c);
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -11,7 +11,7 @@ bool contains(const std::vector<int>& v, int x)
 {
     return std::find(v.begin(), v.end(), x) != v.end();
 }
-} // namespace
+}   // namespace
 
 TileGrid::TileGrid()
 {
@@ -166,4 +166,4 @@ TileGrid::Change TileGrid::restore(int layout, const std::array<int, kMaxTiles>&
     return diffFrom(before);
 }
 
-} // namespace kevra
+}   // namespace kevra

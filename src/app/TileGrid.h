@@ -26,11 +26,11 @@ public:
 
     TileGrid();
 
-    int layout() const { return layout_; }          // grid's tile count, kept while zoomed
+    int layout() const { return layout_; }   // grid's tile count, kept while zoomed
     bool zoomed() const { return zoomed_; }
     int shownTiles() const { return zoomed_ ? 1 : layout_; }
-    int positionTile(int position) const;            // -1 outside the shown positions
-    int channel(int tile) const;                     // kNone: empty tile or no such tile
+    int positionTile(int position) const;   // -1 outside the shown positions
+    int channel(int tile) const;            // kNone: empty tile or no such tile
     int selected() const { return selected_; }
     int selectedChannel() const { return channel(selected_); }
     int cameraCount() const { return cameraCount_; }
@@ -73,4 +73,4 @@ private:
     std::array<int, kMaxTiles> tiles_;
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -46,7 +46,7 @@ bool parse(const std::u16string& text, int& out)
     return true;
 }
 
-} // namespace
+}   // namespace
 
 std::u16string ViewSettings::pathIn(const std::u16string& applicationDirectory)
 {
@@ -64,8 +64,7 @@ std::u16string ViewSettings::recorderName(const std::u16string& address, int32_t
 ViewSettings ViewSettings::load(const std::u16string& path, const std::u16string& recorder)
 {
     const ViewSettings fallback;
-    if (recorder.empty() ||
-        ProfileFile::ReadString(kSection, kRecorderKey, u"", path) != recorder)
+    if (recorder.empty() || ProfileFile::ReadString(kSection, kRecorderKey, u"", path) != recorder)
         return fallback;
     ViewSettings v;
     if (!parse(ProfileFile::ReadString(kSection, kLayoutKey, u"", path), v.layout) ||
@@ -73,8 +72,8 @@ ViewSettings ViewSettings::load(const std::u16string& path, const std::u16string
         return fallback;
     for (int i = 0; i < v.layout; ++i) {
         int ch = kNone;
-        if (!parse(ProfileFile::ReadString(kSection, tileKey(i), u"", path), ch) ||
-            ch < kNone || ch > kMaxChannel)
+        if (!parse(ProfileFile::ReadString(kSection, tileKey(i), u"", path), ch) || ch < kNone ||
+            ch > kMaxChannel)
             return fallback;
         for (int j = 0; j < i; ++j)
             if (ch != kNone && v.tiles[size_t(j)] == ch)
@@ -101,4 +100,4 @@ int ViewSettings::save(const std::u16string& path, const std::u16string& recorde
     return ProfileFile::WriteStrings(kSection, values, path);
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -44,4 +44,4 @@ struct ViewSettings {
                     const ViewSettings& view);
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -36,8 +36,10 @@ struct Area {
 std::vector<Area> referenceAreas()
 {
     const MainLayout::Result small = screen(240, 320), large = screen(640, 480);
-    return {{"240x320 normal", small.normalVideo}, {"240x320 full", small.fullScreenVideo},
-            {"640x480 normal", large.normalVideo}, {"640x480 full", large.fullScreenVideo}};
+    return {{"240x320 normal", small.normalVideo},
+            {"240x320 full", small.fullScreenVideo},
+            {"640x480 normal", large.normalVideo},
+            {"640x480 full", large.fullScreenVideo}};
 }
 
 bool inside(const Rect& in, const Rect& out)
@@ -46,7 +48,7 @@ bool inside(const Rect& in, const Rect& out)
            in.bottom <= out.bottom;
 }
 
-} // namespace
+}   // namespace
 
 TEST(MainLayout, LayoutControlTakesTheStatusRowsRightEndOnly)
 {
@@ -93,11 +95,13 @@ TEST(GridLayout, EveryLayoutOnBothScreensTilesTheAreaExactly)
                 // Neighbours sit exactly one gap apart; the outer tiles touch the area's edges.
                 const int col = i % n, row = i / n;
                 if (col + 1 < n)
-                    EXPECT_EQ(GridLayout::tile(a.rect, tiles, i + 1).left, t.right + GridLayout::kGap);
+                    EXPECT_EQ(GridLayout::tile(a.rect, tiles, i + 1).left,
+                              t.right + GridLayout::kGap);
                 else
                     EXPECT_EQ(t.right, a.rect.right);
                 if (row + 1 < n)
-                    EXPECT_EQ(GridLayout::tile(a.rect, tiles, i + n).top, t.bottom + GridLayout::kGap);
+                    EXPECT_EQ(GridLayout::tile(a.rect, tiles, i + n).top,
+                              t.bottom + GridLayout::kGap);
                 else
                     EXPECT_EQ(t.bottom, a.rect.bottom);
                 if (col == 0)
@@ -111,8 +115,9 @@ TEST(GridLayout, EveryLayoutOnBothScreensTilesTheAreaExactly)
                 // Corners and centre of a tile hit that tile.
                 EXPECT_EQ(GridLayout::hit(a.rect, tiles, t.left, t.top), i);
                 EXPECT_EQ(GridLayout::hit(a.rect, tiles, t.right - 1, t.bottom - 1), i);
-                EXPECT_EQ(GridLayout::hit(a.rect, tiles, (t.left + t.right) / 2,
-                                          (t.top + t.bottom) / 2), i);
+                EXPECT_EQ(
+                    GridLayout::hit(a.rect, tiles, (t.left + t.right) / 2, (t.top + t.bottom) / 2),
+                    i);
             }
             const int gaps = (n - 1) * GridLayout::kGap;
             // Tiles and gaps cover the area: the gaps take whole rows and columns.
@@ -136,10 +141,10 @@ TEST(GridLayout, WorkedRectanglesAndGapsSplitBetweenNeighbours)
     };
     const Case cases[] = {
         {small, 1, 0, Rect{0, 45, 240, 255}},
-        {small, 4, 0, Rect{0, 45, 119, 149}},      // (240 - 2) / 2 = 119, (210 - 2) / 2 = 104
+        {small, 4, 0, Rect{0, 45, 119, 149}},   // (240 - 2) / 2 = 119, (210 - 2) / 2 = 104
         {small, 4, 3, Rect{121, 151, 240, 255}},
-        {small, 9, 4, Rect{80, 115, 159, 184}},    // 236 / 3: 78 | 157, 206 / 3: 68 | 137
-        {small, 16, 15, Rect{181, 204, 240, 255}}, // 234 * 3 / 4 = 175, + 3 gaps
+        {small, 9, 4, Rect{80, 115, 159, 184}},      // 236 / 3: 78 | 157, 206 / 3: 68 | 137
+        {small, 16, 15, Rect{181, 204, 240, 255}},   // 234 * 3 / 4 = 175, + 3 gaps
         {large, 4, 1, Rect{321, 0, 640, 239}},
         {large, 16, 5, Rect{160, 120, 319, 239}},
     };
@@ -192,13 +197,13 @@ TileGrid loggedIn(int cameras)
     g.setCameraCount(cameras);
     return g;
 }
-} // namespace
+}   // namespace
 
 TEST(TileGrid, GrowingFillsEmptyTilesInListOrderAndShrinkingStopsHiddenTiles)
 {
     struct Step {
         const char* what;
-        int layout;            // layout to choose (0: choose `camera` into the selected tile)
+        int layout;   // layout to choose (0: choose `camera` into the selected tile)
         int camera;
         std::vector<int> tiles;
         Change change;
@@ -211,7 +216,10 @@ TEST(TileGrid, GrowingFillsEmptyTilesInListOrderAndShrinkingStopsHiddenTiles)
         {"grow to nine", 9, 0, {5, 1, 2, 3, 0, 4, -1, -1, -1}, {{}, {0, 4}}},
         {"shrink to four", 4, 0, {5, 1, 2, 3}, {{0, 4}, {}}},
         {"shrink to one", 1, 0, {5}, {{1, 2, 3}, {}}},
-        {"grow to sixteen", 16, 0, {5, 0, 1, 2, 3, 4, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
+        {"grow to sixteen",
+         16,
+         0,
+         {5, 0, 1, 2, 3, 4, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1},
          {{}, {0, 1, 2, 3, 4}}},
         {"not a layout", 6, 0, {5, 0, 1, 2, 3, 4, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1}, {}},
     };
@@ -228,7 +236,7 @@ TEST(TileGrid, GrowingFillsEmptyTilesInListOrderAndShrinkingStopsHiddenTiles)
 TEST(TileGrid, ChoosingSelectingAndTheSelectedCameraSurvivingAShrink)
 {
     TileGrid g = loggedIn(9);
-    g.setLayout(9);                                  // 0..8
+    g.setLayout(9);   // 0..8
     EXPECT_TRUE(g.select(7));
     EXPECT_EQ(g.selectedChannel(), 7);
     EXPECT_FALSE(g.select(9));
@@ -237,8 +245,8 @@ TEST(TileGrid, ChoosingSelectingAndTheSelectedCameraSurvivingAShrink)
     EXPECT_TRUE(g.choose(2).empty());
     EXPECT_EQ(g.channel(7), 2);
     EXPECT_EQ(g.channel(2), 7);
-    EXPECT_TRUE(g.choose(2).empty());                // already there
-    EXPECT_TRUE(g.choose(9).empty());                // not a camera of this recorder
+    EXPECT_TRUE(g.choose(2).empty());   // already there
+    EXPECT_TRUE(g.choose(9).empty());   // not a camera of this recorder
     EXPECT_TRUE(g.choose(-1).empty());
     // Shrinking keeps the selected camera: it takes the last tile of the smaller grid.
     const Change c = g.setLayout(4);
@@ -262,7 +270,7 @@ TEST(TileGrid, ChoosingSelectingAndTheSelectedCameraSurvivingAShrink)
 TEST(TileGrid, DoubleClickZoomsOneTileAndBack)
 {
     TileGrid g = loggedIn(4);
-    EXPECT_TRUE(g.toggleZoom(0).empty());            // one-tile layout: nothing to zoom
+    EXPECT_TRUE(g.toggleZoom(0).empty());   // one-tile layout: nothing to zoom
     EXPECT_FALSE(g.zoomed());
     g.setLayout(4);
     Change c = g.toggleZoom(2);
@@ -272,11 +280,11 @@ TEST(TileGrid, DoubleClickZoomsOneTileAndBack)
     EXPECT_EQ(g.positionTile(1), -1);
     EXPECT_EQ(g.selectedChannel(), 2);
     EXPECT_EQ(c, (Change{{0, 1, 3}, {}}));
-    EXPECT_FALSE(g.select(1));                       // hidden while zoomed
+    EXPECT_FALSE(g.select(1));   // hidden while zoomed
     // Choosing while zoomed replaces the zoomed camera; one shown in a hidden tile swaps.
     EXPECT_EQ(g.choose(0), (Change{{2}, {0}}));
     EXPECT_EQ(tilesOf(g), (std::vector<int>{2, 1, 0, 3}));
-    c = g.toggleZoom(0);                             // any position returns to the grid
+    c = g.toggleZoom(0);   // any position returns to the grid
     EXPECT_FALSE(g.zoomed());
     EXPECT_EQ(c, (Change{{}, {2, 1, 3}}));
     EXPECT_EQ(g.selected(), 2);

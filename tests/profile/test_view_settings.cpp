@@ -21,7 +21,7 @@ ViewSettings fourTiles()
     return v;
 }
 
-} // namespace
+}   // namespace
 
 TEST(ViewSettings, RoundTripBesideLoginAndAnotherRecorderStartsClean)
 {
@@ -42,7 +42,8 @@ TEST(ViewSettings, RoundTripBesideLoginAndAnotherRecorderStartsClean)
     EXPECT_EQ(ProfileFile::ReadString(u"view", u"Tile15", u"?", path), u"-1");
 
     // The same address on another port is another recorder, and so is another address.
-    EXPECT_EQ(ViewSettings::load(path, ViewSettings::recorderName(u"10.0.0.7", 80)), ViewSettings{});
+    EXPECT_EQ(ViewSettings::load(path, ViewSettings::recorderName(u"10.0.0.7", 80)),
+              ViewSettings{});
     EXPECT_EQ(ViewSettings::load(path, ViewSettings::recorderName(u"10.0.0.8", 34567)),
               ViewSettings{});
     // Saving for the other recorder replaces the remembered view; shrinking clears hidden tiles.
@@ -65,7 +66,8 @@ TEST(ViewSettings, DamagedFileGivesTheOneTileDefault)
     };
     const Case cases[] = {
         {"layout not a layout", u"Layout=5\r\nTile0=1\r\n"},
-        {"layout with trailing text", u"Layout=4x\r\nTile0=1\r\nTile1=2\r\nTile2=3\r\nTile3=-1\r\n"},
+        {"layout with trailing text",
+         u"Layout=4x\r\nTile0=1\r\nTile1=2\r\nTile2=3\r\nTile3=-1\r\n"},
         {"missing tile", u"Layout=4\r\nTile0=1\r\nTile1=2\r\nTile3=0\r\n"},
         {"tile not a number", u"Layout=1\r\nTile0=cam\r\n"},
         {"tile beyond any recorder", u"Layout=1\r\nTile0=123456\r\n"},
