@@ -2,7 +2,7 @@
 // folder given as the only argument. Run at build time; nothing here is copied from anywhere.
 // Ids: 132/133 bar button, 134 title band (50 x 44, 24 bits), 135 plain panel face,
 // 136/141 label face, 144/139 left arrow, 143/140 right arrow, 145/138 plus, 142/137 minus
-// (normal/pressed); icons 128 program, 146 idle camera, 147 recorder, 148 open camera.
+// (normal/pressed), 149/150 layout control (normal/pressed); icons 128 program, 146 idle camera, 147 recorder, 148 open camera.
 #include <QColor>
 #include <QDir>
 #include <QFile>
@@ -121,6 +121,24 @@ void bar(QPainter& p, const QColor& c, bool vertical)
         p.drawRoundedRect(QRectF(14.5, 9, 3, 14), 1, 1);
 }
 
+// Face of the layout control at the status row's right end (twice as wide as high): a small
+// 2 x 2 grid of panes.
+QImage layoutFace(bool pressed)
+{
+    QImage img = canvas(40, 20);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(pressed ? kAccent : QColor(78, 82, 80), 1));
+    p.setBrush(pressed ? QColor(58, 62, 60) : QColor(38, 39, 39));
+    p.drawRoundedRect(QRectF(1.5, 1.5, 37, 17), 5, 5);
+    p.setPen(Qt::NoPen);
+    p.setBrush(pressed ? kInkPressed : kInk);
+    for (int r = 0; r < 2; ++r)
+        for (int c = 0; c < 2; ++c)
+            p.drawRect(QRectF(13 + c * 7.5, 4.5 + r * 5.5, 6, 4.5));
+    return img;
+}
+
 // Tree icons, 16 x 16 with transparency.
 QImage camera(bool open)
 {
@@ -203,6 +221,8 @@ int main(int argc, char** argv)
         {"bitmaps/138", "bitmap_138.png", key(true, [](QPainter& p, const QColor& c) { bar(p, c, true); })},
         {"bitmaps/142", "bitmap_142.png", key(false, [](QPainter& p, const QColor& c) { bar(p, c, false); })},
         {"bitmaps/137", "bitmap_137.png", key(true, [](QPainter& p, const QColor& c) { bar(p, c, false); })},
+        {"bitmaps/149", "bitmap_149.png", layoutFace(false)},
+        {"bitmaps/150", "bitmap_150.png", layoutFace(true)},
         {"icons/128", "icon_128.png", programIcon()},
         {"icons/146", "icon_146.png", camera(false)},
         {"icons/147", "icon_147.png", recorder()},

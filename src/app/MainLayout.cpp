@@ -27,6 +27,9 @@ MainLayout::Result MainLayout::compute(const Input& in)
     r.normalVideo = Rect{0, T + g + 4, cx, cy - P - B};
     r.fullScreenVideo = Rect{0, 0, in.screenWidth, in.screenHeight};
     r.statusLine = box(0, T, cx, g + 4);
+    const int lw = cx < 2 * (g + 4) ? (cx > 0 ? cx : 0) : 2 * (g + 4);
+    r.layoutButton = box(cx - lw, T, lw, g + 4);
+    r.statusText = box(0, T, cx - lw, g + 4);
     r.tree = box(0, T, cx, cy - B - T);
 
     r.arrowSize = g * 3 / 2;     // g x 1.5, truncated

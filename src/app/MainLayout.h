@@ -1,5 +1,6 @@
 // Main window geometry from font metrics: bar, title band, status line, video rectangles,
-// camera tree and the two PTZ panels. Pure arithmetic (truncating division); any thread.
+// camera tree, the two PTZ panels and the layout control. Pure arithmetic (truncating
+// division); any thread.
 #pragma once
 #include "app/Rect.h"
 
@@ -29,7 +30,13 @@ public:
         Rect treeExitButton;
         Rect normalVideo;
         Rect fullScreenVideo;
-        Rect statusLine;
+        Rect statusLine;        // the whole status row
+        // The layout control sits at the right end of the status row, 2 x (g + 4) wide and
+        // g + 4 high: the bar's five slots and the two panel groups already use the full width
+        // of a 240-pixel screen, the status row's text needs only its left part. The status
+        // text gets the rest of the row. Every other rectangle is the same as without it.
+        Rect layoutButton;
+        Rect statusText;
         Rect tree;
         int panelTop = 0;
         Rect directionLabel, directionLeft, directionRight;

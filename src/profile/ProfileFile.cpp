@@ -316,11 +316,57 @@ int32_t ProfileFile::ReadInt(const std::u16string& section, const std::u16string
     return static_cast<int32_t>(negative ? -value : value);
 }
 
+namespace {
+
+// Adds or replaces key=value in the text of a file; false when the key's value has no line end.
+bool setValue(std::u16string& text, const std::u16string& section, const std::u16string& key,
+              const std::u16string& value)
+{
+    if (text.empty()) {
+        // New or empty file (or one whose text starts with NUL).
+        text = newSectionText(section, key, value);
+        return true;
+    }
+    size_t headerPos = findSection(text, section);
+    if (headerPos == std::u16string::npos) {
+        text += newSectionText(section, key, value);
+        return true;
+    }
+    size_t lineEnd = headerLineEnd(headerPos, section);
+    size_t keyPos = findKey(text, key, lineEnd);
+    if (keyPos != std::u16string::npos) {
+        size_t valueStart = keyPos + key.size() + 1;
+        size_t end = valueEnd(text, keyPos, valueStart);
+        if (end == std::u16string::npos)
+            return false;
+        text.replace(valueStart, end - valueStart, value);
+    } else {
+        std::u16string line = key;
+        line += u'=';
+        line += value;
+        line += kLineEnd;
+        text.insert(lineEnd + 2, line);
+    }
+    return true;
+}
+
+} // namespace
+
 int ProfileFile::WriteString(const std::u16string& section, const std::u16string& key,
                              const std::u16string& value, const std::u16string& path)
 {
-    if (section.empty() || key.empty())
+    return WriteStrings(section, {{key, value}}, path);
+}
+
+int ProfileFile::WriteStrings(const std::u16string& section,
+                              const std::vector<std::pair<std::u16string, std::u16string>>& values,
+                              const std::u16string& path)
+{
+    if (section.empty() || values.empty())
         return 0;
+    for (const auto& kv : values)
+        if (kv.first.empty())
+            return 0;
     std::string osName;
     if (!osPath(path, osName))
         return 0;
@@ -352,31 +398,9 @@ int ProfileFile::WriteString(const std::u16string& section, const std::u16string
             }
         }
 
-        if (text.empty()) {
-            // New or empty file (or one whose text starts with NUL).
-            text = newSectionText(section, key, value);
-        } else {
-            size_t headerPos = findSection(text, section);
-            if (headerPos == std::u16string::npos) {
-                text += newSectionText(section, key, value);
-            } else {
-                size_t lineEnd = headerLineEnd(headerPos, section);
-                size_t keyPos = findKey(text, key, lineEnd);
-                if (keyPos != std::u16string::npos) {
-                    size_t valueStart = keyPos + key.size() + 1;
-                    size_t end = valueEnd(text, keyPos, valueStart);
-                    if (end == std::u16string::npos)
-                        return 0;
-                    text.replace(valueStart, end - valueStart, value);
-                } else {
-                    std::u16string line = key;
-                    line += u'=';
-                    line += value;
-                    line += kLineEnd;
-                    text.insert(lineEnd + 2, line);
-                }
-            }
-        }
+        for (const auto& kv : values)
+            if (!setValue(text, section, kv.first, kv.second))
+                return 0;
 
         // A new file holds a password in plain text: owner-only access.
         const mode_t mode = exists ? (st.st_mode & 07777) : 0600;

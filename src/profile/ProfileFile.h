@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace kevra {
 
@@ -22,6 +24,13 @@ public:
     // left exactly as it was).
     static int WriteString(const std::u16string& section, const std::u16string& key,
                            const std::u16string& value, const std::u16string& path);
+
+    // Adds or replaces several values of one section in one replacement of the file, so a
+    // reader sees either all of them or none. Each key is placed as WriteString would place it.
+    // 1 when the file was written, 0 otherwise (the old file is then left exactly as it was).
+    static int WriteStrings(const std::u16string& section,
+                            const std::vector<std::pair<std::u16string, std::u16string>>& values,
+                            const std::u16string& path);
 
     // Paths of this many UTF-16 code units or more are refused.
     static constexpr size_t kMaxPath = 260;

@@ -67,7 +67,8 @@ const std::set<std::u16string>& languageKeys()
         u"D_IP", u"D_PORT", u"U_NAME", u"PASSWORD", u"IP_ISNULL", u"U_NULL", u"INIT_NET_ERR",
         u"LOGIN_ERR", u"LOGIN", u"CAMERA", u"FULL", u"ABOUT", u"EXIT", u"BACK", u"UP_DOWN",
         u"ZOOM", u"LEFT_RIGHT", u"FOCUS", u"IRIS", u"VERSION", u"BUILD", u"DEVICE", u"D_DIS",
-        u"OPENING_V", u"BUFFERING", u"PLAYING", u"STOP", u"OPEN_ERR"};
+        u"OPENING_V", u"BUFFERING", u"PLAYING", u"STOP", u"OPEN_ERR", u"OPENING_TILE",
+        u"BUFFERING_TILE", u"PLAYING_TILE", u"OPEN_ERR_TILE", u"STOP_TILE", u"LAYOUT"};
     return keys;
 }
 
@@ -103,7 +104,13 @@ TEST_P(LanguageFileTest, BuiltFileHasTheLayoutAndExactlyTheKeysAndEveryTextReads
         pos = end + 2;
     }
     EXPECT_EQ(seen, languageKeys());
-    EXPECT_EQ(seen.size(), 28u);
+    EXPECT_EQ(seen.size(), 34u);
+    // A key is looked up as "KEY=" anywhere after the section header, so no key may end
+    // another one (STOP would read TILE_STOP's text if that came first).
+    for (const std::u16string& a : seen)
+        for (const std::u16string& b : seen)
+            EXPECT_TRUE(a == b || b.size() < a.size() || b.compare(b.size() - a.size(), a.size(), a) != 0)
+                << "key ends another key";
 
     const std::u16string path(name.begin(), name.end());
     Language::setFilePath(path);

@@ -1,0 +1,103 @@
+#include "profile/ViewSettings.h"
+
+#include "profile/ProfileFile.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kevra {
+
+namespace {
+
+std::u16string ascii(const std::string& s)
+{
+    return std::u16string(s.begin(), s.end());
+}
+
+std::u16string tileKey(int i)
+{
+    return ViewSettings::kTileKey + ascii(std::to_string(i));
+}
+
+bool isLayout(int n)
+{
+    return n == 1 || n == 4 || n == 9 || n == 16;
+}
+
+// Strict decimal: optional '-', one to five digits, nothing else. False otherwise.
+bool parse(const std::u16string& text, int& out)
+{
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && text[i] == u'-') {
+        negative = true;
+        ++i;
+    }
+    if (i == text.size() || text.size() - i > 5)
+        return false;
+    int v = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] < u'0' || text[i] > u'9')
+            return false;
+        v = v * 10 + (text[i] - u'0');
+    }
+    out = negative ? -v : v;
+    return true;
+}
+
+}   // namespace
+
+std::u16string ViewSettings::pathIn(const std::u16string& applicationDirectory)
+{
+    return applicationDirectory + kFileName;
+}
+
+std::u16string ViewSettings::recorderName(const std::u16string& address, int32_t port)
+{
+    for (char16_t c : address)
+        if (c < u' ' || c == u'=' || c == u'[' || c == u']' || c == 0x7F)
+            return u"";
+    return address + u':' + ascii(std::to_string(port));
+}
+
+ViewSettings ViewSettings::load(const std::u16string& path, const std::u16string& recorder)
+{
+    const ViewSettings fallback;
+    if (recorder.empty() || ProfileFile::ReadString(kSection, kRecorderKey, u"", path) != recorder)
+        return fallback;
+    ViewSettings v;
+    if (!parse(ProfileFile::ReadString(kSection, kLayoutKey, u"", path), v.layout) ||
+        !isLayout(v.layout))
+        return fallback;
+    for (int i = 0; i < v.layout; ++i) {
+        int ch = kNone;
+        if (!parse(ProfileFile::ReadString(kSection, tileKey(i), u"", path), ch) || ch < kNone ||
+            ch > kMaxChannel)
+            return fallback;
+        for (int j = 0; j < i; ++j)
+            if (ch != kNone && v.tiles[size_t(j)] == ch)
+                return fallback;
+        v.tiles[size_t(i)] = ch;
+    }
+    return v;
+}
+
+int ViewSettings::save(const std::u16string& path, const std::u16string& recorder,
+                       const ViewSettings& view)
+{
+    if (recorder.empty() || !isLayout(view.layout))
+        return 0;
+    std::vector<std::pair<std::u16string, std::u16string>> values;
+    values.emplace_back(kRecorderKey, recorder);
+    values.emplace_back(kLayoutKey, ascii(std::to_string(view.layout)));
+    for (int i = 0; i < kMaxTiles; ++i) {
+        int ch = i < view.layout ? view.tiles[size_t(i)] : kNone;
+        if (ch < kNone || ch > kMaxChannel)
+            ch = kNone;
+        values.emplace_back(tileKey(i), ascii(std::to_string(ch)));
+    }
+    return ProfileFile::WriteStrings(kSection, values, path);
+}
+
+}   // namespace kevra

@@ -1,0 +1,47 @@
+// The remembered multi-camera view in views.ini beside login.ini, section "view": the recorder
+// it belongs to ("address:port"), the layout and the camera of every tile. Only the recorder
+// last used is remembered; any other recorder starts with the one-tile default. Loaded after a
+// login and saved whenever the view changes, both on the user-interface thread.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace kevra {
+
+struct ViewSettings {
+    static constexpr int kMaxTiles = 16;
+    static constexpr int kNone = -1;
+    // Channel numbers above this are not a camera of any recorder.
+    static constexpr int kMaxChannel = 9999;
+
+    int layout = 1;
+    std::array<int, kMaxTiles> tiles{kNone, kNone, kNone, kNone, kNone, kNone, kNone, kNone,
+                                     kNone, kNone, kNone, kNone, kNone, kNone, kNone, kNone};
+
+    static constexpr const char16_t* kFileName = u"views.ini";
+    static constexpr const char16_t* kSection = u"view";
+    static constexpr const char16_t* kRecorderKey = u"Recorder";
+    static constexpr const char16_t* kLayoutKey = u"Layout";
+    static constexpr const char16_t* kTileKey = u"Tile";   // Tile0 .. Tile15
+
+    bool operator==(const ViewSettings&) const = default;
+
+    // views.ini in the given application directory (the bare name when it is empty).
+    static std::u16string pathIn(const std::u16string& applicationDirectory);
+    // How a recorder is named in the file; empty (nothing is remembered) when the address holds
+    // a character that could break the file's lines or keys.
+    static std::u16string recorderName(const std::u16string& address, int32_t port);
+
+    // The view remembered for this recorder. The one-tile default when the file is missing,
+    // belongs to another recorder, or holds anything that is not a layout (1, 4, 9, 16) and one
+    // channel number (-1 for none, else 0 .. kMaxChannel) for every tile of that layout, each
+    // channel at most once. Tiles beyond the layout are kNone.
+    static ViewSettings load(const std::u16string& path, const std::u16string& recorder);
+    // Writes the recorder, the layout and all sixteen tiles in one replacement of the file.
+    // 1 when written; 0 for an empty recorder name, a layout that is not one, or a failed write.
+    static int save(const std::u16string& path, const std::u16string& recorder,
+                    const ViewSettings& view);
+};
+
+}   // namespace kevra
