@@ -60,17 +60,17 @@ void Reconnector::resume()
         scheduleNext();
 }
 
-void Reconnector::cancel() { succeeded(); }
+void Reconnector::cancel()
+{
+    succeeded();
+}
 
 int Reconnector::attempt() const
 {
     switch (state_) {
-    case State::Idle:
-        return 0;
-    case State::Trying:
-        return tries_;
-    default:
-        return tries_ + 1;
+    case State::Idle: return 0;
+    case State::Trying: return tries_;
+    default: return tries_ + 1;
     }
 }
 
@@ -84,4 +84,4 @@ int Reconnector::secondsLeft() const
     return static_cast<int>((dueMs_ - now + 999) / 1000);
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -48,4 +48,4 @@ private:
     uint64_t dueMs_ = 0;   // while waiting
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -10,9 +10,15 @@ void StallDetector::start()
     playing_.store(true, std::memory_order_release);
 }
 
-void StallDetector::picture() { lastMs_.store(Clock::nowMs(), std::memory_order_release); }
+void StallDetector::picture()
+{
+    lastMs_.store(Clock::nowMs(), std::memory_order_release);
+}
 
-void StallDetector::stop() { playing_.store(false, std::memory_order_release); }
+void StallDetector::stop()
+{
+    playing_.store(false, std::memory_order_release);
+}
 
 int StallDetector::stalledSeconds() const
 {
@@ -25,4 +31,4 @@ int StallDetector::stalledSeconds() const
     return static_cast<int>((now - last) / 1000);
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -29,4 +29,4 @@ private:
     std::atomic<uint64_t> lastMs_{0};
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -80,16 +80,20 @@ TEST_F(ReconnectorTest, SuccessAndCancelResetAndABeginWhileRunningKeepsTheSchedu
 // failure arriving during the pause keeps it, a success ends everything.
 TEST_F(ReconnectorTest, PauseStopsTriesUntilResume)
 {
-    struct Case { bool duringTry; bool resultDuringPause; bool success; };
-    const Case cases[] = {{false, false, false}, {true, true, false}, {true, true, true},
-                          {true, false, false}};
+    struct Case {
+        bool duringTry;
+        bool resultDuringPause;
+        bool success;
+    };
+    const Case cases[] = {
+        {false, false, false}, {true, true, false}, {true, true, true}, {true, false, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.duringTry << c.resultDuringPause << c.success);
         Reconnector r;
         r.begin();
         Clock::advance(1000);
         ASSERT_TRUE(r.takeDue());
-        r.failed();  // attempt 2 waits 2 s
+        r.failed();   // attempt 2 waits 2 s
         if (c.duringTry) {
             Clock::advance(2000);
             ASSERT_TRUE(r.takeDue());
@@ -127,23 +131,19 @@ using StallTest = ManualClock;
 TEST_F(StallTest, NoNewPictureForThreeSecondsCountsUpUntilTheNextPicture)
 {
     enum Action { None, Start, Picture, Stop };
-    struct Step { uint64_t advanceMs; Action action; int seconds; };
+    struct Step {
+        uint64_t advanceMs;
+        Action action;
+        int seconds;
+    };
     const Step steps[] = {
-        {0, None, 0},          // not playing: never stalled
-        {10000, None, 0},
-        {0, Start, 0},         // counts from the start until the first picture
-        {2999, None, 0},
-        {1, None, 3},
-        {0, Picture, 0},       // removed with the next picture
-        {1000, Picture, 0},    // pictures keep coming
-        {2999, None, 0},
-        {1, None, 3},
-        {999, None, 3},
-        {1, None, 4},          // N counts up
-        {56000, None, 60},
-        {0, Stop, 0},          // a stopped view is not stalled
-        {10000, None, 0},
-        {0, Start, 0},         // a new start does not inherit the old picture time
+        {0, None, 0},                        // not playing: never stalled
+        {10000, None, 0},   {0, Start, 0},   // counts from the start until the first picture
+        {2999, None, 0},    {1, None, 3},  {0, Picture, 0},   // removed with the next picture
+        {1000, Picture, 0},                                   // pictures keep coming
+        {2999, None, 0},    {1, None, 3},  {999, None, 3},  {1, None, 4},   // N counts up
+        {56000, None, 60},  {0, Stop, 0},    // a stopped view is not stalled
+        {10000, None, 0},   {0, Start, 0},   // a new start does not inherit the old picture time
         {2000, None, 0},
     };
     StallDetector d;
@@ -161,4 +161,4 @@ TEST_F(StallTest, NoNewPictureForThreeSecondsCountsUpUntilTheNextPicture)
     }
 }
 
-} // namespace
+}   // namespace
