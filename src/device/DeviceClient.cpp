@@ -137,6 +137,11 @@ void DeviceClient::onConnectionLost()
     toSink([](DeviceEvents* sink) { sink->onConnectionLost(); });
 }
 
+void DeviceClient::onChannelClosed(int channel)
+{
+    toSink([&](DeviceEvents* sink) { sink->onChannelClosed(channel); });
+}
+
 void DeviceClient::dispatch(ClientRequest& r)
 {
     switch (r.kind) {

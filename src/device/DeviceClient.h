@@ -51,6 +51,7 @@ public:
     void onMedia(int channel, const uint8_t* bytes, int length) override;
     void onChannel(int channel, int code) override;
     void onConnectionLost() override;
+    void onChannelClosed(int channel) override;
 
 private:
     void post(ClientRequest request);

@@ -1,5 +1,5 @@
-// What the device link reports to its owner: login, camera list, media bytes, channel opens
-// and connection loss. Implemented by the device client; called on the network worker thread.
+// What the device link reports to its owner: login, camera list, media bytes, channel opens,
+// a media connection the recorder closed, and connection loss. Implemented by the device client; called on the network worker thread.
 // Data blocks passed in are valid only during the call.
 #pragma once
 #include <cstdint>
@@ -14,6 +14,9 @@ public:
     virtual void onMedia(int channel, const uint8_t* bytes, int length) = 0;
     virtual void onChannel(int channel, int code) = 0;
     virtual void onConnectionLost() = 0;
+    // The recorder closed one channel's media connection (or it failed) while the session
+    // stayed up: that channel delivers nothing until it is opened again.
+    virtual void onChannelClosed(int channel) {}
 };
 
 } // namespace kevra

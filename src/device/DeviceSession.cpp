@@ -100,7 +100,13 @@ int DeviceSession::waitReply(int command, int timeoutMs)
     while (awaitedReply_ != -1) {
         if (Clock::nowMs() - start >= static_cast<uint64_t>(timeoutMs < 0 ? 0 : timeoutMs))
             break;
-        if (poll() != 0)
+        const int r = poll();
+        // A link that ended will never bring the reply: give up now, not at the time limit.
+        if (r == 1 || !link().isConnected()) {
+            awaitedReply_ = -1;
+            return 3;
+        }
+        if (r != 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return awaitedReply_ == -1 ? 0 : 3;
@@ -137,9 +143,26 @@ void DeviceSession::sendPtz(int channelIndex, int code, int parameter)
     sendAll(request.data(), static_cast<int>(request.size()));
 }
 
+void DeviceSession::channelClosed(MediaChannel& channel)
+{
+    channel.close();
+    channel.setStreaming(false);
+    if (owner_)
+        owner_->onChannelClosed(channel.index());
+}
+
 int DeviceSession::poll()
 {
     int r = MessageConnection::poll();
+    if (r == kClosed) {
+        if (loggedIn()) {
+            connectionLost();
+            return 1;
+        }
+        // Before a login (or after a refused one) there is nothing to lose: just let it go.
+        link().close();
+        return r;
+    }
     if (!loggedIn())
         return r;
     const uint64_t now = Clock::nowMs();
@@ -157,7 +180,12 @@ int DeviceSession::poll()
         r = 0;
     }
     for (auto& ch : channels_) {
-        if (ch && ch->poll() != 0)
+        if (!ch)
+            continue;
+        const int channelResult = ch->poll();
+        if (channelResult == kClosed)
+            channelClosed(*ch);
+        if (channelResult != 0)
             r = 0;
     }
     return r;
@@ -254,6 +282,8 @@ void DeviceSession::openChannel(int index, int stream)
             claimed = ch.sendAll(claim.data(), static_cast<int>(claim.size())) == 0;
         }
         if (!claimed) {
+            // A connection that took no claim is of no use: it goes now, not with a later poll.
+            ch.close();
             if (owner_)
                 owner_->onChannel(index, 0x100C);
             return;

@@ -34,6 +34,9 @@ public:
     void sendPtz(int channel, int code, int parameter);
     // One receive step of the session and of every channel, plus keepalive and silence checks.
     // 0 when something was done, 1 when the connection was lost, else a framing poll code.
+    // A session link the recorder closed (or a failed read or write) is a loss at once; the
+    // keepalive and the silence limit catch a recorder that stops answering. A media link
+    // that closes is closed on this side and reported with onChannelClosed.
     int poll();
     void openChannel(int channel, int stream);
     void stopChannel(int channel);
@@ -57,6 +60,7 @@ private:
     int waitReply(int command, int timeoutMs);
     void disconnectAll();
     void connectionLost();
+    void channelClosed(MediaChannel& channel);
 
     std::vector<std::unique_ptr<MediaChannel>> channels_;
     std::string user_, password_, host_;

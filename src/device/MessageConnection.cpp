@@ -69,6 +69,8 @@ int MessageConnection::poll()
 {
     if (!link_.isConnected())
         return kNotConnected;
+    if (link_.broken())
+        return kClosed;
     if (!buffer_)
         return kNoBuffer;
 
@@ -77,6 +79,8 @@ int MessageConnection::poll()
         const int n = link_.receive(buffer_.get() + bytesHeld_,
                                     static_cast<int>(MessageHeader::kSize - bytesHeld_));
         bytesHeld_ += static_cast<uint32_t>(n);
+        if (link_.broken())
+            return kClosed;
         if (bytesHeld_ == MessageHeader::kSize) {
             ReplyHeader header;
             parseReplyHeader(buffer_.get(), header);
@@ -108,6 +112,8 @@ int MessageConnection::poll()
     if (piece > bytesHeld_) {
         const int n = link_.receive(buffer_.get() + bytesHeld_, static_cast<int>(piece - bytesHeld_));
         bytesHeld_ += static_cast<uint32_t>(n);
+        if (link_.broken())
+            return kClosed;
     }
     if (bytesHeld_ == piece) {
         bytesHeld_ = 0;

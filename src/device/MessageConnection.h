@@ -17,6 +17,7 @@ public:
     static constexpr int kConnectTimeoutMs = 5000;
     static constexpr int kIdle = 8;                   // poll: nothing more to do now
     static constexpr int kNotConnected = 0x2004;
+    static constexpr int kClosed = 0x2005;            // poll: the link broke (see TcpLink::broken)
     static constexpr int kNoBuffer = 0x11;
     static constexpr int kSendBadArgs = 7;
     static constexpr int kSendFailed = 5;
@@ -32,7 +33,8 @@ public:
     virtual void onHeader(const ReplyHeader& header) {}
     virtual void onPayload(int command, const uint8_t* bytes, int length) {}
 
-    // One step of the framing receiver: at most one receive. 8, 0x2004 or 0x11.
+    // One step of the framing receiver: at most one receive. 8, 0x2004, 0x2005 or 0x11.
+    // 0x2005 comes back on every poll until the connection is closed or connected again.
     int poll();
     // 0 when every byte went out; 7 bad arguments, 0x2004 not connected, 5 send error.
     int sendAll(const uint8_t* bytes, int length);

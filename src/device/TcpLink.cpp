@@ -38,6 +38,7 @@ int TcpLink::connect(const char* host, int port, int timeoutMs)
         freeaddrinfo(result);
     }
     port_ = htons(static_cast<uint16_t>(port));
+    broken_ = false;
 
     socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (socket_ < 0)
@@ -97,8 +98,12 @@ int TcpLink::send(const uint8_t* bytes, int length)
     if (socket_ < 0 || !bytes || length < 0)
         return -1;
     ssize_t n = ::send(socket_, bytes, static_cast<size_t>(length), MSG_NOSIGNAL);
-    if (n < 0)
-        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? 0 : -1;
+    if (n < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+            return 0;
+        broken_ = true;
+        return -1;
+    }
     return static_cast<int>(n);
 }
 
@@ -118,7 +123,13 @@ int TcpLink::receive(uint8_t* buffer, int size)
     if (::poll(&p, 1, pollWaitMs_) <= 0 || !(p.revents & (POLLIN | POLLHUP | POLLERR)))
         return 0;
     ssize_t n = ::recv(socket_, buffer, static_cast<size_t>(size), 0);
-    return n < 0 ? 0 : static_cast<int>(n);
+    if (n > 0)
+        return static_cast<int>(n);
+    // Readable with nothing to read is the peer's orderly close; any error but "try again"
+    // (a reset, for instance) ends the link as well.
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+        broken_ = true;
+    return 0;
 }
 
 void TcpLink::close()
@@ -134,6 +145,7 @@ void TcpLink::close()
     }
     ::close(socket_);
     socket_ = -1;
+    broken_ = false;
 }
 
 } // namespace kevra

@@ -26,9 +26,13 @@ public:
     int send(const uint8_t* bytes, int length);
     // Waits up to timeoutMs for room in the send buffer; true when there is room.
     bool waitWritable(int timeoutMs);
-    // Bytes read by at most one read; 0 when nothing waits, on error and on an orderly close.
+    // Bytes read by at most one read; 0 when nothing waits, on error and on an orderly close
+    // (the last two also mark the link broken).
     int receive(uint8_t* buffer, int size);
     bool isConnected() const { return socket_ >= 0; }
+    // The peer closed the connection, or a read or write failed: nothing more will arrive.
+    // Stays set until close() or the next connect().
+    bool broken() const { return broken_; }
     // Shuts down both directions, discards what is still readable, closes. No-op without socket.
     void close();
 
@@ -41,6 +45,7 @@ public:
 private:
     int32_t noDelay_ = 1;
     int socket_ = -1;
+    bool broken_ = false;
     uint32_t address_ = 0;   // network order
     uint16_t port_ = 0;      // network order
     // A 1 KB receive buffer starves media connections paced at one read per 10 ms, so every

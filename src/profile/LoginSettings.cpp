@@ -16,6 +16,7 @@ LoginSettings LoginSettings::load(const std::u16string& path)
     s.port = ProfileFile::ReadInt(kSection, kPortKey, kDefaultPort, path);
     s.user = ProfileFile::ReadString(kSection, kUserKey, kDefaultUser, path);
     s.password = ProfileFile::ReadString(kSection, kPasswordKey, kDefaultPassword, path);
+    s.autoReconnect = ProfileFile::ReadInt(kSection, kAutoReconnectKey, 1, path) != 0;
     return s;
 }
 

@@ -1,5 +1,5 @@
 // The remembered login (recorder address, port, user name, password) in login.ini, section
-// "login". Loaded when the login dialog opens and saved when the user chooses Login, both on
+// "login", and whether the viewer logs in again by itself after a lost connection. Loaded when the login dialog opens and saved when the user chooses Login, both on
 // the user-interface thread.
 #pragma once
 #include <cstdint>
@@ -12,6 +12,7 @@ struct LoginSettings {
     int32_t port = 0;
     std::u16string user;
     std::u16string password;
+    bool autoReconnect = true;
 
     static constexpr const char16_t* kFileName = u"login.ini";
     static constexpr const char16_t* kSection = u"login";
@@ -19,6 +20,10 @@ struct LoginSettings {
     static constexpr const char16_t* kPortKey = u"Port0";
     static constexpr const char16_t* kUserKey = u"User0";
     static constexpr const char16_t* kPasswordKey = u"Pwd0";
+    // A value that reads as the number 0 (as Port0 is read: "0", "", "off") turns automatic
+    // reconnection off; a missing key or any other number leaves it on. Only read: the user
+    // writes it by hand, and save() leaves it in place.
+    static constexpr const char16_t* kAutoReconnectKey = u"AutoReconnect";
 
     static constexpr const char16_t* kDefaultIp = u"0.0.0.0";
     static constexpr int32_t kDefaultPort = 34567;
@@ -28,7 +33,8 @@ struct LoginSettings {
     // login.ini in the given application directory (the bare name when the directory is empty).
     static std::u16string pathIn(const std::u16string& applicationDirectory);
 
-    // Reads IP0, Port0, User0, Pwd0 in that order; each missing value gives its default.
+    // Reads IP0, Port0, User0, Pwd0, AutoReconnect in that order; each missing value gives its
+    // default.
     // Nothing is written: a missing file stays missing.
     static LoginSettings load(const std::u16string& path);
 

@@ -188,6 +188,40 @@ TEST_F(Channels, ASecondLoginClosesEveryChannel)
     EXPECT_EQ(session.channel(4), nullptr);
 }
 
+// The recorder ends one media connection (orderly, then by a reset) while the session stays:
+// the channel is reported closed once, and opening it again claims a new connection.
+TEST_F(Channels, AClosedMediaConnectionIsReportedAndTheChannelReopens)
+{
+    session.openChannel(2, 1);
+    int conn = mediaConnection(2);
+    ASSERT_GE(conn, 0);
+    for (const bool reset : {false, true}) {
+        sendMedia(conn, 100, 0xAA);
+        ASSERT_TRUE(pumpUntil(session, [&] { return mediaBytes() == (reset ? 200u : 100u); }));
+        const size_t closedBefore = log.closedChannels.size();
+        recorder.closeConnection(conn, reset);
+        ASSERT_TRUE(pumpUntil(session, [&] { return log.closedChannels.size() > closedBefore; }));
+        pumpFor(session, 10);
+        EXPECT_EQ(log.closedChannels, std::vector<int>(closedBefore + 1, 2)) << reset;
+        EXPECT_TRUE(session.loggedIn());
+        EXPECT_EQ(log.lost, 0);
+        ASSERT_NE(session.channel(2), nullptr);
+        EXPECT_FALSE(session.channel(2)->streaming());
+        EXPECT_FALSE(session.channel(2)->link().isConnected());
+
+        session.openChannel(2, 1);
+        EXPECT_EQ(log.channels.back(), std::make_pair(2, 0));
+        int next = -1;
+        ASSERT_TRUE(pumpUntil(session, [&] { return (next = recorder.claimedConnection(3)) > conn; }));
+        conn = next;
+    }
+    // Only starts went out: a closed stream is not stopped again.
+    ASSERT_TRUE(recorder.waitRequests(0, 4));
+    EXPECT_EQ(orders(), (std::vector<Order>{{2, 1, 1}, {2, 1, 1}, {2, 1, 1}}));
+    sendMedia(conn, 300, 0xBB);
+    ASSERT_TRUE(pumpUntil(session, [&] { return mediaBytes() == 500; }));
+}
+
 // One receive per connection every 10 ms, as the network worker paces it: with the platform's
 // default receive buffer a media channel takes well over 2 MB/s.
 TEST_F(Channels, MediaChannelSustainsTwoMegabytesPerSecondAtTheWorkerPace)

@@ -190,13 +190,16 @@ TEST_F(Framing, SetBufferMidHeaderKeepsTheFraming)
     EXPECT_EQ(conn.data, payload);
 }
 
-TEST_F(Framing, PeerCloseReadsAsNothingAndCloseResets)
+TEST_F(Framing, PeerCloseIsReportedOnEveryPollUntilClosed)
 {
     recorder.closeConnection(0);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(conn.poll(), MessageConnection::kIdle);
+    EXPECT_EQ(conn.poll(), MessageConnection::kClosed);
+    EXPECT_EQ(conn.poll(), MessageConnection::kClosed);
+    EXPECT_TRUE(conn.link().broken());
     EXPECT_TRUE(conn.link().isConnected());
     conn.close();
+    EXPECT_FALSE(conn.link().broken());
     EXPECT_FALSE(conn.link().isConnected());
     EXPECT_EQ(conn.poll(), MessageConnection::kNotConnected);
 }

@@ -269,6 +269,65 @@ TEST_F(Session, SilenceOfSixtySecondsLosesTheConnection)
     EXPECT_TRUE(recorder.waitClosed(recorder.claimedConnection(2)));
 }
 
+// A recorder that closes the session (orderly, or by a reset) is noticed on the next polls,
+// with the clock standing still: no keepalive or silence limit is needed for it.
+TEST_F(Session, AClosedSessionConnectionIsALossAtOnce)
+{
+    Clock::useManual();
+    for (const bool reset : {false, true}) {
+        const int conn = recorder.connectionCount();
+        const int lostBefore = log.lost;
+        loginOk();
+        session.openChannel(1, 1);
+        ASSERT_EQ(log.channels.back(), std::make_pair(1, 0));
+        int media = -1;
+        ASSERT_TRUE(pumpUntil(session, [&] { return (media = recorder.claimedConnection(2)) > conn; }));
+        recorder.closeConnection(conn, reset);
+        ASSERT_TRUE(pumpUntil(session, [&] { return log.lost == lostBefore + 1; })) << reset;
+        EXPECT_FALSE(session.loggedIn());
+        EXPECT_FALSE(session.link().isConnected());
+        EXPECT_TRUE(recorder.waitClosed(media));
+        EXPECT_TRUE(log.closedChannels.empty());  // the loss covers the channels
+        pumpFor(session, 10);
+        EXPECT_EQ(log.lost, lostBefore + 1) << "reported once";
+    }
+}
+
+// Without a login there is nothing to lose: a close after a refusal only ends the link, and a
+// close while the login waits for its reply fails the login at once, not at its time limit.
+TEST_F(Session, AClosedConnectionBeforeTheLoginIsNoLoss)
+{
+    Clock::useManual();
+    Answer refused;
+    refused.outcome = 1;
+    recorder.answerLogin(refused);
+    session.login("127.0.0.1", recorder.port(), "admin", "x", 10000);
+    ASSERT_EQ(log.logins.back().first, 0x1002);
+    recorder.closeConnection(0);
+    ASSERT_TRUE(pumpUntil(session, [&] { return !session.link().isConnected(); }));
+    EXPECT_EQ(log.lost, 0);
+
+    recorder.answerLogin(std::nullopt);
+    std::atomic<bool> done{false};
+    std::thread closer([&] {
+        if (recorder.waitRequests(1, 1))
+            recorder.closeConnection(1);
+        // A wait that missed the close would otherwise block until the manual limit passes.
+        for (int i = 0; i < 500 && !done; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!done)
+            Clock::advance(20000);
+    });
+    const uint64_t t0 = Clock::nowMs();
+    session.login("127.0.0.1", recorder.port(), "admin", "x", 10000);
+    done = true;
+    closer.join();
+    EXPECT_EQ(Clock::nowMs(), t0);
+    EXPECT_EQ(log.logins.back(), std::make_pair(0x1004, 0));
+    EXPECT_FALSE(session.loggedIn());
+    EXPECT_EQ(log.lost, 0);
+}
+
 TEST_F(Session, GarbageFromTheRecorderCostsAtMostTheSession)
 {
     Clock::useManual();

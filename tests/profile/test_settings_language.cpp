@@ -22,7 +22,23 @@ TEST(LoginSettings, MissingFileGivesDefaultsAndStaysMissing)
     EXPECT_EQ(s.port, 34567);
     EXPECT_EQ(s.user, u"admin");
     EXPECT_EQ(s.password, u"580317");
+    EXPECT_TRUE(s.autoReconnect);
     EXPECT_FALSE(std::filesystem::exists(dir.file("login.ini")));
+}
+
+TEST(LoginSettings, AutomaticReconnectionIsOffOnlyForZeroAndSavingKeepsTheKey)
+{
+    struct Case { const char16_t* value; bool on; };
+    const Case cases[] = {{u"0", false}, {u"1", true}, {u"-1", true}, {u"", false}, {u"off", false}};
+    TempFolder dir;
+    const std::u16string path = dir.wide("login.ini");
+    for (const Case& c : cases) {
+        ASSERT_EQ(ProfileFile::WriteString(u"login", u"AutoReconnect", c.value, path), 1);
+        EXPECT_EQ(LoginSettings::load(path).autoReconnect, c.on) << c.on;
+    }
+    ASSERT_EQ(ProfileFile::WriteString(u"login", u"AutoReconnect", u"0", path), 1);
+    ASSERT_EQ(LoginSettings::save(path, u"10.0.0.2", u"34567", u"admin", u"pw"), 1);
+    EXPECT_FALSE(LoginSettings::load(path).autoReconnect);
 }
 
 TEST(LoginSettings, FirstSaveLeavesKeysInReverseOrderAndLaterSavesReplaceInPlace)
@@ -68,7 +84,8 @@ const std::set<std::u16string>& languageKeys()
         u"LOGIN_ERR", u"LOGIN", u"CAMERA", u"FULL", u"ABOUT", u"EXIT", u"BACK", u"UP_DOWN",
         u"ZOOM", u"LEFT_RIGHT", u"FOCUS", u"IRIS", u"VERSION", u"BUILD", u"DEVICE", u"D_DIS",
         u"OPENING_V", u"BUFFERING", u"PLAYING", u"STOP", u"OPEN_ERR", u"OPENING_TILE",
-        u"BUFFERING_TILE", u"PLAYING_TILE", u"OPEN_ERR_TILE", u"STOP_TILE", u"LAYOUT", u"OK"};
+        u"BUFFERING_TILE", u"PLAYING_TILE", u"OPEN_ERR_TILE", u"STOP_TILE", u"LAYOUT", u"OK",
+        u"RECONNECT_IN", u"RECONNECTING", u"MEDIA_REOPEN", u"MEDIA_REOPENING", u"NO_PICTURE"};
     return keys;
 }
 
@@ -140,6 +157,34 @@ TEST(Language, TwoFilesDifferAndLabelsEndWithTheirSeparator)
               ProfileFile::ReadString(u"language", u"LOGIN", u"", chn));
     // The About text puts the version right after this label.
     EXPECT_EQ(ProfileFile::ReadString(u"language", u"VERSION", u"", eng).back(), u' ');
+}
+
+TEST(Language, NumbersFillTheirMarkersInBothFiles)
+{
+    struct Case { const char16_t* text; std::u16string out; };
+    const Case cases[] = {{u"in %1 s (attempt %2)", u"in 16 s (attempt 5)"},
+                          {u"%2/%1", u"5/16"},
+                          {u"100% %3 %", u"100% %3 %"},   // no third number: left alone
+                          {u"%1%1", u"1616"},
+                          {u"", u""}};
+    for (const Case& c : cases)
+        EXPECT_EQ(Language::fill(c.text, {16, 5}), c.out);
+    EXPECT_EQ(Language::fill(u"%1", {-3}), u"-3");
+
+    const std::string bin = KEVRA_BIN_DIR;
+    for (const char* file : {"/language_eng.ini", "/language_chn.ini"}) {
+        const std::string name = bin + file;
+        Language::setFilePath(std::u16string(name.begin(), name.end()));
+        for (const char16_t* key : {u"RECONNECT_IN", u"MEDIA_REOPEN"}) {
+            const std::u16string shown = Language::format(key, {4, 3});
+            EXPECT_NE(shown.find(u'4'), std::u16string::npos);
+            EXPECT_NE(shown.find(u'3'), std::u16string::npos);
+            EXPECT_EQ(shown.find(u'%'), std::u16string::npos) << file;
+        }
+        for (const char16_t* key : {u"RECONNECTING", u"MEDIA_REOPENING", u"NO_PICTURE"})
+            EXPECT_EQ(Language::format(key, {7}).find(u'%'), std::u16string::npos) << file;
+    }
+    Language::setFilePath(u"");
 }
 
 TEST(Language, MissingFileOrKeyGivesEmptyText)

@@ -48,6 +48,10 @@ public:
     {
         add([&] { ++lost; order.push_back("lost"); });
     }
+    void onChannelClosed(int channel) override
+    {
+        add([&] { closedChannels.push_back(channel); order.push_back("closed"); });
+    }
 
     // Waits (real time) until pred() holds under the lock.
     bool waitFor(const std::function<bool()>& pred, int timeoutMs = 5000)
@@ -68,6 +72,7 @@ public:
     std::vector<std::pair<int, int>> mediaPieces;
     std::vector<uint8_t> media;
     std::vector<std::pair<int, int>> channels;
+    std::vector<int> closedChannels;
     std::vector<std::string> order;
     int lost = 0;
 

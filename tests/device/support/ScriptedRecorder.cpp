@@ -116,7 +116,7 @@ bool ScriptedRecorder::waitRequests(int conn, size_t count, int timeoutMs)
 int ScriptedRecorder::claimedConnection(int channel1)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (size_t i = 0; i < connections_.size(); ++i) {
+    for (size_t i = connections_.size(); i-- > 0;) {
         for (const auto& r : connections_[i].requests) {
             if (r.command == RecorderMessages::kChannelClaim && r.claimChannel == channel1)
                 return static_cast<int>(i);
@@ -158,12 +158,16 @@ bool ScriptedRecorder::waitSent(int conn, int timeoutMs)
     return true;
 }
 
-void ScriptedRecorder::closeConnection(int conn)
+void ScriptedRecorder::closeConnection(int conn, bool reset)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     if (conn < 0 || conn >= static_cast<int>(connections_.size()))
         return;
     Connection& c = connections_[static_cast<size_t>(conn)];
+    if (c.fd >= 0 && reset) {
+        const linger abort{1, 0};
+        setsockopt(c.fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    }
     if (c.fd >= 0)
         ::close(c.fd);
     c.fd = -1;

@@ -45,15 +45,16 @@ public:
     std::vector<uint8_t> received(int conn);
     std::vector<Request> requests(int conn);
     bool waitRequests(int conn, size_t count, int timeoutMs = 5000);
-    // The media connection that claimed the given 1-based channel, or -1.
+    // The latest media connection that claimed the given 1-based channel, or -1.
     int claimedConnection(int channel1);
 
     // Queues bytes for sending on connection conn; the recorder's thread sends them.
     void send(int conn, std::vector<uint8_t> bytes);
     size_t pendingOut(int conn);
     bool waitSent(int conn, int timeoutMs = 5000);
-    // Closes connection conn from the recorder's side.
-    void closeConnection(int conn);
+    // Closes connection conn from the recorder's side (reset: abortively, the client reads an
+    // error instead of an orderly end).
+    void closeConnection(int conn, bool reset = false);
     // False once the client (or the test) closed connection conn.
     bool connectionOpen(int conn);
     bool waitClosed(int conn, int timeoutMs = 5000);

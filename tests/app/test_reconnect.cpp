@@ -1,0 +1,164 @@
+// The retry schedule after a loss and the stalled-picture detector, on the manual clock.
+#include "app/Reconnector.h"
+#include "app/StallDetector.h"
+#include "common/Clock.h"
+
+#include <gtest/gtest.h>
+
+using namespace kevra;
+
+namespace {
+
+class ManualClock : public ::testing::Test {
+protected:
+    void SetUp() override { Clock::useManual(); }
+    void TearDown() override { Clock::useReal(); }
+};
+
+using ReconnectorTest = ManualClock;
+using State = Reconnector::State;
+
+TEST_F(ReconnectorTest, BackoffOneTwoFourEightSixteenThenEveryThirtySeconds)
+{
+    Reconnector r;
+    EXPECT_FALSE(r.takeDue());
+    EXPECT_EQ(r.attempt(), 0);
+    r.begin();
+    const int delays[] = {1, 2, 4, 8, 16, 30, 30, 30};
+    int attempt = 0;
+    for (const int seconds : delays) {
+        ++attempt;
+        ASSERT_EQ(r.state(), State::Waiting);
+        EXPECT_EQ(r.attempt(), attempt);
+        EXPECT_EQ(r.secondsLeft(), seconds);
+        Clock::advance(seconds * 1000 - 1);
+        EXPECT_FALSE(r.takeDue()) << "attempt " << attempt;
+        EXPECT_EQ(r.secondsLeft(), 1);
+        Clock::advance(1);
+        EXPECT_TRUE(r.takeDue()) << "attempt " << attempt;
+        EXPECT_FALSE(r.takeDue()) << "a due try is handed out once";
+        EXPECT_EQ(r.state(), State::Trying);
+        EXPECT_EQ(r.attempt(), attempt);
+        EXPECT_EQ(r.secondsLeft(), 0);
+        // A slow try does not shorten the next delay: it counts from the failure.
+        Clock::advance(5000);
+        r.failed();
+    }
+    EXPECT_EQ(Reconnector::delayBefore(0), 1000u);
+    EXPECT_EQ(Reconnector::delayBefore(1000000), 30000u);
+}
+
+TEST_F(ReconnectorTest, SuccessAndCancelResetAndABeginWhileRunningKeepsTheSchedule)
+{
+    for (const bool success : {true, false}) {
+        Reconnector r;
+        r.begin();
+        for (int i = 0; i < 3; ++i) {
+            Clock::advance(Reconnector::delayBefore(i + 1));
+            ASSERT_TRUE(r.takeDue());
+            r.failed();
+        }
+        Clock::advance(3000);
+        r.begin();   // a second loss report changes nothing
+        EXPECT_EQ(r.attempt(), 4);
+        EXPECT_EQ(r.secondsLeft(), 5);
+        if (success)
+            r.succeeded();
+        else
+            r.cancel();
+        EXPECT_EQ(r.state(), State::Idle);
+        EXPECT_EQ(r.attempt(), 0);
+        Clock::advance(60000);
+        EXPECT_FALSE(r.takeDue());
+        r.begin();
+        EXPECT_EQ(r.attempt(), 1);
+        EXPECT_EQ(r.secondsLeft(), 1);
+    }
+}
+
+// The login dialog pauses the tries whether it opens while waiting or while a try runs; a
+// failure arriving during the pause keeps it, a success ends everything.
+TEST_F(ReconnectorTest, PauseStopsTriesUntilResume)
+{
+    struct Case {
+        bool duringTry;
+        bool resultDuringPause;
+        bool success;
+    };
+    const Case cases[] = {
+        {false, false, false}, {true, true, false}, {true, true, true}, {true, false, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.duringTry << c.resultDuringPause << c.success);
+        Reconnector r;
+        r.begin();
+        Clock::advance(1000);
+        ASSERT_TRUE(r.takeDue());
+        r.failed();   // attempt 2 waits 2 s
+        if (c.duringTry) {
+            Clock::advance(2000);
+            ASSERT_TRUE(r.takeDue());
+        }
+        r.pause();
+        EXPECT_EQ(r.state(), State::Paused);
+        EXPECT_EQ(r.secondsLeft(), 0);
+        if (c.resultDuringPause) {
+            if (c.success) {
+                r.succeeded();
+                EXPECT_EQ(r.state(), State::Idle);
+                continue;
+            }
+            r.failed();
+            EXPECT_EQ(r.state(), State::Paused);
+        }
+        Clock::advance(120000);
+        EXPECT_FALSE(r.takeDue());
+        r.resume();
+        const int next = c.duringTry ? 3 : 2;
+        EXPECT_EQ(r.attempt(), next);
+        EXPECT_EQ(r.secondsLeft(), int(Reconnector::delayBefore(next) / 1000));
+        Clock::advance(Reconnector::delayBefore(next));
+        EXPECT_TRUE(r.takeDue());
+        EXPECT_EQ(r.attempt(), next);
+    }
+    Reconnector idle;
+    idle.pause();
+    idle.resume();
+    EXPECT_EQ(idle.state(), State::Idle);
+}
+
+using StallTest = ManualClock;
+
+TEST_F(StallTest, NoNewPictureForThreeSecondsCountsUpUntilTheNextPicture)
+{
+    enum Action { None, Start, Picture, Stop };
+    struct Step {
+        uint64_t advanceMs;
+        Action action;
+        int seconds;
+    };
+    const Step steps[] = {
+        {0, None, 0},                        // not playing: never stalled
+        {10000, None, 0},   {0, Start, 0},   // counts from the start until the first picture
+        {2999, None, 0},    {1, None, 3},  {0, Picture, 0},   // removed with the next picture
+        {1000, Picture, 0},                                   // pictures keep coming
+        {2999, None, 0},    {1, None, 3},  {999, None, 3},  {1, None, 4},   // N counts up
+        {56000, None, 60},  {0, Stop, 0},    // a stopped view is not stalled
+        {10000, None, 0},   {0, Start, 0},   // a new start does not inherit the old picture time
+        {2000, None, 0},
+    };
+    StallDetector d;
+    int i = 0;
+    for (const Step& s : steps) {
+        Clock::advance(s.advanceMs);
+        switch (s.action) {
+        case Start: d.start(); break;
+        case Picture: d.picture(); break;
+        case Stop: d.stop(); break;
+        case None: break;
+        }
+        EXPECT_EQ(d.stalledSeconds(), s.seconds) << "step " << i;
+        ++i;
+    }
+}
+
+}   // namespace
