@@ -18,6 +18,8 @@ run: build
 	@bash scripts/run-viewer.sh $(BUILD)/bin
 
 # The whole suite: unit and integration tests, then the sanitizer builds and a short fuzz pass.
+# Every build of the suite treats compiler warnings as errors.
+test: CMAKE_FLAGS += -DKEVRA_WERROR=ON
 test: build
 	@bash scripts/test-all.sh $(BUILD)
 

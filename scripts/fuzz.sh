@@ -9,7 +9,7 @@ shift || true
 BUILD=build-fuzz
 JOBS=$(nproc)
 
-CC=clang CXX=clang++ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+CC=clang CXX=clang++ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKEVRA_WERROR=ON \
   -DKEVRA_BUILD_FUZZ=ON -DKEVRA_BUILD_UI=OFF -DKEVRA_BUILD_TESTS=OFF \
   -DCMAKE_C_FLAGS="-fsanitize=fuzzer-no-link,address,undefined" \
   -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined" \

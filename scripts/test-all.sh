@@ -17,14 +17,14 @@ stage "unit and integration tests"
 counted ctest --test-dir "$BUILD" --output-on-failure -j "$JOBS" --timeout 300
 
 stage "AddressSanitizer + UndefinedBehaviorSanitizer"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKEVRA_SANITIZE=address -DCMAKE_CXX_FLAGS=-O1 >/dev/null
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKEVRA_SANITIZE=address -DKEVRA_WERROR=ON -DCMAKE_CXX_FLAGS=-O1 >/dev/null
 cmake --build build-asan -j "$JOBS"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp \
   counted ctest --test-dir build-asan --output-on-failure -j "$JOBS" --timeout 600
 
 stage "ThreadSanitizer (threaded tests)"
-cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKEVRA_SANITIZE=thread -DKEVRA_BUILD_UI=OFF -DCMAKE_CXX_FLAGS=-O1 >/dev/null
+CC=clang CXX=clang++ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKEVRA_SANITIZE=thread -DKEVRA_WERROR=ON -DKEVRA_BUILD_UI=OFF -DCMAKE_CXX_FLAGS=-O1 >/dev/null
 cmake --build build-tsan -j "$JOBS"
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   counted ctest --test-dir build-tsan --output-on-failure -j "$JOBS" --timeout 600 -L 'common|device|video|app'

@@ -238,10 +238,12 @@ TEST(ProbeDecision, AviHeaderTemplate)
         std::vector<uint8_t> cut(h.begin(), h.begin() + n);
         MediaFrame u{};
         FormatProbe::readAviHeader(cut.data(), n, 4, &u);
-        if (n < 36)
+        if (n < 36) {
             EXPECT_EQ(u.frameRate, 0) << n;
-        if (n < 72)
+        }
+        if (n < 72) {
             EXPECT_EQ(u.width, 0) << n;
+        }
     }
 }
 

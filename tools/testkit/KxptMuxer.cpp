@@ -1,5 +1,6 @@
 #include "testkit/KxptMuxer.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace kevra {
@@ -56,8 +57,10 @@ std::vector<uint8_t> KxptMuxer::keyPayload(int width, int height, int hour, int 
 
 std::vector<uint8_t> KxptMuxer::dependentPayload(const std::vector<uint8_t>& vopData)
 {
-    std::vector<uint8_t> v = {0x00, 0x00, 0x01, 0xB6};
-    v.insert(v.end(), vopData.begin(), vopData.end());
+    std::vector<uint8_t> v(4 + vopData.size());
+    v[2] = 0x01;
+    v[3] = 0xB6;
+    std::copy(vopData.begin(), vopData.end(), v.begin() + 4);
     return v;
 }
 

@@ -22,7 +22,9 @@ void putLe32(Bytes& b, uint32_t v) {
   putLe16(b, v >> 16);
 }
 
-void putTag(Bytes& b, const char* tag) { b.insert(b.end(), tag, tag + 4); }
+void putTag(Bytes& b, const char* tag) {
+  for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(tag[i]));
+}
 
 void setLe32(Bytes& b, size_t at, uint32_t v) {
   for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
