@@ -3,7 +3,7 @@
 // on a free port; the client logs in, opens camera 0 and a display stand-in takes every
 // converted picture (as the frame timer would). After a warm-up the run counts, over a fixed
 // window of wall-clock time:
-//   MB/s, Mbit/s  media bytes that reached the input queue (the client's media observer)
+//   MB/s, Mbit/s  media bytes the channel's media sink pushed into the input queue
 //   frames/s      pictures converted and taken
 //   dropped       chunks the worker's input queue discarded plus the simulator's own drop
 //                 events (it drops frames when the client does not read its connection)
@@ -14,6 +14,7 @@
 #include "BenchStreams.h"
 #include "device/DeviceClient.h"
 #include "device/DeviceEvents.h"
+#include "device/MediaSink.h"
 #include "tools/support/RecorderProcess.h"
 #include "video/DecoderWorker.h"
 
@@ -31,15 +32,24 @@ using Clock = std::chrono::steady_clock;
 constexpr double kWarmUpSeconds = 1.5;
 constexpr double kWindowSeconds = 4.0;
 
-// Login and channel results from the network thread, and the media byte count.
-class LinkEvents : public kevra::DeviceEvents {
+// Login and channel results from the network thread; as the channel's media sink it pushes the
+// bytes into the decoder worker and counts them.
+class LinkEvents : public kevra::DeviceEvents, public kevra::MediaSink {
 public:
+    explicit LinkEvents(kevra::DecoderWorker& d) : decoder(d) {}
+    kevra::DecoderWorker& decoder;
     std::atomic<int> login{-1};
     std::atomic<int> channel{-1};
     std::atomic<int64_t> bytes{0};
     void onLogin(int code, int) override { login = code; }
     void onList(int, const uint8_t*, int, int) override {}
-    void onMedia(int, const uint8_t*, int length) override { bytes += length; }
+    void onStreamStarted(int) override {}
+    void onStreamStopped(int) override {}
+    void onMediaBytes(int, const uint8_t* data, int length) override
+    {
+        decoder.push(data, length);
+        bytes += length;
+    }
     void onChannel(int, int code) override { channel = code; }
     void onConnectionLost() override {}
 };
@@ -60,17 +70,18 @@ void link(benchmark::State& state, std::vector<std::string> args, double targetM
             state.SkipWithError("kevra-recorder did not start (build it beside kevra_bench)");
             return;
         }
-        LinkEvents events;
+        kevra::DecoderWorker decoder;   // goes after the client and its network thread
+        LinkEvents events(decoder);
         kevra::DeviceClient client;
         client.setSink(&events);
-        client.setMediaObserver(&events);
-        client.decoder().setDisplayDepth(32);
+        decoder.setDisplayDepth(32);
+        decoder.start();
         client.login("127.0.0.1", recorder.port(), "admin", "580317", 10000);
         if (!waitFor(events.login, 15)) {
             state.SkipWithError("login failed");
             return;
         }
-        client.openChannel(0, 1);
+        client.openChannel(0, 1, &events);
         if (!waitFor(events.channel, 15)) {
             state.SkipWithError("channel open failed");
             return;
@@ -81,9 +92,9 @@ void link(benchmark::State& state, std::vector<std::string> args, double targetM
         std::thread display([&] {
             while (showing.load()) {
                 int buffering = 1, w = 0, h = 0;
-                if (client.decoder().pictureQuery(buffering, w, h)) {
+                if (decoder.pictureQuery(buffering, w, h)) {
                     ++pictures;
-                    client.decoder().lowerConvertedCount();
+                    decoder.lowerConvertedCount();
                 } else {
                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 }
@@ -92,16 +103,18 @@ void link(benchmark::State& state, std::vector<std::string> args, double targetM
         std::this_thread::sleep_for(std::chrono::duration<double>(kWarmUpSeconds));
         const auto t0 = Clock::now();
         const int64_t bytes0 = events.bytes.load(), pictures0 = pictures.load();
-        const int64_t dropped0 = client.decoder().droppedPushes();
+        const int64_t dropped0 = decoder.droppedPushes();
         const int recorderDrops0 = recorder.count({"\"event\":\"drop\""});
         std::this_thread::sleep_for(std::chrono::duration<double>(kWindowSeconds));
         const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
         const double bytes = double(events.bytes.load() - bytes0);
         const double shown = double(pictures.load() - pictures0);
-        const int64_t dropped = client.decoder().droppedPushes() - dropped0;
+        const int64_t dropped = decoder.droppedPushes() - dropped0;
         const int recorderDrops = recorder.count({"\"event\":\"drop\""}) - recorderDrops0;
         showing = false;
         display.join();
+        client.stopChannel(0);
+        decoder.stop();
         client.logout();
         state.SetIterationTime(seconds);
         state.counters["MB/s"] = bytes / seconds / 1e6;

@@ -1,38 +1,47 @@
 #include "app/ClientLiveViewDevice.h"
 
 #include "device/DeviceClient.h"
-#include "video/DecoderWorker.h"
 
 namespace kevra {
 
+ClientLiveViewDevice::~ClientLiveViewDevice() { stopChannel(); }
+
 void ClientLiveViewDevice::openChannel(int channel, int stream)
 {
-    client_.openChannel(channel, stream);
+    stopChannel();
+    decoder_.start();
+    channel_ = channel;
+    client_.openChannel(channel, stream, this);
+}
+
+void ClientLiveViewDevice::stopChannel()
+{
+    if (channel_ != -1) {
+        client_.stopChannel(channel_);   // returns with no push under way and none to come
+        channel_ = -1;
+    }
+    decoder_.stop();
+}
+
+void ClientLiveViewDevice::onMediaBytes(int, const uint8_t* bytes, int length)
+{
+    decoder_.push(bytes, length);
 }
 
 void ClientLiveViewDevice::setDisplayDepth(int bitsPerPixel)
 {
-    client_.decoder().setDisplayDepth(bitsPerPixel);
+    decoder_.setDisplayDepth(bitsPerPixel);
 }
 
 const uint8_t* ClientLiveViewDevice::pictureQuery(int& buffering, int& width, int& height)
 {
-    return client_.decoder().pictureQuery(buffering, width, height);
+    return decoder_.pictureQuery(buffering, width, height);
 }
 
-int ClientLiveViewDevice::convertedCount() const
-{
-    return client_.decoder().convertedCount();
-}
+int ClientLiveViewDevice::convertedCount() const { return decoder_.convertedCount(); }
 
-void ClientLiveViewDevice::lowerConvertedCount()
-{
-    client_.decoder().lowerConvertedCount();
-}
+void ClientLiveViewDevice::lowerConvertedCount() { decoder_.lowerConvertedCount(); }
 
-int ClientLiveViewDevice::frameRate() const
-{
-    return client_.decoder().frameRate();
-}
+int ClientLiveViewDevice::frameRate() const { return decoder_.frameRate(); }
 
 } // namespace kevra

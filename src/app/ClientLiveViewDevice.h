@@ -1,25 +1,45 @@
-// The live view's link to the recorder and decoder: the device client's openChannel and its
-// decoder worker's picture queries. Owned by the main window; threads as in LiveViewDevice.
+// The live view's link to the recorder and its decoder: owns the DecoderWorker of the channel
+// shown and is that channel's media sink. The user-interface thread opens and stops the channel
+// and alone starts and stops the decoder; the network thread only pushes bytes (MediaSink calls);
+// the frame timer polls pictures. The client's sink handoff guarantees no push is under way once
+// stopChannel has returned, so the decoder is stopped and destroyed with no other thread in it.
 #pragma once
 #include "app/LiveViewDevice.h"
+#include "device/MediaSink.h"
+#include "video/DecoderWorker.h"
 
 namespace kevra {
 
 class DeviceClient;
 
-class ClientLiveViewDevice : public LiveViewDevice {
+class ClientLiveViewDevice : public LiveViewDevice, private MediaSink {
 public:
     explicit ClientLiveViewDevice(DeviceClient& client) : client_(client) {}
+    ~ClientLiveViewDevice() override;   // stopChannel()
 
+    // Stops the channel shown so far (at the recorder too), then starts a new stream in the
+    // decoder and opens the channel with this object as its sink.
     void openChannel(int channel, int stream) override;
+    void stopChannel() override;
     void setDisplayDepth(int bitsPerPixel) override;
     const uint8_t* pictureQuery(int& buffering, int& width, int& height) override;
     int convertedCount() const override;
     void lowerConvertedCount() override;
     int frameRate() const override;
 
+    // Inspection (tests and tools).
+    int shownChannel() const { return channel_; }
+    DecoderWorker& decoder() { return decoder_; }
+
 private:
+    // MediaSink (network thread).
+    void onStreamStarted(int) override {}
+    void onMediaBytes(int channel, const uint8_t* bytes, int length) override;
+    void onStreamStopped(int) override {}
+
     DeviceClient& client_;
+    DecoderWorker decoder_;
+    int channel_ = -1;   // user-interface thread
 };
 
 } // namespace kevra

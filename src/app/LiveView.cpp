@@ -56,6 +56,10 @@ bool LiveView::toggleFullScreen()
         return false;
     bool now = !fullScreen_.load();
     fullScreen_ = now;
+    // The picture laid out for the other mode is not drawn again at its old place; the next
+    // tick lays it out afresh.
+    pictureTurned_ = false;
+    host_.fillVideoAreaBlack();
     host_.moveVideoArea(unpackRect(now ? fullRect_.load() : normalRect_.load()));
     layoutDirty_ = true;   // after the flag, so a tick that sees dirty sees the new mode
     return true;
@@ -63,7 +67,10 @@ bool LiveView::toggleFullScreen()
 
 void LiveView::leaveFullScreen()
 {
-    fullScreen_ = false;
+    const bool was = fullScreen_.exchange(false);
+    pictureTurned_ = false;
+    if (was)
+        host_.fillVideoAreaBlack();
     host_.moveVideoArea(unpackRect(normalRect_.load()));
     layoutDirty_ = true;
 }
@@ -108,11 +115,15 @@ void LiveView::openCamera(uintptr_t item, int channel)
     host_.postStatus(u"OPENING_V");
 }
 
-void LiveView::onOpenResult(int result)
+void LiveView::onOpenResult(int channel, int result)
 {
-    if (openItem_ == 0)
-        return;   // a late answer for a camera that was stopped meanwhile starts nothing
+    // A late answer for a camera that was stopped or left meanwhile starts nothing.
+    if (openItem_ == 0 || channel != channel_.load())
+        return;
     if (result != 0) {
+        cancelTimer();
+        device_.stopChannel();
+        host_.fillVideoAreaBlack();
         host_.postStatus(u"OPEN_ERR");
         return;
     }
@@ -127,6 +138,8 @@ void LiveView::stop()
     if (openItem_ == 0)
         return;
     cancelTimer();
+    device_.stopChannel();
+    host_.fillVideoAreaBlack();
     host_.setItemImage(openItem_, kImageIdleCamera);
     openItem_ = 0;
     host_.postStatus(u"STOP");
@@ -134,6 +147,7 @@ void LiveView::stop()
     lastHeight_ = 0;
     leaveFullScreen();
     turnBuffer_.reset();
+    pictureTurned_ = false;
     channel_ = -1;
 }
 
@@ -159,6 +173,7 @@ void LiveView::layOut(int width, int height)
         turned = turnBuffer_ != nullptr;
     }
     placement_ = PictureLayout::place(turned, width, height, R, Q);
+    pictureTurned_ = turned;
 
     if (!full)
         host_.fillVideoAreaBlack();

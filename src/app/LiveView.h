@@ -32,10 +32,12 @@ public:
     void initialise();
     // A camera was chosen in the tree (item handle and its channel number).
     void openCamera(uintptr_t item, int channel);
-    // Stops the open camera: timer cancelled (no tick runs after this returns), "STOP".
+    // Stops the open camera: timer cancelled (no tick runs after this returns), channel and
+    // decoding stopped, video area cleared to black, "STOP".
     void stop();
-    // Recorder's answer to the open request (0 = opened).
-    void onOpenResult(int result);
+    // Recorder's answer to the request to open a channel (0 = opened). Answers for a channel
+    // other than the one chosen last are ignored; a refused open stops the channel again.
+    void onOpenResult(int channel, int result);
     // The recorder connection was lost.
     void onConnectionLost();
     // Frame timer callback (frame-timer thread).
@@ -63,6 +65,8 @@ public:
     const PictureLayout::Placement& placement() const { return placement_; }
     Rect destination() const { return destination_; }
     bool hasTurnBuffer() const { return turnBuffer_ != nullptr; }
+    // True while the picture is shown turned (a turning buffer is in use); any thread.
+    bool pictureTurned() const { return pictureTurned_.load(); }
 
 private:
     void startTimer();
@@ -90,6 +94,7 @@ private:
     std::atomic<uint64_t> normalRect_{0};
     std::atomic<uint64_t> fullRect_{0};
     std::atomic<int> pixelDepth_{32};
+    std::atomic<bool> pictureTurned_{false};
     // Frame-timer thread while the timer runs; user-interface thread only after cancelling.
     int lastWidth_ = 0;
     int lastHeight_ = 0;

@@ -21,17 +21,14 @@ int PtzPanel::lensCode(bool plusButton, int lensMode)
 int PtzPanel::keyCode(int virtualKey, bool turned)
 {
     switch (virtualKey) {
-    case KeyLeft: return turned ? 0 : 2;
-    case KeyUp: return turned ? 3 : 0;
-    case KeyRight: return turned ? 1 : 3;
-    case KeyDown: return turned ? 2 : 1;
+    // Turned: the screen's left shows the camera's bottom, its top the camera's left, its
+    // right the camera's top, its bottom the camera's right.
+    case KeyLeft: return turned ? 1 : 2;
+    case KeyUp: return turned ? 2 : 0;
+    case KeyRight: return turned ? 0 : 3;
+    case KeyDown: return turned ? 3 : 1;
     default: return -1;
     }
-}
-
-bool PtzPanel::isTurned(bool fullScreen, int windowWidth, int windowHeight)
-{
-    return fullScreen && windowWidth < windowHeight;
 }
 
 const char16_t* PtzPanel::directionLabelKey(int mode)

@@ -14,10 +14,10 @@ public:
     static int directionCode(bool firstButton, int directionMode);
     // Lens panel: plus button (first) or minus button. Mode 0 = zoom, 1 = iris, 2 = focus.
     static int lensCode(bool plusButton, int lensMode);
-    // Arrow key to code, -1 for any other key. turned: the picture is shown turned.
+    // Arrow key to code, -1 for any other key: each key moves the camera toward the side of
+    // the screen it points at. turned: the picture is shown turned a quarter clockwise (the
+    // camera's top edge along the screen's right side), as PictureLayout::turn makes it.
     static int keyCode(int virtualKey, bool turned);
-    // The picture is turned in full screen when the window is narrower than high.
-    static bool isTurned(bool fullScreen, int windowWidth, int windowHeight);
 
     static int nextDirectionMode(int mode) { return (mode + 1) % 2; }
     static int nextLensMode(int mode) { return (mode + 1) % 3; }

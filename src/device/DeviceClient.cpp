@@ -5,29 +5,26 @@
 
 namespace kevra {
 
-DeviceClient& DeviceClient::instance()
+DeviceClient::DeviceClient() : session_(std::make_unique<DeviceSession>(this, this))
 {
-    static DeviceClient client;
-    return client;
-}
-
-DeviceClient::DeviceClient()
-    : decoder_(std::make_unique<DecoderWorker>()),
-      session_(std::make_unique<DeviceSession>(this))
-{
-    current_ = -1;
     running_ = true;
     if (thread_.start([this] { workerLoop(); }) != 0)
         running_ = false;
 }
 
-DeviceClient::~DeviceClient()
+DeviceClient::~DeviceClient() { shutdown(); }
+
+void DeviceClient::shutdown()
 {
     running_ = false;
     thread_.join();
-    session_.reset();
-    decoder_->stop();
-    decoder_.reset();
+    {
+        std::lock_guard<std::mutex> lock(sinksMutex_);
+        mediaSinks_.clear();
+    }
+    // The session's close reports nothing: the worker that would carry reports has ended.
+    if (session_)
+        session_->close();
 }
 
 void DeviceClient::setSink(DeviceEvents* sink)
@@ -80,18 +77,48 @@ void DeviceClient::queryList()
     post(std::move(r));
 }
 
-void DeviceClient::openChannel(int channel, int stream)
+void DeviceClient::openChannel(int channel, int stream, MediaSink* sink)
 {
-    // The picture of the old channel ends now; its media is dropped until the new one opens.
-    if (current_.load() != -1) {
-        decoder_->stop();
-        current_ = -1;
+    {
+        std::lock_guard<std::mutex> lock(sinksMutex_);
+        if (sink)
+            mediaSinks_[channel] = sink;
+        else
+            mediaSinks_.erase(channel);
     }
     ClientRequest r;
     r.kind = ClientRequest::OpenChannel;
     r.a = channel;
     r.b = stream;
     post(std::move(r));
+}
+
+void DeviceClient::stopChannel(int channel)
+{
+    {
+        // Taking the lock waits for a media call into this sink that is under way.
+        std::lock_guard<std::mutex> lock(sinksMutex_);
+        mediaSinks_.erase(channel);
+    }
+    ClientRequest r;
+    r.kind = ClientRequest::StopChannel;
+    r.a = channel;
+    post(std::move(r));
+}
+
+bool DeviceClient::hasMediaSink(int channel)
+{
+    std::lock_guard<std::mutex> lock(sinksMutex_);
+    return mediaSinks_.count(channel) != 0;
+}
+
+template <typename Call>
+void DeviceClient::toMediaSink(int channel, Call call)
+{
+    std::lock_guard<std::mutex> lock(sinksMutex_);
+    auto it = mediaSinks_.find(channel);
+    if (it != mediaSinks_.end())
+        call(it->second);
 }
 
 void DeviceClient::ptz(int channel, int code, int parameter)
@@ -114,21 +141,8 @@ void DeviceClient::onList(int code, const uint8_t* block, int length, int count)
     toSink([&](DeviceEvents* sink) { sink->onList(code, block, length, count); });
 }
 
-void DeviceClient::onMedia(int channel, const uint8_t* bytes, int length)
-{
-    if (channel != current_.load())
-        return;
-    decoder_->push(bytes, length);
-    if (DeviceEvents* observer = mediaObserver_.load())
-        observer->onMedia(channel, bytes, length);
-}
-
 void DeviceClient::onChannel(int channel, int code)
 {
-    if (code == 0) {
-        current_ = channel;
-        decoder_->start();
-    }
     toSink([&](DeviceEvents* sink) { sink->onChannel(channel, code); });
 }
 
@@ -140,6 +154,21 @@ void DeviceClient::onConnectionLost()
 void DeviceClient::onChannelClosed(int channel)
 {
     toSink([&](DeviceEvents* sink) { sink->onChannelClosed(channel); });
+}
+
+void DeviceClient::onStreamStarted(int channel)
+{
+    toMediaSink(channel, [&](MediaSink* sink) { sink->onStreamStarted(channel); });
+}
+
+void DeviceClient::onMediaBytes(int channel, const uint8_t* bytes, int length)
+{
+    toMediaSink(channel, [&](MediaSink* sink) { sink->onMediaBytes(channel, bytes, length); });
+}
+
+void DeviceClient::onStreamStopped(int channel)
+{
+    toMediaSink(channel, [&](MediaSink* sink) { sink->onStreamStopped(channel); });
 }
 
 void DeviceClient::dispatch(ClientRequest& r)

@@ -1,6 +1,7 @@
-// What the device link reports to its owner: login, camera list, media bytes, channel opens,
-// a media connection the recorder closed, and connection loss. Implemented by the device client; called on the network worker thread.
-// Data blocks passed in are valid only during the call.
+// What the device link reports to its owner: login, camera list, channel opens, a media
+// connection the recorder closed, and connection loss (media goes to each channel's MediaSink
+// instead). Implemented by the device client and by its user; called on the network worker
+// thread. Data blocks passed in are valid only during the call.
 #pragma once
 #include <cstdint>
 
@@ -11,7 +12,6 @@ public:
     virtual ~DeviceEvents() = default;
     virtual void onLogin(int code, int channelCount) = 0;
     virtual void onList(int code, const uint8_t* block, int length, int count) = 0;
-    virtual void onMedia(int channel, const uint8_t* bytes, int length) = 0;
     virtual void onChannel(int channel, int code) = 0;
     virtual void onConnectionLost() = 0;
     // The recorder closed one channel's media connection (or it failed) while the session

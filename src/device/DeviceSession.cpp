@@ -5,6 +5,7 @@
 
 #include "common/Clock.h"
 #include "device/DeviceEvents.h"
+#include "device/MediaSink.h"
 
 namespace kevra {
 
@@ -23,7 +24,10 @@ std::string truncated(const char* text, size_t field)
 
 } // namespace
 
-DeviceSession::DeviceSession(DeviceEvents* owner) : MessageConnection(-1), owner_(owner) {}
+DeviceSession::DeviceSession(DeviceEvents* owner, MediaSink* media)
+    : MessageConnection(-1), owner_(owner), media_(media)
+{
+}
 
 DeviceSession::~DeviceSession() { disconnectAll(); }
 
@@ -43,8 +47,20 @@ void DeviceSession::disconnectAll()
     loginInfo_.reset();
 }
 
+void DeviceSession::endStreams()
+{
+    for (auto& ch : channels_) {
+        if (ch && ch->streaming()) {
+            ch->setStreaming(false);
+            if (media_)
+                media_->onStreamStopped(ch->index());
+        }
+    }
+}
+
 void DeviceSession::connectionLost()
 {
+    endStreams();
     disconnectAll();
     awaitedReply_ = -1;
     loggedIn_ = false;
@@ -56,6 +72,7 @@ void DeviceSession::login(const char* host, int port, const char* user, const ch
                           int timeoutMs)
 {
     if (loggedIn_) {
+        endStreams();
         disconnectAll();
         awaitedReply_ = -1;
         loggedIn_ = false;
@@ -88,6 +105,7 @@ void DeviceSession::login(const char* host, int port, const char* user, const ch
 
 void DeviceSession::logout()
 {
+    endStreams();
     disconnectAll();
     awaitedReply_ = -1;
     loggedIn_ = false;
@@ -145,8 +163,11 @@ void DeviceSession::sendPtz(int channelIndex, int code, int parameter)
 
 void DeviceSession::channelClosed(MediaChannel& channel)
 {
+    const bool wasStreaming = channel.streaming();
     channel.close();
     channel.setStreaming(false);
+    if (wasStreaming && media_)
+        media_->onStreamStopped(channel.index());
     if (owner_)
         owner_->onChannelClosed(channel.index());
 }
@@ -302,6 +323,8 @@ void DeviceSession::openChannel(int index, int stream)
     ch.setBuffer(MediaChannel::kStreamingBuffer, true);
     ch.setStreaming(true);
     ch.setStreamNumber(stream);
+    if (media_)
+        media_->onStreamStarted(index);
     if (owner_)
         owner_->onChannel(index, 0);
 }

@@ -1,6 +1,7 @@
 // The control connection to one recorder: login, keepalive and silence check, camera list, PTZ,
-// and the table of media channels it polls. Owns its channels and the request queue with its
-// mutex. Only the network worker thread runs it; other threads only post to the queue.
+// and the table of media channels it polls, each on its own connection and streaming to the
+// media sink at once. Owns its channels and the request queue with its mutex. Only the network
+// worker thread runs it; other threads only post to the queue.
 #pragma once
 #include <cstdint>
 #include <deque>
@@ -17,6 +18,7 @@
 namespace kevra {
 
 class DeviceEvents;
+class MediaSink;
 
 class DeviceSession : public MessageConnection {
 public:
@@ -25,7 +27,8 @@ public:
     static constexpr int kListWaitMs = 5000;
     static constexpr int kLoginBuffer = 512;
 
-    explicit DeviceSession(DeviceEvents* owner);
+    // owner hears results, media hears every channel's stream (either may be null).
+    DeviceSession(DeviceEvents* owner, MediaSink* media);
     ~DeviceSession() override;
 
     void login(const char* host, int port, const char* user, const char* password, int timeoutMs);
@@ -45,12 +48,13 @@ public:
     void postRequest(ClientRequest request);
     bool takeRequest(ClientRequest& out);
 
-    // The session's close: closes its link and every channel, forgets the login.
+    // The session's close: closes its link and every channel, forgets the login. Reports nothing.
     void close() override;
     void onHeader(const ReplyHeader& header) override;
     void onPayload(int command, const uint8_t* bytes, int length) override;
 
     DeviceEvents* owner() const { return owner_; }
+    MediaSink* media() const { return media_; }
     bool loggedIn() const { return loggedIn_ && loginInfo_.has_value(); }
     int channelCount() const { return loginInfo_ ? loginInfo_->channelCount : 0; }
     const MediaChannel* channel(int index) const;
@@ -61,6 +65,8 @@ private:
     void disconnectAll();
     void connectionLost();
     void channelClosed(MediaChannel& channel);
+    // Marks every running stream stopped and tells the media sink.
+    void endStreams();
 
     std::vector<std::unique_ptr<MediaChannel>> channels_;
     std::string user_, password_, host_;
@@ -69,6 +75,7 @@ private:
     uint64_t lastHeard_ = 0;
     std::optional<LoginInfo> loginInfo_;
     DeviceEvents* owner_;
+    MediaSink* media_;
     int32_t awaitedReply_ = -1;
     uint32_t announcedListLength_ = 0;
     bool loggedIn_ = false;

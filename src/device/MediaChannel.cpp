@@ -1,7 +1,7 @@
 #include "device/MediaChannel.h"
 
-#include "device/DeviceEvents.h"
 #include "device/DeviceSession.h"
+#include "device/MediaSink.h"
 
 namespace kevra {
 
@@ -18,8 +18,8 @@ void MediaChannel::onPayload(int command, const uint8_t* bytes, int length)
 {
     if (command != cmd::MEDIA_DATA || !streaming_ || length <= 0)
         return;
-    if (DeviceEvents* owner = session_.owner())
-        owner->onMedia(index(), bytes, length);
+    if (MediaSink* media = session_.media())
+        media->onMediaBytes(index(), bytes, length);
 }
 
 } // namespace kevra

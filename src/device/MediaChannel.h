@@ -1,5 +1,5 @@
 // One camera's media connection: claims the channel with the session identifier, then strips
-// the headers of MEDIA_DATA messages and hands their payload to the session's owner while the
+// the headers of MEDIA_DATA messages and hands their payload to the session's media sink while the
 // stream runs. Owned by the DeviceSession's channel table; only the network worker uses it.
 #pragma once
 #include "device/MessageConnection.h"

@@ -125,8 +125,9 @@ MainWindow::MainWindow(DeviceClient& client, LiveViewDevice* device, int forcedD
 MainWindow::~MainWindow()
 {
     qApp->removeEventFilter(this);
+    stopShow();
     client_.setSink(nullptr);
-    liveView_.reset();   // cancels the frame timer before the surface and widgets go
+    liveView_.reset();
     video_->setSurface(nullptr);
     surface_.reset();
 }
@@ -181,8 +182,6 @@ void MainWindow::onList(int code, const uint8_t* block, int length, int count)
     // user-interface thread.
     QCoreApplication::postEvent(this, new CameraListMessage(splitNames(block, length, count)));
 }
-
-void MainWindow::onMedia(int, const uint8_t*, int) {}
 
 void MainWindow::onChannel(int channel, int code)
 {
@@ -306,9 +305,11 @@ bool MainWindow::event(QEvent* e)
             client_.queryList();
         return true;
     }
-    case WM_OPEN_RESULT:
-        liveView_->onOpenResult(static_cast<PostedMessage*>(e)->wParam);
+    case WM_OPEN_RESULT: {
+        const auto* m = static_cast<PostedMessage*>(e);
+        liveView_->onOpenResult(m->lParam, m->wParam);
         return true;
+    }
     case WM_CAMERA_LIST:
         fillTree(static_cast<CameraListMessage*>(e)->names);
         return true;
@@ -354,7 +355,7 @@ void MainWindow::command(int id)
     case ID_FULL: toggleFullScreen(); break;
     case ID_ABOUT: showAbout(); break;
     case ID_EXIT:
-        liveView_->stop();
+        stopShow();
         done(QDialog::Rejected);
         break;
     case ID_BACK: showVideoMode(); break;
@@ -394,20 +395,35 @@ bool MainWindow::handleArrowKey(int qtKey)
     const int channel = liveView_->channel();
     if (channel == -1)
         return false;
-    const bool turned = PtzPanel::isTurned(liveView_->fullScreen(), width(), height());
-    client_.ptz(channel, PtzPanel::keyCode(vk, turned), 0);
+    // Remapped only while the picture really is shown turned, not from the window's shape.
+    client_.ptz(channel, PtzPanel::keyCode(vk, liveView_->pictureTurned()), 0);
     return true;
+}
+
+void MainWindow::stopShow()
+{
+    if (liveView_)
+        liveView_->stop();
+    device_->stopChannel();   // also after a refused open, when the live view holds no stream
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* e)
 {
-    // Arrow keys aimed at this window drive the camera, then go on as usual. A key event is
-    // seen once: at the widget it is first delivered to (the focus widget, or this window).
+    // Arrow keys aimed at this window drive the camera. A key event is seen once: at the widget
+    // it is first delivered to (the focus widget, or this window). In video mode the key ends
+    // there, so the hidden camera tree's selection never moves with it; in tree mode it goes on
+    // to the tree as usual.
     if (e->type() == QEvent::KeyPress && watched->isWidgetType()) {
         auto* w = static_cast<QWidget*>(watched);
         QWidget* first = QApplication::focusWidget() ? QApplication::focusWidget() : this;
-        if (w == first && w->window() == this)
-            handleArrowKey(static_cast<QKeyEvent*>(e)->key());
+        if (w == first && w->window() == this) {
+            const int key = static_cast<QKeyEvent*>(e)->key();
+            handleArrowKey(key);
+            const bool arrow = key == Qt::Key_Left || key == Qt::Key_Up || key == Qt::Key_Right ||
+                               key == Qt::Key_Down;
+            if (arrow && isVideoMode())
+                return true;
+        }
     }
     return QDialog::eventFilter(watched, e);
 }
@@ -459,7 +475,7 @@ void MainWindow::finishLogin(CDlgLogin* dlg)
         loginDialog_ = nullptr;
     dlg->deleteLater();
     if (cancelled) {
-        liveView_->stop();
+        stopShow();
         done(QDialog::Rejected);
     } else {
         showTreeMode();

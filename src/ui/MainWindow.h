@@ -52,15 +52,21 @@ public:
         WM_STATUS_TEXT = QEvent::User + 211
     };
 
-    // device: what the live view drives (by default the client's decoder); forcedDepth for
-    // tests (0 = the screen's depth).
+    // device: what the live view drives (by default a ClientLiveViewDevice over the client,
+    // owned by the window); forcedDepth for tests (0 = the screen's depth). The client must
+    // outlive the window.
     explicit MainWindow(DeviceClient& client, LiveViewDevice* device = nullptr, int forcedDepth = 0);
-    ~MainWindow() override;
+    ~MainWindow() override;   // stopShow(), then the parts go
+
+    // Ends the live view in order: frame timer cancelled, channel stopped, decoder thread
+    // joined. Called on EXIT and Login -> Cancel, and by the destructor; repeated calls do nothing.
+    void stopShow();
+    // The live view's device, e.g. to inspect the decoder of the channel shown.
+    LiveViewDevice& device() { return *device_; }
 
     // DeviceEvents (network thread): only post to this window.
     void onLogin(int code, int channelCount) override;
     void onList(int code, const uint8_t* block, int length, int count) override;
-    void onMedia(int channel, const uint8_t* bytes, int length) override;
     void onChannel(int channel, int code) override;
     void onConnectionLost() override;
 

@@ -1,7 +1,9 @@
-// The viewer: start-up values, then the main window run modally for the whole run.
+// The viewer: start-up values, the device client, then the main window run modally for the
+// whole run. Everything with a thread is stopped here, in order, before main returns.
 #include "app/AppValues.h"
 #include "device/DeviceClient.h"
 #include "ui/MainWindow.h"
+#include "ui/ScriptedRun.h"
 
 #include <QApplication>
 
@@ -11,13 +13,18 @@ int main(int argc, char** argv)
 {
     // A recorder closing its end must not end the program on the next send.
     std::signal(SIGPIPE, SIG_IGN);
-    kevra::DeviceClient& client = kevra::DeviceClient::instance();   // network thread runs from here
     QApplication app(argc, argv);
     Q_INIT_RESOURCE(kevra_images);
     kevra::AppValues::initialise();
+    kevra::DeviceClient client;   // network thread runs from here
     {
         kevra::MainWindow window(client);
+        kevra::ScriptedRun::fromEnvironment(window);   // test runs only; owned by the window
         window.exec();   // the modal result is ignored
+        // Frame timer cancelled, channel stopped, decoder thread joined.
+        window.stopShow();
+        client.setSink(nullptr);
     }
+    client.shutdown();   // network thread joined, connections closed
     return 0;
 }

@@ -104,10 +104,12 @@ TEST(GridLayout, EveryLayoutOnBothScreensTilesTheAreaExactly)
                               t.bottom + GridLayout::kGap);
                 else
                     EXPECT_EQ(t.bottom, a.rect.bottom);
-                if (col == 0)
+                if (col == 0) {
                     EXPECT_EQ(t.left, a.rect.left);
-                if (row == 0)
+                }
+                if (row == 0) {
                     EXPECT_EQ(t.top, a.rect.top);
+                }
                 // Tiles differ by at most one pixel.
                 const Rect first = GridLayout::tile(a.rect, tiles, 0);
                 EXPECT_LE(std::abs(t.width() - first.width()), 1);

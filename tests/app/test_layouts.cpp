@@ -1,10 +1,13 @@
 #include "app/LoginLayout.h"
 #include "app/MainLayout.h"
+#include "app/PictureLayout.h"
 #include "app/PtzPanel.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 using namespace kevra;
 
@@ -111,18 +114,52 @@ TEST(PtzPanel, ButtonsFollowTheModes)
     }
 }
 
-TEST(PtzPanel, ArrowKeysTurnWithThePicture)
+TEST(PtzPanel, ArrowKeysMoveTheCameraTowardTheSideOfTheScreenTheyPointAt)
 {
+    // Upright picture: codes 0 up, 1 down, 2 left, 3 right.
     EXPECT_EQ(PtzPanel::keyCode(PtzPanel::KeyLeft, false), 2);
     EXPECT_EQ(PtzPanel::keyCode(PtzPanel::KeyUp, false), 0);
     EXPECT_EQ(PtzPanel::keyCode(PtzPanel::KeyRight, false), 3);
     EXPECT_EQ(PtzPanel::keyCode(PtzPanel::KeyDown, false), 1);
-    EXPECT_EQ(PtzPanel::keyCode(PtzPanel::KeyLeft, true), 0);
-    EXPECT_EQ(PtzPanel::keyCode(PtzPanel::KeyUp, true), 3);
-    EXPECT_EQ(PtzPanel::keyCode(PtzPanel::KeyRight, true), 1);
-    EXPECT_EQ(PtzPanel::keyCode(PtzPanel::KeyDown, true), 2);
     EXPECT_EQ(PtzPanel::keyCode(13, false), -1);
-    EXPECT_TRUE(PtzPanel::isTurned(true, 240, 320));
-    EXPECT_FALSE(PtzPanel::isTurned(true, 320, 240));
-    EXPECT_FALSE(PtzPanel::isTurned(false, 240, 320));
+
+    // Turned picture: turn a 3 x 2 picture with marked corners through the live view's own turn
+    // and see which camera edge lands along each side of the screen; the key for that side must
+    // send what the upright key for that camera edge sends.
+    enum Corner { TL = 1, TR, BL, BR };
+    const int w = 3, h = 2;
+    for (int depth : {32, 16}) {
+        const int bytes = depth / 8;
+        std::vector<uint8_t> in(size_t(w * h * bytes)), out(in.size());
+        auto mark = [&](int x, int y, Corner c) {
+            const int row = depth == 16 ? y : h - 1 - y;   // 32-bit rows are stored bottom first
+            in[size_t((row * w + x) * bytes)] = uint8_t(c);
+        };
+        mark(0, 0, TL);
+        mark(w - 1, 0, TR);
+        mark(0, h - 1, BL);
+        mark(w - 1, h - 1, BR);
+        PictureLayout::turn(in.data(), w, h, depth, out.data());
+        // The turned picture is h wide and w high, top row first.
+        auto at = [&](int x, int y) { return int(out[size_t((y * h + x) * bytes)]); };
+        const int screenTL = at(0, 0), screenTR = at(h - 1, 0), screenBL = at(0, w - 1),
+                  screenBR = at(h - 1, w - 1);
+        auto edgeKey = [](int a, int b) {   // the camera edge joining two corners, as its key
+            const int lo = std::min(a, b), hi = std::max(a, b);
+            if (lo == TL && hi == TR) return int(PtzPanel::KeyUp);
+            if (lo == BL && hi == BR) return int(PtzPanel::KeyDown);
+            if (lo == TL && hi == BL) return int(PtzPanel::KeyLeft);
+            if (lo == TR && hi == BR) return int(PtzPanel::KeyRight);
+            return 0;
+        };
+        const struct { int key; int a, b; } sides[] = {
+            {PtzPanel::KeyLeft, screenTL, screenBL}, {PtzPanel::KeyUp, screenTL, screenTR},
+            {PtzPanel::KeyRight, screenTR, screenBR}, {PtzPanel::KeyDown, screenBL, screenBR}};
+        for (const auto& side : sides) {
+            const int cameraEdge = edgeKey(side.a, side.b);
+            ASSERT_NE(cameraEdge, 0) << "corners " << side.a << "," << side.b << " depth " << depth;
+            EXPECT_EQ(PtzPanel::keyCode(side.key, true), PtzPanel::keyCode(cameraEdge, false))
+                << "key " << side.key << " depth " << depth;
+        }
+    }
 }

@@ -1,4 +1,7 @@
+#include "app/ClientLiveViewDevice.h"
 #include "app/LiveView.h"
+#include "device/DeviceClient.h"
+#include "tools/support/RecorderProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +10,11 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <random>
+#include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using namespace kevra;
@@ -95,7 +101,10 @@ struct FakeDevice : LiveViewDevice {
     std::atomic<int> lowered{0};
     std::vector<uint8_t> picture = std::vector<uint8_t>(352 * 288 * 4, 0x40);
 
+    std::atomic<int> stops{0};
+
     void openChannel(int channel, int stream) override { std::lock_guard l(m); opens.push_back({channel, stream}); }
+    void stopChannel() override { stops++; }
     void setDisplayDepth(int bpp) override { depthSet = bpp; }
     const uint8_t* pictureQuery(int& buf, int& w, int& h) override
     {
@@ -167,10 +176,17 @@ TEST_F(LiveViewTest, OpenThenRefusedThenSameCameraOnlyReturnsToVideoMode)
     EXPECT_EQ(view.channel(), 3);
     EXPECT_EQ(view.frameRate(), 25);
 
-    view.onOpenResult(5);
+    view.onOpenResult(4, 0);   // an answer for another channel is not ours
+    EXPECT_EQ(view.timerId(), 0);
+    EXPECT_EQ(host.lastStatus(), u"OPENING_V");
+
+    const int stops = device.stops, fills = host.fills;
+    view.onOpenResult(3, 5);
     EXPECT_EQ(host.lastStatus(), u"OPEN_ERR");
     EXPECT_EQ(view.timerId(), 0);
     EXPECT_EQ(view.channel(), 3);   // still set: PTZ keeps working
+    EXPECT_EQ(device.stops, stops + 1);   // the refused channel's decoding ends
+    EXPECT_EQ(host.fills, fills + 1);     // and the area is black
 
     int modes = host.videoModes;
     view.openCamera(kCam1, 3);
@@ -191,7 +207,7 @@ TEST_F(LiveViewTest, OpenThenRefusedThenSameCameraOnlyReturnsToVideoMode)
 TEST_F(LiveViewTest, StatusFollowsBufferingAndStopEndsTheTimer)
 {
     view.openCamera(kCam1, 0);
-    view.onOpenResult(0);
+    view.onOpenResult(0, 0);
     EXPECT_EQ(host.lastStatus(), u"BUFFERING");
     EXPECT_GT(view.timerId(), 0);
 
@@ -211,9 +227,12 @@ TEST_F(LiveViewTest, StatusFollowsBufferingAndStopEndsTheTimer)
     for (size_t i = 1; i < s.size(); ++i)
         EXPECT_NE(s[i], s[i - 1]);
 
+    const int stops = device.stops, fills = host.fills;
     view.stop();
     EXPECT_EQ(view.timerId(), 0);
     EXPECT_EQ(host.lastStatus(), u"STOP");
+    EXPECT_EQ(device.stops, stops + 1);
+    EXPECT_GT(host.fills, fills);   // the last picture is not kept on the screen
     EXPECT_EQ(host.images[kCam1], 2);
     EXPECT_EQ(view.channel(), -1);
     int q = device.queries.load();
@@ -224,7 +243,7 @@ TEST_F(LiveViewTest, StatusFollowsBufferingAndStopEndsTheTimer)
 TEST_F(LiveViewTest, TimerFollowsTheStreamFrameRate)
 {
     view.openCamera(kCam1, 0);
-    view.onOpenResult(0);
+    view.onOpenResult(0, 0);
     int id = view.timerId();
     device.rate = 12;
     ASSERT_TRUE(eventually([&] { return view.frameRate() == 12; }));
@@ -269,22 +288,34 @@ TEST_F(LiveViewTest, FullScreenOnPortraitTurnsThePicture)
     view.openCamera(kCam1, 0);
     ASSERT_TRUE(view.toggleFullScreen());
     EXPECT_EQ(host.moves.back(), kFull);
+    EXPECT_EQ(host.fills, 1);   // the old layout's picture is cleared when the mode flips
+    EXPECT_FALSE(view.pictureTurned());
     ready(352, 288);
     view.tick();
     EXPECT_TRUE(view.hasTurnBuffer());
+    EXPECT_TRUE(view.pictureTurned());
     EXPECT_EQ(surface.lastW, 288);
     EXPECT_EQ(surface.lastH, 352);
     EXPECT_EQ(surface.lastDest, (Rect{100, 20, 340, 313}));   // 240 x 293 at y = 13
     EXPECT_FALSE(surface.lastBottomUp);
-    EXPECT_EQ(host.fills, 0);   // full screen does not fill the video area
+    EXPECT_EQ(host.fills, 1);   // full screen does not fill the video area on each layout
 
-    // Leaving full screen lays out again, unturned.
+    // Leaving full screen clears the area and lays out again, unturned.
     ASSERT_TRUE(view.toggleFullScreen());
     EXPECT_EQ(host.moves.back(), kNormal);
+    EXPECT_EQ(host.fills, 2);
+    EXPECT_FALSE(view.pictureTurned());
     ready(352, 288);
     view.tick();
     EXPECT_FALSE(view.hasTurnBuffer());
     EXPECT_EQ(surface.lastW, 352);
+
+    // A camera taller than the screen's shape is shown upright: not turned.
+    view.toggleFullScreen();
+    ready(200, 400);
+    view.tick();
+    EXPECT_FALSE(view.pictureTurned());
+    view.toggleFullScreen();
 
     // stop() leaves full screen and frees the buffer.
     view.toggleFullScreen();
@@ -330,6 +361,7 @@ TEST_F(LiveViewTest, HugePictureIsNotTurnedAndNothingIsAllocated)
     view.tick();
     EXPECT_FALSE(view.hasTurnBuffer());
     EXPECT_FALSE(view.placement().turned);
+    EXPECT_FALSE(view.pictureTurned());   // arrow keys keep their upright codes
     EXPECT_EQ(surface.lastW, 40000);
     EXPECT_EQ(view.placement().drawWidth, 240);
 }
@@ -350,13 +382,14 @@ TEST_F(LiveViewTest, TreeModeConsumesPicturesWithoutDrawing)
 TEST_F(LiveViewTest, ConnectionLossStopsAndTellsTheHost)
 {
     view.openCamera(kCam1, 0);
-    view.onOpenResult(0);
+    view.onOpenResult(0, 0);
     view.onConnectionLost();
     EXPECT_EQ(view.timerId(), 0);
     EXPECT_EQ(host.lastStatus(), u"STOP");
     EXPECT_EQ(host.lost, 1);
+    EXPECT_EQ(device.stops, 1);
     // A late open answer after the stop starts nothing.
-    view.onOpenResult(0);
+    view.onOpenResult(0, 0);
     EXPECT_EQ(view.timerId(), 0);
     EXPECT_EQ(host.lastStatus(), u"STOP");
 }
@@ -364,12 +397,106 @@ TEST_F(LiveViewTest, ConnectionLossStopsAndTellsTheHost)
 TEST_F(LiveViewTest, ReopeningTheSameCameraAfterStopOpensItAgain)
 {
     view.openCamera(kCam1, 2);
-    view.onOpenResult(0);
+    view.onOpenResult(2, 0);
     view.stop();
     view.openCamera(kCam1, 2);
     EXPECT_EQ(device.openCount(), 2u);
-    view.onOpenResult(0);
+    view.onOpenResult(2, 0);
     EXPECT_GT(view.timerId(), 0);
     EXPECT_EQ(view.frameRate(), 25);
     view.stop();
+}
+
+// ---------------------------------------------------------------- over the real device client
+
+namespace {
+
+// Channel open answers, kept for the test thread to hand to the live view as the main window's
+// posted messages do.
+struct OpenAnswers : DeviceEvents {
+    std::mutex m;
+    std::vector<std::pair<int, int>> pending;   // channel, code
+    std::atomic<int> login{-1};
+    void onLogin(int code, int) override { login = code; }
+    void onList(int, const uint8_t*, int, int) override {}
+    void onChannel(int channel, int code) override { std::lock_guard l(m); pending.push_back({channel, code}); }
+    void onConnectionLost() override {}
+    std::vector<std::pair<int, int>> take() { std::lock_guard l(m); return std::exchange(pending, {}); }
+};
+
+// Channels the recorder's encoders stream, from its "camera" events.
+std::set<int> streamingCameras(const RecorderProcess& rec)
+{
+    std::set<int> on;
+    for (const std::string& line : rec.events()) {
+        if (RecorderProcess::field(line, "event") != "camera")
+            continue;
+        const int ch = std::stoi(RecorderProcess::field(line, "channel"));
+        if (RecorderProcess::field(line, "state") == "streaming")
+            on.insert(ch);
+        else
+            on.erase(ch);
+    }
+    return on;
+}
+
+} // namespace
+
+// Open, switch and stop from this (user-interface) thread while opens complete and real pictures
+// stream: the decoder is started and stopped only here, the network thread only pushes, the
+// frame timer only polls. Meant for ThreadSanitizer as much as for the result: afterwards only
+// the channel shown streams, and after the last stop none does.
+TEST(LiveViewOverTheClient, HammeredOpenSwitchAndStopLeaveOnlyTheShownChannelStreaming)
+{
+    RecorderProcess rec({"--size", "176x144", "--fps", "25", "--channels", "4"});
+    ASSERT_TRUE(rec.start());
+    OpenAnswers answers;
+    FakeHost host;
+    FakeSurface surface;
+    DeviceClient client;
+    client.setSink(&answers);
+    {
+        ClientLiveViewDevice device(client);
+        LiveView view(host, surface, device);
+        view.initialise();
+        view.setRectangles(kNormal, kFull);
+        view.setVideoShown(true);
+        client.login("127.0.0.1", rec.port(), "admin", "580317", 10000);
+        ASSERT_TRUE(eventually([&] { return answers.login.load() != -1; }, 20s));
+        ASSERT_EQ(answers.login.load(), 0);
+
+        auto deliver = [&] {
+            for (auto [channel, code] : answers.take())
+                view.onOpenResult(channel, code);
+        };
+        std::mt19937 random(7);
+        for (int i = 0; i < 80; ++i) {
+            const int cam = int(random() % 4);
+            switch (random() % 5) {
+            case 0: case 1: case 2: view.openCamera(kCam1 + cam, cam); break;
+            case 3: view.stop(); break;
+            default: view.toggleFullScreen(); break;
+            }
+            deliver();
+            std::this_thread::sleep_for(std::chrono::milliseconds(random() % 25));
+            deliver();
+        }
+
+        view.stop();
+        view.openCamera(kCam2, 2);
+        const int presented = [&] { std::lock_guard l(surface.m); return surface.presents; }();
+        ASSERT_TRUE(eventually([&] {
+            deliver();
+            std::lock_guard l(surface.m);
+            return surface.presents > presented + 3;
+        }, 30s)) << "no pictures from camera 3";
+        EXPECT_TRUE(eventually([&] { return streamingCameras(rec) == std::set<int>{2}; }, 10s))
+            << "cameras streaming: " << streamingCameras(rec).size();
+        view.stop();
+        EXPECT_FALSE(client.hasMediaSink(2));
+        EXPECT_TRUE(eventually([&] { return streamingCameras(rec).empty(); }, 10s));
+    }
+    client.setSink(nullptr);
+    client.shutdown();
+    EXPECT_EQ(rec.stop(), 0);
 }

@@ -52,7 +52,7 @@ protected:
 
     ScriptedRecorder recorder;
     EventLog log;
-    DeviceSession session{&log};
+    DeviceSession session{&log, &log};
 };
 
 TEST_F(Channels, SecondOpenClaimsOnceAndRestartsTheStream)
@@ -100,7 +100,7 @@ TEST_F(Channels, RangeLoginClaimAndStartFailures)
     EXPECT_EQ(log.channels.back(), std::make_pair(-1, 0x1011));
     EXPECT_EQ(recorder.connectionCount(), 1);
 
-    DeviceSession idle(&log);
+    DeviceSession idle(&log, &log);
     idle.openChannel(0, 1);
     EXPECT_EQ(log.channels.back(), std::make_pair(0, 0x1010));
 
@@ -113,7 +113,7 @@ TEST_F(Channels, RangeLoginClaimAndStartFailures)
     // The start request cannot go out when the session link is down.
     ScriptedRecorder other;
     ASSERT_GT(other.start(), 0);
-    DeviceSession second(&log);
+    DeviceSession second(&log, &log);
     second.login("127.0.0.1", other.port(), "admin", "x", 10000);
     ASSERT_EQ(log.logins.back().first, 0);
     second.link().close();

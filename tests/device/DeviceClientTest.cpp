@@ -1,8 +1,9 @@
 // The device client's request queue and network worker against the scripted recorder: burst
-// order, requests held behind a login wait, media of the old channel dropped during a switch,
-// a failed open.
+// order, requests held behind a login wait, several channels each streaming to its own sink,
+// stopping a channel at the recorder and reopening it on its claimed connection, a failed open.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -19,7 +20,6 @@ protected:
     {
         ASSERT_GT(recorder.start(), 0);
         client.setSink(&sink);
-        client.setMediaObserver(&decoded);
     }
     void loginOk()
     {
@@ -53,10 +53,20 @@ protected:
             all.push_back(r.command);
         return all;
     }
+    // STREAM_CONTROL orders the session connection carried, as "channel:stream:operate".
+    std::vector<std::string> streamOrders(int conn)
+    {
+        std::vector<std::string> all;
+        for (const auto& r : recorder.requests(conn))
+            for (const auto& o : r.streams)
+                all.push_back(std::to_string(o.channel) + ":" + std::to_string(o.stream) + ":" +
+                              std::to_string(o.operate));
+        return all;
+    }
 
     ScriptedRecorder recorder;
     EventLog sink;
-    EventLog decoded;  // what reached the decoder's input queue
+    EventLog first, second;   // two channels' media sinks
     DeviceClient client;
 };
 
@@ -80,7 +90,7 @@ TEST_F(Client, RequestsWaitBehindALoginWait)
     recorder.answerLogin(std::nullopt);
     client.login("127.0.0.1", recorder.port(), "admin", "580317", 10000);
     ASSERT_TRUE(recorder.waitRequests(0, 1));
-    client.openChannel(0, 1);
+    client.openChannel(0, 1, &first);
     client.ptz(0, 2, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(commands(0), std::vector<int>{0x0A});
@@ -94,61 +104,67 @@ TEST_F(Client, RequestsWaitBehindALoginWait)
               (std::vector<std::string>{"login", "channel"}));
 }
 
-TEST_F(Client, SwitchingChannelsDropsTheOldChannelsMedia)
+TEST_F(Client, ChannelsStreamToTheirOwnSinksAndAStoppedSinkHearsNothingMore)
 {
     loginOk();
-    client.openChannel(0, 1);
-    ASSERT_TRUE(waitChannelResult(1));
-    EXPECT_EQ(sink.channels.back(), std::make_pair(0, 0));
-    EXPECT_EQ(client.currentChannel(), 0);
-    EXPECT_TRUE(client.decoder().running());
-    const int first = mediaConnection(0);
-    ASSERT_GE(first, 0);
-    sendMedia(first, 1000, 0x10);
-    ASSERT_TRUE(decoded.waitFor([&] { return decoded.media.size() == 1000; }));
-
-    client.openChannel(1, 1);
-    EXPECT_NE(client.currentChannel(), 0);  // -1 until channel 1 reports success
-    sendMedia(first, 700, 0x11);            // channel 0 still streams, but is not shown
+    client.openChannel(0, 1, &first);
+    client.openChannel(1, 2, &second);
     ASSERT_TRUE(waitChannelResult(2));
-    EXPECT_EQ(sink.channels.back(), std::make_pair(1, 0));
-    EXPECT_EQ(client.currentChannel(), 1);
-    const int second = mediaConnection(1);
-    ASSERT_GE(second, 0);
-    sendMedia(first, 300, 0x12);
-    ASSERT_TRUE(recorder.waitSent(first));
-    sendMedia(second, 500, 0x20);
-    ASSERT_TRUE(decoded.waitFor([&] { return decoded.media.size() == 1500; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    decoded.read([&] {
-        EXPECT_EQ(decoded.media.size(), 1500u);
-        EXPECT_EQ(decoded.mediaPieces,
-                  (std::vector<std::pair<int, int>>{{0, 1000}, {1, 500}}));
-        EXPECT_EQ(decoded.media.back(), 0x20);
-        return 0;
-    });
+    EXPECT_EQ(sink.channels, (std::vector<std::pair<int, int>>{{0, 0}, {1, 0}}));
+    const int conn0 = mediaConnection(0), conn1 = mediaConnection(1);
+    ASSERT_GE(conn0, 0);
+    ASSERT_GE(conn1, 0);
+    sendMedia(conn0, 1000, 0x10);
+    sendMedia(conn1, 500, 0x20);
+    ASSERT_TRUE(first.waitFor([&] { return first.media.size() == 1000; }));
+    ASSERT_TRUE(second.waitFor([&] { return second.media.size() == 500; }));
+    EXPECT_EQ(first.streams, std::vector<std::string>{"start 0"});
+    EXPECT_EQ(second.mediaPieces, (std::vector<std::pair<int, int>>{{1, 500}}));
+
+    // Stopping channel 0: its sink is silent from the return on, and the recorder is told
+    // to stop the stream that was started (stream 1), on the session connection.
+    client.stopChannel(0);
+    EXPECT_FALSE(client.hasMediaSink(0));
+    sendMedia(conn0, 700, 0x11);
+    ASSERT_TRUE(recorder.waitRequests(0, 4));   // login, start, start, stop
+    EXPECT_EQ(streamOrders(0), (std::vector<std::string>{"0:1:1", "1:2:1", "0:1:0"}));
+    sendMedia(conn1, 300, 0x21);
+    ASSERT_TRUE(second.waitFor([&] { return second.media.size() == 800; }));
+    EXPECT_EQ(first.read([&] { return first.media.size(); }), 1000u);
+
+    // Reopening channel 0 reuses its claimed media connection: no new connection, no new claim.
+    const int connections = recorder.connectionCount();
+    client.openChannel(0, 1, &first);
+    ASSERT_TRUE(waitChannelResult(3));
+    EXPECT_EQ(recorder.connectionCount(), connections);
+    sendMedia(conn0, 200, 0x12);
+    // (Bytes of the stopped stream still unread when it restarts cannot be told apart from the
+    // new stream's; only the new bytes are counted.)
+    ASSERT_TRUE(first.waitFor([&] { return std::count(first.media.begin(), first.media.end(), 0x12) == 200; }));
+
+    // Logout ends both streams; each sink hears it.
+    client.logout();
+    ASSERT_TRUE(first.waitFor([&] { return first.streams.size() == 3; }));
+    ASSERT_TRUE(second.waitFor([&] { return second.streams.size() == 2; }));
+    EXPECT_EQ(first.streams, (std::vector<std::string>{"start 0", "start 0", "stop 0"}));
+    EXPECT_EQ(second.streams, (std::vector<std::string>{"start 1", "stop 1"}));
 }
 
-TEST_F(Client, FailedOpenLeavesNoChannelShown)
+TEST_F(Client, FailedOpenStartsNoStream)
 {
     loginOk();
-    client.openChannel(2, 1);
+    client.openChannel(4, 1, &first);  // outside the 4-channel table
     ASSERT_TRUE(waitChannelResult(1));
-    ASSERT_EQ(client.currentChannel(), 2);
-    client.openChannel(4, 1);  // outside the 4-channel table
-    ASSERT_TRUE(waitChannelResult(2));
     EXPECT_EQ(sink.channels.back(), std::make_pair(4, 0x1011));
-    EXPECT_EQ(client.currentChannel(), -1);
-    EXPECT_FALSE(client.decoder().running());
+    EXPECT_TRUE(first.read([&] { return first.streams.empty(); }));
 }
 
-TEST_F(Client, OpenBeforeLoginAndTheProgramsOneInstance)
+TEST_F(Client, OpenBeforeLogin)
 {
-    EXPECT_EQ(&DeviceClient::instance(), &DeviceClient::instance());
-    client.openChannel(0, 1);
+    client.openChannel(0, 1, &first);
     ASSERT_TRUE(waitChannelResult(1));
     EXPECT_EQ(sink.channels.back(), std::make_pair(0, 0x1010));
-    EXPECT_EQ(client.currentChannel(), -1);
+    EXPECT_TRUE(first.read([&] { return first.streams.empty(); }));
 }
 
 } // namespace
@@ -166,7 +182,6 @@ struct SlowSink : kevra::DeviceEvents {
         finished = true;
     }
     void onList(int, const uint8_t*, int, int) override {}
-    void onMedia(int, const uint8_t*, int) override {}
     void onChannel(int, int) override {}
     void onConnectionLost() override {}
 };
@@ -184,4 +199,55 @@ TEST(ClientSink, ClearingTheSinkWaitsForACallAlreadyUnderWay)
     ASSERT_TRUE(sink.inCall.load());
     client.setSink(nullptr);
     EXPECT_TRUE(sink.finished.load()); // the old sink is no longer in use once setSink returns
+}
+
+namespace {
+// A media sink whose calls take a while, so the test can stop the channel while one runs.
+struct SlowMedia : kevra::MediaSink {
+    std::atomic<int> inCall{0};
+    std::atomic<int> calls{0};
+    std::atomic<bool> stopped{false};
+    std::atomic<bool> calledAfterStop{false};
+    void onStreamStarted(int) override {}
+    void onMediaBytes(int, const uint8_t*, int) override
+    {
+        inCall = 1;
+        calls++;
+        if (stopped)
+            calledAfterStop = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        inCall = 0;
+    }
+    void onStreamStopped(int) override {}
+};
+} // namespace
+
+TEST(ClientSink, StopChannelWaitsForAMediaCallUnderWay)
+{
+    kevra::ScriptedRecorder recorder;
+    ASSERT_GT(recorder.start(), 0);
+    kevra::EventLog events;
+    SlowMedia media;
+    kevra::DeviceClient client;
+    client.setSink(&events);
+    client.login("127.0.0.1", recorder.port(), "admin", "580317", 10000);
+    client.openChannel(2, 1, &media);
+    ASSERT_TRUE(events.waitFor([&] { return !events.channels.empty(); }));
+    int conn = -1;
+    for (int i = 0; i < 500 && (conn = recorder.claimedConnection(3)) < 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_GE(conn, 0);
+    for (int i = 0; i < 20; ++i) {
+        std::vector<uint8_t> payload(100, uint8_t(i));
+        recorder.send(conn, kevra::RecorderMessages::buildMediaData(payload.data(), payload.size()));
+    }
+    for (int i = 0; i < 500 && !media.inCall; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_TRUE(media.inCall.load());
+    client.stopChannel(2);
+    EXPECT_EQ(media.inCall.load(), 0);   // the call under way has returned
+    media.stopped = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(media.calledAfterStop.load());
+    EXPECT_LT(media.calls.load(), 20);
 }

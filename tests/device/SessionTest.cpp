@@ -65,7 +65,7 @@ protected:
 
     ScriptedRecorder recorder;
     EventLog log;
-    DeviceSession session{&log};
+    DeviceSession session{&log, &log};
 };
 
 TEST_F(Session, ShortAndLongLoginRequests)

@@ -36,7 +36,7 @@ TEST(Soak, LiveViewAcrossRecorderRestarts)
     const char* statusPath = std::getenv("KEVRA_SOAK_STATUS");
 
     FaultClient w;
-    DecoderWorker& decoder = w.client.decoder();
+    DecoderWorker& decoder = w.decoder;
     decoder.setDisplayDepth(32);
     std::atomic<bool> timerRunning{true};
     std::atomic<long long> shown{0};

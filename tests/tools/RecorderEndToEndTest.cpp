@@ -11,6 +11,7 @@
 
 #include "device/DeviceEvents.h"
 #include "device/DeviceSession.h"
+#include "device/MediaSink.h"
 #include "device/Messages.h"
 #include "testkit/PatternEncoder.h"
 #include "tools/support/FrameTally.h"
@@ -21,7 +22,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct Sink : DeviceEvents {
+struct Sink : DeviceEvents, MediaSink {
   explicit Sink(int format) : tally(format) {}
   void onLogin(int code, int count) override {
     loginCode = code;
@@ -31,7 +32,9 @@ struct Sink : DeviceEvents {
     listCode = code;
     names = code == 0 ? nameListItems(block, length, count) : std::vector<std::string>{};
   }
-  void onMedia(int channel, const uint8_t* bytes, int length) override {
+  void onStreamStarted(int) override {}
+  void onStreamStopped(int) override {}
+  void onMediaBytes(int channel, const uint8_t* bytes, int length) override {
     mediaChannel = channel;
     mediaBytes += length;
     tally.feed(bytes, length);
@@ -62,7 +65,7 @@ TEST(RecorderEndToEnd, LoginListOpenAndStreamH264AtTheRightSizeAndRate) {
                        "--gop", "15"});
   ASSERT_TRUE(rec.start());
   Sink sink(8);
-  DeviceSession session(&sink);
+  DeviceSession session(&sink, &sink);
   session.login("127.0.0.1", rec.port(), "admin", "580317", 10000);
   ASSERT_EQ(sink.loginCode, 0);
   EXPECT_EQ(sink.channels, 3);
@@ -112,7 +115,7 @@ TEST(RecorderEndToEnd, PacketStreamAndSecondOpenOfTheSameChannel) {
   RecorderProcess rec({"--format", "packet", "--size", "176x144", "--fps", "25"});
   ASSERT_TRUE(rec.start());
   Sink sink(4);
-  DeviceSession session(&sink);
+  DeviceSession session(&sink, &sink);
   session.login("127.0.0.1", rec.port(), "admin", "580317", 10000);
   ASSERT_EQ(sink.loginCode, 0);
   session.openChannel(0, 1);
@@ -134,14 +137,14 @@ TEST(RecorderEndToEnd, RefusalsAndLostClientsLeaveTheRecorderServing) {
   ASSERT_TRUE(refusing.start());
   Sink sink(8);
   {
-    DeviceSession session(&sink);
+    DeviceSession session(&sink, &sink);
     session.login("127.0.0.1", refusing.port(), "admin", "580317", 10000);
     EXPECT_EQ(sink.loginCode, 0x1004);
   }
   RecorderProcess rec({"--size", "64x48"});
   ASSERT_TRUE(rec.start());
   for (int round = 0; round < 3; ++round) {
-    auto session = std::make_unique<DeviceSession>(&sink);
+    auto session = std::make_unique<DeviceSession>(&sink, &sink);
     sink.loginCode = -1;
     session->login("127.0.0.1", rec.port(), "admin", "580317", 10000);
     ASSERT_EQ(sink.loginCode, 0);
@@ -171,7 +174,7 @@ TEST(RecorderEndToEnd, StreamsARawH264FileInALoop) {
   RecorderProcess rec({"--source", path, "--fps", "50"});
   ASSERT_TRUE(rec.start());
   Sink sink(8);
-  DeviceSession session(&sink);
+  DeviceSession session(&sink, &sink);
   session.login("127.0.0.1", rec.port(), "admin", "580317", 10000);
   ASSERT_EQ(sink.loginCode, 0);
   session.openChannel(0, 1);

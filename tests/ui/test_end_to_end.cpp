@@ -1,5 +1,6 @@
 // The whole viewer against the simulated recorder on a free port: login, camera tree, live
 // picture, PTZ commands, loss of the session and exit.
+#include "app/LiveViewDevice.h"
 #include "common/Clock.h"
 #include "common/Utf.h"
 #include "device/DeviceClient.h"
@@ -110,8 +111,8 @@ TEST(EndToEnd, LiveVideoPtzAndCleanExit)
         EXPECT_EQ(v.status(), lang(u"OPENING_V"));
         ASSERT_TRUE(waitUntil([&] { return v.window->surface().presentedCount() > 0; }, 30000))
             << "no picture; status " << v.status().toStdString() << " video " << v.window->isVideoMode()
-            << " surface " << v.window->surface().width() << " dec " << v.client->decoder().convertedCount()
-            << " fr " << v.client->decoder().frameRate() << " lastdest " << v.window->liveView().destination().width();
+            << " surface " << v.window->surface().width() << " dec " << v.window->device().convertedCount()
+            << " fr " << v.window->device().frameRate() << " lastdest " << v.window->liveView().destination().width();
         const qint64 firstPictureMs = sinceClick.elapsed();
         ASSERT_TRUE(waitUntil([&] { return v.status() == lang(u"PLAYING"); }, 30000));
         std::printf("[ measure ] camera click to first picture: %lld ms\n", (long long)firstPictureMs);
@@ -157,6 +158,19 @@ TEST(EndToEnd, LiveVideoPtzAndCleanExit)
         QTest::keyClick(v.window.get(), Qt::Key_Right);
         std::string line = rec.waitFor({"\"event\":\"ptz\""}, 10000, from);
         EXPECT_EQ(RecorderProcess::field(line, "action"), std::to_string(ptzActionCode(3)));
+
+        // Another camera: the old picture goes at once, the recorder is told to stop the old
+        // stream, and only the new camera streams.
+        from = rec.events().size();
+        v.window->showTreeMode();
+        emit v.window->tree()->itemClicked(v.camera(0), 0);
+        EXPECT_LT(share(v.window->videoArea()->grab().toImage(), 40, 160, 60), 0.01)
+            << "the old camera's picture stayed";
+        line = rec.waitFor({"\"event\":\"stream\"", "\"op\":\"stop\""}, 10000, from);
+        EXPECT_EQ(RecorderProcess::field(line, "channel"), "1");
+        ASSERT_FALSE(rec.waitFor({"\"event\":\"camera\"", "\"state\":\"idle\""}, 10000, from).empty())
+            << "camera 2 still streams";
+        ASSERT_TRUE(waitUntil([&] { return share(v.window->videoArea()->grab().toImage(), 200, 40, 40) > 0.15; }, 30000));
 
         // EXIT ends the window.
         bool finished = false;

@@ -7,6 +7,7 @@
 #include "ui/MainWindow.h"
 #include "ui/VideoArea.h"
 
+#include <QApplication>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QTest>
@@ -26,7 +27,9 @@ namespace {
 struct QuietDevice : LiveViewDevice {
     std::atomic<int> opens{0};
     std::atomic<int> lastChannel{-2};
+    std::atomic<int> stops{0};
     void openChannel(int channel, int) override { opens++; lastChannel = channel; }
+    void stopChannel() override { stops++; }
     void setDisplayDepth(int) override {}
     const uint8_t* pictureQuery(int& b, int&, int&) override { b = 1; return nullptr; }
     int convertedCount() const override { return 0; }
@@ -115,6 +118,13 @@ TEST_F(MainWindowTest, TreeIsFilledFromUtf8NamesAndRootClickOpensNothing)
     emit w->tree()->itemClicked(r->child(2), 0);
     EXPECT_EQ(device.opens.load(), 1);
     EXPECT_TRUE(w->isVideoMode());
+
+    // In video mode the arrow keys drive the camera only: the hidden tree keeps its selection.
+    w->tree()->setCurrentItem(r->child(2));
+    w->tree()->setFocus();
+    for (Qt::Key k : {Qt::Key_Up, Qt::Key_Up, Qt::Key_Down, Qt::Key_Left})
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : w.get(), k);
+    EXPECT_EQ(w->tree()->currentItem(), r->child(2));
 }
 
 TEST_F(MainWindowTest, EmptyAndHostileListsLeaveOnlyWhatIsThere)

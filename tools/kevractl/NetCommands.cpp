@@ -1,5 +1,6 @@
 // kevractl's network commands: list, snapshot, record and ptz against a recorder, each through
-// one DeviceClient (its network worker thread) and, for pictures, its DecoderWorker.
+// one DeviceClient (its network worker thread); record writes the channel's media to a file, and
+// snapshot feeds it to a DecoderWorker that the command starts and stops itself.
 // The command runs on the main thread and waits for the client's events under one mutex.
 #include "Commands.h"
 
@@ -15,6 +16,7 @@
 
 #include "device/DeviceClient.h"
 #include "device/DeviceEvents.h"
+#include "device/MediaSink.h"
 #include "device/Messages.h"
 #include "video/DecoderWorker.h"
 
@@ -82,8 +84,9 @@ int parseOptions(const char* command, int argc, char** argv, NetOptions& o) {
   return 0;
 }
 
-// Receives the client's events on its network thread and lets the command thread wait for them.
-class EventWaiter : public DeviceEvents {
+// Receives the client's events on its network thread and lets the command thread wait for them;
+// as a channel's media sink it writes the stream to the recording file, if one is set.
+class EventWaiter : public DeviceEvents, public MediaSink {
  public:
   void onLogin(int code, int channelCount) override {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -97,7 +100,9 @@ class EventWaiter : public DeviceEvents {
     names_ = code == 0 ? nameListItems(block, length, count) : std::vector<std::string>{};
     changed_.notify_all();
   }
-  void onMedia(int channel, const uint8_t* bytes, int length) override {
+  void onStreamStarted(int) override {}
+  void onStreamStopped(int) override {}
+  void onMediaBytes(int channel, const uint8_t* bytes, int length) override {
     std::lock_guard<std::mutex> lock(mutex_);
     if (record_ && channel == recordChannel_ && length > 0) {
       if (std::fwrite(bytes, 1, size_t(length), record_) != size_t(length)) writeFailed_ = true;
@@ -164,7 +169,6 @@ class Session {
   // The client is declared after the sink, so it (and its network thread) goes first.
   explicit Session(const NetOptions& o) : options_(o) {
     client_.setSink(&events_);
-    client_.setMediaObserver(&events_);  // sees exactly what the decoder's queue receives
   }
   int login() {
     client_.logout();
@@ -175,8 +179,9 @@ class Session {
     if (code != 0) std::fprintf(stderr, "login failed: 0x%x\n", unsigned(code));
     return code;
   }
-  int open(int channel) {
-    client_.openChannel(channel, 1);
+  // The channel's media goes to sink (by default the recording writer).
+  int open(int channel, MediaSink* sink = nullptr) {
+    client_.openChannel(channel, 1, sink ? sink : &events_);
     int code = events_.wait(&EventWaiter::channelCode_, options_.timeout + 6, 0x100C);
     if (code != 0) std::fprintf(stderr, "open failed: 0x%x\n", unsigned(code));
     return code;
@@ -234,6 +239,18 @@ int writePng(const std::string& path, const uint8_t* bgra, int width, int height
   return result;
 }
 
+// Snapshot's sink: the channel's media into the command's decoder.
+class DecoderFeed : public MediaSink {
+ public:
+  explicit DecoderFeed(DecoderWorker& decoder) : decoder_(decoder) {}
+  void onStreamStarted(int) override {}
+  void onMediaBytes(int, const uint8_t* bytes, int length) override { decoder_.push(bytes, length); }
+  void onStreamStopped(int) override {}
+
+ private:
+  DecoderWorker& decoder_;
+};
+
 int ptzCode(const std::string& action) {
   static const char* names[] = {"up",      "down",     "left",      "right",   "zoom-in",
                                 "zoom-out", "focus-in", "focus-out", "iris-in", "iris-out"};
@@ -270,12 +287,17 @@ int runSnapshot(int argc, char** argv) {
     std::fprintf(stderr, "kevractl snapshot: --channel N and --out FILE.png are required\n");
     return 2;
   }
+  // Declared before the session: the client (and with it the network thread) goes first.
+  DecoderWorker decoder;
+  DecoderFeed feed(decoder);
   Session s(o);
   if (s.login() != 0) return 1;
-  DecoderWorker& decoder = s.client().decoder();
   decoder.setDisplayDepth(32);
+  decoder.start();
   auto opened = Clock::now();
-  if (s.open(o.channel) != 0) {
+  if (s.open(o.channel, &feed) != 0) {
+    s.client().stopChannel(o.channel);
+    decoder.stop();
     s.logout();
     return 1;
   }
@@ -296,6 +318,8 @@ int runSnapshot(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   auto firstPicture = Clock::now();
+  s.client().stopChannel(o.channel);   // no more bytes for the decoder once this returns
+  decoder.stop();
   s.logout();
   if (copy.empty()) {
     std::fprintf(stderr, "snapshot failed: no picture within %.1f s\n", o.timeout);
@@ -338,6 +362,7 @@ int runRecord(int argc, char** argv) {
   auto until = Clock::now() + std::chrono::duration<double>(o.seconds);
   while (Clock::now() < until && !s.events().lost()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   bool failed = false;
+  s.client().stopChannel(o.channel);
   int64_t bytes = s.events().stopRecording(failed);
   s.logout();
   bool closed = std::fclose(f) == 0;

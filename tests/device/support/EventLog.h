@@ -1,5 +1,5 @@
-// Test sink for DeviceEvents: records every call, thread-safe (the device client calls it on
-// its network thread while the test thread reads it).
+// Test sink for DeviceEvents and MediaSink: records every call, thread-safe (the device client
+// calls it on its network thread while the test thread reads it).
 #pragma once
 #include <chrono>
 #include <condition_variable>
@@ -11,11 +11,12 @@
 #include <vector>
 
 #include "device/DeviceEvents.h"
+#include "device/MediaSink.h"
 #include "device/Messages.h"
 
 namespace kevra {
 
-class EventLog : public DeviceEvents {
+class EventLog : public DeviceEvents, public MediaSink {
 public:
     struct List {
         int code = 0, length = 0, count = 0;
@@ -33,7 +34,15 @@ public:
             order.push_back("list");
         });
     }
-    void onMedia(int channel, const uint8_t* bytes, int length) override
+    void onStreamStarted(int channel) override
+    {
+        add([&] { streams.push_back("start " + std::to_string(channel)); });
+    }
+    void onStreamStopped(int channel) override
+    {
+        add([&] { streams.push_back("stop " + std::to_string(channel)); });
+    }
+    void onMediaBytes(int channel, const uint8_t* bytes, int length) override
     {
         add([&] {
             mediaPieces.emplace_back(channel, length);
@@ -74,6 +83,7 @@ public:
     std::vector<std::pair<int, int>> channels;
     std::vector<int> closedChannels;
     std::vector<std::string> order;
+    std::vector<std::string> streams;   // "start N" / "stop N"
     int lost = 0;
 
 private:

@@ -1,0 +1,151 @@
+#include "ui/ScriptedRun.h"
+
+#include "app/LiveView.h"
+#include "ui/CDlgLogin.h"
+#include "ui/DisplaySurface.h"
+#include "ui/MainWindow.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace kevra {
+
+ScriptedRun* ScriptedRun::fromEnvironment(MainWindow& window)
+{
+    const QString path = qEnvironmentVariable("KEVRA_TEST_ACTIONS");
+    if (path.isEmpty())
+        return nullptr;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        std::fprintf(stderr, "script: cannot read %s\n", qPrintable(path));
+        std::_Exit(3);
+    }
+    QStringList lines;
+    for (const QString& line : QString::fromUtf8(f.readAll()).split('\n')) {
+        const QString t = line.trimmed();
+        if (!t.isEmpty() && !t.startsWith('#'))
+            lines << t;
+    }
+    // The login settings are written beside the script, never beside the program.
+    return new ScriptedRun(window, lines, QFileInfo(path).absolutePath() + "/login.ini");
+}
+
+ScriptedRun::ScriptedRun(MainWindow& window, QStringList lines, QString settingsPath)
+    : QObject(&window), window_(window), lines_(std::move(lines)),
+      settingsPath_(std::move(settingsPath))
+{
+    connect(&timer_, &QTimer::timeout, this, &ScriptedRun::step);
+    timer_.start(20);
+}
+
+void ScriptedRun::fail(const QString& why)
+{
+    std::fprintf(stderr, "script: line %d (%s): %s\n", next_ + 1, qPrintable(lines_.value(next_)),
+                 qPrintable(why));
+    std::fflush(stderr);
+    std::_Exit(3);
+}
+
+void ScriptedRun::step()
+{
+    if (next_ >= lines_.size()) {
+        timer_.stop();
+        return;
+    }
+    const QStringList words = lines_[next_].split(' ', Qt::SkipEmptyParts);
+    if (!started_) {
+        started_ = true;
+        clock_.start();
+        presentedAtStart_ = window_.surface().presentedCount();
+        std::fprintf(stderr, "script: %s\n", qPrintable(lines_[next_]));
+        if (!begin(words))
+            return;
+    } else if (!finished(words)) {
+        if (clock_.elapsed() > kStepTimeoutMs)
+            fail("not finished in time");
+        return;
+    }
+    started_ = false;
+    ++next_;
+}
+
+bool ScriptedRun::begin(const QStringList& w)
+{
+    const QString& what = w.value(0);
+    if (what == "login") {
+        return false;   // waits for the dialog first
+    } else if (what == "play") {
+        QTreeWidget* tree = window_.tree();
+        QTreeWidgetItem* root = tree->topLevelItem(0);
+        QTreeWidgetItem* item = root ? root->child(w.value(1).toInt()) : nullptr;
+        if (!item)
+            fail("no such camera");
+        emit tree->itemClicked(item, 0);
+        return false;
+    } else if (what == "camera") {
+        window_.command(MainWindow::ID_CAMERA);
+    } else if (what == "full") {
+        window_.command(MainWindow::ID_FULL);
+    } else if (what == "exit") {
+        window_.command(MainWindow::ID_EXIT);
+    } else if (what == "relogin") {
+        window_.command(MainWindow::ID_LOGIN);
+        return false;
+    } else if (what == "cancel") {
+        CDlgLogin* d = window_.loginDialog();
+        if (!d)
+            fail("no login dialog");
+        d->command(CDlgLogin::ID_CANCEL)->click();
+    } else if (what == "key") {
+        static const QStringList names{"left", "up", "right", "down"};
+        static const int keys[] = {Qt::Key_Left, Qt::Key_Up, Qt::Key_Right, Qt::Key_Down};
+        const int i = int(names.indexOf(w.value(1)));
+        if (i < 0)
+            fail("unknown key");
+        QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : &window_;
+        QKeyEvent press(QEvent::KeyPress, keys[i], Qt::NoModifier);
+        QApplication::sendEvent(target, &press);
+    } else if (what == "wait") {
+        return false;
+    } else {
+        fail("unknown action");
+    }
+    return true;
+}
+
+bool ScriptedRun::finished(const QStringList& w)
+{
+    const QString& what = w.value(0);
+    if (what == "login") {
+        CDlgLogin* d = window_.loginDialog();
+        if (d && !d->waiting() && d->property("scriptFilled").isNull()) {
+            d->setProperty("scriptFilled", true);
+            d->setSettingsPath(settingsPath_.toStdU16String());
+            d->field(CDlgLogin::IDC_IP)->setText(w.value(1));
+            d->field(CDlgLogin::IDC_PORT)->setText(w.value(2));
+            d->field(CDlgLogin::IDC_USER)->setText(w.value(3));
+            d->field(CDlgLogin::IDC_PASSWORD)->setText(w.value(4));
+            d->command(CDlgLogin::ID_LOGIN)->click();
+            return false;
+        }
+        QTreeWidgetItem* root = window_.tree()->topLevelItem(0);
+        return !d && root && root->childCount() > 0;
+    }
+    if (what == "play")
+        return window_.surface().presentedCount() > presentedAtStart_;
+    if (what == "relogin")
+        return window_.loginDialog() != nullptr;
+    if (what == "wait")
+        return clock_.elapsed() >= w.value(1).toInt();
+    return true;
+}
+
+} // namespace kevra

@@ -1,0 +1,49 @@
+// Test-only hook: drives the main window through a script of user actions so the real program
+// can be run end to end without a person (the viewer starts it only when KEVRA_TEST_ACTIONS names
+// a script file). One action per line, each finishing before the next starts:
+//   login HOST PORT USER PASSWORD   fill in the login dialog, press Login, wait for the tree
+//   play INDEX                      choose camera INDEX (0-based), wait for the first picture
+//   camera | full | exit | relogin  press that command (relogin: Login of the video bar)
+//   cancel                          press Cancel in the login dialog
+//   key left|up|right|down          press an arrow key in the window
+//   wait MS                         let the program run for MS milliseconds
+// Progress goes to standard error ("script: ..."); an action that does not finish within 30 s
+// ends the process at once with status 3. Owned by main; user-interface thread only.
+#pragma once
+#include <QElapsedTimer>
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+namespace kevra {
+
+class MainWindow;
+
+class ScriptedRun : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kStepTimeoutMs = 30000;
+
+    // Null when the variable is not set; ends the process (status 3) when the file is unreadable.
+    static ScriptedRun* fromEnvironment(MainWindow& window);
+
+private:
+    ScriptedRun(MainWindow& window, QStringList lines, QString settingsPath);
+    void step();
+    // Starts the current action; true when it is already done.
+    bool begin(const QStringList& words);
+    // Whether the current action has finished.
+    bool finished(const QStringList& words);
+    [[noreturn]] void fail(const QString& why);
+
+    MainWindow& window_;
+    QStringList lines_;
+    QString settingsPath_;
+    int next_ = 0;
+    bool started_ = false;
+    int presentedAtStart_ = 0;
+    QElapsedTimer clock_;
+    QTimer timer_;
+};
+
+} // namespace kevra
