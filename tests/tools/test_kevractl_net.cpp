@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "demux/MediaFrame.h"
 #include "testkit/PatternEncoder.h"
 #include "tools/support/FrameTally.h"
 #include "tools/support/RecorderProcess.h"
@@ -135,7 +136,7 @@ TEST(KevractlNet, ListRecordAndPtz) {
   std::remove(file.c_str());
   ASSERT_GT(bytes.size(), 1000u);
   EXPECT_EQ(bytes.substr(0, 4), "KXAV");
-  FrameTally tally(8);
+  FrameTally tally(stream_format::KXAV);
   tally.feed(reinterpret_cast<const uint8_t*>(bytes.data()), int(bytes.size()));
   EXPECT_GE(tally.keyFrames(), 1);
   EXPECT_GE(tally.dependentFrames(), 10);
