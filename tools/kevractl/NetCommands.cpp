@@ -46,13 +46,13 @@ struct NetOptions {
   std::string action;
 };
 
-// One option: its name, whether this command takes it, and how its value is read and checked.
+// One option: its name and how its value is read and checked.
 struct OptionRule {
   const char* name;
   enum { Text, Whole, Number } type;
   double lo, hi;
   bool loOpen;        // the value must be above lo rather than at least lo
-  const char* rule;   // ends "--NAME must be ..."
+  const char* rule;   // completes "--NAME must be ..." when a value is refused
 };
 
 const OptionRule kRules[] = {
