@@ -5,8 +5,8 @@
 # memory over time, pictures shown versus sent, reconnections.
 # Usage: scripts/soak.sh BIN_DIR   (environment: SOAK_MINUTES=30 SOAK_RESTART_MINUTES=5
 #        SOAK_SAMPLE_SECONDS=10 SOAK_OUT=<folder for the CSV and logs>)
-# The viewer has no unattended login, so the client is the soak driver of test_reliability:
-# device session, decoder worker and a 40 ms frame timer, as in the viewer.
+# The viewer has no unattended login, so the client is kevra-soak (tools/kevra-soak): device
+# session, decoder worker and a 40 ms frame timer, as in the viewer.
 set -euo pipefail
 BIN=$(cd "${1:?usage: soak.sh BIN_DIR}" && pwd)
 MINUTES=${SOAK_MINUTES:-30}
@@ -17,7 +17,7 @@ mkdir -p "$OUT"
 FPS=25
 RECORDER_ARGS=(--size 704x576 --fps "$FPS" --bitrate 1000000 --gop 50)
 
-for exe in kevra-recorder test_reliability; do
+for exe in kevra-recorder kevra-soak; do
   [ -x "$BIN/$exe" ] || { echo "missing $BIN/$exe (build it first)"; exit 1; }
 done
 
@@ -48,8 +48,7 @@ PORT=$(head -1 "$OUT/recorder-1.log" | awk '{print $2}')
 [[ "$PORT" =~ ^[0-9]+$ ]] || { echo "recorder did not report its port"; cat "$OUT/recorder.err"; exit 1; }
 
 STATUS="$OUT/status"
-KEVRA_SOAK_PORT=$PORT KEVRA_SOAK_MINUTES=$MINUTES KEVRA_SOAK_STATUS=$STATUS \
-  "$BIN/test_reliability" --gtest_filter='Soak.*' > "$OUT/client.log" 2>&1 &
+"$BIN/kevra-soak" --port "$PORT" --minutes "$MINUTES" --status "$STATUS" > "$OUT/client.log" 2>&1 &
 client=$!
 trap 'kill -TERM $client 2>/dev/null || true; stop_recorder' EXIT
 

@@ -15,7 +15,7 @@ ChunkParserBuffer::ChunkParserBuffer(size_t size)
 
 ChunkParser::ChunkParser(uint8_t* demuxBuffer, size_t capacity)
     : ChunkParserBuffer(kOwnBufferSize), FrameParser(ownBuffer.get(), ownSize),
-      inner_(std::make_unique<Mpeg4EsParser>(demuxBuffer, capacity, 1, nullptr))
+      inner_(std::make_unique<Mpeg4EsParser>(demuxBuffer, capacity, Mpeg4EsParser::kModeChunk, nullptr))
 {
 }
 
@@ -43,14 +43,14 @@ int ChunkParser::parseHeader()
         r->param1 = static_cast<int32_t>(le32(h + 8));
         len = kChunkPayload;
         r->packetLength = kChunkPayload + 16;
-        r->kind = 1;
-        r->codec = 1;
+        r->kind = frame_kind::VIDEO;
+        r->codec = video_codec::MPEG4;
     } else {
         r->codec = h[0];
         setSampleRate(r, h[1]);
         len = static_cast<int>(le16(h + 2));
         r->packetLength = len + 16;
-        r->kind = 2;
+        r->kind = frame_kind::AUDIO;
         r->channels = 1;
     }
     r->packetStart = recordPointer(cursor_ - 4);
@@ -82,7 +82,7 @@ int ChunkParser::input(const uint8_t* data, int length)
 
 void ChunkParser::reassemble(MediaFrame* r)
 {
-    if (r->kind == 1) {
+    if (r->kind == frame_kind::VIDEO) {
         const uint32_t counter = static_cast<uint32_t>(r->param1);
         if (formatWord_ == 0) {
             inner_->restart();
@@ -103,7 +103,7 @@ void ChunkParser::reassemble(MediaFrame* r)
             formatWord_ = 0;
             inner_->restart();
         }
-    } else if (r->kind == 2) {
+    } else if (r->kind == frame_kind::AUDIO) {
         if (r->payloadLength == 0) {
             inner_->restart();
             return;

@@ -52,7 +52,10 @@ bool oneOf(int v, std::initializer_list<int> values)
 bool FormatProbe::hasParser(int format)
 {
     switch (format) {
-    case 1: case 3: case 4: case 5: case 6: case 7: case 8: case 9: return true;
+    case stream_format::MPEG4_ES: case stream_format::KXPT: case stream_format::PACKET:
+    case stream_format::CHUNK: case stream_format::PACKET_AUDIO_ONLY:
+    case stream_format::PROGRAM_STREAM: case stream_format::KXAV: case stream_format::ASF:
+        return true;
     default: return false;
     }
 }
@@ -62,8 +65,10 @@ FormatProbe::Evidence FormatProbe::scan(const uint8_t* data, int length)
     Evidence ev;
     if (!data || length <= 0)
         return ev;
-    const bool haveChunk = hasParser(5), haveMpeg4 = hasParser(1), havePs = hasParser(7),
-               haveAsf = hasParser(9);
+    const bool haveChunk = hasParser(stream_format::CHUNK),
+               haveMpeg4 = hasParser(stream_format::MPEG4_ES),
+               havePs = hasParser(stream_format::PROGRAM_STREAM),
+               haveAsf = hasParser(stream_format::ASF);
     uint32_t word = 0xFFFFFFFFu;
     for (int i = 0; i < length; ++i) {
         word = (word << 8) | data[i];
@@ -156,14 +161,14 @@ FormatProbe::Evidence FormatProbe::scan(const uint8_t* data, int length)
 
 int FormatProbe::choose(const Evidence& ev)
 {
-    if (ev.chunk) return 5;
-    if (ev.asf) return 9;
-    if (ev.avi) return 1;
-    if (ev.kxav) return 8;
-    if (ev.packet) return 4;
-    if (ev.programStream) return 7;
-    if (ev.vop && ev.vopCount >= 1) return 1;
-    if (ev.audioOnly) return 6;
+    if (ev.chunk) return stream_format::CHUNK;
+    if (ev.asf) return stream_format::ASF;
+    if (ev.avi) return stream_format::MPEG4_ES;
+    if (ev.kxav) return stream_format::KXAV;
+    if (ev.packet) return stream_format::PACKET;
+    if (ev.programStream) return stream_format::PROGRAM_STREAM;
+    if (ev.vop && ev.vopCount >= 1) return stream_format::MPEG4_ES;
+    if (ev.audioOnly) return stream_format::PACKET_AUDIO_ONLY;
     return -1;
 }
 
@@ -212,14 +217,15 @@ std::unique_ptr<FrameParser> FormatProbe::createParser(int format, uint8_t* buff
         return nullptr;
     try {
         switch (format) {
-        case 1: return std::make_unique<Mpeg4EsParser>(buffer, capacity, mpeg4Mode, tmpl);
-        case 3: return std::make_unique<KxptParser>(buffer, capacity);
-        case 4:
-        case 6: return std::make_unique<PacketParser>(buffer, capacity);
-        case 5: return std::make_unique<ChunkParser>(buffer, capacity);
-        case 7: return std::make_unique<ProgramStreamParser>(buffer, capacity);
-        case 8: return std::make_unique<KxavParser>(buffer, capacity);
-        case 9: return std::make_unique<AsfParser>(buffer, capacity, asfPacketSize, asfVideoStream);
+        case stream_format::MPEG4_ES:
+            return std::make_unique<Mpeg4EsParser>(buffer, capacity, mpeg4Mode, tmpl);
+        case stream_format::KXPT: return std::make_unique<KxptParser>(buffer, capacity);
+        case stream_format::PACKET:
+        case stream_format::PACKET_AUDIO_ONLY: return std::make_unique<PacketParser>(buffer, capacity);
+        case stream_format::CHUNK: return std::make_unique<ChunkParser>(buffer, capacity);
+        case stream_format::PROGRAM_STREAM: return std::make_unique<ProgramStreamParser>(buffer, capacity);
+        case stream_format::KXAV: return std::make_unique<KxavParser>(buffer, capacity);
+        case stream_format::ASF: return std::make_unique<AsfParser>(buffer, capacity, asfPacketSize, asfVideoStream);
         default: return nullptr;
         }
     } catch (const std::bad_alloc&) {

@@ -54,7 +54,7 @@ int KxavParser::skipHeader()
         return 0;
     // A 4-byte frame over the header bytes after the magic; the end check that follows
     // normally rejects it and the scan resumes inside the header.
-    r->kind = 3;
+    r->kind = frame_kind::OTHER;
     r->packetStart = recordPointer(h);
     r->payload = recordPointer(h + 4);
     r->packetLength = 8;
@@ -89,7 +89,7 @@ void KxavParser::takeText(MediaFrame* r, const uint8_t* packet, int total, int p
         delete[] copy;
         return;
     }
-    r->subtype = 5;
+    r->subtype = frame_subtype::TEXT;
     r->payload = copy;
     r->payloadLength = n;
 }
@@ -149,8 +149,8 @@ int KxavParser::parseHeader()
 
     switch (type) {
     case 0xFD:
-        r->kind = 1;
-        r->subtype = 0;
+        r->kind = frame_kind::VIDEO;
+        r->subtype = frame_subtype::KEY;
         lastSequence_ = le32(h + 8);
         r->width = width;
         r->height = height;
@@ -159,12 +159,12 @@ int KxavParser::parseHeader()
         else if (scan == 1) r->param1 = 1;
         else if (scan == 2) r->param1 = 0;
         if (codecByte == 1) {
-            r->codec = 1;
+            r->codec = video_codec::MPEG4;
         } else if (codecByte == 2) {
-            r->codec = 2;
+            r->codec = video_codec::H264_2;
             r->param2 = 2;
         } else {
-            r->codec = 4;
+            r->codec = video_codec::H264;
             r->param2 = 1;
         }
         keyCodec_ = r->codec;
@@ -184,30 +184,30 @@ int KxavParser::parseHeader()
                 r->payloadLength -= 1;
         }
         lastSequence_ = s;
-        r->kind = 1;
-        r->subtype = type == 0xFC ? 1 : 2;
+        r->kind = frame_kind::VIDEO;
+        r->subtype = type == 0xFC ? frame_subtype::DEPENDENT : frame_subtype::DEPENDENT_2;
         r->codec = keyCodec_;
         break;
     }
     case 0xF0:
-        r->kind = 2;
+        r->kind = frame_kind::AUDIO;
         if (present >= 28) {
-            r->codec = h[26] == 10 ? 22 : h[26];
+            r->codec = h[26] == audio_codec::BYTE_10 ? audio_codec::STORED_10 : h[26];
             r->channels = h[25];
             setSampleRate(r, h[27]);
         }
         break;
     case 0xF1:
-        r->kind = 3;
+        r->kind = frame_kind::OTHER;
         if (h[5] == 6) {
             if (static_cast<int64_t>(available_) + 4 >= total)
                 takeText(r, h, total, kHeaderBytes + e, payloadBytes);
         } else if (h[5] == 5) {
-            r->subtype = 6;
+            r->subtype = frame_subtype::AUX_6;
         }
         break;
     default:
-        r->kind = 3;
+        r->kind = frame_kind::OTHER;
         break;
     }
     cursor_ += 20;

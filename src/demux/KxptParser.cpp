@@ -28,13 +28,13 @@ int KxptParser::parseHeader()
     if (sync_ == kMagic) {
         const uint32_t declared = le32(h);
         len = declared > 0x7FFFFFF0u ? 0x7FFFFFF0 : static_cast<int>(declared);
-        r->kind = 1;
-        r->codec = 1;
+        r->kind = frame_kind::VIDEO;
+        r->codec = video_codec::MPEG4;
     } else {
         len = static_cast<int>(le16(h + 2));
         r->codec = h[0];
         setSampleRate(r, h[1]);
-        r->kind = 2;
+        r->kind = frame_kind::AUDIO;
         r->channels = 1;
     }
     r->packetStart = recordPointer(h - 4);
@@ -51,7 +51,7 @@ int KxptParser::checkFrameEnd()
 {
     if (!checkNextSync(kCodes, 2))
         return 0;
-    if (current_ && current_->kind == 1)
+    if (current_ && current_->kind == frame_kind::VIDEO)
         classifyVideo(current_);
     return 1;
 }
@@ -66,7 +66,7 @@ void KxptParser::classifyVideo(MediaFrame* r)
     }
     const uint32_t first = be32(p);
     if (first == 0x000001B6) {
-        r->subtype = 1;
+        r->subtype = frame_subtype::DEPENDENT;
         return;
     }
     if (first != 0x00000100) {
@@ -117,7 +117,7 @@ void KxptParser::classifyVideo(MediaFrame* r)
             word = 0xFFFFFFFFu;
             break;
         case 0x000001B6:
-            r->subtype = 0;
+            r->subtype = frame_subtype::KEY;
             return;
         default:
             break;

@@ -53,7 +53,7 @@ bool Mpeg4EsParser::isFrameStart(uint32_t code) const
 {
     if (code == kVop || code == kAux)
         return true;
-    if (mode_ == 2)
+    if (mode_ == kModeAvi)
         return code == kAviAudio;
     return code == kAudio;
 }
@@ -72,7 +72,7 @@ void Mpeg4EsParser::dropAll()
     clearSync(kEmptySync, 0);
     // In mode 1 the ready queue may still point into the buffer (the container feeds many
     // chunks before its consumer takes the frames): the bytes stay until the next flush.
-    if (mode_ != 1)
+    if (mode_ != kModeChunk)
         held_ = 0;
 }
 
@@ -152,7 +152,7 @@ int Mpeg4EsParser::input(const uint8_t* data, int length)
 {
     if (!data || length <= 0)
         return 0;
-    if (mode_ != 1) {
+    if (mode_ != kModeChunk) {
         pool_.releaseAllReady();
         compact();
     }
@@ -225,12 +225,12 @@ int Mpeg4EsParser::input(const uint8_t* data, int length)
             } else {
                 releaseRecord(current_);
                 current_ = nullptr;
-                if (mode_ != 1)
+                if (mode_ != kModeChunk)
                     held_ = 0;
             }
         } else {
             const size_t n = std::min(len, static_cast<size_t>(kContextBytes));
-            if (!append(data + len - n, n) && mode_ != 1)
+            if (!append(data + len - n, n) && mode_ != kModeChunk)
                 held_ = 0;
         }
     }
@@ -294,16 +294,17 @@ void Mpeg4EsParser::cut(const uint8_t* area, size_t areaLength, size_t pos)
 
     if (x) {
         if (next) {
-            next->kind = 1;
-            next->subtype = 0;
+            next->kind = frame_kind::VIDEO;
+            next->subtype = frame_subtype::KEY;
             next->param1 = 0;
             next->packetStart = next->payload = recordPointer(x);
         }
     } else {
         next = takeRecord();
         if (next) {
-            next->kind = code == kVop ? 1 : (code == kAux ? 3 : 2);
-            next->subtype = 1;
+            next->kind = code == kVop ? frame_kind::VIDEO
+                                      : (code == kAux ? frame_kind::OTHER : frame_kind::AUDIO);
+            next->subtype = frame_subtype::DEPENDENT;
             next->packetStart = next->payload = recordPointer(p);
         }
     }
@@ -317,7 +318,7 @@ void Mpeg4EsParser::cut(const uint8_t* area, size_t areaLength, size_t pos)
 void Mpeg4EsParser::describeKeyFrame(MediaFrame* r, const uint8_t* x, const uint8_t* p,
                                      const uint8_t* areaEnd)
 {
-    if (mode_ == 1) {
+    if (mode_ == kModeChunk) {
         r->width = container_.width;
         r->height = container_.height;
         r->frameRate = container_.frameRate;
@@ -330,7 +331,7 @@ void Mpeg4EsParser::describeKeyFrame(MediaFrame* r, const uint8_t* x, const uint
         r->timeOfDay = container_.timeOfDay;
         return;
     }
-    if (mode_ == 2) {
+    if (mode_ == kModeAvi) {
         r->width = template_.width;
         r->height = template_.height;
         r->frameRate = template_.frameRate;
@@ -380,7 +381,7 @@ void Mpeg4EsParser::finishFrame(MediaFrame* r)
     const uint8_t* p = r->packetStart;
     const int len = r->packetLength;
     switch (r->kind) {
-    case 3: {
+    case frame_kind::OTHER: {
         if (len < 6) {
             r->param2 = 0;
             r->payloadLength = 0;
@@ -419,16 +420,16 @@ void Mpeg4EsParser::finishFrame(MediaFrame* r)
         }
         break;
     }
-    case 2:
-        if (mode_ == 2) {
-            r->codec = 31;
+    case frame_kind::AUDIO:
+        if (mode_ == kModeAvi) {
+            r->codec = audio_codec::AVI;
             r->channels = 1;
             r->bitsPerSample = template_.bitsPerSample;
             r->sampleRate = template_.sampleRate;
             const int size = len >= 6 ? static_cast<int>(le16(p + 4)) : 0;
             r->payload = recordPointer(len >= 8 ? p + 8 : p);
             if (size < 32) {
-                r->kind = 3;
+                r->kind = frame_kind::OTHER;
                 r->packetLength = 0;
                 r->payloadLength = 0;
             } else {
@@ -448,7 +449,7 @@ void Mpeg4EsParser::finishFrame(MediaFrame* r)
         }
         break;
     default:
-        r->codec = 1;
+        r->codec = video_codec::MPEG4;
         break;
     }
 }

@@ -43,10 +43,11 @@ int PacketParser::parseHeader()
         r->height = h[3] * 8;
         setDateTime(r, le32(h + 4));
         formatWord_ = h[11];
-        r->kind = 1;
-        r->subtype = 0;
+        r->kind = frame_kind::VIDEO;
+        r->subtype = frame_subtype::KEY;
         r->timeOfDay = 0;
-        r->codec = sync_ == 0x000001FD ? 4 : (sync_ == 0x000001FB ? 1 : 3);
+        r->codec = sync_ == 0x000001FD ? video_codec::H264
+                   : (sync_ == 0x000001FB ? video_codec::MPEG4 : video_codec::DECLARED_1FE);
         r->packetStart = recordPointer(start);
         r->payload = recordPointer(h + 12);
         r->packetLength = len + 16;
@@ -72,9 +73,9 @@ int PacketParser::parseHeader()
         if (!inSequence && len > 0)
             len -= 1;   // the end check then lands inside the payload and rejects the frame
         formatWord_ = seq;
-        r->kind = 1;
-        r->subtype = 1;
-        r->codec = sync_ == 0x000001FC ? 4 : 1;
+        r->kind = frame_kind::VIDEO;
+        r->subtype = frame_subtype::DEPENDENT;
+        r->codec = sync_ == 0x000001FC ? video_codec::H264 : video_codec::MPEG4;
         r->packetStart = recordPointer(start);
         r->payload = recordPointer(h + 4);
         r->packetLength = len + 8;
@@ -91,9 +92,9 @@ int PacketParser::parseHeader()
         if (!r)
             return 0;
         const int len = static_cast<int>(le16(h + 2));
-        r->codec = h[0] == 10 ? 22 : h[0];
+        r->codec = h[0] == audio_codec::BYTE_10 ? audio_codec::STORED_10 : h[0];
         setSampleRate(r, h[1]);
-        r->kind = 2;
+        r->kind = frame_kind::AUDIO;
         r->channels = 1;
         r->packetStart = recordPointer(start);
         r->payload = recordPointer(h + 4);
@@ -124,7 +125,7 @@ int PacketParser::parseHeader()
             header = 4;
             r->packetLength = 0;
         }
-        r->kind = 3;
+        r->kind = frame_kind::OTHER;
         // The pointers are set too, so that no record ever points at stale memory.
         r->packetStart = recordPointer(start);
         r->payload = recordPointer(h + header);

@@ -90,9 +90,9 @@ int ProgramStreamParser::parseContinuation()
     if (!r)
         return 0;
     const int payloadLength = pesLength - headerLength - 3;
-    r->kind = 1;
-    r->codec = 1;
-    r->subtype = 0;
+    r->kind = frame_kind::VIDEO;
+    r->codec = video_codec::MPEG4;
+    r->subtype = frame_subtype::KEY;
     r->packetStart = recordPointer(h);
     if (payloadLength < 0) {
         // Not a PES header: the merge cannot go on.
@@ -100,7 +100,7 @@ int ProgramStreamParser::parseContinuation()
         r->payload = recordPointer(h);
         r->payloadLength = 0;
         r->packetLength = 0;
-        r->kind = 3;
+        r->kind = frame_kind::OTHER;
         needed_ = 0;
         currentType_ = Current::Invalid;
         return 1;
@@ -165,8 +165,8 @@ int ProgramStreamParser::parsePack()
         cursor_ = payload;
         if (word == 0x000001E0) {
             continued_ = payloadLength == 0xFFF9 - headerLength;
-            r->kind = 1;
-            r->subtype = system ? 0 : 1;
+            r->kind = frame_kind::VIDEO;
+            r->subtype = system ? frame_subtype::KEY : frame_subtype::DEPENDENT;
             r->param1 = 1;
             currentType_ = Current::PackVideo;
             pendingCodec_ = false;
@@ -184,14 +184,14 @@ int ProgramStreamParser::parsePack()
             const uint8_t* recordEnd = start + r->packetLength;
             applyVideoCodec(r, recordEnd < end ? recordEnd : end);
         } else {
-            r->kind = 2;
+            r->kind = frame_kind::AUDIO;
             currentType_ = Current::Pack;
             if (codecKind_ == 1) {
-                r->codec = 14;
+                r->codec = audio_codec::PROGRAM_STREAM_H264;
                 r->bitsPerSample = 16;
                 r->sampleRate = 8000;
             } else {
-                r->codec = 21;
+                r->codec = audio_codec::PROGRAM_STREAM_MPEG4;
             }
         }
         return 1;
@@ -202,11 +202,11 @@ int ProgramStreamParser::parsePack()
 void ProgramStreamParser::applyVideoCodec(MediaFrame* r, const uint8_t* limit)
 {
     const uint8_t* s = r->packetStart;
-    const bool system = r->subtype == 0;
+    const bool system = r->subtype == frame_subtype::KEY;
     if (pendingCodec_ || codecKind_ == 0) {
-        r->codec = 1;
+        r->codec = video_codec::MPEG4;
     } else {
-        r->codec = 4;
+        r->codec = video_codec::H264;
         r->param2 = 1;
         if (system && s + 80 < limit) {
             int width, height;
@@ -222,7 +222,7 @@ void ProgramStreamParser::applyVideoCodec(MediaFrame* r, const uint8_t* limit)
 
 void ProgramStreamParser::hide(MediaFrame* r)
 {
-    r->kind = 3;
+    r->kind = frame_kind::OTHER;
     r->packetLength = 0;
 }
 
@@ -348,13 +348,13 @@ int ProgramStreamParser::checkFrameEnd()
         return finishPiece(r);
     if (codecKind_ != 0 || type == Current::None)
         return 1;
-    if (r->kind == 1) {
+    if (r->kind == frame_kind::VIDEO) {
         const int packetLength = r->packetLength;
-        if (r->subtype == 0)
+        if (r->subtype == frame_subtype::KEY)
             scanMpeg4KeyFrame(r);
         if (continued_)
             startMerge(r, packetLength);
-    } else if (r->kind == 2) {
+    } else if (r->kind == frame_kind::AUDIO) {
         r->bitsPerSample = 16;
         r->channels = 1;
         r->sampleRate = r->payloadLength == 288 ? 32000 : 16000;

@@ -1,6 +1,7 @@
 #include "demux/StreamDemuxer.h"
 
 #include "demux/FormatProbe.h"
+#include "demux/Mpeg4EsParser.h"
 
 #include <new>
 
@@ -10,12 +11,13 @@ StreamDemuxer::StreamDemuxer(int initialFormat)
     : buffer_(new (std::nothrow) uint8_t[kWorkBufferSize])
 {
     switch (initialFormat) {
-    case 1:
-    case 3:
-    case 4:
-    case 5:
+    case stream_format::MPEG4_ES:
+    case stream_format::KXPT:
+    case stream_format::PACKET:
+    case stream_format::CHUNK:
         format_ = initialFormat;
-        parser_ = FormatProbe::createParser(initialFormat, buffer_.get(), kWorkBufferSize, 0);
+        parser_ = FormatProbe::createParser(initialFormat, buffer_.get(), kWorkBufferSize,
+                                              Mpeg4EsParser::kModeStream);
         break;
     default:
         break;
@@ -46,24 +48,31 @@ int StreamDemuxer::probe(const uint8_t* data, int length)
     if (ev.any())
         parser_.reset();   // every stronger choice starts from a fresh parser
     switch (chosen) {
-    case 9:
-        replaceParser(FormatProbe::createParser(9, buf, kWorkBufferSize, 0, nullptr,
-                                                ev.asfPacketSize, ev.asfVideoStream), 9);
+    case stream_format::ASF:
+        replaceParser(FormatProbe::createParser(stream_format::ASF, buf, kWorkBufferSize,
+                                                Mpeg4EsParser::kModeStream, nullptr,
+                                                ev.asfPacketSize, ev.asfVideoStream),
+                      stream_format::ASF);
         break;
-    case 1:
+    case stream_format::MPEG4_ES:
         if (ev.avi) {
             MediaFrame tmpl{};
             FormatProbe::readAviHeader(data, length, ev.riffEnd, &tmpl);
-            replaceParser(FormatProbe::createParser(1, buf, kWorkBufferSize, 2, &tmpl), 1);
+            replaceParser(FormatProbe::createParser(stream_format::MPEG4_ES, buf, kWorkBufferSize,
+                                                    Mpeg4EsParser::kModeAvi, &tmpl),
+                          stream_format::MPEG4_ES);
         } else {
-            replaceParser(FormatProbe::createParser(1, buf, kWorkBufferSize, 0), 1);
+            replaceParser(FormatProbe::createParser(stream_format::MPEG4_ES, buf, kWorkBufferSize,
+                                                    Mpeg4EsParser::kModeStream),
+                          stream_format::MPEG4_ES);
             vopCount_ = 0;
         }
         break;
-    case 6:
-        if (format_ == 6 && parser_)
+    case stream_format::PACKET_AUDIO_ONLY:
+        if (format_ == stream_format::PACKET_AUDIO_ONLY && parser_)
             return 0;   // still only audio: keep what was collected
-        replaceParser(FormatProbe::createParser(6, buf, kWorkBufferSize), 6);
+        replaceParser(FormatProbe::createParser(stream_format::PACKET_AUDIO_ONLY, buf, kWorkBufferSize),
+                      stream_format::PACKET_AUDIO_ONLY);
         break;
     default:
         replaceParser(FormatProbe::createParser(chosen, buf, kWorkBufferSize), chosen);
@@ -76,9 +85,9 @@ int StreamDemuxer::feed(const uint8_t* data, int length)
 {
     if (!buffer_)
         return -1;
-    if (format_ == 0 || format_ == 6) {
+    if (format_ == stream_format::NONE || format_ == stream_format::PACKET_AUDIO_ONLY) {
         if (probe(data, length) < 0) {
-            if (format_ == 6 && parser_)
+            if (format_ == stream_format::PACKET_AUDIO_ONLY && parser_)
                 return parser_->input(data, length);
             return -1;
         }
@@ -90,28 +99,30 @@ int StreamDemuxer::feed(const uint8_t* data, int length)
 
 MediaFrame* StreamDemuxer::nextFrame()
 {
-    return (format_ == 0 || !parser_) ? nullptr : parser_->nextFrame();
+    return (format_ == stream_format::NONE || !parser_) ? nullptr : parser_->nextFrame();
 }
 
 MediaFrame* StreamDemuxer::nextKeyFrame()
 {
-    return (format_ == 0 || !parser_) ? nullptr : parser_->nextKeyFrame();
+    return (format_ == stream_format::NONE || !parser_) ? nullptr : parser_->nextKeyFrame();
 }
 
 int StreamDemuxer::control(int resetMode, int format)
 {
-    if (format_ == 0) {
-        if (resetMode == 0 && format == 4)
-            replaceParser(FormatProbe::createParser(4, buffer_.get(), kWorkBufferSize), 4);
+    if (format_ == stream_format::NONE) {
+        if (resetMode == 0 && format == stream_format::PACKET)
+            replaceParser(FormatProbe::createParser(stream_format::PACKET, buffer_.get(), kWorkBufferSize),
+                          stream_format::PACKET);
         return -1;
     }
     if (resetMode != 0)
         return parser_ ? parser_->reset(resetMode) : -1;
-    if (format == 4) {
-        replaceParser(FormatProbe::createParser(4, buffer_.get(), kWorkBufferSize), 4);
+    if (format == stream_format::PACKET) {
+        replaceParser(FormatProbe::createParser(stream_format::PACKET, buffer_.get(), kWorkBufferSize),
+                      stream_format::PACKET);
         return 0;
     }
-    format_ = 0;   // the parser stays until the next probe replaces it
+    format_ = stream_format::NONE;   // the parser stays until the next probe replaces it
     return 0;
 }
 

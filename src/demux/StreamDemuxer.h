@@ -44,7 +44,7 @@ private:
 
     std::unique_ptr<uint8_t[]> buffer_;
     std::unique_ptr<FrameParser> parser_;
-    int format_ = 0;
+    int format_ = stream_format::NONE;
     int vopCount_ = 0;
 };
 

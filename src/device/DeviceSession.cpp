@@ -6,6 +6,7 @@
 #include "common/Clock.h"
 #include "device/DeviceEvents.h"
 #include "device/MediaSink.h"
+#include "device/ResultCode.h"
 
 namespace kevra {
 
@@ -80,13 +81,13 @@ void DeviceSession::login(const char* host, int port, const char* user, const ch
     const int r = connect(host, port);
     if (r != 0) {
         if (owner_)
-            owner_->onLogin(r == TcpLink::kUnresolved ? 0x100D : 0x100A, 0);
+            owner_->onLogin(r == TcpLink::kUnresolved ? result_code::HOST_UNRESOLVED : result_code::CONNECT_FAILED, 0);
         return;
     }
     const std::vector<uint8_t> request = buildLogin(user, password);
     if (sendAll(request.data(), static_cast<int>(request.size())) != 0) {
         if (owner_)
-            owner_->onLogin(0x100B, 0);
+            owner_->onLogin(result_code::LOGIN_NOT_SENT, 0);
         return;
     }
     user_ = truncated(user, 128);
@@ -99,7 +100,7 @@ void DeviceSession::login(const char* host, int port, const char* user, const ch
         awaitedReply_ = -1;
         loggedIn_ = false;
         if (owner_)
-            owner_->onLogin(0x1004, 0);
+            owner_->onLogin(result_code::LOGIN_TIMEOUT, 0);
     }
 }
 
@@ -134,19 +135,19 @@ void DeviceSession::queryList()
 {
     if (!loggedIn()) {
         if (owner_)
-            owner_->onList(0x1010, nullptr, 0, 0);
+            owner_->onList(result_code::NOT_LOGGED_IN, nullptr, 0, 0);
         return;
     }
     const std::vector<uint8_t> request = buildListQuery();
     if (sendAll(request.data(), static_cast<int>(request.size())) != 0) {
         if (owner_)
-            owner_->onList(5, nullptr, 0, 0);
+            owner_->onList(result_code::SEND_FAILED, nullptr, 0, 0);
         return;
     }
     if (waitReply(cmd::LIST_REPLY, kListWaitMs) != 0) {
         awaitedReply_ = -1;
         if (owner_)
-            owner_->onList(3, nullptr, 0, 0);
+            owner_->onList(result_code::LIST_TIMEOUT, nullptr, 0, 0);
     }
 }
 
@@ -219,9 +220,9 @@ void DeviceSession::onHeader(const ReplyHeader& header)
         if (awaitedReply_ != cmd::LOGIN_REPLY)
             return;
         awaitedReply_ = -1;
-        if (header.status != 0 || !header.loginInfo) {
+        if (header.status != result_code::OK || !header.loginInfo) {
             if (owner_)
-                owner_->onLogin(header.status != 0 ? header.status : 0x1001, 0);
+                owner_->onLogin(header.status != result_code::OK ? header.status : result_code::REFUSED, 0);
             return;
         }
         lastHeard_ = lastKeepaliveSent_ = Clock::nowMs();
@@ -233,7 +234,7 @@ void DeviceSession::onHeader(const ReplyHeader& header)
         channels_.resize(static_cast<size_t>(loginInfo_->channelCount));
         loggedIn_ = true;
         if (owner_)
-            owner_->onLogin(0, loginInfo_->channelCount);
+            owner_->onLogin(result_code::OK, loginInfo_->channelCount);
         return;
     case cmd::KEEPALIVE_REPLY:
         lastHeard_ = Clock::nowMs();
@@ -254,15 +255,15 @@ void DeviceSession::onPayload(int command, const uint8_t* bytes, int length)
     if (!owner_)
         return;
     if (length < 0 || static_cast<uint32_t>(length) != announcedListLength_) {
-        owner_->onList(1, nullptr, 0, 0);
+        owner_->onList(result_code::LIST_IN_PIECES, nullptr, 0, 0);
         return;
     }
     std::vector<uint8_t> block;
     const int count = splitNameList(bytes, length, block);
     if (block.empty())
-        owner_->onList(0x1001, nullptr, 0, 0);
+        owner_->onList(result_code::REFUSED, nullptr, 0, 0);
     else
-        owner_->onList(0, block.data(), length, count);
+        owner_->onList(result_code::OK, block.data(), length, count);
 }
 
 const MediaChannel* DeviceSession::channel(int index) const
@@ -283,12 +284,12 @@ void DeviceSession::openChannel(int index, int stream)
 {
     if (!loggedIn()) {
         if (owner_)
-            owner_->onChannel(index, 0x1010);
+            owner_->onChannel(index, result_code::NOT_LOGGED_IN);
         return;
     }
     if (index < 0 || index >= channelCount()) {
         if (owner_)
-            owner_->onChannel(index, 0x1011);
+            owner_->onChannel(index, result_code::NO_SUCH_CHANNEL);
         return;
     }
     auto& slot = channels_[static_cast<size_t>(index)];
@@ -306,7 +307,7 @@ void DeviceSession::openChannel(int index, int stream)
             // A connection that took no claim is of no use: it goes now, not with a later poll.
             ch.close();
             if (owner_)
-                owner_->onChannel(index, 0x100C);
+                owner_->onChannel(index, result_code::CHANNEL_FAILED);
             return;
         }
     }
@@ -315,7 +316,7 @@ void DeviceSession::openChannel(int index, int stream)
     const std::vector<uint8_t> start = buildStreamControl(index, stream, 1);
     if (sendAll(start.data(), static_cast<int>(start.size())) != 0) {
         if (owner_)
-            owner_->onChannel(index, 5);
+            owner_->onChannel(index, result_code::SEND_FAILED);
         return;
     }
     // Bytes still held from the stopped stream are handed on (and dropped) before the new
@@ -326,7 +327,7 @@ void DeviceSession::openChannel(int index, int stream)
     if (media_)
         media_->onStreamStarted(index);
     if (owner_)
-        owner_->onChannel(index, 0);
+        owner_->onChannel(index, result_code::OK);
 }
 
 void DeviceSession::stopChannel(int index)

@@ -1,5 +1,7 @@
 #include "device/Messages.h"
 
+#include "device/ResultCode.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -132,11 +134,11 @@ void parseReplyHeader(const uint8_t* h, ReplyHeader& out)
             std::memcpy(info.sessionId.data(), &h[16], 4);
             out.loginInfo = info;
         } else if (outcome == 1) {
-            out.status = reason >= 0 && reason <= 7 ? 0x1002 + reason : 4;
+            out.status = result_code::refusedWithReason(reason);
         } else if (outcome == 3) {
-            out.status = 0x1005;
+            out.status = result_code::REFUSED_REASON_3;
         } else {
-            out.status = 0x1001;
+            out.status = result_code::REFUSED;
         }
     } else if (out.command == cmd::CHANNEL_CLAIM) {
         out.status = h[14];

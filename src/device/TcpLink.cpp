@@ -20,8 +20,15 @@ TcpLink::TcpLink() = default;
 
 TcpLink::~TcpLink() { close(); }
 
+namespace {
+thread_local int connectError = 0;
+} // namespace
+
+int TcpLink::lastConnectError() { return connectError; }
+
 int TcpLink::connect(const char* host, int port, int timeoutMs)
 {
+    connectError = 0;
     if (!host)
         return kUnresolved;
     in_addr parsed{};
@@ -41,8 +48,10 @@ int TcpLink::connect(const char* host, int port, int timeoutMs)
     broken_ = false;
 
     socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (socket_ < 0)
+    if (socket_ < 0) {
+        connectError = errno;
         return kFailed;
+    }
     const int flags = fcntl(socket_, F_GETFL, 0);
     if (flags < 0 || fcntl(socket_, F_SETFL, flags | O_NONBLOCK) < 0) {
         ::close(socket_);
@@ -65,7 +74,9 @@ int TcpLink::connect(const char* host, int port, int timeoutMs)
     to.sin_port = port_;
     if (::connect(socket_, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0)
         return socket_;
+    connectError = errno;
     if (errno == EINPROGRESS || errno == EINTR) {
+        connectError = ETIMEDOUT;
         // Wait for writability; a signal may cut the wait short, so keep the deadline.
         using Steady = std::chrono::steady_clock;
         const Steady::time_point deadline = Steady::now() + std::chrono::milliseconds(timeoutMs);
@@ -78,6 +89,7 @@ int TcpLink::connect(const char* host, int port, int timeoutMs)
                 socklen_t len = sizeof error;
                 if (getsockopt(socket_, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0)
                     return socket_;
+                connectError = error != 0 ? error : errno;
                 break;
             }
             if (r == 0 || errno != EINTR)

@@ -21,6 +21,9 @@ public:
     // resolvable name; -1 when refused or not connected within timeoutMs; 0x2002 when the socket
     // cannot be made non-blocking. A connected link must be closed first.
     int connect(const char* host, int port, int timeoutMs);
+    // Like errno, per thread: the system error of the latest connect on the calling thread that
+    // returned -1 (ETIMEDOUT when the time limit ran out), 0 after any other result.
+    static int lastConnectError();
     // Bytes accepted by one send call (0 when the send buffer is full for now), or negative
     // on error. Never raises SIGPIPE.
     int send(const uint8_t* bytes, int length);

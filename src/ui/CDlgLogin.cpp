@@ -4,6 +4,7 @@
 #include "app/LoginLayout.h"
 #include "common/Utf.h"
 #include "device/DeviceClient.h"
+#include "device/ResultCode.h"
 #include "profile/LoginSettings.h"
 #include "ui/MessageBoxes.h"
 #include "ui/QtText.h"
@@ -219,7 +220,7 @@ void CDlgLogin::onCancelCommand()
 void CDlgLogin::ApplyLoginResult(int code)
 {
     setBusy(false);
-    if (code != 0) {
+    if (code != result_code::OK) {
         MessageBoxes::show(this, QtText::lang(u"LOGIN_ERR"),
                            QtText::from(AppValues::productTitle()), MessageBoxes::Error);
         return;

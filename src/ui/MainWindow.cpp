@@ -5,6 +5,7 @@
 #include "app/PtzPanel.h"
 #include "common/Utf.h"
 #include "device/DeviceClient.h"
+#include "device/ResultCode.h"
 #include "ui/BitmapButton.h"
 #include "ui/CDlgLogin.h"
 #include "ui/DisplaySurface.h"
@@ -301,7 +302,7 @@ bool MainWindow::event(QEvent* e)
         const int code = static_cast<PostedMessage*>(e)->wParam;
         if (loginDialog_)
             loginDialog_->ApplyLoginResult(code);
-        if (code == 0)
+        if (code == result_code::OK)
             client_.queryList();
         return true;
     }

@@ -13,7 +13,7 @@ namespace kevra {
 
 namespace {
 
-bool isH264(int codec) { return codec == 2 || codec == 4; }
+bool isH264(int codec) { return video_codec::isH264(codec); }
 
 } // namespace
 
@@ -177,7 +177,7 @@ int DecoderWorker::runStep() { return running_.load() ? kStepIdle : step(); }
 
 bool DecoderWorker::acceptKeyFrame(const MediaFrame& f) const
 {
-    return f.kind == 1 && f.subtype == 0 && f.width > 0 && f.height > 0 && f.frameRate > 0 &&
+    return f.kind == frame_kind::VIDEO && f.subtype == frame_subtype::KEY && f.width > 0 && f.height > 0 && f.frameRate > 0 &&
            f.width <= kMaxSide && f.height <= kMaxSide && f.frameRate <= kMaxFrameRate;
 }
 
@@ -241,7 +241,7 @@ int DecoderWorker::intake()
                 f = demux_->nextFrame();
                 if (!f)
                     break;
-                if (f->kind != 1)
+                if (f->kind != frame_kind::VIDEO)
                     continue;
             }
             if (!appendFrame(*f)) {
@@ -309,7 +309,7 @@ int DecoderWorker::decodeOne()
             dropping_ = false;
     }
     const MediaFrame& f = e.record;
-    if (f.subtype == 0 && f.width > 0 && f.height > 0) {
+    if (f.subtype == frame_subtype::KEY && f.width > 0 && f.height > 0) {
         if (f.width > kMaxSide || f.height > kMaxSide)
             return kStepUndecodable;
         const size_t need = static_cast<size_t>(f.width) * static_cast<size_t>(f.height) * 3 / 2;

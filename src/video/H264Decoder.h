@@ -21,10 +21,12 @@ struct H264DecOpenParam {
 struct H264DecInput {
     const uint8_t* data;  // one whole frame (Annex B byte stream)
     int32_t length;
-    int32_t param1;       // 1
-    int32_t param2;       // 1
-    int32_t param3;       // 0
-    int32_t param4;       // 0
+    // Four words of the library's call shape that every caller fills as 1, 1, 0, 0 and this
+    // libavcodec-based implementation ignores.
+    int32_t fixedOne1;
+    int32_t fixedOne2;
+    int32_t fixedZero1;
+    int32_t fixedZero2;
 };
 
 struct H264DecOutput {

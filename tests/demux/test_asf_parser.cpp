@@ -1,6 +1,6 @@
 // ASF parser: data packets cut at their flags, single and multiple payloads, padding, other
 // streams re-wrapped as audio packets, key frames through the inner packet-stream parser.
-#include "test_mpeg4_support.h"
+#include "DemuxTestSupport.h"
 
 #include "demux/AsfParser.h"
 #include "testkit/AsfMuxer.h"

@@ -1,6 +1,6 @@
 // Chunked container: 1024-byte video chunks reassembled by the inner MPEG-4 splitter, chunk
 // counter continuity, audio in stream order, block splits.
-#include "test_mpeg4_support.h"
+#include "DemuxTestSupport.h"
 
 #include "demux/ChunkParser.h"
 #include "testkit/ChunkMuxer.h"

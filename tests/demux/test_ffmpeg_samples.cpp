@@ -1,7 +1,7 @@
 // Real data that this project did not write: small files made by the ffmpeg command-line tool
 // at test time (scripts/make-ffmpeg-samples.sh), fed through the demultiplexer in blocks and
 // compared with what ffprobe reports for the same file. Skipped when ffmpeg is not installed.
-#include "test_mpeg4_support.h"
+#include "DemuxTestSupport.h"
 
 #include "demux/AsfParser.h"
 #include "demux/StreamDemuxer.h"

@@ -1,6 +1,6 @@
 // The generic input loop, the record pool and the record validity rules, exercised through
 // the packet-stream parser (the simplest format that uses the loop).
-#include "test_framework_support.h"
+#include "DemuxTestSupport.h"
 
 #include "demux/FramePool.h"
 #include "demux/PacketParser.h"
@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 using namespace kevra;
-using namespace kevra::testing;
+using namespace kevra::demuxtest;
 
 namespace {
 
@@ -42,11 +42,11 @@ void expectSame(const std::vector<Taken>& a, const std::vector<Taken>& b, const 
 {
     ASSERT_EQ(a.size(), b.size()) << what;
     for (size_t i = 0; i < a.size(); ++i) {
-        EXPECT_EQ(a[i].rec.kind, b[i].rec.kind) << what << " record " << i;
-        EXPECT_EQ(a[i].rec.subtype, b[i].rec.subtype) << what << " record " << i;
-        EXPECT_EQ(a[i].rec.payloadLength, b[i].rec.payloadLength) << what << " record " << i;
-        EXPECT_EQ(a[i].rec.packetLength, b[i].rec.packetLength) << what << " record " << i;
-        EXPECT_EQ(a[i].bytes, b[i].bytes) << what << " record " << i;
+        EXPECT_EQ(a[i].kind, b[i].kind) << what << " record " << i;
+        EXPECT_EQ(a[i].subtype, b[i].subtype) << what << " record " << i;
+        EXPECT_EQ(a[i].payloadLength, b[i].payloadLength) << what << " record " << i;
+        EXPECT_EQ(a[i].packetLength, b[i].packetLength) << what << " record " << i;
+        EXPECT_EQ(a[i].payload, b[i].payload) << what << " record " << i;
     }
 }
 
@@ -59,10 +59,10 @@ TEST(FrameworkLoop, WholeStreamInOneBlock)
     const auto got = feedInBlocks(rig.parser, s, {s.size()});
     // The last key frame has nothing after it: it is complete and delivered.
     ASSERT_EQ(got.size(), 6u);
-    EXPECT_EQ(got[0].bytes, payloadBytes(40, 1));
-    EXPECT_EQ(got[2].rec.kind, 2);
-    EXPECT_EQ(got[4].rec.kind, 3);
-    EXPECT_EQ(got[5].bytes, payloadBytes(25, 6));
+    EXPECT_EQ(got[0].payload, payloadBytes(40, 1));
+    EXPECT_EQ(got[2].kind, 2);
+    EXPECT_EQ(got[4].kind, 3);
+    EXPECT_EQ(got[5].payload, payloadBytes(25, 6));
 }
 
 TEST(FrameworkLoop, EverySplitIntoTwoAndThreeBlocksGivesTheSameFrames)
@@ -139,7 +139,7 @@ TEST(FrameworkLoop, RecordsNotTakenBeforeTheNextFeedAreNeverHandedOut)
     ASSERT_EQ(d.feed(second.data(), static_cast<int>(second.size())), 0);
     const auto got = drain(d);
     ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].rec.payloadLength, 44);
+    EXPECT_EQ(got[0].payloadLength, 44);
 }
 
 TEST(FrameworkLoop, NextKeyFrameSkipsToTheKeyAndLeavesTheRestQueued)
@@ -205,7 +205,7 @@ TEST(FrameworkLoop, ResetModeTwoKeepsEverythingModeOneDropsTheFrameInProgress)
         ASSERT_EQ(d.feed(tail.data(), static_cast<int>(tail.size())), 0);
         const auto got = drain(d);
         ASSERT_EQ(got.size(), 2u);
-        EXPECT_EQ(got[0].bytes, payloadBytes(400, 2));
+        EXPECT_EQ(got[0].payload, payloadBytes(400, 2));
     }
     {
         StreamDemuxer d(4);
@@ -216,7 +216,7 @@ TEST(FrameworkLoop, ResetModeTwoKeepsEverythingModeOneDropsTheFrameInProgress)
         ASSERT_EQ(d.feed(tail.data(), static_cast<int>(tail.size())), 0);
         const auto got = drain(d);
         ASSERT_EQ(got.size(), 1u);   // the rest of the dropped frame is skipped as garbage
-        EXPECT_EQ(got[0].bytes, payloadBytes(60, 3));
+        EXPECT_EQ(got[0].payload, payloadBytes(60, 3));
     }
 }
 
@@ -244,7 +244,7 @@ TEST(FrameworkLoop, HeldBytesPlusBlockAbove512KDropEverything)
     ASSERT_EQ(d.feed(again.data(), static_cast<int>(again.size())), 0);
     const auto got = drain(d);
     ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].bytes, payloadBytes(31, 3));
+    EXPECT_EQ(got[0].payload, payloadBytes(31, 3));
 }
 
 TEST(FrameworkLoop, IncompleteFrameOf256KIsGivenUpButACompleteOneIsDelivered)
@@ -257,7 +257,7 @@ TEST(FrameworkLoop, IncompleteFrameOf256KIsGivenUpButACompleteOneIsDelivered)
         ASSERT_EQ(d.feed(head.data(), static_cast<int>(head.size())), 0);
         const auto got = drain(d);
         ASSERT_EQ(got.size(), 1u);
-        EXPECT_EQ(got[0].rec.payloadLength, 0);
+        EXPECT_EQ(got[0].payloadLength, 0);
         EXPECT_EQ(d.parser()->heldBytes(), 0);
         EXPECT_EQ(d.parser()->neededBytes(), 0);
     }
@@ -266,7 +266,7 @@ TEST(FrameworkLoop, IncompleteFrameOf256KIsGivenUpButACompleteOneIsDelivered)
         ASSERT_EQ(d.feed(big.data(), static_cast<int>(big.size())), 0);
         const auto got = drain(d);
         ASSERT_EQ(got.size(), 1u);
-        EXPECT_EQ(got[0].rec.payloadLength, 0x40000);
+        EXPECT_EQ(got[0].payloadLength, 0x40000);
     }
     {
         // One byte less than the limit is carried over to the next block.
@@ -274,7 +274,7 @@ TEST(FrameworkLoop, IncompleteFrameOf256KIsGivenUpButACompleteOneIsDelivered)
         StreamDemuxer d(4);
         const auto got = feedInBlocks(d, almost, {5000});
         ASSERT_EQ(got.size(), 1u);
-        EXPECT_EQ(got[0].bytes, payloadBytes(0x3FFFF, 2));
+        EXPECT_EQ(got[0].payload, payloadBytes(0x3FFFF, 2));
     }
 }
 
@@ -294,7 +294,7 @@ TEST(FrameworkLoop, LargestFramesAcrossBlocksNeverOverrunTheBuffer)
                                          200000, 200000, 200000});
     ASSERT_EQ(got.size(), 6u);
     for (int i = 0; i < 6; ++i)
-        EXPECT_EQ(got[i].bytes, payloadBytes(0x3FF00 - i * 7, 10 + i)) << i;
+        EXPECT_EQ(got[i].payload, payloadBytes(0x3FF00 - i * 7, 10 + i)) << i;
 }
 
 TEST(FrameworkLoop, EmptyBlocksAndGarbage)
@@ -317,8 +317,8 @@ TEST(FrameworkLoop, EmptyBlocksAndGarbage)
     const auto got = drain(d);
     // A frame followed by garbage does not line up with a sync code: delivered empty.
     ASSERT_EQ(got.size(), 2u);
-    EXPECT_EQ(got[0].rec.payloadLength, 0);
-    EXPECT_EQ(got[1].rec.payloadLength, 0);
+    EXPECT_EQ(got[0].payloadLength, 0);
+    EXPECT_EQ(got[1].payloadLength, 0);
 }
 
 TEST(FrameworkLoop, RejectedFrameResumesTheSearchInsideIt)
@@ -335,9 +335,9 @@ TEST(FrameworkLoop, RejectedFrameResumesTheSearchInsideIt)
     ASSERT_EQ(d.feed(s.data(), static_cast<int>(s.size())), 0);
     const auto got = drain(d);
     ASSERT_EQ(got.size(), 2u);
-    EXPECT_EQ(got[0].rec.payloadLength, 0);
-    EXPECT_EQ(got[1].rec.kind, 2);
-    EXPECT_EQ(got[1].bytes, payloadBytes(30, 1));
+    EXPECT_EQ(got[0].payloadLength, 0);
+    EXPECT_EQ(got[1].kind, 2);
+    EXPECT_EQ(got[1].payload, payloadBytes(30, 1));
 }
 
 TEST(FramePool, StartsWithTenRecordsAndReusesThemWithoutClearing)

@@ -1,6 +1,6 @@
 // KXAV streams: header checksum, extension blocks in both orders, sequence numbers, audio,
 // text packets, and headers that must be passed over.
-#include "test_framework_support.h"
+#include "DemuxTestSupport.h"
 
 #include "demux/KxavParser.h"
 #include "testkit/KxavMuxer.h"
@@ -10,7 +10,7 @@
 #include <cstring>
 
 using namespace kevra;
-using namespace kevra::testing;
+using namespace kevra::demuxtest;
 
 namespace {
 
@@ -40,7 +40,7 @@ TEST(KxavFormat, KeyFrameExtensionInEitherOrder)
         StreamDemuxer d(0);
         const auto got = probeAndRun(s, d);
         ASSERT_EQ(got.size(), 1u);
-        const MediaFrame& r = got[0].rec;
+        const Taken& r = got[0];
         EXPECT_EQ(r.kind, 1);
         EXPECT_EQ(r.subtype, 0);
         EXPECT_EQ(r.codec, 4);
@@ -52,7 +52,7 @@ TEST(KxavFormat, KeyFrameExtensionInEitherOrder)
         EXPECT_EQ(r.year, 2026);
         EXPECT_EQ(r.second, 42);
         EXPECT_EQ(r.packetLength, 24 + 8 + 300 + 8);
-        EXPECT_EQ(got[0].bytes, body);
+        EXPECT_EQ(got[0].payload, body);
     }
 }
 
@@ -70,15 +70,15 @@ TEST(KxavFormat, ScanModesAndCodecBytes)
     StreamDemuxer d(0);
     const auto got = probeAndRun(s, d);
     ASSERT_EQ(got.size(), 4u);
-    EXPECT_EQ(got[0].rec.param1, 2);
-    EXPECT_EQ(got[0].rec.codec, 1);
-    EXPECT_EQ(got[1].rec.codec, 1);    // dependent frames inherit the key frame's codec
-    EXPECT_EQ(got[1].rec.subtype, 1);
-    EXPECT_EQ(got[2].rec.param1, 0);
-    EXPECT_EQ(got[2].rec.codec, 2);
-    EXPECT_EQ(got[2].rec.param2, 2);
-    EXPECT_EQ(got[3].rec.codec, 2);
-    EXPECT_EQ(got[3].rec.subtype, 2);
+    EXPECT_EQ(got[0].param1, 2);
+    EXPECT_EQ(got[0].codec, 1);
+    EXPECT_EQ(got[1].codec, 1);    // dependent frames inherit the key frame's codec
+    EXPECT_EQ(got[1].subtype, 1);
+    EXPECT_EQ(got[2].param1, 0);
+    EXPECT_EQ(got[2].codec, 2);
+    EXPECT_EQ(got[2].param2, 2);
+    EXPECT_EQ(got[3].codec, 2);
+    EXPECT_EQ(got[3].subtype, 2);
 }
 
 TEST(KxavFormat, ChecksumOneLessIsNoHeader)
@@ -101,11 +101,11 @@ TEST(KxavFormat, ChecksumOneLessIsNoHeader)
     const auto got = probeAndRun(stream, d);
     std::vector<Taken> delivered;
     for (const auto& t : got)
-        if (t.rec.payloadLength > 0)
+        if (t.payloadLength > 0)
             delivered.push_back(t);
     ASSERT_EQ(delivered.size(), 2u);
-    EXPECT_EQ(delivered[0].bytes, payloadBytes(50, 2));
-    EXPECT_EQ(delivered[1].bytes, payloadBytes(60, 3));
+    EXPECT_EQ(delivered[0].payload, payloadBytes(50, 2));
+    EXPECT_EQ(delivered[1].payload, payloadBytes(60, 3));
 }
 
 TEST(KxavFormat, DependentSequenceNumbers)
@@ -128,22 +128,22 @@ TEST(KxavFormat, DependentSequenceNumbers)
         const auto got = probeAndRun(stream({100, 101, 101, 102}), d);
         ASSERT_EQ(got.size(), 5u);
         for (size_t i = 1; i < got.size(); ++i)
-            EXPECT_EQ(got[i].rec.payloadLength, 40) << i;
+            EXPECT_EQ(got[i].payloadLength, 40) << i;
     }
     {
         StreamDemuxer d(0);
         const auto got = probeAndRun(stream({100, 103, 104}), d);
         ASSERT_EQ(got.size(), 4u);
-        EXPECT_EQ(got[1].rec.payloadLength, 40);
-        EXPECT_EQ(got[2].rec.payloadLength, 0);
-        EXPECT_EQ(got[3].rec.payloadLength, 40);
+        EXPECT_EQ(got[1].payloadLength, 40);
+        EXPECT_EQ(got[2].payloadLength, 0);
+        EXPECT_EQ(got[3].payloadLength, 40);
     }
     {
         StreamDemuxer d(0);
         const auto got = probeAndRun(stream({100, 99, 100}), d);
         ASSERT_EQ(got.size(), 4u);
-        EXPECT_EQ(got[2].rec.payloadLength, 0);   // a step back
-        EXPECT_EQ(got[3].rec.payloadLength, 40);
+        EXPECT_EQ(got[2].payloadLength, 0);   // a step back
+        EXPECT_EQ(got[3].payloadLength, 40);
     }
 }
 
@@ -157,19 +157,19 @@ TEST(KxavFormat, AudioAndAuxiliaryPackets)
     StreamDemuxer d(0);
     const auto got = probeAndRun(s, d);
     ASSERT_EQ(got.size(), 4u);
-    EXPECT_EQ(got[0].rec.kind, 2);
-    EXPECT_EQ(got[0].rec.codec, 22);
-    EXPECT_EQ(got[0].rec.channels, 2);
-    EXPECT_EQ(got[0].rec.sampleRate, 44100);
-    EXPECT_EQ(got[0].rec.bitsPerSample, 16);
-    EXPECT_EQ(got[0].bytes, payloadBytes(320, 1));
-    EXPECT_EQ(got[1].rec.codec, 7);
-    EXPECT_EQ(got[1].rec.bitsPerSample, 8);
-    EXPECT_EQ(got[1].rec.sampleRate, 11025);
-    EXPECT_EQ(got[2].rec.kind, 3);
-    EXPECT_EQ(got[2].rec.subtype, 6);
-    EXPECT_EQ(got[3].rec.kind, 3);
-    EXPECT_EQ(got[3].bytes, payloadBytes(11, 4));
+    EXPECT_EQ(got[0].kind, 2);
+    EXPECT_EQ(got[0].codec, 22);
+    EXPECT_EQ(got[0].channels, 2);
+    EXPECT_EQ(got[0].sampleRate, 44100);
+    EXPECT_EQ(got[0].bitsPerSample, 16);
+    EXPECT_EQ(got[0].payload, payloadBytes(320, 1));
+    EXPECT_EQ(got[1].codec, 7);
+    EXPECT_EQ(got[1].bitsPerSample, 8);
+    EXPECT_EQ(got[1].sampleRate, 11025);
+    EXPECT_EQ(got[2].kind, 3);
+    EXPECT_EQ(got[2].subtype, 6);
+    EXPECT_EQ(got[3].kind, 3);
+    EXPECT_EQ(got[3].payload, payloadBytes(11, 4));
 }
 
 TEST(KxavFormat, TextPacketIsTerminatedWithoutTouchingTheBlock)
@@ -200,10 +200,10 @@ TEST(KxavFormat, TextLengthBeyondThePacketIsCut)
     const auto got = probeAndRun(s, d);
     ASSERT_EQ(got.size(), 3u);
     // The text may reach into the trailer, never beyond the packet, and ends with a zero.
-    EXPECT_EQ(got[0].rec.subtype, 5);
-    EXPECT_LE(got[0].rec.payloadLength, 3 + 8 - 1);
-    EXPECT_EQ(std::string(got[0].bytes.begin(), got[0].bytes.begin() + 3), "abc");
-    EXPECT_EQ(got[1].bytes, std::vector<uint8_t>({'x', 'y', 'z'}));
+    EXPECT_EQ(got[0].subtype, 5);
+    EXPECT_LE(got[0].payloadLength, 3 + 8 - 1);
+    EXPECT_EQ(std::string(got[0].payload.begin(), got[0].payload.begin() + 3), "abc");
+    EXPECT_EQ(got[1].payload, std::vector<uint8_t>({'x', 'y', 'z'}));
 }
 
 TEST(KxavFormat, UnexplainedKeyFrameHeaderIsPassedOver)
@@ -221,15 +221,15 @@ TEST(KxavFormat, UnexplainedKeyFrameHeaderIsPassedOver)
     const auto got = feedInBlocks(d, s, {100, 50, 50});
     std::vector<Taken> keys;
     for (const auto& t : got) {
-        if (t.rec.kind == 1 && t.rec.payloadLength > 0)
+        if (t.kind == 1 && t.payloadLength > 0)
             keys.push_back(t);
-        if (t.rec.kind == 1) {
-            EXPECT_NE(t.rec.payloadLength, 200);
+        if (t.kind == 1) {
+            EXPECT_NE(t.payloadLength, 200);
         }
     }
     ASSERT_EQ(keys.size(), 2u);
-    EXPECT_EQ(keys[0].bytes, payloadBytes(30, 1));
-    EXPECT_EQ(keys[1].bytes, payloadBytes(32, 4));
+    EXPECT_EQ(keys[0].payload, payloadBytes(30, 1));
+    EXPECT_EQ(keys[1].payload, payloadBytes(32, 4));
     EXPECT_EQ(d.parser()->heldBytes(), 0);
 }
 
@@ -246,8 +246,8 @@ TEST(KxavFormat, TotalLengthsThatCannotDescribeAPacket)
     const auto got = probeAndRun(s, d);
     std::vector<Taken> good;
     for (const auto& t : got)
-        if (t.rec.payloadLength > 0)
+        if (t.payloadLength > 0)
             good.push_back(t);
     ASSERT_EQ(good.size(), 2u);
-    EXPECT_EQ(good[1].bytes, payloadBytes(21, 3));
+    EXPECT_EQ(good[1].payload, payloadBytes(21, 3));
 }

@@ -1,6 +1,6 @@
 // MPEG-4 elementary stream splitter: frame cutting, key-frame search, picture fields from
 // the layer header, interleaved packets, AVI audio chunks, block splits and limits.
-#include "test_mpeg4_support.h"
+#include "DemuxTestSupport.h"
 
 #include "demux/Mpeg4EsParser.h"
 #include "demux/StreamDemuxer.h"

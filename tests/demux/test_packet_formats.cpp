@@ -1,6 +1,6 @@
 // The 0x000001Fx packet stream and the KXPT variant: header fields, sequence rules, audio
 // formats and the MPEG-4 header reading of KXPT video packets.
-#include "test_framework_support.h"
+#include "DemuxTestSupport.h"
 
 #include "demux/KxptParser.h"
 #include "demux/PacketParser.h"
@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 using namespace kevra;
-using namespace kevra::testing;
+using namespace kevra::demuxtest;
 
 namespace {
 
@@ -47,7 +47,7 @@ TEST(PacketFormat, KeyFrameHeaderFields)
     StreamDemuxer d(4);
     const auto got = run(d, s);
     ASSERT_EQ(got.size(), 1u);
-    const MediaFrame& r = got[0].rec;
+    const Taken& r = got[0];
     EXPECT_EQ(r.param2, 7);
     EXPECT_EQ(r.frameRate, 25);
     EXPECT_EQ(r.param1, 0);
@@ -64,7 +64,7 @@ TEST(PacketFormat, KeyFrameHeaderFields)
     EXPECT_EQ(r.second, 42);
     EXPECT_EQ(r.timeOfDay, 0);
     EXPECT_EQ(r.packetLength, 64 + 16);
-    EXPECT_EQ(got[0].bytes, body);
+    EXPECT_EQ(got[0].payload, body);
 }
 
 TEST(PacketFormat, CodecsAndPacketLengthsByStartCode)
@@ -78,16 +78,16 @@ TEST(PacketFormat, CodecsAndPacketLengthsByStartCode)
     StreamDemuxer d(4);
     const auto got = run(d, s);
     ASSERT_EQ(got.size(), 4u);
-    EXPECT_EQ(got[0].rec.codec, 1);
-    EXPECT_EQ(got[0].rec.param1, 5);
-    EXPECT_EQ(got[0].rec.packetLength, 116);
-    EXPECT_EQ(got[1].rec.codec, 3);
-    EXPECT_EQ(got[2].rec.codec, 1);
-    EXPECT_EQ(got[2].rec.subtype, 1);
-    EXPECT_EQ(got[2].rec.packetLength, 108);
-    EXPECT_EQ(got[3].rec.codec, 4);
+    EXPECT_EQ(got[0].codec, 1);
+    EXPECT_EQ(got[0].param1, 5);
+    EXPECT_EQ(got[0].packetLength, 116);
+    EXPECT_EQ(got[1].codec, 3);
+    EXPECT_EQ(got[2].codec, 1);
+    EXPECT_EQ(got[2].subtype, 1);
+    EXPECT_EQ(got[2].packetLength, 108);
+    EXPECT_EQ(got[3].codec, 4);
     for (const auto& t : got)
-        EXPECT_EQ(t.bytes, body);
+        EXPECT_EQ(t.payload, body);
 }
 
 TEST(PacketFormat, DependentFrameSequenceRules)
@@ -100,7 +100,7 @@ TEST(PacketFormat, DependentFrameSequenceRules)
         const auto got = run(d, s);
         ASSERT_EQ(got.size(), 5u);
         for (const auto& t : got)
-            EXPECT_EQ(t.rec.payloadLength, 20);
+            EXPECT_EQ(t.payloadLength, 20);
     }
     {
         // 5 after 3 is a gap: that frame is shortened and rejected; the next in sequence is fine.
@@ -109,9 +109,9 @@ TEST(PacketFormat, DependentFrameSequenceRules)
         StreamDemuxer d(4);
         const auto got = run(d, s);
         ASSERT_EQ(got.size(), 3u);
-        EXPECT_EQ(got[0].rec.payloadLength, 20);
-        EXPECT_EQ(got[1].rec.payloadLength, 0);
-        EXPECT_EQ(got[2].rec.payloadLength, 20);
+        EXPECT_EQ(got[0].payloadLength, 20);
+        EXPECT_EQ(got[1].payloadLength, 0);
+        EXPECT_EQ(got[2].payloadLength, 20);
     }
     {
         // A repeated byte and a step back: the repeat is in sequence, the step back is not.
@@ -120,9 +120,9 @@ TEST(PacketFormat, DependentFrameSequenceRules)
         StreamDemuxer d(4);
         const auto got = run(d, s);
         ASSERT_EQ(got.size(), 4u);
-        EXPECT_EQ(got[1].rec.payloadLength, 20);
-        EXPECT_EQ(got[2].rec.payloadLength, 0);
-        EXPECT_EQ(got[3].rec.payloadLength, 20);
+        EXPECT_EQ(got[1].payloadLength, 20);
+        EXPECT_EQ(got[2].payloadLength, 0);
+        EXPECT_EQ(got[3].payloadLength, 20);
     }
     {
         // The key frame's sequence byte counts too; the muxer's skip makes a gap.
@@ -135,9 +135,9 @@ TEST(PacketFormat, DependentFrameSequenceRules)
         StreamDemuxer d(4);
         const auto got = run(d, s);
         ASSERT_EQ(got.size(), 4u);
-        EXPECT_EQ(got[1].rec.payloadLength, 30);
-        EXPECT_EQ(got[2].rec.payloadLength, 0);
-        EXPECT_EQ(got[3].rec.payloadLength, 30);
+        EXPECT_EQ(got[1].payloadLength, 30);
+        EXPECT_EQ(got[2].payloadLength, 0);
+        EXPECT_EQ(got[3].payloadLength, 30);
     }
 }
 
@@ -154,7 +154,7 @@ TEST(PacketFormat, AudioCodecsAndRateCodes)
     const auto got = run(d, s);
     ASSERT_EQ(got.size(), 14u);
     for (int code = 0; code <= 10; ++code) {
-        const MediaFrame& r = got[code].rec;
+        const Taken& r = got[code];
         EXPECT_EQ(r.kind, 2);
         EXPECT_EQ(r.codec, 22) << "codec byte 10 is reported as 22";
         EXPECT_EQ(r.bitsPerSample, 16);
@@ -162,11 +162,11 @@ TEST(PacketFormat, AudioCodecsAndRateCodes)
         EXPECT_EQ(r.channels, 1);
         EXPECT_EQ(r.packetLength, 40);
     }
-    EXPECT_EQ(got[11].rec.codec, 7);
-    EXPECT_EQ(got[11].rec.bitsPerSample, 8);
-    EXPECT_EQ(got[12].rec.bitsPerSample, 8);
-    EXPECT_EQ(got[13].rec.codec, 14);
-    EXPECT_EQ(got[13].rec.bitsPerSample, 16);
+    EXPECT_EQ(got[11].codec, 7);
+    EXPECT_EQ(got[11].bitsPerSample, 8);
+    EXPECT_EQ(got[12].bitsPerSample, 8);
+    EXPECT_EQ(got[13].codec, 14);
+    EXPECT_EQ(got[13].bitsPerSample, 16);
 }
 
 TEST(PacketFormat, AuxiliaryPacketsShortAndLong)
@@ -180,13 +180,13 @@ TEST(PacketFormat, AuxiliaryPacketsShortAndLong)
     StreamDemuxer d(4);
     const auto got = run(d, s);
     ASSERT_EQ(got.size(), 3u);
-    EXPECT_EQ(got[0].rec.kind, 3);
-    EXPECT_EQ(got[0].bytes, body);
-    EXPECT_EQ(got[1].rec.kind, 3);
-    EXPECT_EQ(got[1].rec.packetLength, 0);
-    EXPECT_EQ(got[1].rec.payloadLength, 4);
-    EXPECT_EQ(got[1].bytes, std::vector<uint8_t>({'w', 'x', 'y', 'z'}));
-    EXPECT_EQ(got[2].rec.kind, 2);
+    EXPECT_EQ(got[0].kind, 3);
+    EXPECT_EQ(got[0].payload, body);
+    EXPECT_EQ(got[1].kind, 3);
+    EXPECT_EQ(got[1].packetLength, 0);
+    EXPECT_EQ(got[1].payloadLength, 4);
+    EXPECT_EQ(got[1].payload, std::vector<uint8_t>({'w', 'x', 'y', 'z'}));
+    EXPECT_EQ(got[2].kind, 2);
 }
 
 TEST(PacketFormat, AuxiliaryLengthNearFourGigabytesIsNotTrusted)
@@ -196,7 +196,7 @@ TEST(PacketFormat, AuxiliaryLengthNearFourGigabytesIsNotTrusted)
     StreamDemuxer d(4);
     const auto got = run(d, s);
     ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].rec.payloadLength, 0);   // given up as a frame too large for the buffer
+    EXPECT_EQ(got[0].payloadLength, 0);   // given up as a frame too large for the buffer
 }
 
 TEST(KxptFormat, KeyFrameHeadersGiveSizeTimeAndRate)
@@ -208,7 +208,7 @@ TEST(KxptFormat, KeyFrameHeadersGiveSizeTimeAndRate)
     StreamDemuxer d(3);
     const auto got = run(d, s);
     ASSERT_EQ(got.size(), 3u);
-    const MediaFrame& k = got[0].rec;
+    const Taken& k = got[0];
     EXPECT_EQ(k.kind, 1);
     EXPECT_EQ(k.codec, 1);
     EXPECT_EQ(k.subtype, 0);
@@ -219,12 +219,12 @@ TEST(KxptFormat, KeyFrameHeadersGiveSizeTimeAndRate)
     EXPECT_EQ(k.second, 42);
     EXPECT_EQ(k.timeOfDay, 37902);
     EXPECT_EQ(k.frameRate, 25);
-    EXPECT_EQ(got[1].rec.subtype, 1);
-    EXPECT_EQ(got[1].rec.payloadLength, 54);
-    EXPECT_EQ(got[2].rec.kind, 2);
-    EXPECT_EQ(got[2].rec.codec, 10);   // stored as it is in this variant
-    EXPECT_EQ(got[2].rec.sampleRate, 16000);
-    EXPECT_EQ(got[2].rec.packetLength, 48);
+    EXPECT_EQ(got[1].subtype, 1);
+    EXPECT_EQ(got[1].payloadLength, 54);
+    EXPECT_EQ(got[2].kind, 2);
+    EXPECT_EQ(got[2].codec, 10);   // stored as it is in this variant
+    EXPECT_EQ(got[2].sampleRate, 16000);
+    EXPECT_EQ(got[2].packetLength, 48);
 }
 
 TEST(KxptFormat, UserDataRateLimitsAndOtherPayloads)
@@ -240,11 +240,11 @@ TEST(KxptFormat, UserDataRateLimitsAndOtherPayloads)
     StreamDemuxer d(3);
     const auto got = run(d, s);
     ASSERT_EQ(got.size(), 5u);
-    EXPECT_EQ(got[0].rec.frameRate, 1);
-    EXPECT_EQ(got[1].rec.frameRate, 25);
-    EXPECT_EQ(got[2].rec.payloadLength, 0);
-    EXPECT_EQ(got[3].rec.payloadLength, 0);
-    EXPECT_EQ(got[4].rec.payloadLength, 14);
+    EXPECT_EQ(got[0].frameRate, 1);
+    EXPECT_EQ(got[1].frameRate, 25);
+    EXPECT_EQ(got[2].payloadLength, 0);
+    EXPECT_EQ(got[3].payloadLength, 0);
+    EXPECT_EQ(got[4].payloadLength, 14);
 }
 
 TEST(KxptFormat, ProbeNeverChoosesIt)

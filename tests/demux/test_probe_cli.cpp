@@ -95,7 +95,7 @@ std::vector<std::string> keysOf(const std::string& line)
     return keys;
 }
 
-const char* const kKeys[] = {"format", "kind", "subtype", "codec", "width", "height", "frameRate",
+const char* const kKeys[] = {"format", "formatName", "kind", "subtype", "codec", "codecName", "width", "height", "frameRate",
                              "payloadLength", "packetLength", "year", "month", "day", "hour",
                              "minute", "second", "timeOfDay", "channels", "bitsPerSample",
                              "sampleRate", "param1", "param2", "crc32"};
@@ -132,12 +132,14 @@ TEST(ProbeCommand, KxavStream)
         EXPECT_EQ(field(line, "format"), "8");
     }
     EXPECT_EQ(r.lines[0],
-              "{\"format\":8,\"kind\":1,\"subtype\":0,\"codec\":4,\"width\":704,\"height\":576,"
+              "{\"format\":8,\"formatName\":\"kxav\",\"kind\":1,\"subtype\":0,\"codec\":4,"
+              "\"codecName\":\"h264\",\"width\":704,\"height\":576,"
               "\"frameRate\":25,\"payloadLength\":9,\"packetLength\":49,\"year\":2026,\"month\":12,"
               "\"day\":7,\"hour\":10,\"minute\":31,\"second\":42,\"timeOfDay\":0,\"channels\":0,"
               "\"bitsPerSample\":0,\"sampleRate\":0,\"param1\":1,\"param2\":1,\"crc32\":\"cbf43926\"}");
     EXPECT_EQ(field(r.lines[1], "kind"), "2");
     EXPECT_EQ(field(r.lines[1], "codec"), "22");
+    EXPECT_EQ(field(r.lines[1], "codecName"), "\"audio\"");
     EXPECT_EQ(field(r.lines[1], "sampleRate"), "8000");
     EXPECT_EQ(field(r.lines[1], "crc32"), "\"414fa339\"");
     EXPECT_EQ(field(r.lines[2], "subtype"), "1");
@@ -168,6 +170,7 @@ TEST(ProbeCommand, PacketStream)
     for (size_t i = 0; i < r.lines.size(); ++i) {
         expectKeysInOrder(r.lines[i]);
         EXPECT_EQ(field(r.lines[i], "format"), "4");
+        EXPECT_EQ(field(r.lines[i], "formatName"), "\"packet\"");
         EXPECT_EQ(field(r.lines[i], "kind"), i % 3 == 2 ? "2" : "1");
     }
     EXPECT_EQ(field(r.lines[0], "payloadLength"), "5000");
@@ -176,14 +179,32 @@ TEST(ProbeCommand, PacketStream)
     EXPECT_EQ(field(r.lines[2], "bitsPerSample"), "16");
 }
 
-TEST(ProbeCommand, UnrecognisedBlocksPrintNothing)
+// Nothing found is a failure scripts can tell, and standard error says how many records.
+TEST(ProbeCommand, NothingRecognisedFailsWithACount)
 {
-    TempFile f(bytesOf(std::string(10000, 'z')));
-    const CliRun r = kevractl("probe " + f.path());
-    EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(r.lines.empty());
-    TempFile empty(std::vector<uint8_t>{});
-    EXPECT_EQ(kevractl("probe " + empty.path()).status, 0);
+    std::vector<uint8_t> random(1 << 20);
+    uint32_t x = 2463534242u;
+    for (uint8_t& b : random) {
+        x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+        b = uint8_t(x);
+    }
+    const struct {
+        std::vector<uint8_t> bytes;
+        const char* says;
+    } cases[] = {
+        {{}, "is empty: 0 frame records"},
+        {bytesOf(std::string(10000, 'z')), "no stream format recognised in the 10000 bytes"},
+        {random, "0 frame records"},
+    };
+    for (const auto& c : cases) {
+        TempFile f(c.bytes);
+        const CliRun out = kevractl("probe " + f.path() + " 2>/dev/null");
+        EXPECT_EQ(out.status, 1);
+        EXPECT_TRUE(out.lines.empty());
+        const CliRun err = kevractl("probe " + f.path() + " 2>&1 >/dev/null");
+        ASSERT_EQ(err.lines.size(), 1u);
+        EXPECT_NE(err.lines[0].find(c.says), std::string::npos) << err.lines[0];
+    }
 }
 
 TEST(ProbeCommand, MissingFileAndBadArguments)
@@ -199,4 +220,6 @@ TEST(ProbeCommand, MissingFileAndBadArguments)
     EXPECT_EQ(kevractl("probe 2>/dev/null").status, 2);
     EXPECT_EQ(kevractl("nosuchcommand 2>/dev/null").status, 2);
     EXPECT_EQ(kevractl("help >/dev/null").status, 0);
+    EXPECT_EQ(kevractl("probe --help >/dev/null").status, 0);
+    EXPECT_EQ(kevractl("probe --bogus x 2>/dev/null").status, 2);
 }

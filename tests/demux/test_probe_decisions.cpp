@@ -1,6 +1,6 @@
 // Format recognition: evidence of each format, the priority order, the 51,200-byte rule,
 // the provisional audio-only format, the AVI header read and the demultiplexer's control.
-#include "test_framework_support.h"
+#include "DemuxTestSupport.h"
 
 #include "demux/FormatProbe.h"
 #include "testkit/ChunkMuxer.h"
@@ -12,7 +12,7 @@
 #include <cstring>
 
 using namespace kevra;
-using namespace kevra::testing;
+using namespace kevra::demuxtest;
 
 namespace {
 
@@ -311,7 +311,7 @@ TEST(ProbeDecision, AudioOnlyIsProvisional)
     EXPECT_EQ(d.format(), 4);
     const auto got = drain(d);
     ASSERT_EQ(got.size(), 2u);
-    EXPECT_EQ(got[0].bytes, payloadBytes(100, 4));
+    EXPECT_EQ(got[0].payload, payloadBytes(100, 4));
 }
 
 TEST(ProbeDecision, NoEvidenceChangesNothing)

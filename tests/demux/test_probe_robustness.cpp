@@ -1,7 +1,7 @@
 // Hostile input: random bytes, mutated streams of every format and random block splits must
 // never crash or read outside the data (run under the address sanitizer), and a valid stream
 // gives the same frames however it is cut into blocks once its format is known.
-#include "test_framework_support.h"
+#include "DemuxTestSupport.h"
 
 #include "testkit/ChunkMuxer.h"
 #include "testkit/KxavMuxer.h"
@@ -13,7 +13,7 @@
 #include <cstring>
 
 using namespace kevra;
-using namespace kevra::testing;
+using namespace kevra::demuxtest;
 
 namespace {
 
@@ -196,13 +196,13 @@ TEST(ProbeRobustness, ValidStreamsGiveTheSameFramesInAnyBlockSplit)
         const auto got = feedInBlocks(d, all, sizes);
         ASSERT_EQ(got.size(), expected.size()) << "round " << round;
         for (size_t i = 0; i < got.size(); ++i) {
-            EXPECT_EQ(got[i].rec.kind, expected[i].rec.kind) << round << "/" << i;
+            EXPECT_EQ(got[i].kind, expected[i].kind) << round << "/" << i;
             // Audio and most auxiliary packets leave subtype as the reused record had it.
-            if (got[i].rec.kind == 1) {
-                EXPECT_EQ(got[i].rec.subtype, expected[i].rec.subtype) << round << "/" << i;
+            if (got[i].kind == 1) {
+                EXPECT_EQ(got[i].subtype, expected[i].subtype) << round << "/" << i;
             }
-            EXPECT_EQ(got[i].rec.payloadLength, expected[i].rec.payloadLength) << round << "/" << i;
-            EXPECT_EQ(got[i].bytes, expected[i].bytes) << round << "/" << i;
+            EXPECT_EQ(got[i].payloadLength, expected[i].payloadLength) << round << "/" << i;
+            EXPECT_EQ(got[i].payload, expected[i].payload) << round << "/" << i;
         }
     }
 }

@@ -1,6 +1,6 @@
 // MPEG-2 program stream parser: codec decision, H.264 size table, key frames from the system
 // header, audio rates, split MPEG-4 frames merged in the merge buffer, limits and splits.
-#include "test_mpeg4_support.h"
+#include "DemuxTestSupport.h"
 
 #include "demux/ProgramStreamParser.h"
 #include "testkit/Mpeg4EsWriter.h"

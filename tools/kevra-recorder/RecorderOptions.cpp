@@ -77,7 +77,7 @@ std::string RecorderOptions::usage() {
          "  --fps N --bitrate B --gop N   frame rate (25), bit/s (512000, 0 = quality), key-frame interval (25)\n"
          "  --noise                  changing noise in the top right of the picture, so high bitrates are used\n"
          "  --source FILE            stream a raw H.264 Annex B file in a loop instead of the pattern\n"
-         "  --message-size N         MEDIA_DATA payload size in bytes (4096)\n"
+         "  --message-size N         MEDIA_DATA payload size in bytes, at least 64 (4096)\n"
          "  --per-frame              one MEDIA_DATA message per frame\n"
          "  --max-clients N          connections served at once (64)\n"
          "  --queue-limit BYTES      send queue per connection before media is dropped (4194304)\n"
@@ -99,6 +99,24 @@ int RecorderOptions::parse(int argc, const char* const* argv, RecorderOptions& o
                            std::string& message) {
   out = RecorderOptions{};
   bool userPending = false;
+  // The option chain below reads numbers through these; each remembers the rule it checked,
+  // so a refused value can be answered with the rule.
+  std::string rule;
+  auto range = [](const char* what, int64_t lo, int64_t hi) {
+    return std::string(what) + " from " + std::to_string(lo) + " to " + std::to_string(hi);
+  };
+  auto toInt = [&](const char* text, int lo, int hi, int& value) {
+    rule = range("a whole number", lo, hi);
+    return kevra::toInt(text, lo, hi, value);
+  };
+  auto toInt64 = [&](const char* text, int64_t lo, int64_t hi, int64_t& value) {
+    rule = range("a whole number", lo, hi);
+    return kevra::toInt64(text, lo, hi, value);
+  };
+  auto toSeconds = [&](const char* text, double& value) {
+    rule = "a number of seconds from 0 to 1000000";
+    return kevra::toSeconds(text, value);
+  };
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--help" || a == "-h") {
@@ -117,12 +135,11 @@ int RecorderOptions::parse(int argc, const char* const* argv, RecorderOptions& o
       out.faultStallList = true;
       continue;
     }
-    if (i + 1 >= argc) {
-      message = "missing value for " + a;
-      return -1;
-    }
-    const char* v = argv[++i];
+    // An option at the end without its value is still checked for being an option at all.
+    const bool missing = i + 1 >= argc;
+    const char* v = missing ? "" : argv[++i];
     bool ok = true;
+    rule.clear();
     if (a == "--listen") out.listen = v;
     else if (a == "--port") ok = toInt(v, 0, 65535, out.port);
     else if (a == "--user") {
@@ -151,7 +168,7 @@ int RecorderOptions::parse(int argc, const char* const* argv, RecorderOptions& o
     else if (a == "--bitrate") ok = toInt(v, 0, 100000000, out.bitrate);
     else if (a == "--gop") ok = toInt(v, 1, 3000, out.gop);
     else if (a == "--source") out.source = v;
-    else if (a == "--message-size") ok = toInt(v, 1, 1 << 20, out.messageSize);
+    else if (a == "--message-size") ok = toInt(v, kMinMessageSize, 1 << 20, out.messageSize);
     else if (a == "--max-clients") ok = toInt(v, 1, 1000, out.maxClients);
     else if (a == "--queue-limit") ok = toInt64(v, 65536, int64_t(1) << 30, out.queueLimit);
     else if (a == "--fault-keepalive-stop") ok = toSeconds(v, out.faultKeepaliveStop);
@@ -167,11 +184,20 @@ int RecorderOptions::parse(int argc, const char* const* argv, RecorderOptions& o
     } else if (a == "--fault-stall-media") ok = toInt64(v, 0, INT64_MAX / 2, out.faultStallMedia);
     else if (a == "--fault-big-list") ok = toInt64(v, 0, int64_t(256) << 20, out.faultBigList);
     else {
-      message = "unknown option " + a;
+      message = "unknown option '" + a + "' ('kevra-recorder --help' lists the options)";
+      return -1;
+    }
+    if (missing) {
+      message = a + " needs a value";
       return -1;
     }
     if (!ok) {
-      message = "bad value for " + a + ": " + v;
+      if (a == "--format") rule = "one of kxav, packet, ps, asf, chunk, m4v, avi";
+      else if (a == "--size") rule = "WIDTHxHEIGHT, each a multiple of 8 from 16 to 2040";
+      else if (a == "--fault-absurd-length") rule = "media or session";
+      message = a + " must be " + rule + ", not '" + v + "'";
+      if (a == "--message-size")
+        message += " (smaller messages make a stream no client can play)";
       return -1;
     }
   }
@@ -199,8 +225,16 @@ int RecorderOptions::parse(int argc, const char* const* argv, RecorderOptions& o
     }
   }
   if (out.cameras.size() > 127) {
-    message = "too many cameras (at most 127)";
+    message = "--cameras must name at most 127 cameras, not " + std::to_string(out.cameras.size());
     return -1;
+  }
+  // Clients read the list as names between "&&": an empty name leaves them without the list.
+  for (size_t i = 0; i < out.cameras.size(); ++i) {
+    if (out.cameras[i].empty()) {
+      message = "--cameras must not hold an empty name (camera " + std::to_string(i) +
+                " is empty): give names separated by &&, e.g. \"Gate&&Lobby\"";
+      return -1;
+    }
   }
   return 0;
 }

@@ -11,6 +11,8 @@ namespace kevra {
 
 struct RecorderOptions {
   static constexpr int kNoValue = -1000000;
+  // Smaller MEDIA_DATA payloads give a stream no client can play.
+  static constexpr int kMinMessageSize = 64;
 
   std::string listen = "127.0.0.1";
   int port = 34567;
@@ -49,7 +51,8 @@ struct RecorderOptions {
   bool faultStallList = false;          // LIST_REPLY: header and half the payload, then silence
   int64_t faultBigList = 0;             // LIST_REPLY padded with filler names to N bytes
 
-  // Parses argv. Returns 0, 1 when help was asked (text in message), -1 on an error (message).
+  // Parses argv. Returns 0, 1 when help was asked (text in message), -1 on an error (message:
+  // one line naming the option, the value and the rule, without the usage).
   static int parse(int argc, const char* const* argv, RecorderOptions& out, std::string& message);
   static std::string usage();
 };

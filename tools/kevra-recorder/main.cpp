@@ -23,8 +23,8 @@ int main(int argc, char** argv) {
   std::string message;
   int r = kevra::RecorderOptions::parse(argc, argv, options, message);
   if (r != 0) {
-    std::fputs(message.c_str(), r > 0 ? stdout : stderr);
-    if (r < 0) std::fprintf(stderr, "\n%s", kevra::RecorderOptions::usage().c_str());
+    if (r > 0) std::fputs(message.c_str(), stdout);
+    else std::fprintf(stderr, "kevra-recorder: %s\n", message.c_str());
     return r > 0 ? 0 : 2;
   }
   std::signal(SIGPIPE, SIG_IGN);

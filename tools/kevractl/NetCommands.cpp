@@ -4,11 +4,15 @@
 // The command runs on the main thread and waits for the client's events under one mutex.
 #include "Commands.h"
 
+#include <cctype>
+#include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -18,6 +22,8 @@
 #include "device/DeviceEvents.h"
 #include "device/MediaSink.h"
 #include "device/Messages.h"
+#include "device/ResultCode.h"
+#include "device/TcpLink.h"
 #include "video/DecoderWorker.h"
 
 extern "C" {
@@ -29,8 +35,6 @@ namespace kevra {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-constexpr int kLoginTimeout = 0x1004;  // what the session reports for a login time-out
 
 struct NetOptions {
   std::string host = "127.0.0.1";
@@ -44,44 +48,105 @@ struct NetOptions {
   std::string action;
 };
 
-bool parseNumber(const char* text, double lo, double hi, double& out) {
+// One option: its name and how its value is read and checked.
+struct OptionRule {
+  const char* name;
+  enum { Text, Whole, Number } type;
+  double lo, hi;
+  bool loOpen;        // the value must be above lo rather than at least lo
+  const char* rule;   // completes "--NAME must be ..." when a value is refused
+};
+
+const OptionRule kRules[] = {
+    {"--host", OptionRule::Text, 0, 0, false, "a host name or address"},
+    {"--port", OptionRule::Whole, 1, 65535, false, "a whole number from 1 to 65535"},
+    {"--user", OptionRule::Text, 0, 0, false, ""},
+    {"--password", OptionRule::Text, 0, 0, false, ""},
+    {"--timeout", OptionRule::Number, 0.1, 3600, false, "a number of seconds from 0.1 to 3600"},
+    {"--channel", OptionRule::Whole, 0, 255, false, "a camera number from 0 to 255"},
+    {"--seconds", OptionRule::Number, 0, 86400, true, "a number of seconds above 0, at most 86400"},
+    {"--out", OptionRule::Text, 0, 0, false, "a file name"},
+    {"--action", OptionRule::Text, 0, 0, false, ""},
+};
+
+constexpr const char* kNetworkOptions[] = {"--host", "--port", "--user", "--password", "--timeout"};
+
+bool readNumber(const char* text, const OptionRule& r, double& out) {
   char* end = nullptr;
+  errno = 0;
   double v = std::strtod(text, &end);
-  if (!*text || *end || !(v >= lo && v <= hi)) return false;
+  if (!*text || *end || errno != 0 || !(v >= r.lo && v <= r.hi) || (r.loOpen && v <= r.lo)) return false;
+  if (r.type == OptionRule::Whole && v != std::floor(v)) return false;
   out = v;
   return true;
 }
 
-// Parses the common options and the command's own (channel, seconds, out, action).
-int parseOptions(const char* command, int argc, char** argv, NetOptions& o) {
+constexpr int kHelp = 1;
+
+// Parses the network options and the command's own (`own`, e.g. {"--channel", "--out"}).
+// 0 to go on, kHelp after printing the command's help, -1 after printing why not.
+int parseOptions(const char* command, std::initializer_list<const char*> own, int argc, char** argv,
+                 NetOptions& o) {
+  auto takes = [&](const std::string& a) {
+    for (const char* n : kNetworkOptions)
+      if (a == n) return true;
+    for (const char* n : own)
+      if (a == n) return true;
+    return false;
+  };
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
+    if (a == "--help" || a == "-h") return printCommandHelp(command) == 0 ? kHelp : -1;
+    const OptionRule* rule = nullptr;
+    for (const OptionRule& r : kRules)
+      if (a == r.name) rule = &r;
+    if (!rule || !takes(a)) {
+      if (rule)
+        std::fprintf(stderr, "kevractl %s: %s does not apply to this command (try 'kevractl %s --help')\n",
+                     command, a.c_str(), command);
+      else
+        std::fprintf(stderr, "kevractl %s: unknown option '%s' (try 'kevractl %s --help')\n", command,
+                     a.c_str(), command);
+      return -1;
+    }
     if (i + 1 >= argc) {
-      std::fprintf(stderr, "kevractl %s: missing value for %s\n", command, a.c_str());
+      std::fprintf(stderr, "kevractl %s: %s needs a value\n", command, a.c_str());
       return -1;
     }
     const char* v = argv[++i];
     double n = 0;
-    bool ok = true;
+    if (rule->type != OptionRule::Text && !readNumber(v, *rule, n)) {
+      std::fprintf(stderr, "kevractl %s: %s must be %s, not '%s'\n", command, a.c_str(), rule->rule, v);
+      return -1;
+    }
     if (a == "--host") o.host = v;
-    else if (a == "--port") ok = parseNumber(v, 1, 65535, n), o.port = int(n);
+    else if (a == "--port") o.port = int(n);
     else if (a == "--user") o.user = v;
     else if (a == "--password") o.password = v;
-    else if (a == "--timeout") ok = parseNumber(v, 0.1, 3600, o.timeout);
-    else if (a == "--channel") ok = parseNumber(v, 0, 255, n), o.channel = int(n);
-    else if (a == "--seconds") ok = parseNumber(v, 0, 86400, o.seconds);
+    else if (a == "--timeout") o.timeout = n;
+    else if (a == "--channel") o.channel = int(n);
+    else if (a == "--seconds") o.seconds = n;
     else if (a == "--out") o.out = v;
     else if (a == "--action") o.action = v;
-    else {
-      std::fprintf(stderr, "kevractl %s: unknown option %s\n", command, a.c_str());
-      return -1;
-    }
-    if (!ok) {
-      std::fprintf(stderr, "kevractl %s: bad value for %s: %s\n", command, a.c_str(), v);
-      return -1;
-    }
   }
   return 0;
+}
+
+// The options a command cannot do without; prints which one is missing.
+bool required(const char* command, std::initializer_list<std::pair<const char*, bool>> options) {
+  for (const auto& [name, given] : options) {
+    if (given) continue;
+    std::fprintf(stderr, "kevractl %s: %s is required (try 'kevractl %s --help')\n", command, name, command);
+    return false;
+  }
+  return true;
+}
+
+// "Connection refused" -> "connection refused", the way it reads inside a sentence.
+std::string systemErrorText(int error) {
+  std::string t = std::strerror(error);
+  if (!t.empty()) t[0] = char(std::tolower(static_cast<unsigned char>(t[0])));
+  return t;
 }
 
 // Receives the client's events on its network thread and lets the command thread wait for them;
@@ -92,6 +157,8 @@ class EventWaiter : public DeviceEvents, public MediaSink {
     std::lock_guard<std::mutex> lock(mutex_);
     login_ = code;
     channels_ = channelCount;
+    // Called on the network thread right after the session's connect: its system error.
+    connectError_ = TcpLink::lastConnectError();
     changed_.notify_all();
   }
   void onList(int code, const uint8_t* block, int length, int count) override {
@@ -138,6 +205,10 @@ class EventWaiter : public DeviceEvents, public MediaSink {
     failed = writeFailed_;
     return recorded_;
   }
+  int connectError() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return connectError_;
+  }
   bool lost() {
     std::lock_guard<std::mutex> lock(mutex_);
     return lost_;
@@ -148,6 +219,7 @@ class EventWaiter : public DeviceEvents, public MediaSink {
   }
 
   int login_ = -1;
+  int connectError_ = 0;
   int list_ = -1;
   int channelCode_ = -1;
 
@@ -175,15 +247,25 @@ class Session {
     client_.login(options_.host, options_.port, options_.user, options_.password,
                   int(options_.timeout * 1000));
     // The session gives up after the time-out itself; a little more covers the connect.
-    int code = events_.wait(&EventWaiter::login_, options_.timeout + 6, kLoginTimeout);
-    if (code != 0) std::fprintf(stderr, "login failed: 0x%x\n", unsigned(code));
+    int code = events_.wait(&EventWaiter::login_, options_.timeout + 6, result_code::LOGIN_TIMEOUT);
+    if (code == result_code::OK) return code;
+    if (code == result_code::CONNECT_FAILED || code == result_code::HOST_UNRESOLVED) {
+      const int error = code == result_code::CONNECT_FAILED ? events_.connectError() : 0;
+      std::fprintf(stderr, "cannot connect to %s:%d: %s (%s)\n", options_.host.c_str(), options_.port,
+                   error != 0 ? systemErrorText(error).c_str() : resultCodeText(code),
+                   resultCodeHex(code).c_str());
+    } else {
+      std::fprintf(stderr, "login failed: %s\n", describeResult(code).c_str());
+    }
     return code;
   }
   // The channel's media goes to sink (by default the recording writer).
   int open(int channel, MediaSink* sink = nullptr) {
     client_.openChannel(channel, 1, sink ? sink : &events_);
-    int code = events_.wait(&EventWaiter::channelCode_, options_.timeout + 6, 0x100C);
-    if (code != 0) std::fprintf(stderr, "open failed: 0x%x\n", unsigned(code));
+    int code = events_.wait(&EventWaiter::channelCode_, options_.timeout + 6, result_code::CHANNEL_FAILED);
+    if (code != result_code::OK)
+      std::fprintf(stderr, "cannot open camera %d: %s\n", channel,
+                   describeResult(code, ResultEvent::Channel).c_str());
     return code;
   }
   void logout() { client_.logout(); }
@@ -263,13 +345,13 @@ int ptzCode(const std::string& action) {
 
 int runList(int argc, char** argv) {
   NetOptions o;
-  if (parseOptions("list", argc, argv, o) != 0) return 2;
+  if (int r = parseOptions("list", {}, argc, argv, o); r != 0) return r == kHelp ? 0 : 2;
   Session s(o);
   if (s.login() != 0) return 1;
   s.client().queryList();
-  int code = s.events().wait(&EventWaiter::list_, o.timeout + 6, 3);
-  if (code != 0) {
-    std::fprintf(stderr, "list failed: 0x%x\n", unsigned(code));
+  int code = s.events().wait(&EventWaiter::list_, o.timeout + 6, result_code::LIST_TIMEOUT);
+  if (code != result_code::OK) {
+    std::fprintf(stderr, "list failed: %s\n", describeResult(code, ResultEvent::List).c_str());
     s.logout();
     return 1;
   }
@@ -282,11 +364,8 @@ int runList(int argc, char** argv) {
 
 int runSnapshot(int argc, char** argv) {
   NetOptions o;
-  if (parseOptions("snapshot", argc, argv, o) != 0) return 2;
-  if (o.channel < 0 || o.out.empty()) {
-    std::fprintf(stderr, "kevractl snapshot: --channel N and --out FILE.png are required\n");
-    return 2;
-  }
+  if (int r = parseOptions("snapshot", {"--channel", "--out"}, argc, argv, o); r != 0) return r == kHelp ? 0 : 2;
+  if (!required("snapshot", {{"--channel", o.channel >= 0}, {"--out", !o.out.empty()}})) return 2;
   // Declared before the session: the client (and with it the network thread) goes first.
   DecoderWorker decoder;
   DecoderFeed feed(decoder);
@@ -336,14 +415,13 @@ int runSnapshot(int argc, char** argv) {
 
 int runRecord(int argc, char** argv) {
   NetOptions o;
-  if (parseOptions("record", argc, argv, o) != 0) return 2;
-  if (o.channel < 0 || o.out.empty() || o.seconds < 0) {
-    std::fprintf(stderr, "kevractl record: --channel N, --seconds S and --out FILE are required\n");
+  if (int r = parseOptions("record", {"--channel", "--seconds", "--out"}, argc, argv, o); r != 0)
+    return r == kHelp ? 0 : 2;
+  if (!required("record", {{"--channel", o.channel >= 0}, {"--seconds", o.seconds > 0}, {"--out", !o.out.empty()}}))
     return 2;
-  }
   std::FILE* f = std::fopen(o.out.c_str(), "wb");
   if (!f) {
-    std::fprintf(stderr, "record failed: cannot write %s\n", o.out.c_str());
+    std::fprintf(stderr, "record failed: cannot write %s: %s\n", o.out.c_str(), systemErrorText(errno).c_str());
     return 1;
   }
   Session s(o);
@@ -380,12 +458,13 @@ int runRecord(int argc, char** argv) {
 
 int runPtz(int argc, char** argv) {
   NetOptions o;
-  if (parseOptions("ptz", argc, argv, o) != 0) return 2;
+  if (int r = parseOptions("ptz", {"--channel", "--action"}, argc, argv, o); r != 0) return r == kHelp ? 0 : 2;
+  if (!required("ptz", {{"--channel", o.channel >= 0}, {"--action", !o.action.empty()}})) return 2;
   int code = ptzCode(o.action);
-  if (o.channel < 0 || code < 0) {
+  if (code < 0) {
     std::fprintf(stderr,
-                 "kevractl ptz: --channel N and --action up|down|left|right|zoom-in|zoom-out|"
-                 "focus-in|focus-out|iris-in|iris-out are required\n");
+                 "kevractl ptz: --action must be one of up, down, left, right, zoom-in, zoom-out, "
+                 "focus-in, focus-out, iris-in, iris-out, not '%s'\n", o.action.c_str());
     return 2;
   }
   Session s(o);

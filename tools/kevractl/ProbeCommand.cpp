@@ -1,7 +1,9 @@
 // kevractl probe [--block N] FILE: feeds FILE to a fresh demultiplexer in blocks of N bytes
-// (default 4096) and prints one JSON object per frame record taken after each block.
+// (default 4096) and prints one JSON object per frame record taken after each block. Exit
+// status 1 when no record was found at all (an empty file, or no stream the demultiplexer knows).
 #include "Commands.h"
 
+#include "demux/FrameNames.h"
 #include "demux/StreamDemuxer.h"
 
 #include <cerrno>
@@ -46,18 +48,18 @@ void printRecord(const MediaFrame& r, int format, const Crc32& crc)
     const uint32_t sum =
         (r.payload && r.payloadLength > 0) ? crc.of(r.payload, static_cast<size_t>(r.payloadLength))
                                            : crc.of(nullptr, 0);
-    std::printf("{\"format\":%d,\"kind\":%d,\"subtype\":%d,\"codec\":%d,\"width\":%d,\"height\":%d,"
+    std::printf("{\"format\":%d,\"formatName\":\"%s\",\"kind\":%d,\"subtype\":%d,\"codec\":%d,\"codecName\":\"%s\",\"width\":%d,\"height\":%d,"
                 "\"frameRate\":%d,\"payloadLength\":%d,\"packetLength\":%d,\"year\":%d,\"month\":%d,"
                 "\"day\":%d,\"hour\":%d,\"minute\":%d,\"second\":%d,\"timeOfDay\":%d,\"channels\":%d,"
                 "\"bitsPerSample\":%d,\"sampleRate\":%d,\"param1\":%d,\"param2\":%d,\"crc32\":\"%08x\"}\n",
-                format, r.kind, r.subtype, r.codec, r.width, r.height, r.frameRate, r.payloadLength,
+                format, streamFormatName(format), r.kind, r.subtype, r.codec, codecName(r.kind, r.codec), r.width, r.height, r.frameRate, r.payloadLength,
                 r.packetLength, r.year, r.month, r.day, r.hour, r.minute, r.second, r.timeOfDay,
                 r.channels, r.bitsPerSample, r.sampleRate, r.param1, r.param2, sum);
 }
 
-int usageError(const char* message)
+int usageError(const std::string& message)
 {
-    std::fprintf(stderr, "kevractl probe: %s (usage: kevractl probe [--block N] FILE)\n", message);
+    std::fprintf(stderr, "kevractl probe: %s (try 'kevractl probe --help')\n", message.c_str());
     return 2;
 }
 
@@ -68,14 +70,20 @@ int runProbe(int argc, char** argv)
     long block = 4096;
     const char* path = nullptr;
     for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)
+            return printCommandHelp("probe");
         if (std::strcmp(argv[i], "--block") == 0) {
             if (i + 1 >= argc)
-                return usageError("--block needs a size");
+                return usageError("--block needs a value");
             char* end = nullptr;
             errno = 0;
-            block = std::strtol(argv[++i], &end, 10);
+            const char* text = argv[++i];
+            block = std::strtol(text, &end, 10);
             if (errno != 0 || !end || *end != '\0' || block < 1 || block > 0x7FFFFFFF)
-                return usageError("the block size must be a positive number");
+                return usageError(std::string("--block must be a whole number of bytes from 1 to 2147483647, not '") +
+                                  text + "'");
+        } else if (argv[i][0] == '-' && argv[i][1] != '\0' && !path) {
+            return usageError(std::string("unknown option '") + argv[i] + "'");
         } else if (!path) {
             path = argv[i];
         } else {
@@ -94,13 +102,17 @@ int runProbe(int argc, char** argv)
     const Crc32 crc;
     std::vector<uint8_t> buf(static_cast<size_t>(block));
     int status = 0;
+    long long records = 0, bytes = 0;
     for (;;) {
         const size_t got = std::fread(buf.data(), 1, buf.size(), f);
         if (got == 0)
             break;
+        bytes += static_cast<long long>(got);
         if (demuxer.feed(buf.data(), static_cast<int>(got)) == 0) {
-            while (const MediaFrame* r = demuxer.nextFrame())
+            while (const MediaFrame* r = demuxer.nextFrame()) {
                 printRecord(*r, demuxer.format(), crc);
+                ++records;
+            }
         }
         if (got < buf.size())
             break;
@@ -111,6 +123,17 @@ int runProbe(int argc, char** argv)
     }
     std::fclose(f);
     std::fflush(stdout);
+    if (status == 0 && records == 0) {
+        if (bytes == 0)
+            std::fprintf(stderr, "kevractl probe: %s is empty: 0 frame records\n", path);
+        else if (demuxer.format() == stream_format::NONE)
+            std::fprintf(stderr, "kevractl probe: no stream format recognised in the %lld bytes of %s: 0 frame records\n",
+                         bytes, path);
+        else
+            std::fprintf(stderr, "kevractl probe: 0 frame records in the %lld bytes of %s (format %s)\n",
+                         bytes, path, streamFormatName(demuxer.format()));
+        status = 1;
+    }
     return status;
 }
 

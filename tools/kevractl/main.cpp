@@ -6,17 +6,58 @@
 
 namespace kevra {
 
+namespace {
+
+const char* const kNetOptions =
+    "network options:\n"
+    "  --host HOST          recorder address or name (default 127.0.0.1)\n"
+    "  --port N             recorder port, 1-65535 (default 34567)\n"
+    "  --user NAME          user name (default admin)\n"
+    "  --password TEXT      password (default 580317)\n"
+    "  --timeout S          seconds to wait for the login and for each answer, 0.1-3600\n"
+    "                       (default 10)\n";
+
+const char* const kExitStatus = "exit status: 0 done, 1 failed (the message says why), 2 bad arguments\n";
+
+} // namespace
+
 const Command* commandTable()
 {
     static const Command table[] = {
-        {"probe", "probe [--block N] FILE   print the frame records the demultiplexer finds", runProbe},
-        {"list", "list [net options]   print INDEX<TAB>NAME for every camera of the recorder", runList},
-        {"snapshot", "snapshot --channel N --out FILE.png [net options]   save the first live picture", runSnapshot},
-        {"record", "record --channel N --seconds S --out FILE [net options]   save the media bytes", runRecord},
-        {"ptz", "ptz --channel N --action up|down|left|right|zoom-in|zoom-out|focus-in|focus-out|iris-in|iris-out [net options]", runPtz},
-        {nullptr, nullptr, nullptr},
+        {"probe", "probe [--block N] FILE",
+         "Feeds FILE to the demultiplexer in blocks of N bytes (default 4096) and prints one JSON\n"
+         "line per frame record, with the format and codec names beside their numbers. Finding\n"
+         "no record at all is a failure (exit status 1).\n",
+         false, runProbe},
+        {"list", "list [network options]",
+         "Prints INDEX<TAB>NAME for every camera of the recorder.\n", true, runList},
+        {"snapshot", "snapshot --channel N --out FILE.png [network options]",
+         "Saves the first live picture of camera N (0-255) as a PNG file.\n", true, runSnapshot},
+        {"record", "record --channel N --seconds S --out FILE [network options]",
+         "Saves S seconds (above 0, at most 86400) of camera N's media bytes, as received, to\n"
+         "FILE; 'kevractl probe FILE' shows what it holds.\n",
+         true, runRecord},
+        {"ptz", "ptz --channel N --action ACTION [network options]",
+         "Sends one pan/tilt/zoom command to camera N. ACTION is one of up, down, left, right,\n"
+         "zoom-in, zoom-out, focus-in, focus-out, iris-in, iris-out.\n",
+         true, runPtz},
+        {nullptr, nullptr, nullptr, false, nullptr},
     };
     return table;
+}
+
+int printCommandHelp(const char* name)
+{
+    for (const Command* c = commandTable(); c->name; ++c) {
+        if (std::strcmp(c->name, name) != 0)
+            continue;
+        std::printf("usage: kevractl %s\n\n%s\n", c->usage, c->details);
+        if (c->network)
+            std::printf("%s\n", kNetOptions);
+        std::printf("%s", kExitStatus);
+        return 0;
+    }
+    return 2;
 }
 
 } // namespace kevra
@@ -25,9 +66,17 @@ namespace {
 
 void usage(FILE* out)
 {
-    std::fprintf(out, "usage: kevractl <command> [options]\ncommands:\n");
+    std::fprintf(out, "usage: kevractl <command> [options]\n\ncommands:\n");
     for (const kevra::Command* c = kevra::commandTable(); c->name; ++c)
         std::fprintf(out, "  %s\n", c->usage);
+    std::fprintf(out, "\n%s\n%s'kevractl <command> --help' tells more about one command.\n",
+                 kevra::kNetOptions, kevra::kExitStatus);
+}
+
+bool isHelp(const char* arg)
+{
+    return std::strcmp(arg, "help") == 0 || std::strcmp(arg, "--help") == 0 ||
+           std::strcmp(arg, "-h") == 0;
 }
 
 } // namespace
@@ -38,8 +87,10 @@ int main(int argc, char** argv)
         usage(stderr);
         return 2;
     }
-    if (std::strcmp(argv[1], "help") == 0 || std::strcmp(argv[1], "--help") == 0 ||
-        std::strcmp(argv[1], "-h") == 0) {
+    if (isHelp(argv[1])) {
+        // "kevractl help record" is "kevractl record --help".
+        if (argc > 2 && kevra::printCommandHelp(argv[2]) == 0)
+            return 0;
         usage(stdout);
         return 0;
     }

@@ -47,20 +47,20 @@ void FrameTally::take(const MediaFrame* f) {
         i += 2;
       }
     }
-    if (f->kind == 1) elementary_.insert(elementary_.end(), p, p + n);
+    if (f->kind == frame_kind::VIDEO) elementary_.insert(elementary_.end(), p, p + n);
   }
   frames_.push_back(s);
 }
 
 int FrameTally::keyFrames() const {
   int n = 0;
-  for (const auto& f : frames_) n += (f.kind == 1 && f.subtype == 0 && f.payloadLength > 0) ? 1 : 0;
+  for (const auto& f : frames_) n += (f.kind == frame_kind::VIDEO && f.subtype == frame_subtype::KEY && f.payloadLength > 0) ? 1 : 0;
   return n;
 }
 
 int FrameTally::dependentFrames() const {
   int n = 0;
-  for (const auto& f : frames_) n += (f.kind == 1 && f.subtype != 0 && f.payloadLength > 0) ? 1 : 0;
+  for (const auto& f : frames_) n += (f.kind == frame_kind::VIDEO && f.subtype != frame_subtype::KEY && f.payloadLength > 0) ? 1 : 0;
   return n;
 }
 

@@ -128,17 +128,20 @@ TEST(Messages, LoginReplyOutcomesAndReasons)
     EXPECT_EQ(r.loginInfo->channelCount, 16);
     EXPECT_EQ(r.loginInfo->sessionId, (std::array<uint8_t, 4>{1, 2, 3, 4}));
 
-    for (int reason = 0; reason <= 7; ++reason) {
-        r = parseLoginReply(1, reason, 4);
-        EXPECT_EQ(r.status, 0x1002 + reason);
+    // Outcome byte, reason byte, and the status written out by hand: a refusal with reason r
+    // is 0x1002 + r for r in 0..7 (so reason 2 shares 0x1004 with the login time-out).
+    const struct {
+        int outcome, reason, status;
+    } refusals[] = {
+        {1, 0, 0x1002}, {1, 1, 0x1003}, {1, 2, 0x1004}, {1, 3, 0x1005}, {1, 6, 0x1008},
+        {1, 7, 0x1009}, {1, 8, 4},      {1, 9, 4},      {1, -1, 4},     {1, -128, 4},
+        {3, 0, 0x1005}, {3, 6, 0x1005}, {2, 0, 0x1001}, {4, 1, 0x1001}, {-1, 0, 0x1001},
+    };
+    for (const auto& c : refusals) {
+        r = parseLoginReply(c.outcome, c.reason, 4);
+        EXPECT_EQ(r.status, c.status) << c.outcome << "/" << c.reason;
         EXPECT_FALSE(r.loginInfo);
     }
-    EXPECT_EQ(parseLoginReply(1, 8, 4).status, 4);
-    EXPECT_EQ(parseLoginReply(1, 9, 4).status, 4);
-    EXPECT_EQ(parseLoginReply(1, -1, 4).status, 4);
-    EXPECT_EQ(parseLoginReply(3, 0, 4).status, 0x1005);
-    EXPECT_EQ(parseLoginReply(2, 0, 4).status, 0x1001);
-    EXPECT_EQ(parseLoginReply(-1, 0, 4).status, 0x1001);
 
     // A count byte of 0x80 or more is negative.
     r = parseLoginReply(0, 0, 0x80);

@@ -1,6 +1,9 @@
 // kevractl's network commands against the simulated recorder, run as the user would run them.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "demux/MediaFrame.h"
 #include "testkit/PatternEncoder.h"
 #include "tools/support/FrameTally.h"
 #include "tools/support/RecorderProcess.h"
@@ -132,7 +136,7 @@ TEST(KevractlNet, ListRecordAndPtz) {
   std::remove(file.c_str());
   ASSERT_GT(bytes.size(), 1000u);
   EXPECT_EQ(bytes.substr(0, 4), "KXAV");
-  FrameTally tally(8);
+  FrameTally tally(stream_format::KXAV);
   tally.feed(reinterpret_cast<const uint8_t*>(bytes.data()), int(bytes.size()));
   EXPECT_GE(tally.keyFrames(), 1);
   EXPECT_GE(tally.dependentFrames(), 10);
@@ -141,25 +145,73 @@ TEST(KevractlNet, ListRecordAndPtz) {
   ASSERT_EQ(ptz.status, 0) << ptz.err;
   EXPECT_FALSE(rec.waitFor({"\"event\":\"ptz\"", "\"channel\":2", "\"action\":7"}, 10000).empty());
 
-  CommandRun bad = kevractl("ptz --channel 2 --action sideways" + portArgs(rec));
-  EXPECT_NE(bad.status, 0);
 }
 
-TEST(KevractlNet, FailuresNameTheResultCode) {
-  RecorderProcess rec({"--refuse", "2"});
-  ASSERT_TRUE(rec.start());
-  CommandRun r = kevractl("list" + portArgs(rec));
-  EXPECT_NE(r.status, 0);
-  EXPECT_EQ(r.err, "login failed: 0x1004\n");
+// A port on 127.0.0.1 that nothing listens on (bound once to learn a free number, then closed).
+int closedPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  ::close(fd);
+  return ntohs(a.sin_port);
+}
 
-  CommandRun wrong = kevractl("list --password nope --port " + std::to_string(rec.port()));
-  EXPECT_NE(wrong.status, 0);
+// Every kind of failure: exit status 1 and one sentence naming the result code.
+TEST(KevractlNet, FailuresSaySentencesWithTheResultCode) {
+  RecorderProcess rec({"--cameras", "A&&B"});
+  RecorderProcess refuse({"--refuse", "2"});
+  RecorderProcess stall({"--fault-stall-list"});
+  ASSERT_TRUE(rec.start() && refuse.start() && stall.start());
+  const std::string closed = std::to_string(closedPort());
+  const struct {
+    std::string args, err;
+  } cases[] = {
+      {"list --password nope" + portArgs(rec), "login failed: wrong password (0x1003)\n"},
+      {"list --user nobody" + portArgs(rec), "login failed: unknown user (0x1002)\n"},
+      {"list" + portArgs(refuse), "login failed: no answer to the login in time (or refused, reason 2) (0x1004)\n"},
+      {"list --port " + closed, "cannot connect to 127.0.0.1:" + closed + ": connection refused (0x100A)\n"},
+      {"snapshot --channel 5 --out /dev/null" + portArgs(rec), "cannot open camera 5: no such camera (0x1011)\n"},
+      {"list" + portArgs(stall), "list failed: no camera list from the recorder in time (0x3)\n"},
+  };
+  for (const auto& c : cases) {
+    CommandRun r = kevractl(c.args);
+    EXPECT_EQ(r.status, 1) << c.args;
+    EXPECT_EQ(r.err, c.err) << c.args;
+  }
+}
 
-  RecorderProcess ok({"--cameras", "A&&B"});
-  ASSERT_TRUE(ok.start());
-  CommandRun badChannel = kevractl("snapshot --channel 5 --out /dev/null" + portArgs(ok));
-  EXPECT_NE(badChannel.status, 0);
-  EXPECT_EQ(badChannel.err, "open failed: 0x1011\n");
+// Help on every command, and arguments refused before anything is sent (exit status 2).
+TEST(KevractlNet, HelpAndArgumentChecks) {
+  for (const char* command : {"list", "snapshot", "record", "ptz", "probe"}) {
+    CommandRun help = kevractl(std::string(command) + " --help");
+    EXPECT_EQ(help.status, 0) << command;
+    EXPECT_EQ(help.out.rfind(std::string("usage: kevractl ") + command, 0), 0u) << help.out;
+    EXPECT_EQ(help.out.find("--port") != std::string::npos, std::string(command) != "probe") << command;
+  }
+  CommandRun main = kevractl("help");
+  EXPECT_EQ(main.status, 0);
+  EXPECT_NE(main.out.find("--timeout"), std::string::npos);
+
+  const struct {
+    std::string args, err;
+  } cases[] = {
+      {"record --channel 0 --seconds 0 --out x", "kevractl record: --seconds must be a number of seconds above 0, at most 86400, not '0'\n"},
+      {"record --channel 0 --out x", "kevractl record: --seconds is required (try 'kevractl record --help')\n"},
+      {"list --port 70000", "kevractl list: --port must be a whole number from 1 to 65535, not '70000'\n"},
+      {"list --seconds 3", "kevractl list: --seconds does not apply to this command (try 'kevractl list --help')\n"},
+      {"list --bogus", "kevractl list: unknown option '--bogus' (try 'kevractl list --help')\n"},
+      {"snapshot --channel", "kevractl snapshot: --channel needs a value\n"},
+      {"ptz --channel 1 --action sideways", "kevractl ptz: --action must be one of up, down, left, right, zoom-in, zoom-out, focus-in, focus-out, iris-in, iris-out, not 'sideways'\n"},
+  };
+  for (const auto& c : cases) {
+    CommandRun r = kevractl(c.args);
+    EXPECT_EQ(r.status, 2) << c.args;
+    EXPECT_EQ(r.err, c.err) << c.args;
+  }
 }
 
 }  // namespace

@@ -157,13 +157,12 @@ TEST_F(RecorderFaultTest, EveryLoginRefusalGivesItsCodeAndTheNextLoginSucceeds)
         std::vector<std::string> args;
         int code;
     };
-    std::vector<Case> cases;
-    for (int reason = 0; reason <= 7; ++reason)
-        cases.push_back({{"--refuse", std::to_string(reason)}, 0x1002 + reason});
-    cases.push_back({{"--refuse", "9"}, 4});
-    cases.push_back({{"--refuse", "-1"}, 4});
-    cases.push_back({{"--outcome", "3"}, 0x1005});
-    cases.push_back({{"--outcome", "2"}, 0x1001});
+    const std::vector<Case> cases = {
+        {{"--refuse", "0"}, 0x1002}, {{"--refuse", "1"}, 0x1003}, {{"--refuse", "2"}, 0x1004},
+        {{"--refuse", "3"}, 0x1005}, {{"--refuse", "4"}, 0x1006}, {{"--refuse", "5"}, 0x1007},
+        {{"--refuse", "6"}, 0x1008}, {{"--refuse", "7"}, 0x1009}, {{"--refuse", "9"}, 4},
+        {{"--refuse", "-1"}, 4},     {{"--outcome", "3"}, 0x1005}, {{"--outcome", "2"}, 0x1001},
+    };
 
     FaultClient w;
     const long before = residentKb();

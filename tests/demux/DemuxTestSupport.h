@@ -1,5 +1,6 @@
-// Helpers for the MPEG-4, chunk, program stream and ASF parser tests: feed a byte stream in
-// blocks and copy out every record (with its payload bytes) before the next block.
+// Helpers shared by the demultiplexer tests: feed a byte stream to a parser or demultiplexer in
+// blocks and copy out every record (with its payload bytes) before the next block; payload
+// makers.
 #pragma once
 
 #include "demux/FrameParser.h"
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <random>
+#include <type_traits>
 #include <vector>
 
 namespace kevra::demuxtest {
@@ -17,7 +19,8 @@ using Bytes = std::vector<uint8_t>;
 
 struct Taken {
     int kind = 0, subtype = 0, codec = 0, width = 0, height = 0, frameRate = 0;
-    int timeOfDay = 0, hour = 0, minute = 0, second = 0, param1 = 0, param2 = 0;
+    int year = 0, month = 0, day = 0, timeOfDay = 0, hour = 0, minute = 0, second = 0;
+    int param1 = 0, param2 = 0;
     int channels = 0, bitsPerSample = 0, sampleRate = 0;
     int packetLength = 0, payloadLength = 0;
     Bytes payload;
@@ -33,6 +36,9 @@ inline Taken copyRecord(const MediaFrame* r)
     t.width = r->width;
     t.height = r->height;
     t.frameRate = r->frameRate;
+    t.year = r->year;
+    t.month = r->month;
+    t.day = r->day;
     t.timeOfDay = r->timeOfDay;
     t.hour = r->hour;
     t.minute = r->minute;
@@ -108,6 +114,53 @@ inline std::vector<size_t> randomSizes(std::mt19937& rng, size_t count, size_t m
         v = dist(rng);
     return s;
 }
+
+template <class Source>
+std::vector<Taken> drain(Source& s)
+{
+    std::vector<Taken> out;
+    while (const MediaFrame* r = s.nextFrame())
+        out.push_back(copyRecord(r));
+    return out;
+}
+
+// Feeds blocks of the given sizes (the last block takes the rest) and drains after each.
+// Each block is a copy of its own, so a record that outlives its block reads freed memory
+// (caught by the address sanitizer).
+template <class Source>
+std::vector<Taken> feedInBlocks(Source& s, const Bytes& stream, const std::vector<size_t>& sizes)
+{
+    std::vector<Taken> out;
+    size_t pos = 0;
+    size_t i = 0;
+    while (pos < stream.size()) {
+        size_t n = i < sizes.size() ? sizes[i] : stream.size() - pos;
+        if (n > stream.size() - pos)
+            n = stream.size() - pos;
+        ++i;
+        Bytes block(stream.begin() + static_cast<long>(pos), stream.begin() + static_cast<long>(pos + n));
+        pos += n;
+        if constexpr (std::is_same_v<Source, StreamDemuxer>)
+            s.feed(block.data(), static_cast<int>(block.size()));
+        else
+            s.input(block.data(), static_cast<int>(block.size()));
+        auto got = drain(s);
+        out.insert(out.end(), got.begin(), got.end());
+    }
+    return out;
+}
+
+// Payload bytes that never form a start code or a magic word (printable, no zeros).
+inline Bytes payloadBytes(size_t n, uint32_t seed)
+{
+    Bytes v(n);
+    std::mt19937 rng(seed);
+    for (auto& b : v)
+        b = static_cast<uint8_t>(0x61 + rng() % 26);   // 'a'..'z'
+    return v;
+}
+
+inline void append(Bytes& to, const Bytes& from) { to.insert(to.end(), from.begin(), from.end()); }
 
 inline std::vector<Taken> videoOnly(const std::vector<Taken>& v)
 {

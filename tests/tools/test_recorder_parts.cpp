@@ -38,13 +38,13 @@ TEST(RecorderOptions, ParsesValuesAndPairsUsersWithPasswords) {
   RecorderOptions o;
   std::string msg;
   ASSERT_EQ(parse({"--user", "a", "--password", "1", "--user", "longusername", "--password", "pw",
-                   "--cameras", "大门&&Lobby&&", "--size", "704x576", "--fps", "15", "--format",
+                   "--cameras", "大门&&Lobby", "--size", "704x576", "--fps", "15", "--format",
                    "packet", "--per-frame", "--fault-big-list", "2000000", "--fault-close-media",
                    "0.5", "--refuse", "9"},
                   o, msg), 0) << msg;
   ASSERT_EQ(o.users.size(), 2u);
   EXPECT_EQ(o.users[1], (std::pair<std::string, std::string>{"longusername", "pw"}));
-  EXPECT_EQ(o.cameras, (std::vector<std::string>{"大门", "Lobby", ""}));
+  EXPECT_EQ(o.cameras, (std::vector<std::string>{"大门", "Lobby"}));
   EXPECT_EQ(o.width, 704);
   EXPECT_EQ(o.height, 576);
   EXPECT_EQ(o.fps, 15);
@@ -55,16 +55,37 @@ TEST(RecorderOptions, ParsesValuesAndPairsUsersWithPasswords) {
   EXPECT_EQ(o.refuseReason, 9);
 }
 
-TEST(RecorderOptions, RejectsBadValues) {
+// A refused option is answered in one line naming the option, the value and the rule.
+TEST(RecorderOptions, RejectsBadValuesSayingWhy) {
   RecorderOptions o;
   std::string msg;
-  for (std::vector<std::string> bad :
-       {std::vector<std::string>{"--size", "350x288"}, {"--size", "2048x64"}, {"--size", "352"},
-        {"--port", "70000"}, {"--fps", "0"}, {"--format", "avi2"}, {"--bogus", "1"}, {"--port"},
-        {"--message-size", "0"}, {"--fault-absurd-length", "both"}, {"--fps", "12abc"}}) {
-    EXPECT_EQ(parse(bad, o, msg), -1) << bad[0];
-    EXPECT_FALSE(msg.empty());
+  const struct {
+    std::vector<std::string> args;
+    std::string message;
+  } cases[] = {
+      {{"--fps", "0"}, "--fps must be a whole number from 1 to 100, not '0'"},
+      {{"--fps", "12abc"}, "--fps must be a whole number from 1 to 100, not '12abc'"},
+      {{"--port", "70000"}, "--port must be a whole number from 0 to 65535, not '70000'"},
+      {{"--size", "350x288"}, "--size must be WIDTHxHEIGHT, each a multiple of 8 from 16 to 2040, not '350x288'"},
+      {{"--size", "352"}, "--size must be WIDTHxHEIGHT, each a multiple of 8 from 16 to 2040, not '352'"},
+      {{"--format", "avi2"}, "--format must be one of kxav, packet, ps, asf, chunk, m4v, avi, not 'avi2'"},
+      {{"--fault-absurd-length", "both"}, "--fault-absurd-length must be media or session, not 'both'"},
+      {{"--message-size", "63"},
+       "--message-size must be a whole number from 64 to 1048576, not '63' (smaller messages make a stream no "
+       "client can play)"},
+      {{"--bogus", "1"}, "unknown option '--bogus' ('kevra-recorder --help' lists the options)"},
+      {{"--bogus"}, "unknown option '--bogus' ('kevra-recorder --help' lists the options)"},
+      {{"--port"}, "--port needs a value"},
+      {{"--cameras", ""}, "--cameras must not hold an empty name (camera 0 is empty): give names separated by "
+                          "&&, e.g. \"Gate&&Lobby\""},
+      {{"--cameras", "A&&&&B"}, "--cameras must not hold an empty name (camera 1 is empty): give names "
+                                "separated by &&, e.g. \"Gate&&Lobby\""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(parse(c.args, o, msg), -1) << c.args[0];
+    EXPECT_EQ(msg, c.message);
   }
+  EXPECT_EQ(parse({"--message-size", "64", "--cameras", "A"}, o, msg), 0) << msg;
   EXPECT_EQ(parse({"--help"}, o, msg), 1);
 }
 
