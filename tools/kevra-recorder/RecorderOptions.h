@@ -24,6 +24,8 @@ struct RecorderOptions {
   int channelCount = kNoValue;  // channel count byte of LOGIN_REPLY; default: number of cameras
 
   std::string format = "kxav";  // kxav | packet | ps | asf | chunk | m4v | avi
+  // h264 | mpeg4; "" = the format's own (H.264, MPEG-4 Visual for chunk, m4v and avi).
+  std::string codec;
   int width = 352;
   int height = 288;
   int fps = 25;
@@ -52,6 +54,8 @@ struct RecorderOptions {
   // Parses argv. Returns 0, 1 when help was asked (text in message), -1 on an error (message).
   static int parse(int argc, const char* const* argv, RecorderOptions& out, std::string& message);
   static std::string usage();
+  // True when the cameras send MPEG-4 Visual.
+  bool mpeg4() const;
 };
 
 }  // namespace kevra

@@ -1,4 +1,4 @@
-#include "video/H264Decoder.h"
+#include "video/VideoDecoder.h"
 
 #include "testkit/PatternEncoder.h"
 
@@ -57,7 +57,7 @@ int decode(int32_t handle, const std::vector<uint8_t>& frame, H264DecOutput& out
 
 } // namespace
 
-TEST(H264Decoder, OnePictureOutPerFrameInWithTheCameraColours)
+TEST(VideoDecoder, H264OnePictureOutPerFrameInWithTheCameraColours)
 {
     const auto frames = encode(7, 176, 144, 5);
     H264_Dec_Init(0);
@@ -83,7 +83,7 @@ TEST(H264Decoder, OnePictureOutPerFrameInWithTheCameraColours)
     H264_Dec_DeInit();
 }
 
-TEST(H264Decoder, LargerStreamThanOpenedIsCroppedNeverOverflows)
+TEST(VideoDecoder, H264LargerStreamThanOpenedIsCroppedNeverOverflows)
 {
     const auto frames = encode(2, 352, 288, 3);
     H264DecOpenParam open{176, 144};
@@ -100,7 +100,7 @@ TEST(H264Decoder, LargerStreamThanOpenedIsCroppedNeverOverflows)
     H264_Dec_Close(handle);
 }
 
-TEST(H264Decoder, SmallerStreamReportsItsOwnSize)
+TEST(VideoDecoder, H264SmallerStreamReportsItsOwnSize)
 {
     const auto frames = encode(1, 160, 128, 2);
     H264DecOpenParam open{352, 288};
@@ -113,7 +113,7 @@ TEST(H264Decoder, SmallerStreamReportsItsOwnSize)
     H264_Dec_Close(handle);
 }
 
-TEST(H264Decoder, BadInputGivesNoPicture)
+TEST(VideoDecoder, H264BadInputGivesNoPicture)
 {
     H264DecOpenParam bad[] = {{0, 144}, {176, -2}, {9000, 16}};
     for (auto& b : bad)
@@ -138,7 +138,7 @@ TEST(H264Decoder, BadInputGivesNoPicture)
     H264_Dec_Close(handle);
 }
 
-TEST(H264Decoder, ManyHandlesDecodeAtOnceOnTheirOwnThreads)
+TEST(VideoDecoder, H264ManyHandlesDecodeAtOnceOnTheirOwnThreads)
 {
     const auto a = encode(0, 176, 144, 10);
     const auto b = encode(2, 176, 144, 10);
