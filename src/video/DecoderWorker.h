@@ -23,7 +23,7 @@ class DecoderWorker {
 public:
     static constexpr int kByteLimit = 1048576;         // bytes the input queue may hold
     static constexpr int kDropWindowMs = 2000;         // frames of this many ms start dropping
-    static constexpr int kMaxSide = 8192;              // largest picture side accepted
+    static constexpr int kMaxSide = 4096;              // largest picture side decoded (bounds memory)
     static constexpr int kMaxFrameRate = 1000;         // larger declared rates are not a stream
     static constexpr size_t kFrameListByteLimit = 64u << 20; // frame bytes held before dropping
     // Audio frames without a single video frame after which a stream counts as audio only.

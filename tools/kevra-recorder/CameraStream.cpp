@@ -1,6 +1,9 @@
 #include "CameraStream.h"
 
+#include <algorithm>
 #include <ctime>
+#include <fstream>
+#include <iterator>
 
 namespace kevra {
 
@@ -22,6 +25,14 @@ CameraStream::CameraStream(int cameraIndex, const RecorderOptions& options,
 
 int CameraStream::open(TimePoint now) {
   due_ = now;
+  if (!options_.play.empty()) {
+    std::ifstream in(options_.play, std::ios::binary);
+    play_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    // Bytes past 256 MiB are not sent.
+    if (play_.size() > (size_t(256) << 20)) play_.resize(size_t(256) << 20);
+    playAt_ = 0;
+    return play_.empty() ? -1 : 0;
+  }
   // Stream headers give the picture size in units of 8 in one byte.
   if (width_ > 2040 || height_ > 2040) return -1;
   const int fps = options_.fps > 0 ? options_.fps : 25;
@@ -65,6 +76,11 @@ int CameraStream::nextFrame(TimePoint now, std::vector<uint8_t>& out, bool& key)
   due_ += period_;
   if (now - due_ > std::chrono::seconds(1)) due_ = now + period_;
   key = false;
+  if (!play_.empty()) {
+    ++frames_;
+    key = true;   // any block is a place to start: the client finds its own way in
+    return nextPlayBlock(out);
+  }
   if (source_) {
     const auto& frames = source_->frames();
     if (frames.empty()) return -1;
@@ -88,6 +104,18 @@ int CameraStream::nextFrame(TimePoint now, std::vector<uint8_t>& out, bool& key)
   }
   ++frames_;
   return wrap(key, out);
+}
+
+int CameraStream::nextPlayBlock(std::vector<uint8_t>& out) {
+  // One frame period's share of the bitrate (at least 1 KiB), the file starting over at its end.
+  const int fps = options_.fps > 0 ? options_.fps : 25;
+  size_t n = options_.bitrate > 0 ? size_t(options_.bitrate) / 8 / size_t(fps) : 4096;
+  if (n < 1024) n = 1024;
+  if (playAt_ >= play_.size()) playAt_ = 0;
+  n = std::min(n, play_.size() - playAt_);
+  out.assign(play_.begin() + std::ptrdiff_t(playAt_), play_.begin() + std::ptrdiff_t(playAt_ + n));
+  playAt_ += n;
+  return 0;
 }
 
 int CameraStream::wrap(bool key, std::vector<uint8_t>& out) {
@@ -124,6 +152,7 @@ int CameraStream::wrap(bool key, std::vector<uint8_t>& out) {
 }
 
 std::vector<uint8_t> CameraStream::streamHeader() const {
+  if (!options_.play.empty()) return {};
   if (asf_) return asf_->header(false);
   if (options_.format == "avi") {
     const uint32_t usPerFrame = uint32_t(1000000 / (options_.fps > 0 ? options_.fps : 25));

@@ -1,6 +1,7 @@
 // One camera's live stream: the pattern encoder (or the looped source file), the frame pacing
 // and the stream format wrapping of every frame: H.264 or MPEG-4 Visual in KXAV, 0x000001Fx
-// packets, program stream packs or ASF packets; MPEG-4 Visual in chunks, a raw stream or AVI.
+// packets, program stream packs or ASF packets; MPEG-4 Visual in chunks, a raw stream or AVI;
+// or a file's bytes as they are (--play).
 // Owned and used by the recorder's event-loop thread only.
 #pragma once
 
@@ -68,6 +69,10 @@ class CameraStream {
   int height_;
   int64_t frames_ = 0;
   int wrap(bool key, std::vector<uint8_t>& out);
+  int nextPlayBlock(std::vector<uint8_t>& out);
+
+  std::vector<uint8_t> play_;  // --play: the file's bytes, sent as they are
+  size_t playAt_ = 0;
 
   KxavMuxer kxav_;
   PacketMuxer packets_;

@@ -80,6 +80,9 @@ std::string RecorderOptions::usage() {
          "  --fps N --bitrate B --gop N   frame rate (25), bit/s (512000, 0 = quality), key-frame interval (25)\n"
          "  --noise                  changing noise in the top right of the picture, so high bitrates are used\n"
          "  --source FILE            stream a raw H.264 Annex B file in a loop instead of the pattern\n"
+         "  --play FILE              send FILE's bytes as they are, in a loop, on every media connection\n"
+         "                           (any stream file, e.g. an ffmpeg-made .m4v, .avi or .mpg), paced\n"
+         "                           at --bitrate; --format and --codec do not apply\n"
          "  --message-size N         MEDIA_DATA payload size in bytes (4096)\n"
          "  --per-frame              one MEDIA_DATA message per frame\n"
          "  --max-clients N          connections served at once (64)\n"
@@ -161,6 +164,7 @@ int RecorderOptions::parse(int argc, const char* const* argv, RecorderOptions& o
     else if (a == "--bitrate") ok = toInt(v, 0, 100000000, out.bitrate);
     else if (a == "--gop") ok = toInt(v, 1, 3000, out.gop);
     else if (a == "--source") out.source = v;
+    else if (a == "--play") out.play = v;
     else if (a == "--message-size") ok = toInt(v, 1, 1 << 20, out.messageSize);
     else if (a == "--max-clients") ok = toInt(v, 1, 1000, out.maxClients);
     else if (a == "--queue-limit") ok = toInt64(v, 65536, int64_t(1) << 30, out.queueLimit);
@@ -196,7 +200,7 @@ int RecorderOptions::parse(int argc, const char* const* argv, RecorderOptions& o
     return -1;
   }
   // Program streams give the H.264 picture size as a code of a fixed size table.
-  if (out.format == "ps" && out.source.empty() && !out.mpeg4() &&
+  if (out.format == "ps" && out.source.empty() && out.play.empty() && !out.mpeg4() &&
       ProgramStreamMuxer::sizeCodeFor(out.width, out.height) < 0) {
     message = "--format ps needs a picture size of its size table (704x576, 352x576, 704x288, "
               "352x288, 176x144, 640x480, 320x240, 480x480, 800x592, 1024x768, 1280x800, "

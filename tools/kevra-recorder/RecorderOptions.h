@@ -33,6 +33,7 @@ struct RecorderOptions {
   int gop = 25;
   bool noise = false;       // changing noise in part of the picture, to fill high bitrates
   std::string source;       // raw H.264 Annex B file, looped, instead of the pattern
+  std::string play;         // any stream file, sent as it is in a loop (no --format wrapping)
   int messageSize = 4096;   // MEDIA_DATA payload size
   bool perFrame = false;    // one MEDIA_DATA message per frame
   int maxClients = 64;
