@@ -35,4 +35,9 @@ int ClientLiveViewDevice::frameRate() const
     return client_.decoder().frameRate();
 }
 
+int ClientLiveViewDevice::undecodableCodec() const
+{
+    return client_.decoder().undecodableCodec();
+}
+
 } // namespace kevra

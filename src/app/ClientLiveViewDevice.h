@@ -17,6 +17,7 @@ public:
     int convertedCount() const override;
     void lowerConvertedCount() override;
     int frameRate() const override;
+    int undecodableCodec() const override;
 
 private:
     DeviceClient& client_;
