@@ -18,6 +18,7 @@
 #include "device/DeviceClient.h"
 #include "device/DeviceEvents.h"
 #include "device/DeviceSession.h"
+#include "testkit/PacketMuxer.h"
 #include "testkit/PatternEncoder.h"
 #include "tools/support/RecorderProcess.h"
 #include "video/DecoderWorker.h"
@@ -170,6 +171,11 @@ TEST(RecorderFormatOptions, EveryFormatIsAcceptedAndProgramStreamsNeedATableSize
   EXPECT_EQ(parse({"--format", "chunk", "--size", "720x480"}, message), 0);
   EXPECT_EQ(parse({"--format", "chunk", "--size", "320x240"}, message), -1);
   EXPECT_NE(message.find("320x240"), std::string::npos) << message;
+  // MPEG-4 program streams carry their size in the VOL; the raw formats are MPEG-4 only.
+  EXPECT_EQ(parse({"--format", "ps", "--codec", "mpeg4", "--size", "368x272"}, message), 0);
+  EXPECT_EQ(parse({"--format", "m4v", "--codec", "h264"}, message), -1);
+  EXPECT_EQ(parse({"--format", "kxav", "--codec", "vp8"}, message), -1);
+  EXPECT_EQ(parse({"--codec", "mpeg4", "--source", "x.264"}, message), -1);
   EXPECT_EQ(parse({"--help"}, message), 1);
   for (const char* f : {"kxav", "packet", "ps", "asf", "chunk", "m4v", "avi"})
     EXPECT_NE(message.find(std::string("      ") + f + " "), std::string::npos) << f;
@@ -353,6 +359,50 @@ INSTANTIATE_TEST_SUITE_P(Mpeg4, FfmpegFilesPlay, ::testing::Values("es.m4v", "av
                              if (ch == '.' || ch == '-') ch = '_';
                            return n;
                          });
+
+// A stream no decoder here can show: kevractl snapshot says so at once instead of waiting for
+// its time-out. Codec 3 key frames (0x000001FE packets), and a stream of audio packets only.
+TEST(RecorderFormatsEndToEnd, SnapshotOfAnUndecodableStreamSaysWhichCodecAtOnce) {
+  struct Case {
+    const char* name;
+    int codec;
+  };
+  for (const Case c : {Case{"codec3", 3}, Case{"audio", 21}}) {
+    PacketMuxer mux;
+    std::vector<uint8_t> bytes, body(600, 0x44);
+    for (int i = 0; i < 100; ++i) {
+      std::vector<uint8_t> packet = c.codec == 3 ? (i % 10 == 0 ? mux.keyFrame(body, 176, 144, 25, 0, 0xFE)
+                                                                 : mux.dependentFrame(body, 0xFC))
+                                                 : PacketMuxer::audioPacket(body, c.codec, 2);
+      bytes.insert(bytes.end(), packet.begin(), packet.end());
+    }
+    const std::string file = ::testing::TempDir() + "kevra-undecodable-" + c.name + ".bin";
+    FILE* f = std::fopen(file.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    RecorderProcess rec({"--play", file, "--bitrate", "800000"});
+    ASSERT_TRUE(rec.start());
+    const std::string err = ::testing::TempDir() + "kevra-undecodable.err";
+    const std::string command = std::string(KEVRA_BIN_DIR) + "/kevractl snapshot --channel 0 --out " +
+                                ::testing::TempDir() + "never.png --port " + std::to_string(rec.port()) +
+                                " 2>" + err;
+    const auto began = Clock::now();
+    const int status = std::system(command.c_str());
+    const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
+    std::string message;
+    if (FILE* e = std::fopen(err.c_str(), "r")) {
+      char line[256];
+      while (std::fgets(line, sizeof line, e)) message += line;
+      std::fclose(e);
+    }
+    EXPECT_NE(status, 0) << c.name;
+    EXPECT_NE(message.find("stream codec " + std::to_string(c.codec) + " cannot be decoded"), std::string::npos)
+        << c.name << ": " << message;
+    EXPECT_LT(seconds, 8.0) << c.name << ": not at once";
+    EXPECT_EQ(rec.stop(), 0);
+  }
+}
 
 }  // namespace
 }  // namespace kevra
