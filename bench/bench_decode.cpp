@@ -1,14 +1,18 @@
 // BM_Decode/<impl>/<W>x<H>: frames per second from stream bytes to converted 32-bit pictures,
-// one H.264 stream (the pattern camera, 100 frames, a key frame every 25) per iteration.
+// one stream (the pattern camera with noise, 100 frames, a key frame every 25) per iteration.
+// <impl> is kevra or libavcodec for H.264, kevra-mpeg4 or libavcodec-mpeg4 for MPEG-4 Visual
+// (4 Mbit/s up to 704x576, 10 Mbit/s above).
 //   kevra        DecoderWorker driven without its thread: each KXAV packet pushed into the
 //                input queue, intake, then steps until no picture is left; every converted
 //                picture is taken as the display would (lowerConvertedCount)
-//   libavcodec   bare libavcodec H.264 decode of the same Annex B frames with the decoder
-//                settings of our decoder layer (slice threads, low delay), then
+//   libavcodec   bare libavcodec decode of the same frames with the decoder settings of our
+//                decoder layer (H.264: slice threads, low delay; MPEG-4: one thread), then
 //                ColourConverter::convert of each picture
-// Both open a fresh decoder per iteration. Rates are per second of real time (the decoder
-// runs slices on helper threads).
+// Both open a fresh decoder per iteration. Rates are per second of real time (the H.264
+// decoder runs slices on helper threads).
 #include "BenchStreams.h"
+#include "testkit/KxavMuxer.h"
+#include "testkit/PatternEncoder.h"
 #include "video/ColourConverter.h"
 #include "video/DecoderWorker.h"
 
@@ -16,6 +20,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -38,9 +43,38 @@ void setRate(benchmark::State& state, int64_t pictures, int expected)
         state.SetLabel("pictures " + std::to_string(pictures) + " of " + std::to_string(expected));
 }
 
-void decodeKevra(benchmark::State& state, int w, int h)
+struct Mpeg4Stream {
+    std::vector<BenchStreams::Frame> frames;
+    std::vector<std::vector<uint8_t>> packets;   // the frames in KXAV packets, codec byte 1
+};
+
+// The pattern camera in MPEG-4 Visual, encoded once per size.
+const Mpeg4Stream& mpeg4Stream(int w, int h)
 {
-    const auto& packets = BenchStreams::kxavPackets(w, h);
+    static std::map<std::pair<int, int>, Mpeg4Stream> cache;
+    auto it = cache.find({w, h});
+    if (it != cache.end())
+        return it->second;
+    Mpeg4Stream& s = cache[{w, h}];
+    kevra::PatternEncoder enc;
+    const int bitrate = w * h > 704 * 576 ? 10000000 : 4000000;
+    if (enc.open(0, w, h, BenchStreams::kFps, bitrate, BenchStreams::kFps, kevra::PatternEncoder::Codec::Mpeg4) != 0)
+        return s;
+    enc.setNoise(true);
+    kevra::KxavMuxer mux;
+    for (int i = 0; i < BenchStreams::kFrames; ++i) {
+        BenchStreams::Frame f;
+        if (enc.encodeNext(f.bytes, f.key) != 0)
+            break;
+        s.packets.push_back(mux.videoFrame(f.bytes, f.key, 1, w, h, BenchStreams::kFps, 0));
+        s.frames.push_back(std::move(f));
+    }
+    return s;
+}
+
+void decodeKevra(benchmark::State& state, int w, int h, bool mpeg4)
+{
+    const auto& packets = mpeg4 ? mpeg4Stream(w, h).packets : BenchStreams::kxavPackets(w, h);
     if (packets.empty()) {
         state.SkipWithError("encoder missing");
         return;
@@ -73,9 +107,9 @@ void decodeKevra(benchmark::State& state, int w, int h)
     setRate(state, pictures, int(packets.size()));
 }
 
-void decodeLibavcodec(benchmark::State& state, int w, int h)
+void decodeLibavcodec(benchmark::State& state, int w, int h, bool mpeg4)
 {
-    const auto& frames = BenchStreams::h264(w, h);
+    const auto& frames = mpeg4 ? mpeg4Stream(w, h).frames : BenchStreams::h264(w, h);
     if (frames.empty()) {
         state.SkipWithError("encoder missing");
         return;
@@ -109,16 +143,20 @@ void decodeLibavcodec(benchmark::State& state, int w, int h)
         }
     };
     for (auto _ : state) {
-        const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+        const AVCodec* codec = avcodec_find_decoder(mpeg4 ? AV_CODEC_ID_MPEG4 : AV_CODEC_ID_H264);
         AVCodecContext* ctx = avcodec_alloc_context3(codec);
-        ctx->flags |= AV_CODEC_FLAG_LOW_DELAY;
-        ctx->thread_type = FF_THREAD_SLICE;
-        ctx->thread_count = int(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+        if (mpeg4) {
+            ctx->thread_count = 1;
+        } else {
+            ctx->flags |= AV_CODEC_FLAG_LOW_DELAY;
+            ctx->thread_type = FF_THREAD_SLICE;
+            ctx->thread_count = int(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+        }
         ctx->width = w;
         ctx->height = h;
         if (avcodec_open2(ctx, codec, nullptr) < 0) {
             avcodec_free_context(&ctx);
-            state.SkipWithError("cannot open the H.264 decoder");
+            state.SkipWithError("cannot open the decoder");
             break;
         }
         pictures = 0;
@@ -141,13 +179,17 @@ void decodeLibavcodec(benchmark::State& state, int w, int h)
 
 int registerDecode()
 {
-    for (auto [w, h] : {std::pair{704, 576}, std::pair{1920, 1080}}) {
-        const std::string tail = "/" + std::to_string(w) + "x" + std::to_string(h);
-        benchmark::RegisterBenchmark(("BM_Decode/kevra" + tail).c_str(), decodeKevra, w, h)->UseRealTime()
-            ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("BM_Decode/libavcodec" + tail).c_str(), decodeLibavcodec, w, h)->UseRealTime()
-            ->Unit(benchmark::kMillisecond);
-    }
+    for (bool mpeg4 : {false, true})
+        for (auto [w, h] : {std::pair{704, 576}, std::pair{1920, 1080}}) {
+            const std::string tail = std::string(mpeg4 ? "-mpeg4" : "") + "/" + std::to_string(w) + "x" +
+                                     std::to_string(h);
+            benchmark::RegisterBenchmark(("BM_Decode/kevra" + tail).c_str(), decodeKevra, w, h, mpeg4)
+                ->UseRealTime()
+                ->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark(("BM_Decode/libavcodec" + tail).c_str(), decodeLibavcodec, w, h, mpeg4)
+                ->UseRealTime()
+                ->Unit(benchmark::kMillisecond);
+        }
     return 0;
 }
 

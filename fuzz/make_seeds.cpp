@@ -6,6 +6,8 @@
 #include "testkit/KxptMuxer.h"
 #include "testkit/Mpeg4EsWriter.h"
 #include "testkit/PacketMuxer.h"
+#include "testkit/PatternEncoder.h"
+#include "testkit/ProgramStreamMuxer.h"
 #include "testkit/RecorderMessages.h"
 
 #include <sys/stat.h>
@@ -201,6 +203,74 @@ void parserSeeds(const std::string& target, const Bytes& stream, const Bytes& le
 
 } // namespace
 
+// Real frames of the pattern camera, in decoding order, with their key-frame flags.
+std::vector<std::pair<Bytes, bool>> encoded(PatternEncoder::Codec codec, int width, int height, int frames)
+{
+    PatternEncoder enc;
+    std::vector<std::pair<Bytes, bool>> out;
+    if (enc.open(2, width, height, 25, 0, 3, codec) != 0)
+        return out;
+    for (int i = 0; i < frames; ++i) {
+        Bytes f;
+        bool key = false;
+        if (enc.encodeNext(f, key) == 0 && !f.empty())
+            out.emplace_back(std::move(f), key);
+    }
+    return out;
+}
+
+// Decode-path seeds: real H.264 and MPEG-4 frames in each container, so the fuzzer starts
+// from streams that reach the decoders and the conversion.
+void decodeSeeds()
+{
+    using Codec = PatternEncoder::Codec;
+    const std::string target = "fuzz_decode_path";
+    for (Codec codec : {Codec::H264, Codec::Mpeg4}) {
+        const bool mpeg4 = codec == Codec::Mpeg4;
+        const std::string name = mpeg4 ? "mpeg4" : "h264";
+        {
+            KxavMuxer m;
+            Bytes s = blocks(0, 600, 0);
+            for (const auto& [f, key] : encoded(codec, 32, 32, 5))
+                append(s, m.videoFrame(f, key, mpeg4 ? 1 : 8, 32, 32, 25, 0));
+            write(target, "kxav_" + name, s);
+        }
+        {
+            PacketMuxer m;
+            Bytes s = blocks(0x08, 300, 0);   // 16-bit display
+            for (const auto& [f, key] : encoded(codec, 32, 32, 5))
+                append(s, key ? m.keyFrame(f.data(), f.size(), 32, 32, 25, 0, mpeg4 ? 0xFB : 0xFD, mpeg4 ? 0 : 1)
+                              : m.dependentFrame(f, mpeg4 ? 0xFA : 0xFC));
+            write(target, "packet_" + name, s);
+        }
+        {
+            ProgramStreamMuxer m(mpeg4 ? ProgramStreamMuxer::Codec::Mpeg4 : ProgramStreamMuxer::Codec::H264,
+                                 ProgramStreamMuxer::sizeCodeFor(176, 144), 25);
+            Bytes s = blocks(0, 2048, 0);
+            for (const auto& [f, key] : encoded(codec, mpeg4 ? 32 : 176, mpeg4 ? 32 : 144, 3))
+                append(s, m.videoFrame(f, key));
+            write(target, "ps_" + name, s);
+        }
+    }
+    Bytes es = blocks(0, 256, 0);
+    Bytes avi = blocks(0, 0, 0);
+    append(avi, Mpeg4EsWriter::aviHeader(40000, 32, 32, false, 0, 0));
+    for (const auto& [f, key] : encoded(Codec::Mpeg4, 32, 32, 5)) {
+        append(es, f);
+        append(avi, Mpeg4EsWriter::aviVideoChunk(f));
+    }
+    write(target, "m4v", es);
+    write(target, "avi", avi);
+    ChunkMuxer chunks(176, 144, 25);
+    for (const auto& [f, key] : encoded(Codec::Mpeg4, 176, 144, 2)) {
+        chunks.addVideo(f);
+        chunks.flush();
+    }
+    Bytes c = blocks(0, 1040, 0);
+    append(c, chunks.take());
+    write(target, "chunk", c);
+}
+
 int main(int argc, char** argv)
 {
     if (argc != 2) {
@@ -225,6 +295,7 @@ int main(int argc, char** argv)
     parserSeeds("fuzz_parser_chunk", chunkStream());
     parserSeeds("fuzz_parser_ps", programStream());
     parserSeeds("fuzz_parser_asf", asfStream(), {0x00, 0x01, 0x01});   // packet size 256, stream 1
+    decodeSeeds();
 
     const std::pair<const char*, Bytes> probe[] = {
         {"kxav", kxavStream()},     {"packet", packetStream()}, {"kxpt", kxptStream()},

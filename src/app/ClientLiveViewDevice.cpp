@@ -44,4 +44,9 @@ void ClientLiveViewDevice::lowerConvertedCount() { decoder_.lowerConvertedCount(
 
 int ClientLiveViewDevice::frameRate() const { return decoder_.frameRate(); }
 
+int ClientLiveViewDevice::undecodableCodec() const
+{
+    return decoder_.undecodableCodec();
+}
+
 } // namespace kevra

@@ -26,6 +26,7 @@ public:
     int convertedCount() const override;
     void lowerConvertedCount() override;
     int frameRate() const override;
+    int undecodableCodec() const override;
 
     // Inspection (tests and tools).
     int shownChannel() const { return channel_; }

@@ -129,6 +129,7 @@ void LiveView::onOpenResult(int channel, int result)
     }
     cancelTimer();   // at most one frame timer
     buffering_ = 1;
+    codecShown_ = false;
     host_.postStatus(u"BUFFERING");
     startTimer();
 }
@@ -190,6 +191,14 @@ void LiveView::tick()
     int buffering = buffering_.load();
     int width = 0, height = 0;
     const uint8_t* picture = device_.pictureQuery(buffering, width, height);
+    // A stream no decoder can show says so instead of buffering for ever; a decodable stream
+    // afterwards (a new key frame) brings the buffering text back.
+    const bool undecodable = device_.undecodableCodec() >= 0;
+    if (undecodable != codecShown_.load()) {
+        codecShown_ = undecodable;
+        host_.postStatus(undecodable ? u"CODEC_ERR" : (buffering == 1 ? u"BUFFERING" : u"PLAYING"));
+        buffering_ = buffering;
+    }
     if (buffering != buffering_.load()) {
         host_.postStatus(buffering == 1 ? u"BUFFERING" : u"PLAYING");
         buffering_ = buffering;

@@ -21,6 +21,8 @@ public:
     virtual int convertedCount() const = 0;
     virtual void lowerConvertedCount() = 0;
     virtual int frameRate() const = 0;
+    // The codec of a stream that cannot be decoded, or -1 (also when the device cannot tell).
+    virtual int undecodableCodec() const { return -1; }
 };
 
 } // namespace kevra

@@ -237,10 +237,16 @@ void ProgramStreamParser::scanMpeg4KeyFrame(MediaFrame* r)
     const uint8_t* payload = r->payload;
     const int n = r->payloadLength;
     uint32_t word = kEmptySync;
+    int volRate = 0;
     for (int i = 0; i < n; ++i) {
         word = (word << 8) | payload[i];
-        if (word == 0x000001B6)
+        if (word == 0x000001B6) {
+            // Packs without the recorders' private rate byte (other muxers): the VOL's own rate,
+            // so the stream has a place to start.
+            if (r->frameRate == 0 && volRate > 0)
+                r->frameRate = volRate;
             return;
+        }
         const uint8_t* b = payload + i + 1;   // bytes after the code
         const int rest = n - (i + 1);
         if (word == 0x00000120 || word == 0x00000121) {
@@ -248,6 +254,7 @@ void ProgramStreamParser::scanMpeg4KeyFrame(MediaFrame* r)
             if (VolReader::read(payload, n, n, &width, &height, &rate) == 0) {
                 r->width = width;
                 r->height = height;
+                volRate = rate;
             } else {
                 r->width = 352;
                 r->height = 288;

@@ -2,7 +2,7 @@
 
 #include "demux/StreamDemuxer.h"
 #include "video/ColourConverter.h"
-#include "video/H264Decoder.h"
+#include "video/VideoDecoder.h"
 
 #include <chrono>
 #include <cstring>
@@ -14,6 +14,10 @@ namespace kevra {
 namespace {
 
 bool isH264(int codec) { return video_codec::isH264(codec); }
+bool isMpeg4(int codec) { return codec == video_codec::MPEG4; }
+bool decodable(int codec) { return isH264(codec) || isMpeg4(codec); }
+// Codecs one open decoder takes frames of.
+bool sameDecoder(int a, int b) { return (isH264(a) && isH264(b)) || (isMpeg4(a) && isMpeg4(b)); }
 
 } // namespace
 
@@ -36,6 +40,9 @@ void DecoderWorker::resetStream()
     decodedPending_.store(0);
     frameRate_.store(0);
     bufferingMark_.store(false);
+    undecodable_.store(-1);
+    sawVideo_ = false;
+    audioFrames_ = 0;
     std::lock_guard<std::mutex> g(queueLock_);
     // Bytes pushed after the previous stream stopped belong to that stream.
     queue_.clear();
@@ -189,10 +196,11 @@ bool DecoderWorker::appendFrame(const MediaFrame& f)
     const int n = f.payloadLength > 0 && f.payload ? f.payloadLength : 0;
     e.record.payloadLength = n;
     if (n > 0) {
-        e.payload.reset(new (std::nothrow) uint8_t[static_cast<size_t>(n)]);
+        e.payload.reset(new (std::nothrow) uint8_t[static_cast<size_t>(n) + kPayloadPadding]);
         if (!e.payload)
             return false;
         std::memcpy(e.payload.get(), f.payload, static_cast<size_t>(n));
+        std::memset(e.payload.get() + n, 0, kPayloadPadding);
     }
     e.record.payload = e.payload.get();
     frameList_.push_back(std::move(e));
@@ -232,9 +240,15 @@ int DecoderWorker::intake()
         for (;;) {
             const MediaFrame* f = nullptr;
             if (waitingForKey_) {
-                f = demux_->nextKeyFrame();
+                // The first video key frame; audio on the way tells an audio-only stream.
+                f = demux_->nextFrame();
+                while (f && !(f->kind == 1 && f->subtype == 0 && f->payloadLength > 0)) {
+                    noteRecord(*f);
+                    f = demux_->nextFrame();
+                }
                 if (!f || !acceptKeyFrame(*f))
                     break;
+                noteRecord(*f);
                 waitingForKey_ = false;
                 frameRate_.store(f->frameRate);
             } else {
@@ -260,14 +274,23 @@ int DecoderWorker::intake()
     return taken;
 }
 
+void DecoderWorker::noteRecord(const MediaFrame& f)
+{
+    if (f.kind == 1) {
+        sawVideo_ = true;
+    } else if (f.kind == 2 && !sawVideo_ && ++audioFrames_ >= kAudioOnlyFrames) {
+        undecodable_.store(f.codec < 0 ? 0 : f.codec);
+    }
+}
+
 int DecoderWorker::openDecoder(int width, int height, int codec)
 {
     if (decoderOpen_)
         closeDecoder();
+    VideoDecOpenParam param{width, height};
     if (isH264(codec)) {
         handle_ = 0;
         H264_Dec_Init(0);
-        H264DecOpenParam param{width, height};
         handle_ = H264_Dec_Open(&param);
         decoderOpens_.fetch_add(1);
         if (handle_ == 0) {
@@ -275,28 +298,84 @@ int DecoderWorker::openDecoder(int width, int height, int codec)
             return 1;
         }
         decoderOpen_ = true;
+    } else if (isMpeg4(codec)) {
+        handle_ = 0;
+        Mpeg4_Dec_Init(0);
+        handle_ = Mpeg4_Dec_Open(&param);
+        decoderOpens_.fetch_add(1);
+        if (handle_ == 0) {
+            Mpeg4_Dec_DeInit();
+            return 1;
+        }
+        decoderOpen_ = true;
     }
     if (!decoderOpen_)
         return 1;
     openCodec_ = codec;
+    // Program streams may hand out a frame in several pieces, or the end of one frame with
+    // the start of the next (small packs): their bytes go through the codec's parser, which
+    // holds each frame until the next one starts. Every other format delivers whole frames.
+    joining_ = demux_ && demux_->format() == 7 &&
+               joiner_.open(isH264(codec) ? VideoDecoder::Codec::H264 : VideoDecoder::Codec::Mpeg4) == 0;
     return 0;
 }
 
 void DecoderWorker::closeDecoder()
 {
     if (handle_ != 0) {
-        H264_Dec_Close(handle_);
-        H264_Dec_DeInit();
+        if (isMpeg4(openCodec_)) {
+            Mpeg4_Dec_Close(handle_);
+            Mpeg4_Dec_DeInit();
+        } else {
+            H264_Dec_Close(handle_);
+            H264_Dec_DeInit();
+        }
         handle_ = 0;
     }
+    joiner_.close();
+    joining_ = false;
+    joinEntry_ = FrameEntry{};
     openCodec_ = -1;
     openWidth_ = 0;
     openHeight_ = 0;
     decoderOpen_ = false;
 }
 
+void DecoderWorker::decodeFrame(const uint8_t* data, int length)
+{
+    const size_t area = static_cast<size_t>(openWidth_) * static_cast<size_t>(openHeight_);
+    // Without a YUV buffer of the opened size nothing may be decoded into it.
+    if (!yuv_ || yuvCapacity_ < area * 3 / 2 || !data || length <= 0)
+        return;
+    VideoDecInput in{data, length, 1, 1, 0, 0};
+    VideoDecOutput out{yuv_.get(), yuv_.get() + area, yuv_.get() + area * 5 / 4, 0, 0};
+    const int result = isMpeg4(openCodec_) ? Mpeg4_Dec_Decode(handle_, &in, &out, 0)
+                                           : H264_Dec_Decode(handle_, &in, &out, 0);
+    if (result != -1 && out.outWidth > 0 && out.outHeight > 0 && out.outWidth <= openWidth_ &&
+        out.outHeight <= openHeight_) {
+        decodedWidth_ = out.outWidth;
+        decodedHeight_ = out.outHeight;
+        decodedPending_.fetch_add(1);
+    }
+}
+
+void DecoderWorker::decodeJoined()
+{
+    const uint8_t* frame = nullptr;
+    int length = 0;
+    if (joiner_.next(frame, length))
+        decodeFrame(frame, length);
+    if (joiner_.pending() == 0)
+        joinEntry_ = FrameEntry{};   // the joiner copied what it still needs
+}
+
 int DecoderWorker::decodeOne()
 {
+    // Whole frames still inside the bytes of a frame taken earlier come first, one per step.
+    if (joining_ && joiner_.pending() > 0) {
+        decodeJoined();
+        return kStepDone;
+    }
     if (frameList_.empty())
         return kStepIdle;
     FrameEntry e = std::move(frameList_.front());
@@ -320,8 +399,11 @@ int DecoderWorker::decodeOne()
         if (f.codec != openCodec_ || f.width != openWidth_ || f.height != openHeight_ || !decoderOpen_) {
             if (openDecoder(f.width, f.height, f.codec) != 0) {
                 decoderOpen_ = false;
+                if (!decodable(f.codec))
+                    undecodable_.store(f.codec < 0 ? 0 : f.codec);
                 return kStepUndecodable;
             }
+            undecodable_.store(-1);
             openWidth_ = f.width;
             openHeight_ = f.height;
             // A new picture size or codec is a new stream from the same recorder: it goes
@@ -330,18 +412,15 @@ int DecoderWorker::decodeOne()
                 frameRate_.store(f.frameRate);
         }
     }
-    if (isH264(f.codec) && decoderOpen_ && f.payloadLength > 0) {
-        const size_t area = static_cast<size_t>(openWidth_) * static_cast<size_t>(openHeight_);
-        // Without a YUV buffer of the opened size nothing may be decoded into it.
-        if (!yuv_ || yuvCapacity_ < area * 3 / 2)
-            return kStepDone;
-        H264DecInput in{f.payload, f.payloadLength, 1, 1, 0, 0};
-        H264DecOutput out{yuv_.get(), yuv_.get() + area, yuv_.get() + area * 5 / 4, 0, 0};
-        if (H264_Dec_Decode(handle_, &in, &out, 0) != -1 && out.outWidth > 0 && out.outHeight > 0 &&
-            out.outWidth <= openWidth_ && out.outHeight <= openHeight_) {
-            decodedWidth_ = out.outWidth;
-            decodedHeight_ = out.outHeight;
-            decodedPending_.fetch_add(1);
+    // Frames of another codec than the open decoder's are dropped unread.
+    if (decoderOpen_ && sameDecoder(f.codec, openCodec_) && f.payloadLength > 0) {
+        if (joining_) {
+            const int length = f.payloadLength;
+            joinEntry_ = std::move(e);
+            joiner_.feed(joinEntry_.payload.get(), length);
+            decodeJoined();
+        } else {
+            decodeFrame(f.payload, f.payloadLength);
         }
     }
     return kStepDone;

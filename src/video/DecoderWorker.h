@@ -1,10 +1,12 @@
 // Turns the current channel's media bytes into pictures for the screen: owns the input queue,
-// the demultiplexer, the frame list, the H.264 decoder, the YUV buffer and the picture buffer.
+// the demultiplexer, the frame list, the video decoder (H.264 or MPEG-4 Visual) with its frame
+// joiner, the YUV buffer and the picture buffer.
 // Threads: network worker (push), its own decoder thread (intake, decode, convert), the
 // frame timer (pictureQuery, lowerConvertedCount), the device client (start, stop, depth).
 #pragma once
 #include "common/WorkerThread.h"
 #include "demux/MediaFrame.h"
+#include "video/FrameJoiner.h"
 
 #include <atomic>
 #include <cstddef>
@@ -21,9 +23,13 @@ class DecoderWorker {
 public:
     static constexpr int kByteLimit = 1048576;         // bytes the input queue may hold
     static constexpr int kDropWindowMs = 2000;         // frames of this many ms start dropping
-    static constexpr int kMaxSide = 8192;              // largest picture side accepted
+    static constexpr int kMaxSide = 4096;              // largest picture side decoded (bounds memory)
     static constexpr int kMaxFrameRate = 1000;         // larger declared rates are not a stream
     static constexpr size_t kFrameListByteLimit = 64u << 20; // frame bytes held before dropping
+    // Audio frames without a single video frame after which a stream counts as audio only.
+    static constexpr int kAudioOnlyFrames = 50;
+    // Zeroed bytes behind every frame's payload, for the decoder library's reads past the end.
+    static constexpr int kPayloadPadding = 64;
     // decodeStep results
     static constexpr int kStepDone = 0;
     static constexpr int kStepUndecodable = 1;
@@ -56,6 +62,13 @@ public:
     bool dropping();
     bool running() const { return running_.load(); }
     int decoderOpens() const { return decoderOpens_.load(); }
+    // The codec of the current stream when no decoder here can show it (a video codec other
+    // than H.264 and MPEG-4 Visual, or the audio codec of a stream without video); -1 while
+    // the stream is decodable or not known yet. Any thread.
+    int undecodableCodec() const { return undecodable_.load(); }
+    // True when the current codec is decoded through the frame joiner (streams that may hand
+    // out pieces of frames: program streams).
+    bool joining() const { return joining_; }
     // Pushed chunks discarded (queue full, dropping, or no memory) since construction.
     int64_t droppedPushes() const { return droppedPushes_.load(); }
 
@@ -82,8 +95,11 @@ private:
     void loop();
     int intake();
     bool acceptKeyFrame(const MediaFrame& f) const;
+    void noteRecord(const MediaFrame& f);
     bool appendFrame(const MediaFrame& f);
     int decodeOne();
+    void decodeFrame(const uint8_t* data, int length);
+    void decodeJoined();
     int step();
     int openDecoder(int width, int height, int codec);
     void closeDecoder();
@@ -105,6 +121,11 @@ private:
     int decodedHeight_ = 0;
     std::deque<FrameEntry> frameList_;
     size_t frameListBytes_ = 0;
+    FrameJoiner joiner_;
+    bool joining_ = false;
+    FrameEntry joinEntry_;        // the frame whose bytes the joiner is working through
+    bool sawVideo_ = false;       // a video record since the stream started
+    int audioFrames_ = 0;         // audio records before the first video record
 
     // Picture buffer: written by the decoder thread only while the converted count is 0, read
     // by the frame timer only while it is above 0. A replaced buffer is kept one more round.
@@ -122,6 +143,7 @@ private:
     std::atomic<bool> bufferingMark_{false};
     std::atomic<bool> running_{false};
     std::atomic<int> decoderOpens_{0};
+    std::atomic<int> undecodable_{-1};
     std::atomic<int64_t> droppedPushes_{0};
 
     // Input queue, guarded by queueLock_.

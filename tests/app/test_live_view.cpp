@@ -121,6 +121,8 @@ struct FakeDevice : LiveViewDevice {
     int convertedCount() const override { return converted.load(); }
     void lowerConvertedCount() override { lowered++; converted--; }
     int frameRate() const override { return rate.load(); }
+    std::atomic<int> undecodable{-1};
+    int undecodableCodec() const override { return undecodable.load(); }
     size_t openCount() { std::lock_guard l(m); return opens.size(); }
 };
 
@@ -238,6 +240,22 @@ TEST_F(LiveViewTest, StatusFollowsBufferingAndStopEndsTheTimer)
     int q = device.queries.load();
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(device.queries.load(), q);   // no tick after stop() returned
+}
+
+TEST_F(LiveViewTest, UndecodableStreamSaysSoOnceUntilADecodableOneFollows)
+{
+    view.openCamera(kCam1, 0);
+    view.onOpenResult(0, 0);
+    device.undecodable = 3;
+    ASSERT_TRUE(eventually([&] { return host.lastStatus() == u"CODEC_ERR"; }));
+    const int q = device.queries.load();
+    ASSERT_TRUE(eventually([&] { return device.queries.load() >= q + 3; }));
+    EXPECT_EQ(host.lastStatus(), u"CODEC_ERR");   // not overwritten by buffering
+    device.undecodable = -1;                      // a decodable key frame came
+    ASSERT_TRUE(eventually([&] { return host.lastStatus() == u"BUFFERING"; }));
+    auto s = host.statuses();
+    for (size_t i = 1; i < s.size(); ++i)
+        EXPECT_NE(s[i], s[i - 1]);
 }
 
 TEST_F(LiveViewTest, TimerFollowsTheStreamFrameRate)

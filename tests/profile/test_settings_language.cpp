@@ -85,7 +85,7 @@ const std::set<std::u16string>& languageKeys()
         u"ZOOM", u"LEFT_RIGHT", u"FOCUS", u"IRIS", u"VERSION", u"BUILD", u"DEVICE", u"D_DIS",
         u"OPENING_V", u"BUFFERING", u"PLAYING", u"STOP", u"OPEN_ERR", u"OPENING_TILE",
         u"BUFFERING_TILE", u"PLAYING_TILE", u"OPEN_ERR_TILE", u"STOP_TILE", u"LAYOUT", u"OK",
-        u"RECONNECT_IN", u"RECONNECTING", u"MEDIA_REOPEN", u"MEDIA_REOPENING", u"NO_PICTURE"};
+        u"RECONNECT_IN", u"RECONNECTING", u"MEDIA_REOPEN", u"MEDIA_REOPENING", u"NO_PICTURE", u"CODEC_ERR"};
     return keys;
 }
 

@@ -1,11 +1,13 @@
 // The simulated recorder's stream formats, end to end: each --format is received through the
-// client's device session and cut by a probing demultiplexer; the program stream is also played
-// through the client's decoder worker down to converted pictures.
+// client's device session and cut by a probing demultiplexer, and every format and codec (and
+// ffmpeg-made MPEG-4 files sent as they are) plays through the device client's decoder worker
+// down to converted pictures.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +20,7 @@
 #include "device/MediaSink.h"
 #include "device/DeviceEvents.h"
 #include "device/DeviceSession.h"
+#include "testkit/PacketMuxer.h"
 #include "testkit/PatternEncoder.h"
 #include "tools/support/RecorderProcess.h"
 #include "video/DecoderWorker.h"
@@ -172,6 +175,11 @@ TEST(RecorderFormatOptions, EveryFormatIsAcceptedAndProgramStreamsNeedATableSize
   EXPECT_EQ(parse({"--format", "chunk", "--size", "720x480"}, message), 0);
   EXPECT_EQ(parse({"--format", "chunk", "--size", "320x240"}, message), -1);
   EXPECT_NE(message.find("320x240"), std::string::npos) << message;
+  // MPEG-4 program streams carry their size in the VOL; the raw formats are MPEG-4 only.
+  EXPECT_EQ(parse({"--format", "ps", "--codec", "mpeg4", "--size", "368x272"}, message), 0);
+  EXPECT_EQ(parse({"--format", "m4v", "--codec", "h264"}, message), -1);
+  EXPECT_EQ(parse({"--format", "kxav", "--codec", "vp8"}, message), -1);
+  EXPECT_EQ(parse({"--codec", "mpeg4", "--source", "x.264"}, message), -1);
   EXPECT_EQ(parse({"--help"}, message), 1);
   for (const char* f : {"kxav", "packet", "ps", "asf", "chunk", "m4v", "avi"})
     EXPECT_NE(message.find(std::string("      ") + f + " "), std::string::npos) << f;
@@ -194,71 +202,211 @@ bool waitFor(const std::atomic<int>& value, int timeoutMs) {
   return value.load() >= 0;
 }
 
-TEST(RecorderFormatsEndToEnd, PlaysAnH264ProgramStream) {
-  RecorderProcess rec({"--format", "ps", "--size", "352x288", "--fps", "25", "--gop", "10",
-                       "--bitrate", "800000"});
-  ASSERT_TRUE(rec.start());
+// One camera played through the device client: the pictures the viewer's frame timer would
+// get (the last of `wanted` is kept), the stream's frame rate and the channel open time.
+struct Played {
+  std::vector<uint8_t> picture;  // 32-bit bottom-up BGRA
+  int width = 0, height = 0, pictures = 0, frameRate = 0, undecodable = -1;
+  int64_t bytes = 0;  // pushes the decoder dropped
+  double msToFirst = -1;  // channel answer to the first picture
+};
+
+Played play(RecorderProcess& rec, int camera, int wanted, int timeoutS = 30) {
+  Played out;
   ClientSink sink;
   DeviceClient client;
   client.setSink(&sink);
   client.login("127.0.0.1", rec.port(), "admin", "580317", 10000);
-  ASSERT_TRUE(waitFor(sink.loginCode, 20000));
-  ASSERT_EQ(sink.loginCode.load(), 0);
+  EXPECT_TRUE(waitFor(sink.loginCode, 20000));
+  EXPECT_EQ(sink.loginCode.load(), 0);
   // The viewer's own pairing of channel and decoder; it goes before the client.
   ClientLiveViewDevice view(client);
   DecoderWorker& decoder = view.decoder();
   view.setDisplayDepth(32);
-  const int camera = 1;
   view.openChannel(camera, 1);
-  ASSERT_TRUE(waitFor(sink.channelCode, 20000));
-  ASSERT_EQ(sink.channelCode.load(), 0);
-
-  // Ask for pictures as the viewer's frame timer does; keep the last of several.
-  std::vector<uint8_t> picture;
-  int width = 0, height = 0, pictures = 0;
-  auto until = Clock::now() + std::chrono::seconds(30);
-  while (pictures < 5 && Clock::now() < until && !sink.lost.load()) {
+  EXPECT_TRUE(waitFor(sink.channelCode, 20000));
+  EXPECT_EQ(sink.channelCode.load(), 0);
+  const auto opened = Clock::now();
+  // Ask for pictures as the viewer's frame timer does.
+  const auto until = opened + std::chrono::seconds(timeoutS);
+  while (out.pictures < wanted && Clock::now() < until && !sink.lost.load()) {
     int buffering = 1, w = 0, h = 0;
     const uint8_t* p = decoder.pictureQuery(buffering, w, h);
     if (p && w > 0 && h > 0) {
-      picture.assign(p, p + size_t(w) * size_t(h) * 4);
-      width = w;
-      height = h;
-      ++pictures;
+      if (out.pictures == 0)
+        out.msToFirst = std::chrono::duration<double, std::milli>(Clock::now() - opened).count();
+      out.picture.assign(p, p + size_t(w) * size_t(h) * 4);
+      out.width = w;
+      out.height = h;
+      ++out.pictures;
       decoder.lowerConvertedCount();
     } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
   }
-  const int frameRate = decoder.frameRate();
+  out.frameRate = decoder.frameRate();
+  out.undecodable = decoder.undecodableCodec();
+  out.bytes = decoder.droppedPushes();
   view.stopChannel();
   client.logout();
   client.setSink(nullptr);
-  ASSERT_EQ(pictures, 5) << "chunks dropped: " << decoder.droppedPushes();
-  EXPECT_EQ(width, 352);
-  EXPECT_EQ(height, 288);
-  EXPECT_EQ(frameRate, 25);
+  return out;
+}
 
-  // 32-bit pictures are bottom-up BGRA. Lower half: the camera's background colour; top rows:
-  // the text, lighter than any background.
-  auto pixel = [&](int x, int uprightY) {
-    return &picture[(size_t(height - 1 - uprightY) * width + x) * 4];
-  };
+const uint8_t* pixel(const Played& p, int x, int uprightY) {
+  return &p.picture[(size_t(p.height - 1 - uprightY) * p.width + x) * 4];
+}
+
+struct PlayCase {
+  std::vector<std::string> args;
+  int width, height;
+};
+
+class RecorderFormatsPlay : public ::testing::TestWithParam<PlayCase> {};
+
+TEST_P(RecorderFormatsPlay, PlaysToPicturesInTheCamerasColours) {
+  const PlayCase& c = GetParam();
+  std::vector<std::string> args = c.args;
+  args.insert(args.end(), {"--size", std::to_string(c.width) + "x" + std::to_string(c.height), "--fps", "25",
+                           "--gop", "10", "--bitrate", "800000"});
+  RecorderProcess rec(args);
+  ASSERT_TRUE(rec.start());
+  const int camera = 2;
+  const Played p = play(rec, camera, 5);
+  ASSERT_EQ(p.pictures, 5) << "pushes dropped: " << p.bytes;
+  EXPECT_EQ(p.width, c.width);
+  EXPECT_EQ(p.height, c.height);
+  EXPECT_EQ(p.frameRate, 25);
+  EXPECT_EQ(p.undecodable, -1);
+  // Lower half: the camera's background colour; top rows: the text, lighter than any background.
   const PatternColour want = PatternEncoder::background(camera);
-  for (int x : {width / 4, width / 2, width * 3 / 4}) {
-    const uint8_t* q = pixel(x, height * 3 / 4);
+  for (int x : {p.width / 4, p.width / 2, p.width * 3 / 4}) {
+    const uint8_t* q = pixel(p, x, p.height * 3 / 4);
     EXPECT_NEAR(q[2], want.r, 24) << "x " << x;
     EXPECT_NEAR(q[1], want.g, 24) << "x " << x;
     EXPECT_NEAR(q[0], want.b, 24) << "x " << x;
   }
   int brightest = 0;
-  for (int y = 0; y < height / 4; ++y)
-    for (int x = 0; x < width / 2; ++x) {
-      const uint8_t* q = pixel(x, y);
+  for (int y = 0; y < p.height / 4; ++y)
+    for (int x = 0; x < p.width / 2; ++x) {
+      const uint8_t* q = pixel(p, x, y);
       brightest = std::max(brightest, q[0] + q[1] + q[2]);
     }
   EXPECT_GT(brightest, 3 * 200) << "no text in the top rows";
+  std::printf("[ time ] first picture %.0f ms after the channel opened\n", p.msToFirst);
   EXPECT_EQ(rec.stop(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryFormatAndCodec, RecorderFormatsPlay,
+    ::testing::Values(PlayCase{{"--format", "kxav"}, 320, 240},
+                      PlayCase{{"--format", "kxav", "--codec", "mpeg4"}, 320, 240},
+                      PlayCase{{"--format", "packet"}, 176, 144},
+                      PlayCase{{"--format", "packet", "--codec", "mpeg4"}, 176, 144},
+                      PlayCase{{"--format", "ps", "--codec", "h264"}, 352, 288},
+                      PlayCase{{"--format", "ps", "--codec", "mpeg4"}, 704, 576},
+                      PlayCase{{"--format", "asf"}, 176, 144},
+                      PlayCase{{"--format", "chunk"}, 352, 288},
+                      PlayCase{{"--format", "m4v"}, 352, 288},
+                      PlayCase{{"--format", "avi"}, 176, 144}),
+    [](const ::testing::TestParamInfo<PlayCase>& info) {
+      std::string name;
+      for (size_t i = 1; i < info.param.args.size(); i += 2) name += info.param.args[i];
+      return name;
+    });
+
+// Files other programs wrote, sent as they are: ffmpeg's MPEG-4 elementary stream, AVI and
+// program stream in 2 KB packs (scripts/make-ffmpeg-samples.sh, made at test time).
+class FfmpegFilesPlay : public ::testing::TestWithParam<const char*> {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = ::testing::TempDir() + "kevra-ffmpeg-play";
+    const std::string command = std::string("bash '") + KEVRA_SOURCE_DIR + "/scripts/make-ffmpeg-samples.sh' '" +
+                                dir_ + "' >/dev/null 2>&1";
+    made_ = std::system(command.c_str()) == 0;
+  }
+  static std::string dir_;
+  static bool made_;
+};
+std::string FfmpegFilesPlay::dir_;
+bool FfmpegFilesPlay::made_ = false;
+
+TEST_P(FfmpegFilesPlay, PlaysToTheTestPicture) {
+  if (!made_) GTEST_SKIP() << "ffmpeg is not installed";
+  const std::string file = dir_ + "/" + GetParam();
+  if (FILE* f = std::fopen(file.c_str(), "rb")) std::fclose(f);
+  else GTEST_SKIP() << file << " was not made";
+  RecorderProcess rec({"--play", file, "--fps", "25", "--bitrate", "2000000"});
+  ASSERT_TRUE(rec.start());
+  const Played p = play(rec, 1, 3);
+  ASSERT_EQ(p.pictures, 3) << GetParam() << ": pushes dropped: " << p.bytes;
+  EXPECT_EQ(p.width, 176);
+  EXPECT_EQ(p.height, 144);
+  EXPECT_EQ(p.frameRate, 25);
+  // ffmpeg's test picture: colour bars, so many distinct colours in the top half.
+  std::vector<bool> seen(512, false);
+  int colours = 0;
+  for (int y = 0; y < p.height / 2; y += 4)
+    for (int x = 0; x < p.width; x += 4) {
+      const uint8_t* q = pixel(p, x, y);
+      const int bucket = (q[2] >> 5) << 6 | (q[1] >> 5) << 3 | (q[0] >> 5);
+      if (!seen[bucket]) ++colours;
+      seen[bucket] = true;
+    }
+  EXPECT_GE(colours, 6) << GetParam();
+  EXPECT_EQ(rec.stop(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Mpeg4, FfmpegFilesPlay, ::testing::Values("es.m4v", "av.avi", "ps-mpeg4.mpg"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           std::string n = info.param;
+                           for (char& ch : n)
+                             if (ch == '.' || ch == '-') ch = '_';
+                           return n;
+                         });
+
+// A stream no decoder here can show: kevractl snapshot says so at once instead of waiting for
+// its time-out. Codec 3 key frames (0x000001FE packets), and a stream of audio packets only.
+TEST(RecorderFormatsEndToEnd, SnapshotOfAnUndecodableStreamSaysWhichCodecAtOnce) {
+  struct Case {
+    const char* name;
+    int codec;
+  };
+  for (const Case c : {Case{"codec3", 3}, Case{"audio", 21}}) {
+    PacketMuxer mux;
+    std::vector<uint8_t> bytes, body(600, 0x44);
+    for (int i = 0; i < 100; ++i) {
+      std::vector<uint8_t> packet = c.codec == 3 ? (i % 10 == 0 ? mux.keyFrame(body, 176, 144, 25, 0, 0xFE)
+                                                                 : mux.dependentFrame(body, 0xFC))
+                                                 : PacketMuxer::audioPacket(body, c.codec, 2);
+      bytes.insert(bytes.end(), packet.begin(), packet.end());
+    }
+    const std::string file = ::testing::TempDir() + "kevra-undecodable-" + c.name + ".bin";
+    FILE* f = std::fopen(file.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    RecorderProcess rec({"--play", file, "--bitrate", "800000"});
+    ASSERT_TRUE(rec.start());
+    const std::string err = ::testing::TempDir() + "kevra-undecodable.err";
+    const std::string command = std::string(KEVRA_BIN_DIR) + "/kevractl snapshot --channel 0 --out " +
+                                ::testing::TempDir() + "never.png --port " + std::to_string(rec.port()) +
+                                " 2>" + err;
+    const auto began = Clock::now();
+    const int status = std::system(command.c_str());
+    const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
+    std::string message;
+    if (FILE* e = std::fopen(err.c_str(), "r")) {
+      char line[256];
+      while (std::fgets(line, sizeof line, e)) message += line;
+      std::fclose(e);
+    }
+    EXPECT_NE(status, 0) << c.name;
+    EXPECT_NE(message.find("stream codec " + std::to_string(c.codec) + " cannot be decoded"), std::string::npos)
+        << c.name << ": " << message;
+    EXPECT_LT(seconds, 8.0) << c.name << ": not at once";
+    EXPECT_EQ(rec.stop(), 0);
+  }
 }
 
 }  // namespace

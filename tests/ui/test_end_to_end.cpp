@@ -5,6 +5,7 @@
 #include "common/Utf.h"
 #include "device/DeviceClient.h"
 #include "device/Messages.h"
+#include "testkit/PacketMuxer.h"
 #include "tools/support/RecorderProcess.h"
 #include "ui/support/UiTestSupport.h"
 #include "ui/BitmapButton.h"
@@ -181,6 +182,49 @@ TEST(EndToEnd, LiveVideoPtzAndCleanExit)
     }
     pump(50);
     EXPECT_EQ(threadCount(), baseline) << "a thread outlived the viewer";
+}
+
+// An MPEG-4 Visual camera plays in the viewer like an H.264 one; a stream no decoder can show
+// says so in the status line instead of buffering for ever.
+TEST(EndToEnd, Mpeg4CameraPlaysAndAnUndecodableOneSaysSo)
+{
+    RecorderProcess rec({"--format", "avi", "--size", "352x288"});
+    ASSERT_TRUE(rec.start());
+    {
+        Viewer v;
+        ASSERT_TRUE(v.logIn(rec.port())) << "no camera tree";
+        emit v.window->tree()->itemClicked(v.camera(1), 0);
+        ASSERT_TRUE(waitUntil([&] { return v.status() == lang(u"PLAYING"); }, 30000))
+            << "status " << v.status().toStdString();
+        pump(300);
+        EXPECT_GT(share(v.window->videoArea()->grab().toImage(), 40, 160, 60), 0.15)
+            << "camera background colour not found";
+    }
+    EXPECT_EQ(rec.stop(), 0);
+
+    // 0x000001FE key frames: codec 3.
+    PacketMuxer mux;
+    std::vector<uint8_t> bytes, body(600, 0x44);
+    for (int i = 0; i < 50; ++i) {
+        const auto p = i % 10 == 0 ? mux.keyFrame(body, 176, 144, 25, 0, 0xFE) : mux.dependentFrame(body, 0xFC);
+        bytes.insert(bytes.end(), p.begin(), p.end());
+    }
+    const std::string file = makeTempDir() + "codec3.bin";
+    FILE* f = std::fopen(file.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    RecorderProcess other({"--play", file});
+    ASSERT_TRUE(other.start());
+    {
+        Viewer v;
+        ASSERT_TRUE(v.logIn(other.port())) << "no camera tree";
+        emit v.window->tree()->itemClicked(v.camera(0), 0);
+        ASSERT_TRUE(waitUntil([&] { return v.status() == lang(u"CODEC_ERR"); }, 20000))
+            << "status " << v.status().toStdString();
+        EXPECT_FALSE(v.status().isEmpty());
+    }
+    EXPECT_EQ(other.stop(), 0);
 }
 
 TEST(EndToEnd, DroppedSessionShowsDisconnectAndTheLoginAgain)

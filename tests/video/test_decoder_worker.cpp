@@ -1,7 +1,10 @@
 #include "video/DecoderWorker.h"
 
 #include "testkit/KxavMuxer.h"
+#include "testkit/Mpeg4EsWriter.h"
+#include "testkit/PacketMuxer.h"
 #include "testkit/PatternEncoder.h"
+#include "testkit/ProgramStreamMuxer.h"
 #include "video/ColourConverter.h"
 
 #include <gtest/gtest.h>
@@ -16,10 +19,10 @@ using namespace kevra;
 
 namespace {
 
-constexpr int kMpeg4 = 1; // codec byte of a stream the worker cannot decode
+constexpr int kMpeg4 = 1; // KXAV codec byte 1 -> codec 1
 constexpr int kH264 = 8;  // codec byte 8 -> codec 4
 
-// KXAV packets of frames that are never decoded (MPEG-4): enough to exercise the queues.
+// KXAV packets of frames that never make a picture (filler bytes): enough to exercise the queues.
 struct OpaqueStream {
     KxavMuxer mux;
     std::vector<uint8_t> payload = std::vector<uint8_t>(300, 0x42);
@@ -30,21 +33,34 @@ struct OpaqueStream {
     std::vector<uint8_t> dependent() { return mux.videoFrame(payload, false, kMpeg4, 352, 288, 25, 0); }
 };
 
-// A real H.264 camera stream in KXAV packets, one packet per frame.
+// A real camera stream (H.264, or MPEG-4 Visual with mpeg4 set) in KXAV packets, one per frame.
 struct CameraStream {
     PatternEncoder enc;
     KxavMuxer mux;
     int w, h, fps;
-    CameraStream(int camera, int width, int height, int gop = 50, int rate = 25) : w(width), h(height), fps(rate)
+    bool mpeg4;
+    CameraStream(int camera, int width, int height, int gop = 50, int rate = 25, bool mpeg4Codec = false,
+                 int bFrames = 0)
+        : w(width), h(height), fps(rate), mpeg4(mpeg4Codec)
     {
-        EXPECT_EQ(enc.open(camera, width, height, rate, 0, gop), 0);
+        EXPECT_EQ(enc.open(camera, width, height, rate, 0, gop,
+                           mpeg4 ? PatternEncoder::Codec::Mpeg4 : PatternEncoder::Codec::H264, bFrames),
+                  0);
+    }
+    // The next encoded frame (empty while a B-VOP encoder holds it back).
+    std::vector<uint8_t> encoded(bool& key)
+    {
+        std::vector<uint8_t> f;
+        EXPECT_EQ(enc.encodeNext(f, key), 0);
+        return f;
     }
     std::vector<uint8_t> next()
     {
-        std::vector<uint8_t> f;
         bool key = false;
-        EXPECT_EQ(enc.encodeNext(f, key), 0);
-        return mux.videoFrame(f, key, kH264, w, h, fps, KxavMuxer::packTime(2026, 12, 7, 10, 0, 0));
+        const std::vector<uint8_t> f = encoded(key);
+        if (f.empty())
+            return f;
+        return mux.videoFrame(f, key, mpeg4 ? kMpeg4 : kH264, w, h, fps, KxavMuxer::packTime(2026, 12, 7, 10, 0, 0));
     }
 };
 
@@ -360,4 +376,233 @@ TEST(DecoderWorker, ThreadedStreamReachesTheFrameTimerAndStopsCleanly)
     }
     EXPECT_TRUE(got);
     w.stop();
+}
+
+namespace {
+
+// Every picture the worker hands over while driven by hand, as the frame timer takes them.
+struct Pictures {
+    std::vector<std::vector<uint8_t>> all;
+    int width = 0, height = 0;
+    void drain(DecoderWorker& w, int steps = 8)
+    {
+        for (int i = 0; i < steps; ++i) {
+            w.runIntake();
+            w.runStep();
+            int buffering = 0, pw = 0, ph = 0;
+            if (const uint8_t* p = w.pictureQuery(buffering, pw, ph)) {
+                all.emplace_back(p, p + size_t(pw) * ph * 4);
+                width = pw;
+                height = ph;
+                w.lowerConvertedCount();
+            }
+        }
+    }
+    // True when picture i shows camera `camera`'s background in its lower half (32-bit output,
+    // bottom-up rows: row 10 is near the bottom).
+    bool background(size_t i, int camera) const
+    {
+        const PatternColour c = PatternEncoder::background(camera);
+        const uint8_t* p = all[i].data() + (size_t(10) * width + width / 2) * 4;
+        return std::abs(p[2] - c.r) < 24 && std::abs(p[1] - c.g) < 24 && std::abs(p[0] - c.b) < 24;
+    }
+    // Left edge of the moving box (accent colour) in picture i, or -1.
+    int boxX(size_t i, int camera) const
+    {
+        const PatternColour c = PatternEncoder::accent(camera);
+        const int uprightY = height * 3 / 8;
+        const uint8_t* row = all[i].data() + size_t(height - 1 - uprightY) * width * 4;
+        for (int x = 0; x < width; ++x) {
+            const uint8_t* p = row + size_t(x) * 4;
+            if (std::abs(p[2] - c.r) < 40 && std::abs(p[1] - c.g) < 40 && std::abs(p[0] - c.b) < 40)
+                return x;
+        }
+        return -1;
+    }
+};
+
+} // namespace
+
+class Mpeg4WorkerTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(Mpeg4WorkerTest, PicturesInDisplayOrderWithTheCamerasColours)
+{
+    const int bFrames = GetParam();
+    DecoderWorker w;
+    w.setDisplayDepth(32);
+    w.startManual();
+    CameraStream cam(4, 352, 288, 12, 25, true, bFrames);
+    Pictures pics;
+    int pushed = 0;
+    for (int i = 0; i < 20; ++i) {
+        const auto packet = cam.next();
+        if (packet.empty())
+            continue;
+        push(w, packet);
+        ++pushed;
+        pics.drain(w, 3);
+    }
+    pics.drain(w, 10);
+    if (bFrames > 0) {
+        EXPECT_LT(pushed, 20) << "the encoder wrote no B-VOPs";
+    }
+    EXPECT_EQ(w.decoderOpens(), 1);
+    EXPECT_EQ(w.undecodableCodec(), -1);
+    // B-VOPs hold one picture back until the next reference frame; nothing else waits.
+    EXPECT_GE(int(pics.all.size()), pushed - 1);
+    ASSERT_GE(pics.all.size(), 10u);
+    EXPECT_EQ(pics.width, 352);
+    EXPECT_EQ(pics.height, 288);
+    int last = -1;
+    for (size_t i = 0; i < pics.all.size(); ++i) {
+        EXPECT_TRUE(pics.background(i, 4)) << "picture " << i;
+        const int x = pics.boxX(i, 4);
+        EXPECT_GT(x, last) << "picture " << i << " out of display order";
+        last = x;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(WithAndWithoutBVops, Mpeg4WorkerTest, ::testing::Values(0, 2));
+
+TEST(DecoderWorker, CodecChangeOnEveryKeyFrameReopensAndCostsNoPicture)
+{
+    DecoderWorker w;
+    w.setDisplayDepth(32);
+    w.startManual();
+    CameraStream h264(1, 176, 144, 1), mpeg4(5, 176, 144, 1, 25, true);
+    Pictures pics;
+    for (int i = 0; i < 6; ++i) {
+        push(w, (i % 2 ? mpeg4 : h264).next());
+        pics.drain(w, 3);
+    }
+    EXPECT_EQ(w.decoderOpens(), 6);
+    ASSERT_EQ(pics.all.size(), 6u);
+    for (size_t i = 0; i < 6; ++i)
+        EXPECT_TRUE(pics.background(i, i % 2 ? 5 : 1)) << "picture " << i;
+}
+
+TEST(DecoderWorker, DamagedMpeg4CostsOnlyTheFramesConcerned)
+{
+    DecoderWorker w;
+    w.setDisplayDepth(32);
+    w.startManual();
+    CameraStream cam(6, 352, 288, 6, 25, true);
+    KxavMuxer& mux = cam.mux;
+    auto dependent = [&](const std::vector<uint8_t>& payload) {
+        return mux.videoFrame(payload, false, kMpeg4, 352, 288, 25, 0);
+    };
+    Pictures pics;
+    push(w, cam.next()); // key frame
+    bool key = false;
+    std::vector<uint8_t> vop = cam.encoded(key);
+    vop.resize(vop.size() / 3); // truncated VOP
+    push(w, dependent(vop));
+    vop = cam.encoded(key); // garbage between two start codes of a VOP
+    std::srand(5);
+    for (size_t i = 8; i < vop.size(); i += 3)
+        vop[i] = uint8_t(std::rand());
+    push(w, dependent(vop));
+    std::vector<uint8_t> junk(3000);
+    for (auto& b : junk)
+        b = uint8_t(std::rand());
+    junk[0] = 0, junk[1] = 0, junk[2] = 1, junk[3] = 0xB6;
+    push(w, dependent(junk));
+    // A key frame whose VOL announces the largest picture a VOL can (8191 x 8191) under a
+    // record of 176 x 144: the decoder refuses to grow to it.
+    Mpeg4EsWriter::Vol huge;
+    huge.width = huge.height = 8191;
+    push(w, mux.videoFrame(Mpeg4EsWriter::keyFrame(huge, 0, 0, 1, 4000), true, kMpeg4, 176, 144, 25, 0));
+    pics.drain(w, 12);
+    const size_t damaged = pics.all.size();
+    for (int i = 0; i < 7; ++i) {
+        push(w, cam.next()); // up to the next key frame and on
+        pics.drain(w, 3);
+    }
+    // Every frame from the next key frame on is a picture of the camera again.
+    ASSERT_GE(pics.all.size(), damaged + 2);
+    EXPECT_TRUE(pics.background(pics.all.size() - 1, 6));
+    EXPECT_EQ(pics.width, 352);
+    EXPECT_FALSE(w.dropping());
+}
+
+TEST(DecoderWorker, KeyFramesBeyondTheSizeLimitAreNotDecoded)
+{
+    DecoderWorker w;
+    w.startManual();
+    Mpeg4EsWriter::Vol huge;
+    huge.width = huge.height = 8184;
+    std::vector<uint8_t> es = Mpeg4EsWriter::keyFrame(huge, 0, 0, 1, 500);
+    Mpeg4EsWriter::append(es, Mpeg4EsWriter::vop(false, 200));
+    Mpeg4EsWriter::append(es, Mpeg4EsWriter::keyFrame(huge, 0, 0, 2, 500));
+    push(w, es);
+    for (int i = 0; i < 4; ++i) {
+        w.runIntake();
+        w.runStep();
+    }
+    EXPECT_EQ(w.framesQueued(), 0);
+    EXPECT_EQ(w.decoderOpens(), 0);
+    EXPECT_EQ(w.frameRate(), 0);
+}
+
+TEST(DecoderWorker, UndecodableCodecAndAudioOnlyStreamsAreReported)
+{
+    {
+        DecoderWorker w;
+        w.startManual();
+        PacketMuxer mux;
+        std::vector<uint8_t> body(400, 0x33);
+        push(w, mux.keyFrame(body, 176, 144, 25, 0, 0xFE)); // codec 3
+        w.runIntake();
+        EXPECT_EQ(w.runStep(), DecoderWorker::kStepUndecodable);
+        EXPECT_EQ(w.undecodableCodec(), 3);
+        // A decodable key frame afterwards clears it.
+        CameraStream cam(0, 176, 144);
+        bool key = false;
+        const auto frame = cam.encoded(key);
+        push(w, mux.keyFrame(frame, 176, 144, 25, 0, 0xFD));
+        int width = 0, height = 0;
+        EXPECT_NE(stepUntilPicture(w, width, height), nullptr);
+        EXPECT_EQ(w.undecodableCodec(), -1);
+    }
+    {
+        DecoderWorker w;
+        w.startManual();
+        std::vector<uint8_t> sound(320, 0x10);
+        for (int i = 0; i < DecoderWorker::kAudioOnlyFrames - 1; ++i)
+            push(w, PacketMuxer::audioPacket(sound, 21, 2));
+        w.runIntake();
+        EXPECT_EQ(w.undecodableCodec(), -1);
+        push(w, PacketMuxer::audioPacket(sound, 21, 2));
+        w.runIntake();
+        EXPECT_EQ(w.undecodableCodec(), 21);
+    }
+}
+
+TEST(DecoderWorker, ProgramStreamPiecesAreJoinedIntoWholeFrames)
+{
+    // H.264 key frames longer than one PES continue in further packs and reach the worker in
+    // pieces; the parser puts them back together.
+    DecoderWorker w;
+    w.setDisplayDepth(32);
+    w.startManual();
+    PatternEncoder enc;
+    ASSERT_EQ(enc.open(3, 1280, 1024, 25, 0, 4), 0);
+    enc.setNoise(true);
+    ProgramStreamMuxer ps(ProgramStreamMuxer::Codec::H264, ProgramStreamMuxer::sizeCodeFor(1280, 1024), 25);
+    Pictures pics;
+    size_t largest = 0;
+    for (int i = 0; i < 6; ++i) {
+        std::vector<uint8_t> f;
+        bool key = false;
+        ASSERT_EQ(enc.encodeNext(f, key), 0);
+        largest = std::max(largest, f.size());
+        push(w, ps.videoFrame(f, key));
+        pics.drain(w, 4);
+    }
+    ASSERT_GT(largest, size_t(ProgramStreamMuxer::kMaxPayload)) << "no frame needed several packs";
+    EXPECT_TRUE(w.joining());
+    // The joiner holds each frame until the next one starts.
+    EXPECT_GE(pics.all.size(), 5u);
+    for (size_t i = 0; i < pics.all.size(); ++i)
+        EXPECT_TRUE(pics.background(i, 3)) << "picture " << i;
 }

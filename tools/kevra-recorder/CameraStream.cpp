@@ -1,6 +1,9 @@
 #include "CameraStream.h"
 
+#include <algorithm>
 #include <ctime>
+#include <fstream>
+#include <iterator>
 
 namespace kevra {
 
@@ -12,8 +15,8 @@ CameraStream::CameraStream(int cameraIndex, const RecorderOptions& options,
       width_(options.width),
       height_(options.height),
       period_(std::chrono::nanoseconds(1000000000LL / (options.fps > 0 ? options.fps : 25))) {
-  synthetic_ = options.format == "chunk" || options.format == "m4v" || options.format == "avi";
-  if (synthetic_) source_ = nullptr;
+  mpeg4_ = options.mpeg4();
+  if (mpeg4_) source_ = nullptr;
   if (source_ && source_->width() > 0 && source_->height() > 0) {
     width_ = source_->width();
     height_ = source_->height();
@@ -22,38 +25,39 @@ CameraStream::CameraStream(int cameraIndex, const RecorderOptions& options,
 
 int CameraStream::open(TimePoint now) {
   due_ = now;
+  if (!options_.play.empty()) {
+    std::ifstream in(options_.play, std::ios::binary);
+    play_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    // Bytes past 256 MiB are not sent.
+    if (play_.size() > (size_t(256) << 20)) play_.resize(size_t(256) << 20);
+    playAt_ = 0;
+    return play_.empty() ? -1 : 0;
+  }
   // Stream headers give the picture size in units of 8 in one byte.
   if (width_ > 2040 || height_ > 2040) return -1;
   const int fps = options_.fps > 0 ? options_.fps : 25;
   if (options_.format == "ps") {
-    // The pack carries the picture size only as a code of the size table.
+    // The pack carries the H.264 picture size only as a code of the size table; MPEG-4 frames
+    // carry theirs in the VOL header.
     const int code = ProgramStreamMuxer::sizeCodeFor(width_, height_);
-    if (code < 0) return -1;
-    programStream_ = std::make_unique<ProgramStreamMuxer>(ProgramStreamMuxer::Codec::H264, code,
-                                                          fps > 255 ? 255 : fps);
+    if (code < 0 && !mpeg4_) return -1;
+    programStream_ = std::make_unique<ProgramStreamMuxer>(
+        mpeg4_ ? ProgramStreamMuxer::Codec::Mpeg4 : ProgramStreamMuxer::Codec::H264, code < 0 ? 0 : code,
+        fps > 255 ? 255 : fps);
   } else if (options_.format == "asf") {
     asf_ = std::make_unique<AsfMuxer>(kAsfPacketSize, 1);
-  }
-  if (synthetic_) {
-    vol_.width = width_;
-    vol_.height = height_;
-    vol_.resolution = fps;
-    if (options_.format == "chunk") chunks_ = std::make_unique<ChunkMuxer>(width_, height_, fps);
-    return 0;
+  } else if (options_.format == "chunk") {
+    chunks_ = std::make_unique<ChunkMuxer>(width_, height_, fps);
   }
   if (source_) return source_->frames().empty() ? -1 : 0;
   int r = encoder_.open(camera_, options_.width, options_.height, options_.fps, options_.bitrate,
-                        options_.gop);
+                        options_.gop, mpeg4_ ? PatternEncoder::Codec::Mpeg4 : PatternEncoder::Codec::H264);
   encoder_.setNoise(options_.noise);
   return r;
 }
 
 void CameraStream::requestKeyFrame() {
-  if (synthetic_) {
-    // Move on to the start of the next key-frame cycle, so group times keep counting up.
-    const int gop = options_.gop > 0 ? options_.gop : 1;
-    if (syntheticIndex_ % gop != 0) syntheticIndex_ = (syntheticIndex_ / gop + 1) * gop;
-  } else if (source_) sourceNeedKey_ = true;
+  if (source_) sourceNeedKey_ = true;
   else encoder_.requestKeyFrame();
 }
 
@@ -72,18 +76,12 @@ int CameraStream::nextFrame(TimePoint now, std::vector<uint8_t>& out, bool& key)
   due_ += period_;
   if (now - due_ > std::chrono::seconds(1)) due_ = now + period_;
   key = false;
-  if (synthetic_) {
-    // Synthetic MPEG-4 frames about as large as the bitrate asks for (key frames four times).
-    const int gop = options_.gop > 0 ? options_.gop : 1;
-    int64_t body = options_.bitrate > 0 ? int64_t(options_.bitrate) / 8 / (options_.fps > 0 ? options_.fps : 25)
-                                        : 2000;
-    if (body < 64) body = 64;
-    if (body > 60000) body = 60000;
-    key = syntheticIndex_ % gop == 0;
-    encoded_ = Mpeg4EsWriter::frame(syntheticIndex_, gop, vol_, int(body));
-    // Wrap before the index can overflow, at the start of a cycle.
-    syntheticIndex_ = syntheticIndex_ >= (1 << 30) && (syntheticIndex_ + 1) % gop == 0 ? 0 : syntheticIndex_ + 1;
-  } else if (source_) {
+  if (!play_.empty()) {
+    ++frames_;
+    key = true;   // any block is a place to start: the client finds its own way in
+    return nextPlayBlock(out);
+  }
+  if (source_) {
     const auto& frames = source_->frames();
     if (frames.empty()) return -1;
     if (sourceNeedKey_) {
@@ -108,6 +106,18 @@ int CameraStream::nextFrame(TimePoint now, std::vector<uint8_t>& out, bool& key)
   return wrap(key, out);
 }
 
+int CameraStream::nextPlayBlock(std::vector<uint8_t>& out) {
+  // One frame period's share of the bitrate (at least 1 KiB), the file starting over at its end.
+  const int fps = options_.fps > 0 ? options_.fps : 25;
+  size_t n = options_.bitrate > 0 ? size_t(options_.bitrate) / 8 / size_t(fps) : 4096;
+  if (n < 1024) n = 1024;
+  if (playAt_ >= play_.size()) playAt_ = 0;
+  n = std::min(n, play_.size() - playAt_);
+  out.assign(play_.begin() + std::ptrdiff_t(playAt_), play_.begin() + std::ptrdiff_t(playAt_ + n));
+  playAt_ += n;
+  return 0;
+}
+
 int CameraStream::wrap(bool key, std::vector<uint8_t>& out) {
   const std::string& format = options_.format;
   if (format == "packet" || format == "asf") {
@@ -117,8 +127,8 @@ int CameraStream::wrap(bool key, std::vector<uint8_t>& out) {
     int fps = options_.fps > 31 ? 31 : options_.fps;
     // Header byte 0 carries the codec variant, 1 for H.264 as in KXAV streams.
     out = key ? packets_.keyFrame(encoded_.data(), encoded_.size(), width_, height_, fps, packedNow(),
-                                  0xFD, 1, 0)
-              : packets_.dependentFrame(encoded_.data(), encoded_.size(), 0xFC);
+                                  mpeg4_ ? 0xFB : 0xFD, mpeg4_ ? 0 : 1, 0)
+              : packets_.dependentFrame(encoded_.data(), encoded_.size(), mpeg4_ ? 0xFA : 0xFC);
     // ASF: the packet stream is the video stream's payload, cut into fixed-size data packets.
     if (asf_) out = asf_->packetize(1, out);
   } else if (programStream_) {
@@ -135,12 +145,14 @@ int CameraStream::wrap(bool key, std::vector<uint8_t>& out) {
   } else if (format == "avi") {
     out = Mpeg4EsWriter::aviVideoChunk(encoded_);
   } else {
-    out = kxav_.videoFrame(encoded_, key, 8, width_, height_, options_.fps, packedNow());
+    // KXAV codec byte: 1 MPEG-4, 8 H.264.
+    out = kxav_.videoFrame(encoded_, key, mpeg4_ ? 1 : 8, width_, height_, options_.fps, packedNow());
   }
   return out.empty() ? -1 : 0;
 }
 
 std::vector<uint8_t> CameraStream::streamHeader() const {
+  if (!options_.play.empty()) return {};
   if (asf_) return asf_->header(false);
   if (options_.format == "avi") {
     const uint32_t usPerFrame = uint32_t(1000000 / (options_.fps > 0 ? options_.fps : 25));

@@ -1,6 +1,7 @@
 // One camera's live stream: the pattern encoder (or the looped source file), the frame pacing
-// and the stream format wrapping of every frame: H.264 in KXAV, 0x000001Fx packets, program
-// stream packs or ASF packets; synthetic MPEG-4 frames in chunks, a raw stream or AVI.
+// and the stream format wrapping of every frame: H.264 or MPEG-4 Visual in KXAV, 0x000001Fx
+// packets, program stream packs or ASF packets; MPEG-4 Visual in chunks, a raw stream or AVI;
+// or a file's bytes as they are (--play).
 // Owned and used by the recorder's event-loop thread only.
 #pragma once
 
@@ -43,8 +44,8 @@ class CameraStream {
   // Bytes a media connection receives once, before its first frame: the ASF header object or
   // the RIFF/AVI header; empty for the other formats.
   std::vector<uint8_t> streamHeader() const;
-  // True for the formats that carry synthetic MPEG-4 frames instead of the H.264 picture.
-  bool synthetic() const { return synthetic_; }
+  // True when the camera sends MPEG-4 Visual.
+  bool mpeg4() const { return mpeg4_; }
   // ASF data packet size of the asf format.
   static constexpr int kAsfPacketSize = 2048;
 
@@ -68,15 +69,17 @@ class CameraStream {
   int height_;
   int64_t frames_ = 0;
   int wrap(bool key, std::vector<uint8_t>& out);
+  int nextPlayBlock(std::vector<uint8_t>& out);
+
+  std::vector<uint8_t> play_;  // --play: the file's bytes, sent as they are
+  size_t playAt_ = 0;
 
   KxavMuxer kxav_;
   PacketMuxer packets_;
   std::unique_ptr<ProgramStreamMuxer> programStream_;
   std::unique_ptr<AsfMuxer> asf_;
   std::unique_ptr<ChunkMuxer> chunks_;
-  bool synthetic_ = false;
-  Mpeg4EsWriter::Vol vol_;
-  int syntheticIndex_ = 0;  // frame index in the synthetic stream's key-frame cycle
+  bool mpeg4_ = false;
   TimePoint due_{};
   std::chrono::nanoseconds period_;
 };

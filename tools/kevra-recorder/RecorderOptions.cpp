@@ -67,17 +67,23 @@ std::string RecorderOptions::usage() {
          "  --format F               media stream format (kxav):\n"
          "      kxav    KXAV packets, H.264\n"
          "      packet  0x000001Fx packets, H.264\n"
-         "      ps      MPEG-2 program stream packs, H.264 (--size from the size table, e.g. 704x576, 352x288)\n"
+         "      ps      MPEG-2 program stream packs, H.264 (--size from the size table, e.g. 704x576,\n"
+         "              352x288) or MPEG-4 (any size)\n"
          "      asf     ASF header, then data packets carrying 0x000001Fx packets, H.264\n"
-         "      chunk   1024-byte 0x000001F2 chunks of a synthetic MPEG-4 stream (not a real picture;\n"
-         "              width 176, 352, 704 or 720, height 144, 240, 288, 480 or 576)\n"
-         "      m4v     synthetic MPEG-4 elementary stream (not a real picture)\n"
-         "      avi     RIFF/AVI header, then 00dc chunks of synthetic MPEG-4 frames (not a real picture)\n"
+         "      chunk   1024-byte 0x000001F2 chunks of an MPEG-4 stream\n"
+         "              (width 176, 352, 704 or 720, height 144, 240, 288, 480 or 576)\n"
+         "      m4v     MPEG-4 Visual elementary stream\n"
+         "      avi     RIFF/AVI header, then one 00dc chunk per MPEG-4 frame\n"
+         "  --codec h264|mpeg4       video codec of kxav, packet, ps and asf (h264); chunk, m4v and avi\n"
+         "                           are always mpeg4\n"
          "  --size WxH               picture size, multiples of 8 (352x288)\n"
          "  --fps N --bitrate B --gop N   frame rate (25), bit/s (512000, 0 = quality), key-frame interval (25)\n"
          "  --noise                  changing noise in the top right of the picture, so high bitrates are used\n"
          "  --source FILE            stream a raw H.264 Annex B file in a loop instead of the pattern\n"
-         "  --message-size N         MEDIA_DATA payload size in bytes, at least 64 (4096)\n"
+         "  --play FILE              send FILE's bytes as they are, in a loop, on every media connection\n"
+         "                           (any stream file, e.g. an ffmpeg-made .m4v, .avi or .mpg), paced\n"
+         "                           at --bitrate; --format and --codec do not apply\n"
+         "  --message-size N         MEDIA_DATA payload size in bytes at least 64 (4096)\n"
          "  --per-frame              one MEDIA_DATA message per frame\n"
          "  --max-clients N          connections served at once (64)\n"
          "  --queue-limit BYTES      send queue per connection before media is dropped (4194304)\n"
@@ -93,6 +99,10 @@ std::string RecorderOptions::usage() {
          "  --fault-stall-media N        stop in the middle of the message that reaches past N bytes\n"
          "  --fault-stall-list           send half of the LIST_REPLY, then nothing more\n"
          "  --fault-big-list N           pad the LIST_REPLY with filler names to N bytes\n";
+}
+
+bool RecorderOptions::mpeg4() const {
+  return codec == "mpeg4" || format == "chunk" || format == "m4v" || format == "avi";
 }
 
 int RecorderOptions::parse(int argc, const char* const* argv, RecorderOptions& out,
@@ -157,6 +167,9 @@ int RecorderOptions::parse(int argc, const char* const* argv, RecorderOptions& o
       out.format = v;
       ok = out.format == "kxav" || out.format == "packet" || out.format == "ps" ||
            out.format == "asf" || out.format == "chunk" || out.format == "m4v" || out.format == "avi";
+    } else if (a == "--codec") {
+      out.codec = v;
+      ok = out.codec == "h264" || out.codec == "mpeg4";
     } else if (a == "--size") {
       int w = 0, h = 0;
       char tail = 0;
@@ -168,6 +181,7 @@ int RecorderOptions::parse(int argc, const char* const* argv, RecorderOptions& o
     else if (a == "--bitrate") ok = toInt(v, 0, 100000000, out.bitrate);
     else if (a == "--gop") ok = toInt(v, 1, 3000, out.gop);
     else if (a == "--source") out.source = v;
+    else if (a == "--play") out.play = v;
     else if (a == "--message-size") ok = toInt(v, kMinMessageSize, 1 << 20, out.messageSize);
     else if (a == "--max-clients") ok = toInt(v, 1, 1000, out.maxClients);
     else if (a == "--queue-limit") ok = toInt64(v, 65536, int64_t(1) << 30, out.queueLimit);
@@ -202,8 +216,17 @@ int RecorderOptions::parse(int argc, const char* const* argv, RecorderOptions& o
     }
   }
   if (out.users.empty()) out.users.emplace_back("admin", "580317");
-  // Program streams give the picture size as a code of a fixed size table.
-  if (out.format == "ps" && out.source.empty() &&
+  const bool mpeg4Only = out.format == "chunk" || out.format == "m4v" || out.format == "avi";
+  if (mpeg4Only && out.codec == "h264") {
+    message = "--format " + out.format + " carries MPEG-4 only, not --codec h264";
+    return -1;
+  }
+  if (out.mpeg4() && !out.source.empty()) {
+    message = "--source streams H.264; it cannot be sent as MPEG-4";
+    return -1;
+  }
+  // Program streams give the H.264 picture size as a code of a fixed size table.
+  if (out.format == "ps" && out.source.empty() && out.play.empty() && !out.mpeg4() &&
       ProgramStreamMuxer::sizeCodeFor(out.width, out.height) < 0) {
     message = "--format ps needs a picture size of its size table (704x576, 352x576, 704x288, "
               "352x288, 176x144, 640x480, 320x240, 480x480, 800x592, 1024x768, 1280x800, "

@@ -26,6 +26,8 @@ struct RecorderOptions {
   int channelCount = kNoValue;  // channel count byte of LOGIN_REPLY; default: number of cameras
 
   std::string format = "kxav";  // kxav | packet | ps | asf | chunk | m4v | avi
+  // h264 | mpeg4; "" = the format's own (H.264, MPEG-4 Visual for chunk, m4v and avi).
+  std::string codec;
   int width = 352;
   int height = 288;
   int fps = 25;
@@ -33,6 +35,7 @@ struct RecorderOptions {
   int gop = 25;
   bool noise = false;       // changing noise in part of the picture, to fill high bitrates
   std::string source;       // raw H.264 Annex B file, looped, instead of the pattern
+  std::string play;         // any stream file, sent as it is in a loop (no --format wrapping)
   int messageSize = 4096;   // MEDIA_DATA payload size
   bool perFrame = false;    // one MEDIA_DATA message per frame
   int maxClients = 64;
@@ -55,6 +58,8 @@ struct RecorderOptions {
   // one line naming the option, the value and the rule, without the usage).
   static int parse(int argc, const char* const* argv, RecorderOptions& out, std::string& message);
   static std::string usage();
+  // True when the cameras send MPEG-4 Visual.
+  bool mpeg4() const;
 };
 
 }  // namespace kevra

@@ -383,8 +383,11 @@ int runSnapshot(int argc, char** argv) {
   // Ask for pictures the way the viewer's frame timer does, until the first one.
   auto until = opened + std::chrono::duration<double>(o.timeout);
   std::vector<uint8_t> copy;
-  int width = 0, height = 0;
+  int width = 0, height = 0, undecodable = -1;
   while (Clock::now() < until && !s.events().lost()) {
+    // A stream no decoder here can show: say so now rather than at the time-out.
+    undecodable = decoder.undecodableCodec();
+    if (undecodable >= 0) break;
     int buffering = 1, w = 0, h = 0;
     const uint8_t* picture = decoder.pictureQuery(buffering, w, h);
     if (picture && w > 0 && h > 0) {
@@ -400,6 +403,10 @@ int runSnapshot(int argc, char** argv) {
   s.client().stopChannel(o.channel);   // no more bytes for the decoder once this returns
   decoder.stop();
   s.logout();
+  if (undecodable >= 0) {
+    std::fprintf(stderr, "snapshot failed: stream codec %d cannot be decoded\n", undecodable);
+    return 1;
+  }
   if (copy.empty()) {
     std::fprintf(stderr, "snapshot failed: no picture within %.1f s\n", o.timeout);
     return 1;

@@ -144,12 +144,14 @@ PatternEncoder::PatternEncoder() = default;
 
 PatternEncoder::~PatternEncoder() { close(); }
 
-int PatternEncoder::open(int cameraIndex, int width, int height, int fps, int bitrate, int gop) {
+int PatternEncoder::open(int cameraIndex, int width, int height, int fps, int bitrate, int gop,
+                         Codec which, int bFrames) {
   close();
   if (width < 16 || height < 16 || width > 4096 || height > 4096 || (width & 1) || (height & 1) ||
-      fps < 1 || fps > 250 || gop < 1 || bitrate < 0)
+      fps < 1 || fps > 250 || gop < 1 || bitrate < 0 || bFrames < 0 || bFrames > 4)
     return -1;
-  const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+  const AVCodec* codec = which == Codec::H264 ? avcodec_find_encoder_by_name("libx264")
+                                              : avcodec_find_encoder(AV_CODEC_ID_MPEG4);
   if (!codec) return -1;
   context_ = avcodec_alloc_context3(codec);
   frame_ = av_frame_alloc();
@@ -165,23 +167,33 @@ int PatternEncoder::open(int cameraIndex, int width, int height, int fps, int bi
   context_->framerate = AVRational{fps, 1};
   context_->gop_size = gop;
   context_->keyint_min = gop;
-  context_->max_b_frames = 0;
+  context_->max_b_frames = which == Codec::Mpeg4 ? bFrames : 0;
   context_->thread_count = 1;
   if (bitrate > 0) {
     context_->bit_rate = bitrate;
-    context_->rc_max_rate = bitrate;
-    context_->rc_buffer_size = std::max(bitrate / fps * 2, 8000);
+    // A capped rate suits x264's zero-latency mode; the MPEG-4 encoder's rate control fails
+    // frames under so tight a cap and is left to average the rate instead.
+    if (which == Codec::H264) {
+      context_->rc_max_rate = bitrate;
+      context_->rc_buffer_size = std::max(bitrate / fps * 2, 8000);
+    }
   }
-  context_->profile = FF_PROFILE_H264_BASELINE;
-  av_opt_set(context_->priv_data, "preset", "ultrafast", 0);
-  av_opt_set(context_->priv_data, "tune", "zerolatency", 0);
-  av_opt_set(context_->priv_data, "profile", "baseline", 0);
-  av_opt_set(context_->priv_data, "x264-params", "repeat-headers=1:scenecut=0", 0);
-  av_opt_set_int(context_->priv_data, "forced-idr", 1, 0);
-  if (bitrate == 0) av_opt_set(context_->priv_data, "crf", "23", 0);
-  if (avcodec_open2(context_, codec, nullptr) < 0) {
-    close();
-    return -1;
+  if (which == Codec::Mpeg4) {
+    // Without a global header the encoder writes the sequence and VOL headers before every
+    // key frame, so a viewer can start at any of them.
+    if (bitrate == 0) {
+      context_->flags |= AV_CODEC_FLAG_QSCALE;
+      context_->global_quality = FF_QP2LAMBDA * 4;
+    }
+    if (avcodec_open2(context_, codec, nullptr) < 0) {
+      close();
+      return -1;
+    }
+  } else {
+    if (openH264(bitrate) != 0) {
+      close();
+      return -1;
+    }
   }
   frame_->format = AV_PIX_FMT_YUV420P;
   frame_->width = width;
@@ -190,12 +202,26 @@ int PatternEncoder::open(int cameraIndex, int width, int height, int fps, int bi
     close();
     return -1;
   }
+  codec_ = which;
+  bFrames_ = context_->max_b_frames;
   camera_ = cameraIndex;
   width_ = width;
   height_ = height;
   frameNumber_ = 0;
   forceKey_ = false;
   return 0;
+}
+
+int PatternEncoder::openH264(int bitrate) {
+  const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+  context_->profile = FF_PROFILE_H264_BASELINE;
+  av_opt_set(context_->priv_data, "preset", "ultrafast", 0);
+  av_opt_set(context_->priv_data, "tune", "zerolatency", 0);
+  av_opt_set(context_->priv_data, "profile", "baseline", 0);
+  av_opt_set(context_->priv_data, "x264-params", "repeat-headers=1:scenecut=0", 0);
+  av_opt_set_int(context_->priv_data, "forced-idr", 1, 0);
+  if (bitrate == 0) av_opt_set(context_->priv_data, "crf", "23", 0);
+  return avcodec_open2(context_, codec, nullptr) < 0 ? -1 : 0;
 }
 
 void PatternEncoder::close() {
@@ -226,7 +252,8 @@ int PatternEncoder::encodeNext(std::vector<uint8_t>& out, bool& keyFrame) {
     if (packet_->flags & AV_PKT_FLAG_KEY) keyFrame = true;
     av_packet_unref(packet_);
   }
-  return out.empty() ? -1 : 0;
+  // B-VOPs: the encoder holds frames back until the next reference frame is coded.
+  return out.empty() && bFrames_ == 0 ? -1 : 0;
 }
 
 }  // namespace kevra

@@ -1,4 +1,5 @@
-// Owns one libx264 encoder (through libavcodec) and draws the simulated camera picture it encodes.
+// Owns one encoder (libx264 for H.264, or libavcodec's MPEG-4 Visual encoder) and draws the
+// simulated camera picture it encodes.
 // Used by one thread at a time: the recorder's event loop, or a test.
 //
 // Picture layout (W x H, both even), camera index c (0-based; camera number c + 1):
@@ -32,6 +33,7 @@ struct PatternColour {
 
 class PatternEncoder {
  public:
+  enum class Codec { H264, Mpeg4 };
   static constexpr int kColourCount = 8;
   static PatternColour background(int cameraIndex);
   static PatternColour accent(int cameraIndex);
@@ -52,9 +54,12 @@ class PatternEncoder {
   PatternEncoder& operator=(const PatternEncoder&) = delete;
 
   // Opens a baseline-profile, zero-latency encoder (no B-frames, SPS/PPS before every key
-  // frame). Width and height: even, 16..4096. fps 1..250, bitrate in bit/s (0 = quality mode),
-  // gop = frames between key frames (>= 1). Returns 0, or -1 when the encoder cannot open.
-  int open(int cameraIndex, int width, int height, int fps, int bitrate, int gop);
+  // frame); MPEG-4: simple profile, the sequence and VOL headers before every key frame, and
+  // bFrames B-VOPs between reference frames (0 for a live stream). Width and height: even,
+  // 16..4096. fps 1..250, bitrate in bit/s (0 = quality mode), gop = frames between key frames
+  // (>= 1). Returns 0, or -1 when the encoder cannot open.
+  int open(int cameraIndex, int width, int height, int fps, int bitrate, int gop,
+           Codec codec = Codec::H264, int bFrames = 0);
   void close();
   bool isOpen() const { return context_ != nullptr; }
 
@@ -63,18 +68,25 @@ class PatternEncoder {
   // Draw the noise area in the following frames.
   void setNoise(bool on) { noise_ = on; }
 
-  // Draws and encodes the next frame. `out` receives one access unit in Annex B form.
-  // Returns 0 with a frame, -1 on an encoder failure.
+  // Draws and encodes the next frame. `out` receives one access unit in Annex B form (H.264)
+  // or one VOP with the headers before it (MPEG-4), in decoding order. Returns 0 with a frame,
+  // -1 on an encoder failure; with B-VOPs, 0 and an empty `out` while the encoder holds the
+  // frame back.
   int encodeNext(std::vector<uint8_t>& out, bool& keyFrame);
 
   int64_t framesEncoded() const { return frameNumber_; }
   int width() const { return width_; }
   int height() const { return height_; }
+  Codec codec() const { return codec_; }
 
  private:
+  int openH264(int bitrate);
+
   AVCodecContext* context_ = nullptr;
   AVFrame* frame_ = nullptr;
   AVPacket* packet_ = nullptr;
+  Codec codec_ = Codec::H264;
+  int bFrames_ = 0;
   int camera_ = 0;
   int width_ = 0;
   int height_ = 0;

@@ -1,4 +1,4 @@
-#include "video/H264Decoder.h"
+#include "video/VideoDecoder.h"
 
 #include "testkit/PatternEncoder.h"
 
@@ -13,10 +13,11 @@ using namespace kevra;
 namespace {
 
 // Encoded frames of one simulated camera.
-std::vector<std::vector<uint8_t>> encode(int camera, int width, int height, int frames, int gop = 30)
+std::vector<std::vector<uint8_t>> encode(int camera, int width, int height, int frames, int gop = 30,
+                                         PatternEncoder::Codec codec = PatternEncoder::Codec::H264)
 {
     PatternEncoder enc;
-    EXPECT_EQ(enc.open(camera, width, height, 25, 0, gop), 0);
+    EXPECT_EQ(enc.open(camera, width, height, 25, 0, gop, codec), 0);
     std::vector<std::vector<uint8_t>> out;
     for (int i = 0; i < frames; ++i) {
         std::vector<uint8_t> f;
@@ -57,7 +58,7 @@ int decode(int32_t handle, const std::vector<uint8_t>& frame, H264DecOutput& out
 
 } // namespace
 
-TEST(H264Decoder, OnePictureOutPerFrameInWithTheCameraColours)
+TEST(VideoDecoder, H264OnePictureOutPerFrameInWithTheCameraColours)
 {
     const auto frames = encode(7, 176, 144, 5);
     H264_Dec_Init(0);
@@ -83,7 +84,7 @@ TEST(H264Decoder, OnePictureOutPerFrameInWithTheCameraColours)
     H264_Dec_DeInit();
 }
 
-TEST(H264Decoder, LargerStreamThanOpenedIsCroppedNeverOverflows)
+TEST(VideoDecoder, H264LargerStreamThanOpenedIsCroppedNeverOverflows)
 {
     const auto frames = encode(2, 352, 288, 3);
     H264DecOpenParam open{176, 144};
@@ -100,7 +101,7 @@ TEST(H264Decoder, LargerStreamThanOpenedIsCroppedNeverOverflows)
     H264_Dec_Close(handle);
 }
 
-TEST(H264Decoder, SmallerStreamReportsItsOwnSize)
+TEST(VideoDecoder, H264SmallerStreamReportsItsOwnSize)
 {
     const auto frames = encode(1, 160, 128, 2);
     H264DecOpenParam open{352, 288};
@@ -113,7 +114,7 @@ TEST(H264Decoder, SmallerStreamReportsItsOwnSize)
     H264_Dec_Close(handle);
 }
 
-TEST(H264Decoder, BadInputGivesNoPicture)
+TEST(VideoDecoder, H264BadInputGivesNoPicture)
 {
     H264DecOpenParam bad[] = {{0, 144}, {176, -2}, {9000, 16}};
     for (auto& b : bad)
@@ -138,7 +139,7 @@ TEST(H264Decoder, BadInputGivesNoPicture)
     H264_Dec_Close(handle);
 }
 
-TEST(H264Decoder, ManyHandlesDecodeAtOnceOnTheirOwnThreads)
+TEST(VideoDecoder, H264ManyHandlesDecodeAtOnceOnTheirOwnThreads)
 {
     const auto a = encode(0, 176, 144, 10);
     const auto b = encode(2, 176, 144, 10);
@@ -171,5 +172,35 @@ TEST(H264Decoder, ManyHandlesDecodeAtOnceOnTheirOwnThreads)
     for (int t = 0; t < 4; ++t) {
         EXPECT_EQ(pictures[t], 10);
         EXPECT_EQ(wrongColour[t], 0);
+    }
+}
+
+// MPEG-4 Visual through its own calls: the same shapes, one picture per frame at once, and a
+// picture larger than the opened size is cropped into the caller's planes.
+TEST(VideoDecoder, Mpeg4OnePictureOutPerFrameCroppedToTheOpenedSize)
+{
+    const auto frames = encode(5, 352, 288, 6, 3, PatternEncoder::Codec::Mpeg4);
+    uint8_t grey, cb, cr;
+    PatternEncoder::toYuv(PatternEncoder::background(5), grey, cb, cr);
+    for (auto [w, h] : {std::pair{352, 288}, std::pair{176, 144}}) {
+        Mpeg4_Dec_Init(0);
+        VideoDecOpenParam open{w, h};
+        const int32_t handle = Mpeg4_Dec_Open(&open);
+        ASSERT_NE(handle, 0);
+        for (const auto& f : frames) {
+            Planes p(w, h);
+            VideoDecOutput out = p.output();
+            VideoDecInput in{f.data(), int32_t(f.size()), 1, 1, 0, 0};
+            ASSERT_EQ(Mpeg4_Dec_Decode(handle, &in, &out, 0), 0) << "no picture for a complete frame";
+            EXPECT_EQ(out.outWidth, w);
+            EXPECT_EQ(out.outHeight, h);
+            // Bottom rows, right of where the moving box has been: the background.
+            EXPECT_NEAR(p.y[size_t(h - 10) * w + w - 20], grey, 4);
+            EXPECT_NEAR(p.u[size_t(h / 2 - 5) * (w / 2) + w / 2 - 10], cb, 4);
+            EXPECT_TRUE(p.guardsIntact());
+        }
+        EXPECT_EQ(Mpeg4_Dec_Close(handle), 0);
+        EXPECT_EQ(Mpeg4_Dec_Close(handle), -1);
+        Mpeg4_Dec_DeInit();
     }
 }

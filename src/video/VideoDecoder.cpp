@@ -1,4 +1,4 @@
-#include "video/H264Decoder.h"
+#include "video/VideoDecoder.h"
 
 #include <algorithm>
 #include <cstring>
@@ -14,14 +14,14 @@ extern "C" {
 
 namespace kevra {
 
-H264Decoder::~H264Decoder() { close(); }
+VideoDecoder::~VideoDecoder() { close(); }
 
-int H264Decoder::open(int width, int height)
+int VideoDecoder::open(Codec which, int width, int height)
 {
     close();
     if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide)
         return -1;
-    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    const AVCodec* codec = avcodec_find_decoder(which == Codec::H264 ? AV_CODEC_ID_H264 : AV_CODEC_ID_MPEG4);
     if (!codec)
         return -1;
     ctx_ = avcodec_alloc_context3(codec);
@@ -32,14 +32,28 @@ int H264Decoder::open(int width, int height)
         close();
         return -1;
     }
-    // Live view: every picture as soon as its frame is complete. Low delay turns off the
-    // reorder buffer (streams from recorders have no B-frames); slices of one picture are
-    // decoded in parallel, which adds no latency, unlike frame threading.
-    ctx_->flags |= AV_CODEC_FLAG_LOW_DELAY;
-    ctx_->thread_type = FF_THREAD_SLICE;
-    ctx_->thread_count = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+    if (which == Codec::H264) {
+        // Live view: every picture as soon as its frame is complete. Low delay turns off the
+        // reorder buffer (streams from recorders have no B-frames); slices of one picture are
+        // decoded in parallel, which adds no latency, unlike frame threading.
+        ctx_->flags |= AV_CODEC_FLAG_LOW_DELAY;
+        ctx_->thread_type = FF_THREAD_SLICE;
+        ctx_->thread_count = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+    } else {
+        // MPEG-4 Visual decodes on the calling thread (its only threading, frame threading,
+        // would hold pictures back). The decoder itself follows the stream's VOL: without
+        // B-VOPs every picture comes out of its own frame, with them in display order one
+        // frame later.
+        ctx_->thread_count = 1;
+    }
     ctx_->width = width;
     ctx_->height = height;
+    // The picture size inside the stream is hostile: a header announcing a huge picture must
+    // not make the decoder allocate for it. Larger pictures than opened are cropped, up to a
+    // bound.
+    const int64_t area = static_cast<int64_t>(width) * height;
+    ctx_->max_pixels = std::min<int64_t>(static_cast<int64_t>(kMaxSide) * kMaxSide,
+                                         std::max<int64_t>(area * 4, 1920 * 1088));
     if (avcodec_open2(ctx_, codec, nullptr) < 0) {
         close();
         return -1;
@@ -49,7 +63,7 @@ int H264Decoder::open(int width, int height)
     return 0;
 }
 
-void H264Decoder::close()
+void VideoDecoder::close()
 {
     if (ctx_)
         avcodec_free_context(&ctx_);
@@ -64,7 +78,7 @@ void H264Decoder::close()
     width_ = height_ = 0;
 }
 
-int H264Decoder::decode(const uint8_t* data, int length, uint8_t* y, uint8_t* u, uint8_t* v, int& outWidth,
+int VideoDecoder::decode(const uint8_t* data, int length, uint8_t* y, uint8_t* u, uint8_t* v, int& outWidth,
                         int& outHeight)
 {
     if (!ctx_ || !data || length <= 0 || !y || !u || !v)
@@ -100,7 +114,7 @@ int H264Decoder::decode(const uint8_t* data, int length, uint8_t* y, uint8_t* u,
     return result;
 }
 
-int H264Decoder::copyPicture(const AVFrame* frame, uint8_t* y, uint8_t* u, uint8_t* v, int& outWidth,
+int VideoDecoder::copyPicture(const AVFrame* frame, uint8_t* y, uint8_t* u, uint8_t* v, int& outWidth,
                              int& outHeight)
 {
     if (frame->format != AV_PIX_FMT_YUV420P && frame->format != AV_PIX_FMT_YUVJ420P)
@@ -134,7 +148,7 @@ namespace {
 
 struct HandleTable {
     std::mutex lock;
-    std::map<int32_t, std::shared_ptr<H264Decoder>> decoders;
+    std::map<int32_t, std::shared_ptr<VideoDecoder>> decoders;
     int32_t next = 1;
 };
 
@@ -144,7 +158,7 @@ HandleTable& table()
     return t;
 }
 
-std::shared_ptr<H264Decoder> find(int32_t handle)
+std::shared_ptr<VideoDecoder> find(int32_t handle)
 {
     HandleTable& t = table();
     std::lock_guard<std::mutex> g(t.lock);
@@ -152,18 +166,12 @@ std::shared_ptr<H264Decoder> find(int32_t handle)
     return it == t.decoders.end() ? nullptr : it->second;
 }
 
-} // namespace
-
-int H264_Dec_Init(int) { return 0; }
-
-int H264_Dec_DeInit() { return 0; }
-
-int32_t H264_Dec_Open(const H264DecOpenParam* param)
+int32_t openHandle(VideoDecoder::Codec codec, const VideoDecOpenParam* param)
 {
     if (!param)
         return 0;
-    auto decoder = std::make_shared<H264Decoder>();
-    if (decoder->open(param->width, param->height) != 0)
+    auto decoder = std::make_shared<VideoDecoder>();
+    if (decoder->open(codec, param->width, param->height) != 0)
         return 0;
     HandleTable& t = table();
     std::lock_guard<std::mutex> g(t.lock);
@@ -174,11 +182,11 @@ int32_t H264_Dec_Open(const H264DecOpenParam* param)
     return handle;
 }
 
-int H264_Dec_Decode(int32_t handle, const H264DecInput* input, H264DecOutput* output, int)
+int decodeHandle(int32_t handle, const VideoDecInput* input, VideoDecOutput* output)
 {
     if (!input || !output)
         return -1;
-    std::shared_ptr<H264Decoder> decoder = find(handle);
+    std::shared_ptr<VideoDecoder> decoder = find(handle);
     if (!decoder)
         return -1;
     std::lock_guard<std::mutex> g(decoder->lock());
@@ -190,9 +198,9 @@ int H264_Dec_Decode(int32_t handle, const H264DecInput* input, H264DecOutput* ou
     return 0;
 }
 
-int H264_Dec_Close(int32_t handle)
+int closeHandle(int32_t handle)
 {
-    std::shared_ptr<H264Decoder> decoder;
+    std::shared_ptr<VideoDecoder> decoder;
     {
         HandleTable& t = table();
         std::lock_guard<std::mutex> g(t.lock);
@@ -204,5 +212,25 @@ int H264_Dec_Close(int32_t handle)
     }
     return 0; // the decoder closes when the last user lets go of it
 }
+
+} // namespace
+
+int H264_Dec_Init(int) { return 0; }
+int H264_Dec_DeInit() { return 0; }
+int32_t H264_Dec_Open(const VideoDecOpenParam* param) { return openHandle(VideoDecoder::Codec::H264, param); }
+int H264_Dec_Decode(int32_t handle, const VideoDecInput* input, VideoDecOutput* output, int)
+{
+    return decodeHandle(handle, input, output);
+}
+int H264_Dec_Close(int32_t handle) { return closeHandle(handle); }
+
+int Mpeg4_Dec_Init(int) { return 0; }
+int Mpeg4_Dec_DeInit() { return 0; }
+int32_t Mpeg4_Dec_Open(const VideoDecOpenParam* param) { return openHandle(VideoDecoder::Codec::Mpeg4, param); }
+int Mpeg4_Dec_Decode(int32_t handle, const VideoDecInput* input, VideoDecOutput* output, int)
+{
+    return decodeHandle(handle, input, output);
+}
+int Mpeg4_Dec_Close(int32_t handle) { return closeHandle(handle); }
 
 } // namespace kevra

@@ -1,5 +1,6 @@
-// The H.264 decoder library: one H264Decoder per open handle (an FFmpeg libavcodec context
-// tuned for low latency) and the five H264_Dec_* calls the decoder worker makes on it.
+// The decoder library: one VideoDecoder per open handle (an FFmpeg libavcodec context for
+// H.264 or MPEG-4 Visual, tuned for low latency) and the calls the decoder worker makes on it:
+// H264_Dec_* and their MPEG-4 twins Mpeg4_Dec_*, which share one handle table and one shape.
 // A handle is used by one thread at a time; the handle table may be used from any thread.
 #pragma once
 #include <cstdint>
@@ -12,14 +13,15 @@ struct AVFrame;
 
 namespace kevra {
 
-// Call shapes of the decoder library.
-struct H264DecOpenParam {
+// Call shapes of the decoder library, the same for both codecs.
+struct VideoDecOpenParam {
     int32_t width;   // picture size the caller's planes are made for
     int32_t height;
 };
 
-struct H264DecInput {
-    const uint8_t* data;  // one whole frame (Annex B byte stream)
+struct VideoDecInput {
+    const uint8_t* data;  // one whole frame (H.264: Annex B byte stream; MPEG-4: VOP with
+                          // the headers that precede it)
     int32_t length;
     // Four words of the library's call shape that every caller fills as 1, 1, 0, 0 and this
     // libavcodec-based implementation ignores.
@@ -29,7 +31,7 @@ struct H264DecInput {
     int32_t fixedZero2;
 };
 
-struct H264DecOutput {
+struct VideoDecOutput {
     uint8_t* y;           // planes of the opened size: y w*h, u and v (w/2)*(h/2)
     uint8_t* u;
     uint8_t* v;
@@ -37,29 +39,41 @@ struct H264DecOutput {
     int32_t outHeight;    //         outWidth/2 for the chroma planes)
 };
 
+using H264DecOpenParam = VideoDecOpenParam;
+using H264DecInput = VideoDecInput;
+using H264DecOutput = VideoDecOutput;
+
 // Process-wide preparation; nothing to do for libavcodec. Returns 0.
 int H264_Dec_Init(int flags);
 // Opens a decoder for pictures of at most width x height. Handle > 0, or 0 on failure.
-int32_t H264_Dec_Open(const H264DecOpenParam* param);
+int32_t H264_Dec_Open(const VideoDecOpenParam* param);
 // Decodes one frame. 0: one picture was written into the planes; -1: no picture.
-int H264_Dec_Decode(int32_t handle, const H264DecInput* input, H264DecOutput* output, int flags);
+int H264_Dec_Decode(int32_t handle, const VideoDecInput* input, VideoDecOutput* output, int flags);
 // Closes the handle. 0, or -1 for an unknown handle.
 int H264_Dec_Close(int32_t handle);
 // Counterpart of H264_Dec_Init; other handles stay usable. Returns 0.
 int H264_Dec_DeInit();
 
-class H264Decoder {
+// The same calls for MPEG-4 Visual (ISO/IEC 14496-2) streams.
+int Mpeg4_Dec_Init(int flags);
+int32_t Mpeg4_Dec_Open(const VideoDecOpenParam* param);
+int Mpeg4_Dec_Decode(int32_t handle, const VideoDecInput* input, VideoDecOutput* output, int flags);
+int Mpeg4_Dec_Close(int32_t handle);
+int Mpeg4_Dec_DeInit();
+
+class VideoDecoder {
 public:
+    enum class Codec { H264, Mpeg4 };
     // Largest picture side accepted by open().
     static constexpr int kMaxSide = 8192;
 
-    H264Decoder() = default;
-    ~H264Decoder();
-    H264Decoder(const H264Decoder&) = delete;
-    H264Decoder& operator=(const H264Decoder&) = delete;
+    VideoDecoder() = default;
+    ~VideoDecoder();
+    VideoDecoder(const VideoDecoder&) = delete;
+    VideoDecoder& operator=(const VideoDecoder&) = delete;
 
-    // 0 on success, -1 for a bad size or when libavcodec cannot open the H.264 decoder.
-    int open(int width, int height);
+    // 0 on success, -1 for a bad size or when libavcodec cannot open the codec's decoder.
+    int open(Codec codec, int width, int height);
     // 0 with one picture copied into the planes (cropped to the opened size), -1 for none.
     int decode(const uint8_t* data, int length, uint8_t* y, uint8_t* u, uint8_t* v, int& outWidth,
                int& outHeight);

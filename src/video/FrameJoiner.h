@@ -1,0 +1,50 @@
+// Joins the pieces of a stream's video frames into whole frames for the decoder, with
+// libavcodec's parser for the codec (h264 or mpeg4video); the frames it hands out point into
+// the bytes fed, or into the parser's buffer for a frame that spanned several feeds.
+// Owned by the decoder worker and used by its thread only.
+#pragma once
+#include "video/VideoDecoder.h"
+
+#include <cstdint>
+
+struct AVCodecContext;
+struct AVCodecParserContext;
+
+namespace kevra {
+
+class FrameJoiner {
+public:
+    // A frame that grows past this many bytes without an end is dropped.
+    static constexpr int64_t kMaxFrameBytes = 4 << 20;
+
+    FrameJoiner() = default;
+    ~FrameJoiner();
+    FrameJoiner(const FrameJoiner&) = delete;
+    FrameJoiner& operator=(const FrameJoiner&) = delete;
+
+    // 0, or -1 when libavcodec has no parser for the codec.
+    int open(VideoDecoder::Codec codec);
+    void close();
+    bool isOpen() const { return parser_ != nullptr; }
+
+    // Hands over the next bytes of the stream. They must stay unchanged until next() has
+    // returned false for them.
+    void feed(const uint8_t* data, int length);
+    // The next whole frame of the bytes fed, valid until the following call; false when the
+    // bytes fed so far end inside a frame.
+    bool next(const uint8_t*& frame, int& length);
+    // Bytes fed and not yet looked at.
+    int pending() const { return remaining_; }
+
+private:
+    void restart();
+
+    AVCodecParserContext* parser_ = nullptr;
+    AVCodecContext* ctx_ = nullptr;
+    VideoDecoder::Codec codec_ = VideoDecoder::Codec::H264;
+    const uint8_t* data_ = nullptr;
+    int remaining_ = 0;
+    int64_t held_ = 0;   // bytes taken into the frame in progress
+};
+
+} // namespace kevra
