@@ -325,7 +325,6 @@ TEST(FrameworkLoop, RejectedFrameResumesTheSearchInsideIt)
 {
     // A header that declares too short a payload: the end check fails, and the scan finds the
     // packet hidden in what was taken for its payload.
-    PacketMuxer mux;
     auto inner = PacketMuxer::audioPacket(payloadBytes(30, 1), 10, 2);
     std::vector<uint8_t> payload = payloadBytes(10, 2);
     append(payload, inner);
