@@ -480,6 +480,16 @@ __attribute__((target("avx2"))) void rows565Avx2(const uint8_t* y, const uint8_t
 
 #define KEVRA_AVX2_INLINE __attribute__((target("avx2"), always_inline)) inline
 
+// A large 32-bit picture is written with streaming stores: it seldom stays in the caches
+// anyway, and bypassing them saves reading every output line before it is overwritten. They
+// need rows aligned to the vector size; the fence after them orders them before the caller
+// publishes the picture (the converted count is raised after convert returns).
+inline bool streamsOutput(const uint8_t* out, int w, int h, int bpp, int align)
+{
+    return bpp == 4 && size_t(w) * h * 4 >= (size_t(4) << 20) &&
+           (reinterpret_cast<uintptr_t>(out) % align) == 0 && (w * 4) % align == 0;
+}
+
 // AVX2, exact in 16-bit lanes: 32 pixels (16 blocks) of both rows per step.
 // The luma product and the chroma sum (bias included) are each split at the binary point:
 //   9535*y = 8192*lh + ll,  chroma = 8192*ch + cl,  0 <= ll, cl < 8192
@@ -530,7 +540,7 @@ constexpr BgrMasks makeBgrMasks()
 constexpr BgrMasks kBgrMasks = makeBgrMasks();
 
 // One step: blocks j .. j+15 of a block row.
-template <int Bpp>
+template <int Bpp, bool Stream = false>
 KEVRA_AVX2_INLINE void tableStepAvx2(const BlockRow& b, int j, const __m256i (&bgr)[3][3])
 {
     // 32 bits: 128-bit lane 0 takes pixels 0-3, 8-11, 16-19, 24-27 and lane 1 the groups
@@ -578,10 +588,14 @@ KEVRA_AVX2_INLINE void tableStepAvx2(const BlockRow& b, int j, const __m256i (&b
             const __m256i raE = _mm256_unpacklo_epi8(rr, alpha), raO = _mm256_unpackhi_epi8(rr, alpha);
             const __m256i e0 = _mm256_unpacklo_epi16(bgE, raE), e1 = _mm256_unpackhi_epi16(bgE, raE);
             const __m256i o0 = _mm256_unpacklo_epi16(bgO, raO), o1 = _mm256_unpackhi_epi16(bgO, raO);
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(o), _mm256_unpacklo_epi32(e0, o0));      // pixels 0-7
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 32), _mm256_unpackhi_epi32(e0, o0)); // 8-15
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 64), _mm256_unpacklo_epi32(e1, o1)); // 16-23
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 96), _mm256_unpackhi_epi32(e1, o1)); // 24-31
+            const __m256i p[4] = {_mm256_unpacklo_epi32(e0, o0), _mm256_unpackhi_epi32(e0, o0),  // pixels 0-15
+                                  _mm256_unpacklo_epi32(e1, o1), _mm256_unpackhi_epi32(e1, o1)}; // 16-31
+            for (int i = 0; i < 4; ++i) {
+                if (Stream)
+                    _mm256_stream_si256(reinterpret_cast<__m256i*>(o + 32 * i), p[i]);
+                else
+                    _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 32 * i), p[i]);
+            }
         } else {
             for (int part = 0; part < 3; ++part) {
                 const __m256i q = _mm256_or_si256(
@@ -594,7 +608,8 @@ KEVRA_AVX2_INLINE void tableStepAvx2(const BlockRow& b, int j, const __m256i (&b
     }
 }
 
-template <int Bpp>
+// Whole block rows of at least 16 blocks; Stream needs 32-byte aligned 32-bit rows.
+template <int Bpp, bool Stream = false>
 __attribute__((target("avx2"))) void tableRowAvx2Wide(const BlockRow& b, int cw)
 {
     __m256i bgr[3][3];
@@ -604,7 +619,7 @@ __attribute__((target("avx2"))) void tableRowAvx2Wide(const BlockRow& b, int cw)
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(kBgrMasks.m[part][c])));
     int j = 0;
     for (; j + 16 <= cw; j += 16)
-        tableStepAvx2<Bpp>(b, j, bgr);
+        tableStepAvx2<Bpp, Stream>(b, j, bgr);
     // The last step overlaps the one before it: it rewrites the same values.
     if (j < cw)
         tableStepAvx2<Bpp>(b, cw - 16, bgr);
@@ -695,15 +710,20 @@ __attribute__((target("avx2"))) void convertAvx2(const uint8_t* y, const uint8_t
         return;
     }
     const int cw = w / 2;
+    const bool stream = streamsOutput(out, w, h, bpp, 32);
     for (int k = 0; k < h / 2; ++k) {
         const BlockRow b = blockRow(y, u, v, w, h, out, bpp, k);
         if (cw < 16)
             tableRowAvx2(b, 0, cw, bpp);
-        else if (bpp == 4)
-            tableRowAvx2Wide<4>(b, cw);
-        else
+        else if (bpp == 3)
             tableRowAvx2Wide<3>(b, cw);
+        else if (stream)
+            tableRowAvx2Wide<4, true>(b, cw);
+        else
+            tableRowAvx2Wide<4>(b, cw);
     }
+    if (stream)
+        _mm_sfence();
 }
 
 // AVX-512BW: 32 pixels (16 blocks) of both rows per step, the same arithmetic as above in
@@ -836,12 +856,7 @@ KEVRA_TARGET_AVX512 void convertAvx512(const uint8_t* y, const uint8_t* u, const
         convertAvx2(y, u, v, w, h, out, bpp);
         return;
     }
-    // A large 32-bit picture is written with streaming stores: it seldom stays in the caches
-    // anyway, and bypassing them saves reading every output line before it is overwritten.
-    // They need 64-byte aligned rows; the fence orders them before the caller publishes the
-    // picture (the converted count is raised after this returns).
-    const bool stream = bpp == 4 && size_t(w) * h * 4 >= (size_t(4) << 20) &&
-                        (reinterpret_cast<uintptr_t>(out) & 63) == 0 && (w * 4) % 64 == 0;
+    const bool stream = streamsOutput(out, w, h, bpp, 64);
     for (int k = 0; k < h / 2; ++k) {
         const BlockRow b = blockRow(y, u, v, w, h, out, bpp, k);
         if (bpp == 3)
