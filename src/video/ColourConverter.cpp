@@ -539,6 +539,15 @@ constexpr BgrMasks makeBgrMasks()
 
 constexpr BgrMasks kBgrMasks = makeBgrMasks();
 
+template <bool Stream>
+KEVRA_AVX2_INLINE void store32(uint8_t* o, __m256i x)
+{
+    if (Stream)
+        _mm256_stream_si256(reinterpret_cast<__m256i*>(o), x);
+    else
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o), x);
+}
+
 // One step: blocks j .. j+15 of a block row.
 template <int Bpp, bool Stream = false>
 KEVRA_AVX2_INLINE void tableStepAvx2(const BlockRow& b, int j, const __m256i (&bgr)[3][3])
@@ -588,14 +597,10 @@ KEVRA_AVX2_INLINE void tableStepAvx2(const BlockRow& b, int j, const __m256i (&b
             const __m256i raE = _mm256_unpacklo_epi8(rr, alpha), raO = _mm256_unpackhi_epi8(rr, alpha);
             const __m256i e0 = _mm256_unpacklo_epi16(bgE, raE), e1 = _mm256_unpackhi_epi16(bgE, raE);
             const __m256i o0 = _mm256_unpacklo_epi16(bgO, raO), o1 = _mm256_unpackhi_epi16(bgO, raO);
-            const __m256i p[4] = {_mm256_unpacklo_epi32(e0, o0), _mm256_unpackhi_epi32(e0, o0),  // pixels 0-15
-                                  _mm256_unpacklo_epi32(e1, o1), _mm256_unpackhi_epi32(e1, o1)}; // 16-31
-            for (int i = 0; i < 4; ++i) {
-                if (Stream)
-                    _mm256_stream_si256(reinterpret_cast<__m256i*>(o + 32 * i), p[i]);
-                else
-                    _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 32 * i), p[i]);
-            }
+            store32<Stream>(o, _mm256_unpacklo_epi32(e0, o0));      // pixels 0-7
+            store32<Stream>(o + 32, _mm256_unpackhi_epi32(e0, o0)); // 8-15
+            store32<Stream>(o + 64, _mm256_unpacklo_epi32(e1, o1)); // 16-23
+            store32<Stream>(o + 96, _mm256_unpackhi_epi32(e1, o1)); // 24-31
         } else {
             for (int part = 0; part < 3; ++part) {
                 const __m256i q = _mm256_or_si256(
@@ -763,6 +768,15 @@ KEVRA_AVX512_INLINE __m512i channel512(__m512i lh, __m512i ll, const ChromaSplit
     return _mm512_mask_sub_epi16(s, carry, s, _mm512_set1_epi16(-1));
 }
 
+template <bool Stream>
+KEVRA_AVX512_INLINE void store64(uint8_t* o, __m512i x)
+{
+    if (Stream)
+        _mm512_stream_si512(reinterpret_cast<__m512i*>(o), x);
+    else
+        _mm512_storeu_si512(o, x);
+}
+
 template <int Bpp, bool Stream>
 KEVRA_AVX512_INLINE void tableStepAvx512(const BlockRow& b, int j, const __m512i (&bgr)[3][3])
 {
@@ -806,14 +820,10 @@ KEVRA_AVX512_INLINE void tableStepAvx512(const BlockRow& b, int j, const __m512i
             const __m512i raE = _mm512_unpacklo_epi8(rr, alpha), raO = _mm512_unpackhi_epi8(rr, alpha);
             const __m512i e0 = _mm512_unpacklo_epi16(bgE, raE), e1 = _mm512_unpackhi_epi16(bgE, raE);
             const __m512i o0 = _mm512_unpacklo_epi16(bgO, raO), o1 = _mm512_unpackhi_epi16(bgO, raO);
-            const __m512i p[4] = {_mm512_unpacklo_epi32(e0, o0), _mm512_unpackhi_epi32(e0, o0),
-                                  _mm512_unpacklo_epi32(e1, o1), _mm512_unpackhi_epi32(e1, o1)};
-            for (int i = 0; i < 4; ++i) {
-                if (Stream)
-                    _mm512_stream_si512(reinterpret_cast<__m512i*>(o + 64 * i), p[i]);
-                else
-                    _mm512_storeu_si512(o + 64 * i, p[i]);
-            }
+            store64<Stream>(o, _mm512_unpacklo_epi32(e0, o0));
+            store64<Stream>(o + 64, _mm512_unpackhi_epi32(e0, o0));
+            store64<Stream>(o + 128, _mm512_unpacklo_epi32(e1, o1));
+            store64<Stream>(o + 192, _mm512_unpackhi_epi32(e1, o1));
         } else {
             for (int part = 0; part < 3; ++part) {
                 const __m512i q = _mm512_or_si512(
