@@ -202,7 +202,7 @@ constexpr int32_t kRedBias = -kLuma * 16 - kVRed * 128;
 
 #ifdef KEVRA_X86_SIMD
 // ---------------------------------------------------------------------------------------------
-// Vector versions. Same integer arithmetic as the tables, in 32-bit lanes:
+// x86 vector versions. SSE2: the integer arithmetic of the tables in 32-bit lanes:
 //   blue  = 9535*y + 16531*u            - 9535*16 - 16531*128
 //   green = 9535*y - 3203*u  - 6660*v   - 9535*16 + 3203*128 + 6660*128
 //   red   = 9535*y           + 13074*v  - 9535*16 - 13074*128
@@ -562,45 +562,58 @@ KEVRA_AVX2_INLINE void tableStepAvx2(const BlockRow& b, int j, const __m256i (&b
         u16 = _mm256_permutevar8x32_epi32(u16, order);
         v16 = _mm256_permutevar8x32_epi32(v16, order);
     }
-    const __m256i uvLo = _mm256_unpacklo_epi16(u16, v16); // blocks 0-3 | 8-11
-    const __m256i uvHi = _mm256_unpackhi_epi16(u16, v16); // blocks 4-7 | 12-15
-    const ChromaSplit cb = splitChroma(uvLo, uvHi, pairCoef(kUBlue, 0), kBlueBias);
-    const ChromaSplit cg = splitChroma(uvLo, uvHi, pairCoef(-kUGreen, -kVGreen), kGreenBias);
-    const ChromaSplit cr = splitChroma(uvLo, uvHi, pairCoef(0, kVRed), kRedBias);
+    const __m256i f13 = _mm256_set1_epi16(0x1FFF);
+    // Blue: 16531*u + kBlueBias = 8192*(2u - 277) + (147u + 656), the second part 656..38141.
+    const __m256i sb = _mm256_add_epi16(_mm256_mullo_epi16(u16, _mm256_set1_epi16(147)), _mm256_set1_epi16(656));
+    const ChromaSplit cb{_mm256_add_epi16(_mm256_add_epi16(u16, u16),
+                                          _mm256_add_epi16(_mm256_srli_epi16(sb, 13), _mm256_set1_epi16(-277))),
+                         _mm256_andnot_si256(sb, f13)};
+    // Red: 13074*v = 8192*q + r (q from the high half of 8v * 13074, r its low 13 bits), and
+    // kRedBias = 8192*(-223) + 784, so the sum is 8192*(q - 223) + (r + 784), r + 784 < 8976.
+    const __m256i sr = _mm256_add_epi16(_mm256_and_si256(_mm256_mullo_epi16(v16, _mm256_set1_epi16(kVRed)), f13),
+                                        _mm256_set1_epi16(784));
+    const ChromaSplit cr{_mm256_add_epi16(_mm256_mulhi_epu16(_mm256_slli_epi16(v16, 3), _mm256_set1_epi16(kVRed)),
+                                          _mm256_add_epi16(_mm256_srli_epi16(sr, 13), _mm256_set1_epi16(-223))),
+                         _mm256_andnot_si256(sr, f13)};
+    static_assert(kBlueBias == 8192 * -277 + 656 && kUBlue == 2 * 8192 + 147 && kRedBias == 8192 * -223 + 784,
+                  "the split constants of blue and red");
+    // Green has two products: 32-bit sums of (u, v) pairs, split and packed to 16 bits.
+    const ChromaSplit cg = splitChroma(_mm256_unpacklo_epi16(u16, v16), _mm256_unpackhi_epi16(u16, v16),
+                                       pairCoef(-kUGreen, -kVGreen), kGreenBias);
     _mm_prefetch(reinterpret_cast<const char*>(b.nextYa + 2 * j), _MM_HINT_T0);
     _mm_prefetch(reinterpret_cast<const char*>(b.nextYb + 2 * j), _MM_HINT_T0);
     _mm_prefetch(reinterpret_cast<const char*>(b.nextU + j), _MM_HINT_T0);
     _mm_prefetch(reinterpret_cast<const char*>(b.nextV + j), _MM_HINT_T0);
 
     const __m256i kY = _mm256_set1_epi16(kLuma);
-    const __m256i low8 = _mm256_set1_epi16(0x00FF), high8 = _mm256_set1_epi16(static_cast<short>(0xFF00));
-    const __m256i times8 = _mm256_set1_epi16(0x07F8), frac = _mm256_set1_epi16(0x1FFF);
+    const __m256i even8 = _mm256_set1_epi16(0x0008), odd8 = _mm256_set1_epi16(0x0800);
     for (int row = 0; row < 2; ++row) {
         const uint8_t* ys = (row ? b.yb : b.ya) + 2 * j;
         uint8_t* o = (row ? b.ob : b.oa) + 2 * j * Bpp;
         __m256i yy = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ys));
         if (Bpp == 4)
             yy = _mm256_permutevar8x32_epi32(yy, order);
-        // The high half of (8*y) * 9535 is 9535*y >> 13; the low 13 bits of y * 9535 are ll.
-        const __m256i ye = _mm256_and_si256(yy, low8), yo = _mm256_srli_epi16(yy, 8);
-        const __m256i ye8 = _mm256_and_si256(_mm256_slli_epi16(yy, 3), times8);
-        const __m256i yo8 = _mm256_srli_epi16(_mm256_and_si256(yy, high8), 5);
-        const __m256i lhE = _mm256_mulhi_epu16(ye8, kY), llE = _mm256_and_si256(_mm256_mullo_epi16(ye, kY), frac);
-        const __m256i lhO = _mm256_mulhi_epu16(yo8, kY), llO = _mm256_and_si256(_mm256_mullo_epi16(yo, kY), frac);
+        // 8*y of the even and the odd pixels (a byte multiply-add with weights 8, 0 and 0, 8):
+        // the high half of 8y * 9535 is 9535*y >> 13, the low half 8*ll.
+        const __m256i ye8 = _mm256_maddubs_epi16(yy, even8), yo8 = _mm256_maddubs_epi16(yy, odd8);
+        const __m256i lhE = _mm256_mulhi_epu16(ye8, kY), llE = _mm256_srli_epi16(_mm256_mullo_epi16(ye8, kY), 3);
+        const __m256i lhO = _mm256_mulhi_epu16(yo8, kY), llO = _mm256_srli_epi16(_mm256_mullo_epi16(yo8, kY), 3);
         // Saturated bytes; per 128-bit lane: the lane's 8 even pixels, then its 8 odd ones.
         const __m256i bb = _mm256_packus_epi16(channel16(lhE, llE, cb), channel16(lhO, llO, cb));
         const __m256i gg = _mm256_packus_epi16(channel16(lhE, llE, cg), channel16(lhO, llO, cg));
         const __m256i rr = _mm256_packus_epi16(channel16(lhE, llE, cr), channel16(lhO, llO, cr));
         if (Bpp == 4) {
-            const __m256i bgE = _mm256_unpacklo_epi8(bb, gg), bgO = _mm256_unpackhi_epi8(bb, gg);
-            const __m256i alpha = _mm256_set1_epi8(-1);
-            const __m256i raE = _mm256_unpacklo_epi8(rr, alpha), raO = _mm256_unpackhi_epi8(rr, alpha);
-            const __m256i e0 = _mm256_unpacklo_epi16(bgE, raE), e1 = _mm256_unpackhi_epi16(bgE, raE);
-            const __m256i o0 = _mm256_unpacklo_epi16(bgO, raO), o1 = _mm256_unpackhi_epi16(bgO, raO);
-            store32<Stream>(o, _mm256_unpacklo_epi32(e0, o0));      // pixels 0-7
-            store32<Stream>(o + 32, _mm256_unpackhi_epi32(e0, o0)); // 8-15
-            store32<Stream>(o + 64, _mm256_unpacklo_epi32(e1, o1)); // 16-23
-            store32<Stream>(o + 96, _mm256_unpackhi_epi32(e1, o1)); // 24-31
+            // Each channel into pixel order within its lane, then B G and R A pairs, then BGRA.
+            const __m256i toOrder = _mm256_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15, 0, 8, 1,
+                                                     9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15);
+            const __m256i bl = _mm256_shuffle_epi8(bb, toOrder), gr = _mm256_shuffle_epi8(gg, toOrder);
+            const __m256i rd = _mm256_shuffle_epi8(rr, toOrder), alpha = _mm256_set1_epi8(-1);
+            const __m256i bg0 = _mm256_unpacklo_epi8(bl, gr), bg1 = _mm256_unpackhi_epi8(bl, gr);
+            const __m256i ra0 = _mm256_unpacklo_epi8(rd, alpha), ra1 = _mm256_unpackhi_epi8(rd, alpha);
+            store32<Stream>(o, _mm256_unpacklo_epi16(bg0, ra0));      // pixels 0-7
+            store32<Stream>(o + 32, _mm256_unpackhi_epi16(bg0, ra0)); // 8-15
+            store32<Stream>(o + 64, _mm256_unpacklo_epi16(bg1, ra1)); // 16-23
+            store32<Stream>(o + 96, _mm256_unpackhi_epi16(bg1, ra1)); // 24-31
         } else {
             for (int part = 0; part < 3; ++part) {
                 const __m256i q = _mm256_or_si256(
@@ -787,43 +800,48 @@ KEVRA_AVX512_INLINE void tableStepAvx512(const BlockRow& b, int j, const __m512i
         u16 = _mm512_permutexvar_epi32(order, u16);
         v16 = _mm512_permutexvar_epi32(order, v16);
     }
-    const __m512i uvLo = _mm512_unpacklo_epi16(u16, v16);
-    const __m512i uvHi = _mm512_unpackhi_epi16(u16, v16);
-    const ChromaSplit512 cb = splitChroma512(uvLo, uvHi, pairCoef(kUBlue, 0), kBlueBias);
-    const ChromaSplit512 cg = splitChroma512(uvLo, uvHi, pairCoef(-kUGreen, -kVGreen), kGreenBias);
-    const ChromaSplit512 cr = splitChroma512(uvLo, uvHi, pairCoef(0, kVRed), kRedBias);
+    // Blue and red split in 16-bit lanes, green from 32-bit sums, as in the AVX2 step.
+    const __m512i f13 = _mm512_set1_epi16(0x1FFF);
+    const __m512i sb = _mm512_add_epi16(_mm512_mullo_epi16(u16, _mm512_set1_epi16(147)), _mm512_set1_epi16(656));
+    const ChromaSplit512 cb{_mm512_add_epi16(_mm512_add_epi16(u16, u16),
+                                             _mm512_add_epi16(_mm512_srli_epi16(sb, 13), _mm512_set1_epi16(-277))),
+                            _mm512_andnot_si512(sb, f13)};
+    const __m512i sr = _mm512_add_epi16(_mm512_and_si512(_mm512_mullo_epi16(v16, _mm512_set1_epi16(kVRed)), f13),
+                                        _mm512_set1_epi16(784));
+    const ChromaSplit512 cr{_mm512_add_epi16(_mm512_mulhi_epu16(_mm512_slli_epi16(v16, 3), _mm512_set1_epi16(kVRed)),
+                                             _mm512_add_epi16(_mm512_srli_epi16(sr, 13), _mm512_set1_epi16(-223))),
+                            _mm512_andnot_si512(sr, f13)};
+    const ChromaSplit512 cg = splitChroma512(_mm512_unpacklo_epi16(u16, v16), _mm512_unpackhi_epi16(u16, v16),
+                                            pairCoef(-kUGreen, -kVGreen), kGreenBias);
     _mm_prefetch(reinterpret_cast<const char*>(b.nextYa + 2 * j), _MM_HINT_T0);
     _mm_prefetch(reinterpret_cast<const char*>(b.nextYb + 2 * j), _MM_HINT_T0);
     _mm_prefetch(reinterpret_cast<const char*>(b.nextU + j), _MM_HINT_T0);
     _mm_prefetch(reinterpret_cast<const char*>(b.nextV + j), _MM_HINT_T0);
 
     const __m512i kY = _mm512_set1_epi16(kLuma);
-    const __m512i low8 = _mm512_set1_epi16(0x00FF), high8 = _mm512_set1_epi16(static_cast<short>(0xFF00));
-    const __m512i times8 = _mm512_set1_epi16(0x07F8), frac = _mm512_set1_epi16(0x1FFF);
+    const __m512i even8 = _mm512_set1_epi16(0x0008), odd8 = _mm512_set1_epi16(0x0800);
     for (int row = 0; row < 2; ++row) {
         const uint8_t* ys = (row ? b.yb : b.ya) + 2 * j;
         uint8_t* o = (row ? b.ob : b.oa) + 2 * j * Bpp;
         __m512i yy = _mm512_loadu_si512(ys);
         if (Bpp == 4)
             yy = _mm512_permutexvar_epi32(order, yy);
-        const __m512i ye = _mm512_and_si512(yy, low8), yo = _mm512_srli_epi16(yy, 8);
-        const __m512i ye8 = _mm512_and_si512(_mm512_slli_epi16(yy, 3), times8);
-        const __m512i yo8 = _mm512_srli_epi16(_mm512_and_si512(yy, high8), 5);
-        const __m512i lhE = _mm512_mulhi_epu16(ye8, kY), llE = _mm512_and_si512(_mm512_mullo_epi16(ye, kY), frac);
-        const __m512i lhO = _mm512_mulhi_epu16(yo8, kY), llO = _mm512_and_si512(_mm512_mullo_epi16(yo, kY), frac);
+        const __m512i ye8 = _mm512_maddubs_epi16(yy, even8), yo8 = _mm512_maddubs_epi16(yy, odd8);
+        const __m512i lhE = _mm512_mulhi_epu16(ye8, kY), llE = _mm512_srli_epi16(_mm512_mullo_epi16(ye8, kY), 3);
+        const __m512i lhO = _mm512_mulhi_epu16(yo8, kY), llO = _mm512_srli_epi16(_mm512_mullo_epi16(yo8, kY), 3);
         const __m512i bb = _mm512_packus_epi16(channel512(lhE, llE, cb), channel512(lhO, llO, cb));
         const __m512i gg = _mm512_packus_epi16(channel512(lhE, llE, cg), channel512(lhO, llO, cg));
         const __m512i rr = _mm512_packus_epi16(channel512(lhE, llE, cr), channel512(lhO, llO, cr));
         if (Bpp == 4) {
-            const __m512i bgE = _mm512_unpacklo_epi8(bb, gg), bgO = _mm512_unpackhi_epi8(bb, gg);
-            const __m512i alpha = _mm512_set1_epi8(-1);
-            const __m512i raE = _mm512_unpacklo_epi8(rr, alpha), raO = _mm512_unpackhi_epi8(rr, alpha);
-            const __m512i e0 = _mm512_unpacklo_epi16(bgE, raE), e1 = _mm512_unpackhi_epi16(bgE, raE);
-            const __m512i o0 = _mm512_unpacklo_epi16(bgO, raO), o1 = _mm512_unpackhi_epi16(bgO, raO);
-            store64<Stream>(o, _mm512_unpacklo_epi32(e0, o0));
-            store64<Stream>(o + 64, _mm512_unpackhi_epi32(e0, o0));
-            store64<Stream>(o + 128, _mm512_unpacklo_epi32(e1, o1));
-            store64<Stream>(o + 192, _mm512_unpackhi_epi32(e1, o1));
+            const __m512i toOrder = _mm512_broadcast_i32x4(_mm_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15));
+            const __m512i bl = _mm512_shuffle_epi8(bb, toOrder), gr = _mm512_shuffle_epi8(gg, toOrder);
+            const __m512i rd = _mm512_shuffle_epi8(rr, toOrder), alpha = _mm512_set1_epi8(-1);
+            const __m512i bg0 = _mm512_unpacklo_epi8(bl, gr), bg1 = _mm512_unpackhi_epi8(bl, gr);
+            const __m512i ra0 = _mm512_unpacklo_epi8(rd, alpha), ra1 = _mm512_unpackhi_epi8(rd, alpha);
+            store64<Stream>(o, _mm512_unpacklo_epi16(bg0, ra0));
+            store64<Stream>(o + 64, _mm512_unpackhi_epi16(bg0, ra0));
+            store64<Stream>(o + 128, _mm512_unpacklo_epi16(bg1, ra1));
+            store64<Stream>(o + 192, _mm512_unpackhi_epi16(bg1, ra1));
         } else {
             for (int part = 0; part < 3; ++part) {
                 const __m512i q = _mm512_or_si512(
