@@ -109,8 +109,30 @@ bool splitConvert(const std::string& name, std::string& impl, std::string& key)
     return true;
 }
 
-void writeSummary(const std::string& path, const std::vector<Result>& results)
+// With --benchmark_repetitions, each benchmark's median stands for it (under its plain name)
+// and the single repetitions are left out.
+std::vector<Result> mediansOnly(const std::vector<Result>& all)
 {
+    const std::string suffix = "_median";
+    std::vector<std::string> withMedian;
+    for (const Result& r : all)
+        if (r.name.size() > suffix.size() && r.name.compare(r.name.size() - suffix.size(), suffix.size(), suffix) == 0)
+            withMedian.push_back(r.name.substr(0, r.name.size() - suffix.size()));
+    std::vector<Result> out;
+    for (const Result& r : all) {
+        if (std::find(withMedian.begin(), withMedian.end(), r.name) != withMedian.end())
+            continue;
+        Result x = r;
+        if (std::find(withMedian.begin(), withMedian.end(), r.name.substr(0, r.name.size() - std::min(r.name.size(), suffix.size()))) != withMedian.end())
+            x.name.resize(x.name.size() - suffix.size());
+        out.push_back(std::move(x));
+    }
+    return out;
+}
+
+void writeSummary(const std::string& path, const std::vector<Result>& allResults)
+{
+    const std::vector<Result> results = mediansOnly(allResults);
     std::ostringstream md;
     const std::time_t now = std::time(nullptr);
     char date[64];
