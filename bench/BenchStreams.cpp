@@ -107,6 +107,7 @@ const std::string& BenchStreams::sampleDir()
                   d + "/ps-h264.mpg");
     ok = run(ff + video + tone + mpeg4 + "-c:a pcm_s16le -ac 1 -f avi " + d + "/av.avi") && ok;
     ok = run(ff + video + tone + mpeg4 + "-c:a wmav2 -ac 1 -f asf -packet_size 2048 " + d + "/av.asf") && ok;
+    ok = run(ff + video + mpeg4 + "-f m4v " + d + "/video.m4v") && ok;
     ok = run(ff + "-f rawvideo -pix_fmt yuv420p -s 1920x1080 -r 25 -i /dev/urandom -frames:v 8 "
                   "-c:v libx264 -preset ultrafast -qp 0 -g 1 -f h264 " +
              d + "/random.h264") &&

@@ -1,12 +1,14 @@
 // BM_Convert/<impl>/<bits>/<W>x<H>: one decoded picture to display pixels, single thread.
-//   kevra     ColourConverter::convert (the fastest path this processor has)
-//   kevra-avx2  our AVX2 path, measured where the AVX-512 one is the default
-//   reference ColourConverter::convertReference (plain scalar table formula)
-//   libyuv    I420ToARGB / I420ToRGB24 / I420ToRGB565, producing the same layout as ours
-//             (24/32 bits bottom-up, through libyuv's negative height)
+//   kevra-<set>  ColourConverter::convertUsing with each implementation this processor runs
+//                (sse2, avx2, avx512, neon), all in the same run
+//   reference    ColourConverter::convertReference (plain scalar table formula)
+//   libyuv       I420ToARGB / I420ToRGB24 / I420ToRGB565, producing the same layout as ours
+//                (24/32 bits bottom-up, through libyuv's negative height)
 //   libyuv-upright  the same calls writing top-down (libyuv's natural direction)
-//   swscale   libswscale, one thread, same layout as ours (negative destination stride)
-//   memcpy    copying a picture of the output's size: the memory floor
+//   swscale      libswscale, one thread, same layout as ours (negative destination stride)
+//   swscale-avx2 the same with FFmpeg's AVX-512 flags masked (only where the processor has
+//                AVX-512), so that the AVX2 column also has libraries limited to AVX2
+//   memcpy       copying a picture of the output's size: the memory floor
 #include "video/ColourConverter.h"
 
 #include <benchmark/benchmark.h>
@@ -18,6 +20,7 @@
 #include <string>
 
 extern "C" {
+#include <libavutil/cpu.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixfmt.h>
 #include <libswscale/swscale.h>
@@ -68,19 +71,7 @@ void setRate(benchmark::State& state, const Picture& p)
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(p.outBytes));
 }
 
-void convertKevra(benchmark::State& state, int bits, int w, int h)
-{
-    Picture p(w, h, bits);
-    for (auto _ : state) {
-        kevra::ColourConverter::convert(p.y.get(), p.u.get(), p.v.get(), w, h, p.out.get(), bits);
-        benchmark::DoNotOptimize(p.out.get());
-        benchmark::ClobberMemory();
-    }
-    setRate(state, p);
-    state.SetLabel(kevra::ColourConverter::fastPathName());
-}
-
-// One named vector path of ours ("avx2", "sse2"), for processors without the fastest one.
+// One named implementation of ours ("sse2", "avx2", "avx512", "neon").
 void convertPath(benchmark::State& state, const char* path, int bits, int w, int h)
 {
     Picture p(w, h, bits);
@@ -94,6 +85,7 @@ void convertPath(benchmark::State& state, const char* path, int bits, int w, int
         benchmark::ClobberMemory();
     }
     setRate(state, p);
+    state.SetLabel(path);
 }
 
 void convertReference(benchmark::State& state, int bits, int w, int h)
@@ -136,10 +128,16 @@ void convertLibyuv(benchmark::State& state, int bits, int w, int h, bool upright
         benchmark::ClobberMemory();
     }
     setRate(state, p);
+    // The highest instruction set libyuv detected (it picks its row routines from these).
+    state.SetLabel(libyuv::TestCpuFlag(libyuv::kCpuHasAVX512BW) ? "cpu: avx512bw"
+                   : libyuv::TestCpuFlag(libyuv::kCpuHasAVX2)   ? "cpu: avx2"
+                   : libyuv::TestCpuFlag(libyuv::kCpuHasSSSE3)  ? "cpu: ssse3"
+                   : libyuv::TestCpuFlag(libyuv::kCpuHasNEON)   ? "cpu: neon"
+                                                                 : "cpu: plain");
 }
 #endif
 
-void convertSwscale(benchmark::State& state, int bits, int w, int h)
+void convertSwscale(benchmark::State& state, int bits, int w, int h, bool limitToAvx2)
 {
     Picture p(w, h, bits);
     const AVPixelFormat dstFormat =
@@ -153,7 +151,13 @@ void convertSwscale(benchmark::State& state, int bits, int w, int h)
     av_opt_set_int(ctx, "dst_format", dstFormat, 0);
     av_opt_set_int(ctx, "sws_flags", SWS_BILINEAR, 0);
     av_opt_set_int(ctx, "threads", 1, 0);
-    if (sws_init_context(ctx, nullptr, nullptr) < 0) {
+    // swscale picks its routines for the processor's flags when the context is set up.
+    if (limitToAvx2)
+        av_force_cpu_flags(av_get_cpu_flags() & ~(AV_CPU_FLAG_AVX512 | AV_CPU_FLAG_AVX512ICL));
+    const int initialised = sws_init_context(ctx, nullptr, nullptr);
+    if (limitToAvx2)
+        av_force_cpu_flags(-1);
+    if (initialised < 0) {
         sws_freeContext(ctx);
         state.SkipWithError("swscale cannot convert to this format");
         return;
@@ -171,6 +175,11 @@ void convertSwscale(benchmark::State& state, int bits, int w, int h)
     }
     sws_freeContext(ctx);
     setRate(state, p);
+    const int flags = av_get_cpu_flags();
+    state.SetLabel(limitToAvx2 ? "cpu: avx2 (avx512 masked)"
+                   : (flags & AV_CPU_FLAG_AVX512) ? "cpu: avx512"
+                   : (flags & AV_CPU_FLAG_AVX2)   ? "cpu: avx2"
+                                                  : "cpu: sse/neon");
 }
 
 struct Size {
@@ -183,18 +192,22 @@ int registerConvert()
     for (int bits : {16, 24, 32}) {
         for (Size s : sizes) {
             const std::string tail = "/" + std::to_string(bits) + "/" + std::to_string(s.w) + "x" + std::to_string(s.h);
-            benchmark::RegisterBenchmark(("BM_Convert/kevra" + tail).c_str(), convertKevra, bits, s.w, s.h);
+            for (const char* const* path = kevra::ColourConverter::pathNames(); *path; ++path)
+                if (std::string(*path) != "scalar" && kevra::ColourConverter::hasPath(*path))
+                    benchmark::RegisterBenchmark(("BM_Convert/kevra-" + std::string(*path) + tail).c_str(),
+                                                 convertPath, *path, bits, s.w, s.h);
             benchmark::RegisterBenchmark(("BM_Convert/reference" + tail).c_str(), convertReference, bits, s.w, s.h);
-            if (std::string(kevra::ColourConverter::fastPathName()) == "avx512")
-                benchmark::RegisterBenchmark(("BM_Convert/kevra-avx2" + tail).c_str(), convertPath, "avx2", bits, s.w,
-                                             s.h);
 #ifdef KEVRA_HAVE_LIBYUV
             benchmark::RegisterBenchmark(("BM_Convert/libyuv" + tail).c_str(), convertLibyuv, bits, s.w, s.h, false);
             if (bits != 16)
                 benchmark::RegisterBenchmark(("BM_Convert/libyuv-upright" + tail).c_str(), convertLibyuv, bits, s.w,
                                              s.h, true);
 #endif
-            benchmark::RegisterBenchmark(("BM_Convert/swscale" + tail).c_str(), convertSwscale, bits, s.w, s.h);
+            benchmark::RegisterBenchmark(("BM_Convert/swscale" + tail).c_str(), convertSwscale, bits, s.w, s.h,
+                                         false);
+            if (av_get_cpu_flags() & AV_CPU_FLAG_AVX512)
+                benchmark::RegisterBenchmark(("BM_Convert/swscale-avx2" + tail).c_str(), convertSwscale, bits, s.w,
+                                             s.h, true);
             benchmark::RegisterBenchmark(("BM_Convert/memcpy" + tail).c_str(), copyFloor, bits, s.w, s.h);
         }
     }

@@ -4,7 +4,7 @@
 //   libavformat  av_read_frame over the same bytes through a custom AVIOContext (64 KB
 //                buffer, probed format), every packet read and released
 // Formats: ps (1080p H.264 MPEG-2 program stream, video renumbered to stream 0xE0), avi and asf (1080p MPEG-4 Visual with
-// audio), all made by the ffmpeg tool; kxav and packet (1080p H.264 from our own muxers,
+// audio), m4v (the same video as a raw MPEG-4 Visual stream), all made by the ffmpeg tool; kxav and packet (1080p H.264 from our own muxers,
 // kevra only). Each iteration opens a fresh demultiplexer and reads the whole stream.
 #include "BenchStreams.h"
 #include "demux/MediaFrame.h"
@@ -59,10 +59,14 @@ const std::vector<uint8_t>& input(const std::string& format)
     }
     if (format == "packet")
         return BenchStreams::packetStream(1920, 1080);
-    std::vector<uint8_t>& v = format == "ps" ? ps : format == "avi" ? avi : asf;
+    static std::vector<uint8_t> m4v;
+    std::vector<uint8_t>& v = format == "ps" ? ps : format == "avi" ? avi : format == "m4v" ? m4v : asf;
     if (v.empty() && !BenchStreams::sampleDir().empty()) {
-        v = BenchStreams::readFile(BenchStreams::sampleDir() +
-                                   (format == "ps" ? "/ps-h264.mpg" : format == "avi" ? "/av.avi" : "/av.asf"));
+        const char* file = format == "ps"    ? "/ps-h264.mpg"
+                           : format == "avi" ? "/av.avi"
+                           : format == "m4v" ? "/video.m4v"
+                                             : "/av.asf";
+        v = BenchStreams::readFile(BenchStreams::sampleDir() + file);
         if (format == "ps")
             renumberVideoStream(v);
     }
@@ -176,7 +180,7 @@ void demuxLibavformat(benchmark::State& state, std::string format)
 int registerDemux()
 {
     av_log_set_level(AV_LOG_ERROR);
-    for (const char* f : {"ps", "avi", "asf"}) {
+    for (const char* f : {"ps", "avi", "m4v", "asf"}) {
         benchmark::RegisterBenchmark((std::string("BM_Demux/kevra/") + f).c_str(), demuxKevra, std::string(f))
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark((std::string("BM_Demux/libavformat/") + f).c_str(), demuxLibavformat,

@@ -1,5 +1,7 @@
 // Entry of kevra_bench: Google Benchmark's own flags, plus --kevra_results=FILE, which writes
 // a markdown summary (machine, every result, and the converter's ratios) after the run.
+#include "video/ColourConverter.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -107,8 +109,30 @@ bool splitConvert(const std::string& name, std::string& impl, std::string& key)
     return true;
 }
 
-void writeSummary(const std::string& path, const std::vector<Result>& results)
+// With --benchmark_repetitions, each benchmark's median stands for it (under its plain name)
+// and the single repetitions are left out.
+std::vector<Result> mediansOnly(const std::vector<Result>& all)
 {
+    const std::string suffix = "_median";
+    std::vector<std::string> withMedian;
+    for (const Result& r : all)
+        if (r.name.size() > suffix.size() && r.name.compare(r.name.size() - suffix.size(), suffix.size(), suffix) == 0)
+            withMedian.push_back(r.name.substr(0, r.name.size() - suffix.size()));
+    std::vector<Result> out;
+    for (const Result& r : all) {
+        if (std::find(withMedian.begin(), withMedian.end(), r.name) != withMedian.end())
+            continue;
+        Result x = r;
+        if (std::find(withMedian.begin(), withMedian.end(), r.name.substr(0, r.name.size() - std::min(r.name.size(), suffix.size()))) != withMedian.end())
+            x.name.resize(x.name.size() - suffix.size());
+        out.push_back(std::move(x));
+    }
+    return out;
+}
+
+void writeSummary(const std::string& path, const std::vector<Result>& allResults)
+{
+    const std::vector<Result> results = mediansOnly(allResults);
     std::ostringstream md;
     const std::time_t now = std::time(nullptr);
     char date[64];
@@ -116,6 +140,12 @@ void writeSummary(const std::string& path, const std::vector<Result>& results)
     md << "# KEVRA benchmark results\n\n";
     md << "Written by `scripts/bench.sh` on " << date << ".\n\n";
     md << "- CPU: " << cpuModel() << "\n";
+    md << "- Converter implementations this processor runs:";
+    for (const char* const* p = kevra::ColourConverter::pathNames(); *p; ++p)
+        if (kevra::ColourConverter::hasPath(*p))
+            md << " " << *p;
+    md << " (convert() uses " << kevra::ColourConverter::fastPathName()
+       << "; KEVRA_CONVERTER=<name> chooses another)\n";
     md << "- Logical cores: " << std::thread::hardware_concurrency() << "\n";
     md << "- Load average when the run ended (1, 5, 15 min): " << loadAverage()
        << " (other work on the machine shows as real time well above CPU time)\n";
@@ -141,15 +171,34 @@ void writeSummary(const std::string& path, const std::vector<Result>& results)
         convert[key][impl] = it->second;
     }
     if (!keys.empty()) {
+        // Our implementations (kevra-<instruction set>) and the libraries' labels (the
+        // instruction sets they detected), in the order they ran.
+        std::vector<std::string> ours;
+        std::map<std::string, std::string> labels;
+        for (const auto& i : impls)
+            if (i.rfind("kevra-", 0) == 0)
+                ours.push_back(i);
+        for (const Result& r : results) {
+            std::string impl, key;
+            if (splitConvert(r.name, impl, key) && r.error.empty() && !r.label.empty())
+                labels[impl] = r.label;
+        }
         md << "## Colour conversion (Mpixel/s)\n\n";
-        md << "`libyuv` and `swscale` produce exactly our layout (24/32 bits bottom-up); "
-              "`libyuv-upright` writes top-down, libyuv's natural direction. "
+        md << "Every implementation of ours this processor runs is measured in the same run: `kevra-sse2`, "
+              "`kevra-avx2`, `kevra-avx512` and `kevra-neon` are the SSE2, AVX2, AVX-512BW and NEON "
+              "paths, `reference` the plain scalar table formula. "
+              "`libyuv` and `swscale` produce exactly our layout (24/32 bits bottom-up); "
+              "`libyuv-upright` writes top-down, libyuv's natural direction; `swscale-avx2` runs "
+              "libswscale with FFmpeg's AVX-512 flags masked. "
               "`memcpy` copies a picture of the output's size (the memory floor).\n\n";
-        md << "| depth/size |";
+        for (const auto& [impl, label] : labels)
+            if (impl.rfind("kevra-", 0) != 0)
+                md << "- " << impl << ": " << label << "\n";
+        md << "\n| depth/size |";
         for (const auto& i : impls)
             md << " " << i << " |";
-        md << " kevra / best library | kevra / memcpy |\n|---|";
-        for (size_t i = 0; i < impls.size() + 2; ++i)
+        md << "\n|---|";
+        for (size_t i = 0; i < impls.size(); ++i)
             md << "---:|";
         md << "\n";
         for (const auto& k : keys) {
@@ -159,20 +208,45 @@ void writeSummary(const std::string& path, const std::vector<Result>& results)
                 auto it = row.find(i);
                 md << " " << (it == row.end() ? std::string("-") : fmt(it->second)) << " |";
             }
+            md << "\n";
+        }
+        md << "\n### Ratios per instruction set\n\n"
+              "Each of our paths against the fastest library figure of the same depth and size (any of "
+              "`libyuv`, `libyuv-upright`, `swscale`, `swscale-avx2`), and against `memcpy`.\n\n| depth/size |";
+        for (const auto& o : ours)
+            md << " " << o.substr(6) << " / best library |";
+        for (const auto& o : ours)
+            md << " " << o.substr(6) << " / memcpy |";
+        md << "\n|---|";
+        for (size_t i = 0; i < 2 * ours.size(); ++i)
+            md << "---:|";
+        md << "\n";
+        for (const auto& k : keys) {
+            const auto& row = convert[k];
             double best = 0;
-            for (const char* lib : {"libyuv", "libyuv-upright", "swscale"}) {
+            for (const char* lib : {"libyuv", "libyuv-upright", "swscale", "swscale-avx2"}) {
                 auto it = row.find(lib);
                 if (it != row.end())
                     best = std::max(best, it->second);
             }
-            auto kv = row.find("kevra");
             auto mc = row.find("memcpy");
-            md << " " << (kv != row.end() && best > 0 ? fmt(kv->second / best, 2) : std::string("-")) << " |";
-            md << " " << (kv != row.end() && mc != row.end() && mc->second > 0 ? fmt(kv->second / mc->second, 2)
-                                                                               : std::string("-"))
-               << " |\n";
+            md << "| " << k << " |";
+            for (const auto& o : ours) {
+                auto it = row.find(o);
+                md << " " << (it != row.end() && best > 0 ? fmt(it->second / best, 2) : std::string("-")) << " |";
+            }
+            for (const auto& o : ours) {
+                auto it = row.find(o);
+                md << " "
+                   << (it != row.end() && mc != row.end() && mc->second > 0 ? fmt(it->second / mc->second, 2)
+                                                                            : std::string("-"))
+                   << " |";
+            }
+            md << "\n";
         }
-        md << "\n";
+        md << "\nNo ARM processor is available on the machines these figures come from: the NEON path "
+              "is checked for exactness under emulation (qemu-user) in the test run, and its speed is "
+              "not measured here.\n\n";
     }
 
     // The other comparisons, looked up by benchmark name.
@@ -195,7 +269,7 @@ void writeSummary(const std::string& path, const std::vector<Result>& results)
         md << "Records: frame records from `nextFrame` (kevra) or packets from `av_read_frame`.\n\n";
         md << "| format | kevra | libavformat | kevra / libavformat | input MB | kevra records | libavformat packets |\n"
               "|---|---:|---:|---:|---:|---:|---:|\n";
-        for (const char* f : {"ps", "avi", "asf", "kxav", "packet"}) {
+        for (const char* f : {"ps", "avi", "m4v", "asf", "kxav", "packet"}) {
             const std::string k = std::string("BM_Demux/kevra/") + f, l = std::string("BM_Demux/libavformat/") + f;
             if (!byName.count(k) && !byName.count(l))
                 continue;
@@ -208,7 +282,10 @@ void writeSummary(const std::string& path, const std::vector<Result>& results)
               "stream recorders send. kevra hands out a record per video PES packet, libavformat a packet "
               "per frame.\n"
               "- avi: libavformat hands out the file's chunks without looking into them; kevra's AVI path "
-              "scans the MPEG-4 video for start codes byte by byte.\n"
+              "scans the MPEG-4 video for start codes and audio tags (vectorised prefix search).\n"
+              "- m4v: the same MPEG-4 video as a raw elementary stream; libavformat splits it into "
+              "frames with its MPEG-4 parser. kevra holds back the last frame (no start code follows "
+              "it yet).\n"
               "- asf: ffmpeg's ASF carries plain MPEG-4 video, not the recorders' packet stream inside ASF, "
               "so kevra finds no frames; its rate is the ASF packet walk with the inner scan.\n\n";
     }

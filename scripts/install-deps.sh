@@ -11,6 +11,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libqt6test6 libgl-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libx264-dev ffmpeg
   libyuv-dev
+  g++-aarch64-linux-gnu qemu-user
   fonts-dejavu-core xvfb xauth
   # Chinese texts and camera names: WenQuanYi Micro Hei covers the CJK ideographs in about 5 MB
   # (Noto CJK would add some 90 MB for scripts the viewer never shows).

@@ -16,6 +16,19 @@ counted() { "$@" 2>&1 | tee -a "$LOG"; return "${PIPESTATUS[0]}"; }
 stage "unit and integration tests"
 counted ctest --test-dir "$BUILD" --output-on-failure -j "$JOBS" --timeout 300
 
+stage "64-bit ARM: colour converter against the reference, under emulation"
+# Cross-compiled statically (no ARM libraries needed) and run by qemu-user; checks the NEON
+# path, which no x86 build contains.
+ARM_BIN=$(mktemp -d)
+aarch64-linux-gnu-g++ -std=c++20 -O2 -static -Wall -Wextra -Werror -Isrc src/video/ColourConverter.cpp \
+  tests/video/standalone/colour_exactness.cpp -o "$ARM_BIN/colour_exactness"
+arm_status=0
+qemu-aarch64 "$ARM_BIN/colour_exactness" || arm_status=$?
+rm -rf "$ARM_BIN"
+# Counted with the ctest stages: one test, passed or failed.
+echo "$([ $arm_status -eq 0 ] && echo 0 || echo 1) tests failed out of 1" >> "$LOG"
+[ $arm_status -eq 0 ]
+
 stage "AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKEVRA_SANITIZE=address -DKEVRA_WERROR=ON -DCMAKE_CXX_FLAGS=-O1 >/dev/null
 cmake --build build-asan -j "$JOBS"

@@ -1,5 +1,6 @@
 #include "demux/Mpeg4EsParser.h"
 
+#include "demux/StartCodeScanner.h"
 #include "demux/VolReader.h"
 
 #include <algorithm>
@@ -162,11 +163,27 @@ int Mpeg4EsParser::input(const uint8_t* data, int length)
     size_t first = 0;
     bool inData = false;   // the frame in progress lies in the caller's data
 
+    // Every frame start code begins with 00 00 01 (or is the AVI tag "01wb"). Codes ending in
+    // the first three bytes may begin in the previous block's bytes (the sync word); from then
+    // on the search jumps from prefix to prefix. Codes of this set cannot overlap, so the word
+    // read at a prefix is what a byte-by-byte pass would hold there.
+    const uint32_t otherPrefix = mode_ == 2 ? StartCodeScanner::kAviAudioPrefix : StartCodeScanner::kStartPrefix;
+    size_t lastCode = len;  // index of the last byte of the latest frame start code
     for (size_t i = 0; i < len; ++i) {
-        shiftSync(data[i]);
+        if (i < 3) {
+            shiftSync(data[i]);
+        } else {
+            const uint8_t* m = StartCodeScanner::findPrefixEnd(data + i - 1, data + len - 1,
+                                                               StartCodeScanner::kStartPrefix, otherPrefix);
+            if (m == data + len - 1)
+                break;
+            i = static_cast<size_t>(m - data) + 1;
+            sync_ = be32(m - 2);
+        }
         if (!isFrameStart(sync_))
             continue;
         clearSync(kEmptySync, 0);
+        lastCode = i;
         const size_t off = i + 1;
         ++codes;
         if (codes == 1) {
@@ -200,6 +217,13 @@ int Mpeg4EsParser::input(const uint8_t* data, int length)
             continue;
         }
         cut(data, len, off - 4);
+    }
+    if (len > 3) {
+        // The sync word as the byte-by-byte pass leaves it: the bytes after the latest code.
+        const size_t from = (lastCode < len && lastCode + 4 >= len) ? lastCode + 1 : len - 4;
+        clearSync(kEmptySync, 0);
+        for (size_t k = from; k < len; ++k)
+            shiftSync(data[k]);
     }
 
     if (codes == 0) {

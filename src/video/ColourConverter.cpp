@@ -1,12 +1,18 @@
 #include "video/ColourConverter.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #define KEVRA_X86_SIMD 1
+#endif
+#if defined(__aarch64__) && defined(__ARM_NEON)
+#include <arm_neon.h>
+#define KEVRA_NEON 1
 #endif
 
 namespace kevra {
@@ -189,9 +195,14 @@ bool validArgs(const uint8_t* y, const uint8_t* u, const uint8_t* v, int w, int 
     return y && u && v && out && w > 0 && h > 0;
 }
 
+// Constant parts of the three sums of the table formula (the luma and chroma offsets).
+constexpr int32_t kBlueBias = -kLuma * 16 - kUBlue * 128;
+constexpr int32_t kGreenBias = -kLuma * 16 + kUGreen * 128 + kVGreen * 128;
+constexpr int32_t kRedBias = -kLuma * 16 - kVRed * 128;
+
 #ifdef KEVRA_X86_SIMD
 // ---------------------------------------------------------------------------------------------
-// Vector versions. Same integer arithmetic as the tables, in 32-bit lanes:
+// x86 vector versions. SSE2: the integer arithmetic of the tables in 32-bit lanes:
 //   blue  = 9535*y + 16531*u            - 9535*16 - 16531*128
 //   green = 9535*y - 3203*u  - 6660*v   - 9535*16 + 3203*128 + 6660*128
 //   red   = 9535*y           + 13074*v  - 9535*16 - 13074*128
@@ -199,9 +210,6 @@ bool validArgs(const uint8_t* y, const uint8_t* u, const uint8_t* v, int w, int 
 // Chroma terms are formed once per block with pmaddwd on (u, v) pairs and shared by the block's
 // four pixels. The 16-bit formula is exact in 16-bit lanes: (256*y + t) >> 8 == y + (t >> 8).
 
-constexpr int32_t kBlueBias = -kLuma * 16 - kUBlue * 128;
-constexpr int32_t kGreenBias = -kLuma * 16 + kUGreen * 128 + kVGreen * 128;
-constexpr int32_t kRedBias = -kLuma * 16 - kVRed * 128;
 
 constexpr int32_t pairCoef(int cu, int cv)
 {
@@ -470,16 +478,270 @@ __attribute__((target("avx2"))) void rows565Avx2(const uint8_t* y, const uint8_t
                      out + static_cast<size_t>(r + i) * w * 2, c, w);
 }
 
+#define KEVRA_AVX2_INLINE __attribute__((target("avx2"), always_inline)) inline
+
+// A large 32-bit picture is written with streaming stores: it seldom stays in the caches
+// anyway, and bypassing them saves reading every output line before it is overwritten. They
+// need rows aligned to the vector size; the fence after them orders them before the caller
+// publishes the picture (the converted count is raised after convert returns).
+inline bool streamsOutput(const uint8_t* out, int w, int h, int bpp, int align)
+{
+    return bpp == 4 && size_t(w) * h * 4 >= (size_t(4) << 20) &&
+           (reinterpret_cast<uintptr_t>(out) % align) == 0 && (w * 4) % align == 0;
+}
+
+// AVX2, exact in 16-bit lanes: 32 pixels (16 blocks) of both rows per step.
+// The luma product and the chroma sum (bias included) are each split at the binary point:
+//   9535*y = 8192*lh + ll,  chroma = 8192*ch + cl,  0 <= ll, cl < 8192
+// so (9535*y + chroma) >> 13 = lh + ch + (ll + cl >= 8192), and the carry is the compare
+// ll > 8191 - cl. Even and odd pixels of a row sit in the low and high bytes of 16-bit lanes,
+// one lane per block, so the block's chroma needs no spreading over its pixels.
+struct ChromaSplit {
+    __m256i hi, limit; // ch and 8191 - cl of 16 blocks, in 16-bit lanes
+};
+
+KEVRA_AVX2_INLINE ChromaSplit splitChroma(__m256i uvLo, __m256i uvHi, int32_t pair,
+                                                               int32_t bias)
+{
+    const __m256i k = _mm256_set1_epi32(pair);
+    const __m256i b = _mm256_set1_epi32(bias);
+    const __m256i frac = _mm256_set1_epi32(8191);
+    const __m256i c0 = _mm256_add_epi32(_mm256_madd_epi16(uvLo, k), b);
+    const __m256i c1 = _mm256_add_epi32(_mm256_madd_epi16(uvHi, k), b);
+    return {_mm256_packs_epi32(_mm256_srai_epi32(c0, 13), _mm256_srai_epi32(c1, 13)),
+            _mm256_packs_epi32(_mm256_andnot_si256(c0, frac), _mm256_andnot_si256(c1, frac))};
+}
+
+// Channel values (not yet saturated) of 16 pixels of one parity.
+KEVRA_AVX2_INLINE __m256i channel16(__m256i lh, __m256i ll, const ChromaSplit& c)
+{
+    return _mm256_sub_epi16(_mm256_add_epi16(lh, c.hi), _mm256_cmpgt_epi16(ll, c.limit));
+}
+
+// 3-way byte interleave masks: output byte k of 48 is channel k % 3 of pixel k / 3, taken from
+// a register holding that channel's even pixels in bytes 0-7 and odd pixels in bytes 8-15.
+struct BgrMasks {
+    int8_t m[3][3][16]; // [output part][channel][byte]
+};
+
+constexpr BgrMasks makeBgrMasks()
+{
+    BgrMasks t{};
+    for (int part = 0; part < 3; ++part)
+        for (int c = 0; c < 3; ++c)
+            for (int i = 0; i < 16; ++i) {
+                const int k = part * 16 + i;
+                const int px = k / 3;
+                t.m[part][c][i] = static_cast<int8_t>(k % 3 == c ? (px % 2) * 8 + px / 2 : -128);
+            }
+    return t;
+}
+
+constexpr BgrMasks kBgrMasks = makeBgrMasks();
+
+template <bool Stream>
+KEVRA_AVX2_INLINE void store32(uint8_t* o, __m256i x)
+{
+    if (Stream)
+        _mm256_stream_si256(reinterpret_cast<__m256i*>(o), x);
+    else
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o), x);
+}
+
+// One step: blocks j .. j+15 of a block row.
+template <int Bpp, bool Stream = false>
+KEVRA_AVX2_INLINE void tableStepAvx2(const BlockRow& b, int j, const __m256i (&bgr)[3][3])
+{
+    // 32 bits: 128-bit lane 0 takes pixels 0-3, 8-11, 16-19, 24-27 and lane 1 the groups
+    // between, so that the interleaved output comes out in memory order (one permute per
+    // row instead of four). 24 bits keep pixels 0-15 | 16-31.
+    const __m256i order = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+    __m256i u16 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b.ur + j)));
+    __m256i v16 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b.vr + j)));
+    if (Bpp == 4) {
+        u16 = _mm256_permutevar8x32_epi32(u16, order);
+        v16 = _mm256_permutevar8x32_epi32(v16, order);
+    }
+    const __m256i f13 = _mm256_set1_epi16(0x1FFF);
+    // Blue: 16531*u + kBlueBias = 8192*(2u - 277) + (147u + 656), the second part 656..38141.
+    const __m256i sb = _mm256_add_epi16(_mm256_mullo_epi16(u16, _mm256_set1_epi16(147)), _mm256_set1_epi16(656));
+    const ChromaSplit cb{_mm256_add_epi16(_mm256_add_epi16(u16, u16),
+                                          _mm256_add_epi16(_mm256_srli_epi16(sb, 13), _mm256_set1_epi16(-277))),
+                         _mm256_andnot_si256(sb, f13)};
+    // Red: 13074*v = 8192*q + r (q from the high half of 8v * 13074, r its low 13 bits), and
+    // kRedBias = 8192*(-223) + 784, so the sum is 8192*(q - 223) + (r + 784), r + 784 < 8976.
+    const __m256i sr = _mm256_add_epi16(_mm256_and_si256(_mm256_mullo_epi16(v16, _mm256_set1_epi16(kVRed)), f13),
+                                        _mm256_set1_epi16(784));
+    const ChromaSplit cr{_mm256_add_epi16(_mm256_mulhi_epu16(_mm256_slli_epi16(v16, 3), _mm256_set1_epi16(kVRed)),
+                                          _mm256_add_epi16(_mm256_srli_epi16(sr, 13), _mm256_set1_epi16(-223))),
+                         _mm256_andnot_si256(sr, f13)};
+    static_assert(kBlueBias == 8192 * -277 + 656 && kUBlue == 2 * 8192 + 147 && kRedBias == 8192 * -223 + 784,
+                  "the split constants of blue and red");
+    // Green has two products: 32-bit sums of (u, v) pairs, split and packed to 16 bits.
+    const ChromaSplit cg = splitChroma(_mm256_unpacklo_epi16(u16, v16), _mm256_unpackhi_epi16(u16, v16),
+                                       pairCoef(-kUGreen, -kVGreen), kGreenBias);
+    _mm_prefetch(reinterpret_cast<const char*>(b.nextYa + 2 * j), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(b.nextYb + 2 * j), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(b.nextU + j), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(b.nextV + j), _MM_HINT_T0);
+
+    const __m256i kY = _mm256_set1_epi16(kLuma);
+    const __m256i even8 = _mm256_set1_epi16(0x0008), odd8 = _mm256_set1_epi16(0x0800);
+    for (int row = 0; row < 2; ++row) {
+        const uint8_t* ys = (row ? b.yb : b.ya) + 2 * j;
+        uint8_t* o = (row ? b.ob : b.oa) + 2 * j * Bpp;
+        __m256i yy = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ys));
+        if (Bpp == 4)
+            yy = _mm256_permutevar8x32_epi32(yy, order);
+        // 8*y of the even and the odd pixels (a byte multiply-add with weights 8, 0 and 0, 8):
+        // the high half of 8y * 9535 is 9535*y >> 13, the low half 8*ll.
+        const __m256i ye8 = _mm256_maddubs_epi16(yy, even8), yo8 = _mm256_maddubs_epi16(yy, odd8);
+        const __m256i lhE = _mm256_mulhi_epu16(ye8, kY), llE = _mm256_srli_epi16(_mm256_mullo_epi16(ye8, kY), 3);
+        const __m256i lhO = _mm256_mulhi_epu16(yo8, kY), llO = _mm256_srli_epi16(_mm256_mullo_epi16(yo8, kY), 3);
+        // Saturated bytes; per 128-bit lane: the lane's 8 even pixels, then its 8 odd ones.
+        const __m256i bb = _mm256_packus_epi16(channel16(lhE, llE, cb), channel16(lhO, llO, cb));
+        const __m256i gg = _mm256_packus_epi16(channel16(lhE, llE, cg), channel16(lhO, llO, cg));
+        const __m256i rr = _mm256_packus_epi16(channel16(lhE, llE, cr), channel16(lhO, llO, cr));
+        if (Bpp == 4) {
+            // Each channel into pixel order within its lane, then B G and R A pairs, then BGRA.
+            const __m256i toOrder = _mm256_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15, 0, 8, 1,
+                                                     9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15);
+            const __m256i bl = _mm256_shuffle_epi8(bb, toOrder), gr = _mm256_shuffle_epi8(gg, toOrder);
+            const __m256i rd = _mm256_shuffle_epi8(rr, toOrder), alpha = _mm256_set1_epi8(-1);
+            const __m256i bg0 = _mm256_unpacklo_epi8(bl, gr), bg1 = _mm256_unpackhi_epi8(bl, gr);
+            const __m256i ra0 = _mm256_unpacklo_epi8(rd, alpha), ra1 = _mm256_unpackhi_epi8(rd, alpha);
+            store32<Stream>(o, _mm256_unpacklo_epi16(bg0, ra0));      // pixels 0-7
+            store32<Stream>(o + 32, _mm256_unpackhi_epi16(bg0, ra0)); // 8-15
+            store32<Stream>(o + 64, _mm256_unpacklo_epi16(bg1, ra1)); // 16-23
+            store32<Stream>(o + 96, _mm256_unpackhi_epi16(bg1, ra1)); // 24-31
+        } else {
+            for (int part = 0; part < 3; ++part) {
+                const __m256i q = _mm256_or_si256(
+                    _mm256_or_si256(_mm256_shuffle_epi8(bb, bgr[part][0]), _mm256_shuffle_epi8(gg, bgr[part][1])),
+                    _mm256_shuffle_epi8(rr, bgr[part][2]));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16 * part), _mm256_castsi256_si128(q));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 48 + 16 * part), _mm256_extracti128_si256(q, 1));
+            }
+        }
+    }
+}
+
+// Whole block rows of at least 16 blocks; Stream needs 32-byte aligned 32-bit rows.
+template <int Bpp, bool Stream = false>
+__attribute__((target("avx2"))) void tableRowAvx2Wide(const BlockRow& b, int cw)
+{
+    __m256i bgr[3][3];
+    for (int part = 0; part < 3; ++part)
+        for (int c = 0; c < 3; ++c)
+            bgr[part][c] = _mm256_broadcastsi128_si256(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(kBgrMasks.m[part][c])));
+    int j = 0;
+    for (; j + 16 <= cw; j += 16)
+        tableStepAvx2<Bpp, Stream>(b, j, bgr);
+    // The last step overlaps the one before it: it rewrites the same values.
+    if (j < cw)
+        tableStepAvx2<Bpp>(b, cw - 16, bgr);
+}
+
+// 16-bit formula, exact in unsigned saturating bytes: (256*y + t) >> 8 = y + (t >> 8), and
+// with the term split into its positive and negative parts (each 0..227) the saturated
+// y + pos - neg is the clamped sum. 32 pixels of both rows per step.
+KEVRA_AVX2_INLINE __m256i dupBytes(__m256i t16)
+{
+    return _mm256_mullo_epi16(t16, _mm256_set1_epi16(0x0101));
+}
+
+KEVRA_AVX2_INLINE void rows565StepAvx2(const uint8_t* y0, const uint8_t* y1,
+                                                            const uint8_t* u, const uint8_t* v, uint8_t* o0,
+                                                            uint8_t* o1)
+{
+    const __m256i c128 = _mm256_set1_epi16(128);
+    const __m256i du = _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u))), c128);
+    const __m256i dv = _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v))), c128);
+    const __m256i kG = _mm256_set1_epi32(pairCoef(-88, -183));
+    const __m256i tr = _mm256_mulhi_epi16(_mm256_slli_epi16(dv, 8), _mm256_set1_epi16(359));
+    const __m256i tb = _mm256_mulhi_epi16(_mm256_slli_epi16(du, 8), _mm256_set1_epi16(454));
+    const __m256i tg = _mm256_packs_epi32(_mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(du, dv), kG), 8),
+                                          _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(du, dv), kG), 8));
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i rPos = _mm256_max_epi16(tr, zero), gPos = _mm256_max_epi16(tg, zero), bPos = _mm256_max_epi16(tb, zero);
+    const __m256i rp = dupBytes(rPos), rn = dupBytes(_mm256_sub_epi16(rPos, tr));
+    const __m256i gp = dupBytes(gPos), gn = dupBytes(_mm256_sub_epi16(gPos, tg));
+    const __m256i bp = dupBytes(bPos), bn = dupBytes(_mm256_sub_epi16(bPos, tb));
+    const __m256i m1F = _mm256_set1_epi8(0x1F), mE0 = _mm256_set1_epi8(static_cast<char>(0xE0));
+    const __m256i mF8 = _mm256_set1_epi8(static_cast<char>(0xF8)), m07 = _mm256_set1_epi8(0x07);
+    for (int row = 0; row < 2; ++row) {
+        const __m256i yy = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row ? y1 : y0));
+        const __m256i r = _mm256_subs_epu8(_mm256_adds_epu8(yy, rp), rn);
+        const __m256i g = _mm256_subs_epu8(_mm256_adds_epu8(yy, gp), gn);
+        const __m256i bl = _mm256_subs_epu8(_mm256_adds_epu8(yy, bp), bn);
+        // Low byte: ggg bbbbb; high byte: rrrrr ggg (shifts of 16-bit lanes, bits from the
+        // neighbouring byte masked off).
+        const __m256i lo = _mm256_or_si256(_mm256_and_si256(_mm256_slli_epi16(g, 3), mE0),
+                                           _mm256_and_si256(_mm256_srli_epi16(bl, 3), m1F));
+        const __m256i hi = _mm256_or_si256(_mm256_and_si256(r, mF8), _mm256_and_si256(_mm256_srli_epi16(g, 5), m07));
+        const __m256i w0 = _mm256_unpacklo_epi8(lo, hi); // pixels 0-7  | 16-23
+        const __m256i w1 = _mm256_unpackhi_epi8(lo, hi); // pixels 8-15 | 24-31
+        uint8_t* o = row ? o1 : o0;
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o), _mm256_permute2x128_si256(w0, w1, 0x20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 32), _mm256_permute2x128_si256(w0, w1, 0x31));
+        if (y1 == y0)
+            break;
+    }
+}
+
+// Rows r and r + 1 (only r when it is the last) of the 16-bit output.
+__attribute__((target("avx2"))) void rows565Avx2Wide(const uint8_t* y, const uint8_t* u, const uint8_t* v, int w,
+                                                     int h, uint8_t* out, int r)
+{
+    const int cw = w / 2;
+    const int ch = h / 2;
+    if (ch <= 0 || cw < 16) {
+        rows565Avx2(y, u, v, w, h, out, r);
+        return;
+    }
+    const size_t crow = static_cast<size_t>(std::min(r / 2, ch - 1)) * cw;
+    const uint8_t* y0 = y + static_cast<size_t>(r) * w;
+    const uint8_t* y1 = r + 1 < h ? y0 + w : y0;
+    uint8_t* o0 = out + static_cast<size_t>(r) * w * 2;
+    uint8_t* o1 = r + 1 < h ? o0 + static_cast<size_t>(w) * 2 : o0;
+    int j = 0;
+    for (; j + 16 <= cw; j += 16)
+        rows565StepAvx2(y0 + 2 * j, y1 + 2 * j, u + crow + j, v + crow + j, o0 + 4 * j, o1 + 4 * j);
+    if (j < cw) {
+        j = cw - 16; // overlaps the step before: the same values again
+        rows565StepAvx2(y0 + 2 * j, y1 + 2 * j, u + crow + j, v + crow + j, o0 + 4 * j, o1 + 4 * j);
+    }
+    // An odd width leaves one pixel per row outside the blocks.
+    const int rows = y1 == y0 ? 1 : 2;
+    for (int i = 0; i < rows; ++i)
+        row565Scalar(y + static_cast<size_t>(r + i) * w, u, v, cw, ch, r + i,
+                     out + static_cast<size_t>(r + i) * w * 2, 2 * cw, w);
+}
+
 __attribute__((target("avx2"))) void convertAvx2(const uint8_t* y, const uint8_t* u, const uint8_t* v, int w,
                                                  int h, uint8_t* out, int bpp)
 {
     if (bpp == 2) {
         for (int r = 0; r < h; r += 2)
-            rows565Avx2(y, u, v, w, h, out, r);
+            rows565Avx2Wide(y, u, v, w, h, out, r);
         return;
     }
-    for (int k = 0; k < h / 2; ++k)
-        tableRowAvx2(blockRow(y, u, v, w, h, out, bpp, k), 0, w / 2, bpp);
+    const int cw = w / 2;
+    const bool stream = streamsOutput(out, w, h, bpp, 32);
+    for (int k = 0; k < h / 2; ++k) {
+        const BlockRow b = blockRow(y, u, v, w, h, out, bpp, k);
+        if (cw < 16)
+            tableRowAvx2(b, 0, cw, bpp);
+        else if (bpp == 3)
+            tableRowAvx2Wide<3>(b, cw);
+        else if (stream)
+            tableRowAvx2Wide<4, true>(b, cw);
+        else
+            tableRowAvx2Wide<4>(b, cw);
+    }
+    if (stream)
+        _mm_sfence();
 }
 
 // AVX-512BW: 32 pixels (16 blocks) of both rows per step, the same arithmetic as above in
@@ -491,81 +753,122 @@ __attribute__((target("avx2"))) void convertAvx2(const uint8_t* y, const uint8_t
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
-template <bool Stream>
-KEVRA_TARGET_AVX512 void tableRowAvx512(const BlockRow& b, int cw, int bpp)
-{
-    const __m512i kY = _mm512_set1_epi16(kLuma);
-    const __m512i kB = _mm512_set1_epi32(pairCoef(kUBlue, 0));
-    const __m512i kG = _mm512_set1_epi32(pairCoef(-kUGreen, -kVGreen));
-    const __m512i kR = _mm512_set1_epi32(pairCoef(0, kVRed));
-    const __m512i biasB = _mm512_set1_epi32(kBlueBias);
-    const __m512i biasG = _mm512_set1_epi32(kGreenBias);
-    const __m512i biasR = _mm512_set1_epi32(kRedBias);
-    const __m512i alpha = _mm512_set1_epi16(255);
-    const __m512i toBgr =
-        _mm512_broadcast_i32x4(_mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
-    // 32-bit: 128-bit lanes of p0 hold pixels 0-3, 8-11, 16-19, 24-27 and of p1 4-7, 12-15, ...
-    const __m512i joinLo = _mm512_setr_epi64(0, 1, 8, 9, 2, 3, 10, 11);
-    const __m512i joinHi = _mm512_setr_epi64(4, 5, 12, 13, 6, 7, 14, 15);
-    // 24-bit: three valid words per lane, gathered in pixel order into 64 + 32 bytes.
-    const __m512i bgrLo = _mm512_setr_epi32(0, 1, 2, 16, 17, 18, 4, 5, 6, 20, 21, 22, 8, 9, 10, 24);
-    const __m512i bgrHi = _mm512_setr_epi32(25, 26, 12, 13, 14, 28, 29, 30, 0, 0, 0, 0, 0, 0, 0, 0);
+// AVX-512BW: the 16-bit-lane arithmetic of the AVX2 step on 64 pixels (32 blocks) of both
+// rows. 32 bits: 128-bit lane L takes the 4-pixel groups L, L+4, L+8 and L+12, so that the
+// interleaved pixels come out in memory order. 24 bits: each lane keeps 16 pixels in order
+// and its three output parts are stored separately.
+#define KEVRA_AVX512_INLINE __attribute__((target("avx512f,avx512bw,avx2"), always_inline)) inline
 
-    int j = 0;
-    for (; j + 16 <= cw; j += 16) {
-        const __m128i u16 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.ur + j));
-        const __m128i v16 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.vr + j));
-        const __m512i uv =
-            _mm512_cvtepu8_epi16(_mm256_set_m128i(_mm_unpackhi_epi8(u16, v16), _mm_unpacklo_epi8(u16, v16)));
-        const __m512i cb = _mm512_add_epi32(_mm512_madd_epi16(uv, kB), biasB);
-        const __m512i cg = _mm512_add_epi32(_mm512_madd_epi16(uv, kG), biasG);
-        const __m512i cr = _mm512_add_epi32(_mm512_madd_epi16(uv, kR), biasR);
-        const __m512i cb0 = _mm512_unpacklo_epi32(cb, cb), cb1 = _mm512_unpackhi_epi32(cb, cb);
-        const __m512i cg0 = _mm512_unpacklo_epi32(cg, cg), cg1 = _mm512_unpackhi_epi32(cg, cg);
-        const __m512i cr0 = _mm512_unpacklo_epi32(cr, cr), cr1 = _mm512_unpackhi_epi32(cr, cr);
-        _mm_prefetch(reinterpret_cast<const char*>(b.nextYa + 2 * j), _MM_HINT_T0);
-        _mm_prefetch(reinterpret_cast<const char*>(b.nextYb + 2 * j), _MM_HINT_T0);
-        _mm_prefetch(reinterpret_cast<const char*>(b.nextU + j), _MM_HINT_T0);
-        _mm_prefetch(reinterpret_cast<const char*>(b.nextV + j), _MM_HINT_T0);
-        for (int row = 0; row < 2; ++row) {
-            const uint8_t* ys = (row ? b.yb : b.ya) + 2 * j;
-            uint8_t* o = (row ? b.ob : b.oa) + 2 * j * bpp;
-            const __m512i y16 = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(ys)));
-            const __m512i lo = _mm512_mullo_epi16(y16, kY);
-            const __m512i hi = _mm512_mulhi_epu16(y16, kY);
-            const __m512i l0 = _mm512_unpacklo_epi16(lo, hi);
-            const __m512i l1 = _mm512_unpackhi_epi16(lo, hi);
-            const __m512i bl = _mm512_packs_epi32(_mm512_srai_epi32(_mm512_add_epi32(l0, cb0), 13),
-                                                  _mm512_srai_epi32(_mm512_add_epi32(l1, cb1), 13));
-            const __m512i gr = _mm512_packs_epi32(_mm512_srai_epi32(_mm512_add_epi32(l0, cg0), 13),
-                                                  _mm512_srai_epi32(_mm512_add_epi32(l1, cg1), 13));
-            const __m512i rd = _mm512_packs_epi32(_mm512_srai_epi32(_mm512_add_epi32(l0, cr0), 13),
-                                                  _mm512_srai_epi32(_mm512_add_epi32(l1, cr1), 13));
-            const __m512i br = _mm512_packus_epi16(bl, rd);
-            const __m512i ga = _mm512_packus_epi16(gr, alpha);
-            const __m512i bg = _mm512_unpacklo_epi8(br, ga);
-            const __m512i ra = _mm512_unpackhi_epi8(br, ga);
-            const __m512i p0 = _mm512_unpacklo_epi16(bg, ra);
-            const __m512i p1 = _mm512_unpackhi_epi16(bg, ra);
-            if (bpp == 4) {
-                if (Stream) {
-                    _mm512_stream_si512(reinterpret_cast<__m512i*>(o), _mm512_permutex2var_epi64(p0, joinLo, p1));
-                    _mm512_stream_si512(reinterpret_cast<__m512i*>(o + 64),
-                                        _mm512_permutex2var_epi64(p0, joinHi, p1));
-                } else {
-                    _mm512_storeu_si512(o, _mm512_permutex2var_epi64(p0, joinLo, p1));
-                    _mm512_storeu_si512(o + 64, _mm512_permutex2var_epi64(p0, joinHi, p1));
-                }
-            } else {
-                const __m512i q0 = _mm512_shuffle_epi8(p0, toBgr);
-                const __m512i q1 = _mm512_shuffle_epi8(p1, toBgr);
-                _mm512_storeu_si512(o, _mm512_permutex2var_epi32(q0, bgrLo, q1));
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 64),
-                                    _mm512_castsi512_si256(_mm512_permutex2var_epi32(q0, bgrHi, q1)));
+struct ChromaSplit512 {
+    __m512i hi, limit;
+};
+
+KEVRA_AVX512_INLINE ChromaSplit512 splitChroma512(__m512i uvLo, __m512i uvHi, int32_t pair, int32_t bias)
+{
+    const __m512i k = _mm512_set1_epi32(pair);
+    const __m512i b = _mm512_set1_epi32(bias);
+    const __m512i frac = _mm512_set1_epi32(8191);
+    const __m512i c0 = _mm512_add_epi32(_mm512_madd_epi16(uvLo, k), b);
+    const __m512i c1 = _mm512_add_epi32(_mm512_madd_epi16(uvHi, k), b);
+    return {_mm512_packs_epi32(_mm512_srai_epi32(c0, 13), _mm512_srai_epi32(c1, 13)),
+            _mm512_packs_epi32(_mm512_andnot_si512(c0, frac), _mm512_andnot_si512(c1, frac))};
+}
+
+KEVRA_AVX512_INLINE __m512i channel512(__m512i lh, __m512i ll, const ChromaSplit512& c)
+{
+    const __mmask32 carry = _mm512_cmpgt_epi16_mask(ll, c.limit);
+    const __m512i s = _mm512_add_epi16(lh, c.hi);
+    return _mm512_mask_sub_epi16(s, carry, s, _mm512_set1_epi16(-1));
+}
+
+template <bool Stream>
+KEVRA_AVX512_INLINE void store64(uint8_t* o, __m512i x)
+{
+    if (Stream)
+        _mm512_stream_si512(reinterpret_cast<__m512i*>(o), x);
+    else
+        _mm512_storeu_si512(o, x);
+}
+
+template <int Bpp, bool Stream>
+KEVRA_AVX512_INLINE void tableStepAvx512(const BlockRow& b, int j, const __m512i (&bgr)[3][3])
+{
+    const __m512i order = _mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
+    __m512i u16 = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(b.ur + j)));
+    __m512i v16 = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(b.vr + j)));
+    if (Bpp == 4) {
+        u16 = _mm512_permutexvar_epi32(order, u16);
+        v16 = _mm512_permutexvar_epi32(order, v16);
+    }
+    // Blue and red split in 16-bit lanes, green from 32-bit sums, as in the AVX2 step.
+    const __m512i f13 = _mm512_set1_epi16(0x1FFF);
+    const __m512i sb = _mm512_add_epi16(_mm512_mullo_epi16(u16, _mm512_set1_epi16(147)), _mm512_set1_epi16(656));
+    const ChromaSplit512 cb{_mm512_add_epi16(_mm512_add_epi16(u16, u16),
+                                             _mm512_add_epi16(_mm512_srli_epi16(sb, 13), _mm512_set1_epi16(-277))),
+                            _mm512_andnot_si512(sb, f13)};
+    const __m512i sr = _mm512_add_epi16(_mm512_and_si512(_mm512_mullo_epi16(v16, _mm512_set1_epi16(kVRed)), f13),
+                                        _mm512_set1_epi16(784));
+    const ChromaSplit512 cr{_mm512_add_epi16(_mm512_mulhi_epu16(_mm512_slli_epi16(v16, 3), _mm512_set1_epi16(kVRed)),
+                                             _mm512_add_epi16(_mm512_srli_epi16(sr, 13), _mm512_set1_epi16(-223))),
+                            _mm512_andnot_si512(sr, f13)};
+    const ChromaSplit512 cg = splitChroma512(_mm512_unpacklo_epi16(u16, v16), _mm512_unpackhi_epi16(u16, v16),
+                                            pairCoef(-kUGreen, -kVGreen), kGreenBias);
+    _mm_prefetch(reinterpret_cast<const char*>(b.nextYa + 2 * j), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(b.nextYb + 2 * j), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(b.nextU + j), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(b.nextV + j), _MM_HINT_T0);
+
+    const __m512i kY = _mm512_set1_epi16(kLuma);
+    const __m512i even8 = _mm512_set1_epi16(0x0008), odd8 = _mm512_set1_epi16(0x0800);
+    for (int row = 0; row < 2; ++row) {
+        const uint8_t* ys = (row ? b.yb : b.ya) + 2 * j;
+        uint8_t* o = (row ? b.ob : b.oa) + 2 * j * Bpp;
+        __m512i yy = _mm512_loadu_si512(ys);
+        if (Bpp == 4)
+            yy = _mm512_permutexvar_epi32(order, yy);
+        const __m512i ye8 = _mm512_maddubs_epi16(yy, even8), yo8 = _mm512_maddubs_epi16(yy, odd8);
+        const __m512i lhE = _mm512_mulhi_epu16(ye8, kY), llE = _mm512_srli_epi16(_mm512_mullo_epi16(ye8, kY), 3);
+        const __m512i lhO = _mm512_mulhi_epu16(yo8, kY), llO = _mm512_srli_epi16(_mm512_mullo_epi16(yo8, kY), 3);
+        const __m512i bb = _mm512_packus_epi16(channel512(lhE, llE, cb), channel512(lhO, llO, cb));
+        const __m512i gg = _mm512_packus_epi16(channel512(lhE, llE, cg), channel512(lhO, llO, cg));
+        const __m512i rr = _mm512_packus_epi16(channel512(lhE, llE, cr), channel512(lhO, llO, cr));
+        if (Bpp == 4) {
+            const __m512i toOrder = _mm512_broadcast_i32x4(_mm_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15));
+            const __m512i bl = _mm512_shuffle_epi8(bb, toOrder), gr = _mm512_shuffle_epi8(gg, toOrder);
+            const __m512i rd = _mm512_shuffle_epi8(rr, toOrder), alpha = _mm512_set1_epi8(-1);
+            const __m512i bg0 = _mm512_unpacklo_epi8(bl, gr), bg1 = _mm512_unpackhi_epi8(bl, gr);
+            const __m512i ra0 = _mm512_unpacklo_epi8(rd, alpha), ra1 = _mm512_unpackhi_epi8(rd, alpha);
+            store64<Stream>(o, _mm512_unpacklo_epi16(bg0, ra0));
+            store64<Stream>(o + 64, _mm512_unpackhi_epi16(bg0, ra0));
+            store64<Stream>(o + 128, _mm512_unpacklo_epi16(bg1, ra1));
+            store64<Stream>(o + 192, _mm512_unpackhi_epi16(bg1, ra1));
+        } else {
+            for (int part = 0; part < 3; ++part) {
+                const __m512i q = _mm512_or_si512(
+                    _mm512_or_si512(_mm512_shuffle_epi8(bb, bgr[part][0]), _mm512_shuffle_epi8(gg, bgr[part][1])),
+                    _mm512_shuffle_epi8(rr, bgr[part][2]));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16 * part), _mm512_castsi512_si128(q));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 48 + 16 * part), _mm512_extracti32x4_epi32(q, 1));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 96 + 16 * part), _mm512_extracti32x4_epi32(q, 2));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 144 + 16 * part), _mm512_extracti32x4_epi32(q, 3));
             }
         }
     }
-    tableRowAvx2(b, j, cw, bpp);
+}
+
+// Whole block rows of at least 32 blocks; Stream needs 64-byte aligned 32-bit rows.
+template <int Bpp, bool Stream>
+KEVRA_TARGET_AVX512 void tableRowAvx512Wide(const BlockRow& b, int cw)
+{
+    __m512i bgr[3][3];
+    for (int part = 0; part < 3; ++part)
+        for (int c = 0; c < 3; ++c)
+            bgr[part][c] = _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(kBgrMasks.m[part][c])));
+    int j = 0;
+    for (; j + 32 <= cw; j += 32)
+        tableStepAvx512<Bpp, Stream>(b, j, bgr);
+    if (j < cw)
+        tableStepAvx512<Bpp, false>(b, cw - 32, bgr); // overlaps the step before
 }
 
 KEVRA_TARGET_AVX512 void convertAvx512(const uint8_t* y, const uint8_t* u, const uint8_t* v, int w, int h,
@@ -573,28 +876,217 @@ KEVRA_TARGET_AVX512 void convertAvx512(const uint8_t* y, const uint8_t* u, const
 {
     if (bpp == 2) {
         for (int r = 0; r < h; r += 2)
-            rows565Avx2(y, u, v, w, h, out, r);
+            rows565Avx2Wide(y, u, v, w, h, out, r);
         return;
     }
-    // A large 32-bit picture is written with streaming stores: it seldom stays in the caches
-    // anyway, and bypassing them saves reading every output line before it is overwritten.
-    // They need 64-byte aligned rows; the fence orders them before the caller publishes the
-    // picture (the converted count is raised after this returns).
-    const bool stream = bpp == 4 && size_t(w) * h * 4 >= (size_t(4) << 20) &&
-                        (reinterpret_cast<uintptr_t>(out) & 63) == 0 && (w * 4) % 64 == 0;
-    if (stream) {
-        for (int k = 0; k < h / 2; ++k)
-            tableRowAvx512<true>(blockRow(y, u, v, w, h, out, bpp, k), w / 2, bpp);
+    const int cw = w / 2;
+    if (cw < 32) {
+        convertAvx2(y, u, v, w, h, out, bpp);
+        return;
+    }
+    const bool stream = streamsOutput(out, w, h, bpp, 64);
+    for (int k = 0; k < h / 2; ++k) {
+        const BlockRow b = blockRow(y, u, v, w, h, out, bpp, k);
+        if (bpp == 3)
+            tableRowAvx512Wide<3, false>(b, cw);
+        else if (stream)
+            tableRowAvx512Wide<4, true>(b, cw);
+        else
+            tableRowAvx512Wide<4, false>(b, cw);
+    }
+    if (stream)
         _mm_sfence();
-        return;
-    }
-    for (int k = 0; k < h / 2; ++k)
-        tableRowAvx512<false>(blockRow(y, u, v, w, h, out, bpp, k), w / 2, bpp);
 }
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
 #endif
 #endif // KEVRA_X86_SIMD
+
+#ifdef KEVRA_NEON
+// ---------------------------------------------------------------------------------------------
+// NEON (64-bit ARM): the exact 16-bit-lane arithmetic of the x86 vector paths. vld2 splits a
+// row into its even and odd pixels, one byte per block each, so a block's chroma serves both
+// without spreading; the structured stores interleave the channels.
+
+struct ChromaSplitNeon {
+    int16x8_t hi[2], limit[2]; // blocks 0-7 and 8-15
+};
+
+inline int32x4_t chromaSum(int16x4_t u, int16x4_t v, int cu, int cv, int32_t bias)
+{
+    return vmlal_n_s16(vmlal_n_s16(vdupq_n_s32(bias), u, static_cast<int16_t>(cu)), v, static_cast<int16_t>(cv));
+}
+
+inline ChromaSplitNeon splitChromaNeon(const int16x8_t (&u)[2], const int16x8_t (&v)[2], int cu, int cv,
+                                       int32_t bias)
+{
+    const int32x4_t frac = vdupq_n_s32(8191);
+    ChromaSplitNeon s;
+    for (int h = 0; h < 2; ++h) {
+        const int32x4_t lo = chromaSum(vget_low_s16(u[h]), vget_low_s16(v[h]), cu, cv, bias);
+        const int32x4_t hi = chromaSum(vget_high_s16(u[h]), vget_high_s16(v[h]), cu, cv, bias);
+        // The integer part fits 16 bits, so truncating after the shift keeps it whole.
+        s.hi[h] = vcombine_s16(vshrn_n_s32(lo, 13), vshrn_n_s32(hi, 13));
+        s.limit[h] = vcombine_s16(vmovn_s32(vbicq_s32(frac, lo)), vmovn_s32(vbicq_s32(frac, hi)));
+    }
+    return s;
+}
+
+// 16 pixels of one parity: saturated channel bytes.
+inline uint8x16_t channelNeon(const int16x8_t (&lh)[2], const int16x8_t (&ll)[2], const ChromaSplitNeon& c)
+{
+    int16x8_t x[2];
+    for (int h = 0; h < 2; ++h)
+        x[h] = vsubq_s16(vaddq_s16(lh[h], c.hi[h]), vreinterpretq_s16_u16(vcgtq_s16(ll[h], c.limit[h])));
+    return vcombine_u8(vqmovun_s16(x[0]), vqmovun_s16(x[1]));
+}
+
+inline void lumaSplitNeon(uint8x16_t y, int16x8_t (&lh)[2], int16x8_t (&ll)[2])
+{
+    const uint16x8_t w[2] = {vmovl_u8(vget_low_u8(y)), vmovl_u8(vget_high_u8(y))};
+    for (int h = 0; h < 2; ++h) {
+        // (2 * 4y * 9535) >> 16 = 9535*y >> 13; the low 13 bits of the 16-bit product are ll.
+        lh[h] = vqdmulhq_n_s16(vreinterpretq_s16_u16(vshlq_n_u16(w[h], 2)), kLuma);
+        ll[h] = vreinterpretq_s16_u16(vandq_u16(vmulq_n_u16(w[h], kLuma), vdupq_n_u16(0x1FFF)));
+    }
+}
+
+void tableStepNeon(const BlockRow& b, int j, int bpp)
+{
+    const uint8x16_t u8 = vld1q_u8(b.ur + j), v8 = vld1q_u8(b.vr + j);
+    const int16x8_t u[2] = {vreinterpretq_s16_u16(vmovl_u8(vget_low_u8(u8))),
+                            vreinterpretq_s16_u16(vmovl_u8(vget_high_u8(u8)))};
+    const int16x8_t v[2] = {vreinterpretq_s16_u16(vmovl_u8(vget_low_u8(v8))),
+                            vreinterpretq_s16_u16(vmovl_u8(vget_high_u8(v8)))};
+    const ChromaSplitNeon cb = splitChromaNeon(u, v, kUBlue, 0, kBlueBias);
+    const ChromaSplitNeon cg = splitChromaNeon(u, v, -kUGreen, -kVGreen, kGreenBias);
+    const ChromaSplitNeon cr = splitChromaNeon(u, v, 0, kVRed, kRedBias);
+    for (int row = 0; row < 2; ++row) {
+        const uint8x16x2_t yy = vld2q_u8((row ? b.yb : b.ya) + 2 * j); // even, odd pixels
+        uint8_t* o = (row ? b.ob : b.oa) + 2 * j * bpp;
+        int16x8_t lhE[2], llE[2], lhO[2], llO[2];
+        lumaSplitNeon(yy.val[0], lhE, llE);
+        lumaSplitNeon(yy.val[1], lhO, llO);
+        const uint8x16x2_t bl = vzipq_u8(channelNeon(lhE, llE, cb), channelNeon(lhO, llO, cb));
+        const uint8x16x2_t gr = vzipq_u8(channelNeon(lhE, llE, cg), channelNeon(lhO, llO, cg));
+        const uint8x16x2_t rd = vzipq_u8(channelNeon(lhE, llE, cr), channelNeon(lhO, llO, cr));
+        for (int half = 0; half < 2; ++half) {
+            if (bpp == 4) {
+                const uint8x16x4_t px = {{bl.val[half], gr.val[half], rd.val[half], vdupq_n_u8(255)}};
+                vst4q_u8(o + 64 * half, px);
+            } else {
+                const uint8x16x3_t px = {{bl.val[half], gr.val[half], rd.val[half]}};
+                vst3q_u8(o + 48 * half, px);
+            }
+        }
+    }
+}
+
+void tableRowNeon(const BlockRow& b, int cw, int bpp)
+{
+    if (cw < 16) {
+        tableRowScalar(b.ya, b.yb, b.ur, b.vr, b.oa, b.ob, 0, cw, bpp);
+        return;
+    }
+    int j = 0;
+    for (; j + 16 <= cw; j += 16)
+        tableStepNeon(b, j, bpp);
+    if (j < cw)
+        tableStepNeon(b, cw - 16, bpp); // overlaps the step before: the same values again
+}
+
+// 16-bit formula in saturating bytes, as on x86: y + pos - neg per channel, 32 pixels of both
+// rows (16 blocks) per step.
+inline uint8x16_t termPart(int16x8_t lo, int16x8_t hi)
+{
+    return vcombine_u8(vqmovun_s16(lo), vqmovun_s16(hi));
+}
+
+inline uint16x8_t pack565Neon(uint8x8_t r, uint8x8_t g, uint8x8_t b)
+{
+    uint16x8_t w = vshll_n_u8(r, 8);
+    w = vsriq_n_u16(w, vshll_n_u8(g, 8), 5);
+    return vsriq_n_u16(w, vshll_n_u8(b, 8), 11);
+}
+
+void rows565StepNeon(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v, uint8_t* o0,
+                     uint8_t* o1)
+{
+    const uint8x16_t u8 = vld1q_u8(u), v8 = vld1q_u8(v);
+    const int16x8_t c128 = vdupq_n_s16(128);
+    int16x8_t tr[2], tg[2], tb[2];
+    for (int h = 0; h < 2; ++h) {
+        const uint8x8_t uh = h ? vget_high_u8(u8) : vget_low_u8(u8);
+        const uint8x8_t vh = h ? vget_high_u8(v8) : vget_low_u8(v8);
+        const int16x8_t du = vsubq_s16(vreinterpretq_s16_u16(vmovl_u8(uh)), c128);
+        const int16x8_t dv = vsubq_s16(vreinterpretq_s16_u16(vmovl_u8(vh)), c128);
+        tr[h] = vcombine_s16(vshrn_n_s32(vmull_n_s16(vget_low_s16(dv), 359), 8),
+                             vshrn_n_s32(vmull_n_s16(vget_high_s16(dv), 359), 8));
+        tb[h] = vcombine_s16(vshrn_n_s32(vmull_n_s16(vget_low_s16(du), 454), 8),
+                             vshrn_n_s32(vmull_n_s16(vget_high_s16(du), 454), 8));
+        tg[h] = vcombine_s16(
+            vshrn_n_s32(vmlal_n_s16(vmull_n_s16(vget_low_s16(du), -88), vget_low_s16(dv), -183), 8),
+            vshrn_n_s32(vmlal_n_s16(vmull_n_s16(vget_high_s16(du), -88), vget_high_s16(dv), -183), 8));
+    }
+    // Positive and negative parts, one byte per block; vqmovun turns the other sign into 0.
+    const uint8x16_t rp = termPart(tr[0], tr[1]), rn = termPart(vnegq_s16(tr[0]), vnegq_s16(tr[1]));
+    const uint8x16_t gp = termPart(tg[0], tg[1]), gn = termPart(vnegq_s16(tg[0]), vnegq_s16(tg[1]));
+    const uint8x16_t bp = termPart(tb[0], tb[1]), bn = termPart(vnegq_s16(tb[0]), vnegq_s16(tb[1]));
+    for (int row = 0; row < 2; ++row) {
+        const uint8x16x2_t yy = vld2q_u8(row ? y1 : y0);
+        uint8_t* o = row ? o1 : o0;
+        uint16x8x2_t words[2]; // [half] -> {even, odd} pixel words
+        for (int p = 0; p < 2; ++p) {
+            const uint8x16_t r = vqsubq_u8(vqaddq_u8(yy.val[p], rp), rn);
+            const uint8x16_t g = vqsubq_u8(vqaddq_u8(yy.val[p], gp), gn);
+            const uint8x16_t bl = vqsubq_u8(vqaddq_u8(yy.val[p], bp), bn);
+            words[0].val[p] = pack565Neon(vget_low_u8(r), vget_low_u8(g), vget_low_u8(bl));
+            words[1].val[p] = pack565Neon(vget_high_u8(r), vget_high_u8(g), vget_high_u8(bl));
+        }
+        vst2q_u16(reinterpret_cast<uint16_t*>(o), words[0]);
+        vst2q_u16(reinterpret_cast<uint16_t*>(o + 32), words[1]);
+        if (y1 == y0)
+            break;
+    }
+}
+
+void rows565Neon(const uint8_t* y, const uint8_t* u, const uint8_t* v, int w, int h, uint8_t* out, int r)
+{
+    const int cw = w / 2;
+    const int ch = h / 2;
+    const int rows = r + 1 < h ? 2 : 1;
+    int done = 0; // pixel columns written by the vector steps
+    if (ch > 0 && cw >= 16) {
+        const size_t crow = static_cast<size_t>(std::min(r / 2, ch - 1)) * cw;
+        const uint8_t* y0 = y + static_cast<size_t>(r) * w;
+        const uint8_t* y1 = rows == 2 ? y0 + w : y0;
+        uint8_t* o0 = out + static_cast<size_t>(r) * w * 2;
+        uint8_t* o1 = rows == 2 ? o0 + static_cast<size_t>(w) * 2 : o0;
+        int j = 0;
+        for (; j + 16 <= cw; j += 16)
+            rows565StepNeon(y0 + 2 * j, y1 + 2 * j, u + crow + j, v + crow + j, o0 + 4 * j, o1 + 4 * j);
+        if (j < cw) {
+            j = cw - 16;
+            rows565StepNeon(y0 + 2 * j, y1 + 2 * j, u + crow + j, v + crow + j, o0 + 4 * j, o1 + 4 * j);
+        }
+        done = 2 * cw;
+    }
+    for (int i = 0; i < rows; ++i)
+        row565Scalar(y + static_cast<size_t>(r + i) * w, u, v, cw, ch, r + i,
+                     out + static_cast<size_t>(r + i) * w * 2, done, w);
+}
+
+void convertNeon(const uint8_t* y, const uint8_t* u, const uint8_t* v, int w, int h, uint8_t* out, int bpp)
+{
+    if (bpp == 2) {
+        for (int r = 0; r < h; r += 2)
+            rows565Neon(y, u, v, w, h, out, r);
+        return;
+    }
+    for (int k = 0; k < h / 2; ++k)
+        tableRowNeon(blockRow(y, u, v, w, h, out, bpp, k), w / 2, bpp);
+}
+#endif // KEVRA_NEON
 
 void convertScalar(const uint8_t* y, const uint8_t* u, const uint8_t* v, int w, int h, uint8_t* out, int bpp)
 {
@@ -606,29 +1098,66 @@ void convertScalar(const uint8_t* y, const uint8_t* u, const uint8_t* v, int w, 
 
 using ConvertFn = void (*)(const uint8_t*, const uint8_t*, const uint8_t*, int, int, uint8_t*, int);
 
-struct FastPath {
-    ConvertFn fn;
+struct Path {
     const char* name;
+    ConvertFn fn;
 };
 
-FastPath chooseFastPath()
+// Every implementation built for this processor family, slowest first.
+constexpr Path kPaths[] = {
+    {"scalar", convertScalar},
+#ifdef KEVRA_X86_SIMD
+    {"sse2", convertSse2},
+    {"avx2", convertAvx2},
+    {"avx512", convertAvx512},
+#endif
+#ifdef KEVRA_NEON
+    {"neon", convertNeon},
+#endif
+};
+constexpr int kPathCount = static_cast<int>(sizeof kPaths / sizeof kPaths[0]);
+
+bool runsHere(const Path& p)
 {
 #ifdef KEVRA_X86_SIMD
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"))
-        return {convertAvx512, "avx512"};
-    if (__builtin_cpu_supports("avx2"))
-        return {convertAvx2, "avx2"};
-    return {convertSse2, "sse2"};
-#else
-    return {convertScalar, "scalar"};
+    const std::string_view n(p.name);
+    if (n == "avx2")
+        return __builtin_cpu_supports("avx2");
+    if (n == "avx512")
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
 #endif
+    (void)p;
+    return true;
 }
 
-const FastPath& fastPath()
+int findPath(const char* name)
 {
-    static const FastPath path = chooseFastPath();
-    return path;
+    if (!name)
+        return -1;
+    for (int i = 0; i < kPathCount; ++i)
+        if (std::string_view(kPaths[i].name) == name)
+            return runsHere(kPaths[i]) ? i : -1;
+    return -1;
+}
+
+int bestPath()
+{
+    int best = 0;
+    for (int i = 0; i < kPathCount; ++i)
+        if (runsHere(kPaths[i]))
+            best = i;
+    return best;
+}
+
+// The path convert() takes: KEVRA_CONVERTER names one when it runs here, else the fastest.
+std::atomic<int>& activePath()
+{
+    static std::atomic<int> active{[] {
+        const int forced = findPath(std::getenv("KEVRA_CONVERTER"));
+        return forced >= 0 ? forced : bestPath();
+    }()};
+    return active;
 }
 
 int bytesPerPixel(int bitsPerPixel)
@@ -647,7 +1176,8 @@ void ColourConverter::convert(const uint8_t* y, const uint8_t* u, const uint8_t*
 {
     if (!validArgs(y, u, v, width, height, out))
         return;
-    fastPath().fn(y, u, v, width, height, out, bytesPerPixel(bitsPerPixel));
+    kPaths[activePath().load(std::memory_order_relaxed)].fn(y, u, v, width, height, out,
+                                                            bytesPerPixel(bitsPerPixel));
 }
 
 void ColourConverter::convertReference(const uint8_t* y, const uint8_t* u, const uint8_t* v, int width,
@@ -661,28 +1191,33 @@ void ColourConverter::convertReference(const uint8_t* y, const uint8_t* u, const
 bool ColourConverter::convertUsing(const char* pathName, const uint8_t* y, const uint8_t* u, const uint8_t* v,
                                    int width, int height, uint8_t* out, int bitsPerPixel)
 {
-    if (!pathName || !validArgs(y, u, v, width, height, out))
+    const int i = findPath(pathName);
+    if (i < 0 || !validArgs(y, u, v, width, height, out))
         return false;
-    fastPath(); // processor features known
-    ConvertFn fn = nullptr;
-    const std::string_view name(pathName);
-    if (name == "scalar")
-        fn = convertScalar;
-#ifdef KEVRA_X86_SIMD
-    else if (name == "sse2")
-        fn = convertSse2;
-    else if (name == "avx2" && __builtin_cpu_supports("avx2"))
-        fn = convertAvx2;
-    else if (name == "avx512" && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"))
-        fn = convertAvx512;
-#endif
-    if (!fn)
-        return false;
-    fn(y, u, v, width, height, out, bytesPerPixel(bitsPerPixel));
+    kPaths[i].fn(y, u, v, width, height, out, bytesPerPixel(bitsPerPixel));
     return true;
 }
 
-const char* ColourConverter::fastPathName() { return fastPath().name; }
+const char* ColourConverter::fastPathName() { return kPaths[activePath().load(std::memory_order_relaxed)].name; }
+
+bool ColourConverter::hasPath(const char* pathName) { return findPath(pathName) >= 0; }
+
+bool ColourConverter::usePath(const char* pathName)
+{
+    const int i = (pathName && *pathName) ? findPath(pathName) : bestPath();
+    if (i < 0)
+        return false;
+    activePath().store(i, std::memory_order_relaxed);
+    return true;
+}
+
+const char* const* ColourConverter::pathNames()
+{
+    static const char* const names[] = {
+        "scalar", "sse2", "avx2", "avx512", "neon", nullptr,
+    };
+    return names;
+}
 
 const int32_t* ColourConverter::lumaTable() { return kTables.luma; }
 const int32_t* ColourConverter::uToBlueTable() { return kTables.uBlue; }

@@ -1,5 +1,6 @@
 // Converts one decoded YUV 4:2:0 picture into packed 16/24/32-bit display pixels.
-// Stateless: the colour tables are constant; any thread may call it on its own buffers.
+// Stateless apart from the choice of implementation (an atomic, set once from the environment
+// or by usePath); the colour tables are constant. Any thread may call it on its own buffers.
 #pragma once
 #include <cstdint>
 
@@ -18,10 +19,19 @@ public:
     static void convertReference(const uint8_t* y, const uint8_t* u, const uint8_t* v, int width,
                         int height, uint8_t* out, int bitsPerPixel); // plain scalar reference
 
-    // Which implementation convert() uses on this processor: "avx512", "avx2", "sse2" or "scalar".
+    // Implementations by name: "scalar" (the reference), "sse2", "avx2", "avx512" on x86 and
+    // "neon" on 64-bit ARM; pathNames() lists every name, ending with nullptr.
+    static const char* const* pathNames();
+    // True when the named implementation is built in and this processor can run it.
+    static bool hasPath(const char* pathName);
+    // Which implementation convert() uses: the fastest one here, or the one the environment
+    // variable KEVRA_CONVERTER names (read once, ignored when that one cannot run here).
     static const char* fastPathName();
-    // Converts with a named implementation ("avx512", "avx2", "sse2", "scalar") so every one of them can be
-    // checked on any processor that has it; false when it is not available here.
+    // Makes convert() use the named implementation from now on (any thread; nullptr or ""
+    // restores the fastest). False, and nothing changed, when it cannot run here.
+    static bool usePath(const char* pathName);
+    // Converts with a named implementation so every one of them can be checked on any
+    // processor that has it; false when it is not available here.
     static bool convertUsing(const char* pathName, const uint8_t* y, const uint8_t* u, const uint8_t* v,
                              int width, int height, uint8_t* out, int bitsPerPixel);
 

@@ -183,7 +183,8 @@ TEST(ColourConverter, EveryFastPathMatchesTheReferenceOnRandomPictures)
                             {19, 3},  {31, 5},  {32, 4},  {33, 9},   {34, 6},    {35, 2},    {47, 11},  {64, 2},
                             {65, 2},  {66, 4},  {67, 3},  {96, 2},   {127, 17},  {129, 5},   {176, 144},
                             {351, 287}, {352, 288}, {1921, 3}};
-    for (const char* path : {"scalar", "sse2", "avx2", "avx512"}) {
+    for (const char* const* name = ColourConverter::pathNames(); *name; ++name) {
+        const char* path = *name;
         for (auto& s : sizes) {
             Yuv p(s[0], s[1]);
             for (auto* plane : {&p.y, &p.u, &p.v})
@@ -223,8 +224,35 @@ TEST(ColourConverter, FastMatchesReferenceOverEveryLumaAndChromaValue)
             p.u[size_t(r) * 256 + c] = uint8_t(c);
             p.v[size_t(r) * 256 + c] = uint8_t(255 - c + 2 * r);
         }
-    for (int bits : {16, 24, 32})
-        EXPECT_EQ(run(p, bits, true), run(p, bits, false)) << bits;
+    for (const char* const* name = ColourConverter::pathNames(); *name; ++name) {
+        for (int bits : {16, 24, 32}) {
+            const auto expect = run(p, bits, false);
+            std::vector<uint8_t> out(expect.size());
+            if (!ColourConverter::convertUsing(*name, p.y.data(), p.u.data(), p.v.data(), p.w, p.h, out.data(), bits))
+                break; // not available on this processor
+            EXPECT_EQ(out, expect) << *name << " " << bits;
+        }
+    }
+}
+
+TEST(ColourConverter, UsePathForcesAnAvailableImplementationOnly)
+{
+    const std::string best = ColourConverter::fastPathName();
+    EXPECT_TRUE(ColourConverter::hasPath("scalar"));
+    EXPECT_FALSE(ColourConverter::hasPath("mmx"));
+    EXPECT_FALSE(ColourConverter::usePath("mmx"));
+    EXPECT_EQ(ColourConverter::fastPathName(), best);
+    ASSERT_TRUE(ColourConverter::usePath("scalar"));
+    EXPECT_STREQ(ColourConverter::fastPathName(), "scalar");
+    Yuv p(33, 5, 200, 30, 220);
+    EXPECT_EQ(run(p, 32, true), run(p, 32, false));
+    std::string fastest;
+    for (const char* const* name = ColourConverter::pathNames(); *name; ++name)
+        if (ColourConverter::hasPath(*name))
+            fastest = *name;
+    EXPECT_TRUE(ColourConverter::usePath(nullptr));
+    EXPECT_EQ(ColourConverter::fastPathName(), fastest);
+    ColourConverter::usePath(best.c_str()); // as the environment chose for the other tests
 }
 
 TEST(ColourConverter, LargeAlignedThirtyTwoBitPicturesMatchTheReference)
