@@ -3,21 +3,26 @@
 #include "app/AppValues.h"
 #include "app/ClientLiveViewDevice.h"
 #include "app/PtzPanel.h"
+#include "app/ViewerLog.h"
 #include "common/Utf.h"
 #include "device/DeviceClient.h"
 #include "device/ResultCode.h"
+#include "device/TcpLink.h"
 #include "ui/BitmapButton.h"
 #include "ui/CDlgLogin.h"
 #include "ui/DisplaySurface.h"
 #include "ui/MessageBoxes.h"
+#include "ui/PictureSaver.h"
 #include "ui/QtText.h"
 #include "ui/TitleBand.h"
 #include "ui/VideoArea.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QPainter>
 #include <QScreen>
 #include <QTimer>
@@ -115,6 +120,7 @@ MainWindow::MainWindow(DeviceClient& client, LiveViewDevice* device, int forcedD
     surface_ = std::make_unique<DisplaySurface>(video_, forcedDepth);
     video_->setSurface(surface_.get());
     connect(video_, &VideoArea::clicked, this, &MainWindow::toggleFullScreen);
+    connect(video_, &VideoArea::menuRequested, this, &MainWindow::showPictureMenu);
     liveView_ = std::make_unique<LiveView>(*this, *surface_, *device_);
     liveView_->initialise();
 
@@ -159,6 +165,8 @@ BitmapButton* MainWindow::button(int id) const
 
 void MainWindow::onLogin(int code, int channelCount)
 {
+    // Reported right after the session's connect on this thread: its system error, if any.
+    loginSystemError_ = TcpLink::lastConnectError();
     QCoreApplication::postEvent(this, new PostedMessage(WM_LOGIN_RESULT, code, channelCount));
 }
 
@@ -301,7 +309,7 @@ bool MainWindow::event(QEvent* e)
     case WM_LOGIN_RESULT: {
         const int code = static_cast<PostedMessage*>(e)->wParam;
         if (loginDialog_)
-            loginDialog_->ApplyLoginResult(code);
+            loginDialog_->ApplyLoginResult(code, loginSystemError_.load());
         if (code == result_code::OK)
             client_.queryList();
         return true;
@@ -314,9 +322,12 @@ bool MainWindow::event(QEvent* e)
     case WM_CAMERA_LIST:
         fillTree(static_cast<CameraListMessage*>(e)->names);
         return true;
-    case WM_STATUS_TEXT:
-        status_->setText(QtText::lang(static_cast<StatusMessage*>(e)->key));
+    case WM_STATUS_TEXT: {
+        const std::u16string& key = static_cast<StatusMessage*>(e)->key;
+        status_->setText(QtText::lang(key));
+        ViewerLog::detail("status " + toUtf8(key));
         return true;
+    }
     default:
         return QDialog::event(e);
     }
@@ -431,12 +442,47 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e)
 
 void MainWindow::keyPressEvent(QKeyEvent* e)
 {
+    if (e->key() == Qt::Key_S && isVideoMode()) {
+        savePicture();
+        e->accept();
+        return;
+    }
     // Escape must not end the program by accident: only EXIT (or closing the window) does.
     if (e->key() == Qt::Key_Escape || e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
         e->accept();
         return;
     }
     QDialog::keyPressEvent(e);
+}
+
+// ---------------------------------------------------------------- saving the picture
+
+void MainWindow::showPictureMenu(const QPoint& globalPos)
+{
+    // The bar has no room for another button on a 240-pixel screen: the picture's own menu,
+    // opened by holding a finger on it (or the right button), carries the command.
+    QMenu menu(this);
+    menu.addAction(QtText::lang(u"SAVE_PIC"), this, [this] { savePicture(); });
+    menu.exec(globalPos);
+}
+
+QString MainWindow::savePicture(const QString& folder)
+{
+    const QImage shown = liveView_->openItem() != 0 ? surface_->picture() : QImage();
+    if (shown.isNull()) {
+        status_->setText(QtText::lang(u"NO_PIC"));
+        return QString();
+    }
+    const QTreeWidgetItem* item = findItem(liveView_->openItem());
+    const QString camera = item ? item->text(0) : QString();
+    const PictureSaver::Result r = PictureSaver::save(
+        PictureSaver::upright(shown, liveView_->pictureTurned()), camera,
+        folder.isEmpty() ? PictureSaver::folder() : folder);
+    const QString where = QDir::toNativeSeparators(r.path);
+    status_->setText(QtText::lang(r.saved ? u"PIC_SAVED" : u"PIC_SAVE_ERR") + QLatin1Char(' ') + where);
+    ViewerLog::event(r.saved ? "picture saved to " + where.toStdString()
+                             : "picture not saved to " + where.toStdString() + ": " + r.error.toStdString());
+    return r.saved ? r.path : QString();
 }
 
 void MainWindow::toggleFullScreen()

@@ -9,6 +9,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <fstream>
 #include <iterator>
 
@@ -167,7 +168,7 @@ TEST_F(LoginDialogTest, LoginResultRefusedKeepsTheDialogAcceptedClosesIt)
     ASSERT_TRUE(d->waiting());
     d->ApplyLoginResult(0x1003);
     ASSERT_EQ(boxes().size(), 1u);
-    EXPECT_EQ(boxes()[0].text, lang(u"LOGIN_ERR"));
+    EXPECT_EQ(boxes()[0].text, lang(u"LOGIN_ERR") + "\n" + lang(u"LOGIN_ERR_PASSWD") + " (0x1003)");
     EXPECT_TRUE(d->isVisible());
     EXPECT_FALSE(d->waiting());
     EXPECT_EQ(d->field(CDlgLogin::IDC_USER)->text(), "someone");
@@ -222,4 +223,24 @@ TEST_F(LoginDialogTest, RowsAreLaidOutFromTheFontMetrics)
     EXPECT_EQ(f.x() + f.width(), d->width() - 5);
     EXPECT_EQ(d->titleHeight(), QFontMetrics(d->font()).height() + 12);
     d->command(CDlgLogin::ID_CANCEL)->click();
+}
+
+// The failure message keeps the general text as its first line; the second names the kind.
+TEST(LoginFailureText, SecondLineNamesTheFailureWithItsCode)
+{
+    struct Case { int code; int systemError; const char* second; } cases[] = {
+        {0x1003, 0, "Wrong password (0x1003)"},
+        {0x1002, 0, "Unknown user name (0x1002)"},
+        {0x1006, 0, "The recorder refused the login (0x1006)"},
+        {0x1004, 0, "The recorder did not answer the login in time (0x1004)"},
+        {0x100A, ECONNREFUSED, "Cannot connect: connection refused (wrong address or port?) (0x100A)"},
+        {0x100A, ETIMEDOUT, "Cannot connect: no answer from this address (0x100A)"},
+        {0x100D, 0, "Host name not found (0x100D)"},
+    };
+    for (const Case& c : cases) {
+        const QStringList lines = CDlgLogin::failureText(c.code, c.systemError).split('\n');
+        ASSERT_EQ(lines.size(), 2);
+        EXPECT_EQ(lines[0], lang(u"LOGIN_ERR"));
+        EXPECT_EQ(lines[1].toStdString(), c.second);
+    }
 }
