@@ -25,9 +25,11 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScreen>
+#include <QShortcut>
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <cstring>
 
 namespace kevra {
@@ -121,6 +123,12 @@ MainWindow::MainWindow(DeviceClient& client, LiveViewDevice* device, int forcedD
     video_->setSurface(surface_.get());
     connect(video_, &VideoArea::clicked, this, &MainWindow::toggleFullScreen);
     connect(video_, &VideoArea::menuRequested, this, &MainWindow::showPictureMenu);
+    // S saves the picture, whichever control of the window has the keyboard (a shortcut is
+    // seen before the focus widget, which may be the hidden camera tree).
+    connect(new QShortcut(QKeySequence(Qt::Key_S), this), &QShortcut::activated, this, [this] {
+        if (isVideoMode())
+            savePicture();
+    });
     liveView_ = std::make_unique<LiveView>(*this, *surface_, *device_);
     liveView_->initialise();
 
@@ -442,11 +450,6 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e)
 
 void MainWindow::keyPressEvent(QKeyEvent* e)
 {
-    if (e->key() == Qt::Key_S && isVideoMode()) {
-        savePicture();
-        e->accept();
-        return;
-    }
     // Escape must not end the program by accident: only EXIT (or closing the window) does.
     if (e->key() == Qt::Key_Escape || e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
         e->accept();
@@ -479,7 +482,17 @@ QString MainWindow::savePicture(const QString& folder)
         PictureSaver::upright(shown, liveView_->pictureTurned()), camera,
         folder.isEmpty() ? PictureSaver::folder() : folder);
     const QString where = QDir::toNativeSeparators(r.path);
-    status_->setText(QtText::lang(r.saved ? u"PIC_SAVED" : u"PIC_SAVE_ERR") + QLatin1Char(' ') + where);
+    // On a narrow screen the file name matters more than the folder's start: "~" for the
+    // home folder, the middle left out when it is still too long; the whole path as tip.
+    QString shortWhere = where;
+    const QString home = QDir::toNativeSeparators(QDir::homePath());
+    if (shortWhere.startsWith(home + QDir::separator()))
+        shortWhere = QLatin1Char('~') + shortWhere.mid(home.size());
+    const QString prefix = QtText::lang(r.saved ? u"PIC_SAVED" : u"PIC_SAVE_ERR") + QLatin1Char(' ');
+    const QFontMetrics metrics(status_->font());
+    const int room = std::max(status_->width() - metrics.horizontalAdvance(prefix) - 4, metrics.averageCharWidth() * 12);
+    status_->setText(prefix + metrics.elidedText(shortWhere, Qt::ElideMiddle, room));
+    status_->setToolTip(where);
     ViewerLog::event(r.saved ? "picture saved to " + where.toStdString()
                              : "picture not saved to " + where.toStdString() + ": " + r.error.toStdString());
     return r.saved ? r.path : QString();

@@ -233,8 +233,8 @@ TEST(LoginFailureText, SecondLineNamesTheFailureWithItsCode)
         {0x1002, 0, "Unknown user name (0x1002)"},
         {0x1006, 0, "The recorder refused the login (0x1006)"},
         {0x1004, 0, "The recorder did not answer the login in time (0x1004)"},
-        {0x100A, ECONNREFUSED, "Cannot connect: connection refused (wrong address or port?) (0x100A)"},
-        {0x100A, ETIMEDOUT, "Cannot connect: no answer from this address (0x100A)"},
+        {0x100A, ECONNREFUSED, "Connection refused: wrong port? (0x100A)"},
+        {0x100A, ETIMEDOUT, "No answer from this address (0x100A)"},
         {0x100D, 0, "Host name not found (0x100D)"},
     };
     for (const Case& c : cases) {
