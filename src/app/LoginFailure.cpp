@@ -3,16 +3,8 @@
 #include "device/ResultCode.h"
 
 #include <cerrno>
-#include <iterator>
 
 namespace kevra {
-
-namespace {
-const char16_t* const kKeys[] = {
-    u"LOGIN_ERR_PASSWD", u"LOGIN_ERR_USER",    u"LOGIN_ERR_REFUSED", u"LOGIN_ERR_TIMEOUT",
-    u"LOGIN_ERR_CONN_REFUSED", u"LOGIN_ERR_NO_ANSWER", u"LOGIN_ERR_CONNECT", u"LOGIN_ERR_HOST",
-    u"LOGIN_ERR_SEND",     u"LOGIN_ERR_OTHER"};
-}
 
 const char16_t* LoginFailure::key(int code, int systemError)
 {
@@ -38,12 +30,6 @@ const char16_t* LoginFailure::key(int code, int systemError)
     case LOGIN_NOT_SENT: return u"LOGIN_ERR_SEND";
     default: return u"LOGIN_ERR_OTHER";
     }
-}
-
-const char16_t* const* LoginFailure::keys(int& count)
-{
-    count = int(std::size(kKeys));
-    return kKeys;
 }
 
 std::u16string LoginFailure::codeSuffix(int code)

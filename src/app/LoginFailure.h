@@ -11,8 +11,6 @@ public:
     // The language key for a failed login's code; systemError (errno value of the failed
     // connect, 0 when unknown) tells a refused connection from one nobody answered.
     static const char16_t* key(int code, int systemError);
-    // Every key key() can return (for checks that both language files hold them).
-    static const char16_t* const* keys(int& count);
     // The code as shown after the text: " (0x1003)".
     static std::u16string codeSuffix(int code);
 };

@@ -1,11 +1,9 @@
-// The viewer's event log lines and the login failure kinds behind the failure message.
-#include "app/LoginFailure.h"
+// The viewer's event log lines.
 #include "app/ViewerLog.h"
 #include "device/ResultCode.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <string>
 #include <vector>
@@ -59,31 +57,4 @@ TEST_F(CapturedLog, LoginAndFailureLinesNameTheFailureWithItsCode)
     ViewerLog::detail("status PLAYING");
     ASSERT_EQ(lines.size(), 8u);
     EXPECT_EQ(text(7), "status PLAYING");
-}
-
-TEST(LoginFailure, EachFailureKindHasItsOwnKey)
-{
-    using namespace result_code;
-    struct Case { int code; int systemError; const char16_t* key; } cases[] = {
-        {WRONG_PASSWORD, 0, u"LOGIN_ERR_PASSWD"},
-        {UNKNOWN_USER, 0, u"LOGIN_ERR_USER"},
-        {REFUSED, 0, u"LOGIN_ERR_REFUSED"},
-        {REFUSED_REASON_5, 0, u"LOGIN_ERR_REFUSED"},
-        {REFUSED_OTHER_REASON, 0, u"LOGIN_ERR_REFUSED"},
-        {LOGIN_TIMEOUT, 0, u"LOGIN_ERR_TIMEOUT"},
-        {CONNECT_FAILED, ECONNREFUSED, u"LOGIN_ERR_CONN_REFUSED"},
-        {CONNECT_FAILED, ETIMEDOUT, u"LOGIN_ERR_NO_ANSWER"},
-        {CONNECT_FAILED, 0, u"LOGIN_ERR_CONNECT"},
-        {HOST_UNRESOLVED, 0, u"LOGIN_ERR_HOST"},
-        {LOGIN_NOT_SENT, 0, u"LOGIN_ERR_SEND"},
-        {0x4242, 0, u"LOGIN_ERR_OTHER"},
-    };
-    int count = 0;
-    const char16_t* const* keys = LoginFailure::keys(count);
-    const std::vector<std::u16string> known(keys, keys + count);
-    for (const Case& c : cases) {
-        EXPECT_EQ(std::u16string(LoginFailure::key(c.code, c.systemError)), c.key) << std::hex << c.code;
-        EXPECT_NE(std::find(known.begin(), known.end(), c.key), known.end());
-    }
-    EXPECT_EQ(LoginFailure::codeSuffix(WRONG_PASSWORD), u" (0x1003)");
 }

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <fstream>
+#include <set>
 #include <iterator>
 
 using namespace kevra;
@@ -225,22 +226,34 @@ TEST_F(LoginDialogTest, RowsAreLaidOutFromTheFontMetrics)
     d->command(CDlgLogin::ID_CANCEL)->click();
 }
 
-// The failure message keeps the general text as its first line; the second names the kind.
+// The failure message keeps the general text as its first line; the second names the kind
+// of failure, each kind its own text, and ends with the code.
 TEST(LoginFailureText, SecondLineNamesTheFailureWithItsCode)
 {
-    struct Case { int code; int systemError; const char* second; } cases[] = {
-        {0x1003, 0, "Wrong password (0x1003)"},
-        {0x1002, 0, "Unknown user name (0x1002)"},
-        {0x1006, 0, "The recorder refused the login (0x1006)"},
-        {0x1004, 0, "The recorder did not answer the login in time (0x1004)"},
-        {0x100A, ECONNREFUSED, "Connection refused: wrong port? (0x100A)"},
-        {0x100A, ETIMEDOUT, "No answer from this address (0x100A)"},
-        {0x100D, 0, "Host name not found (0x100D)"},
+    struct Case { int code; int systemError; const char16_t* key; const char* hex; } cases[] = {
+        {0x1003, 0, u"LOGIN_ERR_PASSWD", "0x1003"},
+        {0x1002, 0, u"LOGIN_ERR_USER", "0x1002"},
+        {0x1001, 0, u"LOGIN_ERR_REFUSED", "0x1001"},
+        {0x1006, 0, u"LOGIN_ERR_REFUSED", "0x1006"},
+        {0x4, 0, u"LOGIN_ERR_REFUSED", "0x4"},
+        {0x1004, 0, u"LOGIN_ERR_TIMEOUT", "0x1004"},
+        {0x100A, ECONNREFUSED, u"LOGIN_ERR_CONN_REFUSED", "0x100A"},
+        {0x100A, ETIMEDOUT, u"LOGIN_ERR_NO_ANSWER", "0x100A"},
+        {0x100A, 0, u"LOGIN_ERR_CONNECT", "0x100A"},
+        {0x100D, 0, u"LOGIN_ERR_HOST", "0x100D"},
+        {0x100B, 0, u"LOGIN_ERR_SEND", "0x100B"},
+        {0x4242, 0, u"LOGIN_ERR_OTHER", "0x4242"},
     };
+    std::set<QString> texts;
     for (const Case& c : cases) {
         const QStringList lines = CDlgLogin::failureText(c.code, c.systemError).split('\n');
         ASSERT_EQ(lines.size(), 2);
         EXPECT_EQ(lines[0], lang(u"LOGIN_ERR"));
-        EXPECT_EQ(lines[1].toStdString(), c.second);
+        EXPECT_FALSE(lang(c.key).isEmpty());
+        EXPECT_EQ(lines[1], lang(c.key) + " (" + c.hex + ")");
+        texts.insert(lang(c.key));
     }
+    EXPECT_EQ(texts.size(), 10u) << "two kinds read the same";
+    EXPECT_EQ(CDlgLogin::failureText(0x100A, ECONNREFUSED).split('\n')[1],
+              "Connection refused: wrong port? (0x100A)");
 }
