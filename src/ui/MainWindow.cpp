@@ -124,11 +124,10 @@ MainWindow::MainWindow(DeviceClient& client, LiveViewDevice* device, int forcedD
     connect(video_, &VideoArea::clicked, this, &MainWindow::toggleFullScreen);
     connect(video_, &VideoArea::menuRequested, this, &MainWindow::showPictureMenu);
     // S saves the picture, whichever control of the window has the keyboard (a shortcut is
-    // seen before the focus widget, which may be the hidden camera tree).
-    connect(new QShortcut(QKeySequence(Qt::Key_S), this), &QShortcut::activated, this, [this] {
-        if (isVideoMode())
-            savePicture();
-    });
+    // seen before the focus widget, which may be the hidden camera tree). Only in video mode:
+    // the camera tree keeps S for finding a camera by its first letter.
+    saveKey_ = new QShortcut(QKeySequence(Qt::Key_S), this);
+    connect(saveKey_, &QShortcut::activated, this, [this] { savePicture(); });
     liveView_ = std::make_unique<LiveView>(*this, *surface_, *device_);
     liveView_->initialise();
 
@@ -259,6 +258,7 @@ void MainWindow::setVideoGroupVisible(bool visible)
         w->setVisible(visible);
     for (BitmapButton* b : videoBar_)
         b->setVisible(visible);
+    saveKey_->setEnabled(visible);
     if (liveView_)
         liveView_->setVideoShown(visible);
 }

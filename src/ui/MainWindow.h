@@ -21,6 +21,7 @@
 #include <vector>
 
 class QLabel;
+class QShortcut;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -161,6 +162,7 @@ private:
     BitmapButton* lensRight_ = nullptr;
     BitmapButton* dirLabel_ = nullptr;
     BitmapButton* lensLabel_ = nullptr;
+    QShortcut* saveKey_ = nullptr;   // S: save the picture (video mode only)
     QIcon images_[3];   // recorder, open camera, idle camera
     QPixmap band_;
     MainLayout::Result layout_;

@@ -302,4 +302,8 @@ TEST(EndToEnd, KeySSavesTheCameraPictureAsPng)
     QTest::keyClick(v.window.get(), Qt::Key_S);
     EXPECT_TRUE(v.status().startsWith(lang(u"PIC_SAVED"))) << v.status().toStdString();
     EXPECT_EQ(int(QDir(QString::fromStdString(folder)).entryList({"*.png"}).size()), before + 1);
+    // In the camera tree S is a letter for finding a camera, not a save.
+    v.window->showTreeMode();
+    QTest::keyClick(v.window.get(), Qt::Key_S);
+    EXPECT_EQ(int(QDir(QString::fromStdString(folder)).entryList({"*.png"}).size()), before + 1);
 }
