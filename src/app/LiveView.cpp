@@ -1,5 +1,7 @@
 #include "app/LiveView.h"
 
+#include "app/ViewerLog.h"
+
 #include <new>
 
 namespace kevra {
@@ -120,6 +122,7 @@ void LiveView::onOpenResult(int channel, int result)
     // A late answer for a camera that was stopped or left meanwhile starts nothing.
     if (openItem_ == 0 || channel != channel_.load())
         return;
+    ViewerLog::channelOpened(channel, result);
     if (result != 0) {
         cancelTimer();
         device_.stopChannel();
@@ -138,6 +141,7 @@ void LiveView::stop()
 {
     if (openItem_ == 0)
         return;
+    ViewerLog::channelStopped(channel_.load());
     cancelTimer();
     device_.stopChannel();
     host_.fillVideoAreaBlack();
@@ -154,6 +158,7 @@ void LiveView::stop()
 
 void LiveView::onConnectionLost()
 {
+    ViewerLog::event("connection to the recorder lost");
     stop();
     host_.connectionLost();
 }

@@ -1,7 +1,9 @@
 #include "ui/CDlgLogin.h"
 
 #include "app/AppValues.h"
+#include "app/LoginFailure.h"
 #include "app/LoginLayout.h"
+#include "app/ViewerLog.h"
 #include "common/Utf.h"
 #include "device/DeviceClient.h"
 #include "device/ResultCode.h"
@@ -217,11 +219,19 @@ void CDlgLogin::onCancelCommand()
     QDialog::done(QDialog::Rejected);
 }
 
-void CDlgLogin::ApplyLoginResult(int code)
+QString CDlgLogin::failureText(int code, int systemError)
+{
+    return QtText::lang(u"LOGIN_ERR") + QLatin1Char('\n') +
+           QtText::lang(LoginFailure::key(code, systemError)) +
+           QtText::from(LoginFailure::codeSuffix(code));
+}
+
+void CDlgLogin::ApplyLoginResult(int code, int systemError)
 {
     setBusy(false);
+    ViewerLog::login(toUtf8(m_ip), m_port, code, systemError);
     if (code != result_code::OK) {
-        MessageBoxes::show(this, QtText::lang(u"LOGIN_ERR"),
+        MessageBoxes::show(this, failureText(code, systemError),
                            QtText::from(AppValues::productTitle()), MessageBoxes::Error);
         return;
     }

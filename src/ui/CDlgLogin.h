@@ -36,8 +36,12 @@ public:
     // 1 when the user chose Cancel; read by the main window after the modal run.
     int m_cancelled = 0;
 
-    // The login result reported by the device client (0 = accepted).
-    void ApplyLoginResult(int code);
+    // The login result reported by the device client (0 = accepted); systemError is the
+    // failed connect's errno value (0 when unknown). Logged, and a failure is shown.
+    void ApplyLoginResult(int code, int systemError = 0);
+    // The failure message: the general text, then which failure it was with its code
+    // ("Wrong password (0x1003)") on the second line.
+    static QString failureText(int code, int systemError);
 
     // Commands of the bottom bar.
     void onLoginCommand();

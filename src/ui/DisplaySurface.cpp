@@ -72,6 +72,14 @@ int DisplaySurface::present(const uint8_t* pixels, const Rect& destination, bool
     return 0;
 }
 
+QImage DisplaySurface::picture() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!hasPicture_ || image_.isNull())
+        return QImage();
+    return image_.copy();   // a deep copy: the next present writes into image_ again
+}
+
 void DisplaySurface::clear()
 {
     {

@@ -24,6 +24,9 @@ public:
     int present(const uint8_t* pixels, const Rect& destination, bool bottomUp) override;
     // Forgets the shown picture (the area turns black) and repaints.
     void clear();
+    // A copy of the latest picture as presented (upright, rows top first, in the display's
+    // format; turned a quarter clockwise when it was presented turned); null when none is shown.
+    QImage picture() const;
     // Paints the latest picture into the target widget.
     void paint(QPainter& painter, QWidget* widget);
 

@@ -3,26 +3,33 @@
 #include "app/AppValues.h"
 #include "app/ClientLiveViewDevice.h"
 #include "app/PtzPanel.h"
+#include "app/ViewerLog.h"
 #include "common/Utf.h"
 #include "device/DeviceClient.h"
 #include "device/ResultCode.h"
+#include "device/TcpLink.h"
 #include "ui/BitmapButton.h"
 #include "ui/CDlgLogin.h"
 #include "ui/DisplaySurface.h"
 #include "ui/MessageBoxes.h"
+#include "ui/PictureSaver.h"
 #include "ui/QtText.h"
 #include "ui/TitleBand.h"
 #include "ui/VideoArea.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QPainter>
 #include <QScreen>
+#include <QShortcut>
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <cstring>
 
 namespace kevra {
@@ -115,6 +122,12 @@ MainWindow::MainWindow(DeviceClient& client, LiveViewDevice* device, int forcedD
     surface_ = std::make_unique<DisplaySurface>(video_, forcedDepth);
     video_->setSurface(surface_.get());
     connect(video_, &VideoArea::clicked, this, &MainWindow::toggleFullScreen);
+    connect(video_, &VideoArea::menuRequested, this, &MainWindow::showPictureMenu);
+    // S saves the picture, whichever control of the window has the keyboard (a shortcut is
+    // seen before the focus widget, which may be the hidden camera tree). Only in video mode:
+    // the camera tree keeps S for finding a camera by its first letter.
+    saveKey_ = new QShortcut(QKeySequence(Qt::Key_S), this);
+    connect(saveKey_, &QShortcut::activated, this, [this] { savePicture(); });
     liveView_ = std::make_unique<LiveView>(*this, *surface_, *device_);
     liveView_->initialise();
 
@@ -159,6 +172,8 @@ BitmapButton* MainWindow::button(int id) const
 
 void MainWindow::onLogin(int code, int channelCount)
 {
+    // Reported right after the session's connect on this thread: its system error, if any.
+    loginSystemError_ = TcpLink::lastConnectError();
     QCoreApplication::postEvent(this, new PostedMessage(WM_LOGIN_RESULT, code, channelCount));
 }
 
@@ -243,6 +258,7 @@ void MainWindow::setVideoGroupVisible(bool visible)
         w->setVisible(visible);
     for (BitmapButton* b : videoBar_)
         b->setVisible(visible);
+    saveKey_->setEnabled(visible);
     if (liveView_)
         liveView_->setVideoShown(visible);
 }
@@ -301,7 +317,7 @@ bool MainWindow::event(QEvent* e)
     case WM_LOGIN_RESULT: {
         const int code = static_cast<PostedMessage*>(e)->wParam;
         if (loginDialog_)
-            loginDialog_->ApplyLoginResult(code);
+            loginDialog_->ApplyLoginResult(code, loginSystemError_.load());
         if (code == result_code::OK)
             client_.queryList();
         return true;
@@ -314,9 +330,12 @@ bool MainWindow::event(QEvent* e)
     case WM_CAMERA_LIST:
         fillTree(static_cast<CameraListMessage*>(e)->names);
         return true;
-    case WM_STATUS_TEXT:
-        status_->setText(QtText::lang(static_cast<StatusMessage*>(e)->key));
+    case WM_STATUS_TEXT: {
+        const std::u16string& key = static_cast<StatusMessage*>(e)->key;
+        status_->setText(QtText::lang(key));
+        ViewerLog::detail("status " + toUtf8(key));
         return true;
+    }
     default:
         return QDialog::event(e);
     }
@@ -437,6 +456,46 @@ void MainWindow::keyPressEvent(QKeyEvent* e)
         return;
     }
     QDialog::keyPressEvent(e);
+}
+
+// ---------------------------------------------------------------- saving the picture
+
+void MainWindow::showPictureMenu(const QPoint& globalPos)
+{
+    // The bar has no room for another button on a 240-pixel screen: the picture's own menu,
+    // opened by holding a finger on it (or the right button), carries the command.
+    QMenu menu(this);
+    menu.addAction(QtText::lang(u"SAVE_PIC"), this, [this] { savePicture(); });
+    menu.exec(globalPos);
+}
+
+QString MainWindow::savePicture(const QString& folder)
+{
+    const QImage shown = liveView_->openItem() != 0 ? surface_->picture() : QImage();
+    if (shown.isNull()) {
+        status_->setText(QtText::lang(u"NO_PIC"));
+        return QString();
+    }
+    const QTreeWidgetItem* item = findItem(liveView_->openItem());
+    const QString camera = item ? item->text(0) : QString();
+    const PictureSaver::Result r = PictureSaver::save(
+        PictureSaver::upright(shown, liveView_->pictureTurned()), camera,
+        folder.isEmpty() ? PictureSaver::folder() : folder);
+    const QString where = QDir::toNativeSeparators(r.path);
+    // On a narrow screen the file name matters more than the folder's start: "~" for the
+    // home folder, the middle left out when it is still too long; the whole path as tip.
+    QString shortWhere = where;
+    const QString home = QDir::toNativeSeparators(QDir::homePath());
+    if (shortWhere.startsWith(home + QDir::separator()))
+        shortWhere = QLatin1Char('~') + shortWhere.mid(home.size());
+    const QString prefix = QtText::lang(r.saved ? u"PIC_SAVED" : u"PIC_SAVE_ERR") + QLatin1Char(' ');
+    const QFontMetrics metrics(status_->font());
+    const int room = std::max(status_->width() - metrics.horizontalAdvance(prefix) - 4, metrics.averageCharWidth() * 12);
+    status_->setText(prefix + metrics.elidedText(shortWhere, Qt::ElideMiddle, room));
+    status_->setToolTip(where);
+    ViewerLog::event(r.saved ? "picture saved to " + where.toStdString()
+                             : "picture not saved to " + where.toStdString() + ": " + r.error.toStdString());
+    return r.saved ? r.path : QString();
 }
 
 void MainWindow::toggleFullScreen()

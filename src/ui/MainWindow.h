@@ -21,6 +21,7 @@
 #include <vector>
 
 class QLabel;
+class QShortcut;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -88,6 +89,9 @@ public:
     void toggleFullScreen();
     void showAbout();
     void command(int id);
+    // Saves the open camera's picture as shown (see PictureSaver) into folder (empty: the
+    // pictures folder) and says where in the status line; returns the file, empty when none.
+    QString savePicture(const QString& folder = QString());
 
     // Inspection (tests and screenshots).
     LiveView& liveView() { return *liveView_; }
@@ -137,6 +141,7 @@ private:
     void updateVideoOrigin();
     void finishLogin(CDlgLogin* dlg);
     void sendPtz(int code);
+    void showPictureMenu(const QPoint& globalPos);
     QTreeWidgetItem* findItem(uintptr_t handle) const;
 
     DeviceClient& client_;
@@ -157,6 +162,7 @@ private:
     BitmapButton* lensRight_ = nullptr;
     BitmapButton* dirLabel_ = nullptr;
     BitmapButton* lensLabel_ = nullptr;
+    QShortcut* saveKey_ = nullptr;   // S: save the picture (video mode only)
     QIcon images_[3];   // recorder, open camera, idle camera
     QPixmap band_;
     MainLayout::Result layout_;
@@ -167,6 +173,7 @@ private:
     bool loginStarted_ = false;
     CDlgLogin* loginDialog_ = nullptr;
     uintptr_t nextItemHandle_ = 1;
+    std::atomic<int> loginSystemError_{0};   // errno of the latest login's connect
     std::atomic<int> videoX_{0};
     std::atomic<int> videoY_{0};
 };

@@ -12,9 +12,12 @@
 #include "ui/CDlgLogin.h"
 #include "ui/DisplaySurface.h"
 #include "ui/MainWindow.h"
+#include "ui/PictureSaver.h"
 #include "ui/VideoArea.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -24,6 +27,7 @@
 
 #include <cstdlib>
 #include <dirent.h>
+#include <fstream>
 #include <memory>
 
 using namespace kevra;
@@ -252,4 +256,54 @@ TEST(EndToEnd, DroppedSessionShowsDisconnectAndTheLoginAgain)
     EXPECT_EQ(v.window->liveView().channel(), -1);
     v.window->loginDialog()->onCancelCommand();   // cancelling this login ends the program
     ASSERT_TRUE(waitUntil([&] { return !v.window->isVisible(); }));
+}
+
+// S saves the picture on screen as a PNG named after the camera: the decoded size, upright,
+// with the camera's colours.
+TEST(EndToEnd, KeySSavesTheCameraPictureAsPng)
+{
+    RecorderProcess rec;
+    ASSERT_TRUE(rec.start());
+    Viewer v;
+    ASSERT_TRUE(v.logIn(rec.port())) << "no camera tree";
+    // The pictures folder of this run, not the user's own.
+    const std::string config = makeTempDir(), folder = config + "pictures";
+    std::ofstream(config + "user-dirs.dirs") << "XDG_PICTURES_DIR=\"" << folder << "\"\n";
+    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config));
+    struct Restore { QByteArray v; ~Restore() { v.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", v); } } restore{oldConfig};
+    ASSERT_EQ(PictureSaver::folder().toStdString(), folder);
+    v.window->savePicture(QString::fromStdString(folder));            // nothing open yet
+    EXPECT_EQ(v.status(), lang(u"NO_PIC"));
+
+    emit v.window->tree()->itemClicked(v.camera(1), 0);   // "Lobby": green with a pink box
+    ASSERT_TRUE(waitUntil([&] { return v.status() == lang(u"PLAYING"); }, 30000));
+    pump(300);
+    const QString saved = v.window->savePicture(QString::fromStdString(folder));
+    ASSERT_FALSE(saved.isEmpty()) << v.status().toStdString();
+    EXPECT_TRUE(QFileInfo(saved).fileName().startsWith("Lobby_")) << saved.toStdString();
+    EXPECT_TRUE(saved.endsWith(".png"));
+    EXPECT_TRUE(v.status().startsWith(lang(u"PIC_SAVED") + " ")) << v.status().toStdString();
+    EXPECT_EQ(v.window->statusLine()->toolTip(), saved);
+
+    QImage png(saved, "png");
+    ASSERT_FALSE(png.isNull());
+    EXPECT_EQ(png.size(), QSize(v.window->surface().width(), v.window->surface().height()));
+    EXPECT_GT(png.width(), 100);
+    EXPECT_GT(share(png, 40, 160, 60), 0.15) << "background colour";
+    EXPECT_GT(share(png, 230, 80, 200), 0.002) << "box colour";
+    // Upright: the solid background fills the lower part of the picture.
+    EXPECT_TRUE(near(png.pixelColor(png.width() / 2, png.height() * 7 / 8), 40, 160, 60, 28));
+
+    // The key does the same, and a second picture in the same second gets its own file.
+    const int before = int(QDir(QString::fromStdString(folder)).entryList({"*.png"}).size());
+    v.window->activateWindow();   // the key is a shortcut of the active window
+    ASSERT_TRUE(QTest::qWaitForWindowActive(v.window.get()));
+    QTest::keyClick(v.window.get(), Qt::Key_S);
+    EXPECT_TRUE(v.status().startsWith(lang(u"PIC_SAVED"))) << v.status().toStdString();
+    EXPECT_EQ(int(QDir(QString::fromStdString(folder)).entryList({"*.png"}).size()), before + 1);
+    // In the camera tree S is a letter for finding a camera, not a save.
+    v.window->showTreeMode();
+    QTest::keyClick(v.window.get(), Qt::Key_S);
+    EXPECT_EQ(int(QDir(QString::fromStdString(folder)).entryList({"*.png"}).size()), before + 1);
 }

@@ -9,7 +9,9 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <fstream>
+#include <set>
 #include <iterator>
 
 using namespace kevra;
@@ -167,7 +169,7 @@ TEST_F(LoginDialogTest, LoginResultRefusedKeepsTheDialogAcceptedClosesIt)
     ASSERT_TRUE(d->waiting());
     d->ApplyLoginResult(0x1003);
     ASSERT_EQ(boxes().size(), 1u);
-    EXPECT_EQ(boxes()[0].text, lang(u"LOGIN_ERR"));
+    EXPECT_EQ(boxes()[0].text, lang(u"LOGIN_ERR") + "\n" + lang(u"LOGIN_ERR_PASSWD") + " (0x1003)");
     EXPECT_TRUE(d->isVisible());
     EXPECT_FALSE(d->waiting());
     EXPECT_EQ(d->field(CDlgLogin::IDC_USER)->text(), "someone");
@@ -222,4 +224,36 @@ TEST_F(LoginDialogTest, RowsAreLaidOutFromTheFontMetrics)
     EXPECT_EQ(f.x() + f.width(), d->width() - 5);
     EXPECT_EQ(d->titleHeight(), QFontMetrics(d->font()).height() + 12);
     d->command(CDlgLogin::ID_CANCEL)->click();
+}
+
+// The failure message keeps the general text as its first line; the second names the kind
+// of failure, each kind its own text, and ends with the code.
+TEST(LoginFailureText, SecondLineNamesTheFailureWithItsCode)
+{
+    struct Case { int code; int systemError; const char16_t* key; const char* hex; } cases[] = {
+        {0x1003, 0, u"LOGIN_ERR_PASSWD", "0x1003"},
+        {0x1002, 0, u"LOGIN_ERR_USER", "0x1002"},
+        {0x1001, 0, u"LOGIN_ERR_REFUSED", "0x1001"},
+        {0x1006, 0, u"LOGIN_ERR_REFUSED", "0x1006"},
+        {0x4, 0, u"LOGIN_ERR_REFUSED", "0x4"},
+        {0x1004, 0, u"LOGIN_ERR_TIMEOUT", "0x1004"},
+        {0x100A, ECONNREFUSED, u"LOGIN_ERR_CONN_REFUSED", "0x100A"},
+        {0x100A, ETIMEDOUT, u"LOGIN_ERR_NO_ANSWER", "0x100A"},
+        {0x100A, 0, u"LOGIN_ERR_CONNECT", "0x100A"},
+        {0x100D, 0, u"LOGIN_ERR_HOST", "0x100D"},
+        {0x100B, 0, u"LOGIN_ERR_SEND", "0x100B"},
+        {0x4242, 0, u"LOGIN_ERR_OTHER", "0x4242"},
+    };
+    std::set<QString> texts;
+    for (const Case& c : cases) {
+        const QStringList lines = CDlgLogin::failureText(c.code, c.systemError).split('\n');
+        ASSERT_EQ(lines.size(), 2);
+        EXPECT_EQ(lines[0], lang(u"LOGIN_ERR"));
+        EXPECT_FALSE(lang(c.key).isEmpty());
+        EXPECT_EQ(lines[1], lang(c.key) + " (" + c.hex + ")");
+        texts.insert(lang(c.key));
+    }
+    EXPECT_EQ(texts.size(), 10u) << "two kinds read the same";
+    EXPECT_EQ(CDlgLogin::failureText(0x100A, ECONNREFUSED).split('\n')[1],
+              "Connection refused: wrong port? (0x100A)");
 }

@@ -1,0 +1,99 @@
+#include "app/ViewerLog.h"
+
+#include "device/ResultCode.h"
+
+#include <atomic>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+
+namespace kevra {
+
+namespace {
+std::atomic<bool> verboseFlag{false};
+std::mutex logMutex;   // guards the output function and keeps lines whole
+std::function<void(const std::string&)>& output()
+{
+    static std::function<void(const std::string&)> fn;
+    return fn;
+}
+
+std::string timeOfDay()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char buf[16];
+    std::strftime(buf, sizeof buf, "%H:%M:%S", &local);
+    return buf;
+}
+
+void write(const std::string& text)
+{
+    const std::string line = "kevra: " + timeOfDay() + " " + text;
+    std::lock_guard<std::mutex> lock(logMutex);
+    if (output()) {
+        output()(line);
+        return;
+    }
+    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
+}
+} // namespace
+
+void ViewerLog::setVerbose(bool verbose) { verboseFlag = verbose; }
+
+bool ViewerLog::verbose() { return verboseFlag.load(); }
+
+void ViewerLog::setOutput(std::function<void(const std::string&)> fn)
+{
+    std::lock_guard<std::mutex> lock(logMutex);
+    output() = std::move(fn);
+}
+
+void ViewerLog::event(const std::string& text) { write(text); }
+
+void ViewerLog::detail(const std::string& text)
+{
+    if (verboseFlag.load())
+        write(text);
+}
+
+std::string ViewerLog::loginText(const std::string& host, int port, int code, int systemError)
+{
+    const std::string where = host + ":" + std::to_string(port);
+    if (code == result_code::OK)
+        return "login to " + where + " accepted";
+    std::string reason = resultCodeText(code);
+    if (code == result_code::CONNECT_FAILED && systemError != 0) {
+        // "Connection refused" reads "connection refused" inside the sentence.
+        std::string sys = std::strerror(systemError);
+        if (!sys.empty())
+            sys[0] = char(std::tolower(static_cast<unsigned char>(sys[0])));
+        reason += ": " + sys;
+    }
+    return "login to " + where + " failed: " + reason + " (" + resultCodeHex(code) + ")";
+}
+
+void ViewerLog::login(const std::string& host, int port, int code, int systemError)
+{
+    write(loginText(host, port, code, systemError));
+}
+
+void ViewerLog::channelOpened(int channel, int code)
+{
+    const std::string camera = "camera " + std::to_string(channel + 1);
+    if (code == result_code::OK)
+        write(camera + " opened");
+    else
+        write(camera + " could not be opened: " + describeResult(code, ResultEvent::Channel));
+}
+
+void ViewerLog::channelStopped(int channel)
+{
+    write("camera " + std::to_string(channel + 1) + " stopped");
+}
+
+} // namespace kevra

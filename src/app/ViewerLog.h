@@ -1,0 +1,34 @@
+// The viewer's event log on standard error: one line per notable event (login result, camera
+// opened, refused or stopped, connection lost or back), and with --verbose every status text
+// and other detail as well. Lines are "kevra: HH:MM:SS text". Any thread may write; one mutex
+// (the log's own) keeps lines whole. Where the lines go can be replaced (tests).
+#pragma once
+#include <functional>
+#include <string>
+
+namespace kevra {
+
+class ViewerLog {
+public:
+    // --verbose on the command line: detail lines are written too.
+    static void setVerbose(bool verbose);
+    static bool verbose();
+    // Where complete lines (without the line end) go; an empty function restores standard error.
+    static void setOutput(std::function<void(const std::string&)> output);
+
+    // A notable event: always written.
+    static void event(const std::string& text);
+    // Detail: written only when verbose.
+    static void detail(const std::string& text);
+
+    // The login's outcome, with the code's text and, for a failed connect, the system's reason
+    // (errno value, 0 for none): "login to 127.0.0.1:34567 failed: wrong password (0x1003)".
+    static std::string loginText(const std::string& host, int port, int code, int systemError);
+    static void login(const std::string& host, int port, int code, int systemError);
+    // A camera's channel, numbered from 1 as people count cameras: "camera 2 opened",
+    // "camera 2 could not be opened: cannot open the camera's connection (0x100C)".
+    static void channelOpened(int channel, int code);
+    static void channelStopped(int channel);
+};
+
+} // namespace kevra
