@@ -9,6 +9,11 @@
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #define KEVRA_X86_SIMD 1
+// GCC 12's AVX-512 headers make their "undefined" vectors by self-initialisation, and its own
+// -Wuninitialized then flags every inlined broadcast at low optimisation (sanitizer builds).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#endif
 #endif
 #if defined(__aarch64__) && defined(__ARM_NEON)
 #include <arm_neon.h>
