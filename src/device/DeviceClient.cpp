@@ -201,28 +201,28 @@ void DeviceClient::dispatch(ClientRequest& r)
 
 int DeviceClient::workerStep()
 {
-    int idle = 8;
+    int idle = kStepIdle;
     ClientRequest r;
     while (session_->takeRequest(r)) {
         idle = 0;
         dispatch(r);
         r = ClientRequest{};
     }
-    if (session_->poll() == 0)
+    const uint64_t before = session_->bytesReceivedAll();
+    session_->poll();
+    if (session_->bytesReceivedAll() != before)
         idle = 0;
     return idle;
 }
 
 void DeviceClient::workerLoop()
 {
-    // Once the worker has been idle it sleeps after every step: one receive per connection
-    // every 10 ms.
+    // A step in which no request came and no byte arrived is followed by a 10 ms sleep. While
+    // bytes keep arriving the worker steps again at once: one receive per connection every
+    // 10 ms held each camera to about 200 KB/s, below what a 1080p camera sends.
     networkThreadId_.store(std::this_thread::get_id());
-    bool idleMark = false;
     while (running_.load()) {
-        if (workerStep() == 8)
-            idleMark = true;
-        if (idleMark)
+        if (workerStep() == kStepIdle)
             std::this_thread::sleep_for(std::chrono::milliseconds(kIdleSleepMs));
     }
 }

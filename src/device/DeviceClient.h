@@ -23,6 +23,7 @@ namespace kevra {
 class DeviceClient : public DeviceEvents, public MediaSink {
 public:
     static constexpr int kIdleSleepMs = 10;
+    static constexpr int kStepIdle = 8;   // workerStep: nothing came in and no request was waiting
 
     DeviceClient();    // the network thread runs from here
     ~DeviceClient() override;   // shutdown()

@@ -173,6 +173,15 @@ void DeviceSession::channelClosed(MediaChannel& channel)
         owner_->onChannelClosed(channel.index());
 }
 
+uint64_t DeviceSession::bytesReceivedAll() const
+{
+    uint64_t total = bytesReceived();
+    for (const auto& ch : channels_)
+        if (ch)
+            total += ch->bytesReceived();
+    return total;
+}
+
 int DeviceSession::poll()
 {
     int r = MessageConnection::poll();

@@ -54,6 +54,8 @@ public:
     void onPayload(int command, const uint8_t* bytes, int length) override;
 
     DeviceEvents* owner() const { return owner_; }
+    // Bytes received on the session link and every channel link so far.
+    uint64_t bytesReceivedAll() const;
     MediaSink* media() const { return media_; }
     bool loggedIn() const { return loggedIn_ && loginInfo_.has_value(); }
     int channelCount() const { return loginInfo_ ? loginInfo_->channelCount : 0; }

@@ -79,6 +79,8 @@ int MessageConnection::poll()
         const int n = link_.receive(buffer_.get() + bytesHeld_,
                                     static_cast<int>(MessageHeader::kSize - bytesHeld_));
         bytesHeld_ += static_cast<uint32_t>(n);
+        if (n > 0)
+            received_ += static_cast<uint64_t>(n);
         if (link_.broken())
             return kClosed;
         if (bytesHeld_ == MessageHeader::kSize) {
@@ -112,6 +114,8 @@ int MessageConnection::poll()
     if (piece > bytesHeld_) {
         const int n = link_.receive(buffer_.get() + bytesHeld_, static_cast<int>(piece - bytesHeld_));
         bytesHeld_ += static_cast<uint32_t>(n);
+        if (n > 0)
+            received_ += static_cast<uint64_t>(n);
         if (link_.broken())
             return kClosed;
     }

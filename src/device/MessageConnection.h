@@ -46,6 +46,8 @@ public:
     TcpLink& link() { return link_; }
     const TcpLink& link() const { return link_; }
     size_t bufferCapacity() const { return capacity_; }
+    // Bytes received on this connection so far (the worker's "did anything arrive" test).
+    uint64_t bytesReceived() const { return received_; }
     bool mayGrow() const { return grow_; }
 
 private:
@@ -61,6 +63,7 @@ private:
     std::unique_ptr<uint8_t[]> buffer_;
     size_t capacity_ = 0;
     bool grow_ = true;
+    uint64_t received_ = 0;
 };
 
 } // namespace kevra
