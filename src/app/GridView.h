@@ -21,8 +21,75 @@
 //   that small picture unscaled. No full-size copy is made, the full picture is read once per
 //   shown picture, and a hidden tile's pictures are not scaled at all.
 // - The stream table changes only while the timer is paused (cancel, change, start), so tick()
-//   reads it without a lock; per-stream states are atomics.
+//   reads it without a lock; per-stream states are atomics (TileController).
 // - Grids are never turned; the quarter turn on portrait screens belongs to the one-tile view.
 // - Connection loss stops every stream and keeps the model, so the login that follows reopens
 //   the same tiles.
+// - The one-tile view (layout 1, or a grid tile shown alone) is not run here: the main window
+//   gives it to the one-camera LiveView, which keeps its status line and quarter turn.
 #pragma once
+#include "app/LiveViewDevice.h"
+#include "app/TileController.h"
+#include "app/TileGrid.h"
+#include "app/TileSurface.h"
+#include "common/PeriodicTimer.h"
+
+#include <array>
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+
+namespace kevra {
+
+class GridView {
+public:
+    using DeviceFactory = std::function<std::unique_ptr<LiveViewDevice>()>;
+
+    // factory makes one stream's device (a ClientLiveViewDevice over the client; tests fake it).
+    GridView(TileSurface& surface, DeviceFactory factory);
+    ~GridView();   // stopAll()
+    GridView(const GridView&) = delete;
+    GridView& operator=(const GridView&) = delete;
+
+    void setDisplayDepth(int bitsPerPixel) { depth_ = bitsPerPixel; }
+    // Brings the streams in line with the grid's shown positions: streams of channels no longer
+    // shown stop (at the recorder too) before those of newly shown channels open; tiles whose
+    // camera changed lose their picture. Streams of channels still shown keep running.
+    void sync(const TileGrid& grid);
+    // Recorder's answer to opening a channel; false when no stream of the grid has it.
+    bool onOpenResult(int channel, int result);
+    // Stops every stream; no tick runs once it returns. The next sync() opens them again.
+    void stopAll();
+    // Frame timer callback (frame-timer thread; tests drive it by hand).
+    void tick();
+
+    // User-interface thread.
+    int channelAt(int position) const;
+    // Tile state at a shown position (Stopped for an empty tile).
+    TileController::State stateAt(int position) const;
+    int streamCount() const { return int(streams_.size()); }
+    TileController* stream(int channel) const;
+    bool timerRunning() const { return timerId_.load() != 0; }
+    // Pictures handed to the surface per shown position since the stream there opened.
+    int presentedAt(int position) const;
+
+private:
+    void startTimer();
+    void cancelTimer();
+
+    TileSurface& surface_;
+    DeviceFactory factory_;
+    PeriodicTimer timer_;
+    std::atomic<int> timerId_{0};   // written by the user-interface thread only
+    int depth_ = 32;
+    // Changed by the user-interface thread only while the timer is cancelled.
+    std::map<int, std::unique_ptr<TileController>> streams_;
+    std::array<TileController*, TileGrid::kMaxTiles> shown_{};   // per shown position
+    int shownCount_ = 0;
+    // Frame-timer thread while the timer runs.
+    int period_ = 40;
+    std::array<std::atomic<int>, TileGrid::kMaxTiles> presented_{};
+};
+
+}   // namespace kevra

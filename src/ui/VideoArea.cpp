@@ -23,9 +23,20 @@ void VideoArea::paintEvent(QPaintEvent*)
 
 void VideoArea::mouseReleaseEvent(QMouseEvent* e)
 {
-    if (e->button() == Qt::LeftButton && rect().contains(e->position().toPoint()))
+    const bool wasDouble = afterDoubleClick_;
+    afterDoubleClick_ = false;
+    if (e->button() == Qt::LeftButton && rect().contains(e->position().toPoint()) && !wasDouble)
         emit clicked();
     QWidget::mouseReleaseEvent(e);
+}
+
+void VideoArea::mouseDoubleClickEvent(QMouseEvent* e)
+{
+    if (e->button() == Qt::LeftButton) {
+        afterDoubleClick_ = true;
+        emit doubleClicked();
+    }
+    QWidget::mouseDoubleClickEvent(e);
 }
 
 } // namespace kevra

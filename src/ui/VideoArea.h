@@ -15,13 +15,17 @@ public:
 
 signals:
     void clicked();
+    // A double click; the release that ends it is no click.
+    void doubleClicked();
 
 protected:
     void paintEvent(QPaintEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
+    void mouseDoubleClickEvent(QMouseEvent* e) override;
 
 private:
     DisplaySurface* surface_ = nullptr;
+    bool afterDoubleClick_ = false;
 };
 
 } // namespace kevra
