@@ -18,7 +18,7 @@ GridView::~GridView()
 
 void GridView::startTimer()
 {
-    if (timerId_.load() != 0 || streams_.empty())
+    if (timerId_.load() != 0 || streams_.empty() || manualTicks_)
         return;
     period_ = 40;
     timerId_ = timer_.start(period_, [this] { tick(); });

@@ -53,6 +53,8 @@ public:
     GridView& operator=(const GridView&) = delete;
 
     void setDisplayDepth(int bitsPerPixel) { depth_ = bitsPerPixel; }
+    // Tests drive tick() by hand: no frame timer is started from now on.
+    void setManualTicks(bool manual) { manualTicks_ = manual; }
     // Brings the streams in line with the grid's shown positions: streams of channels no longer
     // shown stop (at the recorder too) before those of newly shown channels open; tiles whose
     // camera changed lose their picture. Streams of channels still shown keep running.
@@ -83,6 +85,7 @@ private:
     PeriodicTimer timer_;
     std::atomic<int> timerId_{0};   // written by the user-interface thread only
     int depth_ = 32;
+    bool manualTicks_ = false;
     // Changed by the user-interface thread only while the timer is cancelled.
     std::map<int, std::unique_ptr<TileController>> streams_;
     std::array<TileController*, TileGrid::kMaxTiles> shown_{};   // per shown position
