@@ -104,7 +104,8 @@ void GridView::tick()
         const uint8_t* picture = s->poll(width, height, changed);
         if (picture) {
             // The converters store 24/32-bit rows bottom first.
-            surface_.presentTile(p, picture, width, height, depth_, depth_ != 16);
+            const int depth = depth_.load();
+            surface_.presentTile(p, picture, width, height, depth, depth != 16);
             s->pictureShown();
             presented_[size_t(p)]++;
         }
