@@ -20,7 +20,7 @@ void GridView::startTimer()
 {
     if (timerId_.load() != 0 || streams_.empty() || manualTicks_)
         return;
-    period_ = 40;
+    period_ = 20;
     timerId_ = timer_.start(period_, [this] { tick(); });
 }
 
@@ -113,7 +113,10 @@ void GridView::tick()
             surface_.tileStateChanged(p);
         fastest = std::max(fastest, s->frameRate());
     }
-    const int period = LiveView::periodFor(fastest > 0 ? fastest : 25);
+    // Twice per frame of the fastest stream: a picture the decoder finished just after a tick
+    // waits half a frame at most instead of a whole one, so streams whose pictures come a
+    // little unevenly are not held back behind the timer (polling an idle stream is cheap).
+    const int period = std::max(1, LiveView::periodFor(fastest > 0 ? fastest : 25) / 2);
     if (period != period_) {
         period_ = period;
         timer_.restartRunning(period);   // nothing when driven by hand

@@ -91,7 +91,7 @@ private:
     std::array<TileController*, TileGrid::kMaxTiles> shown_{};   // per shown position
     int shownCount_ = 0;
     // Frame-timer thread while the timer runs.
-    int period_ = 40;
+    int period_ = 20;
     std::array<std::atomic<int>, TileGrid::kMaxTiles> presented_{};
 };
 

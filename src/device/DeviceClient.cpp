@@ -1,5 +1,6 @@
 #include "device/DeviceClient.h"
 
+#include <pthread.h>
 #include <chrono>
 #include <thread>
 
@@ -215,6 +216,7 @@ int DeviceClient::workerStep()
 
 void DeviceClient::workerLoop()
 {
+    pthread_setname_np(pthread_self(), "kevra-net");   // tells the threads apart in measurements
     // Once the worker has been idle it sleeps after every step: one receive per connection
     // every 10 ms.
     networkThreadId_.store(std::this_thread::get_id());
