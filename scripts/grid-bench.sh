@@ -15,7 +15,8 @@ cleanup() { [ -n "$REC_PID" ] && kill "$REC_PID" 2>/dev/null; rm -rf "$TMP"; }
 trap cleanup EXIT
 HZ=$(getconf CLK_TCK)
 
-# CPU ticks (user + system) of a process: "all decode+paint timer net", one pass over its threads.
+# CPU ticks (user + system) of a process: "all decode+paint timer net", one pass over its threads
+# (the kinds count threads alive at both samples; "all" counts every thread).
 # Threads made by a named thread inherit its name (libavcodec's helpers: kevra-decode).
 ticks() {   # pid
     python3 - "$1" <<'PY'
@@ -31,6 +32,9 @@ for t in glob.glob(f"/proc/{sys.argv[1]}/task/*"):
     sums["all"] += n
     kind = {"kevra-timer": "timer", "kevra-net": "net"}.get(comm, "decode")
     sums[kind] += n
+# The whole process from its own line (it keeps the time of threads that ended).
+fields = open(f"/proc/{sys.argv[1]}/stat").read().rsplit(")", 1)[1].split()
+sums["all"] = int(fields[11]) + int(fields[12])
 print(sums["all"], sums["decode"], sums["timer"], sums["net"])
 PY
 }
