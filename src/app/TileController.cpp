@@ -16,6 +16,7 @@ void TileController::open(int bitsPerPixel)
 {
     device_->setDisplayDepth(bitsPerPixel);
     buffering_ = 1;
+    missed_ = 0;
     state_ = State::Opening;
     device_->openChannel(channel_, 1);
 }
@@ -51,14 +52,24 @@ const uint8_t* TileController::poll(int& width, int& height, bool& changed)
     changed = false;
     width = height = 0;
     const uint8_t* picture = device_->pictureQuery(buffering_, width, height);
-    State now = buffering_ == 1 ? State::Buffering : State::Playing;
+    const bool shown = picture && width > 0 && height > 0;
+    // The decoder says "buffering" whenever its frame list runs dry, which between two
+    // pictures of a live stream is most of the time; a playing tile says so only after
+    // kGraceTicks polls without a picture.
+    State now = state_.load();
+    if (shown || buffering_ == 0) {
+        missed_ = 0;
+        now = State::Playing;
+    } else if (now != State::Playing || ++missed_ > kGraceTicks) {
+        now = State::Buffering;
+    }
     if (device_->undecodableCodec() >= 0)
         now = State::CodecError;
     if (now != state_.load()) {
         state_ = now;
         changed = true;
     }
-    return picture && width > 0 && height > 0 ? picture : nullptr;
+    return shown ? picture : nullptr;
 }
 
 void TileController::pictureShown()

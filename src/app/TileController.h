@@ -15,6 +15,9 @@ namespace kevra {
 class TileController {
 public:
     enum class State { Opening, Buffering, Playing, OpenError, CodecError, Stopped };
+    // Polls without a picture before a playing tile says it is buffering (the grid polls
+    // twice per frame: about four frames).
+    static constexpr int kGraceTicks = 8;
 
     TileController(int channel, std::unique_ptr<LiveViewDevice> device);
     ~TileController();   // stop()
@@ -49,6 +52,7 @@ private:
     std::unique_ptr<LiveViewDevice> device_;
     std::atomic<State> state_{State::Stopped};
     int buffering_ = 1;   // frame-timer thread
+    int missed_ = 0;      // frame-timer thread: polls without a picture while playing
 };
 
 } // namespace kevra

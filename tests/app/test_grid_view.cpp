@@ -34,8 +34,10 @@ struct FakeDevice : LiveViewDevice {
     const uint8_t* pictureQuery(int& buffering, int& w, int& h) override
     {
         log.polls[channel]++;
-        if (!ready)
+        if (!ready) {
+            buffering = 1;   // the frame list ran dry
             return nullptr;
+        }
         buffering = 0;
         w = 4;
         h = 2;
@@ -160,6 +162,15 @@ TEST_F(GridViewTest, OpenAnswersAndPollingFollowEachTilesState)
     surface.calls.clear();
     view.tick();
     EXPECT_EQ(surface.calls, Calls{});
+    // Between pictures a playing tile stays playing for a few polls, then says it buffers.
+    for (int i = 1; i < TileController::kGraceTicks; ++i)   // one tick without a picture ran above
+        view.tick();
+    EXPECT_EQ(view.stateAt(1), State::Playing);
+    view.tick();
+    EXPECT_EQ(view.stateAt(1), State::Buffering);
+    devices[1]->ready = true;
+    view.tick();
+    EXPECT_EQ(view.stateAt(1), State::Playing);
     EXPECT_EQ(TileController::stateKey(State::Playing), std::u16string(u"PLAYING_TILE"));
     EXPECT_EQ(TileController::stateKey(State::Stopped), std::u16string(u"STOP_TILE"));
 }
