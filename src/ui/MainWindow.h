@@ -24,6 +24,7 @@
 #include <vector>
 
 class QLabel;
+class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -219,6 +220,7 @@ private:
     std::unique_ptr<GridView> gridView_;
     BitmapButton* layoutBtn_ = nullptr;
     bool gridFull_ = false;
+    QTimer* gridFullTimer_ = nullptr;   // a click on the framed tile, unless a double click follows
     std::u16string viewsPath_;      // views.ini beside the login settings
     std::u16string recorderName_;   // the recorder logged in to, as views.ini names it
     std::vector<std::u16string> cameraNames_;

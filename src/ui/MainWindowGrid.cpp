@@ -12,7 +12,9 @@
 #include "ui/QtText.h"
 #include "ui/VideoArea.h"
 
+#include <QApplication>
 #include <QLabel>
+#include <QTimer>
 #include <QTreeWidget>
 
 namespace kevra {
@@ -36,6 +38,9 @@ void MainWindow::gridCreate()
     });
     gridView_ = std::make_unique<GridView>(
         *tileView_, [this] { return std::make_unique<ClientLiveViewDevice>(client_); });
+    gridFullTimer_ = new QTimer(this);
+    gridFullTimer_->setSingleShot(true);
+    connect(gridFullTimer_, &QTimer::timeout, this, &MainWindow::toggleFullScreen);
     layoutBtn_ = makeButton(ID_LAYOUT, nullptr);
     layoutBtn_->setToolTip(QtText::lang(u"LAYOUT"));
 }
@@ -108,6 +113,7 @@ void MainWindow::gridTreeImages()
 // Brings the streams and widgets in line with the model.
 void MainWindow::gridApply()
 {
+    gridFullTimer_->stop();
     const bool video = isVideoMode();
     if (gridShown()) {
         liveView_->stop();   // the one-tile view's stream, full screen and status
@@ -161,7 +167,8 @@ void MainWindow::clickTile(int position)
     if (tile < 0)
         return;
     if (tile == grid_.selected()) {
-        toggleFullScreen();
+        // Full screen once it is clear the click is not the first half of a double click.
+        gridFullTimer_->start(QApplication::doubleClickInterval());
         return;
     }
     grid_.select(tile);
@@ -170,6 +177,7 @@ void MainWindow::clickTile(int position)
 
 void MainWindow::toggleTileZoom(int position)
 {
+    gridFullTimer_->stop();
     const int tile = grid_.zoomed() ? grid_.selected() : grid_.positionTile(position);
     grid_.toggleZoom(tile);
     gridApply();
