@@ -15,13 +15,13 @@ cleanup() { [ -n "$REC_PID" ] && kill "$REC_PID" 2>/dev/null; rm -rf "$TMP"; }
 trap cleanup EXIT
 HZ=$(getconf CLK_TCK)
 
-# CPU ticks (user + system) of a process: "all decode+paint timer net", one pass over its threads
+# CPU ticks (user + system) of a process: "all decode ui timer net", one pass over its threads
 # (the kinds count threads alive at both samples; "all" counts every thread).
 # Threads made by a named thread inherit its name (libavcodec's helpers: kevra-decode).
 ticks() {   # pid
     python3 - "$1" <<'PY'
 import glob, sys
-sums = {"all": 0, "decode": 0, "timer": 0, "net": 0}
+sums = {"all": 0, "decode": 0, "ui": 0, "timer": 0, "net": 0}
 for t in glob.glob(f"/proc/{sys.argv[1]}/task/*"):
     try:
         comm = open(t + "/comm").read().strip()
@@ -30,12 +30,12 @@ for t in glob.glob(f"/proc/{sys.argv[1]}/task/*"):
         continue
     n = int(fields[11]) + int(fields[12])
     sums["all"] += n
-    kind = {"kevra-timer": "timer", "kevra-net": "net"}.get(comm, "decode")
+    kind = {"kevra-timer": "timer", "kevra-net": "net", "kevra-decode": "decode"}.get(comm, "ui")
     sums[kind] += n
 # The whole process from its own line (it keeps the time of threads that ended).
 fields = open(f"/proc/{sys.argv[1]}/stat").read().rsplit(")", 1)[1].split()
 sums["all"] = int(fields[11]) + int(fields[12])
-print(sums["all"], sums["decode"], sums["timer"], sums["net"])
+print(sums["all"], sums["decode"], sums["ui"], sums["timer"], sums["net"])
 PY
 }
 
@@ -74,10 +74,9 @@ ACT
     kill $REC_PID 2>/dev/null; wait $REC_PID 2>/dev/null || true; REC_PID=""
     local rates; rates=$(grep "^script: rate [0-9]* " "$TMP/viewer.log" | awk '{print $4}')
     local min max; min=$(echo "$rates" | sort -n | head -1); max=$(echo "$rates" | sort -n | tail -1)
-    # "kevra"-named threads: the user-interface thread (painting) and libavcodec's helpers.
     local wall; wall=$(echo "$t1 - $t0" | bc -l)
     pct() { echo "scale=0; 100 * $1 / $HZ / $wall" | bc -l; }
-    echo "| $label | $min | $max | $(pct $((c1[0] - c0[0])))% | $(pct $((c1[1] - c0[1])))% | $(pct $((c1[2] - c0[2])))% | $(pct $((c1[3] - c0[3])))% | $((rss / 1024)) | $((hwm / 1024)) | $status |"
+    echo "| $label | $min | $max | $(pct $((c1[0] - c0[0])))% | $(pct $((c1[1] - c0[1])))% | $(pct $((c1[2] - c0[2])))% | $(pct $((c1[3] - c0[3])))% | $(pct $((c1[4] - c0[4])))% | $((rss / 1024)) | $((hwm / 1024)) | $status |"
 }
 
 ROWS=""
@@ -93,10 +92,10 @@ SECTION=$(cat <<MD
 ## Multi-camera view: the real viewer (offscreen) against kevra-recorder
 
 Written by \`scripts/grid-bench.sh\` on $(date -u '+%Y-%m-%d %H:%M') UTC. CPU: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) logical cores; load average $(cut -d' ' -f1-3 /proc/loadavg) at the end. **Other engineers' builds and tests share these two cores**, so CPU shares are of a busy machine and vary between runs.
-Each camera streams an ffmpeg \`testsrc2\` H.264 clip (baseline, 25 fps) from kevra-recorder on loopback; pictures/s are counted per tile over ${SECONDS_MEASURED} s after a 3 s settle; CPU is % of one core over the same window (200% = both cores). Decode = the decoder threads plus libavcodec's helpers and the user-interface thread (painting the small tile pictures); scale = the frame-timer thread, which scales each shown picture once into its tile; net = the network thread. The recorder sends MEDIA_DATA messages of 64 KiB unless the row says otherwise: with its default 4 KiB messages the viewer's network thread, which reads one header or one payload per connection every 10 ms once idle, takes in about 200 KB/s per camera, and that, not the CPU, limits streams above about 1.6 Mbit/s (the 4096-byte rows).
+Each camera streams an ffmpeg \`testsrc2\` H.264 clip (baseline, 25 fps) from kevra-recorder on loopback; pictures/s are counted per tile over ${SECONDS_MEASURED} s after a 3 s settle; CPU is % of one core over the same window (200% = both cores). Decode = the decoder threads with libavcodec's helper threads (they inherit the decoder thread's name); paint = the user-interface thread (and Qt's own threads), which paints the small tile pictures; scale = the frame-timer thread, which scales each shown picture once into its tile; net = the network thread. The recorder sends MEDIA_DATA messages of 64 KiB unless the row says otherwise: with its default 4 KiB messages the viewer's network thread, which reads one header or one payload per connection every 10 ms once idle, takes in about 200 KB/s per camera, and that, not the CPU, limits streams above about 1.6 Mbit/s (the 4096-byte rows).
 
-| tiles | slowest tile pictures/s | fastest tile | viewer CPU | decode + paint | scale (timer) | net | RSS MiB | peak RSS MiB | exit |
-|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|
+| tiles | slowest tile pictures/s | fastest tile | viewer CPU | decode | paint (UI) | scale (timer) | net | RSS MiB | peak RSS MiB | exit |
+|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|
 ${ROWS}<!-- /viewer-measurements -->
 MD
 )
