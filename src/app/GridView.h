@@ -13,8 +13,9 @@
 // - One frame timer drives all streams. Each tick polls every shown stream once
 //   (pictureQuery), applies the one-camera view's buffering rule per stream and keeps a state
 //   per stream: opening, buffering, playing, open error, stopped. A state change is posted to
-//   the user-interface thread, which draws it in the tile with the camera's name. The period is
-//   that of the fastest stream (1000 / frame rate, as in the one-camera view).
+//   the user-interface thread, which draws it in the tile with the camera's name. The timer polls
+//   twice per frame of the fastest stream (500 / frame rate): a picture finished just after a
+//   tick waits half a frame, not a whole one, and a tile that is late once catches up.
 // - Drawing: the decoder converts each picture once, at its own size, into its picture buffer.
 //   The tile's drawing target scales it from there straight into a picture of the tile's content
 //   size (one pass that reads the full picture and writes the small one), and painting copies

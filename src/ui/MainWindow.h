@@ -1,5 +1,6 @@
 // The viewer's main window: title band, camera tree, video area with status line, bottom
-// command bar and the PTZ and lens panels; owns the live view and its display surface and
+// command bar and the PTZ and lens panels; owns the live view and its display surface, the
+// multi-camera view (tile model, grid controller, tile area; MainWindowGrid.cpp) and
 // receives the device client's events. Everything runs on the user-interface thread except
 // the DeviceEvents calls (network thread) and the LiveViewHost "any thread" operations (frame
 // timer), which only post events to this window or use the surface's own lock.
