@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -345,8 +346,17 @@ void writeSummary(const std::string& path, const std::vector<Result>& allResults
            << (r.error.empty() ? r.label : "error: " + r.error) << " |\n";
     }
 
+    // The viewer's own measurements (scripts/grid-bench.sh) keep their section of the file.
+    std::string kept;
+    {
+        std::ifstream in(path);
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const size_t from = text.find("<!-- viewer-measurements -->");
+        if (from != std::string::npos)
+            kept = "\n" + text.substr(from);
+    }
     std::ofstream out(path, std::ios::trunc);
-    out << md.str();
+    out << md.str() << kept;
     if (!out)
         std::fprintf(stderr, "kevra_bench: cannot write %s\n", path.c_str());
 }

@@ -1,5 +1,6 @@
 #include "common/PeriodicTimer.h"
 
+#include <pthread.h>
 #include <system_error>
 
 namespace kevra {
@@ -91,6 +92,7 @@ int PeriodicTimer::restartRunning(int periodMs)
 
 void PeriodicTimer::run()
 {
+    pthread_setname_np(pthread_self(), "kevra-timer");   // tells the threads apart in measurements
     std::unique_lock<std::mutex> lock(mutex_);
     while (!quit_) {
         if (timers_.empty()) {

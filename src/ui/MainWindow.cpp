@@ -2,6 +2,7 @@
 
 #include "app/AppValues.h"
 #include "app/ClientLiveViewDevice.h"
+#include "app/GridView.h"
 #include "app/PtzPanel.h"
 #include "app/ViewerLog.h"
 #include "common/Utf.h"
@@ -130,6 +131,7 @@ MainWindow::MainWindow(DeviceClient& client, LiveViewDevice* device, int forcedD
     connect(saveKey_, &QShortcut::activated, this, [this] { savePicture(); });
     liveView_ = std::make_unique<LiveView>(*this, *surface_, *device_);
     liveView_->initialise();
+    gridCreate();
 
     setVideoGroupVisible(false);
     setTreeGroupVisible(false);
@@ -141,6 +143,7 @@ MainWindow::~MainWindow()
     qApp->removeEventFilter(this);
     stopShow();
     client_.setSink(nullptr);
+    gridView_.reset();
     liveView_.reset();
     video_->setSurface(nullptr);
     surface_.reset();
@@ -162,7 +165,7 @@ BitmapButton* MainWindow::button(int id) const
     for (BitmapButton* b : videoBar_)
         if (b->commandId() == id)
             return b;
-    for (BitmapButton* b : {back_, dirLeft_, dirRight_, lensLeft_, lensRight_, dirLabel_, lensLabel_})
+    for (BitmapButton* b : {back_, layoutBtn_, dirLeft_, dirRight_, lensLeft_, lensRight_, dirLabel_, lensLabel_})
         if (b->commandId() == id)
             return b;
     return nullptr;
@@ -248,14 +251,20 @@ void MainWindow::showTreeMode()
 
 bool MainWindow::isVideoMode() const
 {
-    return !video_->isHidden();
+    return !status_->isHidden();
 }
 
 void MainWindow::setVideoGroupVisible(bool visible)
 {
     for (QWidget* w : std::initializer_list<QWidget*>{dirLeft_, dirRight_, lensLeft_, lensRight_,
-                                                      dirLabel_, lensLabel_, status_, video_})
+                                                      dirLabel_, lensLabel_, status_})
         w->setVisible(visible);
+    // The video area or, while several tiles are shown, the tile area.
+    video_->setVisible(visible && !(tileView_ && gridShown()));
+    if (tileView_)
+        tileView_->setVisible(visible && gridShown());
+    if (layoutBtn_)
+        layoutBtn_->setVisible(visible);
     for (BitmapButton* b : videoBar_)
         b->setVisible(visible);
     saveKey_->setEnabled(visible);
@@ -312,10 +321,13 @@ bool MainWindow::event(QEvent* e)
 {
     switch (int(e->type())) {
     case WM_DEVICE_LOST:
+        gridConnectionLost();
         liveView_->onConnectionLost();
         return true;
     case WM_LOGIN_RESULT: {
         const int code = static_cast<PostedMessage*>(e)->wParam;
+        if (loginDialog_ && code == result_code::OK)
+            gridLoggedIn(*loginDialog_);
         if (loginDialog_)
             loginDialog_->ApplyLoginResult(code, loginSystemError_.load());
         if (code == result_code::OK)
@@ -324,7 +336,8 @@ bool MainWindow::event(QEvent* e)
     }
     case WM_OPEN_RESULT: {
         const auto* m = static_cast<PostedMessage*>(e);
-        liveView_->onOpenResult(m->lParam, m->wParam);
+        if (!gridView_->onOpenResult(m->lParam, m->wParam))
+            liveView_->onOpenResult(m->lParam, m->wParam);
         return true;
     }
     case WM_CAMERA_LIST:
@@ -355,12 +368,15 @@ void MainWindow::fillTree(const std::vector<std::u16string>& names)
         root->addChild(item);
     }
     root->setExpanded(true);
+    gridCamerasListed(names);
 }
 
 void MainWindow::onTreeClick(QTreeWidgetItem* item)
 {
     if (!item || !item->parent())
         return;   // nothing hit, or the root item
+    if (gridChooseCamera(item->data(0, kChannelRole).toInt()))
+        return;   // it went into the selected tile of the grid
     liveView_->openCamera(uintptr_t(item->data(0, kItemHandleRole).toULongLong()),
                           item->data(0, kChannelRole).toInt());
 }
@@ -379,6 +395,7 @@ void MainWindow::command(int id)
         done(QDialog::Rejected);
         break;
     case ID_BACK: showVideoMode(); break;
+    case ID_LAYOUT: cycleLayout(); break;
     case ID_DIR_LEFT: sendPtz(PtzPanel::directionCode(true, directionMode_)); break;
     case ID_DIR_RIGHT: sendPtz(PtzPanel::directionCode(false, directionMode_)); break;
     case ID_LENS_LEFT: sendPtz(PtzPanel::lensCode(true, lensMode_)); break;
@@ -397,7 +414,7 @@ void MainWindow::command(int id)
 
 void MainWindow::sendPtz(int code)
 {
-    const int channel = liveView_->channel();
+    const int channel = ptzChannel();
     if (channel != -1)
         client_.ptz(channel, code, 0);
 }
@@ -412,16 +429,19 @@ bool MainWindow::handleArrowKey(int qtKey)
     case Qt::Key_Down: vk = PtzPanel::KeyDown; break;
     default: return false;
     }
-    const int channel = liveView_->channel();
+    const int channel = ptzChannel();
     if (channel == -1)
         return false;
     // Remapped only while the picture really is shown turned, not from the window's shape.
-    client_.ptz(channel, PtzPanel::keyCode(vk, liveView_->pictureTurned()), 0);
+    const bool turned = !gridShown() && liveView_->pictureTurned();
+    client_.ptz(channel, PtzPanel::keyCode(vk, turned), 0);
     return true;
 }
 
 void MainWindow::stopShow()
 {
+    if (gridView_)
+        gridStop();
     if (liveView_)
         liveView_->stop();
     device_->stopChannel();   // also after a refused open, when the live view holds no stream
@@ -438,6 +458,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e)
         QWidget* first = QApplication::focusWidget() ? QApplication::focusWidget() : this;
         if (w == first && w->window() == this) {
             const int key = static_cast<QKeyEvent*>(e)->key();
+            if (handleLayoutKey(key, static_cast<QKeyEvent*>(e)->modifiers()))
+                return true;   // 1, 4, 9: the layout, whichever widget has the focus
             handleArrowKey(key);
             const bool arrow = key == Qt::Key_Left || key == Qt::Key_Up || key == Qt::Key_Right ||
                                key == Qt::Key_Down;
@@ -500,6 +522,12 @@ QString MainWindow::savePicture(const QString& folder)
 
 void MainWindow::toggleFullScreen()
 {
+    if (gridShown()) {
+        // The whole grid, never turned.
+        gridFull_ = !gridFull_;
+        gridPlace();
+        return;
+    }
     liveView_->toggleFullScreen();
 }
 
@@ -602,7 +630,9 @@ void MainWindow::layOut()
     place(treeExit_, r.treeExitButton);
     treeExit_->loadImages(132, 133);
 
-    place(status_, r.statusLine);
+    place(status_, r.statusText);
+    place(layoutBtn_, r.layoutButton);
+    layoutBtn_->loadImages(149, 150);
     place(video_, r.normalVideo);
     place(tree_, r.tree);
 
@@ -628,6 +658,8 @@ void MainWindow::layOut()
         place(video_, r.fullScreenVideo);
         video_->raise();
     }
+    if (tileView_)
+        gridPlace();
     updateVideoOrigin();
     liveView_->setLayoutDirty();
     update();

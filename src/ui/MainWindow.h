@@ -1,5 +1,6 @@
 // The viewer's main window: title band, camera tree, video area with status line, bottom
-// command bar and the PTZ and lens panels; owns the live view and its display surface and
+// command bar and the PTZ and lens panels; owns the live view and its display surface, the
+// multi-camera view (tile model, grid controller, tile area; MainWindowGrid.cpp) and
 // receives the device client's events. Everything runs on the user-interface thread except
 // the DeviceEvents calls (network thread) and the LiveViewHost "any thread" operations (frame
 // timer), which only post events to this window or use the surface's own lock.
@@ -7,7 +8,9 @@
 #include "app/LiveView.h"
 #include "app/LiveViewHost.h"
 #include "app/MainLayout.h"
+#include "app/TileGrid.h"
 #include "device/DeviceEvents.h"
+#include "ui/TileView.h"
 
 #include <QDialog>
 #include <QEvent>
@@ -15,6 +18,7 @@
 #include <QPixmap>
 #include <QPointer>
 
+#include <array>
 #include <atomic>
 #include <memory>
 #include <string>
@@ -22,6 +26,7 @@
 
 class QLabel;
 class QShortcut;
+class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -31,6 +36,7 @@ class BitmapButton;
 class CDlgLogin;
 class DeviceClient;
 class DisplaySurface;
+class GridView;
 class LiveViewDevice;
 class VideoArea;
 
@@ -42,7 +48,7 @@ public:
         IDC_TREE = 1009, IDC_VIDEO = 1011, ID_LOGIN = 1124, ID_CAMERA = 1125, ID_FULL = 1126,
         ID_ABOUT = 1127, ID_EXIT = 1128, ID_DIR_LEFT = 1129, ID_DIR_RIGHT = 1130,
         ID_LENS_LEFT = 1131, ID_LENS_RIGHT = 1132, ID_DIR_LABEL = 1133, ID_LENS_LABEL = 1134,
-        IDC_STATUS = 1135, ID_BACK = 1136
+        IDC_STATUS = 1135, ID_BACK = 1136, ID_LAYOUT = 1137
     };
     // Messages posted to this window (handled in arrival order).
     enum : int {
@@ -109,6 +115,29 @@ public:
     // Handles an arrow key as the window does before dispatching it; true when a command went out.
     bool handleArrowKey(int qtKey);
 
+    // ---- Multi-camera view (MainWindowGrid.cpp) ----
+    TileGrid& grid() { return grid_; }
+    GridView& gridView() { return *gridView_; }
+    TileView* tileView() const { return tileView_; }
+    BitmapButton* layoutButton() const { return layoutBtn_; }
+    // True while several tiles are shown (the one-tile view runs through liveView()).
+    bool gridShown() const { return grid_.shownTiles() > 1; }
+    bool gridFullScreen() const { return gridFull_; }
+    // Layout of 1, 4, 9 or 16 tiles; the layout control cycles them.
+    void chooseLayout(int tiles);
+    void cycleLayout();
+    // Click on a tile: selects it; a click on the selected tile toggles full screen.
+    void clickTile(int position);
+    // Double click: the tile's camera alone, and back to the grid.
+    void toggleTileZoom(int position);
+    // Hook for an extra line drawn in a tile (e.g. how long no picture came); empty clears it.
+    void setTileNote(int position, const QString& note);
+    // Keys 1, 4 and 9 choose the layout; true when the key was one of them.
+    bool handleLayoutKey(int qtKey, Qt::KeyboardModifiers modifiers);
+    // Channel the PTZ panels and arrow keys drive: the selected tile's in a grid, else the
+    // one-camera view's; -1 for none.
+    int ptzChannel() const;
+
 signals:
     void loginSequenceFinished(bool cancelled);
 
@@ -144,6 +173,22 @@ private:
     void showPictureMenu(const QPoint& globalPos);
     QTreeWidgetItem* findItem(uintptr_t handle) const;
 
+    // ---- Multi-camera view (MainWindowGrid.cpp) ----
+    void gridCreate();
+    void gridApply();
+    void gridLoggedIn(const CDlgLogin& dlg);
+    void gridCamerasListed(const std::vector<std::u16string>& names);
+    void gridConnectionLost();
+    // A camera chosen in the tree goes into the selected tile; false when the one-camera view
+    // is to open it.
+    bool gridChooseCamera(int channel);
+    void gridSave();
+    void gridPlace();
+    void gridTreeImages();
+    void gridStop();
+    TileView::Label describeTile(int position);
+    QTreeWidgetItem* itemOfChannel(int channel) const;
+
     DeviceClient& client_;
     std::unique_ptr<LiveViewDevice> ownDevice_;
     LiveViewDevice* device_;
@@ -176,6 +221,18 @@ private:
     std::atomic<int> loginSystemError_{0};   // errno of the latest login's connect
     std::atomic<int> videoX_{0};
     std::atomic<int> videoY_{0};
+
+    // ---- Multi-camera view ----
+    TileGrid grid_;
+    TileView* tileView_ = nullptr;
+    std::unique_ptr<GridView> gridView_;
+    BitmapButton* layoutBtn_ = nullptr;
+    bool gridFull_ = false;
+    QTimer* gridFullTimer_ = nullptr;   // a click on the framed tile, unless a double click follows
+    std::u16string viewsPath_;      // views.ini beside the login settings
+    std::u16string recorderName_;   // the recorder logged in to, as views.ini names it
+    std::vector<std::u16string> cameraNames_;
+    std::array<QString, TileGrid::kMaxTiles> tileNotes_;
 };
 
 } // namespace kevra

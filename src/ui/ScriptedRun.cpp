@@ -4,12 +4,15 @@
 #include "ui/CDlgLogin.h"
 #include "ui/DisplaySurface.h"
 #include "ui/MainWindow.h"
+#include "ui/TileView.h"
+#include "ui/VideoArea.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTreeWidget>
 
@@ -105,15 +108,43 @@ bool ScriptedRun::begin(const QStringList& w)
             fail("no login dialog");
         d->command(CDlgLogin::ID_CANCEL)->click();
     } else if (what == "key") {
-        static const QStringList names{"left", "up", "right", "down"};
-        static const int keys[] = {Qt::Key_Left, Qt::Key_Up, Qt::Key_Right, Qt::Key_Down};
+        static const QStringList names{"left", "up", "right", "down", "1", "4", "9"};
+        static const int keys[] = {Qt::Key_Left, Qt::Key_Up, Qt::Key_Right, Qt::Key_Down,
+                                   Qt::Key_1, Qt::Key_4, Qt::Key_9};
         const int i = int(names.indexOf(w.value(1)));
         if (i < 0)
             fail("unknown key");
         QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : &window_;
         QKeyEvent press(QEvent::KeyPress, keys[i], Qt::NoModifier);
         QApplication::sendEvent(target, &press);
-    } else if (what == "wait") {
+    } else if (what == "wait" || what == "tiles") {
+        return false;
+    } else if (what == "layout") {
+        window_.command(MainWindow::ID_LAYOUT);
+    } else if (what == "click" || what == "dclick") {
+        // While one tile is shown alone, the video area takes the clicks.
+        QWidget* tv = window_.tileView();
+        QRect r = window_.tileView()->tileRect(w.value(1).toInt());
+        if (tv->isHidden()) {
+            tv = window_.videoArea();
+            r = tv->rect();
+        }
+        if (tv->isHidden() || r.isEmpty())
+            fail("no such tile");
+        const QPointF at(r.center());
+        const QEvent::Type type = what == "click" ? QEvent::MouseButtonPress : QEvent::MouseButtonDblClick;
+        QMouseEvent press(type, at, tv->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(tv, &press);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, tv->mapToGlobal(at), Qt::LeftButton,
+                            Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(tv, &release);
+    } else if (what == "shot") {
+        if (!window_.grab().save(w.value(1)))
+            fail("cannot save the picture");
+    } else if (what == "rate") {
+        tileCounts_.clear();
+        for (int i = 0; i < window_.tileView()->tileCount(); ++i)
+            tileCounts_.push_back(window_.tileView()->presentedCount(i));
         return false;
     } else {
         fail("unknown action");
@@ -145,6 +176,26 @@ bool ScriptedRun::finished(const QStringList& w)
         return window_.loginDialog() != nullptr;
     if (what == "wait")
         return clock_.elapsed() >= w.value(1).toInt();
+    if (what == "tiles") {
+        TileView* tv = window_.tileView();
+        const int n = w.value(1).toInt();
+        if (tv->isHidden() || tv->tileCount() < n)
+            return false;
+        for (int i = 0; i < n; ++i)
+            if (tv->presentedCount(i) == 0)
+                return false;
+        return true;
+    }
+    if (what == "rate") {
+        const qint64 ms = clock_.elapsed();
+        if (ms < w.value(1).toInt())
+            return false;
+        for (size_t i = 0; i < tileCounts_.size(); ++i) {
+            const int n = window_.tileView()->presentedCount(int(i)) - tileCounts_[i];
+            std::fprintf(stderr, "script: rate %d %.1f\n", int(i), n * 1000.0 / double(ms));
+        }
+        return true;
+    }
     return true;
 }
 

@@ -5,7 +5,13 @@
 //   play INDEX                      choose camera INDEX (0-based), wait for the first picture
 //   camera | full | exit | relogin  press that command (relogin: Login of the video bar)
 //   cancel                          press Cancel in the login dialog
-//   key left|up|right|down          press an arrow key in the window
+//   key left|up|right|down|1|4|9    press that key in the widget with the focus
+//   layout                          press the layout control
+//   tiles N                         wait until each of the first N tiles drew a picture
+//   click N | dclick N              click / double click tile N of the grid
+//   shot FILE                       save the window as it is drawn (PNG)
+//   rate MS                         count each shown tile's pictures for MS milliseconds and
+//                                   print "script: rate TILE PICTURES_PER_SECOND" per tile
 //   wait MS                         let the program run for MS milliseconds
 // Progress goes to standard error ("script: ..."); an action that does not finish within 30 s
 // ends the process at once with status 3. Owned by main; user-interface thread only.
@@ -14,6 +20,8 @@
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
+
+#include <vector>
 
 namespace kevra {
 
@@ -42,6 +50,7 @@ private:
     int next_ = 0;
     bool started_ = false;
     int presentedAtStart_ = 0;
+    std::vector<int> tileCounts_;
     QElapsedTimer clock_;
     QTimer timer_;
 };

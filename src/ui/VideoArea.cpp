@@ -54,10 +54,22 @@ void VideoArea::paintEvent(QPaintEvent*)
 void VideoArea::mouseReleaseEvent(QMouseEvent* e)
 {
     hold_.stop();
-    if (e->button() == Qt::LeftButton && !held_ && rect().contains(e->position().toPoint()))
+    const bool wasDouble = afterDoubleClick_;
+    afterDoubleClick_ = false;
+    if (e->button() == Qt::LeftButton && !held_ && !wasDouble &&
+        rect().contains(e->position().toPoint()))
         emit clicked();
     held_ = false;
     QWidget::mouseReleaseEvent(e);
+}
+
+void VideoArea::mouseDoubleClickEvent(QMouseEvent* e)
+{
+    if (e->button() == Qt::LeftButton) {
+        afterDoubleClick_ = true;
+        emit doubleClicked();
+    }
+    QWidget::mouseDoubleClickEvent(e);
 }
 
 } // namespace kevra

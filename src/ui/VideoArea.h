@@ -22,6 +22,8 @@ signals:
     void clicked();
     // The menu is asked for at this point of the screen (a press held, or a context request).
     void menuRequested(const QPoint& globalPos);
+    // A double click; the release that ends it is no click.
+    void doubleClicked();
 
 protected:
     void paintEvent(QPaintEvent* e) override;
@@ -29,12 +31,14 @@ protected:
     void mouseMoveEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
     void contextMenuEvent(QContextMenuEvent* e) override;
+    void mouseDoubleClickEvent(QMouseEvent* e) override;
 
 private:
     DisplaySurface* surface_ = nullptr;
     QTimer hold_;
     QPoint pressAt_;       // global position of the press being held
     bool held_ = false;    // the held press opened the menu: its release is no click
+    bool afterDoubleClick_ = false;
 };
 
 } // namespace kevra

@@ -4,6 +4,7 @@
 #include "video/ColourConverter.h"
 #include "video/VideoDecoder.h"
 
+#include <pthread.h>
 #include <chrono>
 #include <cstring>
 #include <new>
@@ -168,6 +169,7 @@ void DecoderWorker::lowerConvertedCount()
 
 void DecoderWorker::loop()
 {
+    pthread_setname_np(pthread_self(), "kevra-decode");   // tells the threads apart in measurements
     while (running_.load()) {
         const int chunks = intake();
         const int result = step();

@@ -5,6 +5,7 @@
 // streams only the camera shown.
 #include "tools/support/RecorderProcess.h"
 
+#include <QImage>
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -155,3 +156,53 @@ TEST_F(Program, LoginCancelWhilePlayingEndsTheProgram)
 
 } // namespace
 } // namespace kevra
+
+namespace kevra {
+namespace {
+
+// Share of the pixels in a rectangle of the image within 30 of an RGB colour.
+double colourShare(const QImage& img, const QRect& r, int red, int green, int blue)
+{
+    int hits = 0, all = 0;
+    for (int y = r.top(); y <= r.bottom(); y += 2)
+        for (int x = r.left(); x <= r.right(); x += 2, ++all) {
+            const QColor c = img.pixelColor(x, y);
+            hits += std::abs(c.red() - red) <= 30 && std::abs(c.green() - green) <= 30 &&
+                    std::abs(c.blue() - blue) <= 30;
+        }
+    return all ? double(hits) / all : 0;
+}
+
+}   // namespace
+
+// Key 4 after login: the four tiles show cameras 1-4, each in its own corner of the grid.
+TEST(ProgramGrid, KeyFourShowsFourCamerasInTheirTiles)
+{
+    RecorderProcess rec({"--cameras", "Gate&&Lobby&&Parking&&Yard&&Dock", "--size", "176x144"});
+    ASSERT_TRUE(rec.start());
+    const std::string shot = "/tmp/kevra-grid-" + std::to_string(getpid()) + ".png";
+    const ViewerRun run = runViewer("login 127.0.0.1 " + std::to_string(rec.port()) +
+                                    " admin 580317\nkey 4\ntiles 4\nwait 300\nshot " + shot + "\nexit\n");
+    EXPECT_EQ(run.status, 0) << run.output;
+    QImage img(QString::fromStdString(shot));
+    std::remove(shot.c_str());
+    ASSERT_FALSE(img.isNull()) << run.output;
+    // Background colours of cameras 1-4 (red, green, blue, yellow), row by row.
+    const int colours[4][3] = {{200, 40, 40}, {40, 160, 60}, {40, 60, 200}, {200, 180, 40}};
+    const int w = img.width(), h = img.height();
+    for (int tile = 0; tile < 4; ++tile) {
+        const QRect quarter((tile % 2) * w / 2, (tile / 2) * h / 2, w / 2, h / 2);
+        for (int cam = 0; cam < 4; ++cam) {
+            const double s = colourShare(img, quarter, colours[cam][0], colours[cam][1], colours[cam][2]);
+            // (Another camera's accent box may come near a background colour: a few percent.)
+            if (cam == tile)
+                EXPECT_GT(s, 0.3) << "tile " << tile << " does not show camera " << cam + 1;
+            else
+                EXPECT_LT(s, 0.1) << "tile " << tile << " shows camera " << cam + 1;
+        }
+    }
+    // Only the four shown cameras were streamed.
+    EXPECT_TRUE(rec.waitFor({"\"event\":\"stream\"", "\"channel\":4"}, 10).empty());
+}
+
+}   // namespace kevra

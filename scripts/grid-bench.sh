@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# Measures the multi-camera view with the real viewer (offscreen) against kevra-recorder:
+# pictures per second drawn in every tile, the viewer's CPU use (whole process and per kind of
+# thread) and its resident memory, for 4 x 704x576, 16 x 352x288 and 4 x 1920x1080 at 25 fps.
+# The recorder streams an ffmpeg-made H.264 file (made here, in a temporary folder) so its own
+# encoding does not take the viewer's CPU. Writes the table into bench/RESULTS.md between the
+# "viewer-measurements" markers. BUILD=DIR picks the build folder (default build).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD=${BUILD:-build}
+SECONDS_MEASURED=${SECONDS_MEASURED:-10}
+TMP=$(mktemp -d)
+REC_PID=""
+cleanup() { [ -n "$REC_PID" ] && kill "$REC_PID" 2>/dev/null; rm -rf "$TMP"; }
+trap cleanup EXIT
+HZ=$(getconf CLK_TCK)
+
+# CPU ticks (user + system) of a process: "all decode ui timer net", one pass over its threads
+# (the kinds count threads alive at both samples; "all" counts every thread).
+# Threads made by a named thread inherit its name (libavcodec's helpers: kevra-decode).
+ticks() {   # pid
+    python3 - "$1" <<'PY'
+import glob, sys
+sums = {"all": 0, "decode": 0, "ui": 0, "timer": 0, "net": 0}
+for t in glob.glob(f"/proc/{sys.argv[1]}/task/*"):
+    try:
+        comm = open(t + "/comm").read().strip()
+        fields = open(t + "/stat").read().rsplit(")", 1)[1].split()
+    except OSError:
+        continue
+    n = int(fields[11]) + int(fields[12])
+    sums["all"] += n
+    kind = {"kevra-timer": "timer", "kevra-net": "net", "kevra-decode": "decode"}.get(comm, "ui")
+    sums[kind] += n
+# The whole process from its own line (it keeps the time of threads that ended).
+fields = open(f"/proc/{sys.argv[1]}/stat").read().rsplit(")", 1)[1].split()
+sums["all"] = int(fields[11]) + int(fields[12])
+print(sums["all"], sums["decode"], sums["ui"], sums["timer"], sums["net"])
+PY
+}
+
+run_case() {   # label tiles size message-size
+    local label=$1 tiles=$2 size=$3 msg=$4
+    local src="$TMP/$size.h264"
+    [ -f "$src" ] || ffmpeg -loglevel error -f lavfi -i "testsrc2=size=$size:rate=25" -t 4 \
+        -c:v libx264 -profile:v baseline -preset veryfast -x264-params sliced-threads=0:slices=1 -g 25 -bf 0 \
+        -pix_fmt yuv420p -f h264 "$src"
+    local names="C1"; for i in $(seq 2 "$tiles"); do names="$names&&C$i"; done
+    "$BUILD/bin/kevra-recorder" --port 0 --cameras "$names" --size "$size" --fps 25 \
+        --message-size "$msg" --source "$src" > "$TMP/rec.log" 2>&1 &
+    REC_PID=$!
+    for _ in $(seq 50); do [ -s "$TMP/rec.log" ] && break; sleep 0.1; done
+    local port; port=$(head -1 "$TMP/rec.log")
+    local keys="key 4"
+    [ "$tiles" = 16 ] && keys=$'key 9\nlayout'
+    cat > "$TMP/actions.txt" <<ACT
+login 127.0.0.1 $port admin 580317
+$keys
+tiles $tiles
+wait 3000
+rate $((SECONDS_MEASURED * 1000))
+wait 6000
+exit
+ACT
+    QT_QPA_PLATFORM=offscreen KEVRA_TEST_ACTIONS="$TMP/actions.txt" "$BUILD/bin/kevra" 2> "$TMP/viewer.log" &
+    local pid=$!
+    until grep -q "^script: rate [0-9]*\$" "$TMP/viewer.log" 2>/dev/null; do
+        kill -0 $pid 2>/dev/null || { cat "$TMP/viewer.log"; return 1; }; sleep 0.05; done
+    local t0 t1 c0 c1; t0=$(date +%s.%N); c0=($(ticks $pid))
+    until grep -q "^script: rate 0 " "$TMP/viewer.log"; do sleep 0.05; done
+    t1=$(date +%s.%N); c1=($(ticks $pid))
+    local rss hwm; rss=$(awk '/VmRSS/{print $2}' /proc/$pid/status); hwm=$(awk '/VmHWM/{print $2}' /proc/$pid/status)
+    local status=0; wait $pid || status=$?
+    kill $REC_PID 2>/dev/null; wait $REC_PID 2>/dev/null || true; REC_PID=""
+    local rates; rates=$(grep "^script: rate [0-9]* " "$TMP/viewer.log" | awk '{print $4}')
+    local min max; min=$(echo "$rates" | sort -n | head -1); max=$(echo "$rates" | sort -n | tail -1)
+    local wall; wall=$(echo "$t1 - $t0" | bc -l)
+    pct() { echo "scale=0; 100 * $1 / $HZ / $wall" | bc -l; }
+    echo "| $label | $min | $max | $(pct $((c1[0] - c0[0])))% | $(pct $((c1[1] - c0[1])))% | $(pct $((c1[2] - c0[2])))% | $(pct $((c1[3] - c0[3])))% | $(pct $((c1[4] - c0[4])))% | $((rss / 1024)) | $((hwm / 1024)) | $status |"
+}
+
+ROWS=""
+# TILESxWxH[@MEDIA_DATA payload bytes]; 65536-byte messages unless given.
+for c in ${CASES:-4x704x576 16x352x288 4x1920x1080 16x1920x1080 4x704x576@4096 4x1920x1080@4096}; do
+    spec=${c%@*}; msg=65536; [ "$spec" != "$c" ] && msg=${c#*@}
+    ROWS+=$(run_case "${spec%%x*} x ${spec#*x}, ${msg}-byte messages" "${spec%%x*}" "${spec#*x}" "$msg")$'\n'
+done
+[ -n "${NO_WRITE:-}" ] && { echo "$ROWS"; exit 0; }
+
+SECTION=$(cat <<MD
+<!-- viewer-measurements -->
+## Multi-camera view: the real viewer (offscreen) against kevra-recorder
+
+Written by \`scripts/grid-bench.sh\` on $(date -u '+%Y-%m-%d %H:%M') UTC. CPU: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) logical cores; load average $(cut -d' ' -f1-3 /proc/loadavg) at the end. **Other engineers' builds and tests share these two cores**, so CPU shares are of a busy machine and vary between runs.
+Each camera streams an ffmpeg \`testsrc2\` H.264 clip (baseline, 25 fps) from kevra-recorder on loopback; pictures/s are counted per tile over ${SECONDS_MEASURED} s after a 3 s settle; CPU is % of one core over the same window (200% = both cores). Decode = the decoder threads with libavcodec's helper threads (they inherit the decoder thread's name); paint = the user-interface thread (and Qt's own threads), which paints the small tile pictures; scale = the frame-timer thread, which scales each shown picture once into its tile; net = the network thread. The recorder sends MEDIA_DATA messages of 64 KiB unless the row says otherwise: with its default 4 KiB messages the viewer's network thread, which reads one header or one payload per connection every 10 ms once idle, takes in about 200 KB/s per camera, and that, not the CPU, limits streams above about 1.6 Mbit/s (the 4096-byte rows).
+
+| tiles | slowest tile pictures/s | fastest tile | viewer CPU | decode | paint (UI) | scale (timer) | net | RSS MiB | peak RSS MiB | exit |
+|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|
+${ROWS}<!-- /viewer-measurements -->
+MD
+)
+echo "$SECTION"
+python3 - "$SECTION" <<'PY'
+import re, sys
+section = sys.argv[1]
+path = "bench/RESULTS.md"
+text = open(path, encoding="utf-8").read()
+pattern = re.compile(r"<!-- viewer-measurements -->.*?<!-- /viewer-measurements -->\n?", re.S)
+text = pattern.sub("", text).rstrip("\n") + "\n\n" + section + "\n"
+open(path, "w", encoding="utf-8").write(text)
+PY

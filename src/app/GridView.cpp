@@ -1,0 +1,153 @@
+#include "app/GridView.h"
+
+#include "app/LiveView.h"
+
+#include <algorithm>
+
+namespace kevra {
+
+GridView::GridView(TileSurface& surface, DeviceFactory factory)
+    : surface_(surface), factory_(std::move(factory))
+{
+}
+
+GridView::~GridView()
+{
+    stopAll();
+}
+
+void GridView::startTimer()
+{
+    if (timerId_.load() != 0 || streams_.empty() || manualTicks_)
+        return;
+    period_ = 20;
+    timerId_ = timer_.start(period_, [this] { tick(); });
+}
+
+void GridView::cancelTimer()
+{
+    const int id = timerId_.exchange(0);
+    if (id > 0)
+        timer_.cancel(id);   // waits for a running tick
+}
+
+void GridView::sync(const TileGrid& grid)
+{
+    cancelTimer();
+    const std::vector<int> shown = grid.shownChannels();
+    // Stop first, so a recorder limiting its streams has room for the new ones.
+    for (auto it = streams_.begin(); it != streams_.end();) {
+        if (std::find(shown.begin(), shown.end(), it->first) == shown.end())
+            it = streams_.erase(it);   // the controller stops its channel
+        else
+            ++it;
+    }
+    std::array<TileController*, TileGrid::kMaxTiles> before = shown_;
+    shown_.fill(nullptr);
+    shownCount_ = grid.shownTiles();
+    for (int p = 0; p < shownCount_; ++p) {
+        const int ch = grid.channel(grid.positionTile(p));
+        if (ch == TileGrid::kNone)
+            continue;
+        auto& slot = streams_[ch];
+        if (!slot) {
+            slot = std::make_unique<TileController>(ch, factory_());
+            slot->open(depth_);
+        }
+        shown_[size_t(p)] = slot.get();
+    }
+    for (int p = 0; p < TileGrid::kMaxTiles; ++p) {
+        if (shown_[size_t(p)] != before[size_t(p)]) {
+            presented_[size_t(p)] = 0;
+            surface_.clearTile(p);
+        }
+    }
+    startTimer();
+}
+
+bool GridView::onOpenResult(int channel, int result)
+{
+    TileController* s = stream(channel);
+    if (!s)
+        return false;
+    cancelTimer();   // a refused open stops the device: never while a tick polls it
+    s->onOpenResult(result);
+    for (int p = 0; p < shownCount_; ++p)
+        if (shown_[size_t(p)] == s)
+            surface_.tileStateChanged(p);
+    startTimer();
+    return true;
+}
+
+void GridView::stopAll()
+{
+    cancelTimer();
+    streams_.clear();
+    for (int p = 0; p < TileGrid::kMaxTiles; ++p) {
+        if (shown_[size_t(p)])
+            surface_.clearTile(p);
+        presented_[size_t(p)] = 0;
+    }
+    shown_.fill(nullptr);
+    shownCount_ = 0;
+}
+
+void GridView::tick()
+{
+    int fastest = 0;
+    for (int p = 0; p < shownCount_; ++p) {
+        TileController* s = shown_[size_t(p)];
+        if (!s || !s->polling())
+            continue;
+        int width = 0, height = 0;
+        bool changed = false;
+        const uint8_t* picture = s->poll(width, height, changed);
+        if (picture) {
+            // The converters store 24/32-bit rows bottom first.
+            const int depth = depth_.load();
+            surface_.presentTile(p, picture, width, height, depth, depth != 16);
+            s->pictureShown();
+            presented_[size_t(p)]++;
+        }
+        if (changed)
+            surface_.tileStateChanged(p);
+        fastest = std::max(fastest, s->frameRate());
+    }
+    // Twice per frame of the fastest stream: a picture the decoder finished just after a tick
+    // waits half a frame at most instead of a whole one, so streams whose pictures come a
+    // little unevenly are not held back behind the timer (polling an idle stream is cheap).
+    const int period = std::max(1, LiveView::periodFor(fastest > 0 ? fastest : 25) / 2);
+    if (period != period_) {
+        period_ = period;
+        timer_.restartRunning(period);   // nothing when driven by hand
+    }
+}
+
+int GridView::channelAt(int position) const
+{
+    if (position < 0 || position >= shownCount_ || !shown_[size_t(position)])
+        return TileGrid::kNone;
+    return shown_[size_t(position)]->channel();
+}
+
+TileController::State GridView::stateAt(int position) const
+{
+    if (position < 0 || position >= shownCount_ || !shown_[size_t(position)])
+        return TileController::State::Stopped;
+    return shown_[size_t(position)]->state();
+}
+
+TileController* GridView::stream(int channel) const
+{
+    auto it = streams_.find(channel);
+    return it == streams_.end() ? nullptr : it->second.get();
+}
+
+int GridView::presentedAt(int position) const
+{
+    if (position < 0 || position >= TileGrid::kMaxTiles)
+        return 0;
+    return presented_[size_t(position)].load();
+}
+
+} // namespace kevra

@@ -1,0 +1,200 @@
+#include "ui/TileView.h"
+
+#include "app/PictureLayout.h"
+#include "video/PictureScaler.h"
+
+#include <QMetaObject>
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace kevra {
+
+namespace {
+const QColor kFrameColour(250, 200, 40);
+const QColor kTextColour(235, 235, 235);
+const QColor kEmptyTile(16, 16, 16);
+
+Rect whole(int w, int h) { return Rect{0, 0, w, h}; }
+QRect toQ(const Rect& r) { return QRect(r.left, r.top, r.width(), r.height()); }
+}   // namespace
+
+TileView::TileView(QWidget* parent) : QWidget(parent)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void TileView::setTiles(int count, int selected)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        count_ = GridLayout::isLayout(count) ? count : 1;
+        for (Tile& t : tiles_)
+            t.target = QRect();   // laid out again with the next picture
+    }
+    selected_ = selected;
+    update();
+}
+
+int TileView::tileCount() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return count_;
+}
+
+QRect TileView::tileRect(int position) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return toQ(GridLayout::tile(whole(width_, height_), count_, position));
+}
+
+int TileView::tileAt(const QPoint& p) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return GridLayout::hit(whole(width_, height_), count_, p.x(), p.y());
+}
+
+int TileView::presentedCount(int position) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return position >= 0 && position < GridLayout::kMaxTiles ? tiles_[size_t(position)].presented : 0;
+}
+
+void TileView::resizeEvent(QResizeEvent* e)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        width_ = width();
+        height_ = height();
+        for (Tile& t : tiles_)
+            t.target = QRect();
+    }
+    QWidget::resizeEvent(e);
+}
+
+void TileView::presentTile(int position, const uint8_t* pixels, int width, int height,
+                           int bitsPerPixel, bool bottomUp)
+{
+    if (!pixels || position < 0 || position >= GridLayout::kMaxTiles)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const Rect content = GridLayout::content(whole(width_, height_), count_, position);
+        if (position >= count_ || content.width() <= 0 || content.height() <= 0)
+            return;
+        PictureLayout::Placement fit;
+        PictureLayout::fit(width, height, content.width(), content.height(), fit);
+        if (fit.drawWidth <= 0 || fit.drawHeight <= 0)
+            return;
+        const QImage::Format format = bitsPerPixel == 16 ? QImage::Format_RGB16
+                                    : bitsPerPixel == 24 ? QImage::Format_BGR888
+                                                         : QImage::Format_RGB32;
+        Tile& t = tiles_[size_t(position)];
+        if (t.image.width() != fit.drawWidth || t.image.height() != fit.drawHeight ||
+            t.image.format() != format) {
+            t.image = QImage(fit.drawWidth, fit.drawHeight, format);
+            if (t.image.isNull())
+                return;
+        }
+        // The only pass over the full picture: scaled straight into the tile's own picture.
+        PictureScaler::scale(pixels, width, height, bitsPerPixel / 8, bottomUp, t.image.bits(),
+                             t.image.width(), t.image.height(), int(t.image.bytesPerLine()));
+        t.target = QRect(content.left + fit.drawX, content.top + fit.drawY, fit.drawWidth,
+                         fit.drawHeight);
+        t.shown = true;
+        ++t.presented;
+    }
+    requestRepaint();
+}
+
+void TileView::tileStateChanged(int)
+{
+    requestRepaint();
+}
+
+void TileView::clearTile(int position)
+{
+    if (position < 0 || position >= GridLayout::kMaxTiles)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        tiles_[size_t(position)].shown = false;
+        tiles_[size_t(position)].presented = 0;
+    }
+    requestRepaint();
+}
+
+void TileView::requestRepaint()
+{
+    // Queued: never waits on the user-interface thread.
+    QMetaObject::invokeMethod(this, "update", Qt::QueuedConnection);
+}
+
+void TileView::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.fillRect(rect(), Qt::black);
+    const int count = tileCount();
+    QFont small = font();
+    small.setPixelSize(count >= 16 ? 10 : 12);
+    p.setFont(small);
+    const int lineHeight = QFontMetrics(small).height();
+    for (int i = 0; i < count; ++i) {
+        const QRect tile = tileRect(i);
+        if (tile.isEmpty())
+            continue;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            const Tile& t = tiles_[size_t(i)];
+            if (t.shown && !t.target.isEmpty())
+                p.drawImage(t.target.topLeft(), t.image);
+            else
+                p.fillRect(tile, kEmptyTile);
+        }
+        const Label label = describe_ ? describe_(i) : Label{};
+        const QRect text = tile.adjusted(GridLayout::kFrame + 3, GridLayout::kFrame + 1,
+                                         -GridLayout::kFrame - 3, -GridLayout::kFrame - 1);
+        auto line = [&](const QString& s, int row, bool fromBottom) {
+            if (s.isEmpty())
+                return;
+            const int y = fromBottom ? text.bottom() - (row + 1) * lineHeight : text.top() + row * lineHeight;
+            const QRect r(text.left(), y, text.width(), lineHeight);
+            p.setPen(Qt::black);
+            p.drawText(r.translated(1, 1), Qt::AlignLeft | Qt::AlignVCenter, s);
+            p.setPen(kTextColour);
+            p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter, s);
+        };
+        line(label.name, 0, false);
+        line(label.state, 0, true);
+        line(label.note, 1, true);
+        if (count > 1 && i == selected_) {
+            p.setPen(Qt::NoPen);
+            const int f = GridLayout::kFrame;
+            p.fillRect(QRect(tile.left(), tile.top(), tile.width(), f), kFrameColour);
+            p.fillRect(QRect(tile.left(), tile.bottom() - f + 1, tile.width(), f), kFrameColour);
+            p.fillRect(QRect(tile.left(), tile.top(), f, tile.height()), kFrameColour);
+            p.fillRect(QRect(tile.right() - f + 1, tile.top(), f, tile.height()), kFrameColour);
+        }
+    }
+}
+
+void TileView::mousePressEvent(QMouseEvent* e)
+{
+    if (e->button() == Qt::LeftButton) {
+        const int t = tileAt(e->position().toPoint());
+        if (t >= 0)
+            emit tileClicked(t);
+    }
+    QWidget::mousePressEvent(e);
+}
+
+void TileView::mouseDoubleClickEvent(QMouseEvent* e)
+{
+    if (e->button() == Qt::LeftButton) {
+        const int t = tileAt(e->position().toPoint());
+        if (t >= 0)
+            emit tileDoubleClicked(t);
+    }
+    QWidget::mouseDoubleClickEvent(e);
+}
+
+} // namespace kevra

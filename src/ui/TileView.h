@@ -1,0 +1,81 @@
+// The multi-camera view's tile area: draws every shown tile (its picture fitted inside the tile,
+// the camera's name, the tile's state text, a note line such as a stall text, and the selection
+// frame) and reports clicks and double clicks on tiles. Pictures arrive on the frame-timer
+// thread (presentTile) and are kept per tile at the size they are drawn; tiles and layout are
+// guarded by mutex_. Everything else runs on the user-interface thread.
+#pragma once
+#include "app/GridLayout.h"
+#include "app/TileSurface.h"
+
+#include <QImage>
+#include <QRect>
+#include <QString>
+#include <QWidget>
+
+#include <array>
+#include <functional>
+#include <mutex>
+
+namespace kevra {
+
+class TileView : public QWidget, public TileSurface {
+    Q_OBJECT
+public:
+    // What a tile says besides its picture.
+    struct Label {
+        QString name;    // the camera's name (empty tile: nothing)
+        QString state;   // opening, buffering, playing, ...
+        QString note;    // extra line, e.g. how long no picture came; empty for none
+    };
+    using Describe = std::function<Label(int position)>;
+
+    explicit TileView(QWidget* parent);
+
+    void setDescribe(Describe describe) { describe_ = std::move(describe); }
+    // Number of shown tiles (1, 4, 9 or 16) and the framed position (-1: none). Pictures of
+    // tiles that moved are forgotten by the controller, not here.
+    void setTiles(int count, int selected);
+    int tileCount() const;
+    int selected() const { return selected_; }
+    // Tile position under a point of this widget, or -1.
+    int tileAt(const QPoint& p) const;
+    QRect tileRect(int position) const;
+    // Pictures drawn into the tile since it was last cleared.
+    int presentedCount(int position) const;
+
+    // TileSurface.
+    void presentTile(int position, const uint8_t* pixels, int width, int height, int bitsPerPixel,
+                     bool bottomUp) override;
+    void tileStateChanged(int position) override;
+    void clearTile(int position) override;
+
+signals:
+    void tileClicked(int position);
+    void tileDoubleClicked(int position);
+
+protected:
+    void paintEvent(QPaintEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseDoubleClickEvent(QMouseEvent* e) override;
+
+private:
+    struct Tile {
+        QImage image;    // the picture at the size it is drawn
+        QRect target;    // where it is drawn, widget coordinates
+        bool shown = false;
+        int presented = 0;
+    };
+    void requestRepaint();
+
+    mutable std::mutex mutex_;
+    std::array<Tile, GridLayout::kMaxTiles> tiles_;
+    int count_ = 1;
+    int width_ = 0;
+    int height_ = 0;
+    // User-interface thread.
+    int selected_ = -1;
+    Describe describe_;
+};
+
+} // namespace kevra

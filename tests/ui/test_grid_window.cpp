@@ -1,0 +1,169 @@
+// The multi-camera view in the main window against the simulated recorder: the layout key
+// opens exactly the shown channels, replacing a tile's camera stops the old stream, PTZ drives
+// the selected tile's camera, the view is remembered, and a lost connection stops every tile
+// while the next login reopens them.
+#include "app/GridView.h"
+#include "common/Clock.h"
+#include "common/Utf.h"
+#include "device/DeviceClient.h"
+#include "profile/ViewSettings.h"
+#include "tools/support/RecorderProcess.h"
+#include "ui/support/UiTestSupport.h"
+#include "ui/BitmapButton.h"
+#include "ui/CDlgLogin.h"
+#include "ui/MainWindow.h"
+#include "ui/TileView.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+
+using namespace kevra;
+using namespace kevra::test;
+
+namespace {
+
+const std::vector<std::string> kFiveCameras{"--cameras", "Gate&&Lobby&&Parking&&Yard&&Dock",
+                                            "--size", "176x144", "--fps", "25"};
+
+struct GridViewer {
+    std::unique_ptr<DeviceClient> client = std::make_unique<DeviceClient>();
+    std::unique_ptr<MainWindow> window = std::make_unique<MainWindow>(*client);
+    std::string dir = makeTempDir();
+
+    // Fills the login dialog (waits for it) and logs in; true when the tree shows cameras.
+    bool logIn(int port)
+    {
+        if (!window->isVisible())
+            window->show();
+        if (!waitUntil([&] { return window->loginDialog() != nullptr; }))
+            return false;
+        CDlgLogin* d = window->loginDialog();
+        d->setSettingsPath(fromUtf8(dir + "login.ini"));
+        d->field(CDlgLogin::IDC_IP)->setText("127.0.0.1");
+        d->field(CDlgLogin::IDC_PORT)->setText(QString::number(port));
+        d->field(CDlgLogin::IDC_USER)->setText("admin");
+        d->field(CDlgLogin::IDC_PASSWORD)->setText("580317");
+        d->command(CDlgLogin::ID_LOGIN)->click();
+        return waitUntil([&] {
+            return window->loginDialog() == nullptr && window->tree()->topLevelItemCount() == 1 &&
+                   window->tree()->topLevelItem(0)->childCount() > 0;
+        });
+    }
+    QTreeWidgetItem* camera(int i) { return window->tree()->topLevelItem(0)->child(i); }
+    // Waits until every shown tile drew a picture.
+    bool allTilesPlay(int tiles)
+    {
+        return waitUntil([&] {
+            for (int p = 0; p < tiles; ++p)
+                if (window->tileView()->presentedCount(p) == 0)
+                    return false;
+            return true;
+        }, 30000);
+    }
+};
+
+// Channels whose stream was started (op start) in event lines from `from` on, in order.
+std::vector<int> started(const RecorderProcess& rec, size_t from)
+{
+    std::vector<int> ch;
+    const std::vector<std::string> ev = rec.events();
+    for (size_t i = from; i < ev.size(); ++i)
+        if (RecorderProcess::field(ev[i], "event") == "stream" && RecorderProcess::field(ev[i], "op") == "start")
+            ch.push_back(std::stoi(RecorderProcess::field(ev[i], "channel")));
+    return ch;
+}
+
+}   // namespace
+
+TEST(GridWindow, KeyFourOpensFourChannelsReplacingStopsTheOldStreamPtzFollowsTheSelection)
+{
+    RecorderProcess rec(kFiveCameras);
+    ASSERT_TRUE(rec.start());
+    GridViewer v;
+    ASSERT_TRUE(v.logIn(rec.port()));
+    ASSERT_FALSE(v.window->gridShown()) << "one tile by default";
+
+    // Key 4 in the camera tree (it has the focus after login).
+    size_t from = rec.events().size();
+    v.window->tree()->setFocus();
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : v.window.get(), Qt::Key_4);
+    ASSERT_TRUE(v.window->gridShown());
+    EXPECT_TRUE(v.window->isVideoMode());
+    ASSERT_TRUE(v.allTilesPlay(4));
+    pump(500);
+    EXPECT_EQ(started(rec, from), (std::vector<int>{0, 1, 2, 3})) << "exactly the four shown cameras";
+
+    // Click tile 2 (camera 3): the PTZ buttons and arrow keys drive channel 2.
+    const QRect tile2 = v.window->tileView()->tileRect(2);
+    QTest::mouseClick(v.window->tileView(), Qt::LeftButton, {}, tile2.center());
+    EXPECT_EQ(v.window->grid().selected(), 2);
+    from = rec.events().size();
+    v.window->button(MainWindow::ID_DIR_LEFT)->click();
+    std::string line = rec.waitFor({"\"event\":\"ptz\""}, 10000, from);
+    EXPECT_EQ(RecorderProcess::field(line, "channel"), "2");
+    from = rec.events().size();
+    QTest::keyClick(v.window.get(), Qt::Key_Right);
+    line = rec.waitFor({"\"event\":\"ptz\""}, 10000, from);
+    EXPECT_EQ(RecorderProcess::field(line, "channel"), "2");
+
+    // Camera 5 chosen in the tree replaces camera 3 in the selected tile.
+    from = rec.events().size();
+    v.window->showTreeMode();
+    emit v.window->tree()->itemClicked(v.camera(4), 0);
+    line = rec.waitFor({"\"event\":\"stream\"", "\"op\":\"stop\""}, 10000, from);
+    EXPECT_EQ(RecorderProcess::field(line, "channel"), "2");
+    ASSERT_FALSE(rec.waitFor({"\"event\":\"stream\"", "\"channel\":4", "\"op\":\"start\""}, 10000, from).empty());
+    EXPECT_EQ(started(rec, from), std::vector<int>{4}) << "the other tiles kept their streams";
+    ASSERT_TRUE(v.allTilesPlay(4));
+
+    // The view is remembered for this recorder.
+    const ViewSettings saved = ViewSettings::load(fromUtf8(v.dir + "views.ini"),
+                                                  ViewSettings::recorderName(u"127.0.0.1", rec.port()));
+    EXPECT_EQ(saved.layout, 4);
+    EXPECT_EQ((std::vector<int>(saved.tiles.begin(), saved.tiles.begin() + 5)), (std::vector<int>{0, 1, 4, 3, -1}));
+
+    // Key 1 shows the selected camera alone through the one-camera view; the others stop.
+    QTest::keyClick(v.window.get(), Qt::Key_1);
+    EXPECT_FALSE(v.window->gridShown());
+    EXPECT_EQ(v.window->liveView().channel(), 4);
+    EXPECT_EQ(v.window->gridView().streamCount(), 0);
+    v.window->stopShow();
+}
+
+TEST(GridWindow, ConnectionLossStopsEveryTileAndTheNextLoginReopensThem)
+{
+    std::vector<std::string> args = kFiveCameras;
+    args.insert(args.end(), {"--fault-close-session", "3"});
+    RecorderProcess rec(args);
+    ASSERT_TRUE(rec.start());
+    boxes().clear();
+    GridViewer v;
+    ASSERT_TRUE(v.logIn(rec.port()));
+    v.window->chooseLayout(4);
+    ASSERT_EQ(v.window->gridView().streamCount(), 4);
+    ASSERT_FALSE(rec.waitFor({"\"event\":\"disconnect\"", "close session"}, 20000).empty());
+    // The session notices on its keepalives; let the program's clock run ahead.
+    Clock::useManual(Clock::nowMs());
+    const bool lost = waitUntil([&] {
+        Clock::advance(11000);
+        return v.window->loginDialog() != nullptr;
+    }, 30000);
+    Clock::useReal();
+    ASSERT_TRUE(lost);
+    EXPECT_EQ(v.window->gridView().streamCount(), 0) << "every tile stops";
+    EXPECT_EQ(v.window->grid().layout(), 4) << "the tiles are kept for the next login";
+
+    const size_t from = rec.events().size();
+    ASSERT_TRUE(v.logIn(rec.port()));
+    ASSERT_TRUE(v.window->gridShown());
+    ASSERT_FALSE(rec.waitFor({"\"event\":\"stream\"", "\"channel\":3", "\"op\":\"start\""}, 10000, from).empty());
+    const std::vector<int> reopened = started(rec, from);
+    EXPECT_EQ(std::set<int>(reopened.begin(), reopened.end()), (std::set<int>{0, 1, 2, 3}));
+    v.window->stopShow();
+}
