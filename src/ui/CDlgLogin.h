@@ -55,6 +55,7 @@ public:
 
     // login.ini used by this dialog (defaults to the one beside the executable).
     void setSettingsPath(const std::u16string& path) { settingsPath_ = path; }
+    const std::u16string& settingsPath() const { return settingsPath_; }
     // Reads login.ini and fills the fields (done when the dialog is made).
     void loadSettings();
 

@@ -117,6 +117,7 @@ MainWindow::MainWindow(DeviceClient& client, LiveViewDevice* device, int forcedD
     connect(video_, &VideoArea::clicked, this, &MainWindow::toggleFullScreen);
     liveView_ = std::make_unique<LiveView>(*this, *surface_, *device_);
     liveView_->initialise();
+    setUpRecovery();
 
     setVideoGroupVisible(false);
     setTreeGroupVisible(false);
@@ -126,6 +127,7 @@ MainWindow::MainWindow(DeviceClient& client, LiveViewDevice* device, int forcedD
 MainWindow::~MainWindow()
 {
     qApp->removeEventFilter(this);
+    tearDownRecovery();
     stopShow();
     client_.setSink(nullptr);
     liveView_.reset();
@@ -192,6 +194,11 @@ void MainWindow::onChannel(int channel, int code)
 void MainWindow::onConnectionLost()
 {
     QCoreApplication::postEvent(this, new PostedMessage(WM_DEVICE_LOST, 0, 0));
+}
+
+void MainWindow::onChannelClosed(int channel)
+{
+    QCoreApplication::postEvent(this, new PostedMessage(WM_CHANNEL_CLOSED, channel, 0));
 }
 
 // ---------------------------------------------------------------- live view host
@@ -296,10 +303,23 @@ bool MainWindow::event(QEvent* e)
 {
     switch (int(e->type())) {
     case WM_DEVICE_LOST:
-        liveView_->onConnectionLost();
+        if (!recoverSessionLoss())
+            liveView_->onConnectionLost();
         return true;
+    case WM_CHANNEL_CLOSED: {
+        const int channel = static_cast<PostedMessage*>(e)->wParam;
+        if (channel == liveView_->channel())
+            recovery_->onChannelClosed(channel);
+        return true;
+    }
     case WM_LOGIN_RESULT: {
         const int code = static_cast<PostedMessage*>(e)->wParam;
+        // A login the dialog waits for is the dialog's; otherwise it may answer a retry.
+        if (!(loginDialog_ && loginDialog_->waiting()) && recovery_->onLoginResult(code)) {
+            if (code == result_code::OK)
+                client_.queryList();
+            return true;
+        }
         if (loginDialog_)
             loginDialog_->ApplyLoginResult(code);
         if (code == result_code::OK)
@@ -309,10 +329,12 @@ bool MainWindow::event(QEvent* e)
     case WM_OPEN_RESULT: {
         const auto* m = static_cast<PostedMessage*>(e);
         liveView_->onOpenResult(m->lParam, m->wParam);
+        recovery_->onOpenResult(m->lParam, m->wParam);
         return true;
     }
     case WM_CAMERA_LIST:
         fillTree(static_cast<CameraListMessage*>(e)->names);
+        recovery_->onCameraList();
         return true;
     case WM_STATUS_TEXT:
         status_->setText(QtText::lang(static_cast<StatusMessage*>(e)->key));
@@ -356,6 +378,7 @@ void MainWindow::command(int id)
     case ID_FULL: toggleFullScreen(); break;
     case ID_ABOUT: showAbout(); break;
     case ID_EXIT:
+        tearDownRecovery();
         stopShow();
         done(QDialog::Rejected);
         break;
@@ -465,6 +488,7 @@ void MainWindow::runLoginSequence()
     dlg->setWindowModality(Qt::ApplicationModal);
     dlg->setAttribute(Qt::WA_DeleteOnClose, false);
     loginDialog_ = dlg;
+    onLoginDialogOpened();
     connect(dlg, &QDialog::finished, this, [this, dlg] { finishLogin(dlg); });
     dlg->open();
 }
@@ -475,6 +499,7 @@ void MainWindow::finishLogin(CDlgLogin* dlg)
     if (loginDialog_ == dlg)
         loginDialog_ = nullptr;
     dlg->deleteLater();
+    onLoginDialogFinished(cancelled, dlg->settingsPath());
     if (cancelled) {
         stopShow();
         done(QDialog::Rejected);

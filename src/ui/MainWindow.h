@@ -7,6 +7,7 @@
 #include "app/LiveView.h"
 #include "app/LiveViewHost.h"
 #include "app/MainLayout.h"
+#include "app/RecoveryController.h"
 #include "device/DeviceEvents.h"
 
 #include <QDialog>
@@ -21,6 +22,7 @@
 #include <vector>
 
 class QLabel;
+class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -33,7 +35,7 @@ class DisplaySurface;
 class LiveViewDevice;
 class VideoArea;
 
-class MainWindow : public QDialog, public DeviceEvents, public LiveViewHost {
+class MainWindow : public QDialog, public DeviceEvents, public LiveViewHost, private RecoveryHost {
     Q_OBJECT
 public:
     // Command and control ids.
@@ -49,8 +51,11 @@ public:
         WM_LOGIN_RESULT = QEvent::User + 201,
         WM_OPEN_RESULT = QEvent::User + 202,
         WM_CAMERA_LIST = QEvent::User + 210,
-        WM_STATUS_TEXT = QEvent::User + 211
+        WM_STATUS_TEXT = QEvent::User + 211,
+        WM_CHANNEL_CLOSED = QEvent::User + 212
     };
+    // How often the recovery schedules and the notice over the picture are looked at.
+    static constexpr int kRecoveryPollMs = 250;
 
     // device: what the live view drives (by default a ClientLiveViewDevice over the client,
     // owned by the window); forcedDepth for tests (0 = the screen's depth). The client must
@@ -69,6 +74,7 @@ public:
     void onList(int code, const uint8_t* block, int length, int count) override;
     void onChannel(int channel, int code) override;
     void onConnectionLost() override;
+    void onChannelClosed(int channel) override;
 
     // LiveViewHost.
     void postStatus(const std::u16string& key) override;
@@ -89,8 +95,15 @@ public:
     void showAbout();
     void command(int id);
 
+    // After the session came back by itself: opens again what was shown (the camera chosen
+    // before the loss, found by its channel in the new camera list).
+    void reopenWhatWasShown();
+
     // Inspection (tests and screenshots).
     LiveView& liveView() { return *liveView_; }
+    RecoveryController& recovery() { return *recovery_; }
+    // The notice drawn over the picture now (a stalled picture; the recovery in full screen).
+    QString videoNotice() const;
     CDlgLogin* loginDialog() const { return loginDialog_; }
     QTreeWidget* tree() const { return tree_; }
     VideoArea* videoArea() const { return video_; }
@@ -138,6 +151,26 @@ private:
     void finishLogin(CDlgLogin* dlg);
     void sendPtz(int code);
     QTreeWidgetItem* findItem(uintptr_t handle) const;
+
+    // Automatic recovery (MainWindowRecovery.cpp).
+    void setUpRecovery();
+    void tearDownRecovery();
+    // A lost session with automatic reconnection on: the view waits, the retries begin.
+    // False when it is off (the message box and login dialog follow).
+    bool recoverSessionLoss();
+    void pollRecovery();
+    // RecoveryHost.
+    void loginWithSavedSettings() override;
+    void reopenShown() override { reopenWhatWasShown(); }
+    void reopenChannel(int channel) override;
+    void showRecoveryText(const std::u16string& text) override;
+    void onLoginDialogOpened();
+    void onLoginDialogFinished(bool cancelled, const std::u16string& settingsPath);
+    std::unique_ptr<RecoveryController> recovery_;
+    QTimer* recoveryTimer_ = nullptr;
+    std::u16string loginSettingsPath_;   // login.ini of the last login dialog
+    QString recoveryText_;
+    QString shownNotice_;
 
     DeviceClient& client_;
     std::unique_ptr<LiveViewDevice> ownDevice_;

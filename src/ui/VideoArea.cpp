@@ -3,6 +3,7 @@
 #include "ui/DisplaySurface.h"
 
 #include <QMouseEvent>
+#include <QFontMetrics>
 #include <QPainter>
 
 namespace kevra {
@@ -19,6 +20,22 @@ void VideoArea::paintEvent(QPaintEvent*)
     p.fillRect(rect(), Qt::black);
     if (surface_)
         surface_->paint(p, this);
+    painted_ = notice_ ? notice_() : QString();
+    if (!painted_.isEmpty())
+        paintNotice(p, painted_);
+}
+
+void VideoArea::paintNotice(QPainter& p, const QString& text)
+{
+    // Light text on a dark box in the top left corner, readable over any picture.
+    const QFontMetrics fm(font());
+    const int pad = fm.height() / 3 + 2;
+    const QRect bounds = fm.boundingRect(QRect(0, 0, width() - 4 * pad, height()),
+                                         Qt::AlignLeft | Qt::TextWordWrap, text);
+    const QRect box(pad, pad, bounds.width() + 2 * pad, bounds.height() + 2 * pad);
+    p.fillRect(box, QColor(0, 0, 0, 170));
+    p.setPen(QColor(255, 220, 90));
+    p.drawText(box.adjusted(pad, pad, -pad, -pad), Qt::AlignLeft | Qt::TextWordWrap, text);
 }
 
 void VideoArea::mouseReleaseEvent(QMouseEvent* e)

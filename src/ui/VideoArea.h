@@ -1,7 +1,10 @@
 // The video area control (id 1011): black, shows the display surface's latest picture and
-// reports clicks. User-interface thread only.
+// reports clicks; draws a notice (a picture that stopped, a connection being recovered) over
+// the picture, asked for at every paint. User-interface thread only.
 #pragma once
 #include <QWidget>
+
+#include <functional>
 
 namespace kevra {
 
@@ -12,6 +15,10 @@ class VideoArea : public QWidget {
 public:
     explicit VideoArea(QWidget* parent);
     void setSurface(DisplaySurface* surface) { surface_ = surface; }
+    // Gives the notice drawn over the picture at each paint (empty: none). Lines end with '\n'.
+    void setNoticeSource(std::function<QString()> source) { notice_ = std::move(source); }
+    // The notice drawn by the last paint (tests).
+    const QString& paintedNotice() const { return painted_; }
 
 signals:
     void clicked();
@@ -21,7 +28,11 @@ protected:
     void mouseReleaseEvent(QMouseEvent* e) override;
 
 private:
+    void paintNotice(QPainter& p, const QString& text);
+
     DisplaySurface* surface_ = nullptr;
+    std::function<QString()> notice_;
+    QString painted_;
 };
 
 } // namespace kevra
