@@ -102,7 +102,8 @@ if [ -n "$latencies" ]; then
 else
   echo "recorder back -> first picture: no restart was followed by a picture"
 fi
-awk -F, 'NR == 2 { first = $2 } NR > 1 { if ($2 > max) max = $2; last = $2; n++ }
+# "Start" is the first sample once the viewer has been up for 10 s (logged in and playing).
+awk -F, 'NR > 1 && $1 >= 10 && first == "" { first = $2 } NR > 1 { if ($2 > max) max = $2; last = $2; n++ }
   END { printf "resident memory:   start %d kB, peak %d kB, end %d kB over %d samples\n", first, max, last, n }' "$CSV"
 echo "CSV: $CSV, viewer log: $OUT/viewer.log"
 [ "$viewer_status" -eq 0 ] && [ "$recovered" -ge $((rec_count - 1)) ]

@@ -60,6 +60,7 @@ bool MainWindow::recoverSessionLoss()
 void MainWindow::loginWithSavedSettings()
 {
     const LoginSettings s = LoginSettings::load(loginSettingsPath_);
+    client_.logout();   // whatever is left of the lost session goes first, as in the dialog
     client_.login(toUtf8(s.ip), s.port, toUtf8(s.user), toUtf8(s.password), kLoginTimeoutMs);
 }
 

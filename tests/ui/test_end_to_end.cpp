@@ -227,6 +227,23 @@ TEST(EndToEnd, Mpeg4CameraPlaysAndAnUndecodableOneSaysSo)
     EXPECT_EQ(other.stop(), 0);
 }
 
+TEST(EndToEnd, ClosedCameraConnectionIsReopenedWhileTheSessionStays)
+{
+    RecorderProcess rec({"--size", "176x144", "--fault-close-media", "2"});
+    ASSERT_TRUE(rec.start());
+    boxes().clear();
+    Viewer v;
+    ASSERT_TRUE(v.logIn(rec.port()));
+    emit v.window->tree()->itemClicked(v.camera(0), 0);
+    // Each media connection is closed 2 s after its claim; the viewer claims and starts the
+    // camera again by itself (after 1 s), on the one session.
+    const std::vector<std::string> streaming{"\"event\":\"camera\"", "\"channel\":0", "\"state\":\"streaming\""};
+    EXPECT_TRUE(waitUntil([&] { return rec.count(streaming) >= 2; }, 20000));
+    EXPECT_EQ(rec.count({"\"event\":\"login\""}), 1);
+    EXPECT_TRUE(boxes().empty());
+    EXPECT_EQ(v.window->liveView().channel(), 0);
+}
+
 TEST(EndToEnd, DroppedSessionIsLoggedInAgainBySelfAndTheCameraReopened)
 {
     RecorderProcess rec({"--fault-close-session", "2"});
