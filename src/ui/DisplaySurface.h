@@ -24,8 +24,9 @@ public:
     int present(const uint8_t* pixels, const Rect& destination, bool bottomUp) override;
     // Forgets the shown picture (the area turns black) and repaints.
     void clear();
-    // Paints the latest picture into the target widget.
-    void paint(QPainter& painter, QWidget* widget);
+    // Paints the latest picture into the target widget; returns where it went in the widget
+    // (empty when there is no picture).
+    QRect paint(QPainter& painter, QWidget* widget);
 
     int width() const;
     int height() const;

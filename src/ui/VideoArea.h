@@ -28,7 +28,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* e) override;
 
 private:
-    void paintNotice(QPainter& p, const QString& text);
+    void paintNotice(QPainter& p, const QString& text, const QRect& area);
 
     DisplaySurface* surface_ = nullptr;
     std::function<QString()> notice_;
