@@ -337,7 +337,9 @@ bool MainWindow::event(QEvent* e)
         recovery_->onCameraList();
         return true;
     case WM_STATUS_TEXT:
-        status_->setText(QtText::lang(static_cast<StatusMessage*>(e)->key));
+        // While something is being recovered, the status line says that instead.
+        if (recoveryText_.isEmpty())
+            status_->setText(QtText::lang(static_cast<StatusMessage*>(e)->key));
         return true;
     default:
         return QDialog::event(e);

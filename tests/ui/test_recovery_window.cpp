@@ -1,5 +1,6 @@
 // The main window recovering by itself, on the manual clock against the scripted recorder: a lost
-// session is logged in again with the saved login and the camera shown is reopened; the Login
+// session is logged in again with the saved login and the camera shown is reopened, and so is a
+// camera whose media connection closed; the Login
 // button pauses the retries and Exit ends them; with AutoReconnect=0 the message box and the login
 // dialog come back; a picture that stopped is marked over the picture in full screen.
 #include "app/LiveViewDevice.h"
@@ -126,6 +127,25 @@ TEST_F(RecoveryWindowTest, LostSessionLogsInAgainBySelfAndReopensTheCameraShown)
     EXPECT_TRUE(boxes().empty());
     advance(60000);
     EXPECT_EQ(recorder.connectionCount(), 1);
+}
+
+TEST_F(RecoveryWindowTest, ClosedCameraConnectionIsReopenedAndTheStatusLineSaysSo)
+{
+    startPlaying();
+    ASSERT_FALSE(HasFatalFailure());
+    std::thread([&] { w->onChannelClosed(1); }).join();
+    w->postStatus(u"BUFFERING");   // the live view's own texts wait while it is reopened
+    pump(50);
+    EXPECT_EQ(status(), "Camera connection lost. Reopening in 1 s (attempt 1)");
+    advance(1000);
+    EXPECT_EQ(device.opens, 2);
+    EXPECT_EQ(device.lastChannel, 1);
+    EXPECT_EQ(status(), "Reopening the camera (attempt 1)...");
+    std::thread([&] { w->onChannel(1, 0); }).join();
+    pump(50);
+    EXPECT_EQ(status(), lang(u"BUFFERING"));
+    EXPECT_FALSE(w->recovery().channelRecovering(1));
+    EXPECT_TRUE(boxes().empty());
 }
 
 TEST_F(RecoveryWindowTest, LoginButtonPausesTheRetriesAndExitEndsThem)
