@@ -1,5 +1,6 @@
 #include "app/RecoveryController.h"
 
+#include "common/Clock.h"
 #include "profile/Language.h"
 
 namespace kevra {
@@ -35,6 +36,7 @@ bool RecoveryController::onLoginResult(int code)
     if (code == 0) {
         session_.succeeded();
         awaitingList_ = true;
+        loggedInMs_ = Clock::nowMs();
     } else if (session_.state() == Reconnector::State::Trying) {
         session_.failed();
     }
@@ -109,6 +111,9 @@ void RecoveryController::cancel()
 
 void RecoveryController::poll()
 {
+    // A list that never comes must not keep the camera closed on a working session.
+    if (awaitingList_ && Clock::nowMs() - loggedInMs_ >= kListWaitMs)
+        onCameraList();
     if (session_.takeDue()) {
         loginInFlight_ = true;
         host_.loginWithSavedSettings();

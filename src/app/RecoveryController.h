@@ -8,6 +8,7 @@
 #include "app/Reconnector.h"
 #include "app/RecoveryHost.h"
 
+#include <cstdint>
 #include <map>
 #include <string>
 
@@ -27,8 +28,10 @@ public:
     // Any login result. Returns true when it answered a try of this controller (the caller
     // must not hand it to the login dialog). A failed try schedules the next one.
     bool onLoginResult(int code);
-    // The camera list arrived: after a recovered session, what was shown is reopened.
+    // The camera list arrived: after a recovered session, what was shown is reopened (also
+    // when no list came within kListWaitMs of the login).
     void onCameraList();
+    static constexpr uint64_t kListWaitMs = 10000;
 
     // The media connection of a channel shown closed while the session stayed up: a reopen
     // is due in 1 s (a schedule already running for it is kept). Ignored while off or while
@@ -64,6 +67,7 @@ private:
     Reconnector session_;
     bool loginInFlight_ = false;   // a try's login is on its way
     bool awaitingList_ = false;    // a try logged in; the camera list comes next
+    uint64_t loggedInMs_ = 0;      // when that try's login was accepted
     std::map<int, Reconnector> channels_;
     std::u16string shownText_;
 };

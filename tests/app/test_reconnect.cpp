@@ -234,6 +234,17 @@ TEST_F(RecoveryTest, LostSessionRetriesOnTheScheduleThenReopensWhatWasShownOnce)
     run(120000);
     EXPECT_EQ(host.logins, 2);
     EXPECT_EQ(host.reopens, 1);
+
+    // A camera list that never comes: what was shown is reopened 10 s after the login anyway.
+    rc.onConnectionLost();
+    run(1000);
+    EXPECT_TRUE(rc.onLoginResult(0));
+    run(9750);
+    EXPECT_EQ(host.reopens, 1);
+    run(250);
+    EXPECT_EQ(host.reopens, 2);
+    rc.onCameraList();
+    EXPECT_EQ(host.reopens, 2);
 }
 
 TEST_F(RecoveryTest, LoginDialogPausesTheTriesAndALoginByHandEndsThem)
