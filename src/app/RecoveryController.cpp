@@ -132,7 +132,8 @@ std::u16string RecoveryController::text() const
     if (session_.active()) {
         std::u16string t = Language::text(u"D_DIS");
         if (session_.state() == State::Waiting)
-            t += u" " + Language::format(u"RECONNECT_IN", {session_.secondsLeft(), session_.attempt()});
+            t += u" " +
+                 Language::format(u"RECONNECT_IN", {session_.secondsLeft(), session_.attempt()});
         else if (session_.state() == State::Trying)
             t += u" " + Language::format(u"RECONNECTING", {session_.attempt()});
         return t;

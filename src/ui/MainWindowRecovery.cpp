@@ -21,7 +21,7 @@ namespace {
 constexpr int kItemHandleRole = Qt::UserRole + 1;
 constexpr int kChannelRole = Qt::UserRole;
 constexpr int kLoginTimeoutMs = 10000;   // as the login dialog's
-}
+}   // namespace
 
 void MainWindow::reopenChannel(int channel)
 {
@@ -126,4 +126,4 @@ void MainWindow::onLoginDialogFinished(bool cancelled, const std::u16string& set
         liveView_->stop();
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -30,10 +30,18 @@ namespace {
 // Records the live view's requests; never produces pictures.
 struct OpenLog : LiveViewDevice {
     std::atomic<int> opens{0}, stops{0}, lastChannel{-1};
-    void openChannel(int channel, int) override { ++opens; lastChannel = channel; }
+    void openChannel(int channel, int) override
+    {
+        ++opens;
+        lastChannel = channel;
+    }
     void stopChannel() override { ++stops; }
     void setDisplayDepth(int) override {}
-    const uint8_t* pictureQuery(int& b, int&, int&) override { b = 1; return nullptr; }
+    const uint8_t* pictureQuery(int& b, int&, int&) override
+    {
+        b = 1;
+        return nullptr;
+    }
     int convertedCount() const override { return 0; }
     void lowerConvertedCount() override {}
     int frameRate() const override { return 0; }
@@ -49,7 +57,8 @@ protected:
         recorder.answerLogin(ScriptedRecorder::LoginAnswer{});
         recorder.answerList(RecorderMessages::buildListReply({"Gate", "Lobby"}));
         settings = fromUtf8(makeTempDir() + "/login.ini");
-        LoginSettings::save(settings, u"127.0.0.1", fromUtf8(std::to_string(recorder.port())), u"admin", u"580317");
+        LoginSettings::save(settings, u"127.0.0.1", fromUtf8(std::to_string(recorder.port())),
+                            u"admin", u"580317");
     }
     void TearDown() override
     {
@@ -111,7 +120,8 @@ TEST_F(RecoveryWindowTest, LostSessionLogsInAgainBySelfAndReopensTheCameraShown)
     EXPECT_TRUE(status().contains("1 s (attempt 1)")) << status().toStdString();
     // Full screen has no status line: the notice over the picture tells both.
     Clock::advance(3000);   // ... and that no picture came for 3 s
-    EXPECT_TRUE(w->videoNotice().startsWith("No picture for 3 s\n")) << w->videoNotice().toStdString();
+    EXPECT_TRUE(w->videoNotice().startsWith("No picture for 3 s\n"))
+        << w->videoNotice().toStdString();
     EXPECT_TRUE(w->videoNotice().contains(lang(u"D_DIS")));
     pump(2 * MainWindow::kRecoveryPollMs);
     EXPECT_EQ(w->videoArea()->paintedNotice(), w->videoNotice());
@@ -181,7 +191,8 @@ TEST_F(RecoveryWindowTest, LoginButtonPausesTheRetriesAndExitEndsThem)
 
 TEST_F(RecoveryWindowTest, AutoReconnectOffKeepsTheMessageBoxAndLoginDialog)
 {
-    ProfileFile::WriteString(LoginSettings::kSection, LoginSettings::kAutoReconnectKey, u"0", settings);
+    ProfileFile::WriteString(LoginSettings::kSection, LoginSettings::kAutoReconnectKey, u"0",
+                             settings);
     startPlaying();
     ASSERT_FALSE(HasFatalFailure());
     loseSession();
@@ -193,4 +204,4 @@ TEST_F(RecoveryWindowTest, AutoReconnectOffKeepsTheMessageBoxAndLoginDialog)
     EXPECT_EQ(recorder.connectionCount(), 0);
 }
 
-} // namespace
+}   // namespace
