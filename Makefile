@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: deps build run test check bench fuzz soak clean
+.PHONY: deps build run test check bench fuzz soak soak-short clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -35,6 +35,10 @@ fuzz: deps
 
 soak: build
 	@bash scripts/soak.sh $(BUILD)/bin
+
+# Three minutes, the recorder restarted every minute.
+soak-short: build
+	@SOAK_MINUTES=3 SOAK_RESTART_MINUTES=1 SOAK_SAMPLE_SECONDS=5 bash scripts/soak.sh $(BUILD)/bin
 
 clean:
 	rm -rf build build-*

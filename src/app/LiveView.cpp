@@ -131,6 +131,9 @@ void LiveView::onOpenResult(int channel, int result)
         return;
     }
     cancelTimer();   // at most one frame timer
+    // A reopened channel keeps counting from the last picture it drew.
+    if (!stall_.playing())
+        stall_.start();
     buffering_ = 1;
     codecShown_ = false;
     host_.postStatus(u"BUFFERING");
@@ -143,6 +146,7 @@ void LiveView::stop()
         return;
     ViewerLog::channelStopped(channel_.load());
     cancelTimer();
+    stall_.stop();
     device_.stopChannel();
     host_.fillVideoAreaBlack();
     host_.setItemImage(openItem_, kImageIdleCamera);
@@ -161,6 +165,28 @@ void LiveView::onConnectionLost()
     ViewerLog::event("connection to the recorder lost");
     stop();
     host_.connectionLost();
+}
+
+void LiveView::suspend()
+{
+    if (openItem_ == 0)
+        return;
+    cancelTimer();
+    device_.stopChannel();
+}
+
+bool LiveView::reopen(uintptr_t item)
+{
+    if (openItem_ == 0 || channel_.load() == -1)
+        return false;
+    cancelTimer();   // the decoder restarts: no tick may poll it meanwhile
+    if (item != 0 && item != openItem_) {
+        openItem_ = item;
+        host_.setItemImage(item, kImageOpenCamera);
+    }
+    device_.openChannel(channel_.load(), 1);
+    host_.postStatus(u"OPENING_V");
+    return true;
 }
 
 void LiveView::layOut(int width, int height)
@@ -209,6 +235,7 @@ void LiveView::tick()
         buffering_ = buffering;
     }
     if (picture && width > 0 && height > 0) {
+        stall_.picture();
         if (videoShown_.load()) {
             bool dirty = layoutDirty_.exchange(false);
             if (dirty || width != lastWidth_ || height != lastHeight_)

@@ -10,6 +10,7 @@
 #include "app/PictureLayout.h"
 #include "app/PictureSurface.h"
 #include "app/Rect.h"
+#include "app/StallDetector.h"
 #include "common/PeriodicTimer.h"
 
 #include <atomic>
@@ -40,6 +41,16 @@ public:
     void onOpenResult(int channel, int result);
     // The recorder connection was lost.
     void onConnectionLost();
+    // The session was lost and is being recovered: the timer and the channel stop, but the
+    // camera, the last picture and the mode stay (the picture is then marked as stalled).
+    void suspend();
+    // Opens the chosen channel again (after a suspend, with the tree item of the new camera
+    // list, or 0 to keep the item; after its media connection closed). False when no camera
+    // is chosen.
+    bool reopen(uintptr_t item);
+    // Whole seconds without a new picture while playing, once that reaches 3 s; else 0. Any
+    // thread.
+    int stalledSeconds() const { return stall_.stalledSeconds(); }
     // Frame timer callback (frame-timer thread).
     void tick();
 
@@ -80,6 +91,7 @@ private:
     PictureSurface& surface_;
     LiveViewDevice& device_;
     PeriodicTimer timer_;
+    StallDetector stall_;   // started by the open result, told of pictures by tick()
 
     // User-interface thread.
     uintptr_t openItem_ = 0;

@@ -96,13 +96,14 @@ void DisplaySurface::requestRepaint()
         QMetaObject::invokeMethod(target_, "update", Qt::QueuedConnection);
 }
 
-void DisplaySurface::paint(QPainter& painter, QWidget* widget)
+QRect DisplaySurface::paint(QPainter& painter, QWidget* widget)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!hasPicture_ || image_.isNull() || destination_.isEmpty())
-        return;
+        return QRect();
     QRect target(widget->mapFromGlobal(destination_.topLeft()), destination_.size());
     painter.drawImage(target, image_);
+    return target;
 }
 
 int DisplaySurface::width() const

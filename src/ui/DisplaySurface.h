@@ -27,8 +27,9 @@ public:
     // A copy of the latest picture as presented (upright, rows top first, in the display's
     // format; turned a quarter clockwise when it was presented turned); null when none is shown.
     QImage picture() const;
-    // Paints the latest picture into the target widget.
-    void paint(QPainter& painter, QWidget* widget);
+    // Paints the latest picture into the target widget; returns where it went in the widget
+    // (empty when there is no picture).
+    QRect paint(QPainter& painter, QWidget* widget);
 
     int width() const;
     int height() const;

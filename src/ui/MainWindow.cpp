@@ -132,6 +132,7 @@ MainWindow::MainWindow(DeviceClient& client, LiveViewDevice* device, int forcedD
     liveView_ = std::make_unique<LiveView>(*this, *surface_, *device_);
     liveView_->initialise();
     gridCreate();
+    setUpRecovery();
 
     setVideoGroupVisible(false);
     setTreeGroupVisible(false);
@@ -141,6 +142,7 @@ MainWindow::MainWindow(DeviceClient& client, LiveViewDevice* device, int forcedD
 MainWindow::~MainWindow()
 {
     qApp->removeEventFilter(this);
+    tearDownRecovery();
     stopShow();
     client_.setSink(nullptr);
     gridView_.reset();
@@ -210,6 +212,11 @@ void MainWindow::onChannel(int channel, int code)
 void MainWindow::onConnectionLost()
 {
     QCoreApplication::postEvent(this, new PostedMessage(WM_DEVICE_LOST, 0, 0));
+}
+
+void MainWindow::onChannelClosed(int channel)
+{
+    QCoreApplication::postEvent(this, new PostedMessage(WM_CHANNEL_CLOSED, channel, 0));
 }
 
 // ---------------------------------------------------------------- live view host
@@ -322,10 +329,23 @@ bool MainWindow::event(QEvent* e)
     switch (int(e->type())) {
     case WM_DEVICE_LOST:
         gridConnectionLost();
-        liveView_->onConnectionLost();
+        if (!recoverSessionLoss())
+            liveView_->onConnectionLost();
         return true;
+    case WM_CHANNEL_CLOSED: {
+        const int channel = static_cast<PostedMessage*>(e)->wParam;
+        if (channel == liveView_->channel() || gridView_->stream(channel))
+            recovery_->onChannelClosed(channel);
+        return true;
+    }
     case WM_LOGIN_RESULT: {
         const int code = static_cast<PostedMessage*>(e)->wParam;
+        // A login the dialog waits for is the dialog's; otherwise it may answer a retry.
+        if (!(loginDialog_ && loginDialog_->waiting()) && recovery_->onLoginResult(code)) {
+            if (code == result_code::OK)
+                client_.queryList();
+            return true;
+        }
         if (loginDialog_ && code == result_code::OK)
             gridLoggedIn(*loginDialog_);
         if (loginDialog_)
@@ -338,14 +358,18 @@ bool MainWindow::event(QEvent* e)
         const auto* m = static_cast<PostedMessage*>(e);
         if (!gridView_->onOpenResult(m->lParam, m->wParam))
             liveView_->onOpenResult(m->lParam, m->wParam);
+        recovery_->onOpenResult(m->lParam, m->wParam);
         return true;
     }
     case WM_CAMERA_LIST:
         fillTree(static_cast<CameraListMessage*>(e)->names);
+        recovery_->onCameraList();
         return true;
     case WM_STATUS_TEXT: {
         const std::u16string& key = static_cast<StatusMessage*>(e)->key;
-        status_->setText(QtText::lang(key));
+        // While something is being recovered, the status line says that instead.
+        if (recoveryText_.isEmpty())
+            status_->setText(QtText::lang(key));
         ViewerLog::detail("status " + toUtf8(key));
         return true;
     }
@@ -391,6 +415,7 @@ void MainWindow::command(int id)
     case ID_FULL: toggleFullScreen(); break;
     case ID_ABOUT: showAbout(); break;
     case ID_EXIT:
+        tearDownRecovery();
         stopShow();
         done(QDialog::Rejected);
         break;
@@ -552,6 +577,7 @@ void MainWindow::runLoginSequence()
     dlg->setWindowModality(Qt::ApplicationModal);
     dlg->setAttribute(Qt::WA_DeleteOnClose, false);
     loginDialog_ = dlg;
+    onLoginDialogOpened();
     connect(dlg, &QDialog::finished, this, [this, dlg] { finishLogin(dlg); });
     dlg->open();
 }
@@ -562,6 +588,7 @@ void MainWindow::finishLogin(CDlgLogin* dlg)
     if (loginDialog_ == dlg)
         loginDialog_ = nullptr;
     dlg->deleteLater();
+    onLoginDialogFinished(cancelled, dlg->settingsPath());
     if (cancelled) {
         stopShow();
         done(QDialog::Rejected);

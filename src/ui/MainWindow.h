@@ -9,6 +9,7 @@
 #include "app/LiveViewHost.h"
 #include "app/MainLayout.h"
 #include "app/TileGrid.h"
+#include "app/RecoveryController.h"
 #include "device/DeviceEvents.h"
 #include "ui/TileView.h"
 
@@ -40,7 +41,7 @@ class GridView;
 class LiveViewDevice;
 class VideoArea;
 
-class MainWindow : public QDialog, public DeviceEvents, public LiveViewHost {
+class MainWindow : public QDialog, public DeviceEvents, public LiveViewHost, private RecoveryHost {
     Q_OBJECT
 public:
     // Command and control ids.
@@ -56,8 +57,11 @@ public:
         WM_LOGIN_RESULT = QEvent::User + 201,
         WM_OPEN_RESULT = QEvent::User + 202,
         WM_CAMERA_LIST = QEvent::User + 210,
-        WM_STATUS_TEXT = QEvent::User + 211
+        WM_STATUS_TEXT = QEvent::User + 211,
+        WM_CHANNEL_CLOSED = QEvent::User + 212
     };
+    // How often the recovery schedules and the notice over the picture are looked at.
+    static constexpr int kRecoveryPollMs = 250;
 
     // device: what the live view drives (by default a ClientLiveViewDevice over the client,
     // owned by the window); forcedDepth for tests (0 = the screen's depth). The client must
@@ -76,6 +80,7 @@ public:
     void onList(int code, const uint8_t* block, int length, int count) override;
     void onChannel(int channel, int code) override;
     void onConnectionLost() override;
+    void onChannelClosed(int channel) override;
 
     // LiveViewHost.
     void postStatus(const std::u16string& key) override;
@@ -99,8 +104,15 @@ public:
     // pictures folder) and says where in the status line; returns the file, empty when none.
     QString savePicture(const QString& folder = QString());
 
+    // After the session came back by itself: opens again what was shown (the camera chosen
+    // before the loss, found by its channel in the new camera list).
+    void reopenWhatWasShown();
+
     // Inspection (tests and screenshots).
     LiveView& liveView() { return *liveView_; }
+    RecoveryController& recovery() { return *recovery_; }
+    // The notice drawn over the picture now (a stalled picture; the recovery in full screen).
+    QString videoNotice() const;
     CDlgLogin* loginDialog() const { return loginDialog_; }
     QTreeWidget* tree() const { return tree_; }
     VideoArea* videoArea() const { return video_; }
@@ -188,6 +200,26 @@ private:
     void gridStop();
     TileView::Label describeTile(int position);
     QTreeWidgetItem* itemOfChannel(int channel) const;
+
+    // Automatic recovery (MainWindowRecovery.cpp).
+    void setUpRecovery();
+    void tearDownRecovery();
+    // A lost session with automatic reconnection on: the view waits, the retries begin.
+    // False when it is off (the message box and login dialog follow).
+    bool recoverSessionLoss();
+    void pollRecovery();
+    // RecoveryHost.
+    void loginWithSavedSettings() override;
+    void reopenShown() override { reopenWhatWasShown(); }
+    void reopenChannel(int channel) override;
+    void showRecoveryText(const std::u16string& text) override;
+    void onLoginDialogOpened();
+    void onLoginDialogFinished(bool cancelled, const std::u16string& settingsPath);
+    std::unique_ptr<RecoveryController> recovery_;
+    QTimer* recoveryTimer_ = nullptr;
+    std::u16string loginSettingsPath_;   // login.ini of the last login dialog
+    QString recoveryText_;
+    QString shownNotice_;
 
     DeviceClient& client_;
     std::unique_ptr<LiveViewDevice> ownDevice_;

@@ -8,6 +8,7 @@
 #include "ui/VideoArea.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -47,6 +48,28 @@ ScriptedRun::ScriptedRun(MainWindow& window, QStringList lines, QString settings
 {
     connect(&timer_, &QTimer::timeout, this, &ScriptedRun::step);
     timer_.start(20);
+    sincePicture_.start();
+}
+
+void ScriptedRun::watch()
+{
+    const int presented = window_.surface().presentedCount();
+    if (presented != presentedSeen_) {
+        presentedSeen_ = presented;
+        const qint64 gap = sincePicture_.restart();
+        if (gap >= 1000)
+            std::fprintf(stderr, "script: picture after %lld ms at %.3f\n", static_cast<long long>(gap),
+                         QDateTime::currentMSecsSinceEpoch() / 1000.0);
+    }
+    const bool recovering = window_.recovery().sessionRecovering();
+    if (wasRecovering_ && !recovering) {
+        ++reconnects_;
+        presentedAtReconnect_ = presented;
+    }
+    if (recovering != wasRecovering_)
+        std::fprintf(stderr, recovering ? "script: connection lost at %.3f\n" : "script: reconnected at %.3f\n",
+                     QDateTime::currentMSecsSinceEpoch() / 1000.0);
+    wasRecovering_ = recovering;
 }
 
 void ScriptedRun::fail(const QString& why)
@@ -59,6 +82,7 @@ void ScriptedRun::fail(const QString& why)
 
 void ScriptedRun::step()
 {
+    watch();
     if (next_ >= lines_.size()) {
         timer_.stop();
         return;
@@ -68,11 +92,12 @@ void ScriptedRun::step()
         started_ = true;
         clock_.start();
         presentedAtStart_ = window_.surface().presentedCount();
+        reconnectsAtStart_ = reconnects_;
         std::fprintf(stderr, "script: %s\n", qPrintable(lines_[next_]));
         if (!begin(words))
             return;
     } else if (!finished(words)) {
-        if (clock_.elapsed() > kStepTimeoutMs)
+        if (words.value(0) != "wait" && clock_.elapsed() > kStepTimeoutMs)
             fail("not finished in time");
         return;
     }
@@ -117,7 +142,7 @@ bool ScriptedRun::begin(const QStringList& w)
         QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : &window_;
         QKeyEvent press(QEvent::KeyPress, keys[i], Qt::NoModifier);
         QApplication::sendEvent(target, &press);
-    } else if (what == "wait" || what == "tiles") {
+    } else if (what == "wait" || what == "tiles" || what == "waitpicture" || what == "waitreconnect") {
         return false;
     } else if (what == "layout") {
         window_.command(MainWindow::ID_LAYOUT);
@@ -170,8 +195,11 @@ bool ScriptedRun::finished(const QStringList& w)
         QTreeWidgetItem* root = window_.tree()->topLevelItem(0);
         return !d && root && root->childCount() > 0;
     }
-    if (what == "play")
+    if (what == "play" || what == "waitpicture")
         return window_.surface().presentedCount() > presentedAtStart_;
+    if (what == "waitreconnect")
+        return reconnects_ > reconnectsAtStart_ &&
+               window_.surface().presentedCount() > presentedAtReconnect_;
     if (what == "relogin")
         return window_.loginDialog() != nullptr;
     if (what == "wait")

@@ -13,8 +13,14 @@
 //   rate MS                         count each shown tile's pictures for MS milliseconds and
 //                                   print "script: rate TILE PICTURES_PER_SECOND" per tile
 //   wait MS                         let the program run for MS milliseconds
-// Progress goes to standard error ("script: ..."); an action that does not finish within 30 s
-// ends the process at once with status 3. Owned by main; user-interface thread only.
+//   waitpicture                     wait for a new picture
+//   waitreconnect                   wait until a lost session came back by itself and drew a
+//                                   new picture
+// Progress goes to standard error ("script: ..."); an action other than "wait" that does not
+// finish within 30 s ends the process at once with status 3. Throughout the run, a picture
+// after at least a second without one is logged as "script: picture after N ms at T" (T:
+// seconds since the epoch) and a session recovered by itself as "script: reconnected". Owned
+// by main; user-interface thread only.
 #pragma once
 #include <QElapsedTimer>
 #include <QObject>
@@ -43,6 +49,8 @@ private:
     // Whether the current action has finished.
     bool finished(const QStringList& words);
     [[noreturn]] void fail(const QString& why);
+    // Logs picture gaps and recoveries (every step).
+    void watch();
 
     MainWindow& window_;
     QStringList lines_;
@@ -52,6 +60,12 @@ private:
     int presentedAtStart_ = 0;
     std::vector<int> tileCounts_;
     QElapsedTimer clock_;
+    QElapsedTimer sincePicture_;
+    int presentedSeen_ = 0;
+    bool wasRecovering_ = false;
+    int reconnects_ = 0;            // sessions recovered by themselves so far
+    int presentedAtReconnect_ = 0;  // pictures presented when the last one came back
+    int reconnectsAtStart_ = 0;
     QTimer timer_;
 };
 

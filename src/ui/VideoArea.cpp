@@ -4,7 +4,10 @@
 
 #include <QContextMenuEvent>
 #include <QMouseEvent>
+#include <QFontMetrics>
 #include <QPainter>
+
+#include <algorithm>
 
 namespace kevra {
 
@@ -47,8 +50,23 @@ void VideoArea::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.fillRect(rect(), Qt::black);
-    if (surface_)
-        surface_->paint(p, this);
+    const QRect picture = surface_ ? surface_->paint(p, this) : QRect();
+    painted_ = notice_ ? notice_() : QString();
+    if (!painted_.isEmpty())
+        paintNotice(p, painted_, picture.intersected(rect()).isEmpty() ? rect() : picture.intersected(rect()));
+}
+
+void VideoArea::paintNotice(QPainter& p, const QString& text, const QRect& area)
+{
+    // Light text on a dark box in the top left corner of the picture, readable over any picture.
+    const QFontMetrics fm(font());
+    const int pad = fm.height() / 3 + 2;
+    const QRect bounds = fm.boundingRect(QRect(0, 0, std::max(area.width() - 4 * pad, 1), height()),
+                                         Qt::AlignLeft | Qt::TextWordWrap, text);
+    const QRect box(area.left() + pad, area.top() + pad, bounds.width() + 2 * pad, bounds.height() + 2 * pad);
+    p.fillRect(box, QColor(0, 0, 0, 170));
+    p.setPen(QColor(255, 220, 90));
+    p.drawText(box.adjusted(pad, pad, -pad, -pad), Qt::AlignLeft | Qt::TextWordWrap, text);
 }
 
 void VideoArea::mouseReleaseEvent(QMouseEvent* e)

@@ -1,10 +1,14 @@
 // The video area control (id 1011): black, shows the display surface's latest picture and
-// reports clicks, and a press held still for kHoldMs or a context-menu request (right button,
-// menu key) as a request for its menu. User-interface thread only.
+// reports clicks, double clicks, and a press held still for kHoldMs or a context-menu request
+// (right button, menu key) as a request for its menu; draws a notice (a picture that stopped, a
+// connection being recovered) over the picture, asked for at every paint. User-interface thread
+// only.
 #pragma once
 #include <QPoint>
 #include <QTimer>
 #include <QWidget>
+
+#include <functional>
 
 namespace kevra {
 
@@ -15,6 +19,10 @@ class VideoArea : public QWidget {
 public:
     explicit VideoArea(QWidget* parent);
     void setSurface(DisplaySurface* surface) { surface_ = surface; }
+    // Gives the notice drawn over the picture at each paint (empty: none). Lines end with '\n'.
+    void setNoticeSource(std::function<QString()> source) { notice_ = std::move(source); }
+    // The notice drawn by the last paint (tests).
+    const QString& paintedNotice() const { return painted_; }
 
     static constexpr int kHoldMs = 700;
 
@@ -34,11 +42,15 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* e) override;
 
 private:
+    void paintNotice(QPainter& p, const QString& text, const QRect& area);
+
     DisplaySurface* surface_ = nullptr;
     QTimer hold_;
     QPoint pressAt_;       // global position of the press being held
     bool held_ = false;    // the held press opened the menu: its release is no click
     bool afterDoubleClick_ = false;
+    std::function<QString()> notice_;
+    QString painted_;
 };
 
 } // namespace kevra

@@ -1,5 +1,6 @@
 #include "app/ClientLiveViewDevice.h"
 #include "app/LiveView.h"
+#include "common/Clock.h"
 #include "device/DeviceClient.h"
 #include "tools/support/RecorderProcess.h"
 
@@ -410,6 +411,59 @@ TEST_F(LiveViewTest, ConnectionLossStopsAndTellsTheHost)
     view.onOpenResult(0, 0);
     EXPECT_EQ(view.timerId(), 0);
     EXPECT_EQ(host.lastStatus(), u"STOP");
+}
+
+// On the manual clock: a playing view that drew nothing for 3 s reports it (second by second)
+// until the next picture; a lost session keeps the camera, the mode and the last picture and
+// reopens the channel later, still counting from the last picture drawn.
+TEST_F(LiveViewTest, StalledPictureIsReportedUntilTheNextOneAndSurvivesASuspendAndReopen)
+{
+    Clock::useManual();
+    struct RealClockAfter {
+        ~RealClockAfter() { Clock::useReal(); }
+    } realClockAfter;
+    auto presents = [&] { std::lock_guard l(surface.m); return surface.presents; };
+    view.openCamera(kCam1, 1);
+    EXPECT_EQ(view.stalledSeconds(), 0);
+    view.onOpenResult(1, 0);
+    ready(352, 288);
+    ASSERT_TRUE(eventually([&] { return presents() == 1 && device.converted == 0; }));
+    Clock::advance(2999);
+    EXPECT_EQ(view.stalledSeconds(), 0);
+    Clock::advance(1);
+    EXPECT_EQ(view.stalledSeconds(), 3);
+    Clock::advance(2000);
+    EXPECT_EQ(view.stalledSeconds(), 5);
+    ready(352, 288);
+    ASSERT_TRUE(eventually([&] { return view.stalledSeconds() == 0; }));
+    EXPECT_EQ(presents(), 2);
+
+    ASSERT_TRUE(view.toggleFullScreen());
+    const int fills = host.fills;
+    view.suspend();
+    EXPECT_EQ(view.timerId(), 0);
+    EXPECT_EQ(device.stops, 1);
+    EXPECT_EQ(host.fills, fills) << "the last picture stays";
+    EXPECT_EQ(view.channel(), 1);
+    EXPECT_TRUE(view.fullScreen());
+    Clock::advance(4000);
+    EXPECT_EQ(view.stalledSeconds(), 4);
+
+    ASSERT_TRUE(view.reopen(kCam2));   // the same camera under its item of the new list
+    EXPECT_EQ(device.opens.back(), (std::pair<int, int>{1, 1}));
+    EXPECT_EQ(host.images[kCam2], LiveView::kImageOpenCamera);
+    EXPECT_EQ(host.lastStatus(), u"OPENING_V");
+    view.onOpenResult(1, 0);
+    EXPECT_GT(view.timerId(), 0);
+    EXPECT_EQ(view.stalledSeconds(), 4);
+    EXPECT_TRUE(view.fullScreen());
+    ready(352, 288);
+    ASSERT_TRUE(eventually([&] { return view.stalledSeconds() == 0 && presents() == 3; }));
+
+    view.stop();
+    Clock::advance(10000);
+    EXPECT_EQ(view.stalledSeconds(), 0);
+    EXPECT_FALSE(view.reopen(kCam2)) << "nothing chosen";
 }
 
 TEST_F(LiveViewTest, ReopeningTheSameCameraAfterStopOpensItAgain)

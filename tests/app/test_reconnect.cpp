@@ -1,7 +1,13 @@
-// The retry schedule after a loss and the stalled-picture detector, on the manual clock.
+// The retry schedule after a loss, the controller that recovers the session and the camera on
+// it, and the stalled-picture detector, on the manual clock.
+#include "app/RecoveryController.h"
 #include "app/Reconnector.h"
 #include "app/StallDetector.h"
 #include "common/Clock.h"
+#include "profile/Language.h"
+
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -159,6 +165,142 @@ TEST_F(StallTest, NoNewPictureForThreeSecondsCountsUpUntilTheNextPicture)
         EXPECT_EQ(d.stalledSeconds(), s.seconds) << "step " << i;
         ++i;
     }
+}
+
+// ---------------------------------------------------------------- recovery controller
+
+struct FakeRecoveryHost : RecoveryHost {
+    int logins = 0, reopens = 0;
+    std::vector<int> channelReopens;
+    std::vector<std::u16string> texts;
+    void loginWithSavedSettings() override { ++logins; }
+    void reopenShown() override { ++reopens; }
+    void reopenChannel(int channel) override { channelReopens.push_back(channel); }
+    void showRecoveryText(const std::u16string& t) override { texts.push_back(t); }
+    std::u16string text() const { return texts.empty() ? u"" : texts.back(); }
+};
+
+class RecoveryTest : public ManualClock {
+protected:
+    void SetUp() override
+    {
+        ManualClock::SetUp();
+        const std::string bin = KEVRA_BIN_DIR;
+        Language::setFilePath(std::u16string(bin.begin(), bin.end()) + u"/language_eng.ini");
+    }
+    void TearDown() override
+    {
+        Language::setFilePath(u"");
+        ManualClock::TearDown();
+    }
+    // Advances the clock in poll-sized steps, as the window's timer polls.
+    void run(uint64_t ms)
+    {
+        for (uint64_t t = 0; t < ms; t += 250) {
+            Clock::advance(250);
+            rc.poll();
+        }
+    }
+    FakeRecoveryHost host;
+    RecoveryController rc{host};
+};
+
+TEST_F(RecoveryTest, LostSessionRetriesOnTheScheduleThenReopensWhatWasShownOnce)
+{
+    ASSERT_TRUE(rc.onConnectionLost());
+    EXPECT_EQ(host.text(), u"The connection to the recorder was lost. Reconnecting in 1 s (attempt 1)");
+    run(750);
+    EXPECT_EQ(host.logins, 0);
+    run(250);
+    EXPECT_EQ(host.logins, 1);
+    EXPECT_EQ(host.text(), u"The connection to the recorder was lost. Reconnecting (attempt 1)...");
+    EXPECT_TRUE(rc.onLoginResult(-3));   // refused: the next try 2 s later
+    EXPECT_EQ(host.text(), u"The connection to the recorder was lost. Reconnecting in 2 s (attempt 2)");
+    run(1750);
+    EXPECT_EQ(host.logins, 1);
+    run(250);
+    EXPECT_EQ(host.logins, 2);
+    rc.onChannelClosed(0);   // no camera schedule while the session itself is down
+    EXPECT_FALSE(rc.channelRecovering(0));
+    EXPECT_TRUE(rc.onLoginResult(0));
+    EXPECT_EQ(host.text(), u"");
+    EXPECT_TRUE(rc.sessionRecovering());   // until the camera list is back
+    EXPECT_EQ(host.reopens, 0);
+    rc.onCameraList();
+    EXPECT_EQ(host.reopens, 1);
+    EXPECT_FALSE(rc.sessionRecovering());
+    rc.onCameraList();                        // a list after a login by hand reopens nothing
+    EXPECT_FALSE(rc.onLoginResult(0));       // not an answer to a try: the dialog's
+    run(120000);
+    EXPECT_EQ(host.logins, 2);
+    EXPECT_EQ(host.reopens, 1);
+
+    // A camera list that never comes: what was shown is reopened 10 s after the login anyway.
+    rc.onConnectionLost();
+    run(1000);
+    EXPECT_TRUE(rc.onLoginResult(0));
+    run(9750);
+    EXPECT_EQ(host.reopens, 1);
+    run(250);
+    EXPECT_EQ(host.reopens, 2);
+    rc.onCameraList();
+    EXPECT_EQ(host.reopens, 2);
+}
+
+TEST_F(RecoveryTest, LoginDialogPausesTheTriesAndALoginByHandEndsThem)
+{
+    rc.onConnectionLost();
+    run(1000);
+    ASSERT_EQ(host.logins, 1);
+    rc.pause();   // the dialog opens while the try's login is on its way
+    EXPECT_TRUE(rc.onLoginResult(-1));
+    run(300000);
+    EXPECT_EQ(host.logins, 1) << "no tries while the login dialog is open";
+    EXPECT_EQ(host.text(), u"The connection to the recorder was lost.");
+    rc.cancel();   // logged in by hand
+    rc.resume();
+    EXPECT_FALSE(rc.sessionRecovering());
+    run(300000);
+    EXPECT_EQ(host.logins, 1);
+    EXPECT_EQ(host.reopens, 0);
+    EXPECT_EQ(host.text(), u"");
+
+    // Off: a loss is left to the caller, nothing is scheduled.
+    rc.setEnabled(false);
+    EXPECT_FALSE(rc.onConnectionLost());
+    rc.onChannelClosed(1);
+    run(60000);
+    EXPECT_EQ(host.logins, 1);
+    EXPECT_TRUE(host.channelReopens.empty());
+}
+
+TEST_F(RecoveryTest, ClosedCameraConnectionIsReopenedAfterOneSecondWithTheSameBackoff)
+{
+    rc.onChannelClosed(2);
+    EXPECT_EQ(host.text(), u"Camera connection lost. Reopening in 1 s (attempt 1)");
+    run(1000);
+    EXPECT_EQ(host.channelReopens, std::vector<int>{2});
+    EXPECT_EQ(host.text(), u"Reopening the camera (attempt 1)...");
+    rc.onOpenResult(1, -5);   // another channel's answer changes nothing
+    rc.onOpenResult(2, -5);
+    EXPECT_EQ(host.text(), u"Camera connection lost. Reopening in 2 s (attempt 2)");
+    run(1750);
+    EXPECT_EQ(host.channelReopens.size(), 1u);
+    run(250);
+    EXPECT_EQ(host.channelReopens.size(), 2u);
+    rc.onOpenResult(2, 0);
+    EXPECT_FALSE(rc.channelRecovering(2));
+    EXPECT_EQ(host.text(), u"");
+
+    // Switching away ends the schedule; a session loss ends every camera schedule.
+    rc.onChannelClosed(2);
+    rc.forgetChannel(2);
+    rc.onChannelClosed(3);
+    rc.onConnectionLost();
+    EXPECT_FALSE(rc.channelRecovering(3));
+    run(1000);
+    EXPECT_EQ(host.channelReopens.size(), 2u);
+    EXPECT_EQ(host.logins, 1);
 }
 
 }   // namespace

@@ -1,5 +1,8 @@
 #include "app/LiveViewDevice.h"
+#include "common/Utf.h"
 #include "device/DeviceClient.h"
+#include "profile/LoginSettings.h"
+#include "profile/ProfileFile.h"
 #include "ui/support/UiTestSupport.h"
 #include "ui/BitmapButton.h"
 #include "ui/CDlgLogin.h"
@@ -196,8 +199,11 @@ TEST_F(MainWindowTest, AboutBoxAndStatusTexts)
     ASSERT_TRUE(waitUntil([&] { return w->statusLine()->text() == lang(u"PLAYING"); }));
 }
 
-TEST_F(MainWindowTest, ConnectionLossShowsTheMessageAndTheLoginAgain)
+TEST_F(MainWindowTest, ConnectionLossWithAutoReconnectOffShowsTheMessageAndTheLoginAgain)
 {
+    const std::u16string settings = fromUtf8(makeTempDir() + "/login.ini");
+    ProfileFile::WriteString(LoginSettings::kSection, LoginSettings::kAutoReconnectKey, u"0", settings);
+    w->loginDialog()->setSettingsPath(settings);
     w->loginDialog()->ApplyLoginResult(0);
     ASSERT_TRUE(waitUntil([&] { return w->loginDialog() == nullptr; }));
     list(block({"Gate"}), 1);

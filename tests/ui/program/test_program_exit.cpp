@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -152,6 +153,31 @@ TEST_F(Program, LoginCancelWhilePlayingEndsTheProgram)
 {
     const ViewerRun run = runViewer(login() + "play 1\nrelogin\ncancel\n");
     EXPECT_EQ(run.status, 0) << run.output;
+}
+
+TEST_F(Program, RecorderKilledAndRestartedOnTheSamePortThePictureReturnsByItself)
+{
+    // The recorder dies while camera 1 plays and comes back on its port half a second later;
+    // the program, given no further input, must log in again and show pictures again.
+    const int port = rec.port();
+    std::unique_ptr<RecorderProcess> second;
+    std::thread restarter([&] {
+        if (rec.waitFor({"\"event\":\"camera\"", "\"state\":\"streaming\""}, 60000).empty())
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        rec.kill();
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        second = std::make_unique<RecorderProcess>(
+            std::vector<std::string>{"--size", "176x144", "--fps", "25", "--port", std::to_string(port)});
+        second->start();
+    });
+    const ViewerRun run = runViewer(login() + "play 0\nwaitreconnect\nexit\n");
+    restarter.join();
+    EXPECT_EQ(run.status, 0) << run.output;
+    ASSERT_TRUE(second && second->port() == port);
+    EXPECT_NE(run.output.find("script: reconnected"), std::string::npos) << run.output;
+    // The second recorder saw the login and streamed camera 1 again.
+    EXPECT_FALSE(second->waitFor({"\"event\":\"camera\"", "\"channel\":0", "\"state\":\"streaming\""}, 1000).empty());
 }
 
 } // namespace

@@ -1,0 +1,75 @@
+// Recovers the live view by itself: after a lost session it logs in again with the saved login
+// on the retry schedule and, once the camera list is back, has what was shown reopened; after a
+// channel's media connection closed while the session stayed up it reopens that channel on the
+// same schedule (first try after 1 s). Paused while the login dialog is open. Holds the
+// schedules and the text shown for them; the host carries the tries out. Reads Clock::nowMs()
+// through Reconnector. Owned by the main window; user-interface thread only.
+#pragma once
+#include "app/Reconnector.h"
+#include "app/RecoveryHost.h"
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+namespace kevra {
+
+class RecoveryController {
+public:
+    explicit RecoveryController(RecoveryHost& host) : host_(host) {}
+
+    // login.ini AutoReconnect; off: losses are left to the caller's dialog flow.
+    void setEnabled(bool enabled);
+    bool enabled() const { return enabled_; }
+
+    // The session was lost. Returns false when automatic reconnection is off (nothing is
+    // scheduled); otherwise the first login try is due in 1 s and channel schedules end.
+    bool onConnectionLost();
+    // Any login result. Returns true when it answered a try of this controller (the caller
+    // must not hand it to the login dialog). A failed try schedules the next one.
+    bool onLoginResult(int code);
+    // The camera list arrived: after a recovered session, what was shown is reopened (also
+    // when no list came within kListWaitMs of the login).
+    void onCameraList();
+    static constexpr uint64_t kListWaitMs = 10000;
+
+    // The media connection of a channel shown closed while the session stayed up: a reopen
+    // is due in 1 s (a schedule already running for it is kept). Ignored while off or while
+    // the session itself is being recovered.
+    void onChannelClosed(int channel);
+    // Open result of a channel. A failed reopen try schedules the next one; a success (also
+    // of an open by hand) ends the channel's schedule.
+    void onOpenResult(int channel, int code);
+    // The channel is no longer shown (stopped or switched): its schedule ends.
+    void forgetChannel(int channel);
+
+    // The login dialog opened / closed: no tries while it is open.
+    void pause();
+    void resume();
+    // A login by hand succeeded, or the program ends: every schedule ends.
+    void cancel();
+
+    // Called often (a few times a second): starts due tries and refreshes the text.
+    void poll();
+
+    bool sessionRecovering() const { return session_.active() || awaitingList_; }
+    bool channelRecovering(int channel) const { return channels_.count(channel) != 0; }
+    int sessionAttempt() const { return session_.attempt(); }
+    // The text for the current state ("" when nothing is recovered).
+    std::u16string text() const;
+
+private:
+    void refresh();
+
+    RecoveryHost& host_;
+    bool enabled_ = true;
+    bool paused_ = false;
+    Reconnector session_;
+    bool loginInFlight_ = false;   // a try's login is on its way
+    bool awaitingList_ = false;    // a try logged in; the camera list comes next
+    uint64_t loggedInMs_ = 0;      // when that try's login was accepted
+    std::map<int, Reconnector> channels_;
+    std::u16string shownText_;
+};
+
+}   // namespace kevra
