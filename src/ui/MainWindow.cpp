@@ -329,7 +329,9 @@ bool MainWindow::event(QEvent* e)
     switch (int(e->type())) {
     case WM_DEVICE_LOST:
         gridConnectionLost();
-        if (!recoverSessionLoss())
+        if (recoverSessionLoss())
+            ViewerLog::event("connection to the recorder lost; logging in again by itself");
+        else
             liveView_->onConnectionLost();
         return true;
     case WM_CHANNEL_CLOSED: {
@@ -342,8 +344,12 @@ bool MainWindow::event(QEvent* e)
         const int code = static_cast<PostedMessage*>(e)->wParam;
         // A login the dialog waits for is the dialog's; otherwise it may answer a retry.
         if (!(loginDialog_ && loginDialog_->waiting()) && recovery_->onLoginResult(code)) {
-            if (code == result_code::OK)
+            if (code == result_code::OK) {
+                ViewerLog::event("reconnected to the recorder");
                 client_.queryList();
+            } else {
+                ViewerLog::detail("login again failed: " + describeResult(code));
+            }
             return true;
         }
         if (loginDialog_ && code == result_code::OK)
