@@ -82,8 +82,6 @@ void DecoderWorker::stop()
         demux_->control(0, 0);
     closeDecoder();
     frameRate_.store(0);
-    yuv_.reset();
-    yuvCapacity_ = 0;
     decoderOpen_ = false;
 }
 
@@ -332,6 +330,8 @@ void DecoderWorker::closeDecoder()
         }
         handle_ = 0;
     }
+    decoded_ = VideoDecPlanes{};   // the planes belonged to the decoder
+    decodedPending_.store(0);
     joiner_.close();
     joining_ = false;
     joinEntry_ = FrameEntry{};
@@ -341,20 +341,21 @@ void DecoderWorker::closeDecoder()
     decoderOpen_ = false;
 }
 
-void DecoderWorker::decodeFrame(const uint8_t* data, int length)
+void DecoderWorker::decodeFrame(const uint8_t* data, int length, bool padded)
 {
-    const size_t area = static_cast<size_t>(openWidth_) * static_cast<size_t>(openHeight_);
-    // Without a YUV buffer of the opened size nothing may be decoded into it.
-    if (!yuv_ || yuvCapacity_ < area * 3 / 2 || !data || length <= 0)
+    static_assert(kPayloadPadding >= kVideoDecInputPadding, "frame payloads are read in place");
+    decoded_ = VideoDecPlanes{};
+    if (!data || length <= 0)
         return;
+    // The picture stays in the decoder's planes: it is converted from there, with their strides.
     VideoDecInput in{data, length, 1, 1, 0, 0};
-    VideoDecOutput out{yuv_.get(), yuv_.get() + area, yuv_.get() + area * 5 / 4, 0, 0};
-    const int result = isMpeg4(openCodec_) ? Mpeg4_Dec_Decode(handle_, &in, &out, 0)
-                                           : H264_Dec_Decode(handle_, &in, &out, 0);
-    if (result != -1 && out.outWidth > 0 && out.outHeight > 0 && out.outWidth <= openWidth_ &&
+    VideoDecPlanes out{};
+    const int flags = padded ? kVideoDecPaddedInput : 0;
+    const int result = isMpeg4(openCodec_) ? Mpeg4_Dec_DecodePlanes(handle_, &in, &out, flags)
+                                           : H264_Dec_DecodePlanes(handle_, &in, &out, flags);
+    if (result != -1 && out.y && out.outWidth > 0 && out.outHeight > 0 && out.outWidth <= openWidth_ &&
         out.outHeight <= openHeight_) {
-        decodedWidth_ = out.outWidth;
-        decodedHeight_ = out.outHeight;
+        decoded_ = out;
         decodedPending_.fetch_add(1);
     }
 }
@@ -364,7 +365,7 @@ void DecoderWorker::decodeJoined()
     const uint8_t* frame = nullptr;
     int length = 0;
     if (joiner_.next(frame, length))
-        decodeFrame(frame, length);
+        decodeFrame(frame, length, false);
     if (joiner_.pending() == 0)
         joinEntry_ = FrameEntry{};   // the joiner copied what it still needs
 }
@@ -391,11 +392,6 @@ int DecoderWorker::decodeOne()
     if (f.subtype == frame_subtype::KEY && f.width > 0 && f.height > 0) {
         if (f.width > kMaxSide || f.height > kMaxSide)
             return kStepUndecodable;
-        const size_t need = static_cast<size_t>(f.width) * static_cast<size_t>(f.height) * 3 / 2;
-        if (!yuv_ || yuvCapacity_ < need) {
-            yuv_.reset(new (std::nothrow) uint8_t[need]());
-            yuvCapacity_ = yuv_ ? need : 0;
-        }
         if (f.codec != openCodec_ || f.width != openWidth_ || f.height != openHeight_ || !decoderOpen_) {
             if (openDecoder(f.width, f.height, f.codec) != 0) {
                 decoderOpen_ = false;
@@ -420,7 +416,7 @@ int DecoderWorker::decodeOne()
             joiner_.feed(joinEntry_.payload.get(), length);
             decodeJoined();
         } else {
-            decodeFrame(f.payload, f.payloadLength);
+            decodeFrame(f.payload, f.payloadLength, true);
         }
     }
     return kStepDone;
@@ -448,16 +444,17 @@ int DecoderWorker::step()
     if (decodedPending_.load() == 0)
         result = decodeOne();
     if (decodedPending_.load() > 0 && converted_.load(std::memory_order_acquire) == 0) {
-        const int w = decodedWidth_;
-        const int h = decodedHeight_;
-        const size_t area = static_cast<size_t>(openWidth_) * static_cast<size_t>(openHeight_);
+        const int w = decoded_.outWidth;
+        const int h = decoded_.outHeight;
         // The picture buffer follows the decoded size; it is replaced only here, while the
         // frame timer holds no picture.
-        if (yuv_ && ensurePictureBuffer(w, h)) {
-            ColourConverter::convert(yuv_.get(), yuv_.get() + area, yuv_.get() + area * 5 / 4, w, h, picture_.get(),
-                                     displayBits_.load());
+        if (decoded_.y && ensurePictureBuffer(w, h)) {
+            const ColourConverter::Planes in{decoded_.y, decoded_.u, decoded_.v,
+                                             decoded_.yStride, decoded_.uStride, decoded_.vStride};
+            ColourConverter::convert(in, w, h, picture_.get(), displayBits_.load());
             converted_.fetch_add(1, std::memory_order_release);
         }
+        decoded_ = VideoDecPlanes{};
         decodedPending_.fetch_sub(1);
         return kStepDone;
     }

@@ -7,6 +7,7 @@
 #include "common/WorkerThread.h"
 #include "demux/MediaFrame.h"
 #include "video/FrameJoiner.h"
+#include "video/VideoDecoder.h"
 
 #include <atomic>
 #include <cstddef>
@@ -98,7 +99,7 @@ private:
     void noteRecord(const MediaFrame& f);
     bool appendFrame(const MediaFrame& f);
     int decodeOne();
-    void decodeFrame(const uint8_t* data, int length);
+    void decodeFrame(const uint8_t* data, int length, bool padded);
     void decodeJoined();
     int step();
     int openDecoder(int width, int height, int codec);
@@ -115,10 +116,9 @@ private:
     int32_t handle_ = 0;
     int openWidth_ = 0;
     int openHeight_ = 0;
-    std::unique_ptr<uint8_t[]> yuv_;
-    size_t yuvCapacity_ = 0;
-    int decodedWidth_ = 0;
-    int decodedHeight_ = 0;
+    // The decoded picture waiting for conversion: the decoder's own planes, valid until the
+    // next decode or close (y is null when there is none).
+    VideoDecPlanes decoded_{};
     std::deque<FrameEntry> frameList_;
     size_t frameListBytes_ = 0;
     FrameJoiner joiner_;
