@@ -427,7 +427,7 @@ bool DecoderWorker::ensurePictureBuffer(int width, int height)
     if (picture_ && pictureWidth_ == width && pictureHeight_ == height)
         return true;
     const size_t size = static_cast<size_t>(width) * static_cast<size_t>(height) * 4 + 54;
-    std::unique_ptr<uint8_t[]> fresh(new (std::nothrow) uint8_t[size]());
+    std::unique_ptr<uint8_t[], AlignedDelete> fresh(new (std::align_val_t(kPictureAlign), std::nothrow) uint8_t[size]());
     if (!fresh)
         return false;
     // The frame timer may still hold the old pointer from a query it has not finished.

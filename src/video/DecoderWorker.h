@@ -15,6 +15,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <new>
 
 namespace kevra {
 
@@ -129,8 +130,13 @@ private:
 
     // Picture buffer: written by the decoder thread only while the converted count is 0, read
     // by the frame timer only while it is above 0. A replaced buffer is kept one more round.
-    std::unique_ptr<uint8_t[]> picture_;
-    std::unique_ptr<uint8_t[]> retiredPicture_;
+    // Cache-line aligned, so the converter can write a large picture with streaming stores.
+    struct AlignedDelete {
+        void operator()(uint8_t* p) const { ::operator delete[](p, std::align_val_t(kPictureAlign)); }
+    };
+    static constexpr size_t kPictureAlign = 64;
+    std::unique_ptr<uint8_t[], AlignedDelete> picture_;
+    std::unique_ptr<uint8_t[], AlignedDelete> retiredPicture_;
     int pictureWidth_ = 0;
     int pictureHeight_ = 0;
 
