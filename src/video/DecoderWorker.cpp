@@ -71,6 +71,7 @@ void DecoderWorker::startManual()
 void DecoderWorker::stop()
 {
     running_.store(false);
+    wake();
     thread_.join();
     {
         std::lock_guard<std::mutex> g(queueLock_);
@@ -108,6 +109,7 @@ void DecoderWorker::push(const uint8_t* bytes, int length)
     queuedBytes_ += length;
     queue_.push_back(std::move(c));
     gapMark_ = false;
+    wake();
 }
 
 void DecoderWorker::setDisplayDepth(int bitsPerPixel) { displayBits_.store(bitsPerPixel); }
@@ -159,6 +161,17 @@ void DecoderWorker::lowerConvertedCount()
     while (n > 0 && !converted_.compare_exchange_weak(n, n - 1, std::memory_order_release,
                                                       std::memory_order_relaxed)) {
     }
+    if (n > 0 && decodedPending_.load() > 0)
+        wake(); // the next picture waits for conversion
+}
+
+void DecoderWorker::wake()
+{
+    {
+        std::lock_guard<std::mutex> g(wakeLock_);
+        wakeUp_ = true;
+    }
+    wakeSignal_.notify_one();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -169,10 +182,15 @@ void DecoderWorker::loop()
     while (running_.load()) {
         const int chunks = intake();
         const int result = step();
-        // Sleep only after a pass that found nothing to do, so a backlog is worked off at
-        // full speed and an idle stream costs one wake-up per millisecond.
-        if (chunks == 0 && result == kStepIdle)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        // Wait only after a pass that found nothing to do, so a backlog is worked off at full
+        // speed; new bytes, a taken picture or stop end the wait at once, and the timeout
+        // bounds it should a wake-up ever be missed.
+        if (chunks == 0 && result == kStepIdle) {
+            std::unique_lock<std::mutex> l(wakeLock_);
+            wakeSignal_.wait_for(l, std::chrono::milliseconds(kIdleWaitMs),
+                                 [this] { return wakeUp_ || !running_.load(); });
+            wakeUp_ = false;
+        }
     }
 }
 

@@ -1,6 +1,6 @@
 // Turns the current channel's media bytes into pictures for the screen: owns the input queue,
 // the demultiplexer, the frame list, the video decoder (H.264 or MPEG-4 Visual) with its frame
-// joiner, the YUV buffer and the picture buffer.
+// joiner and the picture buffer (decoded pictures are converted from the decoder's own planes).
 // Threads: network worker (push), its own decoder thread (intake, decode, convert), the
 // frame timer (pictureQuery, lowerConvertedCount), the device client (start, stop, depth).
 #pragma once
@@ -10,6 +10,7 @@
 #include "video/VideoDecoder.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -32,6 +33,8 @@ public:
     static constexpr int kAudioOnlyFrames = 50;
     // Zeroed bytes behind every frame's payload, for the decoder library's reads past the end.
     static constexpr int kPayloadPadding = 64;
+    // Longest idle wait of the decoder thread between looks at its work.
+    static constexpr int kIdleWaitMs = 20;
     // decodeStep results
     static constexpr int kStepDone = 0;
     static constexpr int kStepUndecodable = 1;
@@ -151,6 +154,13 @@ private:
     std::atomic<int> decoderOpens_{0};
     std::atomic<int> undecodable_{-1};
     std::atomic<int64_t> droppedPushes_{0};
+
+    // Wakes the idle decoder thread: new bytes, a picture taken, or stop. wakeUp_ is guarded
+    // by wakeLock_.
+    void wake();
+    std::mutex wakeLock_;
+    std::condition_variable wakeSignal_;
+    bool wakeUp_ = false;
 
     // Input queue, guarded by queueLock_.
     std::mutex queueLock_;
