@@ -5,6 +5,7 @@
 //   libyuv       I420ToARGB / I420ToRGB24 / I420ToRGB565, producing the same layout as ours
 //                (24/32 bits bottom-up, through libyuv's negative height)
 //   libyuv-upright  the same calls writing top-down (libyuv's natural direction)
+//   libyuv-avx2  libyuv with its AVX-512 flags masked (only where the processor has AVX-512)
 //   swscale      libswscale, one thread, same layout as ours (negative destination stride)
 //   swscale-avx2 the same with FFmpeg's AVX-512 flags masked (only where the processor has
 //                AVX-512), so that the AVX2 column also has libraries limited to AVX2
@@ -111,9 +112,16 @@ void copyFloor(benchmark::State& state, int bits, int w, int h)
 }
 
 #ifdef KEVRA_HAVE_LIBYUV
-void convertLibyuv(benchmark::State& state, int bits, int w, int h, bool upright)
+// libyuv's AVX-512 flags: masked, libyuv runs the row routines of a processor limited to AVX2.
+constexpr int kLibyuvAvx512 = libyuv::kCpuHasAVX512BW | libyuv::kCpuHasAVX512VL | libyuv::kCpuHasAVX512VNNI |
+                              libyuv::kCpuHasAVX512VBMI | libyuv::kCpuHasAVX512VBMI2 |
+                              libyuv::kCpuHasAVX512VBITALG | libyuv::kCpuHasAVX512VPOPCNTDQ;
+
+void convertLibyuv(benchmark::State& state, int bits, int w, int h, bool upright, bool limitToAvx2)
 {
     Picture p(w, h, bits);
+    if (limitToAvx2)
+        libyuv::MaskCpuFlags(~kLibyuvAvx512);
     const int cw = w / 2;
     // Negative height makes libyuv write the rows bottom-up, as our 24/32-bit output is.
     const int hh = (bits == 16 || upright) ? h : -h;
@@ -129,11 +137,14 @@ void convertLibyuv(benchmark::State& state, int bits, int w, int h, bool upright
     }
     setRate(state, p);
     // The highest instruction set libyuv detected (it picks its row routines from these).
-    state.SetLabel(libyuv::TestCpuFlag(libyuv::kCpuHasAVX512BW) ? "cpu: avx512bw"
+    state.SetLabel(limitToAvx2 ? "cpu: avx2 (avx512 masked)"
+                   : libyuv::TestCpuFlag(libyuv::kCpuHasAVX512BW) ? "cpu: avx512bw"
                    : libyuv::TestCpuFlag(libyuv::kCpuHasAVX2)   ? "cpu: avx2"
                    : libyuv::TestCpuFlag(libyuv::kCpuHasSSSE3)  ? "cpu: ssse3"
                    : libyuv::TestCpuFlag(libyuv::kCpuHasNEON)   ? "cpu: neon"
                                                                  : "cpu: plain");
+    if (limitToAvx2)
+        libyuv::MaskCpuFlags(0); // detected afresh at the next call
 }
 #endif
 
@@ -198,10 +209,14 @@ int registerConvert()
                                                  convertPath, *path, bits, s.w, s.h);
             benchmark::RegisterBenchmark(("BM_Convert/reference" + tail).c_str(), convertReference, bits, s.w, s.h);
 #ifdef KEVRA_HAVE_LIBYUV
-            benchmark::RegisterBenchmark(("BM_Convert/libyuv" + tail).c_str(), convertLibyuv, bits, s.w, s.h, false);
+            benchmark::RegisterBenchmark(("BM_Convert/libyuv" + tail).c_str(), convertLibyuv, bits, s.w, s.h, false,
+                                         false);
             if (bits != 16)
                 benchmark::RegisterBenchmark(("BM_Convert/libyuv-upright" + tail).c_str(), convertLibyuv, bits, s.w,
-                                             s.h, true);
+                                             s.h, true, false);
+            if (libyuv::TestCpuFlag(libyuv::kCpuHasAVX512BW))
+                benchmark::RegisterBenchmark(("BM_Convert/libyuv-avx2" + tail).c_str(), convertLibyuv, bits, s.w,
+                                             s.h, false, true);
 #endif
             benchmark::RegisterBenchmark(("BM_Convert/swscale" + tail).c_str(), convertSwscale, bits, s.w, s.h,
                                          false);

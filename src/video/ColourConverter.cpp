@@ -81,17 +81,27 @@ inline uint16_t pack565(int r, int g, int b)
 
 inline void put565(uint8_t* out, uint16_t w) { std::memcpy(out, &w, 2); }
 
+// The source planes with their row strides in bytes (at least width, width / 2, width / 2).
+struct Src {
+    const uint8_t* y;
+    const uint8_t* u;
+    const uint8_t* v;
+    size_t yStride;
+    size_t uStride;
+    size_t vStride;
+};
+
 // Chroma sample for a 16-bit pixel: its block's sample, with the block column and row held
 // inside the chroma planes. For an odd width (or height) the last column (row) of pixels has
 // no block of its own in planes of width/2 x height/2 samples; it takes the nearest block.
 // A plane without samples (width or height 1) gives neutral chroma.
-inline int chromaAt(const uint8_t* plane, int cw, int ch, int row, int col)
+inline int chromaAt(const uint8_t* plane, size_t stride, int cw, int ch, int row, int col)
 {
     if (cw <= 0 || ch <= 0)
         return 128;
     int r = std::min(row / 2, ch - 1);
     int c = std::min(col / 2, cw - 1);
-    return plane[static_cast<size_t>(r) * cw + c];
+    return plane[static_cast<size_t>(r) * stride + c];
 }
 
 // One 2x2 block of the table formula, scalar. pa/pb: output pixels of the two rows.
@@ -125,13 +135,13 @@ inline void tableRowScalar(const uint8_t* ya, const uint8_t* yb, const uint8_t* 
 }
 
 // Scalar 16-bit formula for pixel columns [fromCol, w) of one row.
-inline void row565Scalar(const uint8_t* yrow, const uint8_t* u, const uint8_t* v, int cw, int ch, int row,
+inline void row565Scalar(const uint8_t* yrow, const Src& s, int cw, int ch, int row,
                          uint8_t* orow, int fromCol, int w)
 {
     for (int c = fromCol; c < w; ++c) {
         const int yy = 256 * yrow[c];
-        const int du = chromaAt(u, cw, ch, row, c) - 128;
-        const int dv = chromaAt(v, cw, ch, row, c) - 128;
+        const int du = chromaAt(s.u, s.uStride, cw, ch, row, c) - 128;
+        const int dv = chromaAt(s.v, s.vStride, cw, ch, row, c) - 128;
         const int r = clamp16(yy + 359 * dv);
         const int g = clamp16(yy - 88 * du - 183 * dv);
         const int b = clamp16(yy + 454 * du);
@@ -157,47 +167,57 @@ struct BlockRow {
     const uint8_t* nextV;
 };
 
-inline BlockRow blockRow(const uint8_t* y, const uint8_t* u, const uint8_t* v, int w, int h, uint8_t* out,
-                         int bpp, int k)
+inline BlockRow blockRow(const Src& s, int w, int h, uint8_t* out, int bpp, int k)
 {
-    const int cw = w / 2;
     const int ch = h / 2;
     const size_t stride = static_cast<size_t>(w) * bpp;
     BlockRow b;
-    b.ya = y + static_cast<size_t>(h - 1 - 2 * k) * w;
-    b.yb = y + static_cast<size_t>(h - 2 - 2 * k) * w;
-    b.ur = u + static_cast<size_t>(ch - 1 - k) * cw;
-    b.vr = v + static_cast<size_t>(ch - 1 - k) * cw;
+    b.ya = s.y + static_cast<size_t>(h - 1 - 2 * k) * s.yStride;
+    b.yb = s.y + static_cast<size_t>(h - 2 - 2 * k) * s.yStride;
+    b.ur = s.u + static_cast<size_t>(ch - 1 - k) * s.uStride;
+    b.vr = s.v + static_cast<size_t>(ch - 1 - k) * s.vStride;
     b.oa = out + static_cast<size_t>(2 * k) * stride;
     b.ob = b.oa + stride;
     const bool last = k + 1 >= ch;
-    b.nextYa = last ? b.ya : b.ya - 2 * static_cast<size_t>(w);
-    b.nextYb = last ? b.yb : b.yb - 2 * static_cast<size_t>(w);
-    b.nextU = last ? b.ur : b.ur - cw;
-    b.nextV = last ? b.vr : b.vr - cw;
+    b.nextYa = last ? b.ya : b.ya - 2 * s.yStride;
+    b.nextYb = last ? b.yb : b.yb - 2 * s.yStride;
+    b.nextU = last ? b.ur : b.ur - s.uStride;
+    b.nextV = last ? b.vr : b.vr - s.vStride;
     return b;
 }
 
-void tableReference(const uint8_t* y, const uint8_t* u, const uint8_t* v, int w, int h, uint8_t* out, int bpp)
+void tableReference(const Src& s, int w, int h, uint8_t* out, int bpp)
 {
     const int cw = w / 2;
     for (int k = 0; k < h / 2; ++k) {
-        BlockRow b = blockRow(y, u, v, w, h, out, bpp, k);
+        BlockRow b = blockRow(s, w, h, out, bpp, k);
         tableRowScalar(b.ya, b.yb, b.ur, b.vr, b.oa, b.ob, 0, cw, bpp);
     }
 }
 
-void reference565(const uint8_t* y, const uint8_t* u, const uint8_t* v, int w, int h, uint8_t* out)
+void reference565(const Src& s, int w, int h, uint8_t* out)
 {
     const int cw = w / 2;
     const int ch = h / 2;
     for (int r = 0; r < h; ++r)
-        row565Scalar(y + static_cast<size_t>(r) * w, u, v, cw, ch, r, out + static_cast<size_t>(r) * w * 2, 0, w);
+        row565Scalar(s.y + static_cast<size_t>(r) * s.yStride, s, cw, ch, r, out + static_cast<size_t>(r) * w * 2, 0, w);
 }
 
-bool validArgs(const uint8_t* y, const uint8_t* u, const uint8_t* v, int w, int h, const uint8_t* out)
+bool validArgs(const ColourConverter::Planes& p, int w, int h, const uint8_t* out)
 {
-    return y && u && v && out && w > 0 && h > 0;
+    return p.y && p.u && p.v && out && w > 0 && h > 0 && p.yStride >= w && p.uStride >= w / 2 &&
+           p.vStride >= w / 2;
+}
+
+Src source(const ColourConverter::Planes& p)
+{
+    return {p.y, p.u, p.v, static_cast<size_t>(p.yStride), static_cast<size_t>(p.uStride),
+            static_cast<size_t>(p.vStride)};
+}
+
+ColourConverter::Planes packed(const uint8_t* y, const uint8_t* u, const uint8_t* v, int w)
+{
+    return {y, u, v, w, w / 2, w / 2};
 }
 
 // Constant parts of the three sums of the table formula (the luma and chroma offsets).
@@ -329,23 +349,25 @@ inline __m128i pixels565Sse2(__m128i y16, __m128i tr, __m128i tg, __m128i tb)
 }
 
 // SSE2 16-bit: rows r and r+1 (when present) share one chroma row; 16 pixels per step.
-void rows565Sse2(const uint8_t* y, const uint8_t* u, const uint8_t* v, int w, int h, uint8_t* out, int r)
+void rows565Sse2(const Src& s, int w, int h, uint8_t* out, int r)
 {
     const int cw = w / 2;
     const int ch = h / 2;
     const int rows = (r + 1 < h) ? 2 : 1;
     int c = 0;
     if (ch > 0) {
-        const size_t crow = static_cast<size_t>(std::min(r / 2, ch - 1)) * cw;
+        const size_t crow = static_cast<size_t>(std::min(r / 2, ch - 1));
+        const uint8_t* ur = s.u + crow * s.uStride;
+        const uint8_t* vr = s.v + crow * s.vStride;
         const __m128i zero = _mm_setzero_si128();
         for (; c + 16 <= 2 * cw; c += 16) {
-            const Terms565 t = terms565Sse2(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(u + crow + c / 2)),
-                                            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + crow + c / 2)));
+            const Terms565 t = terms565Sse2(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(ur + c / 2)),
+                                            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(vr + c / 2)));
             const __m128i tr0 = _mm_unpacklo_epi16(t.r, t.r), tr1 = _mm_unpackhi_epi16(t.r, t.r);
             const __m128i tg0 = _mm_unpacklo_epi16(t.g, t.g), tg1 = _mm_unpackhi_epi16(t.g, t.g);
             const __m128i tb0 = _mm_unpacklo_epi16(t.b, t.b), tb1 = _mm_unpackhi_epi16(t.b, t.b);
             for (int i = 0; i < rows; ++i) {
-                const uint8_t* ys = y + static_cast<size_t>(r + i) * w + c;
+                const uint8_t* ys = s.y + static_cast<size_t>(r + i) * s.yStride + c;
                 uint8_t* o = out + (static_cast<size_t>(r + i) * w + c) * 2;
                 const __m128i y8 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ys));
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(o),
@@ -356,19 +378,19 @@ void rows565Sse2(const uint8_t* y, const uint8_t* u, const uint8_t* v, int w, in
         }
     }
     for (int i = 0; i < rows; ++i)
-        row565Scalar(y + static_cast<size_t>(r + i) * w, u, v, cw, ch, r + i,
+        row565Scalar(s.y + static_cast<size_t>(r + i) * s.yStride, s, cw, ch, r + i,
                      out + static_cast<size_t>(r + i) * w * 2, c, w);
 }
 
-void convertSse2(const uint8_t* y, const uint8_t* u, const uint8_t* v, int w, int h, uint8_t* out, int bpp)
+void convertSse2(const Src& s, int w, int h, uint8_t* out, int bpp)
 {
     if (bpp == 2) {
         for (int r = 0; r < h; r += 2)
-            rows565Sse2(y, u, v, w, h, out, r);
+            rows565Sse2(s, w, h, out, r);
         return;
     }
     for (int k = 0; k < h / 2; ++k)
-        tableRowSse2(blockRow(y, u, v, w, h, out, bpp, k), w / 2, bpp);
+        tableRowSse2(blockRow(s, w, h, out, bpp, k), w / 2, bpp);
 }
 
 // AVX2: 16 pixels (8 blocks) of both rows per step.
@@ -455,23 +477,24 @@ __attribute__((target("avx2"))) inline __m256i pixels565Avx2(__m256i y16, __m256
         _mm256_srli_epi16(b, 3));
 }
 
-__attribute__((target("avx2"))) void rows565Avx2(const uint8_t* y, const uint8_t* u, const uint8_t* v, int w,
-                                                 int h, uint8_t* out, int r)
+__attribute__((target("avx2"))) void rows565Avx2(const Src& s, int w, int h, uint8_t* out, int r)
 {
     const int cw = w / 2;
     const int ch = h / 2;
     const int rows = (r + 1 < h) ? 2 : 1;
     int c = 0;
     if (ch > 0) {
-        const size_t crow = static_cast<size_t>(std::min(r / 2, ch - 1)) * cw;
+        const size_t crow = static_cast<size_t>(std::min(r / 2, ch - 1));
+        const uint8_t* ur = s.u + crow * s.uStride;
+        const uint8_t* vr = s.v + crow * s.vStride;
         for (; c + 16 <= 2 * cw; c += 16) {
-            const Terms565 t = terms565Sse2(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(u + crow + c / 2)),
-                                            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + crow + c / 2)));
+            const Terms565 t = terms565Sse2(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(ur + c / 2)),
+                                            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(vr + c / 2)));
             const __m256i tr = _mm256_set_m128i(_mm_unpackhi_epi16(t.r, t.r), _mm_unpacklo_epi16(t.r, t.r));
             const __m256i tg = _mm256_set_m128i(_mm_unpackhi_epi16(t.g, t.g), _mm_unpacklo_epi16(t.g, t.g));
             const __m256i tb = _mm256_set_m128i(_mm_unpackhi_epi16(t.b, t.b), _mm_unpacklo_epi16(t.b, t.b));
             for (int i = 0; i < rows; ++i) {
-                const uint8_t* ys = y + static_cast<size_t>(r + i) * w + c;
+                const uint8_t* ys = s.y + static_cast<size_t>(r + i) * s.yStride + c;
                 uint8_t* o = out + (static_cast<size_t>(r + i) * w + c) * 2;
                 const __m256i y16 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(ys)));
                 _mm256_storeu_si256(reinterpret_cast<__m256i*>(o), pixels565Avx2(y16, tr, tg, tb));
@@ -479,7 +502,7 @@ __attribute__((target("avx2"))) void rows565Avx2(const uint8_t* y, const uint8_t
         }
     }
     for (int i = 0; i < rows; ++i)
-        row565Scalar(y + static_cast<size_t>(r + i) * w, u, v, cw, ch, r + i,
+        row565Scalar(s.y + static_cast<size_t>(r + i) * s.yStride, s, cw, ch, r + i,
                      out + static_cast<size_t>(r + i) * w * 2, c, w);
 }
 
@@ -696,46 +719,46 @@ KEVRA_AVX2_INLINE void rows565StepAvx2(const uint8_t* y0, const uint8_t* y1,
 }
 
 // Rows r and r + 1 (only r when it is the last) of the 16-bit output.
-__attribute__((target("avx2"))) void rows565Avx2Wide(const uint8_t* y, const uint8_t* u, const uint8_t* v, int w,
-                                                     int h, uint8_t* out, int r)
+__attribute__((target("avx2"))) void rows565Avx2Wide(const Src& s, int w, int h, uint8_t* out, int r)
 {
     const int cw = w / 2;
     const int ch = h / 2;
     if (ch <= 0 || cw < 16) {
-        rows565Avx2(y, u, v, w, h, out, r);
+        rows565Avx2(s, w, h, out, r);
         return;
     }
-    const size_t crow = static_cast<size_t>(std::min(r / 2, ch - 1)) * cw;
-    const uint8_t* y0 = y + static_cast<size_t>(r) * w;
-    const uint8_t* y1 = r + 1 < h ? y0 + w : y0;
+    const size_t crow = static_cast<size_t>(std::min(r / 2, ch - 1));
+        const uint8_t* ur = s.u + crow * s.uStride;
+        const uint8_t* vr = s.v + crow * s.vStride;
+    const uint8_t* y0 = s.y + static_cast<size_t>(r) * s.yStride;
+    const uint8_t* y1 = r + 1 < h ? y0 + s.yStride : y0;
     uint8_t* o0 = out + static_cast<size_t>(r) * w * 2;
     uint8_t* o1 = r + 1 < h ? o0 + static_cast<size_t>(w) * 2 : o0;
     int j = 0;
     for (; j + 16 <= cw; j += 16)
-        rows565StepAvx2(y0 + 2 * j, y1 + 2 * j, u + crow + j, v + crow + j, o0 + 4 * j, o1 + 4 * j);
+        rows565StepAvx2(y0 + 2 * j, y1 + 2 * j, ur + j, vr + j, o0 + 4 * j, o1 + 4 * j);
     if (j < cw) {
         j = cw - 16; // overlaps the step before: the same values again
-        rows565StepAvx2(y0 + 2 * j, y1 + 2 * j, u + crow + j, v + crow + j, o0 + 4 * j, o1 + 4 * j);
+        rows565StepAvx2(y0 + 2 * j, y1 + 2 * j, ur + j, vr + j, o0 + 4 * j, o1 + 4 * j);
     }
     // An odd width leaves one pixel per row outside the blocks.
     const int rows = y1 == y0 ? 1 : 2;
     for (int i = 0; i < rows; ++i)
-        row565Scalar(y + static_cast<size_t>(r + i) * w, u, v, cw, ch, r + i,
+        row565Scalar(s.y + static_cast<size_t>(r + i) * s.yStride, s, cw, ch, r + i,
                      out + static_cast<size_t>(r + i) * w * 2, 2 * cw, w);
 }
 
-__attribute__((target("avx2"))) void convertAvx2(const uint8_t* y, const uint8_t* u, const uint8_t* v, int w,
-                                                 int h, uint8_t* out, int bpp)
+__attribute__((target("avx2"))) void convertAvx2(const Src& s, int w, int h, uint8_t* out, int bpp)
 {
     if (bpp == 2) {
         for (int r = 0; r < h; r += 2)
-            rows565Avx2Wide(y, u, v, w, h, out, r);
+            rows565Avx2Wide(s, w, h, out, r);
         return;
     }
     const int cw = w / 2;
     const bool stream = streamsOutput(out, w, h, bpp, 32);
     for (int k = 0; k < h / 2; ++k) {
-        const BlockRow b = blockRow(y, u, v, w, h, out, bpp, k);
+        const BlockRow b = blockRow(s, w, h, out, bpp, k);
         if (cw < 16)
             tableRowAvx2(b, 0, cw, bpp);
         else if (bpp == 3)
@@ -876,22 +899,22 @@ KEVRA_TARGET_AVX512 void tableRowAvx512Wide(const BlockRow& b, int cw)
         tableStepAvx512<Bpp, false>(b, cw - 32, bgr); // overlaps the step before
 }
 
-KEVRA_TARGET_AVX512 void convertAvx512(const uint8_t* y, const uint8_t* u, const uint8_t* v, int w, int h,
+KEVRA_TARGET_AVX512 void convertAvx512(const Src& s, int w, int h,
                                        uint8_t* out, int bpp)
 {
     if (bpp == 2) {
         for (int r = 0; r < h; r += 2)
-            rows565Avx2Wide(y, u, v, w, h, out, r);
+            rows565Avx2Wide(s, w, h, out, r);
         return;
     }
     const int cw = w / 2;
     if (cw < 32) {
-        convertAvx2(y, u, v, w, h, out, bpp);
+        convertAvx2(s, w, h, out, bpp);
         return;
     }
     const bool stream = streamsOutput(out, w, h, bpp, 64);
     for (int k = 0; k < h / 2; ++k) {
-        const BlockRow b = blockRow(y, u, v, w, h, out, bpp, k);
+        const BlockRow b = blockRow(s, w, h, out, bpp, k);
         if (bpp == 3)
             tableRowAvx512Wide<3, false>(b, cw);
         else if (stream)
@@ -1055,53 +1078,55 @@ void rows565StepNeon(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, con
     }
 }
 
-void rows565Neon(const uint8_t* y, const uint8_t* u, const uint8_t* v, int w, int h, uint8_t* out, int r)
+void rows565Neon(const Src& s, int w, int h, uint8_t* out, int r)
 {
     const int cw = w / 2;
     const int ch = h / 2;
     const int rows = r + 1 < h ? 2 : 1;
     int done = 0; // pixel columns written by the vector steps
     if (ch > 0 && cw >= 16) {
-        const size_t crow = static_cast<size_t>(std::min(r / 2, ch - 1)) * cw;
-        const uint8_t* y0 = y + static_cast<size_t>(r) * w;
-        const uint8_t* y1 = rows == 2 ? y0 + w : y0;
+        const size_t crow = static_cast<size_t>(std::min(r / 2, ch - 1));
+        const uint8_t* ur = s.u + crow * s.uStride;
+        const uint8_t* vr = s.v + crow * s.vStride;
+        const uint8_t* y0 = s.y + static_cast<size_t>(r) * s.yStride;
+        const uint8_t* y1 = rows == 2 ? y0 + s.yStride : y0;
         uint8_t* o0 = out + static_cast<size_t>(r) * w * 2;
         uint8_t* o1 = rows == 2 ? o0 + static_cast<size_t>(w) * 2 : o0;
         int j = 0;
         for (; j + 16 <= cw; j += 16)
-            rows565StepNeon(y0 + 2 * j, y1 + 2 * j, u + crow + j, v + crow + j, o0 + 4 * j, o1 + 4 * j);
+            rows565StepNeon(y0 + 2 * j, y1 + 2 * j, ur + j, vr + j, o0 + 4 * j, o1 + 4 * j);
         if (j < cw) {
             j = cw - 16;
-            rows565StepNeon(y0 + 2 * j, y1 + 2 * j, u + crow + j, v + crow + j, o0 + 4 * j, o1 + 4 * j);
+            rows565StepNeon(y0 + 2 * j, y1 + 2 * j, ur + j, vr + j, o0 + 4 * j, o1 + 4 * j);
         }
         done = 2 * cw;
     }
     for (int i = 0; i < rows; ++i)
-        row565Scalar(y + static_cast<size_t>(r + i) * w, u, v, cw, ch, r + i,
+        row565Scalar(s.y + static_cast<size_t>(r + i) * s.yStride, s, cw, ch, r + i,
                      out + static_cast<size_t>(r + i) * w * 2, done, w);
 }
 
-void convertNeon(const uint8_t* y, const uint8_t* u, const uint8_t* v, int w, int h, uint8_t* out, int bpp)
+void convertNeon(const Src& s, int w, int h, uint8_t* out, int bpp)
 {
     if (bpp == 2) {
         for (int r = 0; r < h; r += 2)
-            rows565Neon(y, u, v, w, h, out, r);
+            rows565Neon(s, w, h, out, r);
         return;
     }
     for (int k = 0; k < h / 2; ++k)
-        tableRowNeon(blockRow(y, u, v, w, h, out, bpp, k), w / 2, bpp);
+        tableRowNeon(blockRow(s, w, h, out, bpp, k), w / 2, bpp);
 }
 #endif // KEVRA_NEON
 
-void convertScalar(const uint8_t* y, const uint8_t* u, const uint8_t* v, int w, int h, uint8_t* out, int bpp)
+void convertScalar(const Src& s, int w, int h, uint8_t* out, int bpp)
 {
     if (bpp == 2)
-        reference565(y, u, v, w, h, out);
+        reference565(s, w, h, out);
     else
-        tableReference(y, u, v, w, h, out, bpp);
+        tableReference(s, w, h, out, bpp);
 }
 
-using ConvertFn = void (*)(const uint8_t*, const uint8_t*, const uint8_t*, int, int, uint8_t*, int);
+using ConvertFn = void (*)(const Src&, int, int, uint8_t*, int);
 
 struct Path {
     const char* name;
@@ -1179,27 +1204,39 @@ int bytesPerPixel(int bitsPerPixel)
 void ColourConverter::convert(const uint8_t* y, const uint8_t* u, const uint8_t* v, int width, int height,
                               uint8_t* out, int bitsPerPixel)
 {
-    if (!validArgs(y, u, v, width, height, out))
+    convert(packed(y, u, v, width), width, height, out, bitsPerPixel);
+}
+
+void ColourConverter::convert(const Planes& in, int width, int height, uint8_t* out, int bitsPerPixel)
+{
+    if (!validArgs(in, width, height, out))
         return;
-    kPaths[activePath().load(std::memory_order_relaxed)].fn(y, u, v, width, height, out,
+    kPaths[activePath().load(std::memory_order_relaxed)].fn(source(in), width, height, out,
                                                             bytesPerPixel(bitsPerPixel));
 }
 
 void ColourConverter::convertReference(const uint8_t* y, const uint8_t* u, const uint8_t* v, int width,
                                        int height, uint8_t* out, int bitsPerPixel)
 {
-    if (!validArgs(y, u, v, width, height, out))
+    const Planes in = packed(y, u, v, width);
+    if (!validArgs(in, width, height, out))
         return;
-    convertScalar(y, u, v, width, height, out, bytesPerPixel(bitsPerPixel));
+    convertScalar(source(in), width, height, out, bytesPerPixel(bitsPerPixel));
 }
 
 bool ColourConverter::convertUsing(const char* pathName, const uint8_t* y, const uint8_t* u, const uint8_t* v,
                                    int width, int height, uint8_t* out, int bitsPerPixel)
 {
+    return convertUsing(pathName, packed(y, u, v, width), width, height, out, bitsPerPixel);
+}
+
+bool ColourConverter::convertUsing(const char* pathName, const Planes& in, int width, int height, uint8_t* out,
+                                   int bitsPerPixel)
+{
     const int i = findPath(pathName);
-    if (i < 0 || !validArgs(y, u, v, width, height, out))
+    if (i < 0 || !validArgs(in, width, height, out))
         return false;
-    kPaths[i].fn(y, u, v, width, height, out, bytesPerPixel(bitsPerPixel));
+    kPaths[i].fn(source(in), width, height, out, bytesPerPixel(bitsPerPixel));
     return true;
 }
 

@@ -16,6 +16,17 @@ public:
     // Any other depth than 16 or 24 converts to 32 bits.
     static void convert(const uint8_t* y, const uint8_t* u, const uint8_t* v, int width, int height,
                         uint8_t* out, int bitsPerPixel);           // fastest available, bit-exact
+    // The same from planes with row strides in bytes (yStride >= width, uStride and vStride
+    // >= width / 2), e.g. a decoder's padded picture; nothing is written when a stride is short.
+    struct Planes {
+        const uint8_t* y;
+        const uint8_t* u;
+        const uint8_t* v;
+        int yStride;
+        int uStride;
+        int vStride;
+    };
+    static void convert(const Planes& in, int width, int height, uint8_t* out, int bitsPerPixel);
     static void convertReference(const uint8_t* y, const uint8_t* u, const uint8_t* v, int width,
                         int height, uint8_t* out, int bitsPerPixel); // plain scalar reference
 
@@ -34,6 +45,8 @@ public:
     // processor that has it; false when it is not available here.
     static bool convertUsing(const char* pathName, const uint8_t* y, const uint8_t* u, const uint8_t* v,
                              int width, int height, uint8_t* out, int bitsPerPixel);
+    static bool convertUsing(const char* pathName, const Planes& in, int width, int height, uint8_t* out,
+                             int bitsPerPixel);
 
     // Colour tables of the 24/32-bit formula, 13 fractional bits (value / 8192).
     static const int32_t* lumaTable();      // 9535 * (i - 16)

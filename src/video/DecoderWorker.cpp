@@ -72,6 +72,7 @@ void DecoderWorker::startManual()
 void DecoderWorker::stop()
 {
     running_.store(false);
+    wake();
     thread_.join();
     {
         std::lock_guard<std::mutex> g(queueLock_);
@@ -83,8 +84,6 @@ void DecoderWorker::stop()
         demux_->control(0, 0);
     closeDecoder();
     frameRate_.store(0);
-    yuv_.reset();
-    yuvCapacity_ = 0;
     decoderOpen_ = false;
 }
 
@@ -111,6 +110,7 @@ void DecoderWorker::push(const uint8_t* bytes, int length)
     queuedBytes_ += length;
     queue_.push_back(std::move(c));
     gapMark_ = false;
+    wake();
 }
 
 void DecoderWorker::setDisplayDepth(int bitsPerPixel) { displayBits_.store(bitsPerPixel); }
@@ -162,6 +162,17 @@ void DecoderWorker::lowerConvertedCount()
     while (n > 0 && !converted_.compare_exchange_weak(n, n - 1, std::memory_order_release,
                                                       std::memory_order_relaxed)) {
     }
+    if (n > 0 && decodedPending_.load() > 0)
+        wake(); // the next picture waits for conversion
+}
+
+void DecoderWorker::wake()
+{
+    {
+        std::lock_guard<std::mutex> g(wakeLock_);
+        wakeUp_ = true;
+    }
+    wakeSignal_.notify_one();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -173,10 +184,15 @@ void DecoderWorker::loop()
     while (running_.load()) {
         const int chunks = intake();
         const int result = step();
-        // Sleep only after a pass that found nothing to do, so a backlog is worked off at
-        // full speed and an idle stream costs one wake-up per millisecond.
-        if (chunks == 0 && result == kStepIdle)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        // Wait only after a pass that found nothing to do, so a backlog is worked off at full
+        // speed; new bytes, a taken picture or stop end the wait at once, and the timeout
+        // bounds it should a wake-up ever be missed.
+        if (chunks == 0 && result == kStepIdle) {
+            std::unique_lock<std::mutex> l(wakeLock_);
+            wakeSignal_.wait_for(l, std::chrono::milliseconds(kIdleWaitMs),
+                                 [this] { return wakeUp_ || !running_.load(); });
+            wakeUp_ = false;
+        }
     }
 }
 
@@ -334,6 +350,8 @@ void DecoderWorker::closeDecoder()
         }
         handle_ = 0;
     }
+    decoded_ = VideoDecPlanes{};   // the planes belonged to the decoder
+    decodedPending_.store(0);
     joiner_.close();
     joining_ = false;
     joinEntry_ = FrameEntry{};
@@ -343,20 +361,21 @@ void DecoderWorker::closeDecoder()
     decoderOpen_ = false;
 }
 
-void DecoderWorker::decodeFrame(const uint8_t* data, int length)
+void DecoderWorker::decodeFrame(const uint8_t* data, int length, bool padded)
 {
-    const size_t area = static_cast<size_t>(openWidth_) * static_cast<size_t>(openHeight_);
-    // Without a YUV buffer of the opened size nothing may be decoded into it.
-    if (!yuv_ || yuvCapacity_ < area * 3 / 2 || !data || length <= 0)
+    static_assert(kPayloadPadding >= kVideoDecInputPadding, "frame payloads are read in place");
+    decoded_ = VideoDecPlanes{};
+    if (!data || length <= 0)
         return;
+    // The picture stays in the decoder's planes: it is converted from there, with their strides.
     VideoDecInput in{data, length, 1, 1, 0, 0};
-    VideoDecOutput out{yuv_.get(), yuv_.get() + area, yuv_.get() + area * 5 / 4, 0, 0};
-    const int result = isMpeg4(openCodec_) ? Mpeg4_Dec_Decode(handle_, &in, &out, 0)
-                                           : H264_Dec_Decode(handle_, &in, &out, 0);
-    if (result != -1 && out.outWidth > 0 && out.outHeight > 0 && out.outWidth <= openWidth_ &&
+    VideoDecPlanes out{};
+    const int flags = padded ? kVideoDecPaddedInput : 0;
+    const int result = isMpeg4(openCodec_) ? Mpeg4_Dec_DecodePlanes(handle_, &in, &out, flags)
+                                           : H264_Dec_DecodePlanes(handle_, &in, &out, flags);
+    if (result != -1 && out.y && out.outWidth > 0 && out.outHeight > 0 && out.outWidth <= openWidth_ &&
         out.outHeight <= openHeight_) {
-        decodedWidth_ = out.outWidth;
-        decodedHeight_ = out.outHeight;
+        decoded_ = out;
         decodedPending_.fetch_add(1);
     }
 }
@@ -366,7 +385,7 @@ void DecoderWorker::decodeJoined()
     const uint8_t* frame = nullptr;
     int length = 0;
     if (joiner_.next(frame, length))
-        decodeFrame(frame, length);
+        decodeFrame(frame, length, false);
     if (joiner_.pending() == 0)
         joinEntry_ = FrameEntry{};   // the joiner copied what it still needs
 }
@@ -393,11 +412,6 @@ int DecoderWorker::decodeOne()
     if (f.subtype == frame_subtype::KEY && f.width > 0 && f.height > 0) {
         if (f.width > kMaxSide || f.height > kMaxSide)
             return kStepUndecodable;
-        const size_t need = static_cast<size_t>(f.width) * static_cast<size_t>(f.height) * 3 / 2;
-        if (!yuv_ || yuvCapacity_ < need) {
-            yuv_.reset(new (std::nothrow) uint8_t[need]());
-            yuvCapacity_ = yuv_ ? need : 0;
-        }
         if (f.codec != openCodec_ || f.width != openWidth_ || f.height != openHeight_ || !decoderOpen_) {
             if (openDecoder(f.width, f.height, f.codec) != 0) {
                 decoderOpen_ = false;
@@ -422,7 +436,7 @@ int DecoderWorker::decodeOne()
             joiner_.feed(joinEntry_.payload.get(), length);
             decodeJoined();
         } else {
-            decodeFrame(f.payload, f.payloadLength);
+            decodeFrame(f.payload, f.payloadLength, true);
         }
     }
     return kStepDone;
@@ -433,7 +447,7 @@ bool DecoderWorker::ensurePictureBuffer(int width, int height)
     if (picture_ && pictureWidth_ == width && pictureHeight_ == height)
         return true;
     const size_t size = static_cast<size_t>(width) * static_cast<size_t>(height) * 4 + 54;
-    std::unique_ptr<uint8_t[]> fresh(new (std::nothrow) uint8_t[size]());
+    std::unique_ptr<uint8_t[], AlignedDelete> fresh(new (std::align_val_t(kPictureAlign), std::nothrow) uint8_t[size]());
     if (!fresh)
         return false;
     // The frame timer may still hold the old pointer from a query it has not finished.
@@ -450,16 +464,17 @@ int DecoderWorker::step()
     if (decodedPending_.load() == 0)
         result = decodeOne();
     if (decodedPending_.load() > 0 && converted_.load(std::memory_order_acquire) == 0) {
-        const int w = decodedWidth_;
-        const int h = decodedHeight_;
-        const size_t area = static_cast<size_t>(openWidth_) * static_cast<size_t>(openHeight_);
+        const int w = decoded_.outWidth;
+        const int h = decoded_.outHeight;
         // The picture buffer follows the decoded size; it is replaced only here, while the
         // frame timer holds no picture.
-        if (yuv_ && ensurePictureBuffer(w, h)) {
-            ColourConverter::convert(yuv_.get(), yuv_.get() + area, yuv_.get() + area * 5 / 4, w, h, picture_.get(),
-                                     displayBits_.load());
+        if (decoded_.y && ensurePictureBuffer(w, h)) {
+            const ColourConverter::Planes in{decoded_.y, decoded_.u, decoded_.v,
+                                             decoded_.yStride, decoded_.uStride, decoded_.vStride};
+            ColourConverter::convert(in, w, h, picture_.get(), displayBits_.load());
             converted_.fetch_add(1, std::memory_order_release);
         }
+        decoded_ = VideoDecPlanes{};
         decodedPending_.fetch_sub(1);
         return kStepDone;
     }

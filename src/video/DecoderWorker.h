@@ -1,19 +1,22 @@
 // Turns the current channel's media bytes into pictures for the screen: owns the input queue,
 // the demultiplexer, the frame list, the video decoder (H.264 or MPEG-4 Visual) with its frame
-// joiner, the YUV buffer and the picture buffer.
+// joiner and the picture buffer (decoded pictures are converted from the decoder's own planes).
 // Threads: network worker (push), its own decoder thread (intake, decode, convert), the
 // frame timer (pictureQuery, lowerConvertedCount), the device client (start, stop, depth).
 #pragma once
 #include "common/WorkerThread.h"
 #include "demux/MediaFrame.h"
 #include "video/FrameJoiner.h"
+#include "video/VideoDecoder.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <new>
 
 namespace kevra {
 
@@ -30,6 +33,8 @@ public:
     static constexpr int kAudioOnlyFrames = 50;
     // Zeroed bytes behind every frame's payload, for the decoder library's reads past the end.
     static constexpr int kPayloadPadding = 64;
+    // Longest idle wait of the decoder thread between looks at its work.
+    static constexpr int kIdleWaitMs = 20;
     // decodeStep results
     static constexpr int kStepDone = 0;
     static constexpr int kStepUndecodable = 1;
@@ -98,7 +103,7 @@ private:
     void noteRecord(const MediaFrame& f);
     bool appendFrame(const MediaFrame& f);
     int decodeOne();
-    void decodeFrame(const uint8_t* data, int length);
+    void decodeFrame(const uint8_t* data, int length, bool padded);
     void decodeJoined();
     int step();
     int openDecoder(int width, int height, int codec);
@@ -115,10 +120,9 @@ private:
     int32_t handle_ = 0;
     int openWidth_ = 0;
     int openHeight_ = 0;
-    std::unique_ptr<uint8_t[]> yuv_;
-    size_t yuvCapacity_ = 0;
-    int decodedWidth_ = 0;
-    int decodedHeight_ = 0;
+    // The decoded picture waiting for conversion: the decoder's own planes, valid until the
+    // next decode or close (y is null when there is none).
+    VideoDecPlanes decoded_{};
     std::deque<FrameEntry> frameList_;
     size_t frameListBytes_ = 0;
     FrameJoiner joiner_;
@@ -129,8 +133,13 @@ private:
 
     // Picture buffer: written by the decoder thread only while the converted count is 0, read
     // by the frame timer only while it is above 0. A replaced buffer is kept one more round.
-    std::unique_ptr<uint8_t[]> picture_;
-    std::unique_ptr<uint8_t[]> retiredPicture_;
+    // Cache-line aligned, so the converter can write a large picture with streaming stores.
+    struct AlignedDelete {
+        void operator()(uint8_t* p) const { ::operator delete[](p, std::align_val_t(kPictureAlign)); }
+    };
+    static constexpr size_t kPictureAlign = 64;
+    std::unique_ptr<uint8_t[], AlignedDelete> picture_;
+    std::unique_ptr<uint8_t[], AlignedDelete> retiredPicture_;
     int pictureWidth_ = 0;
     int pictureHeight_ = 0;
 
@@ -145,6 +154,13 @@ private:
     std::atomic<int> decoderOpens_{0};
     std::atomic<int> undecodable_{-1};
     std::atomic<int64_t> droppedPushes_{0};
+
+    // Wakes the idle decoder thread: new bytes, a picture taken, or stop. wakeUp_ is guarded
+    // by wakeLock_.
+    void wake();
+    std::mutex wakeLock_;
+    std::condition_variable wakeSignal_;
+    bool wakeUp_ = false;
 
     // Input queue, guarded by queueLock_.
     std::mutex queueLock_;

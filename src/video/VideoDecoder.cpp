@@ -78,18 +78,21 @@ void VideoDecoder::close()
     width_ = height_ = 0;
 }
 
-int VideoDecoder::decode(const uint8_t* data, int length, uint8_t* y, uint8_t* u, uint8_t* v, int& outWidth,
-                        int& outHeight)
+bool VideoDecoder::receive(const uint8_t* data, int length, bool paddedInput)
 {
-    if (!ctx_ || !data || length <= 0 || !y || !u || !v)
-        return -1;
-    // libavcodec reads a little past the end of the data; give it zeroed padding.
-    const size_t need = static_cast<size_t>(length) + AV_INPUT_BUFFER_PADDING_SIZE;
-    if (padded_.size() < need)
-        padded_.resize(need);
-    std::memcpy(padded_.data(), data, static_cast<size_t>(length));
-    std::memset(padded_.data() + length, 0, AV_INPUT_BUFFER_PADDING_SIZE);
-    packet_->data = padded_.data();
+    av_frame_unref(frame_);
+    static_assert(kVideoDecInputPadding >= AV_INPUT_BUFFER_PADDING_SIZE, "padding libavcodec reads past the data");
+    if (paddedInput) {
+        packet_->data = const_cast<uint8_t*>(data); // libavcodec only reads a packet without a buffer
+    } else {
+        // libavcodec reads a little past the end of the data; give it zeroed padding.
+        const size_t need = static_cast<size_t>(length) + AV_INPUT_BUFFER_PADDING_SIZE;
+        if (padded_.size() < need)
+            padded_.resize(need);
+        std::memcpy(padded_.data(), data, static_cast<size_t>(length));
+        std::memset(padded_.data() + length, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+        packet_->data = padded_.data();
+    }
     packet_->size = length;
 
     bool got = false;
@@ -107,11 +110,36 @@ int VideoDecoder::decode(const uint8_t* data, int length, uint8_t* y, uint8_t* u
     }
     packet_->data = nullptr;
     packet_->size = 0;
-    if (!got)
+    return got;
+}
+
+int VideoDecoder::decode(const uint8_t* data, int length, uint8_t* y, uint8_t* u, uint8_t* v, int& outWidth,
+                        int& outHeight)
+{
+    if (!ctx_ || !data || length <= 0 || !y || !u || !v)
+        return -1;
+    if (!receive(data, length, false))
         return -1;
     const int result = copyPicture(frame_, y, u, v, outWidth, outHeight);
     av_frame_unref(frame_);
     return result;
+}
+
+int VideoDecoder::decodePlanes(const uint8_t* data, int length, bool paddedInput, VideoDecPlanes& planes)
+{
+    if (!ctx_ || !data || length <= 0 || !receive(data, length, paddedInput))
+        return -1;
+    const AVFrame* f = frame_;
+    const int w = std::min(f->width, width_);
+    const int h = std::min(f->height, height_);
+    if ((f->format != AV_PIX_FMT_YUV420P && f->format != AV_PIX_FMT_YUVJ420P) || w <= 0 || h <= 0 ||
+        !f->data[0] || !f->data[1] || !f->data[2] || f->linesize[0] < w || f->linesize[1] < w / 2 ||
+        f->linesize[2] < w / 2) {
+        av_frame_unref(frame_);
+        return -1;
+    }
+    planes = {f->data[0], f->data[1], f->data[2], f->linesize[0], f->linesize[1], f->linesize[2], w, h};
+    return 0;
 }
 
 int VideoDecoder::copyPicture(const AVFrame* frame, uint8_t* y, uint8_t* u, uint8_t* v, int& outWidth,
@@ -198,6 +226,17 @@ int decodeHandle(int32_t handle, const VideoDecInput* input, VideoDecOutput* out
     return 0;
 }
 
+int decodePlanesHandle(int32_t handle, const VideoDecInput* input, VideoDecPlanes* planes, int flags)
+{
+    if (!input || !planes)
+        return -1;
+    std::shared_ptr<VideoDecoder> decoder = find(handle);
+    if (!decoder)
+        return -1;
+    std::lock_guard<std::mutex> g(decoder->lock());
+    return decoder->decodePlanes(input->data, input->length, (flags & kVideoDecPaddedInput) != 0, *planes);
+}
+
 int closeHandle(int32_t handle)
 {
     std::shared_ptr<VideoDecoder> decoder;
@@ -222,6 +261,10 @@ int H264_Dec_Decode(int32_t handle, const VideoDecInput* input, VideoDecOutput* 
 {
     return decodeHandle(handle, input, output);
 }
+int H264_Dec_DecodePlanes(int32_t handle, const VideoDecInput* input, VideoDecPlanes* planes, int flags)
+{
+    return decodePlanesHandle(handle, input, planes, flags);
+}
 int H264_Dec_Close(int32_t handle) { return closeHandle(handle); }
 
 int Mpeg4_Dec_Init(int) { return 0; }
@@ -230,6 +273,10 @@ int32_t Mpeg4_Dec_Open(const VideoDecOpenParam* param) { return openHandle(Video
 int Mpeg4_Dec_Decode(int32_t handle, const VideoDecInput* input, VideoDecOutput* output, int)
 {
     return decodeHandle(handle, input, output);
+}
+int Mpeg4_Dec_DecodePlanes(int32_t handle, const VideoDecInput* input, VideoDecPlanes* planes, int flags)
+{
+    return decodePlanesHandle(handle, input, planes, flags);
 }
 int Mpeg4_Dec_Close(int32_t handle) { return closeHandle(handle); }
 

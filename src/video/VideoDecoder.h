@@ -39,6 +39,24 @@ struct VideoDecOutput {
     int32_t outHeight;    //         outWidth/2 for the chroma planes)
 };
 
+// A decoded picture left where the decoder put it: planes with their row strides in bytes,
+// valid until the next decode or close on the same handle.
+struct VideoDecPlanes {
+    const uint8_t* y;
+    const uint8_t* u;
+    const uint8_t* v;
+    int32_t yStride;
+    int32_t uStride;
+    int32_t vStride;
+    int32_t outWidth;     // size of the picture, cropped to the opened size
+    int32_t outHeight;
+};
+
+// Flag of the *_DecodePlanes calls: the input is followed by at least kVideoDecInputPadding
+// readable zero bytes, so the decoder reads it in place instead of copying it first.
+constexpr int kVideoDecPaddedInput = 1;
+constexpr int kVideoDecInputPadding = 64;
+
 using H264DecOpenParam = VideoDecOpenParam;
 using H264DecInput = VideoDecInput;
 using H264DecOutput = VideoDecOutput;
@@ -49,6 +67,9 @@ int H264_Dec_Init(int flags);
 int32_t H264_Dec_Open(const VideoDecOpenParam* param);
 // Decodes one frame. 0: one picture was written into the planes; -1: no picture.
 int H264_Dec_Decode(int32_t handle, const VideoDecInput* input, VideoDecOutput* output, int flags);
+// Decodes one frame and hands out the decoder's own picture instead of copying it.
+// 0: a picture is in *planes; -1: no picture.
+int H264_Dec_DecodePlanes(int32_t handle, const VideoDecInput* input, VideoDecPlanes* planes, int flags);
 // Closes the handle. 0, or -1 for an unknown handle.
 int H264_Dec_Close(int32_t handle);
 // Counterpart of H264_Dec_Init; other handles stay usable. Returns 0.
@@ -58,6 +79,7 @@ int H264_Dec_DeInit();
 int Mpeg4_Dec_Init(int flags);
 int32_t Mpeg4_Dec_Open(const VideoDecOpenParam* param);
 int Mpeg4_Dec_Decode(int32_t handle, const VideoDecInput* input, VideoDecOutput* output, int flags);
+int Mpeg4_Dec_DecodePlanes(int32_t handle, const VideoDecInput* input, VideoDecPlanes* planes, int flags);
 int Mpeg4_Dec_Close(int32_t handle);
 int Mpeg4_Dec_DeInit();
 
@@ -77,6 +99,9 @@ public:
     // 0 with one picture copied into the planes (cropped to the opened size), -1 for none.
     int decode(const uint8_t* data, int length, uint8_t* y, uint8_t* u, uint8_t* v, int& outWidth,
                int& outHeight);
+    // 0 with the decoder's picture in planes (cropped to the opened size; valid until the next
+    // decode or close), -1 for none. paddedInput: zeroed padding follows data (see above).
+    int decodePlanes(const uint8_t* data, int length, bool paddedInput, VideoDecPlanes& planes);
     void close();
 
     int width() const { return width_; }
@@ -86,6 +111,7 @@ public:
     std::mutex& lock() { return lock_; }
 
 private:
+    bool receive(const uint8_t* data, int length, bool paddedInput);
     int copyPicture(const AVFrame* frame, uint8_t* y, uint8_t* u, uint8_t* v, int& outWidth, int& outHeight);
 
     AVCodecContext* ctx_ = nullptr;

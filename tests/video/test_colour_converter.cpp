@@ -172,6 +172,10 @@ TEST(ColourConverter, BadArgumentsWriteNothing)
     ColourConverter::convert(px, px, px, 2, -2, out, 32);
     ColourConverter::convert(nullptr, px, px, 2, 2, out, 32);
     ColourConverter::convertReference(px, px, px, -4, 2, out, 16);
+    // Strides shorter than a row of the plane (a hostile or mistaken decoder picture).
+    ColourConverter::convert({px, px, px, 3, 2, 2}, 4, 2, out, 32);
+    ColourConverter::convert({px, px, px, 4, 1, 2}, 4, 2, out, 32);
+    EXPECT_FALSE(ColourConverter::convertUsing("scalar", {px, px, px, 4, 2, -2}, 4, 2, out, 32));
     for (uint8_t b : out)
         EXPECT_EQ(b, 0x33);
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -203,4 +204,53 @@ TEST(VideoDecoder, Mpeg4OnePictureOutPerFrameCroppedToTheOpenedSize)
         EXPECT_EQ(Mpeg4_Dec_Close(handle), -1);
         Mpeg4_Dec_DeInit();
     }
+}
+
+// The in-place call hands out the very picture the copying call writes (cropped the same way),
+// for both codecs, with the input read in place when it carries the padding.
+TEST(VideoDecoder, DecodePlanesGivesTheCopiedPictureWithItsStrides)
+{
+    using Decode = int (*)(int32_t, const VideoDecInput*, VideoDecOutput*, int);
+    using DecodePlanes = int (*)(int32_t, const VideoDecInput*, VideoDecPlanes*, int);
+    using Open = int32_t (*)(const VideoDecOpenParam*);
+    struct Case {
+        PatternEncoder::Codec codec;
+        Open open;
+        Decode decode;
+        DecodePlanes decodePlanes;
+        int (*close)(int32_t);
+    };
+    const Case cases[] = {
+        {PatternEncoder::Codec::H264, H264_Dec_Open, H264_Dec_Decode, H264_Dec_DecodePlanes, H264_Dec_Close},
+        {PatternEncoder::Codec::Mpeg4, Mpeg4_Dec_Open, Mpeg4_Dec_Decode, Mpeg4_Dec_DecodePlanes, Mpeg4_Dec_Close}};
+    for (const Case& c : cases)
+        for (const bool padded : {false, true}) {
+            const auto frames = encode(3, 176, 144, 4, 30, c.codec);
+            VideoDecOpenParam open{160, 130}; // smaller than the stream: both crop
+            const int32_t copying = c.open(&open), inPlace = c.open(&open);
+            ASSERT_NE(copying, 0);
+            ASSERT_NE(inPlace, 0);
+            for (auto f : frames) {
+                Planes p(160, 130);
+                VideoDecOutput out = p.output();
+                VideoDecPlanes planes{};
+                const int32_t length = int32_t(f.size());
+                f.resize(f.size() + kVideoDecInputPadding, 0);
+                VideoDecInput in{f.data(), length, 1, 1, 0, 0};
+                ASSERT_EQ(c.decode(copying, &in, &out, 0), 0);
+                ASSERT_EQ(c.decodePlanes(inPlace, &in, &planes, padded ? kVideoDecPaddedInput : 0), 0);
+                ASSERT_EQ(planes.outWidth, out.outWidth);
+                ASSERT_EQ(planes.outHeight, out.outHeight);
+                ASSERT_GE(planes.yStride, planes.outWidth);
+                const int w = out.outWidth, h = out.outHeight;
+                for (int r = 0; r < h; ++r)
+                    ASSERT_EQ(0, memcmp(planes.y + size_t(r) * planes.yStride, p.y.data() + size_t(r) * w, size_t(w)));
+                for (int r = 0; r < h / 2; ++r) {
+                    ASSERT_EQ(0, memcmp(planes.u + size_t(r) * planes.uStride, p.u.data() + size_t(r) * (w / 2), size_t(w / 2)));
+                    ASSERT_EQ(0, memcmp(planes.v + size_t(r) * planes.vStride, p.v.data() + size_t(r) * (w / 2), size_t(w / 2)));
+                }
+            }
+            c.close(copying);
+            c.close(inPlace);
+        }
 }

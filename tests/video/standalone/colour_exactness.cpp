@@ -4,6 +4,7 @@
 // scripts/test-all.sh). Prints one line per implementation; exit status 1 on any difference.
 #include "video/ColourConverter.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <random>
@@ -37,6 +38,21 @@ int checkPath(const char* path)
         y[0] = 0; // saturation in every direction
         u[0] = 255;
         v[0] = 0;
+        // The same picture with padded rows (a decoder's strides), garbage in the padding.
+        const int ys = s.w + 13, us = s.w / 2 + 7, vs = s.w / 2 + 3;
+        std::vector<uint8_t> py(size_t(ys) * s.h), pu(size_t(us) * (s.h / 2) + 1), pv(size_t(vs) * (s.h / 2) + 1);
+        for (auto* plane : {&py, &pu, &pv})
+            for (auto& b : *plane)
+                b = uint8_t(rng());
+        for (int r = 0; r < s.h; ++r)
+            std::copy_n(y.data() + size_t(r) * s.w, s.w, py.data() + size_t(r) * ys);
+        for (int r = 0; r < s.h / 2; ++r) {
+            std::copy_n(u.data() + size_t(r) * (s.w / 2), s.w / 2, pu.data() + size_t(r) * us);
+            std::copy_n(v.data() + size_t(r) * (s.w / 2), s.w / 2, pv.data() + size_t(r) * vs);
+        }
+        pu[0] = u[0];
+        pv[0] = v[0];
+        const ColourConverter::Planes padded{py.data(), pu.data(), pv.data(), ys, us, vs};
         for (int bits : {16, 24, 32}) {
             const size_t bytes = luma * size_t(bits / 8);
             std::vector<uint8_t> expect(bytes, 0xC3), out(bytes, 0xC3);
@@ -44,6 +60,12 @@ int checkPath(const char* path)
             ColourConverter::convertUsing(path, y.data(), u.data(), v.data(), s.w, s.h, out.data(), bits);
             if (out != expect) {
                 std::printf("%s: %d bits %dx%d differs from the reference\n", path, bits, s.w, s.h);
+                ++failures;
+            }
+            std::fill(out.begin(), out.end(), 0xC3);
+            ColourConverter::convertUsing(path, padded, s.w, s.h, out.data(), bits);
+            if (out != expect) {
+                std::printf("%s: %d bits %dx%d with padded rows differs from the reference\n", path, bits, s.w, s.h);
                 ++failures;
             }
         }
