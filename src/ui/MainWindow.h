@@ -10,6 +10,7 @@
 #include "app/MainLayout.h"
 #include "app/TileGrid.h"
 #include "app/RecoveryController.h"
+#include "app/StallDetector.h"
 #include "device/DeviceEvents.h"
 #include "ui/TileView.h"
 
@@ -113,6 +114,11 @@ public:
     RecoveryController& recovery() { return *recovery_; }
     // The notice drawn over the picture now (a stalled picture; the recovery in full screen).
     QString videoNotice() const;
+    // The note drawn over a tile now (a picture that stopped), empty when none.
+    QString tileNote(int position) const
+    {
+        return position >= 0 && position < TileGrid::kMaxTiles ? tileNotes_[size_t(position)] : QString();
+    }
     CDlgLogin* loginDialog() const { return loginDialog_; }
     QTreeWidget* tree() const { return tree_; }
     VideoArea* videoArea() const { return video_; }
@@ -208,6 +214,7 @@ private:
     // False when it is off (the message box and login dialog follow).
     bool recoverSessionLoss();
     void pollRecovery();
+    void markStalledTiles();
     // RecoveryHost.
     void loginWithSavedSettings() override;
     void reopenShown() override { reopenWhatWasShown(); }
@@ -265,6 +272,13 @@ private:
     std::u16string recorderName_;   // the recorder logged in to, as views.ini names it
     std::vector<std::u16string> cameraNames_;
     std::array<QString, TileGrid::kMaxTiles> tileNotes_;
+    // A stalled tile is noticed per position: its channel, pictures drawn, time without one.
+    struct TileWatch {
+        int channel = -1;
+        int presented = 0;
+        StallDetector stall;
+    };
+    std::array<TileWatch, TileGrid::kMaxTiles> tileWatch_;
 };
 
 } // namespace kevra

@@ -4,6 +4,7 @@
 #include "ui/MainWindow.h"
 
 #include "app/GridView.h"
+#include "app/TileController.h"
 
 #include "common/Utf.h"
 #include "device/DeviceClient.h"
@@ -90,6 +91,7 @@ void MainWindow::reopenWhatWasShown()
 void MainWindow::pollRecovery()
 {
     recovery_->poll();
+    markStalledTiles();
     const QString notice = videoNotice();
     if (notice != shownNotice_) {
         shownNotice_ = notice;
@@ -102,6 +104,32 @@ void MainWindow::showRecoveryText(const std::u16string& text)
     recoveryText_ = QtText::from(text);
     if (!recoveryText_.isEmpty())
         status_->setText(recoveryText_);
+}
+
+// Each tile of the grid that was opened and has drawn no new picture for a while says so over
+// its last picture, as the one-camera view does; the note goes with the next picture.
+void MainWindow::markStalledTiles()
+{
+    for (int p = 0; p < TileGrid::kMaxTiles; ++p) {
+        TileWatch& w = tileWatch_[size_t(p)];
+        const int channel = gridShown() ? gridView_->channelAt(p) : TileGrid::kNone;
+        const TileController::State state =
+            channel == TileGrid::kNone ? TileController::State::Stopped : gridView_->stateAt(p);
+        const bool delivering = state == TileController::State::Playing ||
+                                state == TileController::State::Buffering;
+        const int presented = gridView_->presentedAt(p);
+        if (!delivering) {
+            w.stall.stop();
+        } else if (!w.stall.playing() || channel != w.channel) {
+            w.stall.start();
+        } else if (presented != w.presented) {
+            w.stall.picture();
+        }
+        w.channel = channel;
+        w.presented = presented;
+        const int seconds = w.stall.stalledSeconds();
+        setTileNote(p, seconds ? QtText::from(Language::format(u"NO_PICTURE", {seconds})) : QString());
+    }
 }
 
 QString MainWindow::videoNotice() const

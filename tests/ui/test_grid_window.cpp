@@ -160,3 +160,26 @@ TEST(GridWindow, ConnectionLossStopsEveryTileAndTheLoginThatFollowsReopensThem)
     EXPECT_TRUE(v.window->gridShown());
     v.window->stopShow();
 }
+
+TEST(GridWindow, ATileWhosePicturesStopIsMarked)
+{
+    std::vector<std::string> args = kFiveCameras;
+    args.insert(args.end(), {"--fault-stall-media", "60000"});
+    RecorderProcess rec(args);
+    ASSERT_TRUE(rec.start());
+    GridViewer v;
+    ASSERT_TRUE(v.logIn(rec.port()));
+    v.window->chooseLayout(4);
+    // Every camera's media stops in the middle of a message: after 3 s each tile says so.
+    ASSERT_TRUE(waitUntil([&] {
+        for (int p = 0; p < 4; ++p)
+            if (v.window->tileNote(p).isEmpty())
+                return false;
+        return true;
+    }, 30000));
+    EXPECT_TRUE(v.window->tileNote(4).isEmpty());
+    // Back to one tile: no tile is shown, so none is marked.
+    v.window->chooseLayout(1);
+    EXPECT_TRUE(waitUntil([&] { return v.window->tileNote(0).isEmpty(); }, 5000));
+    v.window->stopShow();
+}
