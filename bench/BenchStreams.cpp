@@ -34,7 +34,7 @@ bool run(const std::string& command)
     return std::system(command.c_str()) == 0;
 }
 
-} // namespace
+}   // namespace
 
 const std::vector<BenchStreams::Frame>& BenchStreams::h264(int width, int height)
 {
@@ -80,7 +80,8 @@ const std::vector<uint8_t>& BenchStreams::packetStream(int width, int height)
     std::vector<uint8_t>& stream = cache[{width, height}];
     PacketMuxer mux;
     for (const Frame& f : h264(width, height)) {
-        const auto p = f.key ? mux.keyFrame(f.bytes, width, height, kFps) : mux.dependentFrame(f.bytes);
+        const auto p =
+            f.key ? mux.keyFrame(f.bytes, width, height, kFps) : mux.dependentFrame(f.bytes);
         stream.insert(stream.end(), p.begin(), p.end());
     }
     return stream;
@@ -103,13 +104,17 @@ const std::string& BenchStreams::sampleDir()
     const std::string mpeg4 = "-c:v mpeg4 -g 25 -bf 0 -b:v 8M ";
     std::fprintf(stderr, "kevra_bench: writing sample files with ffmpeg into %s\n", d.c_str());
     bool ok = run(ff + video +
-                  "-c:v libx264 -preset ultrafast -profile:v baseline -g 25 -bf 0 -b:v 8M -pix_fmt yuv420p -f vob " +
+                  "-c:v libx264 -preset ultrafast -profile:v baseline -g 25 -bf 0 -b:v 8M -pix_fmt "
+                  "yuv420p -f vob " +
                   d + "/ps-h264.mpg");
     ok = run(ff + video + tone + mpeg4 + "-c:a pcm_s16le -ac 1 -f avi " + d + "/av.avi") && ok;
-    ok = run(ff + video + tone + mpeg4 + "-c:a wmav2 -ac 1 -f asf -packet_size 2048 " + d + "/av.asf") && ok;
+    ok = run(ff + video + tone + mpeg4 + "-c:a wmav2 -ac 1 -f asf -packet_size 2048 " + d +
+             "/av.asf") &&
+         ok;
     ok = run(ff + video + mpeg4 + "-f m4v " + d + "/video.m4v") && ok;
-    ok = run(ff + "-f rawvideo -pix_fmt yuv420p -s 1920x1080 -r 25 -i /dev/urandom -frames:v 8 "
-                  "-c:v libx264 -preset ultrafast -qp 0 -g 1 -f h264 " +
+    ok = run(ff +
+             "-f rawvideo -pix_fmt yuv420p -s 1920x1080 -r 25 -i /dev/urandom -frames:v 8 "
+             "-c:v libx264 -preset ultrafast -qp 0 -g 1 -f h264 " +
              d + "/random.h264") &&
          ok;
     if (!ok)
@@ -121,7 +126,8 @@ const std::string& BenchStreams::sampleDir()
 std::vector<uint8_t> BenchStreams::readFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in),
+                                std::istreambuf_iterator<char>());
 }
 
 std::string BenchStreams::binDir()
@@ -133,4 +139,4 @@ std::string BenchStreams::binDir()
     return exe.parent_path().string() + "/";
 }
 
-} // namespace kevra
+}   // namespace kevra

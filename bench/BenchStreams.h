@@ -12,11 +12,11 @@ namespace kevra {
 class BenchStreams {
 public:
     struct Frame {
-        std::vector<uint8_t> bytes; // one access unit, Annex B
+        std::vector<uint8_t> bytes;   // one access unit, Annex B
         bool key = false;
     };
     static constexpr int kFps = 25;
-    static constexpr int kFrames = 100; // four seconds, a key frame every second
+    static constexpr int kFrames = 100;   // four seconds, a key frame every second
 
     // The pattern camera with noise on, encoded once per size: 2 Mbit/s up to 704x576,
     // 8 Mbit/s above. Empty when the encoder cannot open.
@@ -34,4 +34,4 @@ public:
     static std::string binDir();
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -49,9 +49,12 @@ struct Picture {
     Buffer y, u, v, out, copySource;
     size_t outBytes;
     Picture(int width, int height, int bits)
-        : w(width), h(height), y(allocate(size_t(width) * height)), u(allocate(size_t(width / 2) * (height / 2))),
-          v(allocate(size_t(width / 2) * (height / 2))), out(allocate(size_t(width) * height * (bits / 8))),
-          copySource(allocate(size_t(width) * height * (bits / 8))), outBytes(size_t(width) * height * (bits / 8))
+        : w(width), h(height), y(allocate(size_t(width) * height)),
+          u(allocate(size_t(width / 2) * (height / 2))),
+          v(allocate(size_t(width / 2) * (height / 2))),
+          out(allocate(size_t(width) * height * (bits / 8))),
+          copySource(allocate(size_t(width) * height * (bits / 8))),
+          outBytes(size_t(width) * height * (bits / 8))
     {
         std::mt19937 rng(1207);
         for (size_t i = 0; i < size_t(w) * h; ++i)
@@ -76,12 +79,14 @@ void setRate(benchmark::State& state, const Picture& p)
 void convertPath(benchmark::State& state, const char* path, int bits, int w, int h)
 {
     Picture p(w, h, bits);
-    if (!kevra::ColourConverter::convertUsing(path, p.y.get(), p.u.get(), p.v.get(), w, h, p.out.get(), bits)) {
+    if (!kevra::ColourConverter::convertUsing(path, p.y.get(), p.u.get(), p.v.get(), w, h,
+                                              p.out.get(), bits)) {
         state.SkipWithError("not available on this processor");
         return;
     }
     for (auto _ : state) {
-        kevra::ColourConverter::convertUsing(path, p.y.get(), p.u.get(), p.v.get(), w, h, p.out.get(), bits);
+        kevra::ColourConverter::convertUsing(path, p.y.get(), p.u.get(), p.v.get(), w, h,
+                                             p.out.get(), bits);
         benchmark::DoNotOptimize(p.out.get());
         benchmark::ClobberMemory();
     }
@@ -93,7 +98,8 @@ void convertReference(benchmark::State& state, int bits, int w, int h)
 {
     Picture p(w, h, bits);
     for (auto _ : state) {
-        kevra::ColourConverter::convertReference(p.y.get(), p.u.get(), p.v.get(), w, h, p.out.get(), bits);
+        kevra::ColourConverter::convertReference(p.y.get(), p.u.get(), p.v.get(), w, h, p.out.get(),
+                                                 bits);
         benchmark::DoNotOptimize(p.out.get());
         benchmark::ClobberMemory();
     }
@@ -113,9 +119,10 @@ void copyFloor(benchmark::State& state, int bits, int w, int h)
 
 #ifdef KEVRA_HAVE_LIBYUV
 // libyuv's AVX-512 flags: masked, libyuv runs the row routines of a processor limited to AVX2.
-constexpr int kLibyuvAvx512 = libyuv::kCpuHasAVX512BW | libyuv::kCpuHasAVX512VL | libyuv::kCpuHasAVX512VNNI |
-                              libyuv::kCpuHasAVX512VBMI | libyuv::kCpuHasAVX512VBMI2 |
-                              libyuv::kCpuHasAVX512VBITALG | libyuv::kCpuHasAVX512VPOPCNTDQ;
+constexpr int kLibyuvAvx512 = libyuv::kCpuHasAVX512BW | libyuv::kCpuHasAVX512VL |
+                              libyuv::kCpuHasAVX512VNNI | libyuv::kCpuHasAVX512VBMI |
+                              libyuv::kCpuHasAVX512VBMI2 | libyuv::kCpuHasAVX512VBITALG |
+                              libyuv::kCpuHasAVX512VPOPCNTDQ;
 
 void convertLibyuv(benchmark::State& state, int bits, int w, int h, bool upright, bool limitToAvx2)
 {
@@ -127,24 +134,27 @@ void convertLibyuv(benchmark::State& state, int bits, int w, int h, bool upright
     const int hh = (bits == 16 || upright) ? h : -h;
     for (auto _ : state) {
         if (bits == 32)
-            libyuv::I420ToARGB(p.y.get(), w, p.u.get(), cw, p.v.get(), cw, p.out.get(), w * 4, w, hh);
+            libyuv::I420ToARGB(p.y.get(), w, p.u.get(), cw, p.v.get(), cw, p.out.get(), w * 4, w,
+                               hh);
         else if (bits == 24)
-            libyuv::I420ToRGB24(p.y.get(), w, p.u.get(), cw, p.v.get(), cw, p.out.get(), w * 3, w, hh);
+            libyuv::I420ToRGB24(p.y.get(), w, p.u.get(), cw, p.v.get(), cw, p.out.get(), w * 3, w,
+                                hh);
         else
-            libyuv::I420ToRGB565(p.y.get(), w, p.u.get(), cw, p.v.get(), cw, p.out.get(), w * 2, w, hh);
+            libyuv::I420ToRGB565(p.y.get(), w, p.u.get(), cw, p.v.get(), cw, p.out.get(), w * 2, w,
+                                 hh);
         benchmark::DoNotOptimize(p.out.get());
         benchmark::ClobberMemory();
     }
     setRate(state, p);
     // The highest instruction set libyuv detected (it picks its row routines from these).
-    state.SetLabel(limitToAvx2 ? "cpu: avx2 (avx512 masked)"
+    state.SetLabel(limitToAvx2                                    ? "cpu: avx2 (avx512 masked)"
                    : libyuv::TestCpuFlag(libyuv::kCpuHasAVX512BW) ? "cpu: avx512bw"
-                   : libyuv::TestCpuFlag(libyuv::kCpuHasAVX2)   ? "cpu: avx2"
-                   : libyuv::TestCpuFlag(libyuv::kCpuHasSSSE3)  ? "cpu: ssse3"
-                   : libyuv::TestCpuFlag(libyuv::kCpuHasNEON)   ? "cpu: neon"
-                                                                 : "cpu: plain");
+                   : libyuv::TestCpuFlag(libyuv::kCpuHasAVX2)     ? "cpu: avx2"
+                   : libyuv::TestCpuFlag(libyuv::kCpuHasSSSE3)    ? "cpu: ssse3"
+                   : libyuv::TestCpuFlag(libyuv::kCpuHasNEON)     ? "cpu: neon"
+                                                                  : "cpu: plain");
     if (limitToAvx2)
-        libyuv::MaskCpuFlags(0); // detected afresh at the next call
+        libyuv::MaskCpuFlags(0);   // detected afresh at the next call
 }
 #endif
 
@@ -187,7 +197,7 @@ void convertSwscale(benchmark::State& state, int bits, int w, int h, bool limitT
     sws_freeContext(ctx);
     setRate(state, p);
     const int flags = av_get_cpu_flags();
-    state.SetLabel(limitToAvx2 ? "cpu: avx2 (avx512 masked)"
+    state.SetLabel(limitToAvx2                    ? "cpu: avx2 (avx512 masked)"
                    : (flags & AV_CPU_FLAG_AVX512) ? "cpu: avx512"
                    : (flags & AV_CPU_FLAG_AVX2)   ? "cpu: avx2"
                                                   : "cpu: sse/neon");
@@ -202,28 +212,32 @@ int registerConvert()
     const Size sizes[] = {{352, 288}, {704, 576}, {1920, 1080}};
     for (int bits : {16, 24, 32}) {
         for (Size s : sizes) {
-            const std::string tail = "/" + std::to_string(bits) + "/" + std::to_string(s.w) + "x" + std::to_string(s.h);
+            const std::string tail =
+                "/" + std::to_string(bits) + "/" + std::to_string(s.w) + "x" + std::to_string(s.h);
             for (const char* const* path = kevra::ColourConverter::pathNames(); *path; ++path)
                 if (std::string(*path) != "scalar" && kevra::ColourConverter::hasPath(*path))
-                    benchmark::RegisterBenchmark(("BM_Convert/kevra-" + std::string(*path) + tail).c_str(),
-                                                 convertPath, *path, bits, s.w, s.h);
-            benchmark::RegisterBenchmark(("BM_Convert/reference" + tail).c_str(), convertReference, bits, s.w, s.h);
+                    benchmark::RegisterBenchmark(
+                        ("BM_Convert/kevra-" + std::string(*path) + tail).c_str(), convertPath,
+                        *path, bits, s.w, s.h);
+            benchmark::RegisterBenchmark(("BM_Convert/reference" + tail).c_str(), convertReference,
+                                         bits, s.w, s.h);
 #ifdef KEVRA_HAVE_LIBYUV
-            benchmark::RegisterBenchmark(("BM_Convert/libyuv" + tail).c_str(), convertLibyuv, bits, s.w, s.h, false,
-                                         false);
+            benchmark::RegisterBenchmark(("BM_Convert/libyuv" + tail).c_str(), convertLibyuv, bits,
+                                         s.w, s.h, false, false);
             if (bits != 16)
-                benchmark::RegisterBenchmark(("BM_Convert/libyuv-upright" + tail).c_str(), convertLibyuv, bits, s.w,
-                                             s.h, true, false);
+                benchmark::RegisterBenchmark(("BM_Convert/libyuv-upright" + tail).c_str(),
+                                             convertLibyuv, bits, s.w, s.h, true, false);
             if (libyuv::TestCpuFlag(libyuv::kCpuHasAVX512BW))
-                benchmark::RegisterBenchmark(("BM_Convert/libyuv-avx2" + tail).c_str(), convertLibyuv, bits, s.w,
-                                             s.h, false, true);
+                benchmark::RegisterBenchmark(("BM_Convert/libyuv-avx2" + tail).c_str(),
+                                             convertLibyuv, bits, s.w, s.h, false, true);
 #endif
-            benchmark::RegisterBenchmark(("BM_Convert/swscale" + tail).c_str(), convertSwscale, bits, s.w, s.h,
-                                         false);
+            benchmark::RegisterBenchmark(("BM_Convert/swscale" + tail).c_str(), convertSwscale,
+                                         bits, s.w, s.h, false);
             if (av_get_cpu_flags() & AV_CPU_FLAG_AVX512)
-                benchmark::RegisterBenchmark(("BM_Convert/swscale-avx2" + tail).c_str(), convertSwscale, bits, s.w,
-                                             s.h, true);
-            benchmark::RegisterBenchmark(("BM_Convert/memcpy" + tail).c_str(), copyFloor, bits, s.w, s.h);
+                benchmark::RegisterBenchmark(("BM_Convert/swscale-avx2" + tail).c_str(),
+                                             convertSwscale, bits, s.w, s.h, true);
+            benchmark::RegisterBenchmark(("BM_Convert/memcpy" + tail).c_str(), copyFloor, bits, s.w,
+                                         s.h);
         }
     }
     return 0;
@@ -231,4 +245,4 @@ int registerConvert()
 
 const int registered = registerConvert();
 
-} // namespace
+}   // namespace

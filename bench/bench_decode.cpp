@@ -41,7 +41,8 @@ using kevra::BenchStreams;
 
 void setRate(benchmark::State& state, int64_t pictures, int expected)
 {
-    state.counters["frames/s"] = benchmark::Counter(double(pictures), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["frames/s"] =
+        benchmark::Counter(double(pictures), benchmark::Counter::kIsIterationInvariantRate);
     state.counters["pictures"] = double(pictures);
     if (pictures != expected)
         state.SetLabel("pictures " + std::to_string(pictures) + " of " + std::to_string(expected));
@@ -62,7 +63,8 @@ const Mpeg4Stream& mpeg4Stream(int w, int h)
     Mpeg4Stream& s = cache[{w, h}];
     kevra::PatternEncoder enc;
     const int bitrate = w * h > 704 * 576 ? 10000000 : 4000000;
-    if (enc.open(0, w, h, BenchStreams::kFps, bitrate, BenchStreams::kFps, kevra::PatternEncoder::Codec::Mpeg4) != 0)
+    if (enc.open(0, w, h, BenchStreams::kFps, bitrate, BenchStreams::kFps,
+                 kevra::PatternEncoder::Codec::Mpeg4) != 0)
         return s;
     enc.setNoise(true);
     kevra::KxavMuxer mux;
@@ -79,7 +81,10 @@ const Mpeg4Stream& mpeg4Stream(int w, int h)
 // The worker driven without its thread over one stream; run() returns the pictures taken.
 class KevraDecode {
 public:
-    KevraDecode() : worker_(std::make_unique<kevra::DecoderWorker>()) { worker_->setDisplayDepth(32); }
+    KevraDecode() : worker_(std::make_unique<kevra::DecoderWorker>())
+    {
+        worker_->setDisplayDepth(32);
+    }
     int64_t run(const std::vector<std::vector<uint8_t>>& packets)
     {
         worker_->startManual();
@@ -168,16 +173,20 @@ private:
         while (avcodec_receive_frame(ctx, frame_) == 0) {
             const int fw = std::min(frame_->width, w_), fh = std::min(frame_->height, h_);
             const uint8_t *y = frame_->data[0], *u = frame_->data[1], *v = frame_->data[2];
-            if (frame_->linesize[0] != fw || frame_->linesize[1] != fw / 2 || frame_->linesize[2] != fw / 2) {
+            if (frame_->linesize[0] != fw || frame_->linesize[1] != fw / 2 ||
+                frame_->linesize[2] != fw / 2) {
                 // The converter takes packed planes: copy when the decoder's rows are padded.
                 uint8_t* py = planes_.data();
                 uint8_t* pu = py + size_t(fw) * fh;
                 uint8_t* pv = pu + size_t(fw / 2) * (fh / 2);
                 for (int r = 0; r < fh; ++r)
-                    std::memcpy(py + size_t(r) * fw, y + size_t(r) * frame_->linesize[0], size_t(fw));
+                    std::memcpy(py + size_t(r) * fw, y + size_t(r) * frame_->linesize[0],
+                                size_t(fw));
                 for (int r = 0; r < fh / 2; ++r) {
-                    std::memcpy(pu + size_t(r) * (fw / 2), u + size_t(r) * frame_->linesize[1], size_t(fw / 2));
-                    std::memcpy(pv + size_t(r) * (fw / 2), v + size_t(r) * frame_->linesize[2], size_t(fw / 2));
+                    std::memcpy(pu + size_t(r) * (fw / 2), u + size_t(r) * frame_->linesize[1],
+                                size_t(fw / 2));
+                    std::memcpy(pv + size_t(r) * (fw / 2), v + size_t(r) * frame_->linesize[2],
+                                size_t(fw / 2));
                 }
                 y = py, u = pu, v = pv;
             }
@@ -269,25 +278,30 @@ void decodePair(benchmark::State& state, int w, int h, bool mpeg4)
             const int64_t pictures = kevraSide ? kevra.run(packets) : bare.run(frames);
             (kevraSide ? kevraSeconds : bareSeconds) += processCpuSeconds() - t0;
             if (pictures != int64_t(frames.size()))
-                state.SetLabel("pictures " + std::to_string(pictures) + " of " + std::to_string(frames.size()));
+                state.SetLabel("pictures " + std::to_string(pictures) + " of " +
+                               std::to_string(frames.size()));
         }
         ++turn;
     }
     state.counters["ratio"] = kevraSeconds > 0 ? bareSeconds / kevraSeconds : 0;
-    state.counters["kevra frames/s"] = kevraSeconds > 0 ? double(turn) * double(frames.size()) / kevraSeconds : 0;
-    state.counters["libavcodec frames/s"] = bareSeconds > 0 ? double(turn) * double(frames.size()) / bareSeconds : 0;
+    state.counters["kevra frames/s"] =
+        kevraSeconds > 0 ? double(turn) * double(frames.size()) / kevraSeconds : 0;
+    state.counters["libavcodec frames/s"] =
+        bareSeconds > 0 ? double(turn) * double(frames.size()) / bareSeconds : 0;
 }
 
 int registerDecode()
 {
     for (bool mpeg4 : {false, true})
         for (auto [w, h] : {std::pair{704, 576}, std::pair{1920, 1080}}) {
-            const std::string tail = std::string(mpeg4 ? "-mpeg4" : "") + "/" + std::to_string(w) + "x" +
-                                     std::to_string(h);
-            benchmark::RegisterBenchmark(("BM_Decode/kevra" + tail).c_str(), decodeKevra, w, h, mpeg4)
+            const std::string tail = std::string(mpeg4 ? "-mpeg4" : "") + "/" + std::to_string(w) +
+                                     "x" + std::to_string(h);
+            benchmark::RegisterBenchmark(("BM_Decode/kevra" + tail).c_str(), decodeKevra, w, h,
+                                         mpeg4)
                 ->MeasureProcessCPUTime()
                 ->Unit(benchmark::kMillisecond);
-            benchmark::RegisterBenchmark(("BM_Decode/libavcodec" + tail).c_str(), decodeLibavcodec, w, h, mpeg4)
+            benchmark::RegisterBenchmark(("BM_Decode/libavcodec" + tail).c_str(), decodeLibavcodec,
+                                         w, h, mpeg4)
                 ->MeasureProcessCPUTime()
                 ->Unit(benchmark::kMillisecond);
             benchmark::RegisterBenchmark(("BM_DecodePair" + tail).c_str(), decodePair, w, h, mpeg4)
@@ -300,4 +314,4 @@ int registerDecode()
 
 const int registered = registerDecode();
 
-} // namespace
+}   // namespace

@@ -60,7 +60,10 @@ const std::vector<uint8_t>& input(const std::string& format)
     if (format == "packet")
         return BenchStreams::packetStream(1920, 1080);
     static std::vector<uint8_t> m4v;
-    std::vector<uint8_t>& v = format == "ps" ? ps : format == "avi" ? avi : format == "m4v" ? m4v : asf;
+    std::vector<uint8_t>& v = format == "ps"    ? ps
+                              : format == "avi" ? avi
+                              : format == "m4v" ? m4v
+                                                : asf;
     if (v.empty() && !BenchStreams::sampleDir().empty()) {
         const char* file = format == "ps"    ? "/ps-h264.mpg"
                            : format == "avi" ? "/av.avi"
@@ -76,7 +79,8 @@ const std::vector<uint8_t>& input(const std::string& format)
 void setRate(benchmark::State& state, size_t bytes, int64_t frames, int64_t videoFrames)
 {
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes));
-    state.counters["MB/s"] = benchmark::Counter(double(bytes) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["MB/s"] =
+        benchmark::Counter(double(bytes) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
     state.counters["frames"] = double(frames);
     state.counters["video"] = double(videoFrames);
     state.counters["MB"] = double(bytes) / 1e6;
@@ -154,7 +158,8 @@ void demuxLibavformat(benchmark::State& state, std::string format)
     for (auto _ : state) {
         MemoryInput mem{data.data(), data.size(), 0};
         auto* buffer = static_cast<uint8_t*>(av_malloc(kBlock));
-        AVIOContext* io = avio_alloc_context(buffer, kBlock, 0, &mem, readMemory, nullptr, seekMemory);
+        AVIOContext* io =
+            avio_alloc_context(buffer, kBlock, 0, &mem, readMemory, nullptr, seekMemory);
         AVFormatContext* ctx = avformat_alloc_context();
         ctx->pb = io;
         ctx->flags |= AVFMT_FLAG_CUSTOM_IO;
@@ -162,7 +167,8 @@ void demuxLibavformat(benchmark::State& state, std::string format)
         if (avformat_open_input(&ctx, nullptr, nullptr, nullptr) == 0) {
             while (av_read_frame(ctx, pkt) >= 0) {
                 ++frames;
-                video += ctx->streams[pkt->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+                video +=
+                    ctx->streams[pkt->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
                 benchmark::DoNotOptimize(pkt->data);
                 av_packet_unref(pkt);
             }
@@ -181,18 +187,20 @@ int registerDemux()
 {
     av_log_set_level(AV_LOG_ERROR);
     for (const char* f : {"ps", "avi", "m4v", "asf"}) {
-        benchmark::RegisterBenchmark((std::string("BM_Demux/kevra/") + f).c_str(), demuxKevra, std::string(f))
-            ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark((std::string("BM_Demux/libavformat/") + f).c_str(), demuxLibavformat,
+        benchmark::RegisterBenchmark((std::string("BM_Demux/kevra/") + f).c_str(), demuxKevra,
                                      std::string(f))
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((std::string("BM_Demux/libavformat/") + f).c_str(),
+                                     demuxLibavformat, std::string(f))
             ->Unit(benchmark::kMillisecond);
     }
     for (const char* f : {"kxav", "packet"})
-        benchmark::RegisterBenchmark((std::string("BM_Demux/kevra/") + f).c_str(), demuxKevra, std::string(f))
+        benchmark::RegisterBenchmark((std::string("BM_Demux/kevra/") + f).c_str(), demuxKevra,
+                                     std::string(f))
             ->Unit(benchmark::kMillisecond);
     return 0;
 }
 
 const int registered = registerDemux();
 
-} // namespace
+}   // namespace

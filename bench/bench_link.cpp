@@ -125,15 +125,18 @@ void link(benchmark::State& state, std::vector<std::string> args, double targetM
             state.counters["asked Mbit/s"] = targetMbit;
         state.SetBytesProcessed(int64_t(bytes));
         const bool sustained = dropped + recorderDrops == 0 && shown / seconds >= 24.0;
-        state.SetLabel(targetMbit <= 0 ? "link ceiling" : sustained ? "sustained" : "NOT sustained");
+        state.SetLabel(targetMbit <= 0 ? "link ceiling"
+                       : sustained     ? "sustained"
+                                       : "NOT sustained");
         recorder.stop();
     }
 }
 
 std::vector<std::string> stream(const std::string& size, int bitrate)
 {
-    return {"--size", size, "--fps", "25", "--gop", "25", "--bitrate", std::to_string(bitrate), "--noise",
-            "--per-frame", "--cameras", "Bench"};
+    return {"--size",  size,          "--fps",     "25",
+            "--gop",   "25",          "--bitrate", std::to_string(bitrate),
+            "--noise", "--per-frame", "--cameras", "Bench"};
 }
 
 int registerLink()
@@ -147,23 +150,29 @@ int registerLink()
     add("BM_Link/704x576", stream("704x576", 2000000), 2);
     add("BM_Link/1920x1080", stream("1920x1080", 8000000), 8);
     for (int mbit : {16, 32, 64, 100})
-        add("BM_Link/1920x1080/" + std::to_string(mbit) + "Mbit", stream("1920x1080", mbit * 1000000), mbit);
+        add("BM_Link/1920x1080/" + std::to_string(mbit) + "Mbit",
+            stream("1920x1080", mbit * 1000000), mbit);
     // The ceiling: a looped file of incompressible frames (about 5 MB each), far more than
     // the link carries; the simulator drops what the client cannot take.
-    benchmark::RegisterBenchmark("BM_Link/1920x1080/ceiling", [](benchmark::State& state) {
-        const std::string dir = kevra::BenchStreams::sampleDir();
-        if (dir.empty()) {
-            state.SkipWithError("ffmpeg missing");
-            return;
-        }
-        link(state,
-             {"--source", dir + "/random.h264", "--fps", "100", "--message-size", "1048576",
-              "--queue-limit", "16777216", "--cameras", "Bench"},
-             0);
-    })->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("BM_Link/1920x1080/ceiling",
+                                 [](benchmark::State& state) {
+                                     const std::string dir = kevra::BenchStreams::sampleDir();
+                                     if (dir.empty()) {
+                                         state.SkipWithError("ffmpeg missing");
+                                         return;
+                                     }
+                                     link(state,
+                                          {"--source", dir + "/random.h264", "--fps", "100",
+                                           "--message-size", "1048576", "--queue-limit", "16777216",
+                                           "--cameras", "Bench"},
+                                          0);
+                                 })
+        ->Iterations(1)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
     return 0;
 }
 
 const int registered = registerLink();
 
-} // namespace
+}   // namespace

@@ -117,14 +117,17 @@ std::vector<Result> mediansOnly(const std::vector<Result>& all)
     const std::string suffix = "_median";
     std::vector<std::string> withMedian;
     for (const Result& r : all)
-        if (r.name.size() > suffix.size() && r.name.compare(r.name.size() - suffix.size(), suffix.size(), suffix) == 0)
+        if (r.name.size() > suffix.size() &&
+            r.name.compare(r.name.size() - suffix.size(), suffix.size(), suffix) == 0)
             withMedian.push_back(r.name.substr(0, r.name.size() - suffix.size()));
     std::vector<Result> out;
     for (const Result& r : all) {
         if (std::find(withMedian.begin(), withMedian.end(), r.name) != withMedian.end())
             continue;
         Result x = r;
-        if (std::find(withMedian.begin(), withMedian.end(), r.name.substr(0, r.name.size() - std::min(r.name.size(), suffix.size()))) != withMedian.end())
+        if (std::find(withMedian.begin(), withMedian.end(),
+                      r.name.substr(0, r.name.size() - std::min(r.name.size(), suffix.size()))) !=
+            withMedian.end())
             x.name.resize(x.name.size() - suffix.size());
         out.push_back(std::move(x));
     }
@@ -150,12 +153,14 @@ void writeSummary(const std::string& path, const std::vector<Result>& allResults
     md << "- Logical cores: " << std::thread::hardware_concurrency() << "\n";
     md << "- Load average when the run ended (1, 5, 15 min): " << loadAverage()
        << " (other work on the machine shows as real time well above CPU time)\n";
-    md << "- Conversion and demultiplexing run on one thread; their rates are per second of CPU time. "
-          "Decoding rates are per second of the process's CPU time (the H.264 decoder's slice threads included); "
+    md << "- Conversion and demultiplexing run on one thread; their rates are per second of CPU "
+          "time. "
+          "Decoding rates are per second of the process's CPU time (the H.264 decoder's slice "
+          "threads included); "
           "link rates are over a 4-second wall-clock window.\n\n";
 
     // The converter side by side: Mpixel/s per implementation for each depth and size.
-    std::map<std::string, std::map<std::string, double>> convert; // key -> impl -> Mpixel/s
+    std::map<std::string, std::map<std::string, double>> convert;   // key -> impl -> Mpixel/s
     std::vector<std::string> keys;
     std::vector<std::string> impls;
     for (const Result& r : results) {
@@ -185,8 +190,10 @@ void writeSummary(const std::string& path, const std::vector<Result>& allResults
                 labels[impl] = r.label;
         }
         md << "## Colour conversion (Mpixel/s)\n\n";
-        md << "Every implementation of ours this processor runs is measured in the same run: `kevra-sse2`, "
-              "`kevra-avx2`, `kevra-avx512` and `kevra-neon` are the SSE2, AVX2, AVX-512BW and NEON "
+        md << "Every implementation of ours this processor runs is measured in the same run: "
+              "`kevra-sse2`, "
+              "`kevra-avx2`, `kevra-avx512` and `kevra-neon` are the SSE2, AVX2, AVX-512BW and "
+              "NEON "
               "paths, `reference` the plain scalar table formula. "
               "`libyuv` and `swscale` produce exactly our layout (24/32 bits bottom-up); "
               "`libyuv-upright` writes top-down, libyuv's natural direction; `libyuv-avx2` and "
@@ -222,10 +229,13 @@ void writeSummary(const std::string& path, const std::vector<Result>& allResults
                 if (o == "kevra-sse2" || o == "kevra-avx2")
                     limited.push_back(o);
         md << "\n### Ratios per instruction set\n\n"
-              "Each of our paths against the fastest library figure of the same depth and size (any of "
+              "Each of our paths against the fastest library figure of the same depth and size "
+              "(any of "
               "`libyuv`, `libyuv-upright`, `libyuv-avx2`, `swscale`, `swscale-avx2`)"
-           << (limited.empty() ? "" : "; our paths below AVX-512 also against the fastest of the libraries "
-                                      "limited to AVX2 (`libyuv-avx2`, `swscale-avx2`: \"AVX2 machine\")")
+           << (limited.empty()
+                   ? ""
+                   : "; our paths below AVX-512 also against the fastest of the libraries "
+                     "limited to AVX2 (`libyuv-avx2`, `swscale-avx2`: \"AVX2 machine\")")
            << "; and against `memcpy`.\n\n| depth/size |";
         for (const auto& o : ours)
             md << " " << o.substr(6) << " / best library |";
@@ -237,7 +247,8 @@ void writeSummary(const std::string& path, const std::vector<Result>& allResults
         for (size_t i = 0; i < 2 * ours.size() + limited.size(); ++i)
             md << "---:|";
         md << "\n";
-        auto bestOf = [](const std::map<std::string, double>& row, std::initializer_list<const char*> libs) {
+        auto bestOf = [](const std::map<std::string, double>& row,
+                         std::initializer_list<const char*> libs) {
             double best = 0;
             for (const char* lib : libs) {
                 auto it = row.find(lib);
@@ -248,30 +259,38 @@ void writeSummary(const std::string& path, const std::vector<Result>& allResults
         };
         for (const auto& k : keys) {
             const auto& row = convert[k];
-            const double best = bestOf(row, {"libyuv", "libyuv-upright", "libyuv-avx2", "swscale", "swscale-avx2"});
+            const double best =
+                bestOf(row, {"libyuv", "libyuv-upright", "libyuv-avx2", "swscale", "swscale-avx2"});
             const double bestAvx2 = bestOf(row, {"libyuv-avx2", "swscale-avx2"});
             auto mc = row.find("memcpy");
             md << "| " << k << " |";
             for (const auto& o : ours) {
                 auto it = row.find(o);
-                md << " " << (it != row.end() && best > 0 ? fmt(it->second / best, 2) : std::string("-")) << " |";
+                md << " "
+                   << (it != row.end() && best > 0 ? fmt(it->second / best, 2) : std::string("-"))
+                   << " |";
             }
             for (const auto& o : limited) {
                 auto it = row.find(o);
-                md << " " << (it != row.end() && bestAvx2 > 0 ? fmt(it->second / bestAvx2, 2) : std::string("-"))
+                md << " "
+                   << (it != row.end() && bestAvx2 > 0 ? fmt(it->second / bestAvx2, 2)
+                                                       : std::string("-"))
                    << " |";
             }
             for (const auto& o : ours) {
                 auto it = row.find(o);
                 md << " "
-                   << (it != row.end() && mc != row.end() && mc->second > 0 ? fmt(it->second / mc->second, 2)
-                                                                            : std::string("-"))
+                   << (it != row.end() && mc != row.end() && mc->second > 0
+                           ? fmt(it->second / mc->second, 2)
+                           : std::string("-"))
                    << " |";
             }
             md << "\n";
         }
-        md << "\nNo ARM processor is available on the machines these figures come from: the NEON path "
-              "is checked for exactness under emulation (qemu-user) in the test run, and its speed is "
+        md << "\nNo ARM processor is available on the machines these figures come from: the NEON "
+              "path "
+              "is checked for exactness under emulation (qemu-user) in the test run, and its speed "
+              "is "
               "not measured here.\n\n";
     }
 
@@ -287,44 +306,61 @@ void writeSummary(const std::string& path, const std::vector<Result>& allResults
         auto c = it->second->counters.find(key);
         return c == it->second->counters.end() ? -1 : c->second;
     };
-    auto cell = [](double v, int decimals = 0) { return v < 0 ? std::string("-") : fmt(v, decimals); };
-    auto ratio = [](double a, double b) { return a < 0 || b <= 0 ? std::string("-") : fmt(a / b, 2); };
+    auto cell = [](double v, int decimals = 0) {
+        return v < 0 ? std::string("-") : fmt(v, decimals);
+    };
+    auto ratio = [](double a, double b) {
+        return a < 0 || b <= 0 ? std::string("-") : fmt(a / b, 2);
+    };
 
     if (byName.count("BM_Demux/kevra/ps") || byName.count("BM_Demux/kevra/kxav")) {
         md << "## Demultiplexing (MB/s of input, 64 KB blocks from memory)\n\n";
-        md << "Records: frame records from `nextFrame` (kevra) or packets from `av_read_frame`.\n\n";
-        md << "| format | kevra | libavformat | kevra / libavformat | input MB | kevra records | libavformat packets |\n"
+        md << "Records: frame records from `nextFrame` (kevra) or packets from "
+              "`av_read_frame`.\n\n";
+        md << "| format | kevra | libavformat | kevra / libavformat | input MB | kevra records | "
+              "libavformat packets |\n"
               "|---|---:|---:|---:|---:|---:|---:|\n";
         for (const char* f : {"ps", "avi", "m4v", "asf", "kxav", "packet"}) {
-            const std::string k = std::string("BM_Demux/kevra/") + f, l = std::string("BM_Demux/libavformat/") + f;
+            const std::string k = std::string("BM_Demux/kevra/") + f,
+                              l = std::string("BM_Demux/libavformat/") + f;
             if (!byName.count(k) && !byName.count(l))
                 continue;
             const double kv = counter(k, "MB/s"), lv = counter(l, "MB/s");
-            md << "| " << f << " | " << cell(kv) << " | " << cell(lv) << " | " << ratio(kv, lv) << " | "
-               << cell(std::max(counter(k, "MB"), counter(l, "MB")), 1) << " | " << cell(counter(k, "frames")) << " | "
-               << cell(counter(l, "frames")) << " |\n";
+            md << "| " << f << " | " << cell(kv) << " | " << cell(lv) << " | " << ratio(kv, lv)
+               << " | " << cell(std::max(counter(k, "MB"), counter(l, "MB")), 1) << " | "
+               << cell(counter(k, "frames")) << " | " << cell(counter(l, "frames")) << " |\n";
         }
-        md << "\n- ps: ffmpeg numbers H.264 video 0xE2; both sides read the file renumbered to 0xE0, the "
-              "stream recorders send. kevra hands out a record per video PES packet, libavformat a packet "
+        md << "\n- ps: ffmpeg numbers H.264 video 0xE2; both sides read the file renumbered to "
+              "0xE0, the "
+              "stream recorders send. kevra hands out a record per video PES packet, libavformat a "
+              "packet "
               "per frame.\n"
-              "- avi: libavformat hands out the file's chunks without looking into them; kevra's AVI path "
+              "- avi: libavformat hands out the file's chunks without looking into them; kevra's "
+              "AVI path "
               "scans the MPEG-4 video for start codes and audio tags (vectorised prefix search).\n"
               "- m4v: the same MPEG-4 video as a raw elementary stream; libavformat splits it into "
-              "frames with its MPEG-4 parser. kevra holds back the last frame (no start code follows "
+              "frames with its MPEG-4 parser. kevra holds back the last frame (no start code "
+              "follows "
               "it yet).\n"
-              "- asf: ffmpeg's ASF carries plain MPEG-4 video, not the recorders' packet stream inside ASF, "
+              "- asf: ffmpeg's ASF carries plain MPEG-4 video, not the recorders' packet stream "
+              "inside ASF, "
               "so kevra finds no frames; its rate is the ASF packet walk with the inner scan.\n\n";
     }
 
     if (byName.count("BM_Decode/kevra/1920x1080") || byName.count("BM_Decode/kevra/704x576")) {
         md << "## Decoding to 32-bit pictures (frames per second of process CPU time)\n\n";
-        md << "The same frames through the DecoderWorker (queue, demultiplexer, decoder, conversion "
+        md << "The same frames through the DecoderWorker (queue, demultiplexer, decoder, "
+              "conversion "
               "straight from the decoder's planes) and through bare libavcodec + ColourConverter. "
-              "Separate runs (`BM_Decode`) and paired runs (`BM_DecodePair`: both sides in turn within "
-              "every iteration, so load on a shared machine weighs on both alike; the ratio to go by "
+              "Separate runs (`BM_Decode`) and paired runs (`BM_DecodePair`: both sides in turn "
+              "within "
+              "every iteration, so load on a shared machine weighs on both alike; the ratio to go "
+              "by "
               "here).\n\n";
-        md << "| codec/size | kevra DecoderWorker | libavcodec + convert | kevra / libavcodec | paired: kevra | "
-              "paired: libavcodec | paired: kevra / libavcodec |\n|---|---:|---:|---:|---:|---:|---:|\n";
+        md << "| codec/size | kevra DecoderWorker | libavcodec + convert | kevra / libavcodec | "
+              "paired: kevra | "
+              "paired: libavcodec | paired: kevra / libavcodec "
+              "|\n|---|---:|---:|---:|---:|---:|---:|\n";
         for (const char* codec : {"", "-mpeg4"})
             for (const char* sz : {"704x576", "1920x1080"}) {
                 const std::string tail = std::string(codec) + "/" + sz;
@@ -334,8 +370,9 @@ void writeSummary(const std::string& path, const std::vector<Result>& allResults
                 const double pr = counter(pair, "ratio");
                 if (kv < 0 && lv < 0 && pr < 0)
                     continue;
-                md << "| " << (*codec ? "mpeg4/" : "h264/") << sz << " | " << cell(kv) << " | " << cell(lv) << " | "
-                   << ratio(kv, lv) << " | " << cell(counter(pair, "kevra frames/s")) << " | "
+                md << "| " << (*codec ? "mpeg4/" : "h264/") << sz << " | " << cell(kv) << " | "
+                   << cell(lv) << " | " << ratio(kv, lv) << " | "
+                   << cell(counter(pair, "kevra frames/s")) << " | "
                    << cell(counter(pair, "libavcodec frames/s")) << " | " << cell(pr, 2) << " |\n";
             }
         md << "\n";
@@ -347,8 +384,10 @@ void writeSummary(const std::string& path, const std::vector<Result>& allResults
             links.push_back(&r);
     if (!links.empty()) {
         md << "## Link from kevra-recorder on loopback into the decoder's queue\n\n";
-        md << "Asked: the simulator's `--bitrate` (its encoder may deliver less); received: media bytes that "
-              "reached the input queue; frames/s: pictures converted and taken; dropped: chunks the input "
+        md << "Asked: the simulator's `--bitrate` (its encoder may deliver less); received: media "
+              "bytes that "
+              "reached the input queue; frames/s: pictures converted and taken; dropped: chunks "
+              "the input "
               "queue discarded plus the simulator's drop events.\n\n";
         md << "| run | asked Mbit/s | received Mbit/s | MB/s | frames/s | dropped | result |\n"
               "|---|---:|---:|---:|---:|---:|---|\n";
@@ -359,21 +398,27 @@ void writeSummary(const std::string& path, const std::vector<Result>& allResults
                 return c == r->counters.end() ? -1.0 : c->second;
             };
             const std::string& run = r->name;
-            md << "| " << run << " | " << cell(get("asked Mbit/s")) << " | " << cell(get("Mbit/s"), 1) << " | "
-               << cell(get("MB/s"), 2) << " | " << cell(get("frames/s"), 1) << " | " << cell(get("dropped")) << " | "
+            md << "| " << run << " | " << cell(get("asked Mbit/s")) << " | "
+               << cell(get("Mbit/s"), 1) << " | " << cell(get("MB/s"), 2) << " | "
+               << cell(get("frames/s"), 1) << " | " << cell(get("dropped")) << " | "
                << (r->error.empty() ? r->label : "error: " + r->error) << " |\n";
-            if (r->error.empty() && r->label == "sustained" && run.find("1920x1080") != std::string::npos)
+            if (r->error.empty() && r->label == "sustained" &&
+                run.find("1920x1080") != std::string::npos)
                 best = std::max(best, get("Mbit/s"));
         }
         md << "\nHighest 1080p bitrate received with no dropped input and 24+ pictures/s: "
            << (best < 0 ? std::string("none") : fmt(best, 1) + " Mbit/s")
-           << ". The ceiling: the network worker takes one receive per connection every 10 ms, and a "
+           << ". The ceiling: the network worker takes one receive per connection every 10 ms, and "
+              "a "
               "message's header and payload take a step each, so a connection carries at most 50 "
-              "messages a second (about 50 MB/s with 1 MiB messages). Its 5 MB frames do not fit the "
-              "decoder's 1 MiB input queue, so that run shows no pictures and counts discarded chunks.\n\n";
+              "messages a second (about 50 MB/s with 1 MiB messages). Its 5 MB frames do not fit "
+              "the "
+              "decoder's 1 MiB input queue, so that run shows no pictures and counts discarded "
+              "chunks.\n\n";
     }
 
-    md << "## All results\n\n| benchmark | real time (ns) | CPU time (ns) | counters | note |\n|---|---:|---:|---|---|\n";
+    md << "## All results\n\n| benchmark | real time (ns) | CPU time (ns) | counters | note "
+          "|\n|---|---:|---:|---|---|\n";
     for (const Result& r : results) {
         std::string counters;
         for (const auto& c : r.counters) {
@@ -381,15 +426,16 @@ void writeSummary(const std::string& path, const std::vector<Result>& allResults
                 counters += ", ";
             counters += c.first + " " + fmt(c.second, c.second < 100 ? 2 : 0);
         }
-        md << "| " << r.name << " | " << fmt(r.realNs) << " | " << fmt(r.cpuNs) << " | " << counters << " | "
-           << (r.error.empty() ? r.label : "error: " + r.error) << " |\n";
+        md << "| " << r.name << " | " << fmt(r.realNs) << " | " << fmt(r.cpuNs) << " | " << counters
+           << " | " << (r.error.empty() ? r.label : "error: " + r.error) << " |\n";
     }
 
     // The viewer's own measurements (scripts/grid-bench.sh) keep their section of the file.
     std::string kept;
     {
         std::ifstream in(path);
-        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string text((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
         const size_t from = text.find("<!-- viewer-measurements -->");
         if (from != std::string::npos)
             kept = "\n" + text.substr(from);
@@ -400,7 +446,7 @@ void writeSummary(const std::string& path, const std::vector<Result>& allResults
         std::fprintf(stderr, "kevra_bench: cannot write %s\n", path.c_str());
 }
 
-} // namespace
+}   // namespace
 
 int main(int argc, char** argv)
 {

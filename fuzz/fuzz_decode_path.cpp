@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static const bool verbose = std::getenv("FUZZ_VERBOSE") != nullptr;   // print every picture
 
     static kevra::DecoderWorker* worker = [] {
-        av_log_set_level(AV_LOG_QUIET);   // damaged streams are the point here
+        av_log_set_level(AV_LOG_QUIET);      // damaged streams are the point here
         return new kevra::DecoderWorker();   // reused: one per process
     }();
     kevra::DecoderWorker& w = *worker;

@@ -45,7 +45,7 @@ void touchRecord(const kevra::MediaFrame* r)
         touch(r->packetStart, r->packetLength);
 }
 
-} // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -78,8 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             std::fprintf(stderr, "block %p +%zu format %d\n", static_cast<void*>(copy.data()), n,
                          demuxer.format());
         for (int guard = 0; guard < 100000; ++guard) {
-            kevra::MediaFrame* r = (flags & 8) && (guard & 1) ? demuxer.nextKeyFrame()
-                                                             : demuxer.nextFrame();
+            kevra::MediaFrame* r =
+                (flags & 8) && (guard & 1) ? demuxer.nextKeyFrame() : demuxer.nextFrame();
             if (r == nullptr)
                 break;
             touchRecord(r);

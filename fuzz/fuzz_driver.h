@@ -108,4 +108,4 @@ inline void run(kevra::FrameParser& parser, const uint8_t* data, size_t size, si
     drain(parser, false);
 }
 
-} // namespace fuzzdrv
+}   // namespace fuzzdrv

@@ -46,7 +46,10 @@ public:
     }
     // setBuffer hands the held bytes on from the old buffer before replacing it; the piece is
     // then bounded by the largest capacity the buffer ever had.
-    size_t bufferCapacityAtCall() const { return maxCapacity > bufferCapacity() ? maxCapacity : bufferCapacity(); }
+    size_t bufferCapacityAtCall() const
+    {
+        return maxCapacity > bufferCapacity() ? maxCapacity : bufferCapacity();
+    }
     uint64_t headers = 0;
     uint64_t payloadBytes = 0;
     uint32_t announced = 0;
@@ -60,7 +63,7 @@ int pending(int fd)
     return n;
 }
 
-} // namespace
+}   // namespace
 
 static int g_listenFd = -1;
 static int g_port = 0;

@@ -27,9 +27,8 @@ struct Names {
 
 // Names the program really uses, and some that collide with each other (IP0 inside XIP0).
 constexpr Names kNames[] = {
-    {u"login", u"IP0"},       {u"login", u"Port0"}, {u"language", u"LOGIN"},
-    {u"language", u"D_IP"},   {u"s", u"k"},         {u"login", u"XIP0"},
-    {u"\x5F55", u"\x952E"},   {u"a b", u"c d"},
+    {u"login", u"IP0"}, {u"login", u"Port0"}, {u"language", u"LOGIN"}, {u"language", u"D_IP"},
+    {u"s", u"k"},       {u"login", u"XIP0"},  {u"\x5F55", u"\x952E"},  {u"a b", u"c d"},
 };
 constexpr size_t kNameCount = sizeof(kNames) / sizeof(kNames[0]);
 
@@ -86,7 +85,7 @@ std::vector<uint8_t> getFile(const std::string& path)
     return bytes;
 }
 
-} // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -26,7 +26,10 @@ namespace {
 
 std::string g_root;
 
-void append(Bytes& to, const Bytes& from) { to.insert(to.end(), from.begin(), from.end()); }
+void append(Bytes& to, const Bytes& from)
+{
+    to.insert(to.end(), from.begin(), from.end());
+}
 
 void write(const std::string& target, const std::string& name, const Bytes& bytes)
 {
@@ -144,14 +147,14 @@ Bytes programStream()
     Mpeg4EsWriter::Vol vol;
     Bytes s;
     for (int i = 0; i < 2; ++i) {
-        const Bytes es = i == 0 ? Mpeg4EsWriter::keyFrame(vol, 10, 30, 0, 400)
-                                : Mpeg4EsWriter::vop(false, 200);
+        const Bytes es =
+            i == 0 ? Mpeg4EsWriter::keyFrame(vol, 10, 30, 0, 400) : Mpeg4EsWriter::vop(false, 200);
         append(s, {0x00, 0x00, 0x01, 0xBA, 0x44, 0x00, 0x04, 0x00, 0x04, 0x01, 0x01, 0x89, 0xC3,
                    0xF8});
         const int pesLength = static_cast<int>(es.size()) + 3 + 5;
-        append(s, {0x00, 0x00, 0x01, 0xE0, static_cast<uint8_t>(pesLength >> 8),
-                   static_cast<uint8_t>(pesLength), 0x80, 0x80, 0x05, 0x21, 0x00, 0x01, 0x00,
-                   0x01});
+        append(s,
+               {0x00, 0x00, 0x01, 0xE0, static_cast<uint8_t>(pesLength >> 8),
+                static_cast<uint8_t>(pesLength), 0x80, 0x80, 0x05, 0x21, 0x00, 0x01, 0x00, 0x01});
         append(s, es);
     }
     return s;
@@ -164,9 +167,31 @@ Bytes asfPacket(int stream, const uint8_t* payload, size_t n, int object)
 {
     Bytes p(256, 0);
     const size_t padding = 231 - n;
-    const uint8_t head[] = {0x10, 0x5D, static_cast<uint8_t>(padding), static_cast<uint8_t>(padding >> 8),
-                            0, 0, 0, 0, 0x28, 0x00, static_cast<uint8_t>(stream), static_cast<uint8_t>(object),
-                            0, 0, 0, 0, 0x08, 0, 0, 0, 0, 0, 0, 0, 0};
+    const uint8_t head[] = {0x10,
+                            0x5D,
+                            static_cast<uint8_t>(padding),
+                            static_cast<uint8_t>(padding >> 8),
+                            0,
+                            0,
+                            0,
+                            0,
+                            0x28,
+                            0x00,
+                            static_cast<uint8_t>(stream),
+                            static_cast<uint8_t>(object),
+                            0,
+                            0,
+                            0,
+                            0,
+                            0x08,
+                            0,
+                            0,
+                            0,
+                            0,
+                            0,
+                            0,
+                            0,
+                            0};
     std::copy(head, head + sizeof head, p.begin());
     std::copy(payload, payload + n, p.begin() + 25);
     return p;
@@ -201,10 +226,11 @@ void parserSeeds(const std::string& target, const Bytes& stream, const Bytes& le
     write(target, "tiny", c);
 }
 
-} // namespace
+}   // namespace
 
 // Real frames of the pattern camera, in decoding order, with their key-frame flags.
-std::vector<std::pair<Bytes, bool>> encoded(PatternEncoder::Codec codec, int width, int height, int frames)
+std::vector<std::pair<Bytes, bool>> encoded(PatternEncoder::Codec codec, int width, int height,
+                                            int frames)
 {
     PatternEncoder enc;
     std::vector<std::pair<Bytes, bool>> out;
@@ -239,12 +265,14 @@ void decodeSeeds()
             PacketMuxer m;
             Bytes s = blocks(0x08, 300, 0);   // 16-bit display
             for (const auto& [f, key] : encoded(codec, 32, 32, 5))
-                append(s, key ? m.keyFrame(f.data(), f.size(), 32, 32, 25, 0, mpeg4 ? 0xFB : 0xFD, mpeg4 ? 0 : 1)
+                append(s, key ? m.keyFrame(f.data(), f.size(), 32, 32, 25, 0, mpeg4 ? 0xFB : 0xFD,
+                                           mpeg4 ? 0 : 1)
                               : m.dependentFrame(f, mpeg4 ? 0xFA : 0xFC));
             write(target, "packet_" + name, s);
         }
         {
-            ProgramStreamMuxer m(mpeg4 ? ProgramStreamMuxer::Codec::Mpeg4 : ProgramStreamMuxer::Codec::H264,
+            ProgramStreamMuxer m(mpeg4 ? ProgramStreamMuxer::Codec::Mpeg4
+                                       : ProgramStreamMuxer::Codec::H264,
                                  ProgramStreamMuxer::sizeCodeFor(176, 144), 25);
             Bytes s = blocks(0, 2048, 0);
             for (const auto& [f, key] : encoded(codec, mpeg4 ? 32 : 176, mpeg4 ? 32 : 144, 3))
@@ -298,8 +326,8 @@ int main(int argc, char** argv)
     decodeSeeds();
 
     const std::pair<const char*, Bytes> probe[] = {
-        {"kxav", kxavStream()},     {"packet", packetStream()}, {"kxpt", kxptStream()},
-        {"mpeg4", mpeg4Stream()},   {"avi", aviStream()},       {"chunk", chunkStream()},
+        {"kxav", kxavStream()},   {"packet", packetStream()}, {"kxpt", kxptStream()},
+        {"mpeg4", mpeg4Stream()}, {"avi", aviStream()},       {"chunk", chunkStream()},
         {"ps", programStream()},
     };
     for (const auto& [name, stream] : probe) {
@@ -313,7 +341,8 @@ int main(int argc, char** argv)
     append(login, {'G', 'a', 't', 'e', '&', '&', 'L', 'o', 'b', 'b', 'y', '&', '&', '&', 'P'});
     write("fuzz_reply_header", "login_list", login);
     write("fuzz_reply_header", "refused", RecorderMessages::buildLoginReply(1, 9, 0, id));
-    write("fuzz_reply_header", "list", RecorderMessages::buildListReply({"Gate", "Lobby", "Parking"}));
+    write("fuzz_reply_header", "list",
+          RecorderMessages::buildListReply({"Gate", "Lobby", "Parking"}));
 
     // Framing: growing 512-byte buffer, pieces of 7 and 100 bytes.
     Bytes session{0x09, 0x00, 0x02, 7, 0, 100, 0};

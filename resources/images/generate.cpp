@@ -192,7 +192,7 @@ QImage programIcon()
     return img;
 }
 
-} // namespace
+}   // namespace
 
 int main(int argc, char** argv)
 {
@@ -204,7 +204,11 @@ int main(int argc, char** argv)
     if (!out.mkpath("."))
         return 1;
 
-    struct Item { const char* alias; const char* file; QImage image; };
+    struct Item {
+        const char* alias;
+        const char* file;
+        QImage image;
+    };
     auto key = [](bool pressed, auto fn) { return roundKey(pressed, fn); };
     Item items[] = {
         {"bitmaps/132", "bitmap_132.png", barButton(false)},
@@ -213,14 +217,22 @@ int main(int argc, char** argv)
         {"bitmaps/135", "bitmap_135.png", plainFace()},
         {"bitmaps/136", "bitmap_136.png", labelFace(false)},
         {"bitmaps/141", "bitmap_141.png", labelFace(true)},
-        {"bitmaps/144", "bitmap_144.png", key(false, [](QPainter& p, const QColor& c) { triangle(p, c, true); })},
-        {"bitmaps/139", "bitmap_139.png", key(true, [](QPainter& p, const QColor& c) { triangle(p, c, true); })},
-        {"bitmaps/143", "bitmap_143.png", key(false, [](QPainter& p, const QColor& c) { triangle(p, c, false); })},
-        {"bitmaps/140", "bitmap_140.png", key(true, [](QPainter& p, const QColor& c) { triangle(p, c, false); })},
-        {"bitmaps/145", "bitmap_145.png", key(false, [](QPainter& p, const QColor& c) { bar(p, c, true); })},
-        {"bitmaps/138", "bitmap_138.png", key(true, [](QPainter& p, const QColor& c) { bar(p, c, true); })},
-        {"bitmaps/142", "bitmap_142.png", key(false, [](QPainter& p, const QColor& c) { bar(p, c, false); })},
-        {"bitmaps/137", "bitmap_137.png", key(true, [](QPainter& p, const QColor& c) { bar(p, c, false); })},
+        {"bitmaps/144", "bitmap_144.png",
+         key(false, [](QPainter& p, const QColor& c) { triangle(p, c, true); })},
+        {"bitmaps/139", "bitmap_139.png",
+         key(true, [](QPainter& p, const QColor& c) { triangle(p, c, true); })},
+        {"bitmaps/143", "bitmap_143.png",
+         key(false, [](QPainter& p, const QColor& c) { triangle(p, c, false); })},
+        {"bitmaps/140", "bitmap_140.png",
+         key(true, [](QPainter& p, const QColor& c) { triangle(p, c, false); })},
+        {"bitmaps/145", "bitmap_145.png",
+         key(false, [](QPainter& p, const QColor& c) { bar(p, c, true); })},
+        {"bitmaps/138", "bitmap_138.png",
+         key(true, [](QPainter& p, const QColor& c) { bar(p, c, true); })},
+        {"bitmaps/142", "bitmap_142.png",
+         key(false, [](QPainter& p, const QColor& c) { bar(p, c, false); })},
+        {"bitmaps/137", "bitmap_137.png",
+         key(true, [](QPainter& p, const QColor& c) { bar(p, c, false); })},
         {"bitmaps/149", "bitmap_149.png", layoutFace(false)},
         {"bitmaps/150", "bitmap_150.png", layoutFace(true)},
         {"icons/128", "icon_128.png", programIcon()},

@@ -89,7 +89,7 @@ uint16_t chineseId(const std::vector<std::string>& parts)
     return 0x0804;
 }
 
-} // namespace
+}   // namespace
 
 std::u16string AppValues::directoryOf(const std::u16string& path)
 {
@@ -187,5 +187,4 @@ bool AppValues::isChineseLocale()
     return primaryLanguage(id) == kChinese;
 }
 
-} // namespace kevra
-
+}   // namespace kevra

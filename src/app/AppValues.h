@@ -16,8 +16,8 @@ public:
 
     static const std::u16string& applicationDirectory();   // ends with '/' when not empty
     static const std::u16string& languageFilePath();
-    static const std::u16string& productTitle();           // "KEVRA"
-    static const std::u16string& versionText();            // "1.00.2"
+    static const std::u16string& productTitle();   // "KEVRA"
+    static const std::u16string& versionText();    // "1.00.2"
 
     // True when the process runs under a Chinese locale (primary language 4).
     static bool isChineseLocale();
@@ -42,4 +42,4 @@ public:
     static std::string localeFromEnvironment();
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -4,7 +4,10 @@
 
 namespace kevra {
 
-ClientLiveViewDevice::~ClientLiveViewDevice() { stopChannel(); }
+ClientLiveViewDevice::~ClientLiveViewDevice()
+{
+    stopChannel();
+}
 
 void ClientLiveViewDevice::openChannel(int channel, int stream)
 {
@@ -38,15 +41,24 @@ const uint8_t* ClientLiveViewDevice::pictureQuery(int& buffering, int& width, in
     return decoder_.pictureQuery(buffering, width, height);
 }
 
-int ClientLiveViewDevice::convertedCount() const { return decoder_.convertedCount(); }
+int ClientLiveViewDevice::convertedCount() const
+{
+    return decoder_.convertedCount();
+}
 
-void ClientLiveViewDevice::lowerConvertedCount() { decoder_.lowerConvertedCount(); }
+void ClientLiveViewDevice::lowerConvertedCount()
+{
+    decoder_.lowerConvertedCount();
+}
 
-int ClientLiveViewDevice::frameRate() const { return decoder_.frameRate(); }
+int ClientLiveViewDevice::frameRate() const
+{
+    return decoder_.frameRate();
+}
 
 int ClientLiveViewDevice::undecodableCodec() const
 {
     return decoder_.undecodableCodec();
 }
 
-} // namespace kevra
+}   // namespace kevra

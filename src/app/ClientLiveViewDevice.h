@@ -43,4 +43,4 @@ private:
     int channel_ = -1;   // user-interface thread
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -150,4 +150,4 @@ int GridView::presentedAt(int position) const
     return presented_[size_t(position)].load();
 }
 
-} // namespace kevra
+}   // namespace kevra

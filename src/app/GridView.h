@@ -85,7 +85,7 @@ private:
     DeviceFactory factory_;
     PeriodicTimer timer_;
     std::atomic<int> timerId_{0};   // written by the user-interface thread only
-    std::atomic<int> depth_{32};   // set by the user-interface thread, read by tick()
+    std::atomic<int> depth_{32};    // set by the user-interface thread, read by tick()
     bool manualTicks_ = false;
     // Changed by the user-interface thread only while the timer is cancelled.
     std::map<int, std::unique_ptr<TileController>> streams_;

@@ -263,4 +263,4 @@ void LiveView::tick()
     }
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -98,7 +98,7 @@ private:
     // Shared with the frame-timer thread.
     std::atomic<int> channel_{-1};
     std::atomic<int> frameRate_{25};
-    std::atomic<int> timerId_{0};          // written only by the user-interface thread
+    std::atomic<int> timerId_{0};   // written only by the user-interface thread
     std::atomic<int> buffering_{1};
     std::atomic<bool> codecShown_{false};   // the status line says the stream cannot be decoded
     std::atomic<bool> fullScreen_{false};
@@ -116,4 +116,4 @@ private:
     std::unique_ptr<uint8_t[]> turnBuffer_;
 };
 
-} // namespace kevra
+}   // namespace kevra

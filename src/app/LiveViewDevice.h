@@ -25,4 +25,4 @@ public:
     virtual int undecodableCodec() const { return -1; }
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -32,4 +32,4 @@ public:
     virtual void connectionLost() = 0;
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -38,4 +38,4 @@ std::u16string LoginFailure::codeSuffix(int code)
     return u" (" + std::u16string(hex.begin(), hex.end()) + u")";
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -15,4 +15,4 @@ public:
     static std::u16string codeSuffix(int code);
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -20,4 +20,4 @@ LoginLayout::Result LoginLayout::compute(const Input& in)
     return r;
 }
 
-} // namespace kevra
+}   // namespace kevra

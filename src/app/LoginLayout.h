@@ -8,11 +8,11 @@ namespace kevra {
 class LoginLayout {
 public:
     struct Input {
-        Rect client;               // dialog client rectangle (L, T, R, B)
-        int fieldHeight = 0;       // h: height of the address field
-        int portTextWidth = 0;     // w: "D_PORT" text measured in the label's default font
-        int portTextHeight = 0;    // t
-        int dialogFontHeight = 0;  // character height of the dialog's default font
+        Rect client;                // dialog client rectangle (L, T, R, B)
+        int fieldHeight = 0;        // h: height of the address field
+        int portTextWidth = 0;      // w: "D_PORT" text measured in the label's default font
+        int portTextHeight = 0;     // t
+        int dialogFontHeight = 0;   // character height of the dialog's default font
     };
     struct Result {
         Rect labels[4];   // address, port, user name, password
@@ -23,4 +23,4 @@ public:
     static Result compute(const Input& in);
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -3,8 +3,11 @@
 namespace kevra {
 
 namespace {
-Rect box(int x, int y, int w, int h) { return Rect{x, y, x + w, y + h}; }
+Rect box(int x, int y, int w, int h)
+{
+    return Rect{x, y, x + w, y + h};
 }
+}   // namespace
 
 MainLayout::Result MainLayout::compute(const Input& in)
 {
@@ -32,7 +35,7 @@ MainLayout::Result MainLayout::compute(const Input& in)
     r.statusText = box(0, T, cx - lw, g + 4);
     r.tree = box(0, T, cx, cy - B - T);
 
-    r.arrowSize = g * 3 / 2;     // g x 1.5, truncated
+    r.arrowSize = g * 3 / 2;   // g x 1.5, truncated
     const int H = r.arrowSize;
     r.labelWidth = w + 10;
     const int K = r.labelWidth;
@@ -49,4 +52,4 @@ MainLayout::Result MainLayout::compute(const Input& in)
     return r;
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -19,18 +19,18 @@ public:
         int screenHeight = 0;
     };
     struct Result {
-        int barHeight = 0;      // B
-        int titleHeight = 0;    // T
-        int panelHeight = 0;    // P
-        int arrowSize = 0;      // H
-        int labelWidth = 0;     // K
+        int barHeight = 0;     // B
+        int titleHeight = 0;   // T
+        int panelHeight = 0;   // P
+        int arrowSize = 0;     // H
+        int labelWidth = 0;    // K
         int barTop = 0;
-        Rect videoBar[5];       // login, camera, full screen, about, exit
+        Rect videoBar[5];   // login, camera, full screen, about, exit
         Rect backButton;
         Rect treeExitButton;
         Rect normalVideo;
         Rect fullScreenVideo;
-        Rect statusLine;        // the whole status row
+        Rect statusLine;   // the whole status row
         // The layout control sits at the right end of the status row, 2 x (g + 4) wide and
         // g + 4 high: the bar's five slots and the two panel groups already use the full width
         // of a 240-pixel screen, the status row's text needs only its left part. The status
@@ -46,4 +46,4 @@ public:
     static Result compute(const Input& in);
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -74,9 +74,8 @@ void PictureLayout::turn(const uint8_t* in, int width, int height, int bitsPerPi
             for (size_t j = 0; j < h; ++j)
                 std::memcpy(out + (i * h + j) * 2, in + ((h - 1 - j) * w + i) * 2, 2);
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -11,7 +11,7 @@ public:
     // Where the picture goes inside a rectangle of areaWidth x areaHeight.
     struct Placement {
         bool turned = false;
-        int surfaceWidth = 0;    // size of the picture as presented (swapped when turned)
+        int surfaceWidth = 0;   // size of the picture as presented (swapped when turned)
         int surfaceHeight = 0;
         int drawX = 0;
         int drawY = 0;
@@ -45,4 +45,4 @@ public:
     static void turn(const uint8_t* in, int width, int height, int bitsPerPixel, uint8_t* out);
 };
 
-} // namespace kevra
+}   // namespace kevra

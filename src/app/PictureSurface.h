@@ -21,4 +21,4 @@ public:
     virtual int present(const uint8_t* pixels, const Rect& destination, bool bottomUp) = 0;
 };
 
-} // namespace kevra
+}   // namespace kevra

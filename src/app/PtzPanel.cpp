@@ -45,4 +45,4 @@ const char16_t* PtzPanel::lensLabelKey(int mode)
     }
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -26,4 +26,4 @@ public:
     static const char16_t* lensLabelKey(int mode);
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -15,4 +15,4 @@ struct Rect {
     bool operator==(const Rect&) const = default;
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -91,4 +91,4 @@ const char16_t* TileController::stateKey(State s)
     return u"STOP_TILE";
 }
 
-} // namespace kevra
+}   // namespace kevra

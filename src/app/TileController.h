@@ -55,4 +55,4 @@ private:
     int missed_ = 0;      // frame-timer thread: polls without a picture while playing
 };
 
-} // namespace kevra
+}   // namespace kevra

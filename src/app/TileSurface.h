@@ -21,4 +21,4 @@ public:
     virtual void clearTile(int position) = 0;
 };
 
-} // namespace kevra
+}   // namespace kevra

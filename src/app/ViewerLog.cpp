@@ -41,11 +41,17 @@ void write(const std::string& text)
     std::fprintf(stderr, "%s\n", line.c_str());
     std::fflush(stderr);
 }
-} // namespace
+}   // namespace
 
-void ViewerLog::setVerbose(bool verbose) { verboseFlag = verbose; }
+void ViewerLog::setVerbose(bool verbose)
+{
+    verboseFlag = verbose;
+}
 
-bool ViewerLog::verbose() { return verboseFlag.load(); }
+bool ViewerLog::verbose()
+{
+    return verboseFlag.load();
+}
 
 void ViewerLog::setOutput(std::function<void(const std::string&)> fn)
 {
@@ -53,7 +59,10 @@ void ViewerLog::setOutput(std::function<void(const std::string&)> fn)
     output() = std::move(fn);
 }
 
-void ViewerLog::event(const std::string& text) { write(text); }
+void ViewerLog::event(const std::string& text)
+{
+    write(text);
+}
 
 void ViewerLog::detail(const std::string& text)
 {
@@ -96,4 +105,4 @@ void ViewerLog::channelStopped(int channel)
     write("camera " + std::to_string(channel + 1) + " stopped");
 }
 
-} // namespace kevra
+}   // namespace kevra

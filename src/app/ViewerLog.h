@@ -31,4 +31,4 @@ public:
     static void channelStopped(int channel);
 };
 
-} // namespace kevra
+}   // namespace kevra

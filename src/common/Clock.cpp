@@ -8,7 +8,7 @@ namespace kevra {
 namespace {
 std::atomic<bool> g_manual{false};
 std::atomic<uint64_t> g_manualMs{0};
-}
+}   // namespace
 
 uint64_t Clock::nowMs()
 {
@@ -25,10 +25,19 @@ void Clock::useManual(uint64_t startMs)
     g_manual.store(true, std::memory_order_release);
 }
 
-void Clock::advance(uint64_t ms) { g_manualMs.fetch_add(ms, std::memory_order_acq_rel); }
+void Clock::advance(uint64_t ms)
+{
+    g_manualMs.fetch_add(ms, std::memory_order_acq_rel);
+}
 
-void Clock::useReal() { g_manual.store(false, std::memory_order_release); }
+void Clock::useReal()
+{
+    g_manual.store(false, std::memory_order_release);
+}
 
-bool Clock::isManual() { return g_manual.load(std::memory_order_acquire); }
+bool Clock::isManual()
+{
+    return g_manual.load(std::memory_order_acquire);
+}
 
-} // namespace kevra
+}   // namespace kevra

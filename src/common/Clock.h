@@ -18,4 +18,4 @@ public:
     static bool isManual();
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -125,4 +125,4 @@ void PeriodicTimer::run()
     }
 }
 
-} // namespace kevra
+}   // namespace kevra

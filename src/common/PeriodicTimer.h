@@ -55,10 +55,10 @@ private:
     std::condition_variable idle_;   // a tick finished
     std::map<int, Entry> timers_;
     int nextId_ = 1;
-    int runningId_ = 0;              // id whose tick is running, 0 when none
+    int runningId_ = 0;   // id whose tick is running, 0 when none
     bool quit_ = false;
     std::thread thread_;
     std::thread::id threadId_;
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -38,7 +38,7 @@ void appendUtf16(std::u16string& out, char32_t cp)
     }
 }
 
-} // namespace
+}   // namespace
 
 std::string toUtf8(const std::u16string& text)
 {
@@ -81,15 +81,22 @@ std::u16string fromUtf8(const std::string& text)
         char32_t cp;
         uint8_t lo = 0x80, hi = 0xBF;   // allowed range of the first continuation byte
         if (lead >= 0xC2 && lead <= 0xDF) {
-            extra = 1; cp = lead & 0x1F;
+            extra = 1;
+            cp = lead & 0x1F;
         } else if (lead >= 0xE0 && lead <= 0xEF) {
-            extra = 2; cp = lead & 0x0F;
-            if (lead == 0xE0) lo = 0xA0;        // no overlong forms
-            if (lead == 0xED) hi = 0x9F;        // no encoded surrogates
+            extra = 2;
+            cp = lead & 0x0F;
+            if (lead == 0xE0)
+                lo = 0xA0;   // no overlong forms
+            if (lead == 0xED)
+                hi = 0x9F;   // no encoded surrogates
         } else if (lead >= 0xF0 && lead <= 0xF4) {
-            extra = 3; cp = lead & 0x07;
-            if (lead == 0xF0) lo = 0x90;        // no overlong forms
-            if (lead == 0xF4) hi = 0x8F;        // nothing above U+10FFFF
+            extra = 3;
+            cp = lead & 0x07;
+            if (lead == 0xF0)
+                lo = 0x90;   // no overlong forms
+            if (lead == 0xF4)
+                hi = 0x8F;   // nothing above U+10FFFF
         } else {
             out.push_back(static_cast<char16_t>(kReplacement));
             ++i;
@@ -98,11 +105,17 @@ std::u16string fromUtf8(const std::string& text)
         size_t j = i + 1;
         bool ok = true;
         for (int k = 0; k < extra; ++k, ++j) {
-            if (j >= n) { ok = false; break; }
+            if (j >= n) {
+                ok = false;
+                break;
+            }
             const uint8_t c = static_cast<uint8_t>(text[j]);
             const uint8_t low = (k == 0) ? lo : 0x80;
             const uint8_t high = (k == 0) ? hi : 0xBF;
-            if (c < low || c > high) { ok = false; break; }
+            if (c < low || c > high) {
+                ok = false;
+                break;
+            }
             cp = (cp << 6) | (c & 0x3F);
         }
         if (ok) {
@@ -116,4 +129,4 @@ std::u16string fromUtf8(const std::string& text)
     return out;
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -13,4 +13,4 @@ std::string toUtf8(const std::u16string& text);
 // surrogate, value above U+10FFFF, truncated sequence) becomes one U+FFFD per maximal bad part.
 std::u16string fromUtf8(const std::string& text);
 
-} // namespace kevra
+}   // namespace kevra

@@ -4,7 +4,10 @@
 
 namespace kevra {
 
-WorkerThread::~WorkerThread() { join(); }
+WorkerThread::~WorkerThread()
+{
+    join();
+}
 
 int WorkerThread::start(std::function<void()> entry)
 {
@@ -24,4 +27,4 @@ void WorkerThread::join()
         thread_.join();
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -23,4 +23,4 @@ private:
     std::thread thread_;
 };
 
-} // namespace kevra
+}   // namespace kevra

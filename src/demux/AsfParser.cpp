@@ -7,7 +7,7 @@ namespace kevra {
 
 namespace {
 const uint32_t kCodes[] = {0x115D0000, 0x105D0000};
-} // namespace
+}   // namespace
 
 AsfParser::AsfParser(uint8_t* workBuffer, size_t capacity, int packetSize, int videoStream)
     : FrameParser(workBuffer, capacity), packetSize_(packetSize), videoStream_(videoStream),
@@ -75,7 +75,12 @@ bool AsfParser::appendOutput(const uint8_t* src, size_t n)
 
 bool AsfParser::appendAudioHeader(int length)
 {
-    const uint8_t header[kAudioHeader] = {0x00, 0x00, 0x01, 0xF0, 14, 2,
+    const uint8_t header[kAudioHeader] = {0x00,
+                                          0x00,
+                                          0x01,
+                                          0xF0,
+                                          14,
+                                          2,
                                           static_cast<uint8_t>(length),
                                           static_cast<uint8_t>(length >> 8)};
     return appendOutput(header, sizeof header);
@@ -99,7 +104,8 @@ void AsfParser::unpackPacket(const MediaFrame* r)
             return;
         const bool other = (p[10] & 0x1F) != videoStream_;
         if (other) {
-            if (n > 0xFFFF || outputLength_ + kAudioHeader + static_cast<size_t>(n) > kOutputBufferSize)
+            if (n > 0xFFFF ||
+                outputLength_ + kAudioHeader + static_cast<size_t>(n) > kOutputBufferSize)
                 return;
             appendAudioHeader(n);
         }
@@ -154,4 +160,4 @@ MediaFrame* AsfParser::nextKeyFrame()
     return lastOut_;
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -47,4 +47,4 @@ private:
     size_t outputLength_ = 0;
 };
 
-} // namespace kevra
+}   // namespace kevra

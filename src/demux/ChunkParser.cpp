@@ -6,7 +6,7 @@ namespace kevra {
 
 namespace {
 const uint32_t kCodes[] = {0x000001F2, 0x000001F0};
-} // namespace
+}   // namespace
 
 ChunkParserBuffer::ChunkParserBuffer(size_t size)
     : ownBuffer(new (std::nothrow) uint8_t[size]), ownSize(ownBuffer ? size : 0)
@@ -15,7 +15,8 @@ ChunkParserBuffer::ChunkParserBuffer(size_t size)
 
 ChunkParser::ChunkParser(uint8_t* demuxBuffer, size_t capacity)
     : ChunkParserBuffer(kOwnBufferSize), FrameParser(ownBuffer.get(), ownSize),
-      inner_(std::make_unique<Mpeg4EsParser>(demuxBuffer, capacity, Mpeg4EsParser::kModeChunk, nullptr))
+      inner_(std::make_unique<Mpeg4EsParser>(demuxBuffer, capacity, Mpeg4EsParser::kModeChunk,
+                                             nullptr))
 {
 }
 
@@ -128,4 +129,4 @@ MediaFrame* ChunkParser::nextKeyFrame()
     return lastOut_;
 }
 
-} // namespace kevra
+}   // namespace kevra

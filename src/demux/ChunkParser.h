@@ -48,4 +48,4 @@ private:
     std::unique_ptr<Mpeg4EsParser> inner_;
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -47,15 +47,19 @@ bool oneOf(int v, std::initializer_list<int> values)
     return false;
 }
 
-} // namespace
+}   // namespace
 
 bool FormatProbe::hasParser(int format)
 {
     switch (format) {
-    case stream_format::MPEG4_ES: case stream_format::KXPT: case stream_format::PACKET:
-    case stream_format::CHUNK: case stream_format::PACKET_AUDIO_ONLY:
-    case stream_format::PROGRAM_STREAM: case stream_format::KXAV: case stream_format::ASF:
-        return true;
+    case stream_format::MPEG4_ES:
+    case stream_format::KXPT:
+    case stream_format::PACKET:
+    case stream_format::CHUNK:
+    case stream_format::PACKET_AUDIO_ONLY:
+    case stream_format::PROGRAM_STREAM:
+    case stream_format::KXAV:
+    case stream_format::ASF: return true;
     default: return false;
     }
 }
@@ -72,10 +76,10 @@ FormatProbe::Evidence FormatProbe::scan(const uint8_t* data, int length)
     uint32_t word = 0xFFFFFFFFu;
     for (int i = 0; i < length; ++i) {
         word = (word << 8) | data[i];
-        const int p = i + 1;               // first byte after the code
+        const int p = i + 1;   // first byte after the code
         const int remaining = length - p;
         const int consumed = p;
-        bool noted = false;                // evidence that ends a late scan
+        bool noted = false;   // evidence that ends a late scan
         switch (word) {
         case 0x000001F2:
             if (remaining >= 12 && haveChunk) {
@@ -90,7 +94,11 @@ FormatProbe::Evidence FormatProbe::scan(const uint8_t* data, int length)
                 }
             }
             break;
-        case 0x000001FA: case 0x000001FB: case 0x000001FC: case 0x000001FD: case 0x000001FE:
+        case 0x000001FA:
+        case 0x000001FB:
+        case 0x000001FC:
+        case 0x000001FD:
+        case 0x000001FE:
             if (remaining >= 12) {
                 bool counts = true;
                 if (word == 0x000001FB || word == 0x000001FD) {
@@ -135,8 +143,7 @@ FormatProbe::Evidence FormatProbe::scan(const uint8_t* data, int length)
                 noted = true;
             }
             break;
-        default:
-            break;
+        default: break;
         }
         if (haveAsf && remaining >= 131 && word == firstWord(kAsfHeaderGuid) &&
             std::memcmp(data + p, kAsfHeaderGuid + 4, 12) == 0) {
@@ -144,11 +151,13 @@ FormatProbe::Evidence FormatProbe::scan(const uint8_t* data, int length)
             ev.asfPacketSize = static_cast<int>(le32(data + p - 4 + 122) & 0x7FFFFFFF);
         }
         if (ev.asf && remaining >= 81) {
-            if (word == firstWord(kAsfVideoGuid) && std::memcmp(data + p, kAsfVideoGuid + 4, 12) == 0) {
+            if (word == firstWord(kAsfVideoGuid) &&
+                std::memcmp(data + p, kAsfVideoGuid + 4, 12) == 0) {
                 ev.asfVideoStream = data[p + 44] & 0x7F;
                 return ev;
             }
-            if (word == firstWord(kAsfAudioGuid) && std::memcmp(data + p, kAsfAudioGuid + 4, 12) == 0) {
+            if (word == firstWord(kAsfAudioGuid) &&
+                std::memcmp(data + p, kAsfAudioGuid + 4, 12) == 0) {
                 ev.asfVideoStream = (data[p + 44] & 0x7F) == 1 ? 2 : 1;
                 return ev;
             }
@@ -161,14 +170,22 @@ FormatProbe::Evidence FormatProbe::scan(const uint8_t* data, int length)
 
 int FormatProbe::choose(const Evidence& ev)
 {
-    if (ev.chunk) return stream_format::CHUNK;
-    if (ev.asf) return stream_format::ASF;
-    if (ev.avi) return stream_format::MPEG4_ES;
-    if (ev.kxav) return stream_format::KXAV;
-    if (ev.packet) return stream_format::PACKET;
-    if (ev.programStream) return stream_format::PROGRAM_STREAM;
-    if (ev.vop && ev.vopCount >= 1) return stream_format::MPEG4_ES;
-    if (ev.audioOnly) return stream_format::PACKET_AUDIO_ONLY;
+    if (ev.chunk)
+        return stream_format::CHUNK;
+    if (ev.asf)
+        return stream_format::ASF;
+    if (ev.avi)
+        return stream_format::MPEG4_ES;
+    if (ev.kxav)
+        return stream_format::KXAV;
+    if (ev.packet)
+        return stream_format::PACKET;
+    if (ev.programStream)
+        return stream_format::PROGRAM_STREAM;
+    if (ev.vop && ev.vopCount >= 1)
+        return stream_format::MPEG4_ES;
+    if (ev.audioOnly)
+        return stream_format::PACKET_AUDIO_ONLY;
     return -1;
 }
 
@@ -185,8 +202,8 @@ void FormatProbe::readAviHeader(const uint8_t* data, int length, int riffEnd, Me
             if (word == tag("avih")) {
                 if (remaining >= 8) {
                     const uint32_t period = le32(data + p + 4);
-                    tmpl->frameRate = period == 0 ? kDefaultAviRate
-                                                  : static_cast<int32_t>(1000000u / period);
+                    tmpl->frameRate =
+                        period == 0 ? kDefaultAviRate : static_cast<int32_t>(1000000u / period);
                 }
                 if (remaining >= 44) {
                     tmpl->width = static_cast<int32_t>(le32(data + p + 36));
@@ -221,11 +238,14 @@ std::unique_ptr<FrameParser> FormatProbe::createParser(int format, uint8_t* buff
             return std::make_unique<Mpeg4EsParser>(buffer, capacity, mpeg4Mode, tmpl);
         case stream_format::KXPT: return std::make_unique<KxptParser>(buffer, capacity);
         case stream_format::PACKET:
-        case stream_format::PACKET_AUDIO_ONLY: return std::make_unique<PacketParser>(buffer, capacity);
+        case stream_format::PACKET_AUDIO_ONLY:
+            return std::make_unique<PacketParser>(buffer, capacity);
         case stream_format::CHUNK: return std::make_unique<ChunkParser>(buffer, capacity);
-        case stream_format::PROGRAM_STREAM: return std::make_unique<ProgramStreamParser>(buffer, capacity);
+        case stream_format::PROGRAM_STREAM:
+            return std::make_unique<ProgramStreamParser>(buffer, capacity);
         case stream_format::KXAV: return std::make_unique<KxavParser>(buffer, capacity);
-        case stream_format::ASF: return std::make_unique<AsfParser>(buffer, capacity, asfPacketSize, asfVideoStream);
+        case stream_format::ASF:
+            return std::make_unique<AsfParser>(buffer, capacity, asfPacketSize, asfVideoStream);
         default: return nullptr;
         }
     } catch (const std::bad_alloc&) {
@@ -233,4 +253,4 @@ std::unique_ptr<FrameParser> FormatProbe::createParser(int format, uint8_t* buff
     }
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -16,18 +16,18 @@ public:
     static constexpr int kWholeBlockLimit = 51200;
 
     struct Evidence {
-        bool chunk = false;          // format 5
-        bool asf = false;            // format 9
-        bool avi = false;            // format 1, mode 2
-        bool kxav = false;           // format 8
-        bool packet = false;         // format 4
-        bool programStream = false;  // format 7
-        bool vop = false;            // format 1, mode 0
-        bool audioOnly = false;      // 0x000001F0 packets (format 6)
-        int vopCount = 0;            // VOP start codes seen
+        bool chunk = false;           // format 5
+        bool asf = false;             // format 9
+        bool avi = false;             // format 1, mode 2
+        bool kxav = false;            // format 8
+        bool packet = false;          // format 4
+        bool programStream = false;   // format 7
+        bool vop = false;             // format 1, mode 0
+        bool audioOnly = false;       // 0x000001F0 packets (format 6)
+        int vopCount = 0;             // VOP start codes seen
         int asfPacketSize = 0;
         int asfVideoStream = 1;
-        int riffEnd = -1;            // index just after "RIFF" of the AVI evidence
+        int riffEnd = -1;   // index just after "RIFF" of the AVI evidence
         bool any() const { return chunk || asf || avi || kxav || packet || programStream || vop; }
     };
 
@@ -52,8 +52,7 @@ public:
     static std::unique_ptr<FrameParser> createParser(int format, uint8_t* buffer, size_t capacity,
                                                      int mpeg4Mode = 0,
                                                      const MediaFrame* tmpl = nullptr,
-                                                     int asfPacketSize = 0,
-                                                     int asfVideoStream = 1);
+                                                     int asfPacketSize = 0, int asfVideoStream = 1);
 };
 
-} // namespace kevra
+}   // namespace kevra

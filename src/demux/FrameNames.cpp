@@ -39,4 +39,4 @@ const char* codecName(int kind, int codec)
     return "unknown";
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -10,4 +10,4 @@ const char* streamFormatName(int format);
 // numbers are the recorder's own); other records: "none".
 const char* codecName(int kind, int codec);
 
-} // namespace kevra
+}   // namespace kevra

@@ -110,7 +110,8 @@ MediaFrame* FrameParser::nextKeyFrame()
     // and a broken key frame (payloadLength 0) carries nothing to decode.
     while (MediaFrame* r = pool_.popReady()) {
         pool_.release(r);
-        if (r->kind == frame_kind::VIDEO && r->subtype == frame_subtype::KEY && r->payloadLength > 0) {
+        if (r->kind == frame_kind::VIDEO && r->subtype == frame_subtype::KEY &&
+            r->payloadLength > 0) {
             lastOut_ = r;
             return r;
         }
@@ -167,7 +168,8 @@ void FrameParser::keepBytes(const uint8_t* src, int n)
     const size_t total = static_cast<size_t>(syncCount) + static_cast<size_t>(n > 0 ? n : 0);
     if (total == 0)
         return;
-    if (!base_ || usedEnd_ > capacity_ || total > capacity_ - usedEnd_ || total > size_t(kInputLimit) + 4)
+    if (!base_ || usedEnd_ > capacity_ || total > capacity_ - usedEnd_ ||
+        total > size_t(kInputLimit) + 4)
         return;   // cannot be kept without overrunning: dropped
     uint8_t* dst = base_ + usedEnd_;
     for (int i = syncCount - 1; i >= 0; --i)
@@ -359,4 +361,4 @@ void FrameParser::scanLoop()
     needed_ = 0;
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -136,4 +136,4 @@ private:
     bool keepPartialFrame();
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -65,4 +65,4 @@ void FramePool::releaseAllReady()
     }
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -37,9 +37,9 @@ public:
 private:
     MediaFrame* make();
 
-    std::vector<std::unique_ptr<MediaFrame>> all_;  // owner of every record
+    std::vector<std::unique_ptr<MediaFrame>> all_;   // owner of every record
     std::deque<MediaFrame*> ready_;
     std::deque<MediaFrame*> free_;
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -8,10 +8,9 @@ namespace kevra {
 namespace {
 const uint32_t kCodes[] = {KxavParser::kMagic};
 constexpr int kMaxTotal = 0x7FFFFFF0;
-} // namespace
+}   // namespace
 
-KxavParser::KxavParser(uint8_t* workBuffer, size_t capacity)
-    : FrameParser(workBuffer, capacity)
+KxavParser::KxavParser(uint8_t* workBuffer, size_t capacity) : FrameParser(workBuffer, capacity)
 {
 }
 
@@ -76,7 +75,8 @@ void KxavParser::takeText(MediaFrame* r, const uint8_t* packet, int total, int p
     const int64_t room = static_cast<int64_t>(total) - payloadOffset - 12 - 1;
     int n = 0;
     if (room > 0)
-        n = declared > static_cast<uint64_t>(room) ? static_cast<int>(room) : static_cast<int>(declared);
+        n = declared > static_cast<uint64_t>(room) ? static_cast<int>(room)
+                                                   : static_cast<int>(declared);
     // The terminated copy is ours, so the caller's block is never written.
     uint8_t* copy = new (std::nothrow) uint8_t[static_cast<size_t>(n) + 1];
     if (!copy)
@@ -120,9 +120,17 @@ int KxavParser::parseHeader()
         if (present < 32)
             return skipHeader();
         if (h[24] == 0x80 && h[28] == 0x81) {
-            width = h[26] * 8; height = h[27] * 8; rate = h[31]; scan = h[25]; codecByte = h[30];
+            width = h[26] * 8;
+            height = h[27] * 8;
+            rate = h[31];
+            scan = h[25];
+            codecByte = h[30];
         } else if (h[24] == 0x81 && h[28] == 0x80) {
-            width = h[30] * 8; height = h[31] * 8; rate = h[27]; scan = h[29]; codecByte = h[26];
+            width = h[30] * 8;
+            height = h[31] * 8;
+            rate = h[27];
+            scan = h[29];
+            codecByte = h[26];
         } else {
             return skipHeader();   // neither block order: pass over it
         }
@@ -155,9 +163,12 @@ int KxavParser::parseHeader()
         r->width = width;
         r->height = height;
         r->frameRate = rate;
-        if (scan == 0) r->param1 = 2;
-        else if (scan == 1) r->param1 = 1;
-        else if (scan == 2) r->param1 = 0;
+        if (scan == 0)
+            r->param1 = 2;
+        else if (scan == 1)
+            r->param1 = 1;
+        else if (scan == 2)
+            r->param1 = 0;
         if (codecByte == 1) {
             r->codec = video_codec::MPEG4;
         } else if (codecByte == 2) {
@@ -174,7 +185,8 @@ int KxavParser::parseHeader()
         const uint32_t s = le32(h + 8);
         if (lastSequence_ == 0)
             lastSequence_ = s;
-        if (static_cast<uint64_t>(s) > static_cast<uint64_t>(lastSequence_) + 1 || s < lastSequence_) {
+        if (static_cast<uint64_t>(s) > static_cast<uint64_t>(lastSequence_) + 1 ||
+            s < lastSequence_) {
             // Out of sequence: one byte short, so the end check normally rejects the frame.
             needed_ -= 1;
             // The packet is taken one byte short as well, so that a frame accepted at the end
@@ -206,13 +218,11 @@ int KxavParser::parseHeader()
             r->subtype = frame_subtype::AUX_6;
         }
         break;
-    default:
-        r->kind = frame_kind::OTHER;
-        break;
+    default: r->kind = frame_kind::OTHER; break;
     }
     cursor_ += 20;
     available_ -= 20;
     return 1;
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -29,12 +29,14 @@ public:
 private:
     // Records a header that cannot be used as a 4-byte frame to be passed over.
     int skipHeader();
-    void takeText(MediaFrame* r, const uint8_t* packet, int total, int payloadOffset, int payloadBytes);
+    void takeText(MediaFrame* r, const uint8_t* packet, int total, int payloadOffset,
+                  int payloadBytes);
 
     uint32_t lastSequence_ = 0;   // 0 = none yet
     int extensionLength_ = 0;     // of the header being parsed
-    int keyCodec_ = video_codec::MPEG4;  // codec of the last key frame, inherited by dependent frames
+    int keyCodec_ =
+        video_codec::MPEG4;   // codec of the last key frame, inherited by dependent frames
     std::vector<std::unique_ptr<uint8_t[]>> texts_;   // terminated text copies of this call
 };
 
-} // namespace kevra
+}   // namespace kevra

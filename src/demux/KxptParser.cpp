@@ -4,10 +4,9 @@ namespace kevra {
 
 namespace {
 const uint32_t kCodes[] = {KxptParser::kMagic, 0x000001F0};
-} // namespace
+}   // namespace
 
-KxptParser::KxptParser(uint8_t* workBuffer, size_t capacity)
-    : FrameParser(workBuffer, capacity)
+KxptParser::KxptParser(uint8_t* workBuffer, size_t capacity) : FrameParser(workBuffer, capacity)
 {
 }
 
@@ -79,8 +78,8 @@ void KxptParser::classifyVideo(MediaFrame* r)
     int i = 4;
     while (i < n) {
         word = (word << 8) | p[i++];
-        const uint8_t* b = p + i;      // b[0] is the byte after the start code
-        const int left = n - i;        // bytes at b
+        const uint8_t* b = p + i;   // b[0] is the byte after the start code
+        const int left = n - i;     // bytes at b
         switch (word) {
         case 0x00000120:
             if (left >= 8 && b[1] == 4) {
@@ -116,15 +115,12 @@ void KxptParser::classifyVideo(MediaFrame* r)
             }
             word = 0xFFFFFFFFu;
             break;
-        case 0x000001B6:
-            r->subtype = frame_subtype::KEY;
-            return;
-        default:
-            break;
+        case 0x000001B6: r->subtype = frame_subtype::KEY; return;
+        default: break;
         }
     }
     // Object headers without a picture: nothing to decode.
     r->payloadLength = 0;
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -20,4 +20,4 @@ private:
     void classifyVideo(MediaFrame* r);
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -24,7 +24,7 @@ int clampLength(int wanted, int room)
     return wanted < 0 ? 0 : (wanted > room ? room : wanted);
 }
 
-} // namespace
+}   // namespace
 
 Mpeg4EsParser::Mpeg4EsParser(uint8_t* workBuffer, size_t capacity, int mode, const MediaFrame* tmpl)
     : FrameParser(workBuffer, capacity), mode_(mode)
@@ -167,14 +167,15 @@ int Mpeg4EsParser::input(const uint8_t* data, int length)
     // the first three bytes may begin in the previous block's bytes (the sync word); from then
     // on the search jumps from prefix to prefix. Codes of this set cannot overlap, so the word
     // read at a prefix is what a byte-by-byte pass would hold there.
-    const uint32_t otherPrefix = mode_ == 2 ? StartCodeScanner::kAviAudioPrefix : StartCodeScanner::kStartPrefix;
-    size_t lastCode = len;  // index of the last byte of the latest frame start code
+    const uint32_t otherPrefix =
+        mode_ == 2 ? StartCodeScanner::kAviAudioPrefix : StartCodeScanner::kStartPrefix;
+    size_t lastCode = len;   // index of the last byte of the latest frame start code
     for (size_t i = 0; i < len; ++i) {
         if (i < 3) {
             shiftSync(data[i]);
         } else {
-            const uint8_t* m = StartCodeScanner::findPrefixEnd(data + i - 1, data + len - 1,
-                                                               StartCodeScanner::kStartPrefix, otherPrefix);
+            const uint8_t* m = StartCodeScanner::findPrefixEnd(
+                data + i - 1, data + len - 1, StartCodeScanner::kStartPrefix, otherPrefix);
             if (m == data + len - 1)
                 break;
             i = static_cast<size_t>(m - data) + 1;
@@ -244,7 +245,8 @@ int Mpeg4EsParser::input(const uint8_t* data, int length)
         if (current_) {
             const uint8_t* start = current_->packetStart;
             const size_t at = static_cast<size_t>(held_);
-            if (start >= data && start <= data + len && append(start, static_cast<size_t>(data + len - start))) {
+            if (start >= data && start <= data + len &&
+                append(start, static_cast<size_t>(data + len - start))) {
                 current_->packetStart = current_->payload = base_ + at;
             } else {
                 releaseRecord(current_);
@@ -472,10 +474,8 @@ void Mpeg4EsParser::finishFrame(MediaFrame* r)
             setSampleRate(r, p[5]);
         }
         break;
-    default:
-        r->codec = video_codec::MPEG4;
-        break;
+    default: r->codec = video_codec::MPEG4; break;
     }
 }
 
-} // namespace kevra
+}   // namespace kevra

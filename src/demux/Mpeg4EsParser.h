@@ -24,11 +24,11 @@ public:
     static constexpr int kContextBytes = 64;
 
     // Modes, fixed at construction.
-    static constexpr int kModeStream = 0;  // plain elementary stream: picture from its headers
-    static constexpr int kModeChunk = 1;   // inner parser of the chunked container (picture
-                                           // fields from the container record)
-    static constexpr int kModeAvi = 2;     // AVI: picture and audio fields from tmpl, "01wb"
-                                           // audio chunks
+    static constexpr int kModeStream = 0;   // plain elementary stream: picture from its headers
+    static constexpr int kModeChunk = 1;    // inner parser of the chunked container (picture
+                                            // fields from the container record)
+    static constexpr int kModeAvi = 2;      // AVI: picture and audio fields from tmpl, "01wb"
+                                            // audio chunks
     // tmpl may be null (zero-filled template).
     Mpeg4EsParser(uint8_t* workBuffer, size_t capacity, int mode, const MediaFrame* tmpl);
     ~Mpeg4EsParser() override;
@@ -75,4 +75,4 @@ private:
     int headerBackOffset_ = 0;
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -5,10 +5,9 @@ namespace kevra {
 namespace {
 const uint32_t kCodes[] = {0x000001F0, 0x000001F1, 0x000001FA, 0x000001FB,
                            0x000001FC, 0x000001FD, 0x000001FE};
-} // namespace
+}   // namespace
 
-PacketParser::PacketParser(uint8_t* workBuffer, size_t capacity)
-    : FrameParser(workBuffer, capacity)
+PacketParser::PacketParser(uint8_t* workBuffer, size_t capacity) : FrameParser(workBuffer, capacity)
 {
 }
 
@@ -46,8 +45,9 @@ int PacketParser::parseHeader()
         r->kind = frame_kind::VIDEO;
         r->subtype = frame_subtype::KEY;
         r->timeOfDay = 0;
-        r->codec = sync_ == 0x000001FD ? video_codec::H264
-                   : (sync_ == 0x000001FB ? video_codec::MPEG4 : video_codec::DECLARED_1FE);
+        r->codec = sync_ == 0x000001FD
+                       ? video_codec::H264
+                       : (sync_ == 0x000001FB ? video_codec::MPEG4 : video_codec::DECLARED_1FE);
         r->packetStart = recordPointer(start);
         r->payload = recordPointer(h + 12);
         r->packetLength = len + 16;
@@ -68,8 +68,8 @@ int PacketParser::parseHeader()
         const uint32_t seq = h[3];
         if (formatWord_ == 0)
             formatWord_ = seq;
-        const bool inSequence = (formatWord_ <= seq && seq <= formatWord_ + 1) ||
-                                (seq == 0 && formatWord_ == 255);
+        const bool inSequence =
+            (formatWord_ <= seq && seq <= formatWord_ + 1) || (seq == 0 && formatWord_ == 255);
         if (!inSequence && len > 0)
             len -= 1;   // the end check then lands inside the payload and rejects the frame
         formatWord_ = seq;
@@ -135,9 +135,8 @@ int PacketParser::parseHeader()
         available_ -= header;
         return 1;
     }
-    default:
-        return 0;
+    default: return 0;
     }
 }
 
-} // namespace kevra
+}   // namespace kevra

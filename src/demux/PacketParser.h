@@ -15,4 +15,4 @@ public:
     int checkFrameEnd() override;
 };
 
-} // namespace kevra
+}   // namespace kevra

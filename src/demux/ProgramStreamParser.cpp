@@ -15,7 +15,7 @@ struct SizeEntry {
     int width, height;
 };
 const SizeEntry kH264Sizes[] = {
-    {704, 576}, {352, 576}, {704, 288}, {352, 288}, {176, 144}, {640, 480}, {320, 240},
+    {704, 576}, {352, 576}, {704, 288},  {352, 288},  {176, 144},   {640, 480},   {320, 240},
     {480, 480}, {800, 592}, {1024, 768}, {1280, 800}, {1280, 1024}, {1600, 1024}, {1600, 1200},
 };
 
@@ -25,7 +25,7 @@ bool isMaxPiece(int length)
     return length == 0xFFE6 || length == 0xFFE8 || length == 0xFFF2;
 }
 
-} // namespace
+}   // namespace
 
 ProgramStreamParser::ProgramStreamParser(uint8_t* workBuffer, size_t capacity)
     : FrameParser(workBuffer, capacity), merge_(new (std::nothrow) uint8_t[kMergeBufferSize])
@@ -369,4 +369,4 @@ int ProgramStreamParser::checkFrameEnd()
     return 1;
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -51,8 +51,8 @@ private:
 
     std::unique_ptr<uint8_t[]> merge_;
     int mergedLength_ = 0;
-    int mergeStart_ = 0;       // where the frame being merged begins in the merge buffer
-    int mergeInUseEnd_ = 0;    // end of merged frames handed out since the last input
+    int mergeStart_ = 0;      // where the frame being merged begins in the merge buffer
+    int mergeInUseEnd_ = 0;   // end of merged frames handed out since the last input
     Current currentType_ = Current::None;
     bool pendingCodec_ = false;   // codec still to be decided on this record's whole payload
     bool continued_ = false;
@@ -65,4 +65,4 @@ private:
     int savedSubtype_ = 0;
 };
 
-} // namespace kevra
+}   // namespace kevra

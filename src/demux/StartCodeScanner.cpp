@@ -12,7 +12,8 @@ namespace {
 
 inline bool matches(const uint8_t* q, uint32_t prefix)
 {
-    return q[-2] == ((prefix >> 16) & 0xFF) && q[-1] == ((prefix >> 8) & 0xFF) && q[0] == (prefix & 0xFF);
+    return q[-2] == ((prefix >> 16) & 0xFF) && q[-1] == ((prefix >> 8) & 0xFF) &&
+           q[0] == (prefix & 0xFF);
 }
 
 #if defined(__SSE2__)
@@ -29,22 +30,26 @@ inline unsigned pairMask16(const uint8_t* q, uint32_t a, uint32_t b)
     return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(ma, mb)));
 }
 
-__attribute__((target("avx2"))) const uint8_t* findPairsAvx2(const uint8_t* q, const uint8_t* end, uint32_t a,
-                                                              uint32_t b)
+__attribute__((target("avx2"))) const uint8_t* findPairsAvx2(const uint8_t* q, const uint8_t* end,
+                                                             uint32_t a, uint32_t b)
 {
-    const __m256i a1 = _mm256_set1_epi8(static_cast<char>(a >> 8)), a2 = _mm256_set1_epi8(static_cast<char>(a));
-    const __m256i b1 = _mm256_set1_epi8(static_cast<char>(b >> 8)), b2 = _mm256_set1_epi8(static_cast<char>(b));
+    const __m256i a1 = _mm256_set1_epi8(static_cast<char>(a >> 8)),
+                  a2 = _mm256_set1_epi8(static_cast<char>(a));
+    const __m256i b1 = _mm256_set1_epi8(static_cast<char>(b >> 8)),
+                  b2 = _mm256_set1_epi8(static_cast<char>(b));
     for (; end - q >= 64; q += 64) {
         const __m256i x1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q - 1));
         const __m256i x2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
         const __m256i y1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + 31));
         const __m256i y2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + 32));
-        const __m256i mx = _mm256_or_si256(_mm256_and_si256(_mm256_cmpeq_epi8(x1, a1), _mm256_cmpeq_epi8(x2, a2)),
-                                           _mm256_and_si256(_mm256_cmpeq_epi8(x1, b1), _mm256_cmpeq_epi8(x2, b2)));
-        const __m256i my = _mm256_or_si256(_mm256_and_si256(_mm256_cmpeq_epi8(y1, a1), _mm256_cmpeq_epi8(y2, a2)),
-                                           _mm256_and_si256(_mm256_cmpeq_epi8(y1, b1), _mm256_cmpeq_epi8(y2, b2)));
+        const __m256i mx =
+            _mm256_or_si256(_mm256_and_si256(_mm256_cmpeq_epi8(x1, a1), _mm256_cmpeq_epi8(x2, a2)),
+                            _mm256_and_si256(_mm256_cmpeq_epi8(x1, b1), _mm256_cmpeq_epi8(x2, b2)));
+        const __m256i my =
+            _mm256_or_si256(_mm256_and_si256(_mm256_cmpeq_epi8(y1, a1), _mm256_cmpeq_epi8(y2, a2)),
+                            _mm256_and_si256(_mm256_cmpeq_epi8(y1, b1), _mm256_cmpeq_epi8(y2, b2)));
         if (!_mm256_testz_si256(_mm256_or_si256(mx, my), _mm256_or_si256(mx, my)))
-            return q; // a pair in these 64 bytes: the caller looks closer
+            return q;   // a pair in these 64 bytes: the caller looks closer
     }
     return q;
 }
@@ -55,9 +60,10 @@ const bool kHaveAvx2 = [] {
 }();
 #endif
 
-} // namespace
+}   // namespace
 
-const uint8_t* StartCodeScanner::findPrefixEnd(const uint8_t* from, const uint8_t* end, uint32_t a, uint32_t b)
+const uint8_t* StartCodeScanner::findPrefixEnd(const uint8_t* from, const uint8_t* end, uint32_t a,
+                                               uint32_t b)
 {
     const uint8_t* q = from;
 #if defined(__SSE2__)
@@ -103,4 +109,4 @@ const uint8_t* StartCodeScanner::findStartCode(const uint8_t* from, const uint8_
     return q == end ? end : q - 2;
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -17,10 +17,9 @@ StreamDemuxer::StreamDemuxer(int initialFormat)
     case stream_format::CHUNK:
         format_ = initialFormat;
         parser_ = FormatProbe::createParser(initialFormat, buffer_.get(), kWorkBufferSize,
-                                              Mpeg4EsParser::kModeStream);
+                                            Mpeg4EsParser::kModeStream);
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -71,12 +70,11 @@ int StreamDemuxer::probe(const uint8_t* data, int length)
     case stream_format::PACKET_AUDIO_ONLY:
         if (format_ == stream_format::PACKET_AUDIO_ONLY && parser_)
             return 0;   // still only audio: keep what was collected
-        replaceParser(FormatProbe::createParser(stream_format::PACKET_AUDIO_ONLY, buf, kWorkBufferSize),
-                      stream_format::PACKET_AUDIO_ONLY);
+        replaceParser(
+            FormatProbe::createParser(stream_format::PACKET_AUDIO_ONLY, buf, kWorkBufferSize),
+            stream_format::PACKET_AUDIO_ONLY);
         break;
-    default:
-        replaceParser(FormatProbe::createParser(chosen, buf, kWorkBufferSize), chosen);
-        break;
+    default: replaceParser(FormatProbe::createParser(chosen, buf, kWorkBufferSize), chosen); break;
     }
     return 0;
 }
@@ -111,19 +109,21 @@ int StreamDemuxer::control(int resetMode, int format)
 {
     if (format_ == stream_format::NONE) {
         if (resetMode == 0 && format == stream_format::PACKET)
-            replaceParser(FormatProbe::createParser(stream_format::PACKET, buffer_.get(), kWorkBufferSize),
-                          stream_format::PACKET);
+            replaceParser(
+                FormatProbe::createParser(stream_format::PACKET, buffer_.get(), kWorkBufferSize),
+                stream_format::PACKET);
         return -1;
     }
     if (resetMode != 0)
         return parser_ ? parser_->reset(resetMode) : -1;
     if (format == stream_format::PACKET) {
-        replaceParser(FormatProbe::createParser(stream_format::PACKET, buffer_.get(), kWorkBufferSize),
-                      stream_format::PACKET);
+        replaceParser(
+            FormatProbe::createParser(stream_format::PACKET, buffer_.get(), kWorkBufferSize),
+            stream_format::PACKET);
         return 0;
     }
     format_ = stream_format::NONE;   // the parser stays until the next probe replaces it
     return 0;
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -48,4 +48,4 @@ private:
     int vopCount_ = 0;
 };
 
-} // namespace kevra
+}   // namespace kevra

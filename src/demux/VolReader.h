@@ -8,15 +8,15 @@
 namespace kevra {
 
 class VolReader {
- public:
-  // Walks start codes while fewer than `limit` bytes are consumed; never reads past
-  // `available` bytes of `data`. Outputs are written as their fields are reached, so the
-  // rate can be set even when the result is -1. Returns 0 when width and height were read.
-  static int read(const uint8_t* data, int limit, int available, int* width, int* height,
-                  int* rate);
+public:
+    // Walks start codes while fewer than `limit` bytes are consumed; never reads past
+    // `available` bytes of `data`. Outputs are written as their fields are reached, so the
+    // rate can be set even when the result is -1. Returns 0 when width and height were read.
+    static int read(const uint8_t* data, int limit, int available, int* width, int* height,
+                    int* rate);
 
-  // Bits needed to code vop_time_increment for a given resolution (25 -> 5, 30000 -> 15).
-  static int timeIncrementBits(uint32_t resolution);
+    // Bits needed to code vop_time_increment for a given resolution (25 -> 5, 30000 -> 15).
+    static int timeIncrementBits(uint32_t resolution);
 };
 
-}  // namespace kevra
+}   // namespace kevra

@@ -9,7 +9,14 @@
 namespace kevra {
 
 struct ClientRequest {
-    enum Kind : int32_t { Login = 0, Logout = 1, OpenChannel = 2, StopChannel = 3, QueryList = 4, Ptz = 5 };
+    enum Kind : int32_t {
+        Login = 0,
+        Logout = 1,
+        OpenChannel = 2,
+        StopChannel = 3,
+        QueryList = 4,
+        Ptz = 5
+    };
 
     // Owned copies of the login texts.
     struct LoginBlock {
@@ -22,4 +29,4 @@ struct ClientRequest {
     std::unique_ptr<LoginBlock> login;
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -13,7 +13,10 @@ DeviceClient::DeviceClient() : session_(std::make_unique<DeviceSession>(this, th
         running_ = false;
 }
 
-DeviceClient::~DeviceClient() { shutdown(); }
+DeviceClient::~DeviceClient()
+{
+    shutdown();
+}
 
 void DeviceClient::shutdown()
 {
@@ -48,7 +51,10 @@ void DeviceClient::toSink(Call call)
     sinkCalls_.fetch_sub(1);
 }
 
-void DeviceClient::post(ClientRequest request) { session_->postRequest(std::move(request)); }
+void DeviceClient::post(ClientRequest request)
+{
+    session_->postRequest(std::move(request));
+}
 
 void DeviceClient::login(const std::string& host, int port, const std::string& user,
                          const std::string& password, int timeoutMs)
@@ -180,23 +186,12 @@ void DeviceClient::dispatch(ClientRequest& r)
             session_->login(r.login->host.c_str(), r.login->port, r.login->user.c_str(),
                             r.login->password.c_str(), r.a);
         break;
-    case ClientRequest::Logout:
-        session_->logout();
-        break;
-    case ClientRequest::OpenChannel:
-        session_->openChannel(r.a, r.b);
-        break;
-    case ClientRequest::StopChannel:
-        session_->stopChannel(r.a);
-        break;
-    case ClientRequest::QueryList:
-        session_->queryList();
-        break;
-    case ClientRequest::Ptz:
-        session_->sendPtz(r.a, r.b, r.c);
-        break;
-    default:
-        break;
+    case ClientRequest::Logout: session_->logout(); break;
+    case ClientRequest::OpenChannel: session_->openChannel(r.a, r.b); break;
+    case ClientRequest::StopChannel: session_->stopChannel(r.a); break;
+    case ClientRequest::QueryList: session_->queryList(); break;
+    case ClientRequest::Ptz: session_->sendPtz(r.a, r.b, r.c); break;
+    default: break;
     }
 }
 
@@ -229,4 +224,4 @@ void DeviceClient::workerLoop()
     }
 }
 
-} // namespace kevra
+}   // namespace kevra

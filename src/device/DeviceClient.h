@@ -25,7 +25,7 @@ public:
     static constexpr int kIdleSleepMs = 10;
     static constexpr int kStepIdle = 8;   // workerStep: nothing came in and no request was waiting
 
-    DeviceClient();    // the network thread runs from here
+    DeviceClient();             // the network thread runs from here
     ~DeviceClient() override;   // shutdown()
     DeviceClient(const DeviceClient&) = delete;
     DeviceClient& operator=(const DeviceClient&) = delete;
@@ -68,8 +68,10 @@ public:
 private:
     void post(ClientRequest request);
     void dispatch(ClientRequest& request);
-    template <typename Call> void toSink(Call call);
-    template <typename Call> void toMediaSink(int channel, Call call);
+    template <typename Call>
+    void toSink(Call call);
+    template <typename Call>
+    void toMediaSink(int channel, Call call);
     int workerStep();
     void workerLoop();
 
@@ -77,11 +79,11 @@ private:
     WorkerThread thread_;
     std::atomic<bool> running_{false};
     std::atomic<DeviceEvents*> sink_{nullptr};
-    std::atomic<int> sinkCalls_{0};               // calls into the sink under way
+    std::atomic<int> sinkCalls_{0};   // calls into the sink under way
     std::atomic<std::thread::id> networkThreadId_{};
 
     std::mutex sinksMutex_;
-    std::map<int, MediaSink*> mediaSinks_;        // channel -> its sink, guarded by sinksMutex_
+    std::map<int, MediaSink*> mediaSinks_;   // channel -> its sink, guarded by sinksMutex_
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -19,4 +19,4 @@ public:
     virtual void onChannelClosed(int channel) {}
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -23,16 +23,22 @@ std::string truncated(const char* text, size_t field)
     return s;
 }
 
-} // namespace
+}   // namespace
 
 DeviceSession::DeviceSession(DeviceEvents* owner, MediaSink* media)
     : MessageConnection(-1), owner_(owner), media_(media)
 {
 }
 
-DeviceSession::~DeviceSession() { disconnectAll(); }
+DeviceSession::~DeviceSession()
+{
+    disconnectAll();
+}
 
-void DeviceSession::close() { disconnectAll(); }
+void DeviceSession::close()
+{
+    disconnectAll();
+}
 
 void DeviceSession::disconnectAll()
 {
@@ -81,7 +87,9 @@ void DeviceSession::login(const char* host, int port, const char* user, const ch
     const int r = connect(host, port);
     if (r != 0) {
         if (owner_)
-            owner_->onLogin(r == TcpLink::kUnresolved ? result_code::HOST_UNRESOLVED : result_code::CONNECT_FAILED, 0);
+            owner_->onLogin(r == TcpLink::kUnresolved ? result_code::HOST_UNRESOLVED
+                                                      : result_code::CONNECT_FAILED,
+                            0);
         return;
     }
     const std::vector<uint8_t> request = buildLogin(user, password);
@@ -231,7 +239,8 @@ void DeviceSession::onHeader(const ReplyHeader& header)
         awaitedReply_ = -1;
         if (header.status != result_code::OK || !header.loginInfo) {
             if (owner_)
-                owner_->onLogin(header.status != result_code::OK ? header.status : result_code::REFUSED, 0);
+                owner_->onLogin(
+                    header.status != result_code::OK ? header.status : result_code::REFUSED, 0);
             return;
         }
         lastHeard_ = lastKeepaliveSent_ = Clock::nowMs();
@@ -245,14 +254,9 @@ void DeviceSession::onHeader(const ReplyHeader& header)
         if (owner_)
             owner_->onLogin(result_code::OK, loginInfo_->channelCount);
         return;
-    case cmd::KEEPALIVE_REPLY:
-        lastHeard_ = Clock::nowMs();
-        return;
-    case cmd::LIST_REPLY:
-        announcedListLength_ = header.payloadLength;
-        return;
-    default:
-        return;
+    case cmd::KEEPALIVE_REPLY: lastHeard_ = Clock::nowMs(); return;
+    case cmd::LIST_REPLY: announcedListLength_ = header.payloadLength; return;
+    default: return;
     }
 }
 
@@ -370,4 +374,4 @@ bool DeviceSession::takeRequest(ClientRequest& out)
     return true;
 }
 
-} // namespace kevra
+}   // namespace kevra

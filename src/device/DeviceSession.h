@@ -86,4 +86,4 @@ private:
     std::deque<ClientRequest> queue_;
 };
 
-} // namespace kevra
+}   // namespace kevra

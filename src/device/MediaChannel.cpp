@@ -10,9 +10,15 @@ MediaChannel::MediaChannel(DeviceSession& session, int index)
 {
 }
 
-MediaChannel::~MediaChannel() { MediaChannel::close(); }
+MediaChannel::~MediaChannel()
+{
+    MediaChannel::close();
+}
 
-void MediaChannel::close() { link().close(); }
+void MediaChannel::close()
+{
+    link().close();
+}
 
 void MediaChannel::onPayload(int command, const uint8_t* bytes, int length)
 {
@@ -22,4 +28,4 @@ void MediaChannel::onPayload(int command, const uint8_t* bytes, int length)
         media->onMediaBytes(index(), bytes, length);
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -31,4 +31,4 @@ private:
     bool streaming_ = false;
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -21,4 +21,4 @@ public:
     virtual void onStreamStopped(int channel) = 0;
 };
 
-} // namespace kevra
+}   // namespace kevra

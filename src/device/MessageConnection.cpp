@@ -7,9 +7,14 @@
 
 namespace kevra {
 
-MessageConnection::MessageConnection(int identity) : identity_(identity) {}
+MessageConnection::MessageConnection(int identity) : identity_(identity)
+{
+}
 
-MessageConnection::~MessageConnection() { link_.close(); }
+MessageConnection::~MessageConnection()
+{
+    link_.close();
+}
 
 bool MessageConnection::allocate(size_t capacity)
 {
@@ -32,7 +37,10 @@ int MessageConnection::connect(const char* host, int port)
     return 0;
 }
 
-void MessageConnection::close() { link_.close(); }
+void MessageConnection::close()
+{
+    link_.close();
+}
 
 int MessageConnection::sendAll(const uint8_t* bytes, int length)
 {
@@ -109,10 +117,11 @@ int MessageConnection::poll()
     }
 
     // Payload phase: hand on pieces of at most the buffer's capacity.
-    const uint32_t piece = capacity_ < payloadRemaining_ ? static_cast<uint32_t>(capacity_)
-                                                          : payloadRemaining_;
+    const uint32_t piece =
+        capacity_ < payloadRemaining_ ? static_cast<uint32_t>(capacity_) : payloadRemaining_;
     if (piece > bytesHeld_) {
-        const int n = link_.receive(buffer_.get() + bytesHeld_, static_cast<int>(piece - bytesHeld_));
+        const int n =
+            link_.receive(buffer_.get() + bytesHeld_, static_cast<int>(piece - bytesHeld_));
         bytesHeld_ += static_cast<uint32_t>(n);
         if (n > 0)
             received_ += static_cast<uint64_t>(n);
@@ -157,4 +166,4 @@ int MessageConnection::setBuffer(int size, bool mayGrow)
     return 0;
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -15,9 +15,9 @@ class MessageConnection {
 public:
     static constexpr uint32_t kMaxBuffer = 1048576;   // largest buffer a payload may grow it to
     static constexpr int kConnectTimeoutMs = 5000;
-    static constexpr int kIdle = 8;                   // poll: nothing more to do now
+    static constexpr int kIdle = 8;   // poll: nothing more to do now
     static constexpr int kNotConnected = 0x2004;
-    static constexpr int kClosed = 0x2005;            // poll: the link broke (see TcpLink::broken)
+    static constexpr int kClosed = 0x2005;   // poll: the link broke (see TcpLink::broken)
     static constexpr int kNoBuffer = 0x11;
     static constexpr int kSendBadArgs = 7;
     static constexpr int kSendFailed = 5;
@@ -66,4 +66,4 @@ private:
     uint64_t received_ = 0;
 };
 
-} // namespace kevra
+}   // namespace kevra

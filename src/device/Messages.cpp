@@ -17,7 +17,7 @@ void putLe32(uint8_t* p, uint32_t v)
     p[3] = static_cast<uint8_t>(v >> 24);
 }
 
-} // namespace
+}   // namespace
 
 std::vector<uint8_t> buildLogin(const char* user, const char* password)
 {
@@ -123,8 +123,8 @@ void parseReplyHeader(const uint8_t* h, ReplyHeader& out)
     out.command = h[0];
     out.status = 0;
     out.loginInfo.reset();
-    out.payloadLength = uint32_t(h[4]) | uint32_t(h[5]) << 8 | uint32_t(h[6]) << 16 |
-                        uint32_t(h[7]) << 24;
+    out.payloadLength =
+        uint32_t(h[4]) | uint32_t(h[5]) << 8 | uint32_t(h[6]) << 16 | uint32_t(h[7]) << 24;
     if (out.command == cmd::LOGIN_REPLY) {
         const int outcome = static_cast<int8_t>(h[8]);
         const int reason = static_cast<int8_t>(h[9]);
@@ -175,7 +175,7 @@ std::vector<std::string> nameListItems(const uint8_t* block, int length, int cou
     std::vector<std::string> items;
     if (!block || length < 0)
         return items;
-    const size_t end = static_cast<size_t>(length);  // block[length] is the terminator
+    const size_t end = static_cast<size_t>(length);   // block[length] is the terminator
     size_t at = 0;
     for (int k = 0; k < count && at <= end; ++k) {
         size_t stop = at;
@@ -187,4 +187,4 @@ std::vector<std::string> nameListItems(const uint8_t* block, int length, int cou
     return items;
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -22,7 +22,7 @@ constexpr int LOGIN_REPLY = 0xB0;
 constexpr int KEEPALIVE_REPLY = 0xB1;
 constexpr int LIST_REPLY = 0xB8;
 constexpr int MEDIA_DATA = 0xBC;
-} // namespace cmd
+}   // namespace cmd
 
 // The fixed header that starts every message (little-endian integers).
 struct MessageHeader {
@@ -69,4 +69,4 @@ int splitNameList(const uint8_t* data, int length, std::vector<uint8_t>& block);
 // zero and the next starts two bytes later. Never reads outside the block.
 std::vector<std::string> nameListItems(const uint8_t* block, int length, int count);
 
-} // namespace kevra
+}   // namespace kevra

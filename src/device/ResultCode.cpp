@@ -22,7 +22,8 @@ const Entry kEntries[] = {
     {result_code::REFUSED, "REFUSED", "login refused by the recorder"},
     {result_code::UNKNOWN_USER, "UNKNOWN_USER", "unknown user"},
     {result_code::WRONG_PASSWORD, "WRONG_PASSWORD", "wrong password"},
-    {result_code::LOGIN_TIMEOUT, "LOGIN_TIMEOUT", "no answer to the login in time (or refused, reason 2)"},
+    {result_code::LOGIN_TIMEOUT, "LOGIN_TIMEOUT",
+     "no answer to the login in time (or refused, reason 2)"},
     {result_code::REFUSED_REASON_3, "REFUSED_REASON_3", "login refused (reason 3)"},
     {result_code::REFUSED_REASON_4, "REFUSED_REASON_4", "login refused (reason 4)"},
     {result_code::REFUSED_REASON_5, "REFUSED_REASON_5", "login refused (reason 5)"},
@@ -44,7 +45,7 @@ const Entry* find(int code)
     return nullptr;
 }
 
-} // namespace
+}   // namespace
 
 const int* resultCodes(int& count)
 {
@@ -86,4 +87,4 @@ std::string describeResult(int code, ResultEvent event)
     return std::string(resultCodeText(code, event)) + " (" + resultCodeHex(code) + ")";
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -10,11 +10,11 @@ namespace kevra {
 namespace result_code {
 enum Code : int {
     OK = 0,
-    LIST_IN_PIECES = 1,          // onList: the list arrived in more than one piece
-    LIST_TIMEOUT = 3,            // onList: no list reply in time
-    REFUSED_OTHER_REASON = 4,    // onLogin: refused with a reason outside 0-7
-    SEND_FAILED = 5,             // onList, onChannel: the request could not be sent
-    REFUSED = 0x1001,            // onLogin: refused (unlisted outcome); onList: no list made
+    LIST_IN_PIECES = 1,         // onList: the list arrived in more than one piece
+    LIST_TIMEOUT = 3,           // onList: no list reply in time
+    REFUSED_OTHER_REASON = 4,   // onLogin: refused with a reason outside 0-7
+    SEND_FAILED = 5,            // onList, onChannel: the request could not be sent
+    REFUSED = 0x1001,           // onLogin: refused (unlisted outcome); onList: no list made
     // onLogin, refused with reason r (0-7): 0x1002 + r. Reasons 0 and 1 are the ones recorders
     // give for an unknown user and a wrong password.
     UNKNOWN_USER = 0x1002,
@@ -25,19 +25,19 @@ enum Code : int {
     REFUSED_REASON_5 = 0x1007,
     REFUSED_REASON_6 = 0x1008,
     REFUSED_REASON_7 = 0x1009,
-    CONNECT_FAILED = 0x100A,     // onLogin: the connection to the recorder failed
-    LOGIN_NOT_SENT = 0x100B,     // onLogin: the login request could not be sent
-    CHANNEL_FAILED = 0x100C,     // onChannel: the channel's connection or claim failed
-    HOST_UNRESOLVED = 0x100D,    // onLogin: the host name could not be resolved
-    NOT_LOGGED_IN = 0x1010,      // onList, onChannel
-    NO_SUCH_CHANNEL = 0x1011,    // onChannel: index outside the channel table
+    CONNECT_FAILED = 0x100A,    // onLogin: the connection to the recorder failed
+    LOGIN_NOT_SENT = 0x100B,    // onLogin: the login request could not be sent
+    CHANNEL_FAILED = 0x100C,    // onChannel: the channel's connection or claim failed
+    HOST_UNRESOLVED = 0x100D,   // onLogin: the host name could not be resolved
+    NOT_LOGGED_IN = 0x1010,     // onList, onChannel
+    NO_SUCH_CHANNEL = 0x1011,   // onChannel: index outside the channel table
 };
 // The login code for a refusal with this reason byte.
 constexpr int refusedWithReason(int reason)
 {
     return reason >= 0 && reason <= 7 ? UNKNOWN_USER + reason : REFUSED_OTHER_REASON;
 }
-} // namespace result_code
+}   // namespace result_code
 
 // Which report a code came with; only REFUSED reads differently for a list.
 enum class ResultEvent { Login, List, Channel };
@@ -53,4 +53,4 @@ std::string describeResult(int code, ResultEvent event = ResultEvent::Login);
 // The code as printed in messages: "0x100A", "0x3".
 std::string resultCodeHex(int code);
 
-} // namespace kevra
+}   // namespace kevra

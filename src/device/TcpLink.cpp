@@ -18,13 +18,19 @@ namespace kevra {
 
 TcpLink::TcpLink() = default;
 
-TcpLink::~TcpLink() { close(); }
+TcpLink::~TcpLink()
+{
+    close();
+}
 
 namespace {
 thread_local int connectError = 0;
-} // namespace
+}   // namespace
 
-int TcpLink::lastConnectError() { return connectError; }
+int TcpLink::lastConnectError()
+{
+    return connectError;
+}
 
 int TcpLink::connect(const char* host, int port, int timeoutMs)
 {
@@ -94,8 +100,8 @@ int TcpLink::connect(const char* host, int port, int timeoutMs)
             }
             if (r == 0 || errno != EINTR)
                 break;
-            const auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - Steady::now());
+            const auto rest =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now());
             if (rest.count() <= 0)
                 break;
             left = static_cast<int>(rest.count());
@@ -124,7 +130,8 @@ bool TcpLink::waitWritable(int timeoutMs)
     if (socket_ < 0)
         return false;
     pollfd p{socket_, POLLOUT, 0};
-    return ::poll(&p, 1, timeoutMs) > 0 && (p.revents & POLLOUT) && !(p.revents & (POLLERR | POLLNVAL));
+    return ::poll(&p, 1, timeoutMs) > 0 && (p.revents & POLLOUT) &&
+           !(p.revents & (POLLERR | POLLNVAL));
 }
 
 int TcpLink::receive(uint8_t* buffer, int size)
@@ -160,4 +167,4 @@ void TcpLink::close()
     broken_ = false;
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -55,7 +55,7 @@ private:
     // link keeps the platform's default unless told otherwise.
     int32_t receiveBufferSize_ = 0;
     int32_t sendBufferSize_ = 128;
-    int pollWaitMs_ = 0;     // receive never waits
+    int pollWaitMs_ = 0;   // receive never waits
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -10,7 +10,7 @@ std::u16string& storedPath()
     static std::u16string path;
     return path;
 }
-} // namespace
+}   // namespace
 
 void Language::setFilePath(std::u16string path)
 {
@@ -52,4 +52,4 @@ std::u16string Language::fill(const std::u16string& text, std::initializer_list<
     return out;
 }
 
-} // namespace kevra
+}   // namespace kevra

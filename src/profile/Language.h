@@ -22,4 +22,4 @@ public:
     static std::u16string fill(const std::u16string& text, std::initializer_list<int64_t> numbers);
 };
 
-} // namespace kevra
+}   // namespace kevra

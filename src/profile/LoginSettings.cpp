@@ -32,4 +32,4 @@ int LoginSettings::save(const std::u16string& path, const std::u16string& ip,
     return ok;
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -45,4 +45,4 @@ struct LoginSettings {
                     const std::u16string& password);
 };
 
-} // namespace kevra
+}   // namespace kevra

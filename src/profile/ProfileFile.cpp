@@ -249,7 +249,7 @@ bool replaceFile(const std::string& target, const std::vector<unsigned char>& by
     return true;
 }
 
-} // namespace
+}   // namespace
 
 std::u16string ProfileFile::ReadString(const std::u16string& section, const std::u16string& key,
                                        const std::u16string& def, const std::u16string& path)
@@ -350,7 +350,7 @@ bool setValue(std::u16string& text, const std::u16string& section, const std::u1
     return true;
 }
 
-} // namespace
+}   // namespace
 
 int ProfileFile::WriteString(const std::u16string& section, const std::u16string& key,
                              const std::u16string& value, const std::u16string& path)
@@ -410,4 +410,4 @@ int ProfileFile::WriteStrings(const std::u16string& section,
     }
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -38,4 +38,4 @@ public:
     static constexpr int64_t kMaxFileBytes = 16 * 1024 * 1024;
 };
 
-} // namespace kevra
+}   // namespace kevra

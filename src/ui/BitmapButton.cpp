@@ -82,7 +82,8 @@ void BitmapButton::paintEvent(QPaintEvent*)
     QRect caption(0, 0, W, H);
     const QPixmap& face = pressed_ ? pressedImage_ : normal_;
     if (pressed_)
-        caption = QRect(QPoint(2, 2), QPoint(W - 1, H - 1));   // (2, 2, W, H): moved at top-left only
+        caption =
+            QRect(QPoint(2, 2), QPoint(W - 1, H - 1));   // (2, 2, W, H): moved at top-left only
     if (!face.isNull())
         p.drawPixmap(0, 0, face);
     else
@@ -91,4 +92,4 @@ void BitmapButton::paintEvent(QPaintEvent*)
     p.drawText(caption, Qt::AlignCenter, text());
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -47,4 +47,4 @@ private:
     bool haveLastGlobal_ = false;
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -33,7 +33,7 @@ std::function<bool()>& connectHook()
 }
 const QColor kDark(24, 24, 24);
 const QColor kLabelText(200, 200, 200);
-}
+}   // namespace
 
 bool CDlgLogin::ConnectToNetwork()
 {
@@ -88,8 +88,10 @@ CDlgLogin::CDlgLogin(DeviceClient* client, QWidget* parent)
     auto* row = new QHBoxLayout(bar_);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
-    loginButton_ = new QPushButton(chinese ? QString::fromUtf8("登录") : QStringLiteral("Login"), bar_);
-    cancelButton_ = new QPushButton(chinese ? QString::fromUtf8("取消") : QStringLiteral("Cancel"), bar_);
+    loginButton_ =
+        new QPushButton(chinese ? QString::fromUtf8("登录") : QStringLiteral("Login"), bar_);
+    cancelButton_ =
+        new QPushButton(chinese ? QString::fromUtf8("取消") : QStringLiteral("Cancel"), bar_);
     loginButton_->setProperty("controlId", int(ID_LOGIN));
     cancelButton_->setProperty("controlId", int(ID_CANCEL));
     bar_->setStyleSheet(QStringLiteral(
@@ -254,14 +256,9 @@ void CDlgLogin::keyPressEvent(QKeyEvent* e)
 {
     switch (e->key()) {
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-        onLoginCommand();
-        return;
-    case Qt::Key_Escape:
-        reject();
-        return;
-    default:
-        QDialog::keyPressEvent(e);
+    case Qt::Key_Enter: onLoginCommand(); return;
+    case Qt::Key_Escape: reject(); return;
+    default: QDialog::keyPressEvent(e);
     }
 }
 
@@ -296,14 +293,17 @@ void CDlgLogin::layOut()
     const LoginLayout::Result r = LoginLayout::compute(in);
     QLineEdit* fields[4] = {ip_, port_, user_, password_};
     for (int i = 0; i < 4; ++i) {
-        labels_[i]->setGeometry(r.labels[i].left, r.labels[i].top, r.labels[i].width(), r.labels[i].height());
-        fields[i]->setGeometry(r.fields[i].left, r.fields[i].top, r.fields[i].width(), r.fields[i].height());
+        labels_[i]->setGeometry(r.labels[i].left, r.labels[i].top, r.labels[i].width(),
+                                r.labels[i].height());
+        fields[i]->setGeometry(r.fields[i].left, r.fields[i].top, r.fields[i].width(),
+                               r.fields[i].height());
     }
     titleHeight_ = r.titleHeight;
     QPixmap source(QStringLiteral(":/bitmaps/134"));
-    band_ = source.isNull() || width() <= 0
-                ? QPixmap()
-                : source.scaled(width(), titleHeight_, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    band_ =
+        source.isNull() || width() <= 0
+            ? QPixmap()
+            : source.scaled(width(), titleHeight_, Qt::IgnoreAspectRatio, Qt::FastTransformation);
 }
 
 void CDlgLogin::paintEvent(QPaintEvent*)
@@ -314,4 +314,4 @@ void CDlgLogin::paintEvent(QPaintEvent*)
     TitleBand::paint(p, band_, W, H, kLabelText);
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -20,9 +20,18 @@ class DeviceClient;
 class CDlgLogin : public QDialog {
     Q_OBJECT
 public:
-    enum { IDC_PORT = 1000, IDC_USER = 1001, IDC_PASSWORD = 1002, IDC_IP = 1003,
-           IDC_IP_LABEL = 1004, IDC_PORT_LABEL = 1005, IDC_USER_LABEL = 1006,
-           IDC_PASSWORD_LABEL = 1007, ID_LOGIN = 32771, ID_CANCEL = 32772 };
+    enum {
+        IDC_PORT = 1000,
+        IDC_USER = 1001,
+        IDC_PASSWORD = 1002,
+        IDC_IP = 1003,
+        IDC_IP_LABEL = 1004,
+        IDC_PORT_LABEL = 1005,
+        IDC_USER_LABEL = 1006,
+        IDC_PASSWORD_LABEL = 1007,
+        ID_LOGIN = 32771,
+        ID_CANCEL = 32772
+    };
 
     // client may be null (then the login and logout hooks must be set before Login).
     explicit CDlgLogin(DeviceClient* client, QWidget* parent = nullptr);
@@ -55,7 +64,8 @@ public:
     // Where the requests go; by default the device client's logout and login.
     std::function<void()> postLogout;
     std::function<void(const std::string& host, int port, const std::string& user,
-                       const std::string& password, int timeoutMs)> postLogin;
+                       const std::string& password, int timeoutMs)>
+        postLogin;
 
     // login.ini used by this dialog (defaults to the one beside the executable).
     void setSettingsPath(const std::u16string& path) { settingsPath_ = path; }
@@ -99,4 +109,4 @@ private:
     bool busy_ = false;
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -37,9 +37,9 @@ int DisplaySurface::create(int width, int height)
     const int64_t bytes = int64_t(width) * height * (bpp / 8);
     if (bytes > (int64_t(1) << 31) - 1)
         return 0;
-    QImage::Format f = bpp == 16 ? QImage::Format_RGB16
-                     : bpp == 24 ? QImage::Format_BGR888
-                                 : QImage::Format_RGB32;
+    QImage::Format f = bpp == 16   ? QImage::Format_RGB16
+                       : bpp == 24 ? QImage::Format_BGR888
+                                   : QImage::Format_RGB32;
     image_ = QImage(width, height, f);
     if (image_.isNull())
         return 0;
@@ -130,4 +130,4 @@ int DisplaySurface::presentedCount() const
     return presented_;
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -46,12 +46,12 @@ private:
     const int forcedDepth_;
     int screenDepth_ = 32;
     mutable std::mutex mutex_;
-    QImage image_;          // picture surface in the display's format
+    QImage image_;   // picture surface in the display's format
     int bitsPerPixel_ = 0;
     int frameBytes_ = 0;
-    QRect destination_;     // screen coordinates
+    QRect destination_;   // screen coordinates
     bool hasPicture_ = false;
     int presented_ = 0;
 };
 
-} // namespace kevra
+}   // namespace kevra

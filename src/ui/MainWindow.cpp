@@ -46,13 +46,18 @@ public:
 class MainWindow::CameraListMessage : public QEvent {
 public:
     explicit CameraListMessage(std::vector<std::u16string> n)
-        : QEvent(QEvent::Type(WM_CAMERA_LIST)), names(std::move(n)) {}
+        : QEvent(QEvent::Type(WM_CAMERA_LIST)), names(std::move(n))
+    {
+    }
     const std::vector<std::u16string> names;
 };
 
 class MainWindow::StatusMessage : public QEvent {
 public:
-    explicit StatusMessage(std::u16string k) : QEvent(QEvent::Type(WM_STATUS_TEXT)), key(std::move(k)) {}
+    explicit StatusMessage(std::u16string k)
+        : QEvent(QEvent::Type(WM_STATUS_TEXT)), key(std::move(k))
+    {
+    }
     const std::u16string key;
 };
 
@@ -62,7 +67,7 @@ const QColor kLightText(200, 200, 200);
 const QColor kPanelEdge(45, 50, 46);
 constexpr int kItemHandleRole = Qt::UserRole + 1;
 constexpr int kChannelRole = Qt::UserRole;
-}
+}   // namespace
 
 MainWindow::MainWindow(DeviceClient& client, LiveViewDevice* device, int forcedDepth)
     : QDialog(nullptr, Qt::Window | Qt::FramelessWindowHint), client_(client)
@@ -90,7 +95,8 @@ MainWindow::MainWindow(DeviceClient& client, LiveViewDevice* device, int forcedD
     tree_->setHeaderHidden(true);
     tree_->setColumnCount(1);
     tree_->setIconSize(QSize(16, 16));
-    connect(tree_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item, int) { onTreeClick(item); });
+    connect(tree_, &QTreeWidget::itemClicked, this,
+            [this](QTreeWidgetItem* item, int) { onTreeClick(item); });
 
     videoBar_ = {makeButton(ID_LOGIN, u"LOGIN"), makeButton(ID_CAMERA, u"CAMERA"),
                  makeButton(ID_FULL, u"FULL"), makeButton(ID_ABOUT, u"ABOUT"),
@@ -167,7 +173,8 @@ BitmapButton* MainWindow::button(int id) const
     for (BitmapButton* b : videoBar_)
         if (b->commandId() == id)
             return b;
-    for (BitmapButton* b : {back_, layoutBtn_, dirLeft_, dirRight_, lensLeft_, lensRight_, dirLabel_, lensLabel_})
+    for (BitmapButton* b :
+         {back_, layoutBtn_, dirLeft_, dirRight_, lensLeft_, lensRight_, dirLabel_, lensLabel_})
         if (b->commandId() == id)
             return b;
     return nullptr;
@@ -191,7 +198,8 @@ std::vector<std::u16string> MainWindow::splitNames(const uint8_t* block, int len
     for (int i = 0; i < count && pos < length; ++i) {
         const void* zero = std::memchr(block + pos, 0, size_t(length - pos));
         const int end = zero ? int(static_cast<const uint8_t*>(zero) - block) : length;
-        names.push_back(fromUtf8(std::string(reinterpret_cast<const char*>(block + pos), size_t(end - pos))));
+        names.push_back(
+            fromUtf8(std::string(reinterpret_cast<const char*>(block + pos), size_t(end - pos))));
         pos = end + 2;
     }
     return names;
@@ -379,8 +387,7 @@ bool MainWindow::event(QEvent* e)
         ViewerLog::detail("status " + toUtf8(key));
         return true;
     }
-    default:
-        return QDialog::event(e);
+    default: return QDialog::event(e);
     }
 }
 
@@ -531,9 +538,9 @@ QString MainWindow::savePicture(const QString& folder)
     }
     const QTreeWidgetItem* item = findItem(liveView_->openItem());
     const QString camera = item ? item->text(0) : QString();
-    const PictureSaver::Result r = PictureSaver::save(
-        PictureSaver::upright(shown, liveView_->pictureTurned()), camera,
-        folder.isEmpty() ? PictureSaver::folder() : folder);
+    const PictureSaver::Result r =
+        PictureSaver::save(PictureSaver::upright(shown, liveView_->pictureTurned()), camera,
+                           folder.isEmpty() ? PictureSaver::folder() : folder);
     const QString where = QDir::toNativeSeparators(r.path);
     // On a narrow screen the file name matters more than the folder's start: "~" for the
     // home folder, the middle left out when it is still too long; the whole path as tip.
@@ -541,13 +548,16 @@ QString MainWindow::savePicture(const QString& folder)
     const QString home = QDir::toNativeSeparators(QDir::homePath());
     if (shortWhere.startsWith(home + QDir::separator()))
         shortWhere = QLatin1Char('~') + shortWhere.mid(home.size());
-    const QString prefix = QtText::lang(r.saved ? u"PIC_SAVED" : u"PIC_SAVE_ERR") + QLatin1Char(' ');
+    const QString prefix =
+        QtText::lang(r.saved ? u"PIC_SAVED" : u"PIC_SAVE_ERR") + QLatin1Char(' ');
     const QFontMetrics metrics(status_->font());
-    const int room = std::max(status_->width() - metrics.horizontalAdvance(prefix) - 4, metrics.averageCharWidth() * 12);
+    const int room = std::max(status_->width() - metrics.horizontalAdvance(prefix) - 4,
+                              metrics.averageCharWidth() * 12);
     status_->setText(prefix + metrics.elidedText(shortWhere, Qt::ElideMiddle, room));
     status_->setToolTip(where);
     ViewerLog::event(r.saved ? "picture saved to " + where.toStdString()
-                             : "picture not saved to " + where.toStdString() + ": " + r.error.toStdString());
+                             : "picture not saved to " + where.toStdString() + ": " +
+                                   r.error.toStdString());
     return r.saved ? r.path : QString();
 }
 
@@ -653,7 +663,9 @@ void MainWindow::layOut()
     layout_ = MainLayout::compute(in);
     const MainLayout::Result& r = layout_;
 
-    auto place = [](QWidget* w, const Rect& rc) { w->setGeometry(rc.left, rc.top, rc.width(), rc.height()); };
+    auto place = [](QWidget* w, const Rect& rc) {
+        w->setGeometry(rc.left, rc.top, rc.width(), rc.height());
+    };
     for (int i = 0; i < 5; ++i) {
         place(videoBar_[i], r.videoBar[i]);
         videoBar_[i]->loadImages(132, 133);
@@ -683,9 +695,9 @@ void MainWindow::layOut()
     lensLabel_->loadImages(136, 141);
 
     QPixmap source(QStringLiteral(":/bitmaps/134"));
-    band_ = source.isNull() || cx <= 0 ? QPixmap()
-                                       : source.scaled(cx, r.titleHeight, Qt::IgnoreAspectRatio,
-                                                       Qt::FastTransformation);
+    band_ = source.isNull() || cx <= 0
+                ? QPixmap()
+                : source.scaled(cx, r.titleHeight, Qt::IgnoreAspectRatio, Qt::FastTransformation);
     liveView_->setRectangles(r.normalVideo, r.fullScreenVideo);
     if (liveView_->fullScreen()) {
         place(video_, r.fullScreenVideo);
@@ -712,4 +724,4 @@ void MainWindow::paintEvent(QPaintEvent*)
     p.drawLine(0, H - B - P, W - 1, H - B - P);
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -47,10 +47,22 @@ class MainWindow : public QDialog, public DeviceEvents, public LiveViewHost, pri
 public:
     // Command and control ids.
     enum {
-        IDC_TREE = 1009, IDC_VIDEO = 1011, ID_LOGIN = 1124, ID_CAMERA = 1125, ID_FULL = 1126,
-        ID_ABOUT = 1127, ID_EXIT = 1128, ID_DIR_LEFT = 1129, ID_DIR_RIGHT = 1130,
-        ID_LENS_LEFT = 1131, ID_LENS_RIGHT = 1132, ID_DIR_LABEL = 1133, ID_LENS_LABEL = 1134,
-        IDC_STATUS = 1135, ID_BACK = 1136, ID_LAYOUT = 1137
+        IDC_TREE = 1009,
+        IDC_VIDEO = 1011,
+        ID_LOGIN = 1124,
+        ID_CAMERA = 1125,
+        ID_FULL = 1126,
+        ID_ABOUT = 1127,
+        ID_EXIT = 1128,
+        ID_DIR_LEFT = 1129,
+        ID_DIR_RIGHT = 1130,
+        ID_LENS_LEFT = 1131,
+        ID_LENS_RIGHT = 1132,
+        ID_DIR_LABEL = 1133,
+        ID_LENS_LABEL = 1134,
+        IDC_STATUS = 1135,
+        ID_BACK = 1136,
+        ID_LAYOUT = 1137
     };
     // Messages posted to this window (handled in arrival order).
     enum : int {
@@ -67,7 +79,8 @@ public:
     // device: what the live view drives (by default a ClientLiveViewDevice over the client,
     // owned by the window); forcedDepth for tests (0 = the screen's depth). The client must
     // outlive the window.
-    explicit MainWindow(DeviceClient& client, LiveViewDevice* device = nullptr, int forcedDepth = 0);
+    explicit MainWindow(DeviceClient& client, LiveViewDevice* device = nullptr,
+                        int forcedDepth = 0);
     ~MainWindow() override;   // stopShow(), then the parts go
 
     // Ends the live view in order: frame timer cancelled, channel stopped, decoder thread
@@ -117,7 +130,8 @@ public:
     // The note drawn over a tile now (a picture that stopped), empty when none.
     QString tileNote(int position) const
     {
-        return position >= 0 && position < TileGrid::kMaxTiles ? tileNotes_[size_t(position)] : QString();
+        return position >= 0 && position < TileGrid::kMaxTiles ? tileNotes_[size_t(position)]
+                                                               : QString();
     }
     CDlgLogin* loginDialog() const { return loginDialog_; }
     QTreeWidget* tree() const { return tree_; }
@@ -247,7 +261,7 @@ private:
     BitmapButton* dirLabel_ = nullptr;
     BitmapButton* lensLabel_ = nullptr;
     QShortcut* saveKey_ = nullptr;   // S: save the picture (video mode only)
-    QIcon images_[3];   // recorder, open camera, idle camera
+    QIcon images_[3];                // recorder, open camera, idle camera
     QPixmap band_;
     MainLayout::Result layout_;
 
@@ -268,8 +282,8 @@ private:
     BitmapButton* layoutBtn_ = nullptr;
     bool gridFull_ = false;
     QTimer* gridFullTimer_ = nullptr;   // a click on the framed tile, unless a double click follows
-    std::u16string viewsPath_;      // views.ini beside the login settings
-    std::u16string recorderName_;   // the recorder logged in to, as views.ini names it
+    std::u16string viewsPath_;          // views.ini beside the login settings
+    std::u16string recorderName_;       // the recorder logged in to, as views.ini names it
     std::vector<std::u16string> cameraNames_;
     std::array<QString, TileGrid::kMaxTiles> tileNotes_;
     // A stalled tile is noticed per position: its channel, pictures drawn, time without one.
@@ -281,4 +295,4 @@ private:
     std::array<TileWatch, TileGrid::kMaxTiles> tileWatch_;
 };
 
-} // namespace kevra
+}   // namespace kevra

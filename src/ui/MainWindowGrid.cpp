@@ -22,7 +22,7 @@ namespace kevra {
 namespace {
 constexpr int kItemHandleRole = Qt::UserRole + 1;
 constexpr int kChannelRole = Qt::UserRole;
-}
+}   // namespace
 
 void MainWindow::gridCreate()
 {
@@ -214,7 +214,7 @@ void MainWindow::gridLoggedIn(const CDlgLogin& dlg)
     const std::u16string& login = dlg.settingsPath();
     const size_t slash = login.find_last_of(u'/');
     viewsPath_ = ViewSettings::pathIn(slash == std::u16string::npos ? std::u16string()
-                                                                   : login.substr(0, slash + 1));
+                                                                    : login.substr(0, slash + 1));
 }
 
 void MainWindow::gridCamerasListed(const std::vector<std::u16string>& names)
@@ -256,4 +256,4 @@ void MainWindow::gridSave()
     ViewSettings::save(viewsPath_, recorderName_, v);
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -115,8 +115,8 @@ void MainWindow::markStalledTiles()
         const int channel = gridShown() ? gridView_->channelAt(p) : TileGrid::kNone;
         const TileController::State state =
             channel == TileGrid::kNone ? TileController::State::Stopped : gridView_->stateAt(p);
-        const bool delivering = state == TileController::State::Playing ||
-                                state == TileController::State::Buffering;
+        const bool delivering =
+            state == TileController::State::Playing || state == TileController::State::Buffering;
         const int presented = gridView_->presentedAt(p);
         if (!delivering) {
             w.stall.stop();
@@ -128,7 +128,8 @@ void MainWindow::markStalledTiles()
         w.channel = channel;
         w.presented = presented;
         const int seconds = w.stall.stalledSeconds();
-        setTileNote(p, seconds ? QtText::from(Language::format(u"NO_PICTURE", {seconds})) : QString());
+        setTileNote(p,
+                    seconds ? QtText::from(Language::format(u"NO_PICTURE", {seconds})) : QString());
     }
 }
 

@@ -13,7 +13,7 @@ MessageBoxes::Handler& handler()
     static MessageBoxes::Handler h;
     return h;
 }
-}
+}   // namespace
 
 void MessageBoxes::setHandler(Handler h)
 {
@@ -26,8 +26,8 @@ void MessageBoxes::show(QWidget* parent, const QString& text, const QString& cap
         handler()(parent, text, caption, icon);
         return;
     }
-    QMessageBox box(icon == Error ? QMessageBox::Critical : QMessageBox::Information, caption,
-                    text, QMessageBox::Ok, parent);
+    QMessageBox box(icon == Error ? QMessageBox::Critical : QMessageBox::Information, caption, text,
+                    QMessageBox::Ok, parent);
     // The button speaks the program's language, not the platform's.
     const QString ok = QtText::lang(u"OK");
     if (!ok.isEmpty())
@@ -35,4 +35,4 @@ void MessageBoxes::show(QWidget* parent, const QString& text, const QString& cap
     box.exec();
 }
 
-} // namespace kevra
+}   // namespace kevra

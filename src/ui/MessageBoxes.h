@@ -11,12 +11,12 @@ namespace kevra {
 class MessageBoxes {
 public:
     enum Icon { Error, Information };
-    using Handler = std::function<void(QWidget* parent, const QString& text,
-                                       const QString& caption, Icon icon)>;
+    using Handler = std::function<void(QWidget* parent, const QString& text, const QString& caption,
+                                       Icon icon)>;
 
     static void show(QWidget* parent, const QString& text, const QString& caption, Icon icon);
     // Replaces the platform message box (an empty handler restores it).
     static void setHandler(Handler handler);
 };
 
-} // namespace kevra
+}   // namespace kevra

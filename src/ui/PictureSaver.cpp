@@ -20,8 +20,8 @@ QString PictureSaver::fileName(const QString& camera, const QDateTime& when)
 {
     QString name;
     for (QChar c : camera.trimmed()) {
-        const bool bad = c.unicode() < 0x20 || c == QChar(0x7F) ||
-                         QStringLiteral("/\\:*?\"<>|").contains(c);
+        const bool bad =
+            c.unicode() < 0x20 || c == QChar(0x7F) || QStringLiteral("/\\:*?\"<>|").contains(c);
         name += bad ? QChar('_') : c;
     }
     if (name.isEmpty() || name.startsWith('.'))
@@ -46,7 +46,8 @@ PictureSaver::Result PictureSaver::save(const QImage& picture, const QString& ca
     const QDir dir(folder);
     r.path = dir.filePath(base);
     for (int n = 2; QFileInfo::exists(r.path) && n < 1000; ++n)
-        r.path = dir.filePath(base.chopped(4) + QLatin1Char('_') + QString::number(n) + QStringLiteral(".png"));
+        r.path = dir.filePath(base.chopped(4) + QLatin1Char('_') + QString::number(n) +
+                              QStringLiteral(".png"));
     if (picture.isNull()) {
         r.error = QStringLiteral("no picture");
         return r;
@@ -59,4 +60,4 @@ PictureSaver::Result PictureSaver::save(const QImage& picture, const QString& ca
     return r;
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -30,4 +30,4 @@ public:
                        const QDateTime& when = QDateTime::currentDateTime());
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -9,4 +9,4 @@ QString QtText::lang(const std::u16string& key)
     return from(Language::text(key));
 }
 
-} // namespace kevra
+}   // namespace kevra

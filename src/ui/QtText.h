@@ -20,4 +20,4 @@ public:
     static QString lang(const std::u16string& key);
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -58,8 +58,8 @@ void ScriptedRun::watch()
         presentedSeen_ = presented;
         const qint64 gap = sincePicture_.restart();
         if (gap >= 1000)
-            std::fprintf(stderr, "script: picture after %lld ms at %.3f\n", static_cast<long long>(gap),
-                         QDateTime::currentMSecsSinceEpoch() / 1000.0);
+            std::fprintf(stderr, "script: picture after %lld ms at %.3f\n",
+                         static_cast<long long>(gap), QDateTime::currentMSecsSinceEpoch() / 1000.0);
     }
     const bool recovering = window_.recovery().sessionRecovering();
     if (wasRecovering_ && !recovering) {
@@ -67,7 +67,9 @@ void ScriptedRun::watch()
         presentedAtReconnect_ = presented;
     }
     if (recovering != wasRecovering_)
-        std::fprintf(stderr, recovering ? "script: connection lost at %.3f\n" : "script: reconnected at %.3f\n",
+        std::fprintf(stderr,
+                     recovering ? "script: connection lost at %.3f\n"
+                                : "script: reconnected at %.3f\n",
                      QDateTime::currentMSecsSinceEpoch() / 1000.0);
     wasRecovering_ = recovering;
 }
@@ -135,14 +137,15 @@ bool ScriptedRun::begin(const QStringList& w)
     } else if (what == "key") {
         static const QStringList names{"left", "up", "right", "down", "1", "4", "9"};
         static const int keys[] = {Qt::Key_Left, Qt::Key_Up, Qt::Key_Right, Qt::Key_Down,
-                                   Qt::Key_1, Qt::Key_4, Qt::Key_9};
+                                   Qt::Key_1,    Qt::Key_4,  Qt::Key_9};
         const int i = int(names.indexOf(w.value(1)));
         if (i < 0)
             fail("unknown key");
         QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : &window_;
         QKeyEvent press(QEvent::KeyPress, keys[i], Qt::NoModifier);
         QApplication::sendEvent(target, &press);
-    } else if (what == "wait" || what == "tiles" || what == "waitpicture" || what == "waitreconnect") {
+    } else if (what == "wait" || what == "tiles" || what == "waitpicture" ||
+               what == "waitreconnect") {
         return false;
     } else if (what == "layout") {
         window_.command(MainWindow::ID_LAYOUT);
@@ -157,8 +160,10 @@ bool ScriptedRun::begin(const QStringList& w)
         if (tv->isHidden() || r.isEmpty())
             fail("no such tile");
         const QPointF at(r.center());
-        const QEvent::Type type = what == "click" ? QEvent::MouseButtonPress : QEvent::MouseButtonDblClick;
-        QMouseEvent press(type, at, tv->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        const QEvent::Type type =
+            what == "click" ? QEvent::MouseButtonPress : QEvent::MouseButtonDblClick;
+        QMouseEvent press(type, at, tv->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                          Qt::NoModifier);
         QApplication::sendEvent(tv, &press);
         QMouseEvent release(QEvent::MouseButtonRelease, at, tv->mapToGlobal(at), Qt::LeftButton,
                             Qt::NoButton, Qt::NoModifier);
@@ -227,4 +232,4 @@ bool ScriptedRun::finished(const QStringList& w)
     return true;
 }
 
-} // namespace kevra
+}   // namespace kevra

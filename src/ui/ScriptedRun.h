@@ -63,10 +63,10 @@ private:
     QElapsedTimer sincePicture_;
     int presentedSeen_ = 0;
     bool wasRecovering_ = false;
-    int reconnects_ = 0;            // sessions recovered by themselves so far
-    int presentedAtReconnect_ = 0;  // pictures presented when the last one came back
+    int reconnects_ = 0;             // sessions recovered by themselves so far
+    int presentedAtReconnect_ = 0;   // pictures presented when the last one came back
     int reconnectsAtStart_ = 0;
     QTimer timer_;
 };
 
-} // namespace kevra
+}   // namespace kevra

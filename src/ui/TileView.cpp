@@ -14,8 +14,14 @@ const QColor kFrameColour(250, 200, 40);
 const QColor kTextColour(235, 235, 235);
 const QColor kEmptyTile(16, 16, 16);
 
-Rect whole(int w, int h) { return Rect{0, 0, w, h}; }
-QRect toQ(const Rect& r) { return QRect(r.left, r.top, r.width(), r.height()); }
+Rect whole(int w, int h)
+{
+    return Rect{0, 0, w, h};
+}
+QRect toQ(const Rect& r)
+{
+    return QRect(r.left, r.top, r.width(), r.height());
+}
 }   // namespace
 
 TileView::TileView(QWidget* parent) : QWidget(parent)
@@ -56,7 +62,8 @@ int TileView::tileAt(const QPoint& p) const
 int TileView::presentedCount(int position) const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return position >= 0 && position < GridLayout::kMaxTiles ? tiles_[size_t(position)].presented : 0;
+    return position >= 0 && position < GridLayout::kMaxTiles ? tiles_[size_t(position)].presented
+                                                             : 0;
 }
 
 void TileView::resizeEvent(QResizeEvent* e)
@@ -85,9 +92,9 @@ void TileView::presentTile(int position, const uint8_t* pixels, int width, int h
         PictureLayout::fit(width, height, content.width(), content.height(), fit);
         if (fit.drawWidth <= 0 || fit.drawHeight <= 0)
             return;
-        const QImage::Format format = bitsPerPixel == 16 ? QImage::Format_RGB16
-                                    : bitsPerPixel == 24 ? QImage::Format_BGR888
-                                                         : QImage::Format_RGB32;
+        const QImage::Format format = bitsPerPixel == 16   ? QImage::Format_RGB16
+                                      : bitsPerPixel == 24 ? QImage::Format_BGR888
+                                                           : QImage::Format_RGB32;
         Tile& t = tiles_[size_t(position)];
         if (t.image.width() != fit.drawWidth || t.image.height() != fit.drawHeight ||
             t.image.format() != format) {
@@ -98,8 +105,8 @@ void TileView::presentTile(int position, const uint8_t* pixels, int width, int h
         // The only pass over the full picture: scaled straight into the tile's own picture.
         PictureScaler::scale(pixels, width, height, bitsPerPixel / 8, bottomUp, t.image.bits(),
                              t.image.width(), t.image.height(), int(t.image.bytesPerLine()));
-        t.target = QRect(content.left + fit.drawX, content.top + fit.drawY, fit.drawWidth,
-                         fit.drawHeight);
+        t.target =
+            QRect(content.left + fit.drawX, content.top + fit.drawY, fit.drawWidth, fit.drawHeight);
         t.shown = true;
         ++t.presented;
     }
@@ -156,7 +163,8 @@ void TileView::paintEvent(QPaintEvent*)
         auto line = [&](const QString& s, int row, bool fromBottom) {
             if (s.isEmpty())
                 return;
-            const int y = fromBottom ? text.bottom() - (row + 1) * lineHeight : text.top() + row * lineHeight;
+            const int y =
+                fromBottom ? text.bottom() - (row + 1) * lineHeight : text.top() + row * lineHeight;
             const QRect r(text.left(), y, text.width(), lineHeight);
             p.setPen(Qt::black);
             p.drawText(r.translated(1, 1), Qt::AlignLeft | Qt::AlignVCenter, s);
@@ -197,4 +205,4 @@ void TileView::mouseDoubleClickEvent(QMouseEvent* e)
     QWidget::mouseDoubleClickEvent(e);
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -61,8 +61,8 @@ protected:
 
 private:
     struct Tile {
-        QImage image;    // the picture at the size it is drawn
-        QRect target;    // where it is drawn, widget coordinates
+        QImage image;   // the picture at the size it is drawn
+        QRect target;   // where it is drawn, widget coordinates
         bool shown = false;
         int presented = 0;
     };
@@ -78,4 +78,4 @@ private:
     Describe describe_;
 };
 
-} // namespace kevra
+}   // namespace kevra

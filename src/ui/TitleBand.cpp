@@ -28,4 +28,4 @@ void TitleBand::paint(QPainter& p, const QPixmap& band, int width, int height, c
     p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter, QtText::from(AppValues::versionText()));
 }
 
-} // namespace kevra
+}   // namespace kevra

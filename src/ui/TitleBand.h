@@ -14,4 +14,4 @@ public:
     static void paint(QPainter& p, const QPixmap& band, int width, int height, const QColor& text);
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -53,7 +53,8 @@ void VideoArea::paintEvent(QPaintEvent*)
     const QRect picture = surface_ ? surface_->paint(p, this) : QRect();
     painted_ = notice_ ? notice_() : QString();
     if (!painted_.isEmpty())
-        paintNotice(p, painted_, picture.intersected(rect()).isEmpty() ? rect() : picture.intersected(rect()));
+        paintNotice(p, painted_,
+                    picture.intersected(rect()).isEmpty() ? rect() : picture.intersected(rect()));
 }
 
 void VideoArea::paintNotice(QPainter& p, const QString& text, const QRect& area)
@@ -63,7 +64,8 @@ void VideoArea::paintNotice(QPainter& p, const QString& text, const QRect& area)
     const int pad = fm.height() / 3 + 2;
     const QRect bounds = fm.boundingRect(QRect(0, 0, std::max(area.width() - 4 * pad, 1), height()),
                                          Qt::AlignLeft | Qt::TextWordWrap, text);
-    const QRect box(area.left() + pad, area.top() + pad, bounds.width() + 2 * pad, bounds.height() + 2 * pad);
+    const QRect box(area.left() + pad, area.top() + pad, bounds.width() + 2 * pad,
+                    bounds.height() + 2 * pad);
     p.fillRect(box, QColor(0, 0, 0, 170));
     p.setPen(QColor(255, 220, 90));
     p.drawText(box.adjusted(pad, pad, -pad, -pad), Qt::AlignLeft | Qt::TextWordWrap, text);
@@ -90,4 +92,4 @@ void VideoArea::mouseDoubleClickEvent(QMouseEvent* e)
     QWidget::mouseDoubleClickEvent(e);
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -46,11 +46,11 @@ private:
 
     DisplaySurface* surface_ = nullptr;
     QTimer hold_;
-    QPoint pressAt_;       // global position of the press being held
-    bool held_ = false;    // the held press opened the menu: its release is no click
+    QPoint pressAt_;      // global position of the press being held
+    bool held_ = false;   // the held press opened the menu: its release is no click
     bool afterDoubleClick_ = false;
     std::function<QString()> notice_;
     QString painted_;
 };
 
-} // namespace kevra
+}   // namespace kevra

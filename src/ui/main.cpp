@@ -26,7 +26,7 @@ int main(int argc, char** argv)
     {
         kevra::MainWindow window(client);
         kevra::ScriptedRun::fromEnvironment(window);   // test runs only; owned by the window
-        window.exec();   // the modal result is ignored
+        window.exec();                                 // the modal result is ignored
         // Frame timer cancelled, channel stopped, decoder thread joined.
         window.stopShow();
         client.setSink(nullptr);

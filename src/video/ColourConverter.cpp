@@ -79,7 +79,10 @@ inline uint16_t pack565(int r, int g, int b)
     return static_cast<uint16_t>(((r & 0xF8) << 8) | ((g & 0xFC) << 3) | (b >> 3));
 }
 
-inline void put565(uint8_t* out, uint16_t w) { std::memcpy(out, &w, 2); }
+inline void put565(uint8_t* out, uint16_t w)
+{
+    std::memcpy(out, &w, 2);
+}
 
 // The source planes with their row strides in bytes (at least width, width / 2, width / 2).
 struct Src {
@@ -105,8 +108,8 @@ inline int chromaAt(const uint8_t* plane, size_t stride, int cw, int ch, int row
 }
 
 // One 2x2 block of the table formula, scalar. pa/pb: output pixels of the two rows.
-inline void tableBlock(const uint8_t* ya, const uint8_t* yb, int uu, int vv, uint8_t* pa, uint8_t* pb,
-                       int bpp)
+inline void tableBlock(const uint8_t* ya, const uint8_t* yb, int uu, int vv, uint8_t* pa,
+                       uint8_t* pb, int bpp)
 {
     const int32_t cb = kTables.uBlue[uu];
     const int32_t cg = kTables.vGreen[vv] + kTables.uGreen[uu];
@@ -127,16 +130,17 @@ inline void tableBlock(const uint8_t* ya, const uint8_t* yb, int uu, int vv, uin
 }
 
 // Scalar table formula for block columns [fromBlock, cw) of one block row.
-inline void tableRowScalar(const uint8_t* ya, const uint8_t* yb, const uint8_t* ur, const uint8_t* vr,
-                           uint8_t* oa, uint8_t* ob, int fromBlock, int cw, int bpp)
+inline void tableRowScalar(const uint8_t* ya, const uint8_t* yb, const uint8_t* ur,
+                           const uint8_t* vr, uint8_t* oa, uint8_t* ob, int fromBlock, int cw,
+                           int bpp)
 {
     for (int j = fromBlock; j < cw; ++j)
         tableBlock(ya + 2 * j, yb + 2 * j, ur[j], vr[j], oa + 2 * j * bpp, ob + 2 * j * bpp, bpp);
 }
 
 // Scalar 16-bit formula for pixel columns [fromCol, w) of one row.
-inline void row565Scalar(const uint8_t* yrow, const Src& s, int cw, int ch, int row,
-                         uint8_t* orow, int fromCol, int w)
+inline void row565Scalar(const uint8_t* yrow, const Src& s, int cw, int ch, int row, uint8_t* orow,
+                         int fromCol, int w)
 {
     for (int c = fromCol; c < w; ++c) {
         const int yy = 256 * yrow[c];
@@ -200,7 +204,8 @@ void reference565(const Src& s, int w, int h, uint8_t* out)
     const int cw = w / 2;
     const int ch = h / 2;
     for (int r = 0; r < h; ++r)
-        row565Scalar(s.y + static_cast<size_t>(r) * s.yStride, s, cw, ch, r, out + static_cast<size_t>(r) * w * 2, 0, w);
+        row565Scalar(s.y + static_cast<size_t>(r) * s.yStride, s, cw, ch, r,
+                     out + static_cast<size_t>(r) * w * 2, 0, w);
 }
 
 bool validArgs(const ColourConverter::Planes& p, int w, int h, const uint8_t* out)
@@ -211,7 +216,11 @@ bool validArgs(const ColourConverter::Planes& p, int w, int h, const uint8_t* ou
 
 Src source(const ColourConverter::Planes& p)
 {
-    return {p.y, p.u, p.v, static_cast<size_t>(p.yStride), static_cast<size_t>(p.uStride),
+    return {p.y,
+            p.u,
+            p.v,
+            static_cast<size_t>(p.yStride),
+            static_cast<size_t>(p.uStride),
             static_cast<size_t>(p.vStride)};
 }
 
@@ -234,7 +243,6 @@ constexpr int32_t kRedBias = -kLuma * 16 - kVRed * 128;
 // then (x >> 13) saturated to 0..255, which equals the clamp for every 32-bit x.
 // Chroma terms are formed once per block with pmaddwd on (u, v) pairs and shared by the block's
 // four pixels. The 16-bit formula is exact in 16-bit lanes: (256*y + t) >> 8 == y + (t >> 8).
-
 
 constexpr int32_t pairCoef(int cu, int cv)
 {
@@ -266,7 +274,7 @@ void tableRowSse2(const BlockRow& b, int cw, int bpp)
     for (; j + 4 <= cw; j += 4) {
         const __m128i u4 = _mm_cvtsi32_si128(static_cast<int>(load32(b.ur + j)));
         const __m128i v4 = _mm_cvtsi32_si128(static_cast<int>(load32(b.vr + j)));
-        const __m128i uv = _mm_unpacklo_epi8(_mm_unpacklo_epi8(u4, v4), zero); // u0 v0 .. u3 v3
+        const __m128i uv = _mm_unpacklo_epi8(_mm_unpacklo_epi8(u4, v4), zero);   // u0 v0 .. u3 v3
         const __m128i cb = _mm_add_epi32(_mm_madd_epi16(uv, kB), biasB);
         const __m128i cg = _mm_add_epi32(_mm_madd_epi16(uv, kG), biasG);
         const __m128i cr = _mm_add_epi32(_mm_madd_epi16(uv, kR), biasR);
@@ -276,23 +284,24 @@ void tableRowSse2(const BlockRow& b, int cw, int bpp)
         for (int row = 0; row < 2; ++row) {
             const uint8_t* ys = (row ? b.yb : b.ya) + 2 * j;
             uint8_t* o = (row ? b.ob : b.oa) + 2 * j * bpp;
-            const __m128i y16 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(ys)), zero);
+            const __m128i y16 =
+                _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(ys)), zero);
             const __m128i lo = _mm_mullo_epi16(y16, kY);
             const __m128i hi = _mm_mulhi_epu16(y16, kY);
-            const __m128i l0 = _mm_unpacklo_epi16(lo, hi); // pixels 0-3
-            const __m128i l1 = _mm_unpackhi_epi16(lo, hi); // pixels 4-7
+            const __m128i l0 = _mm_unpacklo_epi16(lo, hi);   // pixels 0-3
+            const __m128i l1 = _mm_unpackhi_epi16(lo, hi);   // pixels 4-7
             const __m128i bl = _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(l0, cb0), 13),
                                                _mm_srai_epi32(_mm_add_epi32(l1, cb1), 13));
             const __m128i gr = _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(l0, cg0), 13),
                                                _mm_srai_epi32(_mm_add_epi32(l1, cg1), 13));
             const __m128i rd = _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(l0, cr0), 13),
                                                _mm_srai_epi32(_mm_add_epi32(l1, cr1), 13));
-            const __m128i br = _mm_packus_epi16(bl, rd);     // B0-7 R0-7
-            const __m128i ga = _mm_packus_epi16(gr, alpha);  // G0-7 255
-            const __m128i bg = _mm_unpacklo_epi8(br, ga);    // B G pairs
-            const __m128i ra = _mm_unpackhi_epi8(br, ga);    // R A pairs
-            const __m128i p0 = _mm_unpacklo_epi16(bg, ra);   // BGRA pixels 0-3
-            const __m128i p1 = _mm_unpackhi_epi16(bg, ra);   // BGRA pixels 4-7
+            const __m128i br = _mm_packus_epi16(bl, rd);      // B0-7 R0-7
+            const __m128i ga = _mm_packus_epi16(gr, alpha);   // G0-7 255
+            const __m128i bg = _mm_unpacklo_epi8(br, ga);     // B G pairs
+            const __m128i ra = _mm_unpackhi_epi8(br, ga);     // R A pairs
+            const __m128i p0 = _mm_unpacklo_epi16(bg, ra);    // BGRA pixels 0-3
+            const __m128i p1 = _mm_unpackhi_epi16(bg, ra);    // BGRA pixels 4-7
             if (bpp == 4) {
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(o), p0);
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16), p1);
@@ -361,8 +370,9 @@ void rows565Sse2(const Src& s, int w, int h, uint8_t* out, int r)
         const uint8_t* vr = s.v + crow * s.vStride;
         const __m128i zero = _mm_setzero_si128();
         for (; c + 16 <= 2 * cw; c += 16) {
-            const Terms565 t = terms565Sse2(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(ur + c / 2)),
-                                            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(vr + c / 2)));
+            const Terms565 t =
+                terms565Sse2(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(ur + c / 2)),
+                             _mm_loadl_epi64(reinterpret_cast<const __m128i*>(vr + c / 2)));
             const __m128i tr0 = _mm_unpacklo_epi16(t.r, t.r), tr1 = _mm_unpackhi_epi16(t.r, t.r);
             const __m128i tg0 = _mm_unpacklo_epi16(t.g, t.g), tg1 = _mm_unpackhi_epi16(t.g, t.g);
             const __m128i tb0 = _mm_unpacklo_epi16(t.b, t.b), tb1 = _mm_unpackhi_epi16(t.b, t.b);
@@ -415,7 +425,7 @@ __attribute__((target("avx2"))) void tableRowAvx2(const BlockRow& b, int from, i
     for (; j + 8 <= last; j += 8) {
         const __m128i u8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b.ur + j));
         const __m128i v8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b.vr + j));
-        const __m256i uv = _mm256_cvtepu8_epi16(_mm_unpacklo_epi8(u8, v8)); // blocks 0-3 | 4-7
+        const __m256i uv = _mm256_cvtepu8_epi16(_mm_unpacklo_epi8(u8, v8));   // blocks 0-3 | 4-7
         const __m256i cb = _mm256_add_epi32(_mm256_madd_epi16(uv, kB), biasB);
         const __m256i cg = _mm256_add_epi32(_mm256_madd_epi16(uv, kG), biasG);
         const __m256i cr = _mm256_add_epi32(_mm256_madd_epi16(uv, kR), biasR);
@@ -430,11 +440,12 @@ __attribute__((target("avx2"))) void tableRowAvx2(const BlockRow& b, int from, i
         for (int row = 0; row < 2; ++row) {
             const uint8_t* ys = (row ? b.yb : b.ya) + 2 * j;
             uint8_t* o = (row ? b.ob : b.oa) + 2 * j * bpp;
-            const __m256i y16 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(ys)));
+            const __m256i y16 =
+                _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(ys)));
             const __m256i lo = _mm256_mullo_epi16(y16, kY);
             const __m256i hi = _mm256_mulhi_epu16(y16, kY);
-            const __m256i l0 = _mm256_unpacklo_epi16(lo, hi); // pixels 0-3 | 8-11
-            const __m256i l1 = _mm256_unpackhi_epi16(lo, hi); // pixels 4-7 | 12-15
+            const __m256i l0 = _mm256_unpacklo_epi16(lo, hi);   // pixels 0-3 | 8-11
+            const __m256i l1 = _mm256_unpackhi_epi16(lo, hi);   // pixels 4-7 | 12-15
             // packs joins the halves back into pixel order 0-7 | 8-15.
             const __m256i bl = _mm256_packs_epi32(_mm256_srai_epi32(_mm256_add_epi32(l0, cb0), 13),
                                                   _mm256_srai_epi32(_mm256_add_epi32(l1, cb1), 13));
@@ -442,29 +453,34 @@ __attribute__((target("avx2"))) void tableRowAvx2(const BlockRow& b, int from, i
                                                   _mm256_srai_epi32(_mm256_add_epi32(l1, cg1), 13));
             const __m256i rd = _mm256_packs_epi32(_mm256_srai_epi32(_mm256_add_epi32(l0, cr0), 13),
                                                   _mm256_srai_epi32(_mm256_add_epi32(l1, cr1), 13));
-            const __m256i br = _mm256_packus_epi16(bl, rd);    // B0-7 R0-7 | B8-15 R8-15
-            const __m256i ga = _mm256_packus_epi16(gr, alpha); // G0-7 255  | G8-15 255
+            const __m256i br = _mm256_packus_epi16(bl, rd);      // B0-7 R0-7 | B8-15 R8-15
+            const __m256i ga = _mm256_packus_epi16(gr, alpha);   // G0-7 255  | G8-15 255
             const __m256i bg = _mm256_unpacklo_epi8(br, ga);
             const __m256i ra = _mm256_unpackhi_epi8(br, ga);
-            const __m256i p0 = _mm256_unpacklo_epi16(bg, ra); // BGRA pixels 0-3 | 8-11
-            const __m256i p1 = _mm256_unpackhi_epi16(bg, ra); // BGRA pixels 4-7 | 12-15
+            const __m256i p0 = _mm256_unpacklo_epi16(bg, ra);   // BGRA pixels 0-3 | 8-11
+            const __m256i p1 = _mm256_unpackhi_epi16(bg, ra);   // BGRA pixels 4-7 | 12-15
             if (bpp == 4) {
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(o), _mm256_permute2x128_si256(p0, p1, 0x20));
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 32), _mm256_permute2x128_si256(p0, p1, 0x31));
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(o),
+                                    _mm256_permute2x128_si256(p0, p1, 0x20));
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 32),
+                                    _mm256_permute2x128_si256(p0, p1, 0x31));
             } else {
                 const __m256i q0 = _mm256_shuffle_epi8(p0, toBgr);
                 const __m256i q1 = _mm256_shuffle_epi8(p1, toBgr);
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm256_castsi256_si128(q0));
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 12), _mm256_castsi256_si128(q1));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 24), _mm256_extracti128_si256(q0, 1));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 36), _mm256_extracti128_si256(q1, 1));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 24),
+                                 _mm256_extracti128_si256(q0, 1));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 36),
+                                 _mm256_extracti128_si256(q1, 1));
             }
         }
     }
     tableRowScalar(b.ya, b.yb, b.ur, b.vr, b.oa, b.ob, j, cw, bpp);
 }
 
-__attribute__((target("avx2"))) inline __m256i pixels565Avx2(__m256i y16, __m256i tr, __m256i tg, __m256i tb)
+__attribute__((target("avx2"))) inline __m256i pixels565Avx2(__m256i y16, __m256i tr, __m256i tg,
+                                                             __m256i tb)
 {
     const __m256i zero = _mm256_setzero_si256();
     const __m256i c255 = _mm256_set1_epi16(255);
@@ -488,15 +504,20 @@ __attribute__((target("avx2"))) void rows565Avx2(const Src& s, int w, int h, uin
         const uint8_t* ur = s.u + crow * s.uStride;
         const uint8_t* vr = s.v + crow * s.vStride;
         for (; c + 16 <= 2 * cw; c += 16) {
-            const Terms565 t = terms565Sse2(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(ur + c / 2)),
-                                            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(vr + c / 2)));
-            const __m256i tr = _mm256_set_m128i(_mm_unpackhi_epi16(t.r, t.r), _mm_unpacklo_epi16(t.r, t.r));
-            const __m256i tg = _mm256_set_m128i(_mm_unpackhi_epi16(t.g, t.g), _mm_unpacklo_epi16(t.g, t.g));
-            const __m256i tb = _mm256_set_m128i(_mm_unpackhi_epi16(t.b, t.b), _mm_unpacklo_epi16(t.b, t.b));
+            const Terms565 t =
+                terms565Sse2(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(ur + c / 2)),
+                             _mm_loadl_epi64(reinterpret_cast<const __m128i*>(vr + c / 2)));
+            const __m256i tr =
+                _mm256_set_m128i(_mm_unpackhi_epi16(t.r, t.r), _mm_unpacklo_epi16(t.r, t.r));
+            const __m256i tg =
+                _mm256_set_m128i(_mm_unpackhi_epi16(t.g, t.g), _mm_unpacklo_epi16(t.g, t.g));
+            const __m256i tb =
+                _mm256_set_m128i(_mm_unpackhi_epi16(t.b, t.b), _mm_unpacklo_epi16(t.b, t.b));
             for (int i = 0; i < rows; ++i) {
                 const uint8_t* ys = s.y + static_cast<size_t>(r + i) * s.yStride + c;
                 uint8_t* o = out + (static_cast<size_t>(r + i) * w + c) * 2;
-                const __m256i y16 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(ys)));
+                const __m256i y16 =
+                    _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(ys)));
                 _mm256_storeu_si256(reinterpret_cast<__m256i*>(o), pixels565Avx2(y16, tr, tg, tb));
             }
         }
@@ -525,11 +546,10 @@ inline bool streamsOutput(const uint8_t* out, int w, int h, int bpp, int align)
 // ll > 8191 - cl. Even and odd pixels of a row sit in the low and high bytes of 16-bit lanes,
 // one lane per block, so the block's chroma needs no spreading over its pixels.
 struct ChromaSplit {
-    __m256i hi, limit; // ch and 8191 - cl of 16 blocks, in 16-bit lanes
+    __m256i hi, limit;   // ch and 8191 - cl of 16 blocks, in 16-bit lanes
 };
 
-KEVRA_AVX2_INLINE ChromaSplit splitChroma(__m256i uvLo, __m256i uvHi, int32_t pair,
-                                                               int32_t bias)
+KEVRA_AVX2_INLINE ChromaSplit splitChroma(__m256i uvLo, __m256i uvHi, int32_t pair, int32_t bias)
 {
     const __m256i k = _mm256_set1_epi32(pair);
     const __m256i b = _mm256_set1_epi32(bias);
@@ -549,7 +569,7 @@ KEVRA_AVX2_INLINE __m256i channel16(__m256i lh, __m256i ll, const ChromaSplit& c
 // 3-way byte interleave masks: output byte k of 48 is channel k % 3 of pixel k / 3, taken from
 // a register holding that channel's even pixels in bytes 0-7 and odd pixels in bytes 8-15.
 struct BgrMasks {
-    int8_t m[3][3][16]; // [output part][channel][byte]
+    int8_t m[3][3][16];   // [output part][channel][byte]
 };
 
 constexpr BgrMasks makeBgrMasks()
@@ -592,22 +612,28 @@ KEVRA_AVX2_INLINE void tableStepAvx2(const BlockRow& b, int j, const __m256i (&b
     }
     const __m256i f13 = _mm256_set1_epi16(0x1FFF);
     // Blue: 16531*u + kBlueBias = 8192*(2u - 277) + (147u + 656), the second part 656..38141.
-    const __m256i sb = _mm256_add_epi16(_mm256_mullo_epi16(u16, _mm256_set1_epi16(147)), _mm256_set1_epi16(656));
-    const ChromaSplit cb{_mm256_add_epi16(_mm256_add_epi16(u16, u16),
-                                          _mm256_add_epi16(_mm256_srli_epi16(sb, 13), _mm256_set1_epi16(-277))),
-                         _mm256_andnot_si256(sb, f13)};
+    const __m256i sb =
+        _mm256_add_epi16(_mm256_mullo_epi16(u16, _mm256_set1_epi16(147)), _mm256_set1_epi16(656));
+    const ChromaSplit cb{
+        _mm256_add_epi16(_mm256_add_epi16(u16, u16),
+                         _mm256_add_epi16(_mm256_srli_epi16(sb, 13), _mm256_set1_epi16(-277))),
+        _mm256_andnot_si256(sb, f13)};
     // Red: 13074*v = 8192*q + r (q from the high half of 8v * 13074, r its low 13 bits), and
     // kRedBias = 8192*(-223) + 784, so the sum is 8192*(q - 223) + (r + 784), r + 784 < 8976.
-    const __m256i sr = _mm256_add_epi16(_mm256_and_si256(_mm256_mullo_epi16(v16, _mm256_set1_epi16(kVRed)), f13),
-                                        _mm256_set1_epi16(784));
-    const ChromaSplit cr{_mm256_add_epi16(_mm256_mulhi_epu16(_mm256_slli_epi16(v16, 3), _mm256_set1_epi16(kVRed)),
-                                          _mm256_add_epi16(_mm256_srli_epi16(sr, 13), _mm256_set1_epi16(-223))),
-                         _mm256_andnot_si256(sr, f13)};
-    static_assert(kBlueBias == 8192 * -277 + 656 && kUBlue == 2 * 8192 + 147 && kRedBias == 8192 * -223 + 784,
+    const __m256i sr =
+        _mm256_add_epi16(_mm256_and_si256(_mm256_mullo_epi16(v16, _mm256_set1_epi16(kVRed)), f13),
+                         _mm256_set1_epi16(784));
+    const ChromaSplit cr{
+        _mm256_add_epi16(_mm256_mulhi_epu16(_mm256_slli_epi16(v16, 3), _mm256_set1_epi16(kVRed)),
+                         _mm256_add_epi16(_mm256_srli_epi16(sr, 13), _mm256_set1_epi16(-223))),
+        _mm256_andnot_si256(sr, f13)};
+    static_assert(kBlueBias == 8192 * -277 + 656 && kUBlue == 2 * 8192 + 147 &&
+                      kRedBias == 8192 * -223 + 784,
                   "the split constants of blue and red");
     // Green has two products: 32-bit sums of (u, v) pairs, split and packed to 16 bits.
-    const ChromaSplit cg = splitChroma(_mm256_unpacklo_epi16(u16, v16), _mm256_unpackhi_epi16(u16, v16),
-                                       pairCoef(-kUGreen, -kVGreen), kGreenBias);
+    const ChromaSplit cg =
+        splitChroma(_mm256_unpacklo_epi16(u16, v16), _mm256_unpackhi_epi16(u16, v16),
+                    pairCoef(-kUGreen, -kVGreen), kGreenBias);
     _mm_prefetch(reinterpret_cast<const char*>(b.nextYa + 2 * j), _MM_HINT_T0);
     _mm_prefetch(reinterpret_cast<const char*>(b.nextYb + 2 * j), _MM_HINT_T0);
     _mm_prefetch(reinterpret_cast<const char*>(b.nextU + j), _MM_HINT_T0);
@@ -624,31 +650,39 @@ KEVRA_AVX2_INLINE void tableStepAvx2(const BlockRow& b, int j, const __m256i (&b
         // 8*y of the even and the odd pixels (a byte multiply-add with weights 8, 0 and 0, 8):
         // the high half of 8y * 9535 is 9535*y >> 13, the low half 8*ll.
         const __m256i ye8 = _mm256_maddubs_epi16(yy, even8), yo8 = _mm256_maddubs_epi16(yy, odd8);
-        const __m256i lhE = _mm256_mulhi_epu16(ye8, kY), llE = _mm256_srli_epi16(_mm256_mullo_epi16(ye8, kY), 3);
-        const __m256i lhO = _mm256_mulhi_epu16(yo8, kY), llO = _mm256_srli_epi16(_mm256_mullo_epi16(yo8, kY), 3);
+        const __m256i lhE = _mm256_mulhi_epu16(ye8, kY),
+                      llE = _mm256_srli_epi16(_mm256_mullo_epi16(ye8, kY), 3);
+        const __m256i lhO = _mm256_mulhi_epu16(yo8, kY),
+                      llO = _mm256_srli_epi16(_mm256_mullo_epi16(yo8, kY), 3);
         // Saturated bytes; per 128-bit lane: the lane's 8 even pixels, then its 8 odd ones.
         const __m256i bb = _mm256_packus_epi16(channel16(lhE, llE, cb), channel16(lhO, llO, cb));
         const __m256i gg = _mm256_packus_epi16(channel16(lhE, llE, cg), channel16(lhO, llO, cg));
         const __m256i rr = _mm256_packus_epi16(channel16(lhE, llE, cr), channel16(lhO, llO, cr));
         if (Bpp == 4) {
             // Each channel into pixel order within its lane, then B G and R A pairs, then BGRA.
-            const __m256i toOrder = _mm256_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15, 0, 8, 1,
-                                                     9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15);
-            const __m256i bl = _mm256_shuffle_epi8(bb, toOrder), gr = _mm256_shuffle_epi8(gg, toOrder);
+            const __m256i toOrder =
+                _mm256_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15, 0, 8, 1, 9,
+                                 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15);
+            const __m256i bl = _mm256_shuffle_epi8(bb, toOrder),
+                          gr = _mm256_shuffle_epi8(gg, toOrder);
             const __m256i rd = _mm256_shuffle_epi8(rr, toOrder), alpha = _mm256_set1_epi8(-1);
             const __m256i bg0 = _mm256_unpacklo_epi8(bl, gr), bg1 = _mm256_unpackhi_epi8(bl, gr);
-            const __m256i ra0 = _mm256_unpacklo_epi8(rd, alpha), ra1 = _mm256_unpackhi_epi8(rd, alpha);
-            store32<Stream>(o, _mm256_unpacklo_epi16(bg0, ra0));      // pixels 0-7
-            store32<Stream>(o + 32, _mm256_unpackhi_epi16(bg0, ra0)); // 8-15
-            store32<Stream>(o + 64, _mm256_unpacklo_epi16(bg1, ra1)); // 16-23
-            store32<Stream>(o + 96, _mm256_unpackhi_epi16(bg1, ra1)); // 24-31
+            const __m256i ra0 = _mm256_unpacklo_epi8(rd, alpha),
+                          ra1 = _mm256_unpackhi_epi8(rd, alpha);
+            store32<Stream>(o, _mm256_unpacklo_epi16(bg0, ra0));        // pixels 0-7
+            store32<Stream>(o + 32, _mm256_unpackhi_epi16(bg0, ra0));   // 8-15
+            store32<Stream>(o + 64, _mm256_unpacklo_epi16(bg1, ra1));   // 16-23
+            store32<Stream>(o + 96, _mm256_unpackhi_epi16(bg1, ra1));   // 24-31
         } else {
             for (int part = 0; part < 3; ++part) {
-                const __m256i q = _mm256_or_si256(
-                    _mm256_or_si256(_mm256_shuffle_epi8(bb, bgr[part][0]), _mm256_shuffle_epi8(gg, bgr[part][1])),
-                    _mm256_shuffle_epi8(rr, bgr[part][2]));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16 * part), _mm256_castsi256_si128(q));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 48 + 16 * part), _mm256_extracti128_si256(q, 1));
+                const __m256i q =
+                    _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(bb, bgr[part][0]),
+                                                    _mm256_shuffle_epi8(gg, bgr[part][1])),
+                                    _mm256_shuffle_epi8(rr, bgr[part][2]));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16 * part),
+                                 _mm256_castsi256_si128(q));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 48 + 16 * part),
+                                 _mm256_extracti128_si256(q, 1));
             }
         }
     }
@@ -679,20 +713,23 @@ KEVRA_AVX2_INLINE __m256i dupBytes(__m256i t16)
     return _mm256_mullo_epi16(t16, _mm256_set1_epi16(0x0101));
 }
 
-KEVRA_AVX2_INLINE void rows565StepAvx2(const uint8_t* y0, const uint8_t* y1,
-                                                            const uint8_t* u, const uint8_t* v, uint8_t* o0,
-                                                            uint8_t* o1)
+KEVRA_AVX2_INLINE void rows565StepAvx2(const uint8_t* y0, const uint8_t* y1, const uint8_t* u,
+                                       const uint8_t* v, uint8_t* o0, uint8_t* o1)
 {
     const __m256i c128 = _mm256_set1_epi16(128);
-    const __m256i du = _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u))), c128);
-    const __m256i dv = _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v))), c128);
+    const __m256i du = _mm256_sub_epi16(
+        _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u))), c128);
+    const __m256i dv = _mm256_sub_epi16(
+        _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v))), c128);
     const __m256i kG = _mm256_set1_epi32(pairCoef(-88, -183));
     const __m256i tr = _mm256_mulhi_epi16(_mm256_slli_epi16(dv, 8), _mm256_set1_epi16(359));
     const __m256i tb = _mm256_mulhi_epi16(_mm256_slli_epi16(du, 8), _mm256_set1_epi16(454));
-    const __m256i tg = _mm256_packs_epi32(_mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(du, dv), kG), 8),
-                                          _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(du, dv), kG), 8));
+    const __m256i tg = _mm256_packs_epi32(
+        _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(du, dv), kG), 8),
+        _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(du, dv), kG), 8));
     const __m256i zero = _mm256_setzero_si256();
-    const __m256i rPos = _mm256_max_epi16(tr, zero), gPos = _mm256_max_epi16(tg, zero), bPos = _mm256_max_epi16(tb, zero);
+    const __m256i rPos = _mm256_max_epi16(tr, zero), gPos = _mm256_max_epi16(tg, zero),
+                  bPos = _mm256_max_epi16(tb, zero);
     const __m256i rp = dupBytes(rPos), rn = dupBytes(_mm256_sub_epi16(rPos, tr));
     const __m256i gp = dupBytes(gPos), gn = dupBytes(_mm256_sub_epi16(gPos, tg));
     const __m256i bp = dupBytes(bPos), bn = dupBytes(_mm256_sub_epi16(bPos, tb));
@@ -707,19 +744,22 @@ KEVRA_AVX2_INLINE void rows565StepAvx2(const uint8_t* y0, const uint8_t* y1,
         // neighbouring byte masked off).
         const __m256i lo = _mm256_or_si256(_mm256_and_si256(_mm256_slli_epi16(g, 3), mE0),
                                            _mm256_and_si256(_mm256_srli_epi16(bl, 3), m1F));
-        const __m256i hi = _mm256_or_si256(_mm256_and_si256(r, mF8), _mm256_and_si256(_mm256_srli_epi16(g, 5), m07));
-        const __m256i w0 = _mm256_unpacklo_epi8(lo, hi); // pixels 0-7  | 16-23
-        const __m256i w1 = _mm256_unpackhi_epi8(lo, hi); // pixels 8-15 | 24-31
+        const __m256i hi = _mm256_or_si256(_mm256_and_si256(r, mF8),
+                                           _mm256_and_si256(_mm256_srli_epi16(g, 5), m07));
+        const __m256i w0 = _mm256_unpacklo_epi8(lo, hi);   // pixels 0-7  | 16-23
+        const __m256i w1 = _mm256_unpackhi_epi8(lo, hi);   // pixels 8-15 | 24-31
         uint8_t* o = row ? o1 : o0;
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(o), _mm256_permute2x128_si256(w0, w1, 0x20));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 32), _mm256_permute2x128_si256(w0, w1, 0x31));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 32),
+                            _mm256_permute2x128_si256(w0, w1, 0x31));
         if (y1 == y0)
             break;
     }
 }
 
 // Rows r and r + 1 (only r when it is the last) of the 16-bit output.
-__attribute__((target("avx2"))) void rows565Avx2Wide(const Src& s, int w, int h, uint8_t* out, int r)
+__attribute__((target("avx2"))) void rows565Avx2Wide(const Src& s, int w, int h, uint8_t* out,
+                                                     int r)
 {
     const int cw = w / 2;
     const int ch = h / 2;
@@ -728,8 +768,8 @@ __attribute__((target("avx2"))) void rows565Avx2Wide(const Src& s, int w, int h,
         return;
     }
     const size_t crow = static_cast<size_t>(std::min(r / 2, ch - 1));
-        const uint8_t* ur = s.u + crow * s.uStride;
-        const uint8_t* vr = s.v + crow * s.vStride;
+    const uint8_t* ur = s.u + crow * s.uStride;
+    const uint8_t* vr = s.v + crow * s.vStride;
     const uint8_t* y0 = s.y + static_cast<size_t>(r) * s.yStride;
     const uint8_t* y1 = r + 1 < h ? y0 + s.yStride : y0;
     uint8_t* o0 = out + static_cast<size_t>(r) * w * 2;
@@ -738,7 +778,7 @@ __attribute__((target("avx2"))) void rows565Avx2Wide(const Src& s, int w, int h,
     for (; j + 16 <= cw; j += 16)
         rows565StepAvx2(y0 + 2 * j, y1 + 2 * j, ur + j, vr + j, o0 + 4 * j, o1 + 4 * j);
     if (j < cw) {
-        j = cw - 16; // overlaps the step before: the same values again
+        j = cw - 16;   // overlaps the step before: the same values again
         rows565StepAvx2(y0 + 2 * j, y1 + 2 * j, ur + j, vr + j, o0 + 4 * j, o1 + 4 * j);
     }
     // An odd width leaves one pixel per row outside the blocks.
@@ -791,7 +831,8 @@ struct ChromaSplit512 {
     __m512i hi, limit;
 };
 
-KEVRA_AVX512_INLINE ChromaSplit512 splitChroma512(__m512i uvLo, __m512i uvHi, int32_t pair, int32_t bias)
+KEVRA_AVX512_INLINE ChromaSplit512 splitChroma512(__m512i uvLo, __m512i uvHi, int32_t pair,
+                                                  int32_t bias)
 {
     const __m512i k = _mm512_set1_epi32(pair);
     const __m512i b = _mm512_set1_epi32(bias);
@@ -822,25 +863,32 @@ template <int Bpp, bool Stream>
 KEVRA_AVX512_INLINE void tableStepAvx512(const BlockRow& b, int j, const __m512i (&bgr)[3][3])
 {
     const __m512i order = _mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
-    __m512i u16 = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(b.ur + j)));
-    __m512i v16 = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(b.vr + j)));
+    __m512i u16 =
+        _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(b.ur + j)));
+    __m512i v16 =
+        _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(b.vr + j)));
     if (Bpp == 4) {
         u16 = _mm512_permutexvar_epi32(order, u16);
         v16 = _mm512_permutexvar_epi32(order, v16);
     }
     // Blue and red split in 16-bit lanes, green from 32-bit sums, as in the AVX2 step.
     const __m512i f13 = _mm512_set1_epi16(0x1FFF);
-    const __m512i sb = _mm512_add_epi16(_mm512_mullo_epi16(u16, _mm512_set1_epi16(147)), _mm512_set1_epi16(656));
-    const ChromaSplit512 cb{_mm512_add_epi16(_mm512_add_epi16(u16, u16),
-                                             _mm512_add_epi16(_mm512_srli_epi16(sb, 13), _mm512_set1_epi16(-277))),
-                            _mm512_andnot_si512(sb, f13)};
-    const __m512i sr = _mm512_add_epi16(_mm512_and_si512(_mm512_mullo_epi16(v16, _mm512_set1_epi16(kVRed)), f13),
-                                        _mm512_set1_epi16(784));
-    const ChromaSplit512 cr{_mm512_add_epi16(_mm512_mulhi_epu16(_mm512_slli_epi16(v16, 3), _mm512_set1_epi16(kVRed)),
-                                             _mm512_add_epi16(_mm512_srli_epi16(sr, 13), _mm512_set1_epi16(-223))),
-                            _mm512_andnot_si512(sr, f13)};
-    const ChromaSplit512 cg = splitChroma512(_mm512_unpacklo_epi16(u16, v16), _mm512_unpackhi_epi16(u16, v16),
-                                            pairCoef(-kUGreen, -kVGreen), kGreenBias);
+    const __m512i sb =
+        _mm512_add_epi16(_mm512_mullo_epi16(u16, _mm512_set1_epi16(147)), _mm512_set1_epi16(656));
+    const ChromaSplit512 cb{
+        _mm512_add_epi16(_mm512_add_epi16(u16, u16),
+                         _mm512_add_epi16(_mm512_srli_epi16(sb, 13), _mm512_set1_epi16(-277))),
+        _mm512_andnot_si512(sb, f13)};
+    const __m512i sr =
+        _mm512_add_epi16(_mm512_and_si512(_mm512_mullo_epi16(v16, _mm512_set1_epi16(kVRed)), f13),
+                         _mm512_set1_epi16(784));
+    const ChromaSplit512 cr{
+        _mm512_add_epi16(_mm512_mulhi_epu16(_mm512_slli_epi16(v16, 3), _mm512_set1_epi16(kVRed)),
+                         _mm512_add_epi16(_mm512_srli_epi16(sr, 13), _mm512_set1_epi16(-223))),
+        _mm512_andnot_si512(sr, f13)};
+    const ChromaSplit512 cg =
+        splitChroma512(_mm512_unpacklo_epi16(u16, v16), _mm512_unpackhi_epi16(u16, v16),
+                       pairCoef(-kUGreen, -kVGreen), kGreenBias);
     _mm_prefetch(reinterpret_cast<const char*>(b.nextYa + 2 * j), _MM_HINT_T0);
     _mm_prefetch(reinterpret_cast<const char*>(b.nextYb + 2 * j), _MM_HINT_T0);
     _mm_prefetch(reinterpret_cast<const char*>(b.nextU + j), _MM_HINT_T0);
@@ -855,30 +903,40 @@ KEVRA_AVX512_INLINE void tableStepAvx512(const BlockRow& b, int j, const __m512i
         if (Bpp == 4)
             yy = _mm512_permutexvar_epi32(order, yy);
         const __m512i ye8 = _mm512_maddubs_epi16(yy, even8), yo8 = _mm512_maddubs_epi16(yy, odd8);
-        const __m512i lhE = _mm512_mulhi_epu16(ye8, kY), llE = _mm512_srli_epi16(_mm512_mullo_epi16(ye8, kY), 3);
-        const __m512i lhO = _mm512_mulhi_epu16(yo8, kY), llO = _mm512_srli_epi16(_mm512_mullo_epi16(yo8, kY), 3);
+        const __m512i lhE = _mm512_mulhi_epu16(ye8, kY),
+                      llE = _mm512_srli_epi16(_mm512_mullo_epi16(ye8, kY), 3);
+        const __m512i lhO = _mm512_mulhi_epu16(yo8, kY),
+                      llO = _mm512_srli_epi16(_mm512_mullo_epi16(yo8, kY), 3);
         const __m512i bb = _mm512_packus_epi16(channel512(lhE, llE, cb), channel512(lhO, llO, cb));
         const __m512i gg = _mm512_packus_epi16(channel512(lhE, llE, cg), channel512(lhO, llO, cg));
         const __m512i rr = _mm512_packus_epi16(channel512(lhE, llE, cr), channel512(lhO, llO, cr));
         if (Bpp == 4) {
-            const __m512i toOrder = _mm512_broadcast_i32x4(_mm_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15));
-            const __m512i bl = _mm512_shuffle_epi8(bb, toOrder), gr = _mm512_shuffle_epi8(gg, toOrder);
+            const __m512i toOrder = _mm512_broadcast_i32x4(
+                _mm_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15));
+            const __m512i bl = _mm512_shuffle_epi8(bb, toOrder),
+                          gr = _mm512_shuffle_epi8(gg, toOrder);
             const __m512i rd = _mm512_shuffle_epi8(rr, toOrder), alpha = _mm512_set1_epi8(-1);
             const __m512i bg0 = _mm512_unpacklo_epi8(bl, gr), bg1 = _mm512_unpackhi_epi8(bl, gr);
-            const __m512i ra0 = _mm512_unpacklo_epi8(rd, alpha), ra1 = _mm512_unpackhi_epi8(rd, alpha);
+            const __m512i ra0 = _mm512_unpacklo_epi8(rd, alpha),
+                          ra1 = _mm512_unpackhi_epi8(rd, alpha);
             store64<Stream>(o, _mm512_unpacklo_epi16(bg0, ra0));
             store64<Stream>(o + 64, _mm512_unpackhi_epi16(bg0, ra0));
             store64<Stream>(o + 128, _mm512_unpacklo_epi16(bg1, ra1));
             store64<Stream>(o + 192, _mm512_unpackhi_epi16(bg1, ra1));
         } else {
             for (int part = 0; part < 3; ++part) {
-                const __m512i q = _mm512_or_si512(
-                    _mm512_or_si512(_mm512_shuffle_epi8(bb, bgr[part][0]), _mm512_shuffle_epi8(gg, bgr[part][1])),
-                    _mm512_shuffle_epi8(rr, bgr[part][2]));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16 * part), _mm512_castsi512_si128(q));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 48 + 16 * part), _mm512_extracti32x4_epi32(q, 1));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 96 + 16 * part), _mm512_extracti32x4_epi32(q, 2));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 144 + 16 * part), _mm512_extracti32x4_epi32(q, 3));
+                const __m512i q =
+                    _mm512_or_si512(_mm512_or_si512(_mm512_shuffle_epi8(bb, bgr[part][0]),
+                                                    _mm512_shuffle_epi8(gg, bgr[part][1])),
+                                    _mm512_shuffle_epi8(rr, bgr[part][2]));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16 * part),
+                                 _mm512_castsi512_si128(q));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 48 + 16 * part),
+                                 _mm512_extracti32x4_epi32(q, 1));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 96 + 16 * part),
+                                 _mm512_extracti32x4_epi32(q, 2));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 144 + 16 * part),
+                                 _mm512_extracti32x4_epi32(q, 3));
             }
         }
     }
@@ -891,16 +949,16 @@ KEVRA_TARGET_AVX512 void tableRowAvx512Wide(const BlockRow& b, int cw)
     __m512i bgr[3][3];
     for (int part = 0; part < 3; ++part)
         for (int c = 0; c < 3; ++c)
-            bgr[part][c] = _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(kBgrMasks.m[part][c])));
+            bgr[part][c] = _mm512_broadcast_i32x4(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(kBgrMasks.m[part][c])));
     int j = 0;
     for (; j + 32 <= cw; j += 32)
         tableStepAvx512<Bpp, Stream>(b, j, bgr);
     if (j < cw)
-        tableStepAvx512<Bpp, false>(b, cw - 32, bgr); // overlaps the step before
+        tableStepAvx512<Bpp, false>(b, cw - 32, bgr);   // overlaps the step before
 }
 
-KEVRA_TARGET_AVX512 void convertAvx512(const Src& s, int w, int h,
-                                       uint8_t* out, int bpp)
+KEVRA_TARGET_AVX512 void convertAvx512(const Src& s, int w, int h, uint8_t* out, int bpp)
 {
     if (bpp == 2) {
         for (int r = 0; r < h; r += 2)
@@ -928,7 +986,7 @@ KEVRA_TARGET_AVX512 void convertAvx512(const Src& s, int w, int h,
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
 #endif
-#endif // KEVRA_X86_SIMD
+#endif   // KEVRA_X86_SIMD
 
 #ifdef KEVRA_NEON
 // ---------------------------------------------------------------------------------------------
@@ -937,16 +995,17 @@ KEVRA_TARGET_AVX512 void convertAvx512(const Src& s, int w, int h,
 // without spreading; the structured stores interleave the channels.
 
 struct ChromaSplitNeon {
-    int16x8_t hi[2], limit[2]; // blocks 0-7 and 8-15
+    int16x8_t hi[2], limit[2];   // blocks 0-7 and 8-15
 };
 
 inline int32x4_t chromaSum(int16x4_t u, int16x4_t v, int cu, int cv, int32_t bias)
 {
-    return vmlal_n_s16(vmlal_n_s16(vdupq_n_s32(bias), u, static_cast<int16_t>(cu)), v, static_cast<int16_t>(cv));
+    return vmlal_n_s16(vmlal_n_s16(vdupq_n_s32(bias), u, static_cast<int16_t>(cu)), v,
+                       static_cast<int16_t>(cv));
 }
 
-inline ChromaSplitNeon splitChromaNeon(const int16x8_t (&u)[2], const int16x8_t (&v)[2], int cu, int cv,
-                                       int32_t bias)
+inline ChromaSplitNeon splitChromaNeon(const int16x8_t (&u)[2], const int16x8_t (&v)[2], int cu,
+                                       int cv, int32_t bias)
 {
     const int32x4_t frac = vdupq_n_s32(8191);
     ChromaSplitNeon s;
@@ -961,11 +1020,13 @@ inline ChromaSplitNeon splitChromaNeon(const int16x8_t (&u)[2], const int16x8_t 
 }
 
 // 16 pixels of one parity: saturated channel bytes.
-inline uint8x16_t channelNeon(const int16x8_t (&lh)[2], const int16x8_t (&ll)[2], const ChromaSplitNeon& c)
+inline uint8x16_t channelNeon(const int16x8_t (&lh)[2], const int16x8_t (&ll)[2],
+                              const ChromaSplitNeon& c)
 {
     int16x8_t x[2];
     for (int h = 0; h < 2; ++h)
-        x[h] = vsubq_s16(vaddq_s16(lh[h], c.hi[h]), vreinterpretq_s16_u16(vcgtq_s16(ll[h], c.limit[h])));
+        x[h] = vsubq_s16(vaddq_s16(lh[h], c.hi[h]),
+                         vreinterpretq_s16_u16(vcgtq_s16(ll[h], c.limit[h])));
     return vcombine_u8(vqmovun_s16(x[0]), vqmovun_s16(x[1]));
 }
 
@@ -990,7 +1051,7 @@ void tableStepNeon(const BlockRow& b, int j, int bpp)
     const ChromaSplitNeon cg = splitChromaNeon(u, v, -kUGreen, -kVGreen, kGreenBias);
     const ChromaSplitNeon cr = splitChromaNeon(u, v, 0, kVRed, kRedBias);
     for (int row = 0; row < 2; ++row) {
-        const uint8x16x2_t yy = vld2q_u8((row ? b.yb : b.ya) + 2 * j); // even, odd pixels
+        const uint8x16x2_t yy = vld2q_u8((row ? b.yb : b.ya) + 2 * j);   // even, odd pixels
         uint8_t* o = (row ? b.ob : b.oa) + 2 * j * bpp;
         int16x8_t lhE[2], llE[2], lhO[2], llO[2];
         lumaSplitNeon(yy.val[0], lhE, llE);
@@ -1000,7 +1061,8 @@ void tableStepNeon(const BlockRow& b, int j, int bpp)
         const uint8x16x2_t rd = vzipq_u8(channelNeon(lhE, llE, cr), channelNeon(lhO, llO, cr));
         for (int half = 0; half < 2; ++half) {
             if (bpp == 4) {
-                const uint8x16x4_t px = {{bl.val[half], gr.val[half], rd.val[half], vdupq_n_u8(255)}};
+                const uint8x16x4_t px = {
+                    {bl.val[half], gr.val[half], rd.val[half], vdupq_n_u8(255)}};
                 vst4q_u8(o + 64 * half, px);
             } else {
                 const uint8x16x3_t px = {{bl.val[half], gr.val[half], rd.val[half]}};
@@ -1020,7 +1082,7 @@ void tableRowNeon(const BlockRow& b, int cw, int bpp)
     for (; j + 16 <= cw; j += 16)
         tableStepNeon(b, j, bpp);
     if (j < cw)
-        tableStepNeon(b, cw - 16, bpp); // overlaps the step before: the same values again
+        tableStepNeon(b, cw - 16, bpp);   // overlaps the step before: the same values again
 }
 
 // 16-bit formula in saturating bytes, as on x86: y + pos - neg per channel, 32 pixels of both
@@ -1037,8 +1099,8 @@ inline uint16x8_t pack565Neon(uint8x8_t r, uint8x8_t g, uint8x8_t b)
     return vsriq_n_u16(w, vshll_n_u8(b, 8), 11);
 }
 
-void rows565StepNeon(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v, uint8_t* o0,
-                     uint8_t* o1)
+void rows565StepNeon(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v,
+                     uint8_t* o0, uint8_t* o1)
 {
     const uint8x16_t u8 = vld1q_u8(u), v8 = vld1q_u8(v);
     const int16x8_t c128 = vdupq_n_s16(128);
@@ -1054,7 +1116,8 @@ void rows565StepNeon(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, con
                              vshrn_n_s32(vmull_n_s16(vget_high_s16(du), 454), 8));
         tg[h] = vcombine_s16(
             vshrn_n_s32(vmlal_n_s16(vmull_n_s16(vget_low_s16(du), -88), vget_low_s16(dv), -183), 8),
-            vshrn_n_s32(vmlal_n_s16(vmull_n_s16(vget_high_s16(du), -88), vget_high_s16(dv), -183), 8));
+            vshrn_n_s32(vmlal_n_s16(vmull_n_s16(vget_high_s16(du), -88), vget_high_s16(dv), -183),
+                        8));
     }
     // Positive and negative parts, one byte per block; vqmovun turns the other sign into 0.
     const uint8x16_t rp = termPart(tr[0], tr[1]), rn = termPart(vnegq_s16(tr[0]), vnegq_s16(tr[1]));
@@ -1063,7 +1126,7 @@ void rows565StepNeon(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, con
     for (int row = 0; row < 2; ++row) {
         const uint8x16x2_t yy = vld2q_u8(row ? y1 : y0);
         uint8_t* o = row ? o1 : o0;
-        uint16x8x2_t words[2]; // [half] -> {even, odd} pixel words
+        uint16x8x2_t words[2];   // [half] -> {even, odd} pixel words
         for (int p = 0; p < 2; ++p) {
             const uint8x16_t r = vqsubq_u8(vqaddq_u8(yy.val[p], rp), rn);
             const uint8x16_t g = vqsubq_u8(vqaddq_u8(yy.val[p], gp), gn);
@@ -1083,7 +1146,7 @@ void rows565Neon(const Src& s, int w, int h, uint8_t* out, int r)
     const int cw = w / 2;
     const int ch = h / 2;
     const int rows = r + 1 < h ? 2 : 1;
-    int done = 0; // pixel columns written by the vector steps
+    int done = 0;   // pixel columns written by the vector steps
     if (ch > 0 && cw >= 16) {
         const size_t crow = static_cast<size_t>(std::min(r / 2, ch - 1));
         const uint8_t* ur = s.u + crow * s.uStride;
@@ -1116,7 +1179,7 @@ void convertNeon(const Src& s, int w, int h, uint8_t* out, int bpp)
     for (int k = 0; k < h / 2; ++k)
         tableRowNeon(blockRow(s, w, h, out, bpp, k), w / 2, bpp);
 }
-#endif // KEVRA_NEON
+#endif   // KEVRA_NEON
 
 void convertScalar(const Src& s, int w, int h, uint8_t* out, int bpp)
 {
@@ -1137,9 +1200,7 @@ struct Path {
 constexpr Path kPaths[] = {
     {"scalar", convertScalar},
 #ifdef KEVRA_X86_SIMD
-    {"sse2", convertSse2},
-    {"avx2", convertAvx2},
-    {"avx512", convertAvx512},
+    {"sse2", convertSse2},     {"avx2", convertAvx2}, {"avx512", convertAvx512},
 #endif
 #ifdef KEVRA_NEON
     {"neon", convertNeon},
@@ -1199,15 +1260,16 @@ int bytesPerPixel(int bitsPerPixel)
     return 4;
 }
 
-} // namespace
+}   // namespace
 
-void ColourConverter::convert(const uint8_t* y, const uint8_t* u, const uint8_t* v, int width, int height,
-                              uint8_t* out, int bitsPerPixel)
+void ColourConverter::convert(const uint8_t* y, const uint8_t* u, const uint8_t* v, int width,
+                              int height, uint8_t* out, int bitsPerPixel)
 {
     convert(packed(y, u, v, width), width, height, out, bitsPerPixel);
 }
 
-void ColourConverter::convert(const Planes& in, int width, int height, uint8_t* out, int bitsPerPixel)
+void ColourConverter::convert(const Planes& in, int width, int height, uint8_t* out,
+                              int bitsPerPixel)
 {
     if (!validArgs(in, width, height, out))
         return;
@@ -1215,8 +1277,8 @@ void ColourConverter::convert(const Planes& in, int width, int height, uint8_t* 
                                                             bytesPerPixel(bitsPerPixel));
 }
 
-void ColourConverter::convertReference(const uint8_t* y, const uint8_t* u, const uint8_t* v, int width,
-                                       int height, uint8_t* out, int bitsPerPixel)
+void ColourConverter::convertReference(const uint8_t* y, const uint8_t* u, const uint8_t* v,
+                                       int width, int height, uint8_t* out, int bitsPerPixel)
 {
     const Planes in = packed(y, u, v, width);
     if (!validArgs(in, width, height, out))
@@ -1224,14 +1286,15 @@ void ColourConverter::convertReference(const uint8_t* y, const uint8_t* u, const
     convertScalar(source(in), width, height, out, bytesPerPixel(bitsPerPixel));
 }
 
-bool ColourConverter::convertUsing(const char* pathName, const uint8_t* y, const uint8_t* u, const uint8_t* v,
-                                   int width, int height, uint8_t* out, int bitsPerPixel)
+bool ColourConverter::convertUsing(const char* pathName, const uint8_t* y, const uint8_t* u,
+                                   const uint8_t* v, int width, int height, uint8_t* out,
+                                   int bitsPerPixel)
 {
     return convertUsing(pathName, packed(y, u, v, width), width, height, out, bitsPerPixel);
 }
 
-bool ColourConverter::convertUsing(const char* pathName, const Planes& in, int width, int height, uint8_t* out,
-                                   int bitsPerPixel)
+bool ColourConverter::convertUsing(const char* pathName, const Planes& in, int width, int height,
+                                   uint8_t* out, int bitsPerPixel)
 {
     const int i = findPath(pathName);
     if (i < 0 || !validArgs(in, width, height, out))
@@ -1240,9 +1303,15 @@ bool ColourConverter::convertUsing(const char* pathName, const Planes& in, int w
     return true;
 }
 
-const char* ColourConverter::fastPathName() { return kPaths[activePath().load(std::memory_order_relaxed)].name; }
+const char* ColourConverter::fastPathName()
+{
+    return kPaths[activePath().load(std::memory_order_relaxed)].name;
+}
 
-bool ColourConverter::hasPath(const char* pathName) { return findPath(pathName) >= 0; }
+bool ColourConverter::hasPath(const char* pathName)
+{
+    return findPath(pathName) >= 0;
+}
 
 bool ColourConverter::usePath(const char* pathName)
 {
@@ -1261,10 +1330,25 @@ const char* const* ColourConverter::pathNames()
     return names;
 }
 
-const int32_t* ColourConverter::lumaTable() { return kTables.luma; }
-const int32_t* ColourConverter::uToBlueTable() { return kTables.uBlue; }
-const int32_t* ColourConverter::uToGreenTable() { return kTables.uGreen; }
-const int32_t* ColourConverter::vToGreenTable() { return kTables.vGreen; }
-const int32_t* ColourConverter::vToRedTable() { return kTables.vRed; }
+const int32_t* ColourConverter::lumaTable()
+{
+    return kTables.luma;
+}
+const int32_t* ColourConverter::uToBlueTable()
+{
+    return kTables.uBlue;
+}
+const int32_t* ColourConverter::uToGreenTable()
+{
+    return kTables.uGreen;
+}
+const int32_t* ColourConverter::vToGreenTable()
+{
+    return kTables.vGreen;
+}
+const int32_t* ColourConverter::vToRedTable()
+{
+    return kTables.vRed;
+}
 
-} // namespace kevra
+}   // namespace kevra

@@ -15,7 +15,7 @@ public:
     // odd width or height the last output column or row keeps its old bytes.
     // Any other depth than 16 or 24 converts to 32 bits.
     static void convert(const uint8_t* y, const uint8_t* u, const uint8_t* v, int width, int height,
-                        uint8_t* out, int bitsPerPixel);           // fastest available, bit-exact
+                        uint8_t* out, int bitsPerPixel);   // fastest available, bit-exact
     // The same from planes with row strides in bytes (yStride >= width, uStride and vStride
     // >= width / 2), e.g. a decoder's padded picture; nothing is written when a stride is short.
     struct Planes {
@@ -28,7 +28,8 @@ public:
     };
     static void convert(const Planes& in, int width, int height, uint8_t* out, int bitsPerPixel);
     static void convertReference(const uint8_t* y, const uint8_t* u, const uint8_t* v, int width,
-                        int height, uint8_t* out, int bitsPerPixel); // plain scalar reference
+                                 int height, uint8_t* out,
+                                 int bitsPerPixel);   // plain scalar reference
 
     // Implementations by name: "scalar" (the reference), "sse2", "avx2", "avx512" on x86 and
     // "neon" on 64-bit ARM; pathNames() lists every name, ending with nullptr.
@@ -43,17 +44,18 @@ public:
     static bool usePath(const char* pathName);
     // Converts with a named implementation so every one of them can be checked on any
     // processor that has it; false when it is not available here.
-    static bool convertUsing(const char* pathName, const uint8_t* y, const uint8_t* u, const uint8_t* v,
-                             int width, int height, uint8_t* out, int bitsPerPixel);
-    static bool convertUsing(const char* pathName, const Planes& in, int width, int height, uint8_t* out,
+    static bool convertUsing(const char* pathName, const uint8_t* y, const uint8_t* u,
+                             const uint8_t* v, int width, int height, uint8_t* out,
                              int bitsPerPixel);
+    static bool convertUsing(const char* pathName, const Planes& in, int width, int height,
+                             uint8_t* out, int bitsPerPixel);
 
     // Colour tables of the 24/32-bit formula, 13 fractional bits (value / 8192).
-    static const int32_t* lumaTable();      // 9535 * (i - 16)
-    static const int32_t* uToBlueTable();   // 16531 * (i - 128)
-    static const int32_t* uToGreenTable();  // 3203 * (i - 128)
-    static const int32_t* vToGreenTable();  // 6660 * (i - 128)
-    static const int32_t* vToRedTable();    // 13074 * (i - 128)
+    static const int32_t* lumaTable();       // 9535 * (i - 16)
+    static const int32_t* uToBlueTable();    // 16531 * (i - 128)
+    static const int32_t* uToGreenTable();   // 3203 * (i - 128)
+    static const int32_t* vToGreenTable();   // 6660 * (i - 128)
+    static const int32_t* vToRedTable();     // 13074 * (i - 128)
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -14,15 +14,29 @@ namespace kevra {
 
 namespace {
 
-bool isH264(int codec) { return video_codec::isH264(codec); }
-bool isMpeg4(int codec) { return codec == video_codec::MPEG4; }
-bool decodable(int codec) { return isH264(codec) || isMpeg4(codec); }
+bool isH264(int codec)
+{
+    return video_codec::isH264(codec);
+}
+bool isMpeg4(int codec)
+{
+    return codec == video_codec::MPEG4;
+}
+bool decodable(int codec)
+{
+    return isH264(codec) || isMpeg4(codec);
+}
 // Codecs one open decoder takes frames of.
-bool sameDecoder(int a, int b) { return (isH264(a) && isH264(b)) || (isMpeg4(a) && isMpeg4(b)); }
+bool sameDecoder(int a, int b)
+{
+    return (isH264(a) && isH264(b)) || (isMpeg4(a) && isMpeg4(b));
+}
 
-} // namespace
+}   // namespace
 
-DecoderWorker::DecoderWorker() : demux_(std::make_unique<StreamDemuxer>(0)) {}
+DecoderWorker::DecoderWorker() : demux_(std::make_unique<StreamDemuxer>(0))
+{
+}
 
 DecoderWorker::~DecoderWorker()
 {
@@ -113,7 +127,10 @@ void DecoderWorker::push(const uint8_t* bytes, int length)
     wake();
 }
 
-void DecoderWorker::setDisplayDepth(int bitsPerPixel) { displayBits_.store(bitsPerPixel); }
+void DecoderWorker::setDisplayDepth(int bitsPerPixel)
+{
+    displayBits_.store(bitsPerPixel);
+}
 
 int DecoderWorker::bytesQueued()
 {
@@ -160,10 +177,9 @@ void DecoderWorker::lowerConvertedCount()
 {
     int n = converted_.load(std::memory_order_relaxed);
     while (n > 0 && !converted_.compare_exchange_weak(n, n - 1, std::memory_order_release,
-                                                      std::memory_order_relaxed)) {
-    }
+                                                      std::memory_order_relaxed)) {}
     if (n > 0 && decodedPending_.load() > 0)
-        wake(); // the next picture waits for conversion
+        wake();   // the next picture waits for conversion
 }
 
 void DecoderWorker::wake()
@@ -196,14 +212,21 @@ void DecoderWorker::loop()
     }
 }
 
-int DecoderWorker::runIntake() { return running_.load() ? 0 : intake(); }
+int DecoderWorker::runIntake()
+{
+    return running_.load() ? 0 : intake();
+}
 
-int DecoderWorker::runStep() { return running_.load() ? kStepIdle : step(); }
+int DecoderWorker::runStep()
+{
+    return running_.load() ? kStepIdle : step();
+}
 
 bool DecoderWorker::acceptKeyFrame(const MediaFrame& f) const
 {
-    return f.kind == frame_kind::VIDEO && f.subtype == frame_subtype::KEY && f.width > 0 && f.height > 0 && f.frameRate > 0 &&
-           f.width <= kMaxSide && f.height <= kMaxSide && f.frameRate <= kMaxFrameRate;
+    return f.kind == frame_kind::VIDEO && f.subtype == frame_subtype::KEY && f.width > 0 &&
+           f.height > 0 && f.frameRate > 0 && f.width <= kMaxSide && f.height <= kMaxSide &&
+           f.frameRate <= kMaxFrameRate;
 }
 
 bool DecoderWorker::appendFrame(const MediaFrame& f)
@@ -283,7 +306,8 @@ int DecoderWorker::intake()
             }
             // More than two seconds of frames waiting: decoding has fallen behind.
             const int64_t limit = static_cast<int64_t>(kDropWindowMs) * frameRate_.load();
-            if (static_cast<int64_t>(frameList_.size()) * 1000 > limit || frameListBytes_ > kFrameListByteLimit) {
+            if (static_cast<int64_t>(frameList_.size()) * 1000 > limit ||
+                frameListBytes_ > kFrameListByteLimit) {
                 std::lock_guard<std::mutex> g(queueLock_);
                 dropping_ = true;
             }
@@ -333,8 +357,9 @@ int DecoderWorker::openDecoder(int width, int height, int codec)
     // Program streams may hand out a frame in several pieces, or the end of one frame with
     // the start of the next (small packs): their bytes go through the codec's parser, which
     // holds each frame until the next one starts. Every other format delivers whole frames.
-    joining_ = demux_ && demux_->format() == 7 &&
-               joiner_.open(isH264(codec) ? VideoDecoder::Codec::H264 : VideoDecoder::Codec::Mpeg4) == 0;
+    joining_ =
+        demux_ && demux_->format() == 7 &&
+        joiner_.open(isH264(codec) ? VideoDecoder::Codec::H264 : VideoDecoder::Codec::Mpeg4) == 0;
     return 0;
 }
 
@@ -373,8 +398,8 @@ void DecoderWorker::decodeFrame(const uint8_t* data, int length, bool padded)
     const int flags = padded ? kVideoDecPaddedInput : 0;
     const int result = isMpeg4(openCodec_) ? Mpeg4_Dec_DecodePlanes(handle_, &in, &out, flags)
                                            : H264_Dec_DecodePlanes(handle_, &in, &out, flags);
-    if (result != -1 && out.y && out.outWidth > 0 && out.outHeight > 0 && out.outWidth <= openWidth_ &&
-        out.outHeight <= openHeight_) {
+    if (result != -1 && out.y && out.outWidth > 0 && out.outHeight > 0 &&
+        out.outWidth <= openWidth_ && out.outHeight <= openHeight_) {
         decoded_ = out;
         decodedPending_.fetch_add(1);
     }
@@ -412,7 +437,8 @@ int DecoderWorker::decodeOne()
     if (f.subtype == frame_subtype::KEY && f.width > 0 && f.height > 0) {
         if (f.width > kMaxSide || f.height > kMaxSide)
             return kStepUndecodable;
-        if (f.codec != openCodec_ || f.width != openWidth_ || f.height != openHeight_ || !decoderOpen_) {
+        if (f.codec != openCodec_ || f.width != openWidth_ || f.height != openHeight_ ||
+            !decoderOpen_) {
             if (openDecoder(f.width, f.height, f.codec) != 0) {
                 decoderOpen_ = false;
                 if (!decodable(f.codec))
@@ -447,7 +473,8 @@ bool DecoderWorker::ensurePictureBuffer(int width, int height)
     if (picture_ && pictureWidth_ == width && pictureHeight_ == height)
         return true;
     const size_t size = static_cast<size_t>(width) * static_cast<size_t>(height) * 4 + 54;
-    std::unique_ptr<uint8_t[], AlignedDelete> fresh(new (std::align_val_t(kPictureAlign), std::nothrow) uint8_t[size]());
+    std::unique_ptr<uint8_t[], AlignedDelete> fresh(
+        new (std::align_val_t(kPictureAlign), std::nothrow) uint8_t[size]());
     if (!fresh)
         return false;
     // The frame timer may still hold the old pointer from a query it has not finished.
@@ -469,7 +496,7 @@ int DecoderWorker::step()
         // The picture buffer follows the decoded size; it is replaced only here, while the
         // frame timer holds no picture.
         if (decoded_.y && ensurePictureBuffer(w, h)) {
-            const ColourConverter::Planes in{decoded_.y, decoded_.u, decoded_.v,
+            const ColourConverter::Planes in{decoded_.y,       decoded_.u,       decoded_.v,
                                              decoded_.yStride, decoded_.uStride, decoded_.vStride};
             ColourConverter::convert(in, w, h, picture_.get(), displayBits_.load());
             converted_.fetch_add(1, std::memory_order_release);
@@ -481,4 +508,4 @@ int DecoderWorker::step()
     return result;
 }
 
-} // namespace kevra
+}   // namespace kevra

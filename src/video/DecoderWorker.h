@@ -24,11 +24,11 @@ class StreamDemuxer;
 
 class DecoderWorker {
 public:
-    static constexpr int kByteLimit = 1048576;         // bytes the input queue may hold
-    static constexpr int kDropWindowMs = 2000;         // frames of this many ms start dropping
-    static constexpr int kMaxSide = 4096;              // largest picture side decoded (bounds memory)
-    static constexpr int kMaxFrameRate = 1000;         // larger declared rates are not a stream
-    static constexpr size_t kFrameListByteLimit = 64u << 20; // frame bytes held before dropping
+    static constexpr int kByteLimit = 1048576;   // bytes the input queue may hold
+    static constexpr int kDropWindowMs = 2000;   // frames of this many ms start dropping
+    static constexpr int kMaxSide = 4096;        // largest picture side decoded (bounds memory)
+    static constexpr int kMaxFrameRate = 1000;   // larger declared rates are not a stream
+    static constexpr size_t kFrameListByteLimit = 64u << 20;   // frame bytes held before dropping
     // Audio frames without a single video frame after which a stream counts as audio only.
     static constexpr int kAudioOnlyFrames = 50;
     // Zeroed bytes behind every frame's payload, for the decoder library's reads past the end.
@@ -127,15 +127,18 @@ private:
     size_t frameListBytes_ = 0;
     FrameJoiner joiner_;
     bool joining_ = false;
-    FrameEntry joinEntry_;        // the frame whose bytes the joiner is working through
-    bool sawVideo_ = false;       // a video record since the stream started
-    int audioFrames_ = 0;         // audio records before the first video record
+    FrameEntry joinEntry_;    // the frame whose bytes the joiner is working through
+    bool sawVideo_ = false;   // a video record since the stream started
+    int audioFrames_ = 0;     // audio records before the first video record
 
     // Picture buffer: written by the decoder thread only while the converted count is 0, read
     // by the frame timer only while it is above 0. A replaced buffer is kept one more round.
     // Cache-line aligned, so the converter can write a large picture with streaming stores.
     struct AlignedDelete {
-        void operator()(uint8_t* p) const { ::operator delete[](p, std::align_val_t(kPictureAlign)); }
+        void operator()(uint8_t* p) const
+        {
+            ::operator delete[](p, std::align_val_t(kPictureAlign));
+        }
     };
     static constexpr size_t kPictureAlign = 64;
     std::unique_ptr<uint8_t[], AlignedDelete> picture_;
@@ -172,4 +175,4 @@ private:
     WorkerThread thread_;
 };
 
-} // namespace kevra
+}   // namespace kevra

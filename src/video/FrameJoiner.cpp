@@ -6,7 +6,10 @@ extern "C" {
 
 namespace kevra {
 
-FrameJoiner::~FrameJoiner() { close(); }
+FrameJoiner::~FrameJoiner()
+{
+    close();
+}
 
 int FrameJoiner::open(VideoDecoder::Codec codec)
 {
@@ -39,7 +42,8 @@ void FrameJoiner::restart()
     // The parser keeps no way to drop its buffer; a fresh one forgets the frame in progress.
     if (parser_)
         av_parser_close(parser_);
-    parser_ = av_parser_init(codec_ == VideoDecoder::Codec::H264 ? AV_CODEC_ID_H264 : AV_CODEC_ID_MPEG4);
+    parser_ =
+        av_parser_init(codec_ == VideoDecoder::Codec::H264 ? AV_CODEC_ID_H264 : AV_CODEC_ID_MPEG4);
     held_ = 0;
 }
 
@@ -54,8 +58,8 @@ bool FrameJoiner::next(const uint8_t*& frame, int& length)
     while (parser_ && remaining_ > 0) {
         uint8_t* out = nullptr;
         int outSize = 0;
-        const int used = av_parser_parse2(parser_, ctx_, &out, &outSize, data_, remaining_, AV_NOPTS_VALUE,
-                                          AV_NOPTS_VALUE, 0);
+        const int used = av_parser_parse2(parser_, ctx_, &out, &outSize, data_, remaining_,
+                                          AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
         if (used < 0 || used > remaining_) {
             remaining_ = 0;
             restart();
@@ -84,4 +88,4 @@ bool FrameJoiner::next(const uint8_t*& frame, int& length)
     return false;
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -47,4 +47,4 @@ private:
     int64_t held_ = 0;   // bytes taken into the frame in progress
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -25,8 +25,9 @@ void PictureScaler::scale(const uint8_t* source, int sourceWidth, int sourceHeig
     // Source column of every target column, sampled at the target pixel's centre.
     std::vector<size_t> column(static_cast<size_t>(targetWidth));
     for (int x = 0; x < targetWidth; ++x)
-        column[size_t(x)] = size_t((int64_t(2 * x + 1) * sourceWidth) / (2 * int64_t(targetWidth))) *
-                            size_t(bytesPerPixel);
+        column[size_t(x)] =
+            size_t((int64_t(2 * x + 1) * sourceWidth) / (2 * int64_t(targetWidth))) *
+            size_t(bytesPerPixel);
     const size_t sourceRow = size_t(sourceWidth) * size_t(bytesPerPixel);
     for (int y = 0; y < targetHeight; ++y) {
         int sy = int((int64_t(2 * y + 1) * sourceHeight) / (2 * int64_t(targetHeight)));
@@ -43,4 +44,4 @@ void PictureScaler::scale(const uint8_t* source, int sourceWidth, int sourceHeig
     }
 }
 
-} // namespace kevra
+}   // namespace kevra

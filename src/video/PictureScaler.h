@@ -17,4 +17,4 @@ public:
                       int targetStride);
 };
 
-} // namespace kevra
+}   // namespace kevra

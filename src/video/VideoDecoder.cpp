@@ -14,14 +14,18 @@ extern "C" {
 
 namespace kevra {
 
-VideoDecoder::~VideoDecoder() { close(); }
+VideoDecoder::~VideoDecoder()
+{
+    close();
+}
 
 int VideoDecoder::open(Codec which, int width, int height)
 {
     close();
     if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide)
         return -1;
-    const AVCodec* codec = avcodec_find_decoder(which == Codec::H264 ? AV_CODEC_ID_H264 : AV_CODEC_ID_MPEG4);
+    const AVCodec* codec =
+        avcodec_find_decoder(which == Codec::H264 ? AV_CODEC_ID_H264 : AV_CODEC_ID_MPEG4);
     if (!codec)
         return -1;
     ctx_ = avcodec_alloc_context3(codec);
@@ -38,7 +42,8 @@ int VideoDecoder::open(Codec which, int width, int height)
         // decoded in parallel, which adds no latency, unlike frame threading.
         ctx_->flags |= AV_CODEC_FLAG_LOW_DELAY;
         ctx_->thread_type = FF_THREAD_SLICE;
-        ctx_->thread_count = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+        ctx_->thread_count =
+            static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
     } else {
         // MPEG-4 Visual decodes on the calling thread (its only threading, frame threading,
         // would hold pictures back). The decoder itself follows the stream's VOL: without
@@ -81,9 +86,11 @@ void VideoDecoder::close()
 bool VideoDecoder::receive(const uint8_t* data, int length, bool paddedInput)
 {
     av_frame_unref(frame_);
-    static_assert(kVideoDecInputPadding >= AV_INPUT_BUFFER_PADDING_SIZE, "padding libavcodec reads past the data");
+    static_assert(kVideoDecInputPadding >= AV_INPUT_BUFFER_PADDING_SIZE,
+                  "padding libavcodec reads past the data");
     if (paddedInput) {
-        packet_->data = const_cast<uint8_t*>(data); // libavcodec only reads a packet without a buffer
+        packet_->data =
+            const_cast<uint8_t*>(data);   // libavcodec only reads a packet without a buffer
     } else {
         // libavcodec reads a little past the end of the data; give it zeroed padding.
         const size_t need = static_cast<size_t>(length) + AV_INPUT_BUFFER_PADDING_SIZE;
@@ -113,8 +120,8 @@ bool VideoDecoder::receive(const uint8_t* data, int length, bool paddedInput)
     return got;
 }
 
-int VideoDecoder::decode(const uint8_t* data, int length, uint8_t* y, uint8_t* u, uint8_t* v, int& outWidth,
-                        int& outHeight)
+int VideoDecoder::decode(const uint8_t* data, int length, uint8_t* y, uint8_t* u, uint8_t* v,
+                         int& outWidth, int& outHeight)
 {
     if (!ctx_ || !data || length <= 0 || !y || !u || !v)
         return -1;
@@ -125,7 +132,8 @@ int VideoDecoder::decode(const uint8_t* data, int length, uint8_t* y, uint8_t* u
     return result;
 }
 
-int VideoDecoder::decodePlanes(const uint8_t* data, int length, bool paddedInput, VideoDecPlanes& planes)
+int VideoDecoder::decodePlanes(const uint8_t* data, int length, bool paddedInput,
+                               VideoDecPlanes& planes)
 {
     if (!ctx_ || !data || length <= 0 || !receive(data, length, paddedInput))
         return -1;
@@ -138,12 +146,13 @@ int VideoDecoder::decodePlanes(const uint8_t* data, int length, bool paddedInput
         av_frame_unref(frame_);
         return -1;
     }
-    planes = {f->data[0], f->data[1], f->data[2], f->linesize[0], f->linesize[1], f->linesize[2], w, h};
+    planes = {f->data[0],     f->data[1],     f->data[2], f->linesize[0],
+              f->linesize[1], f->linesize[2], w,          h};
     return 0;
 }
 
-int VideoDecoder::copyPicture(const AVFrame* frame, uint8_t* y, uint8_t* u, uint8_t* v, int& outWidth,
-                             int& outHeight)
+int VideoDecoder::copyPicture(const AVFrame* frame, uint8_t* y, uint8_t* u, uint8_t* v,
+                              int& outWidth, int& outHeight)
 {
     if (frame->format != AV_PIX_FMT_YUV420P && frame->format != AV_PIX_FMT_YUVJ420P)
         return -1;
@@ -153,14 +162,17 @@ int VideoDecoder::copyPicture(const AVFrame* frame, uint8_t* y, uint8_t* u, uint
     if (w <= 0 || h <= 0)
         return -1;
     for (int r = 0; r < h; ++r)
-        std::memcpy(y + static_cast<size_t>(r) * w, frame->data[0] + static_cast<ptrdiff_t>(r) * frame->linesize[0],
+        std::memcpy(y + static_cast<size_t>(r) * w,
+                    frame->data[0] + static_cast<ptrdiff_t>(r) * frame->linesize[0],
                     static_cast<size_t>(w));
     const int cw = w / 2;
     const int ch = h / 2;
     for (int r = 0; r < ch && cw > 0; ++r) {
-        std::memcpy(u + static_cast<size_t>(r) * cw, frame->data[1] + static_cast<ptrdiff_t>(r) * frame->linesize[1],
+        std::memcpy(u + static_cast<size_t>(r) * cw,
+                    frame->data[1] + static_cast<ptrdiff_t>(r) * frame->linesize[1],
                     static_cast<size_t>(cw));
-        std::memcpy(v + static_cast<size_t>(r) * cw, frame->data[2] + static_cast<ptrdiff_t>(r) * frame->linesize[2],
+        std::memcpy(v + static_cast<size_t>(r) * cw,
+                    frame->data[2] + static_cast<ptrdiff_t>(r) * frame->linesize[2],
                     static_cast<size_t>(cw));
     }
     outWidth = w;
@@ -204,7 +216,7 @@ int32_t openHandle(VideoDecoder::Codec codec, const VideoDecOpenParam* param)
     HandleTable& t = table();
     std::lock_guard<std::mutex> g(t.lock);
     if (t.next <= 0)
-        return 0; // handle space used up
+        return 0;   // handle space used up
     const int32_t handle = t.next++;
     t.decoders.emplace(handle, std::move(decoder));
     return handle;
@@ -226,7 +238,8 @@ int decodeHandle(int32_t handle, const VideoDecInput* input, VideoDecOutput* out
     return 0;
 }
 
-int decodePlanesHandle(int32_t handle, const VideoDecInput* input, VideoDecPlanes* planes, int flags)
+int decodePlanesHandle(int32_t handle, const VideoDecInput* input, VideoDecPlanes* planes,
+                       int flags)
 {
     if (!input || !planes)
         return -1;
@@ -234,7 +247,8 @@ int decodePlanesHandle(int32_t handle, const VideoDecInput* input, VideoDecPlane
     if (!decoder)
         return -1;
     std::lock_guard<std::mutex> g(decoder->lock());
-    return decoder->decodePlanes(input->data, input->length, (flags & kVideoDecPaddedInput) != 0, *planes);
+    return decoder->decodePlanes(input->data, input->length, (flags & kVideoDecPaddedInput) != 0,
+                                 *planes);
 }
 
 int closeHandle(int32_t handle)
@@ -249,35 +263,61 @@ int closeHandle(int32_t handle)
         decoder = std::move(it->second);
         t.decoders.erase(it);
     }
-    return 0; // the decoder closes when the last user lets go of it
+    return 0;   // the decoder closes when the last user lets go of it
 }
 
-} // namespace
+}   // namespace
 
-int H264_Dec_Init(int) { return 0; }
-int H264_Dec_DeInit() { return 0; }
-int32_t H264_Dec_Open(const VideoDecOpenParam* param) { return openHandle(VideoDecoder::Codec::H264, param); }
+int H264_Dec_Init(int)
+{
+    return 0;
+}
+int H264_Dec_DeInit()
+{
+    return 0;
+}
+int32_t H264_Dec_Open(const VideoDecOpenParam* param)
+{
+    return openHandle(VideoDecoder::Codec::H264, param);
+}
 int H264_Dec_Decode(int32_t handle, const VideoDecInput* input, VideoDecOutput* output, int)
 {
     return decodeHandle(handle, input, output);
 }
-int H264_Dec_DecodePlanes(int32_t handle, const VideoDecInput* input, VideoDecPlanes* planes, int flags)
+int H264_Dec_DecodePlanes(int32_t handle, const VideoDecInput* input, VideoDecPlanes* planes,
+                          int flags)
 {
     return decodePlanesHandle(handle, input, planes, flags);
 }
-int H264_Dec_Close(int32_t handle) { return closeHandle(handle); }
+int H264_Dec_Close(int32_t handle)
+{
+    return closeHandle(handle);
+}
 
-int Mpeg4_Dec_Init(int) { return 0; }
-int Mpeg4_Dec_DeInit() { return 0; }
-int32_t Mpeg4_Dec_Open(const VideoDecOpenParam* param) { return openHandle(VideoDecoder::Codec::Mpeg4, param); }
+int Mpeg4_Dec_Init(int)
+{
+    return 0;
+}
+int Mpeg4_Dec_DeInit()
+{
+    return 0;
+}
+int32_t Mpeg4_Dec_Open(const VideoDecOpenParam* param)
+{
+    return openHandle(VideoDecoder::Codec::Mpeg4, param);
+}
 int Mpeg4_Dec_Decode(int32_t handle, const VideoDecInput* input, VideoDecOutput* output, int)
 {
     return decodeHandle(handle, input, output);
 }
-int Mpeg4_Dec_DecodePlanes(int32_t handle, const VideoDecInput* input, VideoDecPlanes* planes, int flags)
+int Mpeg4_Dec_DecodePlanes(int32_t handle, const VideoDecInput* input, VideoDecPlanes* planes,
+                           int flags)
 {
     return decodePlanesHandle(handle, input, planes, flags);
 }
-int Mpeg4_Dec_Close(int32_t handle) { return closeHandle(handle); }
+int Mpeg4_Dec_Close(int32_t handle)
+{
+    return closeHandle(handle);
+}
 
-} // namespace kevra
+}   // namespace kevra

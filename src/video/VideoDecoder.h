@@ -20,8 +20,8 @@ struct VideoDecOpenParam {
 };
 
 struct VideoDecInput {
-    const uint8_t* data;  // one whole frame (H.264: Annex B byte stream; MPEG-4: VOP with
-                          // the headers that precede it)
+    const uint8_t* data;   // one whole frame (H.264: Annex B byte stream; MPEG-4: VOP with
+                           // the headers that precede it)
     int32_t length;
     // Four words of the library's call shape that every caller fills as 1, 1, 0, 0 and this
     // libavcodec-based implementation ignores.
@@ -32,11 +32,11 @@ struct VideoDecInput {
 };
 
 struct VideoDecOutput {
-    uint8_t* y;           // planes of the opened size: y w*h, u and v (w/2)*(h/2)
+    uint8_t* y;   // planes of the opened size: y w*h, u and v (w/2)*(h/2)
     uint8_t* u;
     uint8_t* v;
-    int32_t outWidth;     // filled: size of the picture written (row stride = outWidth,
-    int32_t outHeight;    //         outWidth/2 for the chroma planes)
+    int32_t outWidth;    // filled: size of the picture written (row stride = outWidth,
+    int32_t outHeight;   //         outWidth/2 for the chroma planes)
 };
 
 // A decoded picture left where the decoder put it: planes with their row strides in bytes,
@@ -48,7 +48,7 @@ struct VideoDecPlanes {
     int32_t yStride;
     int32_t uStride;
     int32_t vStride;
-    int32_t outWidth;     // size of the picture, cropped to the opened size
+    int32_t outWidth;   // size of the picture, cropped to the opened size
     int32_t outHeight;
 };
 
@@ -69,7 +69,8 @@ int32_t H264_Dec_Open(const VideoDecOpenParam* param);
 int H264_Dec_Decode(int32_t handle, const VideoDecInput* input, VideoDecOutput* output, int flags);
 // Decodes one frame and hands out the decoder's own picture instead of copying it.
 // 0: a picture is in *planes; -1: no picture.
-int H264_Dec_DecodePlanes(int32_t handle, const VideoDecInput* input, VideoDecPlanes* planes, int flags);
+int H264_Dec_DecodePlanes(int32_t handle, const VideoDecInput* input, VideoDecPlanes* planes,
+                          int flags);
 // Closes the handle. 0, or -1 for an unknown handle.
 int H264_Dec_Close(int32_t handle);
 // Counterpart of H264_Dec_Init; other handles stay usable. Returns 0.
@@ -79,7 +80,8 @@ int H264_Dec_DeInit();
 int Mpeg4_Dec_Init(int flags);
 int32_t Mpeg4_Dec_Open(const VideoDecOpenParam* param);
 int Mpeg4_Dec_Decode(int32_t handle, const VideoDecInput* input, VideoDecOutput* output, int flags);
-int Mpeg4_Dec_DecodePlanes(int32_t handle, const VideoDecInput* input, VideoDecPlanes* planes, int flags);
+int Mpeg4_Dec_DecodePlanes(int32_t handle, const VideoDecInput* input, VideoDecPlanes* planes,
+                           int flags);
 int Mpeg4_Dec_Close(int32_t handle);
 int Mpeg4_Dec_DeInit();
 
@@ -112,16 +114,17 @@ public:
 
 private:
     bool receive(const uint8_t* data, int length, bool paddedInput);
-    int copyPicture(const AVFrame* frame, uint8_t* y, uint8_t* u, uint8_t* v, int& outWidth, int& outHeight);
+    int copyPicture(const AVFrame* frame, uint8_t* y, uint8_t* u, uint8_t* v, int& outWidth,
+                    int& outHeight);
 
     AVCodecContext* ctx_ = nullptr;
     AVPacket* packet_ = nullptr;
     AVFrame* frame_ = nullptr;
     AVFrame* spare_ = nullptr;
-    std::vector<uint8_t> padded_;  // the frame's bytes followed by libavcodec's zero padding
+    std::vector<uint8_t> padded_;   // the frame's bytes followed by libavcodec's zero padding
     int width_ = 0;
     int height_ = 0;
     std::mutex lock_;
 };
 
-} // namespace kevra
+}   // namespace kevra

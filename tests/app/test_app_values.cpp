@@ -26,9 +26,9 @@ TEST(AppValues, AnyChineseLocaleGivesPrimaryLanguageFourAndTheChineseFile)
         const char* locale;
         uint16_t id;
     } cases[] = {
-        {"zh_CN.UTF-8", 0x0804}, {"zh_TW.UTF-8", 0x0404}, {"zh_HK", 0x0C04},
-        {"zh_SG.GB2312", 0x1004}, {"zh_MO", 0x1404},      {"zh", 0x0804},
-        {"zh-Hant", 0x7C04},      {"zh-Hans", 0x0004},    {"zh-Hant-TW", 0x0404},
+        {"zh_CN.UTF-8", 0x0804},  {"zh_TW.UTF-8", 0x0404},  {"zh_HK", 0x0C04},
+        {"zh_SG.GB2312", 0x1004}, {"zh_MO", 0x1404},        {"zh", 0x0804},
+        {"zh-Hant", 0x7C04},      {"zh-Hans", 0x0004},      {"zh-Hant-TW", 0x0404},
         {"ZH_cn.utf8", 0x0804},   {"zh_CN@pinyin", 0x0804},
     };
     for (const auto& c : cases) {
@@ -137,4 +137,4 @@ TEST(AppValues, InitialiseTakesTheExecutablesFolderAndChoosesTheLanguageFileOnce
     EXPECT_EQ(AppValues::versionText(), u"1.00.2");
 }
 
-} // namespace
+}   // namespace

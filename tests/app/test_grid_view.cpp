@@ -28,7 +28,11 @@ struct FakeDevice : LiveViewDevice {
     bool undecodable = false;
     uint8_t pixels[4 * 2 * 4] = {};
     explicit FakeDevice(Log& l) : log(l) {}
-    void openChannel(int ch, int) override { channel = ch; log.calls.push_back("open " + std::to_string(ch)); }
+    void openChannel(int ch, int) override
+    {
+        channel = ch;
+        log.calls.push_back("open " + std::to_string(ch));
+    }
     void stopChannel() override { log.calls.push_back("stop " + std::to_string(channel)); }
     void setDisplayDepth(int) override {}
     const uint8_t* pictureQuery(int& buffering, int& w, int& h) override
@@ -53,7 +57,8 @@ struct FakeSurface : TileSurface {
     std::vector<std::string> calls;   // "present 2 4x2", "state 2", "clear 2"
     void presentTile(int p, const uint8_t*, int w, int h, int, bool) override
     {
-        calls.push_back("present " + std::to_string(p) + " " + std::to_string(w) + "x" + std::to_string(h));
+        calls.push_back("present " + std::to_string(p) + " " + std::to_string(w) + "x" +
+                        std::to_string(h));
     }
     void tileStateChanged(int p) override { calls.push_back("state " + std::to_string(p)); }
     void clearTile(int p) override { calls.push_back("clear " + std::to_string(p)); }
@@ -65,10 +70,10 @@ struct GridViewTest : ::testing::Test {
     std::map<int, FakeDevice*> devices;   // by channel, filled once a stream opens
     TileGrid grid;
     GridView view{surface, [this] {
-        auto d = std::make_unique<FakeDevice>(log);
-        pending.push_back(d.get());
-        return d;
-    }};
+                      auto d = std::make_unique<FakeDevice>(log);
+                      pending.push_back(d.get());
+                      return d;
+                  }};
     std::vector<FakeDevice*> pending;
 
     void SetUp() override { grid.setCameraCount(6); }
@@ -103,19 +108,40 @@ TEST_F(GridViewTest, StreamsFollowTheModelAndOnlyChangedChannelsStopOrOpen)
         int streams;
     };
     const Step steps[] = {
-        {"layout 4 opens cameras 1-4", &TileGrid::setLayout, 4, {"open 0", "open 1", "open 2", "open 3"}, 4},
-        {"camera 6 into the selected tile replaces camera 1", &TileGrid::choose, 5, {"stop 0", "open 5"}, 4},
+        {"layout 4 opens cameras 1-4",
+         &TileGrid::setLayout,
+         4,
+         {"open 0", "open 1", "open 2", "open 3"},
+         4},
+        {"camera 6 into the selected tile replaces camera 1",
+         &TileGrid::choose,
+         5,
+         {"stop 0", "open 5"},
+         4},
         {"a shown camera swaps tiles: nothing stops", &TileGrid::choose, 2, {}, 4},
-        {"zoom: only the zoomed camera keeps streaming", &TileGrid::toggleZoom, 0, {"stop 1", "stop 3", "stop 5"}, 1},
-        {"back to the grid reopens the others", &TileGrid::toggleZoom, 0, {"open 1", "open 5", "open 3"}, 4},
+        {"zoom: only the zoomed camera keeps streaming",
+         &TileGrid::toggleZoom,
+         0,
+         {"stop 1", "stop 3", "stop 5"},
+         1},
+        {"back to the grid reopens the others",
+         &TileGrid::toggleZoom,
+         0,
+         {"open 1", "open 5", "open 3"},
+         4},
         {"layout 9 adds the unshown cameras", &TileGrid::setLayout, 9, {"open 0", "open 4"}, 6},
-        {"layout 1 stops all but the selected", &TileGrid::setLayout, 1, {"stop 0", "stop 1", "stop 3", "stop 4", "stop 5"}, 1},
+        {"layout 1 stops all but the selected",
+         &TileGrid::setLayout,
+         1,
+         {"stop 0", "stop 1", "stop 3", "stop 4", "stop 5"},
+         1},
     };
     for (const Step& s : steps) {
         EXPECT_EQ(apply(s.change, s.arg), s.calls) << s.what;
         EXPECT_EQ(view.streamCount(), s.streams) << s.what;
         for (int p = 0; p < grid.shownTiles(); ++p)
-            EXPECT_EQ(view.channelAt(p), grid.channel(grid.positionTile(p))) << s.what << " position " << p;
+            EXPECT_EQ(view.channelAt(p), grid.channel(grid.positionTile(p)))
+                << s.what << " position " << p;
     }
     log.calls.clear();
     view.stopAll();
@@ -136,7 +162,7 @@ TEST_F(GridViewTest, OpenAnswersAndPollingFollowEachTilesState)
     log.calls.clear();
     ASSERT_TRUE(view.onOpenResult(2, 7));   // refused: stopped again
     EXPECT_EQ(log.calls, Calls{"stop 2"});
-    view.onOpenResult(2, 0);                 // a late answer changes nothing
+    view.onOpenResult(2, 0);   // a late answer changes nothing
     EXPECT_EQ(view.stateAt(2), State::OpenError);
     EXPECT_EQ(view.stateAt(3), State::Opening);
 
@@ -151,7 +177,8 @@ TEST_F(GridViewTest, OpenAnswersAndPollingFollowEachTilesState)
     devices[1]->ready = true;
     devices[3]->undecodable = true;
     view.tick();
-    EXPECT_EQ(log.polls, (std::map<int, int>{{0, 1}, {1, 1}, {3, 1}})) << "only opened streams are polled";
+    EXPECT_EQ(log.polls, (std::map<int, int>{{0, 1}, {1, 1}, {3, 1}}))
+        << "only opened streams are polled";
     EXPECT_EQ(surface.calls, (Calls{"present 1 4x2", "state 1", "state 3"}));
     EXPECT_EQ(view.stateAt(0), State::Buffering);
     EXPECT_EQ(view.stateAt(1), State::Playing);

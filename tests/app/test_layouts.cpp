@@ -146,15 +146,23 @@ TEST(PtzPanel, ArrowKeysMoveTheCameraTowardTheSideOfTheScreenTheyPointAt)
                   screenBR = at(h - 1, w - 1);
         auto edgeKey = [](int a, int b) {   // the camera edge joining two corners, as its key
             const int lo = std::min(a, b), hi = std::max(a, b);
-            if (lo == TL && hi == TR) return int(PtzPanel::KeyUp);
-            if (lo == BL && hi == BR) return int(PtzPanel::KeyDown);
-            if (lo == TL && hi == BL) return int(PtzPanel::KeyLeft);
-            if (lo == TR && hi == BR) return int(PtzPanel::KeyRight);
+            if (lo == TL && hi == TR)
+                return int(PtzPanel::KeyUp);
+            if (lo == BL && hi == BR)
+                return int(PtzPanel::KeyDown);
+            if (lo == TL && hi == BL)
+                return int(PtzPanel::KeyLeft);
+            if (lo == TR && hi == BR)
+                return int(PtzPanel::KeyRight);
             return 0;
         };
-        const struct { int key; int a, b; } sides[] = {
-            {PtzPanel::KeyLeft, screenTL, screenBL}, {PtzPanel::KeyUp, screenTL, screenTR},
-            {PtzPanel::KeyRight, screenTR, screenBR}, {PtzPanel::KeyDown, screenBL, screenBR}};
+        const struct {
+            int key;
+            int a, b;
+        } sides[] = {{PtzPanel::KeyLeft, screenTL, screenBL},
+                     {PtzPanel::KeyUp, screenTL, screenTR},
+                     {PtzPanel::KeyRight, screenTR, screenBR},
+                     {PtzPanel::KeyDown, screenBL, screenBR}};
         for (const auto& side : sides) {
             const int cameraEdge = edgeKey(side.a, side.b);
             ASSERT_NE(cameraEdge, 0) << "corners " << side.a << "," << side.b << " depth " << depth;

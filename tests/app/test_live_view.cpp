@@ -23,7 +23,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-template <class P> bool eventually(P pred, std::chrono::milliseconds limit = 10s)
+template <class P>
+bool eventually(P pred, std::chrono::milliseconds limit = 10s)
 {
     auto end = std::chrono::steady_clock::now() + limit;
     while (!pred()) {
@@ -44,8 +45,16 @@ struct FakeHost : LiveViewHost {
     int lost = 0;
     int offsetX = 100, offsetY = 7;   // video area's place on the screen
 
-    void postStatus(const std::u16string& key) override { std::lock_guard l(m); status.push_back(key); }
-    void fillVideoAreaBlack() override { std::lock_guard l(m); fills++; }
+    void postStatus(const std::u16string& key) override
+    {
+        std::lock_guard l(m);
+        status.push_back(key);
+    }
+    void fillVideoAreaBlack() override
+    {
+        std::lock_guard l(m);
+        fills++;
+    }
     Rect videoAreaToScreen(const Rect& r) const override
     {
         return Rect{r.left + offsetX, r.top + offsetY, r.right + offsetX, r.bottom + offsetY};
@@ -55,8 +64,16 @@ struct FakeHost : LiveViewHost {
     void moveVideoArea(const Rect& r) override { moves.push_back(r); }
     void connectionLost() override { lost++; }
 
-    std::vector<std::u16string> statuses() const { std::lock_guard l(m); return status; }
-    std::u16string lastStatus() const { std::lock_guard l(m); return status.empty() ? u"" : status.back(); }
+    std::vector<std::u16string> statuses() const
+    {
+        std::lock_guard l(m);
+        return status;
+    }
+    std::u16string lastStatus() const
+    {
+        std::lock_guard l(m);
+        return status.empty() ? u"" : status.back();
+    }
 };
 
 struct FakeSurface : PictureSurface {
@@ -104,7 +121,11 @@ struct FakeDevice : LiveViewDevice {
 
     std::atomic<int> stops{0};
 
-    void openChannel(int channel, int stream) override { std::lock_guard l(m); opens.push_back({channel, stream}); }
+    void openChannel(int channel, int stream) override
+    {
+        std::lock_guard l(m);
+        opens.push_back({channel, stream});
+    }
     void stopChannel() override { stops++; }
     void setDisplayDepth(int bpp) override { depthSet = bpp; }
     const uint8_t* pictureQuery(int& buf, int& w, int& h) override
@@ -120,15 +141,23 @@ struct FakeDevice : LiveViewDevice {
         return nullptr;
     }
     int convertedCount() const override { return converted.load(); }
-    void lowerConvertedCount() override { lowered++; converted--; }
+    void lowerConvertedCount() override
+    {
+        lowered++;
+        converted--;
+    }
     int frameRate() const override { return rate.load(); }
     std::atomic<int> undecodable{-1};
     int undecodableCodec() const override { return undecodable.load(); }
-    size_t openCount() { std::lock_guard l(m); return opens.size(); }
+    size_t openCount()
+    {
+        std::lock_guard l(m);
+        return opens.size();
+    }
 };
 
 const uintptr_t kCam1 = 0x1001, kCam2 = 0x1002;
-const Rect kNormal{0, 45, 240, 195};     // 240 x 150
+const Rect kNormal{0, 45, 240, 195};   // 240 x 150
 const Rect kFull{0, 0, 240, 320};
 
 struct LiveViewTest : ::testing::Test {
@@ -144,10 +173,15 @@ struct LiveViewTest : ::testing::Test {
         view.setVideoShown(true);
     }
     // Makes one picture ready for the next tick.
-    void ready(int w, int h) { device.width = w; device.height = h; device.converted = 1; }
+    void ready(int w, int h)
+    {
+        device.width = w;
+        device.height = h;
+        device.converted = 1;
+    }
 };
 
-} // namespace
+}   // namespace
 
 TEST_F(LiveViewTest, InitialiseCreatesTheSurfaceAndGivesItsDepthToTheDecoder)
 {
@@ -187,7 +221,7 @@ TEST_F(LiveViewTest, OpenThenRefusedThenSameCameraOnlyReturnsToVideoMode)
     view.onOpenResult(3, 5);
     EXPECT_EQ(host.lastStatus(), u"OPEN_ERR");
     EXPECT_EQ(view.timerId(), 0);
-    EXPECT_EQ(view.channel(), 3);   // still set: PTZ keeps working
+    EXPECT_EQ(view.channel(), 3);         // still set: PTZ keeps working
     EXPECT_EQ(device.stops, stops + 1);   // the refused channel's decoding ends
     EXPECT_EQ(host.fills, fills + 1);     // and the area is black
 
@@ -282,14 +316,14 @@ TEST_F(LiveViewTest, TimerFollowsTheStreamFrameRate)
 
 TEST_F(LiveViewTest, WindowedPictureIsFittedFilledAndShownUpright)
 {
-    view.openCamera(kCam1, 0);     // no open result: tick is driven by hand, no timer runs
+    view.openCamera(kCam1, 0);   // no open result: tick is driven by hand, no timer runs
     ready(352, 288);
     view.tick();
     EXPECT_EQ(surface.lastW, 352);
     EXPECT_EQ(surface.lastH, 288);
     EXPECT_EQ(host.fills, 1);
     EXPECT_EQ(surface.lastDest, (Rect{128, 7, 311, 157}));   // 183 x 150 at x = 28, on screen
-    EXPECT_TRUE(surface.lastBottomUp);   // 32-bit rows arrive bottom first
+    EXPECT_TRUE(surface.lastBottomUp);                       // 32-bit rows arrive bottom first
     EXPECT_EQ(device.lowered.load(), 1);
     EXPECT_FALSE(view.hasTurnBuffer());
 
@@ -422,7 +456,10 @@ TEST_F(LiveViewTest, StalledPictureIsReportedUntilTheNextOneAndSurvivesASuspendA
     struct RealClockAfter {
         ~RealClockAfter() { Clock::useReal(); }
     } realClockAfter;
-    auto presents = [&] { std::lock_guard l(surface.m); return surface.presents; };
+    auto presents = [&] {
+        std::lock_guard l(surface.m);
+        return surface.presents;
+    };
     view.openCamera(kCam1, 1);
     EXPECT_EQ(view.stalledSeconds(), 0);
     view.onOpenResult(1, 0);
@@ -491,9 +528,17 @@ struct OpenAnswers : DeviceEvents {
     std::atomic<int> login{-1};
     void onLogin(int code, int) override { login = code; }
     void onList(int, const uint8_t*, int, int) override {}
-    void onChannel(int channel, int code) override { std::lock_guard l(m); pending.push_back({channel, code}); }
+    void onChannel(int channel, int code) override
+    {
+        std::lock_guard l(m);
+        pending.push_back({channel, code});
+    }
     void onConnectionLost() override {}
-    std::vector<std::pair<int, int>> take() { std::lock_guard l(m); return std::exchange(pending, {}); }
+    std::vector<std::pair<int, int>> take()
+    {
+        std::lock_guard l(m);
+        return std::exchange(pending, {});
+    }
 };
 
 // Channels the recorder's encoders stream, from its "camera" events.
@@ -512,7 +557,7 @@ std::set<int> streamingCameras(const RecorderProcess& rec)
     return on;
 }
 
-} // namespace
+}   // namespace
 
 // Open, switch and stop from this (user-interface) thread while opens complete and real pictures
 // stream: the decoder is started and stopped only here, the network thread only pushes, the
@@ -545,7 +590,9 @@ TEST(LiveViewOverTheClient, HammeredOpenSwitchAndStopLeaveOnlyTheShownChannelStr
         for (int i = 0; i < 80; ++i) {
             const int cam = int(random() % 4);
             switch (random() % 5) {
-            case 0: case 1: case 2: view.openCamera(kCam1 + cam, cam); break;
+            case 0:
+            case 1:
+            case 2: view.openCamera(kCam1 + cam, cam); break;
             case 3: view.stop(); break;
             default: view.toggleFullScreen(); break;
             }
@@ -556,12 +603,18 @@ TEST(LiveViewOverTheClient, HammeredOpenSwitchAndStopLeaveOnlyTheShownChannelStr
 
         view.stop();
         view.openCamera(kCam2, 2);
-        const int presented = [&] { std::lock_guard l(surface.m); return surface.presents; }();
-        ASSERT_TRUE(eventually([&] {
-            deliver();
+        const int presented = [&] {
             std::lock_guard l(surface.m);
-            return surface.presents > presented + 3;
-        }, 30s)) << "no pictures from camera 3";
+            return surface.presents;
+        }();
+        ASSERT_TRUE(eventually(
+            [&] {
+                deliver();
+                std::lock_guard l(surface.m);
+                return surface.presents > presented + 3;
+            },
+            30s))
+            << "no pictures from camera 3";
         EXPECT_TRUE(eventually([&] { return streamingCameras(rec) == std::set<int>{2}; }, 10s))
             << "cameras streaming: " << streamingCameras(rec).size();
         view.stop();

@@ -26,7 +26,7 @@ TEST(PictureLayout, WindowedPictureIsPillarboxed)
     auto p = PictureLayout::place(false, 352, 288, 240, 150);
     EXPECT_FALSE(p.turned);
     EXPECT_EQ(p.surfaceWidth, 352);
-    EXPECT_EQ(p.drawWidth, 183);    // 352 * 150 / 288, truncated
+    EXPECT_EQ(p.drawWidth, 183);   // 352 * 150 / 288, truncated
     EXPECT_EQ(p.drawHeight, 150);
     EXPECT_EQ(p.drawX, 28);
     EXPECT_EQ(p.drawY, 0);
@@ -64,7 +64,10 @@ TEST(PictureLayout, HostileSizesDoNotOverflowOrDivideByZero)
 
 namespace {
 // Picture pixel (row r, column c) as a small distinct value.
-uint32_t pixel(int r, int c) { return uint32_t(r * 16 + c + 1); }
+uint32_t pixel(int r, int c)
+{
+    return uint32_t(r * 16 + c + 1);
+}
 
 // Reference clockwise quarter turn of a w x h picture, top row first: output row i, column j
 // shows picture row h-1-j, column i.
@@ -91,7 +94,7 @@ std::vector<uint8_t> store(int w, int h, int bpp)
     }
     return buf;
 }
-}
+}   // namespace
 
 TEST(PictureLayout, EveryDepthTurnsToTheSameUprightQuarterTurn)
 {

@@ -208,14 +208,16 @@ protected:
 TEST_F(RecoveryTest, LostSessionRetriesOnTheScheduleThenReopensWhatWasShownOnce)
 {
     ASSERT_TRUE(rc.onConnectionLost());
-    EXPECT_EQ(host.text(), u"The connection to the recorder was lost. Reconnecting in 1 s (attempt 1)");
+    EXPECT_EQ(host.text(),
+              u"The connection to the recorder was lost. Reconnecting in 1 s (attempt 1)");
     run(750);
     EXPECT_EQ(host.logins, 0);
     run(250);
     EXPECT_EQ(host.logins, 1);
     EXPECT_EQ(host.text(), u"The connection to the recorder was lost. Reconnecting (attempt 1)...");
     EXPECT_TRUE(rc.onLoginResult(-3));   // refused: the next try 2 s later
-    EXPECT_EQ(host.text(), u"The connection to the recorder was lost. Reconnecting in 2 s (attempt 2)");
+    EXPECT_EQ(host.text(),
+              u"The connection to the recorder was lost. Reconnecting in 2 s (attempt 2)");
     run(1750);
     EXPECT_EQ(host.logins, 1);
     run(250);
@@ -229,8 +231,8 @@ TEST_F(RecoveryTest, LostSessionRetriesOnTheScheduleThenReopensWhatWasShownOnce)
     rc.onCameraList();
     EXPECT_EQ(host.reopens, 1);
     EXPECT_FALSE(rc.sessionRecovering());
-    rc.onCameraList();                        // a list after a login by hand reopens nothing
-    EXPECT_FALSE(rc.onLoginResult(0));       // not an answer to a try: the dialog's
+    rc.onCameraList();                   // a list after a login by hand reopens nothing
+    EXPECT_FALSE(rc.onLoginResult(0));   // not an answer to a try: the dialog's
     run(120000);
     EXPECT_EQ(host.logins, 2);
     EXPECT_EQ(host.reopens, 1);

@@ -32,7 +32,7 @@ struct CapturedLog : ::testing::Test {
     }
 };
 
-} // namespace
+}   // namespace
 
 TEST_F(CapturedLog, LoginAndFailureLinesNameTheFailureWithItsCode)
 {
@@ -47,10 +47,13 @@ TEST_F(CapturedLog, LoginAndFailureLinesNameTheFailureWithItsCode)
     ASSERT_EQ(lines.size(), 7u);
     EXPECT_EQ(text(0), "login to 127.0.0.1:34567 accepted");
     EXPECT_EQ(text(1), "login to 127.0.0.1:34567 failed: wrong password (0x1003)");
-    EXPECT_EQ(text(2), "login to 127.0.0.1:1 failed: cannot connect to the recorder: connection refused (0x100A)");
+    EXPECT_EQ(
+        text(2),
+        "login to 127.0.0.1:1 failed: cannot connect to the recorder: connection refused (0x100A)");
     EXPECT_EQ(text(3), "login to nosuch.invalid:34567 failed: unknown host name (0x100D)");
     EXPECT_EQ(text(4), "camera 2 opened");
-    EXPECT_EQ(text(5), "camera 1 could not be opened: cannot open the camera's connection (0x100C)");
+    EXPECT_EQ(text(5),
+              "camera 1 could not be opened: cannot open the camera's connection (0x100C)");
     EXPECT_EQ(text(6), "camera 2 stopped");
 
     ViewerLog::setVerbose(true);

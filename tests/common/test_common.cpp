@@ -28,7 +28,7 @@ TEST(WorkerThread, StartsOnceJoinsAndCanStartAgain)
     WorkerThread t;
     std::atomic<int> runs{0};
     ASSERT_EQ(t.start([&] { runs++; }), 0);
-    EXPECT_EQ(t.start([&] { runs++; }), -1); // one thread at a time
+    EXPECT_EQ(t.start([&] { runs++; }), -1);   // one thread at a time
     t.join();
     EXPECT_FALSE(t.running());
     ASSERT_EQ(t.start([&] { runs++; }), 0);

@@ -11,7 +11,8 @@ using namespace std::chrono_literals;
 
 namespace {
 // Waits (generously) until pred holds; never asserts on speed.
-template <class P> bool eventually(P pred, std::chrono::milliseconds limit = 10s)
+template <class P>
+bool eventually(P pred, std::chrono::milliseconds limit = 10s)
 {
     auto end = std::chrono::steady_clock::now() + limit;
     while (!pred()) {
@@ -21,7 +22,7 @@ template <class P> bool eventually(P pred, std::chrono::milliseconds limit = 10s
     }
     return true;
 }
-}
+}   // namespace
 
 TEST(PeriodicTimer, RejectsBadArgumentsAndGivesDistinctPositiveIds)
 {
@@ -36,8 +37,8 @@ TEST(PeriodicTimer, RejectsBadArgumentsAndGivesDistinctPositiveIds)
     EXPECT_NE(a, b);
     t.cancel(a);
     t.cancel(b);
-    t.cancel(a);      // twice: ignored
-    t.cancel(12345);  // unknown: ignored
+    t.cancel(a);       // twice: ignored
+    t.cancel(12345);   // unknown: ignored
     EXPECT_EQ(t.restart(a, 10), -1);
 }
 

@@ -83,7 +83,8 @@ std::vector<Taken> feedParser(Parser& parser, const Bytes& stream, const std::ve
             n = 1;
         if (n > stream.size() - at)
             n = stream.size() - at;
-        Bytes block(stream.begin() + static_cast<long>(at), stream.begin() + static_cast<long>(at + n));
+        Bytes block(stream.begin() + static_cast<long>(at),
+                    stream.begin() + static_cast<long>(at + n));
         parser.input(block.data(), static_cast<int>(block.size()));
         while (MediaFrame* r = parser.nextFrame())
             out.push_back(copyRecord(r));
@@ -97,7 +98,8 @@ inline std::vector<Taken> feedDemuxer(StreamDemuxer& d, const Bytes& stream, siz
     std::vector<Taken> out;
     for (size_t at = 0; at < stream.size(); at += blockSize) {
         const size_t n = std::min(blockSize, stream.size() - at);
-        Bytes block(stream.begin() + static_cast<long>(at), stream.begin() + static_cast<long>(at + n));
+        Bytes block(stream.begin() + static_cast<long>(at),
+                    stream.begin() + static_cast<long>(at + n));
         d.feed(block.data(), static_cast<int>(block.size()));
         while (MediaFrame* r = d.nextFrame())
             out.push_back(copyRecord(r));
@@ -138,7 +140,8 @@ std::vector<Taken> feedInBlocks(Source& s, const Bytes& stream, const std::vecto
         if (n > stream.size() - pos)
             n = stream.size() - pos;
         ++i;
-        Bytes block(stream.begin() + static_cast<long>(pos), stream.begin() + static_cast<long>(pos + n));
+        Bytes block(stream.begin() + static_cast<long>(pos),
+                    stream.begin() + static_cast<long>(pos + n));
         pos += n;
         if constexpr (std::is_same_v<Source, StreamDemuxer>)
             s.feed(block.data(), static_cast<int>(block.size()));
@@ -160,7 +163,10 @@ inline Bytes payloadBytes(size_t n, uint32_t seed)
     return v;
 }
 
-inline void append(Bytes& to, const Bytes& from) { to.insert(to.end(), from.begin(), from.end()); }
+inline void append(Bytes& to, const Bytes& from)
+{
+    to.insert(to.end(), from.begin(), from.end());
+}
 
 inline std::vector<Taken> videoOnly(const std::vector<Taken>& v)
 {
@@ -171,4 +177,4 @@ inline std::vector<Taken> videoOnly(const std::vector<Taken>& v)
     return out;
 }
 
-} // namespace kevra::demuxtest
+}   // namespace kevra::demuxtest

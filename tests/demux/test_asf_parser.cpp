@@ -18,7 +18,9 @@ namespace {
 struct Asf {
     Asf(int packetSize, int videoStream)
         : buffer(new uint8_t[FrameParser::kWorkBufferSize]),
-          parser(buffer.get(), FrameParser::kWorkBufferSize, packetSize, videoStream) {}
+          parser(buffer.get(), FrameParser::kWorkBufferSize, packetSize, videoStream)
+    {
+    }
     std::unique_ptr<uint8_t[]> buffer;
     AsfParser parser;
 };
@@ -44,13 +46,14 @@ Bytes packetStream(PacketMuxer& m, std::vector<Bytes>* payloads)
     return out;
 }
 
-} // namespace
+}   // namespace
 
 TEST(AsfParser, SinglePayloadPacketsCarryTheVideoPacketStream)
 {
     PacketMuxer pm;
     std::vector<Bytes> payloads;
-    const Bytes video = cat({packetStream(pm, &payloads), PacketMuxer::audioPacket(Bytes(8, 1), 7, 2)});
+    const Bytes video =
+        cat({packetStream(pm, &payloads), PacketMuxer::audioPacket(Bytes(8, 1), 7, 2)});
     AsfMuxer am(1024, 1, 2);
     const Bytes stream = am.packetize(1, video);
     Asf asf(1024, 1);
@@ -91,9 +94,11 @@ TEST(AsfParser, MultiplePayloadsOtherStreamsBecomeAudioPackets)
     AsfMuxer am(2048, 1, 2);
     const Bytes packet = am.multiplePayloadPacket({{1, key}, {2, sound}});
     // One more video packet so that the inner parser sees where the audio packet ends.
-    const Bytes next = am.multiplePayloadPacket({{1, pm.dependentFrame(filled(40, 0x50))}, {2, sound}});
+    const Bytes next =
+        am.multiplePayloadPacket({{1, pm.dependentFrame(filled(40, 0x50))}, {2, sound}});
     Asf asf(2048, 1);
-    auto got = feedParser(asf.parser, cat({packet, next, am.singlePayloadPacket(1, nullptr, 0)}), {});
+    auto got =
+        feedParser(asf.parser, cat({packet, next, am.singlePayloadPacket(1, nullptr, 0)}), {});
     ASSERT_GE(got.size(), 3u);
     EXPECT_EQ(got[0].kind, 1);
     EXPECT_EQ(got[0].payload, keyData);
@@ -112,8 +117,9 @@ TEST(AsfParser, SinglePayloadAudioKeepsItsOwnLength)
     PacketMuxer pm;
     AsfMuxer am(512, 1, 2);
     const Bytes key = pm.keyFrame(filled(300, 0x30), 176, 144, 10);
-    const Bytes stream = cat({am.singlePayloadPacket(2, filled(200, 0x60).data(), 200), am.packetize(1, key),
-                              am.packetize(1, pm.dependentFrame(filled(50, 0x31)))});
+    const Bytes stream =
+        cat({am.singlePayloadPacket(2, filled(200, 0x60).data(), 200), am.packetize(1, key),
+             am.packetize(1, pm.dependentFrame(filled(50, 0x31)))});
     Asf asf(512, 1);
     auto got = feedParser(asf.parser, cat({stream, am.singlePayloadPacket(1, nullptr, 0)}), {});
     ASSERT_GE(got.size(), 2u);
@@ -127,7 +133,8 @@ TEST(AsfParser, NextKeyFrameForwardsToTheInnerParser)
 {
     PacketMuxer pm;
     std::vector<Bytes> payloads;
-    const Bytes video = cat({packetStream(pm, &payloads), PacketMuxer::audioPacket(Bytes(8, 1), 7, 2)});
+    const Bytes video =
+        cat({packetStream(pm, &payloads), PacketMuxer::audioPacket(Bytes(8, 1), 7, 2)});
     AsfMuxer am(700, 3, 1);
     const Bytes stream = am.packetize(3, video);
     Asf asf(700, 3);
@@ -152,7 +159,8 @@ TEST(AsfParser, UnknownLayoutsAndLyingLengthsAreSkipped)
     lying[27] = 0x7F;
     Bytes many = am.multiplePayloadPacket({{1, Bytes(10, 2)}});
     many[10] = 0x9F;   // 31 payloads announced, one present
-    const Bytes stream = cat({odd, lying, many, am.packetize(1, key), am.singlePayloadPacket(1, nullptr, 0)});
+    const Bytes stream =
+        cat({odd, lying, many, am.packetize(1, key), am.singlePayloadPacket(1, nullptr, 0)});
     Asf asf(600, 1);
     auto got = feedParser(asf.parser, stream, {});
     ASSERT_FALSE(got.empty());
@@ -174,7 +182,8 @@ TEST(AsfParser, ChosenByTheProbeAnyBlockSplitAndGarbage)
         video = cat({video, packetStream(pm, &payloads)});
     video = cat({video, PacketMuxer::audioPacket(Bytes(8, 1), 7, 2)});
     AsfMuxer am(1400, 2, 1);
-    const Bytes stream = cat({am.header(true, true), am.packetize(2, video), am.singlePayloadPacket(2, nullptr, 0)});
+    const Bytes stream =
+        cat({am.header(true, true), am.packetize(2, video), am.singlePayloadPacket(2, nullptr, 0)});
     StreamDemuxer d(0);
     auto viaDemuxer = feedDemuxer(d, stream, 6000);
     EXPECT_EQ(d.format(), 9);

@@ -18,7 +18,10 @@ namespace {
 
 struct Container {
     Container()
-        : buffer(new uint8_t[FrameParser::kWorkBufferSize]), parser(buffer.get(), FrameParser::kWorkBufferSize) {}
+        : buffer(new uint8_t[FrameParser::kWorkBufferSize]),
+          parser(buffer.get(), FrameParser::kWorkBufferSize)
+    {
+    }
     std::unique_ptr<uint8_t[]> buffer;
     ChunkParser parser;
 };
@@ -57,14 +60,16 @@ Bytes chunks(const Bytes& es, const std::vector<uint32_t>& counters)
     Bytes out;
     for (size_t i = 0; i < counters.size(); ++i) {
         const size_t at = i * ChunkMuxer::kChunkPayload;
-        const size_t n = at < es.size() ? std::min<size_t>(ChunkMuxer::kChunkPayload, es.size() - at) : 0;
-        auto c = ChunkMuxer::chunk(counters[i], 352, 288, 25, es.data() + std::min(at, es.size()), n);
+        const size_t n =
+            at < es.size() ? std::min<size_t>(ChunkMuxer::kChunkPayload, es.size() - at) : 0;
+        auto c =
+            ChunkMuxer::chunk(counters[i], 352, 288, 25, es.data() + std::min(at, es.size()), n);
         out.insert(out.end(), c.begin(), c.end());
     }
     return out;
 }
 
-} // namespace
+}   // namespace
 
 TEST(ChunkContainer, ReassemblesFramesWithAudioInStreamOrder)
 {
@@ -107,7 +112,7 @@ TEST(ChunkContainer, KeyFrameTakesThePictureOfTheChunkWithItsStartCode)
     const Bytes lead = W::vop(false, 1020);   // exactly chunk 1
     const Bytes key = W::keyFrame(vol(176, 144), 0, 0, 0, 2600);
     mux.addVideo(lead);
-    mux.setPicture(704, 576, 12);             // the key frame's headers and VOP code: chunk 2
+    mux.setPicture(704, 576, 12);   // the key frame's headers and VOP code: chunk 2
     mux.addVideo(Bytes(key.begin(), key.begin() + 1024));
     mux.setPicture(176, 144, 5);
     mux.addVideo(Bytes(key.begin() + 1024, key.end()));
@@ -144,8 +149,8 @@ TEST(ChunkContainer, CounterRepeatIsKeptGapRestarts)
     {
         // 7, 9: the second chunk is dropped with the frame being collected; collection starts
         // again at 10 and waits for a key frame. The key frame finished in chunk 7 stays.
-        const Bytes es2 = cat({key, p, W::vop(false, 600, 0x32), W::keyFrame(vol(352, 288), 0, 0, 1, 500),
-                               W::vop(false, 2000)});
+        const Bytes es2 = cat({key, p, W::vop(false, 600, 0x32),
+                               W::keyFrame(vol(352, 288), 0, 0, 1, 500), W::vop(false, 2000)});
         Container c;
         auto got = feedParser(c.parser, chunks(es2, {7, 9, 10, 11, 12, 13}), {});
         ASSERT_GE(got.size(), 3u);

@@ -57,7 +57,8 @@ std::vector<ProbePacket> probePackets(const fs::path& file, const char* streams)
 {
     std::vector<ProbePacket> out;
     std::istringstream in(run("ffprobe -v error -select_streams " + std::string(streams) +
-                              " -show_entries packet=size,flags -of csv=p=0 '" + file.string() + "'"));
+                              " -show_entries packet=size,flags -of csv=p=0 '" + file.string() +
+                              "'"));
     std::string line;
     while (std::getline(in, line)) {
         const auto comma = line.find(',');
@@ -72,7 +73,8 @@ std::vector<ProbePacket> probePackets(const fs::path& file, const char* streams)
 std::vector<int> probeVideo(const fs::path& file)
 {
     const std::string s = run("ffprobe -v error -select_streams v:0 -show_entries "
-                              "stream=width,height,r_frame_rate -of csv=p=0 '" + file.string() + "'");
+                              "stream=width,height,r_frame_rate -of csv=p=0 '" +
+                              file.string() + "'");
     std::vector<int> v;
     std::istringstream in(s);
     std::string part;
@@ -91,8 +93,10 @@ protected:
         if (!mkdtemp(pattern))
             return;
         dir_ = pattern;
-        const std::string script = std::string(KEVRA_SOURCE_DIR) + "/scripts/make-ffmpeg-samples.sh";
-        if (std::system(("bash '" + script + "' '" + dir_.string() + "' >/dev/null 2>&1").c_str()) != 0)
+        const std::string script =
+            std::string(KEVRA_SOURCE_DIR) + "/scripts/make-ffmpeg-samples.sh";
+        if (std::system(
+                ("bash '" + script + "' '" + dir_.string() + "' >/dev/null 2>&1").c_str()) != 0)
             dir_.clear();
     }
     static void TearDownTestSuite()
@@ -107,10 +111,7 @@ protected:
         if (dir_.empty())
             GTEST_SKIP() << "ffmpeg/ffprobe not available";
     }
-    static fs::path sample(const char* name)
-    {
-        return dir_ / name;
-    }
+    static fs::path sample(const char* name) { return dir_ / name; }
     static fs::path dir_;
 };
 
@@ -145,7 +146,7 @@ void renumberVideoStream(Bytes& ps)
     }
 }
 
-} // namespace
+}   // namespace
 
 TEST_F(FfmpegSamples, Mpeg4ElementaryStreamMatchesFfprobePackets)
 {
@@ -203,7 +204,8 @@ TEST_F(FfmpegSamples, AviVideoAndAudioChunksMatchFfprobePackets)
         // runs on into the index, up to its first "01wb" entry.
         const int extra = v[i].payloadLength - vpackets[i].size;
         if (i + 1 < vpackets.size())
-            EXPECT_TRUE(extra == 0 || extra == 1 || extra == 8 || extra == 9) << "frame " << i << " +" << extra;
+            EXPECT_TRUE(extra == 0 || extra == 1 || extra == 8 || extra == 9)
+                << "frame " << i << " +" << extra;
         else
             EXPECT_GE(extra, 0);
         EXPECT_EQ(v[i].subtype == 0, vpackets[i].key) << "frame " << i;
@@ -230,8 +232,10 @@ TEST_F(FfmpegSamples, Mpeg4ProgramStreamCarriesTheWholeElementaryStream)
         GTEST_SKIP() << "no program stream sample";
     const fs::path es = dir_ / "ps-mpeg4-video.m4v";
     const fs::path audio = dir_ / "ps-mpeg4-audio.mp2";
-    run("ffmpeg -v error -y -i '" + file.string() + "' -map 0:v -c copy -f m4v '" + es.string() + "'");
-    run("ffmpeg -v error -y -i '" + file.string() + "' -map 0:a -c copy -f mp2 '" + audio.string() + "'");
+    run("ffmpeg -v error -y -i '" + file.string() + "' -map 0:v -c copy -f m4v '" + es.string() +
+        "'");
+    run("ffmpeg -v error -y -i '" + file.string() + "' -map 0:a -c copy -f mp2 '" + audio.string() +
+        "'");
     const Bytes expectedVideo = readFile(es);
     const Bytes expectedAudio = readFile(audio);
     ASSERT_FALSE(expectedVideo.empty());
@@ -272,7 +276,8 @@ TEST_F(FfmpegSamples, H264ProgramStreamCarriesTheWholeElementaryStream)
     if (data.empty())
         GTEST_SKIP() << "no H.264 program stream sample (libx264 missing)";
     const fs::path es = dir_ / "ps-h264-video.h264";
-    run("ffmpeg -v error -y -i '" + file.string() + "' -map 0:v -c copy -f h264 '" + es.string() + "'");
+    run("ffmpeg -v error -y -i '" + file.string() + "' -map 0:v -c copy -f h264 '" + es.string() +
+        "'");
     const Bytes expected = readFile(es);
     ASSERT_FALSE(expected.empty());
     {
@@ -330,17 +335,20 @@ TEST_F(FfmpegSamples, CommandLineProbeRecognisesEverySample)
     if (!ps.empty()) {
         renumberVideoStream(ps);
         std::ofstream(dir_ / "ps-h264-e0.mpg", std::ios::binary)
-            .write(reinterpret_cast<const char*>(ps.data()), static_cast<std::streamsize>(ps.size()));
+            .write(reinterpret_cast<const char*>(ps.data()),
+                   static_cast<std::streamsize>(ps.size()));
     }
-    const std::pair<const char*, int> expected[] = {{"es.m4v", 1}, {"av.avi", 1}, {"ps-mpeg4.mpg", 7},
-                                                    {"ps-h264-e0.mpg", 7}, {"av.asf", 9}};
+    const std::pair<const char*, int> expected[] = {
+        {"es.m4v", 1}, {"av.avi", 1}, {"ps-mpeg4.mpg", 7}, {"ps-h264-e0.mpg", 7}, {"av.asf", 9}};
     for (const auto& [name, format] : expected) {
         const fs::path file = sample(name);
         if (!fs::exists(file))
             continue;
-        const std::string out = run("'" + tool.string() + "' probe --block 65536 '" + file.string() + "'");
+        const std::string out =
+            run("'" + tool.string() + "' probe --block 65536 '" + file.string() + "'");
         ASSERT_FALSE(out.empty()) << name;
-        EXPECT_EQ(out.rfind("{\"format\":" + std::to_string(format) + ",", 0), 0u) << name << ": " << out.substr(0, 80);
+        EXPECT_EQ(out.rfind("{\"format\":" + std::to_string(format) + ",", 0), 0u)
+            << name << ": " << out.substr(0, 80);
         if (std::string(name) == "es.m4v") {
             size_t lines = 0, keys = 0;
             std::istringstream in(out);

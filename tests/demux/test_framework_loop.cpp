@@ -50,7 +50,7 @@ void expectSame(const std::vector<Taken>& a, const std::vector<Taken>& b, const 
     }
 }
 
-} // namespace
+}   // namespace
 
 TEST(FrameworkLoop, WholeStreamInOneBlock)
 {
@@ -290,8 +290,8 @@ TEST(FrameworkLoop, LargestFramesAcrossBlocksNeverOverrunTheBuffer)
     StreamDemuxer d(4);
     const size_t frame0 = 0x3FF00 + 16;
     const size_t second = (frame0 - 0x20000) + 261000;   // rest of frame 0, most of frame 1
-    const auto got = feedInBlocks(d, s, {0x20000, second, 0x80000 - 261000, 200000, 200000,
-                                         200000, 200000, 200000});
+    const auto got = feedInBlocks(
+        d, s, {0x20000, second, 0x80000 - 261000, 200000, 200000, 200000, 200000, 200000});
     ASSERT_EQ(got.size(), 6u);
     for (int i = 0; i < 6; ++i)
         EXPECT_EQ(got[i].payload, payloadBytes(0x3FF00 - i * 7, 10 + i)) << i;
@@ -328,8 +328,8 @@ TEST(FrameworkLoop, RejectedFrameResumesTheSearchInsideIt)
     auto inner = PacketMuxer::audioPacket(payloadBytes(30, 1), 10, 2);
     std::vector<uint8_t> payload = payloadBytes(10, 2);
     append(payload, inner);
-    auto s = PacketMuxer::keyPacket(0xFD, payload.data(), payload.size(), 352, 288, 25, 0, 1, 0, 0,
-                                    5);
+    auto s =
+        PacketMuxer::keyPacket(0xFD, payload.data(), payload.size(), 352, 288, 25, 0, 1, 0, 0, 5);
     StreamDemuxer d(4);
     ASSERT_EQ(d.feed(s.data(), static_cast<int>(s.size())), 0);
     const auto got = drain(d);

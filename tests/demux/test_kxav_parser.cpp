@@ -23,7 +23,7 @@ std::vector<Taken> probeAndRun(const std::vector<uint8_t>& s, StreamDemuxer& d)
 
 const uint32_t kWhen = KxavMuxer::packTime(2026, 12, 7, 10, 31, 42);
 
-} // namespace
+}   // namespace
 
 TEST(KxavFormat, KeyFrameExtensionInEitherOrder)
 {
@@ -72,7 +72,7 @@ TEST(KxavFormat, ScanModesAndCodecBytes)
     ASSERT_EQ(got.size(), 4u);
     EXPECT_EQ(got[0].param1, 2);
     EXPECT_EQ(got[0].codec, 1);
-    EXPECT_EQ(got[1].codec, 1);    // dependent frames inherit the key frame's codec
+    EXPECT_EQ(got[1].codec, 1);   // dependent frames inherit the key frame's codec
     EXPECT_EQ(got[1].subtype, 1);
     EXPECT_EQ(got[2].param1, 0);
     EXPECT_EQ(got[2].codec, 2);

@@ -19,7 +19,9 @@ namespace {
 struct Splitter {
     explicit Splitter(int mode, const MediaFrame* tmpl = nullptr)
         : buffer(new uint8_t[FrameParser::kWorkBufferSize]),
-          parser(buffer.get(), FrameParser::kWorkBufferSize, mode, tmpl) {}
+          parser(buffer.get(), FrameParser::kWorkBufferSize, mode, tmpl)
+    {
+    }
     std::unique_ptr<uint8_t[]> buffer;
     Mpeg4EsParser parser;
 };
@@ -41,7 +43,7 @@ Bytes sampleStream()
                 W::vop(false, 70, 0x55), W::vop(false, 10)});
 }
 
-} // namespace
+}   // namespace
 
 TEST(Mpeg4Splitter, KeyFramesStartAtTheirHeadersAndCarryPictureFields)
 {
@@ -140,7 +142,8 @@ TEST(Mpeg4Splitter, EncoderFrameRateLayouts)
     ASSERT_EQ(layer[5], 0x86);
     {
         Splitter s(0);
-        auto f = feedParser(s.parser, cat({W::videoObject(), layer, W::vop(true, 30), W::vop(false, 9)}), {});
+        auto f = feedParser(s.parser,
+                            cat({W::videoObject(), layer, W::vop(true, 30), W::vop(false, 9)}), {});
         ASSERT_EQ(f.size(), 1u);
         EXPECT_EQ(f[0].frameRate, 50);
         EXPECT_EQ(f[0].width, 352);
@@ -152,8 +155,9 @@ TEST(Mpeg4Splitter, EncoderFrameRateLayouts)
     };
     {
         Splitter s(0);
-        auto f = feedParser(s.parser, cat({W::videoObject(), odd(0x00, 0x01), W::vop(true, 30),
-                                           W::vop(false, 9)}), {});
+        auto f = feedParser(
+            s.parser, cat({W::videoObject(), odd(0x00, 0x01), W::vop(true, 30), W::vop(false, 9)}),
+            {});
         ASSERT_EQ(f.size(), 1u);
         EXPECT_EQ(f[0].subtype, 0);
         EXPECT_EQ(f[0].frameRate, 12);   // 50 / 4, truncated
@@ -162,8 +166,9 @@ TEST(Mpeg4Splitter, EncoderFrameRateLayouts)
     }
     {
         Splitter s(0);
-        auto f = feedParser(s.parser, cat({W::videoObject(), odd(0x00, 0x00), W::vop(true, 30),
-                                           W::vop(false, 9)}), {});
+        auto f = feedParser(
+            s.parser, cat({W::videoObject(), odd(0x00, 0x00), W::vop(true, 30), W::vop(false, 9)}),
+            {});
         ASSERT_EQ(f.size(), 1u);
         EXPECT_EQ(f[0].width, 352);
     }
@@ -173,13 +178,11 @@ TEST(Mpeg4Splitter, InterleavedAudioAndAuxiliaryPackets)
 {
     Splitter s(0);
     const Bytes pcm(320, 0x7E);
-    const Bytes stream = cat({W::keyFrame(vol(352, 288, 25), 0, 0, 1, 100),
-                              W::audioPacket(7, 2, pcm),
-                              W::auxPacket(1, 1, {9, 22, 18}, Bytes(20, 0x42)),
-                              W::auxPacket(6, 1, {2026, 12, 704, 576}, Bytes{13, 14, 15, 0x42}),
-                              W::auxPacket(9, 0, {}),
-                              W::audioPacket(10, 9, Bytes(100, 0x11)),
-                              W::vop(false, 40)});
+    const Bytes stream =
+        cat({W::keyFrame(vol(352, 288, 25), 0, 0, 1, 100), W::audioPacket(7, 2, pcm),
+             W::auxPacket(1, 1, {9, 22, 18}, Bytes(20, 0x42)),
+             W::auxPacket(6, 1, {2026, 12, 704, 576}, Bytes{13, 14, 15, 0x42}),
+             W::auxPacket(9, 0, {}), W::audioPacket(10, 9, Bytes(100, 0x11)), W::vop(false, 40)});
     auto f = feedParser(s.parser, stream, {64});
     ASSERT_EQ(f.size(), 6u);
     EXPECT_EQ(f[1].kind, 2);
@@ -215,9 +218,10 @@ TEST(Mpeg4Splitter, ShortOrLyingPacketHeadersStayInsideThePacket)
     // auxiliary packets too short for their fields.
     Bytes audio{0x00, 0x00, 0x01, 0xF0, 7, 2, 0x88, 0x13};
     audio.resize(18, 0x21);
-    const Bytes stream = cat({W::keyFrame(vol(352, 288, 25), 0, 0, 0, 40), audio,
-                              Bytes{0x00, 0x00, 0x01, 0xF1, 0x01}, Bytes{0x00, 0x00, 0x01, 0xF1, 0x01, 0x01, 0x02},
-                              Bytes{0x00, 0x00, 0x01, 0xF1}, W::vop(false, 20)});
+    const Bytes stream =
+        cat({W::keyFrame(vol(352, 288, 25), 0, 0, 0, 40), audio,
+             Bytes{0x00, 0x00, 0x01, 0xF1, 0x01}, Bytes{0x00, 0x00, 0x01, 0xF1, 0x01, 0x01, 0x02},
+             Bytes{0x00, 0x00, 0x01, 0xF1}, W::vop(false, 20)});
     auto f = feedParser(s.parser, stream, {});
     ASSERT_EQ(f.size(), 5u);
     EXPECT_EQ(f[1].payloadLength, 10);
@@ -236,9 +240,10 @@ TEST(Mpeg4Splitter, AviAudioChunksUseTheTemplate)
     tmpl.bitsPerSample = 16;
     Splitter s(2, &tmpl);
     const Bytes big(2048, 0x30);
-    const Bytes stream = cat({W::aviVideoChunk(W::keyFrame(vol(352, 288, 25), 0, 0, 0, 80)),
-                              W::aviAudioChunk(Bytes(16, 0x31)), W::aviAudioChunk(big),
-                              W::aviVideoChunk(W::vop(false, 50)), W::aviVideoChunk(W::vop(false, 5))});
+    const Bytes stream =
+        cat({W::aviVideoChunk(W::keyFrame(vol(352, 288, 25), 0, 0, 0, 80)),
+             W::aviAudioChunk(Bytes(16, 0x31)), W::aviAudioChunk(big),
+             W::aviVideoChunk(W::vop(false, 50)), W::aviVideoChunk(W::vop(false, 5))});
     auto f = feedParser(s.parser, stream, {100});
     ASSERT_EQ(f.size(), 4u);
     EXPECT_EQ(f[0].subtype, 0);
@@ -260,7 +265,8 @@ TEST(Mpeg4Splitter, AviAudioChunksUseTheTemplate)
 
 TEST(Mpeg4Splitter, AnyBlockSplitGivesTheSameFrames)
 {
-    const Bytes stream = cat({sampleStream(), W::audioPacket(2, 4, Bytes(64, 9)), W::vop(false, 3)});
+    const Bytes stream =
+        cat({sampleStream(), W::audioPacket(2, 4, Bytes(64, 9)), W::vop(false, 3)});
     Splitter whole(0);
     const auto reference = feedParser(whole.parser, stream, {});
     ASSERT_EQ(reference.size(), 7u);
@@ -283,7 +289,8 @@ TEST(Mpeg4Splitter, AnyBlockSplitGivesTheSameFrames)
     std::mt19937 rng(7);
     for (int round = 0; round < 50; ++round) {
         Splitter s(0);
-        same(feedParser(s.parser, stream, randomSizes(rng, 400, 40)), "random " + std::to_string(round));
+        same(feedParser(s.parser, stream, randomSizes(rng, 400, 40)),
+             "random " + std::to_string(round));
         if (HasFailure())
             return;
     }
@@ -395,7 +402,10 @@ TEST(Mpeg4Splitter, RandomGarbageNeverBreaksTheSplitter)
             Bytes junk(1 + rng() % 5000);
             for (auto& b : junk) {
                 const unsigned v = rng() % 16;
-                b = v < 6 ? 0x00 : (v < 8 ? 0x01 : (v == 8 ? 0xB6 : (v == 9 ? 0x20 : static_cast<uint8_t>(rng()))));
+                b = v < 6
+                        ? 0x00
+                        : (v < 8 ? 0x01
+                                 : (v == 8 ? 0xB6 : (v == 9 ? 0x20 : static_cast<uint8_t>(rng()))));
             }
             auto f = feedParser(s.parser, junk, randomSizes(rng, 64, 700));
             for (const auto& t : f) {
@@ -409,10 +419,11 @@ TEST(Mpeg4Splitter, RandomGarbageNeverBreaksTheSplitter)
 TEST(Mpeg4Splitter, AviFileThroughTheDemuxer)
 {
     for (uint32_t period : {40000u, 0u}) {
-        const Bytes stream = cat({W::aviHeader(period, 320, 240, true, 16000, 16),
-                                  W::aviVideoChunk(W::keyFrame(vol(352, 288, 25), 0, 0, 0, 400)),
-                                  W::aviAudioChunk(Bytes(640, 0x41)), W::aviVideoChunk(W::vop(false, 90)),
-                                  W::aviVideoChunk(W::vop(false, 9))});
+        const Bytes stream =
+            cat({W::aviHeader(period, 320, 240, true, 16000, 16),
+                 W::aviVideoChunk(W::keyFrame(vol(352, 288, 25), 0, 0, 0, 400)),
+                 W::aviAudioChunk(Bytes(640, 0x41)), W::aviVideoChunk(W::vop(false, 90)),
+                 W::aviVideoChunk(W::vop(false, 9))});
         StreamDemuxer d(0);
         auto got = feedDemuxer(d, stream, 65536);
         EXPECT_EQ(d.format(), 1);
@@ -436,8 +447,14 @@ TEST(Mpeg4Splitter, MarkerSearchAgreesWithByteByByteReading)
     // Blocks of three bytes are read one byte at a time; whole and random blocks jump from
     // marker to marker. Streams dense in codes, near-codes (00 00 00 01, 01wb inside VOPs)
     // and markers must give the same records either way, in every mode.
-    const Bytes pieces[] = {{0, 0, 1, 0xB6}, {0, 0, 1, 0xF0, 1, 2, 0, 8}, {0, 0, 1, 0xF1, 1, 1},
-                            {'0', '1', 'w', 'b', 64, 0}, {0, 0, 0, 1}, {0, 0, 1}, {1, 'w'}, {0, 0, 1, 0x20}};
+    const Bytes pieces[] = {{0, 0, 1, 0xB6},
+                            {0, 0, 1, 0xF0, 1, 2, 0, 8},
+                            {0, 0, 1, 0xF1, 1, 1},
+                            {'0', '1', 'w', 'b', 64, 0},
+                            {0, 0, 0, 1},
+                            {0, 0, 1},
+                            {1, 'w'},
+                            {0, 0, 1, 0x20}};
     std::mt19937 rng(19);
     for (int mode = 0; mode < 3; ++mode) {
         for (int round = 0; round < 20; ++round) {
@@ -457,7 +474,8 @@ TEST(Mpeg4Splitter, MarkerSearchAgreesWithByteByByteReading)
                 ASSERT_EQ(got.size(), expect.size()) << "mode " << mode << " round " << round;
                 for (size_t i = 0; i < got.size(); ++i) {
                     EXPECT_EQ(got[i].kind, expect[i].kind);
-                    EXPECT_EQ(got[i].payload, expect[i].payload) << "mode " << mode << " frame " << i;
+                    EXPECT_EQ(got[i].payload, expect[i].payload)
+                        << "mode " << mode << " frame " << i;
                 }
             }
         }

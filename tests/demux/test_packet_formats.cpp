@@ -21,7 +21,8 @@ std::vector<Taken> run(StreamDemuxer& d, const std::vector<uint8_t>& s)
     return drain(d);
 }
 
-std::vector<uint8_t> dependents(PacketMuxer& mux, std::initializer_list<int> sequence, int code = 0xFC)
+std::vector<uint8_t> dependents(PacketMuxer& mux, std::initializer_list<int> sequence,
+                                int code = 0xFC)
 {
     std::vector<uint8_t> s;
     int i = 0;
@@ -32,7 +33,7 @@ std::vector<uint8_t> dependents(PacketMuxer& mux, std::initializer_list<int> seq
     return s;
 }
 
-} // namespace
+}   // namespace
 
 TEST(PacketFormat, KeyFrameHeaderFields)
 {

@@ -56,7 +56,8 @@ public:
                  ("kevra_probe_" + std::to_string(getpid()) + "_" + std::to_string(n++) + ".bin"))
                     .string();
         std::ofstream(path_, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
     }
     ~TempFile() { std::filesystem::remove(path_); }
     const std::string& path() const { return path_; }
@@ -65,7 +66,10 @@ private:
     std::string path_;
 };
 
-std::vector<uint8_t> bytesOf(const std::string& s) { return {s.begin(), s.end()}; }
+std::vector<uint8_t> bytesOf(const std::string& s)
+{
+    return {s.begin(), s.end()};
+}
 
 // The value of "key": a number or a quoted string.
 std::string field(const std::string& line, const std::string& key)
@@ -75,7 +79,8 @@ std::string field(const std::string& line, const std::string& key)
     if (at == std::string::npos)
         return "<missing>";
     const size_t from = at + tag.size();
-    const size_t end = line[from] == '"' ? line.find('"', from + 1) + 1 : line.find_first_of(",}", from);
+    const size_t end =
+        line[from] == '"' ? line.find('"', from + 1) + 1 : line.find_first_of(",}", from);
     return line.substr(from, end - from);
 }
 
@@ -95,10 +100,11 @@ std::vector<std::string> keysOf(const std::string& line)
     return keys;
 }
 
-const char* const kKeys[] = {"format", "formatName", "kind", "subtype", "codec", "codecName", "width", "height", "frameRate",
-                             "payloadLength", "packetLength", "year", "month", "day", "hour",
-                             "minute", "second", "timeOfDay", "channels", "bitsPerSample",
-                             "sampleRate", "param1", "param2", "crc32"};
+const char* const kKeys[] = {
+    "format",   "formatName",    "kind",       "subtype",       "codec",        "codecName",
+    "width",    "height",        "frameRate",  "payloadLength", "packetLength", "year",
+    "month",    "day",           "hour",       "minute",        "second",       "timeOfDay",
+    "channels", "bitsPerSample", "sampleRate", "param1",        "param2",       "crc32"};
 
 void expectKeysInOrder(const std::string& line)
 {
@@ -110,7 +116,7 @@ void expectKeysInOrder(const std::string& line)
     EXPECT_EQ(line.back(), '}');
 }
 
-} // namespace
+}   // namespace
 
 TEST(ProbeCommand, KxavStream)
 {
@@ -131,12 +137,13 @@ TEST(ProbeCommand, KxavStream)
         expectKeysInOrder(line);
         EXPECT_EQ(field(line, "format"), "8");
     }
-    EXPECT_EQ(r.lines[0],
-              "{\"format\":8,\"formatName\":\"kxav\",\"kind\":1,\"subtype\":0,\"codec\":4,"
-              "\"codecName\":\"h264\",\"width\":704,\"height\":576,"
-              "\"frameRate\":25,\"payloadLength\":9,\"packetLength\":49,\"year\":2026,\"month\":12,"
-              "\"day\":7,\"hour\":10,\"minute\":31,\"second\":42,\"timeOfDay\":0,\"channels\":0,"
-              "\"bitsPerSample\":0,\"sampleRate\":0,\"param1\":1,\"param2\":1,\"crc32\":\"cbf43926\"}");
+    EXPECT_EQ(
+        r.lines[0],
+        "{\"format\":8,\"formatName\":\"kxav\",\"kind\":1,\"subtype\":0,\"codec\":4,"
+        "\"codecName\":\"h264\",\"width\":704,\"height\":576,"
+        "\"frameRate\":25,\"payloadLength\":9,\"packetLength\":49,\"year\":2026,\"month\":12,"
+        "\"day\":7,\"hour\":10,\"minute\":31,\"second\":42,\"timeOfDay\":0,\"channels\":0,"
+        "\"bitsPerSample\":0,\"sampleRate\":0,\"param1\":1,\"param2\":1,\"crc32\":\"cbf43926\"}");
     EXPECT_EQ(field(r.lines[1], "kind"), "2");
     EXPECT_EQ(field(r.lines[1], "codec"), "22");
     EXPECT_EQ(field(r.lines[1], "codecName"), "\"audio\"");

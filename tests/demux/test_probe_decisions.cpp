@@ -56,17 +56,17 @@ std::vector<uint8_t> aviHeader(uint32_t period, uint32_t width, uint32_t height,
     std::memcpy(v.data() + 8, "AVI LIST", 8);
     std::memcpy(v.data() + 20, "hdrlavih", 8);
     le32(v, 28, 56);
-    le32(v, 32, period);          // 4 bytes after the tag
-    le32(v, 64, width);           // 36 after
-    le32(v, 68, height);          // 40 after
+    le32(v, 32, period);   // 4 bytes after the tag
+    le32(v, 64, width);    // 36 after
+    le32(v, 68, height);   // 40 after
     if (audio) {
         std::memcpy(v.data() + 200, "strh", 4);
         std::memcpy(v.data() + 208, "auds", 4);
         std::memcpy(v.data() + 260, "strf", 4);
         le32(v, 264, 18);
-        v[268] = 1;               // PCM
-        v[270] = 1;               // channels
-        le32(v, 272, rate);       // 8 bytes after the tag
+        v[268] = 1;                     // PCM
+        v[270] = 1;                     // channels
+        le32(v, 272, rate);             // 8 bytes after the tag
         v[280] = uint8_t(blockAlign);   // 16 bytes after the tag
         v[281] = uint8_t(blockAlign >> 8);
     }
@@ -87,14 +87,14 @@ std::vector<uint8_t> asfHeader(uint32_t packetSize, const uint8_t* mediaGuid, in
     std::memcpy(v.data(), kAsfHeader, 16);
     le32(v, 122, packetSize);
     if (mediaGuid) {
-        const size_t sp = 200;     // stream properties object: type GUID at +24, flags at +72
+        const size_t sp = 200;   // stream properties object: type GUID at +24, flags at +72
         std::memcpy(v.data() + sp + 24, mediaGuid, 16);
         v[sp + 72] = uint8_t(streamNumber);
     }
     return v;
 }
 
-} // namespace
+}   // namespace
 
 TEST(ProbeDecision, PriorityBeatsPosition)
 {
@@ -183,8 +183,8 @@ TEST(ProbeDecision, KeyFrameSizeChecks)
 
 TEST(ProbeDecision, ChunkHeaderSizeChecks)
 {
-    for (auto [w, h, fps, expected] : {std::tuple{352, 288, 25, 5}, {720, 576, 1, 5},
-                                       {640, 480, 25, -1}, {352, 288, 0, -1}}) {
+    for (auto [w, h, fps, expected] :
+         {std::tuple{352, 288, 25, 5}, {720, 576, 1, 5}, {640, 480, 25, -1}, {352, 288, 0, -1}}) {
         std::vector<uint8_t> block = payloadBytes(1500, 1);
         const auto body = payloadBytes(1024, 2);
         put(block, 10, ChunkMuxer::chunk(1, w, h, fps, body.data(), body.size()));
@@ -224,8 +224,8 @@ TEST(ProbeDecision, AviHeaderTemplate)
     h = aviHeader(0, 352, 288, true, 3, 96000);
     FormatProbe::readAviHeader(h.data(), static_cast<int>(h.size()), 4, &t);
     EXPECT_EQ(t.frameRate, FormatProbe::kDefaultAviRate);
-    EXPECT_EQ(t.bitsPerSample, 8);     // 24 bits is not a choice
-    EXPECT_EQ(t.sampleRate, 8000);     // above 48000
+    EXPECT_EQ(t.bitsPerSample, 8);   // 24 bits is not a choice
+    EXPECT_EQ(t.sampleRate, 8000);   // above 48000
 
     h = aviHeader(33366, 352, 288, false, 0, 0);
     FormatProbe::readAviHeader(h.data(), static_cast<int>(h.size()), 4, &t);
@@ -326,7 +326,7 @@ TEST(ProbeDecision, NoEvidenceChangesNothing)
     auto video = keyHeader(0xFD, 352, 288, 25);
     ASSERT_EQ(d.feed(video.data(), static_cast<int>(video.size())), 0);
     const FrameParser* p = d.parser();
-    EXPECT_EQ(d.control(0, 0), 0);    // back to "no format"; the parser stays for now
+    EXPECT_EQ(d.control(0, 0), 0);   // back to "no format"; the parser stays for now
     EXPECT_EQ(d.format(), 0);
     EXPECT_EQ(d.nextFrame(), nullptr);
     EXPECT_EQ(d.feed(junk.data(), static_cast<int>(junk.size())), -1);

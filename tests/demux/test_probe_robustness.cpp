@@ -28,7 +28,8 @@ uint32_t touch(const MediaFrame* r)
     return sum;
 }
 
-void feedRandomly(StreamDemuxer& d, const std::vector<uint8_t>& s, std::mt19937& rng, size_t maxBlock)
+void feedRandomly(StreamDemuxer& d, const std::vector<uint8_t>& s, std::mt19937& rng,
+                  size_t maxBlock)
 {
     size_t pos = 0;
     while (pos < s.size()) {
@@ -58,7 +59,10 @@ std::vector<uint8_t> kxavStream(std::mt19937& rng, int frames)
         switch (rng() % 5) {
         case 0: append(s, mux.videoFrame(body, true, 8, 704, 576, 25, rng())); break;
         case 1: append(s, mux.audioFrame(body.data(), body.size(), 1, 10, 2)); break;
-        case 2: append(s, mux.textPacket(std::string(body.begin(), body.begin() + std::min<size_t>(body.size(), 40)))); break;
+        case 2:
+            append(s, mux.textPacket(std::string(
+                          body.begin(), body.begin() + std::min<size_t>(body.size(), 40))));
+            break;
         default: append(s, mux.videoFrame(body, false, 0, 0, 0, 0, 0)); break;
         }
     }
@@ -87,7 +91,9 @@ std::vector<uint8_t> kxptStream(std::mt19937& rng, int frames)
     for (int i = 0; i < frames; ++i) {
         const auto body = payloadBytes(1 + rng() % 2000, rng());
         switch (rng() % 3) {
-        case 0: append(s, KxptMuxer::video(KxptMuxer::keyPayload(352, 288, 1, 2, 3, 25, body))); break;
+        case 0:
+            append(s, KxptMuxer::video(KxptMuxer::keyPayload(352, 288, 1, 2, 3, 25, body)));
+            break;
         case 1: append(s, KxptMuxer::audio(body, 10, 2)); break;
         default: append(s, KxptMuxer::video(KxptMuxer::dependentPayload(body))); break;
         }
@@ -97,9 +103,9 @@ std::vector<uint8_t> kxptStream(std::mt19937& rng, int frames)
 
 void mutate(std::vector<uint8_t>& s, std::mt19937& rng, int edits)
 {
-    static const uint8_t codes[][4] = {{0, 0, 1, 0xFD}, {0, 0, 1, 0xF0}, {0, 0, 1, 0xF1},
-                                       {0, 0, 1, 0xFA}, {0, 0, 1, 0xB6}, {0, 0, 1, 0xBA},
-                                       {0, 0, 1, 0xE0}, {0, 0, 1, 0xF2}, {'K', 'X', 'A', 'V'},
+    static const uint8_t codes[][4] = {{0, 0, 1, 0xFD}, {0, 0, 1, 0xF0},   {0, 0, 1, 0xF1},
+                                       {0, 0, 1, 0xFA}, {0, 0, 1, 0xB6},   {0, 0, 1, 0xBA},
+                                       {0, 0, 1, 0xE0}, {0, 0, 1, 0xF2},   {'K', 'X', 'A', 'V'},
                                        {0, 0, 1, 0x20}, {0x11, 0x5D, 0, 0}};
     if (s.size() < 8)
         return;
@@ -108,13 +114,17 @@ void mutate(std::vector<uint8_t>& s, std::mt19937& rng, int edits)
         switch (rng() % 4) {
         case 0: s[at] = uint8_t(rng()); break;
         case 1: std::memcpy(s.data() + at, codes[rng() % 11], 4); break;
-        case 2: s[at] = 0xFF; s[at + 1] = 0xFF; s[at + 2] = 0xFF; break;
+        case 2:
+            s[at] = 0xFF;
+            s[at + 1] = 0xFF;
+            s[at + 2] = 0xFF;
+            break;
         default: s.erase(s.begin() + at, s.begin() + at + rng() % 4); break;
         }
     }
 }
 
-} // namespace
+}   // namespace
 
 TEST(ProbeRobustness, RandomBytesInRandomBlocks)
 {

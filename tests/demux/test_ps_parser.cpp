@@ -18,14 +18,19 @@ using Mux = ProgramStreamMuxer;
 namespace {
 
 struct Ps {
-    Ps() : buffer(new uint8_t[FrameParser::kWorkBufferSize]), parser(buffer.get(), FrameParser::kWorkBufferSize) {}
+    Ps()
+        : buffer(new uint8_t[FrameParser::kWorkBufferSize]),
+          parser(buffer.get(), FrameParser::kWorkBufferSize)
+    {
+    }
     std::unique_ptr<uint8_t[]> buffer;
     ProgramStreamParser parser;
 };
 
 Bytes h264Key(size_t body)
 {
-    Bytes b{0, 0, 0, 1, 0x67, 0x42, 0x00, 0x1E, 0, 0, 0, 1, 0x68, 0xCE, 0x38, 0x80, 0, 0, 0, 1, 0x65};
+    Bytes b{0, 0,    0,    1,    0x67, 0x42, 0x00, 0x1E, 0, 0,   0,
+            1, 0x68, 0xCE, 0x38, 0x80, 0,    0,    0,    1, 0x65};
     b.resize(b.size() + body, 0x88);
     return b;
 }
@@ -54,13 +59,14 @@ std::vector<Taken> visible(const std::vector<Taken>& all)
     return out;
 }
 
-} // namespace
+}   // namespace
 
 TEST(PsParser, H264KeyFrameTakesSizeAndRateFromThePack)
 {
     Mux mux(Mux::Codec::H264, 5, 25);
     const Bytes key = h264Key(3000), p = h264P(900);
-    const Bytes stream = cat({mux.videoFrame(key, true), mux.videoFrame(p, false), mux.videoFrame(p, false)});
+    const Bytes stream =
+        cat({mux.videoFrame(key, true), mux.videoFrame(p, false), mux.videoFrame(p, false)});
     ASSERT_EQ(stream[Mux::kSizeCodeOffset], 5);
     ASSERT_EQ(stream[Mux::kFrameRateOffset], 25);
     Ps ps;
@@ -88,8 +94,8 @@ TEST(PsParser, H264KeyFrameTakesSizeAndRateFromThePack)
 
 TEST(PsParser, H264SizeTable)
 {
-    const int expected[][2] = {{704, 576}, {352, 576}, {704, 288}, {352, 288}, {176, 144},
-                               {640, 480}, {320, 240}, {480, 480}, {800, 592}, {1024, 768},
+    const int expected[][2] = {{704, 576},  {352, 576},   {704, 288},   {352, 288},  {176, 144},
+                               {640, 480},  {320, 240},   {480, 480},   {800, 592},  {1024, 768},
                                {1280, 800}, {1280, 1024}, {1600, 1024}, {1600, 1200}};
     for (int code = 0; code < 14; ++code) {
         int w = 0, h = 0;
@@ -116,8 +122,9 @@ TEST(PsParser, AudioPacketsByCodecAndPayloadSize)
 {
     {
         Mux mux(Mux::Codec::Mpeg4, 3, 25);
-        const Bytes stream = cat({mux.videoFrame(mpeg4Key(352, 288, 400), true), mux.audioFrame(Bytes(288, 1)),
-                                  mux.audioFrame(Bytes(216, 2)), mux.audioFrame(Bytes(280, 3))});
+        const Bytes stream =
+            cat({mux.videoFrame(mpeg4Key(352, 288, 400), true), mux.audioFrame(Bytes(288, 1)),
+                 mux.audioFrame(Bytes(216, 2)), mux.audioFrame(Bytes(280, 3))});
         Ps ps;
         auto got = feedParser(ps.parser, stream, {});
         ASSERT_EQ(got.size(), 4u);
@@ -133,7 +140,8 @@ TEST(PsParser, AudioPacketsByCodecAndPayloadSize)
     }
     {
         Mux mux(Mux::Codec::H264, 3, 25);
-        const Bytes stream = cat({mux.videoFrame(h264Key(200), true), mux.audioFrame(Bytes(320, 1))});
+        const Bytes stream =
+            cat({mux.videoFrame(h264Key(200), true), mux.audioFrame(Bytes(320, 1))});
         Ps ps;
         auto got = feedParser(ps.parser, stream, {});
         ASSERT_EQ(got.size(), 2u);
@@ -146,7 +154,8 @@ TEST(PsParser, AudioPacketsByCodecAndPayloadSize)
 TEST(PsParser, Mpeg4KeyFrameFieldsFromItsHeaders)
 {
     Mux mux(Mux::Codec::Mpeg4, 0, 0);
-    const Bytes stream = cat({mux.videoFrame(mpeg4Key(720, 576, 500), true), mux.videoFrame(W::vop(false, 300), false)});
+    const Bytes stream = cat(
+        {mux.videoFrame(mpeg4Key(720, 576, 500), true), mux.videoFrame(W::vop(false, 300), false)});
     Ps ps;
     auto got = feedParser(ps.parser, stream, {});
     ASSERT_EQ(got.size(), 2u);
@@ -167,7 +176,8 @@ TEST(PsParser, SplitMpeg4FrameIsMergedFromAMaximumPesAndTheLastPiece)
     frame[0xFFF4] = 0x12;   // the last piece's first byte stays below 0x56
     Mux mux(Mux::Codec::Mpeg4, 3, 25);
     const Bytes packs = mux.videoFrame(frame, true);
-    const size_t firstPacket = 14 + 82 + 14 + 0xFFF4;   // pack, system header/map, PES header, payload
+    const size_t firstPacket =
+        14 + 82 + 14 + 0xFFF4;   // pack, system header/map, PES header, payload
     ASSERT_EQ(packs[firstPacket - 0xFFF4 - 10], 0xFF);   // PES_packet_length 0xFFFC
     ASSERT_EQ(packs[firstPacket - 0xFFF4 - 9], 0xFC);
     const Bytes stream = cat({packs, mux.videoFrame(W::vop(false, 100), false)});
@@ -176,8 +186,9 @@ TEST(PsParser, SplitMpeg4FrameIsMergedFromAMaximumPesAndTheLastPiece)
         auto all = feedParser(ps.parser, stream, {block});
         auto got = visible(all);
         ASSERT_EQ(got.size(), 2u) << block;
-        const Bytes expected = cat({Bytes(packs.begin(), packs.begin() + static_cast<long>(firstPacket)),
-                                    Bytes(frame.end() - 1000, frame.end())});
+        const Bytes expected =
+            cat({Bytes(packs.begin(), packs.begin() + static_cast<long>(firstPacket)),
+                 Bytes(frame.end() - 1000, frame.end())});
         EXPECT_EQ(got[0].payload.size(), expected.size());
         EXPECT_TRUE(got[0].payload == expected) << block;
         EXPECT_EQ(got[0].packetLength, got[0].payloadLength);
@@ -198,9 +209,11 @@ TEST(PsParser, LongSplitFramesWithMiddlePiecesAndABadPiece)
     const Bytes packs0 = mux.videoFrame(big, true);
     const Bytes stream = cat({packs0, mux.videoFrame(W::vop(false, 50), false)});
     const int h = packs0[14 + 82 + 8];
-    const size_t firstPacket = 14 + 82 + 9 + static_cast<size_t>(h) + (0xFFF9 - static_cast<size_t>(h));
-    const Bytes expected = cat({Bytes(packs0.begin(), packs0.begin() + static_cast<long>(firstPacket)),
-                                Bytes(big.begin() + static_cast<long>(0xFFF9 - h), big.end())});
+    const size_t firstPacket =
+        14 + 82 + 9 + static_cast<size_t>(h) + (0xFFF9 - static_cast<size_t>(h));
+    const Bytes expected =
+        cat({Bytes(packs0.begin(), packs0.begin() + static_cast<long>(firstPacket)),
+             Bytes(big.begin() + static_cast<long>(0xFFF9 - h), big.end())});
     Ps ps;
     auto got = visible(feedParser(ps.parser, stream, {30000}));
     ASSERT_EQ(got.size(), 2u);
@@ -265,8 +278,10 @@ TEST(PsParser, ChosenByTheProbeAnyBlockSplitAndGarbage)
     Mux mux(Mux::Codec::H264, 3, 25);
     Bytes stream;
     for (int i = 0; i < 12; ++i)
-        stream = cat({stream, mux.videoFrame(i % 5 == 0 ? h264Key(4000 + i) : h264P(1500 + 37 * i), i % 5 == 0),
-                      mux.audioFrame(Bytes(320, 5))});
+        stream =
+            cat({stream,
+                 mux.videoFrame(i % 5 == 0 ? h264Key(4000 + i) : h264P(1500 + 37 * i), i % 5 == 0),
+                 mux.audioFrame(Bytes(320, 5))});
     StreamDemuxer d(0);
     auto viaDemuxer = feedDemuxer(d, stream, 8192);
     EXPECT_EQ(d.format(), 7);

@@ -25,9 +25,11 @@ TEST(StartCodeScanner, FindsTheSamePrefixesAsAByteLoop)
         for (size_t from = 2; from <= d.size(); ++from) {
             const uint8_t* expect = end;
             for (const uint8_t* q = d.data() + from; q < end && expect == end; ++q)
-                if (spells(q, StartCodeScanner::kStartPrefix) || spells(q, StartCodeScanner::kAviAudioPrefix))
+                if (spells(q, StartCodeScanner::kStartPrefix) ||
+                    spells(q, StartCodeScanner::kAviAudioPrefix))
                     expect = q;
-            ASSERT_EQ(StartCodeScanner::findPrefixEnd(d.data() + from, end, StartCodeScanner::kStartPrefix,
+            ASSERT_EQ(StartCodeScanner::findPrefixEnd(d.data() + from, end,
+                                                      StartCodeScanner::kStartPrefix,
                                                       StartCodeScanner::kAviAudioPrefix),
                       expect)
                 << "round " << round << " from " << from;

@@ -48,7 +48,10 @@ protected:
         std::vector<uint8_t> payload(length, fill);
         recorder.send(conn, RecorderMessages::buildMediaData(payload.data(), payload.size()));
     }
-    size_t mediaBytes() { return log.read([&] { return log.media.size(); }); }
+    size_t mediaBytes()
+    {
+        return log.read([&] { return log.media.size(); });
+    }
 
     ScriptedRecorder recorder;
     EventLog log;
@@ -62,14 +65,22 @@ TEST_F(Channels, SecondOpenClaimsOnceAndRestartsTheStream)
     const int conn = mediaConnection(2);
     ASSERT_GE(conn, 0);
     std::vector<uint8_t> claim(32, 0);
-    claim[0] = 0xF1; claim[8] = 0xCA; claim[9] = 0xFE; claim[10] = 0x01; claim[11] = 0x02;
-    claim[12] = 1; claim[13] = 3;
+    claim[0] = 0xF1;
+    claim[8] = 0xCA;
+    claim[9] = 0xFE;
+    claim[10] = 0x01;
+    claim[11] = 0x02;
+    claim[12] = 1;
+    claim[13] = 3;
     ASSERT_TRUE(recorder.waitRequests(conn, 1));
     EXPECT_EQ(recorder.received(conn), claim);
 
     ASSERT_TRUE(recorder.waitRequests(0, 2));
     std::vector<uint8_t> start(48, 0);
-    start[0] = 0x11; start[4] = 16; start[10] = 1; start[34] = 1;
+    start[0] = 0x11;
+    start[4] = 16;
+    start[10] = 1;
+    start[34] = 1;
     const auto sessionBytes = recorder.received(0);
     EXPECT_EQ(std::vector<uint8_t>(sessionBytes.begin() + 32, sessionBytes.end()), start);
 
@@ -77,7 +88,7 @@ TEST_F(Channels, SecondOpenClaimsOnceAndRestartsTheStream)
     EXPECT_EQ(log.channels.back(), std::make_pair(2, 0));
     ASSERT_TRUE(recorder.waitRequests(0, 4));
     EXPECT_EQ(orders(), (std::vector<Order>{{2, 1, 1}, {2, 1, 0}, {2, 2, 1}}));
-    EXPECT_EQ(recorder.connectionCount(), 2);  // no second claim
+    EXPECT_EQ(recorder.connectionCount(), 2);   // no second claim
     EXPECT_EQ(recorder.requests(conn).size(), 1u);
 }
 
@@ -107,7 +118,7 @@ TEST_F(Channels, RangeLoginClaimAndStartFailures)
     recorder.stopListening();
     session.openChannel(3, 1);
     EXPECT_EQ(log.channels.back(), std::make_pair(3, 0x100C));
-    ASSERT_NE(session.channel(3), nullptr);  // the object stays in its slot
+    ASSERT_NE(session.channel(3), nullptr);   // the object stays in its slot
     EXPECT_FALSE(session.channel(3)->link().isConnected());
 
     // The start request cannot go out when the session link is down.
@@ -128,10 +139,10 @@ TEST_F(Channels, MediaIsDeliveredWhileStreamingAndDroppedAfterStop)
     session.openChannel(0, 1);
     const int conn = mediaConnection(0);
     ASSERT_GE(conn, 0);
-    sendMedia(conn, 0, 0);        // no call for an empty payload
+    sendMedia(conn, 0, 0);   // no call for an empty payload
     sendMedia(conn, 100, 0xAA);
-    recorder.send(conn, RecorderMessages::buildListReply({"not", "media"}));  // ignored
-    sendMedia(conn, 20000, 0xBB); // grows the 10,240-byte buffer and arrives whole
+    recorder.send(conn, RecorderMessages::buildListReply({"not", "media"}));   // ignored
+    sendMedia(conn, 20000, 0xBB);   // grows the 10,240-byte buffer and arrives whole
     ASSERT_TRUE(pumpUntil(session, [&] { return mediaBytes() >= 20100; }));
     EXPECT_EQ(log.mediaPieces, (std::vector<std::pair<int, int>>{{0, 100}, {0, 20000}}));
     EXPECT_EQ(session.channel(0)->bufferCapacity(), 21024u);
@@ -172,7 +183,10 @@ TEST_F(Channels, PtzGoesOutOnlyForAnOpenChannel)
         }
     EXPECT_EQ(actions, (std::vector<int>{0, 1, 2, 3, 4, 5, 7, 8, 9, 10, 0}));
     std::vector<uint8_t> focusIn(32, 0);
-    focusIn[0] = 0x12; focusIn[9] = 1; focusIn[10] = 7; focusIn[12] = 3;
+    focusIn[0] = 0x12;
+    focusIn[9] = 1;
+    focusIn[10] = 7;
+    focusIn[12] = 3;
     EXPECT_EQ(recorder.requests(0)[2 + 6].header, focusIn);
 }
 
@@ -212,7 +226,8 @@ TEST_F(Channels, AClosedMediaConnectionIsReportedAndTheChannelReopens)
         session.openChannel(2, 1);
         EXPECT_EQ(log.channels.back(), std::make_pair(2, 0));
         int next = -1;
-        ASSERT_TRUE(pumpUntil(session, [&] { return (next = recorder.claimedConnection(3)) > conn; }));
+        ASSERT_TRUE(
+            pumpUntil(session, [&] { return (next = recorder.claimedConnection(3)) > conn; }));
         conn = next;
     }
     // Only starts went out: a closed stream is not stopped again.
@@ -230,19 +245,27 @@ TEST_F(Channels, MediaChannelSustainsTwoMegabytesPerSecondAtTheWorkerPace)
     const int conn = mediaConnection(0);
     ASSERT_GE(conn, 0);
     const size_t message = 256 * 1024;
-    const size_t total = 16 * message;  // 4 MiB
+    const size_t total = 16 * message;   // 4 MiB
     for (size_t i = 0; i < total / message; ++i)
         sendMedia(conn, message, static_cast<uint8_t>(i));
     int steps = 0;
     const auto t0 = std::chrono::steady_clock::now();
-    ASSERT_TRUE(pumpUntil(session, [&] { ++steps; return mediaBytes() >= total; }, 60000, 10));
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    ASSERT_TRUE(pumpUntil(
+        session,
+        [&] {
+            ++steps;
+            return mediaBytes() >= total;
+        },
+        60000, 10));
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     const double pacedRate = double(total) / (steps * 0.010);
     std::printf("media channel: %zu bytes in %d paced steps (%.1f MB/s at 10 ms per step), "
-                "%.1f MB/s wall clock\n", total, steps, pacedRate / 1e6, total / wall / 1e6);
+                "%.1f MB/s wall clock\n",
+                total, steps, pacedRate / 1e6, total / wall / 1e6);
     EXPECT_GE(pacedRate, 2e6);
     EXPECT_EQ(mediaBytes(), total);
 }
 
-} // namespace
-} // namespace kevra
+}   // namespace
+}   // namespace kevra

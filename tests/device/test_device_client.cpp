@@ -81,7 +81,7 @@ TEST_F(Client, BurstRunsInPostingOrder)
     EXPECT_EQ(sink.read([&] { return sink.order; }),
               (std::vector<std::string>{"login", "login", "list"}));
     EXPECT_EQ(sink.lists[0].items, (std::vector<std::string>{"Gate", "Lobby"}));
-    EXPECT_TRUE(recorder.waitClosed(0));  // the logout ended the first connection
+    EXPECT_TRUE(recorder.waitClosed(0));   // the logout ended the first connection
     EXPECT_EQ(commands(1), (std::vector<int>{0x0A, 0xA8}));
 }
 
@@ -140,7 +140,8 @@ TEST_F(Client, ChannelsStreamToTheirOwnSinksAndAStoppedSinkHearsNothingMore)
     sendMedia(conn0, 200, 0x12);
     // (Bytes of the stopped stream still unread when it restarts cannot be told apart from the
     // new stream's; only the new bytes are counted.)
-    ASSERT_TRUE(first.waitFor([&] { return std::count(first.media.begin(), first.media.end(), 0x12) == 200; }));
+    ASSERT_TRUE(first.waitFor(
+        [&] { return std::count(first.media.begin(), first.media.end(), 0x12) == 200; }));
 
     // Logout ends both streams; each sink hears it.
     client.logout();
@@ -153,7 +154,7 @@ TEST_F(Client, ChannelsStreamToTheirOwnSinksAndAStoppedSinkHearsNothingMore)
 TEST_F(Client, FailedOpenStartsNoStream)
 {
     loginOk();
-    client.openChannel(4, 1, &first);  // outside the 4-channel table
+    client.openChannel(4, 1, &first);   // outside the 4-channel table
     ASSERT_TRUE(waitChannelResult(1));
     EXPECT_EQ(sink.channels.back(), std::make_pair(4, 0x1011));
     EXPECT_TRUE(first.read([&] { return first.streams.empty(); }));
@@ -167,8 +168,8 @@ TEST_F(Client, OpenBeforeLogin)
     EXPECT_TRUE(first.read([&] { return first.streams.empty(); }));
 }
 
-} // namespace
-} // namespace kevra
+}   // namespace
+}   // namespace kevra
 
 namespace {
 // A sink whose list call takes a while, so the test can clear the sink while it runs.
@@ -185,7 +186,7 @@ struct SlowSink : kevra::DeviceEvents {
     void onChannel(int, int) override {}
     void onConnectionLost() override {}
 };
-} // namespace
+}   // namespace
 
 TEST(ClientSink, ClearingTheSinkWaitsForACallAlreadyUnderWay)
 {
@@ -198,7 +199,7 @@ TEST(ClientSink, ClearingTheSinkWaitsForACallAlreadyUnderWay)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_TRUE(sink.inCall.load());
     client.setSink(nullptr);
-    EXPECT_TRUE(sink.finished.load()); // the old sink is no longer in use once setSink returns
+    EXPECT_TRUE(sink.finished.load());   // the old sink is no longer in use once setSink returns
 }
 
 namespace {
@@ -220,7 +221,7 @@ struct SlowMedia : kevra::MediaSink {
     }
     void onStreamStopped(int) override {}
 };
-} // namespace
+}   // namespace
 
 TEST(ClientSink, StopChannelWaitsForAMediaCallUnderWay)
 {
@@ -239,7 +240,8 @@ TEST(ClientSink, StopChannelWaitsForAMediaCallUnderWay)
     ASSERT_GE(conn, 0);
     for (int i = 0; i < 20; ++i) {
         std::vector<uint8_t> payload(100, uint8_t(i));
-        recorder.send(conn, kevra::RecorderMessages::buildMediaData(payload.data(), payload.size()));
+        recorder.send(conn,
+                      kevra::RecorderMessages::buildMediaData(payload.data(), payload.size()));
     }
     for (int i = 0; i < 500 && !media.inCall; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));

@@ -91,7 +91,7 @@ TEST_F(Framing, HeaderOneBytePerPollIsParsedAtTheThirtySecondByte)
         ASSERT_EQ(conn.headers.size(), i == 31 ? 1u : 0u) << "after byte " << i;
     }
     EXPECT_EQ(conn.headers[0].command, 0xB1);
-    EXPECT_TRUE(conn.pieces.empty());  // a zero-length payload gives no call
+    EXPECT_TRUE(conn.pieces.empty());   // a zero-length payload gives no call
 }
 
 TEST_F(Framing, LargePayloadGrowsTheBufferAndArrivesWhole)
@@ -156,7 +156,7 @@ TEST_F(Framing, SetBufferMidPayloadHandsOnTheHeldBytesFirst)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         conn.poll();
     }
-    ASSERT_TRUE(conn.pieces.empty());  // 5,000 bytes held, the piece is 10,240
+    ASSERT_TRUE(conn.pieces.empty());   // 5,000 bytes held, the piece is 10,240
     conn.setBuffer(4000, false);
     EXPECT_EQ(conn.pieces, std::vector<int>{5000});
     EXPECT_EQ(conn.bufferCapacity(), 4000u);
@@ -209,12 +209,12 @@ TEST(TcpLinkConnect, UnresolvableRefusedAndDotted)
     TcpLink link;
     EXPECT_EQ(link.connect("no-such-host.invalid", 80, 5000), TcpLink::kUnresolved);
     EXPECT_FALSE(link.isConnected());
-    EXPECT_EQ(link.receiveBufferSize(), 0);  // platform default unless told otherwise
+    EXPECT_EQ(link.receiveBufferSize(), 0);   // platform default unless told otherwise
 
     ScriptedRecorder recorder;
     const int port = recorder.start();
     ASSERT_GT(port, 0);
-    recorder.stop();  // nothing listens there now
+    recorder.stop();   // nothing listens there now
     EXPECT_EQ(link.connect("127.0.0.1", port, 5000), TcpLink::kFailed);
     EXPECT_FALSE(link.isConnected());
 
@@ -224,11 +224,11 @@ TEST(TcpLinkConnect, UnresolvableRefusedAndDotted)
     EXPECT_GE(link.connect("127.0.0.1", live.port(), 5000), 0);
     EXPECT_TRUE(link.isConnected());
     uint8_t buffer[8];
-    EXPECT_EQ(link.receive(buffer, sizeof buffer), 0);  // nothing waiting: no wait either
+    EXPECT_EQ(link.receive(buffer, sizeof buffer), 0);   // nothing waiting: no wait either
     link.close();
     EXPECT_FALSE(link.isConnected());
     EXPECT_LT(link.send(buffer, 1), 0);
 }
 
-} // namespace
-} // namespace kevra
+}   // namespace
+}   // namespace kevra

@@ -11,12 +11,20 @@
 namespace kevra {
 namespace {
 
-std::vector<uint8_t> zeros(size_t n) { return std::vector<uint8_t>(n, 0); }
+std::vector<uint8_t> zeros(size_t n)
+{
+    return std::vector<uint8_t>(n, 0);
+}
 
 std::vector<uint8_t> loginTemplate()
 {
     auto m = zeros(32);
-    m[0] = 0x0A; m[3] = 0x60; m[24] = 4; m[25] = 1; m[30] = 0xA1; m[31] = 0xAA;
+    m[0] = 0x0A;
+    m[3] = 0x60;
+    m[24] = 4;
+    m[25] = 1;
+    m[30] = 0xA1;
+    m[31] = 0xAA;
     return m;
 }
 
@@ -36,7 +44,7 @@ TEST(Messages, LoginShortFormFillsFixedFields)
 TEST(Messages, LoginLongFormCarriesNameSeparatorPassword)
 {
     auto expected = loginTemplate();
-    expected[4] = 12;  // 9 + 2 + 1
+    expected[4] = 12;   // 9 + 2 + 1
     for (char ch : std::string("ninechars&&x"))
         expected.push_back(static_cast<uint8_t>(ch));
     auto m = buildLogin("ninechars", "x");
@@ -58,14 +66,21 @@ TEST(Messages, KeepaliveListQueryAndClaim)
     EXPECT_EQ(buildKeepalive(), k);
 
     auto q = zeros(32);
-    q[0] = 0xA8; q[8] = 1;
+    q[0] = 0xA8;
+    q[8] = 1;
     EXPECT_EQ(buildListQuery(), q);
 
     const uint8_t id[4] = {0xDE, 0xAD, 0xBE, 0xEF};
     auto c = zeros(32);
-    c[0] = 0xF1; c[8] = 0xDE; c[9] = 0xAD; c[10] = 0xBE; c[11] = 0xEF; c[12] = 1; c[13] = 3;
+    c[0] = 0xF1;
+    c[8] = 0xDE;
+    c[9] = 0xAD;
+    c[10] = 0xBE;
+    c[11] = 0xEF;
+    c[12] = 1;
+    c[13] = 3;
     EXPECT_EQ(buildChannelClaim(2, id, 4), c);
-    EXPECT_EQ(buildChannelClaim(255, id, 4)[13], 0);  // low 8 bits of 256
+    EXPECT_EQ(buildChannelClaim(255, id, 4)[13], 0);   // low 8 bits of 256
 }
 
 TEST(Messages, StreamControlBinaryForm)
@@ -73,7 +88,10 @@ TEST(Messages, StreamControlBinaryForm)
     auto m = buildStreamControl(15, 1, 1);
     ASSERT_EQ(m.size(), 48u);
     auto expected = zeros(48);
-    expected[0] = 0x11; expected[4] = 16; expected[23] = 1; expected[47] = 1;
+    expected[0] = 0x11;
+    expected[4] = 16;
+    expected[23] = 1;
+    expected[47] = 1;
     EXPECT_EQ(m, expected);
 
     // Stream 0 leaves the stream byte 0; a stop leaves the flag byte 0.
@@ -92,7 +110,9 @@ TEST(Messages, StreamControlTextFormAboveChannel15)
     auto m = buildStreamControl(16, 1, 1);
     ASSERT_EQ(m.size(), 32 + text.size());
     auto expected = zeros(32);
-    expected[0] = 0x11; expected[4] = static_cast<uint8_t>(text.size()); expected[26] = 8;
+    expected[0] = 0x11;
+    expected[4] = static_cast<uint8_t>(text.size());
+    expected[26] = 8;
     expected.insert(expected.end(), text.begin(), text.end());
     EXPECT_EQ(m, expected);
 }
@@ -101,7 +121,10 @@ TEST(Messages, PtzMapsCommandCodesToActions)
 {
     auto m = buildPtzControl(5, 6, 0);
     auto expected = zeros(32);
-    expected[0] = 0x12; expected[9] = 5; expected[10] = 7; expected[12] = 3;
+    expected[0] = 0x12;
+    expected[9] = 5;
+    expected[10] = 7;
+    expected[12] = 3;
     EXPECT_EQ(m, expected);
     const int actions[10] = {0, 1, 2, 3, 4, 5, 7, 8, 9, 10};
     for (int k = 0; k < 10; ++k)
@@ -251,5 +274,5 @@ TEST(RecorderMessagesKit, ParsesEveryClientRequest)
     EXPECT_EQ(RecorderMessages::completeLength(media.data(), 34), 0);
 }
 
-} // namespace
-} // namespace kevra
+}   // namespace
+}   // namespace kevra

@@ -58,5 +58,5 @@ TEST(ResultCode, RefusalReasonsMapOntoTheirCodes)
         EXPECT_EQ(result_code::refusedWithReason(c.reason), c.code) << c.reason;
 }
 
-} // namespace
-} // namespace kevra
+}   // namespace
+}   // namespace kevra

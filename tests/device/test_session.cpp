@@ -74,8 +74,12 @@ TEST_F(Session, ShortAndLongLoginRequests)
     EXPECT_EQ(log.logins.back(), std::make_pair(0, 4));
     EXPECT_TRUE(session.loggedIn());
     std::vector<uint8_t> expected(32, 0);
-    expected[0] = 0x0A; expected[3] = 0x60; expected[24] = 4; expected[25] = 1;
-    expected[30] = 0xA1; expected[31] = 0xAA;
+    expected[0] = 0x0A;
+    expected[3] = 0x60;
+    expected[24] = 4;
+    expected[25] = 1;
+    expected[30] = 0xA1;
+    expected[31] = 0xAA;
     std::memcpy(&expected[8], "admin", 5);
     std::memcpy(&expected[16], "580317", 6);
     ASSERT_TRUE(recorder.waitRequests(0, 1));
@@ -89,13 +93,16 @@ TEST_F(Session, ShortAndLongLoginRequests)
     ASSERT_EQ(bytes.size(), 32u + 13);
     EXPECT_EQ(bytes[4], 13);
     EXPECT_EQ(std::string(bytes.begin() + 32, bytes.end()), "operator1&&pw");
-    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 8, bytes.begin() + 24), std::vector<uint8_t>(16, 0));
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 8, bytes.begin() + 24),
+              std::vector<uint8_t>(16, 0));
     EXPECT_EQ(recorder.requests(1)[0].user, "operator1");
 }
 
 TEST_F(Session, EveryRefusalIsReportedAndLeavesTheSessionConnected)
 {
-    struct Case { int outcome, reason, code; };
+    struct Case {
+        int outcome, reason, code;
+    };
     const Case cases[] = {{1, 0, 0x1002}, {1, 1, 0x1003}, {1, 2, 0x1004}, {1, 3, 0x1005},
                           {1, 4, 0x1006}, {1, 5, 0x1007}, {1, 6, 0x1008}, {1, 7, 0x1009},
                           {1, 9, 4},      {1, -3, 4},     {3, 0, 0x1005}, {2, 0, 0x1001},
@@ -117,7 +124,7 @@ TEST_F(Session, EveryRefusalIsReportedAndLeavesTheSessionConnected)
 TEST_F(Session, NegativeChannelCountMeansNoChannels)
 {
     Answer a;
-    a.channelCount = -128;  // byte 0x80
+    a.channelCount = -128;   // byte 0x80
     recorder.answerLogin(a);
     loginOk();
     EXPECT_EQ(log.logins.back(), std::make_pair(0, 0));
@@ -281,13 +288,14 @@ TEST_F(Session, AClosedSessionConnectionIsALossAtOnce)
         session.openChannel(1, 1);
         ASSERT_EQ(log.channels.back(), std::make_pair(1, 0));
         int media = -1;
-        ASSERT_TRUE(pumpUntil(session, [&] { return (media = recorder.claimedConnection(2)) > conn; }));
+        ASSERT_TRUE(
+            pumpUntil(session, [&] { return (media = recorder.claimedConnection(2)) > conn; }));
         recorder.closeConnection(conn, reset);
         ASSERT_TRUE(pumpUntil(session, [&] { return log.lost == lostBefore + 1; })) << reset;
         EXPECT_FALSE(session.loggedIn());
         EXPECT_FALSE(session.link().isConnected());
         EXPECT_TRUE(recorder.waitClosed(media));
-        EXPECT_TRUE(log.closedChannels.empty());  // the loss covers the channels
+        EXPECT_TRUE(log.closedChannels.empty());   // the loss covers the channels
         pumpFor(session, 10);
         EXPECT_EQ(log.lost, lostBefore + 1) << "reported once";
     }
@@ -340,7 +348,8 @@ TEST_F(Session, GarbageFromTheRecorderCostsAtMostTheSession)
     }
     recorder.answerKeepalive(false);
     recorder.send(0, garbage);
-    ASSERT_TRUE(pumpUntil(session, [&] { return recorder.pendingOut(0) == 0; }, 10000));
+    ASSERT_TRUE(pumpUntil(
+        session, [&] { return recorder.pendingOut(0) == 0; }, 10000));
     pumpFor(session, 50);
     EXPECT_LE(session.bufferCapacity(), 1048576u);
     Clock::advance(60001);
@@ -352,5 +361,5 @@ TEST_F(Session, GarbageFromTheRecorderCostsAtMostTheSession)
     loginOk();
 }
 
-} // namespace
-} // namespace kevra
+}   // namespace
+}   // namespace kevra

@@ -26,7 +26,8 @@ class TempFolder {
 public:
     TempFolder()
     {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "kevra-profile-XXXXXX").string();
+        std::string tmpl =
+            (std::filesystem::temp_directory_path() / "kevra-profile-XXXXXX").string();
         char* made = ::mkdtemp(tmpl.data());
         if (made == nullptr)
             ADD_FAILURE() << "cannot create a temporary folder";
@@ -67,4 +68,4 @@ inline std::string readBytes(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-} // namespace kevra::test
+}   // namespace kevra::test

@@ -37,7 +37,7 @@ TEST_F(ProfileFileTest, AbsentFileReadsDefaultsAndFirstWriteCreatesOneSection)
     EXPECT_FALSE(std::filesystem::exists(file));   // reading never creates the file
 
     EXPECT_EQ(write(u"s", u"k", u"v"), 1);
-    EXPECT_EQ(bytes(), le(u"[s]\r\nk=v\r\n"));     // no byte-order mark, no terminator
+    EXPECT_EQ(bytes(), le(u"[s]\r\nk=v\r\n"));   // no byte-order mark, no terminator
     EXPECT_EQ(read(u"s", u"k"), u"v");
 }
 
@@ -274,4 +274,4 @@ TEST_F(ProfileFileTest, KeyHoldingALineEndNeverReadsBackwards)
     EXPECT_EQ(bytes(), le(u"[s]\r\na\r\nb=v\r\n"));
 }
 
-} // namespace
+}   // namespace

@@ -70,7 +70,8 @@ TEST(ProfileFileWrite, FailedWriteLeavesTheOldFileWhole)
     struct rlimit small = saved;
     small.rlim_cur = 1000;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    int written = ProfileFile::WriteString(u"s", u"k", std::u16string(4000, u'x'), dir.wide("a.ini"));
+    int written =
+        ProfileFile::WriteString(u"s", u"k", std::u16string(4000, u'x'), dir.wide("a.ini"));
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previous);
 
@@ -172,4 +173,4 @@ TEST(ProfileFileWrite, GarbageFilesNeverBreakTheEngine)
     }
 }
 
-} // namespace
+}   // namespace

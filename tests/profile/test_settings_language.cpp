@@ -28,8 +28,12 @@ TEST(LoginSettings, MissingFileGivesDefaultsAndStaysMissing)
 
 TEST(LoginSettings, AutomaticReconnectionIsOffOnlyForZeroAndSavingKeepsTheKey)
 {
-    struct Case { const char16_t* value; bool on; };
-    const Case cases[] = {{u"0", false}, {u"1", true}, {u"-1", true}, {u"", false}, {u"off", false}};
+    struct Case {
+        const char16_t* value;
+        bool on;
+    };
+    const Case cases[] = {
+        {u"0", false}, {u"1", true}, {u"-1", true}, {u"", false}, {u"off", false}};
     TempFolder dir;
     const std::u16string path = dir.wide("login.ini");
     for (const Case& c : cases) {
@@ -79,16 +83,61 @@ TEST(LoginSettings, PathSitsInTheApplicationDirectory)
 
 const std::set<std::u16string>& languageKeys()
 {
-    static const std::set<std::u16string> keys = {
-        u"D_IP", u"D_PORT", u"U_NAME", u"PASSWORD", u"IP_ISNULL", u"U_NULL", u"INIT_NET_ERR",
-        u"LOGIN_ERR", u"LOGIN", u"CAMERA", u"FULL", u"ABOUT", u"EXIT", u"BACK", u"UP_DOWN",
-        u"ZOOM", u"LEFT_RIGHT", u"FOCUS", u"IRIS", u"VERSION", u"BUILD", u"DEVICE", u"D_DIS",
-        u"OPENING_V", u"BUFFERING", u"PLAYING", u"STOP", u"OPEN_ERR", u"OPENING_TILE",
-        u"BUFFERING_TILE", u"PLAYING_TILE", u"OPEN_ERR_TILE", u"STOP_TILE", u"LAYOUT", u"OK",
-        u"RECONNECT_IN", u"RECONNECTING", u"MEDIA_REOPEN", u"MEDIA_REOPENING", u"NO_PICTURE", u"CODEC_ERR",
-        u"LOGIN_ERR_PASSWD", u"LOGIN_ERR_USER", u"LOGIN_ERR_REFUSED", u"LOGIN_ERR_TIMEOUT",
-        u"LOGIN_ERR_CONN_REFUSED", u"LOGIN_ERR_NO_ANSWER", u"LOGIN_ERR_CONNECT", u"LOGIN_ERR_HOST",
-        u"LOGIN_ERR_SEND", u"LOGIN_ERR_OTHER", u"SAVE_PIC", u"PIC_SAVED", u"PIC_SAVE_ERR", u"NO_PIC"};
+    static const std::set<std::u16string> keys = {u"D_IP",
+                                                  u"D_PORT",
+                                                  u"U_NAME",
+                                                  u"PASSWORD",
+                                                  u"IP_ISNULL",
+                                                  u"U_NULL",
+                                                  u"INIT_NET_ERR",
+                                                  u"LOGIN_ERR",
+                                                  u"LOGIN",
+                                                  u"CAMERA",
+                                                  u"FULL",
+                                                  u"ABOUT",
+                                                  u"EXIT",
+                                                  u"BACK",
+                                                  u"UP_DOWN",
+                                                  u"ZOOM",
+                                                  u"LEFT_RIGHT",
+                                                  u"FOCUS",
+                                                  u"IRIS",
+                                                  u"VERSION",
+                                                  u"BUILD",
+                                                  u"DEVICE",
+                                                  u"D_DIS",
+                                                  u"OPENING_V",
+                                                  u"BUFFERING",
+                                                  u"PLAYING",
+                                                  u"STOP",
+                                                  u"OPEN_ERR",
+                                                  u"OPENING_TILE",
+                                                  u"BUFFERING_TILE",
+                                                  u"PLAYING_TILE",
+                                                  u"OPEN_ERR_TILE",
+                                                  u"STOP_TILE",
+                                                  u"LAYOUT",
+                                                  u"OK",
+                                                  u"RECONNECT_IN",
+                                                  u"RECONNECTING",
+                                                  u"MEDIA_REOPEN",
+                                                  u"MEDIA_REOPENING",
+                                                  u"NO_PICTURE",
+                                                  u"CODEC_ERR",
+                                                  u"LOGIN_ERR_PASSWD",
+                                                  u"LOGIN_ERR_USER",
+                                                  u"LOGIN_ERR_REFUSED",
+                                                  u"LOGIN_ERR_TIMEOUT",
+                                                  u"LOGIN_ERR_CONN_REFUSED",
+                                                  u"LOGIN_ERR_NO_ANSWER",
+                                                  u"LOGIN_ERR_CONNECT",
+                                                  u"LOGIN_ERR_HOST",
+                                                  u"LOGIN_ERR_SEND",
+                                                  u"LOGIN_ERR_OTHER",
+                                                  u"SAVE_PIC",
+                                                  u"PIC_SAVED",
+                                                  u"PIC_SAVE_ERR",
+                                                  u"NO_PIC"};
     return keys;
 }
 
@@ -135,7 +184,8 @@ TEST_P(LanguageFileTest, BuiltFileHasTheLayoutAndExactlyTheKeysAndEveryTextReads
     // another one (STOP would read TILE_STOP's text if that came first).
     for (const std::u16string& a : seen)
         for (const std::u16string& b : seen)
-            EXPECT_TRUE(a == b || b.size() < a.size() || b.compare(b.size() - a.size(), a.size(), a) != 0)
+            EXPECT_TRUE(a == b || b.size() < a.size() ||
+                        b.compare(b.size() - a.size(), a.size(), a) != 0)
                 << "key ends another key";
 
     const std::u16string path(name.begin(), name.end());
@@ -164,7 +214,10 @@ TEST(Language, TwoFilesDifferAndLabelsEndWithTheirSeparator)
 
 TEST(Language, NumbersFillTheirMarkersInBothFiles)
 {
-    struct Case { const char16_t* text; std::u16string out; };
+    struct Case {
+        const char16_t* text;
+        std::u16string out;
+    };
     const Case cases[] = {{u"in %1 s (attempt %2)", u"in 16 s (attempt 5)"},
                           {u"%2/%1", u"5/16"},
                           {u"100% %3 %", u"100% %3 %"},   // no third number: left alone
@@ -205,4 +258,4 @@ TEST(Language, MissingFileOrKeyGivesEmptyText)
     Language::setFilePath(u"");
 }
 
-} // namespace
+}   // namespace

@@ -23,7 +23,8 @@ TEST(Utf, ValidTextRoundTrips)
 TEST(Utf, UnpairedSurrogatesBecomeReplacementCharacters)
 {
     EXPECT_EQ(toUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
-    EXPECT_EQ(toUtf8(std::u16string(1, char16_t(0xDC00)) + u"a"), "\xEF\xBF\xBD" "a");
+    EXPECT_EQ(toUtf8(std::u16string(1, char16_t(0xDC00)) + u"a"), "\xEF\xBF\xBD"
+                                                                  "a");
     std::u16string highThenLetter{char16_t(0xD83C), u'x'};
     EXPECT_EQ(toUtf8(highThenLetter), "\xEF\xBF\xBDx");
 }
@@ -31,14 +32,18 @@ TEST(Utf, UnpairedSurrogatesBecomeReplacementCharacters)
 TEST(Utf, InvalidUtf8BecomesReplacementCharacters)
 {
     const std::u16string r(1, char16_t(0xFFFD));
-    EXPECT_EQ(fromUtf8("\x80"), r);                        // stray continuation byte
-    EXPECT_EQ(fromUtf8("\xC0\xAF"), r + r);                // overlong '/'
-    EXPECT_EQ(fromUtf8("\xE0\x80\xAF"), r + r + r);        // overlong three-byte form
-    EXPECT_EQ(fromUtf8("\xED\xA0\x80"), r + r + r);        // encoded surrogate
-    EXPECT_EQ(fromUtf8("\xF4\x90\x80\x80"), r + r + r + r); // above U+10FFFF
-    EXPECT_EQ(fromUtf8("\xE5\xBD"), r);                    // cut short at the end
-    EXPECT_EQ(fromUtf8("\xE5\xBD" "a"), r + u"a");         // cut short before a letter
-    EXPECT_EQ(fromUtf8("\xFF" "b"), r + u"b");
+    EXPECT_EQ(fromUtf8("\x80"), r);                           // stray continuation byte
+    EXPECT_EQ(fromUtf8("\xC0\xAF"), r + r);                   // overlong '/'
+    EXPECT_EQ(fromUtf8("\xE0\x80\xAF"), r + r + r);           // overlong three-byte form
+    EXPECT_EQ(fromUtf8("\xED\xA0\x80"), r + r + r);           // encoded surrogate
+    EXPECT_EQ(fromUtf8("\xF4\x90\x80\x80"), r + r + r + r);   // above U+10FFFF
+    EXPECT_EQ(fromUtf8("\xE5\xBD"), r);                       // cut short at the end
+    EXPECT_EQ(fromUtf8("\xE5\xBD"
+                       "a"),
+              r + u"a");   // cut short before a letter
+    EXPECT_EQ(fromUtf8("\xFF"
+                       "b"),
+              r + u"b");
 }
 
 TEST(Utf, RandomBytesGiveWellFormedText)
@@ -55,4 +60,4 @@ TEST(Utf, RandomBytesGiveWellFormedText)
     }
 }
 
-} // namespace
+}   // namespace

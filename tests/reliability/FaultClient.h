@@ -75,4 +75,4 @@ public:
     DeviceClient client;
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -71,10 +71,7 @@ std::unique_ptr<RecorderProcess> startRecorder(std::vector<std::string> args)
 
 class RecorderFaultTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        healthy_ = startRecorder({}).release();
-    }
+    static void SetUpTestSuite() { healthy_ = startRecorder({}).release(); }
     static void TearDownTestSuite()
     {
         delete healthy_;
@@ -82,7 +79,8 @@ protected:
     }
     void SetUp() override
     {
-        ASSERT_NE(healthy_, nullptr) << "kevra-recorder did not start: " << RecorderProcess::binary();
+        ASSERT_NE(healthy_, nullptr)
+            << "kevra-recorder did not start: " << RecorderProcess::binary();
         Clock::useReal();
     }
     void TearDown() override { Clock::useReal(); }
@@ -143,8 +141,14 @@ protected:
         return loginCode(w, n, code) && code == 0;
     }
 
-    static size_t mediaBytes(FaultClient& w) { return w.log.read([&] { return w.log.media.size(); }); }
-    static int lost(FaultClient& w) { return w.log.read([&] { return w.log.lost; }); }
+    static size_t mediaBytes(FaultClient& w)
+    {
+        return w.log.read([&] { return w.log.media.size(); });
+    }
+    static int lost(FaultClient& w)
+    {
+        return w.log.read([&] { return w.log.lost; });
+    }
 
     static RecorderProcess* healthy_;
 };
@@ -158,9 +162,9 @@ TEST_F(RecorderFaultTest, EveryLoginRefusalGivesItsCodeAndTheNextLoginSucceeds)
         int code;
     };
     const std::vector<Case> cases = {
-        {{"--refuse", "0"}, 0x1002}, {{"--refuse", "1"}, 0x1003}, {{"--refuse", "2"}, 0x1004},
-        {{"--refuse", "3"}, 0x1005}, {{"--refuse", "4"}, 0x1006}, {{"--refuse", "5"}, 0x1007},
-        {{"--refuse", "6"}, 0x1008}, {{"--refuse", "7"}, 0x1009}, {{"--refuse", "9"}, 4},
+        {{"--refuse", "0"}, 0x1002}, {{"--refuse", "1"}, 0x1003},  {{"--refuse", "2"}, 0x1004},
+        {{"--refuse", "3"}, 0x1005}, {{"--refuse", "4"}, 0x1006},  {{"--refuse", "5"}, 0x1007},
+        {{"--refuse", "6"}, 0x1008}, {{"--refuse", "7"}, 0x1009},  {{"--refuse", "9"}, 4},
         {{"--refuse", "-1"}, 4},     {{"--outcome", "3"}, 0x1005}, {{"--outcome", "2"}, 0x1001},
     };
 
@@ -208,7 +212,8 @@ TEST_F(RecorderFaultTest, RecorderKilledMidStreamIsLostWithinTheSilenceLimit)
     expectRecovery(w);
     const long after = residentKb();
     EXPECT_LT(after - before, kRssBoundKb);
-    report("recorder-killed", lost(w) == 1 ? "connection lost" : "NO LOSS", before, after, !HasFailure());
+    report("recorder-killed", lost(w) == 1 ? "connection lost" : "NO LOSS", before, after,
+           !HasFailure());
 }
 
 TEST_F(RecorderFaultTest, SilentRecorderIsLostOnlyAfterSixtySeconds)
@@ -229,7 +234,8 @@ TEST_F(RecorderFaultTest, SilentRecorderIsLostOnlyAfterSixtySeconds)
     expectRecovery(w);
     const long after = residentKb();
     EXPECT_LT(after - before, kRssBoundKb);
-    report("silent-recorder", lost(w) == 1 ? "lost after 60 s" : "NO LOSS", before, after, !HasFailure());
+    report("silent-recorder", lost(w) == 1 ? "lost after 60 s" : "NO LOSS", before, after,
+           !HasFailure());
 }
 
 TEST_F(RecorderFaultTest, ClosedMediaConnectionStopsTheStreamButNotTheSession)
@@ -326,7 +332,11 @@ TEST_F(RecorderFaultTest, FourGigabyteMediaAnnouncementStaysWithinTheBufferCap)
     const long after = residentKb();
     EXPECT_LT(after - before, kRssBoundKb);
     // The media log itself holds what arrived; drop it before the recovery measurement.
-    w.log.read([&] { w.log.media.clear(); w.log.media.shrink_to_fit(); return 0; });
+    w.log.read([&] {
+        w.log.media.clear();
+        w.log.media.shrink_to_fit();
+        return 0;
+    });
     expectRecovery(w);
     report("absurd-length-media", "pieces <= 1 MiB, session kept", before, after, !HasFailure());
 }
@@ -364,21 +374,30 @@ TEST_F(RecorderFaultTest, SixtyFourMebibytesOfMediaGarbageKeepMemoryBounded)
     long peak = before;
     while (bytesReceived() - start < kGarbage && std::chrono::steady_clock::now() < end) {
         // Whatever the garbage announced as media lands in the test's own log: empty it.
-        w.log.read([&] { w.log.media.clear(); w.log.media.shrink_to_fit(); return 0; });
+        w.log.read([&] {
+            w.log.media.clear();
+            w.log.media.shrink_to_fit();
+            return 0;
+        });
         peak = std::max(peak, residentKb());
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     const long long taken = bytesReceived() - start;
     EXPECT_GE(taken, kGarbage) << "garbage not taken within 120 s";
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    w.log.read([&] { w.log.media.clear(); w.log.media.shrink_to_fit(); return 0; });
+    w.log.read([&] {
+        w.log.media.clear();
+        w.log.media.shrink_to_fit();
+        return 0;
+    });
     const long after = residentKb();
     EXPECT_LT(peak - before, kRssBoundKb);
     EXPECT_LT(after - before, kRssBoundKb);
     EXPECT_EQ(lost(w), 0);
     expectRecovery(w);
-    report("garbage-64MiB-media", "no crash, peak rss +" + std::to_string((peak - before) / 1024) + " MiB",
-           before, after, !HasFailure());
+    report("garbage-64MiB-media",
+           "no crash, peak rss +" + std::to_string((peak - before) / 1024) + " MiB", before, after,
+           !HasFailure());
 }
 
 TEST_F(RecorderFaultTest, SixtyFourMebibytesOfSessionGarbageEndInLoss)
@@ -427,8 +446,9 @@ TEST_F(RecorderFaultTest, TenMebibyteCameraListArrivesInPiecesAndIsRefused)
     EXPECT_LT(after - before, kRssBoundKb);
     EXPECT_EQ(lost(w), 0);
     expectRecovery(w);
-    report("camera-list-10MiB", "onList " + std::to_string(list.code), before, after, !HasFailure());
+    report("camera-list-10MiB", "onList " + std::to_string(list.code), before, after,
+           !HasFailure());
 }
 
-} // namespace
-} // namespace kevra
+}   // namespace
+}   // namespace kevra

@@ -132,7 +132,8 @@ TEST(SettingsFault, UnreadableFileGivesDefaultsForAnOrdinaryUser)
         if (::setgid(65534) != 0 || ::setuid(65534) != 0)
             ::_exit(3);
         const LoginSettings s = LoginSettings::load(dir.wide("login.ini"));
-        const bool defaults = s.ip == LoginSettings::kDefaultIp && s.port == LoginSettings::kDefaultPort &&
+        const bool defaults = s.ip == LoginSettings::kDefaultIp &&
+                              s.port == LoginSettings::kDefaultPort &&
                               s.user == LoginSettings::kDefaultUser;
         const int saved = LoginSettings::save(dir.wide("login.ini"), u"1.1.1.1", u"1", u"a", u"b");
         ::_exit(defaults && saved == 0 ? 0 : 1);
@@ -199,8 +200,8 @@ TEST(SettingsFault, SaveThatRunsOutOfSpaceLeavesTheOldFileWhole)
     struct rlimit small = saved;
     small.rlim_cur = old.size() + 16;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const int r = LoginSettings::save(dir.wide("login.ini"), std::u16string(2000, u'9'), u"1",
-                                      u"a", u"b");
+    const int r =
+        LoginSettings::save(dir.wide("login.ini"), std::u16string(2000, u'9'), u"1", u"a", u"b");
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previous);
     EXPECT_EQ(r, 0);
@@ -213,5 +214,5 @@ TEST(SettingsFault, SaveThatRunsOutOfSpaceLeavesTheOldFileWhole)
     EXPECT_TRUE(s.password == u"pw" || s.password == u"b");
 }
 
-} // namespace
-} // namespace kevra
+}   // namespace
+}   // namespace kevra

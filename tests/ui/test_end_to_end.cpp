@@ -94,7 +94,7 @@ struct Viewer {
     QString status() { return window->statusLine()->text(); }
 };
 
-} // namespace
+}   // namespace
 
 TEST(EndToEnd, LiveVideoPtzAndCleanExit)
 {
@@ -115,12 +115,14 @@ TEST(EndToEnd, LiveVideoPtzAndCleanExit)
         QCoreApplication::sendPostedEvents(v.window.get());   // the posted status text
         EXPECT_EQ(v.status(), lang(u"OPENING_V"));
         ASSERT_TRUE(waitUntil([&] { return v.window->surface().presentedCount() > 0; }, 30000))
-            << "no picture; status " << v.status().toStdString() << " video " << v.window->isVideoMode()
-            << " surface " << v.window->surface().width() << " dec " << v.window->device().convertedCount()
-            << " fr " << v.window->device().frameRate() << " lastdest " << v.window->liveView().destination().width();
+            << "no picture; status " << v.status().toStdString() << " video "
+            << v.window->isVideoMode() << " surface " << v.window->surface().width() << " dec "
+            << v.window->device().convertedCount() << " fr " << v.window->device().frameRate()
+            << " lastdest " << v.window->liveView().destination().width();
         const qint64 firstPictureMs = sinceClick.elapsed();
         ASSERT_TRUE(waitUntil([&] { return v.status() == lang(u"PLAYING"); }, 30000));
-        std::printf("[ measure ] camera click to first picture: %lld ms\n", (long long)firstPictureMs);
+        std::printf("[ measure ] camera click to first picture: %lld ms\n",
+                    (long long)firstPictureMs);
 
         pump(300);
         QImage shot = v.window->videoArea()->grab().toImage();
@@ -136,27 +138,35 @@ TEST(EndToEnd, LiveVideoPtzAndCleanExit)
         EXPECT_TRUE(near(shot.pixelColor(px, lowRow), 40, 160, 60, 28));
 
         // Each arrow sends its code for channel 1 (the recorder logs the action byte on the wire).
-        struct Press { int id; int code; } presses[] = {
-            {MainWindow::ID_DIR_LEFT, 0}, {MainWindow::ID_DIR_RIGHT, 1},
-            {MainWindow::ID_LENS_LEFT, 4}, {MainWindow::ID_LENS_RIGHT, 5}};
+        struct Press {
+            int id;
+            int code;
+        } presses[] = {{MainWindow::ID_DIR_LEFT, 0},
+                       {MainWindow::ID_DIR_RIGHT, 1},
+                       {MainWindow::ID_LENS_LEFT, 4},
+                       {MainWindow::ID_LENS_RIGHT, 5}};
         for (const Press& p : presses) {
             size_t from = rec.events().size();
             v.window->button(p.id)->click();
             std::string line = rec.waitFor({"\"event\":\"ptz\""}, 10000, from);
             ASSERT_FALSE(line.empty()) << "no PTZ for button " << p.id;
-            EXPECT_EQ(RecorderProcess::field(line, "action"), std::to_string(ptzActionCode(p.code)));
+            EXPECT_EQ(RecorderProcess::field(line, "action"),
+                      std::to_string(ptzActionCode(p.code)));
             EXPECT_EQ(RecorderProcess::field(line, "channel"), "1");
         }
         v.window->command(MainWindow::ID_DIR_LABEL);    // left/right
         v.window->command(MainWindow::ID_LENS_LABEL);   // iris
-        struct Press more[] = {{MainWindow::ID_DIR_LEFT, 2}, {MainWindow::ID_DIR_RIGHT, 3},
-                               {MainWindow::ID_LENS_LEFT, 8}, {MainWindow::ID_LENS_RIGHT, 9}};
+        struct Press more[] = {{MainWindow::ID_DIR_LEFT, 2},
+                               {MainWindow::ID_DIR_RIGHT, 3},
+                               {MainWindow::ID_LENS_LEFT, 8},
+                               {MainWindow::ID_LENS_RIGHT, 9}};
         for (const Press& p : more) {
             size_t from = rec.events().size();
             v.window->button(p.id)->click();
             std::string line = rec.waitFor({"\"event\":\"ptz\""}, 10000, from);
             ASSERT_FALSE(line.empty());
-            EXPECT_EQ(RecorderProcess::field(line, "action"), std::to_string(ptzActionCode(p.code)));
+            EXPECT_EQ(RecorderProcess::field(line, "action"),
+                      std::to_string(ptzActionCode(p.code)));
         }
         // An arrow key drives the camera too.
         size_t from = rec.events().size();
@@ -173,9 +183,12 @@ TEST(EndToEnd, LiveVideoPtzAndCleanExit)
             << "the old camera's picture stayed";
         line = rec.waitFor({"\"event\":\"stream\"", "\"op\":\"stop\""}, 10000, from);
         EXPECT_EQ(RecorderProcess::field(line, "channel"), "1");
-        ASSERT_FALSE(rec.waitFor({"\"event\":\"camera\"", "\"state\":\"idle\""}, 10000, from).empty())
+        ASSERT_FALSE(
+            rec.waitFor({"\"event\":\"camera\"", "\"state\":\"idle\""}, 10000, from).empty())
             << "camera 2 still streams";
-        ASSERT_TRUE(waitUntil([&] { return share(v.window->videoArea()->grab().toImage(), 200, 40, 40) > 0.15; }, 30000));
+        ASSERT_TRUE(waitUntil(
+            [&] { return share(v.window->videoArea()->grab().toImage(), 200, 40, 40) > 0.15; },
+            30000));
 
         // EXIT ends the window.
         bool finished = false;
@@ -210,7 +223,8 @@ TEST(EndToEnd, Mpeg4CameraPlaysAndAnUndecodableOneSaysSo)
     PacketMuxer mux;
     std::vector<uint8_t> bytes, body(600, 0x44);
     for (int i = 0; i < 50; ++i) {
-        const auto p = i % 10 == 0 ? mux.keyFrame(body, 176, 144, 25, 0, 0xFE) : mux.dependentFrame(body, 0xFC);
+        const auto p = i % 10 == 0 ? mux.keyFrame(body, 176, 144, 25, 0, 0xFE)
+                                   : mux.dependentFrame(body, 0xFC);
         bytes.insert(bytes.end(), p.begin(), p.end());
     }
     const std::string file = makeTempDir() + "codec3.bin";
@@ -241,7 +255,8 @@ TEST(EndToEnd, ClosedCameraConnectionIsReopenedWhileTheSessionStays)
     emit v.window->tree()->itemClicked(v.camera(0), 0);
     // Each media connection is closed 2 s after its claim; the viewer claims and starts the
     // camera again by itself (after 1 s), on the one session.
-    const std::vector<std::string> streaming{"\"event\":\"camera\"", "\"channel\":0", "\"state\":\"streaming\""};
+    const std::vector<std::string> streaming{"\"event\":\"camera\"", "\"channel\":0",
+                                             "\"state\":\"streaming\""};
     EXPECT_TRUE(waitUntil([&] { return rec.count(streaming) >= 2; }, 20000));
     EXPECT_EQ(rec.count({"\"event\":\"login\""}), 1);
     EXPECT_TRUE(boxes().empty());
@@ -259,10 +274,14 @@ TEST(EndToEnd, DroppedSessionIsLoggedInAgainBySelfAndTheCameraReopened)
     ASSERT_FALSE(rec.waitFor({"\"event\":\"disconnect\"", "close session"}, 20000).empty())
         << "the simulator did not drop the session";
     // Noticed at once (the recorder closed the connection), told on the status line.
-    EXPECT_TRUE(waitUntil([&] { return v.status().startsWith(lang(u"D_DIS")); }, 5000)) << v.status().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return v.status().startsWith(lang(u"D_DIS")); }, 5000))
+        << v.status().toStdString();
     // Logged in again with the saved login and camera 1 streams again, with no input.
-    const std::vector<std::string> streaming{"\"event\":\"camera\"", "\"channel\":0", "\"state\":\"streaming\""};
-    EXPECT_TRUE(waitUntil([&] { return rec.count({"\"event\":\"login\""}) >= 2 && rec.count(streaming) >= 2; }, 20000));
+    const std::vector<std::string> streaming{"\"event\":\"camera\"", "\"channel\":0",
+                                             "\"state\":\"streaming\""};
+    EXPECT_TRUE(waitUntil(
+        [&] { return rec.count({"\"event\":\"login\""}) >= 2 && rec.count(streaming) >= 2; },
+        20000));
     EXPECT_TRUE(boxes().empty());
     EXPECT_EQ(v.window->loginDialog(), nullptr);
     EXPECT_EQ(v.window->liveView().channel(), 0);
@@ -281,9 +300,12 @@ TEST(EndToEnd, KeySSavesTheCameraPictureAsPng)
     std::ofstream(config + "user-dirs.dirs") << "XDG_PICTURES_DIR=\"" << folder << "\"\n";
     const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config));
-    struct Restore { QByteArray v; ~Restore() { v.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", v); } } restore{oldConfig};
+    struct Restore {
+        QByteArray v;
+        ~Restore() { v.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", v); }
+    } restore{oldConfig};
     ASSERT_EQ(PictureSaver::folder().toStdString(), folder);
-    v.window->savePicture(QString::fromStdString(folder));            // nothing open yet
+    v.window->savePicture(QString::fromStdString(folder));   // nothing open yet
     EXPECT_EQ(v.status(), lang(u"NO_PIC"));
 
     emit v.window->tree()->itemClicked(v.camera(1), 0);   // "Lobby": green with a pink box

@@ -28,8 +28,8 @@ using namespace kevra::test;
 
 namespace {
 
-const std::vector<std::string> kFiveCameras{"--cameras", "Gate&&Lobby&&Parking&&Yard&&Dock",
-                                            "--size", "176x144", "--fps", "25"};
+const std::vector<std::string> kFiveCameras{
+    "--cameras", "Gate&&Lobby&&Parking&&Yard&&Dock", "--size", "176x144", "--fps", "25"};
 
 struct GridViewer {
     std::unique_ptr<DeviceClient> client = std::make_unique<DeviceClient>();
@@ -59,12 +59,14 @@ struct GridViewer {
     // Waits until every shown tile drew a picture.
     bool allTilesPlay(int tiles)
     {
-        return waitUntil([&] {
-            for (int p = 0; p < tiles; ++p)
-                if (window->tileView()->presentedCount(p) == 0)
-                    return false;
-            return true;
-        }, 30000);
+        return waitUntil(
+            [&] {
+                for (int p = 0; p < tiles; ++p)
+                    if (window->tileView()->presentedCount(p) == 0)
+                        return false;
+                return true;
+            },
+            30000);
     }
 };
 
@@ -74,7 +76,8 @@ std::vector<int> started(const RecorderProcess& rec, size_t from)
     std::vector<int> ch;
     const std::vector<std::string> ev = rec.events();
     for (size_t i = from; i < ev.size(); ++i)
-        if (RecorderProcess::field(ev[i], "event") == "stream" && RecorderProcess::field(ev[i], "op") == "start")
+        if (RecorderProcess::field(ev[i], "event") == "stream" &&
+            RecorderProcess::field(ev[i], "op") == "start")
             ch.push_back(std::stoi(RecorderProcess::field(ev[i], "channel")));
     return ch;
 }
@@ -92,12 +95,14 @@ TEST(GridWindow, KeyFourOpensFourChannelsReplacingStopsTheOldStreamPtzFollowsThe
     // Key 4 in the camera tree (it has the focus after login).
     size_t from = rec.events().size();
     v.window->tree()->setFocus();
-    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : v.window.get(), Qt::Key_4);
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : v.window.get(),
+                    Qt::Key_4);
     ASSERT_TRUE(v.window->gridShown());
     EXPECT_TRUE(v.window->isVideoMode());
     ASSERT_TRUE(v.allTilesPlay(4));
     pump(500);
-    EXPECT_EQ(started(rec, from), (std::vector<int>{0, 1, 2, 3})) << "exactly the four shown cameras";
+    EXPECT_EQ(started(rec, from), (std::vector<int>{0, 1, 2, 3}))
+        << "exactly the four shown cameras";
 
     // Click tile 2 (camera 3): the PTZ buttons and arrow keys drive channel 2.
     const QRect tile2 = v.window->tileView()->tileRect(2);
@@ -118,15 +123,18 @@ TEST(GridWindow, KeyFourOpensFourChannelsReplacingStopsTheOldStreamPtzFollowsThe
     emit v.window->tree()->itemClicked(v.camera(4), 0);
     line = rec.waitFor({"\"event\":\"stream\"", "\"op\":\"stop\""}, 10000, from);
     EXPECT_EQ(RecorderProcess::field(line, "channel"), "2");
-    ASSERT_FALSE(rec.waitFor({"\"event\":\"stream\"", "\"channel\":4", "\"op\":\"start\""}, 10000, from).empty());
+    ASSERT_FALSE(
+        rec.waitFor({"\"event\":\"stream\"", "\"channel\":4", "\"op\":\"start\""}, 10000, from)
+            .empty());
     EXPECT_EQ(started(rec, from), std::vector<int>{4}) << "the other tiles kept their streams";
     ASSERT_TRUE(v.allTilesPlay(4));
 
     // The view is remembered for this recorder.
-    const ViewSettings saved = ViewSettings::load(fromUtf8(v.dir + "views.ini"),
-                                                  ViewSettings::recorderName(u"127.0.0.1", rec.port()));
+    const ViewSettings saved = ViewSettings::load(
+        fromUtf8(v.dir + "views.ini"), ViewSettings::recorderName(u"127.0.0.1", rec.port()));
     EXPECT_EQ(saved.layout, 4);
-    EXPECT_EQ((std::vector<int>(saved.tiles.begin(), saved.tiles.begin() + 5)), (std::vector<int>{0, 1, 4, 3, -1}));
+    EXPECT_EQ((std::vector<int>(saved.tiles.begin(), saved.tiles.begin() + 5)),
+              (std::vector<int>{0, 1, 4, 3, -1}));
 
     // Key 1 shows the selected camera alone through the one-camera view; the others stop.
     QTest::keyClick(v.window.get(), Qt::Key_1);
@@ -152,9 +160,13 @@ TEST(GridWindow, ConnectionLossStopsEveryTileAndTheLoginThatFollowsReopensThem)
     // viewer logs in again by itself and reopens the same four cameras.
     const size_t from = rec.events().size();
     EXPECT_EQ(v.window->grid().layout(), 4) << "the tiles are kept for the next login";
-    ASSERT_TRUE(waitUntil([&] {
-        return !rec.waitFor({"\"event\":\"stream\"", "\"channel\":3", "\"op\":\"start\""}, 0, from).empty();
-    }, 30000));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return !rec.waitFor({"\"event\":\"stream\"", "\"channel\":3", "\"op\":\"start\""}, 0,
+                                from)
+                        .empty();
+        },
+        30000));
     const std::vector<int> reopened = started(rec, from);
     EXPECT_EQ(std::set<int>(reopened.begin(), reopened.end()), (std::set<int>{0, 1, 2, 3}));
     EXPECT_TRUE(v.window->gridShown());
@@ -171,12 +183,14 @@ TEST(GridWindow, ATileWhosePicturesStopIsMarked)
     ASSERT_TRUE(v.logIn(rec.port()));
     v.window->chooseLayout(4);
     // Every camera's media stops in the middle of a message: after 3 s each tile says so.
-    ASSERT_TRUE(waitUntil([&] {
-        for (int p = 0; p < 4; ++p)
-            if (v.window->tileNote(p).isEmpty())
-                return false;
-        return true;
-    }, 30000));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            for (int p = 0; p < 4; ++p)
+                if (v.window->tileNote(p).isEmpty())
+                    return false;
+            return true;
+        },
+        30000));
     EXPECT_TRUE(v.window->tileNote(4).isEmpty());
     // Back to one tile: no tile is shown, so none is marked.
     v.window->chooseLayout(1);

@@ -67,7 +67,7 @@ struct LoginDialogTest : ::testing::Test {
     }
 };
 
-} // namespace
+}   // namespace
 
 TEST_F(LoginDialogTest, FirstStartShowsDefaultsAndLabelsFromTheLanguageFile)
 {
@@ -108,7 +108,7 @@ TEST_F(LoginDialogTest, EmptyPortIsRefilledSavedInOrderAndTheLoginIsPosted)
     EXPECT_EQ(posted.host, "10.1.2.3");
     EXPECT_EQ(posted.port, 34567);
     EXPECT_EQ(posted.user, "\xE7\xAE\xA1\xE7\x90\x86\xE5\x91\x98");   // whole UTF-8, 9 bytes
-    EXPECT_EQ(posted.password, "");   // an empty password is sent
+    EXPECT_EQ(posted.password, "");                                   // an empty password is sent
     EXPECT_EQ(posted.timeout, 10000);
     EXPECT_TRUE(d->waiting());
     EXPECT_TRUE(boxes().empty());
@@ -189,9 +189,9 @@ TEST_F(LoginDialogTest, EnterRunsLoginAndEscapeRunsCancel)
     d->open();
     QTest::keyClick(d->field(CDlgLogin::IDC_IP), Qt::Key_Return);
     EXPECT_EQ(posted.logins, 1);
-    EXPECT_TRUE(d->isVisible());      // never closed as if the login had been accepted
+    EXPECT_TRUE(d->isVisible());   // never closed as if the login had been accepted
     EXPECT_EQ(d->m_cancelled, 0);
-    d->ApplyLoginResult(1);           // refused: fields editable again
+    d->ApplyLoginResult(1);   // refused: fields editable again
     QTest::keyClick(d->field(CDlgLogin::IDC_IP), Qt::Key_Escape);
     EXPECT_FALSE(d->isVisible());
     EXPECT_EQ(d->m_cancelled, 1);
@@ -230,7 +230,12 @@ TEST_F(LoginDialogTest, RowsAreLaidOutFromTheFontMetrics)
 // of failure, each kind its own text, and ends with the code.
 TEST(LoginFailureText, SecondLineNamesTheFailureWithItsCode)
 {
-    struct Case { int code; int systemError; const char16_t* key; const char* hex; } cases[] = {
+    struct Case {
+        int code;
+        int systemError;
+        const char16_t* key;
+        const char* hex;
+    } cases[] = {
         {0x1003, 0, u"LOGIN_ERR_PASSWD", "0x1003"},
         {0x1002, 0, u"LOGIN_ERR_USER", "0x1002"},
         {0x1001, 0, u"LOGIN_ERR_REFUSED", "0x1001"},

@@ -31,10 +31,18 @@ struct QuietDevice : LiveViewDevice {
     std::atomic<int> opens{0};
     std::atomic<int> lastChannel{-2};
     std::atomic<int> stops{0};
-    void openChannel(int channel, int) override { opens++; lastChannel = channel; }
+    void openChannel(int channel, int) override
+    {
+        opens++;
+        lastChannel = channel;
+    }
     void stopChannel() override { stops++; }
     void setDisplayDepth(int) override {}
-    const uint8_t* pictureQuery(int& b, int&, int&) override { b = 1; return nullptr; }
+    const uint8_t* pictureQuery(int& b, int&, int&) override
+    {
+        b = 1;
+        return nullptr;
+    }
     int convertedCount() const override { return 0; }
     void lowerConvertedCount() override {}
     int frameRate() const override { return 0; }
@@ -84,7 +92,7 @@ std::vector<uint8_t> block(std::initializer_list<const char*> names)
     return b;
 }
 
-} // namespace
+}   // namespace
 
 TEST_F(MainWindowTest, LoginSequenceRunsAtStartAndAcceptedLoginShowsTheTree)
 {
@@ -160,9 +168,10 @@ TEST_F(MainWindowTest, LayoutFollowsTheFontMetrics)
     EXPECT_EQ(r.barHeight, bar.height() + 12);
     EXPECT_EQ(r.titleHeight, QFontMetrics(w->font()).height() + 12);
     EXPECT_EQ(w->button(MainWindow::ID_EXIT)->geometry(),
-              QRect(r.videoBar[4].left, r.videoBar[4].top, r.videoBar[4].width(), r.videoBar[4].height()));
-    EXPECT_EQ(w->videoArea()->geometry(),
-              QRect(r.normalVideo.left, r.normalVideo.top, r.normalVideo.width(), r.normalVideo.height()));
+              QRect(r.videoBar[4].left, r.videoBar[4].top, r.videoBar[4].width(),
+                    r.videoBar[4].height()));
+    EXPECT_EQ(w->videoArea()->geometry(), QRect(r.normalVideo.left, r.normalVideo.top,
+                                                r.normalVideo.width(), r.normalVideo.height()));
     EXPECT_EQ(w->statusLine()->y(), r.titleHeight);
     EXPECT_EQ(w->button(MainWindow::ID_DIR_LABEL)->width(), r.labelWidth);
 }
@@ -192,9 +201,13 @@ TEST_F(MainWindowTest, AboutBoxAndStatusTexts)
     w->showAbout();
     ASSERT_EQ(boxes().size(), 1u);
     EXPECT_EQ(boxes()[0].caption, lang(u"ABOUT"));
-    EXPECT_EQ(boxes()[0].text, "KEVRA\n" + lang(u"VERSION") + "1.00.2\n" + lang(u"BUILD") + " : 2010-10-22\n");
+    EXPECT_EQ(boxes()[0].text,
+              "KEVRA\n" + lang(u"VERSION") + "1.00.2\n" + lang(u"BUILD") + " : 2010-10-22\n");
 
-    std::thread timer([&] { w->postStatus(u"BUFFERING"); w->postStatus(u"PLAYING"); });
+    std::thread timer([&] {
+        w->postStatus(u"BUFFERING");
+        w->postStatus(u"PLAYING");
+    });
     timer.join();
     ASSERT_TRUE(waitUntil([&] { return w->statusLine()->text() == lang(u"PLAYING"); }));
 }
@@ -202,7 +215,8 @@ TEST_F(MainWindowTest, AboutBoxAndStatusTexts)
 TEST_F(MainWindowTest, ConnectionLossWithAutoReconnectOffShowsTheMessageAndTheLoginAgain)
 {
     const std::u16string settings = fromUtf8(makeTempDir() + "/login.ini");
-    ProfileFile::WriteString(LoginSettings::kSection, LoginSettings::kAutoReconnectKey, u"0", settings);
+    ProfileFile::WriteString(LoginSettings::kSection, LoginSettings::kAutoReconnectKey, u"0",
+                             settings);
     w->loginDialog()->setSettingsPath(settings);
     w->loginDialog()->ApplyLoginResult(0);
     ASSERT_TRUE(waitUntil([&] { return w->loginDialog() == nullptr; }));

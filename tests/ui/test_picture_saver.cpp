@@ -12,7 +12,10 @@ using namespace kevra;
 TEST(PictureSaver, FileNamesAreSafeAndCarryCameraDateAndTime)
 {
     const QDateTime when(QDate(2026, 12, 7), QTime(17, 52, 3));
-    struct Case { const char* camera; const char* name; } cases[] = {
+    struct Case {
+        const char* camera;
+        const char* name;
+    } cases[] = {
         {"Lobby", "Lobby_2026-12-07_17-52-03.png"},
         {"Gate 2/North", "Gate 2_North_2026-12-07_17-52-03.png"},
         {"..", "camera.._2026-12-07_17-52-03.png"},

@@ -26,7 +26,7 @@ void sendMouse(QWidget* w, QEvent::Type type, QPoint local, Qt::MouseButtons but
                   Qt::NoModifier);
     QApplication::sendEvent(w, &e);
 }
-}
+}   // namespace
 
 TEST(BitmapButton, PressedFaceFromPressToReleaseAndClickInside)
 {
@@ -127,14 +127,16 @@ QImage showTwoRows(int depth)
             top ? put(255, 0, 0) : put(0, 0, 255);
     }
     const QPoint o = area.mapToGlobal(QPoint(0, 0));
-    std::thread presenter([&] { s.present(px.data(), Rect{o.x(), o.y(), o.x() + 40, o.y() + 40}, bottomUp); });
+    std::thread presenter([&] {
+        s.present(px.data(), Rect{o.x(), o.y(), o.x() + 40, o.y() + 40}, bottomUp);
+    });
     presenter.join();
     pump(50);
     QImage img = area.grab().toImage();
     area.setSurface(nullptr);
     return img;
 }
-}
+}   // namespace
 
 TEST(DisplaySurface, PicturesAreShownUprightStretchedAtEveryDepth)
 {

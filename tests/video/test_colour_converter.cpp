@@ -17,8 +17,8 @@ struct Yuv {
     int w, h;
     std::vector<uint8_t> y, u, v;
     Yuv(int width, int height, uint8_t yv = 128, uint8_t uv = 128, uint8_t vv = 128)
-        : w(width), h(height), y(size_t(width) * height, yv), u(size_t(width / 2) * (height / 2), uv),
-          v(size_t(width / 2) * (height / 2), vv)
+        : w(width), h(height), y(size_t(width) * height, yv),
+          u(size_t(width / 2) * (height / 2), uv), v(size_t(width / 2) * (height / 2), vv)
     {
     }
 };
@@ -35,7 +35,8 @@ std::vector<uint8_t> run(const Yuv& p, int bits, bool fast, uint8_t fill = 0xAB)
     if (fast)
         ColourConverter::convert(p.y.data(), u.data(), v.data(), p.w, p.h, out.data(), bits);
     else
-        ColourConverter::convertReference(p.y.data(), u.data(), v.data(), p.w, p.h, out.data(), bits);
+        ColourConverter::convertReference(p.y.data(), u.data(), v.data(), p.w, p.h, out.data(),
+                                          bits);
     return out;
 }
 
@@ -58,7 +59,7 @@ void expectPixel(const std::vector<uint8_t>& out, int bits, size_t index, int b,
     }
 }
 
-} // namespace
+}   // namespace
 
 TEST(ColourConverter, TablesHoldTheExactProducts)
 {
@@ -74,7 +75,10 @@ TEST(ColourConverter, StudioRangeLumaAtNeutralChroma)
 {
     for (bool fast : {false, true}) {
         for (int bits : {24, 32}) {
-            struct Case { uint8_t y; int out; } cases[] = {{16, 0}, {0, 0}, {235, 254}, {236, 255}, {255, 255}};
+            struct Case {
+                uint8_t y;
+                int out;
+            } cases[] = {{16, 0}, {0, 0}, {235, 254}, {236, 255}, {255, 255}};
             for (auto c : cases) {
                 Yuv p(4, 2, c.y);
                 auto out = run(p, bits, fast);
@@ -90,7 +94,7 @@ TEST(ColourConverter, FullRange565Words)
     for (bool fast : {false, true}) {
         EXPECT_EQ(word(run(Yuv(2, 2, 255), 16, fast), 0), 0xFFFF);
         EXPECT_EQ(word(run(Yuv(2, 2, 0), 16, fast), 3), 0x0000);
-        EXPECT_EQ(word(run(Yuv(2, 2, 16), 16, fast), 1), 0x1082); // dark grey, not black
+        EXPECT_EQ(word(run(Yuv(2, 2, 16), 16, fast), 1), 0x1082);   // dark grey, not black
     }
 }
 
@@ -115,10 +119,11 @@ TEST(ColourConverter, TableDepthsMirrorRowsAndSixteenBitsDoNot)
         auto one = Yuv(2, 2, uint8_t(16 + (287 % 200)));
         auto expect = run(one, 24, false);
         EXPECT_EQ(0, std::memcmp(out24.data(), expect.data(), 3)) << fast;
-        EXPECT_EQ(out24[size_t(287) * 352 * 3], run(Yuv(2, 2, 16), 24, false)[0]); // last row = source 0
+        EXPECT_EQ(out24[size_t(287) * 352 * 3],
+                  run(Yuv(2, 2, 16), 24, false)[0]);   // last row = source 0
 
         auto out16 = run(p, 16, fast);
-        EXPECT_EQ(word(out16, 0), word(run(Yuv(2, 2, 16), 16, false), 0)); // row 0 = source row 0
+        EXPECT_EQ(word(out16, 0), word(run(Yuv(2, 2, 16), 16, false), 0));   // row 0 = source row 0
     }
 }
 
@@ -152,8 +157,8 @@ TEST(ColourConverter, OddSixteenBitEdgesTakeTheNearestBlockAndStayInsideThePlane
         const uint16_t neutral = word(out, 0);
         const uint16_t coloured = word(out, 2);
         EXPECT_NE(neutral, coloured);
-        EXPECT_EQ(word(out, 4), coloured);      // column 4 -> block column 1
-        EXPECT_EQ(word(out, 2 * 5 + 4), coloured); // row 2 -> block row 0
+        EXPECT_EQ(word(out, 4), coloured);           // column 4 -> block column 1
+        EXPECT_EQ(word(out, 2 * 5 + 4), coloured);   // row 2 -> block row 0
         EXPECT_EQ(word(out, 2 * 5 + 0), neutral);
     }
     // A single row or column has no chroma samples at all: neutral chroma.
@@ -183,10 +188,11 @@ TEST(ColourConverter, BadArgumentsWriteNothing)
 TEST(ColourConverter, EveryFastPathMatchesTheReferenceOnRandomPictures)
 {
     std::mt19937 rng(20261207);
-    const int sizes[][2] = {{1, 1},   {2, 2},   {3, 3},   {5, 7},    {15, 2},    {16, 2},    {17, 3},   {18, 2},
-                            {19, 3},  {31, 5},  {32, 4},  {33, 9},   {34, 6},    {35, 2},    {47, 11},  {64, 2},
-                            {65, 2},  {66, 4},  {67, 3},  {96, 2},   {127, 17},  {129, 5},   {176, 144},
-                            {351, 287}, {352, 288}, {1921, 3}};
+    const int sizes[][2] = {{1, 1},     {2, 2},   {3, 3},    {5, 7},   {15, 2},    {16, 2},
+                            {17, 3},    {18, 2},  {19, 3},   {31, 5},  {32, 4},    {33, 9},
+                            {34, 6},    {35, 2},  {47, 11},  {64, 2},  {65, 2},    {66, 4},
+                            {67, 3},    {96, 2},  {127, 17}, {129, 5}, {176, 144}, {351, 287},
+                            {352, 288}, {1921, 3}};
     for (const char* const* name = ColourConverter::pathNames(); *name; ++name) {
         const char* path = *name;
         for (auto& s : sizes) {
@@ -206,9 +212,9 @@ TEST(ColourConverter, EveryFastPathMatchesTheReferenceOnRandomPictures)
                 std::vector<uint8_t> u(p.u), v(p.v);
                 u.reserve(1);
                 v.reserve(1);
-                if (!ColourConverter::convertUsing(path, p.y.data(), u.data(), v.data(), p.w, p.h, out.data(),
-                                                   bits))
-                    break; // not available on this processor
+                if (!ColourConverter::convertUsing(path, p.y.data(), u.data(), v.data(), p.w, p.h,
+                                                   out.data(), bits))
+                    break;   // not available on this processor
                 ASSERT_EQ(out, expect) << path << " " << bits << " bits " << p.w << "x" << p.h;
             }
         }
@@ -232,8 +238,9 @@ TEST(ColourConverter, FastMatchesReferenceOverEveryLumaAndChromaValue)
         for (int bits : {16, 24, 32}) {
             const auto expect = run(p, bits, false);
             std::vector<uint8_t> out(expect.size());
-            if (!ColourConverter::convertUsing(*name, p.y.data(), p.u.data(), p.v.data(), p.w, p.h, out.data(), bits))
-                break; // not available on this processor
+            if (!ColourConverter::convertUsing(*name, p.y.data(), p.u.data(), p.v.data(), p.w, p.h,
+                                               out.data(), bits))
+                break;   // not available on this processor
             EXPECT_EQ(out, expect) << *name << " " << bits;
         }
     }
@@ -256,7 +263,7 @@ TEST(ColourConverter, UsePathForcesAnAvailableImplementationOnly)
             fastest = *name;
     EXPECT_TRUE(ColourConverter::usePath(nullptr));
     EXPECT_EQ(ColourConverter::fastPathName(), fastest);
-    ColourConverter::usePath(best.c_str()); // as the environment chose for the other tests
+    ColourConverter::usePath(best.c_str());   // as the environment chose for the other tests
 }
 
 TEST(ColourConverter, LargeAlignedThirtyTwoBitPicturesMatchTheReference)
@@ -271,14 +278,16 @@ TEST(ColourConverter, LargeAlignedThirtyTwoBitPicturesMatchTheReference)
                 b = uint8_t(rng());
         const auto expect = run(p, 32, false);
         const size_t bytes = size_t(w) * h * 4;
-        std::unique_ptr<uint8_t, decltype(&std::free)> out(static_cast<uint8_t*>(std::aligned_alloc(64, bytes)),
-                                                           &std::free);
+        std::unique_ptr<uint8_t, decltype(&std::free)> out(
+            static_cast<uint8_t*>(std::aligned_alloc(64, bytes)), &std::free);
         ASSERT_NE(out, nullptr);
         for (const char* path : {"avx512", "avx2", "sse2"}) {
             std::memset(out.get(), 0xC3, bytes);
-            if (!ColourConverter::convertUsing(path, p.y.data(), p.u.data(), p.v.data(), w, h, out.get(), 32))
+            if (!ColourConverter::convertUsing(path, p.y.data(), p.u.data(), p.v.data(), w, h,
+                                               out.get(), 32))
                 continue;
-            EXPECT_EQ(0, std::memcmp(out.get(), expect.data(), bytes)) << path << " " << w << "x" << h;
+            EXPECT_EQ(0, std::memcmp(out.get(), expect.data(), bytes))
+                << path << " " << w << "x" << h;
         }
     }
 }

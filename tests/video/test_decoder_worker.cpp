@@ -19,8 +19,8 @@ using namespace kevra;
 
 namespace {
 
-constexpr int kMpeg4 = 1; // KXAV codec byte 1 -> codec 1
-constexpr int kH264 = 8;  // codec byte 8 -> codec 4
+constexpr int kMpeg4 = 1;   // KXAV codec byte 1 -> codec 1
+constexpr int kH264 = 8;    // codec byte 8 -> codec 4
 
 // KXAV packets of frames that never make a picture (filler bytes): enough to exercise the queues.
 struct OpaqueStream {
@@ -30,7 +30,10 @@ struct OpaqueStream {
     {
         return mux.videoFrame(payload, true, kMpeg4, w, h, fps, 0);
     }
-    std::vector<uint8_t> dependent() { return mux.videoFrame(payload, false, kMpeg4, 352, 288, 25, 0); }
+    std::vector<uint8_t> dependent()
+    {
+        return mux.videoFrame(payload, false, kMpeg4, 352, 288, 25, 0);
+    }
 };
 
 // A real camera stream (H.264, or MPEG-4 Visual with mpeg4 set) in KXAV packets, one per frame.
@@ -39,12 +42,13 @@ struct CameraStream {
     KxavMuxer mux;
     int w, h, fps;
     bool mpeg4;
-    CameraStream(int camera, int width, int height, int gop = 50, int rate = 25, bool mpeg4Codec = false,
-                 int bFrames = 0)
+    CameraStream(int camera, int width, int height, int gop = 50, int rate = 25,
+                 bool mpeg4Codec = false, int bFrames = 0)
         : w(width), h(height), fps(rate), mpeg4(mpeg4Codec)
     {
         EXPECT_EQ(enc.open(camera, width, height, rate, 0, gop,
-                           mpeg4 ? PatternEncoder::Codec::Mpeg4 : PatternEncoder::Codec::H264, bFrames),
+                           mpeg4 ? PatternEncoder::Codec::Mpeg4 : PatternEncoder::Codec::H264,
+                           bFrames),
                   0);
     }
     // The next encoded frame (empty while a B-VOP encoder holds it back).
@@ -60,11 +64,15 @@ struct CameraStream {
         const std::vector<uint8_t> f = encoded(key);
         if (f.empty())
             return f;
-        return mux.videoFrame(f, key, mpeg4 ? kMpeg4 : kH264, w, h, fps, KxavMuxer::packTime(2026, 12, 7, 10, 0, 0));
+        return mux.videoFrame(f, key, mpeg4 ? kMpeg4 : kH264, w, h, fps,
+                              KxavMuxer::packTime(2026, 12, 7, 10, 0, 0));
     }
 };
 
-void push(DecoderWorker& w, const std::vector<uint8_t>& bytes) { w.push(bytes.data(), int(bytes.size())); }
+void push(DecoderWorker& w, const std::vector<uint8_t>& bytes)
+{
+    w.push(bytes.data(), int(bytes.size()));
+}
 
 // Takes pictures like the frame timer does, driving the worker by hand until one is ready.
 const uint8_t* stepUntilPicture(DecoderWorker& w, int& width, int& height, int maxSteps = 20)
@@ -88,7 +96,7 @@ void bgr(const uint8_t* pic, int width, int row, int col, int& b, int& g, int& r
     r = p[2];
 }
 
-} // namespace
+}   // namespace
 
 TEST(DecoderWorker, InputQueueKeepsExactlyOneMebibyte)
 {
@@ -96,7 +104,7 @@ TEST(DecoderWorker, InputQueueKeepsExactlyOneMebibyte)
     w.startManual();
     std::vector<uint8_t> big(1'048'000, 0), small(600, 0), fit(576, 0);
     push(w, big);
-    push(w, small); // would reach 1,048,600
+    push(w, small);   // would reach 1,048,600
     EXPECT_EQ(w.bytesQueued(), 1'048'000);
     push(w, fit);   // reaches exactly 1,048,576
     EXPECT_EQ(w.bytesQueued(), 1'048'576);
@@ -105,7 +113,8 @@ TEST(DecoderWorker, InputQueueKeepsExactlyOneMebibyte)
     w.push(nullptr, 10);
     w.push(big.data(), -5);
     EXPECT_EQ(w.bytesQueued(), 1'048'576);
-    EXPECT_EQ(w.droppedPushes(), 2); // the 600-byte and the 1-byte chunk; empty pushes are not input
+    EXPECT_EQ(w.droppedPushes(),
+              2);   // the 600-byte and the 1-byte chunk; empty pushes are not input
     w.runIntake();
     EXPECT_EQ(w.bytesQueued(), 0);
 }
@@ -123,7 +132,7 @@ TEST(DecoderWorker, WaitsForAKeyFrameWithAFrameRate)
     EXPECT_EQ(w.pictureQuery(buffering, width, height), nullptr);
     EXPECT_EQ(buffering, 1);
 
-    push(w, s.key(0)); // no frame rate: not a place to start
+    push(w, s.key(0));   // no frame rate: not a place to start
     w.runIntake();
     EXPECT_EQ(w.framesQueued(), 0);
     EXPECT_EQ(w.frameRate(), 0);
@@ -145,14 +154,14 @@ TEST(DecoderWorker, DropsPastTwoSecondsOfFramesAndRecoversAtTwo)
         push(w, s.dependent());
     w.runIntake();
     EXPECT_EQ(w.framesQueued(), 50);
-    EXPECT_FALSE(w.dropping()); // 50 frames = exactly two seconds at 25 fps
+    EXPECT_FALSE(w.dropping());   // 50 frames = exactly two seconds at 25 fps
 
     push(w, s.dependent());
     w.runIntake();
     EXPECT_EQ(w.framesQueued(), 51);
     EXPECT_TRUE(w.dropping());
     const int64_t droppedBefore = w.droppedPushes();
-    push(w, s.dependent()); // discarded while dropping
+    push(w, s.dependent());   // discarded while dropping
     EXPECT_EQ(w.bytesQueued(), 0);
     EXPECT_EQ(w.droppedPushes(), droppedBefore + 1);
 
@@ -183,18 +192,18 @@ TEST(DecoderWorker, BufferingAnswersFollowTheFrameList)
     int buffering = 0, width = 0, height = 0;
 
     EXPECT_EQ(w.pictureQuery(buffering, width, height), nullptr);
-    EXPECT_EQ(buffering, 1); // no key frame yet
+    EXPECT_EQ(buffering, 1);   // no key frame yet
 
     push(w, s.key(10));
     w.runIntake();
     buffering = 0;
     w.pictureQuery(buffering, width, height);
-    EXPECT_EQ(buffering, 0); // frames waiting: the caller's answer stands
+    EXPECT_EQ(buffering, 0);   // frames waiting: the caller's answer stands
     buffering = 1;
     w.pictureQuery(buffering, width, height);
     EXPECT_EQ(buffering, 1);
 
-    w.runStep(); // the list runs empty: buffering until one second of frames is queued
+    w.runStep();   // the list runs empty: buffering until one second of frames is queued
     buffering = 0;
     w.pictureQuery(buffering, width, height);
     EXPECT_EQ(buffering, 1);
@@ -209,7 +218,7 @@ TEST(DecoderWorker, BufferingAnswersFollowTheFrameList)
     w.pictureQuery(buffering, width, height);
     EXPECT_EQ(buffering, 0);
     buffering = 1;
-    w.pictureQuery(buffering, width, height); // mark cleared: answer left as it was
+    w.pictureQuery(buffering, width, height);   // mark cleared: answer left as it was
     EXPECT_EQ(buffering, 1);
 }
 
@@ -243,7 +252,7 @@ TEST(DecoderWorker, DecodesConvertsAndHandsOverOnePictureAtATime)
     EXPECT_EQ(w.convertedCount(), 1);
     EXPECT_EQ(w.framesQueued(), 2);
     w.lowerConvertedCount();
-    w.lowerConvertedCount(); // never below 0
+    w.lowerConvertedCount();   // never below 0
     EXPECT_EQ(w.convertedCount(), 0);
     ASSERT_NE(stepUntilPicture(w, width, height), nullptr);
 }
@@ -285,24 +294,24 @@ TEST(DecoderWorker, KeyFrameOfANewSizeReopensTheDecoderWithoutLosingTheStream)
     EXPECT_EQ(w.decoderOpens(), 1);
     w.lowerConvertedCount();
 
-    push(w, small.next()); // dependent frame, same decoder
+    push(w, small.next());   // dependent frame, same decoder
     ASSERT_NE(stepUntilPicture(w, width, height), nullptr);
     w.lowerConvertedCount();
     EXPECT_EQ(w.decoderOpens(), 1);
 
-    push(w, large.next()); // key frame 352 x 288
+    push(w, large.next());   // key frame 352 x 288
     push(w, large.next());
     ASSERT_NE(stepUntilPicture(w, width, height), nullptr);
     EXPECT_EQ(width, 352);
     EXPECT_EQ(height, 288);
     EXPECT_EQ(w.decoderOpens(), 2);
-    EXPECT_EQ(w.frameRate(), 30); // no gap: the new stream's rate at once
+    EXPECT_EQ(w.frameRate(), 30);   // no gap: the new stream's rate at once
     w.lowerConvertedCount();
-    ASSERT_NE(stepUntilPicture(w, width, height), nullptr); // the dependent frame after it
+    ASSERT_NE(stepUntilPicture(w, width, height), nullptr);   // the dependent frame after it
     w.lowerConvertedCount();
     EXPECT_FALSE(w.dropping());
 
-    push(w, again.next()); // back to the small size
+    push(w, again.next());   // back to the small size
     ASSERT_NE(stepUntilPicture(w, width, height), nullptr);
     EXPECT_EQ(width, 176);
     EXPECT_EQ(w.decoderOpens(), 3);
@@ -349,7 +358,7 @@ TEST(DecoderWorker, ThreadedStreamReachesTheFrameTimerAndStopsCleanly)
         if (const uint8_t* pic = w.pictureQuery(buffering, width, height)) {
             EXPECT_EQ(width, 176);
             EXPECT_EQ(height, 144);
-            EXPECT_NEAR(pic[(size_t(5) * width + 5) * 3 + 2], 200, 8); // yellow background red
+            EXPECT_NEAR(pic[(size_t(5) * width + 5) * 3 + 2], 200, 8);   // yellow background red
             ++shown;
             w.lowerConvertedCount();
         } else {
@@ -421,7 +430,7 @@ struct Pictures {
     }
 };
 
-} // namespace
+}   // namespace
 
 class Mpeg4WorkerTest : public ::testing::TestWithParam<int> {};
 
@@ -492,12 +501,12 @@ TEST(DecoderWorker, DamagedMpeg4CostsOnlyTheFramesConcerned)
         return mux.videoFrame(payload, false, kMpeg4, 352, 288, 25, 0);
     };
     Pictures pics;
-    push(w, cam.next()); // key frame
+    push(w, cam.next());   // key frame
     bool key = false;
     std::vector<uint8_t> vop = cam.encoded(key);
-    vop.resize(vop.size() / 3); // truncated VOP
+    vop.resize(vop.size() / 3);   // truncated VOP
     push(w, dependent(vop));
-    vop = cam.encoded(key); // garbage between two start codes of a VOP
+    vop = cam.encoded(key);   // garbage between two start codes of a VOP
     std::srand(5);
     for (size_t i = 8; i < vop.size(); i += 3)
         vop[i] = uint8_t(std::rand());
@@ -511,11 +520,12 @@ TEST(DecoderWorker, DamagedMpeg4CostsOnlyTheFramesConcerned)
     // record of 176 x 144: the decoder refuses to grow to it.
     Mpeg4EsWriter::Vol huge;
     huge.width = huge.height = 8191;
-    push(w, mux.videoFrame(Mpeg4EsWriter::keyFrame(huge, 0, 0, 1, 4000), true, kMpeg4, 176, 144, 25, 0));
+    push(w, mux.videoFrame(Mpeg4EsWriter::keyFrame(huge, 0, 0, 1, 4000), true, kMpeg4, 176, 144, 25,
+                           0));
     pics.drain(w, 12);
     const size_t damaged = pics.all.size();
     for (int i = 0; i < 7; ++i) {
-        push(w, cam.next()); // up to the next key frame and on
+        push(w, cam.next());   // up to the next key frame and on
         pics.drain(w, 3);
     }
     // Every frame from the next key frame on is a picture of the camera again.
@@ -551,7 +561,7 @@ TEST(DecoderWorker, UndecodableCodecAndAudioOnlyStreamsAreReported)
         w.startManual();
         PacketMuxer mux;
         std::vector<uint8_t> body(400, 0x33);
-        push(w, mux.keyFrame(body, 176, 144, 25, 0, 0xFE)); // codec 3
+        push(w, mux.keyFrame(body, 176, 144, 25, 0, 0xFE));   // codec 3
         w.runIntake();
         EXPECT_EQ(w.runStep(), DecoderWorker::kStepUndecodable);
         EXPECT_EQ(w.undecodableCodec(), 3);
@@ -588,7 +598,8 @@ TEST(DecoderWorker, ProgramStreamPiecesAreJoinedIntoWholeFrames)
     PatternEncoder enc;
     ASSERT_EQ(enc.open(3, 1280, 1024, 25, 0, 4), 0);
     enc.setNoise(true);
-    ProgramStreamMuxer ps(ProgramStreamMuxer::Codec::H264, ProgramStreamMuxer::sizeCodeFor(1280, 1024), 25);
+    ProgramStreamMuxer ps(ProgramStreamMuxer::Codec::H264,
+                          ProgramStreamMuxer::sizeCodeFor(1280, 1024), 25);
     Pictures pics;
     size_t largest = 0;
     for (int i = 0; i < 6; ++i) {

@@ -19,7 +19,7 @@ TEST(PictureScaler, PicksCentreSamplesAndTurnsBottomFirstRowsUpright)
     };
     const Case cases[] = {
         {4, false, 2, 2, {11, 13, 31, 33}},
-        {4, true, 2, 2, {21, 23, 1, 3}},     // stored row 3 - y
+        {4, true, 2, 2, {21, 23, 1, 3}},   // stored row 3 - y
         {3, false, 4, 1, {20, 21, 22, 23}},
         {2, true, 1, 4, {32, 22, 12, 2}},
         {4, false, 8, 1, {20, 20, 21, 21, 22, 22, 23, 23}},   // enlarging repeats pixels

@@ -14,7 +14,8 @@ using namespace kevra;
 namespace {
 
 // Encoded frames of one simulated camera.
-std::vector<std::vector<uint8_t>> encode(int camera, int width, int height, int frames, int gop = 30,
+std::vector<std::vector<uint8_t>> encode(int camera, int width, int height, int frames,
+                                         int gop = 30,
                                          PatternEncoder::Codec codec = PatternEncoder::Codec::H264)
 {
     PatternEncoder enc;
@@ -37,7 +38,8 @@ struct Planes {
     std::vector<uint8_t> y, u, v;
     Planes(int width, int height)
         : w(width), h(height), y(size_t(width) * height + kGuard, 0xEE),
-          u(size_t(width / 2) * (height / 2) + kGuard, 0xEE), v(size_t(width / 2) * (height / 2) + kGuard, 0xEE)
+          u(size_t(width / 2) * (height / 2) + kGuard, 0xEE),
+          v(size_t(width / 2) * (height / 2) + kGuard, 0xEE)
     {
     }
     H264DecOutput output() { return H264DecOutput{y.data(), u.data(), v.data(), 0, 0}; }
@@ -57,7 +59,7 @@ int decode(int32_t handle, const std::vector<uint8_t>& frame, H264DecOutput& out
     return H264_Dec_Decode(handle, &in, &out, 0);
 }
 
-} // namespace
+}   // namespace
 
 TEST(VideoDecoder, H264OnePictureOutPerFrameInWithTheCameraColours)
 {
@@ -81,7 +83,7 @@ TEST(VideoDecoder, H264OnePictureOutPerFrameInWithTheCameraColours)
         EXPECT_TRUE(p.guardsIntact());
     }
     EXPECT_EQ(H264_Dec_Close(handle), 0);
-    EXPECT_EQ(H264_Dec_Close(handle), -1); // stale handle
+    EXPECT_EQ(H264_Dec_Close(handle), -1);   // stale handle
     H264_Dec_DeInit();
 }
 
@@ -192,7 +194,8 @@ TEST(VideoDecoder, Mpeg4OnePictureOutPerFrameCroppedToTheOpenedSize)
             Planes p(w, h);
             VideoDecOutput out = p.output();
             VideoDecInput in{f.data(), int32_t(f.size()), 1, 1, 0, 0};
-            ASSERT_EQ(Mpeg4_Dec_Decode(handle, &in, &out, 0), 0) << "no picture for a complete frame";
+            ASSERT_EQ(Mpeg4_Dec_Decode(handle, &in, &out, 0), 0)
+                << "no picture for a complete frame";
             EXPECT_EQ(out.outWidth, w);
             EXPECT_EQ(out.outHeight, h);
             // Bottom rows, right of where the moving box has been: the background.
@@ -220,13 +223,14 @@ TEST(VideoDecoder, DecodePlanesGivesTheCopiedPictureWithItsStrides)
         DecodePlanes decodePlanes;
         int (*close)(int32_t);
     };
-    const Case cases[] = {
-        {PatternEncoder::Codec::H264, H264_Dec_Open, H264_Dec_Decode, H264_Dec_DecodePlanes, H264_Dec_Close},
-        {PatternEncoder::Codec::Mpeg4, Mpeg4_Dec_Open, Mpeg4_Dec_Decode, Mpeg4_Dec_DecodePlanes, Mpeg4_Dec_Close}};
+    const Case cases[] = {{PatternEncoder::Codec::H264, H264_Dec_Open, H264_Dec_Decode,
+                           H264_Dec_DecodePlanes, H264_Dec_Close},
+                          {PatternEncoder::Codec::Mpeg4, Mpeg4_Dec_Open, Mpeg4_Dec_Decode,
+                           Mpeg4_Dec_DecodePlanes, Mpeg4_Dec_Close}};
     for (const Case& c : cases)
         for (const bool padded : {false, true}) {
             const auto frames = encode(3, 176, 144, 4, 30, c.codec);
-            VideoDecOpenParam open{160, 130}; // smaller than the stream: both crop
+            VideoDecOpenParam open{160, 130};   // smaller than the stream: both crop
             const int32_t copying = c.open(&open), inPlace = c.open(&open);
             ASSERT_NE(copying, 0);
             ASSERT_NE(inPlace, 0);
@@ -238,16 +242,20 @@ TEST(VideoDecoder, DecodePlanesGivesTheCopiedPictureWithItsStrides)
                 f.resize(f.size() + kVideoDecInputPadding, 0);
                 VideoDecInput in{f.data(), length, 1, 1, 0, 0};
                 ASSERT_EQ(c.decode(copying, &in, &out, 0), 0);
-                ASSERT_EQ(c.decodePlanes(inPlace, &in, &planes, padded ? kVideoDecPaddedInput : 0), 0);
+                ASSERT_EQ(c.decodePlanes(inPlace, &in, &planes, padded ? kVideoDecPaddedInput : 0),
+                          0);
                 ASSERT_EQ(planes.outWidth, out.outWidth);
                 ASSERT_EQ(planes.outHeight, out.outHeight);
                 ASSERT_GE(planes.yStride, planes.outWidth);
                 const int w = out.outWidth, h = out.outHeight;
                 for (int r = 0; r < h; ++r)
-                    ASSERT_EQ(0, memcmp(planes.y + size_t(r) * planes.yStride, p.y.data() + size_t(r) * w, size_t(w)));
+                    ASSERT_EQ(0, memcmp(planes.y + size_t(r) * planes.yStride,
+                                        p.y.data() + size_t(r) * w, size_t(w)));
                 for (int r = 0; r < h / 2; ++r) {
-                    ASSERT_EQ(0, memcmp(planes.u + size_t(r) * planes.uStride, p.u.data() + size_t(r) * (w / 2), size_t(w / 2)));
-                    ASSERT_EQ(0, memcmp(planes.v + size_t(r) * planes.vStride, p.v.data() + size_t(r) * (w / 2), size_t(w / 2)));
+                    ASSERT_EQ(0, memcmp(planes.u + size_t(r) * planes.uStride,
+                                        p.u.data() + size_t(r) * (w / 2), size_t(w / 2)));
+                    ASSERT_EQ(0, memcmp(planes.v + size_t(r) * planes.vStride,
+                                        p.v.data() + size_t(r) * (w / 2), size_t(w / 2)));
                 }
             }
             c.close(copying);

@@ -9,26 +9,26 @@
 namespace kevra {
 
 class AnnexBSource {
- public:
-  struct Frame {
-    std::vector<uint8_t> bytes;  // one access unit, start codes included
-    bool key = false;            // holds an IDR slice
-  };
+public:
+    struct Frame {
+        std::vector<uint8_t> bytes;   // one access unit, start codes included
+        bool key = false;             // holds an IDR slice
+    };
 
-  // Reads and cuts the file (at most 512 MiB). Returns 0, or -1 when the file cannot be read
-  // or holds no frame.
-  int load(const std::string& path);
-  // Cuts an in-memory stream the same way.
-  int loadBytes(const uint8_t* data, size_t length);
+    // Reads and cuts the file (at most 512 MiB). Returns 0, or -1 when the file cannot be read
+    // or holds no frame.
+    int load(const std::string& path);
+    // Cuts an in-memory stream the same way.
+    int loadBytes(const uint8_t* data, size_t length);
 
-  const std::vector<Frame>& frames() const { return frames_; }
-  int width() const { return width_; }
-  int height() const { return height_; }
+    const std::vector<Frame>& frames() const { return frames_; }
+    int width() const { return width_; }
+    int height() const { return height_; }
 
- private:
-  std::vector<Frame> frames_;
-  int width_ = 0;
-  int height_ = 0;
+private:
+    std::vector<Frame> frames_;
+    int width_ = 0;
+    int height_ = 0;
 };
 
-}  // namespace kevra
+}   // namespace kevra

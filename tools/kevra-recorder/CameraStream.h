@@ -24,64 +24,64 @@
 namespace kevra {
 
 class CameraStream {
- public:
-  using TimePoint = std::chrono::steady_clock::time_point;
+public:
+    using TimePoint = std::chrono::steady_clock::time_point;
 
-  // source may be null (pattern mode); it must outlive the stream.
-  CameraStream(int cameraIndex, const RecorderOptions& options, const AnnexBSource* source);
+    // source may be null (pattern mode); it must outlive the stream.
+    CameraStream(int cameraIndex, const RecorderOptions& options, const AnnexBSource* source);
 
-  // Opens the encoder. Returns 0 or -1.
-  int open(TimePoint now);
-  void requestKeyFrame();
+    // Opens the encoder. Returns 0 or -1.
+    int open(TimePoint now);
+    void requestKeyFrame();
 
-  // When the next frame is due.
-  TimePoint due() const { return due_; }
-  // Produces the next frame, wrapped in the stream format, and advances the schedule by one
-  // frame period (re-anchored to now when the loop fell more than a second behind).
-  // Returns 0, or -1 on an encoder failure.
-  int nextFrame(TimePoint now, std::vector<uint8_t>& out, bool& key);
+    // When the next frame is due.
+    TimePoint due() const { return due_; }
+    // Produces the next frame, wrapped in the stream format, and advances the schedule by one
+    // frame period (re-anchored to now when the loop fell more than a second behind).
+    // Returns 0, or -1 on an encoder failure.
+    int nextFrame(TimePoint now, std::vector<uint8_t>& out, bool& key);
 
-  // Bytes a media connection receives once, before its first frame: the ASF header object or
-  // the RIFF/AVI header; empty for the other formats.
-  std::vector<uint8_t> streamHeader() const;
-  // True when the camera sends MPEG-4 Visual.
-  bool mpeg4() const { return mpeg4_; }
-  // ASF data packet size of the asf format.
-  static constexpr int kAsfPacketSize = 2048;
+    // Bytes a media connection receives once, before its first frame: the ASF header object or
+    // the RIFF/AVI header; empty for the other formats.
+    std::vector<uint8_t> streamHeader() const;
+    // True when the camera sends MPEG-4 Visual.
+    bool mpeg4() const { return mpeg4_; }
+    // ASF data packet size of the asf format.
+    static constexpr int kAsfPacketSize = 2048;
 
-  int cameraIndex() const { return camera_; }
-  int width() const { return width_; }
-  int height() const { return height_; }
-  int64_t frames() const { return frames_; }
+    int cameraIndex() const { return camera_; }
+    int width() const { return width_; }
+    int height() const { return height_; }
+    int64_t frames() const { return frames_; }
 
-  // The local wall-clock time as the streams' packed date-time word.
-  static uint32_t packedNow();
+    // The local wall-clock time as the streams' packed date-time word.
+    static uint32_t packedNow();
 
- private:
-  int camera_;
-  const RecorderOptions& options_;
-  const AnnexBSource* source_;
-  PatternEncoder encoder_;
-  std::vector<uint8_t> encoded_;
-  size_t sourceAt_ = 0;
-  bool sourceNeedKey_ = true;
-  int width_;
-  int height_;
-  int64_t frames_ = 0;
-  int wrap(bool key, std::vector<uint8_t>& out);
-  int nextPlayBlock(std::vector<uint8_t>& out);
+private:
+    int camera_;
+    const RecorderOptions& options_;
+    const AnnexBSource* source_;
+    PatternEncoder encoder_;
+    std::vector<uint8_t> encoded_;
+    size_t sourceAt_ = 0;
+    bool sourceNeedKey_ = true;
+    int width_;
+    int height_;
+    int64_t frames_ = 0;
+    int wrap(bool key, std::vector<uint8_t>& out);
+    int nextPlayBlock(std::vector<uint8_t>& out);
 
-  std::vector<uint8_t> play_;  // --play: the file's bytes, sent as they are
-  size_t playAt_ = 0;
+    std::vector<uint8_t> play_;   // --play: the file's bytes, sent as they are
+    size_t playAt_ = 0;
 
-  KxavMuxer kxav_;
-  PacketMuxer packets_;
-  std::unique_ptr<ProgramStreamMuxer> programStream_;
-  std::unique_ptr<AsfMuxer> asf_;
-  std::unique_ptr<ChunkMuxer> chunks_;
-  bool mpeg4_ = false;
-  TimePoint due_{};
-  std::chrono::nanoseconds period_;
+    KxavMuxer kxav_;
+    PacketMuxer packets_;
+    std::unique_ptr<ProgramStreamMuxer> programStream_;
+    std::unique_ptr<AsfMuxer> asf_;
+    std::unique_ptr<ChunkMuxer> chunks_;
+    bool mpeg4_ = false;
+    TimePoint due_{};
+    std::chrono::nanoseconds period_;
 };
 
-}  // namespace kevra
+}   // namespace kevra

@@ -166,14 +166,15 @@ int measure(const QString& settingsFolder)
     const double cpu = cpuSeconds() - cpu0;
     const double secs = wall.elapsed() / 1000.0;
     const int shown = w.surface().presentedCount() - shown0;
-    std::printf("704x576 25 fps: click to first picture %lld ms; CPU %.1f%% of one core over %.1f s; "
-                "%d pictures shown (%.1f per second)\n",
-                (long long)firstPicture, 100.0 * cpu / secs, secs, shown, shown / secs);
+    std::printf(
+        "704x576 25 fps: click to first picture %lld ms; CPU %.1f%% of one core over %.1f s; "
+        "%d pictures shown (%.1f per second)\n",
+        (long long)firstPicture, 100.0 * cpu / secs, secs, shown, shown / secs);
     w.command(MainWindow::ID_EXIT);
     return 0;
 }
 
-} // namespace
+}   // namespace
 
 int main(int argc, char** argv)
 {
@@ -186,7 +187,8 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
     QApplication app(argc, argv);
     Q_INIT_RESOURCE(kevra_images);
-    Language::setFilePath(fromUtf8((QCoreApplication::applicationDirPath() + "/language_eng.ini").toStdString()));
+    Language::setFilePath(
+        fromUtf8((QCoreApplication::applicationDirPath() + "/language_eng.ini").toStdString()));
     QTemporaryDir settings;   // login.ini of this run, not the user's
     return shot ? screenshot(argv[2], settings.path()) : measure(settings.path());
 }

@@ -33,7 +33,10 @@ public:
         int logins = 0, lastLogin = -1, channels = 0, lastChannel = -1, lost = 0;
         long long mediaBytes = 0;
     };
-    void onLogin(int code, int) override { update([&](Seen& s) { ++s.logins, s.lastLogin = code; }); }
+    void onLogin(int code, int) override
+    {
+        update([&](Seen& s) { ++s.logins, s.lastLogin = code; });
+    }
     void onList(int, const uint8_t*, int, int) override {}
     void onStreamStarted(int) override {}
     void onMediaBytes(int, const uint8_t* bytes, int length) override
@@ -42,8 +45,14 @@ public:
         update([&](Seen& s) { s.mediaBytes += length; });
     }
     void onStreamStopped(int) override {}
-    void onChannel(int, int code) override { update([&](Seen& s) { ++s.channels, s.lastChannel = code; }); }
-    void onConnectionLost() override { update([&](Seen& s) { ++s.lost; }); }
+    void onChannel(int, int code) override
+    {
+        update([&](Seen& s) { ++s.channels, s.lastChannel = code; });
+    }
+    void onConnectionLost() override
+    {
+        update([&](Seen& s) { ++s.lost; });
+    }
     Seen seen()
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -51,7 +60,8 @@ public:
     }
 
 private:
-    template <class F> void update(F f)
+    template <class F>
+    void update(F f)
     {
         std::lock_guard<std::mutex> lock(mutex_);
         f(seen_);
@@ -67,7 +77,7 @@ int usage()
     return 2;
 }
 
-} // namespace
+}   // namespace
 
 int main(int argc, char** argv)
 {
@@ -147,9 +157,11 @@ int main(int argc, char** argv)
             lastStatus = now;
             const std::string tmp = statusPath + ".tmp";
             if (FILE* f = std::fopen(tmp.c_str(), "w")) {
-                std::fprintf(f, "%lld %lld %lld %d %d\n",
-                             static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(now - start).count()),
-                             shown.load(), seen.mediaBytes, reconnections, logins);
+                std::fprintf(
+                    f, "%lld %lld %lld %d %d\n",
+                    static_cast<long long>(
+                        std::chrono::duration_cast<std::chrono::seconds>(now - start).count()),
+                    shown.load(), seen.mediaBytes, reconnections, logins);
                 std::fclose(f);
                 std::rename(tmp.c_str(), statusPath.c_str());
             }
@@ -162,7 +174,7 @@ int main(int argc, char** argv)
     client.setSink(nullptr);
     client.logout();
     decoder.stop();
-    std::printf("soak-summary shown=%lld media_bytes=%lld reconnections=%d losses=%d\n", shown.load(),
-                events.seen().mediaBytes, reconnections, events.seen().lost);
+    std::printf("soak-summary shown=%lld media_bytes=%lld reconnections=%d losses=%d\n",
+                shown.load(), events.seen().mediaBytes, reconnections, events.seen().lost);
     return shown.load() > 0 ? 0 : 1;
 }

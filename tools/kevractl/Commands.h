@@ -7,9 +7,9 @@ namespace kevra {
 
 struct Command {
     const char* name;
-    const char* usage;      // one line, shown by "kevractl help"
-    const char* details;    // what "kevractl NAME --help" adds below the usage line
-    bool network;           // takes the network options
+    const char* usage;     // one line, shown by "kevractl help"
+    const char* details;   // what "kevractl NAME --help" adds below the usage line
+    bool network;          // takes the network options
     int (*run)(int argc, char** argv);
 };
 
@@ -31,4 +31,4 @@ const Command* commandTable();
 // Prints "kevractl NAME --help" to standard output; returns 0 (the exit status).
 int printCommandHelp(const char* name);
 
-} // namespace kevra
+}   // namespace kevra

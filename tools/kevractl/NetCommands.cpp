@@ -37,24 +37,24 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 struct NetOptions {
-  std::string host = "127.0.0.1";
-  int port = 34567;
-  std::string user = "admin";
-  std::string password = "580317";
-  double timeout = 10;
-  int channel = -1;
-  double seconds = -1;
-  std::string out;
-  std::string action;
+    std::string host = "127.0.0.1";
+    int port = 34567;
+    std::string user = "admin";
+    std::string password = "580317";
+    double timeout = 10;
+    int channel = -1;
+    double seconds = -1;
+    std::string out;
+    std::string action;
 };
 
 // One option: its name and how its value is read and checked.
 struct OptionRule {
-  const char* name;
-  enum { Text, Whole, Number } type;
-  double lo, hi;
-  bool loOpen;        // the value must be above lo rather than at least lo
-  const char* rule;   // completes "--NAME must be ..." when a value is refused
+    const char* name;
+    enum { Text, Whole, Number } type;
+    double lo, hi;
+    bool loOpen;        // the value must be above lo rather than at least lo
+    const char* rule;   // completes "--NAME must be ..." when a value is refused
 };
 
 const OptionRule kRules[] = {
@@ -71,14 +71,17 @@ const OptionRule kRules[] = {
 
 constexpr const char* kNetworkOptions[] = {"--host", "--port", "--user", "--password", "--timeout"};
 
-bool readNumber(const char* text, const OptionRule& r, double& out) {
-  char* end = nullptr;
-  errno = 0;
-  double v = std::strtod(text, &end);
-  if (!*text || *end || errno != 0 || !(v >= r.lo && v <= r.hi) || (r.loOpen && v <= r.lo)) return false;
-  if (r.type == OptionRule::Whole && v != std::floor(v)) return false;
-  out = v;
-  return true;
+bool readNumber(const char* text, const OptionRule& r, double& out)
+{
+    char* end = nullptr;
+    errno = 0;
+    double v = std::strtod(text, &end);
+    if (!*text || *end || errno != 0 || !(v >= r.lo && v <= r.hi) || (r.loOpen && v <= r.lo))
+        return false;
+    if (r.type == OptionRule::Whole && v != std::floor(v))
+        return false;
+    out = v;
+    return true;
 }
 
 constexpr int kHelp = 1;
@@ -86,406 +89,474 @@ constexpr int kHelp = 1;
 // Parses the network options and the command's own (`own`, e.g. {"--channel", "--out"}).
 // 0 to go on, kHelp after printing the command's help, -1 after printing why not.
 int parseOptions(const char* command, std::initializer_list<const char*> own, int argc, char** argv,
-                 NetOptions& o) {
-  auto takes = [&](const std::string& a) {
-    for (const char* n : kNetworkOptions)
-      if (a == n) return true;
-    for (const char* n : own)
-      if (a == n) return true;
-    return false;
-  };
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "--help" || a == "-h") return printCommandHelp(command) == 0 ? kHelp : -1;
-    const OptionRule* rule = nullptr;
-    for (const OptionRule& r : kRules)
-      if (a == r.name) rule = &r;
-    if (!rule || !takes(a)) {
-      if (rule)
-        std::fprintf(stderr, "kevractl %s: %s does not apply to this command (try 'kevractl %s --help')\n",
-                     command, a.c_str(), command);
-      else
-        std::fprintf(stderr, "kevractl %s: unknown option '%s' (try 'kevractl %s --help')\n", command,
-                     a.c_str(), command);
-      return -1;
+                 NetOptions& o)
+{
+    auto takes = [&](const std::string& a) {
+        for (const char* n : kNetworkOptions)
+            if (a == n)
+                return true;
+        for (const char* n : own)
+            if (a == n)
+                return true;
+        return false;
+    };
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--help" || a == "-h")
+            return printCommandHelp(command) == 0 ? kHelp : -1;
+        const OptionRule* rule = nullptr;
+        for (const OptionRule& r : kRules)
+            if (a == r.name)
+                rule = &r;
+        if (!rule || !takes(a)) {
+            if (rule)
+                std::fprintf(
+                    stderr,
+                    "kevractl %s: %s does not apply to this command (try 'kevractl %s --help')\n",
+                    command, a.c_str(), command);
+            else
+                std::fprintf(stderr,
+                             "kevractl %s: unknown option '%s' (try 'kevractl %s --help')\n",
+                             command, a.c_str(), command);
+            return -1;
+        }
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "kevractl %s: %s needs a value\n", command, a.c_str());
+            return -1;
+        }
+        const char* v = argv[++i];
+        double n = 0;
+        if (rule->type != OptionRule::Text && !readNumber(v, *rule, n)) {
+            std::fprintf(stderr, "kevractl %s: %s must be %s, not '%s'\n", command, a.c_str(),
+                         rule->rule, v);
+            return -1;
+        }
+        if (a == "--host")
+            o.host = v;
+        else if (a == "--port")
+            o.port = int(n);
+        else if (a == "--user")
+            o.user = v;
+        else if (a == "--password")
+            o.password = v;
+        else if (a == "--timeout")
+            o.timeout = n;
+        else if (a == "--channel")
+            o.channel = int(n);
+        else if (a == "--seconds")
+            o.seconds = n;
+        else if (a == "--out")
+            o.out = v;
+        else if (a == "--action")
+            o.action = v;
     }
-    if (i + 1 >= argc) {
-      std::fprintf(stderr, "kevractl %s: %s needs a value\n", command, a.c_str());
-      return -1;
-    }
-    const char* v = argv[++i];
-    double n = 0;
-    if (rule->type != OptionRule::Text && !readNumber(v, *rule, n)) {
-      std::fprintf(stderr, "kevractl %s: %s must be %s, not '%s'\n", command, a.c_str(), rule->rule, v);
-      return -1;
-    }
-    if (a == "--host") o.host = v;
-    else if (a == "--port") o.port = int(n);
-    else if (a == "--user") o.user = v;
-    else if (a == "--password") o.password = v;
-    else if (a == "--timeout") o.timeout = n;
-    else if (a == "--channel") o.channel = int(n);
-    else if (a == "--seconds") o.seconds = n;
-    else if (a == "--out") o.out = v;
-    else if (a == "--action") o.action = v;
-  }
-  return 0;
+    return 0;
 }
 
 // The options a command cannot do without; prints which one is missing.
-bool required(const char* command, std::initializer_list<std::pair<const char*, bool>> options) {
-  for (const auto& [name, given] : options) {
-    if (given) continue;
-    std::fprintf(stderr, "kevractl %s: %s is required (try 'kevractl %s --help')\n", command, name, command);
-    return false;
-  }
-  return true;
+bool required(const char* command, std::initializer_list<std::pair<const char*, bool>> options)
+{
+    for (const auto& [name, given] : options) {
+        if (given)
+            continue;
+        std::fprintf(stderr, "kevractl %s: %s is required (try 'kevractl %s --help')\n", command,
+                     name, command);
+        return false;
+    }
+    return true;
 }
 
 // "Connection refused" -> "connection refused", the way it reads inside a sentence.
-std::string systemErrorText(int error) {
-  std::string t = std::strerror(error);
-  if (!t.empty()) t[0] = char(std::tolower(static_cast<unsigned char>(t[0])));
-  return t;
+std::string systemErrorText(int error)
+{
+    std::string t = std::strerror(error);
+    if (!t.empty())
+        t[0] = char(std::tolower(static_cast<unsigned char>(t[0])));
+    return t;
 }
 
 // Receives the client's events on its network thread and lets the command thread wait for them;
 // as a channel's media sink it writes the stream to the recording file, if one is set.
 class EventWaiter : public DeviceEvents, public MediaSink {
- public:
-  void onLogin(int code, int channelCount) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    login_ = code;
-    channels_ = channelCount;
-    // Called on the network thread right after the session's connect: its system error.
-    connectError_ = TcpLink::lastConnectError();
-    changed_.notify_all();
-  }
-  void onList(int code, const uint8_t* block, int length, int count) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    list_ = code;
-    names_ = code == 0 ? nameListItems(block, length, count) : std::vector<std::string>{};
-    changed_.notify_all();
-  }
-  void onStreamStarted(int) override {}
-  void onStreamStopped(int) override {}
-  void onMediaBytes(int channel, const uint8_t* bytes, int length) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (record_ && channel == recordChannel_ && length > 0) {
-      if (std::fwrite(bytes, 1, size_t(length), record_) != size_t(length)) writeFailed_ = true;
-      recorded_ += length;
+public:
+    void onLogin(int code, int channelCount) override
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        login_ = code;
+        channels_ = channelCount;
+        // Called on the network thread right after the session's connect: its system error.
+        connectError_ = TcpLink::lastConnectError();
+        changed_.notify_all();
     }
-  }
-  void onChannel(int channel, int code) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    channelCode_ = code;
-    changed_.notify_all();
-  }
-  void onConnectionLost() override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    lost_ = true;
-    changed_.notify_all();
-  }
+    void onList(int code, const uint8_t* block, int length, int count) override
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        list_ = code;
+        names_ = code == 0 ? nameListItems(block, length, count) : std::vector<std::string>{};
+        changed_.notify_all();
+    }
+    void onStreamStarted(int) override {}
+    void onStreamStopped(int) override {}
+    void onMediaBytes(int channel, const uint8_t* bytes, int length) override
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (record_ && channel == recordChannel_ && length > 0) {
+            if (std::fwrite(bytes, 1, size_t(length), record_) != size_t(length))
+                writeFailed_ = true;
+            recorded_ += length;
+        }
+    }
+    void onChannel(int channel, int code) override
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        channelCode_ = code;
+        changed_.notify_all();
+    }
+    void onConnectionLost() override
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lost_ = true;
+        changed_.notify_all();
+    }
 
-  // Waits for a result slot to leave -1; returns it, or `fallback` after the time-out.
-  int wait(int EventWaiter::*slot, double seconds, int fallback) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    bool got = changed_.wait_for(lock, std::chrono::duration<double>(seconds),
-                                 [&] { return this->*slot != -1 || lost_; });
-    return got && this->*slot != -1 ? this->*slot : fallback;
-  }
-  void startRecording(std::FILE* f, int channel) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    record_ = f;
-    recordChannel_ = channel;
-  }
-  int64_t stopRecording(bool& failed) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    record_ = nullptr;
-    failed = writeFailed_;
-    return recorded_;
-  }
-  int connectError() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return connectError_;
-  }
-  bool lost() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lost_;
-  }
-  std::vector<std::string> names() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return names_;
-  }
+    // Waits for a result slot to leave -1; returns it, or `fallback` after the time-out.
+    int wait(int EventWaiter::*slot, double seconds, int fallback)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        bool got = changed_.wait_for(lock, std::chrono::duration<double>(seconds),
+                                     [&] { return this->*slot != -1 || lost_; });
+        return got && this->*slot != -1 ? this->*slot : fallback;
+    }
+    void startRecording(std::FILE* f, int channel)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        record_ = f;
+        recordChannel_ = channel;
+    }
+    int64_t stopRecording(bool& failed)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        record_ = nullptr;
+        failed = writeFailed_;
+        return recorded_;
+    }
+    int connectError()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return connectError_;
+    }
+    bool lost()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return lost_;
+    }
+    std::vector<std::string> names()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return names_;
+    }
 
-  int login_ = -1;
-  int connectError_ = 0;
-  int list_ = -1;
-  int channelCode_ = -1;
+    int login_ = -1;
+    int connectError_ = 0;
+    int list_ = -1;
+    int channelCode_ = -1;
 
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  int channels_ = 0;
-  bool lost_ = false;
-  std::vector<std::string> names_;
-  std::FILE* record_ = nullptr;
-  int recordChannel_ = -1;
-  int64_t recorded_ = 0;
-  bool writeFailed_ = false;
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int channels_ = 0;
+    bool lost_ = false;
+    std::vector<std::string> names_;
+    std::FILE* record_ = nullptr;
+    int recordChannel_ = -1;
+    int64_t recorded_ = 0;
+    bool writeFailed_ = false;
 };
 
 // A DeviceClient with this command's event sink, logged in; logs out when it goes.
 class Session {
- public:
-  // The client is declared after the sink, so it (and its network thread) goes first.
-  explicit Session(const NetOptions& o) : options_(o) {
-    client_.setSink(&events_);
-  }
-  int login() {
-    client_.logout();
-    client_.login(options_.host, options_.port, options_.user, options_.password,
-                  int(options_.timeout * 1000));
-    // The session gives up after the time-out itself; a little more covers the connect.
-    int code = events_.wait(&EventWaiter::login_, options_.timeout + 6, result_code::LOGIN_TIMEOUT);
-    if (code == result_code::OK) return code;
-    if (code == result_code::CONNECT_FAILED || code == result_code::HOST_UNRESOLVED) {
-      const int error = code == result_code::CONNECT_FAILED ? events_.connectError() : 0;
-      std::fprintf(stderr, "cannot connect to %s:%d: %s (%s)\n", options_.host.c_str(), options_.port,
-                   error != 0 ? systemErrorText(error).c_str() : resultCodeText(code),
-                   resultCodeHex(code).c_str());
-    } else {
-      std::fprintf(stderr, "login failed: %s\n", describeResult(code).c_str());
+public:
+    // The client is declared after the sink, so it (and its network thread) goes first.
+    explicit Session(const NetOptions& o) : options_(o) { client_.setSink(&events_); }
+    int login()
+    {
+        client_.logout();
+        client_.login(options_.host, options_.port, options_.user, options_.password,
+                      int(options_.timeout * 1000));
+        // The session gives up after the time-out itself; a little more covers the connect.
+        int code =
+            events_.wait(&EventWaiter::login_, options_.timeout + 6, result_code::LOGIN_TIMEOUT);
+        if (code == result_code::OK)
+            return code;
+        if (code == result_code::CONNECT_FAILED || code == result_code::HOST_UNRESOLVED) {
+            const int error = code == result_code::CONNECT_FAILED ? events_.connectError() : 0;
+            std::fprintf(stderr, "cannot connect to %s:%d: %s (%s)\n", options_.host.c_str(),
+                         options_.port,
+                         error != 0 ? systemErrorText(error).c_str() : resultCodeText(code),
+                         resultCodeHex(code).c_str());
+        } else {
+            std::fprintf(stderr, "login failed: %s\n", describeResult(code).c_str());
+        }
+        return code;
     }
-    return code;
-  }
-  // The channel's media goes to sink (by default the recording writer).
-  int open(int channel, MediaSink* sink = nullptr) {
-    client_.openChannel(channel, 1, sink ? sink : &events_);
-    int code = events_.wait(&EventWaiter::channelCode_, options_.timeout + 6, result_code::CHANNEL_FAILED);
-    if (code != result_code::OK)
-      std::fprintf(stderr, "cannot open camera %d: %s\n", channel,
-                   describeResult(code, ResultEvent::Channel).c_str());
-    return code;
-  }
-  void logout() { client_.logout(); }
-  DeviceClient& client() { return client_; }
-  EventWaiter& events() { return events_; }
+    // The channel's media goes to sink (by default the recording writer).
+    int open(int channel, MediaSink* sink = nullptr)
+    {
+        client_.openChannel(channel, 1, sink ? sink : &events_);
+        int code = events_.wait(&EventWaiter::channelCode_, options_.timeout + 6,
+                                result_code::CHANNEL_FAILED);
+        if (code != result_code::OK)
+            std::fprintf(stderr, "cannot open camera %d: %s\n", channel,
+                         describeResult(code, ResultEvent::Channel).c_str());
+        return code;
+    }
+    void logout() { client_.logout(); }
+    DeviceClient& client() { return client_; }
+    EventWaiter& events() { return events_; }
 
- private:
-  const NetOptions& options_;
-  EventWaiter events_;
-  DeviceClient client_;
+private:
+    const NetOptions& options_;
+    EventWaiter events_;
+    DeviceClient client_;
 };
 
 // Writes a 32-bit bottom-up BGRA picture upright as an RGB PNG file through libavcodec.
-int writePng(const std::string& path, const uint8_t* bgra, int width, int height) {
-  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
-  if (!codec) return -1;
-  AVCodecContext* ctx = avcodec_alloc_context3(codec);
-  AVFrame* frame = av_frame_alloc();
-  AVPacket* packet = av_packet_alloc();
-  int result = -1;
-  if (ctx && frame && packet) {
-    ctx->width = width;
-    ctx->height = height;
-    ctx->pix_fmt = AV_PIX_FMT_RGB24;
-    ctx->time_base = AVRational{1, 25};
-    frame->format = AV_PIX_FMT_RGB24;
-    frame->width = width;
-    frame->height = height;
-    if (avcodec_open2(ctx, codec, nullptr) == 0 && av_frame_get_buffer(frame, 0) == 0) {
-      for (int row = 0; row < height; ++row) {
-        const uint8_t* src = bgra + size_t(height - 1 - row) * size_t(width) * 4;
-        uint8_t* dst = frame->data[0] + size_t(row) * size_t(frame->linesize[0]);
-        for (int x = 0; x < width; ++x) {
-          dst[3 * x] = src[4 * x + 2];
-          dst[3 * x + 1] = src[4 * x + 1];
-          dst[3 * x + 2] = src[4 * x];
+int writePng(const std::string& path, const uint8_t* bgra, int width, int height)
+{
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
+    if (!codec)
+        return -1;
+    AVCodecContext* ctx = avcodec_alloc_context3(codec);
+    AVFrame* frame = av_frame_alloc();
+    AVPacket* packet = av_packet_alloc();
+    int result = -1;
+    if (ctx && frame && packet) {
+        ctx->width = width;
+        ctx->height = height;
+        ctx->pix_fmt = AV_PIX_FMT_RGB24;
+        ctx->time_base = AVRational{1, 25};
+        frame->format = AV_PIX_FMT_RGB24;
+        frame->width = width;
+        frame->height = height;
+        if (avcodec_open2(ctx, codec, nullptr) == 0 && av_frame_get_buffer(frame, 0) == 0) {
+            for (int row = 0; row < height; ++row) {
+                const uint8_t* src = bgra + size_t(height - 1 - row) * size_t(width) * 4;
+                uint8_t* dst = frame->data[0] + size_t(row) * size_t(frame->linesize[0]);
+                for (int x = 0; x < width; ++x) {
+                    dst[3 * x] = src[4 * x + 2];
+                    dst[3 * x + 1] = src[4 * x + 1];
+                    dst[3 * x + 2] = src[4 * x];
+                }
+            }
+            if (avcodec_send_frame(ctx, frame) == 0 && avcodec_send_frame(ctx, nullptr) == 0 &&
+                avcodec_receive_packet(ctx, packet) == 0) {
+                std::FILE* f = std::fopen(path.c_str(), "wb");
+                if (f) {
+                    bool ok = std::fwrite(packet->data, 1, size_t(packet->size), f) ==
+                              size_t(packet->size);
+                    ok = std::fclose(f) == 0 && ok;
+                    result = ok ? 0 : -1;
+                }
+            }
         }
-      }
-      if (avcodec_send_frame(ctx, frame) == 0 && avcodec_send_frame(ctx, nullptr) == 0 &&
-          avcodec_receive_packet(ctx, packet) == 0) {
-        std::FILE* f = std::fopen(path.c_str(), "wb");
-        if (f) {
-          bool ok = std::fwrite(packet->data, 1, size_t(packet->size), f) == size_t(packet->size);
-          ok = std::fclose(f) == 0 && ok;
-          result = ok ? 0 : -1;
-        }
-      }
     }
-  }
-  av_packet_free(&packet);
-  av_frame_free(&frame);
-  avcodec_free_context(&ctx);
-  return result;
+    av_packet_free(&packet);
+    av_frame_free(&frame);
+    avcodec_free_context(&ctx);
+    return result;
 }
 
 // Snapshot's sink: the channel's media into the command's decoder.
 class DecoderFeed : public MediaSink {
- public:
-  explicit DecoderFeed(DecoderWorker& decoder) : decoder_(decoder) {}
-  void onStreamStarted(int) override {}
-  void onMediaBytes(int, const uint8_t* bytes, int length) override { decoder_.push(bytes, length); }
-  void onStreamStopped(int) override {}
+public:
+    explicit DecoderFeed(DecoderWorker& decoder) : decoder_(decoder) {}
+    void onStreamStarted(int) override {}
+    void onMediaBytes(int, const uint8_t* bytes, int length) override
+    {
+        decoder_.push(bytes, length);
+    }
+    void onStreamStopped(int) override {}
 
- private:
-  DecoderWorker& decoder_;
+private:
+    DecoderWorker& decoder_;
 };
 
-int ptzCode(const std::string& action) {
-  static const char* names[] = {"up",      "down",     "left",      "right",   "zoom-in",
-                                "zoom-out", "focus-in", "focus-out", "iris-in", "iris-out"};
-  for (int i = 0; i < 10; ++i)
-    if (action == names[i]) return i;
-  return -1;
+int ptzCode(const std::string& action)
+{
+    static const char* names[] = {"up",       "down",     "left",      "right",   "zoom-in",
+                                  "zoom-out", "focus-in", "focus-out", "iris-in", "iris-out"};
+    for (int i = 0; i < 10; ++i)
+        if (action == names[i])
+            return i;
+    return -1;
 }
 
-}  // namespace
+}   // namespace
 
-int runList(int argc, char** argv) {
-  NetOptions o;
-  if (int r = parseOptions("list", {}, argc, argv, o); r != 0) return r == kHelp ? 0 : 2;
-  Session s(o);
-  if (s.login() != 0) return 1;
-  s.client().queryList();
-  int code = s.events().wait(&EventWaiter::list_, o.timeout + 6, result_code::LIST_TIMEOUT);
-  if (code != result_code::OK) {
-    std::fprintf(stderr, "list failed: %s\n", describeResult(code, ResultEvent::List).c_str());
+int runList(int argc, char** argv)
+{
+    NetOptions o;
+    if (int r = parseOptions("list", {}, argc, argv, o); r != 0)
+        return r == kHelp ? 0 : 2;
+    Session s(o);
+    if (s.login() != 0)
+        return 1;
+    s.client().queryList();
+    int code = s.events().wait(&EventWaiter::list_, o.timeout + 6, result_code::LIST_TIMEOUT);
+    if (code != result_code::OK) {
+        std::fprintf(stderr, "list failed: %s\n", describeResult(code, ResultEvent::List).c_str());
+        s.logout();
+        return 1;
+    }
+    std::vector<std::string> names = s.events().names();
+    for (size_t i = 0; i < names.size(); ++i)
+        std::printf("%zu\t%s\n", i, names[i].c_str());
+    std::fflush(stdout);
     s.logout();
-    return 1;
-  }
-  std::vector<std::string> names = s.events().names();
-  for (size_t i = 0; i < names.size(); ++i) std::printf("%zu\t%s\n", i, names[i].c_str());
-  std::fflush(stdout);
-  s.logout();
-  return 0;
+    return 0;
 }
 
-int runSnapshot(int argc, char** argv) {
-  NetOptions o;
-  if (int r = parseOptions("snapshot", {"--channel", "--out"}, argc, argv, o); r != 0) return r == kHelp ? 0 : 2;
-  if (!required("snapshot", {{"--channel", o.channel >= 0}, {"--out", !o.out.empty()}})) return 2;
-  // Declared before the session: the client (and with it the network thread) goes first.
-  DecoderWorker decoder;
-  DecoderFeed feed(decoder);
-  Session s(o);
-  if (s.login() != 0) return 1;
-  decoder.setDisplayDepth(32);
-  decoder.start();
-  auto opened = Clock::now();
-  if (s.open(o.channel, &feed) != 0) {
-    s.client().stopChannel(o.channel);
+int runSnapshot(int argc, char** argv)
+{
+    NetOptions o;
+    if (int r = parseOptions("snapshot", {"--channel", "--out"}, argc, argv, o); r != 0)
+        return r == kHelp ? 0 : 2;
+    if (!required("snapshot", {{"--channel", o.channel >= 0}, {"--out", !o.out.empty()}}))
+        return 2;
+    // Declared before the session: the client (and with it the network thread) goes first.
+    DecoderWorker decoder;
+    DecoderFeed feed(decoder);
+    Session s(o);
+    if (s.login() != 0)
+        return 1;
+    decoder.setDisplayDepth(32);
+    decoder.start();
+    auto opened = Clock::now();
+    if (s.open(o.channel, &feed) != 0) {
+        s.client().stopChannel(o.channel);
+        decoder.stop();
+        s.logout();
+        return 1;
+    }
+    // Ask for pictures the way the viewer's frame timer does, until the first one.
+    auto until = opened + std::chrono::duration<double>(o.timeout);
+    std::vector<uint8_t> copy;
+    int width = 0, height = 0, undecodable = -1;
+    while (Clock::now() < until && !s.events().lost()) {
+        // A stream no decoder here can show: say so now rather than at the time-out.
+        undecodable = decoder.undecodableCodec();
+        if (undecodable >= 0)
+            break;
+        int buffering = 1, w = 0, h = 0;
+        const uint8_t* picture = decoder.pictureQuery(buffering, w, h);
+        if (picture && w > 0 && h > 0) {
+            copy.assign(picture, picture + size_t(w) * size_t(h) * 4);
+            width = w;
+            height = h;
+            decoder.lowerConvertedCount();
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    auto firstPicture = Clock::now();
+    s.client().stopChannel(o.channel);   // no more bytes for the decoder once this returns
     decoder.stop();
     s.logout();
-    return 1;
-  }
-  // Ask for pictures the way the viewer's frame timer does, until the first one.
-  auto until = opened + std::chrono::duration<double>(o.timeout);
-  std::vector<uint8_t> copy;
-  int width = 0, height = 0, undecodable = -1;
-  while (Clock::now() < until && !s.events().lost()) {
-    // A stream no decoder here can show: say so now rather than at the time-out.
-    undecodable = decoder.undecodableCodec();
-    if (undecodable >= 0) break;
-    int buffering = 1, w = 0, h = 0;
-    const uint8_t* picture = decoder.pictureQuery(buffering, w, h);
-    if (picture && w > 0 && h > 0) {
-      copy.assign(picture, picture + size_t(w) * size_t(h) * 4);
-      width = w;
-      height = h;
-      decoder.lowerConvertedCount();
-      break;
+    if (undecodable >= 0) {
+        std::fprintf(stderr, "snapshot failed: stream codec %d cannot be decoded\n", undecodable);
+        return 1;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  auto firstPicture = Clock::now();
-  s.client().stopChannel(o.channel);   // no more bytes for the decoder once this returns
-  decoder.stop();
-  s.logout();
-  if (undecodable >= 0) {
-    std::fprintf(stderr, "snapshot failed: stream codec %d cannot be decoded\n", undecodable);
-    return 1;
-  }
-  if (copy.empty()) {
-    std::fprintf(stderr, "snapshot failed: no picture within %.1f s\n", o.timeout);
-    return 1;
-  }
-  if (writePng(o.out, copy.data(), width, height) != 0) {
-    std::fprintf(stderr, "snapshot failed: cannot write %s\n", o.out.c_str());
-    return 1;
-  }
-  long ms = long(std::chrono::duration_cast<std::chrono::milliseconds>(firstPicture - opened).count());
-  std::printf("%dx%d\t%s\tfirst picture %ld ms after open\n", width, height, o.out.c_str(), ms);
-  return 0;
+    if (copy.empty()) {
+        std::fprintf(stderr, "snapshot failed: no picture within %.1f s\n", o.timeout);
+        return 1;
+    }
+    if (writePng(o.out, copy.data(), width, height) != 0) {
+        std::fprintf(stderr, "snapshot failed: cannot write %s\n", o.out.c_str());
+        return 1;
+    }
+    long ms =
+        long(std::chrono::duration_cast<std::chrono::milliseconds>(firstPicture - opened).count());
+    std::printf("%dx%d\t%s\tfirst picture %ld ms after open\n", width, height, o.out.c_str(), ms);
+    return 0;
 }
 
-int runRecord(int argc, char** argv) {
-  NetOptions o;
-  if (int r = parseOptions("record", {"--channel", "--seconds", "--out"}, argc, argv, o); r != 0)
-    return r == kHelp ? 0 : 2;
-  if (!required("record", {{"--channel", o.channel >= 0}, {"--seconds", o.seconds > 0}, {"--out", !o.out.empty()}}))
-    return 2;
-  std::FILE* f = std::fopen(o.out.c_str(), "wb");
-  if (!f) {
-    std::fprintf(stderr, "record failed: cannot write %s: %s\n", o.out.c_str(), systemErrorText(errno).c_str());
-    return 1;
-  }
-  Session s(o);
-  if (s.login() != 0) {
-    std::fclose(f);
-    return 1;
-  }
-  s.events().startRecording(f, o.channel);
-  if (s.open(o.channel) != 0) {
-    bool failed;
-    s.events().stopRecording(failed);
-    std::fclose(f);
+int runRecord(int argc, char** argv)
+{
+    NetOptions o;
+    if (int r = parseOptions("record", {"--channel", "--seconds", "--out"}, argc, argv, o); r != 0)
+        return r == kHelp ? 0 : 2;
+    if (!required("record", {{"--channel", o.channel >= 0},
+                             {"--seconds", o.seconds > 0},
+                             {"--out", !o.out.empty()}}))
+        return 2;
+    std::FILE* f = std::fopen(o.out.c_str(), "wb");
+    if (!f) {
+        std::fprintf(stderr, "record failed: cannot write %s: %s\n", o.out.c_str(),
+                     systemErrorText(errno).c_str());
+        return 1;
+    }
+    Session s(o);
+    if (s.login() != 0) {
+        std::fclose(f);
+        return 1;
+    }
+    s.events().startRecording(f, o.channel);
+    if (s.open(o.channel) != 0) {
+        bool failed;
+        s.events().stopRecording(failed);
+        std::fclose(f);
+        s.logout();
+        return 1;
+    }
+    auto until = Clock::now() + std::chrono::duration<double>(o.seconds);
+    while (Clock::now() < until && !s.events().lost())
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    bool failed = false;
+    s.client().stopChannel(o.channel);
+    int64_t bytes = s.events().stopRecording(failed);
     s.logout();
-    return 1;
-  }
-  auto until = Clock::now() + std::chrono::duration<double>(o.seconds);
-  while (Clock::now() < until && !s.events().lost()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  bool failed = false;
-  s.client().stopChannel(o.channel);
-  int64_t bytes = s.events().stopRecording(failed);
-  s.logout();
-  bool closed = std::fclose(f) == 0;
-  if (failed || !closed) {
-    std::fprintf(stderr, "record failed: cannot write %s\n", o.out.c_str());
-    return 1;
-  }
-  if (s.events().lost()) {
-    std::fprintf(stderr, "record failed: connection lost after %lld bytes\n", (long long)bytes);
-    return 1;
-  }
-  std::printf("%lld\t%s\n", (long long)bytes, o.out.c_str());
-  return 0;
+    bool closed = std::fclose(f) == 0;
+    if (failed || !closed) {
+        std::fprintf(stderr, "record failed: cannot write %s\n", o.out.c_str());
+        return 1;
+    }
+    if (s.events().lost()) {
+        std::fprintf(stderr, "record failed: connection lost after %lld bytes\n", (long long)bytes);
+        return 1;
+    }
+    std::printf("%lld\t%s\n", (long long)bytes, o.out.c_str());
+    return 0;
 }
 
-int runPtz(int argc, char** argv) {
-  NetOptions o;
-  if (int r = parseOptions("ptz", {"--channel", "--action"}, argc, argv, o); r != 0) return r == kHelp ? 0 : 2;
-  if (!required("ptz", {{"--channel", o.channel >= 0}, {"--action", !o.action.empty()}})) return 2;
-  int code = ptzCode(o.action);
-  if (code < 0) {
-    std::fprintf(stderr,
-                 "kevractl ptz: --action must be one of up, down, left, right, zoom-in, zoom-out, "
-                 "focus-in, focus-out, iris-in, iris-out, not '%s'\n", o.action.c_str());
-    return 2;
-  }
-  Session s(o);
-  if (s.login() != 0) return 1;
-  // The recorder takes PTZ commands for a channel whose media connection is up.
-  if (s.open(o.channel) != 0) {
+int runPtz(int argc, char** argv)
+{
+    NetOptions o;
+    if (int r = parseOptions("ptz", {"--channel", "--action"}, argc, argv, o); r != 0)
+        return r == kHelp ? 0 : 2;
+    if (!required("ptz", {{"--channel", o.channel >= 0}, {"--action", !o.action.empty()}}))
+        return 2;
+    int code = ptzCode(o.action);
+    if (code < 0) {
+        std::fprintf(
+            stderr,
+            "kevractl ptz: --action must be one of up, down, left, right, zoom-in, zoom-out, "
+            "focus-in, focus-out, iris-in, iris-out, not '%s'\n",
+            o.action.c_str());
+        return 2;
+    }
+    Session s(o);
+    if (s.login() != 0)
+        return 1;
+    // The recorder takes PTZ commands for a channel whose media connection is up.
+    if (s.open(o.channel) != 0) {
+        s.logout();
+        return 1;
+    }
+    s.client().ptz(o.channel, code, 0);
     s.logout();
-    return 1;
-  }
-  s.client().ptz(o.channel, code, 0);
-  s.logout();
-  // Requests run in order on the network thread: the logout follows the PTZ command.
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  return 0;
+    // Requests run in order on the network thread: the logout follows the PTZ command.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    return 0;
 }
 
-}  // namespace kevra
+}   // namespace kevra

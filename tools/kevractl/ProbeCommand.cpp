@@ -45,16 +45,19 @@ private:
 
 void printRecord(const MediaFrame& r, int format, const Crc32& crc)
 {
-    const uint32_t sum =
-        (r.payload && r.payloadLength > 0) ? crc.of(r.payload, static_cast<size_t>(r.payloadLength))
-                                           : crc.of(nullptr, 0);
-    std::printf("{\"format\":%d,\"formatName\":\"%s\",\"kind\":%d,\"subtype\":%d,\"codec\":%d,\"codecName\":\"%s\",\"width\":%d,\"height\":%d,"
-                "\"frameRate\":%d,\"payloadLength\":%d,\"packetLength\":%d,\"year\":%d,\"month\":%d,"
-                "\"day\":%d,\"hour\":%d,\"minute\":%d,\"second\":%d,\"timeOfDay\":%d,\"channels\":%d,"
-                "\"bitsPerSample\":%d,\"sampleRate\":%d,\"param1\":%d,\"param2\":%d,\"crc32\":\"%08x\"}\n",
-                format, streamFormatName(format), r.kind, r.subtype, r.codec, codecName(r.kind, r.codec), r.width, r.height, r.frameRate, r.payloadLength,
-                r.packetLength, r.year, r.month, r.day, r.hour, r.minute, r.second, r.timeOfDay,
-                r.channels, r.bitsPerSample, r.sampleRate, r.param1, r.param2, sum);
+    const uint32_t sum = (r.payload && r.payloadLength > 0)
+                             ? crc.of(r.payload, static_cast<size_t>(r.payloadLength))
+                             : crc.of(nullptr, 0);
+    std::printf(
+        "{\"format\":%d,\"formatName\":\"%s\",\"kind\":%d,\"subtype\":%d,\"codec\":%d,"
+        "\"codecName\":\"%s\",\"width\":%d,\"height\":%d,"
+        "\"frameRate\":%d,\"payloadLength\":%d,\"packetLength\":%d,\"year\":%d,\"month\":%d,"
+        "\"day\":%d,\"hour\":%d,\"minute\":%d,\"second\":%d,\"timeOfDay\":%d,\"channels\":%d,"
+        "\"bitsPerSample\":%d,\"sampleRate\":%d,\"param1\":%d,\"param2\":%d,\"crc32\":\"%08x\"}\n",
+        format, streamFormatName(format), r.kind, r.subtype, r.codec, codecName(r.kind, r.codec),
+        r.width, r.height, r.frameRate, r.payloadLength, r.packetLength, r.year, r.month, r.day,
+        r.hour, r.minute, r.second, r.timeOfDay, r.channels, r.bitsPerSample, r.sampleRate,
+        r.param1, r.param2, sum);
 }
 
 int usageError(const std::string& message)
@@ -63,7 +66,7 @@ int usageError(const std::string& message)
     return 2;
 }
 
-} // namespace
+}   // namespace
 
 int runProbe(int argc, char** argv)
 {
@@ -80,8 +83,10 @@ int runProbe(int argc, char** argv)
             const char* text = argv[++i];
             block = std::strtol(text, &end, 10);
             if (errno != 0 || !end || *end != '\0' || block < 1 || block > 0x7FFFFFFF)
-                return usageError(std::string("--block must be a whole number of bytes from 1 to 2147483647, not '") +
-                                  text + "'");
+                return usageError(
+                    std::string(
+                        "--block must be a whole number of bytes from 1 to 2147483647, not '") +
+                    text + "'");
         } else if (argv[i][0] == '-' && argv[i][1] != '\0' && !path) {
             return usageError(std::string("unknown option '") + argv[i] + "'");
         } else if (!path) {
@@ -127,14 +132,17 @@ int runProbe(int argc, char** argv)
         if (bytes == 0)
             std::fprintf(stderr, "kevractl probe: %s is empty: 0 frame records\n", path);
         else if (demuxer.format() == stream_format::NONE)
-            std::fprintf(stderr, "kevractl probe: no stream format recognised in the %lld bytes of %s: 0 frame records\n",
+            std::fprintf(stderr,
+                         "kevractl probe: no stream format recognised in the %lld bytes of %s: 0 "
+                         "frame records\n",
                          bytes, path);
         else
-            std::fprintf(stderr, "kevractl probe: 0 frame records in the %lld bytes of %s (format %s)\n",
+            std::fprintf(stderr,
+                         "kevractl probe: 0 frame records in the %lld bytes of %s (format %s)\n",
                          bytes, path, streamFormatName(demuxer.format()));
         status = 1;
     }
     return status;
 }
 
-} // namespace kevra
+}   // namespace kevra

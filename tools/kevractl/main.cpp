@@ -17,9 +17,10 @@ const char* const kNetOptions =
     "  --timeout S          seconds to wait for the login and for each answer, 0.1-3600\n"
     "                       (default 10)\n";
 
-const char* const kExitStatus = "exit status: 0 done, 1 failed (the message says why), 2 bad arguments\n";
+const char* const kExitStatus =
+    "exit status: 0 done, 1 failed (the message says why), 2 bad arguments\n";
 
-} // namespace
+}   // namespace
 
 const Command* commandTable()
 {
@@ -60,7 +61,7 @@ int printCommandHelp(const char* name)
     return 2;
 }
 
-} // namespace kevra
+}   // namespace kevra
 
 namespace {
 
@@ -79,7 +80,7 @@ bool isHelp(const char* arg)
            std::strcmp(arg, "-h") == 0;
 }
 
-} // namespace
+}   // namespace
 
 int main(int argc, char** argv)
 {

@@ -12,18 +12,19 @@ void put32(std::vector<uint8_t>& v, size_t at, uint32_t x)
     v[at + 2] = uint8_t(x >> 16);
     v[at + 3] = uint8_t(x >> 24);
 }
-} // namespace
+}   // namespace
 
 uint32_t KxavMuxer::packTime(int year, int month, int day, int hour, int minute, int second)
 {
-    return uint32_t(second & 0x3F) | (uint32_t(minute & 0x3F) << 6) | (uint32_t(hour & 0x1F) << 12) |
-           (uint32_t(day & 0x1F) << 17) | (uint32_t(month & 0x0F) << 22) |
-           (uint32_t((year - 2000) & 0x3F) << 26);
+    return uint32_t(second & 0x3F) | (uint32_t(minute & 0x3F) << 6) |
+           (uint32_t(hour & 0x1F) << 12) | (uint32_t(day & 0x1F) << 17) |
+           (uint32_t(month & 0x0F) << 22) | (uint32_t((year - 2000) & 0x3F) << 26);
 }
 
-std::vector<uint8_t> KxavMuxer::packet(int type, int subType, uint32_t sequence, uint32_t packedTime,
-                                       const std::vector<uint8_t>& extension, const uint8_t* payload,
-                                       size_t n, bool brokenChecksum, int64_t totalOverride)
+std::vector<uint8_t> KxavMuxer::packet(int type, int subType, uint32_t sequence,
+                                       uint32_t packedTime, const std::vector<uint8_t>& extension,
+                                       const uint8_t* payload, size_t n, bool brokenChecksum,
+                                       int64_t totalOverride)
 {
     const size_t e = extension.size() & 0xFF;
     const size_t total = kHeaderBytes + e + n + kTrailerBytes;
@@ -63,10 +64,11 @@ std::vector<uint8_t> KxavMuxer::videoFrame(const uint8_t* data, size_t n, bool k
                   brokenChecksum_);
 }
 
-std::vector<uint8_t> KxavMuxer::audioFrame(const uint8_t* data, size_t n, int channels, int codecByte,
-                                           int rateCode, uint32_t packedTime)
+std::vector<uint8_t> KxavMuxer::audioFrame(const uint8_t* data, size_t n, int channels,
+                                           int codecByte, int rateCode, uint32_t packedTime)
 {
-    const std::vector<uint8_t> ext = {0x00, uint8_t(channels), uint8_t(codecByte), uint8_t(rateCode)};
+    const std::vector<uint8_t> ext = {0x00, uint8_t(channels), uint8_t(codecByte),
+                                      uint8_t(rateCode)};
     return packet(0xF0, 0, 0, packedTime, ext, data, n, brokenChecksum_);
 }
 
@@ -87,4 +89,4 @@ std::vector<uint8_t> KxavMuxer::auxPacket(int type, int subType, const uint8_t* 
     return packet(type, subType, 0, packedTime, {}, data, n, brokenChecksum_);
 }
 
-} // namespace kevra
+}   // namespace kevra

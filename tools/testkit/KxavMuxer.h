@@ -50,8 +50,8 @@ public:
     // payload, 8 zero trailer bytes. totalOverride >= 0 writes that total length instead.
     static std::vector<uint8_t> packet(int type, int subType, uint32_t sequence,
                                        uint32_t packedTime, const std::vector<uint8_t>& extension,
-                                       const uint8_t* payload, size_t n, bool brokenChecksum = false,
-                                       int64_t totalOverride = -1);
+                                       const uint8_t* payload, size_t n,
+                                       bool brokenChecksum = false, int64_t totalOverride = -1);
     // Packed date-time: second bits 0-5, minute 6-11, hour 12-16, day 17-21, month 22-25,
     // year - 2000 in bits 26-31.
     static uint32_t packTime(int year, int month, int day, int hour, int minute, int second);
@@ -64,4 +64,4 @@ private:
     int dependentType_ = 0xFC;
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -37,18 +37,29 @@ std::vector<uint8_t> KxptMuxer::keyPayload(int width, int height, int hour, int 
 {
     std::vector<uint8_t> v = {0x00, 0x00, 0x01, 0x00};   // video object
     // Layer header: b1 = 4; width = b5 * 4 + (b6 >> 6), height = (b6 & 0x0F) * 256 + b7.
-    const uint8_t layer[] = {0x00, 0x00, 0x01, 0x20, 0x08, 0x04, 0x11, 0x22, 0x33,
+    const uint8_t layer[] = {0x00,
+                             0x00,
+                             0x01,
+                             0x20,
+                             0x08,
+                             0x04,
+                             0x11,
+                             0x22,
+                             0x33,
                              uint8_t(width / 4),
                              uint8_t(((width % 4) << 6) | ((height >> 8) & 0x0F)),
                              uint8_t(height & 0xFF)};
     v.insert(v.end(), layer, layer + sizeof layer);
-    const uint8_t gop[] = {0x00, 0x00, 0x01, 0xB3,
+    const uint8_t gop[] = {0x00,
+                           0x00,
+                           0x01,
+                           0xB3,
                            uint8_t((hour << 3) | (minute >> 3)),
                            uint8_t(((minute & 7) << 5) | 0x10 | (second >> 2)),
                            uint8_t((second & 3) << 6)};
     v.insert(v.end(), gop, gop + sizeof gop);
-    const uint8_t user[] = {0x00, 0x00, 0x01, 0xB2, 0x4B, 0x45, 0x56, 0x52, 0x41, 0x20,
-                            uint8_t(frameRate)};
+    const uint8_t user[] = {
+        0x00, 0x00, 0x01, 0xB2, 0x4B, 0x45, 0x56, 0x52, 0x41, 0x20, uint8_t(frameRate)};
     v.insert(v.end(), user, user + sizeof user);
     std::vector<uint8_t> vop = dependentPayload(vopData);
     v.insert(v.end(), vop.begin(), vop.end());
@@ -64,4 +75,4 @@ std::vector<uint8_t> KxptMuxer::dependentPayload(const std::vector<uint8_t>& vop
     return v;
 }
 
-} // namespace kevra
+}   // namespace kevra

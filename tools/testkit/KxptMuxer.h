@@ -13,7 +13,10 @@ class KxptMuxer {
 public:
     // "KXPT", 32-bit payload length, payload.
     static std::vector<uint8_t> video(const uint8_t* data, size_t n);
-    static std::vector<uint8_t> video(const std::vector<uint8_t>& data) { return video(data.data(), data.size()); }
+    static std::vector<uint8_t> video(const std::vector<uint8_t>& data)
+    {
+        return video(data.data(), data.size());
+    }
     // 0x000001F0, codec byte, sample-rate code, 16-bit payload length, payload.
     static std::vector<uint8_t> audio(const uint8_t* data, size_t n, int codec, int rateCode);
     static std::vector<uint8_t> audio(const std::vector<uint8_t>& data, int codec, int rateCode)
@@ -30,4 +33,4 @@ public:
     static std::vector<uint8_t> dependentPayload(const std::vector<uint8_t>& vopData);
 };
 
-} // namespace kevra
+}   // namespace kevra

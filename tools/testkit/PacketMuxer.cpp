@@ -23,7 +23,7 @@ void put32(uint8_t* p, uint32_t x)
     put24(p, x);
     p[3] = uint8_t(x >> 24);
 }
-} // namespace
+}   // namespace
 
 std::vector<uint8_t> PacketMuxer::keyPacket(int code, const uint8_t* data, size_t n, int width,
                                             int height, int fps, uint32_t packedTime,
@@ -56,8 +56,8 @@ std::vector<uint8_t> PacketMuxer::dependentPacket(int code, const uint8_t* data,
     return v;
 }
 
-std::vector<uint8_t> PacketMuxer::audioPacket(const uint8_t* data, size_t n, int codec, int rateCode,
-                                              int64_t declaredLength)
+std::vector<uint8_t> PacketMuxer::audioPacket(const uint8_t* data, size_t n, int codec,
+                                              int rateCode, int64_t declaredLength)
 {
     std::vector<uint8_t> v = start(0xF0, 4, n);
     uint8_t* h = v.data() + 4;
@@ -94,4 +94,4 @@ std::vector<uint8_t> PacketMuxer::dependentFrame(const uint8_t* data, size_t n, 
     return dependentPacket(code, data, n, sequence_++);
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -46,7 +46,8 @@ public:
                                                 uint8_t sequence, int64_t declaredLength = -1);
     static std::vector<uint8_t> audioPacket(const uint8_t* data, size_t n, int codec, int rateCode,
                                             int64_t declaredLength = -1);
-    static std::vector<uint8_t> audioPacket(const std::vector<uint8_t>& data, int codec, int rateCode)
+    static std::vector<uint8_t> audioPacket(const std::vector<uint8_t>& data, int codec,
+                                            int rateCode)
     {
         return audioPacket(data.data(), data.size(), codec, rateCode);
     }
@@ -57,4 +58,4 @@ private:
     uint8_t sequence_ = 1;
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -28,71 +28,71 @@ struct AVPacket;
 namespace kevra {
 
 struct PatternColour {
-  uint8_t r, g, b;
+    uint8_t r, g, b;
 };
 
 class PatternEncoder {
- public:
-  enum class Codec { H264, Mpeg4 };
-  static constexpr int kColourCount = 8;
-  static PatternColour background(int cameraIndex);
-  static PatternColour accent(int cameraIndex);
-  static PatternColour text();
+public:
+    enum class Codec { H264, Mpeg4 };
+    static constexpr int kColourCount = 8;
+    static PatternColour background(int cameraIndex);
+    static PatternColour accent(int cameraIndex);
+    static PatternColour text();
 
-  // Limited-range BT.601 Y, Cb, Cr of an RGB colour (what the picture stores).
-  static void toYuv(PatternColour c, uint8_t& y, uint8_t& cb, uint8_t& cr);
+    // Limited-range BT.601 Y, Cb, Cr of an RGB colour (what the picture stores).
+    static void toYuv(PatternColour c, uint8_t& y, uint8_t& cb, uint8_t& cr);
 
-  // Draws frame `frameNumber` of camera `cameraIndex` into planar YUV 4:2:0 planes with the
-  // given strides (luma w x h, chroma (w/2) x (h/2)). Width and height must be even.
-  static void draw(int cameraIndex, int64_t frameNumber, int width, int height, uint8_t* y,
-                   int yStride, uint8_t* u, int uStride, uint8_t* v, int vStride,
-                   bool noise = false);
+    // Draws frame `frameNumber` of camera `cameraIndex` into planar YUV 4:2:0 planes with the
+    // given strides (luma w x h, chroma (w/2) x (h/2)). Width and height must be even.
+    static void draw(int cameraIndex, int64_t frameNumber, int width, int height, uint8_t* y,
+                     int yStride, uint8_t* u, int uStride, uint8_t* v, int vStride,
+                     bool noise = false);
 
-  PatternEncoder();
-  ~PatternEncoder();
-  PatternEncoder(const PatternEncoder&) = delete;
-  PatternEncoder& operator=(const PatternEncoder&) = delete;
+    PatternEncoder();
+    ~PatternEncoder();
+    PatternEncoder(const PatternEncoder&) = delete;
+    PatternEncoder& operator=(const PatternEncoder&) = delete;
 
-  // Opens a baseline-profile, zero-latency encoder (no B-frames, SPS/PPS before every key
-  // frame); MPEG-4: simple profile, the sequence and VOL headers before every key frame, and
-  // bFrames B-VOPs between reference frames (0 for a live stream). Width and height: even,
-  // 16..4096. fps 1..250, bitrate in bit/s (0 = quality mode), gop = frames between key frames
-  // (>= 1). Returns 0, or -1 when the encoder cannot open.
-  int open(int cameraIndex, int width, int height, int fps, int bitrate, int gop,
-           Codec codec = Codec::H264, int bFrames = 0);
-  void close();
-  bool isOpen() const { return context_ != nullptr; }
+    // Opens a baseline-profile, zero-latency encoder (no B-frames, SPS/PPS before every key
+    // frame); MPEG-4: simple profile, the sequence and VOL headers before every key frame, and
+    // bFrames B-VOPs between reference frames (0 for a live stream). Width and height: even,
+    // 16..4096. fps 1..250, bitrate in bit/s (0 = quality mode), gop = frames between key frames
+    // (>= 1). Returns 0, or -1 when the encoder cannot open.
+    int open(int cameraIndex, int width, int height, int fps, int bitrate, int gop,
+             Codec codec = Codec::H264, int bFrames = 0);
+    void close();
+    bool isOpen() const { return context_ != nullptr; }
 
-  // The next encoded frame must be a key frame (a new viewer joined).
-  void requestKeyFrame() { forceKey_ = true; }
-  // Draw the noise area in the following frames.
-  void setNoise(bool on) { noise_ = on; }
+    // The next encoded frame must be a key frame (a new viewer joined).
+    void requestKeyFrame() { forceKey_ = true; }
+    // Draw the noise area in the following frames.
+    void setNoise(bool on) { noise_ = on; }
 
-  // Draws and encodes the next frame. `out` receives one access unit in Annex B form (H.264)
-  // or one VOP with the headers before it (MPEG-4), in decoding order. Returns 0 with a frame,
-  // -1 on an encoder failure; with B-VOPs, 0 and an empty `out` while the encoder holds the
-  // frame back.
-  int encodeNext(std::vector<uint8_t>& out, bool& keyFrame);
+    // Draws and encodes the next frame. `out` receives one access unit in Annex B form (H.264)
+    // or one VOP with the headers before it (MPEG-4), in decoding order. Returns 0 with a frame,
+    // -1 on an encoder failure; with B-VOPs, 0 and an empty `out` while the encoder holds the
+    // frame back.
+    int encodeNext(std::vector<uint8_t>& out, bool& keyFrame);
 
-  int64_t framesEncoded() const { return frameNumber_; }
-  int width() const { return width_; }
-  int height() const { return height_; }
-  Codec codec() const { return codec_; }
+    int64_t framesEncoded() const { return frameNumber_; }
+    int width() const { return width_; }
+    int height() const { return height_; }
+    Codec codec() const { return codec_; }
 
- private:
-  int openH264(int bitrate);
+private:
+    int openH264(int bitrate);
 
-  AVCodecContext* context_ = nullptr;
-  AVFrame* frame_ = nullptr;
-  AVPacket* packet_ = nullptr;
-  Codec codec_ = Codec::H264;
-  int bFrames_ = 0;
-  int camera_ = 0;
-  int width_ = 0;
-  int height_ = 0;
-  int64_t frameNumber_ = 0;
-  bool forceKey_ = false;
-  bool noise_ = false;
+    AVCodecContext* context_ = nullptr;
+    AVFrame* frame_ = nullptr;
+    AVPacket* packet_ = nullptr;
+    Codec codec_ = Codec::H264;
+    int bFrames_ = 0;
+    int camera_ = 0;
+    int width_ = 0;
+    int height_ = 0;
+    int64_t frameNumber_ = 0;
+    bool forceKey_ = false;
+    bool noise_ = false;
 };
 
-}  // namespace kevra
+}   // namespace kevra

@@ -52,7 +52,7 @@ int textValue(const std::string& text, const std::string& key, int fallback)
     return fallback;
 }
 
-} // namespace
+}   // namespace
 
 std::vector<uint8_t> RecorderMessages::buildHeader(uint8_t command, uint32_t payloadLength,
                                                    const uint8_t* raw)
@@ -76,7 +76,10 @@ std::vector<uint8_t> RecorderMessages::buildLoginReply(int outcome, int reason, 
     return h;
 }
 
-std::vector<uint8_t> RecorderMessages::buildKeepaliveReply() { return buildHeader(kKeepaliveReply, 0); }
+std::vector<uint8_t> RecorderMessages::buildKeepaliveReply()
+{
+    return buildHeader(kKeepaliveReply, 0);
+}
 
 std::vector<uint8_t> RecorderMessages::buildListReply(const std::vector<std::string>& names)
 {
@@ -173,10 +176,9 @@ int RecorderMessages::parseRequest(const uint8_t* header, const uint8_t* payload
         out.ptzAction = header[10];
         out.ptzParam = header[16];
         break;
-    default:
-        break;
+    default: break;
     }
     return 0;
 }
 
-} // namespace kevra
+}   // namespace kevra

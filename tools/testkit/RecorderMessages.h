@@ -30,22 +30,22 @@ public:
     struct StreamOrder {
         int channel = 0;
         int stream = 0;
-        int operate = 0;  // 1 start, 0 stop
+        int operate = 0;   // 1 start, 0 stop
         bool operator==(const StreamOrder&) const = default;
     };
 
     // A parsed client request. Only the fields of its command are filled.
     struct Request {
-        int command = -1;                  // byte 0; -1 when nothing could be parsed
-        uint32_t payloadLength = 0;        // as announced in the header
-        std::vector<uint8_t> header;       // the 32 header bytes
-        std::vector<uint8_t> payload;      // the payload bytes given to the parser
+        int command = -1;               // byte 0; -1 when nothing could be parsed
+        uint32_t payloadLength = 0;     // as announced in the header
+        std::vector<uint8_t> header;    // the 32 header bytes
+        std::vector<uint8_t> payload;   // the payload bytes given to the parser
         // LOGIN (short and long form)
         std::string user, password;
         bool longForm = false;
         // CHANNEL_CLAIM
         std::array<uint8_t, 4> claimId{};
-        int claimChannel = 0;              // 1-based, as sent
+        int claimChannel = 0;   // 1-based, as sent
         // STREAM_CONTROL (binary form: one order per channel whose flag or stream byte is set)
         std::vector<StreamOrder> streams;
         bool textForm = false;
@@ -81,4 +81,4 @@ public:
                             Request& out);
 };
 
-} // namespace kevra
+}   // namespace kevra

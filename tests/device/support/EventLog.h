@@ -25,7 +25,10 @@ public:
 
     void onLogin(int code, int channelCount) override
     {
-        add([&] { logins.emplace_back(code, channelCount); order.push_back("login"); });
+        add([&] {
+            logins.emplace_back(code, channelCount);
+            order.push_back("login");
+        });
     }
     void onList(int code, const uint8_t* block, int length, int count) override
     {
@@ -51,15 +54,24 @@ public:
     }
     void onChannel(int channel, int code) override
     {
-        add([&] { channels.emplace_back(channel, code); order.push_back("channel"); });
+        add([&] {
+            channels.emplace_back(channel, code);
+            order.push_back("channel");
+        });
     }
     void onConnectionLost() override
     {
-        add([&] { ++lost; order.push_back("lost"); });
+        add([&] {
+            ++lost;
+            order.push_back("lost");
+        });
     }
     void onChannelClosed(int channel) override
     {
-        add([&] { closedChannels.push_back(channel); order.push_back("closed"); });
+        add([&] {
+            closedChannels.push_back(channel);
+            order.push_back("closed");
+        });
     }
 
     // Waits (real time) until pred() holds under the lock.
@@ -68,7 +80,8 @@ public:
         std::unique_lock<std::mutex> lock(mutex);
         return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), pred);
     }
-    template <typename F> auto read(F f)
+    template <typename F>
+    auto read(F f)
     {
         std::lock_guard<std::mutex> lock(mutex);
         return f();
@@ -87,7 +100,8 @@ public:
     int lost = 0;
 
 private:
-    template <typename F> void add(F f)
+    template <typename F>
+    void add(F f)
     {
         {
             std::lock_guard<std::mutex> lock(mutex);
@@ -97,4 +111,4 @@ private:
     }
 };
 
-} // namespace kevra
+}   // namespace kevra

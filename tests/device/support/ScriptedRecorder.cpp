@@ -11,9 +11,15 @@
 
 namespace kevra {
 
-ScriptedRecorder::ScriptedRecorder() { loginAnswer_ = LoginAnswer{}; }
+ScriptedRecorder::ScriptedRecorder()
+{
+    loginAnswer_ = LoginAnswer{};
+}
 
-ScriptedRecorder::~ScriptedRecorder() { stop(); }
+ScriptedRecorder::~ScriptedRecorder()
+{
+    stop();
+}
 
 int ScriptedRecorder::start()
 {
@@ -210,10 +216,9 @@ void ScriptedRecorder::handleRequest(Connection& c, const Request& r)
     switch (r.command) {
     case RecorderMessages::kLogin:
         if (loginAnswer_)
-            queueLocked(c, RecorderMessages::buildLoginReply(loginAnswer_->outcome,
-                                                             loginAnswer_->reason,
-                                                             loginAnswer_->channelCount,
-                                                             loginAnswer_->sessionId));
+            queueLocked(c, RecorderMessages::buildLoginReply(
+                               loginAnswer_->outcome, loginAnswer_->reason,
+                               loginAnswer_->channelCount, loginAnswer_->sessionId));
         break;
     case RecorderMessages::kKeepalive:
         if (answerKeepalive_)
@@ -223,8 +228,7 @@ void ScriptedRecorder::handleRequest(Connection& c, const Request& r)
         if (!listMessage_.empty())
             queueLocked(c, listMessage_);
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -268,7 +272,7 @@ void ScriptedRecorder::serve()
         for (size_t k = 1; k < fds.size(); ++k) {
             Connection& c = connections_[static_cast<size_t>(owner[k])];
             if (c.fd != fds[k].fd)
-                continue;  // closed by the test meanwhile
+                continue;   // closed by the test meanwhile
             if (fds[k].revents & (POLLIN | POLLHUP | POLLERR)) {
                 ssize_t n = ::recv(c.fd, chunk.data(), chunk.size(), 0);
                 if (n > 0) {
@@ -276,8 +280,8 @@ void ScriptedRecorder::serve()
                     c.unparsed.insert(c.unparsed.end(), chunk.begin(), chunk.begin() + n);
                     any = true;
                     for (;;) {
-                        int64_t total = RecorderMessages::completeLength(c.unparsed.data(),
-                                                                         c.unparsed.size());
+                        int64_t total =
+                            RecorderMessages::completeLength(c.unparsed.data(), c.unparsed.size());
                         if (total <= 0)
                             break;
                         Request r;
@@ -310,4 +314,4 @@ void ScriptedRecorder::serve()
     }
 }
 
-} // namespace kevra
+}   // namespace kevra

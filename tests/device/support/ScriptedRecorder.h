@@ -87,4 +87,4 @@ private:
     std::vector<uint8_t> listMessage_;
 };
 
-} // namespace kevra
+}   // namespace kevra

@@ -31,4 +31,4 @@ inline void pumpFor(DeviceSession& session, int polls)
     }
 }
 
-} // namespace kevra
+}   // namespace kevra

@@ -14,52 +14,53 @@
 namespace kevra {
 
 class RecorderProcess {
- public:
-  // Extra command-line arguments; "--port 0" is always added.
-  explicit RecorderProcess(std::vector<std::string> args = {});
-  ~RecorderProcess();
-  RecorderProcess(const RecorderProcess&) = delete;
-  RecorderProcess& operator=(const RecorderProcess&) = delete;
+public:
+    // Extra command-line arguments; "--port 0" is always added.
+    explicit RecorderProcess(std::vector<std::string> args = {});
+    ~RecorderProcess();
+    RecorderProcess(const RecorderProcess&) = delete;
+    RecorderProcess& operator=(const RecorderProcess&) = delete;
 
-  // Starts the child and waits for its port line. Returns true when it listens.
-  bool start(int timeoutMs = 15000);
-  int port() const { return port_; }
-  pid_t pid() const { return pid_; }
+    // Starts the child and waits for its port line. Returns true when it listens.
+    bool start(int timeoutMs = 15000);
+    int port() const { return port_; }
+    pid_t pid() const { return pid_; }
 
-  // Event lines received so far (the port line excluded).
-  std::vector<std::string> events() const;
-  // Waits until an event line contains every fragment (e.g. "\"event\":\"login\"") and returns
-  // it, or "" after the time-out. Lines before `from` are not looked at.
-  std::string waitFor(const std::vector<std::string>& fragments, int timeoutMs, size_t from = 0) const;
-  // Number of event lines containing every fragment.
-  int count(const std::vector<std::string>& fragments) const;
+    // Event lines received so far (the port line excluded).
+    std::vector<std::string> events() const;
+    // Waits until an event line contains every fragment (e.g. "\"event\":\"login\"") and returns
+    // it, or "" after the time-out. Lines before `from` are not looked at.
+    std::string waitFor(const std::vector<std::string>& fragments, int timeoutMs,
+                        size_t from = 0) const;
+    // Number of event lines containing every fragment.
+    int count(const std::vector<std::string>& fragments) const;
 
-  // SIGTERM, wait up to timeoutMs, then SIGKILL. Returns the exit status (WEXITSTATUS), or -1
-  // when it had to be killed or was not running.
-  int stop(int timeoutMs = 5000);
-  // Kills the child at once (SIGKILL), as a crash would.
-  void kill();
-  bool running();
+    // SIGTERM, wait up to timeoutMs, then SIGKILL. Returns the exit status (WEXITSTATUS), or -1
+    // when it had to be killed or was not running.
+    int stop(int timeoutMs = 5000);
+    // Kills the child at once (SIGKILL), as a crash would.
+    void kill();
+    bool running();
 
-  // Raw text of a field of a JSON event line: a number as written, a string without its
-  // quotes (escapes kept). "" when absent.
-  static std::string field(const std::string& line, const std::string& key);
-  // Path of the built simulator.
-  static std::string binary();
+    // Raw text of a field of a JSON event line: a number as written, a string without its
+    // quotes (escapes kept). "" when absent.
+    static std::string field(const std::string& line, const std::string& key);
+    // Path of the built simulator.
+    static std::string binary();
 
- private:
-  void readLoop(int fd);
+private:
+    void readLoop(int fd);
 
-  std::vector<std::string> args_;
-  pid_t pid_ = -1;
-  int port_ = -1;
-  int readFd_ = -1;
-  std::thread reader_;
-  mutable std::mutex mutex_;
-  mutable std::condition_variable changed_;
-  std::vector<std::string> lines_;
-  bool portLineSeen_ = false;
-  bool eof_ = false;
+    std::vector<std::string> args_;
+    pid_t pid_ = -1;
+    int port_ = -1;
+    int readFd_ = -1;
+    std::thread reader_;
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    std::vector<std::string> lines_;
+    bool portLineSeen_ = false;
+    bool eof_ = false;
 };
 
-}  // namespace kevra
+}   // namespace kevra

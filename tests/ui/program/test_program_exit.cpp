@@ -31,15 +31,16 @@ namespace kevra {
 namespace {
 
 struct ViewerRun {
-    int status = -1;        // exit status, or -1 when it did not end by itself in time
-    std::string output;     // standard error of the program
+    int status = -1;      // exit status, or -1 when it did not end by itself in time
+    std::string output;   // standard error of the program
 };
 
 // Runs the viewer with the script; kills it after the time limit.
 ViewerRun runViewer(const std::string& script, int timeoutSeconds = 120)
 {
-    const std::string dir = "/tmp/kevra-program-" + std::to_string(getpid()) + "-" +
-                            std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+    const std::string dir =
+        "/tmp/kevra-program-" + std::to_string(getpid()) + "-" +
+        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
     mkdir(dir.c_str(), 0700);
     const std::string scriptPath = dir + "/actions.txt", errPath = dir + "/stderr.txt";
     std::ofstream(scriptPath) << script;
@@ -59,7 +60,8 @@ ViewerRun runViewer(const std::string& script, int timeoutSeconds = 120)
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
     pid_t pid = -1;
     const int r = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
     posix_spawn_file_actions_destroy(&actions);
@@ -118,11 +120,12 @@ TEST_F(Program, PlaySwitchFullScreenAndExit)
 {
     // "wait" leaves the switched stream time to settle before the program looks at the recorder.
     const ViewerRun run = runViewer(login() + "play 0\ncamera\nplay 1\nwait 800\nfull\nwait 500\n"
-                                        "key up\nkey left\nwait 200\nexit\n");
+                                              "key up\nkey left\nwait 200\nexit\n");
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(run.output.find("script: line"), std::string::npos) << run.output;
     // Camera 1 was stopped at the recorder when camera 2 was chosen (before the program ended).
-    EXPECT_FALSE(rec.waitFor({"\"event\":\"stream\"", "\"channel\":0", "\"op\":\"stop\""}, 1000).empty());
+    EXPECT_FALSE(
+        rec.waitFor({"\"event\":\"stream\"", "\"channel\":0", "\"op\":\"stop\""}, 1000).empty());
     int streamingAfterSwitch = -1;
     std::set<int> on;
     for (const std::string& line : rec.events()) {   // state right before the program ended
@@ -167,8 +170,8 @@ TEST_F(Program, RecorderKilledAndRestartedOnTheSamePortThePictureReturnsByItself
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         rec.kill();
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        second = std::make_unique<RecorderProcess>(
-            std::vector<std::string>{"--size", "176x144", "--fps", "25", "--port", std::to_string(port)});
+        second = std::make_unique<RecorderProcess>(std::vector<std::string>{
+            "--size", "176x144", "--fps", "25", "--port", std::to_string(port)});
         second->start();
     });
     const ViewerRun run = runViewer(login() + "play 0\nwaitreconnect\nexit\n");
@@ -177,11 +180,13 @@ TEST_F(Program, RecorderKilledAndRestartedOnTheSamePortThePictureReturnsByItself
     ASSERT_TRUE(second && second->port() == port);
     EXPECT_NE(run.output.find("script: reconnected"), std::string::npos) << run.output;
     // The second recorder saw the login and streamed camera 1 again.
-    EXPECT_FALSE(second->waitFor({"\"event\":\"camera\"", "\"channel\":0", "\"state\":\"streaming\""}, 1000).empty());
+    EXPECT_FALSE(
+        second->waitFor({"\"event\":\"camera\"", "\"channel\":0", "\"state\":\"streaming\""}, 1000)
+            .empty());
 }
 
-} // namespace
-} // namespace kevra
+}   // namespace
+}   // namespace kevra
 
 namespace kevra {
 namespace {
@@ -207,8 +212,9 @@ TEST(ProgramGrid, KeyFourShowsFourCamerasInTheirTiles)
     RecorderProcess rec({"--cameras", "Gate&&Lobby&&Parking&&Yard&&Dock", "--size", "176x144"});
     ASSERT_TRUE(rec.start());
     const std::string shot = "/tmp/kevra-grid-" + std::to_string(getpid()) + ".png";
-    const ViewerRun run = runViewer("login 127.0.0.1 " + std::to_string(rec.port()) +
-                                    " admin 580317\nkey 4\ntiles 4\nwait 300\nshot " + shot + "\nexit\n");
+    const ViewerRun run =
+        runViewer("login 127.0.0.1 " + std::to_string(rec.port()) +
+                  " admin 580317\nkey 4\ntiles 4\nwait 300\nshot " + shot + "\nexit\n");
     EXPECT_EQ(run.status, 0) << run.output;
     QImage img(QString::fromStdString(shot));
     std::remove(shot.c_str());
@@ -219,7 +225,8 @@ TEST(ProgramGrid, KeyFourShowsFourCamerasInTheirTiles)
     for (int tile = 0; tile < 4; ++tile) {
         const QRect quarter((tile % 2) * w / 2, (tile / 2) * h / 2, w / 2, h / 2);
         for (int cam = 0; cam < 4; ++cam) {
-            const double s = colourShare(img, quarter, colours[cam][0], colours[cam][1], colours[cam][2]);
+            const double s =
+                colourShare(img, quarter, colours[cam][0], colours[cam][1], colours[cam][2]);
             // (Another camera's accent box may come near a background colour: a few percent.)
             if (cam == tile)
                 EXPECT_GT(s, 0.3) << "tile " << tile << " does not show camera " << cam + 1;

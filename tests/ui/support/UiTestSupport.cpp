@@ -21,10 +21,10 @@ std::vector<RecordedBox>& boxes()
 
 void installMessageRecorder()
 {
-    MessageBoxes::setHandler([](QWidget*, const QString& text, const QString& caption,
-                                MessageBoxes::Icon icon) {
-        boxes().push_back({text, caption, int(icon)});
-    });
+    MessageBoxes::setHandler(
+        [](QWidget*, const QString& text, const QString& caption, MessageBoxes::Icon icon) {
+            boxes().push_back({text, caption, int(icon)});
+        });
 }
 
 bool waitUntil(const std::function<bool()>& pred, int timeoutMs)
@@ -57,4 +57,4 @@ QString lang(const char16_t* key)
     return QtText::lang(key);
 }
 
-} // namespace kevra::test
+}   // namespace kevra::test

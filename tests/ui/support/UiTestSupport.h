@@ -29,4 +29,4 @@ std::string makeTempDir();
 // Text of a language key as the viewer shows it.
 QString lang(const char16_t* key);
 
-} // namespace kevra::test
+}   // namespace kevra::test

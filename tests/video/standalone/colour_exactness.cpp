@@ -19,10 +19,10 @@ struct Size {
 };
 
 // Widths around every vector step (16, 32, 64 pixels) and their tails, odd heights included.
-constexpr Size kSizes[] = {{1, 1},   {2, 2},   {3, 3},   {5, 7},    {16, 2},  {17, 3},  {31, 5},
-                           {32, 4},  {33, 9},  {34, 6},  {63, 3},   {64, 2},  {65, 2},  {66, 4},
-                           {95, 5},  {96, 2},  {127, 17}, {128, 6}, {129, 5}, {176, 144}, {351, 287},
-                           {352, 288}, {706, 6}, {1921, 3}};
+constexpr Size kSizes[] = {{1, 1},   {2, 2},     {3, 3},     {5, 7},     {16, 2},   {17, 3},
+                           {31, 5},  {32, 4},    {33, 9},    {34, 6},    {63, 3},   {64, 2},
+                           {65, 2},  {66, 4},    {95, 5},    {96, 2},    {127, 17}, {128, 6},
+                           {129, 5}, {176, 144}, {351, 287}, {352, 288}, {706, 6},  {1921, 3}};
 
 int checkPath(const char* path)
 {
@@ -30,17 +30,18 @@ int checkPath(const char* path)
     int failures = 0;
     for (const Size s : kSizes) {
         const size_t luma = size_t(s.w) * s.h;
-        const size_t chroma = size_t(s.w / 2) * (s.h / 2) + 1; // never empty
+        const size_t chroma = size_t(s.w / 2) * (s.h / 2) + 1;   // never empty
         std::vector<uint8_t> y(luma), u(chroma), v(chroma);
         for (auto* plane : {&y, &u, &v})
             for (auto& b : *plane)
                 b = uint8_t(rng());
-        y[0] = 0; // saturation in every direction
+        y[0] = 0;   // saturation in every direction
         u[0] = 255;
         v[0] = 0;
         // The same picture with padded rows (a decoder's strides), garbage in the padding.
         const int ys = s.w + 13, us = s.w / 2 + 7, vs = s.w / 2 + 3;
-        std::vector<uint8_t> py(size_t(ys) * s.h), pu(size_t(us) * (s.h / 2) + 1), pv(size_t(vs) * (s.h / 2) + 1);
+        std::vector<uint8_t> py(size_t(ys) * s.h), pu(size_t(us) * (s.h / 2) + 1),
+            pv(size_t(vs) * (s.h / 2) + 1);
         for (auto* plane : {&py, &pu, &pv})
             for (auto& b : *plane)
                 b = uint8_t(rng());
@@ -56,8 +57,10 @@ int checkPath(const char* path)
         for (int bits : {16, 24, 32}) {
             const size_t bytes = luma * size_t(bits / 8);
             std::vector<uint8_t> expect(bytes, 0xC3), out(bytes, 0xC3);
-            ColourConverter::convertReference(y.data(), u.data(), v.data(), s.w, s.h, expect.data(), bits);
-            ColourConverter::convertUsing(path, y.data(), u.data(), v.data(), s.w, s.h, out.data(), bits);
+            ColourConverter::convertReference(y.data(), u.data(), v.data(), s.w, s.h, expect.data(),
+                                              bits);
+            ColourConverter::convertUsing(path, y.data(), u.data(), v.data(), s.w, s.h, out.data(),
+                                          bits);
             if (out != expect) {
                 std::printf("%s: %d bits %dx%d differs from the reference\n", path, bits, s.w, s.h);
                 ++failures;
@@ -65,7 +68,8 @@ int checkPath(const char* path)
             std::fill(out.begin(), out.end(), 0xC3);
             ColourConverter::convertUsing(path, padded, s.w, s.h, out.data(), bits);
             if (out != expect) {
-                std::printf("%s: %d bits %dx%d with padded rows differs from the reference\n", path, bits, s.w, s.h);
+                std::printf("%s: %d bits %dx%d with padded rows differs from the reference\n", path,
+                            bits, s.w, s.h);
                 ++failures;
             }
         }
@@ -73,7 +77,7 @@ int checkPath(const char* path)
     return failures;
 }
 
-} // namespace
+}   // namespace
 
 int main()
 {
@@ -88,6 +92,7 @@ int main()
         failures += f;
         ++checked;
     }
-    std::printf("%d implementations checked, fastest here: %s\n", checked, ColourConverter::fastPathName());
+    std::printf("%d implementations checked, fastest here: %s\n", checked,
+                ColourConverter::fastPathName());
     return failures ? 1 : 0;
 }
