@@ -6,7 +6,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config git
-  clang libclang-rt-14-dev llvm
+  clang libclang-rt-14-dev llvm clang-format-14
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libqt6test6 libgl-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libx264-dev ffmpeg

@@ -13,6 +13,9 @@ LOG=$(mktemp)
 trap 'rm -f "$LOG"' EXIT
 counted() { "$@" 2>&1 | tee -a "$LOG"; return "${PIPESTATUS[0]}"; }
 
+stage "formatting (clang-format 14)"
+bash scripts/check-format.sh
+
 stage "unit and integration tests"
 counted ctest --test-dir "$BUILD" --output-on-failure -j "$JOBS" --timeout 300
 
