@@ -82,8 +82,8 @@ ACT
 ROWS=""
 # TILESxWxH[@MEDIA_DATA payload bytes]; 65536-byte messages unless given.
 for c in ${CASES:-4x704x576 16x352x288 4x1920x1080 16x1920x1080 4x704x576@4096 4x1920x1080@4096}; do
-    spec=${c%@*}; msg=65536; [ "$spec" != "$c" ] && msg=${c#*@}
-    ROWS+=$(run_case "${spec%%x*} x ${spec#*x}, ${msg}-byte messages" "${spec%%x*}" "${spec#*x}" "$msg")$'\n'
+    size=${c%@*}; msg=65536; [ "$size" != "$c" ] && msg=${c#*@}
+    ROWS+=$(run_case "${size%%x*} x ${size#*x}, ${msg}-byte messages" "${size%%x*}" "${size#*x}" "$msg")$'\n'
 done
 [ -n "${NO_WRITE:-}" ] && { echo "$ROWS"; exit 0; }
 
