@@ -66,16 +66,23 @@ QTreeWidgetItem* MainWindow::itemOfChannel(int channel) const
 TileView::Label MainWindow::describeTile(int position)
 {
     TileView::Label l;
-    const int ch = gridView_->channelAt(position);
-    if (ch == TileGrid::kNone)
-        return l;
+    int ch = gridView_->channelAt(position);
+    bool stopped = false;
+    if (ch == TileGrid::kNone) {
+        // No stream (the connection is lost, say): the tile still names its camera.
+        ch = grid_.channel(grid_.positionTile(position));
+        if (ch == TileGrid::kNone || !gridShown())
+            return l;
+        stopped = true;
+    }
     if (ch >= 0 && size_t(ch) < cameraNames_.size())
         l.name = QtText::from(cameraNames_[size_t(ch)]);
-    l.state = QtText::lang(TileController::stateKey(gridView_->stateAt(position)));
+    l.state = QtText::lang(stopped ? u"STOP_TILE"
+                                   : TileController::stateKey(gridView_->stateAt(position)));
     if (position >= 0 && position < TileGrid::kMaxTiles)
         l.note = tileNotes_[size_t(position)];
-    // The status line follows the selected tile.
-    if (position == grid_.selected() && status_->text() != l.state)
+    // The status line follows the selected tile, unless a recovery is under way.
+    if (position == grid_.selected() && recoveryText_.isEmpty() && status_->text() != l.state)
         status_->setText(l.state);
     return l;
 }
