@@ -1,0 +1,48 @@
+// The whole viewer in the test process: a device client and its main window, logged in through
+// the real login dialog to a recorder on 127.0.0.1. User-interface thread (the test's).
+#pragma once
+#include "common/Utf.h"
+#include "device/DeviceClient.h"
+#include "ui/CDlgLogin.h"
+#include "ui/MainWindow.h"
+#include "ui/support/UiTestSupport.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include <memory>
+#include <string>
+
+namespace kevra::test {
+
+struct ViewerUnderTest {
+    std::unique_ptr<DeviceClient> client = std::make_unique<DeviceClient>();
+    std::unique_ptr<MainWindow> window = std::make_unique<MainWindow>(*client);
+    std::string dir = makeTempDir();
+
+    // Runs the login dialog with the recorder's address; true when the tree shows cameras.
+    bool logIn(int port)
+    {
+        if (!window->isVisible())
+            window->show();
+        if (!waitUntil([&] { return window->loginDialog() != nullptr; }))
+            return false;
+        CDlgLogin* d = window->loginDialog();
+        d->setSettingsPath(fromUtf8(dir + "login.ini"));
+        d->field(CDlgLogin::IDC_IP)->setText("127.0.0.1");
+        d->field(CDlgLogin::IDC_PORT)->setText(QString::number(port));
+        d->field(CDlgLogin::IDC_USER)->setText("admin");
+        d->field(CDlgLogin::IDC_PASSWORD)->setText("580317");
+        d->command(CDlgLogin::ID_LOGIN)->click();
+        return waitUntil([&] {
+            return window->loginDialog() == nullptr && window->tree()->topLevelItemCount() == 1 &&
+                   window->tree()->topLevelItem(0)->childCount() > 0;
+        });
+    }
+    QTreeWidgetItem* camera(int i) { return window->tree()->topLevelItem(0)->child(i); }
+    QString status() { return window->statusLine()->text(); }
+};
+
+}   // namespace kevra::test
