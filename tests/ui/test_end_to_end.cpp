@@ -8,6 +8,7 @@
 #include "testkit/PacketMuxer.h"
 #include "tools/support/RecorderProcess.h"
 #include "ui/support/UiTestSupport.h"
+#include "ui/support/ViewerUnderTest.h"
 #include "ui/BitmapButton.h"
 #include "ui/CDlgLogin.h"
 #include "ui/DisplaySurface.h"
@@ -66,33 +67,7 @@ double share(const QImage& img, int r, int g, int b, int tolerance = 28)
     return double(hits) / (img.width() * img.height());
 }
 
-struct Viewer {
-    std::unique_ptr<DeviceClient> client = std::make_unique<DeviceClient>();
-    std::unique_ptr<MainWindow> window = std::make_unique<MainWindow>(*client);
-    std::string dir = makeTempDir();
-
-    // Runs the login dialog with the recorder's address; true when the tree shows cameras.
-    bool logIn(int port)
-    {
-        if (!window->isVisible())
-            window->show();
-        if (!waitUntil([&] { return window->loginDialog() != nullptr; }))
-            return false;
-        CDlgLogin* d = window->loginDialog();
-        d->setSettingsPath(fromUtf8(dir + "login.ini"));
-        d->field(CDlgLogin::IDC_IP)->setText("127.0.0.1");
-        d->field(CDlgLogin::IDC_PORT)->setText(QString::number(port));
-        d->field(CDlgLogin::IDC_USER)->setText("admin");
-        d->field(CDlgLogin::IDC_PASSWORD)->setText("580317");
-        d->command(CDlgLogin::ID_LOGIN)->click();
-        return waitUntil([&] {
-            return window->loginDialog() == nullptr && window->tree()->topLevelItemCount() == 1 &&
-                   window->tree()->topLevelItem(0)->childCount() > 0;
-        });
-    }
-    QTreeWidgetItem* camera(int i) { return window->tree()->topLevelItem(0)->child(i); }
-    QString status() { return window->statusLine()->text(); }
-};
+using Viewer = ViewerUnderTest;
 
 }   // namespace
 

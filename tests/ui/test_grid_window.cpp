@@ -9,6 +9,7 @@
 #include "profile/ViewSettings.h"
 #include "tools/support/RecorderProcess.h"
 #include "ui/support/UiTestSupport.h"
+#include "ui/support/ViewerUnderTest.h"
 #include "ui/BitmapButton.h"
 #include "ui/CDlgLogin.h"
 #include "ui/MainWindow.h"
@@ -31,31 +32,7 @@ namespace {
 const std::vector<std::string> kFiveCameras{
     "--cameras", "Gate&&Lobby&&Parking&&Yard&&Dock", "--size", "176x144", "--fps", "25"};
 
-struct GridViewer {
-    std::unique_ptr<DeviceClient> client = std::make_unique<DeviceClient>();
-    std::unique_ptr<MainWindow> window = std::make_unique<MainWindow>(*client);
-    std::string dir = makeTempDir();
-
-    // Fills the login dialog (waits for it) and logs in; true when the tree shows cameras.
-    bool logIn(int port)
-    {
-        if (!window->isVisible())
-            window->show();
-        if (!waitUntil([&] { return window->loginDialog() != nullptr; }))
-            return false;
-        CDlgLogin* d = window->loginDialog();
-        d->setSettingsPath(fromUtf8(dir + "login.ini"));
-        d->field(CDlgLogin::IDC_IP)->setText("127.0.0.1");
-        d->field(CDlgLogin::IDC_PORT)->setText(QString::number(port));
-        d->field(CDlgLogin::IDC_USER)->setText("admin");
-        d->field(CDlgLogin::IDC_PASSWORD)->setText("580317");
-        d->command(CDlgLogin::ID_LOGIN)->click();
-        return waitUntil([&] {
-            return window->loginDialog() == nullptr && window->tree()->topLevelItemCount() == 1 &&
-                   window->tree()->topLevelItem(0)->childCount() > 0;
-        });
-    }
-    QTreeWidgetItem* camera(int i) { return window->tree()->topLevelItem(0)->child(i); }
+struct GridViewer : ViewerUnderTest {
     // Waits until every shown tile drew a picture.
     bool allTilesPlay(int tiles)
     {
