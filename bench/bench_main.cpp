@@ -192,7 +192,8 @@ void writeSummary(const std::string& path, const std::vector<Result>& allResults
         md << "## Colour conversion (Mpixel/s)\n\n";
         md << "Every implementation of ours this processor runs is measured in the same run: "
               "`kevra-sse2`, "
-              "`kevra-avx2`, `kevra-avx512` and `kevra-neon` are the SSE2, AVX2, AVX-512BW and "
+              "`kevra-avx2`, `kevra-avx512` and `kevra-neon` are the SSE2, AVX2, AVX-512 (BW and "
+              "VBMI) and "
               "NEON "
               "paths, `reference` the plain scalar table formula. "
               "`libyuv` and `swscale` produce exactly our layout (24/32 bits bottom-up); "

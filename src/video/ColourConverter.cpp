@@ -604,11 +604,22 @@ KEVRA_AVX2_INLINE void tableStepAvx2(const BlockRow& b, int j, const __m256i (&b
     // between, so that the interleaved output comes out in memory order (one permute per
     // row instead of four). 24 bits keep pixels 0-15 | 16-31.
     const __m256i order = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
-    __m256i u16 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b.ur + j)));
-    __m256i v16 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b.vr + j)));
+    __m256i u16, v16;
     if (Bpp == 4) {
-        u16 = _mm256_permutevar8x32_epi32(u16, order);
-        v16 = _mm256_permutevar8x32_epi32(v16, order);
+        // The chroma in the same order, widened by one byte shuffle of both halves: lane 0
+        // takes blocks 0-1, 4-5, 8-9, 12-13 and lane 1 the pairs between.
+        const __m256i spread =
+            _mm256_setr_epi8(0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13, -1, 2, -1, 3, -1,
+                             6, -1, 7, -1, 10, -1, 11, -1, 14, -1, 15, -1);
+        u16 = _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(
+                                      _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.ur + j))),
+                                  spread);
+        v16 = _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(
+                                      _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.vr + j))),
+                                  spread);
+    } else {
+        u16 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b.ur + j)));
+        v16 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b.vr + j)));
     }
     const __m256i f13 = _mm256_set1_epi16(0x1FFF);
     // Blue: 16531*u + kBlueBias = 8192*(2u - 277) + (147u + 656), the second part 656..38141.
@@ -812,43 +823,89 @@ __attribute__((target("avx2"))) void convertAvx2(const Src& s, int w, int h, uin
         _mm_sfence();
 }
 
-// AVX-512BW: 32 pixels (16 blocks) of both rows per step, the same arithmetic as above in
-// 512-bit registers; the rest of a row goes through the AVX2 step.
-#define KEVRA_TARGET_AVX512 __attribute__((target("avx512f,avx512bw,avx2")))
+// AVX-512 (BW and VBMI): 64 pixels (32 blocks) of both rows per step, exact in 32-bit lanes
+// with no shift and no compare. Every product and constant is taken eight times, so that
+//   8 * (9535*y + chroma)      (chroma: the block's products and all of the channel's constants)
+// holds the channel value (9535*y + chroma) >> 13 in its high 16 bits and the fraction in its
+// low 16 bits. Luma is a multiply-add of the 16-bit 8y with (9535, 0) or (0, 9535): the sums of
+// the even and of the odd blocks; chroma a multiply-add of the pairs (8u, 8v) with the channel's
+// coefficients, plus its bias. A channel is then one 32-bit add, and the unsigned-saturating
+// 16-bit pack of two sums leaves the clamped values in its odd bytes. The byte permutes of
+// VBMI, which pick any of 128 bytes from two registers, gather them in pixel order and
+// interleave the channels. (The AVX2 step splits at the binary point instead: there the packs
+// and byte shuffles this needs cost more than the compares they save.)
+constexpr int32_t kChannelBias[3] = {8 * kBlueBias, 8 * kGreenBias, 8 * kRedBias};
+constexpr int32_t kChannelPair[3] = {pairCoef(kUBlue, 0), pairCoef(-kUGreen, -kVGreen),
+                                     pairCoef(0, kVRed)};
+
+#define KEVRA_TARGET_AVX512 __attribute__((target("avx512f,avx512bw,avx512vbmi,avx2")))
 // GCC 12's AVX-512 headers start some intrinsics from an "undefined" register value.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
-// AVX-512BW: the 16-bit-lane arithmetic of the AVX2 step on 64 pixels (32 blocks) of both
-// rows. 32 bits: 128-bit lane L takes the 4-pixel groups L, L+4, L+8 and L+12, so that the
-// interleaved pixels come out in memory order. 24 bits: each lane keeps 16 pixels in order
-// and its three output parts are stored separately.
-#define KEVRA_AVX512_INLINE __attribute__((target("avx512f,avx512bw,avx2"), always_inline)) inline
+#define KEVRA_AVX512_INLINE                                                                        \
+    __attribute__((target("avx512f,avx512bw,avx512vbmi,avx2"), always_inline)) inline
 
-struct ChromaSplit512 {
-    __m512i hi, limit;
+// Byte positions in a step's registers.
+//   Pair bytes: (u, 0, v, 0) of block 2i (first) or 2i+1 (second) in 32-bit lane i, taken from
+//     32 u bytes followed by 32 zero bytes, and 32 v bytes (the second table).
+//   Packed sums: per 128-bit lane L, byte 2k+1 holds block 8L+2k, byte 8+2k+1 block 8L+2k+1
+//     (the even pixels' sums packed in one register, the odd pixels' in another); the merge
+//     takes pixel p from there into byte p.
+//   32 bits: blue-green (or red-alpha) byte pairs for pixels 0-31 and 32-63, arranged so that
+//     the 16-bit unpacks of each 128-bit lane give 4 pixels in memory order.
+//   24 bits: per output part (64 bytes), blue and green bytes from the first two channel
+//     registers, and the red bytes, which the mask marks, from the third.
+constexpr int packedByte(int block)
+{
+    return 16 * (block / 8) + 8 * (block % 2) + (block % 8) / 2 * 2 + 1;
+}
+
+struct PermuteTables {
+    int8_t chroma[2][64];
+    int8_t merge[64];
+    int8_t pairs[2][64];
+    int8_t bg[3][64];
+    int8_t red[3][64];
+    uint64_t redMask[3];
 };
 
-KEVRA_AVX512_INLINE ChromaSplit512 splitChroma512(__m512i uvLo, __m512i uvHi, int32_t pair,
-                                                  int32_t bias)
+constexpr PermuteTables makePermuteTables()
 {
-    const __m512i k = _mm512_set1_epi32(pair);
-    const __m512i b = _mm512_set1_epi32(bias);
-    const __m512i frac = _mm512_set1_epi32(8191);
-    const __m512i c0 = _mm512_add_epi32(_mm512_madd_epi16(uvLo, k), b);
-    const __m512i c1 = _mm512_add_epi32(_mm512_madd_epi16(uvHi, k), b);
-    return {_mm512_packs_epi32(_mm512_srai_epi32(c0, 13), _mm512_srai_epi32(c1, 13)),
-            _mm512_packs_epi32(_mm512_andnot_si512(c0, frac), _mm512_andnot_si512(c1, frac))};
+    PermuteTables t{};
+    for (int half = 0; half < 2; ++half)
+        for (int i = 0; i < 16; ++i) {
+            const int block = 2 * i + half;
+            t.chroma[half][4 * i] = static_cast<int8_t>(block);
+            t.chroma[half][4 * i + 1] = 32;
+            t.chroma[half][4 * i + 2] = static_cast<int8_t>(64 + block);
+            t.chroma[half][4 * i + 3] = 32;
+        }
+    for (int p = 0; p < 64; ++p)
+        t.merge[p] = static_cast<int8_t>(packedByte(p / 2) + (p % 2 ? 64 : 0));
+    for (int half = 0; half < 2; ++half)
+        for (int w = 0; w < 32; ++w) {
+            const int lane = w / 8, k = w % 8;
+            const int p = 32 * half + (k < 4 ? 4 * lane + k : 16 + 4 * lane + k - 4);
+            t.pairs[half][2 * w] = static_cast<int8_t>(p);
+            t.pairs[half][2 * w + 1] = static_cast<int8_t>(64 + p);
+        }
+    for (int part = 0; part < 3; ++part) {
+        t.redMask[part] = 0;
+        for (int i = 0; i < 64; ++i) {
+            const int g = 64 * part + i, p = g / 3, c = g % 3;
+            t.bg[part][i] = static_cast<int8_t>(p + (c == 1 ? 64 : 0));
+            t.red[part][i] = static_cast<int8_t>(p);
+            if (c == 2)
+                t.redMask[part] |= uint64_t(1) << i;
+        }
+    }
+    return t;
 }
 
-KEVRA_AVX512_INLINE __m512i channel512(__m512i lh, __m512i ll, const ChromaSplit512& c)
-{
-    const __mmask32 carry = _mm512_cmpgt_epi16_mask(ll, c.limit);
-    const __m512i s = _mm512_add_epi16(lh, c.hi);
-    return _mm512_mask_sub_epi16(s, carry, s, _mm512_set1_epi16(-1));
-}
+constexpr PermuteTables kPermute = makePermuteTables();
 
 template <bool Stream>
 KEVRA_AVX512_INLINE void store64(uint8_t* o, __m512i x)
@@ -859,84 +916,76 @@ KEVRA_AVX512_INLINE void store64(uint8_t* o, __m512i x)
         _mm512_storeu_si512(o, x);
 }
 
-template <int Bpp, bool Stream>
-KEVRA_AVX512_INLINE void tableStepAvx512(const BlockRow& b, int j, const __m512i (&bgr)[3][3])
+KEVRA_AVX512_INLINE __m512i loadTable(const int8_t* t)
 {
-    const __m512i order = _mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
-    __m512i u16 =
-        _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(b.ur + j)));
-    __m512i v16 =
-        _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(b.vr + j)));
-    if (Bpp == 4) {
-        u16 = _mm512_permutexvar_epi32(order, u16);
-        v16 = _mm512_permutexvar_epi32(order, v16);
-    }
-    // Blue and red split in 16-bit lanes, green from 32-bit sums, as in the AVX2 step.
-    const __m512i f13 = _mm512_set1_epi16(0x1FFF);
-    const __m512i sb =
-        _mm512_add_epi16(_mm512_mullo_epi16(u16, _mm512_set1_epi16(147)), _mm512_set1_epi16(656));
-    const ChromaSplit512 cb{
-        _mm512_add_epi16(_mm512_add_epi16(u16, u16),
-                         _mm512_add_epi16(_mm512_srli_epi16(sb, 13), _mm512_set1_epi16(-277))),
-        _mm512_andnot_si512(sb, f13)};
-    const __m512i sr =
-        _mm512_add_epi16(_mm512_and_si512(_mm512_mullo_epi16(v16, _mm512_set1_epi16(kVRed)), f13),
-                         _mm512_set1_epi16(784));
-    const ChromaSplit512 cr{
-        _mm512_add_epi16(_mm512_mulhi_epu16(_mm512_slli_epi16(v16, 3), _mm512_set1_epi16(kVRed)),
-                         _mm512_add_epi16(_mm512_srli_epi16(sr, 13), _mm512_set1_epi16(-223))),
-        _mm512_andnot_si512(sr, f13)};
-    const ChromaSplit512 cg =
-        splitChroma512(_mm512_unpacklo_epi16(u16, v16), _mm512_unpackhi_epi16(u16, v16),
-                       pairCoef(-kUGreen, -kVGreen), kGreenBias);
+    return _mm512_loadu_si512(t);
+}
+
+// One channel's bytes of 64 pixels in pixel order (see the AVX2 step for the sums).
+KEVRA_AVX512_INLINE __m512i channelBytes512(const __m512i (&lumaE)[2], const __m512i (&lumaO)[2],
+                                            const __m512i (&chroma)[2], __m512i merge)
+{
+    const __m512i e = _mm512_packus_epi16(_mm512_add_epi32(lumaE[0], chroma[0]),
+                                          _mm512_add_epi32(lumaE[1], chroma[1]));
+    const __m512i o = _mm512_packus_epi16(_mm512_add_epi32(lumaO[0], chroma[0]),
+                                          _mm512_add_epi32(lumaO[1], chroma[1]));
+    return _mm512_permutex2var_epi8(e, merge, o);
+}
+
+// The 32-bit-lane sums of the AVX2 step on 64 pixels (32 blocks) of both rows; the byte
+// permutes put every byte in place, so the luma needs no arrangement.
+template <int Bpp, bool Stream>
+KEVRA_AVX512_INLINE void tableStepAvx512(const BlockRow& b, int j)
+{
+    const __m512i uz =
+        _mm512_zextsi256_si512(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(b.ur + j)));
+    const __m512i vz =
+        _mm512_zextsi256_si512(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(b.vr + j)));
+    const __m512i pairs[2] = {
+        _mm512_slli_epi16(_mm512_permutex2var_epi8(uz, loadTable(kPermute.chroma[0]), vz), 3),
+        _mm512_slli_epi16(_mm512_permutex2var_epi8(uz, loadTable(kPermute.chroma[1]), vz), 3)};
+    __m512i chroma[3][2];
+    for (int c = 0; c < 3; ++c)
+        for (int h = 0; h < 2; ++h)
+            chroma[c][h] =
+                _mm512_add_epi32(_mm512_madd_epi16(pairs[h], _mm512_set1_epi32(kChannelPair[c])),
+                                 _mm512_set1_epi32(kChannelBias[c]));
     _mm_prefetch(reinterpret_cast<const char*>(b.nextYa + 2 * j), _MM_HINT_T0);
     _mm_prefetch(reinterpret_cast<const char*>(b.nextYb + 2 * j), _MM_HINT_T0);
     _mm_prefetch(reinterpret_cast<const char*>(b.nextU + j), _MM_HINT_T0);
     _mm_prefetch(reinterpret_cast<const char*>(b.nextV + j), _MM_HINT_T0);
 
-    const __m512i kY = _mm512_set1_epi16(kLuma);
+    const __m512i kFirst = _mm512_set1_epi32(pairCoef(kLuma, 0));
+    const __m512i kSecond = _mm512_set1_epi32(pairCoef(0, kLuma));
     const __m512i even8 = _mm512_set1_epi16(0x0008), odd8 = _mm512_set1_epi16(0x0800);
+    const __m512i merge = loadTable(kPermute.merge);
     for (int row = 0; row < 2; ++row) {
         const uint8_t* ys = (row ? b.yb : b.ya) + 2 * j;
         uint8_t* o = (row ? b.ob : b.oa) + 2 * j * Bpp;
-        __m512i yy = _mm512_loadu_si512(ys);
-        if (Bpp == 4)
-            yy = _mm512_permutexvar_epi32(order, yy);
+        const __m512i yy = _mm512_loadu_si512(ys);
         const __m512i ye8 = _mm512_maddubs_epi16(yy, even8), yo8 = _mm512_maddubs_epi16(yy, odd8);
-        const __m512i lhE = _mm512_mulhi_epu16(ye8, kY),
-                      llE = _mm512_srli_epi16(_mm512_mullo_epi16(ye8, kY), 3);
-        const __m512i lhO = _mm512_mulhi_epu16(yo8, kY),
-                      llO = _mm512_srli_epi16(_mm512_mullo_epi16(yo8, kY), 3);
-        const __m512i bb = _mm512_packus_epi16(channel512(lhE, llE, cb), channel512(lhO, llO, cb));
-        const __m512i gg = _mm512_packus_epi16(channel512(lhE, llE, cg), channel512(lhO, llO, cg));
-        const __m512i rr = _mm512_packus_epi16(channel512(lhE, llE, cr), channel512(lhO, llO, cr));
+        const __m512i lumaE[2] = {_mm512_madd_epi16(ye8, kFirst), _mm512_madd_epi16(ye8, kSecond)};
+        const __m512i lumaO[2] = {_mm512_madd_epi16(yo8, kFirst), _mm512_madd_epi16(yo8, kSecond)};
+        const __m512i bl = channelBytes512(lumaE, lumaO, chroma[0], merge);
+        const __m512i gr = channelBytes512(lumaE, lumaO, chroma[1], merge);
+        const __m512i rd = channelBytes512(lumaE, lumaO, chroma[2], merge);
         if (Bpp == 4) {
-            const __m512i toOrder = _mm512_broadcast_i32x4(
-                _mm_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15));
-            const __m512i bl = _mm512_shuffle_epi8(bb, toOrder),
-                          gr = _mm512_shuffle_epi8(gg, toOrder);
-            const __m512i rd = _mm512_shuffle_epi8(rr, toOrder), alpha = _mm512_set1_epi8(-1);
-            const __m512i bg0 = _mm512_unpacklo_epi8(bl, gr), bg1 = _mm512_unpackhi_epi8(bl, gr);
-            const __m512i ra0 = _mm512_unpacklo_epi8(rd, alpha),
-                          ra1 = _mm512_unpackhi_epi8(rd, alpha);
-            store64<Stream>(o, _mm512_unpacklo_epi16(bg0, ra0));
-            store64<Stream>(o + 64, _mm512_unpackhi_epi16(bg0, ra0));
-            store64<Stream>(o + 128, _mm512_unpacklo_epi16(bg1, ra1));
-            store64<Stream>(o + 192, _mm512_unpackhi_epi16(bg1, ra1));
+            const __m512i alpha = _mm512_set1_epi8(-1);
+            const __m512i i0 = loadTable(kPermute.pairs[0]), i1 = loadTable(kPermute.pairs[1]);
+            const __m512i bg0 = _mm512_permutex2var_epi8(bl, i0, gr),
+                          bg1 = _mm512_permutex2var_epi8(bl, i1, gr);
+            const __m512i ra0 = _mm512_permutex2var_epi8(rd, i0, alpha),
+                          ra1 = _mm512_permutex2var_epi8(rd, i1, alpha);
+            store64<Stream>(o, _mm512_unpacklo_epi16(bg0, ra0));         // pixels 0-15
+            store64<Stream>(o + 64, _mm512_unpackhi_epi16(bg0, ra0));    // 16-31
+            store64<Stream>(o + 128, _mm512_unpacklo_epi16(bg1, ra1));   // 32-47
+            store64<Stream>(o + 192, _mm512_unpackhi_epi16(bg1, ra1));   // 48-63
         } else {
             for (int part = 0; part < 3; ++part) {
-                const __m512i q =
-                    _mm512_or_si512(_mm512_or_si512(_mm512_shuffle_epi8(bb, bgr[part][0]),
-                                                    _mm512_shuffle_epi8(gg, bgr[part][1])),
-                                    _mm512_shuffle_epi8(rr, bgr[part][2]));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16 * part),
-                                 _mm512_castsi512_si128(q));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 48 + 16 * part),
-                                 _mm512_extracti32x4_epi32(q, 1));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 96 + 16 * part),
-                                 _mm512_extracti32x4_epi32(q, 2));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 144 + 16 * part),
-                                 _mm512_extracti32x4_epi32(q, 3));
+                const __m512i t = _mm512_permutex2var_epi8(bl, loadTable(kPermute.bg[part]), gr);
+                _mm512_storeu_si512(
+                    o + 64 * part, _mm512_mask_permutexvar_epi8(t, kPermute.redMask[part],
+                                                                loadTable(kPermute.red[part]), rd));
             }
         }
     }
@@ -946,16 +995,11 @@ KEVRA_AVX512_INLINE void tableStepAvx512(const BlockRow& b, int j, const __m512i
 template <int Bpp, bool Stream>
 KEVRA_TARGET_AVX512 void tableRowAvx512Wide(const BlockRow& b, int cw)
 {
-    __m512i bgr[3][3];
-    for (int part = 0; part < 3; ++part)
-        for (int c = 0; c < 3; ++c)
-            bgr[part][c] = _mm512_broadcast_i32x4(
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(kBgrMasks.m[part][c])));
     int j = 0;
     for (; j + 32 <= cw; j += 32)
-        tableStepAvx512<Bpp, Stream>(b, j, bgr);
+        tableStepAvx512<Bpp, Stream>(b, j);
     if (j < cw)
-        tableStepAvx512<Bpp, false>(b, cw - 32, bgr);   // overlaps the step before
+        tableStepAvx512<Bpp, false>(b, cw - 32);   // overlaps the step before
 }
 
 KEVRA_TARGET_AVX512 void convertAvx512(const Src& s, int w, int h, uint8_t* out, int bpp)
@@ -1216,7 +1260,8 @@ bool runsHere(const Path& p)
     if (n == "avx2")
         return __builtin_cpu_supports("avx2");
     if (n == "avx512")
-        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+               __builtin_cpu_supports("avx512vbmi");
 #endif
     (void)p;
     return true;

@@ -31,8 +31,8 @@ public:
                                  int height, uint8_t* out,
                                  int bitsPerPixel);   // plain scalar reference
 
-    // Implementations by name: "scalar" (the reference), "sse2", "avx2", "avx512" on x86 and
-    // "neon" on 64-bit ARM; pathNames() lists every name, ending with nullptr.
+    // Implementations by name: "scalar" (the reference), "sse2", "avx2", "avx512" (AVX-512 BW
+    // and VBMI) on x86 and "neon" on 64-bit ARM; pathNames() lists every name, ending with nullptr.
     static const char* const* pathNames();
     // True when the named implementation is built in and this processor can run it.
     static bool hasPath(const char* pathName);
