@@ -7,10 +7,9 @@
 //   frames/s      pictures converted and taken
 //   dropped       chunks the worker's input queue discarded plus the simulator's own drop
 //                 events (it drops frames when the client does not read its connection)
-// Streams: 704x576 at 2 Mbit/s and 1920x1080 at 8 Mbit/s, 25 fps, one message per frame
-// (the network worker takes one receive per connection every 10 ms, so small messages would
-// cap the link at 50 messages a second); then a bitrate sweep at 1080p; then the ceiling:
-// incompressible 1080p frames (about 5 MB each) at 100 frames/s in 1 MiB messages.
+// Streams: 704x576 at 2 Mbit/s and 1920x1080 at 8 Mbit/s, 25 fps, one message per frame;
+// then a bitrate sweep at 1080p; then the ceiling: incompressible 1080p frames (about 5 MB
+// each) at 100 frames/s in 1 MiB messages.
 #include "BenchStreams.h"
 #include "device/DeviceClient.h"
 #include "device/DeviceEvents.h"
