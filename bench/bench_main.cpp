@@ -158,6 +158,20 @@ void writeSummary(const std::string& path, const std::vector<Result>& allResults
     md << " (convert() uses " << kevra::ColourConverter::fastPathName()
        << "; KEVRA_CONVERTER=<name> chooses another)\n";
     md << "- Logical cores: " << std::thread::hardware_concurrency() << "\n";
+    // Repetitions: each single run is collected under the plain name beside its median.
+    size_t repetitions = 1;
+    for (const Result& r : allResults)
+        if (r.name.size() > 7 && r.name.compare(r.name.size() - 7, 7, "_median") == 0) {
+            const std::string base = r.name.substr(0, r.name.size() - 7);
+            repetitions =
+                static_cast<size_t>(std::count_if(allResults.begin(), allResults.end(),
+                                                  [&](const Result& x) { return x.name == base; }));
+            break;
+        }
+    if (repetitions > 1)
+        md << "- Every figure is the median of " << repetitions
+           << " repetitions (with `--benchmark_enable_random_interleaving`, run in random "
+              "order among the others)\n";
     md << "- Load average when the run ended (1, 5, 15 min): " << loadAverage()
        << " (other work on the machine shows as real time well above CPU time)\n";
     md << "- Conversion and demultiplexing run on one thread; their rates are per second of CPU "
