@@ -921,7 +921,7 @@ KEVRA_AVX512_INLINE __m512i loadTable(const int8_t* t)
     return _mm512_loadu_si512(t);
 }
 
-// One channel's bytes of 64 pixels in pixel order (see the AVX2 step for the sums).
+// One channel's bytes of 64 pixels in pixel order, from the sums described above.
 KEVRA_AVX512_INLINE __m512i channelBytes512(const __m512i (&lumaE)[2], const __m512i (&lumaO)[2],
                                             const __m512i (&chroma)[2], __m512i merge)
 {
@@ -932,8 +932,8 @@ KEVRA_AVX512_INLINE __m512i channelBytes512(const __m512i (&lumaE)[2], const __m
     return _mm512_permutex2var_epi8(e, merge, o);
 }
 
-// The 32-bit-lane sums of the AVX2 step on 64 pixels (32 blocks) of both rows; the byte
-// permutes put every byte in place, so the luma needs no arrangement.
+// One step: blocks j .. j+31 of a block row. The byte permutes put every byte in place, so
+// neither the luma nor the chroma needs an arrangement of its own.
 template <int Bpp, bool Stream>
 KEVRA_AVX512_INLINE void tableStepAvx512(const BlockRow& b, int j)
 {
