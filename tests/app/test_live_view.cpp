@@ -541,22 +541,6 @@ struct OpenAnswers : DeviceEvents {
     }
 };
 
-// Channels the recorder's encoders stream, from its "camera" events.
-std::set<int> streamingCameras(const RecorderProcess& rec)
-{
-    std::set<int> on;
-    for (const std::string& line : rec.events()) {
-        if (RecorderProcess::field(line, "event") != "camera")
-            continue;
-        const int ch = std::stoi(RecorderProcess::field(line, "channel"));
-        if (RecorderProcess::field(line, "state") == "streaming")
-            on.insert(ch);
-        else
-            on.erase(ch);
-    }
-    return on;
-}
-
 }   // namespace
 
 // Open, switch and stop from this (user-interface) thread while opens complete and real pictures
@@ -615,11 +599,11 @@ TEST(LiveViewOverTheClient, HammeredOpenSwitchAndStopLeaveOnlyTheShownChannelStr
             },
             30s))
             << "no pictures from camera 3";
-        EXPECT_TRUE(eventually([&] { return streamingCameras(rec) == std::set<int>{2}; }, 10s))
-            << "cameras streaming: " << streamingCameras(rec).size();
+        EXPECT_TRUE(eventually([&] { return rec.streamingCameras() == std::set<int>{2}; }, 10s))
+            << "cameras streaming: " << rec.streamingCameras().size();
         view.stop();
         EXPECT_FALSE(client.hasMediaSink(2));
-        EXPECT_TRUE(eventually([&] { return streamingCameras(rec).empty(); }, 10s));
+        EXPECT_TRUE(eventually([&] { return rec.streamingCameras().empty(); }, 10s));
     }
     client.setSink(nullptr);
     client.shutdown();

@@ -193,6 +193,21 @@ void RecorderProcess::kill()
     }
 }
 
+std::set<int> RecorderProcess::streamingCameras() const
+{
+    std::set<int> on;
+    for (const std::string& line : events()) {
+        if (field(line, "event") != "camera")
+            continue;
+        const int ch = std::stoi(field(line, "channel"));
+        if (field(line, "state") == "streaming")
+            on.insert(ch);
+        else
+            on.erase(ch);
+    }
+    return on;
+}
+
 std::string RecorderProcess::field(const std::string& line, const std::string& key)
 {
     std::string tag = "\"" + key + "\":";

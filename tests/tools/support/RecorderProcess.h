@@ -7,6 +7,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,6 +35,8 @@ public:
                         size_t from = 0) const;
     // Number of event lines containing every fragment.
     int count(const std::vector<std::string>& fragments) const;
+    // Channels whose encoders stream now, from the "camera" events so far.
+    std::set<int> streamingCameras() const;
 
     // SIGTERM, wait up to timeoutMs, then SIGKILL. Returns the exit status (WEXITSTATUS), or -1
     // when it had to be killed or was not running.

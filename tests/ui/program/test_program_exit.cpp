@@ -90,22 +90,6 @@ ViewerRun runViewer(const std::string& script, int timeoutSeconds = 120)
     return run;
 }
 
-// Channels the recorder's encoders stream, from its "camera" events.
-std::set<int> streamingCameras(const RecorderProcess& rec)
-{
-    std::set<int> on;
-    for (const std::string& line : rec.events()) {
-        if (RecorderProcess::field(line, "event") != "camera")
-            continue;
-        const int ch = std::stoi(RecorderProcess::field(line, "channel"));
-        if (RecorderProcess::field(line, "state") == "streaming")
-            on.insert(ch);
-        else
-            on.erase(ch);
-    }
-    return on;
-}
-
 class Program : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(rec.start()); }
@@ -141,9 +125,9 @@ TEST_F(Program, PlaySwitchFullScreenAndExit)
     }
     EXPECT_EQ(streamingAfterSwitch, 1) << "cameras streaming while camera 2 was shown";
     // The program closed its connections on the way out: nothing streams any more.
-    for (int i = 0; i < 100 && !streamingCameras(rec).empty(); ++i)
+    for (int i = 0; i < 100 && !rec.streamingCameras().empty(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_TRUE(streamingCameras(rec).empty());
+    EXPECT_TRUE(rec.streamingCameras().empty());
 }
 
 TEST_F(Program, ExitFromTheCameraTreeWhilePlaying)
