@@ -24,6 +24,18 @@ int clampLength(int wanted, int room)
     return wanted < 0 ? 0 : (wanted > room ? room : wanted);
 }
 
+// An AVI chunk header: a stream's chunk tag (two digits, two lower-case letters) and a size
+// that leaves room for a start code.
+bool isChunkHeader(const uint8_t* h)
+{
+    const auto digit = [](uint8_t c) { return c >= '0' && c <= '9'; };
+    const auto lower = [](uint8_t c) { return c >= 'a' && c <= 'z'; };
+    const uint32_t size =
+        uint32_t(h[4]) | uint32_t(h[5]) << 8 | uint32_t(h[6]) << 16 | uint32_t(h[7]) << 24;
+    return digit(h[0]) && digit(h[1]) && lower(h[2]) && lower(h[3]) && size >= 4 &&
+           size < 0x10000000u;
+}
+
 }   // namespace
 
 Mpeg4EsParser::Mpeg4EsParser(uint8_t* workBuffer, size_t capacity, int mode, const MediaFrame* tmpl)
@@ -474,7 +486,17 @@ void Mpeg4EsParser::finishFrame(MediaFrame* r)
             setSampleRate(r, p[5]);
         }
         break;
-    default: r->codec = video_codec::MPEG4; break;
+    default:
+        r->codec = video_codec::MPEG4;
+        // In AVI a frame runs up to the next frame's start code, past the header of the chunk
+        // that holds it ("00dc" and its size); the decoder would take those bytes for picture
+        // data and conceal the rest of the picture.
+        if (mode_ == kModeAvi && r->payloadLength >= 12 && r->payload)
+            if (isChunkHeader(r->payload + r->payloadLength - 8)) {
+                r->payloadLength -= 8;
+                r->packetLength = std::max(0, r->packetLength - 8);
+            }
+        break;
     }
 }
 

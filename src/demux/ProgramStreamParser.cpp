@@ -9,7 +9,9 @@ namespace kevra {
 
 namespace {
 
-const uint32_t kCodes[] = {0x000001BA, 0x000001E0};
+// Codes a pack's first PES may be followed by: the next pack or video PES, and, inside the
+// same pack, an audio PES or a padding packet (multiplexers fill packs to a fixed size).
+const uint32_t kCodes[] = {0x000001BA, 0x000001E0, 0x000001C0, 0x000001BE};
 
 struct SizeEntry {
     int width, height;
@@ -341,7 +343,7 @@ int ProgramStreamParser::checkFrameEnd()
         codecKind_ = findCodec(r->payload, r->payloadLength) > 0 ? 1 : 0;
         applyVideoCodec(r, r->packetStart + r->packetLength);
     }
-    if (!checkNextSync(kCodes, 2)) {
+    if (!checkNextSync(kCodes, 4)) {
         // A broken piece or first piece ends the merge: its frame cannot be rebuilt whole.
         if (type == Current::Piece)
             stopMerging();

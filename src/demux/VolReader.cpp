@@ -57,8 +57,10 @@ int VolReader::read(const uint8_t* data, int limit, int available, int* width, i
             br.skip(32);
             br.skip(1);   // random_accessible_vol
             const uint32_t typeIndication = br.read(8);
+            // Simple, simple scalable, core, main and advanced simple objects share this
+            // layout up to the picture size; the last is what encoders with B-VOPs write.
             if (typeIndication != 0 && typeIndication != 1 && typeIndication != 3 &&
-                typeIndication != 4)
+                typeIndication != 4 && typeIndication != kAdvancedSimpleObject)
                 return -1;
             uint32_t verid = 1;
             if (br.read(1)) {
