@@ -186,8 +186,7 @@ TEST(KevractlNet, FailuresSaySentencesWithTheResultCode)
     } cases[] = {
         {"list --password nope" + portArgs(rec), "login failed: wrong password (0x1003)\n"},
         {"list --user nobody" + portArgs(rec), "login failed: unknown user (0x1002)\n"},
-        {"list" + portArgs(refuse),
-         "login failed: no answer to the login in time (or refused, reason 2) (0x1004)\n"},
+        {"list" + portArgs(refuse), "login failed: login refused (reason 2) (0x100E)\n"},
         {"list --port " + closed,
          "cannot connect to 127.0.0.1:" + closed + ": connection refused (0x100A)\n"},
         {"snapshot --channel 5 --out /dev/null" + portArgs(rec),
