@@ -157,9 +157,9 @@ TEST_F(FfmpegSamples, Mpeg4ElementaryStreamMatchesFfprobePackets)
     const auto video = probeVideo(file);
     ASSERT_EQ(video.size(), 3u);
     for (size_t block : {size_t(4096), size_t(1000), size_t(65536)}) {
-        StreamDemuxer d(0);
+        StreamDemuxer d;
         const auto records = feedDemuxer(d, data, block);
-        EXPECT_EQ(d.format(), 1);
+        EXPECT_EQ(d.format(), StreamFormat::Mpeg4Es);
         // The last frame stays in progress: nothing after it tells where it ends.
         ASSERT_EQ(records.size() + 1, packets.size()) << block;
         for (size_t i = 0; i < records.size(); ++i) {
@@ -187,9 +187,9 @@ TEST_F(FfmpegSamples, AviVideoAndAudioChunksMatchFfprobePackets)
     // ffmpeg reserves several KB of header space; the probe waits for the whole header list,
     // so small blocks read the audio format as well.
     for (size_t block : {size_t(65536), size_t(17)}) {
-        StreamDemuxer d(0);
+        StreamDemuxer d;
         const auto records = feedDemuxer(d, data, block);
-        EXPECT_EQ(d.format(), 1);
+        EXPECT_EQ(d.format(), StreamFormat::Mpeg4Es);
         std::vector<Taken> v, a;
         for (const auto& t : records) {
             if (t.kind == 1 && t.payloadLength > 0)
@@ -240,9 +240,9 @@ TEST_F(FfmpegSamples, Mpeg4ProgramStreamCarriesTheWholeElementaryStream)
     const Bytes expectedVideo = readFile(es);
     const Bytes expectedAudio = readFile(audio);
     ASSERT_FALSE(expectedVideo.empty());
-    StreamDemuxer d(0);
+    StreamDemuxer d;
     const auto records = feedDemuxer(d, data, 4096);
-    EXPECT_EQ(d.format(), 7);
+    EXPECT_EQ(d.format(), StreamFormat::ProgramStream);
     // ffmpeg spreads each frame over 2 KB packs, and every pack is one record here (the
     // recorders send one frame per pack); the payloads together are the elementary stream,
     // also the PES packets that a padding packet follows.
@@ -276,13 +276,13 @@ TEST_F(FfmpegSamples, H264ProgramStreamCarriesTheWholeElementaryStream)
     ASSERT_FALSE(expected.empty());
     {
         // As ffmpeg writes it, the video is stream 0xE2, which this format does not carry.
-        StreamDemuxer d(0);
+        StreamDemuxer d;
         const auto records = feedDemuxer(d, data, 4096);
-        EXPECT_EQ(d.format(), 7);
+        EXPECT_EQ(d.format(), StreamFormat::ProgramStream);
         EXPECT_TRUE(joinedPayloads(records, 1).empty());
     }
     renumberVideoStream(data);
-    StreamDemuxer d(0);
+    StreamDemuxer d;
     const auto records = feedDemuxer(d, data, 4096);
     const Bytes got = joinedPayloads(records, 1);
     ASSERT_LE(got.size(), expected.size());
@@ -306,9 +306,9 @@ TEST_F(FfmpegSamples, AsfIsRecognisedWithItsPacketSizeAndVideoStream)
     const Bytes data = readFile(file);
     if (data.empty())
         GTEST_SKIP() << "no ASF sample";
-    StreamDemuxer d(0);
+    StreamDemuxer d;
     const auto records = feedDemuxer(d, data, 4096);
-    EXPECT_EQ(d.format(), 9);
+    EXPECT_EQ(d.format(), StreamFormat::Asf);
     auto* asf = dynamic_cast<AsfParser*>(d.parser());
     ASSERT_NE(asf, nullptr);
     EXPECT_EQ(asf->packetSize(), 2048);   // -packet_size 2048 in the sample script

@@ -154,7 +154,7 @@ TEST(KevractlNet, ListRecordAndPtz)
     std::remove(file.c_str());
     ASSERT_GT(bytes.size(), 1000u);
     EXPECT_EQ(bytes.substr(0, 4), "KXAV");
-    FrameTally tally(stream_format::KXAV);
+    FrameTally tally(recordCode(StreamFormat::Kxav));
     tally.feed(reinterpret_cast<const uint8_t*>(bytes.data()), int(bytes.size()));
     EXPECT_GE(tally.keyFrames(), 1);
     EXPECT_GE(tally.dependentFrames(), 10);

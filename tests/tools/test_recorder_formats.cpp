@@ -90,7 +90,7 @@ struct ProbeSink : DeviceEvents, MediaSink {
         return n;
     }
 
-    StreamDemuxer demux{0};
+    StreamDemuxer demux;
     int loginCode = -1, channelCode = -1, feedErrors = 0;
     bool lost = false;
     std::vector<Record> video;
@@ -134,9 +134,9 @@ TEST_P(RecorderFormats, ProbedAndCutIntoVideoRecordsOfThePictureSize)
         pollUntil(session, 30000,
                   [&] { return sink.lost || (sink.video.size() >= 20 && sink.keyFrames() >= 2); }))
         << c.format << ": " << sink.video.size() << " video records, format "
-        << sink.demux.format();
+        << recordCode(sink.demux.format());
     EXPECT_FALSE(sink.lost);
-    EXPECT_EQ(sink.demux.format(), c.code) << c.format;
+    EXPECT_EQ(recordCode(sink.demux.format()), c.code) << c.format;
     EXPECT_EQ(sink.feedErrors, 0);
     // The connection starts on a key frame; every record carries a frame.
     EXPECT_EQ(sink.video[0].subtype, 0) << c.format;

@@ -30,7 +30,7 @@ double containerSeconds(const std::string& path)
 // Video frames over the rate of the first key frame that declares a usable one.
 double framesSeconds(const std::vector<uint8_t>& bytes)
 {
-    StreamDemuxer demuxer(0);
+    StreamDemuxer demuxer;
     long frames = 0;
     int rate = 0;
     constexpr size_t kBlock = 65536;
@@ -39,10 +39,10 @@ double framesSeconds(const std::vector<uint8_t>& bytes)
         if (demuxer.feed(bytes.data() + at, static_cast<int>(n)) != 0)
             continue;
         while (const MediaFrame* r = demuxer.nextFrame()) {
-            if (r->kind != frame_kind::VIDEO || r->payloadLength <= 0)
+            if (r->kind != recordCode(FrameKind::Video) || r->payloadLength <= 0)
                 continue;
             ++frames;
-            if (rate == 0 && r->subtype == frame_subtype::KEY && r->frameRate >= 1 &&
+            if (rate == 0 && r->subtype == recordCode(FrameSubtype::Key) && r->frameRate >= 1 &&
                 r->frameRate <= 100)
                 rate = r->frameRate;
         }
