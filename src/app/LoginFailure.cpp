@@ -16,6 +16,7 @@ const char16_t* LoginFailure::key(int code, int systemError)
     case LOGIN_TIMEOUT: return u"LOGIN_ERR_TIMEOUT";
     case REFUSED:
     case REFUSED_OTHER_REASON:
+    case REFUSED_REASON_2:
     case REFUSED_REASON_3:
     case REFUSED_REASON_4:
     case REFUSED_REASON_5:

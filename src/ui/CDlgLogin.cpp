@@ -54,7 +54,7 @@ CDlgLogin::CDlgLogin(DeviceClient* client, QWidget* parent)
         postLogin = [client](const std::string& h, int p, const std::string& u,
                              const std::string& pw, int t) { client->login(h, p, u, pw, t); };
     }
-    settingsPath_ = LoginSettings::pathIn(AppValues::applicationDirectory());
+    settingsPath_ = LoginSettings::pathIn(AppValues::settingsFolder());
 
     // Tab order: address, port, user name, password.
     auto makeEdit = [this](int id) {

@@ -264,6 +264,7 @@ TEST(LoginFailureText, SecondLineNamesTheFailureWithItsCode)
         {0x1006, 0, u"LOGIN_ERR_REFUSED", "0x1006"},
         {0x4, 0, u"LOGIN_ERR_REFUSED", "0x4"},
         {0x1004, 0, u"LOGIN_ERR_TIMEOUT", "0x1004"},
+        {0x100E, 0, u"LOGIN_ERR_REFUSED", "0x100E"},
         {0x100A, ECONNREFUSED, u"LOGIN_ERR_CONN_REFUSED", "0x100A"},
         {0x100A, ETIMEDOUT, u"LOGIN_ERR_NO_ANSWER", "0x100A"},
         {0x100A, 0, u"LOGIN_ERR_CONNECT", "0x100A"},
