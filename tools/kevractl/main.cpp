@@ -34,9 +34,14 @@ const Command* commandTable()
          "Prints INDEX<TAB>NAME for every camera of the recorder.\n", true, runList},
         {"snapshot", "snapshot --channel N --out FILE.png [network options]",
          "Saves the first live picture of camera N (0-255) as a PNG file.\n", true, runSnapshot},
-        {"record", "record --channel N --seconds S --out FILE [network options]",
-         "Saves S seconds (above 0, at most 86400) of camera N's media bytes, as received, to\n"
-         "FILE; 'kevractl probe FILE' shows what it holds.\n",
+        {"record", "record --channel N --seconds S --out FILE [--raw] [network options]",
+         "Records S seconds (above 0, at most 86400) of camera N. FILE.mp4 or FILE.mkv is a video\n"
+         "file any player opens (the recorder's frames as they came, not re-encoded; it starts at\n"
+         "a key frame, and a change of codec or picture size continues in FILE_2.mp4, ...).\n"
+         "Other names, or --raw, get the media bytes as received ('kevractl probe FILE' shows\n"
+         "them). One line per file written: BYTES<TAB>FILE (clips add frames and seconds).\n"
+         "SIGINT or SIGTERM ends the recording early and keeps what was recorded. Nothing is\n"
+         "written to FILE until the first bytes (clips: the first key frame) arrive.\n",
          true, runRecord},
         {"ptz", "ptz --channel N --action ACTION [network options]",
          "Sends one pan/tilt/zoom command to camera N. ACTION is one of up, down, left, right,\n"
@@ -95,6 +100,7 @@ int main(int argc, char** argv)
         usage(stdout);
         return 0;
     }
+    kevra::installInterruptHandlers();
     for (const kevra::Command* c = kevra::commandTable(); c->name; ++c) {
         if (std::strcmp(argv[1], c->name) == 0)
             return c->run(argc - 1, argv + 1);
