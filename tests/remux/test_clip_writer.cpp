@@ -15,53 +15,15 @@
 #include "remux/ClipWriter.h"
 #include "remux/FrameCutter.h"
 #include "remux/support/ClipProbe.h"
-#include "testkit/KxavMuxer.h"
-#include "testkit/PatternEncoder.h"
+#include "remux/support/TestStream.h"
 
 namespace kevra {
 namespace {
 
-constexpr int kFps = 25;
+constexpr int kFps = TestStream::kFps;
 constexpr int64_t kFrameUs = 1000000 / kFps;
-
-// The recorder's packed date and time for a second of 2026-12-08.
-uint32_t packedTime(int64_t second)
-{
-    const uint32_t s = uint32_t(second % 86400);
-    return (s % 60) | ((s / 60) % 60) << 6 | (s / 3600) << 12 | 8u << 17 | 12u << 22 | 26u << 26;
-}
-
-struct StreamSpec {
-    PatternEncoder::Codec codec = PatternEncoder::Codec::H264;
-    int width = 352, height = 288, frames = 50, gop = 25;
-    int bitrate = 0;
-    int64_t firstSecond = 36000;
-    int jumpAt = -1;   // from this frame on, the recorder's time is off by jumpSeconds
-    int64_t jumpSeconds = 0;
-};
-
-// One KXAV packet per frame.
-std::vector<std::vector<uint8_t>> makeStream(const StreamSpec& s)
-{
-    PatternEncoder enc;
-    std::vector<std::vector<uint8_t>> packets;
-    if (enc.open(0, s.width, s.height, kFps, s.bitrate, s.gop, s.codec) != 0)
-        return packets;
-    enc.setNoise(s.bitrate > 0);
-    KxavMuxer mux;
-    const int codecByte = s.codec == PatternEncoder::Codec::H264 ? 8 : 1;
-    for (int i = 0; i < s.frames; ++i) {
-        std::vector<uint8_t> frame;
-        bool key = false;
-        if (enc.encodeNext(frame, key) != 0)
-            break;
-        const int64_t second =
-            s.firstSecond + i / kFps + (s.jumpAt >= 0 && i >= s.jumpAt ? s.jumpSeconds : 0);
-        packets.push_back(
-            mux.videoFrame(frame, key, codecByte, s.width, s.height, kFps, packedTime(second)));
-    }
-    return packets;
-}
+using StreamSpec = TestStream::Spec;
+constexpr auto makeStream = TestStream::make;
 
 // Feeds the packets in 777-byte blocks (frames cross block edges) and collects the units.
 
