@@ -150,6 +150,15 @@ RecordingController::Started RecordingController::start(int channel, const std::
         r.error = recorder->status().error;
         return r;
     }
+    // The clip starts with the latest key frame the stream brought before now.
+    auto kept = earlier_.find(channel);
+    if (kept != earlier_.end()) {
+        std::vector<uint8_t> bytes;
+        bytes.reserve(kept->second.bytes);
+        for (const std::vector<uint8_t>& block : kept->second.blocks)
+            bytes.insert(bytes.end(), block.begin(), block.end());
+        recorder->prime(std::move(bytes));
+    }
     recordings_[channel] = std::move(recorder);
     r.ok = true;
     return r;
@@ -203,15 +212,31 @@ ClipRecorder::Status RecordingController::status(int channel) const
 
 void RecordingController::feed(int channel, const uint8_t* bytes, int length)
 {
+    if (!bytes || length <= 0)
+        return;
     std::lock_guard<std::mutex> g(lock_);
     auto found = recordings_.find(channel);
     if (found != recordings_.end())
         found->second->push(bytes, length);   // a copy into its queue; never waits for the disk
+    Earlier& kept = earlier_[channel];
+    kept.blocks.emplace_back(bytes, bytes + length);
+    kept.bytes += static_cast<size_t>(length);
+    while (kept.bytes > kEarlierBytes && !kept.blocks.empty()) {
+        kept.bytes -= kept.blocks.front().size();
+        kept.blocks.pop_front();
+    }
+}
+
+void RecordingController::streamStopped(int channel)
+{
+    std::lock_guard<std::mutex> g(lock_);
+    earlier_.erase(channel);
 }
 
 void RecordingController::streamRestarted(int channel)
 {
     std::lock_guard<std::mutex> g(lock_);
+    earlier_.erase(channel);
     auto found = recordings_.find(channel);
     if (found != recordings_.end())
         found->second->streamRestarted();

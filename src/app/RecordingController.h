@@ -1,7 +1,9 @@
 // The viewer's clip recordings: at most one per channel, each a ClipRecorder writing the
 // channel's stream into the user's videos folder under the camera's name, the date and the time
 // ("Lobby_2026-12-07_17-52-03.mp4"). A recording outlives its stream: when the channel's
-// stream comes back after a lost connection, the clip goes on in its next part.
+// stream comes back after a lost connection, the clip goes on in its next part. The latest
+// bytes of every stream fed are kept (up to kEarlierBytes), so a recording started while the
+// camera plays begins at once, with the latest key frame.
 // Threads: start(), stop(), stopAll(), streamRestarted() and the queries run on the
 // user-interface thread; feed() runs on the network thread (the channel's media sink hands it
 // the bytes it gives its decoder). The table of recordings is guarded by lock_.
@@ -10,6 +12,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -20,6 +23,10 @@ namespace kevra {
 
 class RecordingController {
 public:
+    // Bytes of each stream kept for a recording that starts while it plays: a key-frame
+    // interval of a 1080p camera at 4 Mbit/s and more.
+    static constexpr size_t kEarlierBytes = 3u << 20;
+
     struct Started {
         bool ok = false;
         std::string path;    // the clip's first file
@@ -46,10 +53,15 @@ public:
     // failed stays here (failed, with the error) until stop().
     ClipRecorder::Status status(int channel) const;
 
-    // Network thread: the channel's media bytes, as received.
+    // Network thread: the channel's media bytes, as received (for every channel shown, recording
+    // or not).
     void feed(int channel, const uint8_t* bytes, int length);
     // The channel's stream was opened again (after a lost connection): the next part begins.
+    // Call before the new stream's bytes are fed.
     void streamRestarted(int channel);
+    // The channel is no longer shown: its kept bytes go (a recording of it goes on, to continue
+    // when the stream is back).
+    void streamStopped(int channel);
 
     const std::string& folder() const { return folder_; }
 
@@ -66,6 +78,11 @@ private:
     std::string folder_;
     mutable std::mutex lock_;
     std::map<int, std::shared_ptr<ClipRecorder>> recordings_;
+    struct Earlier {
+        std::deque<std::vector<uint8_t>> blocks;
+        size_t bytes = 0;
+    };
+    std::map<int, Earlier> earlier_;
 };
 
 }   // namespace kevra

@@ -55,6 +55,49 @@ void ClipRecorder::push(const uint8_t* bytes, int length)
     wake_.notify_one();
 }
 
+void ClipRecorder::prime(std::vector<uint8_t> earlier)
+{
+    if (earlier.empty())
+        return;
+    std::lock_guard<std::mutex> g(lock_);
+    if (!status_.running || stopping_)
+        return;
+    Block b;
+    b.bytes = std::move(earlier);
+    b.earlier = true;
+    queuedBytes_ += static_cast<int64_t>(b.bytes.size());
+    queue_.push_back(std::move(b));
+    wake_.notify_one();
+}
+
+void ClipRecorder::writeEarlier(const Block& b)
+{
+    // Only the units from the latest key frame on are kept (copies: the cutter's bytes go with
+    // the next feed), then written in one go.
+    struct Held {
+        AccessUnit unit;
+        std::vector<uint8_t> data, extradata;
+    };
+    std::vector<Held> held;
+    cutter_.feed(b.bytes.data(), static_cast<int>(b.bytes.size()));
+    AccessUnit unit;
+    while (cutter_.next(unit)) {
+        if (unit.key)
+            held.clear();
+        if (held.empty() && !unit.key)
+            continue;
+        Held h{unit, std::vector<uint8_t>(unit.data, unit.data + unit.size),
+               std::vector<uint8_t>(unit.extradata, unit.extradata + unit.extradataSize)};
+        held.push_back(std::move(h));
+    }
+    for (Held& h : held) {
+        h.unit.data = h.data.data();
+        h.unit.extradata = h.extradata.data();
+        if (!writer_.write(h.unit))
+            break;
+    }
+}
+
 void ClipRecorder::streamRestarted()
 {
     std::lock_guard<std::mutex> g(lock_);
@@ -122,6 +165,11 @@ void ClipRecorder::loop()
             b = std::move(queue_.front());
             queue_.pop_front();
             queuedBytes_ -= static_cast<int64_t>(b.bytes.size());
+        }
+        if (b.earlier) {
+            writeEarlier(b);
+            publish();
+            continue;
         }
         if (b.restart) {
             cutter_.restartStream();

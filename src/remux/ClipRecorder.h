@@ -46,6 +46,10 @@ public:
 
     // Starts the writer thread. False when it cannot run (the status says why).
     bool start();
+    // Bytes of the stream from before start(), oldest first, given before any push(): the clip
+    // begins with the latest key frame among them, so a recording started while the stream
+    // plays need not wait for the next key frame. Bytes that hold no key frame are passed over.
+    void prime(std::vector<uint8_t> earlier);
     // Queues a copy of the bytes; never blocks on the disk.
     void push(const uint8_t* bytes, int length);
     // The stream was interrupted and starts afresh (a new media connection): it goes on in the
@@ -61,8 +65,10 @@ private:
         std::vector<uint8_t> bytes;
         bool restart = false;   // the stream starts afresh before these bytes
         bool gap = false;       // blocks were dropped before these bytes
+        bool earlier = false;   // bytes from before the start (prime)
     };
     void loop();
+    void writeEarlier(const Block& b);
     void publish();
 
     const std::string path_;

@@ -1,5 +1,6 @@
 // The viewer's recordings (RecordingController) without a window: names and folders, and a
-// recording fed from another thread that goes on in a new part when its stream comes back.
+// recording fed from another thread that starts with the stream's latest key frame and goes on
+// in a new part when its stream comes back.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -67,7 +68,7 @@ TEST(RecordingController, NamesFoldersAndElapsedTime)
     std::system(("rm -rf '" + home + "'").c_str());
 }
 
-TEST(RecordingController, RecordingGoesOnInANewPartWhenTheStreamComesBack)
+TEST(RecordingController, StartsWithTheLatestKeyFrameAndGoesOnInANewPart)
 {
     const std::string folder = ::testing::TempDir() + "rec_videos_" + std::to_string(::getpid());
     ::mkdir(folder.c_str(), 0755);
@@ -80,39 +81,45 @@ TEST(RecordingController, RecordingGoesOnInANewPartWhenTheStreamComesBack)
     const std::vector<std::vector<uint8_t>> packets = TestStream::make(spec);
     {
         RecordingController recordings(folder);
+        // The network thread feeds the stream shown; frames from..to-1.
+        auto network = [&](int channel, int from, int to) {
+            std::thread([&] {
+                for (int i = from; i < to; ++i)
+                    recordings.feed(channel, packets[size_t(i)].data(),
+                                    int(packets[size_t(i)].size()));
+            }).join();
+        };
+        network(2, 0, 25);   // playing, not recording yet: key frames at 0, 10 and 20
         const RecordingController::Started started = recordings.start(2, "Gate", when);
         ASSERT_TRUE(started.ok) << started.error;
         EXPECT_EQ(started.path, folder + "/Gate_2026-12-07_17-52-03_2.mp4");   // not replaced
         EXPECT_EQ(recordings.start(2, "Gate", when).path, started.path);       // already recording
 
-        // The network thread feeds the stream; the connection is lost and the stream comes back.
-        auto network = [&] {
-            for (const auto& p : packets)
-                recordings.feed(2, p.data(), int(p.size()));
-        };
-        std::thread(network).join();
+        network(2, 25, 30);
+        // The connection is lost and the stream comes back.
         recordings.streamRestarted(2);
-        std::thread(network).join();
-        recordings.feed(5, packets[0].data(), int(packets[0].size()));   // not recording: ignored
+        network(2, 0, 30);
+        network(5, 0, 1);   // shown, not recording: nothing written
 
         const ClipRecorder::Status st = recordings.stop(2);
         EXPECT_FALSE(recordings.recording(2));
         EXPECT_FALSE(st.failed) << st.error;
         ASSERT_EQ(st.files.size(), 2u);
         EXPECT_EQ(st.files[1].path, folder + "/Gate_2026-12-07_17-52-03_2_2.mp4");
-        EXPECT_EQ(st.frames, 60);
+        EXPECT_EQ(st.frames, 40);
         EXPECT_GE(st.firstFrameMs, 0);
-        for (const ClipWriter::Part& part : st.files) {
-            const ClipProbe p = ClipProbe::of(part.path);
-            EXPECT_EQ(p.frames, 30) << part.path;
+        const int frames[] = {10, 30};   // from frame 20 on, then the whole new stream
+        for (int i = 0; i < 2; ++i) {
+            const ClipProbe p = ClipProbe::of(st.files[size_t(i)].path);
+            EXPECT_EQ(p.frames, frames[i]) << st.files[size_t(i)].path;
             EXPECT_TRUE(p.firstKey);
-            EXPECT_NEAR(p.duration, 30.0 / TestStream::kFps, 1.0 / TestStream::kFps);
+            EXPECT_NEAR(p.duration, frames[i] / double(TestStream::kFps), 1.0 / TestStream::kFps);
             EXPECT_EQ(p.decodeErrors, "");
         }
 
         // Exit closes what still records.
         ASSERT_TRUE(recordings.start(3, "Yard", when).ok);
-        recordings.feed(3, packets[0].data(), int(packets[0].size()));
+        network(3, 0, 1);
     }
     EXPECT_EQ(ClipProbe::of(folder + "/Yard_2026-12-07_17-52-03.mp4").frames, 1);
     std::system(("rm -rf '" + folder + "'").c_str());
