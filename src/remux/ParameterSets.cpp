@@ -58,12 +58,14 @@ std::vector<uint8_t> ParameterSets::extract(VideoCodec codec, const uint8_t* dat
     if (!data || size <= 0)
         return out;
     if (codec == VideoCodec::H264) {
+        bool sps = false, pps = false;
         int next = nextStartCode(data, size, 0);
         while (next >= 0 && next < size) {
             const int begin = next;
             const int end = unitEnd(data, size, begin, next);
             const int type = data[begin] & 0x1F;
             if (type == 7 || type == 8) {
+                (type == 7 ? sps : pps) = true;
                 if (static_cast<int>(out.size()) + 4 + (end - begin) > kMaxExtradata)
                     return {};
                 static const uint8_t kStart[4] = {0, 0, 0, 1};
@@ -73,6 +75,8 @@ std::vector<uint8_t> ParameterSets::extract(VideoCodec codec, const uint8_t* dat
                 break;   // parameter sets come before the first slice
             }
         }
+        if (!sps || !pps)
+            out.clear();   // a file's configuration needs both
         return out;
     }
     // MPEG-4: VOS / VO / VOL before the first GOV or VOP.

@@ -14,6 +14,7 @@
 
 #include "remux/ClipWriter.h"
 #include "remux/FrameCutter.h"
+#include "remux/ParameterSets.h"
 #include "remux/support/ClipProbe.h"
 #include "remux/support/TestStream.h"
 
@@ -219,6 +220,38 @@ TEST_F(ClipFiles, FullDiskStopsWithAMessageAndKeepsAPlayableFile)
     EXPECT_EQ(nowhere.error(),
               "cannot write /nonexistent-folder/clip.mp4: no such file or directory");
     EXPECT_TRUE(nowhere.parts().empty());
+}
+
+TEST(ParameterSets, KeyFramesAndConfigurationFromTheBytes)
+{
+    using B = std::vector<uint8_t>;
+    const struct {
+        VideoCodec codec;
+        B bytes;
+        bool key;
+        B extradata;
+    } cases[] = {
+        // SPS, PPS (3-byte start code), IDR slice.
+        {VideoCodec::H264,
+         {0, 0, 0, 1, 0x67, 0x42, 0, 0, 1, 0x68, 0xCE, 0, 0, 1, 0x65, 0x88},
+         true,
+         {0, 0, 0, 1, 0x67, 0x42, 0, 0, 0, 1, 0x68, 0xCE}},
+        // An SPS alone is no configuration; a non-IDR slice is no key frame.
+        {VideoCodec::H264, {0, 0, 0, 1, 0x67, 0x42, 0, 0, 1, 0x41, 0x9A}, false, {}},
+        // VOS, VOL, then an I-VOP: the configuration ends before the VOP.
+        {VideoCodec::Mpeg4,
+         {0, 0, 1, 0xB0, 1, 0, 0, 1, 0x20, 0x08, 0, 0, 1, 0xB6, 0x10},
+         true,
+         {0, 0, 1, 0xB0, 1, 0, 0, 1, 0x20, 0x08}},
+        // A P-VOP without a VOL; then a start code cut off at the end.
+        {VideoCodec::Mpeg4, {0, 0, 1, 0xB6, 0x50, 0, 0, 1}, false, {}},
+        {VideoCodec::H264, {0, 0, 1}, false, {}},
+    };
+    for (const auto& c : cases) {
+        const int n = int(c.bytes.size());
+        EXPECT_EQ(ParameterSets::isKeyFrame(c.codec, c.bytes.data(), n), c.key);
+        EXPECT_EQ(ParameterSets::extract(c.codec, c.bytes.data(), n), c.extradata);
+    }
 }
 
 TEST(ClipWriterNames, PartsAndContainers)
