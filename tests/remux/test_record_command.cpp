@@ -138,7 +138,7 @@ std::string recordAndCompare(const FormatCase& c)
     // The recorder counts every frame it encoded, the one it was making when it closed the
     // connection included; the clip starts with the first one (a key frame) and may miss the
     // last one sent, which only the start of a next one would show complete.
-    check(sent > 25 && p.frames >= sent - 2 && p.frames <= sent,
+    check(sent >= 10 && p.frames >= sent - 2 && p.frames <= sent,
           "frames " + std::to_string(p.frames) + " of " + std::to_string(sent));
     check(std::abs(p.duration - p.frames / 25.0) <= 1.0 / 25,
           "duration " + std::to_string(p.duration) + " for " + std::to_string(p.frames));
@@ -171,6 +171,10 @@ TEST(KevractlRecord, KilledRecordingPlaysAndSignalsEndItCleanly)
     const std::string killedFile = tempPath("killed.mp4"), endedFile = tempPath("ended.mkv");
     Kevractl killed(recordArgs(rec, 0, 60, killedFile));
     Kevractl ended(recordArgs(rec, 1, 60, endedFile));
+    // The clock starts with the first frame written (the file appears), however long the
+    // login took on a busy machine.
+    for (int i = 0; i < 400 && ::access(killedFile.c_str(), F_OK) != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     ended.signal(SIGINT);
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
@@ -179,13 +183,18 @@ TEST(KevractlRecord, KilledRecordingPlaysAndSignalsEndItCleanly)
     EXPECT_EQ(ended.wait(), 0) << ended.err();
     EXPECT_NE(ended.out().find(endedFile + "\t"), std::string::npos) << ended.out();
     const ClipProbe e = ClipProbe::of(endedFile);
-    EXPECT_GE(e.frames, 25);
+    EXPECT_GE(e.frames, 10);
     EXPECT_NEAR(e.duration, e.frames / 25.0, 1.0 / 25);   // completed: the file knows its length
     EXPECT_EQ(e.decodeErrors, "");
 
     EXPECT_EQ(killed.wait(), 128 + SIGKILL);
+    // The recorder counts the frames it sent on channel 0 once it sees the connection go.
+    const std::string idle =
+        rec.waitFor({"\"event\":\"camera\"", "\"channel\":0", "\"state\":\"idle\""}, 10000);
+    const int sent = std::atoi(RecorderProcess::field(idle, "frames").c_str());
     const ClipProbe k = ClipProbe::of(killedFile);
-    EXPECT_GE(k.frames, 3 * 25) << "a killed recording keeps all but its last second or two";
+    EXPECT_GE(k.frames, sent - 2 * 25) << "a killed recording keeps all but its last two seconds";
+    EXPECT_GE(k.frames, 25);
     EXPECT_TRUE(k.firstKey);
     EXPECT_EQ(k.decodeErrors, "");
     std::remove(killedFile.c_str());
@@ -196,10 +205,10 @@ TEST(KevractlRecord, KilledRecordingPlaysAndSignalsEndItCleanly)
     ASSERT_TRUE(stalled.start());
     Kevractl list({"list", "--port", std::to_string(stalled.port()), "--timeout", "60"});
     ASSERT_FALSE(stalled.waitFor({"\"event\":\"list\""}, 10000).empty());
-    const auto sent = std::chrono::steady_clock::now();
+    const auto signalled = std::chrono::steady_clock::now();
     list.signal(SIGTERM);
     EXPECT_EQ(list.wait(), 1);
-    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(3));
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(3));
     EXPECT_EQ(list.err(), "list failed: interrupted\n");
 }
 
