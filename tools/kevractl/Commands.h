@@ -24,8 +24,9 @@ int runSnapshot(int argc, char** argv);
 int runRecord(int argc, char** argv);
 int runPtz(int argc, char** argv);
 
-// SIGINT / SIGTERM (Interrupt.cpp): main installs the handlers; a command's waits end when
-// interrupted() turns true, and the command ends as cleanly as it would at its own end.
+// SIGINT / SIGTERM (Interrupt.cpp): main installs the handlers for the network commands; their
+// waits end when interrupted() turns true, and the command ends as cleanly as it would at its
+// own end.
 void installInterruptHandlers();
 bool interrupted();
 

@@ -105,10 +105,14 @@ int main(int argc, char** argv)
         usage(stdout);
         return 0;
     }
-    kevra::installInterruptHandlers();
     for (const kevra::Command* c = kevra::commandTable(); c->name; ++c) {
-        if (std::strcmp(argv[1], c->name) == 0)
-            return c->run(argc - 1, argv + 1);
+        if (std::strcmp(argv[1], c->name) != 0)
+            continue;
+        // Commands that talk to a recorder end cleanly on a signal (logout, a completed file);
+        // the others keep the default: a signal ends them at once.
+        if (c->network)
+            kevra::installInterruptHandlers();
+        return c->run(argc - 1, argv + 1);
     }
     std::fprintf(stderr, "kevractl: unknown command '%s' (try 'kevractl help')\n", argv[1]);
     return 2;
