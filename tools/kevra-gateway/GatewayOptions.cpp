@@ -10,13 +10,13 @@ const char* const kGatewayUsage =
     "Publishes every camera of the recorders as rtsp://ADDRESS:PORT/NAME/N (N = camera number,\n"
     "from 1).\n"
     "  --recorder NAME=HOST:PORT  a recorder; NAME (letters, digits, - and _) names its URLs\n"
-    "  --rtsp-port N              RTSP port (default 8554)\n"
+    "  --rtsp-port N              RTSP port (default 8554; 0 = any free port, logged)\n"
     "  --listen ADDRESS           address to listen on (default 127.0.0.1)\n"
     "  --secrets FILE             recorder users and passwords, RTSP credentials (owner-only)\n"
     "  --no-auth                  no RTSP credentials even when listening beyond this machine\n"
     "  --idle-close SECONDS       close a camera's recorder channel this long after its last\n"
     "                             client left (default 30)\n"
-    "  --client-queue KB          drop a client whose unsent data exceeds this (default 8192)\n"
+    "  --client-queue KB          drop a client whose unsent data exceeds this (default 4096)\n"
     "  --list                     log in, print every URL with its camera's name, and end\n"
     "  --stats                    print the delay the gateway adds at exit\n"
     "  --verbose                  log every step\n";
@@ -106,8 +106,9 @@ std::string parseGatewayOptions(int argc, char** argv, GatewayOptions& o)
                     return "--recorder name '" + r.name + "' is given twice";
             o.recorders.push_back(r);
         } else if (a == "--rtsp-port") {
-            if (!wholeNumber(v, 1, 65535, o.rtspPort))
-                return "--rtsp-port must be a whole number from 1 to 65535, not '" + v + "'";
+            if (!wholeNumber(v, 0, 65535, o.rtspPort))
+                return "--rtsp-port must be a whole number from 0 (any free port) to 65535, not '" +
+                       v + "'";
         } else if (a == "--listen") {
             if (v.empty())
                 return "--listen must be an address, e.g. 0.0.0.0 or 127.0.0.1";

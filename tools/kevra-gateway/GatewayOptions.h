@@ -22,7 +22,7 @@ struct GatewayOptions {
     bool verbose = false;
     int idleCloseSeconds =
         30;   // a camera's recorder channel closes this long after its last client
-    int clientQueueKb = 8192;   // a client whose unsent queue grows beyond this is dropped
+    int clientQueueKb = 4096;   // a client whose unsent queue grows beyond this is dropped
     bool stats = false;         // --stats: print delay figures at exit
     bool help = false;
 };

@@ -122,7 +122,7 @@ void RecorderLink::controlLoop()
         if (state_ == State::Up)
             steerChannels();
     }
-    closeAll(nullptr);
+    closeAll();
     client_->logout();
 }
 
@@ -187,7 +187,7 @@ void RecorderLink::handle(const Event& e)
             "camera /" + address_.name + "/" + std::to_string(e.value + 1) +
             ": the recorder did not open it: " + describeResult(e.code, ResultEvent::Channel));
         it->second.open = false;
-        client_->stopChannel(e.value);
+        client_->closeChannel(e.value);
         it->second.retry.begin();
         break;
     }
@@ -197,7 +197,7 @@ void RecorderLink::handle(const Event& e)
         GatewayLog::line(who + " lost; logging in again in 1, 2, 4, 8, 16 s, then every 30 s");
         lost_ = true;
         lastFailure_ = 0;
-        closeAll(nullptr);
+        closeAll();
         state_ = State::Down;
         relogin_.begin();
         break;
@@ -208,7 +208,7 @@ void RecorderLink::handle(const Event& e)
         GatewayLog::line("camera /" + address_.name + "/" + std::to_string(e.value + 1) +
                          ": the recorder closed its media connection; opening it again");
         it->second.open = false;
-        client_->stopChannel(e.value);
+        client_->closeChannel(e.value);
         std::lock_guard<std::mutex> lock(camerasMutex_);
         if (size_t(e.value) < cameras_.size())
             cameras_[size_t(e.value)].hub->streamLost();
@@ -248,7 +248,7 @@ void RecorderLink::updateCameras(int count, const std::vector<std::string>& name
         int channel = std::stoi(path.substr(path.rfind('/') + 1)) - 1;
         auto it = channels_.find(channel);
         if (it != channels_.end() && it->second.open)
-            client_->stopChannel(channel);
+            client_->closeChannel(channel);
         channels_.erase(channel);
         publisher_.unpublish(path);
         GatewayLog::line("camera " + path + " is gone from the recorder's list");
@@ -275,11 +275,10 @@ void RecorderLink::steerChannels()
             st.retry.succeeded();
             st.open = true;
             client_->openChannel(ch, 0, cam.hub.get());
-            GatewayLog::line("camera " + cam.path + ": channel opened (" +
-                             std::to_string(cam.hub->clientCount()) + " clients)");
+            GatewayLog::line("camera " + cam.path + ": channel opened");
         } else if (!wanted && st.open) {
             st.open = false;
-            client_->stopChannel(ch);
+            client_->closeChannel(ch);
             cam.hub->streamLost();
             GatewayLog::line("camera " + cam.path + ": channel closed (no client for " +
                              std::to_string(idleCloseMs_ / 1000) + " s)");
@@ -289,13 +288,13 @@ void RecorderLink::steerChannels()
     }
 }
 
-void RecorderLink::closeAll(const char* why)
+void RecorderLink::closeAll()
 {
     std::vector<Camera> cams = cameras();
     for (const Camera& cam : cams) {
         ChannelState& st = channels_[cam.hub->channel()];
         if (st.open && client_)
-            client_->stopChannel(cam.hub->channel());
+            client_->closeChannel(cam.hub->channel());
         st.open = false;
         st.retry.cancel();
         cam.hub->streamLost();

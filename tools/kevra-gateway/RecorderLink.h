@@ -82,7 +82,7 @@ private:
     void handle(const Event& e);
     void updateCameras(int count, const std::vector<std::string>& names);
     void steerChannels();
-    void closeAll(const char* why);
+    void closeAll();
     void login();
 
     const RecorderAddress address_;
