@@ -27,8 +27,9 @@ constexpr const char* kClientKey = "kevra-client";
 constexpr const char* kLabelKey = "kevra-label";
 constexpr const char* kPathKey = "kevra-path";
 
-// The client's own pipeline. No transcoding: the parsers only frame the stream for the
-// payloaders; parameter sets travel in band before every key frame.
+// The client's own pipeline. No transcoding, and no parser either: the frames come whole
+// (one access unit per buffer) with their parameter sets in band before every key frame, and
+// a parser would hold each frame back until the next one began.
 std::string pipelineFor(OutCodec codec, uint64_t queueLimit)
 {
     std::string src = "appsrc name=src is-live=true format=time do-timestamp=false block=false "
@@ -36,10 +37,9 @@ std::string pipelineFor(OutCodec codec, uint64_t queueLimit)
                       std::to_string(queueLimit * 2) + " ";
     if (codec == OutCodec::H264)
         return src + "caps=video/x-h264,stream-format=byte-stream,alignment=au ! "
-                     "h264parse config-interval=-1 ! rtph264pay name=pay0 pt=96 config-interval=-1";
-    return src +
-           "caps=video/mpeg,mpegversion=4,systemstream=false ! "
-           "mpeg4videoparse config-interval=-1 ! rtpmp4vpay name=pay0 pt=96 config-interval=-1";
+                     "rtph264pay name=pay0 pt=96 config-interval=-1";
+    return src + "caps=video/mpeg,mpegversion=4,systemstream=false ! "
+                 "rtpmp4vpay name=pay0 pt=96 config-interval=-1";
 }
 
 std::string labelOf(GstRTSPClient* client)
