@@ -253,10 +253,16 @@ void RecorderLink::updateCameras(int count, const std::vector<std::string>& name
         publisher_.unpublish(path);
         GatewayLog::line("camera " + path + " is gone from the recorder's list");
     }
+    bool listedBefore;
+    {
+        std::lock_guard<std::mutex> lock(eventsMutex_);
+        listedBefore = firstListDone_;
+    }
     for (const auto& hub : added) {
         channels_[hub->channel()];
         publisher_.publish(hub);
-        if (everUp_ && lost_)
+        // The first list is printed as URLs at start; cameras that come later are logged.
+        if (listedBefore)
             GatewayLog::line("camera " + hub->path() + " is new in the recorder's list");
     }
 }
