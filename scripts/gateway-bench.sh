@@ -47,7 +47,15 @@ sleep 5
 RSS_START=$(rss_kb $GW)
 T0=$(cpu_ticks $GW)
 S0=$(date +%s.%N)
-sleep "$SECONDS_RUN"
+# Resident memory once a minute, to see it stay flat.
+RSS_TRACE=""
+left=$SECONDS_RUN
+while [ "$left" -gt 0 ]; do
+  step=$(( left < 60 ? left : 60 ))
+  sleep "$step"
+  left=$(( left - step ))
+  RSS_TRACE="$RSS_TRACE $(( $(rss_kb $GW) / 1024 ))"
+done
 T1=$(cpu_ticks $GW)
 S1=$(date +%s.%N)
 RSS_END=$(rss_kb $GW)
@@ -82,7 +90,8 @@ echo "cameras $CAMERAS x $PER_CAMERA clients, $SIZE, 25 fps, ${SECONDS_RUN} s"
 ISA=$(grep -qw avx512f /proc/cpuinfo && echo "x86-64 with AVX-512" || (grep -qw avx2 /proc/cpuinfo && echo "x86-64 with AVX2" || uname -m))
 echo "CPU: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs) ($(nproc) cores), $ISA"
 echo "gateway CPU: ${CPU}% of one core"
-echo "resident memory: ${RSS_IDLE} kB before clients, ${RSS_START} kB playing, ${RSS_END} kB after ${SECONDS_RUN} s"
+echo "resident memory: ${RSS_IDLE} kB before clients, ${RSS_START} kB playing, ${RSS_END} kB after ${SECONDS_RUN} s (MiB each minute:${RSS_TRACE})"
+echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "late joiner first picture (PLAY -> first decoded picture, $n joins): p50 ${P50} ms, p95 ${P95} ms"
 echo "$DELAY"
 echo "recorder media connections: $CONNS"

@@ -116,6 +116,7 @@ static GstElement* kevra_factory_create_element(GstRTSPMediaFactory* factory, co
 {
     auto* self = reinterpret_cast<KevraFactory*>(factory);
     auto& hub = **self->hub;
+    kevra::gateway::RtspFront::Building building(*self->front);
     OutCodec codec = OutCodec::None;
     if (!hub.waitReady(self->front->config().readyTimeoutMs, codec) || codec == OutCodec::None) {
         GatewayLog::line("camera " + hub.path() + ": no picture from the recorder within " +
@@ -145,6 +146,7 @@ static void kevra_factory_configure(GstRTSPMediaFactory* factory, GstRTSPMedia* 
 {
     GST_RTSP_MEDIA_FACTORY_CLASS(kevra_factory_parent_class)->configure(factory, media);
     auto* self = reinterpret_cast<KevraFactory*>(factory);
+    kevra::gateway::RtspFront::Building building(*self->front);
     GstElement* bin = gst_rtsp_media_get_element(media);
     if (!bin)
         return;
@@ -225,6 +227,9 @@ RtspFront::RtspFront(Config config) : config_(std::move(config))
 
 RtspFront::~RtspFront()
 {
+    // A client thread may still be building a media (waiting for a first key frame).
+    for (int i = 0; building_ > 0 && i < config_.readyTimeoutMs / 10 + 100; ++i)
+        g_usleep(10000);
     if (source_) {
         g_source_destroy(source_);
         g_source_unref(source_);

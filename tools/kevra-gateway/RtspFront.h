@@ -48,6 +48,14 @@ public:
     // The client of `media` is closed from the main context (any thread).
     void endClientOf(GstRTSPMedia* media, bool slow);
 
+    // Held by a client thread while it builds a media with this front's settings; the
+    // destructor waits for them.
+    struct Building {
+        explicit Building(RtspFront& f) : front(f) { ++front.building_; }
+        ~Building() { --front.building_; }
+        RtspFront& front;
+    };
+
     const Config& config() const { return config_; }
     DelayStats& stats() { return stats_; }
     int boundPort() const;
@@ -62,6 +70,7 @@ private:
     GSource* source_ = nullptr;
     DelayStats stats_;
     std::atomic<int> clientNumbers_{0};
+    std::atomic<int> building_{0};
 };
 
 }   // namespace kevra::gateway
