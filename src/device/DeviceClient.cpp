@@ -9,6 +9,7 @@ namespace kevra {
 DeviceClient::DeviceClient() : session_(std::make_unique<DeviceSession>(this, this))
 {
     running_ = true;
+    session_->setKeepRunning(&running_);   // shutdown() also ends a wait for a reply
     if (thread_.start([this] { workerLoop(); }) != 0)
         running_ = false;
 }

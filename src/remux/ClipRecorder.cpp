@@ -136,6 +136,10 @@ void ClipRecorder::loop()
             ok = writer_.write(unit);
         publish();
     }
+    cutter_.finish();
+    AccessUnit unit;
+    while (!writer_.failed() && cutter_.next(unit))
+        writer_.write(unit);
     writer_.close();
     publish();
     std::lock_guard<std::mutex> g(lock_);

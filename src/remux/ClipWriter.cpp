@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+
+#include <unistd.h>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -86,7 +89,23 @@ bool ClipWriter::fail(const std::string& what, int averror)
     error_ = what + ": " + averrorText(averror);
     if (averror == AVERROR(ENOSPC) || averror == AVERROR(EFBIG) || averror == AVERROR(EDQUOT))
         error_ += " (the disk is full or the file may not grow)";
+    const bool opened = ctx_ && ctx_->pb;
     closePart(false);
+    if (opened) {
+        // The failed write may have left part of a fragment behind: the file ends where the
+        // last complete one ended, and a part without a single frame is removed.
+        Part& part = parts_.back();
+        doneUs_ -= part.mediaUs - committedUs_;
+        frames_ -= part.frames - committedFrames_;
+        part.frames = committedFrames_;
+        part.mediaUs = committedUs_;
+        if (part.frames == 0) {
+            std::remove(part.path.c_str());
+            parts_.pop_back();
+        } else if (::truncate(part.path.c_str(), goodBytes_) == 0) {
+            part.bytes = goodBytes_;
+        }
+    }
     return false;
 }
 
@@ -135,6 +154,9 @@ bool ClipWriter::openPart(const AccessUnit& unit)
     av_dict_free(&options);
     if (r < 0)
         return fail("cannot write " + path, r);
+    goodBytes_ = avio_tell(ctx_->pb);
+    committedFrames_ = 0;
+    committedUs_ = 0;
     partStartUs_ = unit.timeUs;
     lastPts_ = -1;
     partUs_ = 0;
@@ -213,6 +235,13 @@ bool ClipWriter::write(const AccessUnit& unit)
     if (r < 0)
         return fail("cannot write " + parts_.back().path, r);
     lastPts_ = pts;
+    const int64_t size = avio_tell(ctx_->pb);
+    if (size > goodBytes_) {
+        // The muxer wrote out what it held: at least the frames before this one are in the file.
+        committedFrames_ = parts_.back().frames;
+        committedUs_ = unit.timeUs - partStartUs_;
+        goodBytes_ = size;
+    }
     partUs_ = unit.timeUs - partStartUs_ + unit.durationUs;
     ++frames_;
     ++parts_.back().frames;

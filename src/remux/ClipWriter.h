@@ -69,6 +69,11 @@ private:
     int partNumber_ = 0;
     int64_t partStartUs_ = 0;   // the part's first unit time (its time zero)
     int64_t lastPts_ = -1;
+    // The open part as far as it is surely in the file: its size after the latest write that
+    // reached the file, and the frames and media time before that write's frame.
+    int64_t goodBytes_ = 0;
+    int64_t committedFrames_ = 0;
+    int64_t committedUs_ = 0;
     int64_t partUs_ = 0;
     int64_t doneUs_ = 0;
     int64_t doneBytes_ = 0;

@@ -89,8 +89,18 @@ bool FrameCutter::nextCandidate(Candidate& c)
             continue;   // the joiner took every byte; the next record follows
         }
         const MediaFrame* f = demux_->nextFrame();
-        if (!f)
+        if (!f) {
+            const uint8_t* frame = nullptr;
+            int length = 0;
+            if (finishing_ && joinerOpen_ && joiner_.flush(frame, length)) {
+                finishing_ = false;
+                c = {joinCodec_, ParameterSets::isKeyFrame(joinCodec_, frame, length), frame,
+                     length};
+                return true;
+            }
+            finishing_ = false;
             return false;
+        }
         if (f->kind != frame_kind::VIDEO || f->payloadLength <= 0 || !f->payload)
             continue;
         if (f->codec != video_codec::MPEG4 && !video_codec::isH264(f->codec)) {

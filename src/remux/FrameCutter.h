@@ -40,6 +40,9 @@ public:
     // parameter sets.
     bool next(AccessUnit& unit);
 
+    // The stream has ended: a frame still held back, because only the start of the next one
+    // would show where it ends, comes out by next() as far as it can be told whole.
+    void finish() { finishing_ = true; }
     // Bytes were lost (a block dropped): units resume at the next key frame, time goes on.
     void markGap();
     // The stream starts afresh (a new media connection): the format is recognised again and
@@ -74,6 +77,7 @@ private:
     std::unique_ptr<StreamDemuxer> demux_;
     FrameJoiner joiner_;
     bool joinerOpen_ = false;
+    bool finishing_ = false;
     VideoCodec joinCodec_ = VideoCodec::H264;
 
     // What the latest key record declared (records of a joined stream carry it on key frames).

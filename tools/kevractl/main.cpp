@@ -31,20 +31,25 @@ const Command* commandTable()
          "no record at all is a failure (exit status 1).\n",
          false, runProbe},
         {"list", "list [network options]",
-         "Prints INDEX<TAB>NAME for every camera of the recorder.\n", true, runList},
-        {"snapshot", "snapshot --channel N --out FILE.png [network options]",
-         "Saves the first live picture of camera N (0-255) as a PNG file.\n", true, runSnapshot},
+         "Prints INDEX<TAB>NAME<TAB>camera N for every camera of the recorder: INDEX is what\n"
+         "--channel takes, N the number the viewer gives the camera (INDEX + 1).\n",
+         true, runList},
+        {"snapshot", "snapshot --channel N --out FILE.png|- [network options]",
+         "Saves the first live picture of channel N (0-255; the viewer's camera N+1) as a PNG\n"
+         "file; FILE ends in .png or has no extension, and '-' writes to standard output.\n",
+         true, runSnapshot},
         {"record", "record --channel N --seconds S --out FILE [--raw] [network options]",
-         "Records S seconds (above 0, at most 86400) of camera N. FILE.mp4 or FILE.mkv is a video\n"
-         "file any player opens (the recorder's frames as they came, not re-encoded; it starts at\n"
-         "a key frame, and a change of codec or picture size continues in FILE_2.mp4, ...).\n"
+         "Records S seconds (above 0, at most 86400) of channel N (the viewer's camera N+1).\n"
+         "FILE.mp4 or FILE.mkv is a video file any player opens (the recorder's frames as they\n"
+         "came, not re-encoded; it starts at a key frame, and a change of codec or picture size\n"
+         "continues in FILE_2.mp4, ...).\n"
          "Other names, or --raw, get the media bytes as received ('kevractl probe FILE' shows\n"
          "them). One line per file written: BYTES<TAB>FILE (clips add frames and seconds).\n"
          "SIGINT or SIGTERM ends the recording early and keeps what was recorded. Nothing is\n"
          "written to FILE until the first bytes (clips: the first key frame) arrive.\n",
          true, runRecord},
         {"ptz", "ptz --channel N --action ACTION [network options]",
-         "Sends one pan/tilt/zoom command to camera N. ACTION is one of up, down, left, right,\n"
+         "Sends one pan/tilt/zoom command to channel N. ACTION is one of up, down, left, right,\n"
          "zoom-in, zoom-out, focus-in, focus-out, iris-in, iris-out.\n",
          true, runPtz},
         {nullptr, nullptr, nullptr, false, nullptr},
