@@ -197,8 +197,6 @@ TEST(KevractlNet, FailuresSaySentencesWithTheResultCode)
          "cannot connect to 127.0.0.1:" + closed + ": connection refused (0x100A)\n"},
         {"snapshot --channel 5 --out /dev/null" + portArgs(rec),
          "cannot open channel 5 (camera 6): no such camera (0x1011)\n"},
-        {"probe /nonexistent",
-         "kevractl probe: cannot open /nonexistent: No such file or directory\n"},
         {"list" + portArgs(stall), "list failed: no camera list from the recorder in time (0x3)\n"},
     };
     for (const auto& c : cases) {
