@@ -6,13 +6,13 @@
 
 namespace kevra {
 
-enum class VideoCodec {
+enum class UnitCodec {
     H264,    // Annex B byte stream (start codes), parameter sets in band before key frames
     Mpeg4,   // MPEG-4 Part 2 (Visual); the VOL header sits before key frames
 };
 
 struct AccessUnit {
-    VideoCodec codec = VideoCodec::H264;
+    UnitCodec codec = UnitCodec::H264;
     bool key = false;   // decodable on its own (IDR / I-VOP): a file or a client may start here
     int width = 0;      // picture size the recorder declared for the stream
     int height = 0;
