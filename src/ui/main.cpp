@@ -5,6 +5,7 @@
 #include "device/DeviceClient.h"
 #include "ui/MainWindow.h"
 #include "ui/ScriptedRun.h"
+#include "video/CodecLog.h"
 
 #include <QApplication>
 
@@ -20,6 +21,8 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], "--verbose") == 0)
             kevra::ViewerLog::setVerbose(true);
+    // The decoder's own messages (damaged frames and the like) are detail of the viewer's log.
+    kevra::CodecLog::install([](const std::string& line) { kevra::ViewerLog::detail(line); });
     Q_INIT_RESOURCE(kevra_images);
     kevra::AppValues::initialise();
     kevra::DeviceClient client;   // network thread runs from here
