@@ -61,7 +61,8 @@ void DecoderWorker::resetStream()
     clearUnsupported(Unsupported::None);
     sawVideo_ = false;
     audioFrames_ = 0;
-    unrecognisedBytes_ = 0;
+    bytesWithoutVideo_ = 0;
+    framesWithoutKey_ = 0;
     framesWithoutPicture_ = 0;
     std::lock_guard<std::mutex> g(queueLock_);
     // Bytes pushed after the previous stream stopped belong to that stream.
@@ -289,15 +290,16 @@ int DecoderWorker::intake()
         if (!demux_)
             continue;
         demux_->feed(c.bytes.get(), c.length);
-        if (demux_->format() == stream_format::NONE) {
-            unrecognisedBytes_ += c.length;
-            if (unrecognisedBytes_ >= kUnrecognisedBytes)
-                setUnsupported(Unsupported::UnknownFormat, -1,
-                               "no stream format recognised in " +
-                                   std::to_string(unrecognisedBytes_) + " bytes");
-        } else if (unrecognisedBytes_ > 0) {
-            unrecognisedBytes_ = 0;
-            clearUnsupported(Unsupported::UnknownFormat);
+        if (!sawVideo_ && audioFrames_ == 0 && bytesWithoutVideo_ < kBytesWithoutVideo) {
+            bytesWithoutVideo_ += c.length;
+            if (bytesWithoutVideo_ >= kBytesWithoutVideo)
+                setUnsupported(Unsupported::NoVideo, -1,
+                               demux_->format() == stream_format::NONE
+                                   ? "no stream format recognised in " +
+                                         std::to_string(bytesWithoutVideo_) + " bytes"
+                                   : "no video frame in " + std::to_string(bytesWithoutVideo_) +
+                                         " bytes of stream format " +
+                                         std::to_string(demux_->format()));
         }
         for (;;) {
             const MediaFrame* f = nullptr;
@@ -308,10 +310,13 @@ int DecoderWorker::intake()
                     noteRecord(*f);
                     f = demux_->nextFrame();
                 }
+                if (f && !acceptKeyFrame(*f))
+                    noteRecord(*f);
                 if (!f || !acceptKeyFrame(*f))
                     break;
                 noteRecord(*f);
                 waitingForKey_ = false;
+                framesWithoutKey_ = 0;
                 frameRate_.store(f->frameRate);
             } else {
                 f = demux_->nextFrame();
@@ -340,7 +345,15 @@ int DecoderWorker::intake()
 void DecoderWorker::noteRecord(const MediaFrame& f)
 {
     if (f.kind == 1) {
+        if (!sawVideo_)
+            clearUnsupported(Unsupported::NoVideo);   // the bytes do hold video
         sawVideo_ = true;
+        // Video that never brings a key frame with a picture size and rate to start at.
+        if (waitingForKey_ && !acceptKeyFrame(f) && ++framesWithoutKey_ == kFramesWithoutKey)
+            setUnsupported(Unsupported::NoVideo, f.codec,
+                           std::to_string(kFramesWithoutKey) + " video frames of codec " +
+                               std::to_string(f.codec) +
+                               " and no key frame with a picture size to start at");
     } else if (f.kind == 2 && !sawVideo_ && ++audioFrames_ >= kAudioOnlyFrames) {
         setUnsupported(Unsupported::AudioOnly, f.codec,
                        "audio codec " + std::to_string(f.codec) + " and no video");

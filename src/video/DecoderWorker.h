@@ -34,9 +34,13 @@ public:
     static constexpr size_t kFrameListByteLimit = 64u << 20;   // frame bytes held before dropping
     // Audio frames without a single video frame after which a stream counts as audio only.
     static constexpr int kAudioOnlyFrames = 50;
-    // Bytes in which no stream format was recognised after which the stream counts as one
-    // this viewer does not read: four times the probe's window (about 3 s at 512 kbit/s).
-    static constexpr int kUnrecognisedBytes = 4 * 51200;
+    // Bytes without a single video record after which a stream counts as one without video
+    // this viewer can find (no format it reads, or video the demultiplexer does not see): four
+    // times the probe's window, about 3 s at 512 kbit/s. Live video sends a record per frame.
+    static constexpr int kBytesWithoutVideo = 4 * 51200;
+    // Video records without a key frame to start at after which the stream counts as one that
+    // cannot be shown (6 s at 25 frames per second: longer than recorders' key frame spacing).
+    static constexpr int kFramesWithoutKey = 150;
     // Frames decoded in a row without a single picture after which the stream counts as one
     // the decoder cannot show (2 s at 25 frames per second).
     static constexpr int kFramesWithoutPicture = 50;
@@ -90,7 +94,7 @@ public:
         VideoCodec,      // a video codec other than H.264 and MPEG-4 Visual
         PictureFormat,   // pictures the converter does not take: 4:2:2, 4:4:4, over 8 bits
         NoPicture,       // frames go in, no picture comes out (a stream the decoder rejects)
-        UnknownFormat,   // bytes arrive in no stream format this viewer reads
+        NoVideo,         // bytes arrive, but no video this viewer can start at
     };
     struct UnsupportedReason {
         Unsupported kind = Unsupported::None;
@@ -162,7 +166,8 @@ private:
     FrameEntry joinEntry_;            // the frame whose bytes the joiner is working through
     bool sawVideo_ = false;           // a video record since the stream started
     int audioFrames_ = 0;             // audio records before the first video record
-    int64_t unrecognisedBytes_ = 0;   // bytes fed while the demultiplexer knew no format
+    int64_t bytesWithoutVideo_ = 0;   // bytes fed before the first video record
+    int framesWithoutKey_ = 0;        // video records while waiting for a usable key frame
     int framesWithoutPicture_ = 0;    // decoded in a row without a picture
     void setUnsupported(Unsupported kind, int codec, std::string detail);
     void clearUnsupported(Unsupported kind);   // only a reason of that kind

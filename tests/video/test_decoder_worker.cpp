@@ -679,7 +679,7 @@ TEST(DecoderWorker, UnsupportedStreamsSayWhy)
     for (auto& b : junk)
         b = uint8_t(std::rand());
     // An MP4 file's first box, then bytes of no recorder format.
-    std::vector<uint8_t> mp4(DecoderWorker::kUnrecognisedBytes, 0);
+    std::vector<uint8_t> mp4(DecoderWorker::kBytesWithoutVideo, 0);
     std::memcpy(mp4.data(),
                 "\0\0\0\x20"
                 "ftypisom\0\0\x02\0",
@@ -704,7 +704,13 @@ TEST(DecoderWorker, UnsupportedStreamsSayWhy)
     for (int i = 0; i < DecoderWorker::kFramesWithoutPicture; ++i)
         noPicture.pushes.push_back(mux.videoFrame(junk, i == 0, kH264, 176, 144, 25, 0));
     cases.push_back(noPicture);
-    cases.push_back({"MP4 file", {mp4}, DecoderWorker::Unsupported::UnknownFormat, "bytes"});
+    cases.push_back({"MP4 file", {mp4}, DecoderWorker::Unsupported::NoVideo, "bytes"});
+    // Video records that never bring a key frame with a picture size (MPEG-2 in a program
+    // stream reaches the worker so).
+    Case noKey{"no key frame", {}, DecoderWorker::Unsupported::NoVideo, "key frame"};
+    for (int i = 0; i < DecoderWorker::kFramesWithoutKey; ++i)
+        noKey.pushes.push_back(mux.videoFrame(junk, i % 10 == 0, kMpeg4, 0, 0, 25, 0));
+    cases.push_back(noKey);
 
     CodecLog::silence();   // the damaged frames are the point here
     for (const Case& c : cases) {
