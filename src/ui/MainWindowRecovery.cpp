@@ -39,7 +39,7 @@ void MainWindow::reopenChannel(int channel)
 
 void MainWindow::setUpRecovery()
 {
-    loginSettingsPath_ = LoginSettings::pathIn(AppValues::applicationDirectory());
+    loginSettingsPath_ = LoginSettings::pathIn(AppValues::settingsFolder());
     recovery_ = std::make_unique<RecoveryController>(static_cast<RecoveryHost&>(*this));
     video_->setNoticeSource([this] { return videoNotice(); });
     recoveryTimer_ = new QTimer(this);

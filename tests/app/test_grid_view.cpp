@@ -17,7 +17,7 @@ namespace {
 
 struct Log {
     std::vector<std::string> calls;   // "open 3", "stop 3"
-    std::map<int, int> polls;         // channel -> pictureQuery calls
+    std::map<int, int> polls;         // channel -> takePicture calls
 };
 
 // One stream's device: hands out a 4 x 2 picture whenever `ready` is set.
