@@ -80,13 +80,6 @@ public:
     int buffering(int previous);
     int frameRate() const { return frameRate_.load(); }
 
-    // Inspection for tests and tools.
-    int convertedCount() const { return converted_.load(std::memory_order_acquire); }
-    int framesQueued() const { return frameListCount_.load(); }
-    int bytesQueued();
-    bool dropping();
-    bool running() const { return running_.load(); }
-    int decoderOpens() const { return decoderOpens_.load(); }
     // Why the current stream shows no picture, when the worker can tell.
     enum class Unsupported : uint8_t {
         None,
@@ -106,6 +99,14 @@ public:
     // The codec of the current stream when it cannot be shown (0 when no codec number tells
     // it), -1 while the stream is decodable or not known yet. Any thread.
     int undecodableCodec() const { return undecodable_.load(); }
+
+    // Inspection for tests and tools.
+    int convertedCount() const { return converted_.load(std::memory_order_acquire); }
+    int framesQueued() const { return frameListCount_.load(); }
+    int bytesQueued();
+    bool dropping();
+    bool running() const { return running_.load(); }
+    int decoderOpens() const { return decoderOpens_.load(); }
     // True when the current codec is decoded through the frame joiner (streams that may hand
     // out pieces of frames: program streams).
     bool joining() const { return joining_; }
