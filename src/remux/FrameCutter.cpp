@@ -121,7 +121,7 @@ bool FrameCutter::nextCandidate(Candidate& c)
             if (!joinerOpen_ || joinCodec_ != codec) {
                 joinerOpen_ =
                     joiner_.open(codec == UnitCodec::H264 ? VideoDecoder::Codec::H264
-                                                           : VideoDecoder::Codec::Mpeg4) == 0;
+                                                          : VideoDecoder::Codec::Mpeg4) == 0;
                 joinCodec_ = codec;
                 if (!joinerOpen_)
                     continue;

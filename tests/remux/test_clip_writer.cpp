@@ -90,8 +90,8 @@ TEST(FrameCutter, TimesFollowTheFrameRateAndTheRecordersClock)
         EXPECT_TRUE(units[0].key);
         EXPECT_EQ(units[0].timeUs, 0);
         EXPECT_GT(units[0].extradataSize, 0);
-        EXPECT_EQ(units[0].codec, c.spec.codec == PatternEncoder::Codec::H264 ? UnitCodec::H264
-                                                                              : UnitCodec::Mpeg4);
+        EXPECT_EQ(units[0].codec,
+                  c.spec.codec == PatternEncoder::Codec::H264 ? UnitCodec::H264 : UnitCodec::Mpeg4);
         for (size_t i = 1; i < units.size(); ++i) {
             EXPECT_GT(units[i].timeUs, units[i - 1].timeUs) << "unit " << i;
             EXPECT_EQ(units[i].width, c.spec.width);
