@@ -65,7 +65,10 @@ run_case() {   # layout size burst
         printf 'login 127.0.0.1 %s admin 580317\nplay 0\nfull\nwaitpicture\nwait 100000000\n' \
             "$port" > "$TMP/actions.txt"
     fi
-    KEVRA_TEST_ACTIONS="$TMP/actions.txt" "$BIN/kevra" 2> "$TMP/viewer.log" &
+    # A settings folder of its own: every case starts from the viewer's defaults.
+    rm -rf "$TMP/config"
+    XDG_CONFIG_HOME="$TMP/config" KEVRA_TEST_ACTIONS="$TMP/actions.txt" "$BIN/kevra" \
+        2> "$TMP/viewer.log" &
     PIDS+=($!)
     local viewer=$!
     # Ready when the script waits for good (the last action has begun).

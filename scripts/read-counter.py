@@ -4,10 +4,11 @@
 A code is a row of 36 black/white cells between two mid-grey margins:
     1 0 1 | camera (4 bits) | frame number mod 2^20 (20 bits) | one bits of those 24 mod 16 (4) |
     0 1 1 0 1
-It is found on any row of a screenshot, at any scale down to about 1.5 pixels a cell, so one
-screenshot of a grid gives one code per tile.
+It is found on any row (or, in a picture turned by 90 degrees, column) of a screenshot, forwards
+or backwards, at any scale down to about 1.5 pixels a cell, so one screenshot of a grid gives one
+code per tile.
 
-    read-counter.py FILE...          PNG (8-bit grey, grey+alpha, RGB, RGBA; not interlaced),
+    read-counter.py FILE...          PNG (8 bits a sample, any colour type, not interlaced),
                                      PPM (P6) or PGM (P5): one line "FILE CAMERA FRAME X Y" per
                                      code found (X, Y: the code's left end), nothing when none
     read-counter.py --raw WxH        8-bit grey frames of W x H bytes on standard input (e.g.
@@ -65,25 +66,39 @@ def decode_run(cls, start, end):
     return data >> 20, data & 0xFFFFF
 
 
-def find_codes(gray, width, height, step=1):
-    """All codes in an 8-bit grey picture: a list of (camera, frame, x, y), one per strip."""
-    strips = []   # [camera, frame, x, first y, last y]
-    for y in range(0, height, step):
-        cls = gray[y * width:(y + 1) * width].translate(CLASSIFY)
+def scan(lines, step):
+    """Codes on the given lines (each a bytes of pixels): (camera, frame, position, line)."""
+    strips = []   # [camera, frame, position, first line, last line]
+    for n, pixels in lines:
+        cls = pixels.translate(CLASSIFY)
         for m in RUN.finditer(cls):
             if m.end() - m.start() < CELLS * 1.4:
                 continue
+            # A mirrored or turned picture shows the code backwards.
             code = decode_run(cls, m.start(), m.end())
             if code is None:
+                back = cls[m.start():m.end()][::-1]
+                code = decode_run(back, 0, len(back))
+            if code is None:
                 continue
-            # Further rows of a strip already found (same camera, same place) add nothing.
+            # Further lines of a strip already found (same camera, same place) add nothing.
             for s in strips:
-                if s[0] == code[0] and abs(s[2] - m.start()) <= 8 and y - s[4] <= 4 * step:
-                    s[4] = y
+                if s[0] == code[0] and abs(s[2] - m.start()) <= 8 and n - s[4] <= 4 * step:
+                    s[4] = n
                     break
             else:
-                strips.append([code[0], code[1], m.start(), y, y])
-    return [(s[0], s[1], s[2], s[3]) for s in strips]
+                strips.append([code[0], code[1], m.start(), n, n])
+    return strips
+
+
+def find_codes(gray, width, height, step=1):
+    """All codes in an 8-bit grey picture: a list of (camera, frame, x, y), one per strip. The
+    rows are searched first; when they hold none, the columns (a picture turned by 90 degrees)."""
+    strips = scan(((y, gray[y * width:(y + 1) * width]) for y in range(0, height, step)), step)
+    if strips:
+        return [(s[0], s[1], s[2], s[3]) for s in strips]
+    strips = scan(((x, gray[x::width]) for x in range(0, width, step)), step)
+    return [(s[0], s[1], s[3], s[2]) for s in strips]
 
 
 def paeth(a, b, c):
@@ -100,6 +115,7 @@ def read_png(data):
     at = 8
     idat = b""
     width = height = depth = colour = interlace = None
+    palette = b""
     while at + 8 <= len(data):
         length, kind = struct.unpack(">I4s", data[at:at + 8])
         body = data[at + 8:at + 8 + length]
@@ -107,16 +123,20 @@ def read_png(data):
             raise ValueError("truncated PNG chunk")
         if kind == b"IHDR":
             width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", body)
+        elif kind == b"PLTE":
+            palette = body
         elif kind == b"IDAT":
             idat += body
         elif kind == b"IEND":
             break
         at += 12 + length
-    if width is None or depth != 8 or colour not in (0, 2, 4, 6) or interlace != 0:
-        raise ValueError("only 8-bit grey, RGB or RGBA PNG files without interlacing are read")
+    if width is None or depth != 8 or colour not in (0, 2, 3, 4, 6) or interlace != 0:
+        raise ValueError("only 8-bit PNG files without interlacing are read")
+    if colour == 3 and len(palette) < 3:
+        raise ValueError("PNG palette missing")
     if not (0 < width <= 16384 and 0 < height <= 16384):
         raise ValueError("PNG picture size out of range")
-    bpp = {0: 1, 2: 3, 4: 2, 6: 4}[colour]
+    bpp = {0: 1, 2: 3, 3: 1, 4: 2, 6: 4}[colour]
     stride = width * bpp
     raw = zlib.decompress(idat)
     if len(raw) < height * (stride + 1):
@@ -146,6 +166,11 @@ def read_png(data):
         rows.append(bytes(line))
         prev = line
     pixels = b"".join(rows)
+    if colour == 3:
+        entries = len(palette) // 3
+        grey = bytes((77 * palette[3 * i] + 150 * palette[3 * i + 1] + 29 * palette[3 * i + 2]) >> 8
+                     if i < entries else 0 for i in range(256))
+        return pixels.translate(grey), width, height
     return to_gray(pixels, width, height, bpp), width, height
 
 
