@@ -116,7 +116,8 @@ for line in open(seen_path):
     real, mono, cam, frame = (int(v) for v in line.split())
     seen.append((real, cam, frame))
     first.setdefault((cam, frame), real)
-lat = sorted((t - sent[k]) / 1000 for k, t in first.items() if k in sent)
+# A frame "seen" before it was sent is a misread code.
+lat = sorted((t - sent[k]) / 1000 for k, t in first.items() if k in sent and t >= sent[k])
 keys = [int(l) for l in open(keys_path) if l.strip()]
 turn = []
 for k in keys:

@@ -68,7 +68,7 @@ def decode_run(cls, start, end):
 
 def scan(lines, step):
     """Codes on the given lines (each a bytes of pixels): (camera, frame, position, line)."""
-    strips = []   # [camera, frame, position, first line, last line]
+    strips = []   # [camera, frame, position, first line, last line, lines agreeing]
     for n, pixels in lines:
         cls = pixels.translate(CLASSIFY)
         for m in RUN.finditer(cls):
@@ -81,14 +81,16 @@ def scan(lines, step):
                 code = decode_run(back, 0, len(back))
             if code is None:
                 continue
-            # Further lines of a strip already found (same camera, same place) add nothing.
+            # Further lines of a strip (same camera, same place) confirm its frame number.
             for s in strips:
                 if s[0] == code[0] and abs(s[2] - m.start()) <= 8 and n - s[4] <= 4 * step:
                     s[4] = n
+                    s[5] += s[1] == code[1]
                     break
             else:
-                strips.append([code[0], code[1], m.start(), n, n])
-    return strips
+                strips.append([code[0], code[1], m.start(), n, n, 1])
+    # A code read on one line only may be a chance match of its check bits.
+    return [s for s in strips if s[5] >= 2]
 
 
 def find_codes(gray, width, height, step=1):
