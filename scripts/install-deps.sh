@@ -11,6 +11,10 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libqt6test6 libgl-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libx264-dev ffmpeg
   libyuv-dev
+  # kevra-gateway: GStreamer's RTSP server, appsrc, the H.264 / MPEG-4 parsers (bad) and RTP
+  # payloaders (good); libav and the tools give its tests a second, independent RTSP client.
+  libgstrtspserver-1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
+  gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav gstreamer1.0-tools
   g++-aarch64-linux-gnu qemu-user
   fonts-dejavu-core xvfb xauth
   # Chinese texts and camera names: WenQuanYi Micro Hei covers the CJK ideographs in about 5 MB

@@ -359,6 +359,13 @@ void DeviceSession::stopChannel(int index)
     }
 }
 
+void DeviceSession::closeChannel(int index)
+{
+    stopChannel(index);
+    if (MediaChannel* ch = channel(index))
+        ch->close();
+}
+
 void DeviceSession::postRequest(ClientRequest request)
 {
     std::lock_guard<std::mutex> lock(queueMutex_);

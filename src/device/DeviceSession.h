@@ -44,6 +44,9 @@ public:
     int poll();
     void openChannel(int channel, int stream);
     void stopChannel(int channel);
+    // Stops the stream and closes the channel's media connection: the recorder sees the
+    // channel let go. A later openChannel connects and claims it again.
+    void closeChannel(int channel);
 
     // Request queue (any thread): append at the tail / take the head. take returns false when empty.
     void postRequest(ClientRequest request);

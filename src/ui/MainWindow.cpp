@@ -10,7 +10,7 @@
 #include "device/ResultCode.h"
 #include "device/TcpLink.h"
 #include "ui/BitmapButton.h"
-#include "ui/CDlgLogin.h"
+#include "ui/LoginDialog.h"
 #include "ui/DisplaySurface.h"
 #include "ui/MessageBoxes.h"
 #include "ui/PictureSaver.h"
@@ -363,7 +363,7 @@ bool MainWindow::event(QEvent* e)
         if (loginDialog_ && code == result_code::OK)
             gridLoggedIn(*loginDialog_);
         if (loginDialog_)
-            loginDialog_->ApplyLoginResult(code, loginSystemError_.load());
+            loginDialog_->applyLoginResult(code, loginSystemError_.load());
         if (code == result_code::OK)
             client_.queryList();
         return true;
@@ -589,7 +589,7 @@ void MainWindow::runLoginSequence()
         return;
     }
     tree_->clear();
-    auto* dlg = new CDlgLogin(&client_, nullptr);
+    auto* dlg = new LoginDialog(&client_, nullptr);
     dlg->setWindowModality(Qt::ApplicationModal);
     dlg->setAttribute(Qt::WA_DeleteOnClose, false);
     loginDialog_ = dlg;
@@ -598,9 +598,9 @@ void MainWindow::runLoginSequence()
     dlg->open();
 }
 
-void MainWindow::finishLogin(CDlgLogin* dlg)
+void MainWindow::finishLogin(LoginDialog* dlg)
 {
-    const bool cancelled = dlg->m_cancelled != 0;
+    const bool cancelled = dlg->cancelled();
     if (loginDialog_ == dlg)
         loginDialog_ = nullptr;
     dlg->deleteLater();

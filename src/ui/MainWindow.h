@@ -35,7 +35,7 @@ class QTreeWidgetItem;
 namespace kevra {
 
 class BitmapButton;
-class CDlgLogin;
+class LoginDialog;
 class DeviceClient;
 class DisplaySurface;
 class GridView;
@@ -133,7 +133,7 @@ public:
         return position >= 0 && position < TileGrid::kMaxTiles ? tileNotes_[size_t(position)]
                                                                : QString();
     }
-    CDlgLogin* loginDialog() const { return loginDialog_; }
+    LoginDialog* loginDialog() const { return loginDialog_; }
     QTreeWidget* tree() const { return tree_; }
     VideoArea* videoArea() const { return video_; }
     QLabel* statusLine() const { return status_; }
@@ -200,7 +200,7 @@ private:
     void setVideoGroupVisible(bool visible);
     void setTreeGroupVisible(bool visible);
     void updateVideoOrigin();
-    void finishLogin(CDlgLogin* dlg);
+    void finishLogin(LoginDialog* dlg);
     void sendPtz(int code);
     void showPictureMenu(const QPoint& globalPos);
     QTreeWidgetItem* findItem(uintptr_t handle) const;
@@ -208,7 +208,7 @@ private:
     // ---- Multi-camera view (MainWindowGrid.cpp) ----
     void gridCreate();
     void gridApply();
-    void gridLoggedIn(const CDlgLogin& dlg);
+    void gridLoggedIn(const LoginDialog& dlg);
     void gridCamerasListed(const std::vector<std::u16string>& names);
     void gridConnectionLost();
     // A camera chosen in the tree goes into the selected tile; false when the one-camera view
@@ -269,7 +269,7 @@ private:
     int lensMode_ = 0;
     bool initialised_ = false;
     bool loginStarted_ = false;
-    CDlgLogin* loginDialog_ = nullptr;
+    LoginDialog* loginDialog_ = nullptr;
     uintptr_t nextItemHandle_ = 1;
     std::atomic<int> loginSystemError_{0};   // errno of the latest login's connect
     std::atomic<int> videoX_{0};

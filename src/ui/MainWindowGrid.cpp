@@ -8,7 +8,7 @@
 #include "app/GridView.h"
 #include "profile/ViewSettings.h"
 #include "ui/BitmapButton.h"
-#include "ui/CDlgLogin.h"
+#include "ui/LoginDialog.h"
 #include "ui/QtText.h"
 #include "ui/VideoArea.h"
 
@@ -215,9 +215,9 @@ bool MainWindow::gridChooseCamera(int channel)
     return true;
 }
 
-void MainWindow::gridLoggedIn(const CDlgLogin& dlg)
+void MainWindow::gridLoggedIn(const LoginDialog& dlg)
 {
-    recorderName_ = ViewSettings::recorderName(dlg.m_ip, dlg.m_port);
+    recorderName_ = ViewSettings::recorderName(dlg.ip(), dlg.port());
     const std::u16string& login = dlg.settingsPath();
     const size_t slash = login.find_last_of(u'/');
     viewsPath_ = ViewSettings::pathIn(slash == std::u16string::npos ? std::u16string()

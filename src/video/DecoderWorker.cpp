@@ -14,13 +14,9 @@ namespace kevra {
 
 namespace {
 
-bool isH264(int codec)
-{
-    return video_codec::isH264(codec);
-}
 bool isMpeg4(int codec)
 {
-    return codec == video_codec::MPEG4;
+    return codec == recordCode(VideoCodec::Mpeg4);
 }
 bool decodable(int codec)
 {
@@ -34,7 +30,7 @@ bool sameDecoder(int a, int b)
 
 }   // namespace
 
-DecoderWorker::DecoderWorker() : demux_(std::make_unique<StreamDemuxer>(0))
+DecoderWorker::DecoderWorker() : demux_(std::make_unique<StreamDemuxer>())
 {
 }
 
@@ -95,7 +91,7 @@ void DecoderWorker::stop()
     }
     clearFrameList();
     if (demux_)
-        demux_->control(0, 0);
+        demux_->control(0, StreamFormat::None);
     closeDecoder();
     frameRate_.store(0);
     decoderOpen_ = false;
@@ -224,9 +220,9 @@ int DecoderWorker::runStep()
 
 bool DecoderWorker::acceptKeyFrame(const MediaFrame& f) const
 {
-    return f.kind == frame_kind::VIDEO && f.subtype == frame_subtype::KEY && f.width > 0 &&
-           f.height > 0 && f.frameRate > 0 && f.width <= kMaxSide && f.height <= kMaxSide &&
-           f.frameRate <= kMaxFrameRate;
+    return f.kind == recordCode(FrameKind::Video) && f.subtype == recordCode(FrameSubtype::Key) &&
+           f.width > 0 && f.height > 0 && f.frameRate > 0 && f.width <= kMaxSide &&
+           f.height <= kMaxSide && f.frameRate <= kMaxFrameRate;
 }
 
 bool DecoderWorker::appendFrame(const MediaFrame& f)
@@ -296,7 +292,7 @@ int DecoderWorker::intake()
                 f = demux_->nextFrame();
                 if (!f)
                     break;
-                if (f->kind != frame_kind::VIDEO)
+                if (f->kind != recordCode(FrameKind::Video))
                     continue;
             }
             if (!appendFrame(*f)) {
@@ -358,7 +354,7 @@ int DecoderWorker::openDecoder(int width, int height, int codec)
     // the start of the next (small packs): their bytes go through the codec's parser, which
     // holds each frame until the next one starts. Every other format delivers whole frames.
     joining_ =
-        demux_ && demux_->format() == 7 &&
+        demux_ && demux_->format() == StreamFormat::ProgramStream &&
         joiner_.open(isH264(codec) ? VideoDecoder::Codec::H264 : VideoDecoder::Codec::Mpeg4) == 0;
     return 0;
 }
@@ -434,7 +430,7 @@ int DecoderWorker::decodeOne()
             dropping_ = false;
     }
     const MediaFrame& f = e.record;
-    if (f.subtype == frame_subtype::KEY && f.width > 0 && f.height > 0) {
+    if (f.subtype == recordCode(FrameSubtype::Key) && f.width > 0 && f.height > 0) {
         if (f.width > kMaxSide || f.height > kMaxSide)
             return kStepUndecodable;
         if (f.codec != openCodec_ || f.width != openWidth_ || f.height != openHeight_ ||

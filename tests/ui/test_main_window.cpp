@@ -5,7 +5,7 @@
 #include "profile/ProfileFile.h"
 #include "ui/support/UiTestSupport.h"
 #include "ui/BitmapButton.h"
-#include "ui/CDlgLogin.h"
+#include "ui/LoginDialog.h"
 #include "ui/DisplaySurface.h"
 #include "ui/MainWindow.h"
 #include "ui/VideoArea.h"
@@ -62,8 +62,8 @@ struct MainWindowTest : ::testing::Test {
     }
     void TearDown() override
     {
-        if (CDlgLogin* d = w->loginDialog())
-            d->ApplyLoginResult(0);   // closes it as accepted
+        if (LoginDialog* d = w->loginDialog())
+            d->applyLoginResult(0);   // closes it as accepted
         pump(10);
         w.reset();
     }
@@ -96,7 +96,7 @@ std::vector<uint8_t> block(std::initializer_list<const char*> names)
 
 TEST_F(MainWindowTest, LoginSequenceRunsAtStartAndAcceptedLoginShowsTheTree)
 {
-    CDlgLogin* d = w->loginDialog();
+    LoginDialog* d = w->loginDialog();
     ASSERT_NE(d, nullptr);
     std::thread net([&] { w->onLogin(0, 3); });
     net.join();
@@ -218,7 +218,7 @@ TEST_F(MainWindowTest, ConnectionLossWithAutoReconnectOffShowsTheMessageAndTheLo
     ProfileFile::WriteString(LoginSettings::kSection, LoginSettings::kAutoReconnectKey, u"0",
                              settings);
     w->loginDialog()->setSettingsPath(settings);
-    w->loginDialog()->ApplyLoginResult(0);
+    w->loginDialog()->applyLoginResult(0);
     ASSERT_TRUE(waitUntil([&] { return w->loginDialog() == nullptr; }));
     list(block({"Gate"}), 1);
     ASSERT_TRUE(waitUntil([&] { return w->tree()->topLevelItemCount() == 1; }));
@@ -234,7 +234,7 @@ TEST_F(MainWindowTest, ConnectionLossWithAutoReconnectOffShowsTheMessageAndTheLo
 
 TEST_F(MainWindowTest, ConfirmAndCancelKeysDoNotEndTheProgram)
 {
-    w->loginDialog()->ApplyLoginResult(0);
+    w->loginDialog()->applyLoginResult(0);
     ASSERT_TRUE(waitUntil([&] { return w->loginDialog() == nullptr; }));
     QTest::keyClick(w.get(), Qt::Key_Escape);
     QTest::keyClick(w.get(), Qt::Key_Return);

@@ -9,7 +9,7 @@
 #include "device/DeviceClient.h"
 #include "device/support/ScriptedRecorder.h"
 #include "profile/LoginSettings.h"
-#include "ui/CDlgLogin.h"
+#include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/VideoArea.h"
 #include "ui/support/UiTestSupport.h"
@@ -62,8 +62,8 @@ protected:
     void TearDown() override
     {
         if (w) {
-            if (CDlgLogin* d = w->loginDialog())
-                d->ApplyLoginResult(0);
+            if (LoginDialog* d = w->loginDialog())
+                d->applyLoginResult(0);
             pump(10);
             w.reset();
         }
@@ -77,7 +77,7 @@ protected:
         w->show();
         ASSERT_TRUE(waitUntil([&] { return w->loginDialog() != nullptr; }));
         w->loginDialog()->setSettingsPath(settings);
-        w->loginDialog()->ApplyLoginResult(0);
+        w->loginDialog()->applyLoginResult(0);
         const std::vector<uint8_t> block{'G', 'a', 't', 'e', 0, 0, 'L', 'o', 'b', 'b', 'y', 0};
         std::thread([&] { w->onList(0, block.data(), int(block.size()), 2); }).join();
         ASSERT_TRUE(waitUntil([&] { return w->tree()->topLevelItemCount() == 1; }));
@@ -169,7 +169,7 @@ TEST_F(RecoveryWindowTest, LoginButtonPausesTheRetriesAndExitEndsThem)
 
     // Login by hand in the dialog: the retries end, the camera waiting for its session is let
     // go and the camera tree comes up as after any login.
-    w->loginDialog()->ApplyLoginResult(0);
+    w->loginDialog()->applyLoginResult(0);
     pump(50);
     EXPECT_FALSE(w->recovery().sessionRecovering());
     EXPECT_EQ(w->liveView().channel(), -1);

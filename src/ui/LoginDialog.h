@@ -17,37 +17,28 @@ namespace kevra {
 
 class DeviceClient;
 
-class CDlgLogin : public QDialog {
+class LoginDialog : public QDialog {
     Q_OBJECT
 public:
-    enum {
-        IDC_PORT = 1000,
-        IDC_USER = 1001,
-        IDC_PASSWORD = 1002,
-        IDC_IP = 1003,
-        IDC_IP_LABEL = 1004,
-        IDC_PORT_LABEL = 1005,
-        IDC_USER_LABEL = 1006,
-        IDC_PASSWORD_LABEL = 1007,
-        ID_LOGIN = 32771,
-        ID_CANCEL = 32772
-    };
+    // The four rows, in tab order, and the two commands of the bottom bar.
+    enum class Field { Address, Port, User, Password };
+    enum class Command { Login, Cancel };
 
     // client may be null (then the login and logout hooks must be set before Login).
-    explicit CDlgLogin(DeviceClient* client, QWidget* parent = nullptr);
-    ~CDlgLogin() override;
+    explicit LoginDialog(DeviceClient* client, QWidget* parent = nullptr);
+    ~LoginDialog() override;
 
-    // Field values (data exchange with the edit fields).
-    std::u16string m_ip;
-    int m_port = 0;
-    std::u16string m_user;
-    std::u16string m_password;
-    // 1 when the user chose Cancel; read by the main window after the modal run.
-    int m_cancelled = 0;
+    // The values of the fields as the last Login (or the loaded login.ini) left them.
+    const std::u16string& ip() const { return ip_; }
+    int port() const { return port_; }
+    const std::u16string& user() const { return user_; }
+    const std::u16string& password() const { return password_; }
+    // True when the user chose Cancel; read by the main window after the modal run.
+    bool cancelled() const { return cancelled_; }
 
     // The login result reported by the device client (0 = accepted); systemError is the
     // failed connect's errno value (0 when unknown). Logged, and a failure is shown.
-    void ApplyLoginResult(int code, int systemError = 0);
+    void applyLoginResult(int code, int systemError = 0);
     // The failure message: the general text, then which failure it was with its code
     // ("Wrong password (0x1003)") on the second line.
     static QString failureText(int code, int systemError);
@@ -58,7 +49,7 @@ public:
 
     // Asks the platform for a network connection; always succeeds on this platform unless a
     // test replaced it.
-    static bool ConnectToNetwork();
+    static bool connectToNetwork();
     static void setConnectToNetwork(std::function<bool()> fn);
 
     // Where the requests go; by default the device client's logout and login.
@@ -73,9 +64,9 @@ public:
     // Reads login.ini and fills the fields (done when the dialog is made).
     void loadSettings();
 
-    QLineEdit* field(int id) const;
-    QLabel* label(int id) const;
-    QPushButton* command(int id) const;
+    QLineEdit* field(Field f) const;
+    QLabel* label(Field f) const;
+    QPushButton* command(Command c) const;
     int titleHeight() const { return titleHeight_; }
     bool waiting() const { return !isEnabled(); }
 
@@ -91,15 +82,20 @@ public slots:
 
 private:
     void setBusy(bool busy);
-    void membersToFields();
-    void fieldsToMembers();
+    void valuesToFields();
+    void fieldsToValues();
     void layOut();
 
     std::u16string settingsPath_;
-    QLineEdit* ip_;
-    QLineEdit* port_;
-    QLineEdit* user_;
-    QLineEdit* password_;
+    std::u16string ip_;
+    int port_ = 0;
+    std::u16string user_;
+    std::u16string password_;
+    bool cancelled_ = false;
+    QLineEdit* ipEdit_;
+    QLineEdit* portEdit_;
+    QLineEdit* userEdit_;
+    QLineEdit* passwordEdit_;
     QLabel* labels_[4];
     QWidget* bar_;
     QPushButton* loginButton_;

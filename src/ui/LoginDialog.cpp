@@ -1,4 +1,4 @@
-#include "ui/CDlgLogin.h"
+#include "ui/LoginDialog.h"
 
 #include "app/AppValues.h"
 #include "app/LoginFailure.h"
@@ -36,17 +36,17 @@ const QColor kDark(24, 24, 24);
 const QColor kLabelText(200, 200, 200);
 }   // namespace
 
-bool CDlgLogin::ConnectToNetwork()
+bool LoginDialog::connectToNetwork()
 {
     return connectHook() ? connectHook()() : true;
 }
 
-void CDlgLogin::setConnectToNetwork(std::function<bool()> fn)
+void LoginDialog::setConnectToNetwork(std::function<bool()> fn)
 {
     connectHook() = std::move(fn);
 }
 
-CDlgLogin::CDlgLogin(DeviceClient* client, QWidget* parent)
+LoginDialog::LoginDialog(DeviceClient* client, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint)
 {
     if (client) {
@@ -57,22 +57,16 @@ CDlgLogin::CDlgLogin(DeviceClient* client, QWidget* parent)
     settingsPath_ = LoginSettings::pathIn(AppValues::settingsFolder());
 
     // Tab order: address, port, user name, password.
-    auto makeEdit = [this](int id) {
-        auto* e = new QLineEdit(this);
-        e->setProperty("controlId", id);
-        return e;
-    };
-    ip_ = makeEdit(IDC_IP);
-    port_ = makeEdit(IDC_PORT);
-    port_->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]{0,9}"), port_));
-    user_ = makeEdit(IDC_USER);
-    password_ = makeEdit(IDC_PASSWORD);
-    password_->setEchoMode(QLineEdit::Password);
-    const int labelIds[4] = {IDC_IP_LABEL, IDC_PORT_LABEL, IDC_USER_LABEL, IDC_PASSWORD_LABEL};
+    ipEdit_ = new QLineEdit(this);
+    portEdit_ = new QLineEdit(this);
+    portEdit_->setValidator(
+        new QRegularExpressionValidator(QRegularExpression("[0-9]{0,9}"), portEdit_));
+    userEdit_ = new QLineEdit(this);
+    passwordEdit_ = new QLineEdit(this);
+    passwordEdit_->setEchoMode(QLineEdit::Password);
     const char16_t* labelKeys[4] = {u"D_IP", u"D_PORT", u"U_NAME", u"PASSWORD"};
     for (int i = 0; i < 4; ++i) {
         labels_[i] = new QLabel(QtText::lang(labelKeys[i]), this);
-        labels_[i]->setProperty("controlId", labelIds[i]);
         labels_[i]->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         QPalette pal = labels_[i]->palette();
         pal.setColor(QPalette::WindowText, kLabelText);
@@ -93,8 +87,6 @@ CDlgLogin::CDlgLogin(DeviceClient* client, QWidget* parent)
         new QPushButton(chinese ? QString::fromUtf8("登录") : QStringLiteral("Login"), bar_);
     cancelButton_ =
         new QPushButton(chinese ? QString::fromUtf8("取消") : QStringLiteral("Cancel"), bar_);
-    loginButton_->setProperty("controlId", int(ID_LOGIN));
-    cancelButton_->setProperty("controlId", int(ID_CANCEL));
     bar_->setStyleSheet(QStringLiteral(
         "QPushButton { background: rgb(44, 46, 45); color: rgb(220, 220, 220);"
         " border: 1px solid rgb(16, 16, 16); border-top-color: rgb(80, 84, 82); padding: 4px; }"
@@ -106,69 +98,67 @@ CDlgLogin::CDlgLogin(DeviceClient* client, QWidget* parent)
         b->setFocusPolicy(Qt::NoFocus);
         row->addWidget(b);
     }
-    connect(loginButton_, &QPushButton::clicked, this, &CDlgLogin::onLoginCommand);
-    connect(cancelButton_, &QPushButton::clicked, this, &CDlgLogin::onCancelCommand);
+    connect(loginButton_, &QPushButton::clicked, this, &LoginDialog::onLoginCommand);
+    connect(cancelButton_, &QPushButton::clicked, this, &LoginDialog::onCancelCommand);
 
     loadSettings();
-    m_cancelled = 0;
-    ip_->setFocus();
+    cancelled_ = false;
+    ipEdit_->setFocus();
 }
 
-CDlgLogin::~CDlgLogin()
+LoginDialog::~LoginDialog()
 {
     setBusy(false);
 }
 
-void CDlgLogin::loadSettings()
+void LoginDialog::loadSettings()
 {
     LoginSettings s = LoginSettings::load(settingsPath_);
-    m_ip = s.ip;
-    m_port = s.port;
-    m_user = s.user;
-    m_password = s.password;
-    membersToFields();
+    ip_ = s.ip;
+    port_ = s.port;
+    user_ = s.user;
+    password_ = s.password;
+    valuesToFields();
 }
 
-QLineEdit* CDlgLogin::field(int id) const
+QLineEdit* LoginDialog::field(Field f) const
 {
-    switch (id) {
-    case IDC_IP: return ip_;
-    case IDC_PORT: return port_;
-    case IDC_USER: return user_;
-    case IDC_PASSWORD: return password_;
-    default: return nullptr;
+    switch (f) {
+    case Field::Address: return ipEdit_;
+    case Field::Port: return portEdit_;
+    case Field::User: return userEdit_;
+    case Field::Password: return passwordEdit_;
     }
-}
-
-QLabel* CDlgLogin::label(int id) const
-{
-    if (id >= IDC_IP_LABEL && id <= IDC_PASSWORD_LABEL)
-        return labels_[id - IDC_IP_LABEL];
     return nullptr;
 }
 
-QPushButton* CDlgLogin::command(int id) const
+QLabel* LoginDialog::label(Field f) const
 {
-    return id == ID_LOGIN ? loginButton_ : id == ID_CANCEL ? cancelButton_ : nullptr;
+    return labels_[int(f)];
 }
 
-void CDlgLogin::membersToFields()
+QPushButton* LoginDialog::command(Command c) const
 {
-    ip_->setText(QtText::from(m_ip));
-    port_->setText(QString::number(m_port));
-    user_->setText(QtText::from(m_user));
-    password_->setText(QtText::from(m_password));
+    return c == Command::Login ? loginButton_ : cancelButton_;
 }
 
-void CDlgLogin::fieldsToMembers()
+void LoginDialog::valuesToFields()
 {
-    m_ip = QtText::to(ip_->text());
-    m_port = port_->text().toInt();   // digits only; an out-of-range number gives 0
-    m_user = QtText::to(user_->text());
-    m_password = QtText::to(password_->text());
+    ipEdit_->setText(QtText::from(ip_));
+    portEdit_->setText(QString::number(port_));
+    userEdit_->setText(QtText::from(user_));
+    passwordEdit_->setText(QtText::from(password_));
 }
 
-void CDlgLogin::setBusy(bool busy)
+void LoginDialog::fieldsToValues()
+{
+    ip_ = QtText::to(ipEdit_->text());
+    port_ = portEdit_->text().toInt();   // digits only; an out-of-range number gives 0
+    user_ = QtText::to(userEdit_->text());
+    password_ = QtText::to(passwordEdit_->text());
+}
+
+void LoginDialog::setBusy(bool busy)
 {
     if (busy == busy_)
         return;
@@ -180,92 +170,92 @@ void CDlgLogin::setBusy(bool busy)
         QApplication::restoreOverrideCursor();
 }
 
-void CDlgLogin::onLoginCommand()
+void LoginDialog::onLoginCommand()
 {
     if (busy_)
         return;   // a login is already on its way
-    QString portText = port_->text();
+    QString portText = portEdit_->text();
     if (portText.isEmpty()) {
         portText = QString::number(LoginSettings::kDefaultPort);
-        port_->setText(portText);
+        portEdit_->setText(portText);
     }
     // A port no recorder can listen on is refused here, before anything is saved or sent:
     // the network would otherwise take it modulo 65536 and reach some other port.
-    const LoginPort::Checked port =
+    const LoginPort::Checked checked =
         LoginPort::check(QtText::to(portText), LoginSettings::kDefaultPort);
-    if (!port.ok()) {
-        MessageBoxes::show(this, QtText::lang(port.problemKey),
+    if (!checked.ok()) {
+        MessageBoxes::show(this, QtText::lang(checked.problemKey),
                            QtText::from(AppValues::productTitle()), MessageBoxes::Error);
-        port_->setFocus();
-        port_->selectAll();
+        portEdit_->setFocus();
+        portEdit_->selectAll();
         return;
     }
-    fieldsToMembers();
-    m_port = port.port;
+    fieldsToValues();
+    port_ = checked.port;
     setBusy(true);
-    LoginSettings::save(settingsPath_, m_ip, QtText::to(portText), m_user, m_password);
+    LoginSettings::save(settingsPath_, ip_, QtText::to(portText), user_, password_);
 
-    if (m_ip.empty() || m_user.empty()) {
+    if (ip_.empty() || user_.empty()) {
         setBusy(false);
-        MessageBoxes::show(this, QtText::lang(m_ip.empty() ? u"IP_ISNULL" : u"U_NULL"),
+        MessageBoxes::show(this, QtText::lang(ip_.empty() ? u"IP_ISNULL" : u"U_NULL"),
                            QtText::from(AppValues::productTitle()), MessageBoxes::Error);
         return;
     }
-    if (!ConnectToNetwork()) {
+    if (!connectToNetwork()) {
         setBusy(false);
         MessageBoxes::show(this, QtText::lang(u"INIT_NET_ERR"),
                            QtText::from(AppValues::productTitle()), MessageBoxes::Error);
         return;
     }
     // UTF-8 for the recorder, each text as long as it needs to be.
-    const std::string host = toUtf8(m_ip);
-    const std::string user = toUtf8(m_user);
-    const std::string password = toUtf8(m_password);
+    const std::string host = toUtf8(ip_);
+    const std::string user = toUtf8(user_);
+    const std::string password = toUtf8(password_);
     if (postLogout)
         postLogout();
     if (postLogin)
-        postLogin(host, m_port, user, password, 10000);
+        postLogin(host, port_, user, password, 10000);
 }
 
-void CDlgLogin::onCancelCommand()
+void LoginDialog::onCancelCommand()
 {
-    m_cancelled = 1;
+    cancelled_ = true;
     setBusy(false);
     QDialog::done(QDialog::Rejected);
 }
 
-QString CDlgLogin::failureText(int code, int systemError)
+QString LoginDialog::failureText(int code, int systemError)
 {
     return QtText::lang(u"LOGIN_ERR") + QLatin1Char('\n') +
            QtText::lang(LoginFailure::key(code, systemError)) +
            QtText::from(LoginFailure::codeSuffix(code));
 }
 
-void CDlgLogin::ApplyLoginResult(int code, int systemError)
+void LoginDialog::applyLoginResult(int code, int systemError)
 {
     setBusy(false);
-    ViewerLog::login(toUtf8(m_ip), m_port, code, systemError);
+    ViewerLog::login(toUtf8(ip_), port_, code, systemError);
     if (code != result_code::OK) {
         MessageBoxes::show(this, failureText(code, systemError),
                            QtText::from(AppValues::productTitle()), MessageBoxes::Error);
         return;
     }
-    QDialog::done(QDialog::Rejected);   // m_cancelled stays 0: accepted
+    QDialog::done(QDialog::Rejected);   // cancelled_ stays false: accepted
 }
 
-void CDlgLogin::accept()
+void LoginDialog::accept()
 {
     onLoginCommand();
 }
 
-void CDlgLogin::reject()
+void LoginDialog::reject()
 {
     if (busy_)
         return;   // waiting for the recorder: the window cannot be dismissed
     onCancelCommand();
 }
 
-void CDlgLogin::keyPressEvent(QKeyEvent* e)
+void LoginDialog::keyPressEvent(QKeyEvent* e)
 {
     switch (e->key()) {
     case Qt::Key_Return:
@@ -275,7 +265,7 @@ void CDlgLogin::keyPressEvent(QKeyEvent* e)
     }
 }
 
-void CDlgLogin::showEvent(QShowEvent* e)
+void LoginDialog::showEvent(QShowEvent* e)
 {
     // The dialog fills the whole screen.
     if (QScreen* s = screen())
@@ -284,13 +274,13 @@ void CDlgLogin::showEvent(QShowEvent* e)
     QDialog::showEvent(e);
 }
 
-void CDlgLogin::resizeEvent(QResizeEvent* e)
+void LoginDialog::resizeEvent(QResizeEvent* e)
 {
     QDialog::resizeEvent(e);
     layOut();
 }
 
-void CDlgLogin::layOut()
+void LoginDialog::layOut()
 {
     const int barHeight = loginButton_->sizeHint().height();
     bar_->setGeometry(0, height() - barHeight, width(), barHeight);
@@ -299,12 +289,12 @@ void CDlgLogin::layOut()
     const QFontMetrics labelMetrics(labels_[1]->font());
     LoginLayout::Input in;
     in.client = Rect{0, 0, width(), height() - barHeight};
-    in.fieldHeight = ip_->sizeHint().height();
+    in.fieldHeight = ipEdit_->sizeHint().height();
     in.portTextWidth = labelMetrics.horizontalAdvance(portText);
     in.portTextHeight = labelMetrics.height();
     in.dialogFontHeight = QFontMetrics(font()).height();
     const LoginLayout::Result r = LoginLayout::compute(in);
-    QLineEdit* fields[4] = {ip_, port_, user_, password_};
+    QLineEdit* fields[4] = {ipEdit_, portEdit_, userEdit_, passwordEdit_};
     for (int i = 0; i < 4; ++i) {
         labels_[i]->setGeometry(r.labels[i].left, r.labels[i].top, r.labels[i].width(),
                                 r.labels[i].height());
@@ -319,7 +309,7 @@ void CDlgLogin::layOut()
             : source.scaled(width(), titleHeight_, Qt::IgnoreAspectRatio, Qt::FastTransformation);
 }
 
-void CDlgLogin::paintEvent(QPaintEvent*)
+void LoginDialog::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     const int W = width(), H = titleHeight_;
