@@ -30,7 +30,7 @@ int64_t wallSeconds(const MediaFrame& f)
 
 }   // namespace
 
-FrameCutter::FrameCutter() : demux_(std::make_unique<StreamDemuxer>(0))
+FrameCutter::FrameCutter() : demux_(std::make_unique<StreamDemuxer>(StreamFormat::None))
 {
 }
 
@@ -55,7 +55,7 @@ void FrameCutter::markGap()
 
 void FrameCutter::restartStream()
 {
-    demux_->control(0, 0);
+    demux_->control(0, StreamFormat::None);
     joiner_.close();
     joinerOpen_ = false;
     declaredWidth_ = declaredHeight_ = declaredRate_ = 0;
@@ -65,7 +65,7 @@ void FrameCutter::restartStream()
 void FrameCutter::noteRecord(const MediaFrame& f)
 {
     wallSeconds_ = wallSeconds(f);
-    if (f.subtype != frame_subtype::KEY)
+    if (f.subtype != recordCode(FrameSubtype::Key))
         return;
     if (f.width > 0 && f.height > 0) {
         declaredWidth_ = f.width;
@@ -101,9 +101,9 @@ bool FrameCutter::nextCandidate(Candidate& c)
             finishing_ = false;
             return false;
         }
-        if (f->kind != frame_kind::VIDEO || f->payloadLength <= 0 || !f->payload)
+        if (f->kind != recordCode(FrameKind::Video) || f->payloadLength <= 0 || !f->payload)
             continue;
-        if (f->codec != video_codec::MPEG4 && !video_codec::isH264(f->codec)) {
+        if (f->codec != recordCode(VideoCodec::Mpeg4) && !isH264(f->codec)) {
             ++skipped_;   // a codec no clip or client could play
             continue;
         }
@@ -114,8 +114,8 @@ bool FrameCutter::nextCandidate(Candidate& c)
         }
         noteRecord(*f);
         const VideoCodec codec =
-            f->codec == video_codec::MPEG4 ? VideoCodec::Mpeg4 : VideoCodec::H264;
-        if (demux_->format() == stream_format::PROGRAM_STREAM) {
+            f->codec == recordCode(VideoCodec::Mpeg4) ? VideoCodec::Mpeg4 : VideoCodec::H264;
+        if (demux_->format() == StreamFormat::ProgramStream) {
             // Program streams may hand out a frame in pieces, or the end of one frame with
             // the start of the next: the codec's parser puts whole frames back together.
             if (!joinerOpen_ || joinCodec_ != codec) {
@@ -129,7 +129,7 @@ bool FrameCutter::nextCandidate(Candidate& c)
             joiner_.feed(f->payload, f->payloadLength);
             continue;
         }
-        c = {codec, f->subtype == frame_subtype::KEY, f->payload, f->payloadLength};
+        c = {codec, f->subtype == recordCode(FrameSubtype::Key), f->payload, f->payloadLength};
         return true;
     }
 }
