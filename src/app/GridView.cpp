@@ -99,14 +99,12 @@ void GridView::tick()
         TileController* s = shown_[size_t(p)];
         if (!s || !s->polling())
             continue;
-        int width = 0, height = 0;
+        Picture picture;
         bool changed = false;
-        const uint8_t* picture = s->poll(width, height, changed);
-        if (picture) {
-            // The converters store 24/32-bit rows bottom first.
-            const int depth = depth_.load();
-            surface_.presentTile(p, picture, width, height, depth, depth != 16);
-            s->pictureShown();
+        if (s->poll(picture, changed)) {
+            surface_.presentTile(p, picture.pixels, picture.width, picture.height,
+                                 picture.bitsPerPixel(), picture.bottomUp);
+            s->pictureShown(picture);
             presented_[size_t(p)]++;
         }
         if (changed)

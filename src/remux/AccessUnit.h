@@ -2,16 +2,17 @@
 // clip writer and the gateway. A plain value; its byte pointers belong to the cutter and stay
 // valid until the cutter's next feed() or next() call. Used on the thread that owns the cutter.
 #pragma once
-#include "demux/MediaFrame.h"
-
 #include <cstdint>
 
 namespace kevra {
 
+enum class UnitCodec {
+    H264,    // Annex B byte stream (start codes), parameter sets in band before key frames
+    Mpeg4,   // MPEG-4 Part 2 (Visual); the VOL header sits before key frames
+};
+
 struct AccessUnit {
-    // VideoCodec::H264 (an Annex B byte stream, parameter sets in band before key frames) or
-    // VideoCodec::Mpeg4 (MPEG-4 Part 2; the VOL header sits before key frames), nothing else.
-    VideoCodec codec = VideoCodec::H264;
+    UnitCodec codec = UnitCodec::H264;
     bool key = false;   // decodable on its own (IDR / I-VOP): a file or a client may start here
     int width = 0;      // picture size the recorder declared for the stream
     int height = 0;

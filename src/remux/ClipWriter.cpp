@@ -121,7 +121,7 @@ bool ClipWriter::openPart(const AccessUnit& unit)
         return fail("cannot write " + path, AVERROR(ENOMEM));
     AVCodecParameters* par = stream_->codecpar;
     par->codec_type = AVMEDIA_TYPE_VIDEO;
-    par->codec_id = unit.codec == VideoCodec::H264 ? AV_CODEC_ID_H264 : AV_CODEC_ID_MPEG4;
+    par->codec_id = unit.codec == UnitCodec::H264 ? AV_CODEC_ID_H264 : AV_CODEC_ID_MPEG4;
     par->width = unit.width;
     par->height = unit.height;
     if (unit.extradataSize > 0) {

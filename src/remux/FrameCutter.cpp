@@ -30,7 +30,7 @@ int64_t wallSeconds(const MediaFrame& f)
 
 }   // namespace
 
-FrameCutter::FrameCutter() : demux_(std::make_unique<StreamDemuxer>(StreamFormat::None))
+FrameCutter::FrameCutter() : demux_(std::make_unique<StreamDemuxer>())
 {
 }
 
@@ -113,15 +113,15 @@ bool FrameCutter::nextCandidate(Candidate& c)
             continue;
         }
         noteRecord(*f);
-        const VideoCodec codec =
-            f->codec == recordCode(VideoCodec::Mpeg4) ? VideoCodec::Mpeg4 : VideoCodec::H264;
+        const UnitCodec codec =
+            f->codec == recordCode(VideoCodec::Mpeg4) ? UnitCodec::Mpeg4 : UnitCodec::H264;
         if (demux_->format() == StreamFormat::ProgramStream) {
             // Program streams may hand out a frame in pieces, or the end of one frame with
             // the start of the next: the codec's parser puts whole frames back together.
             if (!joinerOpen_ || joinCodec_ != codec) {
                 joinerOpen_ =
-                    joiner_.open(codec == VideoCodec::H264 ? VideoDecoder::Codec::H264
-                                                           : VideoDecoder::Codec::Mpeg4) == 0;
+                    joiner_.open(codec == UnitCodec::H264 ? VideoDecoder::Codec::H264
+                                                          : VideoDecoder::Codec::Mpeg4) == 0;
                 joinCodec_ = codec;
                 if (!joinerOpen_)
                     continue;

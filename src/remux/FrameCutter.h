@@ -58,12 +58,12 @@ public:
     int height() const { return height_; }
     int frameRate() const { return rate_; }
     bool started() const { return started_; }
-    VideoCodec codec() const { return codec_; }
+    UnitCodec codec() const { return codec_; }
     const std::vector<uint8_t>& extradata() const { return extradata_; }
 
 private:
     struct Candidate {
-        VideoCodec codec;
+        UnitCodec codec;
         bool key;
         const uint8_t* data;
         int size;
@@ -78,7 +78,7 @@ private:
     FrameJoiner joiner_;
     bool joinerOpen_ = false;
     bool finishing_ = false;
-    VideoCodec joinCodec_ = VideoCodec::H264;
+    UnitCodec joinCodec_ = UnitCodec::H264;
 
     // What the latest key record declared (records of a joined stream carry it on key frames).
     int declaredWidth_ = 0;
@@ -90,7 +90,7 @@ private:
     bool started_ = false;
     bool waitingForKey_ = true;
     bool gap_ = false;
-    VideoCodec codec_ = VideoCodec::H264;
+    UnitCodec codec_ = UnitCodec::H264;
     int width_ = 0;
     int height_ = 0;
     int rate_ = 0;

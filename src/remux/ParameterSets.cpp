@@ -36,13 +36,13 @@ constexpr uint8_t kMpeg4Gov = 0xB3;
 
 }   // namespace
 
-bool ParameterSets::isKeyFrame(VideoCodec codec, const uint8_t* data, int size)
+bool ParameterSets::isKeyFrame(UnitCodec codec, const uint8_t* data, int size)
 {
     if (!data || size <= 0)
         return false;
     for (int p = nextStartCode(data, size, 0); p >= 0 && p < size;
          p = nextStartCode(data, size, p)) {
-        if (codec == VideoCodec::H264) {
+        if (codec == UnitCodec::H264) {
             if ((data[p] & 0x1F) == 5)
                 return true;
         } else if (data[p] == kMpeg4Vop) {
@@ -52,12 +52,12 @@ bool ParameterSets::isKeyFrame(VideoCodec codec, const uint8_t* data, int size)
     return false;
 }
 
-std::vector<uint8_t> ParameterSets::extract(VideoCodec codec, const uint8_t* data, int size)
+std::vector<uint8_t> ParameterSets::extract(UnitCodec codec, const uint8_t* data, int size)
 {
     std::vector<uint8_t> out;
     if (!data || size <= 0)
         return out;
-    if (codec == VideoCodec::H264) {
+    if (codec == UnitCodec::H264) {
         bool sps = false, pps = false;
         int next = nextStartCode(data, size, 0);
         while (next >= 0 && next < size) {

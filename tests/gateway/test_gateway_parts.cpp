@@ -116,7 +116,7 @@ public:
 class HubTest : public ::testing::Test {
 protected:
     // An H.264 frame: key frames hold an SPS unless `bare`.
-    void push(bool key, int64_t timeUs, VideoCodec codec = VideoCodec::H264, bool bare = false)
+    void push(bool key, int64_t timeUs, UnitCodec codec = UnitCodec::H264, bool bare = false)
     {
         static const uint8_t sps[] = {0, 0, 0, 1, 0x67, 0x42, 0, 0x1e, 0, 0, 0, 1, 0x68, 0xce};
         static const uint8_t idr[] = {0, 0, 0, 1, 0x65, 0x88, 0x84};
@@ -146,7 +146,7 @@ TEST_F(HubTest, LateJoinerStartsAtTheLastKeyFrameOnATimelineThatNeverGoesBack)
 {
     push(true, 0);
     push(false, 40000);
-    push(true, 80000, VideoCodec::H264, true);   // no parameter sets: they are put in front
+    push(true, 80000, UnitCodec::H264, true);   // no parameter sets: they are put in front
     push(false, 120000);
     FakeClient late;
     hub.attach(&late);
@@ -186,7 +186,7 @@ TEST_F(HubTest, SlowClientIsDroppedCodecChangeEndsAllAndIdleTimeKeepsTheChannel)
     EXPECT_EQ(a.seen.size(), 2u);
     EXPECT_EQ(hub.clientCount(), 1);
 
-    push(true, 80000, VideoCodec::Mpeg4);
+    push(true, 80000, UnitCodec::Mpeg4);
     EXPECT_EQ(a.ended, 2);
     EXPECT_EQ(hub.clientCount(), 0);
     EXPECT_EQ(hub.codec(), OutCodec::Mpeg4);

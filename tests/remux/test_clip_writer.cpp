@@ -90,8 +90,8 @@ TEST(FrameCutter, TimesFollowTheFrameRateAndTheRecordersClock)
         EXPECT_TRUE(units[0].key);
         EXPECT_EQ(units[0].timeUs, 0);
         EXPECT_GT(units[0].extradataSize, 0);
-        EXPECT_EQ(units[0].codec, c.spec.codec == PatternEncoder::Codec::H264 ? VideoCodec::H264
-                                                                              : VideoCodec::Mpeg4);
+        EXPECT_EQ(units[0].codec,
+                  c.spec.codec == PatternEncoder::Codec::H264 ? UnitCodec::H264 : UnitCodec::Mpeg4);
         for (size_t i = 1; i < units.size(); ++i) {
             EXPECT_GT(units[i].timeUs, units[i - 1].timeUs) << "unit " << i;
             EXPECT_EQ(units[i].width, c.spec.width);
@@ -231,26 +231,26 @@ TEST(ParameterSets, KeyFramesAndConfigurationFromTheBytes)
 {
     using B = std::vector<uint8_t>;
     const struct {
-        VideoCodec codec;
+        UnitCodec codec;
         B bytes;
         bool key;
         B extradata;
     } cases[] = {
         // SPS, PPS (3-byte start code), IDR slice.
-        {VideoCodec::H264,
+        {UnitCodec::H264,
          {0, 0, 0, 1, 0x67, 0x42, 0, 0, 1, 0x68, 0xCE, 0, 0, 1, 0x65, 0x88},
          true,
          {0, 0, 0, 1, 0x67, 0x42, 0, 0, 0, 1, 0x68, 0xCE}},
         // An SPS alone is no configuration; a non-IDR slice is no key frame.
-        {VideoCodec::H264, {0, 0, 0, 1, 0x67, 0x42, 0, 0, 1, 0x41, 0x9A}, false, {}},
+        {UnitCodec::H264, {0, 0, 0, 1, 0x67, 0x42, 0, 0, 1, 0x41, 0x9A}, false, {}},
         // VOS, VOL, then an I-VOP: the configuration ends before the VOP.
-        {VideoCodec::Mpeg4,
+        {UnitCodec::Mpeg4,
          {0, 0, 1, 0xB0, 1, 0, 0, 1, 0x20, 0x08, 0, 0, 1, 0xB6, 0x10},
          true,
          {0, 0, 1, 0xB0, 1, 0, 0, 1, 0x20, 0x08}},
         // A P-VOP without a VOL; then a start code cut off at the end.
-        {VideoCodec::Mpeg4, {0, 0, 1, 0xB6, 0x50, 0, 0, 1}, false, {}},
-        {VideoCodec::H264, {0, 0, 1}, false, {}},
+        {UnitCodec::Mpeg4, {0, 0, 1, 0xB6, 0x50, 0, 0, 1}, false, {}},
+        {UnitCodec::H264, {0, 0, 1}, false, {}},
     };
     for (const auto& c : cases) {
         const int n = int(c.bytes.size());

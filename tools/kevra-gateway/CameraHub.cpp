@@ -60,7 +60,7 @@ void CameraHub::pushFrame(const AccessUnit& unit, uint64_t arrivalNs)
     if (!unit.data || unit.size <= 0)
         return;
     auto frame = std::make_shared<OutFrame>();
-    frame->codec = unit.codec == VideoCodec::H264 ? OutCodec::H264 : OutCodec::Mpeg4;
+    frame->codec = unit.codec == UnitCodec::H264 ? OutCodec::H264 : OutCodec::Mpeg4;
     frame->key = unit.key;
     frame->width = unit.width;
     frame->height = unit.height;
