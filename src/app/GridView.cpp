@@ -34,7 +34,8 @@ void GridView::cancelTimer()
 void GridView::sync(const TileGrid& grid)
 {
     cancelTimer();
-    const std::vector<int> shown = grid.shownChannels();
+    // Every tile's stream runs, also the hidden ones while a tile is shown alone.
+    const std::vector<int> shown = grid.liveChannels();
     // Stop first, so a recorder limiting its streams has room for the new ones.
     for (auto it = streams_.begin(); it != streams_.end();) {
         if (std::find(shown.begin(), shown.end(), it->first) == shown.end())
@@ -49,13 +50,10 @@ void GridView::sync(const TileGrid& grid)
         const int ch = grid.channel(grid.positionTile(p));
         if (ch == TileGrid::kNone)
             continue;
-        auto& slot = streams_[ch];
-        if (!slot) {
-            slot = std::make_unique<TileController>(ch, factory_());
-            slot->open(depth_);
-        }
-        shown_[size_t(p)] = slot.get();
+        shown_[size_t(p)] = streamFor(ch);
     }
+    for (int ch : shown)
+        streamFor(ch);
     for (int p = 0; p < TileGrid::kMaxTiles; ++p) {
         if (shown_[size_t(p)] != before[size_t(p)]) {
             presented_[size_t(p)] = 0;
@@ -63,6 +61,16 @@ void GridView::sync(const TileGrid& grid)
         }
     }
     startTimer();
+}
+
+TileController* GridView::streamFor(int channel)
+{
+    auto& slot = streams_[channel];
+    if (!slot) {
+        slot = std::make_unique<TileController>(channel, factory_());
+        slot->open(depth_);
+    }
+    return slot.get();
 }
 
 bool GridView::onOpenResult(int channel, int result)
@@ -95,21 +103,29 @@ void GridView::stopAll()
 void GridView::tick()
 {
     int fastest = 0;
-    for (int p = 0; p < shownCount_; ++p) {
-        TileController* s = shown_[size_t(p)];
-        if (!s || !s->polling())
+    // Hidden streams (a tile shown alone) are polled too, so they stay current; their
+    // pictures are not drawn.
+    for (auto& [channel, stream] : streams_) {
+        TileController* s = stream.get();
+        if (!s->polling())
             continue;
+        int p = 0;
+        while (p < shownCount_ && shown_[size_t(p)] != s)
+            ++p;
         int width = 0, height = 0;
         bool changed = false;
         const uint8_t* picture = s->poll(width, height, changed);
-        if (picture) {
+        if (p == shownCount_) {
+            if (picture)
+                s->pictureShown();
+        } else if (picture) {
             // The converters store 24/32-bit rows bottom first.
             const int depth = depth_.load();
             surface_.presentTile(p, picture, width, height, depth, depth != 16);
             s->pictureShown();
             presented_[size_t(p)]++;
         }
-        if (changed)
+        if (changed && p < shownCount_)
             surface_.tileStateChanged(p);
         fastest = std::max(fastest, s->frameRate());
     }

@@ -5,14 +5,13 @@
 #include "app/LoginLayout.h"
 #include "app/ViewerLog.h"
 #include "common/Utf.h"
-#include "device/DeviceClient.h"
-#include "device/ResultCode.h"
 #include "profile/LoginSettings.h"
 #include "ui/MessageBoxes.h"
 #include "ui/QtText.h"
 #include "ui/TitleBand.h"
 
 #include <QApplication>
+#include <algorithm>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -35,7 +34,7 @@ const QColor kDark(24, 24, 24);
 const QColor kLabelText(200, 200, 200);
 }   // namespace
 
-bool CDlgLogin::ConnectToNetwork()
+bool CDlgLogin::connectToNetwork()
 {
     return connectHook() ? connectHook()() : true;
 }
@@ -45,14 +44,8 @@ void CDlgLogin::setConnectToNetwork(std::function<bool()> fn)
     connectHook() = std::move(fn);
 }
 
-CDlgLogin::CDlgLogin(DeviceClient* client, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint)
+CDlgLogin::CDlgLogin(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint)
 {
-    if (client) {
-        postLogout = [client] { client->logout(); };
-        postLogin = [client](const std::string& h, int p, const std::string& u,
-                             const std::string& pw, int t) { client->login(h, p, u, pw, t); };
-    }
     settingsPath_ = LoginSettings::pathIn(AppValues::applicationDirectory());
 
     // Tab order: address, port, user name, password.
@@ -61,13 +54,13 @@ CDlgLogin::CDlgLogin(DeviceClient* client, QWidget* parent)
         e->setProperty("controlId", id);
         return e;
     };
-    ip_ = makeEdit(IDC_IP);
-    port_ = makeEdit(IDC_PORT);
+    ip_ = makeEdit(IpField);
+    port_ = makeEdit(PortField);
     port_->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]{0,9}"), port_));
-    user_ = makeEdit(IDC_USER);
-    password_ = makeEdit(IDC_PASSWORD);
+    user_ = makeEdit(UserField);
+    password_ = makeEdit(PasswordField);
     password_->setEchoMode(QLineEdit::Password);
-    const int labelIds[4] = {IDC_IP_LABEL, IDC_PORT_LABEL, IDC_USER_LABEL, IDC_PASSWORD_LABEL};
+    const int labelIds[4] = {IpLabel, PortLabel, UserLabel, PasswordLabel};
     const char16_t* labelKeys[4] = {u"D_IP", u"D_PORT", u"U_NAME", u"PASSWORD"};
     for (int i = 0; i < 4; ++i) {
         labels_[i] = new QLabel(QtText::lang(labelKeys[i]), this);
@@ -77,6 +70,13 @@ CDlgLogin::CDlgLogin(DeviceClient* client, QWidget* parent)
         pal.setColor(QPalette::WindowText, kLabelText);
         labels_[i]->setPalette(pal);
     }
+    connecting_ = new QLabel(this);
+    connecting_->setAlignment(Qt::AlignCenter);
+    connecting_->setWordWrap(true);
+    QPalette cp = connecting_->palette();
+    cp.setColor(QPalette::WindowText, kLabelText);
+    connecting_->setPalette(cp);
+    connecting_->hide();
     setAutoFillBackground(false);
     QPalette pal = palette();
     pal.setColor(QPalette::Window, kDark);
@@ -92,8 +92,8 @@ CDlgLogin::CDlgLogin(DeviceClient* client, QWidget* parent)
         new QPushButton(chinese ? QString::fromUtf8("登录") : QStringLiteral("Login"), bar_);
     cancelButton_ =
         new QPushButton(chinese ? QString::fromUtf8("取消") : QStringLiteral("Cancel"), bar_);
-    loginButton_->setProperty("controlId", int(ID_LOGIN));
-    cancelButton_->setProperty("controlId", int(ID_CANCEL));
+    loginButton_->setProperty("controlId", int(LoginButton));
+    cancelButton_->setProperty("controlId", int(CancelButton));
     bar_->setStyleSheet(QStringLiteral(
         "QPushButton { background: rgb(44, 46, 45); color: rgb(220, 220, 220);"
         " border: 1px solid rgb(16, 16, 16); border-top-color: rgb(80, 84, 82); padding: 4px; }"
@@ -109,7 +109,7 @@ CDlgLogin::CDlgLogin(DeviceClient* client, QWidget* parent)
     connect(cancelButton_, &QPushButton::clicked, this, &CDlgLogin::onCancelCommand);
 
     loadSettings();
-    m_cancelled = 0;
+    cancelled_ = 0;
     ip_->setFocus();
 }
 
@@ -121,50 +121,50 @@ CDlgLogin::~CDlgLogin()
 void CDlgLogin::loadSettings()
 {
     LoginSettings s = LoginSettings::load(settingsPath_);
-    m_ip = s.ip;
-    m_port = s.port;
-    m_user = s.user;
-    m_password = s.password;
+    address_ = s.ip;
+    portNumber_ = s.port;
+    userName_ = s.user;
+    passwordText_ = s.password;
     membersToFields();
 }
 
 QLineEdit* CDlgLogin::field(int id) const
 {
     switch (id) {
-    case IDC_IP: return ip_;
-    case IDC_PORT: return port_;
-    case IDC_USER: return user_;
-    case IDC_PASSWORD: return password_;
+    case IpField: return ip_;
+    case PortField: return port_;
+    case UserField: return user_;
+    case PasswordField: return password_;
     default: return nullptr;
     }
 }
 
 QLabel* CDlgLogin::label(int id) const
 {
-    if (id >= IDC_IP_LABEL && id <= IDC_PASSWORD_LABEL)
-        return labels_[id - IDC_IP_LABEL];
+    if (id >= IpLabel && id <= PasswordLabel)
+        return labels_[id - IpLabel];
     return nullptr;
 }
 
 QPushButton* CDlgLogin::command(int id) const
 {
-    return id == ID_LOGIN ? loginButton_ : id == ID_CANCEL ? cancelButton_ : nullptr;
+    return id == LoginButton ? loginButton_ : id == CancelButton ? cancelButton_ : nullptr;
 }
 
 void CDlgLogin::membersToFields()
 {
-    ip_->setText(QtText::from(m_ip));
-    port_->setText(QString::number(m_port));
-    user_->setText(QtText::from(m_user));
-    password_->setText(QtText::from(m_password));
+    ip_->setText(QtText::from(address_));
+    port_->setText(QString::number(portNumber_));
+    user_->setText(QtText::from(userName_));
+    password_->setText(QtText::from(passwordText_));
 }
 
 void CDlgLogin::fieldsToMembers()
 {
-    m_ip = QtText::to(ip_->text());
-    m_port = port_->text().toInt();   // digits only; an out-of-range number gives 0
-    m_user = QtText::to(user_->text());
-    m_password = QtText::to(password_->text());
+    address_ = QtText::to(ip_->text());
+    portNumber_ = port_->text().toInt();   // digits only; an out-of-range number gives 0
+    userName_ = QtText::to(user_->text());
+    passwordText_ = QtText::to(password_->text());
 }
 
 void CDlgLogin::setBusy(bool busy)
@@ -172,11 +172,23 @@ void CDlgLogin::setBusy(bool busy)
     if (busy == busy_)
         return;
     busy_ = busy;
-    setEnabled(!busy);
+    // The fields and Login wait; Cancel stays, to end the wait.
+    for (QWidget* w : std::initializer_list<QWidget*>{ip_, port_, user_, password_, loginButton_})
+        w->setEnabled(!busy);
+    connecting_->setText(connectingText());
+    connecting_->setVisible(busy);
     if (busy)
         QApplication::setOverrideCursor(Qt::WaitCursor);
     else
         QApplication::restoreOverrideCursor();
+}
+
+QString CDlgLogin::connectingText() const
+{
+    if (!busy_)
+        return QString();
+    return QtText::lang(u"CONNECTING") + QLatin1Char(' ') + QtText::from(address_) +
+           QLatin1Char(':') + QString::number(portNumber_) + QStringLiteral("...");
 }
 
 void CDlgLogin::onLoginCommand()
@@ -190,33 +202,40 @@ void CDlgLogin::onLoginCommand()
     }
     fieldsToMembers();
     setBusy(true);
-    LoginSettings::save(settingsPath_, m_ip, QtText::to(portText), m_user, m_password);
+    LoginSettings::save(settingsPath_, address_, QtText::to(portText), userName_, passwordText_);
 
-    if (m_ip.empty() || m_user.empty()) {
+    if (address_.empty() || userName_.empty()) {
         setBusy(false);
-        MessageBoxes::show(this, QtText::lang(m_ip.empty() ? u"IP_ISNULL" : u"U_NULL"),
+        MessageBoxes::show(this, QtText::lang(address_.empty() ? u"IP_ISNULL" : u"U_NULL"),
                            QtText::from(AppValues::productTitle()), MessageBoxes::Error);
         return;
     }
-    if (!ConnectToNetwork()) {
+    if (!connectToNetwork()) {
         setBusy(false);
         MessageBoxes::show(this, QtText::lang(u"INIT_NET_ERR"),
                            QtText::from(AppValues::productTitle()), MessageBoxes::Error);
         return;
     }
     // UTF-8 for the recorder, each text as long as it needs to be.
-    const std::string host = toUtf8(m_ip);
-    const std::string user = toUtf8(m_user);
-    const std::string password = toUtf8(m_password);
+    const std::string host = toUtf8(address_);
+    const std::string user = toUtf8(userName_);
+    const std::string password = toUtf8(passwordText_);
     if (postLogout)
         postLogout();
     if (postLogin)
-        postLogin(host, m_port, user, password, 10000);
+        postLogin(host, portNumber_, user, password, 10000);
 }
 
 void CDlgLogin::onCancelCommand()
 {
-    m_cancelled = 1;
+    if (busy_) {
+        // The first Cancel ends the wait: the login's result is no longer awaited.
+        setBusy(false);
+        if (postCancelWait)
+            postCancelWait();
+        return;
+    }
+    cancelled_ = 1;
     setBusy(false);
     QDialog::done(QDialog::Rejected);
 }
@@ -228,16 +247,16 @@ QString CDlgLogin::failureText(int code, int systemError)
            QtText::from(LoginFailure::codeSuffix(code));
 }
 
-void CDlgLogin::ApplyLoginResult(int code, int systemError)
+void CDlgLogin::applyLoginResult(int code, int systemError)
 {
     setBusy(false);
-    ViewerLog::login(toUtf8(m_ip), m_port, code, systemError);
-    if (code != result_code::OK) {
+    ViewerLog::login(toUtf8(address_), portNumber_, code, systemError);
+    if (code != 0) {
         MessageBoxes::show(this, failureText(code, systemError),
                            QtText::from(AppValues::productTitle()), MessageBoxes::Error);
         return;
     }
-    QDialog::done(QDialog::Rejected);   // m_cancelled stays 0: accepted
+    QDialog::done(QDialog::Rejected);   // cancelled_ stays 0: accepted
 }
 
 void CDlgLogin::accept()
@@ -247,8 +266,6 @@ void CDlgLogin::accept()
 
 void CDlgLogin::reject()
 {
-    if (busy_)
-        return;   // waiting for the recorder: the window cannot be dismissed
     onCancelCommand();
 }
 
@@ -299,6 +316,9 @@ void CDlgLogin::layOut()
                                r.fields[i].height());
     }
     titleHeight_ = r.titleHeight;
+    // The connecting line sits below the last field.
+    const int below = r.fields[3].bottom + r.fields[3].height() / 2;
+    connecting_->setGeometry(0, below, width(), std::max(0, height() - barHeight - below));
     QPixmap source(QStringLiteral(":/bitmaps/134"));
     band_ =
         source.isNull() || width() <= 0

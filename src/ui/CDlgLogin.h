@@ -1,6 +1,7 @@
 // Login dialog: address, port, user name and password, pre-filled from login.ini, saved on
-// Login, then the login is posted to the device client; stays open (disabled) until the main
-// window hands it the result. User-interface thread only.
+// Login, then the login goes out through postLogin; while it waits the fields are locked and the
+// dialog says it is connecting (Cancel ends the wait) until the main window hands it the result.
+// User-interface thread only.
 #pragma once
 #include <QDialog>
 #include <QPixmap>
@@ -15,39 +16,35 @@ class QWidget;
 
 namespace kevra {
 
-class DeviceClient;
-
 class CDlgLogin : public QDialog {
     Q_OBJECT
 public:
-    enum {
-        IDC_PORT = 1000,
-        IDC_USER = 1001,
-        IDC_PASSWORD = 1002,
-        IDC_IP = 1003,
-        IDC_IP_LABEL = 1004,
-        IDC_PORT_LABEL = 1005,
-        IDC_USER_LABEL = 1006,
-        IDC_PASSWORD_LABEL = 1007,
-        ID_LOGIN = 32771,
-        ID_CANCEL = 32772
+    enum Control {
+        PortField = 1000,
+        UserField = 1001,
+        PasswordField = 1002,
+        IpField = 1003,
+        IpLabel = 1004,
+        PortLabel = 1005,
+        UserLabel = 1006,
+        PasswordLabel = 1007,
+        LoginButton = 32771,
+        CancelButton = 32772
     };
 
-    // client may be null (then the login and logout hooks must be set before Login).
-    explicit CDlgLogin(DeviceClient* client, QWidget* parent = nullptr);
+    // The login and logout hooks must be set before Login.
+    explicit CDlgLogin(QWidget* parent = nullptr);
     ~CDlgLogin() override;
 
-    // Field values (data exchange with the edit fields).
-    std::u16string m_ip;
-    int m_port = 0;
-    std::u16string m_user;
-    std::u16string m_password;
-    // 1 when the user chose Cancel; read by the main window after the modal run.
-    int m_cancelled = 0;
+    // Field values as last read from (or written to) the edit fields.
+    const std::u16string& address() const { return address_; }
+    int port() const { return portNumber_; }
+    // 1 when the user chose Cancel (not while a login waited); read after the dialog closed.
+    int cancelled() const { return cancelled_; }
 
     // The login result reported by the device client (0 = accepted); systemError is the
     // failed connect's errno value (0 when unknown). Logged, and a failure is shown.
-    void ApplyLoginResult(int code, int systemError = 0);
+    void applyLoginResult(int code, int systemError = 0);
     // The failure message: the general text, then which failure it was with its code
     // ("Wrong password (0x1003)") on the second line.
     static QString failureText(int code, int systemError);
@@ -58,11 +55,12 @@ public:
 
     // Asks the platform for a network connection; always succeeds on this platform unless a
     // test replaced it.
-    static bool ConnectToNetwork();
+    static bool connectToNetwork();
     static void setConnectToNetwork(std::function<bool()> fn);
 
-    // Where the requests go; by default the device client's logout and login.
+    // Where the requests go: logout (may be empty), login, and the end of a login's wait.
     std::function<void()> postLogout;
+    std::function<void()> postCancelWait;
     std::function<void(const std::string& host, int port, const std::string& user,
                        const std::string& password, int timeoutMs)>
         postLogin;
@@ -77,7 +75,9 @@ public:
     QLabel* label(int id) const;
     QPushButton* command(int id) const;
     int titleHeight() const { return titleHeight_; }
-    bool waiting() const { return !isEnabled(); }
+    bool waiting() const { return busy_; }
+    // "Connecting to ..." while a login waits, empty otherwise.
+    QString connectingText() const;
 
 protected:
     void keyPressEvent(QKeyEvent* e) override;
@@ -96,6 +96,12 @@ private:
     void layOut();
 
     std::u16string settingsPath_;
+    std::u16string address_;
+    int portNumber_ = 0;
+    std::u16string userName_;
+    std::u16string passwordText_;
+    int cancelled_ = 0;
+    QLabel* connecting_;
     QLineEdit* ip_;
     QLineEdit* port_;
     QLineEdit* user_;

@@ -121,19 +121,19 @@ bool ScriptedRun::begin(const QStringList& w)
         emit tree->itemClicked(item, 0);
         return false;
     } else if (what == "camera") {
-        window_.command(MainWindow::ID_CAMERA);
+        window_.command(MainWindow::CameraCommand);
     } else if (what == "full") {
-        window_.command(MainWindow::ID_FULL);
+        window_.command(MainWindow::FullCommand);
     } else if (what == "exit") {
-        window_.command(MainWindow::ID_EXIT);
+        window_.command(MainWindow::ExitCommand);
     } else if (what == "relogin") {
-        window_.command(MainWindow::ID_LOGIN);
+        window_.command(MainWindow::LoginCommand);
         return false;
     } else if (what == "cancel") {
         CDlgLogin* d = window_.loginDialog();
         if (!d)
             fail("no login dialog");
-        d->command(CDlgLogin::ID_CANCEL)->click();
+        d->command(CDlgLogin::CancelButton)->click();
     } else if (what == "key") {
         static const QStringList names{"left", "up", "right", "down", "1", "4", "9"};
         static const int keys[] = {Qt::Key_Left, Qt::Key_Up, Qt::Key_Right, Qt::Key_Down,
@@ -148,7 +148,7 @@ bool ScriptedRun::begin(const QStringList& w)
                what == "waitreconnect") {
         return false;
     } else if (what == "layout") {
-        window_.command(MainWindow::ID_LAYOUT);
+        window_.command(MainWindow::LayoutCommand);
     } else if (what == "click" || what == "dclick") {
         // While one tile is shown alone, the video area takes the clicks.
         QWidget* tv = window_.tileView();
@@ -190,11 +190,11 @@ bool ScriptedRun::finished(const QStringList& w)
         if (d && !d->waiting() && d->property("scriptFilled").isNull()) {
             d->setProperty("scriptFilled", true);
             d->setSettingsPath(settingsPath_.toStdU16String());
-            d->field(CDlgLogin::IDC_IP)->setText(w.value(1));
-            d->field(CDlgLogin::IDC_PORT)->setText(w.value(2));
-            d->field(CDlgLogin::IDC_USER)->setText(w.value(3));
-            d->field(CDlgLogin::IDC_PASSWORD)->setText(w.value(4));
-            d->command(CDlgLogin::ID_LOGIN)->click();
+            d->field(CDlgLogin::IpField)->setText(w.value(1));
+            d->field(CDlgLogin::PortField)->setText(w.value(2));
+            d->field(CDlgLogin::UserField)->setText(w.value(3));
+            d->field(CDlgLogin::PasswordField)->setText(w.value(4));
+            d->command(CDlgLogin::LoginButton)->click();
             return false;
         }
         QTreeWidgetItem* root = window_.tree()->topLevelItem(0);

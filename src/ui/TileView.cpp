@@ -5,7 +5,10 @@
 
 #include <QMetaObject>
 #include <QMouseEvent>
+#include <QContextMenuEvent>
 #include <QPainter>
+
+#include <cstring>
 
 namespace kevra {
 
@@ -109,6 +112,17 @@ void TileView::presentTile(int position, const uint8_t* pixels, int width, int h
             QRect(content.left + fit.drawX, content.top + fit.drawY, fit.drawWidth, fit.drawHeight);
         t.shown = true;
         ++t.presented;
+        if (position == kept_) {
+            if (keptImage_.width() != width || keptImage_.height() != height ||
+                keptImage_.format() != format)
+                keptImage_ = QImage(width, height, format);
+            const int rowBytes = width * (bitsPerPixel / 8);
+            for (int y = 0; y < height && !keptImage_.isNull(); ++y) {
+                const int from = bottomUp ? height - 1 - y : y;
+                std::memcpy(keptImage_.scanLine(y), pixels + size_t(from) * size_t(rowBytes),
+                            size_t(rowBytes));
+            }
+        }
     }
     requestRepaint();
 }
@@ -118,12 +132,28 @@ void TileView::tileStateChanged(int)
     requestRepaint();
 }
 
+void TileView::keepPicture(int position)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (position != kept_)
+        keptImage_ = QImage();
+    kept_ = position;
+}
+
+QImage TileView::keptPicture() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return keptImage_.copy();
+}
+
 void TileView::clearTile(int position)
 {
     if (position < 0 || position >= GridLayout::kMaxTiles)
         return;
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (position == kept_)
+            keptImage_ = QImage();
         tiles_[size_t(position)].shown = false;
         tiles_[size_t(position)].presented = 0;
     }
@@ -193,6 +223,11 @@ void TileView::mousePressEvent(QMouseEvent* e)
             emit tileClicked(t);
     }
     QWidget::mousePressEvent(e);
+}
+
+void TileView::contextMenuEvent(QContextMenuEvent* e)
+{
+    emit menuRequested(e->globalPos());
 }
 
 void TileView::mouseDoubleClickEvent(QMouseEvent* e)

@@ -72,37 +72,37 @@ struct LoginDialogTest : ::testing::Test {
 TEST_F(LoginDialogTest, FirstStartShowsDefaultsAndLabelsFromTheLanguageFile)
 {
     auto d = make();
-    EXPECT_EQ(d->field(CDlgLogin::IDC_IP)->text(), "0.0.0.0");
-    EXPECT_EQ(d->field(CDlgLogin::IDC_PORT)->text(), "34567");
-    EXPECT_EQ(d->field(CDlgLogin::IDC_USER)->text(), "admin");
-    EXPECT_EQ(d->field(CDlgLogin::IDC_PASSWORD)->text(), "580317");
-    EXPECT_EQ(d->field(CDlgLogin::IDC_PASSWORD)->echoMode(), QLineEdit::Password);
-    EXPECT_EQ(d->label(CDlgLogin::IDC_PORT_LABEL)->text(), lang(u"D_PORT"));
+    EXPECT_EQ(d->field(CDlgLogin::IpField)->text(), "0.0.0.0");
+    EXPECT_EQ(d->field(CDlgLogin::PortField)->text(), "34567");
+    EXPECT_EQ(d->field(CDlgLogin::UserField)->text(), "admin");
+    EXPECT_EQ(d->field(CDlgLogin::PasswordField)->text(), "580317");
+    EXPECT_EQ(d->field(CDlgLogin::PasswordField)->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(d->label(CDlgLogin::PortLabel)->text(), lang(u"D_PORT"));
     EXPECT_FALSE(lang(u"D_PORT").isEmpty());
-    EXPECT_EQ(d->command(CDlgLogin::ID_LOGIN)->text(), "Login");
-    EXPECT_EQ(d->command(CDlgLogin::ID_CANCEL)->text(), "Cancel");
-    EXPECT_EQ(d->m_cancelled, 0);
+    EXPECT_EQ(d->command(CDlgLogin::LoginButton)->text(), "Login");
+    EXPECT_EQ(d->command(CDlgLogin::CancelButton)->text(), "Cancel");
+    EXPECT_EQ(d->cancelled(), 0);
 }
 
 TEST_F(LoginDialogTest, PrefillsFromLoginIni)
 {
     LoginSettings::save(ini, u"192.168.7.9", u"8000", u"operator", u"");
     auto d = make();
-    EXPECT_EQ(d->field(CDlgLogin::IDC_IP)->text(), "192.168.7.9");
-    EXPECT_EQ(d->field(CDlgLogin::IDC_PORT)->text(), "8000");
-    EXPECT_EQ(d->field(CDlgLogin::IDC_USER)->text(), "operator");
-    EXPECT_EQ(d->field(CDlgLogin::IDC_PASSWORD)->text(), "");
+    EXPECT_EQ(d->field(CDlgLogin::IpField)->text(), "192.168.7.9");
+    EXPECT_EQ(d->field(CDlgLogin::PortField)->text(), "8000");
+    EXPECT_EQ(d->field(CDlgLogin::UserField)->text(), "operator");
+    EXPECT_EQ(d->field(CDlgLogin::PasswordField)->text(), "");
 }
 
 TEST_F(LoginDialogTest, EmptyPortIsRefilledSavedInOrderAndTheLoginIsPosted)
 {
     auto d = make();
-    d->field(CDlgLogin::IDC_IP)->setText("10.1.2.3");
-    d->field(CDlgLogin::IDC_PORT)->setText("");
-    d->field(CDlgLogin::IDC_USER)->setText(QString::fromUtf8("管理员"));
-    d->field(CDlgLogin::IDC_PASSWORD)->setText("");
+    d->field(CDlgLogin::IpField)->setText("10.1.2.3");
+    d->field(CDlgLogin::PortField)->setText("");
+    d->field(CDlgLogin::UserField)->setText(QString::fromUtf8("管理员"));
+    d->field(CDlgLogin::PasswordField)->setText("");
     d->onLoginCommand();
-    EXPECT_EQ(d->field(CDlgLogin::IDC_PORT)->text(), "34567");
+    EXPECT_EQ(d->field(CDlgLogin::PortField)->text(), "34567");
     EXPECT_EQ(posted.logouts, 1);
     ASSERT_EQ(posted.logins, 1);
     EXPECT_EQ(posted.host, "10.1.2.3");
@@ -130,8 +130,8 @@ TEST_F(LoginDialogTest, EmptyPortIsRefilledSavedInOrderAndTheLoginIsPosted)
 TEST_F(LoginDialogTest, EmptyAddressIsReportedBeforeEmptyUserAndBothAreSaved)
 {
     auto d = make();
-    d->field(CDlgLogin::IDC_IP)->setText("");
-    d->field(CDlgLogin::IDC_USER)->setText("");
+    d->field(CDlgLogin::IpField)->setText("");
+    d->field(CDlgLogin::UserField)->setText("");
     d->onLoginCommand();
     ASSERT_EQ(boxes().size(), 1u);
     EXPECT_EQ(boxes()[0].text, lang(u"IP_ISNULL"));
@@ -142,7 +142,7 @@ TEST_F(LoginDialogTest, EmptyAddressIsReportedBeforeEmptyUserAndBothAreSaved)
     EXPECT_NE(text.find("IP0=\r\n"), std::string::npos) << text;
     EXPECT_NE(text.find("User0=\r\n"), std::string::npos) << text;
 
-    d->field(CDlgLogin::IDC_IP)->setText("1.2.3.4");
+    d->field(CDlgLogin::IpField)->setText("1.2.3.4");
     d->onLoginCommand();
     ASSERT_EQ(boxes().size(), 2u);
     EXPECT_EQ(boxes()[1].text, lang(u"U_NULL"));
@@ -164,22 +164,22 @@ TEST_F(LoginDialogTest, LoginResultRefusedKeepsTheDialogAcceptedClosesIt)
 {
     auto d = make();
     d->open();
-    d->field(CDlgLogin::IDC_USER)->setText("someone");
+    d->field(CDlgLogin::UserField)->setText("someone");
     d->onLoginCommand();
     ASSERT_TRUE(d->waiting());
-    d->ApplyLoginResult(0x1003);
+    d->applyLoginResult(0x1003);
     ASSERT_EQ(boxes().size(), 1u);
     EXPECT_EQ(boxes()[0].text, lang(u"LOGIN_ERR") + "\n" + lang(u"LOGIN_ERR_PASSWD") + " (0x1003)");
     EXPECT_TRUE(d->isVisible());
     EXPECT_FALSE(d->waiting());
-    EXPECT_EQ(d->field(CDlgLogin::IDC_USER)->text(), "someone");
+    EXPECT_EQ(d->field(CDlgLogin::UserField)->text(), "someone");
 
     d->onLoginCommand();   // another attempt posts logout and login again
     EXPECT_EQ(posted.logouts, 2);
     EXPECT_EQ(posted.logins, 2);
-    d->ApplyLoginResult(0);
+    d->applyLoginResult(0);
     EXPECT_FALSE(d->isVisible());
-    EXPECT_EQ(d->m_cancelled, 0);
+    EXPECT_EQ(d->cancelled(), 0);
     EXPECT_EQ(d->result(), int(QDialog::Rejected));
 }
 
@@ -187,22 +187,22 @@ TEST_F(LoginDialogTest, EnterRunsLoginAndEscapeRunsCancel)
 {
     auto d = make();
     d->open();
-    QTest::keyClick(d->field(CDlgLogin::IDC_IP), Qt::Key_Return);
+    QTest::keyClick(d->field(CDlgLogin::IpField), Qt::Key_Return);
     EXPECT_EQ(posted.logins, 1);
     EXPECT_TRUE(d->isVisible());   // never closed as if the login had been accepted
-    EXPECT_EQ(d->m_cancelled, 0);
-    d->ApplyLoginResult(1);   // refused: fields editable again
-    QTest::keyClick(d->field(CDlgLogin::IDC_IP), Qt::Key_Escape);
+    EXPECT_EQ(d->cancelled(), 0);
+    d->applyLoginResult(1);   // refused: fields editable again
+    QTest::keyClick(d->field(CDlgLogin::IpField), Qt::Key_Escape);
     EXPECT_FALSE(d->isVisible());
-    EXPECT_EQ(d->m_cancelled, 1);
+    EXPECT_EQ(d->cancelled(), 1);
 }
 
 TEST_F(LoginDialogTest, CancelCommandSetsTheFlag)
 {
     auto d = make();
     d->open();
-    d->command(CDlgLogin::ID_CANCEL)->click();
-    EXPECT_EQ(d->m_cancelled, 1);
+    d->command(CDlgLogin::CancelButton)->click();
+    EXPECT_EQ(d->cancelled(), 1);
     EXPECT_FALSE(d->isVisible());
     EXPECT_EQ(posted.logins, 0);
 }
@@ -213,17 +213,17 @@ TEST_F(LoginDialogTest, RowsAreLaidOutFromTheFontMetrics)
     d->resize(240, 320);
     d->show();
     ASSERT_TRUE(waitUntil([&] { return d->titleHeight() > 0; }));
-    const int h = d->field(CDlgLogin::IDC_IP)->height();
+    const int h = d->field(CDlgLogin::IpField)->height();
     // Four rows, equal pitch h + 8, labels at x = 5, fields right of them to the edge - 5.
-    for (int id : {CDlgLogin::IDC_PORT, CDlgLogin::IDC_USER, CDlgLogin::IDC_PASSWORD})
+    for (int id : {CDlgLogin::PortField, CDlgLogin::UserField, CDlgLogin::PasswordField})
         EXPECT_EQ(d->field(id)->height(), h);
-    EXPECT_EQ(d->field(CDlgLogin::IDC_PORT)->y() - d->field(CDlgLogin::IDC_IP)->y(), h + 8);
-    EXPECT_EQ(d->field(CDlgLogin::IDC_PASSWORD)->y() - d->field(CDlgLogin::IDC_USER)->y(), h + 8);
-    EXPECT_EQ(d->label(CDlgLogin::IDC_IP_LABEL)->x(), 5);
-    const QRect f = d->field(CDlgLogin::IDC_IP)->geometry();
+    EXPECT_EQ(d->field(CDlgLogin::PortField)->y() - d->field(CDlgLogin::IpField)->y(), h + 8);
+    EXPECT_EQ(d->field(CDlgLogin::PasswordField)->y() - d->field(CDlgLogin::UserField)->y(), h + 8);
+    EXPECT_EQ(d->label(CDlgLogin::IpLabel)->x(), 5);
+    const QRect f = d->field(CDlgLogin::IpField)->geometry();
     EXPECT_EQ(f.x() + f.width(), d->width() - 5);
     EXPECT_EQ(d->titleHeight(), QFontMetrics(d->font()).height() + 12);
-    d->command(CDlgLogin::ID_CANCEL)->click();
+    d->command(CDlgLogin::CancelButton)->click();
 }
 
 // The failure message keeps the general text as its first line; the second names the kind

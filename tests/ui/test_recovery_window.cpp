@@ -63,7 +63,7 @@ protected:
     {
         if (w) {
             if (CDlgLogin* d = w->loginDialog())
-                d->ApplyLoginResult(0);
+                d->applyLoginResult(0);
             pump(10);
             w.reset();
         }
@@ -77,25 +77,25 @@ protected:
         w->show();
         ASSERT_TRUE(waitUntil([&] { return w->loginDialog() != nullptr; }));
         w->loginDialog()->setSettingsPath(settings);
-        w->loginDialog()->ApplyLoginResult(0);
+        w->loginDialog()->applyLoginResult(0);
         const std::vector<uint8_t> block{'G', 'a', 't', 'e', 0, 0, 'L', 'o', 'b', 'b', 'y', 0};
-        std::thread([&] { w->onList(0, block.data(), int(block.size()), 2); }).join();
+        std::thread([&] { w->viewer().onList(0, block.data(), int(block.size()), 2); }).join();
         ASSERT_TRUE(waitUntil([&] { return w->tree()->topLevelItemCount() == 1; }));
         QTreeWidgetItem* lobby = w->tree()->topLevelItem(0)->child(1);
         emit w->tree()->itemClicked(lobby, 0);
-        std::thread([&] { w->onChannel(1, 0); }).join();
+        std::thread([&] { w->viewer().onChannel(1, 0); }).join();
         ASSERT_TRUE(waitUntil([&] { return w->liveView().timerId() > 0; }));
     }
     void loseSession()
     {
-        std::thread([&] { w->onConnectionLost(); }).join();
+        std::thread([&] { w->viewer().onConnectionLost(); }).join();
         pump(50);
     }
     // Lets the window's recovery timer see the clock moved on.
     void advance(uint64_t ms)
     {
         Clock::advance(ms);
-        pump(2 * MainWindow::kRecoveryPollMs);
+        pump(2 * Viewer::kPollMs);
     }
     QString status() const { return w->statusLine()->text(); }
 
@@ -122,7 +122,7 @@ TEST_F(RecoveryWindowTest, LostSessionLogsInAgainBySelfAndReopensTheCameraShown)
     EXPECT_TRUE(w->videoNotice().startsWith("No picture for 3 s\n"))
         << w->videoNotice().toStdString();
     EXPECT_TRUE(w->videoNotice().contains(lang(u"D_DIS")));
-    pump(2 * MainWindow::kRecoveryPollMs);
+    pump(2 * Viewer::kPollMs);
     EXPECT_EQ(w->videoArea()->paintedNotice(), w->videoNotice());
     EXPECT_EQ(recorder.connectionCount(), 1) << "the first try is due 1 s after the loss";
 
@@ -142,15 +142,15 @@ TEST_F(RecoveryWindowTest, ClosedCameraConnectionIsReopenedAndTheStatusLineSaysS
 {
     startPlaying();
     ASSERT_FALSE(HasFatalFailure());
-    std::thread([&] { w->onChannelClosed(1); }).join();
-    w->postStatus(u"BUFFERING");   // the live view's own texts wait while it is reopened
+    std::thread([&] { w->viewer().onChannelClosed(1); }).join();
+    w->viewer().postStatus(u"BUFFERING");   // the live view's own texts wait while it is reopened
     pump(50);
     EXPECT_EQ(status(), "Camera connection lost. Reopening in 1 s (attempt 1)");
     advance(1000);
     EXPECT_EQ(device.opens, 2);
     EXPECT_EQ(device.lastChannel, 1);
     EXPECT_EQ(status(), "Reopening the camera (attempt 1)...");
-    std::thread([&] { w->onChannel(1, 0); }).join();
+    std::thread([&] { w->viewer().onChannel(1, 0); }).join();
     pump(50);
     EXPECT_EQ(status(), lang(u"BUFFERING"));
     EXPECT_FALSE(w->recovery().channelRecovering(1));
@@ -162,7 +162,7 @@ TEST_F(RecoveryWindowTest, LoginButtonPausesTheRetriesAndExitEndsThem)
     startPlaying();
     ASSERT_FALSE(HasFatalFailure());
     loseSession();
-    w->command(MainWindow::ID_LOGIN);
+    w->command(MainWindow::LoginCommand);
     ASSERT_NE(w->loginDialog(), nullptr);
     advance(300000);
     EXPECT_EQ(recorder.connectionCount(), 0) << "no tries while the login dialog is open";
@@ -170,7 +170,7 @@ TEST_F(RecoveryWindowTest, LoginButtonPausesTheRetriesAndExitEndsThem)
 
     // Login by hand in the dialog: the retries end, the camera waiting for its session is let
     // go and the camera tree comes up as after any login.
-    w->loginDialog()->ApplyLoginResult(0);
+    w->loginDialog()->applyLoginResult(0);
     pump(50);
     EXPECT_FALSE(w->recovery().sessionRecovering());
     EXPECT_EQ(w->liveView().channel(), -1);
@@ -181,7 +181,7 @@ TEST_F(RecoveryWindowTest, LoginButtonPausesTheRetriesAndExitEndsThem)
     // Exit while retries wait ends the window and the retries.
     loseSession();
     EXPECT_TRUE(w->recovery().sessionRecovering());
-    w->command(MainWindow::ID_EXIT);
+    w->command(MainWindow::ExitCommand);
     EXPECT_EQ(w->result(), int(QDialog::Rejected));
     EXPECT_FALSE(w->recovery().sessionRecovering());
     advance(60000);

@@ -31,11 +31,11 @@ struct ViewerUnderTest {
             return false;
         CDlgLogin* d = window->loginDialog();
         d->setSettingsPath(fromUtf8(dir + "login.ini"));
-        d->field(CDlgLogin::IDC_IP)->setText("127.0.0.1");
-        d->field(CDlgLogin::IDC_PORT)->setText(QString::number(port));
-        d->field(CDlgLogin::IDC_USER)->setText("admin");
-        d->field(CDlgLogin::IDC_PASSWORD)->setText("580317");
-        d->command(CDlgLogin::ID_LOGIN)->click();
+        d->field(CDlgLogin::IpField)->setText("127.0.0.1");
+        d->field(CDlgLogin::PortField)->setText(QString::number(port));
+        d->field(CDlgLogin::UserField)->setText("admin");
+        d->field(CDlgLogin::PasswordField)->setText("580317");
+        d->command(CDlgLogin::LoginButton)->click();
         return waitUntil([&] {
             return window->loginDialog() == nullptr && window->tree()->topLevelItemCount() == 1 &&
                    window->tree()->topLevelItem(0)->childCount() > 0;
