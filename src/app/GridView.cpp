@@ -87,6 +87,21 @@ bool GridView::onOpenResult(int channel, int result)
     return true;
 }
 
+bool GridView::reopen(int channel)
+{
+    TileController* s = stream(channel);
+    if (!s)
+        return false;
+    cancelTimer();   // never while a tick polls the device
+    s->stop();
+    s->open(depth_);
+    for (int p = 0; p < shownCount_; ++p)
+        if (shown_[size_t(p)] == s)
+            surface_.tileStateChanged(p);
+    startTimer();
+    return true;
+}
+
 void GridView::stopAll()
 {
     cancelTimer();

@@ -63,6 +63,9 @@ public:
     void sync(const TileGrid& grid);
     // Recorder's answer to opening a channel; false when no stream of the grid has it.
     bool onOpenResult(int channel, int result);
+    // Opens one stream's channel again (its media connection closed or went silent); the other
+    // streams keep running. False when no stream of the grid has the channel.
+    bool reopen(int channel);
     // Stops every stream; no tick runs once it returns. The next sync() opens them again.
     void stopAll();
     // Frame timer callback (frame-timer thread; tests drive it by hand).

@@ -572,10 +572,8 @@ void Viewer::reopenChannel(int channel)
     ViewerLog::event("camera " + std::to_string(channel + 1) + ": opening again");
     if (!gridShown() && liveView_->channel() == channel) {
         liveView_->reopen(0);
-    } else if (gridShown() && gridView_->stream(channel)) {
-        // A tile's camera: the grid's streams start again (the others only rebuffer).
-        gridView_->stopAll();
-        applyGrid();
+    } else if (gridShown()) {
+        gridView_->reopen(channel);   // that tile's stream alone; the others play on
     }
 }
 
