@@ -187,7 +187,7 @@ QString CDlgLogin::connectingText() const
 {
     if (!busy_)
         return QString();
-    return QtText::lang(u"CONNECTING") + QLatin1Char(' ') + QtText::from(address_) +
+    return QtText::lang(u"LOGIN_WAIT") + QLatin1Char(' ') + QtText::from(address_) +
            QLatin1Char(':') + QString::number(portNumber_) + QStringLiteral("...");
 }
 

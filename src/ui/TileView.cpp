@@ -236,6 +236,8 @@ void TileView::mouseDoubleClickEvent(QMouseEvent* e)
         const int t = tileAt(e->position().toPoint());
         if (t >= 0)
             emit tileDoubleClicked(t);
+        e->accept();   // not handed on as a second press: that would be a click as well
+        return;
     }
     QWidget::mouseDoubleClickEvent(e);
 }
