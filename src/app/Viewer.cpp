@@ -2,6 +2,7 @@
 
 #include "app/ClientLiveViewDevice.h"
 #include "app/GridLayout.h"
+#include "app/LoginFailure.h"
 #include "app/PtzPanel.h"
 #include "app/ViewerLog.h"
 #include "common/Utf.h"
@@ -83,9 +84,7 @@ void Viewer::onList(int code, const uint8_t* block, int length, int count)
 {
     // The names are copied now: the block lives only during this call.
     std::vector<std::u16string> names = splitNames(block, length, count);
-    if (code != result_code::OK)
-        ViewerLog::event("the recorder refused the camera list: " + describeResult(code));
-    view_.post([this, names = std::move(names)] { camerasListed(names); });
+    view_.post([this, code, names = std::move(names)] { camerasListed(code, names); });
 }
 
 void Viewer::onChannel(int channel, int code)
@@ -201,12 +200,17 @@ void Viewer::loginDialogClosed(bool cancelled, const std::u16string& settingsPat
 
 // ---------------------------------------------------------------- posted results
 
-void Viewer::camerasListed(const std::vector<std::u16string>& names)
+void Viewer::camerasListed(int code, const std::vector<std::u16string>& names)
 {
     cameraNames_ = names;
     view_.showCameras(names);
-    if (names.empty())
+    if (code != result_code::OK) {
+        // An empty tree alone would say nothing: the user is told why it is empty.
+        ViewerLog::event("no camera list: " + describeResult(code));
+        view_.showError(Language::text(u"LIST_ERR") + LoginFailure::codeSuffix(code));
+    } else if (names.empty()) {
         ViewerLog::event("the recorder listed no cameras");
+    }
     grid_.setCameraCount(int(names.size()));
     if (restorePending_) {
         restorePending_ = false;

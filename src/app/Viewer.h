@@ -152,7 +152,7 @@ private:
 
     // Posted work (user-interface thread).
     void loginResult(int code, int systemError);
-    void camerasListed(const std::vector<std::u16string>& names);
+    void camerasListed(int code, const std::vector<std::u16string>& names);
     void openResult(int channel, int code);
     void sessionLost();
     void channelClosed(int channel);

@@ -47,6 +47,8 @@ public:
     // login (code 0 closes it; systemError is the failed connect's errno, 0 when unknown).
     virtual void openLoginDialog() = 0;
     virtual void loginDialogResult(int code, int systemError) = 0;
+    // A failure the user must read (e.g. no camera list came): a message box.
+    virtual void showError(const std::u16string& text) = 0;
     // The session was lost and nothing retries: tell the user (the login dialog follows).
     virtual void showConnectionLost() = 0;
     // Ends the program's window (login cancelled).

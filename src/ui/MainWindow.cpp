@@ -324,6 +324,12 @@ void MainWindow::showConnectionLost()
                        MessageBoxes::Error);
 }
 
+void MainWindow::showError(const std::u16string& text)
+{
+    MessageBoxes::show(this, QtText::from(text), QtText::from(AppValues::productTitle()),
+                       MessageBoxes::Error);
+}
+
 void MainWindow::endProgram()
 {
     done(QDialog::Rejected);

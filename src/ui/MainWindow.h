@@ -155,6 +155,7 @@ private:
     void openLoginDialog() override;
     void loginDialogResult(int code, int systemError) override;
     void showConnectionLost() override;
+    void showError(const std::u16string& text) override;
     void endProgram() override;
 
     BitmapButton* makeButton(int id, const char16_t* captionKey);

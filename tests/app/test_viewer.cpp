@@ -39,6 +39,7 @@ struct FakeView : ViewerView {
     int dialogs = 0, lostBoxes = 0;
     bool ended = false;
     std::vector<int> dialogResults;
+    std::vector<std::u16string> errors;
     std::function<void(int)> onDialogResult;
 
     void post(std::function<void()> w) override
@@ -85,6 +86,7 @@ struct FakeView : ViewerView {
             onDialogResult(code);
     }
     void showConnectionLost() override { ++lostBoxes; }
+    void showError(const std::u16string& t) override { errors.push_back(t); }
     void endProgram() override { ended = true; }
 };
 
@@ -278,6 +280,11 @@ TEST_F(ViewerTest, LoginToAnotherRecorderEndsTheOldViewAndSaysSo)
     EXPECT_EQ(view.status, Language::text(u"STOP"));
     EXPECT_FALSE(view.video) << "the tree of the new recorder";
     EXPECT_EQ(viewer->videoNotice(), u"");
+    // A list that never came leaves an empty tree, and says why.
+    viewer->onList(3, nullptr, 0, 0);
+    view.runPosted();
+    EXPECT_TRUE(view.cameras.empty());
+    EXPECT_EQ(view.errors, std::vector<std::u16string>{Language::text(u"LIST_ERR") + u" (0x3)"});
 }
 
 TEST_F(ViewerTest, ATileShownAloneAndBackKeepsEveryStreamAndFullScreenAndSaveTakesTheFramedTile)
