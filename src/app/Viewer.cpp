@@ -205,9 +205,11 @@ void Viewer::camerasListed(int code, const std::vector<std::u16string>& names)
     cameraNames_ = names;
     view_.showCameras(names);
     if (code != result_code::OK) {
-        // An empty tree alone would say nothing: the user is told why it is empty.
+        // After a login by hand an empty tree alone would say nothing: the user is told why
+        // it is empty. Retries only log it (nobody may be there to close a box).
         ViewerLog::event("no camera list: " + describeResult(code));
-        view_.showError(Language::text(u"LIST_ERR") + LoginFailure::codeSuffix(code));
+        if (restorePending_)
+            view_.showError(Language::text(u"LIST_ERR") + LoginFailure::codeSuffix(code));
     } else if (names.empty()) {
         ViewerLog::event("the recorder listed no cameras");
     }

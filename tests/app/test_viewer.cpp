@@ -280,7 +280,9 @@ TEST_F(ViewerTest, LoginToAnotherRecorderEndsTheOldViewAndSaysSo)
     EXPECT_EQ(view.status, Language::text(u"STOP"));
     EXPECT_FALSE(view.video) << "the tree of the new recorder";
     EXPECT_EQ(viewer->videoNotice(), u"");
-    // A list that never came leaves an empty tree, and says why.
+    // A list that never came after a login by hand leaves an empty tree, and says why.
+    viewer->requestLogin();
+    viewer->loginDialogClosed(false, settings, u"127.0.0.1", b.port());
     viewer->onList(3, nullptr, 0, 0);
     view.runPosted();
     EXPECT_TRUE(view.cameras.empty());
