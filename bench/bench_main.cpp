@@ -172,8 +172,20 @@ void writeSummary(const std::string& path, const std::vector<Result>& allResults
         md << "- Every figure is the median of " << repetitions
            << " repetitions (with `--benchmark_enable_random_interleaving`, run in random "
               "order among the others)\n";
-    md << "- Load average when the run ended (1, 5, 15 min): " << loadAverage()
-       << " (other work on the machine shows as real time well above CPU time)\n";
+    md << "- Load average when the run ended (1, 5, 15 min): " << loadAverage() << "\n";
+    // How much other work shared the processor, from this run: a one-thread benchmark on an
+    // otherwise idle core takes as much real time as CPU time.
+    double realNs = 0, cpuNs = 0;
+    for (const Result& r : results)
+        if (r.error.empty() && r.cpuNs > 0 &&
+            (r.name.rfind("BM_Convert/", 0) == 0 || r.name.rfind("BM_Demux/", 0) == 0)) {
+            realNs += r.realNs;
+            cpuNs += r.cpuNs;
+        }
+    if (cpuNs > 0)
+        md << "- Real time of the one-thread benchmarks (conversion, demultiplexing) was "
+           << fmt(100 * (realNs / cpuNs - 1), 1)
+           << "% above their CPU time (other work on the machine raises it)\n";
     md << "- Conversion and demultiplexing run on one thread; their rates are per second of CPU "
           "time. "
           "Decoding rates are per second of the process's CPU time (the H.264 decoder's slice "
@@ -309,16 +321,14 @@ void writeSummary(const std::string& path, const std::vector<Result>& allResults
             }
             md << "\n";
         }
-        md << "\nNo ARM processor is available on the machines these figures come from: the NEON "
-              "path "
-              "is checked for exactness under emulation (qemu-user) in the test run, and its speed "
-              "is "
-              "not measured here.\n\n";
+        md << "\n";
+        if (std::find(ours.begin(), ours.end(), "kevra-neon") == ours.end())
+            md << "This processor runs no NEON path, so its speed is not measured here (the test "
+                  "run checks it for exactness under emulation, qemu-user).\n\n";
         md << "32-bit pictures of 4 MB and more (1920x1080 here) are written by kevra with "
               "streaming stores when the buffer is aligned, so that they do not push the "
-              "decoder's pictures out of the caches. Alone, as in this table, where the output "
-              "stays cached from one repetition to the next, that is slower than ordinary stores; "
-              "in the H.264 decoding benchmark below it is faster.\n\n";
+              "decoder's pictures out of the caches; this table does not compare them with "
+              "ordinary stores.\n\n";
     }
 
     // The other comparisons, looked up by benchmark name.
@@ -358,20 +368,24 @@ void writeSummary(const std::string& path, const std::vector<Result>& allResults
                << cell(counter(k, "frames")) << " | " << cell(counter(l, "frames")) << " |\n";
         }
         md << "\n- ps: ffmpeg numbers H.264 video 0xE2; both sides read the file renumbered to "
-              "0xE0, the "
-              "stream recorders send. kevra hands out a record per video PES packet, libavformat a "
-              "packet "
-              "per frame.\n"
+              "0xE0, the stream recorders send. kevra hands out a record per video PES packet, "
+              "libavformat a packet per frame.\n"
               "- avi: libavformat hands out the file's chunks without looking into them; kevra's "
-              "AVI path "
-              "scans the MPEG-4 video for start codes and audio tags (vectorised prefix search).\n"
+              "AVI path scans the MPEG-4 video for start codes and audio tags (vectorised prefix "
+              "search).\n"
               "- m4v: the same MPEG-4 video as a raw elementary stream; libavformat splits it into "
-              "frames with its MPEG-4 parser. kevra holds back the last frame (no start code "
-              "follows "
-              "it yet).\n"
-              "- asf: ffmpeg's ASF carries plain MPEG-4 video, not the recorders' packet stream "
-              "inside ASF, "
-              "so kevra finds no frames; its rate is the ASF packet walk with the inner scan.\n\n";
+              "frames with its MPEG-4 parser.";
+        const double m4vOurs = counter("BM_Demux/kevra/m4v", "frames"),
+                     m4vTheirs = counter("BM_Demux/libavformat/m4v", "frames");
+        if (m4vOurs >= 0 && m4vOurs + 1 == m4vTheirs)
+            md << " kevra's one record fewer is the last frame, held back until a start code "
+                  "follows it.";
+        md << "\n- asf: ffmpeg's ASF carries plain MPEG-4 video, not the recorders' packet stream "
+              "inside ASF";
+        if (counter("BM_Demux/kevra/asf", "frames") == 0)
+            md << "; kevra found no frames in it, so its rate is the ASF packet walk with the "
+                  "inner scan";
+        md << ".\n\n";
     }
 
     if (byName.count("BM_Decode/kevra/1920x1080") || byName.count("BM_Decode/kevra/704x576")) {
@@ -434,11 +448,27 @@ void writeSummary(const std::string& path, const std::vector<Result>& allResults
                 best = std::max(best, get("Mbit/s"));
         }
         md << "\nHighest 1080p bitrate received with no dropped input and 24+ pictures/s: "
-           << (best < 0 ? std::string("none") : fmt(best, 1) + " Mbit/s")
-           << ". The ceiling: the network worker reads a connection again at once while bytes "
-              "keep arriving (it sleeps only after a step that found none), so that run is bounded "
-              "by loopback and the simulator; its 5 MB frames do not fit the decoder's 1 MiB input "
-              "queue, so it shows no pictures and counts discarded chunks.\n\n";
+           << (best < 0 ? std::string("none") : fmt(best, 1) + " Mbit/s") << ".";
+        for (const Result* r : links) {
+            if (r->name != "BM_Link/1920x1080/ceiling" || !r->error.empty())
+                continue;
+            auto get = [&](const char* key) {
+                auto c = r->counters.find(key);
+                return c == r->counters.end() ? -1.0 : c->second;
+            };
+            // The network worker reads a connection again at once while bytes keep arriving
+            // (it sleeps only after a step that found none): this run is what loopback and the
+            // simulator deliver.
+            md << " The ceiling run (incompressible frames of about 5 MB, far more than the link "
+                  "carries) received "
+               << fmt(get("Mbit/s"), 1) << " Mbit/s and showed " << fmt(get("frames/s"), 1)
+               << " pictures/s";
+            if (get("frames/s") == 0 && get("dropped") > 0)
+                md << ": its frames exceed the decoder's 1 MiB input queue, which discarded "
+                   << fmt(get("dropped")) << " chunks";
+            md << ".";
+        }
+        md << "\n\n";
     }
 
     md << "## All results\n\n| benchmark | real time (ns) | CPU time (ns) | counters | note "

@@ -2,6 +2,7 @@
 
 #include "common/Utf.h"
 #include "profile/Language.h"
+#include "profile/SettingsFolder.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -155,12 +156,20 @@ void AppValues::initialise()
         v.applicationDirectory = directoryOf(exePath);
         v.languageFilePath = v.applicationDirectory + languageFileName(v.languageId);
         Language::setFilePath(v.languageFilePath);
+        // Settings written beside the program by earlier versions are still read.
+        SettingsFolder::setFallbackFolder(v.applicationDirectory);
     });
 }
 
 const std::u16string& AppValues::applicationDirectory()
 {
     return values().applicationDirectory;
+}
+
+std::u16string AppValues::settingsFolder()
+{
+    const std::u16string folder = SettingsFolder::userFolder();
+    return folder.empty() ? applicationDirectory() : folder;
 }
 
 const std::u16string& AppValues::languageFilePath()

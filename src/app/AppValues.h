@@ -15,6 +15,9 @@ public:
     static void initialise();
 
     static const std::u16string& applicationDirectory();   // ends with '/' when not empty
+    // Where login.ini and views.ini are written: the user's settings folder (SettingsFolder),
+    // or the application directory when no home folder is known.
+    static std::u16string settingsFolder();
     static const std::u16string& languageFilePath();
     static const std::u16string& productTitle();   // "KEVRA"
     static const std::u16string& versionText();    // "1.00.2"

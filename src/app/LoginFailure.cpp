@@ -1,5 +1,6 @@
 #include "app/LoginFailure.h"
 
+#include "app/LoginPort.h"
 #include "device/ResultCode.h"
 
 #include <cerrno>
@@ -15,12 +16,15 @@ const char16_t* LoginFailure::key(int code, int systemError)
     case LOGIN_TIMEOUT: return u"LOGIN_ERR_TIMEOUT";
     case REFUSED:
     case REFUSED_OTHER_REASON:
+    case REFUSED_REASON_2:
     case REFUSED_REASON_3:
     case REFUSED_REASON_4:
     case REFUSED_REASON_5:
     case REFUSED_REASON_6:
     case REFUSED_REASON_7: return u"LOGIN_ERR_REFUSED";
     case CONNECT_FAILED:
+        if (systemError == EINVAL)
+            return LoginPort::kRangeKey;   // a port outside 1..65535 (from a hand-edited login.ini)
         if (systemError == ECONNREFUSED)
             return u"LOGIN_ERR_CONN_REFUSED";
         if (systemError == ETIMEDOUT || systemError == EHOSTUNREACH || systemError == ENETUNREACH)

@@ -129,14 +129,13 @@ void RecoveryController::poll()
 std::u16string RecoveryController::text() const
 {
     using State = Reconnector::State;
+    // Each text stands alone and fits one status line of the narrowest screen.
     if (session_.active()) {
-        std::u16string t = Language::text(u"D_DIS");
         if (session_.state() == State::Waiting)
-            t += u" " +
-                 Language::format(u"RECONNECT_IN", {session_.secondsLeft(), session_.attempt()});
-        else if (session_.state() == State::Trying)
-            t += u" " + Language::format(u"RECONNECTING", {session_.attempt()});
-        return t;
+            return Language::format(u"RECONNECT_IN", {session_.secondsLeft(), session_.attempt()});
+        if (session_.state() == State::Trying)
+            return Language::format(u"RECONNECTING", {session_.attempt()});
+        return Language::text(u"LINK_LOST");
     }
     if (awaitingList_ || channels_.empty())
         return {};

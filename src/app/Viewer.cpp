@@ -34,7 +34,7 @@ Viewer::Viewer(DeviceClient& client, ViewerView& view, PictureSurface& picture, 
     liveView_->initialise();
     gridView_ = std::make_unique<GridView>(tiles, std::move(tileDevices));
     recovery_ = std::make_unique<RecoveryController>(static_cast<RecoveryHost&>(*this));
-    loginSettingsPath_ = LoginSettings::pathIn(AppValues::applicationDirectory());
+    loginSettingsPath_ = LoginSettings::pathIn(AppValues::settingsFolder());
     client_.setSink(this);
 }
 

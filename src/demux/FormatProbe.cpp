@@ -8,6 +8,7 @@
 #include "demux/Mpeg4EsParser.h"
 #include "demux/ProgramStreamParser.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -47,6 +48,12 @@ bool oneOf(int v, std::initializer_list<int> values)
     return false;
 }
 
+// True when the bytes that are there (up to n) match `expected`.
+bool prefixMatches(const uint8_t* data, const uint8_t* expected, int n)
+{
+    return n <= 0 || std::memcmp(data, expected, static_cast<size_t>(n)) == 0;
+}
+
 }   // namespace
 
 bool FormatProbe::hasParser(int format)
@@ -66,23 +73,35 @@ bool FormatProbe::hasParser(int format)
 
 FormatProbe::Evidence FormatProbe::scan(const uint8_t* data, int length)
 {
-    Evidence ev;
+    Scan s;
+    scanMore(s, data, length, true);
+    return s.evidence;
+}
+
+void FormatProbe::scanMore(Scan& st, const uint8_t* data, int length, bool whole)
+{
+    Evidence& ev = st.evidence;
+    st.waiting = false;
     if (!data || length <= 0)
-        return ev;
+        return;
     const bool haveChunk = hasParser(stream_format::CHUNK),
                haveMpeg4 = hasParser(stream_format::MPEG4_ES),
                havePs = hasParser(stream_format::PROGRAM_STREAM),
                haveAsf = hasParser(stream_format::ASF);
-    uint32_t word = 0xFFFFFFFFu;
-    for (int i = 0; i < length; ++i) {
+    uint32_t word = st.word;
+    int i = st.next;
+    for (; i < length && !st.finished; ++i) {
         word = (word << 8) | data[i];
         const int p = i + 1;   // first byte after the code
         const int remaining = length - p;
         const int consumed = p;
         bool noted = false;   // evidence that ends a late scan
+        bool cut = false;     // a header that runs past the bytes at hand
         switch (word) {
         case 0x000001F2:
-            if (remaining >= 12 && haveChunk) {
+            if (!haveChunk)
+                break;
+            if (remaining >= 12) {
                 const uint32_t w = data[p + 2] | (data[p + 3] << 8);
                 const int width = ((w >> 3) & 0x3F) * 16;
                 const int height = ((w >> 9) & 0x7F) * 16;
@@ -92,6 +111,8 @@ FormatProbe::Evidence FormatProbe::scan(const uint8_t* data, int length)
                     ev.chunk = true;
                     noted = true;
                 }
+            } else {
+                cut = true;
             }
             break;
         case 0x000001FA:
@@ -111,6 +132,8 @@ FormatProbe::Evidence FormatProbe::scan(const uint8_t* data, int length)
                     ev.packet = true;
                     noted = true;
                 }
+            } else {
+                cut = true;
             }
             break;
         case 0x000001B6:
@@ -125,10 +148,21 @@ FormatProbe::Evidence FormatProbe::scan(const uint8_t* data, int length)
             noted = true;
             break;
         case tag("RIFF"):
-            if (remaining >= 9 && haveMpeg4 && std::memcmp(data + p + 4, "AVI ", 4) == 0) {
+            if (!haveMpeg4)
+                break;
+            // "RIFF" size "AVI " "LIST" size "hdrl": the header list is waited for whole.
+            if (!whole && remaining < 20 &&
+                prefixMatches(data + p + 4, (const uint8_t*)"AVI ", std::min(4, remaining - 4))) {
+                cut = true;
+            } else if (remaining >= 9 && std::memcmp(data + p + 4, "AVI ", 4) == 0) {
                 ev.avi = true;
                 ev.riffEnd = p;
-                return ev;   // decided at once
+                if (remaining >= 20 && std::memcmp(data + p + 8, "LIST", 4) == 0 &&
+                    std::memcmp(data + p + 16, "hdrl", 4) == 0)
+                    st.headerEnd =
+                        p + 16 +
+                        static_cast<int>(std::min<uint32_t>(le32(data + p + 12), kWholeBlockLimit));
+                st.finished = true;   // decided at once
             }
             break;
         case 0x000001BA:
@@ -138,34 +172,62 @@ FormatProbe::Evidence FormatProbe::scan(const uint8_t* data, int length)
             }
             break;
         case KxavParser::kMagic:
-            if (remaining >= 20 && KxavParser::headerChecksum(data + p - 4) == data[p + 19]) {
-                ev.kxav = true;
-                noted = true;
+            if (remaining >= 20) {
+                if (KxavParser::headerChecksum(data + p - 4) == data[p + 19]) {
+                    ev.kxav = true;
+                    noted = true;
+                }
+            } else {
+                cut = true;
             }
             break;
         default: break;
         }
-        if (haveAsf && remaining >= 131 && word == firstWord(kAsfHeaderGuid) &&
-            std::memcmp(data + p, kAsfHeaderGuid + 4, 12) == 0) {
-            ev.asf = true;
-            ev.asfPacketSize = static_cast<int>(le32(data + p - 4 + 122) & 0x7FFFFFFF);
+        if (haveAsf && word == firstWord(kAsfHeaderGuid)) {
+            if (remaining >= 131) {
+                if (std::memcmp(data + p, kAsfHeaderGuid + 4, 12) == 0) {
+                    ev.asf = true;
+                    ev.asfPacketSize = static_cast<int>(le32(data + p - 4 + 122) & 0x7FFFFFFF);
+                    // The header object's size (64 bits after the GUID) bounds the wait for
+                    // a stream properties object.
+                    const uint32_t size = le32(data + p + 12);
+                    const bool small = le32(data + p + 16) == 0 && size <= kWholeBlockLimit;
+                    st.headerEnd = p - 4 + static_cast<int>(small ? size : kWholeBlockLimit);
+                }
+            } else if (prefixMatches(data + p, kAsfHeaderGuid + 4, std::min(12, remaining))) {
+                cut = true;
+            }
         }
-        if (ev.asf && remaining >= 81) {
-            if (word == firstWord(kAsfVideoGuid) &&
-                std::memcmp(data + p, kAsfVideoGuid + 4, 12) == 0) {
-                ev.asfVideoStream = data[p + 44] & 0x7F;
-                return ev;
+        if (ev.asf && !st.finished &&
+            (word == firstWord(kAsfVideoGuid) || word == firstWord(kAsfAudioGuid))) {
+            const uint8_t* guid = word == firstWord(kAsfVideoGuid) ? kAsfVideoGuid : kAsfAudioGuid;
+            if (remaining >= 81) {
+                if (std::memcmp(data + p, guid + 4, 12) == 0) {
+                    const int number = data[p + 44] & 0x7F;
+                    ev.asfVideoStream = guid == kAsfVideoGuid ? number : (number == 1 ? 2 : 1);
+                    st.headerEnd = -1;
+                    st.finished = true;
+                }
+            } else if (prefixMatches(data + p, guid + 4, std::min(12, remaining))) {
+                cut = true;
             }
-            if (word == firstWord(kAsfAudioGuid) &&
-                std::memcmp(data + p, kAsfAudioGuid + 4, 12) == 0) {
-                ev.asfVideoStream = (data[p + 44] & 0x7F) == 1 ? 2 : 1;
-                return ev;
-            }
+        }
+        if (cut && !whole) {
+            // Judged again from the code's first byte once more bytes have come.
+            st.word = 0xFFFFFFFFu;
+            st.next = p - 4;
+            st.waiting = true;
+            return;
         }
         if (noted && consumed > kWholeBlockLimit)
-            break;
+            st.finished = true;
     }
-    return ev;
+    st.word = word;
+    st.next = i;
+    if (whole)
+        return;
+    if (st.headerEnd > length && length < kWholeBlockLimit)
+        st.waiting = true;   // the file header is not complete yet
 }
 
 int FormatProbe::choose(const Evidence& ev)

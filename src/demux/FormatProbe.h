@@ -1,6 +1,7 @@
-// Recognises a media stream's format from the bytes of one block: collects the evidence of
-// every format, reads an AVI file header into a template record, and builds the parser of a
-// format. Stateless; the StreamDemuxer calls it on the decoder thread.
+// Recognises a media stream's format from its first bytes: collects the evidence of every
+// format, reads an AVI file header into a template record, and builds the parser of a format.
+// Stateless (a Scan carries the state of one stream's probe); the StreamDemuxer calls it on the
+// decoder thread.
 #pragma once
 #include "demux/FrameParser.h"
 #include "demux/MediaFrame.h"
@@ -31,7 +32,27 @@ public:
         bool any() const { return chunk || asf || avi || kxav || packet || programStream || vop; }
     };
 
-    // Collects the evidence of one block. Formats whose parser this build lacks give none.
+    // The probe of a stream that arrives in pieces. The bytes seen so far are scanned once, from
+    // where the last call stopped; a code whose header runs past the bytes at hand, or an ASF
+    // or AVI file header not yet complete leave the scan `waiting`,
+    // so the caller keeps the bytes and scans again when more have come. `finished` once the
+    // scan cannot change any more (decided at once, or evidence past the window).
+    struct Scan {
+        Evidence evidence;
+        uint32_t word = 0xFFFFFFFFu;
+        int next = 0;           // index of the next byte to read
+        int headerEnd = -1;     // end of an ASF or AVI file header to wait for
+        bool waiting = false;   // more bytes could change the decision
+        bool finished = false;
+    };
+
+    // Continues `scan` over data[0, length), which starts with the bytes given before. With
+    // `whole` set the bytes are judged as they are: a header cut by the end gives no evidence
+    // and nothing is waited for.
+    static void scanMore(Scan& scan, const uint8_t* data, int length, bool whole);
+
+    // Collects the evidence of one block judged as a whole. Formats whose parser this build
+    // lacks give none.
     static Evidence scan(const uint8_t* data, int length);
 
     // The format the evidence chooses, in priority order; 6 for audio-only evidence, -1 for

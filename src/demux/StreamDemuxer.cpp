@@ -3,6 +3,7 @@
 #include "demux/FormatProbe.h"
 #include "demux/Mpeg4EsParser.h"
 
+#include <algorithm>
 #include <new>
 
 namespace kevra {
@@ -37,8 +38,11 @@ void StreamDemuxer::replaceParser(std::unique_ptr<FrameParser> parser, int forma
 
 int StreamDemuxer::probe(const uint8_t* data, int length)
 {
-    vopCount_ = 0;
-    const FormatProbe::Evidence ev = FormatProbe::scan(data, length);
+    return choose(FormatProbe::scan(data, length), data, length);
+}
+
+int StreamDemuxer::choose(const FormatProbe::Evidence& ev, const uint8_t* data, int length)
+{
     vopCount_ = ev.vopCount;
     const int chosen = FormatProbe::choose(ev);
     if (chosen < 0)
@@ -79,13 +83,64 @@ int StreamDemuxer::probe(const uint8_t* data, int length)
     return 0;
 }
 
+void StreamDemuxer::dropUndecided()
+{
+    if (undecided_.capacity() != 0)
+        std::vector<uint8_t>().swap(undecided_);
+    scan_ = FormatProbe::Scan{};
+}
+
+int StreamDemuxer::feedUndecided(const uint8_t* data, int length)
+{
+    constexpr int kWindow = FormatProbe::kWholeBlockLimit;
+    // Bytes that can still begin a code are kept when a window's worth held no evidence.
+    constexpr size_t kTail = 256;
+    if (undecided_.empty()) {
+        // The usual case: the first block decides alone, read in place.
+        scan_ = FormatProbe::Scan{};
+        FormatProbe::scanMore(scan_, data, length, length >= kWindow);
+        if (!scan_.waiting && choose(scan_.evidence, data, length) == 0)
+            return parser_ ? parser_->input(data, length) : -1;
+        if (length >= kWindow) {
+            undecided_.assign(data + length - kTail, data + length);
+            scan_ = FormatProbe::Scan{};
+        } else {
+            undecided_.assign(data, data + length);
+        }
+        return -1;
+    }
+    // The kept bytes and the block go to the parser as one input, which has a limit.
+    const size_t limit = static_cast<size_t>(FrameParser::kInputLimit);
+    if (undecided_.size() + static_cast<size_t>(length) > limit) {
+        const size_t keep = static_cast<size_t>(length) < limit ? limit - length : 0;
+        undecided_.erase(undecided_.begin(),
+                         undecided_.end() - static_cast<long>(std::min(keep, undecided_.size())));
+        scan_ = FormatProbe::Scan{};
+    }
+    undecided_.insert(undecided_.end(), data, data + length);
+    const int n = static_cast<int>(undecided_.size());
+    FormatProbe::scanMore(scan_, undecided_.data(), n, n >= kWindow);
+    if (!scan_.waiting && choose(scan_.evidence, undecided_.data(), n) == 0)
+        return parser_ ? parser_->input(undecided_.data(), n) : -1;   // undecided_ stays
+                                                                      // until the next feed
+    if (n >= kWindow) {
+        undecided_.erase(undecided_.begin(), undecided_.end() - static_cast<long>(kTail));
+        scan_ = FormatProbe::Scan{};
+    }
+    return -1;
+}
+
 int StreamDemuxer::feed(const uint8_t* data, int length)
 {
     if (!buffer_)
         return -1;
-    if (format_ == stream_format::NONE || format_ == stream_format::PACKET_AUDIO_ONLY) {
+    if (format_ == stream_format::NONE)
+        return (data && length > 0) ? feedUndecided(data, length) : -1;
+    // Records of the last feed may point into the kept bytes; they are released only now.
+    dropUndecided();
+    if (format_ == stream_format::PACKET_AUDIO_ONLY) {
         if (probe(data, length) < 0) {
-            if (format_ == stream_format::PACKET_AUDIO_ONLY && parser_)
+            if (parser_)
                 return parser_->input(data, length);
             return -1;
         }
@@ -123,6 +178,7 @@ int StreamDemuxer::control(int resetMode, int format)
         return 0;
     }
     format_ = stream_format::NONE;   // the parser stays until the next probe replaces it
+    dropUndecided();
     return 0;
 }
 

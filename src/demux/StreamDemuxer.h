@@ -1,12 +1,16 @@
 // Turns arbitrary blocks of a recorder's media stream into frame records: recognises the
-// stream format (FormatProbe), owns the work buffer and the parser of that format.
+// stream format (FormatProbe), owns the work buffer and the parser of that format. How the
+// stream is cut into blocks does not matter: until the format is known, the bytes that could
+// not be judged yet are kept (up to the probe's window) and judged with the next block.
 // Used by one thread (the decoder worker); nothing is locked.
 #pragma once
+#include "demux/FormatProbe.h"
 #include "demux/FrameParser.h"
 #include "demux/MediaFrame.h"
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace kevra {
 
@@ -23,7 +27,8 @@ public:
     StreamDemuxer(const StreamDemuxer&) = delete;
     StreamDemuxer& operator=(const StreamDemuxer&) = delete;
 
-    // Takes one block: 0, or -1 (no data, nothing recognised yet, or no parser).
+    // Takes one block: 0, or -1 (no data, nothing recognised yet, or no parser). Bytes that
+    // leave the format undecided are kept and handed to the parser once it is chosen.
     int feed(const uint8_t* data, int length);
     // Records stay valid, with the bytes they point to, until the next feed.
     MediaFrame* nextFrame();
@@ -40,12 +45,20 @@ public:
 
 private:
     int probe(const uint8_t* data, int length);
+    int choose(const FormatProbe::Evidence& evidence, const uint8_t* data, int length);
+    int feedUndecided(const uint8_t* data, int length);
+    void dropUndecided();
     void replaceParser(std::unique_ptr<FrameParser> parser, int format);
 
     std::unique_ptr<uint8_t[]> buffer_;
     std::unique_ptr<FrameParser> parser_;
     int format_ = stream_format::NONE;
     int vopCount_ = 0;
+    // While no format is chosen: the bytes given so far (at most the probe's window plus one
+    // block) and the probe's progress over them. Records may point into undecided_ until the
+    // next feed.
+    std::vector<uint8_t> undecided_;
+    FormatProbe::Scan scan_;
 };
 
 }   // namespace kevra

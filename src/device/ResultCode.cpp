@@ -22,8 +22,7 @@ const Entry kEntries[] = {
     {result_code::REFUSED, "REFUSED", "login refused by the recorder"},
     {result_code::UNKNOWN_USER, "UNKNOWN_USER", "unknown user"},
     {result_code::WRONG_PASSWORD, "WRONG_PASSWORD", "wrong password"},
-    {result_code::LOGIN_TIMEOUT, "LOGIN_TIMEOUT",
-     "no answer to the login in time (or refused, reason 2)"},
+    {result_code::LOGIN_TIMEOUT, "LOGIN_TIMEOUT", "no answer to the login in time"},
     {result_code::REFUSED_REASON_3, "REFUSED_REASON_3", "login refused (reason 3)"},
     {result_code::REFUSED_REASON_4, "REFUSED_REASON_4", "login refused (reason 4)"},
     {result_code::REFUSED_REASON_5, "REFUSED_REASON_5", "login refused (reason 5)"},
@@ -33,6 +32,7 @@ const Entry kEntries[] = {
     {result_code::LOGIN_NOT_SENT, "LOGIN_NOT_SENT", "the login request could not be sent"},
     {result_code::CHANNEL_FAILED, "CHANNEL_FAILED", "cannot open the camera's connection"},
     {result_code::HOST_UNRESOLVED, "HOST_UNRESOLVED", "unknown host name"},
+    {result_code::REFUSED_REASON_2, "REFUSED_REASON_2", "login refused (reason 2)"},
     {result_code::NOT_LOGGED_IN, "NOT_LOGGED_IN", "not logged in"},
     {result_code::NO_SUCH_CHANNEL, "NO_SUCH_CHANNEL", "no such camera"},
 };

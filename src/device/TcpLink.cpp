@@ -37,6 +37,11 @@ int TcpLink::connect(const char* host, int port, int timeoutMs)
     connectError = 0;
     if (!host)
         return kUnresolved;
+    if (port < 1 || port > 65535) {
+        // Cut to 16 bits it would name some other port: never connect there.
+        connectError = EINVAL;
+        return kFailed;
+    }
     in_addr parsed{};
     if (inet_pton(AF_INET, host, &parsed) == 1) {
         address_ = parsed.s_addr;

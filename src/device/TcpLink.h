@@ -18,7 +18,8 @@ public:
     static constexpr int kNoNonBlocking = 0x2002;
 
     // Socket handle (>= 0) on success; -2 when the host is neither a dotted IPv4 address nor a
-    // resolvable name; -1 when refused or not connected within timeoutMs; 0x2002 when the socket
+    // resolvable name; -1 when refused or not connected within timeoutMs, or at once (with
+    // EINVAL) for a port outside 1..65535; 0x2002 when the socket
     // cannot be made non-blocking. A connected link must be closed first.
     int connect(const char* host, int port, int timeoutMs);
     // Like errno, per thread: the system error of the latest connect on the calling thread that

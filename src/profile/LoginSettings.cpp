@@ -1,6 +1,7 @@
 #include "profile/LoginSettings.h"
 
 #include "profile/ProfileFile.h"
+#include "profile/SettingsFolder.h"
 
 namespace kevra {
 
@@ -9,8 +10,9 @@ std::u16string LoginSettings::pathIn(const std::u16string& applicationDirectory)
     return applicationDirectory + kFileName;
 }
 
-LoginSettings LoginSettings::load(const std::u16string& path)
+LoginSettings LoginSettings::load(const std::u16string& file)
 {
+    const std::u16string path = SettingsFolder::readPath(file);
     LoginSettings s;
     s.ip = ProfileFile::ReadString(kSection, kIpKey, kDefaultIp, path);
     s.port = ProfileFile::ReadInt(kSection, kPortKey, kDefaultPort, path);
@@ -24,6 +26,8 @@ int LoginSettings::save(const std::u16string& path, const std::u16string& ip,
                         const std::u16string& portText, const std::u16string& user,
                         const std::u16string& password)
 {
+    if (!SettingsFolder::prepareWrite(path))
+        return 0;
     // Every write is attempted even when an earlier one failed.
     int ok = ProfileFile::WriteString(kSection, kIpKey, ip, path);
     ok &= ProfileFile::WriteString(kSection, kPortKey, portText, path);

@@ -30,15 +30,16 @@ struct LoginSettings {
     static constexpr const char16_t* kDefaultUser = u"admin";
     static constexpr const char16_t* kDefaultPassword = u"580317";
 
-    // login.ini in the given application directory (the bare name when the directory is empty).
+    // login.ini in the given folder (the bare name when the folder is empty).
     static std::u16string pathIn(const std::u16string& applicationDirectory);
 
     // Reads IP0, Port0, User0, Pwd0, AutoReconnect in that order; each missing value gives its
-    // default.
-    // Nothing is written: a missing file stays missing.
+    // default. A file of the user's settings folder that is missing is read from the fallback
+    // folder (see SettingsFolder). Nothing is written: a missing file stays missing.
     static LoginSettings load(const std::u16string& path);
 
-    // Writes IP0, Port0 (the port field's text as typed), User0, Pwd0 in that order.
+    // Writes IP0, Port0 (the port field's text as typed), User0, Pwd0 in that order, after
+    // SettingsFolder::prepareWrite.
     // 1 when all four were written, 0 otherwise (callers may ignore it).
     static int save(const std::u16string& path, const std::u16string& ip,
                     const std::u16string& portText, const std::u16string& user,

@@ -1,6 +1,7 @@
 #include "profile/ViewSettings.h"
 
 #include "profile/ProfileFile.h"
+#include "profile/SettingsFolder.h"
 
 #include <string>
 #include <utility>
@@ -61,8 +62,9 @@ std::u16string ViewSettings::recorderName(const std::u16string& address, int32_t
     return address + u':' + ascii(std::to_string(port));
 }
 
-ViewSettings ViewSettings::load(const std::u16string& path, const std::u16string& recorder)
+ViewSettings ViewSettings::load(const std::u16string& file, const std::u16string& recorder)
 {
+    const std::u16string path = SettingsFolder::readPath(file);
     const ViewSettings fallback;
     if (recorder.empty() || ProfileFile::ReadString(kSection, kRecorderKey, u"", path) != recorder)
         return fallback;
@@ -86,7 +88,7 @@ ViewSettings ViewSettings::load(const std::u16string& path, const std::u16string
 int ViewSettings::save(const std::u16string& path, const std::u16string& recorder,
                        const ViewSettings& view)
 {
-    if (recorder.empty() || !isLayout(view.layout))
+    if (recorder.empty() || !isLayout(view.layout) || !SettingsFolder::prepareWrite(path))
         return 0;
     std::vector<std::pair<std::u16string, std::u16string>> values;
     values.emplace_back(kRecorderKey, recorder);

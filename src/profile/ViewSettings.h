@@ -27,7 +27,8 @@ struct ViewSettings {
 
     bool operator==(const ViewSettings&) const = default;
 
-    // views.ini in the given application directory (the bare name when it is empty).
+    // views.ini in the given folder (the bare name when it is empty). Read and written through
+    // SettingsFolder like login.ini.
     static std::u16string pathIn(const std::u16string& applicationDirectory);
     // How a recorder is named in the file; empty (nothing is remembered) when the address holds
     // a character that could break the file's lines or keys.

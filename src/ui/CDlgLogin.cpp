@@ -3,6 +3,7 @@
 #include "app/AppValues.h"
 #include "app/LoginFailure.h"
 #include "app/LoginLayout.h"
+#include "app/LoginPort.h"
 #include "app/ViewerLog.h"
 #include "common/Utf.h"
 #include "profile/LoginSettings.h"
@@ -46,7 +47,7 @@ void CDlgLogin::setConnectToNetwork(std::function<bool()> fn)
 
 CDlgLogin::CDlgLogin(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint)
 {
-    settingsPath_ = LoginSettings::pathIn(AppValues::applicationDirectory());
+    settingsPath_ = LoginSettings::pathIn(AppValues::settingsFolder());
 
     // Tab order: address, port, user name, password.
     auto makeEdit = [this](int id) {
@@ -197,10 +198,22 @@ void CDlgLogin::onLoginCommand()
         return;   // a login is already on its way
     QString portText = port_->text();
     if (portText.isEmpty()) {
-        portText = QStringLiteral("34567");
+        portText = QString::number(LoginSettings::kDefaultPort);
         port_->setText(portText);
     }
+    // A port no recorder can listen on is refused here, before anything is saved or sent:
+    // the network would otherwise take it modulo 65536 and reach some other port.
+    const LoginPort::Checked port =
+        LoginPort::check(QtText::to(portText), LoginSettings::kDefaultPort);
+    if (!port.ok()) {
+        MessageBoxes::show(this, QtText::lang(port.problemKey),
+                           QtText::from(AppValues::productTitle()), MessageBoxes::Error);
+        port_->setFocus();
+        port_->selectAll();
+        return;
+    }
     fieldsToMembers();
+    portNumber_ = port.port;
     setBusy(true);
     LoginSettings::save(settingsPath_, address_, QtText::to(portText), userName_, passwordText_);
 

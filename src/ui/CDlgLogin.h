@@ -65,7 +65,7 @@ public:
                        const std::string& password, int timeoutMs)>
         postLogin;
 
-    // login.ini used by this dialog (defaults to the one beside the executable).
+    // login.ini used by this dialog (defaults to the one in the user's settings folder).
     void setSettingsPath(const std::u16string& path) { settingsPath_ = path; }
     const std::u16string& settingsPath() const { return settingsPath_; }
     // Reads login.ini and fills the fields (done when the dialog is made).

@@ -1,32 +1,79 @@
 // The viewer: start-up values, the device client, then the main window run modally for the
-// whole run. Everything with a thread is stopped here, in order, before main returns.
+// whole run. Everything with a thread is stopped here, in order, before main returns; SIGTERM,
+// SIGINT and SIGHUP take the same way out as Exit.
 #include "app/AppValues.h"
+#include "app/ViewerCommandLine.h"
 #include "app/ViewerLog.h"
 #include "device/DeviceClient.h"
 #include "ui/MainWindow.h"
+#include "ui/QuitSignals.h"
 #include "ui/ScriptedRun.h"
 
 #include <QApplication>
+#include <QMessageBox>
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
+
+namespace {
+
+// Exit, as the button does; a message box waiting in its own loop is closed too, so that the
+// window's loop is the one that ends.
+void endOnSignal(kevra::MainWindow& window, int signo)
+{
+    const char* name = sigabbrev_np(signo);
+    kevra::ViewerLog::event(std::string("ending on signal SIG") + (name ? name : "?"));
+    window.reject();
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
+            box->done(QMessageBox::Ok);
+}
+
+}   // namespace
 
 int main(int argc, char** argv)
 {
+    const kevra::ViewerCommandLine options = kevra::ViewerCommandLine::parse(argc, argv);
+    if (options.action != kevra::ViewerCommandLine::Action::Run) {
+        kevra::AppValues::initialise();
+        std::fputs(options.action == kevra::ViewerCommandLine::Action::Help
+                       ? kevra::ViewerCommandLine::helpText().c_str()
+                       : kevra::ViewerCommandLine::versionText().c_str(),
+                   stdout);
+        return 0;
+    }
+    // Qt aborts when it finds no display: say so plainly instead.
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (!kevra::ViewerCommandLine::displayAvailable(
+            options.platform.empty() && platform ? platform : options.platform,
+            std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"))) {
+        std::fputs("kevra: no display (set DISPLAY or WAYLAND_DISPLAY, or run with "
+                   "QT_QPA_PLATFORM=offscreen)\n",
+                   stderr);
+        return 1;
+    }
     // A recorder closing its end must not end the program on the next send.
     std::signal(SIGPIPE, SIG_IGN);
     QApplication app(argc, argv);
-    // --verbose: every status change and detail goes to standard error, not only the events.
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--verbose") == 0)
-            kevra::ViewerLog::setVerbose(true);
+    kevra::ViewerLog::setVerbose(options.verbose);
+    kevra::MainWindow* shown = nullptr;
+    // Lives until main returns: a signal during the shutdown below changes nothing.
+    kevra::QuitSignals quit([&shown](int signo) {
+        if (shown)
+            endOnSignal(*shown, signo);
+    });
     Q_INIT_RESOURCE(kevra_images);
     kevra::AppValues::initialise();
     kevra::DeviceClient client;   // network thread runs from here
     {
         kevra::MainWindow window(client);
+        shown = &window;
         kevra::ScriptedRun::fromEnvironment(window);   // test runs only; owned by the window
         window.exec();                                 // the modal result is ignored
+        shown = nullptr;
         // Frame timer cancelled, channel stopped, decoder thread joined.
         window.stopShow();
         client.setSink(nullptr);

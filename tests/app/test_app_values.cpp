@@ -1,5 +1,6 @@
 // Start-up values: the executable's folder and the language file chosen from the locale.
 #include "app/AppValues.h"
+#include "app/ViewerCommandLine.h"
 #include "profile/Language.h"
 
 #include <gtest/gtest.h>
@@ -135,6 +136,33 @@ TEST(AppValues, InitialiseTakesTheExecutablesFolderAndChoosesTheLanguageFileOnce
     }
     EXPECT_EQ(AppValues::productTitle(), u"KEVRA");
     EXPECT_EQ(AppValues::versionText(), u"1.00.2");
+}
+
+TEST(ViewerCommandLine, DisplayOfTheChosenPlatform)
+{
+    const struct {
+        const char* platform;
+        const char *display, *wayland;
+        bool available;
+    } cases[] = {
+        {"", ":0", nullptr, true},
+        {"", nullptr, "wayland-0", true},
+        {"", "", nullptr, false},
+        {"offscreen", nullptr, nullptr, true},
+        {"xcb", nullptr, "wayland-0", false},
+        {"wayland;xcb", ":1", nullptr, true},
+        {"wayland-egl", nullptr, nullptr, false},
+        {"vnc:size=640x480", nullptr, nullptr, true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ViewerCommandLine::displayAvailable(c.platform, c.display, c.wayland),
+                  c.available)
+            << c.platform;
+    const char* argv[] = {"kevra", "--verbose", "-platform", "offscreen", "--version"};
+    const ViewerCommandLine line = ViewerCommandLine::parse(5, argv);
+    EXPECT_TRUE(line.verbose);
+    EXPECT_EQ(line.platform, "offscreen");
+    EXPECT_EQ(line.action, ViewerCommandLine::Action::Version);
 }
 
 }   // namespace

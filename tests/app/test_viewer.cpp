@@ -353,7 +353,7 @@ TEST_F(ViewerTest, LostSessionIsLoggedInAgainAndTheCameraReopenedWhileTheLoginDi
     ASSERT_TRUE(viewer->liveView().toggleFullScreen());
     loseSession();
     EXPECT_EQ(view.lostBoxes, 0) << "no box that waits for OK";
-    EXPECT_NE(view.status.find(u"1 s (attempt 1)"), std::u16string::npos);
+    EXPECT_NE(view.status.find(u"1 s (try 1)"), std::u16string::npos);
     Clock::advance(3000);
     EXPECT_EQ(viewer->videoNotice().rfind(u"No picture for 3 s\n", 0), 0u);
     viewer->poll();   // the first try was due after 1 s
@@ -387,7 +387,7 @@ TEST_F(ViewerTest, ClosedOrSilentMediaIsReopenedOnTheSameScheduleAndLogged)
     // Closed by the recorder: reopened after 1 s.
     viewer->onChannelClosed(1);
     view.runPosted();
-    EXPECT_EQ(view.status, u"Camera connection lost. Reopening in 1 s (attempt 1)");
+    EXPECT_EQ(view.status, u"Reopening in 1 s (try 1)");
     advance(1000);
     EXPECT_EQ(singleOpens.load(), 2);
     viewer->onChannel(1, 0);

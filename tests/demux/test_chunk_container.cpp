@@ -214,10 +214,12 @@ TEST(ChunkContainer, ChosenByTheProbeAndGarbageIsHarmless)
     mux.addVideo(W::vop(false, 8));
     mux.flush();
     Bytes stream = mux.take();
-    StreamDemuxer d(0);
-    auto got = feedDemuxer(d, stream, 4096);
-    EXPECT_EQ(d.format(), 5);
-    EXPECT_EQ(videoOnly(got).size(), 5u);
+    for (size_t block : {size_t(4096), size_t(1), size_t(3), size_t(17)}) {
+        StreamDemuxer d(0);
+        auto got = feedDemuxer(d, stream, block);
+        EXPECT_EQ(d.format(), 5) << block;
+        EXPECT_EQ(videoOnly(got).size(), 5u) << block;
+    }
 
     std::mt19937 rng(5);
     for (int round = 0; round < 20; ++round) {

@@ -152,10 +152,12 @@ TEST(ProbeCommand, KxavStream)
     EXPECT_EQ(field(r.lines[2], "subtype"), "1");
     EXPECT_EQ(field(r.lines[2], "payloadLength"), "16");
 
-    // Smaller blocks give the same records once the first block holds a header.
-    const CliRun small = kevractl("probe --block 100 " + f.path());
-    ASSERT_EQ(small.status, 0);
-    EXPECT_EQ(small.lines, r.lines);
+    // Smaller blocks give the same records, also when no block holds a whole header.
+    for (const char* block : {"100", "1", "3", "17"}) {
+        const CliRun small = kevractl(std::string("probe --block ") + block + " " + f.path());
+        ASSERT_EQ(small.status, 0) << block;
+        EXPECT_EQ(small.lines, r.lines) << block;
+    }
 }
 
 TEST(ProbeCommand, PacketStream)

@@ -282,12 +282,15 @@ TEST(PsParser, ChosenByTheProbeAnyBlockSplitAndGarbage)
             cat({stream,
                  mux.videoFrame(i % 5 == 0 ? h264Key(4000 + i) : h264P(1500 + 37 * i), i % 5 == 0),
                  mux.audioFrame(Bytes(320, 5))});
-    StreamDemuxer d(0);
-    auto viaDemuxer = feedDemuxer(d, stream, 8192);
-    EXPECT_EQ(d.format(), 7);
     Ps whole;
     const auto reference = feedParser(whole.parser, stream, {});
     EXPECT_EQ(reference.size(), 24u);
+    for (size_t block : {size_t(8192), size_t(1), size_t(3), size_t(17)}) {
+        StreamDemuxer d(0);
+        auto viaDemuxer = feedDemuxer(d, stream, block);
+        EXPECT_EQ(d.format(), 7) << block;
+        EXPECT_EQ(viaDemuxer.size(), reference.size()) << block;
+    }
     std::mt19937 rng(9);
     for (int round = 0; round < 20; ++round) {
         Ps ps;

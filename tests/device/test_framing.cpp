@@ -2,6 +2,7 @@
 // whole and in pieces, announced lengths far beyond the buffer cap, buffer swaps mid-payload.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -221,6 +222,12 @@ TEST(TcpLinkConnect, UnresolvableRefusedAndDotted)
     ScriptedRecorder live;
     ASSERT_GT(live.start(), 0);
     link.setReceiveBufferSize(4096);
+    // A port beyond 16 bits never reaches the one it would wrap around to.
+    for (int wrong : {live.port() + 65536, 0, -1}) {
+        EXPECT_EQ(link.connect("127.0.0.1", wrong, 5000), TcpLink::kFailed) << wrong;
+        EXPECT_EQ(TcpLink::lastConnectError(), EINVAL);
+        EXPECT_FALSE(link.isConnected());
+    }
     EXPECT_GE(link.connect("127.0.0.1", live.port(), 5000), 0);
     EXPECT_TRUE(link.isConnected());
     uint8_t buffer[8];

@@ -152,11 +152,11 @@ TEST(Messages, LoginReplyOutcomesAndReasons)
     EXPECT_EQ(r.loginInfo->sessionId, (std::array<uint8_t, 4>{1, 2, 3, 4}));
 
     // Outcome byte, reason byte, and the status written out by hand: a refusal with reason r
-    // is 0x1002 + r for r in 0..7 (so reason 2 shares 0x1004 with the login time-out).
+    // is 0x1002 + r for r in 0..7, but reason 2 is 0x100E (0x1004 is the login time-out).
     const struct {
         int outcome, reason, status;
     } refusals[] = {
-        {1, 0, 0x1002}, {1, 1, 0x1003}, {1, 2, 0x1004}, {1, 3, 0x1005}, {1, 6, 0x1008},
+        {1, 0, 0x1002}, {1, 1, 0x1003}, {1, 2, 0x100E}, {1, 3, 0x1005}, {1, 6, 0x1008},
         {1, 7, 0x1009}, {1, 8, 4},      {1, 9, 4},      {1, -1, 4},     {1, -128, 4},
         {3, 0, 0x1005}, {3, 6, 0x1005}, {2, 0, 0x1001}, {4, 1, 0x1001}, {-1, 0, 0x1001},
     };

@@ -14,8 +14,8 @@ TEST(ResultCode, EveryCodeHasItsOwnNameAndAText)
 {
     int count = 0;
     const int* codes = resultCodes(count);
-    // 0, 1, 3, 4, 5, 0x1001-0x100D and 0x1010-0x1011.
-    ASSERT_EQ(count, 5 + 13 + 2);
+    // 0, 1, 3, 4, 5, 0x1001-0x100E and 0x1010-0x1011.
+    ASSERT_EQ(count, 5 + 14 + 2);
     std::set<std::string> names, texts;
     for (int i = 0; i < count; ++i) {
         const std::string name = resultCodeName(codes[i]);
@@ -25,7 +25,7 @@ TEST(ResultCode, EveryCodeHasItsOwnNameAndAText)
         EXPECT_TRUE(names.insert(name).second) << name;
         EXPECT_TRUE(texts.insert(text).second) << text;
     }
-    for (int code = 0x1001; code <= 0x100D; ++code)
+    for (int code = 0x1001; code <= 0x100E; ++code)
         EXPECT_NE(std::string(resultCodeName(code)), "UNKNOWN") << code;
 }
 
@@ -53,7 +53,7 @@ TEST(ResultCode, RefusalReasonsMapOntoTheirCodes)
 {
     const struct {
         int reason, code;
-    } cases[] = {{0, 0x1002}, {1, 0x1003}, {2, 0x1004}, {7, 0x1009}, {8, 4}, {-1, 4}, {127, 4}};
+    } cases[] = {{0, 0x1002}, {1, 0x1003}, {2, 0x100E}, {7, 0x1009}, {8, 4}, {-1, 4}, {127, 4}};
     for (const auto& c : cases)
         EXPECT_EQ(result_code::refusedWithReason(c.reason), c.code) << c.reason;
 }

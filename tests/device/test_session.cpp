@@ -103,7 +103,7 @@ TEST_F(Session, EveryRefusalIsReportedAndLeavesTheSessionConnected)
     struct Case {
         int outcome, reason, code;
     };
-    const Case cases[] = {{1, 0, 0x1002}, {1, 1, 0x1003}, {1, 2, 0x1004}, {1, 3, 0x1005},
+    const Case cases[] = {{1, 0, 0x1002}, {1, 1, 0x1003}, {1, 2, 0x100E}, {1, 3, 0x1005},
                           {1, 4, 0x1006}, {1, 5, 0x1007}, {1, 6, 0x1008}, {1, 7, 0x1009},
                           {1, 9, 4},      {1, -3, 4},     {3, 0, 0x1005}, {2, 0, 0x1001},
                           {-1, 0, 0x1001}};

@@ -137,7 +137,9 @@ const std::set<std::u16string>& languageKeys()
                                                   u"SAVE_PIC",
                                                   u"PIC_SAVED",
                                                   u"PIC_SAVE_ERR",
-                                                  u"NO_PIC"};
+                                                  u"NO_PIC",
+                                                  u"LINK_LOST",
+                                                  u"PORT_RANGE"};
     return keys;
 }
 

@@ -162,7 +162,7 @@ TEST_F(RecorderFaultTest, EveryLoginRefusalGivesItsCodeAndTheNextLoginSucceeds)
         int code;
     };
     const std::vector<Case> cases = {
-        {{"--refuse", "0"}, 0x1002}, {{"--refuse", "1"}, 0x1003},  {{"--refuse", "2"}, 0x1004},
+        {{"--refuse", "0"}, 0x1002}, {{"--refuse", "1"}, 0x1003},  {{"--refuse", "2"}, 0x100E},
         {{"--refuse", "3"}, 0x1005}, {{"--refuse", "4"}, 0x1006},  {{"--refuse", "5"}, 0x1007},
         {{"--refuse", "6"}, 0x1008}, {{"--refuse", "7"}, 0x1009},  {{"--refuse", "9"}, 4},
         {{"--refuse", "-1"}, 4},     {{"--outcome", "3"}, 0x1005}, {{"--outcome", "2"}, 0x1001},

@@ -105,9 +105,15 @@ TEST(KevractlNet, SnapshotsShowEachCamerasOwnColoursUpright)
     PatternColour seen[2];
     for (int cam = 0; cam < 2; ++cam) {
         std::string png = tempPath("cam" + std::to_string(cam) + ".png");
-        CommandRun r =
-            kevractl("snapshot --channel " + std::to_string(cam) + " --out " + png + portArgs(rec));
+        const bool toStdout = cam == 1;   // the second picture comes through standard output
+        CommandRun r = kevractl("snapshot --channel " + std::to_string(cam) + " --out " +
+                                (toStdout ? "-" : png) + portArgs(rec));
         ASSERT_EQ(r.status, 0) << r.err;
+        if (toStdout) {
+            EXPECT_EQ(r.out.substr(0, 4), "\x89PNG");
+            std::ofstream(png, std::ios::binary) << r.out;
+            std::swap(r.out, r.err);   // the line about the picture
+        }
         std::printf("snapshot camera %d: %s", cam, r.out.c_str());
         int w = 0, h = 0;
         std::vector<uint8_t> rgb;
@@ -139,7 +145,7 @@ TEST(KevractlNet, ListRecordAndPtz)
     ASSERT_TRUE(rec.start());
     CommandRun list = kevractl("list" + portArgs(rec));
     ASSERT_EQ(list.status, 0) << list.err;
-    EXPECT_EQ(list.out, "0\tGate\n1\t大门\n2\tParking\n");
+    EXPECT_EQ(list.out, "0\tGate\tcamera 1\n1\t大门\tcamera 2\n2\tParking\tcamera 3\n");
 
     std::string file = tempPath("capture.kxav");
     CommandRun rec1 = kevractl("record --channel 1 --seconds 1.5 --out " + file + portArgs(rec));
@@ -186,12 +192,13 @@ TEST(KevractlNet, FailuresSaySentencesWithTheResultCode)
     } cases[] = {
         {"list --password nope" + portArgs(rec), "login failed: wrong password (0x1003)\n"},
         {"list --user nobody" + portArgs(rec), "login failed: unknown user (0x1002)\n"},
-        {"list" + portArgs(refuse),
-         "login failed: no answer to the login in time (or refused, reason 2) (0x1004)\n"},
+        {"list" + portArgs(refuse), "login failed: login refused (reason 2) (0x100E)\n"},
         {"list --port " + closed,
          "cannot connect to 127.0.0.1:" + closed + ": connection refused (0x100A)\n"},
         {"snapshot --channel 5 --out /dev/null" + portArgs(rec),
-         "cannot open camera 5: no such camera (0x1011)\n"},
+         "cannot open channel 5 (camera 6): no such camera (0x1011)\n"},
+        {"probe /nonexistent",
+         "kevractl probe: cannot open /nonexistent: No such file or directory\n"},
         {"list" + portArgs(stall), "list failed: no camera list from the recorder in time (0x3)\n"},
     };
     for (const auto& c : cases) {
@@ -228,6 +235,8 @@ TEST(KevractlNet, HelpAndArgumentChecks)
          "kevractl list: --seconds does not apply to this command (try 'kevractl list --help')\n"},
         {"list --bogus", "kevractl list: unknown option '--bogus' (try 'kevractl list --help')\n"},
         {"snapshot --channel", "kevractl snapshot: --channel needs a value\n"},
+        {"snapshot --channel 0 --out x.jpg", "kevractl snapshot: --out must name a .png file (the "
+                                             "picture is saved as PNG), not 'x.jpg'\n"},
         {"ptz --channel 1 --action sideways",
          "kevractl ptz: --action must be one of up, down, left, right, zoom-in, zoom-out, "
          "focus-in, focus-out, iris-in, iris-out, not 'sideways'\n"},

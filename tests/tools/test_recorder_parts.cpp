@@ -107,6 +107,11 @@ TEST(RecorderOptions, RejectsBadValuesSayingWhy)
         {{"--bogus", "1"}, "unknown option '--bogus' ('kevra-recorder --help' lists the options)"},
         {{"--bogus"}, "unknown option '--bogus' ('kevra-recorder --help' lists the options)"},
         {{"--port"}, "--port needs a value"},
+        {{"--codec", "h265"}, "--codec must be h264 or mpeg4, not 'h265'"},
+        {{"--play", "/nonexistent"},
+         "--play /nonexistent: cannot open it: No such file or directory"},
+        {{"--play", "/"}, "--play /: it is not a file"},
+        {{"--play", "/dev/null"}, "--play /dev/null: it is not a file"},
         {{"--cameras", ""},
          "--cameras must not hold an empty name (camera 0 is empty): give names separated by "
          "&&, e.g. \"Gate&&Lobby\""},
@@ -215,7 +220,9 @@ TEST(CameraStream, SourceFileIsCutIntoFramesAndLoopsFromKeyFrames)
     AnnexBSource empty;
     uint8_t noise[100] = {1, 2, 3};
     EXPECT_EQ(empty.loadBytes(noise, sizeof noise), -1);
+    EXPECT_EQ(empty.problem(), "it holds no H.264 (Annex B) picture");
     EXPECT_EQ(empty.load("/nonexistent/file.h264"), -1);
+    EXPECT_EQ(empty.problem(), "cannot open it: No such file or directory");
 }
 
 }   // namespace

@@ -149,6 +149,28 @@ TEST_F(LoginDialogTest, EmptyAddressIsReportedBeforeEmptyUserAndBothAreSaved)
     EXPECT_EQ(posted.logins, 0);
 }
 
+// A port no recorder can listen on is refused with the reason, before anything is saved or
+// sent (the network would take 106537 as 41001).
+TEST_F(LoginDialogTest, PortOutsideTheRangeIsRefusedAndNeverSaved)
+{
+    LoginSettings::save(ini, u"10.0.0.1", u"8000", u"admin", u"");
+    auto d = make();
+    for (const char* wrong : {"106537", "0", "65536"}) {
+        boxes().clear();
+        d->field(CDlgLogin::PortField)->setText(wrong);
+        d->onLoginCommand();
+        ASSERT_EQ(boxes().size(), 1u) << wrong;
+        EXPECT_EQ(boxes()[0].text, lang(u"PORT_RANGE"));
+        EXPECT_FALSE(d->waiting());
+        EXPECT_EQ(posted.logouts + posted.logins, 0);
+        EXPECT_NE(iniText().find("Port0=8000"), std::string::npos) << iniText();
+    }
+    d->field(CDlgLogin::PortField)->setText("65535");
+    d->onLoginCommand();
+    EXPECT_EQ(posted.port, 65535);
+    EXPECT_NE(iniText().find("Port0=65535"), std::string::npos) << iniText();
+}
+
 TEST_F(LoginDialogTest, FailedNetworkConnectionShowsInitNetErrAndPostsNothing)
 {
     CDlgLogin::setConnectToNetwork([] { return false; });
@@ -254,9 +276,11 @@ TEST(LoginFailureText, SecondLineNamesTheFailureWithItsCode)
         {0x1006, 0, u"LOGIN_ERR_REFUSED", "0x1006"},
         {0x4, 0, u"LOGIN_ERR_REFUSED", "0x4"},
         {0x1004, 0, u"LOGIN_ERR_TIMEOUT", "0x1004"},
+        {0x100E, 0, u"LOGIN_ERR_REFUSED", "0x100E"},
         {0x100A, ECONNREFUSED, u"LOGIN_ERR_CONN_REFUSED", "0x100A"},
         {0x100A, ETIMEDOUT, u"LOGIN_ERR_NO_ANSWER", "0x100A"},
         {0x100A, 0, u"LOGIN_ERR_CONNECT", "0x100A"},
+        {0x100A, EINVAL, u"PORT_RANGE", "0x100A"},
         {0x100D, 0, u"LOGIN_ERR_HOST", "0x100D"},
         {0x100B, 0, u"LOGIN_ERR_SEND", "0x100B"},
         {0x4242, 0, u"LOGIN_ERR_OTHER", "0x4242"},
@@ -270,7 +294,7 @@ TEST(LoginFailureText, SecondLineNamesTheFailureWithItsCode)
         EXPECT_EQ(lines[1], lang(c.key) + " (" + c.hex + ")");
         texts.insert(lang(c.key));
     }
-    EXPECT_EQ(texts.size(), 10u) << "two kinds read the same";
+    EXPECT_EQ(texts.size(), 11u) << "two kinds read the same";
     EXPECT_EQ(CDlgLogin::failureText(0x100A, ECONNREFUSED).split('\n')[1],
               "Connection refused: wrong port? (0x100A)");
 }

@@ -1,10 +1,13 @@
 #include "AnnexBSource.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/log.h>
 }
 
 namespace kevra {
@@ -27,20 +30,30 @@ bool hasSlice(const uint8_t* p, int n)
 
 int AnnexBSource::load(const std::string& path)
 {
+    problem_.clear();
     std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
+    if (!f) {
+        problem_ = std::string("cannot open it: ") + std::strerror(errno);
         return -1;
+    }
     std::vector<uint8_t> data;
     uint8_t block[65536];
     size_t n;
     while ((n = std::fread(block, 1, sizeof block, f)) > 0) {
         if (data.size() + n > (size_t(512) << 20)) {
             std::fclose(f);
+            problem_ = "it is larger than 512 MiB";
             return -1;
         }
         data.insert(data.end(), block, block + n);
     }
+    const bool failed = std::ferror(f) != 0;
+    const int error = errno;
     std::fclose(f);
+    if (failed) {
+        problem_ = std::string("cannot read it: ") + std::strerror(error);
+        return -1;
+    }
     return loadBytes(data.data(), data.size());
 }
 
@@ -48,14 +61,20 @@ int AnnexBSource::loadBytes(const uint8_t* data, size_t length)
 {
     frames_.clear();
     width_ = height_ = 0;
+    problem_.clear();
+    // The parser's own complaints about bytes that are not H.264 would reach standard error as
+    // raw library lines; the outcome is told in one sentence instead. Runs before other threads.
     AVCodecParserContext* parser = av_parser_init(AV_CODEC_ID_H264);
     AVCodecContext* ctx = avcodec_alloc_context3(nullptr);
     if (!parser || !ctx) {
         if (parser)
             av_parser_close(parser);
         avcodec_free_context(&ctx);
+        problem_ = "the H.264 parser could not be made";
         return -1;
     }
+    const int logLevel = av_log_get_level();
+    av_log_set_level(AV_LOG_QUIET);
     size_t at = 0;
     bool flushed = false;
     while (!flushed) {
@@ -83,7 +102,12 @@ int AnnexBSource::loadBytes(const uint8_t* data, size_t length)
     }
     av_parser_close(parser);
     avcodec_free_context(&ctx);
-    return frames_.empty() ? -1 : 0;
+    av_log_set_level(logLevel);
+    if (frames_.empty()) {
+        problem_ = "it holds no H.264 (Annex B) picture";
+        return -1;
+    }
+    return 0;
 }
 
 }   // namespace kevra

@@ -16,7 +16,7 @@ public:
     };
 
     // Reads and cuts the file (at most 512 MiB). Returns 0, or -1 when the file cannot be read
-    // or holds no frame.
+    // or holds no frame; problem() then says which, in words.
     int load(const std::string& path);
     // Cuts an in-memory stream the same way.
     int loadBytes(const uint8_t* data, size_t length);
@@ -24,11 +24,13 @@ public:
     const std::vector<Frame>& frames() const { return frames_; }
     int width() const { return width_; }
     int height() const { return height_; }
+    const std::string& problem() const { return problem_; }
 
 private:
     std::vector<Frame> frames_;
     int width_ = 0;
     int height_ = 0;
+    std::string problem_;
 };
 
 }   // namespace kevra

@@ -8,6 +8,10 @@
 #include <cstring>
 #include <initializer_list>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace kevra {
 namespace {
 
@@ -60,6 +64,24 @@ std::vector<std::string> splitNames(const std::string& text)
         at = sep + 2;
     }
     return names;
+}
+
+// A regular file with at least one byte that this process may read.
+bool readableFile(const std::string& path, std::string& problem)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        problem = std::string("cannot open it: ") + std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    const bool isFile = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    if (!isFile)
+        problem = "it is not a file";
+    else if (st.st_size == 0)
+        problem = "it is empty";
+    return isFile && st.st_size > 0;
 }
 
 }   // namespace
@@ -261,6 +283,8 @@ int RecorderOptions::parse(int argc, const char* const* argv, RecorderOptions& o
                 rule = "WIDTHxHEIGHT, each a multiple of 8 from 16 to 2040";
             else if (a == "--fault-absurd-length")
                 rule = "media or session";
+            else if (a == "--codec")
+                rule = "h264 or mpeg4";
             message = a + " must be " + rule + ", not '" + v + "'";
             if (a == "--message-size")
                 message += " (smaller messages make a stream no client can play)";
@@ -301,6 +325,14 @@ int RecorderOptions::parse(int argc, const char* const* argv, RecorderOptions& o
                 "--format chunk needs a width of 176, 352, 704 or 720 and a height of 144, 240, "
                 "288, 480 or 576, not " +
                 std::to_string(out.width) + "x" + std::to_string(out.height);
+            return -1;
+        }
+    }
+    // A file to play that is not there is refused now, not found missing by the first client.
+    if (!out.play.empty()) {
+        std::string problem;
+        if (!readableFile(out.play, problem)) {
+            message = "--play " + out.play + ": " + problem;
             return -1;
         }
     }

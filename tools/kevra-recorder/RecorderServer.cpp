@@ -61,7 +61,7 @@ int RecorderServer::open(std::string& message)
 {
     if (!options_.source.empty()) {
         if (source_.load(options_.source) != 0) {
-            message = "cannot read H.264 frames from " + options_.source;
+            message = "--source " + options_.source + ": " + source_.problem();
             return -1;
         }
         haveSource_ = true;

@@ -93,9 +93,9 @@ qint64 playCamera(MainWindow& w, const QString& settingsFolder, int port, int in
         return -1;
     CDlgLogin* d = w.loginDialog();
     d->setSettingsPath(fromUtf8((settingsFolder + "/login.ini").toStdString()));
-    d->field(CDlgLogin::IDC_IP)->setText("127.0.0.1");
-    d->field(CDlgLogin::IDC_PORT)->setText(QString::number(port));
-    d->command(CDlgLogin::ID_LOGIN)->click();
+    d->field(CDlgLogin::IpField)->setText("127.0.0.1");
+    d->field(CDlgLogin::PortField)->setText(QString::number(port));
+    d->command(CDlgLogin::LoginButton)->click();
     if (!waitUntil([&] {
             return !w.loginDialog() && w.tree()->topLevelItemCount() == 1 &&
                    w.tree()->topLevelItem(0)->childCount() > index;
@@ -134,7 +134,7 @@ int screenshot(const char* out, const QString& settingsFolder)
     pump(1500);
     QScreen* s = QGuiApplication::primaryScreen();
     QPixmap shot = s ? s->grabWindow(0) : QPixmap();   // the whole screen, as a user sees it
-    w.command(MainWindow::ID_EXIT);
+    w.command(MainWindow::ExitCommand);
     if (shot.isNull() || !shot.save(QString::fromLocal8Bit(out))) {
         std::fprintf(stderr, "kevra-shots: cannot save %s\n", out);
         return 1;
@@ -170,7 +170,7 @@ int measure(const QString& settingsFolder)
         "704x576 25 fps: click to first picture %lld ms; CPU %.1f%% of one core over %.1f s; "
         "%d pictures shown (%.1f per second)\n",
         (long long)firstPicture, 100.0 * cpu / secs, secs, shown, shown / secs);
-    w.command(MainWindow::ID_EXIT);
+    w.command(MainWindow::ExitCommand);
     return 0;
 }
 

@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include <unistd.h>
+
 #include "device/DeviceClient.h"
 #include "device/DeviceEvents.h"
 #include "device/MediaSink.h"
@@ -63,7 +65,8 @@ const OptionRule kRules[] = {
     {"--user", OptionRule::Text, 0, 0, false, ""},
     {"--password", OptionRule::Text, 0, 0, false, ""},
     {"--timeout", OptionRule::Number, 0.1, 3600, false, "a number of seconds from 0.1 to 3600"},
-    {"--channel", OptionRule::Whole, 0, 255, false, "a camera number from 0 to 255"},
+    {"--channel", OptionRule::Whole, 0, 255, false,
+     "a channel index from 0 to 255 (the viewer's camera 1 is channel 0)"},
     {"--seconds", OptionRule::Number, 0, 86400, true, "a number of seconds above 0, at most 86400"},
     {"--out", OptionRule::Text, 0, 0, false, "a file name"},
     {"--action", OptionRule::Text, 0, 0, false, ""},
@@ -306,7 +309,7 @@ public:
         int code = events_.wait(&EventWaiter::channelCode_, options_.timeout + 6,
                                 result_code::CHANNEL_FAILED);
         if (code != result_code::OK)
-            std::fprintf(stderr, "cannot open camera %d: %s\n", channel,
+            std::fprintf(stderr, "cannot open channel %d (camera %d): %s\n", channel, channel + 1,
                          describeResult(code, ResultEvent::Channel).c_str());
         return code;
     }
@@ -320,7 +323,21 @@ private:
     DeviceClient client_;
 };
 
-// Writes a 32-bit bottom-up BGRA picture upright as an RGB PNG file through libavcodec.
+// True for a name ending in ".png" (any case) or without an extension at all.
+bool pngName(const std::string& path)
+{
+    const std::string name = path.substr(path.rfind('/') + 1);
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0)
+        return true;
+    std::string ext = name.substr(dot + 1);
+    for (char& c : ext)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return ext == "png";
+}
+
+// Writes a 32-bit bottom-up BGRA picture upright as an RGB PNG file through libavcodec; "-" is
+// standard output.
 int writePng(const std::string& path, const uint8_t* bgra, int width, int height)
 {
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
@@ -350,11 +367,12 @@ int writePng(const std::string& path, const uint8_t* bgra, int width, int height
             }
             if (avcodec_send_frame(ctx, frame) == 0 && avcodec_send_frame(ctx, nullptr) == 0 &&
                 avcodec_receive_packet(ctx, packet) == 0) {
-                std::FILE* f = std::fopen(path.c_str(), "wb");
+                const bool toStdout = path == "-";
+                std::FILE* f = toStdout ? stdout : std::fopen(path.c_str(), "wb");
                 if (f) {
                     bool ok = std::fwrite(packet->data, 1, size_t(packet->size), f) ==
                               size_t(packet->size);
-                    ok = std::fclose(f) == 0 && ok;
+                    ok = (toStdout ? std::fflush(f) : std::fclose(f)) == 0 && ok;
                     result = ok ? 0 : -1;
                 }
             }
@@ -409,8 +427,9 @@ int runList(int argc, char** argv)
         return 1;
     }
     std::vector<std::string> names = s.events().names();
+    // The channel index the commands take, the name, and the number the viewer gives it.
     for (size_t i = 0; i < names.size(); ++i)
-        std::printf("%zu\t%s\n", i, names[i].c_str());
+        std::printf("%zu\t%s\tcamera %zu\n", i, names[i].c_str(), i + 1);
     std::fflush(stdout);
     s.logout();
     return 0;
@@ -423,6 +442,20 @@ int runSnapshot(int argc, char** argv)
         return r == kHelp ? 0 : 2;
     if (!required("snapshot", {{"--channel", o.channel >= 0}, {"--out", !o.out.empty()}}))
         return 2;
+    // The picture is a PNG: a name that says otherwise is refused rather than written wrong.
+    const bool toStdout = o.out == "-";
+    if (!toStdout && !pngName(o.out)) {
+        std::fprintf(stderr,
+                     "kevractl snapshot: --out must name a .png file (the picture is saved as "
+                     "PNG), not '%s'\n",
+                     o.out.c_str());
+        return 2;
+    }
+    if (toStdout && ::isatty(STDOUT_FILENO)) {
+        std::fprintf(stderr, "kevractl snapshot: --out - writes the PNG picture to standard "
+                             "output, which is a terminal: redirect it or give a file name\n");
+        return 2;
+    }
     // Declared before the session: the client (and with it the network thread) goes first.
     DecoderWorker decoder;
     DecoderFeed feed(decoder);
@@ -476,7 +509,9 @@ int runSnapshot(int argc, char** argv)
     }
     long ms =
         long(std::chrono::duration_cast<std::chrono::milliseconds>(firstPicture - opened).count());
-    std::printf("%dx%d\t%s\tfirst picture %ld ms after open\n", width, height, o.out.c_str(), ms);
+    // With the picture on standard output, the line about it goes to standard error.
+    std::fprintf(toStdout ? stderr : stdout, "%dx%d\t%s\tfirst picture %ld ms after open\n", width,
+                 height, o.out.c_str(), ms);
     return 0;
 }
 

@@ -101,7 +101,7 @@ int runProbe(int argc, char** argv)
     FILE* f = std::fopen(path, "rb");
     if (!f) {
         std::fprintf(stderr, "kevractl probe: cannot open %s: %s\n", path, std::strerror(errno));
-        return 2;
+        return 1;   // a failure like any other; 2 is for wrong arguments
     }
     StreamDemuxer demuxer(0);
     const Crc32 crc;

@@ -31,15 +31,19 @@ const Command* commandTable()
          "no record at all is a failure (exit status 1).\n",
          false, runProbe},
         {"list", "list [network options]",
-         "Prints INDEX<TAB>NAME for every camera of the recorder.\n", true, runList},
-        {"snapshot", "snapshot --channel N --out FILE.png [network options]",
-         "Saves the first live picture of camera N (0-255) as a PNG file.\n", true, runSnapshot},
+         "Prints INDEX<TAB>NAME<TAB>camera N for every camera of the recorder: INDEX is what\n"
+         "--channel takes, N the number the viewer gives the camera (INDEX + 1).\n",
+         true, runList},
+        {"snapshot", "snapshot --channel N --out FILE.png|- [network options]",
+         "Saves the first live picture of channel N (0-255; the viewer's camera N+1) as a PNG\n"
+         "file; FILE ends in .png or has no extension, and '-' writes to standard output.\n",
+         true, runSnapshot},
         {"record", "record --channel N --seconds S --out FILE [network options]",
          "Saves S seconds (above 0, at most 86400) of camera N's media bytes, as received, to\n"
          "FILE; 'kevractl probe FILE' shows what it holds.\n",
          true, runRecord},
         {"ptz", "ptz --channel N --action ACTION [network options]",
-         "Sends one pan/tilt/zoom command to camera N. ACTION is one of up, down, left, right,\n"
+         "Sends one pan/tilt/zoom command to channel N. ACTION is one of up, down, left, right,\n"
          "zoom-in, zoom-out, focus-in, focus-out, iris-in, iris-out.\n",
          true, runPtz},
         {nullptr, nullptr, nullptr, false, nullptr},

@@ -18,7 +18,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -32,11 +34,20 @@ namespace {
 
 struct ViewerRun {
     int status = -1;      // exit status, or -1 when it did not end by itself in time
-    std::string output;   // standard error of the program
+    std::string output;   // standard output and error of the program
 };
 
-// Runs the viewer with the script; kills it after the time limit.
-ViewerRun runViewer(const std::string& script, int timeoutSeconds = 120)
+struct ViewerStart {
+    std::vector<std::string> args;   // after the program's name
+    // Environment changes: "NAME=value" sets, a bare "NAME" removes.
+    std::vector<std::string> env;
+    std::function<void(pid_t)> whileRunning;   // on a thread of its own while the program runs
+    int timeoutSeconds = 120;
+};
+
+// Runs the viewer with the script (none when empty) on the offscreen platform, with a settings
+// folder of its own; kills it after the time limit.
+ViewerRun runViewer(const std::string& script, const ViewerStart& start = {})
 {
     const std::string dir =
         "/tmp/kevra-program-" + std::to_string(getpid()) + "-" +
@@ -45,48 +56,67 @@ ViewerRun runViewer(const std::string& script, int timeoutSeconds = 120)
     const std::string scriptPath = dir + "/actions.txt", errPath = dir + "/stderr.txt";
     std::ofstream(scriptPath) << script;
 
-    std::vector<std::string> env{"QT_QPA_PLATFORM=offscreen", "KEVRA_TEST_ACTIONS=" + scriptPath};
-    for (char** e = environ; *e; ++e) {
-        const std::string v(*e);
-        if (v.rfind("QT_QPA_PLATFORM=", 0) != 0 && v.rfind("KEVRA_TEST_ACTIONS=", 0) != 0)
-            env.push_back(v);
+    std::vector<std::string> changes{"QT_QPA_PLATFORM=offscreen", "XDG_CONFIG_HOME=" + dir,
+                                     "KEVRA_TEST_ACTIONS" +
+                                         (script.empty() ? "" : "=" + scriptPath)};
+    changes.insert(changes.end(), start.env.begin(), start.env.end());
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e)
+        env.emplace_back(*e);
+    for (const std::string& c : changes) {
+        const std::string name = c.substr(0, c.find('=')) + "=";
+        std::erase_if(env, [&](const std::string& v) { return v.rfind(name, 0) == 0; });
+        if (c.find('=') != std::string::npos)
+            env.push_back(c);
     }
     std::vector<char*> envp;
     for (auto& v : env)
         envp.push_back(v.data());
     envp.push_back(nullptr);
     std::string program = std::string(KEVRA_BIN_DIR) + "/kevra";
-    char* argv[] = {program.data(), nullptr};
+    std::vector<std::string> args = start.args;
+    std::vector<char*> argv{program.data()};
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
+    posix_spawn_file_actions_adddup2(&actions, 2, 1);
     pid_t pid = -1;
-    const int r = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
+    const int r = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     ViewerRun run;
     if (r != 0)
         return run;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
+    std::thread during;
+    if (start.whileRunning)
+        during = std::thread(start.whileRunning, pid);
+    const auto until =
+        std::chrono::steady_clock::now() + std::chrono::seconds(start.timeoutSeconds);
+    // Not reaped before the thread is done, so the pid it may signal stays this program's.
+    siginfo_t info{};
+    bool late = false;
+    while (waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0) {
         if (std::chrono::steady_clock::now() > until) {
             kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            status = -1;
+            late = true;
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    if (status != -1)
+    if (during.joinable())
+        during.join();
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!late)
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     std::ifstream err(errPath);
     run.output.assign(std::istreambuf_iterator<char>(err), {});
-    std::remove(scriptPath.c_str());
-    std::remove(errPath.c_str());
-    std::remove((dir + "/login.ini").c_str());
-    rmdir(dir.c_str());
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
     return run;
 }
 
@@ -140,6 +170,63 @@ TEST_F(Program, LoginCancelWhilePlayingEndsTheProgram)
 {
     const ViewerRun run = runViewer(login() + "play 1\nrelogin\ncancel\n");
     EXPECT_EQ(run.status, 0) << run.output;
+}
+
+// A stop from the system ends the program as Exit does, with status 0, also while it logs in
+// again after the recorder went away; the recorder itself ends cleanly on SIGINT.
+TEST(ProgramSignals, EndTheProgramAsExitDoes)
+{
+    const struct {
+        int signo;
+        bool recorderGone;
+    } cases[] = {{SIGTERM, false}, {SIGINT, false}, {SIGHUP, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(sigabbrev_np(c.signo));
+        RecorderProcess rec({"--size", "176x144"});
+        ASSERT_TRUE(rec.start());
+        ViewerStart start;
+        start.whileRunning = [&](pid_t pid) {
+            if (rec.waitFor({"\"event\":\"camera\"", "\"state\":\"streaming\""}, 60000).empty())
+                return;
+            if (c.recorderGone) {
+                rec.kill();
+                std::this_thread::sleep_for(std::chrono::milliseconds(1500));   // retries run
+            }
+            kill(pid, c.signo);
+        };
+        const ViewerRun run = runViewer("login 127.0.0.1 " + std::to_string(rec.port()) +
+                                            " admin 580317\nplay 0\nwait 120000\n",
+                                        start);
+        EXPECT_EQ(run.status, 0) << run.output;
+        EXPECT_NE(run.output.find("ending on signal SIG"), std::string::npos) << run.output;
+        if (c.recorderGone)
+            continue;
+        EXPECT_FALSE(rec.waitFor({"\"event\":\"camera\"", "\"state\":\"idle\""}, 2000).empty());
+        ::kill(rec.pid(), SIGINT);
+        EXPECT_FALSE(rec.waitFor({"\"event\":\"stopped\""}, 5000).empty());
+        EXPECT_EQ(rec.stop(), 0);
+    }
+}
+
+// Help, version and a missing display are answered without a window.
+TEST(ProgramCommandLine, HelpVersionAndNoDisplay)
+{
+    const std::vector<std::string> noDisplay{"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"};
+    const struct {
+        std::vector<std::string> args, env;
+        int status;
+        const char* says;
+    } cases[] = {
+        {{"--help"}, noDisplay, 0, "Usage: kevra"},
+        {{"--version"}, noDisplay, 0, "kevra 1."},
+        {{}, noDisplay, 1, "kevra: no display"},
+        {{}, {"QT_QPA_PLATFORM=xcb", "DISPLAY", "WAYLAND_DISPLAY"}, 1, "kevra: no display"},
+    };
+    for (const auto& c : cases) {
+        const ViewerRun run = runViewer("", {c.args, c.env, {}, 30});
+        EXPECT_EQ(run.status, c.status) << run.output;
+        EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
+    }
 }
 
 TEST_F(Program, RecorderKilledAndRestartedOnTheSamePortThePictureReturnsByItself)
