@@ -5,7 +5,7 @@
 // (4 Mbit/s up to 704x576, 10 Mbit/s above).
 //   kevra        DecoderWorker driven without its thread: each KXAV packet pushed into the
 //                input queue, intake, then steps until no picture is left; every converted
-//                picture is taken as the display would (lowerConvertedCount)
+//                picture is taken and given back as the display would
 //   libavcodec   bare libavcodec decode of the same frames with the decoder settings of our
 //                decoder layer (H.264: slice threads, low delay; MPEG-4: one thread), then
 //                ColourConverter::convert of each picture
@@ -83,7 +83,7 @@ class KevraDecode {
 public:
     KevraDecode() : worker_(std::make_unique<kevra::DecoderWorker>())
     {
-        worker_->setDisplayDepth(32);
+        worker_->setPixelFormat(kevra::PixelFormat::Bgrx32);
     }
     int64_t run(const std::vector<std::vector<uint8_t>>& packets)
     {
@@ -103,9 +103,10 @@ private:
     {
         for (;;) {
             const int r = worker_->runStep();
-            if (worker_->convertedCount() > 0) {
+            kevra::Picture picture;
+            if (worker_->takePicture(picture)) {
                 ++pictures_;
-                worker_->lowerConvertedCount();
+                worker_->giveBack(picture);
                 continue;
             }
             if (r == kevra::DecoderWorker::kStepIdle)

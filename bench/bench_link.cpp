@@ -73,7 +73,7 @@ void link(benchmark::State& state, std::vector<std::string> args, double targetM
         LinkEvents events(decoder);
         kevra::DeviceClient client;
         client.setSink(&events);
-        decoder.setDisplayDepth(32);
+        decoder.setPixelFormat(kevra::PixelFormat::Bgrx32);
         decoder.start();
         client.login("127.0.0.1", recorder.port(), "admin", "580317", 10000);
         if (!waitFor(events.login, 15)) {
@@ -90,10 +90,10 @@ void link(benchmark::State& state, std::vector<std::string> args, double targetM
         std::atomic<int64_t> pictures{0};
         std::thread display([&] {
             while (showing.load()) {
-                int buffering = 1, w = 0, h = 0;
-                if (decoder.pictureQuery(buffering, w, h)) {
+                kevra::Picture picture;
+                if (decoder.takePicture(picture)) {
                     ++pictures;
-                    decoder.lowerConvertedCount();
+                    decoder.giveBack(picture);
                 } else {
                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 }

@@ -32,22 +32,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return new kevra::DecoderWorker();   // reused: one per process
     }();
     kevra::DecoderWorker& w = *worker;
-    w.setDisplayDepth(depth);
+    w.setPixelFormat(kevra::pixelFormatForDepth(depth));
     w.startManual();
     int block = 0;
     auto drain = [&](int steps) {
         for (int i = 0; i < steps; ++i) {
             w.runIntake();
             const int result = w.runStep();
-            int buffering = 0, width = 0, height = 0;
-            if (const uint8_t* p = w.pictureQuery(buffering, width, height)) {
-                if (width <= 0 || height <= 0 || width > kevra::DecoderWorker::kMaxSide ||
-                    height > kevra::DecoderWorker::kMaxSide)
+            kevra::Picture p;
+            if (w.takePicture(p)) {
+                if (p.width <= 0 || p.height <= 0 || p.width > kevra::DecoderWorker::kMaxSide ||
+                    p.height > kevra::DecoderWorker::kMaxSide || p.stride * 8 != p.width * depth)
                     __builtin_trap();
-                fuzzdrv::touch(p, width * height * (depth / 8));
+                fuzzdrv::touch(p.pixels, p.stride * p.height);
                 if (verbose)
-                    std::fprintf(stderr, "picture %dx%d\n", width, height);
-                w.lowerConvertedCount();
+                    std::fprintf(stderr, "picture %dx%d\n", p.width, p.height);
+                w.giveBack(p);
             } else if (result == kevra::DecoderWorker::kStepIdle) {
                 return;
             }

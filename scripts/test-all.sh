@@ -23,7 +23,7 @@ stage "64-bit ARM: colour converter against the reference, under emulation"
 # Cross-compiled statically (no ARM libraries needed) and run by qemu-user; checks the NEON
 # path, which no x86 build contains.
 ARM_BIN=$(mktemp -d)
-aarch64-linux-gnu-g++ -std=c++20 -O2 -static -Wall -Wextra -Werror -Isrc src/video/ColourConverter.cpp \
+aarch64-linux-gnu-g++ -std=c++20 -O2 -static -Wall -Wextra -Werror -Isrc src/video/ColourConverter*.cpp \
   tests/video/standalone/colour_exactness.cpp -o "$ARM_BIN/colour_exactness"
 arm_status=0
 qemu-aarch64 "$ARM_BIN/colour_exactness" || arm_status=$?

@@ -36,24 +36,24 @@ void ClientLiveViewDevice::onMediaBytes(int, const uint8_t* bytes, int length)
     decoder_.push(bytes, length);
 }
 
-void ClientLiveViewDevice::setDisplayDepth(int bitsPerPixel)
+void ClientLiveViewDevice::setPixelFormat(PixelFormat format)
 {
-    decoder_.setDisplayDepth(bitsPerPixel);
+    decoder_.setPixelFormat(format);
 }
 
-const uint8_t* ClientLiveViewDevice::pictureQuery(int& buffering, int& width, int& height)
+bool ClientLiveViewDevice::takePicture(Picture& picture)
 {
-    return decoder_.pictureQuery(buffering, width, height);
+    return decoder_.takePicture(picture);
 }
 
-int ClientLiveViewDevice::convertedCount() const
+void ClientLiveViewDevice::giveBack(const Picture& picture)
 {
-    return decoder_.convertedCount();
+    decoder_.giveBack(picture);
 }
 
-void ClientLiveViewDevice::lowerConvertedCount()
+int ClientLiveViewDevice::buffering(int previous)
 {
-    decoder_.lowerConvertedCount();
+    return decoder_.buffering(previous);
 }
 
 int ClientLiveViewDevice::frameRate() const

@@ -24,10 +24,10 @@ public:
     // decoder and opens the channel with this object as its sink.
     void openChannel(int channel, int stream) override;
     void stopChannel() override;
-    void setDisplayDepth(int bitsPerPixel) override;
-    const uint8_t* pictureQuery(int& buffering, int& width, int& height) override;
-    int convertedCount() const override;
-    void lowerConvertedCount() override;
+    void setPixelFormat(PixelFormat format) override;
+    bool takePicture(Picture& picture) override;
+    void giveBack(const Picture& picture) override;
+    int buffering(int previous) override;
     int frameRate() const override;
     int undecodableCodec() const override;
     uint64_t openedMs() const override { return openedMs_.load(); }

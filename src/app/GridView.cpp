@@ -127,17 +127,15 @@ void GridView::tick()
         int p = 0;
         while (p < shownCount_ && shown_[size_t(p)] != s)
             ++p;
-        int width = 0, height = 0;
+        Picture picture;
         bool changed = false;
-        const uint8_t* picture = s->poll(width, height, changed);
-        if (p == shownCount_) {
-            if (picture)
-                s->pictureShown();
-        } else if (picture) {
-            // The converters store 24/32-bit rows bottom first.
-            const int depth = depth_.load();
-            surface_.presentTile(p, picture, width, height, depth, depth != 16);
-            s->pictureShown();
+        if (!s->poll(picture, changed)) {
+        } else if (p == shownCount_) {
+            s->pictureShown(picture);   // hidden: handed back undrawn
+        } else {
+            surface_.presentTile(p, picture.pixels, picture.width, picture.height,
+                                 picture.bitsPerPixel(), picture.bottomUp);
+            s->pictureShown(picture);
             presented_[size_t(p)]++;
         }
         if (changed && p < shownCount_)

@@ -11,7 +11,7 @@
 //   bounded as in the one-camera view) and its own media sink. Stopping a channel stops it at the
 //   recorder and ends its decoding before the stream object goes.
 // - One frame timer drives all streams. Each tick polls every shown stream once
-//   (pictureQuery), applies the one-camera view's buffering rule per stream and keeps a state
+//   (takePicture), applies the one-camera view's buffering rule per stream and keeps a state
 //   per stream: opening, buffering, playing, open error, stopped. A state change is posted to
 //   the user-interface thread, which draws it in the tile with the camera's name. The timer polls
 //   twice per frame of the fastest stream (500 / frame rate): a picture finished just after a

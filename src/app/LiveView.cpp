@@ -33,7 +33,7 @@ void LiveView::initialise()
     int depth = surface_.create(352, 288);
     if (depth > 0)
         pixelDepth_ = depth;
-    device_.setDisplayDepth(pixelDepth_);
+    device_.setPixelFormat(pixelFormatForDepth(pixelDepth_));
 }
 
 void LiveView::setRectangles(const Rect& normal, const Rect& fullScreen)
@@ -190,22 +190,23 @@ bool LiveView::reopen(uintptr_t item)
     return true;
 }
 
-void LiveView::layOut(int width, int height)
+void LiveView::layOut(int width, int height, PictureLayout::PixelAspect aspect)
 {
     const bool full = fullScreen_.load();
     const Rect area = unpackRect(full ? fullRect_.load() : normalRect_.load());
     const int R = area.width(), Q = area.height();
     lastWidth_ = width;
     lastHeight_ = height;
+    lastAspect_ = aspect;
 
     bool turned = false;
     turnBuffer_.reset();
-    if (PictureLayout::wantsTurn(full, R, Q, width, height) &&
+    if (PictureLayout::wantsTurn(full, R, Q, width, height, aspect) &&
         PictureLayout::turnBufferAllowed(width, height)) {
         turnBuffer_.reset(new (std::nothrow) uint8_t[size_t(width) * size_t(height) * 4]);
         turned = turnBuffer_ != nullptr;
     }
-    placement_ = PictureLayout::place(turned, width, height, R, Q);
+    placement_ = PictureLayout::place(turned, width, height, R, Q, aspect);
     pictureTurned_ = turned;
 
     if (!full)
@@ -214,18 +215,22 @@ void LiveView::layOut(int width, int height)
                                                 placement_.drawX + placement_.drawWidth,
                                                 placement_.drawY + placement_.drawHeight});
     int depth = surface_.create(placement_.surfaceWidth, placement_.surfaceHeight);
-    if (depth > 0)
+    if (depth > 0 && depth != pixelDepth_.load()) {
         pixelDepth_ = depth;
+        device_.setPixelFormat(pixelFormatForDepth(depth));
+    }
 }
 
 void LiveView::tick()
 {
-    int buffering = buffering_.load();
-    int width = 0, height = 0;
-    const uint8_t* picture = device_.pictureQuery(buffering, width, height);
+    Picture picture;
+    const bool taken = device_.takePicture(picture);
+    const int buffering = taken ? 0 : device_.buffering(buffering_.load());
+    const int width = taken ? picture.width : 0;
+    const int height = taken ? picture.height : 0;
     // A stream no decoder can show says so instead of buffering for ever; a decodable stream
     // afterwards (a new key frame) brings the buffering text back.
-    if (picture && width > 0 && height > 0)
+    if (taken && width > 0 && height > 0)
         anyPicture_ = true;
     const bool undecodable = device_.cannotShow(anyPicture_.load());
     if (undecodable != codecShown_.load()) {
@@ -237,25 +242,29 @@ void LiveView::tick()
         host_.postStatus(buffering == 1 ? u"BUFFERING" : u"PLAYING");
         buffering_ = buffering;
     }
-    if (picture && width > 0 && height > 0) {
+    if (taken && width > 0 && height > 0) {
         stall_.picture();
-        if (videoShown_.load()) {
+        // A picture converted before the surface's depth changed is not drawn on it.
+        if (videoShown_.load() && picture.format == pixelFormatForDepth(pixelDepth_.load())) {
             bool dirty = layoutDirty_.exchange(false);
-            if (dirty || width != lastWidth_ || height != lastHeight_)
-                layOut(width, height);
-            const int depth = pixelDepth_.load();
-            const uint8_t* shown = picture;
-            bool bottomUp = depth != 16;   // the converters store 24/32-bit rows bottom first
+            const PictureLayout::PixelAspect aspect{picture.sampleAspectNum,
+                                                    picture.sampleAspectDen};
+            if (dirty || width != lastWidth_ || height != lastHeight_ ||
+                aspect.num != lastAspect_.num || aspect.den != lastAspect_.den)
+                layOut(width, height, aspect);
+            const uint8_t* shown = picture.pixels;
+            bool bottomUp = picture.bottomUp;
             if (turnBuffer_) {
-                PictureLayout::turn(picture, width, height, depth, turnBuffer_.get());
+                PictureLayout::turn(picture.pixels, width, height, picture.bitsPerPixel(),
+                                    turnBuffer_.get());
                 shown = turnBuffer_.get();
                 bottomUp = false;
             }
             surface_.present(shown, destination_, bottomUp);
         }
-        if (device_.convertedCount() > 0)
-            device_.lowerConvertedCount();
     }
+    if (taken)
+        device_.giveBack(picture);
     int rate = device_.frameRate();
     if (rate > 0 && rate != frameRate_.load()) {
         frameRate_ = rate;

@@ -83,7 +83,7 @@ private:
     void startTimer();
     void cancelTimer();
     void leaveFullScreen();
-    void layOut(int width, int height);
+    void layOut(int width, int height, PictureLayout::PixelAspect aspect);
     static uint64_t packRect(const Rect& r);
     static Rect unpackRect(uint64_t v);
 
@@ -112,6 +112,7 @@ private:
     // Frame-timer thread while the timer runs; user-interface thread only after cancelling.
     int lastWidth_ = 0;
     int lastHeight_ = 0;
+    PictureLayout::PixelAspect lastAspect_{0, 0};
     PictureLayout::Placement placement_;
     Rect destination_;
     std::unique_ptr<uint8_t[]> turnBuffer_;

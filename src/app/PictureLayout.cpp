@@ -4,9 +4,30 @@
 
 namespace kevra {
 
-bool PictureLayout::wantsTurn(bool fullScreen, int areaWidth, int areaHeight, int width, int height)
+namespace {
+
+// The picture's shape as shown: width x height scaled by a declared pixel aspect. A declared
+// aspect is bounded (at most 255:1 either way, as the stream headers can express), so the
+// products stay far inside 64 bits.
+void shape(int width, int height, PictureLayout::PixelAspect a, int64_t& w, int64_t& h)
 {
-    return fullScreen && int64_t(areaWidth) * height < int64_t(areaHeight) * width;
+    w = width;
+    h = height;
+    if (a.num > 0 && a.den > 0 && a.num != a.den && a.num <= 65535 && a.den <= 65535 &&
+        int64_t(a.num) <= int64_t(a.den) * 255 && int64_t(a.den) <= int64_t(a.num) * 255) {
+        w *= a.num;
+        h *= a.den;
+    }
+}
+
+}   // namespace
+
+bool PictureLayout::wantsTurn(bool fullScreen, int areaWidth, int areaHeight, int width, int height,
+                              PixelAspect aspect)
+{
+    int64_t w = 0, h = 0;
+    shape(width, height, aspect, w, h);
+    return fullScreen && int64_t(areaWidth) * h < int64_t(areaHeight) * w;
 }
 
 bool PictureLayout::turnBufferAllowed(int width, int height)
@@ -15,7 +36,7 @@ bool PictureLayout::turnBufferAllowed(int width, int height)
 }
 
 void PictureLayout::fit(int surfaceWidth, int surfaceHeight, int areaWidth, int areaHeight,
-                        Placement& out)
+                        Placement& out, int64_t shapeWidth, int64_t shapeHeight)
 {
     out.surfaceWidth = surfaceWidth;
     out.surfaceHeight = surfaceHeight;
@@ -23,7 +44,10 @@ void PictureLayout::fit(int surfaceWidth, int surfaceHeight, int areaWidth, int 
         out.drawX = out.drawY = out.drawWidth = out.drawHeight = 0;
         return;
     }
-    const int64_t sw = surfaceWidth, sh = surfaceHeight, R = areaWidth, Q = areaHeight;
+    const bool shaped = shapeWidth > 0 && shapeHeight > 0;
+    const int64_t sw = shaped ? shapeWidth : surfaceWidth;
+    const int64_t sh = shaped ? shapeHeight : surfaceHeight;
+    const int64_t R = areaWidth, Q = areaHeight;
     if (sh * R > sw * Q) {   // the area is wider than the picture
         out.drawHeight = areaHeight;
         out.drawWidth = int(sw * Q / sh);
@@ -38,16 +62,18 @@ void PictureLayout::fit(int surfaceWidth, int surfaceHeight, int areaWidth, int 
 }
 
 PictureLayout::Placement PictureLayout::place(bool turn, int width, int height, int areaWidth,
-                                              int areaHeight)
+                                              int areaHeight, PixelAspect aspect)
 {
     Placement p;
     if (width <= 0 || height <= 0)
         return p;
+    int64_t w = 0, h = 0;
+    shape(width, height, aspect, w, h);
     p.turned = turn;
     if (turn)
-        fit(height, width, areaWidth, areaHeight, p);
+        fit(height, width, areaWidth, areaHeight, p, h, w);
     else
-        fit(width, height, areaWidth, areaHeight, p);
+        fit(width, height, areaWidth, areaHeight, p, w, h);
     p.turned = turn;
     return p;
 }

@@ -14,7 +14,7 @@ TileController::~TileController()
 
 void TileController::open(int bitsPerPixel)
 {
-    device_->setDisplayDepth(bitsPerPixel);
+    device_->setPixelFormat(pixelFormatForDepth(bitsPerPixel));
     buffering_ = 1;
     missed_ = 0;
     anyPicture_ = false;
@@ -48,12 +48,14 @@ bool TileController::polling() const
     return s == State::Buffering || s == State::Playing || s == State::CodecError;
 }
 
-const uint8_t* TileController::poll(int& width, int& height, bool& changed)
+bool TileController::poll(Picture& picture, bool& changed)
 {
     changed = false;
-    width = height = 0;
-    const uint8_t* picture = device_->pictureQuery(buffering_, width, height);
-    const bool shown = picture && width > 0 && height > 0;
+    const bool taken = device_->takePicture(picture);
+    buffering_ = taken ? 0 : device_->buffering(buffering_);
+    const bool shown = taken && picture.width > 0 && picture.height > 0;
+    if (taken && !shown)
+        device_->giveBack(picture);
     // The decoder says "buffering" whenever its frame list runs dry, which between two
     // pictures of a live stream is most of the time; a playing tile says so only after
     // kGraceTicks polls without a picture.
@@ -71,13 +73,12 @@ const uint8_t* TileController::poll(int& width, int& height, bool& changed)
         state_ = now;
         changed = true;
     }
-    return shown ? picture : nullptr;
+    return shown;
 }
 
-void TileController::pictureShown()
+void TileController::pictureShown(const Picture& picture)
 {
-    if (device_->convertedCount() > 0)
-        device_->lowerConvertedCount();
+    device_->giveBack(picture);
 }
 
 const char16_t* TileController::stateKey(State s)

@@ -32,11 +32,11 @@ public:
     // Stops the channel at the recorder and its decoding: Stopped.
     void stop();
 
-    // Frame-timer thread: a ready picture or nullptr; keeps the state in line with the stream
+    // Frame-timer thread: true with a ready picture; keeps the state in line with the stream
     // (buffering, playing, cannot be decoded). Returns true in changed when the state changed.
-    const uint8_t* poll(int& width, int& height, bool& changed);
-    // After a polled picture was drawn.
-    void pictureShown();
+    bool poll(Picture& picture, bool& changed);
+    // After a polled picture was drawn: gives it back.
+    void pictureShown(const Picture& picture);
     // True while poll() may run.
     bool polling() const;
 

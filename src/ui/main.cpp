@@ -8,6 +8,7 @@
 #include "ui/MainWindow.h"
 #include "ui/QuitSignals.h"
 #include "ui/ScriptedRun.h"
+#include "video/CodecLog.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -59,6 +60,8 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
     QApplication app(argc, argv);
     kevra::ViewerLog::setVerbose(options.verbose);
+    // The decoder's own messages (damaged frames and the like) are detail of the viewer's log.
+    kevra::CodecLog::install([](const std::string& line) { kevra::ViewerLog::detail(line); });
     kevra::MainWindow* shown = nullptr;
     // Lives until main returns: a signal during the shutdown below changes nothing.
     kevra::QuitSignals quit([&shown](int signo) {

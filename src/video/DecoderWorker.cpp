@@ -5,8 +5,10 @@
 #include "video/VideoDecoder.h"
 
 #include <pthread.h>
+#include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <string>
 #include <new>
 #include <thread>
 
@@ -34,7 +36,8 @@ bool sameDecoder(int a, int b)
 
 }   // namespace
 
-DecoderWorker::DecoderWorker() : demux_(std::make_unique<StreamDemuxer>(0))
+DecoderWorker::DecoderWorker()
+    : demux_(std::make_unique<StreamDemuxer>(0)), decoder_(std::make_unique<VideoDecoder>())
 {
 }
 
@@ -55,9 +58,12 @@ void DecoderWorker::resetStream()
     decodedPending_.store(0);
     frameRate_.store(0);
     bufferingMark_.store(false);
-    undecodable_.store(-1);
+    clearUnsupported(Unsupported::None);
     sawVideo_ = false;
     audioFrames_ = 0;
+    bytesWithoutVideo_ = 0;
+    framesWithoutKey_ = 0;
+    framesWithoutPicture_ = 0;
     std::lock_guard<std::mutex> g(queueLock_);
     // Bytes pushed after the previous stream stopped belong to that stream.
     queue_.clear();
@@ -68,7 +74,7 @@ void DecoderWorker::resetStream()
 
 void DecoderWorker::start()
 {
-    if (running_.load() || thread_.running() || decoderOpen_)
+    if (running_.load() || thread_.running() || decoder_->isOpen())
         stop();
     resetStream();
     running_.store(true);
@@ -78,7 +84,7 @@ void DecoderWorker::start()
 
 void DecoderWorker::startManual()
 {
-    if (running_.load() || thread_.running() || decoderOpen_)
+    if (running_.load() || thread_.running() || decoder_->isOpen())
         stop();
     resetStream();
 }
@@ -98,7 +104,6 @@ void DecoderWorker::stop()
         demux_->control(0, 0);
     closeDecoder();
     frameRate_.store(0);
-    decoderOpen_ = false;
 }
 
 void DecoderWorker::push(const uint8_t* bytes, int length)
@@ -127,9 +132,9 @@ void DecoderWorker::push(const uint8_t* bytes, int length)
     wake();
 }
 
-void DecoderWorker::setDisplayDepth(int bitsPerPixel)
+void DecoderWorker::setPixelFormat(PixelFormat format)
 {
-    displayBits_.store(bitsPerPixel);
+    format_.store(format);
 }
 
 int DecoderWorker::bytesQueued()
@@ -147,39 +152,46 @@ bool DecoderWorker::dropping()
 // ---------------------------------------------------------------------------------------------
 // Frame-timer side
 
-const uint8_t* DecoderWorker::pictureQuery(int& buffering, int& width, int& height)
+bool DecoderWorker::takePicture(Picture& picture)
 {
-    if (converted_.load(std::memory_order_acquire) > 0) {
-        buffering = 0;
-        width = pictureWidth_;
-        height = pictureHeight_;
-        return picture_.get();
-    }
-    const int rate = frameRate_.load();
-    if (rate <= 0) {
-        buffering = 1;
-        bufferingMark_.store(false);
-    } else if (bufferingMark_.load()) {
-        if (frameListCount_.load() < rate) {
-            buffering = 1;
-        } else {
-            buffering = 0;
-            bufferingMark_.store(false);
-        }
-    } else if (frameListCount_.load() == 0 && decodedPending_.load() == 0) {
-        buffering = 1;
-        bufferingMark_.store(true);
-    }
-    return nullptr;
+    if (converted_.load(std::memory_order_acquire) <= 0)
+        return false;
+    picture = ready_;
+    return true;
 }
 
-void DecoderWorker::lowerConvertedCount()
+void DecoderWorker::giveBack(const Picture& picture)
 {
+    if (converted_.load(std::memory_order_acquire) <= 0 || picture.sequence != ready_.sequence ||
+        picture.pixels != ready_.pixels)
+        return;
     int n = converted_.load(std::memory_order_relaxed);
     while (n > 0 && !converted_.compare_exchange_weak(n, n - 1, std::memory_order_release,
                                                       std::memory_order_relaxed)) {}
     if (n > 0 && decodedPending_.load() > 0)
         wake();   // the next picture waits for conversion
+}
+
+int DecoderWorker::buffering(int previous)
+{
+    if (converted_.load(std::memory_order_acquire) > 0)
+        return 0;
+    const int rate = frameRate_.load();
+    if (rate <= 0) {
+        bufferingMark_.store(false);
+        return 1;
+    }
+    if (bufferingMark_.load()) {
+        if (frameListCount_.load() < rate)
+            return 1;
+        bufferingMark_.store(false);
+        return 0;
+    }
+    if (frameListCount_.load() == 0 && decodedPending_.load() == 0) {
+        bufferingMark_.store(true);
+        return 1;
+    }
+    return previous;
 }
 
 void DecoderWorker::wake()
@@ -278,6 +290,17 @@ int DecoderWorker::intake()
         if (!demux_)
             continue;
         demux_->feed(c.bytes.get(), c.length);
+        if (!sawVideo_ && audioFrames_ == 0 && bytesWithoutVideo_ < kBytesWithoutVideo) {
+            bytesWithoutVideo_ += c.length;
+            if (bytesWithoutVideo_ >= kBytesWithoutVideo)
+                setUnsupported(Unsupported::NoVideo, -1,
+                               demux_->format() == stream_format::NONE
+                                   ? "no stream format recognised in " +
+                                         std::to_string(bytesWithoutVideo_) + " bytes"
+                                   : "no video frame in " + std::to_string(bytesWithoutVideo_) +
+                                         " bytes of stream format " +
+                                         std::to_string(demux_->format()));
+        }
         for (;;) {
             const MediaFrame* f = nullptr;
             if (waitingForKey_) {
@@ -287,10 +310,13 @@ int DecoderWorker::intake()
                     noteRecord(*f);
                     f = demux_->nextFrame();
                 }
+                if (f && !acceptKeyFrame(*f))
+                    noteRecord(*f);
                 if (!f || !acceptKeyFrame(*f))
                     break;
                 noteRecord(*f);
                 waitingForKey_ = false;
+                framesWithoutKey_ = 0;
                 frameRate_.store(f->frameRate);
             } else {
                 f = demux_->nextFrame();
@@ -319,63 +345,67 @@ int DecoderWorker::intake()
 void DecoderWorker::noteRecord(const MediaFrame& f)
 {
     if (f.kind == 1) {
+        if (!sawVideo_)
+            clearUnsupported(Unsupported::NoVideo);   // the bytes do hold video
         sawVideo_ = true;
+        // Video that never brings a key frame with a picture size and rate to start at.
+        if (waitingForKey_ && !acceptKeyFrame(f) && ++framesWithoutKey_ == kFramesWithoutKey)
+            setUnsupported(Unsupported::NoVideo, f.codec,
+                           std::to_string(kFramesWithoutKey) + " video frames of codec " +
+                               std::to_string(f.codec) +
+                               " and no key frame with a picture size to start at");
     } else if (f.kind == 2 && !sawVideo_ && ++audioFrames_ >= kAudioOnlyFrames) {
-        undecodable_.store(f.codec < 0 ? 0 : f.codec);
+        setUnsupported(Unsupported::AudioOnly, f.codec,
+                       "audio codec " + std::to_string(f.codec) + " and no video");
     }
 }
 
-int DecoderWorker::openDecoder(int width, int height, int codec)
+DecoderWorker::UnsupportedReason DecoderWorker::unsupported() const
 {
-    if (decoderOpen_)
-        closeDecoder();
-    VideoDecOpenParam param{width, height};
-    if (isH264(codec)) {
-        handle_ = 0;
-        H264_Dec_Init(0);
-        handle_ = H264_Dec_Open(&param);
-        decoderOpens_.fetch_add(1);
-        if (handle_ == 0) {
-            H264_Dec_DeInit();
-            return 1;
-        }
-        decoderOpen_ = true;
-    } else if (isMpeg4(codec)) {
-        handle_ = 0;
-        Mpeg4_Dec_Init(0);
-        handle_ = Mpeg4_Dec_Open(&param);
-        decoderOpens_.fetch_add(1);
-        if (handle_ == 0) {
-            Mpeg4_Dec_DeInit();
-            return 1;
-        }
-        decoderOpen_ = true;
-    }
-    if (!decoderOpen_)
-        return 1;
+    std::lock_guard<std::mutex> g(reasonLock_);
+    return reason_;
+}
+
+void DecoderWorker::setUnsupported(Unsupported kind, int codec, std::string detail)
+{
+    std::lock_guard<std::mutex> g(reasonLock_);
+    if (reason_.kind == kind && reason_.codec == codec)
+        return;
+    reason_ = UnsupportedReason{kind, codec, std::move(detail)};
+    undecodable_.store(codec < 0 ? 0 : codec);
+}
+
+void DecoderWorker::clearUnsupported(Unsupported kind)
+{
+    std::lock_guard<std::mutex> g(reasonLock_);
+    if (kind != Unsupported::None && reason_.kind != kind)
+        return;
+    reason_ = UnsupportedReason{};
+    undecodable_.store(-1);
+}
+
+bool DecoderWorker::openDecoder(int width, int height, int codec)
+{
+    closeDecoder();
+    if (!decodable(codec))
+        return false;
+    const VideoDecoder::Codec which =
+        isH264(codec) ? VideoDecoder::Codec::H264 : VideoDecoder::Codec::Mpeg4;
+    decoderOpens_.fetch_add(1);
+    if (!decoder_->open(which, width, height))
+        return false;
     openCodec_ = codec;
     // Program streams may hand out a frame in several pieces, or the end of one frame with
     // the start of the next (small packs): their bytes go through the codec's parser, which
     // holds each frame until the next one starts. Every other format delivers whole frames.
-    joining_ =
-        demux_ && demux_->format() == 7 &&
-        joiner_.open(isH264(codec) ? VideoDecoder::Codec::H264 : VideoDecoder::Codec::Mpeg4) == 0;
-    return 0;
+    joining_ = demux_ && demux_->format() == 7 && joiner_.open(which) == 0;
+    return true;
 }
 
 void DecoderWorker::closeDecoder()
 {
-    if (handle_ != 0) {
-        if (isMpeg4(openCodec_)) {
-            Mpeg4_Dec_Close(handle_);
-            Mpeg4_Dec_DeInit();
-        } else {
-            H264_Dec_Close(handle_);
-            H264_Dec_DeInit();
-        }
-        handle_ = 0;
-    }
-    decoded_ = VideoDecPlanes{};   // the planes belonged to the decoder
+    decoder_->close();
+    decoded_ = VideoDecoder::Planes{};   // the planes belonged to the decoder
     decodedPending_.store(0);
     joiner_.close();
     joining_ = false;
@@ -383,26 +413,39 @@ void DecoderWorker::closeDecoder()
     openCodec_ = -1;
     openWidth_ = 0;
     openHeight_ = 0;
-    decoderOpen_ = false;
 }
 
 void DecoderWorker::decodeFrame(const uint8_t* data, int length, bool padded)
 {
-    static_assert(kPayloadPadding >= kVideoDecInputPadding, "frame payloads are read in place");
-    decoded_ = VideoDecPlanes{};
+    static_assert(kPayloadPadding >= VideoDecoder::kInputPadding,
+                  "frame payloads are read in place");
+    decoded_ = VideoDecoder::Planes{};
     if (!data || length <= 0)
         return;
     // The picture stays in the decoder's planes: it is converted from there, with their strides.
-    VideoDecInput in{data, length, 1, 1, 0, 0};
-    VideoDecPlanes out{};
-    const int flags = padded ? kVideoDecPaddedInput : 0;
-    const int result = isMpeg4(openCodec_) ? Mpeg4_Dec_DecodePlanes(handle_, &in, &out, flags)
-                                           : H264_Dec_DecodePlanes(handle_, &in, &out, flags);
-    if (result != -1 && out.y && out.outWidth > 0 && out.outHeight > 0 &&
-        out.outWidth <= openWidth_ && out.outHeight <= openHeight_) {
+    VideoDecoder::Planes out;
+    if (decoder_->decode(data, length, padded, out) && out.y && out.width > 0 && out.height > 0 &&
+        out.width <= openWidth_ && out.height <= openHeight_) {
         decoded_ = out;
+        decodedAt_ = Picture::Clock::now();
         decodedPending_.fetch_add(1);
+        if (framesWithoutPicture_ != 0) {
+            framesWithoutPicture_ = 0;
+            clearUnsupported(Unsupported::NoPicture);
+            clearUnsupported(Unsupported::PictureFormat);
+        }
+        return;
     }
+    // No picture: the decoder made one of a kind the converter does not take, or it makes
+    // none at all for a while (a missing picture now and then is a damaged frame).
+    framesWithoutPicture_ = std::min(framesWithoutPicture_ + 1, kFramesWithoutPicture);
+    const std::string& rejected = decoder_->rejectedPicture();
+    if (!rejected.empty())
+        setUnsupported(Unsupported::PictureFormat, openCodec_, rejected);
+    else if (framesWithoutPicture_ >= kFramesWithoutPicture)
+        setUnsupported(Unsupported::NoPicture, openCodec_,
+                       std::string(isH264(openCodec_) ? "H.264" : "MPEG-4 Visual") + ": " +
+                           std::to_string(kFramesWithoutPicture) + " frames, no picture");
 }
 
 void DecoderWorker::decodeJoined()
@@ -438,14 +481,15 @@ int DecoderWorker::decodeOne()
         if (f.width > kMaxSide || f.height > kMaxSide)
             return kStepUndecodable;
         if (f.codec != openCodec_ || f.width != openWidth_ || f.height != openHeight_ ||
-            !decoderOpen_) {
-            if (openDecoder(f.width, f.height, f.codec) != 0) {
-                decoderOpen_ = false;
+            !decoder_->isOpen()) {
+            if (!openDecoder(f.width, f.height, f.codec)) {
                 if (!decodable(f.codec))
-                    undecodable_.store(f.codec < 0 ? 0 : f.codec);
+                    setUnsupported(Unsupported::VideoCodec, f.codec,
+                                   "video codec " + std::to_string(f.codec));
                 return kStepUndecodable;
             }
-            undecodable_.store(-1);
+            clearUnsupported(Unsupported::None);
+            framesWithoutPicture_ = 0;
             openWidth_ = f.width;
             openHeight_ = f.height;
             // A new picture size or codec is a new stream from the same recorder: it goes
@@ -455,7 +499,7 @@ int DecoderWorker::decodeOne()
         }
     }
     // Frames of another codec than the open decoder's are dropped unread.
-    if (decoderOpen_ && sameDecoder(f.codec, openCodec_) && f.payloadLength > 0) {
+    if (decoder_->isOpen() && sameDecoder(f.codec, openCodec_) && f.payloadLength > 0) {
         if (joining_) {
             const int length = f.payloadLength;
             joinEntry_ = std::move(e);
@@ -470,18 +514,17 @@ int DecoderWorker::decodeOne()
 
 bool DecoderWorker::ensurePictureBuffer(int width, int height)
 {
-    if (picture_ && pictureWidth_ == width && pictureHeight_ == height)
-        return true;
     const size_t size = static_cast<size_t>(width) * static_cast<size_t>(height) * 4 + 54;
+    if (picture_ && pictureBytes_ == size)
+        return true;
     std::unique_ptr<uint8_t[], AlignedDelete> fresh(
         new (std::align_val_t(kPictureAlign), std::nothrow) uint8_t[size]());
     if (!fresh)
         return false;
-    // The frame timer may still hold the old pointer from a query it has not finished.
+    // The frame timer may still hold the old pointer from a take it has not finished.
     retiredPicture_ = std::move(picture_);
     picture_ = std::move(fresh);
-    pictureWidth_ = width;
-    pictureHeight_ = height;
+    pictureBytes_ = size;
     return true;
 }
 
@@ -491,17 +534,31 @@ int DecoderWorker::step()
     if (decodedPending_.load() == 0)
         result = decodeOne();
     if (decodedPending_.load() > 0 && converted_.load(std::memory_order_acquire) == 0) {
-        const int w = decoded_.outWidth;
-        const int h = decoded_.outHeight;
+        const int w = decoded_.width;
+        const int h = decoded_.height;
         // The picture buffer follows the decoded size; it is replaced only here, while the
         // frame timer holds no picture.
         if (decoded_.y && ensurePictureBuffer(w, h)) {
+            const PixelFormat format = format_.load();
+            const int bits = bitsPerPixel(format);
             const ColourConverter::Planes in{decoded_.y,       decoded_.u,       decoded_.v,
                                              decoded_.yStride, decoded_.uStride, decoded_.vStride};
-            ColourConverter::convert(in, w, h, picture_.get(), displayBits_.load());
+            ColourConverter::convert(in, w, h, picture_.get(), bits);
+            Picture& p = ready_;
+            p.pixels = picture_.get();
+            p.width = w;
+            p.height = h;
+            p.stride = w * (bits / 8);
+            p.format = format;
+            p.bottomUp = format != PixelFormat::Rgb565;   // the converter's row order
+            p.sampleAspectNum = decoded_.sampleAspectNum;
+            p.sampleAspectDen = decoded_.sampleAspectDen;
+            p.sequence = ++sequence_;
+            p.decoded = decodedAt_;
+            p.converted = Picture::Clock::now();
             converted_.fetch_add(1, std::memory_order_release);
         }
-        decoded_ = VideoDecPlanes{};
+        decoded_ = VideoDecoder::Planes{};
         decodedPending_.fetch_sub(1);
         return kStepDone;
     }

@@ -17,7 +17,7 @@ namespace {
 
 struct Log {
     std::vector<std::string> calls;   // "open 3", "stop 3"
-    std::map<int, int> polls;         // channel -> pictureQuery calls
+    std::map<int, int> polls;         // channel -> takePicture calls
 };
 
 // One stream's device: hands out a 4 x 2 picture whenever `ready` is set.
@@ -34,21 +34,20 @@ struct FakeDevice : LiveViewDevice {
         log.calls.push_back("open " + std::to_string(ch));
     }
     void stopChannel() override { log.calls.push_back("stop " + std::to_string(channel)); }
-    void setDisplayDepth(int) override {}
-    const uint8_t* pictureQuery(int& buffering, int& w, int& h) override
+    void setPixelFormat(PixelFormat) override {}
+    bool takePicture(Picture& p) override
     {
         log.polls[channel]++;
-        if (!ready) {
-            buffering = 1;   // the frame list ran dry
-            return nullptr;
-        }
-        buffering = 0;
-        w = 4;
-        h = 2;
-        return pixels;
+        if (!ready)
+            return false;
+        p.pixels = pixels;
+        p.width = 4;
+        p.height = 2;
+        p.bottomUp = true;
+        return true;
     }
-    int convertedCount() const override { return ready ? 1 : 0; }
-    void lowerConvertedCount() override { ready = false; }
+    int buffering(int) override { return 1; }   // the frame list ran dry
+    void giveBack(const Picture&) override { ready = false; }
     int frameRate() const override { return 25; }
     int undecodableCodec() const override { return undecodable ? 28 : -1; }
 };

@@ -111,7 +111,7 @@ struct FakeDevice : LiveViewDevice {
     std::vector<std::pair<int, int>> opens;
     int depthSet = 0;
     // Scripted answers of the picture query.
-    std::atomic<int> buffering{1};
+    std::atomic<int> bufferingAnswer{1};
     std::atomic<int> width{0}, height{0};
     std::atomic<int> rate{0};
     std::atomic<int> converted{0};
@@ -127,21 +127,21 @@ struct FakeDevice : LiveViewDevice {
         opens.push_back({channel, stream});
     }
     void stopChannel() override { stops++; }
-    void setDisplayDepth(int bpp) override { depthSet = bpp; }
-    const uint8_t* pictureQuery(int& buf, int& w, int& h) override
+    void setPixelFormat(PixelFormat f) override { depthSet = bitsPerPixel(f); }
+    bool takePicture(Picture& p) override
     {
         queries++;
-        if (converted.load() > 0) {
-            buf = 0;
-            w = width;
-            h = height;
-            return picture.data();
-        }
-        buf = buffering.load();
-        return nullptr;
+        if (converted.load() <= 0)
+            return false;
+        p.pixels = picture.data();
+        p.width = width;
+        p.height = height;
+        p.format = pixelFormatForDepth(depthSet);
+        p.bottomUp = depthSet != 16;
+        return true;
     }
-    int convertedCount() const override { return converted.load(); }
-    void lowerConvertedCount() override
+    int buffering(int) override { return bufferingAnswer.load(); }
+    void giveBack(const Picture&) override
     {
         lowered++;
         converted--;
@@ -252,11 +252,11 @@ TEST_F(LiveViewTest, StatusFollowsBufferingAndStopEndsTheTimer)
     ASSERT_TRUE(eventually([&] { return device.queries.load() >= 3; }));
     EXPECT_EQ(host.lastStatus(), u"BUFFERING");
 
-    device.buffering = 0;   // a second of frames is waiting
+    device.bufferingAnswer = 0;   // a second of frames is waiting
     ASSERT_TRUE(eventually([&] { return host.lastStatus() == u"PLAYING"; }));
-    device.buffering = 1;   // ran dry
+    device.bufferingAnswer = 1;   // ran dry
     ASSERT_TRUE(eventually([&] { return host.lastStatus() == u"BUFFERING"; }));
-    device.buffering = 0;
+    device.bufferingAnswer = 0;
     ASSERT_TRUE(eventually([&] { return host.lastStatus() == u"PLAYING"; }));
 
     // Each status change is posted once, not on every tick.

@@ -48,6 +48,33 @@ TEST(PictureLayout, FitTiesFillTheWidthAndWideAreasCentreHorizontally)
     EXPECT_FALSE(PictureLayout::wantsTurn(true, 352, 288, 352, 288));
 }
 
+// The shape drawn follows the pixel aspect the stream declares: 720 x 576 with 16:15 pixels is
+// 4:3, without one (or with an absurd one) 5:4; a turned picture keeps the shape turned.
+TEST(PictureLayout, DeclaredPixelAspectShapesThePicture)
+{
+    struct Case {
+        bool turn;
+        PictureLayout::PixelAspect aspect;
+        int areaW, areaH, drawW, drawH;
+    };
+    const Case cases[] = {
+        {false, {16, 15}, 640, 480, 640, 480},   {false, {0, 0}, 640, 480, 600, 480},
+        {false, {1, 1}, 640, 480, 600, 480},     {false, {1000, 1}, 640, 480, 600, 480},
+        {false, {-16, 15}, 640, 480, 600, 480},  {true, {16, 15}, 480, 640, 480, 640},
+        {false, {64, 45}, 1280, 720, 1280, 720},
+    };
+    for (const Case& c : cases) {
+        const auto p = PictureLayout::place(c.turn, 720, 576, c.areaW, c.areaH, c.aspect);
+        EXPECT_EQ(p.surfaceWidth, c.turn ? 576 : 720);   // the pixels are not resized
+        EXPECT_EQ(p.drawWidth, c.drawW) << c.aspect.num << ":" << c.aspect.den;
+        EXPECT_EQ(p.drawHeight, c.drawH) << c.aspect.num << ":" << c.aspect.den;
+    }
+    // 4:3 as shown is not narrower than a 5:4 portrait area's turn test would make 720x576.
+    EXPECT_FALSE(PictureLayout::wantsTurn(true, 800, 600, 720, 576, {16, 15}));
+    EXPECT_TRUE(PictureLayout::wantsTurn(true, 780, 600, 720, 576, {16, 15}));
+    EXPECT_FALSE(PictureLayout::wantsTurn(true, 780, 600, 720, 576));
+}
+
 TEST(PictureLayout, HostileSizesDoNotOverflowOrDivideByZero)
 {
     auto p = PictureLayout::place(false, 0, 288, 240, 320);

@@ -110,14 +110,10 @@ struct FakeDevice : LiveViewDevice {
             ++stops;
         opened = 0;
     }
-    void setDisplayDepth(int) override {}
-    const uint8_t* pictureQuery(int& b, int&, int&) override
-    {
-        b = 1;
-        return nullptr;
-    }
-    int convertedCount() const override { return 0; }
-    void lowerConvertedCount() override {}
+    void setPixelFormat(PixelFormat) override {}
+    bool takePicture(Picture&) override { return false; }
+    void giveBack(const Picture&) override {}
+    int buffering(int) override { return 1; }
     int frameRate() const override { return 25; }
     uint64_t openedMs() const override { return opened.load(); }
 };
@@ -424,10 +420,10 @@ TEST(LiveViewDevice, ACameraWithMediaButNoPictureCannotBeShownAndSilenceIsMeasur
         int codec = -1;
         void openChannel(int, int) override {}
         void stopChannel() override {}
-        void setDisplayDepth(int) override {}
-        const uint8_t* pictureQuery(int&, int&, int&) override { return nullptr; }
-        int convertedCount() const override { return 0; }
-        void lowerConvertedCount() override {}
+        void setPixelFormat(PixelFormat) override {}
+        bool takePicture(Picture&) override { return false; }
+        void giveBack(const Picture&) override {}
+        int buffering(int) override { return 1; }
         int frameRate() const override { return 0; }
         int undecodableCodec() const override { return codec; }
         uint64_t openedMs() const override { return opened; }

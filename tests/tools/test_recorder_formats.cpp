@@ -244,7 +244,7 @@ Played play(RecorderProcess& rec, int camera, int wanted, int timeoutS = 30)
     // The viewer's own pairing of channel and decoder; it goes before the client.
     ClientLiveViewDevice view(client);
     DecoderWorker& decoder = view.decoder();
-    view.setDisplayDepth(32);
+    view.setPixelFormat(PixelFormat::Bgrx32);
     view.openChannel(camera, 1);
     EXPECT_TRUE(waitFor(sink.channelCode, 20000));
     EXPECT_EQ(sink.channelCode.load(), 0);
@@ -252,17 +252,16 @@ Played play(RecorderProcess& rec, int camera, int wanted, int timeoutS = 30)
     // Ask for pictures as the viewer's frame timer does.
     const auto until = opened + std::chrono::seconds(timeoutS);
     while (out.pictures < wanted && Clock::now() < until && !sink.lost.load()) {
-        int buffering = 1, w = 0, h = 0;
-        const uint8_t* p = decoder.pictureQuery(buffering, w, h);
-        if (p && w > 0 && h > 0) {
+        Picture p;
+        if (decoder.takePicture(p) && p.width > 0 && p.height > 0) {
             if (out.pictures == 0)
                 out.msToFirst =
                     std::chrono::duration<double, std::milli>(Clock::now() - opened).count();
-            out.picture.assign(p, p + size_t(w) * size_t(h) * 4);
-            out.width = w;
-            out.height = h;
+            out.picture.assign(p.pixels, p.pixels + size_t(p.stride) * size_t(p.height));
+            out.width = p.width;
+            out.height = p.height;
             ++out.pictures;
-            decoder.lowerConvertedCount();
+            decoder.giveBack(p);
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }

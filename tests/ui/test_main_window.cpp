@@ -37,14 +37,10 @@ struct QuietDevice : LiveViewDevice {
         lastChannel = channel;
     }
     void stopChannel() override { stops++; }
-    void setDisplayDepth(int) override {}
-    const uint8_t* pictureQuery(int& b, int&, int&) override
-    {
-        b = 1;
-        return nullptr;
-    }
-    int convertedCount() const override { return 0; }
-    void lowerConvertedCount() override {}
+    void setPixelFormat(PixelFormat) override {}
+    bool takePicture(Picture&) override { return false; }
+    void giveBack(const Picture&) override {}
+    int buffering(int) override { return 1; }
     int frameRate() const override { return 0; }
 };
 

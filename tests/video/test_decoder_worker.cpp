@@ -5,6 +5,7 @@
 #include "testkit/PacketMuxer.h"
 #include "testkit/PatternEncoder.h"
 #include "testkit/ProgramStreamMuxer.h"
+#include "video/CodecLog.h"
 #include "video/ColourConverter.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,11 @@
 #include <cstring>
 #include <thread>
 #include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/opt.h>
+}
 
 using namespace kevra;
 
@@ -75,16 +81,15 @@ void push(DecoderWorker& w, const std::vector<uint8_t>& bytes)
 }
 
 // Takes pictures like the frame timer does, driving the worker by hand until one is ready.
-const uint8_t* stepUntilPicture(DecoderWorker& w, int& width, int& height, int maxSteps = 20)
+bool stepUntilPicture(DecoderWorker& w, Picture& pic, int maxSteps = 20)
 {
-    int buffering = 0;
     for (int i = 0; i < maxSteps; ++i) {
         w.runIntake();
         w.runStep();
-        if (const uint8_t* p = w.pictureQuery(buffering, width, height))
-            return p;
+        if (w.takePicture(pic))
+            return true;
     }
-    return nullptr;
+    return false;
 }
 
 // Colour of output pixel (row, col) of a 32-bit picture.
@@ -124,13 +129,13 @@ TEST(DecoderWorker, WaitsForAKeyFrameWithAFrameRate)
     DecoderWorker w;
     w.startManual();
     OpaqueStream s;
-    int buffering = 0, width = 0, height = 0;
+    Picture pic;
     push(w, s.dependent());
     push(w, s.dependent());
     w.runIntake();
     EXPECT_EQ(w.framesQueued(), 0);
-    EXPECT_EQ(w.pictureQuery(buffering, width, height), nullptr);
-    EXPECT_EQ(buffering, 1);
+    EXPECT_FALSE(w.takePicture(pic));
+    EXPECT_EQ(w.buffering(0), 1);
 
     push(w, s.key(0));   // no frame rate: not a place to start
     w.runIntake();
@@ -189,60 +194,50 @@ TEST(DecoderWorker, BufferingAnswersFollowTheFrameList)
     DecoderWorker w;
     w.startManual();
     OpaqueStream s;
-    int buffering = 0, width = 0, height = 0;
 
-    EXPECT_EQ(w.pictureQuery(buffering, width, height), nullptr);
-    EXPECT_EQ(buffering, 1);   // no key frame yet
+    EXPECT_EQ(w.buffering(0), 1);   // no key frame yet
 
     push(w, s.key(10));
     w.runIntake();
-    buffering = 0;
-    w.pictureQuery(buffering, width, height);
-    EXPECT_EQ(buffering, 0);   // frames waiting: the caller's answer stands
-    buffering = 1;
-    w.pictureQuery(buffering, width, height);
-    EXPECT_EQ(buffering, 1);
+    EXPECT_EQ(w.buffering(0), 0);   // frames waiting: the caller's answer stands
+    EXPECT_EQ(w.buffering(1), 1);
 
     w.runStep();   // the list runs empty: buffering until one second of frames is queued
-    buffering = 0;
-    w.pictureQuery(buffering, width, height);
-    EXPECT_EQ(buffering, 1);
+    EXPECT_EQ(w.buffering(0), 1);
     for (int i = 0; i < 9; ++i)
         push(w, s.dependent());
     w.runIntake();
-    buffering = 0;
-    w.pictureQuery(buffering, width, height);
-    EXPECT_EQ(buffering, 1);
+    EXPECT_EQ(w.buffering(0), 1);
     push(w, s.dependent());
     w.runIntake();
-    w.pictureQuery(buffering, width, height);
-    EXPECT_EQ(buffering, 0);
-    buffering = 1;
-    w.pictureQuery(buffering, width, height);   // mark cleared: answer left as it was
-    EXPECT_EQ(buffering, 1);
+    EXPECT_EQ(w.buffering(1), 0);
+    EXPECT_EQ(w.buffering(1), 1);   // mark cleared: answer left as it was
 }
 
 TEST(DecoderWorker, DecodesConvertsAndHandsOverOnePictureAtATime)
 {
     DecoderWorker w;
-    w.setDisplayDepth(32);
+    w.setPixelFormat(PixelFormat::Bgrx32);
     w.startManual();
     CameraStream cam(7, 176, 144);
     for (int i = 0; i < 4; ++i)
         push(w, cam.next());
-    int width = 0, height = 0;
-    const uint8_t* pic = stepUntilPicture(w, width, height);
-    ASSERT_NE(pic, nullptr);
-    EXPECT_EQ(width, 176);
-    EXPECT_EQ(height, 144);
+    Picture pic;
+    ASSERT_TRUE(stepUntilPicture(w, pic));
+    EXPECT_EQ(pic.width, 176);
+    EXPECT_EQ(pic.height, 144);
+    EXPECT_EQ(pic.stride, 176 * 4);
+    EXPECT_TRUE(pic.bottomUp);
+    EXPECT_EQ(pic.sequence, 1u);
+    EXPECT_LE(pic.decoded, pic.converted);
     EXPECT_EQ(w.convertedCount(), 1);
     // Output row 10 is source row 133, in the plain grey half of the pattern.
     int b, g, r;
-    bgr(pic, width, 10, 20, b, g, r);
+    bgr(pic.pixels, pic.width, 10, 20, b, g, r);
     EXPECT_NEAR(r, 120, 6);
     EXPECT_NEAR(g, 120, 6);
     EXPECT_NEAR(b, 120, 6);
-    EXPECT_EQ(pic[(size_t(10) * width + 20) * 4 + 3], 255);
+    EXPECT_EQ(pic.pixels[(size_t(10) * pic.width + 20) * 4 + 3], 255);
 
     // Until the picture has been drawn, at most one more is decoded and none converted.
     for (int i = 0; i < 5; ++i) {
@@ -251,22 +246,27 @@ TEST(DecoderWorker, DecodesConvertsAndHandsOverOnePictureAtATime)
     }
     EXPECT_EQ(w.convertedCount(), 1);
     EXPECT_EQ(w.framesQueued(), 2);
-    w.lowerConvertedCount();
-    w.lowerConvertedCount();   // never below 0
+    w.giveBack(pic);
+    w.giveBack(pic);   // never below 0
     EXPECT_EQ(w.convertedCount(), 0);
-    ASSERT_NE(stepUntilPicture(w, width, height), nullptr);
+    Picture next;
+    ASSERT_TRUE(stepUntilPicture(w, next));
+    EXPECT_EQ(next.sequence, 2u);
+    w.giveBack(pic);   // an earlier picture given back late leaves the new one in place
+    EXPECT_EQ(w.convertedCount(), 1);
 }
 
 TEST(DecoderWorker, SixteenBitDisplayGetsItsOwnFormula)
 {
     DecoderWorker w;
-    w.setDisplayDepth(16);
+    w.setPixelFormat(PixelFormat::Rgb565);
     w.startManual();
     CameraStream cam(2, 176, 144);
     push(w, cam.next());
-    int width = 0, height = 0;
-    const uint8_t* pic = stepUntilPicture(w, width, height);
-    ASSERT_NE(pic, nullptr);
+    Picture pic;
+    ASSERT_TRUE(stepUntilPicture(w, pic));
+    EXPECT_EQ(pic.stride, 176 * 2);
+    EXPECT_FALSE(pic.bottomUp);
     // Row 130 (bottom half) is the camera's plain background; the 16-bit formula reads its
     // luma as full range, so compare with the background's own YUV through that formula.
     uint8_t yy, cb, cr;
@@ -276,10 +276,41 @@ TEST(DecoderWorker, SixteenBitDisplayGetsItsOwnFormula)
     ColourConverter::convertReference(ys, &cb, &cr, 2, 2, reinterpret_cast<uint8_t*>(block), 16);
     const uint16_t expect = block[0];
     uint16_t px;
-    std::memcpy(&px, pic + (size_t(130) * width + 10) * 2, 2);
+    std::memcpy(&px, pic.pixels + (size_t(130) * pic.width + 10) * 2, 2);
     EXPECT_NEAR(px >> 11, expect >> 11, 1);
     EXPECT_NEAR((px >> 5) & 0x3F, (expect >> 5) & 0x3F, 2);
     EXPECT_NEAR(px & 0x1F, expect & 0x1F, 1);
+}
+
+// The pixel aspect an MPEG-4 VOL or an H.264 VUI declares reaches the picture; a stream that
+// declares none gives square (or unknown) pixels.
+TEST(DecoderWorker, PictureCarriesThePixelAspectTheStreamDeclares)
+{
+    struct Case {
+        bool mpeg4;
+        int num, den;
+    };
+    for (const Case c :
+         {Case{true, 16, 15}, Case{false, 16, 15}, Case{true, 0, 0}, Case{false, 0, 0}}) {
+        DecoderWorker w;
+        w.startManual();
+        CameraStream cam(1, 720, 576, 50, 25, c.mpeg4);
+        cam.enc.close();
+        cam.enc.setPixelAspect(c.num, c.den);
+        ASSERT_EQ(
+            cam.enc.open(1, 720, 576, 25, 0, 50,
+                         c.mpeg4 ? PatternEncoder::Codec::Mpeg4 : PatternEncoder::Codec::H264),
+            0);
+        push(w, cam.next());
+        Picture pic;
+        ASSERT_TRUE(stepUntilPicture(w, pic));
+        if (c.num > 0) {
+            EXPECT_EQ(pic.sampleAspectNum, c.num) << (c.mpeg4 ? "MPEG-4" : "H.264");
+            EXPECT_EQ(pic.sampleAspectDen, c.den);
+        } else {
+            EXPECT_EQ(pic.sampleAspectNum, pic.sampleAspectDen);
+        }
+    }
 }
 
 TEST(DecoderWorker, KeyFrameOfANewSizeReopensTheDecoderWithoutLosingTheStream)
@@ -287,33 +318,33 @@ TEST(DecoderWorker, KeyFrameOfANewSizeReopensTheDecoderWithoutLosingTheStream)
     DecoderWorker w;
     w.startManual();
     CameraStream small(1, 176, 144), large(1, 352, 288, 50, 30), again(1, 176, 144);
-    int width = 0, height = 0;
+    Picture pic;
     push(w, small.next());
-    ASSERT_NE(stepUntilPicture(w, width, height), nullptr);
-    EXPECT_EQ(width, 176);
+    ASSERT_TRUE(stepUntilPicture(w, pic));
+    EXPECT_EQ(pic.width, 176);
     EXPECT_EQ(w.decoderOpens(), 1);
-    w.lowerConvertedCount();
+    w.giveBack(pic);
 
     push(w, small.next());   // dependent frame, same decoder
-    ASSERT_NE(stepUntilPicture(w, width, height), nullptr);
-    w.lowerConvertedCount();
+    ASSERT_TRUE(stepUntilPicture(w, pic));
+    w.giveBack(pic);
     EXPECT_EQ(w.decoderOpens(), 1);
 
     push(w, large.next());   // key frame 352 x 288
     push(w, large.next());
-    ASSERT_NE(stepUntilPicture(w, width, height), nullptr);
-    EXPECT_EQ(width, 352);
-    EXPECT_EQ(height, 288);
+    ASSERT_TRUE(stepUntilPicture(w, pic));
+    EXPECT_EQ(pic.width, 352);
+    EXPECT_EQ(pic.height, 288);
     EXPECT_EQ(w.decoderOpens(), 2);
     EXPECT_EQ(w.frameRate(), 30);   // no gap: the new stream's rate at once
-    w.lowerConvertedCount();
-    ASSERT_NE(stepUntilPicture(w, width, height), nullptr);   // the dependent frame after it
-    w.lowerConvertedCount();
+    w.giveBack(pic);
+    ASSERT_TRUE(stepUntilPicture(w, pic));   // the dependent frame after it
+    w.giveBack(pic);
     EXPECT_FALSE(w.dropping());
 
     push(w, again.next());   // back to the small size
-    ASSERT_NE(stepUntilPicture(w, width, height), nullptr);
-    EXPECT_EQ(width, 176);
+    ASSERT_TRUE(stepUntilPicture(w, pic));
+    EXPECT_EQ(pic.width, 176);
     EXPECT_EQ(w.decoderOpens(), 3);
 }
 
@@ -333,15 +364,15 @@ TEST(DecoderWorker, UndecodableKeyFrameBytesGiveNoPicture)
     EXPECT_EQ(w.runStep(), DecoderWorker::kStepDone);
     EXPECT_EQ(w.runStep(), DecoderWorker::kStepDone);
     EXPECT_EQ(w.runStep(), DecoderWorker::kStepIdle);
-    int buffering = 0, width = 0, height = 0;
-    EXPECT_EQ(w.pictureQuery(buffering, width, height), nullptr);
+    Picture pic;
+    EXPECT_FALSE(w.takePicture(pic));
     EXPECT_EQ(w.decoderOpens(), 1);
 }
 
 TEST(DecoderWorker, ThreadedStreamReachesTheFrameTimerAndStopsCleanly)
 {
     DecoderWorker w;
-    w.setDisplayDepth(24);
+    w.setPixelFormat(PixelFormat::Bgr24);
     w.start();
     EXPECT_TRUE(w.running());
     CameraStream cam(3, 176, 144, 10);
@@ -354,13 +385,14 @@ TEST(DecoderWorker, ThreadedStreamReachesTheFrameTimerAndStopsCleanly)
         }
     });
     while (shown < 20 && std::chrono::steady_clock::now() < deadline) {
-        int buffering = 0, width = 0, height = 0;
-        if (const uint8_t* pic = w.pictureQuery(buffering, width, height)) {
-            EXPECT_EQ(width, 176);
-            EXPECT_EQ(height, 144);
-            EXPECT_NEAR(pic[(size_t(5) * width + 5) * 3 + 2], 200, 8);   // yellow background red
+        Picture pic;
+        if (w.takePicture(pic)) {
+            EXPECT_EQ(pic.width, 176);
+            EXPECT_EQ(pic.height, 144);
+            EXPECT_NEAR(pic.pixels[(size_t(5) * pic.width + 5) * 3 + 2], 200,
+                        8);   // yellow background red
             ++shown;
-            w.lowerConvertedCount();
+            w.giveBack(pic);
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
@@ -379,8 +411,8 @@ TEST(DecoderWorker, ThreadedStreamReachesTheFrameTimerAndStopsCleanly)
     bool got = false;
     const auto deadline2 = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (!got && std::chrono::steady_clock::now() < deadline2) {
-        int buffering = 0, width = 0, height = 0;
-        got = w.pictureQuery(buffering, width, height) != nullptr;
+        Picture pic;
+        got = w.takePicture(pic);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     EXPECT_TRUE(got);
@@ -398,12 +430,12 @@ struct Pictures {
         for (int i = 0; i < steps; ++i) {
             w.runIntake();
             w.runStep();
-            int buffering = 0, pw = 0, ph = 0;
-            if (const uint8_t* p = w.pictureQuery(buffering, pw, ph)) {
-                all.emplace_back(p, p + size_t(pw) * ph * 4);
-                width = pw;
-                height = ph;
-                w.lowerConvertedCount();
+            Picture p;
+            if (w.takePicture(p)) {
+                all.emplace_back(p.pixels, p.pixels + size_t(p.stride) * p.height);
+                width = p.width;
+                height = p.height;
+                w.giveBack(p);
             }
         }
     }
@@ -438,7 +470,7 @@ TEST_P(Mpeg4WorkerTest, PicturesInDisplayOrderWithTheCamerasColours)
 {
     const int bFrames = GetParam();
     DecoderWorker w;
-    w.setDisplayDepth(32);
+    w.setPixelFormat(PixelFormat::Bgrx32);
     w.startManual();
     CameraStream cam(4, 352, 288, 12, 25, true, bFrames);
     Pictures pics;
@@ -476,7 +508,7 @@ INSTANTIATE_TEST_SUITE_P(WithAndWithoutBVops, Mpeg4WorkerTest, ::testing::Values
 TEST(DecoderWorker, CodecChangeOnEveryKeyFrameReopensAndCostsNoPicture)
 {
     DecoderWorker w;
-    w.setDisplayDepth(32);
+    w.setPixelFormat(PixelFormat::Bgrx32);
     w.startManual();
     CameraStream h264(1, 176, 144, 1), mpeg4(5, 176, 144, 1, 25, true);
     Pictures pics;
@@ -493,7 +525,7 @@ TEST(DecoderWorker, CodecChangeOnEveryKeyFrameReopensAndCostsNoPicture)
 TEST(DecoderWorker, DamagedMpeg4CostsOnlyTheFramesConcerned)
 {
     DecoderWorker w;
-    w.setDisplayDepth(32);
+    w.setPixelFormat(PixelFormat::Bgrx32);
     w.startManual();
     CameraStream cam(6, 352, 288, 6, 25, true);
     KxavMuxer& mux = cam.mux;
@@ -565,14 +597,16 @@ TEST(DecoderWorker, UndecodableCodecAndAudioOnlyStreamsAreReported)
         w.runIntake();
         EXPECT_EQ(w.runStep(), DecoderWorker::kStepUndecodable);
         EXPECT_EQ(w.undecodableCodec(), 3);
+        EXPECT_EQ(w.unsupported().kind, DecoderWorker::Unsupported::VideoCodec);
         // A decodable key frame afterwards clears it.
         CameraStream cam(0, 176, 144);
         bool key = false;
         const auto frame = cam.encoded(key);
         push(w, mux.keyFrame(frame, 176, 144, 25, 0, 0xFD));
-        int width = 0, height = 0;
-        EXPECT_NE(stepUntilPicture(w, width, height), nullptr);
+        Picture pic;
+        EXPECT_TRUE(stepUntilPicture(w, pic));
         EXPECT_EQ(w.undecodableCodec(), -1);
+        EXPECT_EQ(w.unsupported().kind, DecoderWorker::Unsupported::None);
     }
     {
         DecoderWorker w;
@@ -585,6 +619,116 @@ TEST(DecoderWorker, UndecodableCodecAndAudioOnlyStreamsAreReported)
         push(w, PacketMuxer::audioPacket(sound, 21, 2));
         w.runIntake();
         EXPECT_EQ(w.undecodableCodec(), 21);
+        EXPECT_EQ(w.unsupported().kind, DecoderWorker::Unsupported::AudioOnly);
+    }
+}
+
+namespace {
+
+// Key frames of an H.264 stream in a pixel format the converter does not take.
+std::vector<std::vector<uint8_t>> h264Frames(AVPixelFormat format, int count)
+{
+    std::vector<std::vector<uint8_t>> out;
+    const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+    AVCodecContext* c = codec ? avcodec_alloc_context3(codec) : nullptr;
+    AVFrame* f = av_frame_alloc();
+    AVPacket* p = av_packet_alloc();
+    if (c && f && p) {
+        c->width = 176;
+        c->height = 144;
+        c->pix_fmt = format;
+        c->time_base = AVRational{1, 25};
+        c->gop_size = 1;
+        av_opt_set(c->priv_data, "preset", "ultrafast", 0);
+        av_opt_set(c->priv_data, "tune", "zerolatency", 0);
+        f->format = format;
+        f->width = 176;
+        f->height = 144;
+        if (avcodec_open2(c, codec, nullptr) == 0 && av_frame_get_buffer(f, 0) == 0) {
+            for (int i = 0; i < count; ++i) {
+                // Mid grey in any depth (0x0101 is a valid 10-bit sample); 4:2:0 chroma has
+                // half the rows.
+                const bool deep = format == AV_PIX_FMT_YUV420P10LE;
+                for (int plane = 0; plane < 3; ++plane) {
+                    const int rows = plane == 0 || format == AV_PIX_FMT_YUV422P ? 144 : 72;
+                    std::memset(f->data[plane], deep ? 1 : 100, size_t(f->linesize[plane]) * rows);
+                }
+                f->pts = i;
+                if (avcodec_send_frame(c, f) == 0 && avcodec_receive_packet(c, p) == 0) {
+                    out.emplace_back(p->data, p->data + p->size);
+                    av_packet_unref(p);
+                }
+            }
+        }
+    }
+    av_packet_free(&p);
+    av_frame_free(&f);
+    avcodec_free_context(&c);
+    return out;
+}
+
+}   // namespace
+
+// Streams that arrive but can never show a picture say why within a bounded amount of input:
+// pictures in a pixel format not taken, frames that decode to nothing, bytes of no format read.
+TEST(DecoderWorker, UnsupportedStreamsSayWhy)
+{
+    KxavMuxer mux;
+    std::vector<uint8_t> junk(3000);
+    std::srand(5);
+    for (auto& b : junk)
+        b = uint8_t(std::rand());
+    // An MP4 file's first box, then bytes of no recorder format.
+    std::vector<uint8_t> mp4(DecoderWorker::kBytesWithoutVideo, 0);
+    std::memcpy(mp4.data(),
+                "\0\0\0\x20"
+                "ftypisom\0\0\x02\0",
+                16);
+    struct Case {
+        const char* name;
+        std::vector<std::vector<uint8_t>> pushes;
+        DecoderWorker::Unsupported kind;
+        const char* detail;
+    };
+    std::vector<Case> cases;
+    Case c422{"H.264 4:2:2", {}, DecoderWorker::Unsupported::PictureFormat, "4:2:2"};
+    for (const auto& f : h264Frames(AV_PIX_FMT_YUV422P, 2))
+        c422.pushes.push_back(mux.videoFrame(f, true, kH264, 176, 144, 25, 0));
+    ASSERT_EQ(c422.pushes.size(), 2u);
+    cases.push_back(c422);
+    Case c10{"H.264 10 bit", {}, DecoderWorker::Unsupported::PictureFormat, "10"};
+    for (const auto& f : h264Frames(AV_PIX_FMT_YUV420P10LE, 2))
+        c10.pushes.push_back(mux.videoFrame(f, true, kH264, 176, 144, 25, 0));
+    cases.push_back(c10);
+    Case noPicture{"no picture", {}, DecoderWorker::Unsupported::NoPicture, "H.264"};
+    for (int i = 0; i < DecoderWorker::kFramesWithoutPicture; ++i)
+        noPicture.pushes.push_back(mux.videoFrame(junk, i == 0, kH264, 176, 144, 25, 0));
+    cases.push_back(noPicture);
+    cases.push_back({"MP4 file", {mp4}, DecoderWorker::Unsupported::NoVideo, "bytes"});
+    // Video records that never bring a key frame with a picture size (MPEG-2 in a program
+    // stream reaches the worker so).
+    Case noKey{"no key frame", {}, DecoderWorker::Unsupported::NoVideo, "key frame"};
+    for (int i = 0; i < DecoderWorker::kFramesWithoutKey; ++i)
+        noKey.pushes.push_back(mux.videoFrame(junk, i % 10 == 0, kMpeg4, 0, 0, 25, 0));
+    cases.push_back(noKey);
+
+    CodecLog::silence();   // the damaged frames are the point here
+    for (const Case& c : cases) {
+        DecoderWorker w;
+        w.startManual();
+        for (const auto& bytes : c.pushes) {
+            push(w, bytes);
+            for (int i = 0; i < 4; ++i) {
+                w.runIntake();
+                w.runStep();
+            }
+        }
+        const DecoderWorker::UnsupportedReason r = w.unsupported();
+        EXPECT_EQ(r.kind, c.kind) << c.name;
+        EXPECT_NE(r.detail.find(c.detail), std::string::npos) << c.name << ": " << r.detail;
+        EXPECT_GE(w.undecodableCodec(), 0) << c.name;
+        Picture pic;
+        EXPECT_FALSE(w.takePicture(pic)) << c.name;
     }
 }
 
@@ -593,7 +737,7 @@ TEST(DecoderWorker, ProgramStreamPiecesAreJoinedIntoWholeFrames)
     // H.264 key frames longer than one PES continue in further packs and reach the worker in
     // pieces; the parser puts them back together.
     DecoderWorker w;
-    w.setDisplayDepth(32);
+    w.setPixelFormat(PixelFormat::Bgrx32);
     w.startManual();
     PatternEncoder enc;
     ASSERT_EQ(enc.open(3, 1280, 1024, 25, 0, 4), 0);

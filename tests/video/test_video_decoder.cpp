@@ -42,7 +42,6 @@ struct Planes {
           v(size_t(width / 2) * (height / 2) + kGuard, 0xEE)
     {
     }
-    H264DecOutput output() { return H264DecOutput{y.data(), u.data(), v.data(), 0, 0}; }
     bool guardsIntact() const
     {
         for (const auto* p : {&y, &u, &v})
@@ -53,10 +52,27 @@ struct Planes {
     }
 };
 
-int decode(int32_t handle, const std::vector<uint8_t>& frame, H264DecOutput& out)
+// Decodes one frame and copies the picture into planes of its own size (stride = width).
+int decode(VideoDecoder& d, const std::vector<uint8_t>& frame, Planes& p, int& outWidth,
+           int& outHeight)
 {
-    H264DecInput in{frame.data(), int32_t(frame.size()), 1, 1, 0, 0};
-    return H264_Dec_Decode(handle, &in, &out, 0);
+    VideoDecoder::Planes planes;
+    if (!d.decode(frame.data(), int(frame.size()), false, planes))
+        return -1;
+    if (planes.width > p.w || planes.height > p.h)
+        return -2;
+    const int w = planes.width, h = planes.height;
+    for (int r = 0; r < h; ++r)
+        std::memcpy(&p.y[size_t(r) * w], planes.y + size_t(r) * planes.yStride, size_t(w));
+    for (int r = 0; r < h / 2; ++r) {
+        std::memcpy(&p.u[size_t(r) * (w / 2)], planes.u + size_t(r) * planes.uStride,
+                    size_t(w / 2));
+        std::memcpy(&p.v[size_t(r) * (w / 2)], planes.v + size_t(r) * planes.vStride,
+                    size_t(w / 2));
+    }
+    outWidth = w;
+    outHeight = h;
+    return 0;
 }
 
 }   // namespace
@@ -64,85 +80,78 @@ int decode(int32_t handle, const std::vector<uint8_t>& frame, H264DecOutput& out
 TEST(VideoDecoder, H264OnePictureOutPerFrameInWithTheCameraColours)
 {
     const auto frames = encode(7, 176, 144, 5);
-    H264_Dec_Init(0);
-    H264DecOpenParam open{176, 144};
-    const int32_t handle = H264_Dec_Open(&open);
-    ASSERT_NE(handle, 0);
+    VideoDecoder d;
+    ASSERT_TRUE(d.open(VideoDecoder::Codec::H264, 176, 144));
     uint8_t grey, cb, cr;
     PatternEncoder::toYuv(PatternEncoder::background(7), grey, cb, cr);
     for (const auto& f : frames) {
         Planes p(176, 144);
-        H264DecOutput out = p.output();
-        ASSERT_EQ(decode(handle, f, out), 0) << "no picture for a complete frame: latency";
-        EXPECT_EQ(out.outWidth, 176);
-        EXPECT_EQ(out.outHeight, 144);
+        int outWidth = 0, outHeight = 0;
+        ASSERT_EQ(decode(d, f, p, outWidth, outHeight), 0)
+            << "no picture for a complete frame: latency";
+        EXPECT_EQ(outWidth, 176);
+        EXPECT_EQ(outHeight, 144);
         // Bottom half is the camera's plain background.
         EXPECT_NEAR(p.y[size_t(120) * 176 + 40], grey, 3);
         EXPECT_NEAR(p.u[size_t(60) * 88 + 20], cb, 3);
         EXPECT_NEAR(p.v[size_t(60) * 88 + 20], cr, 3);
         EXPECT_TRUE(p.guardsIntact());
     }
-    EXPECT_EQ(H264_Dec_Close(handle), 0);
-    EXPECT_EQ(H264_Dec_Close(handle), -1);   // stale handle
-    H264_Dec_DeInit();
+    d.close();
+    Planes p(176, 144);
+    int outWidth = 0, outHeight = 0;
+    EXPECT_EQ(decode(d, frames[0], p, outWidth, outHeight), -1);   // closed
 }
 
 TEST(VideoDecoder, H264LargerStreamThanOpenedIsCroppedNeverOverflows)
 {
     const auto frames = encode(2, 352, 288, 3);
-    H264DecOpenParam open{176, 144};
-    const int32_t handle = H264_Dec_Open(&open);
-    ASSERT_NE(handle, 0);
+    VideoDecoder d;
+    ASSERT_TRUE(d.open(VideoDecoder::Codec::H264, 176, 144));
     for (const auto& f : frames) {
         Planes p(176, 144);
-        H264DecOutput out = p.output();
-        ASSERT_EQ(decode(handle, f, out), 0);
-        EXPECT_EQ(out.outWidth, 176);
-        EXPECT_EQ(out.outHeight, 144);
+        int outWidth = 0, outHeight = 0;
+        ASSERT_EQ(decode(d, f, p, outWidth, outHeight), 0);
+        EXPECT_EQ(outWidth, 176);
+        EXPECT_EQ(outHeight, 144);
         EXPECT_TRUE(p.guardsIntact());
     }
-    H264_Dec_Close(handle);
 }
 
 TEST(VideoDecoder, H264SmallerStreamReportsItsOwnSize)
 {
     const auto frames = encode(1, 160, 128, 2);
-    H264DecOpenParam open{352, 288};
-    const int32_t handle = H264_Dec_Open(&open);
+    VideoDecoder d;
+    ASSERT_TRUE(d.open(VideoDecoder::Codec::H264, 352, 288));
     Planes p(352, 288);
-    H264DecOutput out = p.output();
-    ASSERT_EQ(decode(handle, frames[0], out), 0);
-    EXPECT_EQ(out.outWidth, 160);
-    EXPECT_EQ(out.outHeight, 128);
-    H264_Dec_Close(handle);
+    int outWidth = 0, outHeight = 0;
+    ASSERT_EQ(decode(d, frames[0], p, outWidth, outHeight), 0);
+    EXPECT_EQ(outWidth, 160);
+    EXPECT_EQ(outHeight, 128);
 }
 
 TEST(VideoDecoder, H264BadInputGivesNoPicture)
 {
-    H264DecOpenParam bad[] = {{0, 144}, {176, -2}, {9000, 16}};
-    for (auto& b : bad)
-        EXPECT_EQ(H264_Dec_Open(&b), 0);
-    EXPECT_EQ(H264_Dec_Open(nullptr), 0);
+    VideoDecoder d;
+    const std::pair<int, int> bad[] = {{0, 144}, {176, -2}, {9000, 16}};
+    for (auto [w, h] : bad)
+        EXPECT_FALSE(d.open(VideoDecoder::Codec::H264, w, h));
 
-    H264DecOpenParam open{176, 144};
-    const int32_t handle = H264_Dec_Open(&open);
+    ASSERT_TRUE(d.open(VideoDecoder::Codec::H264, 176, 144));
     Planes p(176, 144);
-    H264DecOutput out = p.output();
+    int outWidth = 0, outHeight = 0;
     std::vector<uint8_t> garbage(5000);
     std::srand(7);
     for (auto& b : garbage)
         b = uint8_t(std::rand());
-    EXPECT_EQ(decode(handle, garbage, out), -1);
-    EXPECT_EQ(decode(handle, {}, out), -1);
-    H264DecInput in{nullptr, 100, 1, 1, 0, 0};
-    EXPECT_EQ(H264_Dec_Decode(handle, &in, &out, 0), -1);
-    EXPECT_EQ(H264_Dec_Decode(0, &in, &out, 0), -1);
-    EXPECT_EQ(H264_Dec_Decode(handle, nullptr, &out, 0), -1);
+    EXPECT_EQ(decode(d, garbage, p, outWidth, outHeight), -1);
+    EXPECT_EQ(decode(d, {}, p, outWidth, outHeight), -1);
+    VideoDecoder::Planes planes;
+    EXPECT_FALSE(d.decode(nullptr, 100, false, planes));
     EXPECT_TRUE(p.guardsIntact());
-    H264_Dec_Close(handle);
 }
 
-TEST(VideoDecoder, H264ManyHandlesDecodeAtOnceOnTheirOwnThreads)
+TEST(VideoDecoder, H264ManyDecodersDecodeAtOnceOnTheirOwnThreads)
 {
     const auto a = encode(0, 176, 144, 10);
     const auto b = encode(2, 176, 144, 10);
@@ -156,18 +165,17 @@ TEST(VideoDecoder, H264ManyHandlesDecodeAtOnceOnTheirOwnThreads)
         threads.emplace_back([&, t] {
             const auto& frames = (t % 2) ? b : a;
             const uint8_t expect = (t % 2) ? yb : ya;
-            H264DecOpenParam open{176, 144};
-            const int32_t handle = H264_Dec_Open(&open);
+            VideoDecoder d;
+            d.open(VideoDecoder::Codec::H264, 176, 144);
             for (const auto& f : frames) {
                 Planes p(176, 144);
-                H264DecOutput out = p.output();
-                if (decode(handle, f, out) == 0) {
+                int outWidth = 0, outHeight = 0;
+                if (decode(d, f, p, outWidth, outHeight) == 0) {
                     ++pictures[t];
                     if (std::abs(int(p.y[size_t(130) * 176 + 10]) - expect) > 3)
                         ++wrongColour[t];
                 }
             }
-            H264_Dec_Close(handle);
         });
     }
     for (auto& th : threads)
@@ -178,87 +186,61 @@ TEST(VideoDecoder, H264ManyHandlesDecodeAtOnceOnTheirOwnThreads)
     }
 }
 
-// MPEG-4 Visual through its own calls: the same shapes, one picture per frame at once, and a
-// picture larger than the opened size is cropped into the caller's planes.
+// MPEG-4 Visual: one picture per frame at once, and a picture larger than the opened size is
+// cropped.
 TEST(VideoDecoder, Mpeg4OnePictureOutPerFrameCroppedToTheOpenedSize)
 {
     const auto frames = encode(5, 352, 288, 6, 3, PatternEncoder::Codec::Mpeg4);
     uint8_t grey, cb, cr;
     PatternEncoder::toYuv(PatternEncoder::background(5), grey, cb, cr);
     for (auto [w, h] : {std::pair{352, 288}, std::pair{176, 144}}) {
-        Mpeg4_Dec_Init(0);
-        VideoDecOpenParam open{w, h};
-        const int32_t handle = Mpeg4_Dec_Open(&open);
-        ASSERT_NE(handle, 0);
+        VideoDecoder d;
+        ASSERT_TRUE(d.open(VideoDecoder::Codec::Mpeg4, w, h));
         for (const auto& f : frames) {
             Planes p(w, h);
-            VideoDecOutput out = p.output();
-            VideoDecInput in{f.data(), int32_t(f.size()), 1, 1, 0, 0};
-            ASSERT_EQ(Mpeg4_Dec_Decode(handle, &in, &out, 0), 0)
-                << "no picture for a complete frame";
-            EXPECT_EQ(out.outWidth, w);
-            EXPECT_EQ(out.outHeight, h);
+            int outWidth = 0, outHeight = 0;
+            ASSERT_EQ(decode(d, f, p, outWidth, outHeight), 0) << "no picture for a complete frame";
+            EXPECT_EQ(outWidth, w);
+            EXPECT_EQ(outHeight, h);
             // Bottom rows, right of where the moving box has been: the background.
             EXPECT_NEAR(p.y[size_t(h - 10) * w + w - 20], grey, 4);
             EXPECT_NEAR(p.u[size_t(h / 2 - 5) * (w / 2) + w / 2 - 10], cb, 4);
             EXPECT_TRUE(p.guardsIntact());
         }
-        EXPECT_EQ(Mpeg4_Dec_Close(handle), 0);
-        EXPECT_EQ(Mpeg4_Dec_Close(handle), -1);
-        Mpeg4_Dec_DeInit();
     }
 }
 
-// The in-place call hands out the very picture the copying call writes (cropped the same way),
-// for both codecs, with the input read in place when it carries the padding.
-TEST(VideoDecoder, DecodePlanesGivesTheCopiedPictureWithItsStrides)
+// A padded input is read in place and gives the very picture a copied input gives, for both
+// codecs.
+TEST(VideoDecoder, PaddedInputInPlaceGivesTheSamePicture)
 {
-    using Decode = int (*)(int32_t, const VideoDecInput*, VideoDecOutput*, int);
-    using DecodePlanes = int (*)(int32_t, const VideoDecInput*, VideoDecPlanes*, int);
-    using Open = int32_t (*)(const VideoDecOpenParam*);
-    struct Case {
-        PatternEncoder::Codec codec;
-        Open open;
-        Decode decode;
-        DecodePlanes decodePlanes;
-        int (*close)(int32_t);
-    };
-    const Case cases[] = {{PatternEncoder::Codec::H264, H264_Dec_Open, H264_Dec_Decode,
-                           H264_Dec_DecodePlanes, H264_Dec_Close},
-                          {PatternEncoder::Codec::Mpeg4, Mpeg4_Dec_Open, Mpeg4_Dec_Decode,
-                           Mpeg4_Dec_DecodePlanes, Mpeg4_Dec_Close}};
-    for (const Case& c : cases)
-        for (const bool padded : {false, true}) {
-            const auto frames = encode(3, 176, 144, 4, 30, c.codec);
-            VideoDecOpenParam open{160, 130};   // smaller than the stream: both crop
-            const int32_t copying = c.open(&open), inPlace = c.open(&open);
-            ASSERT_NE(copying, 0);
-            ASSERT_NE(inPlace, 0);
-            for (auto f : frames) {
-                Planes p(160, 130);
-                VideoDecOutput out = p.output();
-                VideoDecPlanes planes{};
-                const int32_t length = int32_t(f.size());
-                f.resize(f.size() + kVideoDecInputPadding, 0);
-                VideoDecInput in{f.data(), length, 1, 1, 0, 0};
-                ASSERT_EQ(c.decode(copying, &in, &out, 0), 0);
-                ASSERT_EQ(c.decodePlanes(inPlace, &in, &planes, padded ? kVideoDecPaddedInput : 0),
-                          0);
-                ASSERT_EQ(planes.outWidth, out.outWidth);
-                ASSERT_EQ(planes.outHeight, out.outHeight);
-                ASSERT_GE(planes.yStride, planes.outWidth);
-                const int w = out.outWidth, h = out.outHeight;
-                for (int r = 0; r < h; ++r)
-                    ASSERT_EQ(0, memcmp(planes.y + size_t(r) * planes.yStride,
-                                        p.y.data() + size_t(r) * w, size_t(w)));
-                for (int r = 0; r < h / 2; ++r) {
-                    ASSERT_EQ(0, memcmp(planes.u + size_t(r) * planes.uStride,
-                                        p.u.data() + size_t(r) * (w / 2), size_t(w / 2)));
-                    ASSERT_EQ(0, memcmp(planes.v + size_t(r) * planes.vStride,
-                                        p.v.data() + size_t(r) * (w / 2), size_t(w / 2)));
-                }
+    for (const auto codec : {PatternEncoder::Codec::H264, PatternEncoder::Codec::Mpeg4}) {
+        const auto frames = encode(3, 176, 144, 4, 30, codec);
+        const auto which = codec == PatternEncoder::Codec::H264 ? VideoDecoder::Codec::H264
+                                                                : VideoDecoder::Codec::Mpeg4;
+        VideoDecoder copying, inPlace;
+        ASSERT_TRUE(copying.open(which, 160, 130));   // smaller than the stream: both crop
+        ASSERT_TRUE(inPlace.open(which, 160, 130));
+        for (auto f : frames) {
+            Planes p(160, 130);
+            int w = 0, h = 0;
+            ASSERT_EQ(decode(copying, f, p, w, h), 0);
+            const int length = int(f.size());
+            f.resize(f.size() + VideoDecoder::kInputPadding, 0);
+            VideoDecoder::Planes planes;
+            ASSERT_TRUE(inPlace.decode(f.data(), length, true, planes));
+            ASSERT_EQ(planes.width, w);
+            ASSERT_EQ(planes.height, h);
+            ASSERT_GE(planes.yStride, planes.width);
+            for (int r = 0; r < h; ++r)
+                ASSERT_EQ(0, memcmp(planes.y + size_t(r) * planes.yStride,
+                                    p.y.data() + size_t(r) * w, size_t(w)));
+            for (int r = 0; r < h / 2; ++r) {
+                ASSERT_EQ(0, memcmp(planes.u + size_t(r) * planes.uStride,
+                                    p.u.data() + size_t(r) * (w / 2), size_t(w / 2)));
+                ASSERT_EQ(0, memcmp(planes.v + size_t(r) * planes.vStride,
+                                    p.v.data() + size_t(r) * (w / 2), size_t(w / 2)));
             }
-            c.close(copying);
-            c.close(inPlace);
         }
+    }
 }

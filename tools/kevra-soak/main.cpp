@@ -103,7 +103,7 @@ int main(int argc, char** argv)
     Events events(decoder);
     kevra::DeviceClient client;   // declared after the decoder: its network thread goes first
     client.setSink(&events);
-    decoder.setDisplayDepth(32);
+    decoder.setPixelFormat(kevra::PixelFormat::Bgrx32);
     std::atomic<bool> timerRunning{true};
     std::atomic<long long> shown{0};
     std::thread timer([&] {
@@ -111,10 +111,10 @@ int main(int argc, char** argv)
         while (timerRunning) {
             next += std::chrono::milliseconds(40);
             std::this_thread::sleep_until(next);
-            int buffering = 0, width = 0, height = 0;
-            if (decoder.pictureQuery(buffering, width, height) != nullptr) {
+            kevra::Picture picture;
+            if (decoder.takePicture(picture)) {
                 shown.fetch_add(1);
-                decoder.lowerConvertedCount();
+                decoder.giveBack(picture);
             }
         }
     });

@@ -462,7 +462,7 @@ int runSnapshot(int argc, char** argv)
     Session s(o);
     if (s.login() != 0)
         return 1;
-    decoder.setDisplayDepth(32);
+    decoder.setPixelFormat(PixelFormat::Bgrx32);
     decoder.start();
     auto opened = Clock::now();
     if (s.open(o.channel, &feed) != 0) {
@@ -480,13 +480,12 @@ int runSnapshot(int argc, char** argv)
         undecodable = decoder.undecodableCodec();
         if (undecodable >= 0)
             break;
-        int buffering = 1, w = 0, h = 0;
-        const uint8_t* picture = decoder.pictureQuery(buffering, w, h);
-        if (picture && w > 0 && h > 0) {
-            copy.assign(picture, picture + size_t(w) * size_t(h) * 4);
-            width = w;
-            height = h;
-            decoder.lowerConvertedCount();
+        Picture picture;
+        if (decoder.takePicture(picture) && picture.width > 0 && picture.height > 0) {
+            copy.assign(picture.pixels, picture.pixels + size_t(picture.stride) * picture.height);
+            width = picture.width;
+            height = picture.height;
+            decoder.giveBack(picture);
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -196,6 +196,8 @@ int PatternEncoder::open(int cameraIndex, int width, int height, int fps, int bi
     context_->keyint_min = gop;
     context_->max_b_frames = which == Codec::Mpeg4 ? bFrames : 0;
     context_->thread_count = 1;
+    if (aspectNum_ > 0 && aspectDen_ > 0)
+        context_->sample_aspect_ratio = AVRational{aspectNum_, aspectDen_};
     if (bitrate > 0) {
         context_->bit_rate = bitrate;
         // A capped rate suits x264's zero-latency mode; the MPEG-4 encoder's rate control fails

@@ -62,6 +62,13 @@ public:
              Codec codec = Codec::H264, int bFrames = 0);
     void close();
     bool isOpen() const { return context_ != nullptr; }
+    // Pixel aspect the stream declares from the next open() on (MPEG-4 VOL, H.264 VUI);
+    // 0/0 declares none.
+    void setPixelAspect(int num, int den)
+    {
+        aspectNum_ = num;
+        aspectDen_ = den;
+    }
 
     // The next encoded frame must be a key frame (a new viewer joined).
     void requestKeyFrame() { forceKey_ = true; }
@@ -85,6 +92,8 @@ private:
     AVCodecContext* context_ = nullptr;
     AVFrame* frame_ = nullptr;
     AVPacket* packet_ = nullptr;
+    int aspectNum_ = 0;
+    int aspectDen_ = 0;
     Codec codec_ = Codec::H264;
     int bFrames_ = 0;
     int camera_ = 0;
