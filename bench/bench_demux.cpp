@@ -95,7 +95,7 @@ void demuxKevra(benchmark::State& state, std::string format)
     }
     int64_t frames = 0, video = 0;
     for (auto _ : state) {
-        kevra::StreamDemuxer demux(0);
+        kevra::StreamDemuxer demux;
         frames = video = 0;
         for (size_t at = 0; at < data.size(); at += kBlock) {
             const int n = int(std::min<size_t>(kBlock, data.size() - at));

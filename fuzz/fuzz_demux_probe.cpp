@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (pos > size)
         pos = size;
 
-    kevra::StreamDemuxer demuxer(0);
+    kevra::StreamDemuxer demuxer;
     if (!demuxer.valid())
         return 0;
     int block = 0;

@@ -1,11 +1,12 @@
 #include "demux/ChunkParser.h"
+#include "demux/StartCodes.h"
 
 #include <new>
 
 namespace kevra {
 
 namespace {
-const uint32_t kCodes[] = {0x000001F2, 0x000001F0};
+const uint32_t kCodes[] = {start_code::kChunk, start_code::kAudioPacket};
 }   // namespace
 
 ChunkParserBuffer::ChunkParserBuffer(size_t size)
@@ -24,7 +25,7 @@ ChunkParser::~ChunkParser() = default;
 
 bool ChunkParser::isSyncCode(uint32_t code)
 {
-    return code == 0x000001F2 || code == 0x000001F0;
+    return code == start_code::kChunk || code == start_code::kAudioPacket;
 }
 
 int ChunkParser::parseHeader()
@@ -36,7 +37,7 @@ int ChunkParser::parseHeader()
     if (!r)
         return 0;
     int len;
-    if (sync_ == 0x000001F2) {
+    if (sync_ == start_code::kChunk) {
         const uint32_t w = le16(h + 2);
         r->frameRate = h[1] >> 3;
         r->width = static_cast<int32_t>(((w >> 3) & 0x3F) * 16);
@@ -44,14 +45,14 @@ int ChunkParser::parseHeader()
         r->param1 = static_cast<int32_t>(le32(h + 8));
         len = kChunkPayload;
         r->packetLength = kChunkPayload + 16;
-        r->kind = frame_kind::VIDEO;
-        r->codec = video_codec::MPEG4;
+        r->kind = recordCode(FrameKind::Video);
+        r->codec = recordCode(VideoCodec::Mpeg4);
     } else {
         r->codec = h[0];
         setSampleRate(r, h[1]);
         len = static_cast<int>(le16(h + 2));
         r->packetLength = len + 16;
-        r->kind = frame_kind::AUDIO;
+        r->kind = recordCode(FrameKind::Audio);
         r->channels = 1;
     }
     r->packetStart = recordPointer(cursor_ - 4);
@@ -83,7 +84,7 @@ int ChunkParser::input(const uint8_t* data, int length)
 
 void ChunkParser::reassemble(MediaFrame* r)
 {
-    if (r->kind == frame_kind::VIDEO) {
+    if (r->kind == recordCode(FrameKind::Video)) {
         const uint32_t counter = static_cast<uint32_t>(r->param1);
         if (formatWord_ == 0) {
             inner_->restart();
@@ -104,7 +105,7 @@ void ChunkParser::reassemble(MediaFrame* r)
             formatWord_ = 0;
             inner_->restart();
         }
-    } else if (r->kind == frame_kind::AUDIO) {
+    } else if (r->kind == recordCode(FrameKind::Audio)) {
         if (r->payloadLength == 0) {
             inner_->restart();
             return;

@@ -1,4 +1,5 @@
 #include "demux/FormatProbe.h"
+#include "demux/StartCodes.h"
 
 #include "demux/KxavParser.h"
 #include "demux/KxptParser.h"
@@ -54,22 +55,82 @@ bool prefixMatches(const uint8_t* data, const uint8_t* expected, int n)
     return n <= 0 || std::memcmp(data, expected, static_cast<size_t>(n)) == 0;
 }
 
-}   // namespace
+// Every stream format, in one place: its name for people and how its parser is built. A new
+// format adds its entry here, its evidence to Evidence and scanMore, and its place in kChoices.
+struct FormatEntry {
+    StreamFormat format;
+    const char* name;
+    std::unique_ptr<FrameParser> (*create)(const FormatProbe::ParserSetup&);
+};
 
-bool FormatProbe::hasParser(int format)
+using Setup = FormatProbe::ParserSetup;
+
+const FormatEntry kFormats[] = {
+    {StreamFormat::None, "none", nullptr},
+    {StreamFormat::Mpeg4Es, "mpeg4-es",
+     [](const Setup& s) -> std::unique_ptr<FrameParser> {
+         return std::make_unique<Mpeg4EsParser>(s.buffer, s.capacity, s.mpeg4Mode, s.tmpl);
+     }},
+    {StreamFormat::Kxpt, "kxpt",
+     [](const Setup& s) -> std::unique_ptr<FrameParser> {
+         return std::make_unique<KxptParser>(s.buffer, s.capacity);
+     }},
+    {StreamFormat::Packet, "packet",
+     [](const Setup& s) -> std::unique_ptr<FrameParser> {
+         return std::make_unique<PacketParser>(s.buffer, s.capacity);
+     }},
+    {StreamFormat::Chunk, "chunk",
+     [](const Setup& s) -> std::unique_ptr<FrameParser> {
+         return std::make_unique<ChunkParser>(s.buffer, s.capacity);
+     }},
+    {StreamFormat::PacketAudioOnly, "packet-audio-only",
+     [](const Setup& s) -> std::unique_ptr<FrameParser> {
+         return std::make_unique<PacketParser>(s.buffer, s.capacity);
+     }},
+    {StreamFormat::ProgramStream, "program-stream",
+     [](const Setup& s) -> std::unique_ptr<FrameParser> {
+         return std::make_unique<ProgramStreamParser>(s.buffer, s.capacity);
+     }},
+    {StreamFormat::Kxav, "kxav",
+     [](const Setup& s) -> std::unique_ptr<FrameParser> {
+         return std::make_unique<KxavParser>(s.buffer, s.capacity);
+     }},
+    {StreamFormat::Asf, "asf",
+     [](const Setup& s) -> std::unique_ptr<FrameParser> {
+         return std::make_unique<AsfParser>(s.buffer, s.capacity, s.asfPacketSize,
+                                            s.asfVideoStream);
+     }},
+};
+
+const FormatEntry* findFormat(StreamFormat format)
 {
-    switch (format) {
-    case stream_format::MPEG4_ES:
-    case stream_format::KXPT:
-    case stream_format::PACKET:
-    case stream_format::CHUNK:
-    case stream_format::PACKET_AUDIO_ONLY:
-    case stream_format::PROGRAM_STREAM:
-    case stream_format::KXAV:
-    case stream_format::ASF: return true;
-    default: return false;
-    }
+    for (const FormatEntry& e : kFormats)
+        if (e.format == format)
+            return &e;
+    return nullptr;
 }
+
+// Which evidence chooses which format, strongest first. KXPT is never probed: it is only
+// chosen by the caller.
+struct Choice {
+    bool FormatProbe::Evidence::*evidence;
+    StreamFormat format;
+};
+
+using Evidence = FormatProbe::Evidence;
+
+const Choice kChoices[] = {
+    {&Evidence::chunk, StreamFormat::Chunk},
+    {&Evidence::asf, StreamFormat::Asf},
+    {&Evidence::avi, StreamFormat::Mpeg4Es},   // in AVI mode
+    {&Evidence::kxav, StreamFormat::Kxav},
+    {&Evidence::packet, StreamFormat::Packet},
+    {&Evidence::programStream, StreamFormat::ProgramStream},
+    {&Evidence::vop, StreamFormat::Mpeg4Es},
+    {&Evidence::audioOnly, StreamFormat::PacketAudioOnly},
+};
+
+}   // namespace
 
 FormatProbe::Evidence FormatProbe::scan(const uint8_t* data, int length)
 {
@@ -84,10 +145,6 @@ void FormatProbe::scanMore(Scan& st, const uint8_t* data, int length, bool whole
     st.waiting = false;
     if (!data || length <= 0)
         return;
-    const bool haveChunk = hasParser(stream_format::CHUNK),
-               haveMpeg4 = hasParser(stream_format::MPEG4_ES),
-               havePs = hasParser(stream_format::PROGRAM_STREAM),
-               haveAsf = hasParser(stream_format::ASF);
     uint32_t word = st.word;
     int i = st.next;
     for (; i < length && !st.finished; ++i) {
@@ -98,9 +155,7 @@ void FormatProbe::scanMore(Scan& st, const uint8_t* data, int length, bool whole
         bool noted = false;   // evidence that ends a late scan
         bool cut = false;     // a header that runs past the bytes at hand
         switch (word) {
-        case 0x000001F2:
-            if (!haveChunk)
-                break;
+        case start_code::kChunk:
             if (remaining >= 12) {
                 const uint32_t w = data[p + 2] | (data[p + 3] << 8);
                 const int width = ((w >> 3) & 0x3F) * 16;
@@ -115,14 +170,14 @@ void FormatProbe::scanMore(Scan& st, const uint8_t* data, int length, bool whole
                 cut = true;
             }
             break;
-        case 0x000001FA:
-        case 0x000001FB:
-        case 0x000001FC:
-        case 0x000001FD:
-        case 0x000001FE:
+        case start_code::kMpeg4Dependent:
+        case start_code::kMpeg4Key:
+        case start_code::kH264Dependent:
+        case start_code::kH264Key:
+        case start_code::kDeclaredKey:
             if (remaining >= 12) {
                 bool counts = true;
-                if (word == 0x000001FB || word == 0x000001FD) {
+                if (word == start_code::kMpeg4Key || word == start_code::kH264Key) {
                     const int width = data[p + 2] * 8, height = data[p + 3] * 8;
                     const int rate = data[p + 1] & 0x1F;
                     counts = width >= 160 && width <= 1920 && height >= 120 && height <= 1216 &&
@@ -136,20 +191,16 @@ void FormatProbe::scanMore(Scan& st, const uint8_t* data, int length, bool whole
                 cut = true;
             }
             break;
-        case 0x000001B6:
+        case start_code::kVop:
             ++ev.vopCount;
-            if (haveMpeg4) {
-                ev.vop = true;
-                noted = true;
-            }
+            ev.vop = true;
+            noted = true;
             break;
-        case 0x000001F0:
+        case start_code::kAudioPacket:
             ev.audioOnly = true;
             noted = true;
             break;
         case tag("RIFF"):
-            if (!haveMpeg4)
-                break;
             // "RIFF" size "AVI " "LIST" size "hdrl": the header list is waited for whole.
             if (!whole && remaining < 20 &&
                 prefixMatches(data + p + 4, (const uint8_t*)"AVI ", std::min(4, remaining - 4))) {
@@ -165,11 +216,9 @@ void FormatProbe::scanMore(Scan& st, const uint8_t* data, int length, bool whole
                 st.finished = true;   // decided at once
             }
             break;
-        case 0x000001BA:
-            if (havePs) {
-                ev.programStream = true;
-                noted = true;
-            }
+        case start_code::kPackHeader:
+            ev.programStream = true;
+            noted = true;
             break;
         case KxavParser::kMagic:
             if (remaining >= 20) {
@@ -183,7 +232,7 @@ void FormatProbe::scanMore(Scan& st, const uint8_t* data, int length, bool whole
             break;
         default: break;
         }
-        if (haveAsf && word == firstWord(kAsfHeaderGuid)) {
+        if (word == firstWord(kAsfHeaderGuid)) {
             if (remaining >= 131) {
                 if (std::memcmp(data + p, kAsfHeaderGuid + 4, 12) == 0) {
                     ev.asf = true;
@@ -230,25 +279,12 @@ void FormatProbe::scanMore(Scan& st, const uint8_t* data, int length, bool whole
         st.waiting = true;   // the file header is not complete yet
 }
 
-int FormatProbe::choose(const Evidence& ev)
+StreamFormat FormatProbe::choose(const Evidence& ev)
 {
-    if (ev.chunk)
-        return stream_format::CHUNK;
-    if (ev.asf)
-        return stream_format::ASF;
-    if (ev.avi)
-        return stream_format::MPEG4_ES;
-    if (ev.kxav)
-        return stream_format::KXAV;
-    if (ev.packet)
-        return stream_format::PACKET;
-    if (ev.programStream)
-        return stream_format::PROGRAM_STREAM;
-    if (ev.vop && ev.vopCount >= 1)
-        return stream_format::MPEG4_ES;
-    if (ev.audioOnly)
-        return stream_format::PACKET_AUDIO_ONLY;
-    return -1;
+    for (const Choice& c : kChoices)
+        if (ev.*c.evidence && (c.evidence != &Evidence::vop || ev.vopCount >= 1))
+            return c.format;
+    return StreamFormat::None;
 }
 
 void FormatProbe::readAviHeader(const uint8_t* data, int length, int riffEnd, MediaFrame* tmpl)
@@ -288,31 +324,23 @@ void FormatProbe::readAviHeader(const uint8_t* data, int length, int riffEnd, Me
         tmpl->sampleRate = 8000;
 }
 
-std::unique_ptr<FrameParser> FormatProbe::createParser(int format, uint8_t* buffer, size_t capacity,
-                                                       int mpeg4Mode, const MediaFrame* tmpl,
-                                                       int asfPacketSize, int asfVideoStream)
+std::unique_ptr<FrameParser> FormatProbe::createParser(StreamFormat format,
+                                                       const ParserSetup& setup)
 {
-    if (!buffer)
+    const FormatEntry* entry = findFormat(format);
+    if (!entry || !entry->create || !setup.buffer)
         return nullptr;
     try {
-        switch (format) {
-        case stream_format::MPEG4_ES:
-            return std::make_unique<Mpeg4EsParser>(buffer, capacity, mpeg4Mode, tmpl);
-        case stream_format::KXPT: return std::make_unique<KxptParser>(buffer, capacity);
-        case stream_format::PACKET:
-        case stream_format::PACKET_AUDIO_ONLY:
-            return std::make_unique<PacketParser>(buffer, capacity);
-        case stream_format::CHUNK: return std::make_unique<ChunkParser>(buffer, capacity);
-        case stream_format::PROGRAM_STREAM:
-            return std::make_unique<ProgramStreamParser>(buffer, capacity);
-        case stream_format::KXAV: return std::make_unique<KxavParser>(buffer, capacity);
-        case stream_format::ASF:
-            return std::make_unique<AsfParser>(buffer, capacity, asfPacketSize, asfVideoStream);
-        default: return nullptr;
-        }
+        return entry->create(setup);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
+}
+
+const char* FormatProbe::name(StreamFormat format)
+{
+    const FormatEntry* entry = findFormat(format);
+    return entry ? entry->name : "unknown";
 }
 
 }   // namespace kevra

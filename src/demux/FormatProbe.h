@@ -55,9 +55,9 @@ public:
     // lacks give none.
     static Evidence scan(const uint8_t* data, int length);
 
-    // The format the evidence chooses, in priority order; 6 for audio-only evidence, -1 for
-    // none.
-    static int choose(const Evidence& evidence);
+    // The format the evidence chooses, in priority order; PacketAudioOnly for audio-only
+    // evidence, None for none.
+    static StreamFormat choose(const Evidence& evidence);
 
     // Fills a zeroed template from the AVI header that follows "RIFF" (riffEnd = index of the
     // byte after the tag): frame rate, picture size, audio bits and sample rate. Reads only
@@ -65,15 +65,24 @@ public:
     static void readAviHeader(const uint8_t* data, int length, int riffEnd, MediaFrame* tmpl);
     static constexpr int kDefaultAviRate = 25;
 
-    // True when this build has the parser of the format.
-    static bool hasParser(int format);
+    // What a parser is built with: the demultiplexer's work buffer, and the findings of the
+    // probe its format uses (the MPEG-4 splitter's mode and AVI template, the ASF packet size
+    // and video stream).
+    struct ParserSetup {
+        uint8_t* buffer = nullptr;
+        size_t capacity = 0;
+        int mpeg4Mode = 0;
+        const MediaFrame* tmpl = nullptr;
+        int asfPacketSize = 0;
+        int asfVideoStream = 1;
+    };
 
-    // Builds the parser of a format on the given work buffer; nullptr when the build lacks it
-    // or memory runs out. mpeg4Mode and tmpl are for format 1, the last two for format 9.
-    static std::unique_ptr<FrameParser> createParser(int format, uint8_t* buffer, size_t capacity,
-                                                     int mpeg4Mode = 0,
-                                                     const MediaFrame* tmpl = nullptr,
-                                                     int asfPacketSize = 0, int asfVideoStream = 1);
+    // Builds the parser of a format; nullptr for None, a number that is no format, no buffer,
+    // or no memory.
+    static std::unique_ptr<FrameParser> createParser(StreamFormat format, const ParserSetup& setup);
+
+    // "kxav", "program-stream", ...; "none" for None, "unknown" for a number that is no format.
+    static const char* name(StreamFormat format);
 };
 
 }   // namespace kevra

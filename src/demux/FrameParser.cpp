@@ -90,8 +90,10 @@ int FrameParser::sampleRateFromCode(int code)
 void FrameParser::setSampleRate(MediaFrame* r, int code)
 {
     r->sampleRate = sampleRateFromCode(code);
-    r->bitsPerSample =
-        (r->codec == audio_codec::EIGHT_BIT_7 || r->codec == audio_codec::EIGHT_BIT_30) ? 8 : 16;
+    r->bitsPerSample = (r->codec == recordCode(AudioCodec::EightBit7) ||
+                        r->codec == recordCode(AudioCodec::EightBit30))
+                           ? 8
+                           : 16;
 }
 
 MediaFrame* FrameParser::nextFrame()
@@ -110,8 +112,8 @@ MediaFrame* FrameParser::nextKeyFrame()
     // and a broken key frame (payloadLength 0) carries nothing to decode.
     while (MediaFrame* r = pool_.popReady()) {
         pool_.release(r);
-        if (r->kind == frame_kind::VIDEO && r->subtype == frame_subtype::KEY &&
-            r->payloadLength > 0) {
+        if (r->kind == recordCode(FrameKind::Video) &&
+            r->subtype == recordCode(FrameSubtype::Key) && r->payloadLength > 0) {
             lastOut_ = r;
             return r;
         }

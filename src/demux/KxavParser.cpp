@@ -53,7 +53,7 @@ int KxavParser::skipHeader()
         return 0;
     // A 4-byte frame over the header bytes after the magic; the end check that follows
     // normally rejects it and the scan resumes inside the header.
-    r->kind = frame_kind::OTHER;
+    r->kind = recordCode(FrameKind::Other);
     r->packetStart = recordPointer(h);
     r->payload = recordPointer(h + 4);
     r->packetLength = 8;
@@ -89,7 +89,7 @@ void KxavParser::takeText(MediaFrame* r, const uint8_t* packet, int total, int p
         delete[] copy;
         return;
     }
-    r->subtype = frame_subtype::TEXT;
+    r->subtype = recordCode(FrameSubtype::Text);
     r->payload = copy;
     r->payloadLength = n;
 }
@@ -157,8 +157,8 @@ int KxavParser::parseHeader()
 
     switch (type) {
     case 0xFD:
-        r->kind = frame_kind::VIDEO;
-        r->subtype = frame_subtype::KEY;
+        r->kind = recordCode(FrameKind::Video);
+        r->subtype = recordCode(FrameSubtype::Key);
         lastSequence_ = le32(h + 8);
         r->width = width;
         r->height = height;
@@ -170,12 +170,12 @@ int KxavParser::parseHeader()
         else if (scan == 2)
             r->param1 = 0;
         if (codecByte == 1) {
-            r->codec = video_codec::MPEG4;
+            r->codec = recordCode(VideoCodec::Mpeg4);
         } else if (codecByte == 2) {
-            r->codec = video_codec::H264_2;
+            r->codec = recordCode(VideoCodec::H264Kxav);
             r->param2 = 2;
         } else {
-            r->codec = video_codec::H264;
+            r->codec = recordCode(VideoCodec::H264);
             r->param2 = 1;
         }
         keyCodec_ = r->codec;
@@ -196,29 +196,31 @@ int KxavParser::parseHeader()
                 r->payloadLength -= 1;
         }
         lastSequence_ = s;
-        r->kind = frame_kind::VIDEO;
-        r->subtype = type == 0xFC ? frame_subtype::DEPENDENT : frame_subtype::DEPENDENT_2;
+        r->kind = recordCode(FrameKind::Video);
+        r->subtype = type == 0xFC ? recordCode(FrameSubtype::Dependent)
+                                  : recordCode(FrameSubtype::Dependent2);
         r->codec = keyCodec_;
         break;
     }
     case 0xF0:
-        r->kind = frame_kind::AUDIO;
+        r->kind = recordCode(FrameKind::Audio);
         if (present >= 28) {
-            r->codec = h[26] == audio_codec::BYTE_10 ? audio_codec::STORED_10 : h[26];
+            r->codec =
+                h[26] == recordCode(AudioCodec::Byte10) ? recordCode(AudioCodec::Stored10) : h[26];
             r->channels = h[25];
             setSampleRate(r, h[27]);
         }
         break;
     case 0xF1:
-        r->kind = frame_kind::OTHER;
+        r->kind = recordCode(FrameKind::Other);
         if (h[5] == 6) {
             if (static_cast<int64_t>(available_) + 4 >= total)
                 takeText(r, h, total, kHeaderBytes + e, payloadBytes);
         } else if (h[5] == 5) {
-            r->subtype = frame_subtype::AUX_6;
+            r->subtype = recordCode(FrameSubtype::Aux6);
         }
         break;
-    default: r->kind = frame_kind::OTHER; break;
+    default: r->kind = recordCode(FrameKind::Other); break;
     }
     cursor_ += 20;
     available_ -= 20;

@@ -34,8 +34,8 @@ private:
 
     uint32_t lastSequence_ = 0;   // 0 = none yet
     int extensionLength_ = 0;     // of the header being parsed
-    int keyCodec_ =
-        video_codec::MPEG4;   // codec of the last key frame, inherited by dependent frames
+    int keyCodec_ = recordCode(
+        VideoCodec::Mpeg4);   // codec of the last key frame, inherited by dependent frames
     std::vector<std::unique_ptr<uint8_t[]>> texts_;   // terminated text copies of this call
 };
 

@@ -1,9 +1,10 @@
 #include "demux/KxptParser.h"
+#include "demux/StartCodes.h"
 
 namespace kevra {
 
 namespace {
-const uint32_t kCodes[] = {KxptParser::kMagic, 0x000001F0};
+const uint32_t kCodes[] = {KxptParser::kMagic, start_code::kAudioPacket};
 }   // namespace
 
 KxptParser::KxptParser(uint8_t* workBuffer, size_t capacity) : FrameParser(workBuffer, capacity)
@@ -12,7 +13,7 @@ KxptParser::KxptParser(uint8_t* workBuffer, size_t capacity) : FrameParser(workB
 
 bool KxptParser::isSyncCode(uint32_t code)
 {
-    return code == kMagic || code == 0x000001F0;
+    return code == kMagic || code == start_code::kAudioPacket;
 }
 
 int KxptParser::parseHeader()
@@ -27,13 +28,13 @@ int KxptParser::parseHeader()
     if (sync_ == kMagic) {
         const uint32_t declared = le32(h);
         len = declared > 0x7FFFFFF0u ? 0x7FFFFFF0 : static_cast<int>(declared);
-        r->kind = frame_kind::VIDEO;
-        r->codec = video_codec::MPEG4;
+        r->kind = recordCode(FrameKind::Video);
+        r->codec = recordCode(VideoCodec::Mpeg4);
     } else {
         len = static_cast<int>(le16(h + 2));
         r->codec = h[0];
         setSampleRate(r, h[1]);
-        r->kind = frame_kind::AUDIO;
+        r->kind = recordCode(FrameKind::Audio);
         r->channels = 1;
     }
     r->packetStart = recordPointer(h - 4);
@@ -50,7 +51,7 @@ int KxptParser::checkFrameEnd()
 {
     if (!checkNextSync(kCodes, 2))
         return 0;
-    if (current_ && current_->kind == frame_kind::VIDEO)
+    if (current_ && current_->kind == recordCode(FrameKind::Video))
         classifyVideo(current_);
     return 1;
 }
@@ -64,11 +65,11 @@ void KxptParser::classifyVideo(MediaFrame* r)
         return;
     }
     const uint32_t first = be32(p);
-    if (first == 0x000001B6) {
-        r->subtype = frame_subtype::DEPENDENT;
+    if (first == start_code::kVop) {
+        r->subtype = recordCode(FrameSubtype::Dependent);
         return;
     }
-    if (first != 0x00000100) {
+    if (first != start_code::kVideoObjectFirst) {
         r->payloadLength = 0;   // skipped downstream
         return;
     }
@@ -81,7 +82,7 @@ void KxptParser::classifyVideo(MediaFrame* r)
         const uint8_t* b = p + i;   // b[0] is the byte after the start code
         const int left = n - i;     // bytes at b
         switch (word) {
-        case 0x00000120:
+        case start_code::kVolFirst:
             if (left >= 8 && b[1] == 4) {
                 r->width = b[5] * 4 + (b[6] >> 6);
                 r->height = (b[6] & 0x0F) * 256 + b[7];
@@ -96,7 +97,7 @@ void KxptParser::classifyVideo(MediaFrame* r)
             }
             word = 0xFFFFFFFFu;
             break;
-        case 0x000001B3:
+        case start_code::kGroupOfVop:
             if (left >= 3) {
                 r->hour = b[0] >> 3;
                 r->minute = (b[0] & 7) * 8 + (b[1] >> 5);
@@ -106,7 +107,7 @@ void KxptParser::classifyVideo(MediaFrame* r)
             }
             word = 0xFFFFFFFFu;
             break;
-        case 0x000001B2:
+        case start_code::kUserData:
             if (left >= 7) {
                 int rate = b[6];
                 if (rate > 150)
@@ -115,7 +116,7 @@ void KxptParser::classifyVideo(MediaFrame* r)
             }
             word = 0xFFFFFFFFu;
             break;
-        case 0x000001B6: r->subtype = frame_subtype::KEY; return;
+        case start_code::kVop: r->subtype = recordCode(FrameSubtype::Key); return;
         default: break;
         }
     }

@@ -33,56 +33,66 @@ struct MediaFrame {
     int32_t param2;   // per format (first header byte, codec variant)
 };
 
-// Stream format codes; the numbers are part of the interface.
-namespace stream_format {
-constexpr int NONE = 0;
-constexpr int MPEG4_ES = 1;
-constexpr int KXPT = 3;
-constexpr int PACKET = 4;
-constexpr int CHUNK = 5;
-constexpr int PACKET_AUDIO_ONLY = 6;   // provisional: only 0x000001F0 audio packets seen
-constexpr int PROGRAM_STREAM = 7;
-constexpr int KXAV = 8;
-constexpr int ASF = 9;
-}   // namespace stream_format
+// The record codes below are stored in MediaFrame's int32_t fields (and the stream format is
+// handed to callers) by their numbers, which are part of the interface. recordCode() gives
+// the number to store or compare.
+template <class Code>
+constexpr int32_t recordCode(Code c)
+{
+    return static_cast<int32_t>(c);
+}
+
+// Stream formats.
+enum class StreamFormat : int32_t {
+    None = 0,
+    Mpeg4Es = 1,
+    Kxpt = 3,
+    Packet = 4,
+    Chunk = 5,
+    PacketAudioOnly = 6,   // provisional: only 0x000001F0 audio packets seen
+    ProgramStream = 7,
+    Kxav = 8,
+    Asf = 9,
+};
 
 // MediaFrame::kind.
-namespace frame_kind {
-constexpr int VIDEO = 1;
-constexpr int AUDIO = 2;
-constexpr int OTHER = 3;   // auxiliary, text, unrecognised, or a hidden piece
-}   // namespace frame_kind
+enum class FrameKind : int32_t {
+    Video = 1,
+    Audio = 2,
+    Other = 3,   // auxiliary, text, unrecognised, or a hidden piece
+};
 
 // MediaFrame::subtype. Video: key frame or a frame that depends on earlier ones.
-namespace frame_subtype {
-constexpr int KEY = 0;
-constexpr int DEPENDENT = 1;
-constexpr int DEPENDENT_2 = 2;   // the second dependent frame type of KXAV (0xFE packets)
-constexpr int TEXT = 5;          // KXAV text packet, payload is the text
-constexpr int AUX_6 = 6;         // KXAV auxiliary packet of sub-type 6 that is not text
-}   // namespace frame_subtype
+enum class FrameSubtype : int32_t {
+    Key = 0,
+    Dependent = 1,
+    Dependent2 = 2,   // the second dependent frame type of KXAV (0xFE packets)
+    Text = 5,         // KXAV text packet, payload is the text
+    Aux6 = 6,         // KXAV auxiliary packet of sub-type 6 that is not text
+};
 
-// MediaFrame::codec of video frames. Only the two H.264 values are decoded.
-namespace video_codec {
-constexpr int MPEG4 = 1;
-constexpr int H264_2 = 2;         // KXAV codec byte 2
-constexpr int DECLARED_1FE = 3;   // declared by a 0x000001FE packet, not decoded
-constexpr int H264 = 4;
-constexpr bool isH264(int codec)
+// MediaFrame::codec of video frames. Only MPEG-4 and the two H.264 values are decoded.
+enum class VideoCodec : int32_t {
+    Mpeg4 = 1,
+    H264Kxav = 2,      // KXAV codec byte 2
+    Declared1FE = 3,   // declared by a 0x000001FE packet, not decoded
+    H264 = 4,
+};
+
+constexpr bool isH264(int32_t codec)
 {
-    return codec == H264_2 || codec == H264;
+    return codec == recordCode(VideoCodec::H264Kxav) || codec == recordCode(VideoCodec::H264);
 }
-}   // namespace video_codec
 
 // MediaFrame::codec of audio records: the stream header's codec byte, except these.
-namespace audio_codec {
-constexpr int EIGHT_BIT_7 = 7;   // with 30: samples of 8 bits
-constexpr int BYTE_10 = 10;      // as the packet and KXAV headers write it; stored as STORED_10
-constexpr int STORED_10 = 22;
-constexpr int PROGRAM_STREAM_H264 = 14;    // beside H.264 video in program streams; ASF audio
-constexpr int PROGRAM_STREAM_MPEG4 = 21;   // beside MPEG-4 video in program streams
-constexpr int EIGHT_BIT_30 = 30;
-constexpr int AVI = 31;   // AVI "01wb" chunks
-}   // namespace audio_codec
+enum class AudioCodec : int32_t {
+    EightBit7 = 7,   // with 30: samples of 8 bits
+    Byte10 = 10,     // as the packet and KXAV headers write it; stored as Stored10
+    Stored10 = 22,
+    ProgramStreamH264 = 14,    // beside H.264 video in program streams; ASF audio
+    ProgramStreamMpeg4 = 21,   // beside MPEG-4 video in program streams
+    EightBit30 = 30,
+    Avi = 31,   // AVI "01wb" chunks
+};
 
 }   // namespace kevra

@@ -1,6 +1,7 @@
 #include "demux/Mpeg4EsParser.h"
 
 #include "demux/StartCodeScanner.h"
+#include "demux/StartCodes.h"
 #include "demux/VolReader.h"
 
 #include <algorithm>
@@ -10,18 +11,30 @@ namespace kevra {
 
 namespace {
 
-constexpr uint32_t kVop = 0x000001B6;
-constexpr uint32_t kAudio = 0x000001F0;
-constexpr uint32_t kAux = 0x000001F1;
+constexpr uint32_t kVop = start_code::kVop;
+constexpr uint32_t kAudio = start_code::kAudioPacket;
+constexpr uint32_t kAux = start_code::kAuxPacket;
 constexpr uint32_t kAviAudio = 0x30317762;   // "01wb"
-constexpr uint32_t kVol = 0x00000120;
-constexpr uint32_t kGov = 0x000001B3;
+constexpr uint32_t kVol = start_code::kVolFirst;
+constexpr uint32_t kGov = start_code::kGroupOfVop;
 
 int clampLength(int wanted, int room)
 {
     if (room < 0)
         room = 0;
     return wanted < 0 ? 0 : (wanted > room ? room : wanted);
+}
+
+// An AVI chunk header: a stream's chunk tag (two digits, two lower-case letters) and a size
+// that leaves room for a start code.
+bool isChunkHeader(const uint8_t* h)
+{
+    const auto digit = [](uint8_t c) { return c >= '0' && c <= '9'; };
+    const auto lower = [](uint8_t c) { return c >= 'a' && c <= 'z'; };
+    const uint32_t size =
+        uint32_t(h[4]) | uint32_t(h[5]) << 8 | uint32_t(h[6]) << 16 | uint32_t(h[7]) << 24;
+    return digit(h[0]) && digit(h[1]) && lower(h[2]) && lower(h[3]) && size >= 4 &&
+           size < 0x10000000u;
 }
 
 }   // namespace
@@ -287,7 +300,9 @@ void Mpeg4EsParser::cut(const uint8_t* area, size_t areaLength, size_t pos)
             const uint32_t w = be32(area + q - 4);
             if (w == kVol)
                 layerPassed = true;
-            else if (layerPassed && (w == 0x00000100 || w == 0x00000101 || w == 0x000001B0))
+            else if (layerPassed &&
+                     (w == start_code::kVideoObjectFirst || w == start_code::kVideoObjectSecond ||
+                      w == start_code::kVisualObjectSequence))
                 x = area + q - 4;
         }
     }
@@ -320,17 +335,18 @@ void Mpeg4EsParser::cut(const uint8_t* area, size_t areaLength, size_t pos)
 
     if (x) {
         if (next) {
-            next->kind = frame_kind::VIDEO;
-            next->subtype = frame_subtype::KEY;
+            next->kind = recordCode(FrameKind::Video);
+            next->subtype = recordCode(FrameSubtype::Key);
             next->param1 = 0;
             next->packetStart = next->payload = recordPointer(x);
         }
     } else {
         next = takeRecord();
         if (next) {
-            next->kind = code == kVop ? frame_kind::VIDEO
-                                      : (code == kAux ? frame_kind::OTHER : frame_kind::AUDIO);
-            next->subtype = frame_subtype::DEPENDENT;
+            next->kind = code == kVop ? recordCode(FrameKind::Video)
+                                      : (code == kAux ? recordCode(FrameKind::Other)
+                                                      : recordCode(FrameKind::Audio));
+            next->subtype = recordCode(FrameSubtype::Dependent);
             next->packetStart = next->payload = recordPointer(p);
         }
     }
@@ -407,7 +423,7 @@ void Mpeg4EsParser::finishFrame(MediaFrame* r)
     const uint8_t* p = r->packetStart;
     const int len = r->packetLength;
     switch (r->kind) {
-    case frame_kind::OTHER: {
+    case recordCode(FrameKind::Other): {
         if (len < 6) {
             r->param2 = 0;
             r->payloadLength = 0;
@@ -446,16 +462,16 @@ void Mpeg4EsParser::finishFrame(MediaFrame* r)
         }
         break;
     }
-    case frame_kind::AUDIO:
+    case recordCode(FrameKind::Audio):
         if (mode_ == kModeAvi) {
-            r->codec = audio_codec::AVI;
+            r->codec = recordCode(AudioCodec::Avi);
             r->channels = 1;
             r->bitsPerSample = template_.bitsPerSample;
             r->sampleRate = template_.sampleRate;
             const int size = len >= 6 ? static_cast<int>(le16(p + 4)) : 0;
             r->payload = recordPointer(len >= 8 ? p + 8 : p);
             if (size < 32) {
-                r->kind = frame_kind::OTHER;
+                r->kind = recordCode(FrameKind::Other);
                 r->packetLength = 0;
                 r->payloadLength = 0;
             } else {
@@ -474,7 +490,17 @@ void Mpeg4EsParser::finishFrame(MediaFrame* r)
             setSampleRate(r, p[5]);
         }
         break;
-    default: r->codec = video_codec::MPEG4; break;
+    default:
+        r->codec = recordCode(VideoCodec::Mpeg4);
+        // In AVI a frame runs up to the next frame's start code, past the header of the chunk
+        // that holds it ("00dc" and its size); the decoder would take those bytes for picture
+        // data and conceal the rest of the picture.
+        if (mode_ == kModeAvi && r->payloadLength >= 12 && r->payload)
+            if (isChunkHeader(r->payload + r->payloadLength - 8)) {
+                r->payloadLength -= 8;
+                r->packetLength = std::max(0, r->packetLength - 8);
+            }
+        break;
     }
 }
 

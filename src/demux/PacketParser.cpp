@@ -1,10 +1,13 @@
 #include "demux/PacketParser.h"
+#include "demux/StartCodes.h"
 
 namespace kevra {
 
 namespace {
-const uint32_t kCodes[] = {0x000001F0, 0x000001F1, 0x000001FA, 0x000001FB,
-                           0x000001FC, 0x000001FD, 0x000001FE};
+const uint32_t kCodes[] = {start_code::kAudioPacket,    start_code::kAuxPacket,
+                           start_code::kMpeg4Dependent, start_code::kMpeg4Key,
+                           start_code::kH264Dependent,  start_code::kH264Key,
+                           start_code::kDeclaredKey};
 }   // namespace
 
 PacketParser::PacketParser(uint8_t* workBuffer, size_t capacity) : FrameParser(workBuffer, capacity)
@@ -13,7 +16,8 @@ PacketParser::PacketParser(uint8_t* workBuffer, size_t capacity) : FrameParser(w
 
 bool PacketParser::isSyncCode(uint32_t code)
 {
-    return code == 0x000001F0 || code == 0x000001F1 || (code >= 0x000001FA && code <= 0x000001FE);
+    return code == start_code::kAudioPacket || code == start_code::kAuxPacket ||
+           (code >= start_code::kMpeg4Dependent && code <= start_code::kDeclaredKey);
 }
 
 int PacketParser::checkFrameEnd()
@@ -26,9 +30,9 @@ int PacketParser::parseHeader()
     const uint8_t* h = cursor_;
     const uint8_t* start = cursor_ - 4;
     switch (sync_) {
-    case 0x000001FD:
-    case 0x000001FB:
-    case 0x000001FE: {
+    case start_code::kH264Key:
+    case start_code::kMpeg4Key:
+    case start_code::kDeclaredKey: {
         if (available_ < 12)
             return 0;
         MediaFrame* r = beginFrame();
@@ -42,12 +46,13 @@ int PacketParser::parseHeader()
         r->height = h[3] * 8;
         setDateTime(r, le32(h + 4));
         formatWord_ = h[11];
-        r->kind = frame_kind::VIDEO;
-        r->subtype = frame_subtype::KEY;
+        r->kind = recordCode(FrameKind::Video);
+        r->subtype = recordCode(FrameSubtype::Key);
         r->timeOfDay = 0;
-        r->codec = sync_ == 0x000001FD
-                       ? video_codec::H264
-                       : (sync_ == 0x000001FB ? video_codec::MPEG4 : video_codec::DECLARED_1FE);
+        r->codec = sync_ == start_code::kH264Key
+                       ? recordCode(VideoCodec::H264)
+                       : (sync_ == start_code::kMpeg4Key ? recordCode(VideoCodec::Mpeg4)
+                                                         : recordCode(VideoCodec::Declared1FE));
         r->packetStart = recordPointer(start);
         r->payload = recordPointer(h + 12);
         r->packetLength = len + 16;
@@ -57,8 +62,8 @@ int PacketParser::parseHeader()
         available_ -= 12;
         return 1;
     }
-    case 0x000001FC:
-    case 0x000001FA: {
+    case start_code::kH264Dependent:
+    case start_code::kMpeg4Dependent: {
         if (available_ < 4)
             return 0;
         MediaFrame* r = beginFrame();
@@ -73,9 +78,10 @@ int PacketParser::parseHeader()
         if (!inSequence && len > 0)
             len -= 1;   // the end check then lands inside the payload and rejects the frame
         formatWord_ = seq;
-        r->kind = frame_kind::VIDEO;
-        r->subtype = frame_subtype::DEPENDENT;
-        r->codec = sync_ == 0x000001FC ? video_codec::H264 : video_codec::MPEG4;
+        r->kind = recordCode(FrameKind::Video);
+        r->subtype = recordCode(FrameSubtype::Dependent);
+        r->codec = sync_ == start_code::kH264Dependent ? recordCode(VideoCodec::H264)
+                                                       : recordCode(VideoCodec::Mpeg4);
         r->packetStart = recordPointer(start);
         r->payload = recordPointer(h + 4);
         r->packetLength = len + 8;
@@ -85,16 +91,16 @@ int PacketParser::parseHeader()
         available_ -= 4;
         return 1;
     }
-    case 0x000001F0: {
+    case start_code::kAudioPacket: {
         if (available_ < 4)
             return 0;
         MediaFrame* r = beginFrame();
         if (!r)
             return 0;
         const int len = static_cast<int>(le16(h + 2));
-        r->codec = h[0] == audio_codec::BYTE_10 ? audio_codec::STORED_10 : h[0];
+        r->codec = h[0] == recordCode(AudioCodec::Byte10) ? recordCode(AudioCodec::Stored10) : h[0];
         setSampleRate(r, h[1]);
-        r->kind = frame_kind::AUDIO;
+        r->kind = recordCode(FrameKind::Audio);
         r->channels = 1;
         r->packetStart = recordPointer(start);
         r->payload = recordPointer(h + 4);
@@ -105,7 +111,7 @@ int PacketParser::parseHeader()
         available_ -= 4;
         return 1;
     }
-    case 0x000001F1: {
+    case start_code::kAuxPacket: {
         if (available_ < 12)
             return 0;
         MediaFrame* r = beginFrame();
@@ -125,7 +131,7 @@ int PacketParser::parseHeader()
             header = 4;
             r->packetLength = 0;
         }
-        r->kind = frame_kind::OTHER;
+        r->kind = recordCode(FrameKind::Other);
         // The pointers are set too, so that no record ever points at stale memory.
         r->packetStart = recordPointer(start);
         r->payload = recordPointer(h + header);

@@ -1,4 +1,5 @@
 #include "demux/ProgramStreamParser.h"
+#include "demux/StartCodes.h"
 
 #include "demux/VolReader.h"
 
@@ -9,7 +10,10 @@ namespace kevra {
 
 namespace {
 
-const uint32_t kCodes[] = {0x000001BA, 0x000001E0};
+// Codes a pack's first PES may be followed by: the next pack or video PES, and, inside the
+// same pack, an audio PES or a padding packet (multiplexers fill packs to a fixed size).
+const uint32_t kCodes[] = {start_code::kPackHeader, start_code::kVideoPes, start_code::kAudioPes,
+                           start_code::kPaddingPes};
 
 struct SizeEntry {
     int width, height;
@@ -36,7 +40,7 @@ ProgramStreamParser::~ProgramStreamParser() = default;
 
 bool ProgramStreamParser::isSyncCode(uint32_t code)
 {
-    return code == 0x000001BA || code == 0x000001E0;
+    return code == start_code::kPackHeader || code == start_code::kVideoPes;
 }
 
 bool ProgramStreamParser::h264SizeFromCode(int code, int* width, int* height)
@@ -71,7 +75,7 @@ int ProgramStreamParser::reset(int mode)
 int ProgramStreamParser::parseHeader()
 {
     currentType_ = Current::None;
-    if (merging_ && sync_ == 0x000001E0)
+    if (merging_ && sync_ == start_code::kVideoPes)
         return parseContinuation();
     return parsePack();
 }
@@ -90,9 +94,9 @@ int ProgramStreamParser::parseContinuation()
     if (!r)
         return 0;
     const int payloadLength = pesLength - headerLength - 3;
-    r->kind = frame_kind::VIDEO;
-    r->codec = video_codec::MPEG4;
-    r->subtype = frame_subtype::KEY;
+    r->kind = recordCode(FrameKind::Video);
+    r->codec = recordCode(VideoCodec::Mpeg4);
+    r->subtype = recordCode(FrameSubtype::Key);
     r->packetStart = recordPointer(h);
     if (payloadLength < 0) {
         // Not a PES header: the merge cannot go on.
@@ -100,7 +104,7 @@ int ProgramStreamParser::parseContinuation()
         r->payload = recordPointer(h);
         r->payloadLength = 0;
         r->packetLength = 0;
-        r->kind = frame_kind::OTHER;
+        r->kind = recordCode(FrameKind::Other);
         needed_ = 0;
         currentType_ = Current::Invalid;
         return 1;
@@ -137,11 +141,11 @@ int ProgramStreamParser::parsePack()
     uint32_t word = kEmptySync;
     for (const uint8_t* q = cursor_; q < end; ++q) {
         word = (word << 8) | *q;
-        if (word == 0x000001BB || word == 0x000001BC) {
+        if (word == start_code::kSystemHeader || word == start_code::kProgramStreamMap) {
             system = true;
             continue;
         }
-        if (word != 0x000001E0 && word != 0x000001C0)
+        if (word != start_code::kVideoPes && word != start_code::kAudioPes)
             continue;
         const uint8_t* pes = q + 1;   // PES_packet_length
         const int rest = static_cast<int>(end - pes);
@@ -163,10 +167,11 @@ int ProgramStreamParser::parsePack()
         needed_ = payloadLength;
         available_ -= static_cast<int>(payload - cursor_);
         cursor_ = payload;
-        if (word == 0x000001E0) {
+        if (word == start_code::kVideoPes) {
             continued_ = payloadLength == 0xFFF9 - headerLength;
-            r->kind = frame_kind::VIDEO;
-            r->subtype = system ? frame_subtype::KEY : frame_subtype::DEPENDENT;
+            r->kind = recordCode(FrameKind::Video);
+            r->subtype =
+                system ? recordCode(FrameSubtype::Key) : recordCode(FrameSubtype::Dependent);
             r->param1 = 1;
             currentType_ = Current::PackVideo;
             pendingCodec_ = false;
@@ -184,14 +189,14 @@ int ProgramStreamParser::parsePack()
             const uint8_t* recordEnd = start + r->packetLength;
             applyVideoCodec(r, recordEnd < end ? recordEnd : end);
         } else {
-            r->kind = frame_kind::AUDIO;
+            r->kind = recordCode(FrameKind::Audio);
             currentType_ = Current::Pack;
             if (codecKind_ == 1) {
-                r->codec = audio_codec::PROGRAM_STREAM_H264;
+                r->codec = recordCode(AudioCodec::ProgramStreamH264);
                 r->bitsPerSample = 16;
                 r->sampleRate = 8000;
             } else {
-                r->codec = audio_codec::PROGRAM_STREAM_MPEG4;
+                r->codec = recordCode(AudioCodec::ProgramStreamMpeg4);
             }
         }
         return 1;
@@ -202,11 +207,11 @@ int ProgramStreamParser::parsePack()
 void ProgramStreamParser::applyVideoCodec(MediaFrame* r, const uint8_t* limit)
 {
     const uint8_t* s = r->packetStart;
-    const bool system = r->subtype == frame_subtype::KEY;
+    const bool system = r->subtype == recordCode(FrameSubtype::Key);
     if (pendingCodec_ || codecKind_ == 0) {
-        r->codec = video_codec::MPEG4;
+        r->codec = recordCode(VideoCodec::Mpeg4);
     } else {
-        r->codec = video_codec::H264;
+        r->codec = recordCode(VideoCodec::H264);
         r->param2 = 1;
         if (system && s + 80 < limit) {
             int width, height;
@@ -222,7 +227,7 @@ void ProgramStreamParser::applyVideoCodec(MediaFrame* r, const uint8_t* limit)
 
 void ProgramStreamParser::hide(MediaFrame* r)
 {
-    r->kind = frame_kind::OTHER;
+    r->kind = recordCode(FrameKind::Other);
     r->packetLength = 0;
 }
 
@@ -240,7 +245,7 @@ void ProgramStreamParser::scanMpeg4KeyFrame(MediaFrame* r)
     int volRate = 0;
     for (int i = 0; i < n; ++i) {
         word = (word << 8) | payload[i];
-        if (word == 0x000001B6) {
+        if (word == start_code::kVop) {
             // Packs without the recorders' private rate byte (other muxers): the VOL's own rate,
             // so the stream has a place to start.
             if (r->frameRate == 0 && volRate > 0)
@@ -249,7 +254,7 @@ void ProgramStreamParser::scanMpeg4KeyFrame(MediaFrame* r)
         }
         const uint8_t* b = payload + i + 1;   // bytes after the code
         const int rest = n - (i + 1);
-        if (word == 0x00000120 || word == 0x00000121) {
+        if (word == start_code::kVolFirst || word == start_code::kVolSecond) {
             int width = r->width, height = r->height, rate = 0;
             if (VolReader::read(payload, n, n, &width, &height, &rate) == 0) {
                 r->width = width;
@@ -261,7 +266,7 @@ void ProgramStreamParser::scanMpeg4KeyFrame(MediaFrame* r)
             }
             if (rest >= 6 && b[0] == 0 && b[1] == 0xCA && r->frameRate == 0)
                 r->frameRate = b[5] >> 3;
-        } else if (word == 0x000001B3 && rest >= 3) {
+        } else if (word == start_code::kGroupOfVop && rest >= 3) {
             r->hour = b[0] >> 3;
             r->minute = (b[0] & 7) * 8 + (b[1] >> 5);
             r->second = (b[1] & 0x0F) * 4 + (b[2] >> 6);
@@ -341,7 +346,7 @@ int ProgramStreamParser::checkFrameEnd()
         codecKind_ = findCodec(r->payload, r->payloadLength) > 0 ? 1 : 0;
         applyVideoCodec(r, r->packetStart + r->packetLength);
     }
-    if (!checkNextSync(kCodes, 2)) {
+    if (!checkNextSync(kCodes, 4)) {
         // A broken piece or first piece ends the merge: its frame cannot be rebuilt whole.
         if (type == Current::Piece)
             stopMerging();
@@ -355,13 +360,13 @@ int ProgramStreamParser::checkFrameEnd()
         return finishPiece(r);
     if (codecKind_ != 0 || type == Current::None)
         return 1;
-    if (r->kind == frame_kind::VIDEO) {
+    if (r->kind == recordCode(FrameKind::Video)) {
         const int packetLength = r->packetLength;
-        if (r->subtype == frame_subtype::KEY)
+        if (r->subtype == recordCode(FrameSubtype::Key))
             scanMpeg4KeyFrame(r);
         if (continued_)
             startMerge(r, packetLength);
-    } else if (r->kind == frame_kind::AUDIO) {
+    } else if (r->kind == recordCode(FrameKind::Audio)) {
         r->bitsPerSample = 16;
         r->channels = 1;
         r->sampleRate = r->payloadLength == 288 ? 32000 : 16000;

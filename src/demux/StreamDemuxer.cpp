@@ -8,17 +8,16 @@
 
 namespace kevra {
 
-StreamDemuxer::StreamDemuxer(int initialFormat)
+StreamDemuxer::StreamDemuxer(StreamFormat initialFormat)
     : buffer_(new (std::nothrow) uint8_t[kWorkBufferSize])
 {
     switch (initialFormat) {
-    case stream_format::MPEG4_ES:
-    case stream_format::KXPT:
-    case stream_format::PACKET:
-    case stream_format::CHUNK:
+    case StreamFormat::Mpeg4Es:
+    case StreamFormat::Kxpt:
+    case StreamFormat::Packet:
+    case StreamFormat::Chunk:
         format_ = initialFormat;
-        parser_ = FormatProbe::createParser(initialFormat, buffer_.get(), kWorkBufferSize,
-                                            Mpeg4EsParser::kModeStream);
+        parser_ = make(initialFormat, Mpeg4EsParser::kModeStream);
         break;
     default: break;
     }
@@ -29,7 +28,21 @@ StreamDemuxer::~StreamDemuxer()
     parser_.reset();   // before the buffer it works in
 }
 
-void StreamDemuxer::replaceParser(std::unique_ptr<FrameParser> parser, int format)
+std::unique_ptr<FrameParser> StreamDemuxer::make(StreamFormat format, int mpeg4Mode,
+                                                 const MediaFrame* tmpl, int asfPacketSize,
+                                                 int asfVideoStream)
+{
+    FormatProbe::ParserSetup setup;
+    setup.buffer = buffer_.get();
+    setup.capacity = kWorkBufferSize;
+    setup.mpeg4Mode = mpeg4Mode;
+    setup.tmpl = tmpl;
+    setup.asfPacketSize = asfPacketSize;
+    setup.asfVideoStream = asfVideoStream;
+    return FormatProbe::createParser(format, setup);
+}
+
+void StreamDemuxer::replaceParser(std::unique_ptr<FrameParser> parser, StreamFormat format)
 {
     parser_.reset();
     parser_ = std::move(parser);
@@ -44,41 +57,35 @@ int StreamDemuxer::probe(const uint8_t* data, int length)
 int StreamDemuxer::choose(const FormatProbe::Evidence& ev, const uint8_t* data, int length)
 {
     vopCount_ = ev.vopCount;
-    const int chosen = FormatProbe::choose(ev);
-    if (chosen < 0)
+    const StreamFormat chosen = FormatProbe::choose(ev);
+    if (chosen == StreamFormat::None)
         return -1;
-    uint8_t* buf = buffer_.get();
     if (ev.any())
         parser_.reset();   // every stronger choice starts from a fresh parser
     switch (chosen) {
-    case stream_format::ASF:
-        replaceParser(FormatProbe::createParser(stream_format::ASF, buf, kWorkBufferSize,
-                                                Mpeg4EsParser::kModeStream, nullptr,
-                                                ev.asfPacketSize, ev.asfVideoStream),
-                      stream_format::ASF);
+    case StreamFormat::Asf:
+        replaceParser(make(StreamFormat::Asf, Mpeg4EsParser::kModeStream, nullptr, ev.asfPacketSize,
+                           ev.asfVideoStream),
+                      StreamFormat::Asf);
         break;
-    case stream_format::MPEG4_ES:
+    case StreamFormat::Mpeg4Es:
         if (ev.avi) {
             MediaFrame tmpl{};
             FormatProbe::readAviHeader(data, length, ev.riffEnd, &tmpl);
-            replaceParser(FormatProbe::createParser(stream_format::MPEG4_ES, buf, kWorkBufferSize,
-                                                    Mpeg4EsParser::kModeAvi, &tmpl),
-                          stream_format::MPEG4_ES);
+            replaceParser(make(StreamFormat::Mpeg4Es, Mpeg4EsParser::kModeAvi, &tmpl),
+                          StreamFormat::Mpeg4Es);
         } else {
-            replaceParser(FormatProbe::createParser(stream_format::MPEG4_ES, buf, kWorkBufferSize,
-                                                    Mpeg4EsParser::kModeStream),
-                          stream_format::MPEG4_ES);
+            replaceParser(make(StreamFormat::Mpeg4Es, Mpeg4EsParser::kModeStream),
+                          StreamFormat::Mpeg4Es);
             vopCount_ = 0;
         }
         break;
-    case stream_format::PACKET_AUDIO_ONLY:
-        if (format_ == stream_format::PACKET_AUDIO_ONLY && parser_)
+    case StreamFormat::PacketAudioOnly:
+        if (format_ == StreamFormat::PacketAudioOnly && parser_)
             return 0;   // still only audio: keep what was collected
-        replaceParser(
-            FormatProbe::createParser(stream_format::PACKET_AUDIO_ONLY, buf, kWorkBufferSize),
-            stream_format::PACKET_AUDIO_ONLY);
+        replaceParser(make(StreamFormat::PacketAudioOnly), StreamFormat::PacketAudioOnly);
         break;
-    default: replaceParser(FormatProbe::createParser(chosen, buf, kWorkBufferSize), chosen); break;
+    default: replaceParser(make(chosen), chosen); break;
     }
     return 0;
 }
@@ -134,11 +141,11 @@ int StreamDemuxer::feed(const uint8_t* data, int length)
 {
     if (!buffer_)
         return -1;
-    if (format_ == stream_format::NONE)
+    if (format_ == StreamFormat::None)
         return (data && length > 0) ? feedUndecided(data, length) : -1;
     // Records of the last feed may point into the kept bytes; they are released only now.
     dropUndecided();
-    if (format_ == stream_format::PACKET_AUDIO_ONLY) {
+    if (format_ == StreamFormat::PacketAudioOnly) {
         if (probe(data, length) < 0) {
             if (parser_)
                 return parser_->input(data, length);
@@ -152,32 +159,28 @@ int StreamDemuxer::feed(const uint8_t* data, int length)
 
 MediaFrame* StreamDemuxer::nextFrame()
 {
-    return (format_ == stream_format::NONE || !parser_) ? nullptr : parser_->nextFrame();
+    return (format_ == StreamFormat::None || !parser_) ? nullptr : parser_->nextFrame();
 }
 
 MediaFrame* StreamDemuxer::nextKeyFrame()
 {
-    return (format_ == stream_format::NONE || !parser_) ? nullptr : parser_->nextKeyFrame();
+    return (format_ == StreamFormat::None || !parser_) ? nullptr : parser_->nextKeyFrame();
 }
 
-int StreamDemuxer::control(int resetMode, int format)
+int StreamDemuxer::control(int resetMode, StreamFormat format)
 {
-    if (format_ == stream_format::NONE) {
-        if (resetMode == 0 && format == stream_format::PACKET)
-            replaceParser(
-                FormatProbe::createParser(stream_format::PACKET, buffer_.get(), kWorkBufferSize),
-                stream_format::PACKET);
+    if (format_ == StreamFormat::None) {
+        if (resetMode == 0 && format == StreamFormat::Packet)
+            replaceParser(make(StreamFormat::Packet), StreamFormat::Packet);
         return -1;
     }
     if (resetMode != 0)
         return parser_ ? parser_->reset(resetMode) : -1;
-    if (format == stream_format::PACKET) {
-        replaceParser(
-            FormatProbe::createParser(stream_format::PACKET, buffer_.get(), kWorkBufferSize),
-            stream_format::PACKET);
+    if (format == StreamFormat::Packet) {
+        replaceParser(make(StreamFormat::Packet), StreamFormat::Packet);
         return 0;
     }
-    format_ = stream_format::NONE;   // the parser stays until the next probe replaces it
+    format_ = StreamFormat::None;   // the parser stays until the next probe replaces it
     dropUndecided();
     return 0;
 }

@@ -20,9 +20,9 @@ public:
     // keeps for the next block can sit behind bytes that records still point into.
     static constexpr size_t kWorkBufferSize = FrameParser::kWorkBufferSize;
 
-    // 0 = probe the format from the data; 1 MPEG-4 elementary stream, 3 KXPT, 4 packet
-    // stream, 5 chunked container build that parser at once; anything else = 0.
-    explicit StreamDemuxer(int initialFormat);
+    // None: probe the format from the data; Mpeg4Es, Kxpt, Packet and Chunk build that parser
+    // at once; any other format is taken as None.
+    explicit StreamDemuxer(StreamFormat initialFormat = StreamFormat::None);
     ~StreamDemuxer();
     StreamDemuxer(const StreamDemuxer&) = delete;
     StreamDemuxer& operator=(const StreamDemuxer&) = delete;
@@ -33,10 +33,10 @@ public:
     // Records stay valid, with the bytes they point to, until the next feed.
     MediaFrame* nextFrame();
     MediaFrame* nextKeyFrame();
-    // resetMode != 0: the parser's reset. resetMode 0: format 4 forces a new packet parser,
+    // resetMode != 0: the parser's reset. resetMode 0: Packet forces a new packet parser,
     // any other format returns to "no format" so the next block is probed afresh.
-    int control(int resetMode, int format);
-    int format() const { return format_; }
+    int control(int resetMode, StreamFormat format);
+    StreamFormat format() const { return format_; }
     int vopCount() const { return vopCount_; }
 
     // Inspection for tests and tools.
@@ -46,13 +46,16 @@ public:
 private:
     int probe(const uint8_t* data, int length);
     int choose(const FormatProbe::Evidence& evidence, const uint8_t* data, int length);
+    std::unique_ptr<FrameParser> make(StreamFormat format, int mpeg4Mode = 0,
+                                      const MediaFrame* tmpl = nullptr, int asfPacketSize = 0,
+                                      int asfVideoStream = 1);
     int feedUndecided(const uint8_t* data, int length);
     void dropUndecided();
-    void replaceParser(std::unique_ptr<FrameParser> parser, int format);
+    void replaceParser(std::unique_ptr<FrameParser> parser, StreamFormat format);
 
     std::unique_ptr<uint8_t[]> buffer_;
     std::unique_ptr<FrameParser> parser_;
-    int format_ = stream_format::NONE;
+    StreamFormat format_ = StreamFormat::None;
     int vopCount_ = 0;
     // While no format is chosen: the bytes given so far (at most the probe's window plus one
     // block) and the probe's progress over them. Records may point into undecided_ until the

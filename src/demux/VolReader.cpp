@@ -1,4 +1,5 @@
 #include "demux/VolReader.h"
+#include "demux/StartCodes.h"
 
 #include "demux/BitReader.h"
 
@@ -30,11 +31,11 @@ int VolReader::read(const uint8_t* data, int limit, int available, int* width, i
             return -1;   // no room for another start code
         const uint32_t code = br.peek(32);
 
-        if (code == 0x000001B0) {
+        if (code == start_code::kVisualObjectSequence) {
             br.skip(40);
-        } else if (code == 0x000001B1) {
+        } else if (code == start_code::kVisualObjectSequenceEnd) {
             br.skip(32);
-        } else if (code == 0x000001B5) {
+        } else if (code == start_code::kVisualObject) {
             br.skip(32);
             if (br.read(1))
                 br.skip(7);   // verid, priority
@@ -45,20 +46,22 @@ int VolReader::read(const uint8_t* data, int limit, int available, int* width, i
                 if (br.read(1))
                     br.skip(24);
             }
-        } else if (code >= 0x00000100 && code <= 0x0000011F) {
+        } else if (code >= start_code::kVideoObjectFirst && code <= start_code::kVideoObjectLast) {
             br.skip(32);
-        } else if (code == 0x000001B3) {
+        } else if (code == start_code::kGroupOfVop) {
             br.skip(32 + 18 + 2);
-        } else if (code == 0x000001B2) {
+        } else if (code == start_code::kUserData) {
             br.skip(48);
-        } else if (code == 0x000001B6) {
+        } else if (code == start_code::kVop) {
             return -1;   // picture data before any layer header
-        } else if (code >= 0x00000120 && code <= 0x0000012F) {
+        } else if (code >= start_code::kVolFirst && code <= start_code::kVolLast) {
             br.skip(32);
             br.skip(1);   // random_accessible_vol
             const uint32_t typeIndication = br.read(8);
+            // Simple, simple scalable, core, main and advanced simple objects share this
+            // layout up to the picture size; the last is what encoders with B-VOPs write.
             if (typeIndication != 0 && typeIndication != 1 && typeIndication != 3 &&
-                typeIndication != 4)
+                typeIndication != 4 && typeIndication != kAdvancedSimpleObject)
                 return -1;
             uint32_t verid = 1;
             if (br.read(1)) {

@@ -17,6 +17,8 @@ public:
 
     // Bits needed to code vop_time_increment for a given resolution (25 -> 5, 30000 -> 15).
     static int timeIncrementBits(uint32_t resolution);
+    // video_object_type_indication of the advanced simple object type.
+    static constexpr uint32_t kAdvancedSimpleObject = 0x11;
 };
 
 }   // namespace kevra

@@ -15,7 +15,8 @@ struct ClientRequest {
         OpenChannel = 2,
         StopChannel = 3,
         QueryList = 4,
-        Ptz = 5
+        Ptz = 5,
+        CloseChannel = 6
     };
 
     // Owned copies of the login texts.

@@ -9,6 +9,7 @@ namespace kevra {
 DeviceClient::DeviceClient() : session_(std::make_unique<DeviceSession>(this, this))
 {
     running_ = true;
+    session_->setKeepRunning(&running_);   // shutdown() also ends a wait for a reply
     if (thread_.start([this] { workerLoop(); }) != 0)
         running_ = false;
 }
@@ -113,6 +114,18 @@ void DeviceClient::stopChannel(int channel)
     post(std::move(r));
 }
 
+void DeviceClient::closeChannel(int channel)
+{
+    {
+        std::lock_guard<std::mutex> lock(sinksMutex_);
+        mediaSinks_.erase(channel);
+    }
+    ClientRequest r;
+    r.kind = ClientRequest::CloseChannel;
+    r.a = channel;
+    post(std::move(r));
+}
+
 bool DeviceClient::hasMediaSink(int channel)
 {
     std::lock_guard<std::mutex> lock(sinksMutex_);
@@ -191,6 +204,7 @@ void DeviceClient::dispatch(ClientRequest& r)
     case ClientRequest::StopChannel: session_->stopChannel(r.a); break;
     case ClientRequest::QueryList: session_->queryList(); break;
     case ClientRequest::Ptz: session_->sendPtz(r.a, r.b, r.c); break;
+    case ClientRequest::CloseChannel: session_->closeChannel(r.a); break;
     default: break;
     }
 }

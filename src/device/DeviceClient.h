@@ -51,6 +51,9 @@ public:
     // returns no call into that sink is under way and none follows. The channel's connection
     // stays claimed for a later open. Never call it from inside a media-sink call.
     void stopChannel(int channel);
+    // As stopChannel, and the channel's media connection is closed too, so the recorder no
+    // longer holds the channel for this client (for clients that open channels on demand).
+    void closeChannel(int channel);
     // True while a sink is set for the channel (any thread).
     bool hasMediaSink(int channel);
 

@@ -125,7 +125,8 @@ int DeviceSession::waitReply(int command, int timeoutMs)
     awaitedReply_ = command;
     const uint64_t start = Clock::nowMs();
     while (awaitedReply_ != -1) {
-        if (Clock::nowMs() - start >= static_cast<uint64_t>(timeoutMs < 0 ? 0 : timeoutMs))
+        if (Clock::nowMs() - start >= static_cast<uint64_t>(timeoutMs < 0 ? 0 : timeoutMs) ||
+            (keepRunning_ && !keepRunning_->load()))
             break;
         const int r = poll();
         // A link that ended will never bring the reply: give up now, not at the time limit.
@@ -356,6 +357,13 @@ void DeviceSession::stopChannel(int index)
         const std::vector<uint8_t> stop = buildStreamControl(index, ch->streamNumber(), 0);
         sendAll(stop.data(), static_cast<int>(stop.size()));
     }
+}
+
+void DeviceSession::closeChannel(int index)
+{
+    stopChannel(index);
+    if (MediaChannel* ch = channel(index))
+        ch->close();
 }
 
 void DeviceSession::postRequest(ClientRequest request)

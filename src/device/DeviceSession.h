@@ -3,6 +3,7 @@
 // media sink at once. Owns its channels and the request queue with its mutex. Only the network
 // worker thread runs it; other threads only post to the queue.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -43,6 +44,9 @@ public:
     int poll();
     void openChannel(int channel, int stream);
     void stopChannel(int channel);
+    // Stops the stream and closes the channel's media connection: the recorder sees the
+    // channel let go. A later openChannel connects and claims it again.
+    void closeChannel(int channel);
 
     // Request queue (any thread): append at the tail / take the head. take returns false when empty.
     void postRequest(ClientRequest request);
@@ -58,6 +62,9 @@ public:
     uint64_t bytesReceivedAll() const;
     MediaSink* media() const { return media_; }
     bool loggedIn() const { return loggedIn_ && loginInfo_.has_value(); }
+    // A flag the owner clears to end its network thread: a wait for a reply (login, list) gives
+    // up as soon as it is cleared rather than at its time limit. Null: waits run to their end.
+    void setKeepRunning(const std::atomic<bool>* keepRunning) { keepRunning_ = keepRunning; }
     int channelCount() const { return loginInfo_ ? loginInfo_->channelCount : 0; }
     const MediaChannel* channel(int index) const;
     MediaChannel* channel(int index);
@@ -79,6 +86,7 @@ private:
     DeviceEvents* owner_;
     MediaSink* media_;
     int32_t awaitedReply_ = -1;
+    const std::atomic<bool>* keepRunning_ = nullptr;
     uint32_t announcedListLength_ = 0;
     bool loggedIn_ = false;
 

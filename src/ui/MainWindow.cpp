@@ -5,7 +5,7 @@
 #include "app/ViewerLog.h"
 #include "common/Utf.h"
 #include "ui/BitmapButton.h"
-#include "ui/CDlgLogin.h"
+#include "ui/LoginDialog.h"
 #include "ui/DisplaySurface.h"
 #include "ui/MessageBoxes.h"
 #include "ui/PictureSaver.h"
@@ -525,7 +525,7 @@ void MainWindow::runLoginSequence()
 
 void MainWindow::openLoginDialog()
 {
-    auto* dlg = new CDlgLogin(nullptr);
+    auto* dlg = new LoginDialog();
     dlg->setWindowModality(Qt::ApplicationModal);
     dlg->setAttribute(Qt::WA_DeleteOnClose, false);
     dlg->postLogout = nullptr;   // the coordinator ends the session before each login
@@ -545,13 +545,13 @@ void MainWindow::loginDialogResult(int code, int systemError)
         loginDialog_->applyLoginResult(code, systemError);
 }
 
-void MainWindow::finishLogin(CDlgLogin* dlg)
+void MainWindow::finishLogin(LoginDialog* dlg)
 {
     const bool cancelled = dlg->cancelled();
     if (loginDialog_ == dlg)
         loginDialog_ = nullptr;
     dlg->deleteLater();
-    viewer_->loginDialogClosed(cancelled, dlg->settingsPath(), dlg->address(), dlg->port());
+    viewer_->loginDialogClosed(cancelled, dlg->settingsPath(), dlg->ip(), dlg->port());
     emit loginSequenceFinished(cancelled);
 }
 

@@ -30,7 +30,7 @@ class QTreeWidgetItem;
 namespace kevra {
 
 class BitmapButton;
-class CDlgLogin;
+class LoginDialog;
 class DeviceClient;
 class DisplaySurface;
 class LiveViewDevice;
@@ -91,7 +91,7 @@ public:
     LiveViewDevice& device() { return viewer_->singleDevice(); }
     QString videoNotice() const;
     QString tileNote(int position) { return tileLabel(position).note; }
-    CDlgLogin* loginDialog() const { return loginDialog_; }
+    LoginDialog* loginDialog() const { return loginDialog_; }
     QTreeWidget* tree() const { return tree_; }
     VideoArea* videoArea() const { return video_; }
     QLabel* statusLine() const { return status_; }
@@ -165,7 +165,7 @@ private:
     void setVideoGroupVisible(bool visible);
     void setTreeGroupVisible(bool visible);
     void updateVideoOrigin();
-    void finishLogin(CDlgLogin* dlg);
+    void finishLogin(LoginDialog* dlg);
     void showPictureMenu(const QPoint& globalPos);
     QTreeWidgetItem* itemOfChannel(int channel) const;
     TileView::Label tileLabel(int position);
@@ -200,7 +200,7 @@ private:
     int lensMode_ = 0;
     bool initialised_ = false;
     bool loginStarted_ = false;
-    CDlgLogin* loginDialog_ = nullptr;
+    LoginDialog* loginDialog_ = nullptr;
     int tileCount_ = 0;   // tiles shown (0: the one-camera video area)
     bool tilesFull_ = false;
     std::atomic<int> videoX_{0};

@@ -1,7 +1,7 @@
 #include "ui/ScriptedRun.h"
 
 #include "app/LiveView.h"
-#include "ui/CDlgLogin.h"
+#include "ui/LoginDialog.h"
 #include "ui/DisplaySurface.h"
 #include "ui/MainWindow.h"
 #include "ui/TileView.h"
@@ -130,10 +130,10 @@ bool ScriptedRun::begin(const QStringList& w)
         window_.command(MainWindow::LoginCommand);
         return false;
     } else if (what == "cancel") {
-        CDlgLogin* d = window_.loginDialog();
+        LoginDialog* d = window_.loginDialog();
         if (!d)
             fail("no login dialog");
-        d->command(CDlgLogin::CancelButton)->click();
+        d->command(LoginDialog::Command::Cancel)->click();
     } else if (what == "key") {
         static const QStringList names{"left", "up", "right", "down", "1", "4", "9"};
         static const int keys[] = {Qt::Key_Left, Qt::Key_Up, Qt::Key_Right, Qt::Key_Down,
@@ -186,15 +186,15 @@ bool ScriptedRun::finished(const QStringList& w)
 {
     const QString& what = w.value(0);
     if (what == "login") {
-        CDlgLogin* d = window_.loginDialog();
+        LoginDialog* d = window_.loginDialog();
         if (d && !d->waiting() && d->property("scriptFilled").isNull()) {
             d->setProperty("scriptFilled", true);
             d->setSettingsPath(settingsPath_.toStdU16String());
-            d->field(CDlgLogin::IpField)->setText(w.value(1));
-            d->field(CDlgLogin::PortField)->setText(w.value(2));
-            d->field(CDlgLogin::UserField)->setText(w.value(3));
-            d->field(CDlgLogin::PasswordField)->setText(w.value(4));
-            d->command(CDlgLogin::LoginButton)->click();
+            d->field(LoginDialog::Field::Address)->setText(w.value(1));
+            d->field(LoginDialog::Field::Port)->setText(w.value(2));
+            d->field(LoginDialog::Field::User)->setText(w.value(3));
+            d->field(LoginDialog::Field::Password)->setText(w.value(4));
+            d->command(LoginDialog::Command::Login)->click();
             return false;
         }
         QTreeWidgetItem* root = window_.tree()->topLevelItem(0);

@@ -16,6 +16,8 @@ namespace {
 const QColor kFrameColour(250, 200, 40);
 const QColor kTextColour(235, 235, 235);
 const QColor kEmptyTile(16, 16, 16);
+// Behind each text line: readable over a bright picture, the picture still seen through it.
+const QColor kTextBackdrop(0, 0, 0, 160);
 
 Rect whole(int w, int h)
 {
@@ -160,6 +162,12 @@ void TileView::clearTile(int position)
     requestRepaint();
 }
 
+QString TileView::paintedName(int position) const
+{
+    return position >= 0 && position < GridLayout::kMaxTiles ? paintedNames_[size_t(position)]
+                                                             : QString();
+}
+
 void TileView::requestRepaint()
 {
     // Queued: never waits on the user-interface thread.
@@ -175,6 +183,7 @@ void TileView::paintEvent(QPaintEvent*)
     small.setPixelSize(count >= 16 ? 10 : 12);
     p.setFont(small);
     const int lineHeight = QFontMetrics(small).height();
+    paintedNames_.fill(QString());
     for (int i = 0; i < count; ++i) {
         const QRect tile = tileRect(i);
         if (tile.isEmpty())
@@ -190,18 +199,24 @@ void TileView::paintEvent(QPaintEvent*)
         const Label label = describe_ ? describe_(i) : Label{};
         const QRect text = tile.adjusted(GridLayout::kFrame + 3, GridLayout::kFrame + 1,
                                          -GridLayout::kFrame - 3, -GridLayout::kFrame - 1);
+        const QFontMetrics metrics(small);
         auto line = [&](const QString& s, int row, bool fromBottom) {
-            if (s.isEmpty())
-                return;
+            if (s.isEmpty() || text.width() <= 0)
+                return QString();
+            const QString shown = metrics.elidedText(s, Qt::ElideRight, text.width());
             const int y =
                 fromBottom ? text.bottom() - (row + 1) * lineHeight : text.top() + row * lineHeight;
             const QRect r(text.left(), y, text.width(), lineHeight);
-            p.setPen(Qt::black);
-            p.drawText(r.translated(1, 1), Qt::AlignLeft | Qt::AlignVCenter, s);
+            // The backdrop reaches a little past the text on both sides, never past the tile.
+            const QRect backdrop =
+                QRect(r.left() - 2, r.top(), metrics.horizontalAdvance(shown) + 4, lineHeight)
+                    .intersected(tile);
+            p.fillRect(backdrop, kTextBackdrop);
             p.setPen(kTextColour);
-            p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter, s);
+            p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter, shown);
+            return shown;
         };
-        line(label.name, 0, false);
+        paintedNames_[size_t(i)] = line(label.name, 0, false);
         line(label.state, 0, true);
         line(label.note, 1, true);
         if (count > 1 && i == selected_) {

@@ -1,6 +1,6 @@
 // The multi-camera view's tile area: draws every shown tile (its picture fitted inside the tile,
-// the camera's name, the tile's state text, a note line such as a stall text, and the selection
-// frame) and reports clicks and double clicks on tiles. Pictures arrive on the frame-timer
+// the camera's name, the tile's state text, a note line such as a stall text, each on a dark
+// backdrop and shortened to the tile's width, and the selection frame) and reports clicks and double clicks on tiles. Pictures arrive on the frame-timer
 // thread (presentTile) and are kept per tile at the size they are drawn; tiles and layout are
 // guarded by mutex_. Everything else runs on the user-interface thread.
 #pragma once
@@ -46,6 +46,8 @@ public:
     // saving (-1: none). keptPicture() is a copy of it, null when none came yet.
     void keepPicture(int position);
     QImage keptPicture() const;
+    // The camera name as the last paint drew it: shortened with "…" when the tile is too narrow.
+    QString paintedName(int position) const;
 
     // TileSurface.
     void presentTile(int position, const uint8_t* pixels, int width, int height, int bitsPerPixel,
@@ -85,6 +87,7 @@ private:
     // User-interface thread.
     int selected_ = -1;
     Describe describe_;
+    std::array<QString, GridLayout::kMaxTiles> paintedNames_;
 };
 
 }   // namespace kevra

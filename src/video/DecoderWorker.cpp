@@ -16,13 +16,9 @@ namespace kevra {
 
 namespace {
 
-bool isH264(int codec)
-{
-    return video_codec::isH264(codec);
-}
 bool isMpeg4(int codec)
 {
-    return codec == video_codec::MPEG4;
+    return codec == recordCode(VideoCodec::Mpeg4);
 }
 bool decodable(int codec)
 {
@@ -37,7 +33,7 @@ bool sameDecoder(int a, int b)
 }   // namespace
 
 DecoderWorker::DecoderWorker()
-    : demux_(std::make_unique<StreamDemuxer>(0)), decoder_(std::make_unique<VideoDecoder>())
+    : demux_(std::make_unique<StreamDemuxer>()), decoder_(std::make_unique<VideoDecoder>())
 {
 }
 
@@ -101,7 +97,7 @@ void DecoderWorker::stop()
     }
     clearFrameList();
     if (demux_)
-        demux_->control(0, 0);
+        demux_->control(0, StreamFormat::None);
     closeDecoder();
     frameRate_.store(0);
 }
@@ -236,9 +232,9 @@ int DecoderWorker::runStep()
 
 bool DecoderWorker::acceptKeyFrame(const MediaFrame& f) const
 {
-    return f.kind == frame_kind::VIDEO && f.subtype == frame_subtype::KEY && f.width > 0 &&
-           f.height > 0 && f.frameRate > 0 && f.width <= kMaxSide && f.height <= kMaxSide &&
-           f.frameRate <= kMaxFrameRate;
+    return f.kind == recordCode(FrameKind::Video) && f.subtype == recordCode(FrameSubtype::Key) &&
+           f.width > 0 && f.height > 0 && f.frameRate > 0 && f.width <= kMaxSide &&
+           f.height <= kMaxSide && f.frameRate <= kMaxFrameRate;
 }
 
 bool DecoderWorker::appendFrame(const MediaFrame& f)
@@ -294,12 +290,12 @@ int DecoderWorker::intake()
             bytesWithoutVideo_ += c.length;
             if (bytesWithoutVideo_ >= kBytesWithoutVideo)
                 setUnsupported(Unsupported::NoVideo, -1,
-                               demux_->format() == stream_format::NONE
+                               demux_->format() == StreamFormat::None
                                    ? "no stream format recognised in " +
                                          std::to_string(bytesWithoutVideo_) + " bytes"
                                    : "no video frame in " + std::to_string(bytesWithoutVideo_) +
                                          " bytes of stream format " +
-                                         std::to_string(demux_->format()));
+                                         std::to_string(int(demux_->format())));
         }
         for (;;) {
             const MediaFrame* f = nullptr;
@@ -322,7 +318,7 @@ int DecoderWorker::intake()
                 f = demux_->nextFrame();
                 if (!f)
                     break;
-                if (f->kind != frame_kind::VIDEO)
+                if (f->kind != recordCode(FrameKind::Video))
                     continue;
             }
             if (!appendFrame(*f)) {
@@ -398,7 +394,8 @@ bool DecoderWorker::openDecoder(int width, int height, int codec)
     // Program streams may hand out a frame in several pieces, or the end of one frame with
     // the start of the next (small packs): their bytes go through the codec's parser, which
     // holds each frame until the next one starts. Every other format delivers whole frames.
-    joining_ = demux_ && demux_->format() == 7 && joiner_.open(which) == 0;
+    joining_ =
+        demux_ && demux_->format() == StreamFormat::ProgramStream && joiner_.open(which) == 0;
     return true;
 }
 
@@ -477,7 +474,7 @@ int DecoderWorker::decodeOne()
             dropping_ = false;
     }
     const MediaFrame& f = e.record;
-    if (f.subtype == frame_subtype::KEY && f.width > 0 && f.height > 0) {
+    if (f.subtype == recordCode(FrameSubtype::Key) && f.width > 0 && f.height > 0) {
         if (f.width > kMaxSide || f.height > kMaxSide)
             return kStepUndecodable;
         if (f.codec != openCodec_ || f.width != openWidth_ || f.height != openHeight_ ||

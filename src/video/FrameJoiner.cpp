@@ -35,6 +35,7 @@ void FrameJoiner::close()
     data_ = nullptr;
     remaining_ = 0;
     held_ = 0;
+    flushed_ = false;
 }
 
 void FrameJoiner::restart()
@@ -49,6 +50,10 @@ void FrameJoiner::restart()
 
 void FrameJoiner::feed(const uint8_t* data, int length)
 {
+    if (flushed_) {
+        restart();
+        flushed_ = false;
+    }
     data_ = data;
     remaining_ = data && length > 0 ? length : 0;
 }
@@ -86,6 +91,25 @@ bool FrameJoiner::next(const uint8_t*& frame, int& length)
         }
     }
     return false;
+}
+
+bool FrameJoiner::flush(const uint8_t*& frame, int& length)
+{
+    if (!parser_ || remaining_ > 0)
+        return false;
+    uint8_t* out = nullptr;
+    int outSize = 0;
+    // No bytes: the parser hands out what it holds.
+    av_parser_parse2(parser_, ctx_, &out, &outSize, nullptr, 0, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+    held_ = 0;
+    if (outSize <= 0 || !out) {
+        restart();
+        return false;
+    }
+    frame = out;
+    length = outSize;
+    flushed_ = true;   // the parser starts afresh with the next feed, once the frame is used
+    return true;
 }
 
 }   // namespace kevra

@@ -35,6 +35,9 @@ public:
     bool next(const uint8_t*& frame, int& length);
     // Bytes fed and not yet looked at.
     int pending() const { return remaining_; }
+    // The stream has ended: the frame in progress, if any, as a whole frame (valid until the
+    // next call). Call when next() has returned false; the joiner starts afresh afterwards.
+    bool flush(const uint8_t*& frame, int& length);
 
 private:
     void restart();
@@ -44,7 +47,8 @@ private:
     VideoDecoder::Codec codec_ = VideoDecoder::Codec::H264;
     const uint8_t* data_ = nullptr;
     int remaining_ = 0;
-    int64_t held_ = 0;   // bytes taken into the frame in progress
+    int64_t held_ = 0;       // bytes taken into the frame in progress
+    bool flushed_ = false;   // flush() handed out the parser's last frame
 };
 
 }   // namespace kevra

@@ -186,9 +186,9 @@ TEST(AsfParser, ChosenByTheProbeAnyBlockSplitAndGarbage)
         cat({am.header(true, true), am.packetize(2, video), am.singlePayloadPacket(2, nullptr, 0)});
     // The header's media GUID names video stream 2 in every split, also the smallest.
     for (size_t block : {size_t(6000), size_t(1), size_t(3), size_t(17)}) {
-        StreamDemuxer d(0);
+        StreamDemuxer d;
         auto viaDemuxer = feedDemuxer(d, stream, block);
-        EXPECT_EQ(d.format(), 9) << block;
+        EXPECT_EQ(d.format(), StreamFormat::Asf) << block;
         EXPECT_EQ(videoOnly(viaDemuxer).size(), payloads.size()) << block;
     }
 

@@ -215,9 +215,9 @@ TEST(ChunkContainer, ChosenByTheProbeAndGarbageIsHarmless)
     mux.flush();
     Bytes stream = mux.take();
     for (size_t block : {size_t(4096), size_t(1), size_t(3), size_t(17)}) {
-        StreamDemuxer d(0);
+        StreamDemuxer d;
         auto got = feedDemuxer(d, stream, block);
-        EXPECT_EQ(d.format(), 5) << block;
+        EXPECT_EQ(d.format(), StreamFormat::Chunk) << block;
         EXPECT_EQ(videoOnly(got).size(), 5u) << block;
     }
 

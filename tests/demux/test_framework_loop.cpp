@@ -122,7 +122,7 @@ TEST(FrameworkLoop, FramesInsideOneBlockPointIntoTheBlock)
 
 TEST(FrameworkLoop, RecordsNotTakenBeforeTheNextFeedAreNeverHandedOut)
 {
-    StreamDemuxer d(4);
+    StreamDemuxer d(StreamFormat::Packet);
     PacketMuxer mux;
     std::vector<uint8_t> first;
     append(first, mux.keyFrame(payloadBytes(30, 1), 352, 288, 25, 0));
@@ -144,7 +144,7 @@ TEST(FrameworkLoop, RecordsNotTakenBeforeTheNextFeedAreNeverHandedOut)
 
 TEST(FrameworkLoop, NextKeyFrameSkipsToTheKeyAndLeavesTheRestQueued)
 {
-    StreamDemuxer d(4);
+    StreamDemuxer d(StreamFormat::Packet);
     PacketMuxer mux;
     std::vector<uint8_t> s;
     append(s, mux.dependentFrame(payloadBytes(10, 1)));
@@ -167,7 +167,7 @@ TEST(FrameworkLoop, NextKeyFrameIgnoresAudioRecordsThatReuseAKeyFrameRecord)
 {
     // Audio packets do not set subtype, so a reused record keeps 0 from an earlier key frame;
     // such a record must not be taken for a key frame.
-    StreamDemuxer d(4);
+    StreamDemuxer d(StreamFormat::Packet);
     PacketMuxer mux;
     std::vector<uint8_t> keys;
     for (int i = 0; i < FramePool::kInitialRecords; ++i)
@@ -198,9 +198,9 @@ TEST(FrameworkLoop, ResetModeTwoKeepsEverythingModeOneDropsTheFrameInProgress)
     append(tail, next);
 
     {
-        StreamDemuxer d(4);
+        StreamDemuxer d(StreamFormat::Packet);
         ASSERT_EQ(d.feed(s.data(), static_cast<int>(cut)), 0);
-        EXPECT_EQ(d.control(2, 0), 0);
+        EXPECT_EQ(d.control(2, StreamFormat::None), 0);
         EXPECT_EQ(d.parser()->readyCount(), 1);
         ASSERT_EQ(d.feed(tail.data(), static_cast<int>(tail.size())), 0);
         const auto got = drain(d);
@@ -208,9 +208,9 @@ TEST(FrameworkLoop, ResetModeTwoKeepsEverythingModeOneDropsTheFrameInProgress)
         EXPECT_EQ(got[0].payload, payloadBytes(400, 2));
     }
     {
-        StreamDemuxer d(4);
+        StreamDemuxer d(StreamFormat::Packet);
         ASSERT_EQ(d.feed(s.data(), static_cast<int>(cut)), 0);
-        EXPECT_EQ(d.control(1, 0), 0);
+        EXPECT_EQ(d.control(1, StreamFormat::None), 0);
         EXPECT_EQ(d.parser()->readyCount(), 0);
         EXPECT_EQ(d.nextFrame(), nullptr);
         ASSERT_EQ(d.feed(tail.data(), static_cast<int>(tail.size())), 0);
@@ -222,7 +222,7 @@ TEST(FrameworkLoop, ResetModeTwoKeepsEverythingModeOneDropsTheFrameInProgress)
 
 TEST(FrameworkLoop, HeldBytesPlusBlockAbove512KDropEverything)
 {
-    StreamDemuxer d(4);
+    StreamDemuxer d(StreamFormat::Packet);
     PacketMuxer mux;
     const int frame = 250000;   // below the 256 KB rule
     const auto big = mux.keyFrame(payloadBytes(frame, 1), 352, 288, 25, 0);
@@ -252,7 +252,7 @@ TEST(FrameworkLoop, IncompleteFrameOf256KIsGivenUpButACompleteOneIsDelivered)
     PacketMuxer mux;
     const auto big = mux.keyFrame(payloadBytes(0x40000, 1), 352, 288, 25, 0);
     {
-        StreamDemuxer d(4);
+        StreamDemuxer d(StreamFormat::Packet);
         std::vector<uint8_t> head(big.begin(), big.begin() + 5000);
         ASSERT_EQ(d.feed(head.data(), static_cast<int>(head.size())), 0);
         const auto got = drain(d);
@@ -262,7 +262,7 @@ TEST(FrameworkLoop, IncompleteFrameOf256KIsGivenUpButACompleteOneIsDelivered)
         EXPECT_EQ(d.parser()->neededBytes(), 0);
     }
     {
-        StreamDemuxer d(4);
+        StreamDemuxer d(StreamFormat::Packet);
         ASSERT_EQ(d.feed(big.data(), static_cast<int>(big.size())), 0);
         const auto got = drain(d);
         ASSERT_EQ(got.size(), 1u);
@@ -271,7 +271,7 @@ TEST(FrameworkLoop, IncompleteFrameOf256KIsGivenUpButACompleteOneIsDelivered)
     {
         // One byte less than the limit is carried over to the next block.
         const auto almost = mux.keyFrame(payloadBytes(0x3FFFF, 2), 352, 288, 25, 0);
-        StreamDemuxer d(4);
+        StreamDemuxer d(StreamFormat::Packet);
         const auto got = feedInBlocks(d, almost, {5000});
         ASSERT_EQ(got.size(), 1u);
         EXPECT_EQ(got[0].payload, payloadBytes(0x3FFFF, 2));
@@ -287,7 +287,7 @@ TEST(FrameworkLoop, LargestFramesAcrossBlocksNeverOverrunTheBuffer)
     std::vector<uint8_t> s;
     for (int i = 0; i < 6; ++i)
         append(s, mux.keyFrame(payloadBytes(0x3FF00 - i * 7, 10 + i), 352, 288, 25, 0));
-    StreamDemuxer d(4);
+    StreamDemuxer d(StreamFormat::Packet);
     const size_t frame0 = 0x3FF00 + 16;
     const size_t second = (frame0 - 0x20000) + 261000;   // rest of frame 0, most of frame 1
     const auto got = feedInBlocks(
@@ -299,11 +299,11 @@ TEST(FrameworkLoop, LargestFramesAcrossBlocksNeverOverrunTheBuffer)
 
 TEST(FrameworkLoop, EmptyBlocksAndGarbage)
 {
-    StreamDemuxer none(0);
+    StreamDemuxer none;
     const uint8_t byte = 0;
     EXPECT_EQ(none.feed(&byte, 0), -1);
     EXPECT_EQ(none.feed(nullptr, 10), -1);
-    StreamDemuxer d(4);
+    StreamDemuxer d(StreamFormat::Packet);
     EXPECT_EQ(d.feed(&byte, 0), -1);
 
     // Garbage before, between and after packets is skipped.
@@ -330,7 +330,7 @@ TEST(FrameworkLoop, RejectedFrameResumesTheSearchInsideIt)
     append(payload, inner);
     auto s =
         PacketMuxer::keyPacket(0xFD, payload.data(), payload.size(), 352, 288, 25, 0, 1, 0, 0, 5);
-    StreamDemuxer d(4);
+    StreamDemuxer d(StreamFormat::Packet);
     ASSERT_EQ(d.feed(s.data(), static_cast<int>(s.size())), 0);
     const auto got = drain(d);
     ASSERT_EQ(got.size(), 2u);

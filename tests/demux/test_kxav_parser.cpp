@@ -17,7 +17,7 @@ namespace {
 std::vector<Taken> probeAndRun(const std::vector<uint8_t>& s, StreamDemuxer& d)
 {
     EXPECT_EQ(d.feed(s.data(), static_cast<int>(s.size())), 0);
-    EXPECT_EQ(d.format(), 8);
+    EXPECT_EQ(d.format(), StreamFormat::Kxav);
     return drain(d);
 }
 
@@ -37,7 +37,7 @@ TEST(KxavFormat, KeyFrameExtensionInEitherOrder)
             const uint8_t ext[] = {0x81, 0x00, 0x08, 0x19, 0x80, 0x01, 0x58, 0x48};
             ASSERT_EQ(std::memcmp(s.data() + 24, ext, 8), 0);
         }
-        StreamDemuxer d(0);
+        StreamDemuxer d;
         const auto got = probeAndRun(s, d);
         ASSERT_EQ(got.size(), 1u);
         const Taken& r = got[0];
@@ -67,7 +67,7 @@ TEST(KxavFormat, ScanModesAndCodecBytes)
     append(s, mux.videoFrame(payloadBytes(20, 3), true, 2, 352, 288, 30, 0));
     mux.setDependentType(0xFE);
     append(s, mux.videoFrame(payloadBytes(20, 4), false, 0, 0, 0, 0, 0));
-    StreamDemuxer d(0);
+    StreamDemuxer d;
     const auto got = probeAndRun(s, d);
     ASSERT_EQ(got.size(), 4u);
     EXPECT_EQ(got[0].param1, 2);
@@ -89,15 +89,15 @@ TEST(KxavFormat, ChecksumOneLessIsNoHeader)
     std::vector<uint8_t> s = bad.videoFrame(payloadBytes(100, 1), true, 8, 704, 576, 25, 0);
     {
         // The probe does not take it as evidence.
-        StreamDemuxer d(0);
+        StreamDemuxer d;
         EXPECT_EQ(d.feed(s.data(), static_cast<int>(s.size())), -1);
-        EXPECT_EQ(d.format(), 0);
+        EXPECT_EQ(d.format(), StreamFormat::None);
     }
     // In a KXAV stream it is passed over and the next good packet is delivered.
     std::vector<uint8_t> stream = good.videoFrame(payloadBytes(50, 2), true, 8, 704, 576, 25, 0);
     append(stream, s);
     append(stream, good.videoFrame(payloadBytes(60, 3), true, 8, 704, 576, 25, 0));
-    StreamDemuxer d(0);
+    StreamDemuxer d;
     const auto got = probeAndRun(stream, d);
     std::vector<Taken> delivered;
     for (const auto& t : got)
@@ -124,14 +124,14 @@ TEST(KxavFormat, DependentSequenceNumbers)
         return all;
     };
     {
-        StreamDemuxer d(0);
+        StreamDemuxer d;
         const auto got = probeAndRun(stream({100, 101, 101, 102}), d);
         ASSERT_EQ(got.size(), 5u);
         for (size_t i = 1; i < got.size(); ++i)
             EXPECT_EQ(got[i].payloadLength, 40) << i;
     }
     {
-        StreamDemuxer d(0);
+        StreamDemuxer d;
         const auto got = probeAndRun(stream({100, 103, 104}), d);
         ASSERT_EQ(got.size(), 4u);
         EXPECT_EQ(got[1].payloadLength, 40);
@@ -139,7 +139,7 @@ TEST(KxavFormat, DependentSequenceNumbers)
         EXPECT_EQ(got[3].payloadLength, 40);
     }
     {
-        StreamDemuxer d(0);
+        StreamDemuxer d;
         const auto got = probeAndRun(stream({100, 99, 100}), d);
         ASSERT_EQ(got.size(), 4u);
         EXPECT_EQ(got[2].payloadLength, 0);   // a step back
@@ -154,7 +154,7 @@ TEST(KxavFormat, AudioAndAuxiliaryPackets)
     append(s, mux.audioFrame(payloadBytes(160, 2).data(), 160, 1, 7, 3));
     append(s, mux.auxPacket(0xF1, 5, payloadBytes(10, 3).data(), 10));
     append(s, mux.auxPacket(0xF7, 0, payloadBytes(11, 4).data(), 11));
-    StreamDemuxer d(0);
+    StreamDemuxer d;
     const auto got = probeAndRun(s, d);
     ASSERT_EQ(got.size(), 4u);
     EXPECT_EQ(got[0].kind, 2);
@@ -178,7 +178,7 @@ TEST(KxavFormat, TextPacketIsTerminatedWithoutTouchingTheBlock)
     std::vector<uint8_t> s = mux.textPacket("hello");
     append(s, mux.videoFrame(payloadBytes(30, 1), true, 8, 352, 288, 25, 0));
     const std::vector<uint8_t> original = s;
-    StreamDemuxer d(0);
+    StreamDemuxer d;
     ASSERT_EQ(d.feed(s.data(), static_cast<int>(s.size())), 0);
     const MediaFrame* t = d.nextFrame();
     ASSERT_NE(t, nullptr);
@@ -196,7 +196,7 @@ TEST(KxavFormat, TextLengthBeyondThePacketIsCut)
     std::vector<uint8_t> s = mux.textPacket("abc", 1000000);
     append(s, mux.textPacket("xyz", -1));
     append(s, mux.videoFrame(payloadBytes(30, 1), true, 8, 352, 288, 25, 0));
-    StreamDemuxer d(0);
+    StreamDemuxer d;
     const auto got = probeAndRun(s, d);
     ASSERT_EQ(got.size(), 3u);
     // The text may reach into the trailer, never beyond the packet, and ends with a zero.
@@ -217,7 +217,7 @@ TEST(KxavFormat, UnexplainedKeyFrameHeaderIsPassedOver)
     append(s, KxavMuxer::packet(0xFD, 0, 5, 0, odd, body.data(), body.size()));
     append(s, mux.videoFrame(payloadBytes(31, 3), true, 3, 352, 288, 25, 0));
     append(s, mux.videoFrame(payloadBytes(32, 4), true, 8, 352, 288, 25, 0));
-    StreamDemuxer d(0);
+    StreamDemuxer d;
     const auto got = feedInBlocks(d, s, {100, 50, 50});
     std::vector<Taken> keys;
     for (const auto& t : got) {
@@ -242,7 +242,7 @@ TEST(KxavFormat, TotalLengthsThatCannotDescribeAPacket)
     append(s, KxavMuxer::packet(0xFD, 0, 1, 0, ext, body.data(), body.size(), false, 10));
     append(s, KxavMuxer::packet(0xFD, 0, 1, 0, ext, body.data(), body.size(), false, 0xFFFFFFF0));
     append(s, mux.videoFrame(payloadBytes(21, 3), true, 8, 352, 288, 25, 0));
-    StreamDemuxer d(0);
+    StreamDemuxer d;
     const auto got = probeAndRun(s, d);
     std::vector<Taken> good;
     for (const auto& t : got)

@@ -424,9 +424,9 @@ TEST(Mpeg4Splitter, AviFileThroughTheDemuxer)
                  W::aviVideoChunk(W::keyFrame(vol(352, 288, 25), 0, 0, 0, 400)),
                  W::aviAudioChunk(Bytes(640, 0x41)), W::aviVideoChunk(W::vop(false, 90)),
                  W::aviVideoChunk(W::vop(false, 9))});
-        StreamDemuxer d(0);
+        StreamDemuxer d;
         auto got = feedDemuxer(d, stream, 65536);
-        EXPECT_EQ(d.format(), 1);
+        EXPECT_EQ(d.format(), StreamFormat::Mpeg4Es);
         ASSERT_EQ(got.size(), 3u) << period;
         EXPECT_EQ(got[0].subtype, 0);
         EXPECT_EQ(got[0].width, 320);   // from the AVI header, not the layer header

@@ -36,9 +36,9 @@ void put(std::vector<uint8_t>& block, size_t at, const std::vector<uint8_t>& byt
 
 int probeFormat(const std::vector<uint8_t>& block)
 {
-    StreamDemuxer d(0);
+    StreamDemuxer d;
     const int result = d.feed(block.data(), static_cast<int>(block.size()));
-    return result < 0 ? -1 : d.format();
+    return result < 0 ? -1 : recordCode(d.format());
 }
 
 void le32(std::vector<uint8_t>& v, size_t at, uint32_t x)
@@ -117,9 +117,9 @@ TEST(ProbeDecision, PriorityBeatsPosition)
     put(mixed, 300, payloadBytes(30, 5));
     EXPECT_EQ(probeFormat(mixed), 7);
     put(mixed, 100, payloadBytes(4, 6));
-    StreamDemuxer d(0);
+    StreamDemuxer d;
     EXPECT_EQ(d.feed(mixed.data(), static_cast<int>(mixed.size())), 0);
-    EXPECT_EQ(d.format(), 1);
+    EXPECT_EQ(d.format(), StreamFormat::Mpeg4Es);
     EXPECT_EQ(d.vopCount(), 0);   // counted, then cleared when the stream parser is chosen
 }
 
@@ -130,9 +130,9 @@ TEST(ProbeDecision, VopStartCodesAreCountedWhenAnotherFormatWins)
     put(block, 500, {0, 0, 1, 0xB6});
     put(block, 900, {0, 0, 1, 0xB6});
     put(block, 1000, keyHeader(0xFD, 352, 288, 25));
-    StreamDemuxer d(0);
+    StreamDemuxer d;
     ASSERT_EQ(d.feed(block.data(), static_cast<int>(block.size())), 0);
-    EXPECT_EQ(d.format(), 4);
+    EXPECT_EQ(d.format(), StreamFormat::Packet);
     EXPECT_EQ(d.vopCount(), 3);
 }
 
@@ -255,7 +255,7 @@ TEST(ProbeDecision, AsfHeaderAndMediaGuids)
         EXPECT_TRUE(ev.asf);
         EXPECT_EQ(ev.asfPacketSize, 3200);
         EXPECT_EQ(ev.asfVideoStream, 2);
-        EXPECT_EQ(FormatProbe::choose(ev), 9);
+        EXPECT_EQ(FormatProbe::choose(ev), StreamFormat::Asf);
         EXPECT_EQ(probeFormat(h), 9);
     }
     {
@@ -286,29 +286,29 @@ TEST(ProbeDecision, AsfHeaderAndMediaGuids)
 
 TEST(ProbeDecision, AudioOnlyIsProvisional)
 {
-    StreamDemuxer d(0);
+    StreamDemuxer d;
     auto audio = PacketMuxer::audioPacket(payloadBytes(100, 1), 10, 2);
     append(audio, PacketMuxer::audioPacket(payloadBytes(100, 2), 10, 2));
     ASSERT_EQ(d.feed(audio.data(), static_cast<int>(audio.size())), 0);
-    EXPECT_EQ(d.format(), 6);
+    EXPECT_EQ(d.format(), StreamFormat::PacketAudioOnly);
     const FrameParser* first = d.parser();
     EXPECT_EQ(drain(d).size(), 2u);
 
     // More audio: the same parser stays, with what it collected.
     ASSERT_EQ(d.feed(audio.data(), static_cast<int>(audio.size())), 0);
     EXPECT_EQ(d.parser(), first);
-    EXPECT_EQ(d.format(), 6);
+    EXPECT_EQ(d.format(), StreamFormat::PacketAudioOnly);
     // A block without evidence still goes to the provisional parser.
     auto tail = payloadBytes(50, 3);
     EXPECT_EQ(d.feed(tail.data(), static_cast<int>(tail.size())), 0);
-    EXPECT_EQ(d.format(), 6);
+    EXPECT_EQ(d.format(), StreamFormat::PacketAudioOnly);
 
     // Key frames switch to the packet stream for good.
     PacketMuxer mux;
     auto video = mux.keyFrame(payloadBytes(100, 4), 352, 288, 25, 0);
     append(video, mux.dependentFrame(payloadBytes(100, 5)));
     ASSERT_EQ(d.feed(video.data(), static_cast<int>(video.size())), 0);
-    EXPECT_EQ(d.format(), 4);
+    EXPECT_EQ(d.format(), StreamFormat::Packet);
     const auto got = drain(d);
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0].payload, payloadBytes(100, 4));
@@ -316,57 +316,58 @@ TEST(ProbeDecision, AudioOnlyIsProvisional)
 
 TEST(ProbeDecision, NoEvidenceChangesNothing)
 {
-    StreamDemuxer d(0);
+    StreamDemuxer d;
     const auto junk = payloadBytes(5000, 1);
     EXPECT_EQ(d.feed(junk.data(), static_cast<int>(junk.size())), -1);
-    EXPECT_EQ(d.format(), 0);
+    EXPECT_EQ(d.format(), StreamFormat::None);
     EXPECT_EQ(d.parser(), nullptr);
     EXPECT_EQ(d.feed(junk.data(), 0), -1);
 
     auto video = keyHeader(0xFD, 352, 288, 25);
     ASSERT_EQ(d.feed(video.data(), static_cast<int>(video.size())), 0);
     const FrameParser* p = d.parser();
-    EXPECT_EQ(d.control(0, 0), 0);   // back to "no format"; the parser stays for now
-    EXPECT_EQ(d.format(), 0);
+    EXPECT_EQ(d.control(0, StreamFormat::None),
+              0);   // back to "no format"; the parser stays for now
+    EXPECT_EQ(d.format(), StreamFormat::None);
     EXPECT_EQ(d.nextFrame(), nullptr);
     EXPECT_EQ(d.feed(junk.data(), static_cast<int>(junk.size())), -1);
     EXPECT_EQ(d.parser(), p);
     ASSERT_EQ(d.feed(video.data(), static_cast<int>(video.size())), 0);
-    EXPECT_EQ(d.format(), 4);
+    EXPECT_EQ(d.format(), StreamFormat::Packet);
 }
 
 TEST(ProbeDecision, ConstructionAndControl)
 {
     for (int f : {1, 3, 4, 5}) {
-        StreamDemuxer d(f);
-        EXPECT_EQ(d.format(), f);
+        StreamDemuxer d{StreamFormat(f)};
+        EXPECT_EQ(d.format(), StreamFormat(f));
         EXPECT_NE(d.parser(), nullptr);
     }
     for (int f : {0, 2, 6, 7, 8, 9, -1}) {
-        StreamDemuxer d(f);
-        EXPECT_EQ(d.format(), 0);
+        StreamDemuxer d{StreamFormat(f)};
+        EXPECT_EQ(d.format(), StreamFormat::None);
         EXPECT_EQ(d.parser(), nullptr);
     }
     {
-        StreamDemuxer d(0);
-        EXPECT_EQ(d.control(1, 0), -1);
-        EXPECT_EQ(d.control(0, 4), -1);   // chooses format 4 all the same
-        EXPECT_EQ(d.format(), 4);
+        StreamDemuxer d;
+        EXPECT_EQ(d.control(1, StreamFormat::None), -1);
+        EXPECT_EQ(d.control(0, StreamFormat::Packet), -1);   // chooses format 4 all the same
+        EXPECT_EQ(d.format(), StreamFormat::Packet);
         ASSERT_NE(d.parser(), nullptr);
-        EXPECT_EQ(d.control(1, 0), 0);
+        EXPECT_EQ(d.control(1, StreamFormat::None), 0);
         const FrameParser* before = d.parser();
-        EXPECT_EQ(d.control(0, 4), 0);
+        EXPECT_EQ(d.control(0, StreamFormat::Packet), 0);
         EXPECT_NE(d.parser(), nullptr);
-        EXPECT_EQ(d.format(), 4);
+        EXPECT_EQ(d.format(), StreamFormat::Packet);
         (void)before;
-        EXPECT_EQ(d.control(0, 7), 0);
-        EXPECT_EQ(d.format(), 0);
+        EXPECT_EQ(d.control(0, StreamFormat::ProgramStream), 0);
+        EXPECT_EQ(d.format(), StreamFormat::None);
     }
     {
         // A forced format is not probed: the first block goes to the parser as it is.
-        StreamDemuxer d(4);
+        StreamDemuxer d(StreamFormat::Packet);
         auto audio = PacketMuxer::audioPacket(payloadBytes(20, 1), 10, 2);
         ASSERT_EQ(d.feed(audio.data(), static_cast<int>(audio.size())), 0);
-        EXPECT_EQ(d.format(), 4);
+        EXPECT_EQ(d.format(), StreamFormat::Packet);
     }
 }

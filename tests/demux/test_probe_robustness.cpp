@@ -46,7 +46,7 @@ void feedRandomly(StreamDemuxer& d, const std::vector<uint8_t>& s, std::mt19937&
             touch(r);
         }
         if (rng() % 50 == 0)
-            d.control(1 + rng() % 2, 0);
+            d.control(1 + rng() % 2, StreamFormat::None);
     }
 }
 
@@ -133,7 +133,7 @@ TEST(ProbeRobustness, RandomBytesInRandomBlocks)
         std::vector<uint8_t> s(1 + rng() % 150000);
         for (auto& b : s)
             b = uint8_t(rng() % (round % 3 == 0 ? 4 : 256));   // some rounds mostly 0..3
-        StreamDemuxer d(0);
+        StreamDemuxer d;
         feedRandomly(d, s, rng, 1 + rng() % 70000);
     }
 }
@@ -169,7 +169,7 @@ TEST(ProbeRobustness, MutatedStreamsOfEveryFormat)
         }
         mutate(s, rng, 1 + rng() % 60);
         const int initial = (round % 7 == 0) ? int(1 + rng() % 5) : 0;
-        StreamDemuxer d(initial);
+        StreamDemuxer d{StreamFormat(initial)};
         feedRandomly(d, s, rng, 1 + rng() % 20000);
     }
 }
@@ -192,9 +192,9 @@ TEST(ProbeRobustness, ValidStreamsGiveTheSameFramesInAnyBlockSplit)
         std::vector<uint8_t> all = head;
         append(all, s);
 
-        StreamDemuxer whole(0);
+        StreamDemuxer whole;
         const auto expected = feedInBlocks(whole, all, {all.size()});
-        ASSERT_EQ(whole.format(), kxav ? 8 : 4);
+        ASSERT_EQ(whole.format(), kxav ? StreamFormat::Kxav : StreamFormat::Packet);
 
         std::vector<size_t> sizes = {head.size()};
         for (size_t used = head.size(); used < all.size();) {
@@ -205,11 +205,11 @@ TEST(ProbeRobustness, ValidStreamsGiveTheSameFramesInAnyBlockSplit)
         // Random blocks after a first one that decides, and tiny blocks from the start: the
         // probe judges the bytes it keeps together with the next block.
         std::vector<std::vector<Taken>> runs;
-        StreamDemuxer d(0);
+        StreamDemuxer d;
         runs.push_back(feedInBlocks(d, all, sizes));
         if (round < 6)
             for (size_t block : {size_t(1), size_t(3), size_t(17)}) {
-                StreamDemuxer tiny(0);
+                StreamDemuxer tiny;
                 runs.push_back(feedDemuxer(tiny, all, block));
             }
         for (const auto& got : runs) {

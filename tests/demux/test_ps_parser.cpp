@@ -286,9 +286,9 @@ TEST(PsParser, ChosenByTheProbeAnyBlockSplitAndGarbage)
     const auto reference = feedParser(whole.parser, stream, {});
     EXPECT_EQ(reference.size(), 24u);
     for (size_t block : {size_t(8192), size_t(1), size_t(3), size_t(17)}) {
-        StreamDemuxer d(0);
+        StreamDemuxer d;
         auto viaDemuxer = feedDemuxer(d, stream, block);
-        EXPECT_EQ(d.format(), 7) << block;
+        EXPECT_EQ(d.format(), StreamFormat::ProgramStream) << block;
         EXPECT_EQ(viaDemuxer.size(), reference.size()) << block;
     }
     std::mt19937 rng(9);

@@ -95,6 +95,15 @@ TEST(VolReader, SimpleLayerWithAndWithoutVbvParameters)
     EXPECT_EQ(r.result, 0);
     EXPECT_EQ(r.width, 176);
     EXPECT_EQ(r.height, 144);
+
+    // The advanced simple object (what encoders write for B-VOPs) has the same layout.
+    v.typeIndication = VolReader::kAdvancedSimpleObject;
+    v.width = 640;
+    v.height = 480;
+    r = readVol(Mpeg4EsWriter::videoObjectLayer(v));
+    EXPECT_EQ(r.result, 0);
+    EXPECT_EQ(r.width, 640);
+    EXPECT_EQ(r.height, 480);
 }
 
 TEST(VolReader, WalksOverLeadingHeadersAndStopsAtPictureData)

@@ -151,7 +151,7 @@ TEST(RecorderEndToEnd, RefusalsAndLostClientsLeaveTheRecorderServing)
     {
         DeviceSession session(&sink, &sink);
         session.login("127.0.0.1", refusing.port(), "admin", "580317", 10000);
-        EXPECT_EQ(sink.loginCode, 0x1004);
+        EXPECT_EQ(sink.loginCode, 0x100E);
     }
     RecorderProcess rec({"--size", "64x48"});
     ASSERT_TRUE(rec.start());

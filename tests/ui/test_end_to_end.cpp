@@ -10,7 +10,7 @@
 #include "ui/support/UiTestSupport.h"
 #include "ui/support/ViewerUnderTest.h"
 #include "ui/BitmapButton.h"
-#include "ui/CDlgLogin.h"
+#include "ui/LoginDialog.h"
 #include "ui/DisplaySurface.h"
 #include "ui/MainWindow.h"
 #include "ui/PictureSaver.h"

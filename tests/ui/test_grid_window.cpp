@@ -11,7 +11,7 @@
 #include "ui/support/UiTestSupport.h"
 #include "ui/support/ViewerUnderTest.h"
 #include "ui/BitmapButton.h"
-#include "ui/CDlgLogin.h"
+#include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/TileView.h"
 

@@ -1,7 +1,7 @@
 #include "common/Utf.h"
 #include "profile/LoginSettings.h"
 #include "ui/support/UiTestSupport.h"
-#include "ui/CDlgLogin.h"
+#include "ui/LoginDialog.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -34,13 +34,13 @@ struct LoginDialogTest : ::testing::Test {
     void SetUp() override
     {
         boxes().clear();
-        CDlgLogin::setConnectToNetwork(nullptr);
+        LoginDialog::setConnectToNetwork(nullptr);
     }
-    void TearDown() override { CDlgLogin::setConnectToNetwork(nullptr); }
+    void TearDown() override { LoginDialog::setConnectToNetwork(nullptr); }
 
-    std::unique_ptr<CDlgLogin> make()
+    std::unique_ptr<LoginDialog> make()
     {
-        auto d = std::make_unique<CDlgLogin>(nullptr);
+        auto d = std::make_unique<LoginDialog>(nullptr);
         d->setSettingsPath(ini);
         d->loadSettings();
         d->postLogout = [this] { posted.logouts++; };
@@ -72,37 +72,37 @@ struct LoginDialogTest : ::testing::Test {
 TEST_F(LoginDialogTest, FirstStartShowsDefaultsAndLabelsFromTheLanguageFile)
 {
     auto d = make();
-    EXPECT_EQ(d->field(CDlgLogin::IpField)->text(), "0.0.0.0");
-    EXPECT_EQ(d->field(CDlgLogin::PortField)->text(), "34567");
-    EXPECT_EQ(d->field(CDlgLogin::UserField)->text(), "admin");
-    EXPECT_EQ(d->field(CDlgLogin::PasswordField)->text(), "580317");
-    EXPECT_EQ(d->field(CDlgLogin::PasswordField)->echoMode(), QLineEdit::Password);
-    EXPECT_EQ(d->label(CDlgLogin::PortLabel)->text(), lang(u"D_PORT"));
+    EXPECT_EQ(d->field(LoginDialog::Field::Address)->text(), "0.0.0.0");
+    EXPECT_EQ(d->field(LoginDialog::Field::Port)->text(), "34567");
+    EXPECT_EQ(d->field(LoginDialog::Field::User)->text(), "admin");
+    EXPECT_EQ(d->field(LoginDialog::Field::Password)->text(), "580317");
+    EXPECT_EQ(d->field(LoginDialog::Field::Password)->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(d->label(LoginDialog::Field::Port)->text(), lang(u"D_PORT"));
     EXPECT_FALSE(lang(u"D_PORT").isEmpty());
-    EXPECT_EQ(d->command(CDlgLogin::LoginButton)->text(), "Login");
-    EXPECT_EQ(d->command(CDlgLogin::CancelButton)->text(), "Cancel");
-    EXPECT_EQ(d->cancelled(), 0);
+    EXPECT_EQ(d->command(LoginDialog::Command::Login)->text(), "Login");
+    EXPECT_EQ(d->command(LoginDialog::Command::Cancel)->text(), "Cancel");
+    EXPECT_FALSE(d->cancelled());
 }
 
 TEST_F(LoginDialogTest, PrefillsFromLoginIni)
 {
     LoginSettings::save(ini, u"192.168.7.9", u"8000", u"operator", u"");
     auto d = make();
-    EXPECT_EQ(d->field(CDlgLogin::IpField)->text(), "192.168.7.9");
-    EXPECT_EQ(d->field(CDlgLogin::PortField)->text(), "8000");
-    EXPECT_EQ(d->field(CDlgLogin::UserField)->text(), "operator");
-    EXPECT_EQ(d->field(CDlgLogin::PasswordField)->text(), "");
+    EXPECT_EQ(d->field(LoginDialog::Field::Address)->text(), "192.168.7.9");
+    EXPECT_EQ(d->field(LoginDialog::Field::Port)->text(), "8000");
+    EXPECT_EQ(d->field(LoginDialog::Field::User)->text(), "operator");
+    EXPECT_EQ(d->field(LoginDialog::Field::Password)->text(), "");
 }
 
 TEST_F(LoginDialogTest, EmptyPortIsRefilledSavedInOrderAndTheLoginIsPosted)
 {
     auto d = make();
-    d->field(CDlgLogin::IpField)->setText("10.1.2.3");
-    d->field(CDlgLogin::PortField)->setText("");
-    d->field(CDlgLogin::UserField)->setText(QString::fromUtf8("管理员"));
-    d->field(CDlgLogin::PasswordField)->setText("");
+    d->field(LoginDialog::Field::Address)->setText("10.1.2.3");
+    d->field(LoginDialog::Field::Port)->setText("");
+    d->field(LoginDialog::Field::User)->setText(QString::fromUtf8("管理员"));
+    d->field(LoginDialog::Field::Password)->setText("");
     d->onLoginCommand();
-    EXPECT_EQ(d->field(CDlgLogin::PortField)->text(), "34567");
+    EXPECT_EQ(d->field(LoginDialog::Field::Port)->text(), "34567");
     EXPECT_EQ(posted.logouts, 1);
     ASSERT_EQ(posted.logins, 1);
     EXPECT_EQ(posted.host, "10.1.2.3");
@@ -130,8 +130,8 @@ TEST_F(LoginDialogTest, EmptyPortIsRefilledSavedInOrderAndTheLoginIsPosted)
 TEST_F(LoginDialogTest, EmptyAddressIsReportedBeforeEmptyUserAndBothAreSaved)
 {
     auto d = make();
-    d->field(CDlgLogin::IpField)->setText("");
-    d->field(CDlgLogin::UserField)->setText("");
+    d->field(LoginDialog::Field::Address)->setText("");
+    d->field(LoginDialog::Field::User)->setText("");
     d->onLoginCommand();
     ASSERT_EQ(boxes().size(), 1u);
     EXPECT_EQ(boxes()[0].text, lang(u"IP_ISNULL"));
@@ -142,7 +142,7 @@ TEST_F(LoginDialogTest, EmptyAddressIsReportedBeforeEmptyUserAndBothAreSaved)
     EXPECT_NE(text.find("IP0=\r\n"), std::string::npos) << text;
     EXPECT_NE(text.find("User0=\r\n"), std::string::npos) << text;
 
-    d->field(CDlgLogin::IpField)->setText("1.2.3.4");
+    d->field(LoginDialog::Field::Address)->setText("1.2.3.4");
     d->onLoginCommand();
     ASSERT_EQ(boxes().size(), 2u);
     EXPECT_EQ(boxes()[1].text, lang(u"U_NULL"));
@@ -157,7 +157,7 @@ TEST_F(LoginDialogTest, PortOutsideTheRangeIsRefusedAndNeverSaved)
     auto d = make();
     for (const char* wrong : {"106537", "0", "65536"}) {
         boxes().clear();
-        d->field(CDlgLogin::PortField)->setText(wrong);
+        d->field(LoginDialog::Field::Port)->setText(wrong);
         d->onLoginCommand();
         ASSERT_EQ(boxes().size(), 1u) << wrong;
         EXPECT_EQ(boxes()[0].text, lang(u"PORT_RANGE"));
@@ -165,7 +165,7 @@ TEST_F(LoginDialogTest, PortOutsideTheRangeIsRefusedAndNeverSaved)
         EXPECT_EQ(posted.logouts + posted.logins, 0);
         EXPECT_NE(iniText().find("Port0=8000"), std::string::npos) << iniText();
     }
-    d->field(CDlgLogin::PortField)->setText("65535");
+    d->field(LoginDialog::Field::Port)->setText("65535");
     d->onLoginCommand();
     EXPECT_EQ(posted.port, 65535);
     EXPECT_NE(iniText().find("Port0=65535"), std::string::npos) << iniText();
@@ -173,7 +173,7 @@ TEST_F(LoginDialogTest, PortOutsideTheRangeIsRefusedAndNeverSaved)
 
 TEST_F(LoginDialogTest, FailedNetworkConnectionShowsInitNetErrAndPostsNothing)
 {
-    CDlgLogin::setConnectToNetwork([] { return false; });
+    LoginDialog::setConnectToNetwork([] { return false; });
     auto d = make();
     d->onLoginCommand();
     ASSERT_EQ(boxes().size(), 1u);
@@ -186,7 +186,7 @@ TEST_F(LoginDialogTest, LoginResultRefusedKeepsTheDialogAcceptedClosesIt)
 {
     auto d = make();
     d->open();
-    d->field(CDlgLogin::UserField)->setText("someone");
+    d->field(LoginDialog::Field::User)->setText("someone");
     d->onLoginCommand();
     ASSERT_TRUE(d->waiting());
     d->applyLoginResult(0x1003);
@@ -194,14 +194,14 @@ TEST_F(LoginDialogTest, LoginResultRefusedKeepsTheDialogAcceptedClosesIt)
     EXPECT_EQ(boxes()[0].text, lang(u"LOGIN_ERR") + "\n" + lang(u"LOGIN_ERR_PASSWD") + " (0x1003)");
     EXPECT_TRUE(d->isVisible());
     EXPECT_FALSE(d->waiting());
-    EXPECT_EQ(d->field(CDlgLogin::UserField)->text(), "someone");
+    EXPECT_EQ(d->field(LoginDialog::Field::User)->text(), "someone");
 
     d->onLoginCommand();   // another attempt posts logout and login again
     EXPECT_EQ(posted.logouts, 2);
     EXPECT_EQ(posted.logins, 2);
     d->applyLoginResult(0);
     EXPECT_FALSE(d->isVisible());
-    EXPECT_EQ(d->cancelled(), 0);
+    EXPECT_FALSE(d->cancelled());
     EXPECT_EQ(d->result(), int(QDialog::Rejected));
 }
 
@@ -209,14 +209,14 @@ TEST_F(LoginDialogTest, EnterRunsLoginAndEscapeRunsCancel)
 {
     auto d = make();
     d->open();
-    QTest::keyClick(d->field(CDlgLogin::IpField), Qt::Key_Return);
+    QTest::keyClick(d->field(LoginDialog::Field::Address), Qt::Key_Return);
     EXPECT_EQ(posted.logins, 1);
     EXPECT_TRUE(d->isVisible());   // never closed as if the login had been accepted
-    EXPECT_EQ(d->cancelled(), 0);
+    EXPECT_FALSE(d->cancelled());
     d->applyLoginResult(1);   // refused: fields editable again
-    QTest::keyClick(d->field(CDlgLogin::IpField), Qt::Key_Escape);
+    QTest::keyClick(d->field(LoginDialog::Field::Address), Qt::Key_Escape);
     EXPECT_FALSE(d->isVisible());
-    EXPECT_EQ(d->cancelled(), 1);
+    EXPECT_TRUE(d->cancelled());
 }
 
 TEST_F(LoginDialogTest, CancelWhileALoginWaitsEndsTheWaitThenCancelSetsTheFlag)
@@ -228,15 +228,15 @@ TEST_F(LoginDialogTest, CancelWhileALoginWaitsEndsTheWaitThenCancelSetsTheFlag)
     d->onLoginCommand();
     ASSERT_TRUE(d->waiting());
     EXPECT_TRUE(d->connectingText().startsWith(lang(u"LOGIN_WAIT") + " 0.0.0.0:34567"));
-    EXPECT_TRUE(d->command(CDlgLogin::CancelButton)->isEnabled());
-    EXPECT_FALSE(d->command(CDlgLogin::LoginButton)->isEnabled());
-    d->command(CDlgLogin::CancelButton)->click();
+    EXPECT_TRUE(d->command(LoginDialog::Command::Cancel)->isEnabled());
+    EXPECT_FALSE(d->command(LoginDialog::Command::Login)->isEnabled());
+    d->command(LoginDialog::Command::Cancel)->click();
     EXPECT_EQ(waitsEnded, 1);
     EXPECT_FALSE(d->waiting());
     EXPECT_TRUE(d->isVisible());
-    EXPECT_EQ(d->cancelled(), 0);
-    d->command(CDlgLogin::CancelButton)->click();
-    EXPECT_EQ(d->cancelled(), 1);
+    EXPECT_FALSE(d->cancelled());
+    d->command(LoginDialog::Command::Cancel)->click();
+    EXPECT_TRUE(d->cancelled());
     EXPECT_FALSE(d->isVisible());
     EXPECT_EQ(posted.logins, 1);
 }
@@ -247,17 +247,20 @@ TEST_F(LoginDialogTest, RowsAreLaidOutFromTheFontMetrics)
     d->resize(240, 320);
     d->show();
     ASSERT_TRUE(waitUntil([&] { return d->titleHeight() > 0; }));
-    const int h = d->field(CDlgLogin::IpField)->height();
+    const int h = d->field(LoginDialog::Field::Address)->height();
     // Four rows, equal pitch h + 8, labels at x = 5, fields right of them to the edge - 5.
-    for (int id : {CDlgLogin::PortField, CDlgLogin::UserField, CDlgLogin::PasswordField})
-        EXPECT_EQ(d->field(id)->height(), h);
-    EXPECT_EQ(d->field(CDlgLogin::PortField)->y() - d->field(CDlgLogin::IpField)->y(), h + 8);
-    EXPECT_EQ(d->field(CDlgLogin::PasswordField)->y() - d->field(CDlgLogin::UserField)->y(), h + 8);
-    EXPECT_EQ(d->label(CDlgLogin::IpLabel)->x(), 5);
-    const QRect f = d->field(CDlgLogin::IpField)->geometry();
+    for (LoginDialog::Field f :
+         {LoginDialog::Field::Port, LoginDialog::Field::User, LoginDialog::Field::Password})
+        EXPECT_EQ(d->field(f)->height(), h);
+    EXPECT_EQ(d->field(LoginDialog::Field::Port)->y() - d->field(LoginDialog::Field::Address)->y(),
+              h + 8);
+    EXPECT_EQ(d->field(LoginDialog::Field::Password)->y() - d->field(LoginDialog::Field::User)->y(),
+              h + 8);
+    EXPECT_EQ(d->label(LoginDialog::Field::Address)->x(), 5);
+    const QRect f = d->field(LoginDialog::Field::Address)->geometry();
     EXPECT_EQ(f.x() + f.width(), d->width() - 5);
     EXPECT_EQ(d->titleHeight(), QFontMetrics(d->font()).height() + 12);
-    d->command(CDlgLogin::CancelButton)->click();
+    d->command(LoginDialog::Command::Cancel)->click();
 }
 
 // The failure message keeps the general text as its first line; the second names the kind
@@ -287,7 +290,7 @@ TEST(LoginFailureText, SecondLineNamesTheFailureWithItsCode)
     };
     std::set<QString> texts;
     for (const Case& c : cases) {
-        const QStringList lines = CDlgLogin::failureText(c.code, c.systemError).split('\n');
+        const QStringList lines = LoginDialog::failureText(c.code, c.systemError).split('\n');
         ASSERT_EQ(lines.size(), 2);
         EXPECT_EQ(lines[0], lang(u"LOGIN_ERR"));
         EXPECT_FALSE(lang(c.key).isEmpty());
@@ -295,6 +298,6 @@ TEST(LoginFailureText, SecondLineNamesTheFailureWithItsCode)
         texts.insert(lang(c.key));
     }
     EXPECT_EQ(texts.size(), 11u) << "two kinds read the same";
-    EXPECT_EQ(CDlgLogin::failureText(0x100A, ECONNREFUSED).split('\n')[1],
+    EXPECT_EQ(LoginDialog::failureText(0x100A, ECONNREFUSED).split('\n')[1],
               "Connection refused: wrong port? (0x100A)");
 }

@@ -5,7 +5,7 @@
 #include "profile/ProfileFile.h"
 #include "ui/support/UiTestSupport.h"
 #include "ui/BitmapButton.h"
-#include "ui/CDlgLogin.h"
+#include "ui/LoginDialog.h"
 #include "ui/DisplaySurface.h"
 #include "ui/MainWindow.h"
 #include "ui/VideoArea.h"
@@ -58,7 +58,7 @@ struct MainWindowTest : ::testing::Test {
     }
     void TearDown() override
     {
-        if (CDlgLogin* d = w->loginDialog())
+        if (LoginDialog* d = w->loginDialog())
             d->applyLoginResult(0);   // closes it as accepted
         pump(10);
         w.reset();
@@ -92,7 +92,7 @@ std::vector<uint8_t> block(std::initializer_list<const char*> names)
 
 TEST_F(MainWindowTest, LoginSequenceRunsAtStartAndAcceptedLoginShowsTheTree)
 {
-    CDlgLogin* d = w->loginDialog();
+    LoginDialog* d = w->loginDialog();
     ASSERT_NE(d, nullptr);
     std::thread net([&] { w->viewer().onLogin(0, 3); });
     net.join();

@@ -1,6 +1,7 @@
 #include "ui/support/UiTestSupport.h"
 #include "ui/BitmapButton.h"
 #include "ui/DisplaySurface.h"
+#include "ui/TileView.h"
 #include "ui/VideoArea.h"
 
 #include <QApplication>
@@ -175,4 +176,35 @@ TEST(Fonts, ChineseTextDrawsRealGlyphs)
     EXPECT_NE(gate, blank);
     EXPECT_NE(door, blank);
     EXPECT_NE(gate, door);
+}
+
+// Tile texts stay readable over a bright picture (a dark backdrop behind each line), and a name
+// too long for its tile ends in "…" instead of losing characters at the edge.
+TEST(TileView, TextsSitOnADarkBackdropAndLongNamesAreShortenedVisibly)
+{
+    TileView view(nullptr);
+    view.resize(240, 180);
+    view.show();
+    view.setTiles(4, -1);
+    const QString longName = QString::fromUtf8("停车场东北角入口全景摄像机二号");
+    view.setDescribe([&](int p) {
+        return TileView::Label{p == 0 ? longName : QStringLiteral("Gate"),
+                               QStringLiteral("Playing"), QString()};
+    });
+    const std::vector<uint8_t> white(320 * 240 * 4, 255);
+    for (int p = 0; p < 4; ++p)
+        view.presentTile(p, white.data(), 320, 240, 32, false);
+    const QImage shot = view.grab().toImage();
+
+    EXPECT_TRUE(view.paintedName(0).endsWith(QChar(0x2026))) << view.paintedName(0).toStdString();
+    EXPECT_TRUE(longName.startsWith(view.paintedName(0).chopped(1)));
+    EXPECT_EQ(view.paintedName(1), "Gate");
+    EXPECT_EQ(view.paintedName(4), "");
+
+    // Just left of the name's first letter: white picture in the tile's middle, dark backdrop
+    // on the name's line.
+    const QRect tile = view.tileRect(1);
+    const int x = tile.left() + GridLayout::kFrame + 2;
+    ASSERT_GT(qGray(shot.pixel(x, tile.center().y())), 200);
+    EXPECT_LT(qGray(shot.pixel(x, tile.top() + GridLayout::kFrame + 6)), 120);
 }

@@ -1,5 +1,7 @@
 #include "CameraStream.h"
 
+#include "PlayPace.h"
+
 #include <algorithm>
 #include <ctime>
 #include <fstream>
@@ -32,7 +34,13 @@ int CameraStream::open(TimePoint now)
         if (play_.size() > (size_t(256) << 20))
             play_.resize(size_t(256) << 20);
         playAt_ = 0;
-        return play_.empty() ? -1 : 0;
+        if (play_.empty())
+            return -1;
+        // The file plays at its own rate: its playing time spread over frame periods.
+        playChunk_ =
+            PlayPace::bytesPerPeriod(play_.size(), PlayPace::fileSeconds(options_.play, play_),
+                                     options_.fps, options_.bitrate);
+        return 0;
     }
     // Stream headers give the picture size in units of 8 in one byte.
     if (width_ > 2040 || height_ > 2040)
@@ -123,14 +131,10 @@ int CameraStream::nextFrame(TimePoint now, std::vector<uint8_t>& out, bool& key)
 
 int CameraStream::nextPlayBlock(std::vector<uint8_t>& out)
 {
-    // One frame period's share of the bitrate (at least 1 KiB), the file starting over at its end.
-    const int fps = options_.fps > 0 ? options_.fps : 25;
-    size_t n = options_.bitrate > 0 ? size_t(options_.bitrate) / 8 / size_t(fps) : 4096;
-    if (n < 1024)
-        n = 1024;
+    // One frame period's share of the file, the file starting over at its end.
     if (playAt_ >= play_.size())
         playAt_ = 0;
-    n = std::min(n, play_.size() - playAt_);
+    const size_t n = std::min(playChunk_, play_.size() - playAt_);
     out.assign(play_.begin() + std::ptrdiff_t(playAt_),
                play_.begin() + std::ptrdiff_t(playAt_ + n));
     playAt_ += n;

@@ -73,6 +73,7 @@ private:
 
     std::vector<uint8_t> play_;   // --play: the file's bytes, sent as they are
     size_t playAt_ = 0;
+    size_t playChunk_ = 4096;   // --play: bytes sent per frame period
 
     KxavMuxer kxav_;
     PacketMuxer packets_;

@@ -8,7 +8,7 @@
 #include "common/Utf.h"
 #include "device/DeviceClient.h"
 #include "profile/Language.h"
-#include "ui/CDlgLogin.h"
+#include "ui/LoginDialog.h"
 #include "ui/DisplaySurface.h"
 #include "ui/MainWindow.h"
 #include "ui/QtText.h"
@@ -91,11 +91,11 @@ qint64 playCamera(MainWindow& w, const QString& settingsFolder, int port, int in
     w.show();
     if (!waitUntil([&] { return w.loginDialog() != nullptr; }))
         return -1;
-    CDlgLogin* d = w.loginDialog();
+    LoginDialog* d = w.loginDialog();
     d->setSettingsPath(fromUtf8((settingsFolder + "/login.ini").toStdString()));
-    d->field(CDlgLogin::IpField)->setText("127.0.0.1");
-    d->field(CDlgLogin::PortField)->setText(QString::number(port));
-    d->command(CDlgLogin::LoginButton)->click();
+    d->field(LoginDialog::Field::Address)->setText("127.0.0.1");
+    d->field(LoginDialog::Field::Port)->setText(QString::number(port));
+    d->command(LoginDialog::Command::Login)->click();
     if (!waitUntil([&] {
             return !w.loginDialog() && w.tree()->topLevelItemCount() == 1 &&
                    w.tree()->topLevelItem(0)->childCount() > index;

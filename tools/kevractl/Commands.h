@@ -24,6 +24,12 @@ int runSnapshot(int argc, char** argv);
 int runRecord(int argc, char** argv);
 int runPtz(int argc, char** argv);
 
+// SIGINT / SIGTERM (Interrupt.cpp): main installs the handlers for the network commands; their
+// waits end when interrupted() turns true, and the command ends as cleanly as it would at its
+// own end.
+void installInterruptHandlers();
+bool interrupted();
+
 // The table main.cpp dispatches through; ends with an entry whose name is nullptr.
 // Add a new command: declare its run function above and add a row in main.cpp.
 const Command* commandTable();

@@ -26,6 +26,7 @@
 #include "device/Messages.h"
 #include "device/ResultCode.h"
 #include "device/TcpLink.h"
+#include "remux/ClipRecorder.h"
 #include "video/DecoderWorker.h"
 
 extern "C" {
@@ -48,12 +49,13 @@ struct NetOptions {
     double seconds = -1;
     std::string out;
     std::string action;
+    bool raw = false;
 };
 
 // One option: its name and how its value is read and checked.
 struct OptionRule {
     const char* name;
-    enum { Text, Whole, Number } type;
+    enum { Text, Whole, Number, Flag } type;
     double lo, hi;
     bool loOpen;        // the value must be above lo rather than at least lo
     const char* rule;   // completes "--NAME must be ..." when a value is refused
@@ -70,6 +72,7 @@ const OptionRule kRules[] = {
     {"--seconds", OptionRule::Number, 0, 86400, true, "a number of seconds above 0, at most 86400"},
     {"--out", OptionRule::Text, 0, 0, false, "a file name"},
     {"--action", OptionRule::Text, 0, 0, false, ""},
+    {"--raw", OptionRule::Flag, 0, 0, false, ""},
 };
 
 constexpr const char* kNetworkOptions[] = {"--host", "--port", "--user", "--password", "--timeout"};
@@ -122,6 +125,11 @@ int parseOptions(const char* command, std::initializer_list<const char*> own, in
                              "kevractl %s: unknown option '%s' (try 'kevractl %s --help')\n",
                              command, a.c_str(), command);
             return -1;
+        }
+        if (rule->type == OptionRule::Flag) {
+            if (a == "--raw")
+                o.raw = true;
+            continue;
         }
         if (i + 1 >= argc) {
             std::fprintf(stderr, "kevractl %s: %s needs a value\n", command, a.c_str());
@@ -203,11 +211,22 @@ public:
     void onMediaBytes(int channel, const uint8_t* bytes, int length) override
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (record_ && channel == recordChannel_ && length > 0) {
-            if (std::fwrite(bytes, 1, size_t(length), record_) != size_t(length))
+        if (!recording_ || channel != recordChannel_ || length <= 0 || writeFailed_)
+            return;
+        if (!record_) {
+            // Opened with the first bytes: a command that fails earlier leaves the file alone.
+            record_ = std::fopen(recordPath_.c_str(), "wb");
+            if (!record_) {
                 writeFailed_ = true;
-            recorded_ += length;
+                writeError_ = errno;
+                return;
+            }
         }
+        if (std::fwrite(bytes, 1, size_t(length), record_) != size_t(length)) {
+            writeFailed_ = true;
+            writeError_ = errno;
+        }
+        recorded_ += length;
     }
     void onChannel(int channel, int code) override
     {
@@ -222,25 +241,36 @@ public:
         changed_.notify_all();
     }
 
-    // Waits for a result slot to leave -1; returns it, or `fallback` after the time-out.
+    // Waits for a result slot to leave -1; returns it, or `fallback` after the time-out or
+    // when interrupted.
     int wait(int EventWaiter::*slot, double seconds, int fallback)
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        bool got = changed_.wait_for(lock, std::chrono::duration<double>(seconds),
-                                     [&] { return this->*slot != -1 || lost_; });
-        return got && this->*slot != -1 ? this->*slot : fallback;
+        const auto until = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                              std::chrono::duration<double>(seconds));
+        // In short slices: a signal handler cannot wake a condition variable.
+        while (this->*slot == -1 && !lost_ && !interrupted() && Clock::now() < until)
+            changed_.wait_for(lock, std::chrono::milliseconds(50));
+        return this->*slot != -1 ? this->*slot : fallback;
     }
-    void startRecording(std::FILE* f, int channel)
+    void startRecording(const std::string& path, int channel)
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        record_ = f;
+        recordPath_ = path;
         recordChannel_ = channel;
+        recording_ = true;
     }
-    int64_t stopRecording(bool& failed)
+    // Closes the file; the bytes received, and `error` set (errno, or -1) when writing failed.
+    int64_t stopRecording(int& error)
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        recording_ = false;
+        if (record_ && std::fclose(record_) != 0 && !writeFailed_) {
+            writeFailed_ = true;
+            writeError_ = errno;
+        }
         record_ = nullptr;
-        failed = writeFailed_;
+        error = writeFailed_ ? (writeError_ != 0 ? writeError_ : -1) : 0;
         return recorded_;
     }
     int connectError()
@@ -270,10 +300,13 @@ private:
     int channels_ = 0;
     bool lost_ = false;
     std::vector<std::string> names_;
+    bool recording_ = false;
+    std::string recordPath_;
     std::FILE* record_ = nullptr;
     int recordChannel_ = -1;
     int64_t recorded_ = 0;
     bool writeFailed_ = false;
+    int writeError_ = 0;
 };
 
 // A DeviceClient with this command's event sink, logged in; logs out when it goes.
@@ -291,6 +324,10 @@ public:
             events_.wait(&EventWaiter::login_, options_.timeout + 6, result_code::LOGIN_TIMEOUT);
         if (code == result_code::OK)
             return code;
+        if (interrupted()) {
+            std::fprintf(stderr, "interrupted before the login completed\n");
+            return code;
+        }
         if (code == result_code::CONNECT_FAILED || code == result_code::HOST_UNRESOLVED) {
             const int error = code == result_code::CONNECT_FAILED ? events_.connectError() : 0;
             std::fprintf(stderr, "cannot connect to %s:%d: %s (%s)\n", options_.host.c_str(),
@@ -308,7 +345,9 @@ public:
         client_.openChannel(channel, 1, sink ? sink : &events_);
         int code = events_.wait(&EventWaiter::channelCode_, options_.timeout + 6,
                                 result_code::CHANNEL_FAILED);
-        if (code != result_code::OK)
+        if (code != result_code::OK && interrupted())
+            std::fprintf(stderr, "interrupted before channel %d opened\n", channel);
+        else if (code != result_code::OK)
             std::fprintf(stderr, "cannot open channel %d (camera %d): %s\n", channel, channel + 1,
                          describeResult(code, ResultEvent::Channel).c_str());
         return code;
@@ -421,6 +460,11 @@ int runList(int argc, char** argv)
         return 1;
     s.client().queryList();
     int code = s.events().wait(&EventWaiter::list_, o.timeout + 6, result_code::LIST_TIMEOUT);
+    if (code != result_code::OK && interrupted()) {
+        std::fprintf(stderr, "list failed: interrupted\n");
+        s.logout();
+        return 1;
+    }
     if (code != result_code::OK) {
         std::fprintf(stderr, "list failed: %s\n", describeResult(code, ResultEvent::List).c_str());
         s.logout();
@@ -475,7 +519,7 @@ int runSnapshot(int argc, char** argv)
     auto until = opened + std::chrono::duration<double>(o.timeout);
     std::vector<uint8_t> copy;
     int width = 0, height = 0, undecodable = -1;
-    while (Clock::now() < until && !s.events().lost()) {
+    while (Clock::now() < until && !s.events().lost() && !interrupted()) {
         // A stream no decoder here can show: say so now rather than at the time-out.
         undecodable = decoder.undecodableCodec();
         if (undecodable >= 0)
@@ -498,6 +542,10 @@ int runSnapshot(int argc, char** argv)
         std::fprintf(stderr, "snapshot failed: stream codec %d cannot be decoded\n", undecodable);
         return 1;
     }
+    if (copy.empty() && interrupted()) {
+        std::fprintf(stderr, "snapshot failed: interrupted\n");
+        return 1;
+    }
     if (copy.empty()) {
         std::fprintf(stderr, "snapshot failed: no picture within %.1f s\n", o.timeout);
         return 1;
@@ -514,44 +562,78 @@ int runSnapshot(int argc, char** argv)
     return 0;
 }
 
-int runRecord(int argc, char** argv)
+namespace {
+
+// True for the extensions written as a playable clip; every other name gets the raw bytes.
+bool isClipName(const std::string& path)
 {
-    NetOptions o;
-    if (int r = parseOptions("record", {"--channel", "--seconds", "--out"}, argc, argv, o); r != 0)
-        return r == kHelp ? 0 : 2;
-    if (!required("record", {{"--channel", o.channel >= 0},
-                             {"--seconds", o.seconds > 0},
-                             {"--out", !o.out.empty()}}))
-        return 2;
-    std::FILE* f = std::fopen(o.out.c_str(), "wb");
-    if (!f) {
-        std::fprintf(stderr, "record failed: cannot write %s: %s\n", o.out.c_str(),
-                     systemErrorText(errno).c_str());
-        return 1;
+    const size_t dot = path.find_last_of('.');
+    const size_t slash = path.find_last_of('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return false;
+    std::string ext = path.substr(dot + 1);
+    for (char& c : ext)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return ext == "mp4" || ext == "mkv";
+}
+
+// 0 when the file can be written (created, or replaced) without trying: the folder (and an
+// existing file) must be writable. Otherwise the reason (errno).
+int writableError(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    const std::string folder =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    if (access(path.c_str(), F_OK) == 0)
+        return access(path.c_str(), W_OK) == 0 ? 0 : errno;
+    return access(folder.c_str(), W_OK) == 0 ? 0 : errno;
+}
+
+// The channel's media into a clip recording.
+class ClipFeed : public MediaSink {
+public:
+    explicit ClipFeed(ClipRecorder& recorder) : recorder_(recorder) {}
+    void onStreamStarted(int) override {}
+    void onMediaBytes(int, const uint8_t* bytes, int length) override
+    {
+        recorder_.push(bytes, length);
     }
+    void onStreamStopped(int) override {}
+
+private:
+    ClipRecorder& recorder_;
+};
+
+// Waits until the time is up, the connection is lost, a signal comes or `failed` says so.
+template <typename Failed>
+void recordFor(Session& s, double seconds, Failed failed)
+{
+    const auto until = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                          std::chrono::duration<double>(seconds));
+    while (Clock::now() < until && !s.events().lost() && !interrupted() && !failed())
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+int recordRaw(const NetOptions& o)
+{
     Session s(o);
-    if (s.login() != 0) {
-        std::fclose(f);
+    if (s.login() != 0)
         return 1;
-    }
-    s.events().startRecording(f, o.channel);
+    s.events().startRecording(o.out, o.channel);
     if (s.open(o.channel) != 0) {
-        bool failed;
-        s.events().stopRecording(failed);
-        std::fclose(f);
+        int error = 0;
+        s.events().stopRecording(error);
         s.logout();
         return 1;
     }
-    auto until = Clock::now() + std::chrono::duration<double>(o.seconds);
-    while (Clock::now() < until && !s.events().lost())
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    bool failed = false;
+    recordFor(s, o.seconds, [] { return false; });
     s.client().stopChannel(o.channel);
-    int64_t bytes = s.events().stopRecording(failed);
+    int error = 0;
+    const int64_t bytes = s.events().stopRecording(error);
     s.logout();
-    bool closed = std::fclose(f) == 0;
-    if (failed || !closed) {
-        std::fprintf(stderr, "record failed: cannot write %s\n", o.out.c_str());
+    if (error != 0) {
+        std::fprintf(stderr, "record failed: cannot write %s%s%s\n", o.out.c_str(),
+                     error > 0 ? ": " : "", error > 0 ? systemErrorText(error).c_str() : "");
         return 1;
     }
     if (s.events().lost()) {
@@ -560,6 +642,74 @@ int runRecord(int argc, char** argv)
     }
     std::printf("%lld\t%s\n", (long long)bytes, o.out.c_str());
     return 0;
+}
+
+int recordClip(const NetOptions& o)
+{
+    // Declared before the session: the client (and its network thread) goes first.
+    ClipRecorder recorder(o.out);
+    ClipFeed feed(recorder);
+    Session s(o);
+    if (s.login() != 0)
+        return 1;
+    if (!recorder.start()) {
+        std::fprintf(stderr, "record failed: %s\n", recorder.status().error.c_str());
+        s.logout();
+        return 1;
+    }
+    if (s.open(o.channel, &feed) != 0) {
+        s.client().stopChannel(o.channel);
+        recorder.stop();
+        s.logout();
+        return 1;
+    }
+    recordFor(s, o.seconds, [&] { return recorder.status().failed; });
+    s.client().stopChannel(o.channel);   // no more bytes for the recording once this returns
+    recorder.stop();
+    s.logout();
+    const ClipRecorder::Status st = recorder.status();
+    if (st.failed) {
+        std::fprintf(stderr, "record failed: %s\n", st.error.c_str());
+        if (st.frames > 0)
+            std::fprintf(stderr, "kept %lld frames (%.1f s) in %s\n", (long long)st.frames,
+                         double(st.mediaUs) / 1e6, st.path.c_str());
+        return 1;
+    }
+    if (st.frames == 0) {
+        std::fprintf(stderr, "record failed: no video key frame from channel %d%s\n", o.channel,
+                     s.events().lost() ? " before the connection was lost" : "");
+        return 1;
+    }
+    for (const ClipWriter::Part& p : st.files)
+        std::printf("%lld\t%s\t%lld frames\t%.2f s\n", (long long)p.bytes, p.path.c_str(),
+                    (long long)p.frames, double(p.mediaUs) / 1e6);
+    if (s.events().lost()) {
+        std::fprintf(stderr, "record failed: connection lost after %.1f s\n",
+                     double(st.mediaUs) / 1e6);
+        return 1;
+    }
+    return 0;
+}
+
+}   // namespace
+
+int runRecord(int argc, char** argv)
+{
+    NetOptions o;
+    if (int r = parseOptions("record", {"--channel", "--seconds", "--out", "--raw"}, argc, argv, o);
+        r != 0)
+        return r == kHelp ? 0 : 2;
+    if (!required("record", {{"--channel", o.channel >= 0},
+                             {"--seconds", o.seconds > 0},
+                             {"--out", !o.out.empty()}}))
+        return 2;
+    // Said before logging in, without touching the file.
+    if (int error = writableError(o.out); error != 0) {
+        std::fprintf(stderr, "record failed: cannot write %s: %s\n", o.out.c_str(),
+                     systemErrorText(error).c_str());
+        return 1;
+    }
+    return o.raw || !isClipName(o.out) ? recordRaw(o) : recordClip(o);
 }
 
 int runPtz(int argc, char** argv)

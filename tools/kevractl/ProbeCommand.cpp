@@ -43,7 +43,7 @@ private:
     uint32_t table_[256];
 };
 
-void printRecord(const MediaFrame& r, int format, const Crc32& crc)
+void printRecord(const MediaFrame& r, StreamFormat format, const Crc32& crc)
 {
     const uint32_t sum = (r.payload && r.payloadLength > 0)
                              ? crc.of(r.payload, static_cast<size_t>(r.payloadLength))
@@ -54,10 +54,10 @@ void printRecord(const MediaFrame& r, int format, const Crc32& crc)
         "\"frameRate\":%d,\"payloadLength\":%d,\"packetLength\":%d,\"year\":%d,\"month\":%d,"
         "\"day\":%d,\"hour\":%d,\"minute\":%d,\"second\":%d,\"timeOfDay\":%d,\"channels\":%d,"
         "\"bitsPerSample\":%d,\"sampleRate\":%d,\"param1\":%d,\"param2\":%d,\"crc32\":\"%08x\"}\n",
-        format, streamFormatName(format), r.kind, r.subtype, r.codec, codecName(r.kind, r.codec),
-        r.width, r.height, r.frameRate, r.payloadLength, r.packetLength, r.year, r.month, r.day,
-        r.hour, r.minute, r.second, r.timeOfDay, r.channels, r.bitsPerSample, r.sampleRate,
-        r.param1, r.param2, sum);
+        recordCode(format), streamFormatName(format), r.kind, r.subtype, r.codec,
+        codecName(r.kind, r.codec), r.width, r.height, r.frameRate, r.payloadLength, r.packetLength,
+        r.year, r.month, r.day, r.hour, r.minute, r.second, r.timeOfDay, r.channels,
+        r.bitsPerSample, r.sampleRate, r.param1, r.param2, sum);
 }
 
 int usageError(const std::string& message)
@@ -103,7 +103,7 @@ int runProbe(int argc, char** argv)
         std::fprintf(stderr, "kevractl probe: cannot open %s: %s\n", path, std::strerror(errno));
         return 1;   // a failure like any other; 2 is for wrong arguments
     }
-    StreamDemuxer demuxer(0);
+    StreamDemuxer demuxer;
     const Crc32 crc;
     std::vector<uint8_t> buf(static_cast<size_t>(block));
     int status = 0;
@@ -131,7 +131,7 @@ int runProbe(int argc, char** argv)
     if (status == 0 && records == 0) {
         if (bytes == 0)
             std::fprintf(stderr, "kevractl probe: %s is empty: 0 frame records\n", path);
-        else if (demuxer.format() == stream_format::NONE)
+        else if (demuxer.format() == StreamFormat::None)
             std::fprintf(stderr,
                          "kevractl probe: no stream format recognised in the %lld bytes of %s: 0 "
                          "frame records\n",

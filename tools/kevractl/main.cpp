@@ -38,9 +38,15 @@ const Command* commandTable()
          "Saves the first live picture of channel N (0-255; the viewer's camera N+1) as a PNG\n"
          "file; FILE ends in .png or has no extension, and '-' writes to standard output.\n",
          true, runSnapshot},
-        {"record", "record --channel N --seconds S --out FILE [network options]",
-         "Saves S seconds (above 0, at most 86400) of camera N's media bytes, as received, to\n"
-         "FILE; 'kevractl probe FILE' shows what it holds.\n",
+        {"record", "record --channel N --seconds S --out FILE [--raw] [network options]",
+         "Records S seconds (above 0, at most 86400) of channel N (the viewer's camera N+1).\n"
+         "FILE.mp4 or FILE.mkv is a video file any player opens (the recorder's frames as they\n"
+         "came, not re-encoded; it starts at a key frame, and a change of codec or picture size\n"
+         "continues in FILE_2.mp4, ...).\n"
+         "Other names, or --raw, get the media bytes as received ('kevractl probe FILE' shows\n"
+         "them). One line per file written: BYTES<TAB>FILE (clips add frames and seconds).\n"
+         "SIGINT or SIGTERM ends the recording early and keeps what was recorded. Nothing is\n"
+         "written to FILE until the first bytes (clips: the first key frame) arrive.\n",
          true, runRecord},
         {"ptz", "ptz --channel N --action ACTION [network options]",
          "Sends one pan/tilt/zoom command to channel N. ACTION is one of up, down, left, right,\n"
@@ -100,8 +106,13 @@ int main(int argc, char** argv)
         return 0;
     }
     for (const kevra::Command* c = kevra::commandTable(); c->name; ++c) {
-        if (std::strcmp(argv[1], c->name) == 0)
-            return c->run(argc - 1, argv + 1);
+        if (std::strcmp(argv[1], c->name) != 0)
+            continue;
+        // Commands that talk to a recorder end cleanly on a signal (logout, a completed file);
+        // the others keep the default: a signal ends them at once.
+        if (c->network)
+            kevra::installInterruptHandlers();
+        return c->run(argc - 1, argv + 1);
     }
     std::fprintf(stderr, "kevractl: unknown command '%s' (try 'kevractl help')\n", argv[1]);
     return 2;

@@ -12,7 +12,7 @@ FrameTally::FrameTally(int format)
         buffer_.reset(new uint8_t[FrameParser::kWorkBufferSize]);
         parser_ = std::make_unique<KxavParser>(buffer_.get(), FrameParser::kWorkBufferSize);
     } else {
-        demuxer_ = std::make_unique<StreamDemuxer>(format);
+        demuxer_ = std::make_unique<StreamDemuxer>(StreamFormat(format));
     }
 }
 
@@ -54,7 +54,7 @@ void FrameTally::take(const MediaFrame* f)
                 i += 2;
             }
         }
-        if (f->kind == frame_kind::VIDEO)
+        if (f->kind == recordCode(FrameKind::Video))
             elementary_.insert(elementary_.end(), p, p + n);
     }
     frames_.push_back(s);
@@ -64,7 +64,8 @@ int FrameTally::keyFrames() const
 {
     int n = 0;
     for (const auto& f : frames_)
-        n += (f.kind == frame_kind::VIDEO && f.subtype == frame_subtype::KEY && f.payloadLength > 0)
+        n += (f.kind == recordCode(FrameKind::Video) &&
+              f.subtype == recordCode(FrameSubtype::Key) && f.payloadLength > 0)
                  ? 1
                  : 0;
     return n;
@@ -74,7 +75,8 @@ int FrameTally::dependentFrames() const
 {
     int n = 0;
     for (const auto& f : frames_)
-        n += (f.kind == frame_kind::VIDEO && f.subtype != frame_subtype::KEY && f.payloadLength > 0)
+        n += (f.kind == recordCode(FrameKind::Video) &&
+              f.subtype != recordCode(FrameSubtype::Key) && f.payloadLength > 0)
                  ? 1
                  : 0;
     return n;

@@ -3,7 +3,7 @@
 #pragma once
 #include "common/Utf.h"
 #include "device/DeviceClient.h"
-#include "ui/CDlgLogin.h"
+#include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/support/UiTestSupport.h"
 
@@ -29,13 +29,13 @@ struct ViewerUnderTest {
             window->show();
         if (!waitUntil([&] { return window->loginDialog() != nullptr; }))
             return false;
-        CDlgLogin* d = window->loginDialog();
+        LoginDialog* d = window->loginDialog();
         d->setSettingsPath(fromUtf8(dir + "login.ini"));
-        d->field(CDlgLogin::IpField)->setText("127.0.0.1");
-        d->field(CDlgLogin::PortField)->setText(QString::number(port));
-        d->field(CDlgLogin::UserField)->setText("admin");
-        d->field(CDlgLogin::PasswordField)->setText("580317");
-        d->command(CDlgLogin::LoginButton)->click();
+        d->field(LoginDialog::Field::Address)->setText("127.0.0.1");
+        d->field(LoginDialog::Field::Port)->setText(QString::number(port));
+        d->field(LoginDialog::Field::User)->setText("admin");
+        d->field(LoginDialog::Field::Password)->setText("580317");
+        d->command(LoginDialog::Command::Login)->click();
         return waitUntil([&] {
             return window->loginDialog() == nullptr && window->tree()->topLevelItemCount() == 1 &&
                    window->tree()->topLevelItem(0)->childCount() > 0;

@@ -16,31 +16,24 @@ class QWidget;
 
 namespace kevra {
 
-class CDlgLogin : public QDialog {
+class LoginDialog : public QDialog {
     Q_OBJECT
 public:
-    enum Control {
-        PortField = 1000,
-        UserField = 1001,
-        PasswordField = 1002,
-        IpField = 1003,
-        IpLabel = 1004,
-        PortLabel = 1005,
-        UserLabel = 1006,
-        PasswordLabel = 1007,
-        LoginButton = 32771,
-        CancelButton = 32772
-    };
+    // The four rows, in tab order, and the two commands of the bottom bar.
+    enum class Field { Address, Port, User, Password };
+    enum class Command { Login, Cancel };
 
-    // The login and logout hooks must be set before Login.
-    explicit CDlgLogin(QWidget* parent = nullptr);
-    ~CDlgLogin() override;
+    // The login hook (and the others) must be set before Login.
+    explicit LoginDialog(QWidget* parent = nullptr);
+    ~LoginDialog() override;
 
-    // Field values as last read from (or written to) the edit fields.
-    const std::u16string& address() const { return address_; }
-    int port() const { return portNumber_; }
-    // 1 when the user chose Cancel (not while a login waited); read after the dialog closed.
-    int cancelled() const { return cancelled_; }
+    // The values of the fields as the last Login (or the loaded login.ini) left them.
+    const std::u16string& ip() const { return ip_; }
+    int port() const { return port_; }
+    const std::u16string& user() const { return user_; }
+    const std::u16string& password() const { return password_; }
+    // True when the user chose Cancel; read by the main window after the modal run.
+    bool cancelled() const { return cancelled_; }
 
     // The login result reported by the device client (0 = accepted); systemError is the
     // failed connect's errno value (0 when unknown). Logged, and a failure is shown.
@@ -71,9 +64,9 @@ public:
     // Reads login.ini and fills the fields (done when the dialog is made).
     void loadSettings();
 
-    QLineEdit* field(int id) const;
-    QLabel* label(int id) const;
-    QPushButton* command(int id) const;
+    QLineEdit* field(Field f) const;
+    QLabel* label(Field f) const;
+    QPushButton* command(Command c) const;
     int titleHeight() const { return titleHeight_; }
     bool waiting() const { return busy_; }
     // "Connecting to ..." while a login waits, empty otherwise.
@@ -91,22 +84,22 @@ public slots:
 
 private:
     void setBusy(bool busy);
-    void membersToFields();
-    void fieldsToMembers();
+    void valuesToFields();
+    void fieldsToValues();
     void layOut();
 
     std::u16string settingsPath_;
-    std::u16string address_;
-    int portNumber_ = 0;
-    std::u16string userName_;
-    std::u16string passwordText_;
-    int cancelled_ = 0;
-    QLabel* connecting_;
-    QLineEdit* ip_;
-    QLineEdit* port_;
-    QLineEdit* user_;
-    QLineEdit* password_;
+    std::u16string ip_;
+    int port_ = 0;
+    std::u16string user_;
+    std::u16string password_;
+    bool cancelled_ = false;
+    QLineEdit* ipEdit_;
+    QLineEdit* portEdit_;
+    QLineEdit* userEdit_;
+    QLineEdit* passwordEdit_;
     QLabel* labels_[4];
+    QLabel* connecting_;
     QWidget* bar_;
     QPushButton* loginButton_;
     QPushButton* cancelButton_;

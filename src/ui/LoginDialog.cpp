@@ -1,4 +1,4 @@
-#include "ui/CDlgLogin.h"
+#include "ui/LoginDialog.h"
 
 #include "app/AppValues.h"
 #include "app/LoginFailure.h"
@@ -35,37 +35,31 @@ const QColor kDark(24, 24, 24);
 const QColor kLabelText(200, 200, 200);
 }   // namespace
 
-bool CDlgLogin::connectToNetwork()
+bool LoginDialog::connectToNetwork()
 {
     return connectHook() ? connectHook()() : true;
 }
 
-void CDlgLogin::setConnectToNetwork(std::function<bool()> fn)
+void LoginDialog::setConnectToNetwork(std::function<bool()> fn)
 {
     connectHook() = std::move(fn);
 }
 
-CDlgLogin::CDlgLogin(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint)
+LoginDialog::LoginDialog(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint)
 {
     settingsPath_ = LoginSettings::pathIn(AppValues::settingsFolder());
 
     // Tab order: address, port, user name, password.
-    auto makeEdit = [this](int id) {
-        auto* e = new QLineEdit(this);
-        e->setProperty("controlId", id);
-        return e;
-    };
-    ip_ = makeEdit(IpField);
-    port_ = makeEdit(PortField);
-    port_->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]{0,9}"), port_));
-    user_ = makeEdit(UserField);
-    password_ = makeEdit(PasswordField);
-    password_->setEchoMode(QLineEdit::Password);
-    const int labelIds[4] = {IpLabel, PortLabel, UserLabel, PasswordLabel};
+    ipEdit_ = new QLineEdit(this);
+    portEdit_ = new QLineEdit(this);
+    portEdit_->setValidator(
+        new QRegularExpressionValidator(QRegularExpression("[0-9]{0,9}"), portEdit_));
+    userEdit_ = new QLineEdit(this);
+    passwordEdit_ = new QLineEdit(this);
+    passwordEdit_->setEchoMode(QLineEdit::Password);
     const char16_t* labelKeys[4] = {u"D_IP", u"D_PORT", u"U_NAME", u"PASSWORD"};
     for (int i = 0; i < 4; ++i) {
         labels_[i] = new QLabel(QtText::lang(labelKeys[i]), this);
-        labels_[i]->setProperty("controlId", labelIds[i]);
         labels_[i]->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         QPalette pal = labels_[i]->palette();
         pal.setColor(QPalette::WindowText, kLabelText);
@@ -93,8 +87,6 @@ CDlgLogin::CDlgLogin(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Framele
         new QPushButton(chinese ? QString::fromUtf8("登录") : QStringLiteral("Login"), bar_);
     cancelButton_ =
         new QPushButton(chinese ? QString::fromUtf8("取消") : QStringLiteral("Cancel"), bar_);
-    loginButton_->setProperty("controlId", int(LoginButton));
-    cancelButton_->setProperty("controlId", int(CancelButton));
     bar_->setStyleSheet(QStringLiteral(
         "QPushButton { background: rgb(44, 46, 45); color: rgb(220, 220, 220);"
         " border: 1px solid rgb(16, 16, 16); border-top-color: rgb(80, 84, 82); padding: 4px; }"
@@ -106,75 +98,74 @@ CDlgLogin::CDlgLogin(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Framele
         b->setFocusPolicy(Qt::NoFocus);
         row->addWidget(b);
     }
-    connect(loginButton_, &QPushButton::clicked, this, &CDlgLogin::onLoginCommand);
-    connect(cancelButton_, &QPushButton::clicked, this, &CDlgLogin::onCancelCommand);
+    connect(loginButton_, &QPushButton::clicked, this, &LoginDialog::onLoginCommand);
+    connect(cancelButton_, &QPushButton::clicked, this, &LoginDialog::onCancelCommand);
 
     loadSettings();
-    cancelled_ = 0;
-    ip_->setFocus();
+    cancelled_ = false;
+    ipEdit_->setFocus();
 }
 
-CDlgLogin::~CDlgLogin()
+LoginDialog::~LoginDialog()
 {
     setBusy(false);
 }
 
-void CDlgLogin::loadSettings()
+void LoginDialog::loadSettings()
 {
     LoginSettings s = LoginSettings::load(settingsPath_);
-    address_ = s.ip;
-    portNumber_ = s.port;
-    userName_ = s.user;
-    passwordText_ = s.password;
-    membersToFields();
+    ip_ = s.ip;
+    port_ = s.port;
+    user_ = s.user;
+    password_ = s.password;
+    valuesToFields();
 }
 
-QLineEdit* CDlgLogin::field(int id) const
+QLineEdit* LoginDialog::field(Field f) const
 {
-    switch (id) {
-    case IpField: return ip_;
-    case PortField: return port_;
-    case UserField: return user_;
-    case PasswordField: return password_;
-    default: return nullptr;
+    switch (f) {
+    case Field::Address: return ipEdit_;
+    case Field::Port: return portEdit_;
+    case Field::User: return userEdit_;
+    case Field::Password: return passwordEdit_;
     }
-}
-
-QLabel* CDlgLogin::label(int id) const
-{
-    if (id >= IpLabel && id <= PasswordLabel)
-        return labels_[id - IpLabel];
     return nullptr;
 }
 
-QPushButton* CDlgLogin::command(int id) const
+QLabel* LoginDialog::label(Field f) const
 {
-    return id == LoginButton ? loginButton_ : id == CancelButton ? cancelButton_ : nullptr;
+    return labels_[int(f)];
 }
 
-void CDlgLogin::membersToFields()
+QPushButton* LoginDialog::command(Command c) const
 {
-    ip_->setText(QtText::from(address_));
-    port_->setText(QString::number(portNumber_));
-    user_->setText(QtText::from(userName_));
-    password_->setText(QtText::from(passwordText_));
+    return c == Command::Login ? loginButton_ : cancelButton_;
 }
 
-void CDlgLogin::fieldsToMembers()
+void LoginDialog::valuesToFields()
 {
-    address_ = QtText::to(ip_->text());
-    portNumber_ = port_->text().toInt();   // digits only; an out-of-range number gives 0
-    userName_ = QtText::to(user_->text());
-    passwordText_ = QtText::to(password_->text());
+    ipEdit_->setText(QtText::from(ip_));
+    portEdit_->setText(QString::number(port_));
+    userEdit_->setText(QtText::from(user_));
+    passwordEdit_->setText(QtText::from(password_));
 }
 
-void CDlgLogin::setBusy(bool busy)
+void LoginDialog::fieldsToValues()
+{
+    ip_ = QtText::to(ipEdit_->text());
+    port_ = portEdit_->text().toInt();   // digits only; an out-of-range number gives 0
+    user_ = QtText::to(userEdit_->text());
+    password_ = QtText::to(passwordEdit_->text());
+}
+
+void LoginDialog::setBusy(bool busy)
 {
     if (busy == busy_)
         return;
     busy_ = busy;
     // The fields and Login wait; Cancel stays, to end the wait.
-    for (QWidget* w : std::initializer_list<QWidget*>{ip_, port_, user_, password_, loginButton_})
+    for (QWidget* w : std::initializer_list<QWidget*>{ipEdit_, portEdit_, userEdit_, passwordEdit_,
+                                                      loginButton_})
         w->setEnabled(!busy);
     connecting_->setText(connectingText());
     connecting_->setVisible(busy);
@@ -184,42 +175,42 @@ void CDlgLogin::setBusy(bool busy)
         QApplication::restoreOverrideCursor();
 }
 
-QString CDlgLogin::connectingText() const
+QString LoginDialog::connectingText() const
 {
     if (!busy_)
         return QString();
-    return QtText::lang(u"LOGIN_WAIT") + QLatin1Char(' ') + QtText::from(address_) +
-           QLatin1Char(':') + QString::number(portNumber_) + QStringLiteral("...");
+    return QtText::lang(u"LOGIN_WAIT") + QLatin1Char(' ') + QtText::from(ip_) + QLatin1Char(':') +
+           QString::number(port_) + QStringLiteral("...");
 }
 
-void CDlgLogin::onLoginCommand()
+void LoginDialog::onLoginCommand()
 {
     if (busy_)
         return;   // a login is already on its way
-    QString portText = port_->text();
+    QString portText = portEdit_->text();
     if (portText.isEmpty()) {
         portText = QString::number(LoginSettings::kDefaultPort);
-        port_->setText(portText);
+        portEdit_->setText(portText);
     }
     // A port no recorder can listen on is refused here, before anything is saved or sent:
     // the network would otherwise take it modulo 65536 and reach some other port.
-    const LoginPort::Checked port =
+    const LoginPort::Checked checked =
         LoginPort::check(QtText::to(portText), LoginSettings::kDefaultPort);
-    if (!port.ok()) {
-        MessageBoxes::show(this, QtText::lang(port.problemKey),
+    if (!checked.ok()) {
+        MessageBoxes::show(this, QtText::lang(checked.problemKey),
                            QtText::from(AppValues::productTitle()), MessageBoxes::Error);
-        port_->setFocus();
-        port_->selectAll();
+        portEdit_->setFocus();
+        portEdit_->selectAll();
         return;
     }
-    fieldsToMembers();
-    portNumber_ = port.port;
+    fieldsToValues();
+    port_ = checked.port;
     setBusy(true);
-    LoginSettings::save(settingsPath_, address_, QtText::to(portText), userName_, passwordText_);
+    LoginSettings::save(settingsPath_, ip_, QtText::to(portText), user_, password_);
 
-    if (address_.empty() || userName_.empty()) {
+    if (ip_.empty() || user_.empty()) {
         setBusy(false);
-        MessageBoxes::show(this, QtText::lang(address_.empty() ? u"IP_ISNULL" : u"U_NULL"),
+        MessageBoxes::show(this, QtText::lang(ip_.empty() ? u"IP_ISNULL" : u"U_NULL"),
                            QtText::from(AppValues::productTitle()), MessageBoxes::Error);
         return;
     }
@@ -230,16 +221,16 @@ void CDlgLogin::onLoginCommand()
         return;
     }
     // UTF-8 for the recorder, each text as long as it needs to be.
-    const std::string host = toUtf8(address_);
-    const std::string user = toUtf8(userName_);
-    const std::string password = toUtf8(passwordText_);
+    const std::string host = toUtf8(ip_);
+    const std::string user = toUtf8(user_);
+    const std::string password = toUtf8(password_);
     if (postLogout)
         postLogout();
     if (postLogin)
-        postLogin(host, portNumber_, user, password, 10000);
+        postLogin(host, port_, user, password, 10000);
 }
 
-void CDlgLogin::onCancelCommand()
+void LoginDialog::onCancelCommand()
 {
     if (busy_) {
         // The first Cancel ends the wait: the login's result is no longer awaited.
@@ -248,41 +239,41 @@ void CDlgLogin::onCancelCommand()
             postCancelWait();
         return;
     }
-    cancelled_ = 1;
+    cancelled_ = true;
     setBusy(false);
     QDialog::done(QDialog::Rejected);
 }
 
-QString CDlgLogin::failureText(int code, int systemError)
+QString LoginDialog::failureText(int code, int systemError)
 {
     return QtText::lang(u"LOGIN_ERR") + QLatin1Char('\n') +
            QtText::lang(LoginFailure::key(code, systemError)) +
            QtText::from(LoginFailure::codeSuffix(code));
 }
 
-void CDlgLogin::applyLoginResult(int code, int systemError)
+void LoginDialog::applyLoginResult(int code, int systemError)
 {
     setBusy(false);
-    ViewerLog::login(toUtf8(address_), portNumber_, code, systemError);
+    ViewerLog::login(toUtf8(ip_), port_, code, systemError);
     if (code != 0) {
         MessageBoxes::show(this, failureText(code, systemError),
                            QtText::from(AppValues::productTitle()), MessageBoxes::Error);
         return;
     }
-    QDialog::done(QDialog::Rejected);   // cancelled_ stays 0: accepted
+    QDialog::done(QDialog::Rejected);   // cancelled_ stays false: accepted
 }
 
-void CDlgLogin::accept()
+void LoginDialog::accept()
 {
     onLoginCommand();
 }
 
-void CDlgLogin::reject()
+void LoginDialog::reject()
 {
     onCancelCommand();
 }
 
-void CDlgLogin::keyPressEvent(QKeyEvent* e)
+void LoginDialog::keyPressEvent(QKeyEvent* e)
 {
     switch (e->key()) {
     case Qt::Key_Return:
@@ -292,7 +283,7 @@ void CDlgLogin::keyPressEvent(QKeyEvent* e)
     }
 }
 
-void CDlgLogin::showEvent(QShowEvent* e)
+void LoginDialog::showEvent(QShowEvent* e)
 {
     // The dialog fills the whole screen.
     if (QScreen* s = screen())
@@ -301,13 +292,13 @@ void CDlgLogin::showEvent(QShowEvent* e)
     QDialog::showEvent(e);
 }
 
-void CDlgLogin::resizeEvent(QResizeEvent* e)
+void LoginDialog::resizeEvent(QResizeEvent* e)
 {
     QDialog::resizeEvent(e);
     layOut();
 }
 
-void CDlgLogin::layOut()
+void LoginDialog::layOut()
 {
     const int barHeight = loginButton_->sizeHint().height();
     bar_->setGeometry(0, height() - barHeight, width(), barHeight);
@@ -316,12 +307,12 @@ void CDlgLogin::layOut()
     const QFontMetrics labelMetrics(labels_[1]->font());
     LoginLayout::Input in;
     in.client = Rect{0, 0, width(), height() - barHeight};
-    in.fieldHeight = ip_->sizeHint().height();
+    in.fieldHeight = ipEdit_->sizeHint().height();
     in.portTextWidth = labelMetrics.horizontalAdvance(portText);
     in.portTextHeight = labelMetrics.height();
     in.dialogFontHeight = QFontMetrics(font()).height();
     const LoginLayout::Result r = LoginLayout::compute(in);
-    QLineEdit* fields[4] = {ip_, port_, user_, password_};
+    QLineEdit* fields[4] = {ipEdit_, portEdit_, userEdit_, passwordEdit_};
     for (int i = 0; i < 4; ++i) {
         labels_[i]->setGeometry(r.labels[i].left, r.labels[i].top, r.labels[i].width(),
                                 r.labels[i].height());
@@ -339,7 +330,7 @@ void CDlgLogin::layOut()
             : source.scaled(width(), titleHeight_, Qt::IgnoreAspectRatio, Qt::FastTransformation);
 }
 
-void CDlgLogin::paintEvent(QPaintEvent*)
+void LoginDialog::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     const int W = width(), H = titleHeight_;

@@ -1,0 +1,224 @@
+#include "CameraHub.h"
+
+#include <chrono>
+
+#include "GatewayLog.h"
+#include "common/Clock.h"
+#include "remux/AccessUnit.h"
+#include "remux/FrameCutter.h"
+#include "remux/ParameterSets.h"
+
+namespace kevra::gateway {
+
+namespace {
+
+uint64_t steadyNs()
+{
+    return uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                        std::chrono::steady_clock::now().time_since_epoch())
+                        .count());
+}
+
+}   // namespace
+
+CameraHub::CameraHub(std::string path, int channel, uint64_t idleCloseMs)
+    : path_(std::move(path)), channel_(channel), idleCloseMs_(idleCloseMs),
+      cutter_(std::make_unique<FrameCutter>())
+{
+}
+
+CameraHub::~CameraHub() = default;
+
+void CameraHub::onStreamStarted(int)
+{
+    cutter_->restartStream();
+}
+
+void CameraHub::onMediaBytes(int, const uint8_t* bytes, int length)
+{
+    uint64_t arrival = steadyNs();
+    cutter_->feed(bytes, length);
+    AccessUnit unit;
+    while (cutter_->next(unit))
+        pushFrame(unit, arrival);
+}
+
+void CameraHub::onStreamStopped(int)
+{
+    streamLost();
+}
+
+void CameraHub::streamLost()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    cache_.clear();
+    cacheBytes_ = 0;
+}
+
+void CameraHub::pushFrame(const AccessUnit& unit, uint64_t arrivalNs)
+{
+    if (!unit.data || unit.size <= 0)
+        return;
+    auto frame = std::make_shared<OutFrame>();
+    frame->codec = unit.codec == UnitCodec::H264 ? OutCodec::H264 : OutCodec::Mpeg4;
+    frame->key = unit.key;
+    frame->width = unit.width;
+    frame->height = unit.height;
+    frame->durationUs = unit.durationUs > 0 ? unit.durationUs : 40000;
+    frame->arrivalNs = arrivalNs;
+    // A client may start at any key frame, so each one carries its parameter sets in band.
+    bool addConfig = unit.key && unit.extradata && unit.extradataSize > 0 &&
+                     ParameterSets::extract(unit.codec, unit.data, unit.size).empty();
+    frame->bytes.reserve(size_t(unit.size) + (addConfig ? size_t(unit.extradataSize) : 0));
+    if (addConfig)
+        frame->bytes.assign(unit.extradata, unit.extradata + unit.extradataSize);
+    frame->bytes.insert(frame->bytes.end(), unit.data, unit.data + unit.size);
+
+    std::vector<HubClient*> ended;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        int64_t t = unit.timeUs;
+        if (lastTimeUs_ >= 0 && t <= lastTimeUs_)
+            t = lastTimeUs_ + 1;
+        frame->timeUs = t;
+        lastTimeUs_ = t;
+
+        if (unit.key && codec_ != OutCodec::None && frame->codec != codec_) {
+            // An RTSP session is described for one codec: its clients are ended so they
+            // connect again and get the new description.
+            GatewayLog::line("camera " + path_ + " changed from " + codecName(codec_) + " to " +
+                             codecName(frame->codec) + ": its " + std::to_string(clients_.size()) +
+                             " clients are ended to reconnect");
+            for (const Client& c : clients_)
+                ended.push_back(c.client);
+            clients_.clear();
+            lastLeftMs_ = Clock::nowMs();
+            cache_.clear();
+            cacheBytes_ = 0;
+        } else if (unit.key && (frame->width != width_ || frame->height != height_) && width_ > 0) {
+            GatewayLog::detail("camera " + path_ + " picture size now " +
+                               std::to_string(frame->width) + "x" + std::to_string(frame->height) +
+                               " (new parameter sets go in band)");
+        }
+        if (unit.key) {
+            codec_ = frame->codec;
+            width_ = frame->width;
+            height_ = frame->height;
+        }
+        if (frame->codec == codec_) {
+            if (unit.key) {
+                cache_.clear();
+                cacheBytes_ = 0;
+            }
+            if (unit.key || !cache_.empty()) {
+                cache_.push_back(frame);
+                cacheBytes_ += frame->bytes.size();
+                if (cacheBytes_ > kCacheMaxBytes || cache_.size() > kCacheMaxFrames) {
+                    cache_.clear();
+                    cacheBytes_ = 0;
+                }
+            }
+            if (unit.key)
+                ready_.notify_all();
+            fanOut(frame);
+        }
+        for (HubClient* c : ended)
+            c->end(false);
+    }
+}
+
+void CameraHub::fanOut(const OutFramePtr& frame)
+{
+    for (size_t i = 0; i < clients_.size();) {
+        Client& c = clients_[i];
+        if (!c.started) {
+            if (!frame->key) {
+                ++i;
+                continue;
+            }
+            c.started = true;
+            c.offsetUs = -frame->timeUs;
+        }
+        if (c.client->deliver(frame, frame->timeUs + c.offsetUs)) {
+            ++framesOut_;
+            ++i;
+            continue;
+        }
+        HubClient* slow = c.client;
+        clients_.erase(clients_.begin() + long(i));
+        if (clients_.empty())
+            lastLeftMs_ = Clock::nowMs();
+        slow->end(true);
+    }
+}
+
+bool CameraHub::waitReady(int timeoutMs, OutCodec& codec)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    ++waiters_;
+    bool got = ready_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                               [&] { return !cache_.empty(); });
+    --waiters_;
+    lastLeftMs_ = Clock::nowMs();   // a client that tries again soon finds the channel open
+    codec = codec_;
+    return got;
+}
+
+void CameraHub::attach(HubClient* client)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    Client c{client, false, 0};
+    if (!cache_.empty()) {
+        int64_t pts = 0;
+        for (const OutFramePtr& f : cache_) {
+            if (!client->deliver(f, pts)) {
+                client->end(true);
+                return;
+            }
+            pts += kBurstStepUs;
+        }
+        c.started = true;
+        c.offsetUs = pts - kBurstStepUs - cache_.back()->timeUs;
+    }
+    clients_.push_back(c);
+}
+
+void CameraHub::detach(HubClient* client)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (size_t i = 0; i < clients_.size(); ++i) {
+        if (clients_[i].client == client) {
+            clients_.erase(clients_.begin() + long(i));
+            if (clients_.empty())
+                lastLeftMs_ = Clock::nowMs();
+            return;
+        }
+    }
+}
+
+bool CameraHub::wanted(uint64_t nowMs) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !clients_.empty() || waiters_ > 0 ||
+           (lastLeftMs_ != 0 && nowMs - lastLeftMs_ < idleCloseMs_);
+}
+
+int CameraHub::clientCount() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return int(clients_.size());
+}
+
+OutCodec CameraHub::codec() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return codec_;
+}
+
+uint64_t CameraHub::framesOut() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return framesOut_;
+}
+
+}   // namespace kevra::gateway

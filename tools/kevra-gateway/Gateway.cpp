@@ -1,0 +1,147 @@
+#include "Gateway.h"
+
+#include <glib-unix.h>
+#include <gst/gst.h>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "GatewayLog.h"
+#include "RecorderLink.h"
+#include "RtspFront.h"
+#include "Secrets.h"
+
+namespace kevra::gateway {
+
+namespace {
+
+constexpr int kFirstListWaitMs = 12000;
+
+// A publisher for --list: nothing is served.
+class NoPublisher : public CameraPublisher {
+public:
+    void publish(const std::shared_ptr<CameraHub>&) override {}
+    void unpublish(const std::string&) override {}
+};
+
+std::string urlHost(const std::string& listen)
+{
+    if (listen == "0.0.0.0" || listen == "::")
+        return g_get_host_name();
+    if (listen.find(':') != std::string::npos)
+        return "[" + listen + "]";
+    return listen;
+}
+
+void printUrls(const std::vector<std::unique_ptr<RecorderLink>>& links, const std::string& host,
+               int port)
+{
+    for (const auto& link : links) {
+        auto cams = link->cameras();
+        if (cams.empty())
+            std::printf("# recorder %s (%s:%d): no cameras known yet\n",
+                        link->address().name.c_str(), link->address().host.c_str(),
+                        link->address().port);
+        for (const auto& cam : cams)
+            std::printf("rtsp://%s:%d%s\t%s\n", host.c_str(), port, cam.path.c_str(),
+                        cam.name.c_str());
+    }
+    std::fflush(stdout);
+}
+
+}   // namespace
+
+int runGateway(const GatewayOptions& options)
+{
+    GatewayLog::setVerbose(options.verbose);
+    Secrets secrets;
+    if (!options.secretsFile.empty()) {
+        std::string why = secrets.load(options.secretsFile);
+        if (!why.empty()) {
+            std::fprintf(stderr, "kevra-gateway: %s\n", why.c_str());
+            return 2;
+        }
+    }
+    bool auth = secrets.hasRtsp && !options.noAuth;
+    if (!options.listOnly && !auth && !options.noAuth && !isLoopbackAddress(options.listen)) {
+        std::fprintf(stderr,
+                     "kevra-gateway: listening on %s lets other machines watch: give RTSP "
+                     "credentials ([rtsp] user and password in the --secrets file) or turn "
+                     "them off with --no-auth\n",
+                     options.listen.c_str());
+        return 2;
+    }
+
+    gst_init(nullptr, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    NoPublisher none;
+    std::unique_ptr<RtspFront> front;
+    GMainContext* context = g_main_context_default();
+    if (!options.listOnly) {
+        RtspFront::Config config;
+        config.address = options.listen;
+        config.port = options.rtspPort;
+        config.requireAuth = auth;
+        config.credentials = secrets.rtsp;
+        config.clientQueueBytes = uint64_t(options.clientQueueKb) * 1024;
+        config.stats = options.stats;
+        front = std::make_unique<RtspFront>(config);
+        std::string why = front->start(context);
+        if (!why.empty()) {
+            std::fprintf(stderr, "kevra-gateway: %s\n", why.c_str());
+            return 1;
+        }
+        GatewayLog::line("listening on rtsp://" + urlHost(options.listen) + ":" +
+                         std::to_string(front->boundPort()) +
+                         (auth ? " (digest authentication)" : " (no authentication)"));
+    }
+
+    std::vector<std::unique_ptr<RecorderLink>> links;
+    for (const RecorderAddress& r : options.recorders) {
+        CameraPublisher& publisher = front ? static_cast<CameraPublisher&>(*front) : none;
+        links.push_back(std::make_unique<RecorderLink>(
+            r, secrets.recorder(r.name), uint64_t(options.idleCloseSeconds) * 1000, publisher));
+        links.back()->start();
+    }
+    for (auto& link : links)
+        link->waitFirstList(kFirstListWaitMs);
+    printUrls(links, urlHost(options.listen), front ? front->boundPort() : options.rtspPort);
+
+    int status = 0;
+    if (!options.listOnly) {
+        GMainLoop* loop = g_main_loop_new(context, FALSE);
+        auto quit = +[](gpointer l) -> gboolean {
+            g_main_loop_quit(static_cast<GMainLoop*>(l));
+            return G_SOURCE_CONTINUE;
+        };
+        guint term = g_unix_signal_add(SIGTERM, quit, loop);
+        guint interrupt = g_unix_signal_add(SIGINT, quit, loop);
+        g_main_loop_run(loop);
+        GatewayLog::line("stopping");
+        g_source_remove(term);
+        g_source_remove(interrupt);
+        front->closeAllClients();
+        // Let the closed clients' sessions and pipelines wind down.
+        while (g_main_context_iteration(context, FALSE)) {}
+        g_main_loop_unref(loop);
+    } else {
+        for (auto& link : links)
+            if (link->cameras().empty())
+                status = 1;
+    }
+    for (auto& link : links)
+        link->stop();
+    links.clear();
+    if (front && options.stats) {
+        std::string s = front->stats().summary();
+        GatewayLog::line("delay added (frame in -> first RTP packet out): " +
+                         (s.empty() ? std::string("no frames") : s));
+    }
+    front.reset();
+    return status;
+}
+
+}   // namespace kevra::gateway

@@ -1,0 +1,38 @@
+// The gateway's command line: the recorders to publish, where the RTSP server listens, the
+// secrets file and the operating switches. Parsed once on the main thread before anything starts.
+#pragma once
+#include <string>
+#include <vector>
+
+namespace kevra::gateway {
+
+struct RecorderAddress {
+    std::string name;   // first path element of its cameras' URLs
+    std::string host;
+    int port = 0;
+};
+
+struct GatewayOptions {
+    std::vector<RecorderAddress> recorders;
+    int rtspPort = 8554;
+    std::string listen = "127.0.0.1";
+    std::string secretsFile;
+    bool noAuth = false;     // --no-auth: no credentials even on a non-loopback address
+    bool listOnly = false;   // --list: print every URL and end
+    bool verbose = false;
+    int idleCloseSeconds =
+        30;   // a camera's recorder channel closes this long after its last client
+    int clientQueueKb = 4096;   // a client whose unsent queue grows beyond this is dropped
+    bool stats = false;         // --stats: print delay figures at exit
+    bool help = false;
+};
+
+// Fills `out` from argv. Returns "" or the one-line reason the command line is refused.
+std::string parseGatewayOptions(int argc, char** argv, GatewayOptions& out);
+
+// True for addresses only this machine reaches (127.0.0.0/8, ::1, localhost).
+bool isLoopbackAddress(const std::string& address);
+
+extern const char* const kGatewayUsage;
+
+}   // namespace kevra::gateway
