@@ -1,5 +1,6 @@
 #include "app/ClientLiveViewDevice.h"
 
+#include "common/Clock.h"
 #include "device/DeviceClient.h"
 
 namespace kevra {
@@ -14,6 +15,8 @@ void ClientLiveViewDevice::openChannel(int channel, int stream)
     stopChannel();
     decoder_.start();
     channel_ = channel;
+    lastMediaMs_ = 0;
+    openedMs_ = Clock::nowMs();
     client_.openChannel(channel, stream, this);
 }
 
@@ -23,11 +26,13 @@ void ClientLiveViewDevice::stopChannel()
         client_.stopChannel(channel_);   // returns with no push under way and none to come
         channel_ = -1;
     }
+    openedMs_ = 0;
     decoder_.stop();
 }
 
 void ClientLiveViewDevice::onMediaBytes(int, const uint8_t* bytes, int length)
 {
+    lastMediaMs_ = Clock::nowMs();
     decoder_.push(bytes, length);
 }
 

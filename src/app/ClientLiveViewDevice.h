@@ -8,6 +8,9 @@
 #include "device/MediaSink.h"
 #include "video/DecoderWorker.h"
 
+#include <atomic>
+#include <cstdint>
+
 namespace kevra {
 
 class DeviceClient;
@@ -27,6 +30,8 @@ public:
     int buffering(int previous) override;
     int frameRate() const override;
     int undecodableCodec() const override;
+    uint64_t openedMs() const override { return openedMs_.load(); }
+    uint64_t lastMediaMs() const override { return lastMediaMs_.load(); }
 
     // Inspection (tests and tools).
     int shownChannel() const { return channel_; }
@@ -40,7 +45,9 @@ private:
 
     DeviceClient& client_;
     DecoderWorker decoder_;
-    int channel_ = -1;   // user-interface thread
+    int channel_ = -1;                       // user-interface thread
+    std::atomic<uint64_t> openedMs_{0};      // written by the user-interface thread
+    std::atomic<uint64_t> lastMediaMs_{0};   // written by the network thread
 };
 
 }   // namespace kevra

@@ -34,7 +34,8 @@ void GridView::cancelTimer()
 void GridView::sync(const TileGrid& grid)
 {
     cancelTimer();
-    const std::vector<int> shown = grid.shownChannels();
+    // Every tile's stream runs, also the hidden ones while a tile is shown alone.
+    const std::vector<int> shown = grid.liveChannels();
     // Stop first, so a recorder limiting its streams has room for the new ones.
     for (auto it = streams_.begin(); it != streams_.end();) {
         if (std::find(shown.begin(), shown.end(), it->first) == shown.end())
@@ -49,13 +50,10 @@ void GridView::sync(const TileGrid& grid)
         const int ch = grid.channel(grid.positionTile(p));
         if (ch == TileGrid::kNone)
             continue;
-        auto& slot = streams_[ch];
-        if (!slot) {
-            slot = std::make_unique<TileController>(ch, factory_());
-            slot->open(depth_);
-        }
-        shown_[size_t(p)] = slot.get();
+        shown_[size_t(p)] = streamFor(ch);
     }
+    for (int ch : shown)
+        streamFor(ch);
     for (int p = 0; p < TileGrid::kMaxTiles; ++p) {
         if (shown_[size_t(p)] != before[size_t(p)]) {
             presented_[size_t(p)] = 0;
@@ -65,6 +63,16 @@ void GridView::sync(const TileGrid& grid)
     startTimer();
 }
 
+TileController* GridView::streamFor(int channel)
+{
+    auto& slot = streams_[channel];
+    if (!slot) {
+        slot = std::make_unique<TileController>(channel, factory_());
+        slot->open(depth_);
+    }
+    return slot.get();
+}
+
 bool GridView::onOpenResult(int channel, int result)
 {
     TileController* s = stream(channel);
@@ -72,6 +80,21 @@ bool GridView::onOpenResult(int channel, int result)
         return false;
     cancelTimer();   // a refused open stops the device: never while a tick polls it
     s->onOpenResult(result);
+    for (int p = 0; p < shownCount_; ++p)
+        if (shown_[size_t(p)] == s)
+            surface_.tileStateChanged(p);
+    startTimer();
+    return true;
+}
+
+bool GridView::reopen(int channel)
+{
+    TileController* s = stream(channel);
+    if (!s)
+        return false;
+    cancelTimer();   // never while a tick polls the device
+    s->stop();
+    s->open(depth_);
     for (int p = 0; p < shownCount_; ++p)
         if (shown_[size_t(p)] == s)
             surface_.tileStateChanged(p);
@@ -95,19 +118,27 @@ void GridView::stopAll()
 void GridView::tick()
 {
     int fastest = 0;
-    for (int p = 0; p < shownCount_; ++p) {
-        TileController* s = shown_[size_t(p)];
-        if (!s || !s->polling())
+    // Hidden streams (a tile shown alone) are polled too, so they stay current; their
+    // pictures are not drawn.
+    for (auto& [channel, stream] : streams_) {
+        TileController* s = stream.get();
+        if (!s->polling())
             continue;
+        int p = 0;
+        while (p < shownCount_ && shown_[size_t(p)] != s)
+            ++p;
         Picture picture;
         bool changed = false;
-        if (s->poll(picture, changed)) {
+        if (!s->poll(picture, changed)) {
+        } else if (p == shownCount_) {
+            s->pictureShown(picture);   // hidden: handed back undrawn
+        } else {
             surface_.presentTile(p, picture.pixels, picture.width, picture.height,
                                  picture.bitsPerPixel(), picture.bottomUp);
             s->pictureShown(picture);
             presented_[size_t(p)]++;
         }
-        if (changed)
+        if (changed && p < shownCount_)
             surface_.tileStateChanged(p);
         fastest = std::max(fastest, s->frameRate());
     }

@@ -56,12 +56,16 @@ public:
     void setDisplayDepth(int bitsPerPixel) { depth_ = bitsPerPixel; }
     // Tests drive tick() by hand: no frame timer is started from now on.
     void setManualTicks(bool manual) { manualTicks_ = manual; }
-    // Brings the streams in line with the grid's shown positions: streams of channels no longer
-    // shown stop (at the recorder too) before those of newly shown channels open; tiles whose
-    // camera changed lose their picture. Streams of channels still shown keep running.
+    // Brings the streams in line with the grid: streams of channels no longer in the grid stop
+    // (at the recorder too) before those of new channels open; positions whose camera changed
+    // lose their picture. Streams of channels still in the grid keep running, also while one
+    // tile is shown alone (the others are polled but not drawn).
     void sync(const TileGrid& grid);
     // Recorder's answer to opening a channel; false when no stream of the grid has it.
     bool onOpenResult(int channel, int result);
+    // Opens one stream's channel again (its media connection closed or went silent); the other
+    // streams keep running. False when no stream of the grid has the channel.
+    bool reopen(int channel);
     // Stops every stream; no tick runs once it returns. The next sync() opens them again.
     void stopAll();
     // Frame timer callback (frame-timer thread; tests drive it by hand).
@@ -80,6 +84,7 @@ public:
 private:
     void startTimer();
     void cancelTimer();
+    TileController* streamFor(int channel);   // the channel's stream, opened when new
 
     TileSurface& surface_;
     DeviceFactory factory_;

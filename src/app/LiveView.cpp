@@ -136,6 +136,7 @@ void LiveView::onOpenResult(int channel, int result)
         stall_.start();
     buffering_ = 1;
     codecShown_ = false;
+    anyPicture_ = false;
     host_.postStatus(u"BUFFERING");
     startTimer();
 }
@@ -229,7 +230,9 @@ void LiveView::tick()
     const int height = taken ? picture.height : 0;
     // A stream no decoder can show says so instead of buffering for ever; a decodable stream
     // afterwards (a new key frame) brings the buffering text back.
-    const bool undecodable = device_.undecodableCodec() >= 0;
+    if (taken && width > 0 && height > 0)
+        anyPicture_ = true;
+    const bool undecodable = device_.cannotShow(anyPicture_.load());
     if (undecodable != codecShown_.load()) {
         codecShown_ = undecodable;
         host_.postStatus(undecodable ? u"CODEC_ERR" : (buffering == 1 ? u"BUFFERING" : u"PLAYING"));

@@ -101,6 +101,7 @@ private:
     std::atomic<int> timerId_{0};   // written only by the user-interface thread
     std::atomic<int> buffering_{1};
     std::atomic<bool> codecShown_{false};   // the status line says the stream cannot be decoded
+    std::atomic<bool> anyPicture_{false};   // a picture came since the channel opened
     std::atomic<bool> fullScreen_{false};
     std::atomic<bool> layoutDirty_{true};
     std::atomic<bool> videoShown_{false};

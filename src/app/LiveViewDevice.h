@@ -1,8 +1,9 @@
 // The recorder link and decoder operations the live view drives: open a channel, poll
 // pictures, follow the stream's frame rate. Implemented over the device client; tests fake it.
 // openChannel, stopChannel and setPixelFormat on the user-interface thread, the rest on the
-// frame-timer thread (only while the live view's timer runs).
+// frame-timer thread (only while the live view's timer runs); lastMediaMs() on any thread.
 #pragma once
+#include "common/Clock.h"
 #include "video/Picture.h"
 
 #include <cstdint>
@@ -11,6 +12,11 @@ namespace kevra {
 
 class LiveViewDevice {
 public:
+    // A stream whose media keeps coming without one picture this long after its open cannot be
+    // shown (a format the decoder does not take, or one it fails on every time): about three
+    // key-frame intervals of a live camera.
+    static constexpr uint64_t kNoPictureMs = 6000;
+
     virtual ~LiveViewDevice() = default;
 
     // Opens a channel; the channel shown so far is stopped first.
@@ -27,6 +33,32 @@ public:
     virtual int frameRate() const = 0;
     // The codec of a stream that cannot be decoded, or -1 (also when the device cannot tell).
     virtual int undecodableCodec() const { return -1; }
+    // Clock time of the channel's open and of the last media byte since (0: not known, or no
+    // byte yet).
+    virtual uint64_t openedMs() const { return 0; }
+    virtual uint64_t lastMediaMs() const { return 0; }
+
+    // True when this stream's video cannot be shown: the decoder says so, or media came for
+    // kNoPictureMs since the open and not one picture (anyPicture) was drawn.
+    bool cannotShow(bool anyPicture) const
+    {
+        if (undecodableCodec() >= 0)
+            return true;
+        const uint64_t opened = openedMs();
+        return !anyPicture && opened != 0 && lastMediaMs() != 0 &&
+               Clock::nowMs() - opened >= kNoPictureMs;
+    }
+    // Milliseconds since the last media byte (or since the open when none came); 0 when the
+    // device cannot tell.
+    uint64_t silentMs() const
+    {
+        const uint64_t opened = openedMs();
+        if (opened == 0)
+            return 0;
+        const uint64_t last = lastMediaMs() > opened ? lastMediaMs() : opened;
+        const uint64_t now = Clock::nowMs();
+        return now > last ? now - last : 0;
+    }
 };
 
 }   // namespace kevra

@@ -17,6 +17,7 @@ void TileController::open(int bitsPerPixel)
     device_->setPixelFormat(pixelFormatForDepth(bitsPerPixel));
     buffering_ = 1;
     missed_ = 0;
+    anyPicture_ = false;
     state_ = State::Opening;
     device_->openChannel(channel_, 1);
 }
@@ -65,7 +66,8 @@ bool TileController::poll(Picture& picture, bool& changed)
     } else if (now != State::Playing || ++missed_ > kGraceTicks) {
         now = State::Buffering;
     }
-    if (device_->undecodableCodec() >= 0)
+    anyPicture_ = anyPicture_ || shown;
+    if (device_->cannotShow(anyPicture_))
         now = State::CodecError;
     if (now != state_.load()) {
         state_ = now;

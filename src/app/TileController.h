@@ -51,8 +51,9 @@ private:
     const int channel_;
     std::unique_ptr<LiveViewDevice> device_;
     std::atomic<State> state_{State::Stopped};
-    int buffering_ = 1;   // frame-timer thread
-    int missed_ = 0;      // frame-timer thread: polls without a picture while playing
+    int buffering_ = 1;         // frame-timer thread
+    int missed_ = 0;            // frame-timer thread: polls without a picture while playing
+    bool anyPicture_ = false;   // frame-timer thread: a picture came since the open
 };
 
 }   // namespace kevra

@@ -29,7 +29,9 @@ int TileGrid::channel(int tile) const
 {
     if (tile < 0 || tile >= layout_)
         return kNone;
-    return tiles_[size_t(tile)];
+    // A remembered camera the recorder does not list now shows nothing, but stays remembered.
+    const int ch = tiles_[size_t(tile)];
+    return ch >= 0 && ch < cameraCount_ ? ch : kNone;
 }
 
 std::vector<int> TileGrid::shownChannels() const
@@ -41,6 +43,15 @@ std::vector<int> TileGrid::shownChannels() const
             shown.push_back(c);
     }
     return shown;
+}
+
+std::vector<int> TileGrid::liveChannels() const
+{
+    std::vector<int> live;
+    for (int t = 0; t < layout_; ++t)
+        if (channel(t) != kNone)
+            live.push_back(channel(t));
+    return live;
 }
 
 int TileGrid::tileOf(int channel) const
@@ -84,9 +95,6 @@ TileGrid::Change TileGrid::setCameraCount(int count)
 {
     const std::vector<int> before = shownChannels();
     cameraCount_ = count > 0 ? count : 0;
-    for (int& ch : tiles_)
-        if (ch >= cameraCount_)
-            ch = kNone;
     return diffFrom(before);
 }
 
@@ -160,7 +168,7 @@ TileGrid::Change TileGrid::restore(int layout, const std::array<int, kMaxTiles>&
     tiles_.fill(kNone);
     for (int t = 0; t < layout_; ++t) {
         const int ch = tiles[size_t(t)];
-        if (ch >= 0 && ch < cameraCount_ && tileOf(ch) == -1)
+        if (ch >= 0 && tileOf(ch) == -1)
             tiles_[size_t(t)] = ch;
     }
     return diffFrom(before);

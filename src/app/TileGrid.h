@@ -36,10 +36,14 @@ public:
     int cameraCount() const { return cameraCount_; }
     // Channels with a running stream, in the order of the shown positions.
     std::vector<int> shownChannels() const;
+    // Channels of every tile of the grid, in tile order, also while one tile is shown alone:
+    // their streams keep running so the grid comes back as it was.
+    std::vector<int> liveChannels() const;
     // Grid tile showing the channel, or -1 (hidden tiles included).
     int tileOf(int channel) const;
 
-    // The recorder's camera list: tiles holding a channel the recorder no longer has become empty.
+    // The recorder's camera list: tiles holding a channel the recorder no longer has show nothing
+    // (their streams stop) but keep it, so the tile shows it again once the list is long enough.
     Change setCameraCount(int count);
     // Chooses a layout (anything else than 1, 4, 9, 16 is ignored). Leaves the zoom. A smaller
     // grid keeps its first tiles, and the selected camera stays shown: when its tile falls
@@ -57,9 +61,11 @@ public:
     // returns to the grid. Nothing happens in a one-tile layout that is not zoomed.
     Change toggleZoom(int tile);
     // Replaces the whole grid with a remembered one: a layout that is not 1, 4, 9, 16 gives one
-    // tile; channels outside the camera list and repeated channels leave their tile empty.
+    // tile; repeated channels leave their tile empty, channels outside the camera list are kept
+    // but show nothing until the list holds them.
     Change restore(int layout, const std::array<int, kMaxTiles>& tiles);
-    // The grid as it is to be remembered (tiles beyond the layout are kNone).
+    // The grid as it is to be remembered (tiles beyond the layout are kNone; cameras missing
+    // from the current list included).
     const std::array<int, kMaxTiles>& tiles() const { return tiles_; }
 
 private:

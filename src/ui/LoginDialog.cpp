@@ -6,14 +6,13 @@
 #include "app/LoginPort.h"
 #include "app/ViewerLog.h"
 #include "common/Utf.h"
-#include "device/DeviceClient.h"
-#include "device/ResultCode.h"
 #include "profile/LoginSettings.h"
 #include "ui/MessageBoxes.h"
 #include "ui/QtText.h"
 #include "ui/TitleBand.h"
 
 #include <QApplication>
+#include <algorithm>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -46,14 +45,8 @@ void LoginDialog::setConnectToNetwork(std::function<bool()> fn)
     connectHook() = std::move(fn);
 }
 
-LoginDialog::LoginDialog(DeviceClient* client, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint)
+LoginDialog::LoginDialog(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint)
 {
-    if (client) {
-        postLogout = [client] { client->logout(); };
-        postLogin = [client](const std::string& h, int p, const std::string& u,
-                             const std::string& pw, int t) { client->login(h, p, u, pw, t); };
-    }
     settingsPath_ = LoginSettings::pathIn(AppValues::settingsFolder());
 
     // Tab order: address, port, user name, password.
@@ -72,6 +65,13 @@ LoginDialog::LoginDialog(DeviceClient* client, QWidget* parent)
         pal.setColor(QPalette::WindowText, kLabelText);
         labels_[i]->setPalette(pal);
     }
+    connecting_ = new QLabel(this);
+    connecting_->setAlignment(Qt::AlignCenter);
+    connecting_->setWordWrap(true);
+    QPalette cp = connecting_->palette();
+    cp.setColor(QPalette::WindowText, kLabelText);
+    connecting_->setPalette(cp);
+    connecting_->hide();
     setAutoFillBackground(false);
     QPalette pal = palette();
     pal.setColor(QPalette::Window, kDark);
@@ -163,11 +163,24 @@ void LoginDialog::setBusy(bool busy)
     if (busy == busy_)
         return;
     busy_ = busy;
-    setEnabled(!busy);
+    // The fields and Login wait; Cancel stays, to end the wait.
+    for (QWidget* w : std::initializer_list<QWidget*>{ipEdit_, portEdit_, userEdit_, passwordEdit_,
+                                                      loginButton_})
+        w->setEnabled(!busy);
+    connecting_->setText(connectingText());
+    connecting_->setVisible(busy);
     if (busy)
         QApplication::setOverrideCursor(Qt::WaitCursor);
     else
         QApplication::restoreOverrideCursor();
+}
+
+QString LoginDialog::connectingText() const
+{
+    if (!busy_)
+        return QString();
+    return QtText::lang(u"LOGIN_WAIT") + QLatin1Char(' ') + QtText::from(ip_) + QLatin1Char(':') +
+           QString::number(port_) + QStringLiteral("...");
 }
 
 void LoginDialog::onLoginCommand()
@@ -219,6 +232,13 @@ void LoginDialog::onLoginCommand()
 
 void LoginDialog::onCancelCommand()
 {
+    if (busy_) {
+        // The first Cancel ends the wait: the login's result is no longer awaited.
+        setBusy(false);
+        if (postCancelWait)
+            postCancelWait();
+        return;
+    }
     cancelled_ = true;
     setBusy(false);
     QDialog::done(QDialog::Rejected);
@@ -235,7 +255,7 @@ void LoginDialog::applyLoginResult(int code, int systemError)
 {
     setBusy(false);
     ViewerLog::login(toUtf8(ip_), port_, code, systemError);
-    if (code != result_code::OK) {
+    if (code != 0) {
         MessageBoxes::show(this, failureText(code, systemError),
                            QtText::from(AppValues::productTitle()), MessageBoxes::Error);
         return;
@@ -250,8 +270,6 @@ void LoginDialog::accept()
 
 void LoginDialog::reject()
 {
-    if (busy_)
-        return;   // waiting for the recorder: the window cannot be dismissed
     onCancelCommand();
 }
 
@@ -302,6 +320,9 @@ void LoginDialog::layOut()
                                r.fields[i].height());
     }
     titleHeight_ = r.titleHeight;
+    // The connecting line sits below the last field.
+    const int below = r.fields[3].bottom + r.fields[3].height() / 2;
+    connecting_->setGeometry(0, below, width(), std::max(0, height() - barHeight - below));
     QPixmap source(QStringLiteral(":/bitmaps/134"));
     band_ =
         source.isNull() || width() <= 0

@@ -1,6 +1,7 @@
 // Login dialog: address, port, user name and password, pre-filled from login.ini, saved on
-// Login, then the login is posted to the device client; stays open (disabled) until the main
-// window hands it the result. User-interface thread only.
+// Login, then the login goes out through postLogin; while it waits the fields are locked and the
+// dialog says it is connecting (Cancel ends the wait) until the main window hands it the result.
+// User-interface thread only.
 #pragma once
 #include <QDialog>
 #include <QPixmap>
@@ -15,8 +16,6 @@ class QWidget;
 
 namespace kevra {
 
-class DeviceClient;
-
 class LoginDialog : public QDialog {
     Q_OBJECT
 public:
@@ -24,8 +23,8 @@ public:
     enum class Field { Address, Port, User, Password };
     enum class Command { Login, Cancel };
 
-    // client may be null (then the login and logout hooks must be set before Login).
-    explicit LoginDialog(DeviceClient* client, QWidget* parent = nullptr);
+    // The login hook (and the others) must be set before Login.
+    explicit LoginDialog(QWidget* parent = nullptr);
     ~LoginDialog() override;
 
     // The values of the fields as the last Login (or the loaded login.ini) left them.
@@ -52,8 +51,9 @@ public:
     static bool connectToNetwork();
     static void setConnectToNetwork(std::function<bool()> fn);
 
-    // Where the requests go; by default the device client's logout and login.
+    // Where the requests go: logout (may be empty), login, and the end of a login's wait.
     std::function<void()> postLogout;
+    std::function<void()> postCancelWait;
     std::function<void(const std::string& host, int port, const std::string& user,
                        const std::string& password, int timeoutMs)>
         postLogin;
@@ -68,7 +68,9 @@ public:
     QLabel* label(Field f) const;
     QPushButton* command(Command c) const;
     int titleHeight() const { return titleHeight_; }
-    bool waiting() const { return !isEnabled(); }
+    bool waiting() const { return busy_; }
+    // "Connecting to ..." while a login waits, empty otherwise.
+    QString connectingText() const;
 
 protected:
     void keyPressEvent(QKeyEvent* e) override;
@@ -97,6 +99,7 @@ private:
     QLineEdit* userEdit_;
     QLineEdit* passwordEdit_;
     QLabel* labels_[4];
+    QLabel* connecting_;
     QWidget* bar_;
     QPushButton* loginButton_;
     QPushButton* cancelButton_;

@@ -1,14 +1,9 @@
 #include "ui/MainWindow.h"
 
 #include "app/AppValues.h"
-#include "app/ClientLiveViewDevice.h"
-#include "app/GridView.h"
 #include "app/PtzPanel.h"
 #include "app/ViewerLog.h"
 #include "common/Utf.h"
-#include "device/DeviceClient.h"
-#include "device/ResultCode.h"
-#include "device/TcpLink.h"
 #include "ui/BitmapButton.h"
 #include "ui/LoginDialog.h"
 #include "ui/DisplaySurface.h"
@@ -31,87 +26,52 @@
 #include <QTreeWidget>
 
 #include <algorithm>
-#include <cstring>
 
 namespace kevra {
-
-// wParam/lParam of the device messages.
-class MainWindow::PostedMessage : public QEvent {
-public:
-    PostedMessage(int type, int w, int l) : QEvent(QEvent::Type(type)), wParam(w), lParam(l) {}
-    const int wParam;
-    const int lParam;
-};
-
-class MainWindow::CameraListMessage : public QEvent {
-public:
-    explicit CameraListMessage(std::vector<std::u16string> n)
-        : QEvent(QEvent::Type(WM_CAMERA_LIST)), names(std::move(n))
-    {
-    }
-    const std::vector<std::u16string> names;
-};
-
-class MainWindow::StatusMessage : public QEvent {
-public:
-    explicit StatusMessage(std::u16string k)
-        : QEvent(QEvent::Type(WM_STATUS_TEXT)), key(std::move(k))
-    {
-    }
-    const std::u16string key;
-};
 
 namespace {
 const QColor kDarkGrey(24, 24, 24);
 const QColor kLightText(200, 200, 200);
 const QColor kPanelEdge(45, 50, 46);
-constexpr int kItemHandleRole = Qt::UserRole + 1;
-constexpr int kChannelRole = Qt::UserRole;
 }   // namespace
 
 MainWindow::MainWindow(DeviceClient& client, LiveViewDevice* device, int forcedDepth)
-    : QDialog(nullptr, Qt::Window | Qt::FramelessWindowHint), client_(client)
+    : QDialog(nullptr, Qt::Window | Qt::FramelessWindowHint)
 {
-    if (!device) {
-        ownDevice_ = std::make_unique<ClientLiveViewDevice>(client);
-        device = ownDevice_.get();
-    }
-    device_ = device;
-
-    // 1. Window icon; 2. event sink.
     setWindowIcon(QIcon(QStringLiteral(":/icons/128")));
-    client_.setSink(this);
 
-    // 4. Background: black children over the window, dark grey title and panel bands.
+    // Background: black children over the window, dark grey title and panel bands.
     QPalette pal = palette();
     pal.setColor(QPalette::Window, Qt::black);
     setPalette(pal);
     setAutoFillBackground(true);
 
-    // 5. Controls. The video area and tree come first, the buttons over them.
+    // Controls. The video area and tree come first, the buttons over them.
     video_ = new VideoArea(this);
     tree_ = new QTreeWidget(this);
-    tree_->setProperty("controlId", int(IDC_TREE));
+    tree_->setProperty("controlId", int(TreeControl));
     tree_->setHeaderHidden(true);
     tree_->setColumnCount(1);
     tree_->setIconSize(QSize(16, 16));
     connect(tree_, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem* item, int) { onTreeClick(item); });
 
-    videoBar_ = {makeButton(ID_LOGIN, u"LOGIN"), makeButton(ID_CAMERA, u"CAMERA"),
-                 makeButton(ID_FULL, u"FULL"), makeButton(ID_ABOUT, u"ABOUT"),
-                 makeButton(ID_EXIT, u"EXIT")};
-    back_ = makeButton(ID_BACK, u"BACK");
-    treeExit_ = makeButton(ID_EXIT, u"EXIT");
-    dirLeft_ = makeButton(ID_DIR_LEFT, nullptr);
-    dirRight_ = makeButton(ID_DIR_RIGHT, nullptr);
-    lensLeft_ = makeButton(ID_LENS_LEFT, nullptr);
-    lensRight_ = makeButton(ID_LENS_RIGHT, nullptr);
-    dirLabel_ = makeButton(ID_DIR_LABEL, PtzPanel::directionLabelKey(0));
-    lensLabel_ = makeButton(ID_LENS_LABEL, PtzPanel::lensLabelKey(0));
+    videoBar_ = {makeButton(LoginCommand, u"LOGIN"), makeButton(CameraCommand, u"CAMERA"),
+                 makeButton(FullCommand, u"FULL"), makeButton(AboutCommand, u"ABOUT"),
+                 makeButton(ExitCommand, u"EXIT")};
+    back_ = makeButton(BackCommand, u"BACK");
+    treeExit_ = makeButton(ExitCommand, u"EXIT");
+    dirLeft_ = makeButton(DirLeftCommand, nullptr);
+    dirRight_ = makeButton(DirRightCommand, nullptr);
+    lensLeft_ = makeButton(LensLeftCommand, nullptr);
+    lensRight_ = makeButton(LensRightCommand, nullptr);
+    dirLabel_ = makeButton(DirLabelCommand, PtzPanel::directionLabelKey(0));
+    lensLabel_ = makeButton(LensLabelCommand, PtzPanel::lensLabelKey(0));
+    layoutBtn_ = makeButton(LayoutCommand, nullptr);
+    layoutBtn_->setToolTip(QtText::lang(u"LAYOUT"));
 
     status_ = new QLabel(this);
-    status_->setProperty("controlId", int(IDC_STATUS));
+    status_->setProperty("controlId", int(StatusControl));
     status_->setAutoFillBackground(true);
     QPalette sp = status_->palette();
     sp.setColor(QPalette::Window, kDarkGrey);
@@ -119,26 +79,46 @@ MainWindow::MainWindow(DeviceClient& client, LiveViewDevice* device, int forcedD
     status_->setPalette(sp);
     status_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
-    // 6. Tree images: recorder, open camera, idle camera.
+    // Tree images: recorder, open camera, idle camera.
     images_[0] = QIcon(QStringLiteral(":/icons/147"));
     images_[1] = QIcon(QStringLiteral(":/icons/148"));
     images_[2] = QIcon(QStringLiteral(":/icons/146"));
 
-    // 7. Initialised; 8. live view with its display surface on the video area.
-    initialised_ = true;
     surface_ = std::make_unique<DisplaySurface>(video_, forcedDepth);
     video_->setSurface(surface_.get());
     connect(video_, &VideoArea::clicked, this, &MainWindow::toggleFullScreen);
     connect(video_, &VideoArea::menuRequested, this, &MainWindow::showPictureMenu);
+    video_->setNoticeSource([this] { return videoNotice(); });
+
+    tileView_ = new TileView(this);
+    tileView_->setProperty("controlId", int(TileControl));
+    tileView_->hide();
+    tileView_->setDescribe([this](int p) { return tileLabel(p); });
+    connect(tileView_, &TileView::tileClicked, this, &MainWindow::clickTile);
+    connect(tileView_, &TileView::tileDoubleClicked, this, &MainWindow::toggleTileZoom);
+    connect(tileView_, &TileView::menuRequested, this, &MainWindow::showPictureMenu);
+    fullTimer_ = new QTimer(this);
+    fullTimer_->setSingleShot(true);
+    connect(fullTimer_, &QTimer::timeout, this, &MainWindow::toggleFullScreen);
+    savedTimer_ = new QTimer(this);
+    savedTimer_->setSingleShot(true);
+    connect(savedTimer_, &QTimer::timeout, this, [this] {
+        status_->setText(statusText_);
+        status_->setToolTip(QString());
+    });
+
     // S saves the picture, whichever control of the window has the keyboard (a shortcut is
     // seen before the focus widget, which may be the hidden camera tree). Only in video mode:
     // the camera tree keeps S for finding a camera by its first letter.
     saveKey_ = new QShortcut(QKeySequence(Qt::Key_S), this);
     connect(saveKey_, &QShortcut::activated, this, [this] { savePicture(); });
-    liveView_ = std::make_unique<LiveView>(*this, *surface_, *device_);
-    liveView_->initialise();
-    gridCreate();
-    setUpRecovery();
+
+    viewer_ = std::make_unique<Viewer>(client, static_cast<ViewerView&>(*this), *surface_,
+                                       *tileView_, device);
+    initialised_ = true;
+    pollTimer_ = new QTimer(this);
+    connect(pollTimer_, &QTimer::timeout, this, [this] { viewer_->poll(); });
+    pollTimer_->start(Viewer::kPollMs);
 
     setVideoGroupVisible(false);
     setTreeGroupVisible(false);
@@ -148,11 +128,8 @@ MainWindow::MainWindow(DeviceClient& client, LiveViewDevice* device, int forcedD
 MainWindow::~MainWindow()
 {
     qApp->removeEventFilter(this);
-    tearDownRecovery();
-    stopShow();
-    client_.setSink(nullptr);
-    gridView_.reset();
-    liveView_.reset();
+    pollTimer_->stop();
+    viewer_.reset();   // streams stopped, threads joined, the client's events no longer come
     video_->setSurface(nullptr);
     surface_.reset();
 }
@@ -180,76 +157,53 @@ BitmapButton* MainWindow::button(int id) const
     return nullptr;
 }
 
-// ---------------------------------------------------------------- device events (network thread)
-
-void MainWindow::onLogin(int code, int channelCount)
+void MainWindow::stopShow()
 {
-    // Reported right after the session's connect on this thread: its system error, if any.
-    loginSystemError_ = TcpLink::lastConnectError();
-    QCoreApplication::postEvent(this, new PostedMessage(WM_LOGIN_RESULT, code, channelCount));
+    pollTimer_->stop();
+    viewer_->shutdown();
 }
 
-std::vector<std::u16string> MainWindow::splitNames(const uint8_t* block, int length, int count)
+// ---------------------------------------------------------------- what the coordinator shows
+
+void MainWindow::post(std::function<void()> work)
 {
-    std::vector<std::u16string> names;
-    if (!block || length <= 0 || count <= 0)
-        return names;
-    int pos = 0;
-    for (int i = 0; i < count && pos < length; ++i) {
-        const void* zero = std::memchr(block + pos, 0, size_t(length - pos));
-        const int end = zero ? int(static_cast<const uint8_t*>(zero) - block) : length;
-        names.push_back(
-            fromUtf8(std::string(reinterpret_cast<const char*>(block + pos), size_t(end - pos))));
-        pos = end + 2;
+    // Queued to this window: run on its thread in posting order, dropped with the window.
+    QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
+}
+
+void MainWindow::showCameras(const std::vector<std::u16string>& names)
+{
+    tree_->clear();
+    auto* root = new QTreeWidgetItem(QStringList(QtText::lang(u"DEVICE")));
+    root->setIcon(0, images_[0]);
+    tree_->addTopLevelItem(root);
+    for (size_t i = 0; i < names.size(); ++i) {
+        auto* item = new QTreeWidgetItem(QStringList(QtText::from(names[i])));
+        item->setIcon(0, images_[2]);
+        item->setData(0, kChannelRole, int(i));
+        root->addChild(item);
     }
-    return names;
+    root->setExpanded(true);
 }
 
-void MainWindow::onList(int code, const uint8_t* block, int length, int count)
+void MainWindow::clearCameras()
 {
-    // Copy the names now (the block lives only during this call); the tree is filled on the
-    // user-interface thread.
-    QCoreApplication::postEvent(this, new CameraListMessage(splitNames(block, length, count)));
+    tree_->clear();
 }
 
-void MainWindow::onChannel(int channel, int code)
+QTreeWidgetItem* MainWindow::itemOfChannel(int channel) const
 {
-    QCoreApplication::postEvent(this, new PostedMessage(WM_OPEN_RESULT, code, channel));
+    QTreeWidgetItem* root = tree_->topLevelItem(0);
+    for (int j = 0; root && j < root->childCount(); ++j)
+        if (root->child(j)->data(0, kChannelRole).toInt() == channel)
+            return root->child(j);
+    return nullptr;
 }
 
-void MainWindow::onConnectionLost()
+void MainWindow::setCameraShown(int channel, bool shown)
 {
-    QCoreApplication::postEvent(this, new PostedMessage(WM_DEVICE_LOST, 0, 0));
-}
-
-void MainWindow::onChannelClosed(int channel)
-{
-    QCoreApplication::postEvent(this, new PostedMessage(WM_CHANNEL_CLOSED, channel, 0));
-}
-
-// ---------------------------------------------------------------- live view host
-
-void MainWindow::postStatus(const std::u16string& key)
-{
-    QCoreApplication::postEvent(this, new StatusMessage(key));
-}
-
-void MainWindow::fillVideoAreaBlack()
-{
-    surface_->clear();
-}
-
-Rect MainWindow::videoAreaToScreen(const Rect& r) const
-{
-    const int x = videoX_.load(), y = videoY_.load();
-    return Rect{r.left + x, r.top + y, r.right + x, r.bottom + y};
-}
-
-void MainWindow::updateVideoOrigin()
-{
-    const QPoint o = video_->mapToGlobal(QPoint(0, 0));
-    videoX_ = o.x();
-    videoY_ = o.y();
+    if (QTreeWidgetItem* it = itemOfChannel(channel))
+        it->setIcon(0, images_[shown ? 1 : 2]);
 }
 
 void MainWindow::showVideoMode()
@@ -272,19 +226,16 @@ bool MainWindow::isVideoMode() const
 void MainWindow::setVideoGroupVisible(bool visible)
 {
     for (QWidget* w : std::initializer_list<QWidget*>{dirLeft_, dirRight_, lensLeft_, lensRight_,
-                                                      dirLabel_, lensLabel_, status_})
+                                                      dirLabel_, lensLabel_, status_, layoutBtn_})
         w->setVisible(visible);
-    // The video area or, while several tiles are shown, the tile area.
-    video_->setVisible(visible && !(tileView_ && gridShown()));
-    if (tileView_)
-        tileView_->setVisible(visible && gridShown());
-    if (layoutBtn_)
-        layoutBtn_->setVisible(visible);
+    // The video area or, while tiles are shown, the tile area.
+    video_->setVisible(visible && tileCount_ == 0);
+    tileView_->setVisible(visible && tileCount_ > 0);
     for (BitmapButton* b : videoBar_)
         b->setVisible(visible);
     saveKey_->setEnabled(visible);
-    if (liveView_)
-        liveView_->setVideoShown(visible);
+    if (viewer_)
+        viewer_->setVideoShown(visible);
 }
 
 void MainWindow::setTreeGroupVisible(bool visible)
@@ -294,155 +245,138 @@ void MainWindow::setTreeGroupVisible(bool visible)
     treeExit_->setVisible(visible);
 }
 
-QTreeWidgetItem* MainWindow::findItem(uintptr_t handle) const
+void MainWindow::showStatus(const std::u16string& text)
 {
-    if (handle == 0)
-        return nullptr;
-    for (int i = 0; i < tree_->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* root = tree_->topLevelItem(i);
-        for (int j = 0; j < root->childCount(); ++j)
-            if (root->child(j)->data(0, kItemHandleRole).toULongLong() == handle)
-                return root->child(j);
+    statusText_ = QtText::from(text);
+    savedTimer_->stop();
+    status_->setToolTip(QString());
+    if (status_->text() != statusText_)
+        status_->setText(statusText_);
+}
+
+void MainWindow::showTiles(int count, int selected, bool fullScreen)
+{
+    fullTimer_->stop();
+    tileCount_ = count;
+    tilesFull_ = fullScreen;
+    const bool video = isVideoMode();
+    if (count > 0) {
+        tileView_->setTiles(count, selected);
+        tileView_->keepPicture(selected >= 0 ? selected : 0);
+        placeTiles();
+        video_->hide();
+        tileView_->setVisible(video);
+        tileView_->update();
+    } else {
+        tileView_->keepPicture(-1);
+        tileView_->hide();
+        video_->setVisible(video);
     }
-    return nullptr;
 }
 
-void MainWindow::setItemImage(uintptr_t item, int image)
+void MainWindow::placeTiles()
 {
-    if (image < 0 || image > 2)
-        return;
-    if (QTreeWidgetItem* it = findItem(item))
-        it->setIcon(0, images_[image]);
+    const Rect r = tilesFull_ ? layout_.fullScreenVideo : layout_.normalVideo;
+    tileView_->setGeometry(r.left, r.top, r.width(), r.height());
+    if (tilesFull_)
+        tileView_->raise();
 }
 
-void MainWindow::moveVideoArea(const Rect& r)
+void MainWindow::refreshTiles()
+{
+    tileView_->update();
+}
+
+void MainWindow::refreshNotice()
+{
+    video_->update();
+}
+
+void MainWindow::fillVideoAreaBlack()
+{
+    surface_->clear();
+}
+
+Rect MainWindow::videoAreaToScreen(const Rect& r) const
+{
+    const int x = videoX_.load(), y = videoY_.load();
+    return Rect{r.left + x, r.top + y, r.right + x, r.bottom + y};
+}
+
+void MainWindow::updateVideoOrigin()
+{
+    const QPoint o = video_->mapToGlobal(QPoint(0, 0));
+    videoX_ = o.x();
+    videoY_ = o.y();
+}
+
+void MainWindow::moveVideoArea(const Rect& r, bool fullScreen)
 {
     video_->setGeometry(r.left, r.top, r.width(), r.height());
-    if (liveView_ && liveView_->fullScreen())
+    if (fullScreen)
         video_->raise();
     updateVideoOrigin();
 }
 
-void MainWindow::connectionLost()
+void MainWindow::showConnectionLost()
 {
     MessageBoxes::show(this, QtText::lang(u"D_DIS"), QtText::from(AppValues::productTitle()),
                        MessageBoxes::Error);
-    runLoginSequence();
 }
 
-// ---------------------------------------------------------------- posted messages
-
-bool MainWindow::event(QEvent* e)
+void MainWindow::showError(const std::u16string& text)
 {
-    switch (int(e->type())) {
-    case WM_DEVICE_LOST:
-        gridConnectionLost();
-        if (recoverSessionLoss())
-            ViewerLog::event("connection to the recorder lost; logging in again by itself");
-        else
-            liveView_->onConnectionLost();
-        return true;
-    case WM_CHANNEL_CLOSED: {
-        const int channel = static_cast<PostedMessage*>(e)->wParam;
-        if (channel == liveView_->channel() || gridView_->stream(channel))
-            recovery_->onChannelClosed(channel);
-        return true;
-    }
-    case WM_LOGIN_RESULT: {
-        const int code = static_cast<PostedMessage*>(e)->wParam;
-        // A login the dialog waits for is the dialog's; otherwise it may answer a retry.
-        if (!(loginDialog_ && loginDialog_->waiting()) && recovery_->onLoginResult(code)) {
-            if (code == result_code::OK) {
-                ViewerLog::event("reconnected to the recorder");
-                client_.queryList();
-            } else {
-                ViewerLog::detail("login again failed: " + describeResult(code));
-            }
-            return true;
-        }
-        if (loginDialog_ && code == result_code::OK)
-            gridLoggedIn(*loginDialog_);
-        if (loginDialog_)
-            loginDialog_->applyLoginResult(code, loginSystemError_.load());
-        if (code == result_code::OK)
-            client_.queryList();
-        return true;
-    }
-    case WM_OPEN_RESULT: {
-        const auto* m = static_cast<PostedMessage*>(e);
-        if (!gridView_->onOpenResult(m->lParam, m->wParam))
-            liveView_->onOpenResult(m->lParam, m->wParam);
-        recovery_->onOpenResult(m->lParam, m->wParam);
-        return true;
-    }
-    case WM_CAMERA_LIST:
-        fillTree(static_cast<CameraListMessage*>(e)->names);
-        recovery_->onCameraList();
-        return true;
-    case WM_STATUS_TEXT: {
-        const std::u16string& key = static_cast<StatusMessage*>(e)->key;
-        // While something is being recovered, the status line says that instead.
-        if (recoveryText_.isEmpty())
-            status_->setText(QtText::lang(key));
-        ViewerLog::detail("status " + toUtf8(key));
-        return true;
-    }
-    default: return QDialog::event(e);
-    }
+    MessageBoxes::show(this, QtText::from(text), QtText::from(AppValues::productTitle()),
+                       MessageBoxes::Error);
 }
 
-void MainWindow::fillTree(const std::vector<std::u16string>& names)
+void MainWindow::endProgram()
 {
-    tree_->clear();
-    auto* root = new QTreeWidgetItem(QStringList(QtText::lang(u"DEVICE")));
-    root->setIcon(0, images_[0]);
-    tree_->addTopLevelItem(root);
-    for (size_t i = 0; i < names.size(); ++i) {
-        auto* item = new QTreeWidgetItem(QStringList(QtText::from(names[i])));
-        item->setIcon(0, images_[2]);
-        item->setData(0, kChannelRole, int(i));
-        item->setData(0, kItemHandleRole, qulonglong(nextItemHandle_++));
-        root->addChild(item);
-    }
-    root->setExpanded(true);
-    gridCamerasListed(names);
+    done(QDialog::Rejected);
 }
+
+QString MainWindow::videoNotice() const
+{
+    return QtText::from(viewer_->videoNotice());
+}
+
+TileView::Label MainWindow::tileLabel(int position)
+{
+    const Viewer::TileLabel l = viewer_->tileLabel(position);
+    return TileView::Label{QtText::from(l.name), QtText::from(l.state), QtText::from(l.note)};
+}
+
+// ---------------------------------------------------------------- input
 
 void MainWindow::onTreeClick(QTreeWidgetItem* item)
 {
     if (!item || !item->parent())
         return;   // nothing hit, or the root item
-    if (gridChooseCamera(item->data(0, kChannelRole).toInt()))
-        return;   // it went into the selected tile of the grid
-    liveView_->openCamera(uintptr_t(item->data(0, kItemHandleRole).toULongLong()),
-                          item->data(0, kChannelRole).toInt());
+    viewer_->chooseCamera(item->data(0, kChannelRole).toInt());
 }
-
-// ---------------------------------------------------------------- commands
 
 void MainWindow::command(int id)
 {
     switch (id) {
-    case ID_LOGIN: runLoginSequence(); break;
-    case ID_CAMERA: showTreeMode(); break;
-    case ID_FULL: toggleFullScreen(); break;
-    case ID_ABOUT: showAbout(); break;
-    case ID_EXIT:
-        tearDownRecovery();
+    case LoginCommand: runLoginSequence(); break;
+    case CameraCommand: showTreeMode(); break;
+    case FullCommand: toggleFullScreen(); break;
+    case AboutCommand: showAbout(); break;
+    case ExitCommand:
         stopShow();
         done(QDialog::Rejected);
         break;
-    case ID_BACK: showVideoMode(); break;
-    case ID_LAYOUT: cycleLayout(); break;
-    case ID_DIR_LEFT: sendPtz(PtzPanel::directionCode(true, directionMode_)); break;
-    case ID_DIR_RIGHT: sendPtz(PtzPanel::directionCode(false, directionMode_)); break;
-    case ID_LENS_LEFT: sendPtz(PtzPanel::lensCode(true, lensMode_)); break;
-    case ID_LENS_RIGHT: sendPtz(PtzPanel::lensCode(false, lensMode_)); break;
-    case ID_DIR_LABEL:
+    case BackCommand: showVideoMode(); break;
+    case LayoutCommand: viewer_->cycleLayout(); break;
+    case DirLeftCommand: viewer_->ptz(PtzPanel::directionCode(true, directionMode_)); break;
+    case DirRightCommand: viewer_->ptz(PtzPanel::directionCode(false, directionMode_)); break;
+    case LensLeftCommand: viewer_->ptz(PtzPanel::lensCode(true, lensMode_)); break;
+    case LensRightCommand: viewer_->ptz(PtzPanel::lensCode(false, lensMode_)); break;
+    case DirLabelCommand:
         directionMode_ = PtzPanel::nextDirectionMode(directionMode_);
         dirLabel_->setText(QtText::lang(PtzPanel::directionLabelKey(directionMode_)));
         break;
-    case ID_LENS_LABEL:
+    case LensLabelCommand:
         lensMode_ = PtzPanel::nextLensMode(lensMode_);
         lensLabel_->setText(QtText::lang(PtzPanel::lensLabelKey(lensMode_)));
         break;
@@ -450,39 +384,45 @@ void MainWindow::command(int id)
     }
 }
 
-void MainWindow::sendPtz(int code)
-{
-    const int channel = ptzChannel();
-    if (channel != -1)
-        client_.ptz(channel, code, 0);
-}
-
 bool MainWindow::handleArrowKey(int qtKey)
 {
-    int vk = 0;
     switch (qtKey) {
-    case Qt::Key_Left: vk = PtzPanel::KeyLeft; break;
-    case Qt::Key_Up: vk = PtzPanel::KeyUp; break;
-    case Qt::Key_Right: vk = PtzPanel::KeyRight; break;
-    case Qt::Key_Down: vk = PtzPanel::KeyDown; break;
+    case Qt::Key_Left: return viewer_->arrowKey(PtzPanel::KeyLeft);
+    case Qt::Key_Up: return viewer_->arrowKey(PtzPanel::KeyUp);
+    case Qt::Key_Right: return viewer_->arrowKey(PtzPanel::KeyRight);
+    case Qt::Key_Down: return viewer_->arrowKey(PtzPanel::KeyDown);
     default: return false;
     }
-    const int channel = ptzChannel();
-    if (channel == -1)
-        return false;
-    // Remapped only while the picture really is shown turned, not from the window's shape.
-    const bool turned = !gridShown() && liveView_->pictureTurned();
-    client_.ptz(channel, PtzPanel::keyCode(vk, turned), 0);
-    return true;
 }
 
-void MainWindow::stopShow()
+bool MainWindow::handleLayoutKey(int qtKey, Qt::KeyboardModifiers modifiers)
 {
-    if (gridView_)
-        gridStop();
-    if (liveView_)
-        liveView_->stop();
-    device_->stopChannel();   // also after a refused open, when the live view holds no stream
+    if (modifiers & ~(Qt::KeypadModifier | Qt::ShiftModifier))
+        return false;
+    switch (qtKey) {
+    case Qt::Key_1: viewer_->chooseLayout(1); return true;
+    case Qt::Key_4: viewer_->chooseLayout(4); return true;
+    case Qt::Key_9: viewer_->chooseLayout(9); return true;
+    default: return false;
+    }
+}
+
+void MainWindow::clickTile(int position)
+{
+    // Full screen once it is clear the click is not the first half of a double click.
+    if (viewer_->clickTile(position))
+        fullTimer_->start(QApplication::doubleClickInterval());
+}
+
+void MainWindow::toggleTileZoom(int position)
+{
+    fullTimer_->stop();
+    viewer_->toggleTileZoom(position);
+}
+
+void MainWindow::toggleFullScreen()
+{
+    viewer_->toggleFullScreen();
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* e)
@@ -510,7 +450,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e)
 
 void MainWindow::keyPressEvent(QKeyEvent* e)
 {
-    // Escape must not end the program by accident: only EXIT (or closing the window) does.
+    // Escape must not end the program by accident: only Exit (or closing the window) does.
     if (e->key() == Qt::Key_Escape || e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
         e->accept();
         return;
@@ -531,15 +471,17 @@ void MainWindow::showPictureMenu(const QPoint& globalPos)
 
 QString MainWindow::savePicture(const QString& folder)
 {
-    const QImage shown = liveView_->openItem() != 0 ? surface_->picture() : QImage();
+    const Viewer::SaveSource source = viewer_->saveSource();
+    QImage shown;
+    if (!source.camera.empty())
+        shown = source.tile ? tileView_->keptPicture() : surface_->picture();
     if (shown.isNull()) {
         status_->setText(QtText::lang(u"NO_PIC"));
+        savedTimer_->start(kSavedTextMs);
         return QString();
     }
-    const QTreeWidgetItem* item = findItem(liveView_->openItem());
-    const QString camera = item ? item->text(0) : QString();
     const PictureSaver::Result r =
-        PictureSaver::save(PictureSaver::upright(shown, liveView_->pictureTurned()), camera,
+        PictureSaver::save(PictureSaver::upright(shown, source.turned), QtText::from(source.camera),
                            folder.isEmpty() ? PictureSaver::folder() : folder);
     const QString where = QDir::toNativeSeparators(r.path);
     // On a narrow screen the file name matters more than the folder's start: "~" for the
@@ -555,21 +497,11 @@ QString MainWindow::savePicture(const QString& folder)
                               metrics.averageCharWidth() * 12);
     status_->setText(prefix + metrics.elidedText(shortWhere, Qt::ElideMiddle, room));
     status_->setToolTip(where);
+    savedTimer_->start(kSavedTextMs);   // then the row says again what it said before
     ViewerLog::event(r.saved ? "picture saved to " + where.toStdString()
                              : "picture not saved to " + where.toStdString() + ": " +
                                    r.error.toStdString());
     return r.saved ? r.path : QString();
-}
-
-void MainWindow::toggleFullScreen()
-{
-    if (gridShown()) {
-        // The whole grid, never turned.
-        gridFull_ = !gridFull_;
-        gridPlace();
-        return;
-    }
-    liveView_->toggleFullScreen();
 }
 
 void MainWindow::showAbout()
@@ -588,14 +520,29 @@ void MainWindow::runLoginSequence()
         loginDialog_->raise();   // one login dialog at a time
         return;
     }
-    tree_->clear();
-    auto* dlg = new LoginDialog(&client_, nullptr);
+    viewer_->requestLogin();
+}
+
+void MainWindow::openLoginDialog()
+{
+    auto* dlg = new LoginDialog();
     dlg->setWindowModality(Qt::ApplicationModal);
     dlg->setAttribute(Qt::WA_DeleteOnClose, false);
+    dlg->postLogout = nullptr;   // the coordinator ends the session before each login
+    dlg->postLogin = [this](const std::string& host, int port, const std::string& user,
+                            const std::string& password, int timeoutMs) {
+        viewer_->logInByHand(Viewer::LoginRequest{host, port, user, password, timeoutMs});
+    };
+    dlg->postCancelWait = [this] { viewer_->cancelLoginWait(); };
     loginDialog_ = dlg;
-    onLoginDialogOpened();
     connect(dlg, &QDialog::finished, this, [this, dlg] { finishLogin(dlg); });
     dlg->open();
+}
+
+void MainWindow::loginDialogResult(int code, int systemError)
+{
+    if (loginDialog_)
+        loginDialog_->applyLoginResult(code, systemError);
 }
 
 void MainWindow::finishLogin(LoginDialog* dlg)
@@ -604,13 +551,7 @@ void MainWindow::finishLogin(LoginDialog* dlg)
     if (loginDialog_ == dlg)
         loginDialog_ = nullptr;
     dlg->deleteLater();
-    onLoginDialogFinished(cancelled, dlg->settingsPath());
-    if (cancelled) {
-        stopShow();
-        done(QDialog::Rejected);
-    } else {
-        showTreeMode();
-    }
+    viewer_->loginDialogClosed(cancelled, dlg->settingsPath(), dlg->ip(), dlg->port());
     emit loginSequenceFinished(cancelled);
 }
 
@@ -641,8 +582,8 @@ void MainWindow::moveEvent(QMoveEvent* e)
 {
     QDialog::moveEvent(e);
     updateVideoOrigin();
-    if (liveView_)
-        liveView_->setLayoutDirty();
+    if (viewer_)
+        viewer_->videoAreaMoved();
 }
 
 void MainWindow::layOut()
@@ -698,15 +639,14 @@ void MainWindow::layOut()
     band_ = source.isNull() || cx <= 0
                 ? QPixmap()
                 : source.scaled(cx, r.titleHeight, Qt::IgnoreAspectRatio, Qt::FastTransformation);
-    liveView_->setRectangles(r.normalVideo, r.fullScreenVideo);
-    if (liveView_->fullScreen()) {
+    viewer_->setVideoRectangles(r.normalVideo, r.fullScreenVideo);
+    if (viewer_->liveView().fullScreen()) {
         place(video_, r.fullScreenVideo);
         video_->raise();
     }
-    if (tileView_)
-        gridPlace();
+    placeTiles();
     updateVideoOrigin();
-    liveView_->setLayoutDirty();
+    viewer_->videoAreaMoved();
     update();
 }
 

@@ -1,26 +1,21 @@
-// The viewer's main window: title band, camera tree, video area with status line, bottom
-// command bar and the PTZ and lens panels; owns the live view and its display surface, the
-// multi-camera view (tile model, grid controller, tile area; MainWindowGrid.cpp) and
-// receives the device client's events. Everything runs on the user-interface thread except
-// the DeviceEvents calls (network thread) and the LiveViewHost "any thread" operations (frame
-// timer), which only post events to this window or use the surface's own lock.
+// The viewer's main window, a view of the viewer coordinator (Viewer): title band, camera tree,
+// video area with status row, tile area, bottom command bar and the PTZ and lens panels. It
+// owns its widgets, the display surface and the coordinator, turns input into the
+// coordinator's commands and shows what the coordinator tells it (ViewerView). Everything runs
+// on the user-interface thread except post(), fillVideoAreaBlack() and videoAreaToScreen(),
+// which the coordinator calls from the network and frame-timer threads: they only post events
+// to this window or use the surface's own lock and atomics.
 #pragma once
-#include "app/LiveView.h"
-#include "app/LiveViewHost.h"
 #include "app/MainLayout.h"
 #include "app/TileGrid.h"
-#include "app/RecoveryController.h"
-#include "app/StallDetector.h"
-#include "device/DeviceEvents.h"
+#include "app/Viewer.h"
+#include "app/ViewerView.h"
 #include "ui/TileView.h"
 
 #include <QDialog>
-#include <QEvent>
 #include <QIcon>
 #include <QPixmap>
-#include <QPointer>
 
-#include <array>
 #include <atomic>
 #include <memory>
 #include <string>
@@ -38,101 +33,64 @@ class BitmapButton;
 class LoginDialog;
 class DeviceClient;
 class DisplaySurface;
-class GridView;
 class LiveViewDevice;
 class VideoArea;
 
-class MainWindow : public QDialog, public DeviceEvents, public LiveViewHost, private RecoveryHost {
+class MainWindow : public QDialog, private ViewerView {
     Q_OBJECT
 public:
-    // Command and control ids.
-    enum {
-        IDC_TREE = 1009,
-        IDC_VIDEO = 1011,
-        ID_LOGIN = 1124,
-        ID_CAMERA = 1125,
-        ID_FULL = 1126,
-        ID_ABOUT = 1127,
-        ID_EXIT = 1128,
-        ID_DIR_LEFT = 1129,
-        ID_DIR_RIGHT = 1130,
-        ID_LENS_LEFT = 1131,
-        ID_LENS_RIGHT = 1132,
-        ID_DIR_LABEL = 1133,
-        ID_LENS_LABEL = 1134,
-        IDC_STATUS = 1135,
-        ID_BACK = 1136,
-        ID_LAYOUT = 1137
+    // Commands of the buttons, and the ids of the controls (their "controlId" property).
+    enum Command {
+        TreeControl = 1009,
+        VideoControl = 1011,
+        LoginCommand = 1124,
+        CameraCommand = 1125,
+        FullCommand = 1126,
+        AboutCommand = 1127,
+        ExitCommand = 1128,
+        DirLeftCommand = 1129,
+        DirRightCommand = 1130,
+        LensLeftCommand = 1131,
+        LensRightCommand = 1132,
+        DirLabelCommand = 1133,
+        LensLabelCommand = 1134,
+        StatusControl = 1135,
+        BackCommand = 1136,
+        LayoutCommand = 1137,
+        TileControl = 1138
     };
-    // Messages posted to this window (handled in arrival order).
-    enum : int {
-        WM_DEVICE_LOST = QEvent::User + 200,
-        WM_LOGIN_RESULT = QEvent::User + 201,
-        WM_OPEN_RESULT = QEvent::User + 202,
-        WM_CAMERA_LIST = QEvent::User + 210,
-        WM_STATUS_TEXT = QEvent::User + 211,
-        WM_CHANNEL_CLOSED = QEvent::User + 212
-    };
-    // How often the recovery schedules and the notice over the picture are looked at.
-    static constexpr int kRecoveryPollMs = 250;
+    // The camera entries of the tree carry their channel under this role.
+    static constexpr int kChannelRole = Qt::UserRole;
+    // How long "Picture saved: ..." stays in the status row.
+    static constexpr int kSavedTextMs = 5000;
 
-    // device: what the live view drives (by default a ClientLiveViewDevice over the client,
-    // owned by the window); forcedDepth for tests (0 = the screen's depth). The client must
-    // outlive the window.
+    // device: the one-camera view's device (default: over the client); forcedDepth for tests
+    // (0 = the screen's depth). The client must outlive the window.
     explicit MainWindow(DeviceClient& client, LiveViewDevice* device = nullptr,
                         int forcedDepth = 0);
-    ~MainWindow() override;   // stopShow(), then the parts go
+    ~MainWindow() override;
 
-    // Ends the live view in order: frame timer cancelled, channel stopped, decoder thread
-    // joined. Called on EXIT and Login -> Cancel, and by the destructor; repeated calls do nothing.
+    // Ends every stream in order: frame timers cancelled, channels stopped, decoder threads
+    // joined. Called on Exit and a cancelled login, and by the destructor; repeats do nothing.
     void stopShow();
-    // The live view's device, e.g. to inspect the decoder of the channel shown.
-    LiveViewDevice& device() { return *device_; }
-
-    // DeviceEvents (network thread): only post to this window.
-    void onLogin(int code, int channelCount) override;
-    void onList(int code, const uint8_t* block, int length, int count) override;
-    void onChannel(int channel, int code) override;
-    void onConnectionLost() override;
-    void onChannelClosed(int channel) override;
-
-    // LiveViewHost.
-    void postStatus(const std::u16string& key) override;
-    void fillVideoAreaBlack() override;
-    Rect videoAreaToScreen(const Rect& r) const override;
-    void showVideoMode() override;
-    void setItemImage(uintptr_t item, int image) override;
-    void moveVideoArea(const Rect& r) override;
-    void connectionLost() override;
-
-    // Camera names of a list block: each ends at its first zero byte and the next starts two
-    // bytes later; never reads past length, at most count names.
-    static std::vector<std::u16string> splitNames(const uint8_t* block, int length, int count);
 
     void runLoginSequence();
-    void showTreeMode();
+    void showTreeMode() override;
     void toggleFullScreen();
     void showAbout();
     void command(int id);
-    // Saves the open camera's picture as shown (see PictureSaver) into folder (empty: the
-    // pictures folder) and says where in the status line; returns the file, empty when none.
+    // Saves the picture shown (the framed tile's in a grid; see PictureSaver) into folder
+    // (empty: the pictures folder) and says where in the status row; returns the file, empty
+    // when none.
     QString savePicture(const QString& folder = QString());
 
-    // After the session came back by itself: opens again what was shown (the camera chosen
-    // before the loss, found by its channel in the new camera list).
-    void reopenWhatWasShown();
-
-    // Inspection (tests and screenshots).
-    LiveView& liveView() { return *liveView_; }
-    RecoveryController& recovery() { return *recovery_; }
-    // The notice drawn over the picture now (a stalled picture; the recovery in full screen).
+    // Inspection (tests, scripted runs and screenshots).
+    Viewer& viewer() { return *viewer_; }
+    LiveView& liveView() { return viewer_->liveView(); }
+    RecoveryController& recovery() { return viewer_->recovery(); }
+    LiveViewDevice& device() { return viewer_->singleDevice(); }
     QString videoNotice() const;
-    // The note drawn over a tile now (a picture that stopped), empty when none.
-    QString tileNote(int position) const
-    {
-        return position >= 0 && position < TileGrid::kMaxTiles ? tileNotes_[size_t(position)]
-                                                               : QString();
-    }
+    QString tileNote(int position) { return tileLabel(position).note; }
     LoginDialog* loginDialog() const { return loginDialog_; }
     QTreeWidget* tree() const { return tree_; }
     VideoArea* videoArea() const { return video_; }
@@ -147,40 +105,31 @@ public:
     // Handles an arrow key as the window does before dispatching it; true when a command went out.
     bool handleArrowKey(int qtKey);
 
-    // ---- Multi-camera view (MainWindowGrid.cpp) ----
-    TileGrid& grid() { return grid_; }
-    GridView& gridView() { return *gridView_; }
+    // Multi-camera view.
+    const TileGrid& grid() const { return viewer_->grid(); }
+    GridView& gridView() { return viewer_->gridView(); }
     TileView* tileView() const { return tileView_; }
     BitmapButton* layoutButton() const { return layoutBtn_; }
-    // True while several tiles are shown (the one-tile view runs through liveView()).
-    bool gridShown() const { return grid_.shownTiles() > 1; }
-    bool gridFullScreen() const { return gridFull_; }
-    // Layout of 1, 4, 9 or 16 tiles; the layout control cycles them.
-    void chooseLayout(int tiles);
-    void cycleLayout();
-    // Click on a tile: selects it; a click on the selected tile toggles full screen.
+    bool gridShown() const { return viewer_->gridShown(); }
+    bool gridFullScreen() const { return viewer_->gridFullScreen(); }
+    void chooseLayout(int tiles) { viewer_->chooseLayout(tiles); }
+    void cycleLayout() { viewer_->cycleLayout(); }
     void clickTile(int position);
-    // Double click: the tile's camera alone, and back to the grid.
     void toggleTileZoom(int position);
-    // Hook for an extra line drawn in a tile (e.g. how long no picture came); empty clears it.
-    void setTileNote(int position, const QString& note);
     // Keys 1, 4 and 9 choose the layout; true when the key was one of them.
     bool handleLayoutKey(int qtKey, Qt::KeyboardModifiers modifiers);
-    // Channel the PTZ panels and arrow keys drive: the selected tile's in a grid, else the
-    // one-camera view's; -1 for none.
-    int ptzChannel() const;
+    int ptzChannel() const { return viewer_->ptzChannel(); }
 
 signals:
     void loginSequenceFinished(bool cancelled);
 
 public slots:
     // The platform's confirm key does not close the window; its cancel request (window
-    // close) does what EXIT does.
+    // close) does what Exit does.
     void accept() override {}
-    void reject() override { command(ID_EXIT); }
+    void reject() override { command(ExitCommand); }
 
 protected:
-    bool event(QEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void moveEvent(QMoveEvent* e) override;
@@ -189,65 +138,42 @@ protected:
     void keyPressEvent(QKeyEvent* e) override;
 
 private:
-    class PostedMessage;
-    class CameraListMessage;
-    class StatusMessage;
+    // ViewerView.
+    void post(std::function<void()> work) override;
+    void showCameras(const std::vector<std::u16string>& names) override;
+    void clearCameras() override;
+    void setCameraShown(int channel, bool shown) override;
+    void showVideoMode() override;
+    bool videoMode() const override { return isVideoMode(); }
+    void showStatus(const std::u16string& text) override;
+    void showTiles(int count, int selected, bool fullScreen) override;
+    void refreshTiles() override;
+    void refreshNotice() override;
+    void fillVideoAreaBlack() override;
+    Rect videoAreaToScreen(const Rect& r) const override;
+    void moveVideoArea(const Rect& r, bool fullScreen) override;
+    void openLoginDialog() override;
+    void loginDialogResult(int code, int systemError) override;
+    void showConnectionLost() override;
+    void showError(const std::u16string& text) override;
+    void endProgram() override;
 
     BitmapButton* makeButton(int id, const char16_t* captionKey);
     void layOut();
-    void fillTree(const std::vector<std::u16string>& names);
+    void placeTiles();
     void onTreeClick(QTreeWidgetItem* item);
     void setVideoGroupVisible(bool visible);
     void setTreeGroupVisible(bool visible);
     void updateVideoOrigin();
     void finishLogin(LoginDialog* dlg);
-    void sendPtz(int code);
     void showPictureMenu(const QPoint& globalPos);
-    QTreeWidgetItem* findItem(uintptr_t handle) const;
-
-    // ---- Multi-camera view (MainWindowGrid.cpp) ----
-    void gridCreate();
-    void gridApply();
-    void gridLoggedIn(const LoginDialog& dlg);
-    void gridCamerasListed(const std::vector<std::u16string>& names);
-    void gridConnectionLost();
-    // A camera chosen in the tree goes into the selected tile; false when the one-camera view
-    // is to open it.
-    bool gridChooseCamera(int channel);
-    void gridSave();
-    void gridPlace();
-    void gridTreeImages();
-    void gridStop();
-    TileView::Label describeTile(int position);
     QTreeWidgetItem* itemOfChannel(int channel) const;
+    TileView::Label tileLabel(int position);
 
-    // Automatic recovery (MainWindowRecovery.cpp).
-    void setUpRecovery();
-    void tearDownRecovery();
-    // A lost session with automatic reconnection on: the view waits, the retries begin.
-    // False when it is off (the message box and login dialog follow).
-    bool recoverSessionLoss();
-    void pollRecovery();
-    void markStalledTiles();
-    // RecoveryHost.
-    void loginWithSavedSettings() override;
-    void reopenShown() override { reopenWhatWasShown(); }
-    void reopenChannel(int channel) override;
-    void showRecoveryText(const std::u16string& text) override;
-    void onLoginDialogOpened();
-    void onLoginDialogFinished(bool cancelled, const std::u16string& settingsPath);
-    std::unique_ptr<RecoveryController> recovery_;
-    QTimer* recoveryTimer_ = nullptr;
-    std::u16string loginSettingsPath_;   // login.ini of the last login dialog
-    QString recoveryText_;
-    QString shownNotice_;
-
-    DeviceClient& client_;
-    std::unique_ptr<LiveViewDevice> ownDevice_;
-    LiveViewDevice* device_;
     VideoArea* video_ = nullptr;
     std::unique_ptr<DisplaySurface> surface_;
-    std::unique_ptr<LiveView> liveView_;
+    TileView* tileView_ = nullptr;
+    std::unique_ptr<Viewer> viewer_;
 
     QTreeWidget* tree_ = nullptr;
     QLabel* status_ = nullptr;
@@ -260,39 +186,25 @@ private:
     BitmapButton* lensRight_ = nullptr;
     BitmapButton* dirLabel_ = nullptr;
     BitmapButton* lensLabel_ = nullptr;
+    BitmapButton* layoutBtn_ = nullptr;
     QShortcut* saveKey_ = nullptr;   // S: save the picture (video mode only)
     QIcon images_[3];                // recorder, open camera, idle camera
     QPixmap band_;
     MainLayout::Result layout_;
+    QTimer* pollTimer_ = nullptr;    // the coordinator's poll
+    QTimer* fullTimer_ = nullptr;    // a click on the framed tile, unless a double click follows
+    QTimer* savedTimer_ = nullptr;   // takes "Picture saved" out of the status row
+    QString statusText_;             // what the coordinator last said for the status row
 
     int directionMode_ = 0;
     int lensMode_ = 0;
     bool initialised_ = false;
     bool loginStarted_ = false;
     LoginDialog* loginDialog_ = nullptr;
-    uintptr_t nextItemHandle_ = 1;
-    std::atomic<int> loginSystemError_{0};   // errno of the latest login's connect
+    int tileCount_ = 0;   // tiles shown (0: the one-camera video area)
+    bool tilesFull_ = false;
     std::atomic<int> videoX_{0};
     std::atomic<int> videoY_{0};
-
-    // ---- Multi-camera view ----
-    TileGrid grid_;
-    TileView* tileView_ = nullptr;
-    std::unique_ptr<GridView> gridView_;
-    BitmapButton* layoutBtn_ = nullptr;
-    bool gridFull_ = false;
-    QTimer* gridFullTimer_ = nullptr;   // a click on the framed tile, unless a double click follows
-    std::u16string viewsPath_;          // views.ini beside the login settings
-    std::u16string recorderName_;       // the recorder logged in to, as views.ini names it
-    std::vector<std::u16string> cameraNames_;
-    std::array<QString, TileGrid::kMaxTiles> tileNotes_;
-    // A stalled tile is noticed per position: its channel, pictures drawn, time without one.
-    struct TileWatch {
-        int channel = -1;
-        int presented = 0;
-        StallDetector stall;
-    };
-    std::array<TileWatch, TileGrid::kMaxTiles> tileWatch_;
 };
 
 }   // namespace kevra

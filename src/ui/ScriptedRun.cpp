@@ -121,13 +121,13 @@ bool ScriptedRun::begin(const QStringList& w)
         emit tree->itemClicked(item, 0);
         return false;
     } else if (what == "camera") {
-        window_.command(MainWindow::ID_CAMERA);
+        window_.command(MainWindow::CameraCommand);
     } else if (what == "full") {
-        window_.command(MainWindow::ID_FULL);
+        window_.command(MainWindow::FullCommand);
     } else if (what == "exit") {
-        window_.command(MainWindow::ID_EXIT);
+        window_.command(MainWindow::ExitCommand);
     } else if (what == "relogin") {
-        window_.command(MainWindow::ID_LOGIN);
+        window_.command(MainWindow::LoginCommand);
         return false;
     } else if (what == "cancel") {
         LoginDialog* d = window_.loginDialog();
@@ -148,7 +148,7 @@ bool ScriptedRun::begin(const QStringList& w)
                what == "waitreconnect") {
         return false;
     } else if (what == "layout") {
-        window_.command(MainWindow::ID_LAYOUT);
+        window_.command(MainWindow::LayoutCommand);
     } else if (what == "click" || what == "dclick") {
         // While one tile is shown alone, the video area takes the clicks.
         QWidget* tv = window_.tileView();

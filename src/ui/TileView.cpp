@@ -5,7 +5,10 @@
 
 #include <QMetaObject>
 #include <QMouseEvent>
+#include <QContextMenuEvent>
 #include <QPainter>
+
+#include <cstring>
 
 namespace kevra {
 
@@ -111,6 +114,17 @@ void TileView::presentTile(int position, const uint8_t* pixels, int width, int h
             QRect(content.left + fit.drawX, content.top + fit.drawY, fit.drawWidth, fit.drawHeight);
         t.shown = true;
         ++t.presented;
+        if (position == kept_) {
+            if (keptImage_.width() != width || keptImage_.height() != height ||
+                keptImage_.format() != format)
+                keptImage_ = QImage(width, height, format);
+            const int rowBytes = width * (bitsPerPixel / 8);
+            for (int y = 0; y < height && !keptImage_.isNull(); ++y) {
+                const int from = bottomUp ? height - 1 - y : y;
+                std::memcpy(keptImage_.scanLine(y), pixels + size_t(from) * size_t(rowBytes),
+                            size_t(rowBytes));
+            }
+        }
     }
     requestRepaint();
 }
@@ -120,12 +134,28 @@ void TileView::tileStateChanged(int)
     requestRepaint();
 }
 
+void TileView::keepPicture(int position)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (position != kept_)
+        keptImage_ = QImage();
+    kept_ = position;
+}
+
+QImage TileView::keptPicture() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return keptImage_.copy();
+}
+
 void TileView::clearTile(int position)
 {
     if (position < 0 || position >= GridLayout::kMaxTiles)
         return;
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (position == kept_)
+            keptImage_ = QImage();
         tiles_[size_t(position)].shown = false;
         tiles_[size_t(position)].presented = 0;
     }
@@ -210,12 +240,19 @@ void TileView::mousePressEvent(QMouseEvent* e)
     QWidget::mousePressEvent(e);
 }
 
+void TileView::contextMenuEvent(QContextMenuEvent* e)
+{
+    emit menuRequested(e->globalPos());
+}
+
 void TileView::mouseDoubleClickEvent(QMouseEvent* e)
 {
     if (e->button() == Qt::LeftButton) {
         const int t = tileAt(e->position().toPoint());
         if (t >= 0)
             emit tileDoubleClicked(t);
+        e->accept();   // not handed on as a second press: that would be a click as well
+        return;
     }
     QWidget::mouseDoubleClickEvent(e);
 }

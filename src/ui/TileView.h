@@ -42,6 +42,10 @@ public:
     QRect tileRect(int position) const;
     // Pictures drawn into the tile since it was last cleared.
     int presentedCount(int position) const;
+    // The tile at this position also keeps its latest picture whole, at its own size, for
+    // saving (-1: none). keptPicture() is a copy of it, null when none came yet.
+    void keepPicture(int position);
+    QImage keptPicture() const;
     // The camera name as the last paint drew it: shortened with "…" when the tile is too narrow.
     QString paintedName(int position) const;
 
@@ -54,12 +58,15 @@ public:
 signals:
     void tileClicked(int position);
     void tileDoubleClicked(int position);
+    // The tile's menu is asked for at this point of the screen (right button, menu key).
+    void menuRequested(const QPoint& globalPos);
 
 protected:
     void paintEvent(QPaintEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
     void mouseDoubleClickEvent(QMouseEvent* e) override;
+    void contextMenuEvent(QContextMenuEvent* e) override;
 
 private:
     struct Tile {
@@ -75,6 +82,8 @@ private:
     int count_ = 1;
     int width_ = 0;
     int height_ = 0;
+    int kept_ = -1;
+    QImage keptImage_;
     // User-interface thread.
     int selected_ = -1;
     Describe describe_;

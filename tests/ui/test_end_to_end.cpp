@@ -67,8 +67,6 @@ double share(const QImage& img, int r, int g, int b, int tolerance = 28)
     return double(hits) / (img.width() * img.height());
 }
 
-using Viewer = ViewerUnderTest;
-
 }   // namespace
 
 TEST(EndToEnd, LiveVideoPtzAndCleanExit)
@@ -78,7 +76,7 @@ TEST(EndToEnd, LiveVideoPtzAndCleanExit)
     const int baseline = threadCount();
     boxes().clear();
     {
-        Viewer v;
+        ViewerUnderTest v;
         ASSERT_TRUE(v.logIn(rec.port())) << "no camera tree";
         EXPECT_EQ(v.camera(0)->text(0), "Gate");
         EXPECT_EQ(v.camera(1)->text(0), "Lobby");
@@ -116,10 +114,10 @@ TEST(EndToEnd, LiveVideoPtzAndCleanExit)
         struct Press {
             int id;
             int code;
-        } presses[] = {{MainWindow::ID_DIR_LEFT, 0},
-                       {MainWindow::ID_DIR_RIGHT, 1},
-                       {MainWindow::ID_LENS_LEFT, 4},
-                       {MainWindow::ID_LENS_RIGHT, 5}};
+        } presses[] = {{MainWindow::DirLeftCommand, 0},
+                       {MainWindow::DirRightCommand, 1},
+                       {MainWindow::LensLeftCommand, 4},
+                       {MainWindow::LensRightCommand, 5}};
         for (const Press& p : presses) {
             size_t from = rec.events().size();
             v.window->button(p.id)->click();
@@ -129,12 +127,12 @@ TEST(EndToEnd, LiveVideoPtzAndCleanExit)
                       std::to_string(ptzActionCode(p.code)));
             EXPECT_EQ(RecorderProcess::field(line, "channel"), "1");
         }
-        v.window->command(MainWindow::ID_DIR_LABEL);    // left/right
-        v.window->command(MainWindow::ID_LENS_LABEL);   // iris
-        struct Press more[] = {{MainWindow::ID_DIR_LEFT, 2},
-                               {MainWindow::ID_DIR_RIGHT, 3},
-                               {MainWindow::ID_LENS_LEFT, 8},
-                               {MainWindow::ID_LENS_RIGHT, 9}};
+        v.window->command(MainWindow::DirLabelCommand);    // left/right
+        v.window->command(MainWindow::LensLabelCommand);   // iris
+        struct Press more[] = {{MainWindow::DirLeftCommand, 2},
+                               {MainWindow::DirRightCommand, 3},
+                               {MainWindow::LensLeftCommand, 8},
+                               {MainWindow::LensRightCommand, 9}};
         for (const Press& p : more) {
             size_t from = rec.events().size();
             v.window->button(p.id)->click();
@@ -168,7 +166,7 @@ TEST(EndToEnd, LiveVideoPtzAndCleanExit)
         // EXIT ends the window.
         bool finished = false;
         QObject::connect(v.window.get(), &QDialog::finished, [&] { finished = true; });
-        v.window->button(MainWindow::ID_EXIT)->click();
+        v.window->button(MainWindow::ExitCommand)->click();
         ASSERT_TRUE(waitUntil([&] { return finished; }));
         EXPECT_EQ(v.window->liveView().timerId(), 0);
     }
@@ -183,7 +181,7 @@ TEST(EndToEnd, Mpeg4CameraPlaysAndAnUndecodableOneSaysSo)
     RecorderProcess rec({"--format", "avi", "--size", "352x288"});
     ASSERT_TRUE(rec.start());
     {
-        Viewer v;
+        ViewerUnderTest v;
         ASSERT_TRUE(v.logIn(rec.port())) << "no camera tree";
         emit v.window->tree()->itemClicked(v.camera(1), 0);
         ASSERT_TRUE(waitUntil([&] { return v.status() == lang(u"PLAYING"); }, 30000))
@@ -210,7 +208,7 @@ TEST(EndToEnd, Mpeg4CameraPlaysAndAnUndecodableOneSaysSo)
     RecorderProcess other({"--play", file});
     ASSERT_TRUE(other.start());
     {
-        Viewer v;
+        ViewerUnderTest v;
         ASSERT_TRUE(v.logIn(other.port())) << "no camera tree";
         emit v.window->tree()->itemClicked(v.camera(0), 0);
         ASSERT_TRUE(waitUntil([&] { return v.status() == lang(u"CODEC_ERR"); }, 20000))
@@ -225,7 +223,7 @@ TEST(EndToEnd, ClosedCameraConnectionIsReopenedWhileTheSessionStays)
     RecorderProcess rec({"--size", "176x144", "--fault-close-media", "2"});
     ASSERT_TRUE(rec.start());
     boxes().clear();
-    Viewer v;
+    ViewerUnderTest v;
     ASSERT_TRUE(v.logIn(rec.port()));
     emit v.window->tree()->itemClicked(v.camera(0), 0);
     // Each media connection is closed 2 s after its claim; the viewer claims and starts the
@@ -243,7 +241,7 @@ TEST(EndToEnd, DroppedSessionIsLoggedInAgainBySelfAndTheCameraReopened)
     RecorderProcess rec({"--fault-close-session", "2"});
     ASSERT_TRUE(rec.start());
     boxes().clear();
-    Viewer v;
+    ViewerUnderTest v;
     ASSERT_TRUE(v.logIn(rec.port()));
     emit v.window->tree()->itemClicked(v.camera(0), 0);
     ASSERT_FALSE(rec.waitFor({"\"event\":\"disconnect\"", "close session"}, 20000).empty())
@@ -268,7 +266,7 @@ TEST(EndToEnd, KeySSavesTheCameraPictureAsPng)
 {
     RecorderProcess rec;
     ASSERT_TRUE(rec.start());
-    Viewer v;
+    ViewerUnderTest v;
     ASSERT_TRUE(v.logIn(rec.port())) << "no camera tree";
     // The pictures folder of this run, not the user's own.
     const std::string config = makeTempDir(), folder = config + "pictures";

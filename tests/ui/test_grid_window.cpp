@@ -86,7 +86,7 @@ TEST(GridWindow, KeyFourOpensFourChannelsReplacingStopsTheOldStreamPtzFollowsThe
     QTest::mouseClick(v.window->tileView(), Qt::LeftButton, {}, tile2.center());
     EXPECT_EQ(v.window->grid().selected(), 2);
     from = rec.events().size();
-    v.window->button(MainWindow::ID_DIR_LEFT)->click();
+    v.window->button(MainWindow::DirLeftCommand)->click();
     std::string line = rec.waitFor({"\"event\":\"ptz\""}, 10000, from);
     EXPECT_EQ(RecorderProcess::field(line, "channel"), "2");
     from = rec.events().size();

@@ -219,14 +219,26 @@ TEST_F(LoginDialogTest, EnterRunsLoginAndEscapeRunsCancel)
     EXPECT_TRUE(d->cancelled());
 }
 
-TEST_F(LoginDialogTest, CancelCommandSetsTheFlag)
+TEST_F(LoginDialogTest, CancelWhileALoginWaitsEndsTheWaitThenCancelSetsTheFlag)
 {
     auto d = make();
+    int waitsEnded = 0;
+    d->postCancelWait = [&] { ++waitsEnded; };
     d->open();
+    d->onLoginCommand();
+    ASSERT_TRUE(d->waiting());
+    EXPECT_TRUE(d->connectingText().startsWith(lang(u"LOGIN_WAIT") + " 0.0.0.0:34567"));
+    EXPECT_TRUE(d->command(LoginDialog::Command::Cancel)->isEnabled());
+    EXPECT_FALSE(d->command(LoginDialog::Command::Login)->isEnabled());
+    d->command(LoginDialog::Command::Cancel)->click();
+    EXPECT_EQ(waitsEnded, 1);
+    EXPECT_FALSE(d->waiting());
+    EXPECT_TRUE(d->isVisible());
+    EXPECT_FALSE(d->cancelled());
     d->command(LoginDialog::Command::Cancel)->click();
     EXPECT_TRUE(d->cancelled());
     EXPECT_FALSE(d->isVisible());
-    EXPECT_EQ(posted.logins, 0);
+    EXPECT_EQ(posted.logins, 1);
 }
 
 TEST_F(LoginDialogTest, RowsAreLaidOutFromTheFontMetrics)

@@ -66,7 +66,7 @@ struct MainWindowTest : ::testing::Test {
     // Sends a camera list from another thread, as the network worker does.
     void list(const std::vector<uint8_t>& block, int count)
     {
-        std::thread net([&] { w->onList(0, block.data(), int(block.size()), count); });
+        std::thread net([&] { w->viewer().onList(0, block.data(), int(block.size()), count); });
         net.join();
     }
     QTreeWidgetItem* root() { return w->tree()->topLevelItem(0); }
@@ -94,7 +94,7 @@ TEST_F(MainWindowTest, LoginSequenceRunsAtStartAndAcceptedLoginShowsTheTree)
 {
     LoginDialog* d = w->loginDialog();
     ASSERT_NE(d, nullptr);
-    std::thread net([&] { w->onLogin(0, 3); });
+    std::thread net([&] { w->viewer().onLogin(0, 3); });
     net.join();
     ASSERT_TRUE(waitUntil([&] { return w->loginDialog() == nullptr; }));
     EXPECT_TRUE(w->tree()->isVisible());
@@ -141,18 +141,18 @@ TEST_F(MainWindowTest, EmptyAndHostileListsLeaveOnlyWhatIsThere)
     EXPECT_EQ(root()->childCount(), 0);
 
     // Two 4-byte names are read at offsets 0 and 6.
-    auto names = MainWindow::splitNames(block({"Gate", "Dock"}).data(), 11, 2);
+    auto names = Viewer::splitNames(block({"Gate", "Dock"}).data(), 11, 2);
     ASSERT_EQ(names.size(), 2u);
     EXPECT_EQ(names[1], u"Dock");
     // A count larger than the names present, and a block without a final zero byte.
     const uint8_t raw[] = {'A', 'B', 0, 0, 'C', 'D'};
-    names = MainWindow::splitNames(raw, sizeof raw, 1000);
+    names = Viewer::splitNames(raw, sizeof raw, 1000);
     ASSERT_EQ(names.size(), 2u);
     EXPECT_EQ(names[1], u"CD");
-    EXPECT_TRUE(MainWindow::splitNames(nullptr, 10, 3).empty());
+    EXPECT_TRUE(Viewer::splitNames(nullptr, 10, 3).empty());
     // Invalid UTF-8 becomes replacement characters, not a crash.
     const uint8_t bad[] = {0xFF, 0xC3, 0};
-    names = MainWindow::splitNames(bad, sizeof bad, 1);
+    names = Viewer::splitNames(bad, sizeof bad, 1);
     ASSERT_EQ(names.size(), 1u);
     EXPECT_FALSE(names[0].empty());
 }
@@ -160,31 +160,31 @@ TEST_F(MainWindowTest, EmptyAndHostileListsLeaveOnlyWhatIsThere)
 TEST_F(MainWindowTest, LayoutFollowsTheFontMetrics)
 {
     const auto& r = w->layoutValues();
-    const QFontMetrics bar(w->button(MainWindow::ID_LOGIN)->font());
+    const QFontMetrics bar(w->button(MainWindow::LoginCommand)->font());
     EXPECT_EQ(r.barHeight, bar.height() + 12);
     EXPECT_EQ(r.titleHeight, QFontMetrics(w->font()).height() + 12);
-    EXPECT_EQ(w->button(MainWindow::ID_EXIT)->geometry(),
+    EXPECT_EQ(w->button(MainWindow::ExitCommand)->geometry(),
               QRect(r.videoBar[4].left, r.videoBar[4].top, r.videoBar[4].width(),
                     r.videoBar[4].height()));
     EXPECT_EQ(w->videoArea()->geometry(), QRect(r.normalVideo.left, r.normalVideo.top,
                                                 r.normalVideo.width(), r.normalVideo.height()));
     EXPECT_EQ(w->statusLine()->y(), r.titleHeight);
-    EXPECT_EQ(w->button(MainWindow::ID_DIR_LABEL)->width(), r.labelWidth);
+    EXPECT_EQ(w->button(MainWindow::DirLabelCommand)->width(), r.labelWidth);
 }
 
 TEST_F(MainWindowTest, PanelLabelsCycleTheirModes)
 {
-    BitmapButton* dir = w->button(MainWindow::ID_DIR_LABEL);
-    BitmapButton* lens = w->button(MainWindow::ID_LENS_LABEL);
+    BitmapButton* dir = w->button(MainWindow::DirLabelCommand);
+    BitmapButton* lens = w->button(MainWindow::LensLabelCommand);
     EXPECT_EQ(dir->text(), lang(u"UP_DOWN"));
     EXPECT_EQ(lens->text(), lang(u"ZOOM"));
-    w->command(MainWindow::ID_DIR_LABEL);
+    w->command(MainWindow::DirLabelCommand);
     EXPECT_EQ(dir->text(), lang(u"LEFT_RIGHT"));
     EXPECT_EQ(w->directionMode(), 1);
-    w->command(MainWindow::ID_LENS_LABEL);
+    w->command(MainWindow::LensLabelCommand);
     EXPECT_EQ(lens->text(), lang(u"IRIS"));
-    w->command(MainWindow::ID_LENS_LABEL);
-    w->command(MainWindow::ID_LENS_LABEL);
+    w->command(MainWindow::LensLabelCommand);
+    w->command(MainWindow::LensLabelCommand);
     EXPECT_EQ(lens->text(), lang(u"ZOOM"));
     // No camera: arrows, keys and the video area do nothing.
     EXPECT_FALSE(w->handleArrowKey(Qt::Key_Up));
@@ -201,8 +201,8 @@ TEST_F(MainWindowTest, AboutBoxAndStatusTexts)
               "KEVRA\n" + lang(u"VERSION") + "1.00.2\n" + lang(u"BUILD") + " : 2010-10-22\n");
 
     std::thread timer([&] {
-        w->postStatus(u"BUFFERING");
-        w->postStatus(u"PLAYING");
+        w->viewer().postStatus(u"BUFFERING");
+        w->viewer().postStatus(u"PLAYING");
     });
     timer.join();
     ASSERT_TRUE(waitUntil([&] { return w->statusLine()->text() == lang(u"PLAYING"); }));
@@ -219,7 +219,7 @@ TEST_F(MainWindowTest, ConnectionLossWithAutoReconnectOffShowsTheMessageAndTheLo
     list(block({"Gate"}), 1);
     ASSERT_TRUE(waitUntil([&] { return w->tree()->topLevelItemCount() == 1; }));
     emit w->tree()->itemClicked(root()->child(0), 0);
-    std::thread net([&] { w->onConnectionLost(); });
+    std::thread net([&] { w->viewer().onConnectionLost(); });
     net.join();
     ASSERT_TRUE(waitUntil([&] { return w->loginDialog() != nullptr; }));
     ASSERT_FALSE(boxes().empty());

@@ -134,7 +134,7 @@ int screenshot(const char* out, const QString& settingsFolder)
     pump(1500);
     QScreen* s = QGuiApplication::primaryScreen();
     QPixmap shot = s ? s->grabWindow(0) : QPixmap();   // the whole screen, as a user sees it
-    w.command(MainWindow::ID_EXIT);
+    w.command(MainWindow::ExitCommand);
     if (shot.isNull() || !shot.save(QString::fromLocal8Bit(out))) {
         std::fprintf(stderr, "kevra-shots: cannot save %s\n", out);
         return 1;
@@ -170,7 +170,7 @@ int measure(const QString& settingsFolder)
         "704x576 25 fps: click to first picture %lld ms; CPU %.1f%% of one core over %.1f s; "
         "%d pictures shown (%.1f per second)\n",
         (long long)firstPicture, 100.0 * cpu / secs, secs, shown, shown / secs);
-    w.command(MainWindow::ID_EXIT);
+    w.command(MainWindow::ExitCommand);
     return 0;
 }
 

@@ -1,0 +1,645 @@
+#include "app/Viewer.h"
+
+#include "app/ClientLiveViewDevice.h"
+#include "app/GridLayout.h"
+#include "app/LoginFailure.h"
+#include "app/PtzPanel.h"
+#include "app/ViewerLog.h"
+#include "common/Utf.h"
+#include "device/DeviceClient.h"
+#include "device/ResultCode.h"
+#include "device/TcpLink.h"
+#include "profile/Language.h"
+#include "profile/LoginSettings.h"
+#include "profile/ViewSettings.h"
+#include "app/AppValues.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kevra {
+
+Viewer::Viewer(DeviceClient& client, ViewerView& view, PictureSurface& picture, TileSurface& tiles,
+               LiveViewDevice* singleDevice, GridView::DeviceFactory tileDevices)
+    : client_(client), view_(view)
+{
+    if (!singleDevice) {
+        ownSingle_ = std::make_unique<ClientLiveViewDevice>(client);
+        singleDevice = ownSingle_.get();
+    }
+    single_ = singleDevice;
+    if (!tileDevices)
+        tileDevices = [this] { return std::make_unique<ClientLiveViewDevice>(client_); };
+    liveView_ = std::make_unique<LiveView>(static_cast<LiveViewHost&>(*this), picture, *single_);
+    liveView_->initialise();
+    gridView_ = std::make_unique<GridView>(tiles, std::move(tileDevices));
+    recovery_ = std::make_unique<RecoveryController>(static_cast<RecoveryHost&>(*this));
+    loginSettingsPath_ = LoginSettings::pathIn(AppValues::settingsFolder());
+    client_.setSink(this);
+}
+
+Viewer::~Viewer()
+{
+    client_.setSink(nullptr);   // no event call is under way once this returns
+    shutdown();
+    gridView_.reset();
+    liveView_.reset();
+}
+
+void Viewer::shutdown()
+{
+    recovery_->cancel();
+    gridView_->stopAll();
+    liveView_->stop();
+    single_->stopChannel();   // also after a refused open, when the live view holds no stream
+    shutDown_ = true;
+}
+
+std::vector<std::u16string> Viewer::splitNames(const uint8_t* block, int length, int count)
+{
+    std::vector<std::u16string> names;
+    if (!block || length <= 0 || count <= 0)
+        return names;
+    int pos = 0;
+    for (int i = 0; i < count && pos < length; ++i) {
+        const void* zero = std::memchr(block + pos, 0, size_t(length - pos));
+        const int end = zero ? int(static_cast<const uint8_t*>(zero) - block) : length;
+        names.push_back(
+            fromUtf8(std::string(reinterpret_cast<const char*>(block + pos), size_t(end - pos))));
+        pos = end + 2;
+    }
+    return names;
+}
+
+// ---------------------------------------------------------------- device events (network thread)
+
+void Viewer::onLogin(int code, int)
+{
+    // Reported right after the session's connect on this thread: its system error, if any.
+    const int systemError = TcpLink::lastConnectError();
+    view_.post([this, code, systemError] { loginResult(code, systemError); });
+}
+
+void Viewer::onList(int code, const uint8_t* block, int length, int count)
+{
+    // The names are copied now: the block lives only during this call.
+    std::vector<std::u16string> names = splitNames(block, length, count);
+    view_.post([this, code, names = std::move(names)] { camerasListed(code, names); });
+}
+
+void Viewer::onChannel(int channel, int code)
+{
+    view_.post([this, channel, code] { openResult(channel, code); });
+}
+
+void Viewer::onConnectionLost()
+{
+    view_.post([this] { sessionLost(); });
+}
+
+void Viewer::onChannelClosed(int channel)
+{
+    view_.post([this, channel] { channelClosed(channel); });
+}
+
+// ---------------------------------------------------------------- login
+
+void Viewer::requestLogin()
+{
+    if (dialogOpen_ || shutDown_)
+        return;
+    dialogOpen_ = true;
+    recovery_->pause();   // no retries while the dialog is open
+    view_.clearCameras();
+    view_.openLoginDialog();
+}
+
+void Viewer::logInByHand(const LoginRequest& r)
+{
+    // A retry still on its way is no longer wanted: its result must not reach the dialog, nor
+    // count as the session coming back.
+    for (LoginBy& by : logins_)
+        if (by == LoginBy::Retry)
+            by = LoginBy::Abandoned;
+    recovery_->cancel();
+    if (dialogOpen_)
+        recovery_->pause();
+    logins_.push_back(LoginBy::Dialog);
+    client_.logout();   // the session so far goes first
+    client_.login(r.host, r.port, r.user, r.password, r.timeoutMs);
+}
+
+void Viewer::cancelLoginWait()
+{
+    for (LoginBy& by : logins_)
+        if (by == LoginBy::Dialog)
+            by = LoginBy::Abandoned;
+}
+
+bool Viewer::loginWaiting() const
+{
+    return std::find(logins_.begin(), logins_.end(), LoginBy::Dialog) != logins_.end();
+}
+
+void Viewer::loginResult(int code, int systemError)
+{
+    // Results come in the order the logins went out. One nobody sent can only be the
+    // dialog's, if it is open.
+    if (logins_.empty() && !dialogOpen_)
+        return;
+    const LoginBy by = logins_.empty() ? LoginBy::Dialog : logins_.front();
+    if (!logins_.empty())
+        logins_.pop_front();
+    switch (by) {
+    case LoginBy::Abandoned:
+        // Nobody waits for it any more; a session it opened is not left behind unless a
+        // later login replaces it anyway.
+        if (code == result_code::OK && logins_.empty())
+            client_.logout();
+        return;
+    case LoginBy::Retry:
+        if (recovery_->onLoginResult(code) && code == result_code::OK) {
+            ViewerLog::event("reconnected to the recorder");
+            client_.queryList();
+        } else if (code != result_code::OK) {
+            ViewerLog::detail("login again failed: " + describeResult(code));
+        }
+        return;
+    case LoginBy::Dialog:
+        if (code == result_code::OK)
+            client_.queryList();
+        view_.loginDialogResult(code, systemError);   // closes the dialog when accepted
+        return;
+    }
+}
+
+void Viewer::loginDialogClosed(bool cancelled, const std::u16string& settingsPath,
+                               const std::u16string& address, int port)
+{
+    dialogOpen_ = false;
+    if (cancelled) {
+        cancelLoginWait();
+        shutdown();
+        view_.endProgram();
+        return;
+    }
+    // Logged in by hand: the retries end, and whatever was shown belonged to the session
+    // before: its view ends here. The camera list of this login brings back what this
+    // recorder showed last (views.ini beside login.ini).
+    loginSettingsPath_ = settingsPath;
+    recorderName_ = ViewSettings::recorderName(address, port);
+    const size_t slash = settingsPath.find_last_of(u'/');
+    viewsPath_ = ViewSettings::pathIn(
+        slash == std::u16string::npos ? std::u16string() : settingsPath.substr(0, slash + 1));
+    recovery_->cancel();
+    recovery_->resume();
+    stopShown();
+    restorePending_ = true;
+    view_.showTreeMode();
+}
+
+// ---------------------------------------------------------------- posted results
+
+void Viewer::camerasListed(int code, const std::vector<std::u16string>& names)
+{
+    cameraNames_ = names;
+    view_.showCameras(names);
+    if (code != result_code::OK) {
+        // After a login by hand an empty tree alone would say nothing: the user is told why
+        // it is empty. Retries only log it (nobody may be there to close a box).
+        ViewerLog::event("no camera list: " + describeResult(code));
+        if (restorePending_)
+            view_.showError(Language::text(u"LIST_ERR") + LoginFailure::codeSuffix(code));
+    } else if (names.empty()) {
+        ViewerLog::event("the recorder listed no cameras");
+    }
+    grid_.setCameraCount(int(names.size()));
+    if (restorePending_) {
+        restorePending_ = false;
+        restoreView();
+    } else if (gridShown()) {
+        gridView_->stopAll();   // streams of an earlier session are gone
+        applyGrid();
+    }
+    markTreeImages();
+    recovery_->onCameraList();
+}
+
+// What this recorder showed last (views.ini): a grid, or one camera, or the tree to choose from.
+void Viewer::restoreView()
+{
+    const ViewSettings v = ViewSettings::load(viewsPath_, recorderName_);
+    grid_.restore(v.layout, v.tiles);
+    if (gridShown()) {
+        applyGrid();
+        if (!grid_.shownChannels().empty())
+            view_.showVideoMode();
+        return;
+    }
+    const int channel = grid_.channel(0);
+    if (channel != TileGrid::kNone) {
+        liveView_->openCamera(uintptr_t(channel) + 1, channel);
+        view_.showVideoMode();
+    }
+}
+
+void Viewer::openResult(int channel, int code)
+{
+    if (gridShown() && gridView_->onOpenResult(channel, code)) {
+        ViewerLog::channelOpened(channel, code);
+    } else if (!gridShown()) {
+        liveView_->onOpenResult(channel, code);
+    }
+    recovery_->onOpenResult(channel, code);
+}
+
+void Viewer::sessionLost()
+{
+    if (logins_.size() > 0 && logins_.back() == LoginBy::Dialog)
+        return;   // the old session: the login by hand replaces it anyway
+    gridView_->stopAll();
+    gridFull_ = false;
+    placeTiles();
+    recovery_->setEnabled(LoginSettings::load(loginSettingsPath_).autoReconnect);
+    if (recovery_->onConnectionLost()) {
+        ViewerLog::event("connection to the recorder lost; logging in again by itself");
+        liveView_->suspend();
+    } else {
+        liveView_->onConnectionLost();   // stops; the message and the login dialog follow
+    }
+}
+
+void Viewer::channelClosed(int channel)
+{
+    const bool shown =
+        gridShown() ? gridView_->stream(channel) != nullptr : channel == liveView_->channel();
+    if (!shown)
+        return;
+    ViewerLog::event("camera " + std::to_string(channel + 1) +
+                     ": media connection closed; reopening");
+    recovery_->onChannelClosed(channel);
+}
+
+void Viewer::postStatus(const std::u16string& key)
+{
+    view_.post([this, key] { statusKey(key); });
+}
+
+void Viewer::statusKey(const std::u16string& key)
+{
+    ViewerLog::detail("status " + toUtf8(key));
+    if (!gridShown())
+        setStatus(Language::text(key));
+}
+
+void Viewer::setStatus(const std::u16string& text)
+{
+    status_ = text;
+    // While something is being recovered, the status row says that instead.
+    if (recoveryText_.empty())
+        view_.showStatus(text);
+}
+
+// ---------------------------------------------------------------- commands
+
+void Viewer::stopShown()
+{
+    gridView_->stopAll();
+    gridFull_ = false;
+    liveView_->stop();
+    if (gridShown())
+        setStatus(Language::text(u"STOP"));
+    placeTiles();
+}
+
+void Viewer::chooseCamera(int channel)
+{
+    if (channel < 0 || size_t(channel) >= cameraNames_.size())
+        return;
+    grid_.choose(channel);
+    if (!gridShown()) {
+        saveGrid();
+        liveView_->openCamera(uintptr_t(channel) + 1, channel);
+        return;
+    }
+    applyGrid();
+    view_.showVideoMode();
+}
+
+void Viewer::toggleFullScreen()
+{
+    if (gridShown()) {
+        gridFull_ = !gridFull_;   // the whole grid, never turned
+        placeTiles();
+        return;
+    }
+    liveView_->toggleFullScreen();
+}
+
+void Viewer::chooseLayout(int tiles)
+{
+    if (!GridLayout::isLayout(tiles))
+        return;
+    grid_.setLayout(tiles);
+    applyGrid();
+    if (!grid_.shownChannels().empty())
+        view_.showVideoMode();
+}
+
+void Viewer::cycleLayout()
+{
+    chooseLayout(GridLayout::next(grid_.layout()));
+}
+
+bool Viewer::clickTile(int position)
+{
+    const int tile = grid_.positionTile(position);
+    if (tile < 0)
+        return false;
+    if (tile == grid_.selected())
+        return true;
+    grid_.select(tile);
+    placeTiles();
+    return false;
+}
+
+void Viewer::toggleTileZoom(int position)
+{
+    if (!gridShown())
+        return;
+    const int tile = grid_.zoomed() ? grid_.selected() : grid_.positionTile(position);
+    grid_.toggleZoom(tile);
+    applyGrid();
+    view_.showVideoMode();
+}
+
+int Viewer::ptzChannel() const
+{
+    return gridShown() ? grid_.selectedChannel() : liveView_->channel();
+}
+
+void Viewer::ptz(int code)
+{
+    const int channel = ptzChannel();
+    if (channel != -1)
+        client_.ptz(channel, code, 0);
+}
+
+bool Viewer::arrowKey(int key)
+{
+    const int channel = ptzChannel();
+    if (channel == -1)
+        return false;
+    // Remapped only while the picture really is shown turned, not from the window's shape.
+    client_.ptz(channel, PtzPanel::keyCode(key, pictureTurned()), 0);
+    return true;
+}
+
+// ---------------------------------------------------------------- the grid
+
+// Brings the streams and the window in line with the model.
+void Viewer::applyGrid()
+{
+    if (gridShown()) {
+        liveView_->stop();   // the one-camera view's stream, full screen and status
+        gridView_->setDisplayDepth(liveView_->pixelDepth());
+        gridView_->sync(grid_);
+    } else {
+        gridView_->stopAll();
+        gridFull_ = false;
+        const int channel = grid_.channel(0);
+        if (channel == TileGrid::kNone)
+            liveView_->stop();
+        else if (liveView_->channel() != channel)
+            liveView_->openCamera(uintptr_t(channel) + 1, channel);
+    }
+    placeTiles();
+    markTreeImages();
+    saveGrid();
+}
+
+void Viewer::placeTiles()
+{
+    if (gridShown())
+        view_.showTiles(grid_.shownTiles(), grid_.zoomed() ? 0 : grid_.selected(), gridFull_);
+    else
+        view_.showTiles(0, -1, false);
+}
+
+void Viewer::markTreeImages()
+{
+    const std::vector<int> shown = gridShown() ? grid_.liveChannels() : std::vector<int>{};
+    for (size_t ch = 0; ch < cameraNames_.size(); ++ch) {
+        const bool on = gridShown() ? std::find(shown.begin(), shown.end(), int(ch)) != shown.end()
+                                    : int(ch) == liveView_->channel();
+        view_.setCameraShown(int(ch), on);
+    }
+}
+
+void Viewer::saveGrid()
+{
+    if (recorderName_.empty())
+        return;
+    ViewSettings v;
+    v.layout = grid_.layout();
+    for (int t = 0; t < TileGrid::kMaxTiles; ++t)
+        v.tiles[size_t(t)] = grid_.tiles()[size_t(t)];
+    ViewSettings::save(viewsPath_, recorderName_, v);
+}
+
+Viewer::TileLabel Viewer::tileLabel(int position)
+{
+    TileLabel l;
+    int ch = gridView_->channelAt(position);
+    bool stopped = false;
+    if (ch == TileGrid::kNone) {
+        // No stream (the connection is lost, say): the tile still names its camera.
+        ch = grid_.channel(grid_.positionTile(position));
+        if (ch == TileGrid::kNone || !gridShown())
+            return l;
+        stopped = true;
+    }
+    if (ch >= 0 && size_t(ch) < cameraNames_.size())
+        l.name = cameraNames_[size_t(ch)];
+    l.state = Language::text(stopped ? u"STOP_TILE"
+                                     : TileController::stateKey(gridView_->stateAt(position)));
+    if (position >= 0 && position < TileGrid::kMaxTiles)
+        l.note = tileNotes_[size_t(position)];
+    // The status row follows the framed tile.
+    if (grid_.positionTile(position) == grid_.selected() && l.state != status_)
+        setStatus(l.state);
+    return l;
+}
+
+// ---------------------------------------------------------------- recovery and stall marks
+
+void Viewer::poll()
+{
+    if (shutDown_)
+        return;
+    recovery_->poll();
+    markStalledTiles();
+    watchStreams();
+    const std::u16string notice = videoNotice();
+    if (notice != shownNotice_) {
+        shownNotice_ = notice;
+        view_.refreshNotice();
+    }
+}
+
+// Each tile that was opened and has drawn no new picture for a while says so over its last
+// picture, as the one-camera view does; the note goes with the next picture.
+void Viewer::markStalledTiles()
+{
+    bool changed = false;
+    for (int p = 0; p < TileGrid::kMaxTiles; ++p) {
+        TileWatch& w = tileWatch_[size_t(p)];
+        const int channel = gridShown() ? gridView_->channelAt(p) : TileGrid::kNone;
+        const TileController::State state =
+            channel == TileGrid::kNone ? TileController::State::Stopped : gridView_->stateAt(p);
+        const bool delivering =
+            state == TileController::State::Playing || state == TileController::State::Buffering;
+        const int presented = gridView_->presentedAt(p);
+        if (!delivering)
+            w.stall.stop();
+        else if (!w.stall.playing() || channel != w.channel)
+            w.stall.start();
+        else if (presented != w.presented)
+            w.stall.picture();
+        w.channel = channel;
+        w.presented = presented;
+        const int seconds = w.stall.stalledSeconds();
+        std::u16string note = seconds ? Language::format(u"NO_PICTURE", {seconds}) : u"";
+        if (note != tileNotes_[size_t(p)]) {
+            tileNotes_[size_t(p)] = std::move(note);
+            changed = true;
+        }
+    }
+    if (changed)
+        view_.refreshTiles();
+}
+
+// A stream whose media connection went silent is treated as a closed one: reopened on the
+// same schedule, and logged.
+void Viewer::watchStreams()
+{
+    auto silent = [](LiveViewDevice& d) { return d.silentMs() >= kMediaSilenceMs; };
+    std::vector<int> channels;
+    if (gridShown()) {
+        for (int ch : grid_.liveChannels()) {
+            TileController* s = gridView_->stream(ch);
+            if (s && s->polling() && silent(s->device()))
+                channels.push_back(ch);
+        }
+    } else if (liveView_->channel() != -1 && liveView_->timerId() != 0 && silent(*single_)) {
+        channels.push_back(liveView_->channel());
+    }
+    for (int ch : channels) {
+        if (recovery_->channelRecovering(ch))
+            continue;
+        ViewerLog::event("camera " + std::to_string(ch + 1) + ": no media for " +
+                         std::to_string(kMediaSilenceMs / 1000) + " s; reopening");
+        recovery_->onChannelClosed(ch);
+    }
+}
+
+std::u16string Viewer::videoNotice() const
+{
+    std::u16string notice;
+    if (const int seconds = liveView_->stalledSeconds())
+        notice = Language::format(u"NO_PICTURE", {seconds});
+    // Full screen has no status row: the recovery is told over the picture.
+    if (liveView_->fullScreen() && !recoveryText_.empty())
+        notice += (notice.empty() ? u"" : u"\n") + recoveryText_;
+    return notice;
+}
+
+void Viewer::loginWithSavedSettings()
+{
+    const LoginSettings s = LoginSettings::load(loginSettingsPath_);
+    logins_.push_back(LoginBy::Retry);
+    client_.logout();   // whatever is left of the lost session goes first, as in the dialog
+    client_.login(toUtf8(s.ip), s.port, toUtf8(s.user), toUtf8(s.password), kLoginTimeoutMs);
+}
+
+void Viewer::reopenShown()
+{
+    const int channel = liveView_->channel();
+    if (gridShown() || channel == -1)
+        return;
+    if (size_t(channel) < cameraNames_.size())
+        liveView_->reopen(uintptr_t(channel) + 1);
+    else
+        liveView_->stop();   // the recorder no longer lists that camera
+}
+
+void Viewer::reopenChannel(int channel)
+{
+    ViewerLog::event("camera " + std::to_string(channel + 1) + ": opening again");
+    if (!gridShown() && liveView_->channel() == channel) {
+        liveView_->reopen(0);
+    } else if (gridShown()) {
+        gridView_->reopen(channel);   // that tile's stream alone; the others play on
+    }
+}
+
+void Viewer::showRecoveryText(const std::u16string& text)
+{
+    recoveryText_ = text;
+    view_.showStatus(text.empty() ? status_ : text);
+}
+
+// ---------------------------------------------------------------- the one-camera view's host
+
+void Viewer::setItemImage(uintptr_t item, int image)
+{
+    if (item != 0)
+        view_.setCameraShown(int(item - 1), image == LiveView::kImageOpenCamera);
+}
+
+void Viewer::moveVideoArea(const Rect& r)
+{
+    view_.moveVideoArea(r, liveView_->fullScreen());
+}
+
+void Viewer::connectionLost()
+{
+    view_.showConnectionLost();
+    requestLogin();
+}
+
+void Viewer::setVideoShown(bool shown)
+{
+    liveView_->setVideoShown(shown);
+}
+
+void Viewer::setVideoRectangles(const Rect& normal, const Rect& fullScreen)
+{
+    liveView_->setRectangles(normal, fullScreen);
+}
+
+void Viewer::videoAreaMoved()
+{
+    liveView_->setLayoutDirty();
+}
+
+Viewer::SaveSource Viewer::saveSource() const
+{
+    SaveSource s;
+    int channel = -1;
+    if (gridShown()) {
+        s.tile = true;
+        s.position = grid_.zoomed() ? 0 : grid_.selected();
+        channel = gridView_->channelAt(s.position);
+    } else if (liveView_->openItem() != 0) {
+        channel = liveView_->channel();
+        s.turned = liveView_->pictureTurned();
+    }
+    if (channel >= 0 && size_t(channel) < cameraNames_.size())
+        s.camera = cameraNames_[size_t(channel)];
+    else if (channel >= 0)
+        s.camera = u"camera " + fromUtf8(std::to_string(channel + 1));
+    return s;
+}
+
+}   // namespace kevra

@@ -1,0 +1,216 @@
+// The viewer's coordinator: receives the device client's events, routes every login result to
+// the attempt that asked for it (the login dialog or an automatic retry), runs the one-camera
+// view (LiveView) and the multi-camera view (TileGrid model, GridView streams), the recovery of
+// lost sessions and media connections, the stall marks and the remembered view (views.ini),
+// and tells the window what to show through ViewerView. Owned by the main window.
+//
+// Threads: the DeviceEvents calls arrive on the network thread and the LiveViewHost "any
+// thread" calls on the frame-timer thread; both only post work to the user-interface thread
+// (ViewerView::post). Everything else runs on the user-interface thread.
+#pragma once
+#include "app/GridView.h"
+#include "app/LiveView.h"
+#include "app/LiveViewHost.h"
+#include "app/RecoveryController.h"
+#include "app/RecoveryHost.h"
+#include "app/StallDetector.h"
+#include "app/TileGrid.h"
+#include "app/ViewerView.h"
+#include "device/DeviceEvents.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kevra {
+
+class DeviceClient;
+class PictureSurface;
+class TileSurface;
+
+class Viewer : public DeviceEvents, private LiveViewHost, private RecoveryHost {
+public:
+    // How long a playing camera may stay silent (not one byte on its media connection) before
+    // it is treated as closed and reopened. A live camera sends several packets a second and a
+    // key frame every few seconds; the stall mark shows after 3 s, and the session itself is
+    // given up after 60 s of silence. 10 s leaves room for a recorder that briefly pauses a
+    // stream and still brings a dead one back well before anyone gives up watching.
+    static constexpr uint64_t kMediaSilenceMs = 10000;
+    static constexpr int kLoginTimeoutMs = 10000;
+
+    struct LoginRequest {
+        std::string host;
+        int port = 0;
+        std::string user;
+        std::string password;
+        int timeoutMs = kLoginTimeoutMs;
+    };
+    // What a tile says besides its picture.
+    struct TileLabel {
+        std::u16string name, state, note;
+    };
+    // The picture Save picture takes: from the framed tile of a grid or from the one-camera
+    // view (turned: shown a quarter turned). camera is empty when nothing plays.
+    struct SaveSource {
+        bool tile = false;
+        int position = -1;
+        bool turned = false;
+        std::u16string camera;
+    };
+
+    // singleDevice: the one-camera view's device (default: one over the client, owned here);
+    // tileDevices makes one tile stream's device (default: over the client). The client, view
+    // and surfaces must outlive the coordinator.
+    Viewer(DeviceClient& client, ViewerView& view, PictureSurface& picture, TileSurface& tiles,
+           LiveViewDevice* singleDevice = nullptr, GridView::DeviceFactory tileDevices = {});
+    ~Viewer() override;   // shutdown()
+    Viewer(const Viewer&) = delete;
+    Viewer& operator=(const Viewer&) = delete;
+
+    // Camera names of a list block: each ends at its first zero byte and the next starts two
+    // bytes later; never reads past length, at most count names.
+    static std::vector<std::u16string> splitNames(const uint8_t* block, int length, int count);
+
+    // DeviceEvents (network thread): only posted to the user-interface thread.
+    void onLogin(int code, int channelCount) override;
+    void onList(int code, const uint8_t* block, int length, int count) override;
+    void onChannel(int channel, int code) override;
+    void onConnectionLost() override;
+    void onChannelClosed(int channel) override;
+
+    // Any thread: the status row says the text of this language key (unless a recovery is
+    // being told there); in posting order.
+    void postStatus(const std::u16string& key) override;
+
+    // ---- User-interface thread ----
+    // Opens the login dialog (one at a time); retries wait while it is open.
+    void requestLogin();
+    // The dialog's Login: the session so far ends and this login goes out; its result alone
+    // goes back to the dialog.
+    void logInByHand(const LoginRequest& request);
+    // The dialog's Cancel while its login waits: that login's result is no longer awaited.
+    void cancelLoginWait();
+    bool loginWaiting() const;
+    // The dialog closed: cancelled ends the program; otherwise its login (settings saved to
+    // settingsPath, recorder at address:port) was accepted and the camera tree is shown.
+    void loginDialogClosed(bool cancelled, const std::u16string& settingsPath = {},
+                           const std::u16string& address = {}, int port = 0);
+    // Exit: the retries end and every stream stops (at the recorder too), timers joined.
+    // Repeated calls do nothing more.
+    void shutdown();
+
+    // A camera chosen in the tree: into the framed tile of a grid, or the one-camera view.
+    void chooseCamera(int channel);
+    void toggleFullScreen();
+    void chooseLayout(int tiles);
+    void cycleLayout();
+    // A click on a tile frames it; true when the tile was framed already (the window then
+    // switches full screen, unless a double click follows).
+    bool clickTile(int position);
+    // Double click: the tile's camera alone (its stream and every other keep running), and
+    // back to the grid.
+    void toggleTileZoom(int position);
+    // Sends a PTZ code to the camera the panels drive (framed tile, else the one camera).
+    void ptz(int code);
+    // An arrow key (PtzPanel key); false when no camera is there to drive.
+    bool arrowKey(int key);
+    // Called a few times a second: recovery schedules, stall marks, silent and undecodable
+    // streams.
+    void poll();
+    static constexpr int kPollMs = 250;
+
+    // What the window draws.
+    bool gridShown() const { return grid_.layout() > 1; }
+    bool gridFullScreen() const { return gridFull_; }
+    int ptzChannel() const;
+    TileLabel tileLabel(int position);
+    std::u16string videoNotice() const;
+    SaveSource saveSource() const;
+    // Tells the coordinator the window's video area is shown (the one-camera view draws then).
+    void setVideoShown(bool shown);
+    // Window layout: the one-camera view's rectangles and a moved window.
+    void setVideoRectangles(const Rect& normal, const Rect& fullScreen);
+    void videoAreaMoved();
+    bool pictureTurned() const { return !gridShown() && liveView_->pictureTurned(); }
+
+    // Inspection.
+    LiveView& liveView() { return *liveView_; }
+    GridView& gridView() { return *gridView_; }
+    const TileGrid& grid() const { return grid_; }
+    RecoveryController& recovery() { return *recovery_; }
+    LiveViewDevice& singleDevice() { return *single_; }
+    const std::vector<std::u16string>& cameraNames() const { return cameraNames_; }
+    const std::u16string& recoveryText() const { return recoveryText_; }
+    const std::u16string& viewsPath() const { return viewsPath_; }
+
+private:
+    enum class LoginBy { Dialog, Retry, Abandoned };
+
+    // Posted work (user-interface thread).
+    void loginResult(int code, int systemError);
+    void camerasListed(int code, const std::vector<std::u16string>& names);
+    void openResult(int channel, int code);
+    void sessionLost();
+    void channelClosed(int channel);
+    void statusKey(const std::u16string& key);
+
+    void stopShown();
+    void restoreView();
+    void applyGrid();
+    void saveGrid();
+    void markTreeImages();
+    void placeTiles();
+    void markStalledTiles();
+    void watchStreams();
+    void setStatus(const std::u16string& text);
+
+    // LiveViewHost.
+    void fillVideoAreaBlack() override { view_.fillVideoAreaBlack(); }
+    Rect videoAreaToScreen(const Rect& r) const override { return view_.videoAreaToScreen(r); }
+    void showVideoMode() override { view_.showVideoMode(); }
+    void setItemImage(uintptr_t item, int image) override;
+    void moveVideoArea(const Rect& r) override;
+    void connectionLost() override;
+    // RecoveryHost.
+    void loginWithSavedSettings() override;
+    void reopenShown() override;
+    void reopenChannel(int channel) override;
+    void showRecoveryText(const std::u16string& text) override;
+
+    DeviceClient& client_;
+    ViewerView& view_;
+    std::unique_ptr<LiveViewDevice> ownSingle_;
+    LiveViewDevice* single_;
+    std::unique_ptr<LiveView> liveView_;
+    std::unique_ptr<GridView> gridView_;
+    std::unique_ptr<RecoveryController> recovery_;
+    std::atomic<int> systemError_{0};   // errno of the latest login's connect (network thread)
+
+    // User-interface thread.
+    std::deque<LoginBy> logins_;   // login requests sent, oldest first: results come in order
+    bool dialogOpen_ = false;
+    bool restorePending_ = false;   // a login by hand succeeded: its list restores views.ini
+    bool shutDown_ = false;
+    std::u16string loginSettingsPath_;
+    std::u16string viewsPath_;
+    std::u16string recorderName_;
+    std::vector<std::u16string> cameraNames_;
+    std::u16string recoveryText_;
+    std::u16string shownNotice_;
+    std::u16string status_;
+    TileGrid grid_;
+    bool gridFull_ = false;
+    std::array<std::u16string, TileGrid::kMaxTiles> tileNotes_;
+    struct TileWatch {
+        int channel = -1;
+        int presented = 0;
+        StallDetector stall;
+    };
+    std::array<TileWatch, TileGrid::kMaxTiles> tileWatch_;
+};
+
+}   // namespace kevra

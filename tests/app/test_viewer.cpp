@@ -1,0 +1,447 @@
+// The viewer coordinator without a window: a fake view, fake stream devices and the real device
+// client against scripted recorders on 127.0.0.1, on the manual clock. Login routing per
+// attempt, what a login to another recorder leaves, a tile shown alone and back, saving in a
+// grid, the remembered view, recovery of lost sessions and of closed or silent media.
+#include "app/LiveViewDevice.h"
+#include "app/PictureSurface.h"
+#include "app/TileSurface.h"
+#include "app/Viewer.h"
+#include "app/ViewerLog.h"
+#include "common/Clock.h"
+#include "common/Utf.h"
+#include "device/DeviceClient.h"
+#include "device/support/ScriptedRecorder.h"
+#include "profile/Language.h"
+#include "profile/LoginSettings.h"
+#include "profile/ViewSettings.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+using namespace kevra;
+
+namespace {
+
+struct FakeView : ViewerView {
+    std::mutex mutex;
+    std::deque<std::function<void()>> work;
+    std::vector<std::u16string> cameras;
+    std::u16string status;
+    bool video = false;
+    int tiles = 0;
+    bool full = false;
+    int dialogs = 0, lostBoxes = 0;
+    bool ended = false;
+    std::vector<int> dialogResults;
+    std::vector<std::u16string> errors;
+    std::function<void(int)> onDialogResult;
+
+    void post(std::function<void()> w) override
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        work.push_back(std::move(w));
+    }
+    void runPosted()
+    {
+        for (;;) {
+            std::function<void()> w;
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (work.empty())
+                    return;
+                w = std::move(work.front());
+                work.pop_front();
+            }
+            w();
+        }
+    }
+    void showCameras(const std::vector<std::u16string>& n) override { cameras = n; }
+    void clearCameras() override { cameras.clear(); }
+    void setCameraShown(int, bool) override {}
+    void showTreeMode() override { video = false; }
+    void showVideoMode() override { video = true; }
+    bool videoMode() const override { return video; }
+    void showStatus(const std::u16string& t) override { status = t; }
+    void showTiles(int count, int, bool fullScreen) override
+    {
+        tiles = count;
+        full = fullScreen;
+    }
+    void refreshTiles() override {}
+    void refreshNotice() override {}
+    void fillVideoAreaBlack() override {}
+    Rect videoAreaToScreen(const Rect& r) const override { return r; }
+    void moveVideoArea(const Rect&, bool) override {}
+    void openLoginDialog() override { ++dialogs; }
+    void loginDialogResult(int code, int) override
+    {
+        dialogResults.push_back(code);
+        if (onDialogResult)
+            onDialogResult(code);
+    }
+    void showConnectionLost() override { ++lostBoxes; }
+    void showError(const std::u16string& t) override { errors.push_back(t); }
+    void endProgram() override { ended = true; }
+};
+
+// A stream's device: counts opens and stops, never makes pictures; its media times are set by
+// the test (a silent stream keeps its open time).
+struct FakeDevice : LiveViewDevice {
+    std::atomic<int>& opens;
+    std::atomic<int>& stops;
+    std::atomic<int> channel{-1};
+    std::atomic<uint64_t> opened{0};
+    FakeDevice(std::atomic<int>& o, std::atomic<int>& s) : opens(o), stops(s) {}
+    void openChannel(int ch, int) override
+    {
+        ++opens;
+        channel = ch;
+        opened = Clock::nowMs();
+    }
+    void stopChannel() override
+    {
+        if (channel.exchange(-1) != -1)
+            ++stops;
+        opened = 0;
+    }
+    void setPixelFormat(PixelFormat) override {}
+    bool takePicture(Picture&) override { return false; }
+    void giveBack(const Picture&) override {}
+    int buffering(int) override { return 1; }
+    int frameRate() const override { return 25; }
+    uint64_t openedMs() const override { return opened.load(); }
+};
+
+struct NullPicture : PictureSurface {
+    int create(int, int) override { return 32; }
+    int present(const uint8_t*, const Rect&, bool) override { return 0; }
+};
+struct NullTiles : TileSurface {
+    void presentTile(int, const uint8_t*, int, int, int, bool) override {}
+    void tileStateChanged(int) override {}
+    void clearTile(int) override {}
+};
+
+std::vector<std::string> names(int n)
+{
+    std::vector<std::string> v;
+    for (int i = 0; i < n; ++i)
+        v.push_back("Cam" + std::to_string(i + 1));
+    return v;
+}
+
+class ViewerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Clock::useManual();
+        Language::setFilePath(fromUtf8(std::string(KEVRA_BIN_DIR) + "/language_eng.ini"));
+        ViewerLog::setOutput([this](const std::string& line) {
+            std::lock_guard<std::mutex> lock(logMutex);
+            log += line + "\n";
+        });
+        char pattern[] = "/tmp/kevra-viewer-XXXXXX";
+        dir = mkdtemp(pattern);
+        settings = fromUtf8(dir + "/login.ini");
+        for (ScriptedRecorder* r : {&a, &b}) {
+            ASSERT_GT(r->start(), 0);
+            r->answerLogin(ScriptedRecorder::LoginAnswer{});
+            r->answerKeepalive(true);
+            r->answerList(RecorderMessages::buildListReply(names(4)));
+        }
+        view.onDialogResult = [this](int code) {
+            // The dialog closes itself on an accepted login.
+            if (code == 0)
+                viewer->loginDialogClosed(false, settings, u"127.0.0.1", loggedInPort);
+        };
+        viewer = std::make_unique<Viewer>(client, view, picture, tiles, &single, [this] {
+            return std::make_unique<FakeDevice>(tileOpens, tileStops);
+        });
+    }
+    void TearDown() override
+    {
+        viewer.reset();
+        client.shutdown();
+        ViewerLog::setOutput(nullptr);
+        Language::setFilePath(u"");
+        Clock::useReal();
+    }
+    // Runs posted work until done() or 5 s of real time.
+    bool settle(const std::function<bool()>& done)
+    {
+        for (int i = 0; i < 2500; ++i) {
+            view.runPosted();
+            if (done())
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return false;
+    }
+    void settleFor(int ms)
+    {
+        settle([&, until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms)] {
+            return std::chrono::steady_clock::now() >= until;
+        });
+    }
+    // The login dialog's Login with the address of recorder r (saved to login.ini first, as
+    // the dialog does); true once its camera list arrived.
+    bool logIn(ScriptedRecorder& r)
+    {
+        LoginSettings::save(settings, u"127.0.0.1", fromUtf8(std::to_string(r.port())), u"admin",
+                            u"580317");
+        viewer->requestLogin();
+        loggedInPort = r.port();
+        const size_t results = view.dialogResults.size();
+        viewer->logInByHand({"127.0.0.1", r.port(), "admin", "580317"});
+        view.cameras.clear();
+        return settle([&] { return view.dialogResults.size() > results && !view.cameras.empty(); });
+    }
+    // Advances the clock and lets the coordinator's poll see it.
+    void advance(uint64_t ms)
+    {
+        Clock::advance(ms);
+        viewer->poll();
+    }
+    void loseSession()
+    {
+        viewer->onConnectionLost();
+        view.runPosted();
+    }
+    std::string logText()
+    {
+        std::lock_guard<std::mutex> lock(logMutex);
+        return log;
+    }
+
+    ScriptedRecorder a, b;
+    DeviceClient client;
+    FakeView view;
+    NullPicture picture;
+    NullTiles tiles;
+    std::atomic<int> singleOpens{0}, singleStops{0}, tileOpens{0}, tileStops{0};
+    FakeDevice single{singleOpens, singleStops};
+    std::unique_ptr<Viewer> viewer;
+    std::string dir;
+    std::u16string settings;
+    int loggedInPort = 0;
+    std::mutex logMutex;
+    std::string log;
+};
+
+TEST_F(ViewerTest, EachLoginResultGoesToTheAttemptThatAskedForIt)
+{
+    ASSERT_TRUE(logIn(a));
+    // The recorder moves away: the saved login now leads nowhere, and the session is lost.
+    ScriptedRecorder gone;
+    const int deadPort = gone.start();
+    gone.stop();
+    LoginSettings::save(settings, u"127.0.0.1", fromUtf8(std::to_string(deadPort)), u"admin",
+                        u"580317");
+    loseSession();
+    ASSERT_TRUE(viewer->recovery().sessionRecovering());
+    advance(1000);   // the first retry goes out to the dead address...
+    // ... and before its answer is read, a login by hand to a working recorder.
+    ASSERT_TRUE(logIn(b));
+    settleFor(200);
+    EXPECT_EQ(view.dialogResults, (std::vector<int>{0, 0}))
+        << "the retry's failure is not the dialog's";
+    EXPECT_FALSE(viewer->recovery().sessionRecovering());
+    EXPECT_EQ(logText().find("reconnected"), std::string::npos) << logText();
+
+    // Cancel while a login waits: its result goes to nobody.
+    viewer->requestLogin();
+    viewer->logInByHand({"127.0.0.1", a.port(), "admin", "580317"});
+    EXPECT_TRUE(viewer->loginWaiting());
+    viewer->cancelLoginWait();
+    EXPECT_FALSE(viewer->loginWaiting());
+    settleFor(300);
+    EXPECT_EQ(view.dialogResults.size(), 2u) << "the logIn(b) result only";
+}
+
+TEST_F(ViewerTest, LoginToAnotherRecorderEndsTheOldViewAndSaysSo)
+{
+    ASSERT_TRUE(logIn(a));
+    viewer->chooseCamera(1);
+    viewer->onChannel(1, 0);
+    ASSERT_TRUE(settle([&] { return viewer->liveView().timerId() != 0; }));
+    ASSERT_TRUE(logIn(b));
+    EXPECT_EQ(viewer->liveView().channel(), -1);
+    EXPECT_EQ(single.channel.load(), -1) << "the stream stopped";
+    EXPECT_EQ(view.status, Language::text(u"STOP"));
+    EXPECT_FALSE(view.video) << "the tree of the new recorder";
+    EXPECT_EQ(viewer->videoNotice(), u"");
+    // A list that never came after a login by hand leaves an empty tree, and says why.
+    viewer->requestLogin();
+    viewer->loginDialogClosed(false, settings, u"127.0.0.1", b.port());
+    viewer->onList(3, nullptr, 0, 0);
+    view.runPosted();
+    EXPECT_TRUE(view.cameras.empty());
+    EXPECT_EQ(view.errors, std::vector<std::u16string>{Language::text(u"LIST_ERR") + u" (0x3)"});
+}
+
+TEST_F(ViewerTest, ATileShownAloneAndBackKeepsEveryStreamAndFullScreenAndSaveTakesTheFramedTile)
+{
+    ASSERT_TRUE(logIn(a));
+    viewer->chooseLayout(4);
+    EXPECT_EQ(tileOpens.load(), 4);
+    EXPECT_TRUE(view.video);
+    viewer->clickTile(2);
+    Viewer::SaveSource s = viewer->saveSource();
+    EXPECT_TRUE(s.tile);
+    EXPECT_EQ(s.position, 2);
+    EXPECT_EQ(s.camera, u"Cam3");
+    viewer->toggleFullScreen();
+    for (int round = 0; round < 2; ++round) {
+        viewer->toggleTileZoom(2);
+        EXPECT_EQ(view.tiles, 1);
+        EXPECT_EQ(viewer->saveSource().camera, u"Cam3");
+        viewer->toggleTileZoom(0);
+        EXPECT_EQ(view.tiles, 4);
+        EXPECT_TRUE(view.full) << "full screen stays";
+    }
+    EXPECT_EQ(tileOpens.load(), 4) << "no stream was reopened";
+    EXPECT_EQ(tileStops.load(), 0);
+}
+
+TEST_F(ViewerTest, RememberedViewsComeBackAndAShorterListNeverRewritesThem)
+{
+    const std::u16string views = fromUtf8(dir + "/views.ini");
+    const std::u16string recorder = ViewSettings::recorderName(u"127.0.0.1", a.port());
+    ViewSettings one;
+    one.layout = 1;
+    one.tiles[0] = 2;
+    ViewSettings::save(views, recorder, one);
+    ASSERT_TRUE(logIn(a));
+    EXPECT_EQ(viewer->liveView().channel(), 2) << "one camera comes back like a grid";
+    EXPECT_TRUE(view.video);
+
+    a.answerList(RecorderMessages::buildListReply(names(18)));
+    ViewSettings nine;
+    nine.layout = 9;
+    for (int t = 0; t < 9; ++t)
+        nine.tiles[size_t(t)] = t;
+    ViewSettings::save(views, recorder, nine);
+    ASSERT_TRUE(logIn(a));
+    EXPECT_EQ(viewer->grid().shownChannels().size(), 9u);
+    // The recorder comes back twice, first with 3 cameras, then with 18 again.
+    for (int count : {3, 18}) {
+        a.answerList(RecorderMessages::buildListReply(names(count)));
+        loseSession();
+        advance(1000);
+        ASSERT_TRUE(settle([&] { return view.cameras.size() == size_t(count); }));
+        EXPECT_EQ(viewer->grid().shownChannels().size(), size_t(std::min(count, 9)));
+        EXPECT_EQ(ViewSettings::load(views, recorder).tiles, nine.tiles) << count;
+    }
+}
+
+TEST_F(ViewerTest, LostSessionIsLoggedInAgainAndTheCameraReopenedWhileTheLoginDialogPausesIt)
+{
+    ASSERT_TRUE(logIn(a));
+    viewer->chooseCamera(1);
+    viewer->onChannel(1, 0);
+    view.runPosted();
+    ASSERT_TRUE(viewer->liveView().toggleFullScreen());
+    loseSession();
+    EXPECT_EQ(view.lostBoxes, 0) << "no box that waits for OK";
+    EXPECT_NE(view.status.find(u"1 s (try 1)"), std::u16string::npos);
+    Clock::advance(3000);
+    EXPECT_EQ(viewer->videoNotice().rfind(u"No picture for 3 s\n", 0), 0u);
+    viewer->poll();   // the first try was due after 1 s
+    ASSERT_TRUE(settle([&] { return singleOpens.load() == 2; }));
+    EXPECT_EQ(single.channel.load(), 1);
+    EXPECT_TRUE(viewer->liveView().fullScreen());
+    EXPECT_FALSE(viewer->recovery().sessionRecovering());
+    EXPECT_NE(logText().find("reconnected"), std::string::npos);
+
+    // The Login button pauses the retries; a login by hand ends them.
+    loseSession();
+    viewer->requestLogin();
+    advance(300000);
+    EXPECT_TRUE(viewer->recovery().sessionRecovering());
+    settleFor(50);
+    EXPECT_EQ(singleOpens.load(), 2) << "no tries while the dialog is open";
+    ASSERT_TRUE(logIn(a));
+    EXPECT_FALSE(viewer->recovery().sessionRecovering());
+    // Exit while retries wait ends them.
+    loseSession();
+    viewer->shutdown();
+    EXPECT_FALSE(viewer->recovery().sessionRecovering());
+}
+
+TEST_F(ViewerTest, ClosedOrSilentMediaIsReopenedOnTheSameScheduleAndLogged)
+{
+    ASSERT_TRUE(logIn(a));
+    viewer->chooseCamera(1);
+    viewer->onChannel(1, 0);
+    view.runPosted();
+    // Closed by the recorder: reopened after 1 s.
+    viewer->onChannelClosed(1);
+    view.runPosted();
+    EXPECT_EQ(view.status, u"Reopening in 1 s (try 1)");
+    advance(1000);
+    EXPECT_EQ(singleOpens.load(), 2);
+    viewer->onChannel(1, 0);
+    view.runPosted();
+    EXPECT_FALSE(viewer->recovery().channelRecovering(1));
+    EXPECT_EQ(view.status, Language::text(u"BUFFERING"));
+
+    // Open but silent (no byte since the open): reopened once the bound is reached.
+    advance(Viewer::kMediaSilenceMs - 1000);
+    EXPECT_FALSE(viewer->recovery().channelRecovering(1));
+    advance(1000);
+    EXPECT_TRUE(viewer->recovery().channelRecovering(1));
+    advance(1000);
+    EXPECT_EQ(singleOpens.load(), 3);
+    EXPECT_NE(logText().find("camera 2: no media for 10 s; reopening"), std::string::npos);
+
+    // The same in a grid.
+    viewer->onChannel(1, 0);
+    viewer->chooseLayout(4);
+    for (int ch = 0; ch < 4; ++ch)
+        viewer->onChannel(ch, 0);
+    view.runPosted();
+    const int opens = tileOpens.load();
+    advance(Viewer::kMediaSilenceMs);
+    advance(1000);
+    EXPECT_GT(tileOpens.load(), opens);
+}
+
+TEST(LiveViewDevice, ACameraWithMediaButNoPictureCannotBeShownAndSilenceIsMeasured)
+{
+    Clock::useManual();
+    struct Timed : LiveViewDevice {
+        uint64_t opened = 0, media = 0;
+        int codec = -1;
+        void openChannel(int, int) override {}
+        void stopChannel() override {}
+        void setPixelFormat(PixelFormat) override {}
+        bool takePicture(Picture&) override { return false; }
+        void giveBack(const Picture&) override {}
+        int buffering(int) override { return 1; }
+        int frameRate() const override { return 0; }
+        int undecodableCodec() const override { return codec; }
+        uint64_t openedMs() const override { return opened; }
+        uint64_t lastMediaMs() const override { return media; }
+    } d;
+    EXPECT_FALSE(d.cannotShow(false)) << "a device that cannot tell";
+    EXPECT_EQ(d.silentMs(), 0u);
+    d.opened = Clock::nowMs();
+    Clock::advance(LiveViewDevice::kNoPictureMs);
+    EXPECT_FALSE(d.cannotShow(false)) << "no media at all is silence, not a format";
+    EXPECT_EQ(d.silentMs(), LiveViewDevice::kNoPictureMs);
+    d.media = Clock::nowMs();
+    EXPECT_TRUE(d.cannotShow(false));
+    EXPECT_FALSE(d.cannotShow(true)) << "a picture came";
+    EXPECT_EQ(d.silentMs(), 0u);
+    d.codec = 7;
+    EXPECT_TRUE(d.cannotShow(true)) << "the decoder says so";
+    Clock::useReal();
+}
+
+}   // namespace
