@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: deps build run test check bench fuzz soak soak-short clean
+.PHONY: deps build run test check bench fuzz soak soak-short latency clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -39,6 +39,10 @@ soak: build
 # Three minutes, the recorder restarted every minute.
 soak-short: build
 	@SOAK_MINUTES=3 SOAK_RESTART_MINUTES=1 SOAK_SAMPLE_SECONDS=5 bash scripts/soak.sh $(BUILD)/bin
+
+# Network-to-screen and arrow-key latency of the viewer against the simulated recorder.
+latency: build
+	@BUILD=$(BUILD) bash scripts/latency.sh
 
 clean:
 	rm -rf build build-*

@@ -1,7 +1,7 @@
-#!/ usr / bin / env bash
-#Installs every Debian package KEVRA needs to build, test, run, benchmark and fuzz.
-#Idempotent and quiet when everything is present.As root it runs apt - get;
-#otherwise it prints the command to run.
+#!/usr/bin/env bash
+# Installs every Debian package KEVRA needs to build, test, run, benchmark and fuzz.
+# Idempotent and quiet when everything is present. As root it runs apt-get;
+# otherwise it prints the command to run.
 set -euo pipefail
 
 PACKAGES=(
@@ -11,28 +11,32 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libqt6test6 libgl-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libx264-dev ffmpeg
   libyuv-dev
-#kevra - gateway : GStreamer's RTSP server, appsrc, the H.264 / MPEG-4 parsers (bad) and RTP
-#payloaders(good); libav and the tools give its tests a second, independent RTSP client.
+  # kevra-gateway: GStreamer's RTSP server, appsrc, the H.264 / MPEG-4 parsers (bad) and RTP
+  # payloaders (good); libav and the tools give its tests a second, independent RTSP client.
   libgstrtspserver-1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
   gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav gstreamer1.0-tools
   g++-aarch64-linux-gnu qemu-user
   fonts-dejavu-core xvfb xauth
-#Chinese texts and camera names : WenQuanYi Micro Hei covers the CJK ideographs in about 5 MB
-#(Noto CJK would add some 90 MB for scripts the viewer never shows).
+  # Chinese texts and camera names: WenQuanYi Micro Hei covers the CJK ideographs in about 5 MB
+  # (Noto CJK would add some 90 MB for scripts the viewer never shows).
   fonts-wqy-microhei
 )
 
 missing=()
-for p in "${PACKAGES[@]}";
-do
-    if
-        !dpkg - query - W - f = '${Status}' "$p" 2 > / dev / null | grep - q "install ok installed";
-then missing += ("$p")fi done[$ { #missing[@] } - eq 0]&& exit 0
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
 
-    cmd = "apt-get install -y --no-install-recommends ${missing[*]}" if["$(id -u)" - ne 0];
-then echo "KEVRA needs these packages: ${missing[*]}" echo
-          "Run as root:  apt-get update && $cmd" exit 1 fi echo
-    "Installing: ${missing[*]}" export DEBIAN_FRONTEND =
-        noninteractive apt - get update - qq apt - get install - y - qq-- no - install -
-            recommends "${missing[@]}" >
-        / dev / null
+cmd="apt-get install -y --no-install-recommends ${missing[*]}"
+if [ "$(id -u)" -ne 0 ]; then
+  echo "KEVRA needs these packages: ${missing[*]}"
+  echo "Run as root:  apt-get update && $cmd"
+  exit 1
+fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

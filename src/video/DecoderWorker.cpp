@@ -1,5 +1,6 @@
 #include "video/DecoderWorker.h"
 
+#include "demux/FrameNames.h"
 #include "demux/StreamDemuxer.h"
 #include "video/ColourConverter.h"
 #include "video/VideoDecoder.h"
@@ -294,8 +295,8 @@ int DecoderWorker::intake()
                                    ? "no stream format recognised in " +
                                          std::to_string(bytesWithoutVideo_) + " bytes"
                                    : "no video frame in " + std::to_string(bytesWithoutVideo_) +
-                                         " bytes of stream format " +
-                                         std::to_string(int(demux_->format())));
+                                         " bytes of a " + streamFormatName(demux_->format()) +
+                                         " stream");
         }
         for (;;) {
             const MediaFrame* f = nullptr;
@@ -340,7 +341,7 @@ int DecoderWorker::intake()
 
 void DecoderWorker::noteRecord(const MediaFrame& f)
 {
-    if (f.kind == 1) {
+    if (f.kind == recordCode(FrameKind::Video)) {
         if (!sawVideo_)
             clearUnsupported(Unsupported::NoVideo);   // the bytes do hold video
         sawVideo_ = true;
@@ -350,7 +351,8 @@ void DecoderWorker::noteRecord(const MediaFrame& f)
                            std::to_string(kFramesWithoutKey) + " video frames of codec " +
                                std::to_string(f.codec) +
                                " and no key frame with a picture size to start at");
-    } else if (f.kind == 2 && !sawVideo_ && ++audioFrames_ >= kAudioOnlyFrames) {
+    } else if (f.kind == recordCode(FrameKind::Audio) && !sawVideo_ &&
+               ++audioFrames_ >= kAudioOnlyFrames) {
         setUnsupported(Unsupported::AudioOnly, f.codec,
                        "audio codec " + std::to_string(f.codec) + " and no video");
     }

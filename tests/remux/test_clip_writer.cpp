@@ -143,7 +143,7 @@ protected:
     std::vector<std::string> made_;
 };
 
-TEST_F(ClipFiles, SizeChangeContinuesInTheNextPart)
+TEST_F(ClipFiles, SizeOrCodecChangeContinuesInTheNextPart)
 {
     StreamSpec small;
     small.width = 176;
@@ -153,26 +153,31 @@ TEST_F(ClipFiles, SizeChangeContinuesInTheNextPart)
     StreamSpec large = small;
     large.width = 352;
     large.height = 288;
+    StreamSpec mpeg4 = large;
+    mpeg4.codec = PatternEncoder::Codec::Mpeg4;
+    const StreamSpec* specs[] = {&small, &large, &mpeg4};
+    std::vector<std::vector<std::vector<uint8_t>>> streams;
+    for (const StreamSpec* spec : specs)
+        streams.push_back(makeStream(*spec));
     for (const char* name : {"resize.mp4", "resize.mkv"}) {
         SCOPED_TRACE(name);
         const std::string file = path(name);
         FrameCutter cutter;
         ClipWriter writer(file);
-        ASSERT_TRUE(write(writer, cutter, makeStream(small)));
-        ASSERT_TRUE(write(writer, cutter, makeStream(large)));
+        for (const auto& stream : streams)
+            ASSERT_TRUE(write(writer, cutter, stream));
         ASSERT_TRUE(writer.close()) << writer.error();
         const std::vector<ClipWriter::Part> parts = writer.parts();
-        ASSERT_EQ(parts.size(), 2u);
-        EXPECT_EQ(parts[1].path, ClipWriter::partPath(file, 2));
-        const StreamSpec* specs[] = {&small, &large};
-        for (int i = 0; i < 2; ++i) {
-            const ClipProbe p = ClipProbe::of(parts[size_t(i)].path);
-            ASSERT_TRUE(p.opened) << parts[size_t(i)].path;
-            EXPECT_EQ(p.codec, "h264");
+        ASSERT_EQ(parts.size(), 3u);
+        EXPECT_EQ(parts[2].path, ClipWriter::partPath(file, 3));
+        for (size_t i = 0; i < parts.size(); ++i) {
+            const ClipProbe p = ClipProbe::of(parts[i].path);
+            ASSERT_TRUE(p.opened) << parts[i].path;
+            EXPECT_EQ(p.codec, i < 2 ? "h264" : "mpeg4");
             EXPECT_EQ(p.width, specs[i]->width);
             EXPECT_EQ(p.height, specs[i]->height);
             EXPECT_EQ(p.frames, 30);
-            EXPECT_EQ(parts[size_t(i)].frames, 30);
+            EXPECT_EQ(parts[i].frames, 30);
             EXPECT_NEAR(p.duration, 30.0 / kFps, 1.0 / kFps);
             EXPECT_TRUE(p.firstKey);
             EXPECT_EQ(p.decodeErrors, "");

@@ -2,14 +2,21 @@
 // viewer's colour checks rely on.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "testkit/PatternEncoder.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libswscale/swscale.h>
 }
 
 namespace kevra {
@@ -148,6 +155,11 @@ TEST(PatternEncoder, LowerHalfIsTheCameraBackgroundAndTextChangesPerFrame)
         for (int col = w / 2; col < w; ++col)
             levels.insert(y[row * w + col]);
     EXPECT_GT(levels.size(), 50u);
+    // A pan step moves the upper half and leaves the lower half alone.
+    PatternEncoder::draw(2, 5, w, h, y.data(), w, u.data(), w / 2, v.data(), w / 2);
+    PatternEncoder::draw(2, 5, w, h, y2.data(), w, u.data(), w / 2, v.data(), w / 2, false, 1, 0);
+    EXPECT_FALSE(std::equal(y.begin(), y.begin() + w * h / 2, y2.begin()));
+    EXPECT_TRUE(std::equal(y.begin() + w * h / 2, y.end(), y2.begin() + w * h / 2));
 }
 
 TEST(PatternEncoder, CameraColoursAreFarApart)
@@ -184,6 +196,70 @@ TEST(PatternEncoder, DecodedPictureKeepsTheBackgroundColour)
     EXPECT_NEAR(py, Y, 6);
     EXPECT_NEAR(pu, U, 6);
     EXPECT_NEAR(pv, V, 6);
+}
+
+// Scales a decoded picture's luma to w x h and writes it as a PGM file.
+void writeScaledLuma(const AVFrame* f, int w, int h, const std::string& path)
+{
+    SwsContext* sws = sws_getContext(f->width, f->height, AV_PIX_FMT_GRAY8, w, h, AV_PIX_FMT_GRAY8,
+                                     SWS_BILINEAR, nullptr, nullptr, nullptr);
+    std::vector<uint8_t> out(size_t(w) * h);
+    uint8_t* dst[1] = {out.data()};
+    int dstStride[1] = {w};
+    sws_scale(sws, f->data, f->linesize, 0, f->height, dst, dstStride);
+    sws_freeContext(sws);
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::fprintf(file, "P5\n%d %d\n255\n", w, h);
+    std::fwrite(out.data(), 1, out.size(), file);
+    std::fclose(file);
+}
+
+std::string run(const std::string& command)
+{
+    std::string text;
+    if (std::FILE* p = popen(command.c_str(), "r")) {
+        char buf[256];
+        while (std::fgets(buf, sizeof buf, p))
+            text += buf;
+        pclose(p);
+    }
+    return text;
+}
+
+// The frame code goes through the encoder at the bitrates the recorder uses and is read back by
+// the screenshot reader from the picture at its own size and shrunk to a small grid tile.
+TEST(PatternEncoder, FrameCodeSurvivesEncodingAndScaling)
+{
+    struct Case {
+        int camera, width, height, bitrate, tileW, tileH;
+    } cases[] = {{5, 352, 288, 512000, 150, 112}, {11, 1920, 1080, 2000000, 160, 90}};
+    const std::string dir = std::filesystem::temp_directory_path().string();
+    for (const Case& c : cases) {
+        PatternEncoder enc;
+        ASSERT_EQ(enc.open(c.camera, c.width, c.height, 25, c.bitrate, 25), 0);
+        enc.setCode(true);
+        Decoder dec;
+        std::vector<uint8_t> au;
+        bool key;
+        for (int n = 0; n < 30; ++n) {   // past the first key frame: a predicted picture
+            ASSERT_EQ(enc.encodeNext(au, key), 0);
+            dec.decode(au);
+        }
+        ASSERT_GE(dec.pictures, 29);
+        const int64_t shown = dec.pictures - 1;
+        for (auto [w, h] : {std::pair{c.width, c.height}, std::pair{c.tileW, c.tileH}}) {
+            const std::string path = dir + "/kevra-code-" + std::to_string(::getpid()) + "-" +
+                                     std::to_string(w) + ".pgm";
+            writeScaledLuma(dec.last, w, h, path);
+            std::string out = run("python3 " KEVRA_SOURCE_DIR "/scripts/read-counter.py " + path);
+            std::filesystem::remove(path);
+            char expect[64];
+            std::snprintf(expect, sizeof expect, " %d %lld ", c.camera & 15, (long long)shown);
+            EXPECT_NE(out.find(expect), std::string::npos)
+                << c.width << "x" << c.height << " at " << w << "x" << h << ": '" << out << "'";
+            EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+        }
+    }
 }
 
 }   // namespace

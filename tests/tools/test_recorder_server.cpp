@@ -63,6 +63,11 @@ public:
         });
         return found;
     }
+    std::vector<std::string> lines()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return lines_;
+    }
 
 private:
     RecorderOptions options_;
@@ -87,11 +92,32 @@ ReplyHeader login(RawClient& c, int port, const char* user = "admin", const char
 }
 
 // Claims channel `channel` (0-based) on a new media connection and starts its stream.
-bool startMedia(RawClient& session, RawClient& media, int port, const LoginInfo& info, int channel)
+bool startMedia(RawClient& session, RawClient& media, int port, const LoginInfo& info, int channel,
+                int stream = 1)
 {
     return media.connect(port) &&
            media.send(buildChannelClaim(channel, info.sessionId.data(), 4)) &&
-           session.send(buildStreamControl(channel, 1, 1));
+           session.send(buildStreamControl(channel, stream, 1));
+}
+
+// The first frame's picture size on a media connection.
+std::pair<int, int> firstFrameSize(RawClient& media)
+{
+    FrameTally tally(8);
+    std::vector<uint8_t> header, payload;
+    for (int i = 0; i < 400 && tally.frames().empty(); ++i) {
+        if (!media.readMessage(header, payload, 10000))
+            break;
+        tally.feed(payload.data(), int(payload.size()));
+    }
+    return tally.frames().empty() ? std::pair{0, 0}
+                                  : std::pair{tally.frames()[0].width, tally.frames()[0].height};
+}
+
+int64_t numberField(const std::string& line, const std::string& key)
+{
+    size_t at = line.find("\"" + key + "\":");
+    return at == std::string::npos ? -1 : std::stoll(line.substr(at + key.size() + 3));
 }
 
 TEST(RecorderServer, AcceptsBothLoginFormsAndRefusesWrongCredentials)
@@ -242,6 +268,52 @@ TEST(RecorderServer, StreamsKxavH264FromAKeyFrameInSmallMessages)
     size_t drained = 0;
     EXPECT_FALSE(m.waitClosed(1000, &drained));
     EXPECT_TRUE(m.quietFor(500));
+}
+
+TEST(RecorderServer, StreamTwoIsAQuarterOfThePicture)
+{
+    InProcessRecorder rec({"--size", "704x576"});
+    RawClient s, full, quarter, other;
+    ReplyHeader h = login(s, rec.port());
+    ASSERT_TRUE(h.loginInfo.has_value());
+    ASSERT_TRUE(startMedia(s, full, rec.port(), *h.loginInfo, 0, 1));
+    ASSERT_TRUE(startMedia(s, quarter, rec.port(), *h.loginInfo, 1, 2));
+    ASSERT_TRUE(startMedia(s, other, rec.port(), *h.loginInfo, 2, 3));   // unknown: full size
+    EXPECT_EQ(firstFrameSize(full), (std::pair{704, 576}));
+    EXPECT_EQ(firstFrameSize(quarter), (std::pair{352, 288}));
+    EXPECT_EQ(firstFrameSize(other), (std::pair{704, 576}));
+    EXPECT_FALSE(
+        rec.waitFor({"\"camera\"", "\"channel\":1", "\"stream\":2", "\"width\":352"}).empty());
+}
+
+// Bursts: frames stop for the stall, then the held ones go out together, each logged with the
+// time it went out; a PTZ step pans the picture from a logged frame on.
+TEST(RecorderServer, BurstsHoldFramesAndPtzPansThePicture)
+{
+    InProcessRecorder rec(
+        {"--fault-burst", "400:800", "--frame-code", "--fps", "25", "--size", "176x144"});
+    RawClient s, m;
+    ReplyHeader h = login(s, rec.port());
+    ASSERT_TRUE(h.loginInfo.has_value());
+    ASSERT_TRUE(startMedia(s, m, rec.port(), *h.loginInfo, 0));
+    ASSERT_FALSE(rec.waitFor({"\"sent\"", "\"frame\":3,"}).empty());
+    ASSERT_TRUE(s.send(buildPtzControl(0, 2, 0)));   // left: the scene moves right
+    const std::string ptz = rec.waitFor({"\"ptz\"", "\"pan_x\":1", "\"pan_y\":0"});
+    ASSERT_FALSE(ptz.empty());
+    EXPECT_GT(numberField(ptz, "frame"), 3);
+    ASSERT_FALSE(rec.waitFor({"\"fault\"", "\"kind\":\"burst\""}, 5000).empty());
+    ASSERT_FALSE(rec.waitFor({"\"sent\"", "\"frame\":45,"}, 5000).empty());
+
+    // Sent times: a gap of about the stall, then the frames due meanwhile within a few ms.
+    std::vector<int64_t> sent;
+    for (const auto& line : rec.lines())
+        if (line.find("\"sent\"") != std::string::npos)
+            sent.push_back(numberField(line, "mono_us"));
+    bool burstSeen = false;
+    for (size_t i = 1; i + 5 < sent.size(); ++i)
+        if (sent[i] - sent[i - 1] > 300000 && sent[i + 5] - sent[i] < 20000)
+            burstSeen = true;
+    EXPECT_TRUE(burstSeen);
 }
 
 TEST(RecorderServer, PerFrameMessagesHoldOnePacketEachInPacketFormat)

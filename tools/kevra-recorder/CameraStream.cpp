@@ -10,9 +10,9 @@
 namespace kevra {
 
 CameraStream::CameraStream(int cameraIndex, const RecorderOptions& options,
-                           const AnnexBSource* source)
-    : camera_(cameraIndex), options_(options), source_(source), width_(options.width),
-      height_(options.height),
+                           const AnnexBSource* source, int streamNumber)
+    : camera_(cameraIndex), stream_(streamNumber), options_(options), source_(source),
+      width_(options.width), height_(options.height),
       period_(std::chrono::nanoseconds(1000000000LL / (options.fps > 0 ? options.fps : 25)))
 {
     mpeg4_ = options.mpeg4();
@@ -21,6 +21,9 @@ CameraStream::CameraStream(int cameraIndex, const RecorderOptions& options,
     if (source_ && source_->width() > 0 && source_->height() > 0) {
         width_ = source_->width();
         height_ = source_->height();
+    } else if (streamNumber == 2 && options.play.empty() && !source_) {
+        width_ = std::max(16, (options.width / 2) & ~1);
+        height_ = std::max(16, (options.height / 2) & ~1);
     }
 }
 
@@ -62,10 +65,12 @@ int CameraStream::open(TimePoint now)
     }
     if (source_)
         return source_->frames().empty() ? -1 : 0;
-    int r = encoder_.open(camera_, options_.width, options_.height, options_.fps, options_.bitrate,
-                          options_.gop,
+    // The quarter-size stream gets a quarter of the bitrate.
+    const int bitrate = width_ < options_.width ? options_.bitrate / 4 : options_.bitrate;
+    int r = encoder_.open(camera_, width_, height_, options_.fps, bitrate, options_.gop,
                           mpeg4_ ? PatternEncoder::Codec::Mpeg4 : PatternEncoder::Codec::H264);
     encoder_.setNoise(options_.noise);
+    encoder_.setCode(options_.frameCode);
     return r;
 }
 

@@ -27,8 +27,11 @@ class CameraStream {
 public:
     using TimePoint = std::chrono::steady_clock::time_point;
 
-    // source may be null (pattern mode); it must outlive the stream.
-    CameraStream(int cameraIndex, const RecorderOptions& options, const AnnexBSource* source);
+    // source may be null (pattern mode); it must outlive the stream. Stream number 2 of the
+    // pattern is a quarter of the picture (half width, half height, rounded down to even); every
+    // other stream number, and every stream of a source or played file, is the full picture.
+    CameraStream(int cameraIndex, const RecorderOptions& options, const AnnexBSource* source,
+                 int streamNumber = 1);
 
     // Opens the encoder. Returns 0 or -1.
     int open(TimePoint now);
@@ -50,6 +53,11 @@ public:
     static constexpr int kAsfPacketSize = 2048;
 
     int cameraIndex() const { return camera_; }
+    int streamNumber() const { return stream_; }
+    // Pan steps of the following frames (pattern mode).
+    void setPan(int px, int py) { encoder_.setPan(px, py); }
+    // The number drawn into the last frame produced (its frame code), -1 before the first.
+    int64_t lastFrameNumber() const { return encoder_.framesEncoded() - 1; }
     int width() const { return width_; }
     int height() const { return height_; }
     int64_t frames() const { return frames_; }
@@ -59,6 +67,7 @@ public:
 
 private:
     int camera_;
+    int stream_;
     const RecorderOptions& options_;
     const AnnexBSource* source_;
     PatternEncoder encoder_;

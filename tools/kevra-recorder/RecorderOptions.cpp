@@ -115,6 +115,10 @@ std::string RecorderOptions::usage()
            "key-frame interval (25)\n"
            "  --noise                  changing noise in the top right of the picture, so high "
            "bitrates are used\n"
+           "  --frame-code             a black/white frame code strip in the lower half (camera "
+           "and frame\n"
+           "                           number, for scripts/read-counter.py) and a \"sent\" event "
+           "per frame\n"
            "  --source FILE            stream a raw H.264 Annex B file in a loop instead of the "
            "pattern\n"
            "  --play FILE              send FILE's bytes as they are, in a loop, on every media "
@@ -143,7 +147,10 @@ std::string RecorderOptions::usage()
            "  --fault-stall-media N        stop in the middle of the message that reaches past N "
            "bytes\n"
            "  --fault-stall-list           send half of the LIST_REPLY, then nothing more\n"
-           "  --fault-big-list N           pad the LIST_REPLY with filler names to N bytes\n";
+           "  --fault-big-list N           pad the LIST_REPLY with filler names to N bytes\n"
+           "  --fault-burst STALL:PERIOD   media sending stalls for STALL ms at the end of every "
+           "PERIOD ms,\n"
+           "                               then the frames due meanwhile go out at once\n";
 }
 
 bool RecorderOptions::mpeg4() const
@@ -186,6 +193,10 @@ int RecorderOptions::parse(int argc, const char* const* argv, RecorderOptions& o
         }
         if (a == "--noise") {
             out.noise = true;
+            continue;
+        }
+        if (a == "--frame-code") {
+            out.frameCode = true;
             continue;
         }
         if (a == "--fault-stall-list") {
@@ -268,7 +279,16 @@ int RecorderOptions::parse(int argc, const char* const* argv, RecorderOptions& o
             ok = out.faultAbsurdLength == "media" || out.faultAbsurdLength == "session";
         } else if (a == "--fault-stall-media")
             ok = toInt64(v, 0, INT64_MAX / 2, out.faultStallMedia);
-        else if (a == "--fault-big-list")
+        else if (a == "--fault-burst") {
+            int stall = 0, period = 0;
+            char tail = 0;
+            rule = "STALL_MS:PERIOD_MS, whole milliseconds with 0 < STALL_MS < PERIOD_MS <= "
+                   "3600000";
+            ok = std::sscanf(v, "%d:%d%c", &stall, &period, &tail) == 2 && stall > 0 &&
+                 period > stall && period <= 3600000;
+            out.burstStallMs = ok ? stall : 0;
+            out.burstPeriodMs = ok ? period : 0;
+        } else if (a == "--fault-big-list")
             ok = toInt64(v, 0, int64_t(256) << 20, out.faultBigList);
         else {
             message = "unknown option '" + a + "' ('kevra-recorder --help' lists the options)";

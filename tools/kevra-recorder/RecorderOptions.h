@@ -34,6 +34,7 @@ struct RecorderOptions {
     int bitrate = 512000;
     int gop = 25;
     bool noise = false;       // changing noise in part of the picture, to fill high bitrates
+    bool frameCode = false;   // frame code strip in the picture, a "sent" event per frame
     std::string source;       // raw H.264 Annex B file, looped, instead of the pattern
     std::string play;         // any stream file, sent as it is in a loop (no --format wrapping)
     int messageSize = 4096;   // MEDIA_DATA payload size
@@ -53,6 +54,10 @@ struct RecorderOptions {
     int64_t faultStallMedia = -1;   // stall in the middle of the message reaching past N bytes
     bool faultStallList = false;    // LIST_REPLY: header and half the payload, then silence
     int64_t faultBigList = 0;       // LIST_REPLY padded with filler names to N bytes
+    // Bursts: media sending stalls for burstStallMs at the end of every burstPeriodMs, then the
+    // frames that fell due meanwhile go out at once (0 = off).
+    int burstStallMs = 0;
+    int burstPeriodMs = 0;
 
     // Parses argv. Returns 0, 1 when help was asked (text in message), -1 on an error (message:
     // one line naming the option, the value and the rule, without the usage).

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <set>
 
 namespace kevra {
@@ -27,6 +28,13 @@ std::string hexId(const std::array<uint8_t, 4>& id)
     char text[16];
     std::snprintf(text, sizeof text, "%02x%02x%02x%02x", id[0], id[1], id[2], id[3]);
     return text;
+}
+
+int64_t clockMicros(clockid_t clock)
+{
+    timespec ts{};
+    ::clock_gettime(clock, &ts);
+    return int64_t(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
 const char* roleName(int role)
@@ -102,6 +110,7 @@ int RecorderServer::run()
 {
     std::vector<pollfd> fds;
     std::vector<int> ids;
+    started_ = Clock::now();
     while (!stopping_.load()) {
         Clock::time_point now = Clock::now();
         updateCameras(now);
@@ -271,14 +280,7 @@ void RecorderServer::handleMessage(Connection& c, const uint8_t* msg, size_t len
     }
     case RecorderMessages::kListQuery: handleList(c); break;
     case RecorderMessages::kStreamControl: handleStreamControl(c, r); break;
-    case RecorderMessages::kPtzControl:
-        log_.begin("ptz")
-            .field("conn", c.id)
-            .field("channel", r.ptzChannel)
-            .field("action", r.ptzAction)
-            .field("parameter", r.ptzParam)
-            .end();
-        break;
+    case RecorderMessages::kPtzControl: handlePtz(c, r); break;
     default:
         log_.begin("ignored")
             .field("conn", c.id)
@@ -287,6 +289,46 @@ void RecorderServer::handleMessage(Connection& c, const uint8_t* msg, size_t len
             .end();
         break;
     }
+}
+
+void RecorderServer::handlePtz(Connection& c, const RecorderMessages::Request& r)
+{
+    // Up, down, left and right move the drawn scene one pan step the other way, as a turning
+    // camera would; the event names the first frame number that shows the move.
+    auto& [px, py] = pan_[r.ptzChannel];
+    switch (r.ptzAction) {
+    case 0: py = std::min(py + 1, PatternEncoder::kPanLimitY); break;
+    case 1: py = std::max(py - 1, -PatternEncoder::kPanLimitY); break;
+    case 2: px = std::min(px + 1, PatternEncoder::kPanLimitX); break;
+    case 3: px = std::max(px - 1, -PatternEncoder::kPanLimitX); break;
+    default: break;
+    }
+    int64_t next = -1;
+    for (auto& [key, cam] : cameras_) {
+        if (key.first != r.ptzChannel)
+            continue;
+        cam->setPan(px, py);
+        if (key.second == 1 || next < 0)
+            next = cam->lastFrameNumber() + 1;
+    }
+    log_.begin("ptz")
+        .field("conn", c.id)
+        .field("channel", r.ptzChannel)
+        .field("action", r.ptzAction)
+        .field("parameter", r.ptzParam)
+        .field("pan_x", px)
+        .field("pan_y", py)
+        .field("frame", next)
+        .field("real_us", clockMicros(CLOCK_REALTIME))
+        .field("mono_us", clockMicros(CLOCK_MONOTONIC))
+        .end();
+}
+
+void RecorderServer::requestKeyFrames(int channel)
+{
+    for (auto& [key, cam] : cameras_)
+        if (key.first == channel)
+            cam->requestKeyFrame();
 }
 
 void RecorderServer::handleLogin(Connection& c, const RecorderMessages::Request& r)
@@ -426,9 +468,7 @@ void RecorderServer::handleClaim(Connection& c, const RecorderMessages::Request&
     c.byteLimit = options_.faultCloseMediaBytes;
     c.stallAfter = options_.faultStallMedia;
     c.garbageLeft = options_.faultGarbage;
-    auto cam = cameras_.find(channel);
-    if (cam != cameras_.end())
-        cam->second->requestKeyFrame();
+    requestKeyFrames(channel);
 }
 
 void RecorderServer::handleStreamControl(Connection& c, const RecorderMessages::Request& r)
@@ -451,9 +491,7 @@ void RecorderServer::handleStreamControl(Connection& c, const RecorderMessages::
                 if (!m->dead && m->role == Role::Media && m->sessionConn == c.id &&
                     m->channel == o.channel)
                     m->waitKey = true;
-            auto cam = cameras_.find(o.channel);
-            if (cam != cameras_.end())
-                cam->second->requestKeyFrame();
+            requestKeyFrames(o.channel);
         } else {
             c.started.erase(o.channel);
         }
@@ -470,16 +508,27 @@ bool RecorderServer::streaming(const Connection& m) const
     return it->second->started.count(m.channel) != 0;
 }
 
+int RecorderServer::streamOf(const Connection& m) const
+{
+    auto it = connections_.find(m.sessionConn);
+    if (it == connections_.end())
+        return 1;
+    auto s = it->second->started.find(m.channel);
+    return s != it->second->started.end() && s->second == 2 ? 2 : 1;
+}
+
 void RecorderServer::updateCameras(Clock::time_point now)
 {
-    std::set<int> wanted;
+    std::set<CameraKey> wanted;
     for (auto& [id, m] : connections_)
         if (streaming(*m))
-            wanted.insert(m->channel);
+            wanted.insert({m->channel, streamOf(*m)});
     for (auto it = cameras_.begin(); it != cameras_.end();) {
         if (!wanted.count(it->first)) {
+            held_.erase(it->first);
             log_.begin("camera")
-                .field("channel", it->first)
+                .field("channel", it->first.first)
+                .field("stream", it->first.second)
                 .field("state", std::string("idle"))
                 .field("frames", it->second->frames())
                 .end();
@@ -488,10 +537,12 @@ void RecorderServer::updateCameras(Clock::time_point now)
             ++it;
         }
     }
-    for (int ch : wanted) {
-        if (cameras_.count(ch))
+    for (const CameraKey& k : wanted) {
+        if (cameras_.count(k))
             continue;
-        auto cam = std::make_unique<CameraStream>(ch, options_, haveSource_ ? &source_ : nullptr);
+        const int ch = k.first;
+        auto cam = std::make_unique<CameraStream>(ch, options_, haveSource_ ? &source_ : nullptr,
+                                                  k.second);
         if (cam->open(now) != 0) {
             log_.begin("error")
                 .field("channel", ch)
@@ -503,29 +554,77 @@ void RecorderServer::updateCameras(Clock::time_point now)
                     s->started.erase(ch);
             continue;
         }
+        auto pan = pan_.find(ch);
+        if (pan != pan_.end())
+            cam->setPan(pan->second.first, pan->second.second);
         log_.begin("camera")
             .field("channel", ch)
+            .field("stream", k.second)
             .field("state", std::string("streaming"))
             .field("width", cam->width())
             .field("height", cam->height())
             .field("fps", options_.fps)
             .end();
-        cameras_[ch] = std::move(cam);
+        cameras_[k] = std::move(cam);
     }
+}
+
+bool RecorderServer::burstStalled(Clock::time_point now) const
+{
+    if (options_.burstPeriodMs <= 0)
+        return false;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - started_).count();
+    return ms % options_.burstPeriodMs >= options_.burstPeriodMs - options_.burstStallMs;
+}
+
+void RecorderServer::sendFrame(int channel, int stream, const std::vector<uint8_t>& header,
+                               const std::vector<uint8_t>& frame, bool key, int64_t number)
+{
+    for (auto& [id, m] : connections_)
+        if (m->channel == channel && streaming(*m) && streamOf(*m) == stream)
+            deliver(*m, header, frame, key);
+    if (options_.frameCode)
+        log_.begin("sent")
+            .field("channel", channel)
+            .field("stream", stream)
+            .field("frame", number)
+            .flag("key", key)
+            .field("real_us", clockMicros(CLOCK_REALTIME))
+            .field("mono_us", clockMicros(CLOCK_MONOTONIC))
+            .end();
 }
 
 void RecorderServer::streamFrames(Clock::time_point now)
 {
     std::vector<uint8_t> frame;
-    for (auto& [index, cam] : cameras_) {
+    const bool stalled = burstStalled(now);
+    for (auto& [k, cam] : cameras_) {
         const std::vector<uint8_t> header = cam->streamHeader();
+        std::deque<HeldFrame>& held = held_[k];
+        if (!stalled && !held.empty()) {
+            // The stall is over: everything held back goes out at once, oldest first.
+            log_.begin("fault")
+                .field("kind", std::string("burst"))
+                .field("channel", k.first)
+                .field("stream", k.second)
+                .field("frames", int64_t(held.size()))
+                .end();
+            for (const HeldFrame& f : held)
+                sendFrame(k.first, k.second, header, f.bytes, f.key, f.number);
+            held.clear();
+        }
         for (int catchUp = 0; catchUp < 2 && cam->due() <= now; ++catchUp) {
             bool key = false;
             if (cam->nextFrame(now, frame, key) != 0)
                 continue;
-            for (auto& [id, m] : connections_)
-                if (m->channel == index && streaming(*m))
-                    deliver(*m, header, frame, key);
+            // A stall longer than a minute would hold too much; the oldest frames go first.
+            if (stalled) {
+                if (held.size() >= 1500)
+                    held.pop_front();
+                held.push_back({frame, key, cam->lastFrameNumber()});
+                continue;
+            }
+            sendFrame(k.first, k.second, header, frame, key, cam->lastFrameNumber());
         }
     }
 }

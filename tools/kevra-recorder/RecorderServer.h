@@ -87,6 +87,14 @@ private:
     void queue(Connection& c, std::vector<uint8_t> bytes);
     void queueGarbage(Connection& c, int64_t& left);
     bool streaming(const Connection& media) const;
+    // The picture stream a streaming media connection receives: 2 (quarter size) or 1.
+    int streamOf(const Connection& media) const;
+    void handlePtz(Connection& c, const RecorderMessages::Request& r);
+    void requestKeyFrames(int channel);
+    // True while --fault-burst holds media back.
+    bool burstStalled(Clock::time_point now) const;
+    void sendFrame(int channel, int stream, const std::vector<uint8_t>& header,
+                   const std::vector<uint8_t>& frame, bool key, int64_t number);
     Connection* find(int id);
     void streamFrames(Clock::time_point now);
     void checkTimers(Clock::time_point now);
@@ -102,7 +110,16 @@ private:
     int nextId_ = 1;
     std::atomic<bool> stopping_{false};
     std::map<int, std::unique_ptr<Connection>> connections_;
-    std::map<int, std::unique_ptr<CameraStream>> cameras_;
+    using CameraKey = std::pair<int, int>;   // channel, stream number (1 or 2)
+    std::map<CameraKey, std::unique_ptr<CameraStream>> cameras_;
+    struct HeldFrame {
+        std::vector<uint8_t> bytes;
+        bool key;
+        int64_t number;
+    };
+    std::map<CameraKey, std::deque<HeldFrame>> held_;   // frames a burst stall holds back
+    std::map<int, std::pair<int, int>> pan_;            // channel -> pan steps
+    Clock::time_point started_{};
     std::vector<int> closing_;
     std::mt19937 random_;
 };

@@ -127,7 +127,8 @@ void PatternEncoder::toYuv(PatternColour c, uint8_t& y, uint8_t& cb, uint8_t& cr
 }
 
 void PatternEncoder::draw(int cameraIndex, int64_t frameNumber, int width, int height, uint8_t* y,
-                          int yStride, uint8_t* u, int uStride, uint8_t* v, int vStride, bool noise)
+                          int yStride, uint8_t* u, int uStride, uint8_t* v, int vStride, bool noise,
+                          int panX, int panY)
 {
     if (width < 2 || height < 2)
         return;
@@ -141,13 +142,16 @@ void PatternEncoder::draw(int cameraIndex, int64_t frameNumber, int width, int h
     int x = static_cast<int>((frameNumber * step) % (2 * travel));
     if (x >= travel)
         x = 2 * travel - x;   // back and forth
-    fillRect(p, x & ~1, height / 4, (x & ~1) + side, height / 4 + side, accent(cameraIndex));
+    const int dx = (panX * width / 16) & ~1, dy = (panY * height / 16) & ~1;
+    fillRect(p, (x & ~1) + dx, height / 4 + dy, (x & ~1) + side + dx, height / 4 + side + dy,
+             accent(cameraIndex));
     // Keep the lower half solid even when the box would reach into it.
     fillRect(p, 0, height / 2, width, height, background(cameraIndex));
 
     int scale = std::max(1, height / 96);
-    drawText(p, 2 * scale, 2 * scale, scale, "CAM " + std::to_string(cameraIndex + 1), text());
-    drawText(p, 2 * scale, 11 * scale, scale, std::to_string(frameNumber), text());
+    drawText(p, 2 * scale + dx, 2 * scale + dy, scale, "CAM " + std::to_string(cameraIndex + 1),
+             text());
+    drawText(p, 2 * scale + dx, 11 * scale + dy, scale, std::to_string(frameNumber), text());
     if (noise) {
         uint32_t state = uint32_t(frameNumber) * 2654435761u + 1u;
         for (int row = 0; row < height / 4; ++row) {
@@ -160,6 +164,47 @@ void PatternEncoder::draw(int cameraIndex, int64_t frameNumber, int width, int h
     }
     // Text must not reach the solid lower half on very small pictures.
     fillRect(p, 0, height / 2, width, height, background(cameraIndex));
+}
+
+void PatternEncoder::codeCells(int cameraIndex, int64_t frameNumber, uint8_t cells[kCodeCells])
+{
+    const uint32_t data = uint32_t(cameraIndex & 15) << 20 | uint32_t(frameNumber & 0xFFFFF);
+    int n = 0;
+    const uint8_t start[3] = {1, 0, 1}, stop[5] = {0, 1, 1, 0, 1};
+    for (uint8_t b : start)
+        cells[n++] = b;
+    int ones = 0;
+    for (int bit = 23; bit >= 0; --bit) {
+        cells[n] = uint8_t(data >> bit & 1);
+        ones += cells[n++];
+    }
+    for (int bit = 3; bit >= 0; --bit)
+        cells[n++] = uint8_t((ones & 15) >> bit & 1);
+    for (uint8_t b : stop)
+        cells[n++] = b;
+}
+
+void PatternEncoder::drawCode(int cameraIndex, int64_t frameNumber, int width, int height,
+                              uint8_t* y, int yStride, uint8_t* u, int uStride, uint8_t* v,
+                              int vStride)
+{
+    Planes p{y, yStride, u, uStride, v, vStride, width, height};
+    const int cell = std::max(2, (width * 7 / 8 / kCodeCells) & ~1);
+    const int x0 = ((width - cell * kCodeCells) / 2) & ~1;
+    const int y0 = (height * 5 / 8) & ~1;
+    const int y1 = std::min(height, y0 + std::max(8, (height / 8) & ~1));
+    fillRect(p, x0 - 2 * cell, y0, x0 + (kCodeCells + 2) * cell, y1, {128, 128, 128});
+    uint8_t cells[kCodeCells];
+    codeCells(cameraIndex, frameNumber, cells);
+    for (int i = 0; i < kCodeCells; ++i)
+        fillRect(p, x0 + i * cell, y0, x0 + (i + 1) * cell, y1,
+                 cells[i] ? PatternColour{255, 255, 255} : PatternColour{0, 0, 0});
+}
+
+void PatternEncoder::setPan(int px, int py)
+{
+    panX_ = std::clamp(px, -kPanLimitX, kPanLimitX);
+    panY_ = std::clamp(py, -kPanLimitY, kPanLimitY);
 }
 
 PatternEncoder::PatternEncoder() = default;
@@ -275,7 +320,11 @@ int PatternEncoder::encodeNext(std::vector<uint8_t>& out, bool& keyFrame)
     if (av_frame_make_writable(frame_) < 0)
         return -1;
     draw(camera_, frameNumber_, width_, height_, frame_->data[0], frame_->linesize[0],
-         frame_->data[1], frame_->linesize[1], frame_->data[2], frame_->linesize[2], noise_);
+         frame_->data[1], frame_->linesize[1], frame_->data[2], frame_->linesize[2], noise_, panX_,
+         panY_);
+    if (code_)
+        drawCode(camera_, frameNumber_, width_, height_, frame_->data[0], frame_->linesize[0],
+                 frame_->data[1], frame_->linesize[1], frame_->data[2], frame_->linesize[2]);
     frame_->pts = frameNumber_;
     frame_->pict_type = forceKey_ ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     forceKey_ = false;

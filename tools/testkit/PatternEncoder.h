@@ -16,6 +16,15 @@
 // Text is (235, 235, 235) on every camera. With noise on, the right half of the top quarter
 // (x >= W/2, y < H/4) holds luma noise that changes every frame, so the encoder needs the bits
 // a high bitrate asks for; the lower half stays solid.
+// Pan (pan steps px, py): the text and the box move by px * W/16 and py * H/16, clipped to the
+// upper half. A camera turned left shows its scene moved right, so a left step is px + 1.
+// Frame code (when on): rows [5H/8, 5H/8 + max(H/8, 8)) hold a mid-grey strip with a row of
+// kCodeCells black (0) / white (1) cells centred in it, each cell max(2, (7W/8)/36) wide (even),
+// with two grey cells either side:
+//   1 0 1 | camera index mod 16 (4 bits) | frame number mod 2^20 (20 bits) |
+//   number of one bits among those 24, mod 16 (4 bits) | 0 1 1 0 1
+// all most significant bit first. It survives compression and scaling down to about 1.5 pixels
+// a cell; scripts/read-counter.py reads it back from screenshots.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +44,9 @@ class PatternEncoder {
 public:
     enum class Codec { H264, Mpeg4 };
     static constexpr int kColourCount = 8;
+    static constexpr int kCodeCells = 36;
+    static constexpr int kPanLimitX = 8;   // pan steps reach -8..8 across, -2..2 down
+    static constexpr int kPanLimitY = 2;
     static PatternColour background(int cameraIndex);
     static PatternColour accent(int cameraIndex);
     static PatternColour text();
@@ -46,7 +58,12 @@ public:
     // given strides (luma w x h, chroma (w/2) x (h/2)). Width and height must be even.
     static void draw(int cameraIndex, int64_t frameNumber, int width, int height, uint8_t* y,
                      int yStride, uint8_t* u, int uStride, uint8_t* v, int vStride,
-                     bool noise = false);
+                     bool noise = false, int panX = 0, int panY = 0);
+    // The frame code's cells (0 or 1) for a camera index and frame number.
+    static void codeCells(int cameraIndex, int64_t frameNumber, uint8_t cells[kCodeCells]);
+    // Draws the frame code strip over a drawn picture.
+    static void drawCode(int cameraIndex, int64_t frameNumber, int width, int height, uint8_t* y,
+                         int yStride, uint8_t* u, int uStride, uint8_t* v, int vStride);
 
     PatternEncoder();
     ~PatternEncoder();
@@ -74,6 +91,12 @@ public:
     void requestKeyFrame() { forceKey_ = true; }
     // Draw the noise area in the following frames.
     void setNoise(bool on) { noise_ = on; }
+    // Draw the frame code in the following frames.
+    void setCode(bool on) { code_ = on; }
+    // Pan steps of the following frames (clamped to the pan limits).
+    void setPan(int px, int py);
+    int panX() const { return panX_; }
+    int panY() const { return panY_; }
 
     // Draws and encodes the next frame. `out` receives one access unit in Annex B form (H.264)
     // or one VOP with the headers before it (MPEG-4), in decoding order. Returns 0 with a frame,
@@ -102,6 +125,9 @@ private:
     int64_t frameNumber_ = 0;
     bool forceKey_ = false;
     bool noise_ = false;
+    bool code_ = false;
+    int panX_ = 0;
+    int panY_ = 0;
 };
 
 }   // namespace kevra

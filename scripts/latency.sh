@@ -1,0 +1,146 @@
+#!/usr/bin/env bash
+# Network-to-screen latency of the real viewer, measured from outside: the simulated recorder
+# draws a frame code into every picture and logs when it sent each frame; the viewer runs on a
+# virtual X screen, logged in, and the screen is grabbed at GRAB_FPS; every grabbed screen's
+# codes are read (scripts/read-counter.py) and the first time a frame number is seen on screen
+# is compared with the time the recorder sent it. On the single view, arrow keys are pressed
+# too, and the time from the key to the first frame drawn after the pan is reported.
+#
+#   scripts/latency.sh                 every configuration below, printed as a table
+#   CASES="single:704x576" SECONDS_MEASURED=20 scripts/latency.sh
+#
+# A case is LAYOUT:SIZE[:burst], LAYOUT single (one camera, full screen) or grid16 (16 cameras
+# in the 4 x 4 grid); "burst" starts the recorder with --fault-burst $BURST (sending stalls for
+# 1 s every 5 s, then the frames due go out at once). Figures: milliseconds, p50 / p95 / max over
+# every frame seen (one tile per grid case: all 16 tiles are pooled). The grab adds up to one
+# grab interval (20 ms at 50 fps) to each figure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD=${BUILD:-build}
+BIN=$BUILD/bin
+SCREEN=${SCREEN:-1024x768}
+
+if [ -z "${LATENCY_INNER:-}" ]; then
+    for exe in kevra kevra-recorder; do
+        [ -x "$BIN/$exe" ] || { echo "$BIN/$exe is missing; build first (make build)" >&2; exit 1; }
+    done
+    for tool in xvfb-run ffmpeg xdotool python3; do
+        command -v $tool >/dev/null || { echo "$tool is missing (make deps)" >&2; exit 1; }
+    done
+    LATENCY_INNER=1 exec xvfb-run -a -s "-screen 0 ${SCREEN}x24" "$0" "$@"
+fi
+
+SECONDS_MEASURED=${SECONDS_MEASURED:-12}
+GRAB_FPS=${GRAB_FPS:-50}
+BURST=${BURST:-1000:5000}
+TMP=$(mktemp -d)
+PIDS=()
+cleanup() {
+    for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    [ -n "${KEEP:-}" ] && echo "files kept in $TMP" >&2 || rm -rf "$TMP"
+}
+trap cleanup EXIT
+
+now_us() { date +%s%6N; }
+
+run_case() {   # layout size burst
+    local layout=$1 size=$2 burst=$3 cams=1 names="Cam1"
+    [ "$layout" = grid16 ] && { cams=16; for i in $(seq 2 16); do names="$names&&Cam$i"; done; }
+    local extra=()
+    [ -n "$burst" ] && extra=(--fault-burst "$BURST")
+    local bitrate=512000
+    [ "${size%x*}" -ge 1280 ] && bitrate=2000000
+    "$BIN/kevra-recorder" --port 0 --cameras "$names" --size "$size" --fps 25 --frame-code \
+        --bitrate $bitrate "${extra[@]}" > "$TMP/rec.log" 2> "$TMP/rec.err" &
+    PIDS+=($!)
+    local rec=$!
+    for _ in $(seq 100); do [ -s "$TMP/rec.log" ] && break; sleep 0.1; done
+    local port; port=$(head -1 "$TMP/rec.log")
+
+    if [ "$layout" = grid16 ]; then
+        printf 'login 127.0.0.1 %s admin 580317\nkey 9\nlayout\ntiles 16\nwait 100000000\n' \
+            "$port" > "$TMP/actions.txt"
+    else
+        printf 'login 127.0.0.1 %s admin 580317\nplay 0\nfull\nwaitpicture\nwait 100000000\n' \
+            "$port" > "$TMP/actions.txt"
+    fi
+    # A settings folder of its own: every case starts from the viewer's defaults.
+    rm -rf "$TMP/config"
+    XDG_CONFIG_HOME="$TMP/config" KEVRA_TEST_ACTIONS="$TMP/actions.txt" "$BIN/kevra" \
+        2> "$TMP/viewer.log" &
+    PIDS+=($!)
+    local viewer=$!
+    # Ready when the script waits for good (the last action has begun).
+    until grep -q "script: wait 100000000" "$TMP/viewer.log" 2>/dev/null; do
+        kill -0 $viewer 2>/dev/null || { echo "viewer ended early:" >&2; cat "$TMP/viewer.log" >&2; return 1; }
+        sleep 0.1
+    done
+    sleep 2   # let the stream settle
+
+    ffmpeg -loglevel error -f x11grab -draw_mouse 0 -framerate "$GRAB_FPS" -video_size "$SCREEN" \
+        -i "$DISPLAY" -t "$SECONDS_MEASURED" -pix_fmt gray -f rawvideo - 2> "$TMP/grab.err" |
+        python3 scripts/read-counter.py --raw "$SCREEN" > "$TMP/seen.txt" &
+    local grab=$!
+    : > "$TMP/keys.txt"
+    if [ "$layout" = single ]; then
+        xdotool mousemove 400 300 2>/dev/null || true
+        local keys=(Left Right Up Down)
+        for i in $(seq 1 $((SECONDS_MEASURED / 2 - 1))); do
+            sleep 1.7
+            now_us >> "$TMP/keys.txt"
+            xdotool key "${keys[$((i % 4))]}"
+        done
+    fi
+    wait $grab || true
+    [ -n "${SHOT:-}" ] && import -window root "$SHOT.$layout.$size${burst:+.burst}.png"
+    kill $viewer $rec 2>/dev/null || true
+    wait $viewer $rec 2>/dev/null || true
+    PIDS=()
+
+    python3 - "$TMP/rec.log" "$TMP/seen.txt" "$TMP/keys.txt" "$layout $size${burst:+ burst}" <<'PY'
+import json, sys
+log, seen_path, keys_path, label = sys.argv[1:5]
+sent, ptz = {}, []
+for line in open(log):
+    if not line.startswith("{"):
+        continue
+    e = json.loads(line)
+    if e["event"] == "sent" and e["stream"] == 1:
+        sent[(e["channel"] & 15, e["frame"] & 0xFFFFF)] = e["real_us"]
+    elif e["event"] == "ptz":
+        ptz.append(e)
+first = {}
+seen = []
+for line in open(seen_path):
+    real, mono, cam, frame = (int(v) for v in line.split())
+    seen.append((real, cam, frame))
+    first.setdefault((cam, frame), real)
+# A frame "seen" before it was sent is a misread code.
+lat = sorted((t - sent[k]) / 1000 for k, t in first.items() if k in sent and t >= sent[k])
+keys = [int(l) for l in open(keys_path) if l.strip()]
+turn = []
+for k in keys:
+    p = next((e for e in ptz if e["real_us"] >= k), None)
+    if not p or p["frame"] < 0:
+        continue
+    shown = next((t for t, cam, f in seen if cam == p["channel"] and f >= p["frame"] and t >= k), None)
+    if shown:
+        turn.append((shown - k) / 1000)
+turn.sort()
+def stats(v):
+    if not v:
+        return "- | - | -"
+    pick = lambda q: v[min(len(v) - 1, int(q * len(v)))]
+    return f"{pick(0.5):.0f} | {pick(0.95):.0f} | {v[-1]:.0f}"
+grabs = len({r for r, c, f in seen})
+print(f"| {label} | {len(lat)} | {stats(lat)} | {len(turn)} | {stats(turn)} | {grabs} |")
+PY
+}
+
+echo "| case | frames seen | network->screen p50 ms | p95 | max | arrow keys | key->moved p50 ms | p95 | max | grabs with a code |"
+echo "|---|---|---|---|---|---|---|---|---|---|"
+for c in ${CASES:-single:704x576 single:1920x1080 grid16:352x288 single:704x576:burst single:1920x1080:burst grid16:352x288:burst}; do
+    IFS=: read -r layout size burst <<< "$c"
+    run_case "$layout" "$size" "${burst:-}"
+done
