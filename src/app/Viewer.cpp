@@ -693,14 +693,20 @@ bool Viewer::toggleRecording()
     const std::string who = "camera " + std::to_string(channel + 1);
     if (recordings_->recording(channel)) {
         const ClipRecorder::Status s = recordings_->stop(channel);
-        failuresTold_.erase(channel);
+        const bool told = failuresTold_.erase(channel) != 0;
         if (s.failed) {
             setStatus(Language::text(u"REC_FAILED") + u" " + fromUtf8(s.error));
-            ViewerLog::event("recording of " + who + " failed: " + s.error);
+            if (!told)
+                ViewerLog::event("recording of " + who + " failed: " + s.error);
         } else {
             setStatus(Language::text(u"REC_SAVED") + u" " + shortPath(s.path));
-            ViewerLog::event("recording of " + who + " saved to " + s.path + " (" +
-                             std::to_string(s.frames) + " frames)");
+            // A recording that went on after a lost connection is in several parts: all named.
+            std::string files;
+            for (const ClipWriter::Part& part : s.files)
+                files += (files.empty() ? "" : ", ") + part.path;
+            ViewerLog::event("recording of " + who + " saved to " +
+                             (files.empty() ? s.path : files) + " (" + std::to_string(s.frames) +
+                             " frames)");
         }
     } else {
         const RecordingController::Started r = recordings_->start(channel, camera);
