@@ -73,4 +73,24 @@ int ClientLiveViewDevice::undecodableCodec() const
     return decoder_.undecodableCodec();
 }
 
+std::string ClientLiveViewDevice::undecodableReason() const
+{
+    const DecoderWorker::UnsupportedReason r = decoder_.unsupported();
+    using Kind = DecoderWorker::Unsupported;
+    std::string text;
+    switch (r.kind) {
+    case Kind::None: return {};
+    case Kind::AudioOnly: text = "audio only, no video"; break;
+    case Kind::VideoCodec: text = "a video codec this viewer has no decoder for"; break;
+    case Kind::PictureFormat: text = "a picture format the viewer does not convert"; break;
+    case Kind::NoPicture: text = "the decoder makes no picture of it"; break;
+    case Kind::NoVideo: text = "no video this viewer can start at"; break;
+    }
+    if (!r.detail.empty())
+        text += " (" + r.detail + ")";
+    else if (r.codec >= 0)
+        text += " (codec " + std::to_string(r.codec) + ")";
+    return text;
+}
+
 }   // namespace kevra

@@ -35,6 +35,7 @@ public:
     int buffering(int previous) override;
     int frameRate() const override;
     int undecodableCodec() const override;
+    std::string undecodableReason() const override;
     uint64_t openedMs() const override { return openedMs_.load(); }
     uint64_t lastMediaMs() const override { return lastMediaMs_.load(); }
 

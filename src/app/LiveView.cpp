@@ -235,6 +235,8 @@ void LiveView::tick()
     const bool undecodable = device_.cannotShow(anyPicture_.load());
     if (undecodable != codecShown_.load()) {
         codecShown_ = undecodable;
+        if (undecodable)
+            ViewerLog::event(device_.cannotShowText(channel_.load()));
         host_.postStatus(undecodable ? u"CODEC_ERR" : (buffering == 1 ? u"BUFFERING" : u"PLAYING"));
         buffering_ = buffering;
     }

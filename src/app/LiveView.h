@@ -51,6 +51,8 @@ public:
     // Whole seconds without a new picture while playing, once that reaches 3 s; else 0. Any
     // thread.
     int stalledSeconds() const { return stall_.stalledSeconds(); }
+    // The stream reached is one whose video cannot be shown (the status line says so).
+    bool cannotShowStream() const { return codecShown_.load(); }
     // Frame timer callback (frame-timer thread).
     void tick();
 

@@ -7,6 +7,7 @@
 #include "video/Picture.h"
 
 #include <cstdint>
+#include <string>
 
 namespace kevra {
 
@@ -33,6 +34,9 @@ public:
     virtual int frameRate() const = 0;
     // The codec of a stream that cannot be decoded, or -1 (also when the device cannot tell).
     virtual int undecodableCodec() const { return -1; }
+    // Why the stream cannot be decoded, in plain words (codec, profile, pixel format); empty
+    // while it can be, or when the device cannot tell.
+    virtual std::string undecodableReason() const { return {}; }
     // Clock time of the channel's open and of the last media byte since (0: not known, or no
     // byte yet).
     virtual uint64_t openedMs() const { return 0; }
@@ -58,6 +62,15 @@ public:
         const uint64_t last = lastMediaMs() > opened ? lastMediaMs() : opened;
         const uint64_t now = Clock::nowMs();
         return now > last ? now - last : 0;
+    }
+    // The log line for a stream that cannot be shown: the decoder's reason, or that media came
+    // without a picture.
+    std::string cannotShowText(int channel) const
+    {
+        std::string why = undecodableReason();
+        if (why.empty())
+            why = "media came for " + std::to_string(kNoPictureMs / 1000) + " s without a picture";
+        return "camera " + std::to_string(channel + 1) + ": its video cannot be shown: " + why;
     }
 };
 

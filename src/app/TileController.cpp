@@ -1,5 +1,7 @@
 #include "app/TileController.h"
 
+#include "app/ViewerLog.h"
+
 namespace kevra {
 
 TileController::TileController(int channel, std::unique_ptr<LiveViewDevice> device)
@@ -67,8 +69,11 @@ bool TileController::poll(Picture& picture, bool& changed)
         now = State::Buffering;
     }
     anyPicture_ = anyPicture_ || shown;
-    if (device_->cannotShow(anyPicture_))
+    if (device_->cannotShow(anyPicture_)) {
+        if (now != State::CodecError && state_.load() != State::CodecError)
+            ViewerLog::event(device_->cannotShowText(channel_));
         now = State::CodecError;
+    }
     if (now != state_.load()) {
         state_ = now;
         changed = true;

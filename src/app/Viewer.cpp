@@ -556,7 +556,11 @@ void Viewer::watchStreams()
 std::u16string Viewer::videoNotice() const
 {
     std::u16string notice;
-    if (const int seconds = liveView_->stalledSeconds())
+    // A stream that cannot be shown is no stalled picture: say that, not how long none came
+    // (in full screen there is no status row to say it).
+    if (liveView_->cannotShowStream())
+        notice = liveView_->fullScreen() ? Language::text(u"CODEC_ERR") : u"";
+    else if (const int seconds = liveView_->stalledSeconds())
         notice = Language::format(u"NO_PICTURE", {seconds});
     // Full screen has no status row: the recovery is told over the picture.
     if (liveView_->fullScreen() && !recoveryText_.empty())
