@@ -1,5 +1,6 @@
 #include "app/ClientLiveViewDevice.h"
 
+#include "app/RecordingController.h"
 #include "common/Clock.h"
 #include "device/DeviceClient.h"
 
@@ -17,6 +18,8 @@ void ClientLiveViewDevice::openChannel(int channel, int stream)
     channel_ = channel;
     lastMediaMs_ = 0;
     openedMs_ = Clock::nowMs();
+    if (recordings_)
+        recordings_->streamRestarted(channel);   // before the new stream's first byte
     client_.openChannel(channel, stream, this);
 }
 
@@ -24,15 +27,19 @@ void ClientLiveViewDevice::stopChannel()
 {
     if (channel_ != -1) {
         client_.stopChannel(channel_);   // returns with no push under way and none to come
+        if (recordings_)
+            recordings_->streamStopped(channel_);
         channel_ = -1;
     }
     openedMs_ = 0;
     decoder_.stop();
 }
 
-void ClientLiveViewDevice::onMediaBytes(int, const uint8_t* bytes, int length)
+void ClientLiveViewDevice::onMediaBytes(int channel, const uint8_t* bytes, int length)
 {
     lastMediaMs_ = Clock::nowMs();
+    if (recordings_)
+        recordings_->feed(channel, bytes, length);
     decoder_.push(bytes, length);
 }
 

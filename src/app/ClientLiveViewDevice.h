@@ -14,10 +14,15 @@
 namespace kevra {
 
 class DeviceClient;
+class RecordingController;
 
 class ClientLiveViewDevice : public LiveViewDevice, private MediaSink {
 public:
-    explicit ClientLiveViewDevice(DeviceClient& client) : client_(client) {}
+    // recordings (optional, must outlive this object) also receives the stream's media bytes.
+    explicit ClientLiveViewDevice(DeviceClient& client, RecordingController* recordings = nullptr)
+        : client_(client), recordings_(recordings)
+    {
+    }
     ~ClientLiveViewDevice() override;   // stopChannel()
 
     // Stops the channel shown so far (at the recorder too), then starts a new stream in the
@@ -45,6 +50,7 @@ private:
     void onStreamStopped(int) override {}
 
     DeviceClient& client_;
+    RecordingController* recordings_;
     DecoderWorker decoder_;
     int channel_ = -1;                       // user-interface thread
     std::atomic<uint64_t> openedMs_{0};      // written by the user-interface thread

@@ -15,21 +15,26 @@
 #include "app/AppValues.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace kevra {
 
 Viewer::Viewer(DeviceClient& client, ViewerView& view, PictureSurface& picture, TileSurface& tiles,
-               LiveViewDevice* singleDevice, GridView::DeviceFactory tileDevices)
-    : client_(client), view_(view)
+               LiveViewDevice* singleDevice, GridView::DeviceFactory tileDevices,
+               const std::string& recordingFolder)
+    : client_(client), view_(view),
+      recordings_(std::make_unique<RecordingController>(recordingFolder))
 {
     if (!singleDevice) {
-        ownSingle_ = std::make_unique<ClientLiveViewDevice>(client);
+        ownSingle_ = std::make_unique<ClientLiveViewDevice>(client, recordings_.get());
         singleDevice = ownSingle_.get();
     }
     single_ = singleDevice;
     if (!tileDevices)
-        tileDevices = [this] { return std::make_unique<ClientLiveViewDevice>(client_); };
+        tileDevices = [this] {
+            return std::make_unique<ClientLiveViewDevice>(client_, recordings_.get());
+        };
     liveView_ = std::make_unique<LiveView>(static_cast<LiveViewHost&>(*this), picture, *single_);
     liveView_->initialise();
     gridView_ = std::make_unique<GridView>(tiles, std::move(tileDevices));
@@ -52,6 +57,9 @@ void Viewer::shutdown()
     gridView_->stopAll();
     liveView_->stop();
     single_->stopChannel();   // also after a refused open, when the live view holds no stream
+    for (const auto& [channel, status] : recordings_->stopAll())
+        ViewerLog::event("recording of camera " + std::to_string(channel + 1) + " ended: " +
+                         (status.path.empty() ? std::string("nothing written") : status.path));
     shutDown_ = true;
 }
 
@@ -465,6 +473,7 @@ Viewer::TileLabel Viewer::tileLabel(int position)
                                      : TileController::stateKey(gridView_->stateAt(position)));
     if (position >= 0 && position < TileGrid::kMaxTiles)
         l.note = tileNotes_[size_t(position)];
+    l.recording = markOf(ch);   // also while its stream is lost: the recording goes on
     // The status row follows the framed tile.
     if (grid_.positionTile(position) == grid_.selected() && l.state != status_)
         setStatus(l.state);
@@ -480,6 +489,7 @@ void Viewer::poll()
     recovery_->poll();
     markStalledTiles();
     watchStreams();
+    watchRecordings();
     const std::u16string notice = videoNotice();
     if (notice != shownNotice_) {
         shownNotice_ = notice;
@@ -644,6 +654,116 @@ Viewer::SaveSource Viewer::saveSource() const
     else if (channel >= 0)
         s.camera = u"camera " + fromUtf8(std::to_string(channel + 1));
     return s;
+}
+
+// ---------------------------------------------------------------- recording
+
+namespace {
+
+// The status row is narrow: the home folder is "~".
+std::u16string shortPath(const std::string& path)
+{
+    const char* home = std::getenv("HOME");
+    const std::string h = home ? home : "";
+    if (!h.empty() && path.size() > h.size() && path.compare(0, h.size(), h) == 0 &&
+        path[h.size()] == '/')
+        return u"~" + fromUtf8(path.substr(h.size()));
+    return fromUtf8(path);
+}
+
+}   // namespace
+
+int Viewer::shownChannel() const
+{
+    if (gridShown())
+        return gridView_->channelAt(grid_.zoomed() ? 0 : grid_.selected());
+    return liveView_->openItem() != 0 ? liveView_->channel() : -1;
+}
+
+bool Viewer::recordingShown() const
+{
+    const int channel = shownChannel();
+    return channel >= 0 && recordings_->recording(channel);
+}
+
+bool Viewer::toggleRecording()
+{
+    const int channel = shownChannel();
+    if (channel < 0) {
+        setStatus(Language::text(u"REC_NONE"));
+        return false;
+    }
+    const std::string camera = toUtf8(saveSource().camera);
+    const std::string who = "camera " + std::to_string(channel + 1);
+    if (recordings_->recording(channel)) {
+        const ClipRecorder::Status s = recordings_->stop(channel);
+        const bool told = failuresTold_.erase(channel) != 0;
+        if (s.failed) {
+            setStatus(Language::text(u"REC_FAILED") + u" " + fromUtf8(s.error));
+            if (!told)
+                ViewerLog::event("recording of " + who + " failed: " + s.error);
+        } else {
+            setStatus(Language::text(u"REC_SAVED") + u" " + shortPath(s.path));
+            // A recording that went on after a lost connection is in several parts: all named.
+            std::string files;
+            for (const ClipWriter::Part& part : s.files)
+                files += (files.empty() ? "" : ", ") + part.path;
+            ViewerLog::event("recording of " + who + " saved to " +
+                             (files.empty() ? s.path : files) + " (" + std::to_string(s.frames) +
+                             " frames)");
+        }
+    } else {
+        const RecordingController::Started r = recordings_->start(channel, camera);
+        if (!r.ok) {
+            setStatus(Language::text(u"REC_FAILED") + u" " + fromUtf8(r.error));
+            ViewerLog::event("recording of " + who + " could not start: " + r.error);
+        } else {
+            setStatus(Language::text(u"REC_TO") + u" " + shortPath(r.path));
+            ViewerLog::event("recording " + who + " to " + r.path);
+        }
+    }
+    markedSecond_ = -1;
+    view_.refreshTiles();
+    view_.refreshNotice();
+    return true;
+}
+
+std::u16string Viewer::markOf(int channel) const
+{
+    if (channel < 0 || !recordings_->recording(channel))
+        return {};
+    const ClipRecorder::Status s = recordings_->status(channel);
+    if (s.failed)
+        return u"\u25CF REC !";
+    return u"\u25CF REC " + fromUtf8(RecordingController::elapsedText(s.elapsedMs));
+}
+
+std::u16string Viewer::recordingMark() const
+{
+    if (gridShown() || liveView_->openItem() == 0)
+        return {};
+    return markOf(liveView_->channel());
+}
+
+// A recording that stopped by itself (full disk, folder gone) is told once, in the status row
+// and the log; the marks are drawn again each second while anything records.
+void Viewer::watchRecordings()
+{
+    int64_t longest = -1;
+    for (int channel : recordings_->channels()) {
+        const ClipRecorder::Status s = recordings_->status(channel);
+        longest = std::max(longest, s.elapsedMs / 1000);
+        if (s.failed && failuresTold_.insert(channel).second) {
+            setStatus(Language::text(u"REC_FAILED") + u" " + fromUtf8(s.error));
+            ViewerLog::event("recording of camera " + std::to_string(channel + 1) +
+                             " failed: " + s.error + (s.path.empty() ? "" : "; kept " + s.path));
+        }
+    }
+    if (longest != markedSecond_) {
+        markedSecond_ = longest;
+        view_.refreshTiles();
+        view_.refreshNotice();
+    }
 }
 
 }   // namespace kevra

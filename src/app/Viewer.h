@@ -12,6 +12,7 @@
 #include "app/LiveView.h"
 #include "app/LiveViewHost.h"
 #include "app/RecoveryController.h"
+#include "app/RecordingController.h"
 #include "app/RecoveryHost.h"
 #include "app/StallDetector.h"
 #include "app/TileGrid.h"
@@ -23,6 +24,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -52,6 +54,7 @@ public:
     // What a tile says besides its picture.
     struct TileLabel {
         std::u16string name, state, note;
+        std::u16string recording;   // the red mark while the tile's camera records
     };
     // The picture Save picture takes: from the framed tile of a grid or from the one-camera
     // view (turned: shown a quarter turned). camera is empty when nothing plays.
@@ -64,9 +67,11 @@ public:
 
     // singleDevice: the one-camera view's device (default: one over the client, owned here);
     // tileDevices makes one tile stream's device (default: over the client). The client, view
-    // and surfaces must outlive the coordinator.
+    // and surfaces must outlive the coordinator. recordingFolder: where clips go ("": the
+    // user's videos folder); only the default devices feed recordings.
     Viewer(DeviceClient& client, ViewerView& view, PictureSurface& picture, TileSurface& tiles,
-           LiveViewDevice* singleDevice = nullptr, GridView::DeviceFactory tileDevices = {});
+           LiveViewDevice* singleDevice = nullptr, GridView::DeviceFactory tileDevices = {},
+           const std::string& recordingFolder = "");
     ~Viewer() override;   // shutdown()
     Viewer(const Viewer&) = delete;
     Viewer& operator=(const Viewer&) = delete;
@@ -118,6 +123,15 @@ public:
     void ptz(int code);
     // An arrow key (PtzPanel key); false when no camera is there to drive.
     bool arrowKey(int key);
+    // R and the picture's menu: starts or stops recording the camera shown (the framed tile of
+    // a grid, else the one-camera view); the status row and the log say where the file goes.
+    // False when no camera is shown.
+    bool toggleRecording();
+    // Whether the camera shown (as toggleRecording picks it) records: the menu's check mark.
+    bool recordingShown() const;
+    // The red mark over the one-camera view's picture ("● REC 0:07"), empty when it does not
+    // record.
+    std::u16string recordingMark() const;
     // Called a few times a second: recovery schedules, stall marks, silent and undecodable
     // streams.
     void poll();
@@ -143,6 +157,7 @@ public:
     const TileGrid& grid() const { return grid_; }
     RecoveryController& recovery() { return *recovery_; }
     LiveViewDevice& singleDevice() { return *single_; }
+    RecordingController& recordings() { return *recordings_; }
     const std::vector<std::u16string>& cameraNames() const { return cameraNames_; }
     const std::u16string& recoveryText() const { return recoveryText_; }
     const std::u16string& viewsPath() const { return viewsPath_; }
@@ -167,6 +182,9 @@ private:
     void markStalledTiles();
     void watchStreams();
     void setStatus(const std::u16string& text);
+    int shownChannel() const;
+    std::u16string markOf(int channel) const;
+    void watchRecordings();
 
     // LiveViewHost.
     void fillVideoAreaBlack() override { view_.fillVideoAreaBlack(); }
@@ -183,6 +201,10 @@ private:
 
     DeviceClient& client_;
     ViewerView& view_;
+    // Declared before the devices that feed it: it outlives them.
+    std::unique_ptr<RecordingController> recordings_;
+    std::set<int> failuresTold_;   // channels whose failed recording the status row told
+    int64_t markedSecond_ = -1;    // the elapsed second the marks were last drawn with
     std::unique_ptr<LiveViewDevice> ownSingle_;
     LiveViewDevice* single_;
     std::unique_ptr<LiveView> liveView_;

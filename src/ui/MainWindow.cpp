@@ -89,6 +89,7 @@ MainWindow::MainWindow(DeviceClient& client, LiveViewDevice* device, int forcedD
     connect(video_, &VideoArea::clicked, this, &MainWindow::toggleFullScreen);
     connect(video_, &VideoArea::menuRequested, this, &MainWindow::showPictureMenu);
     video_->setNoticeSource([this] { return videoNotice(); });
+    video_->setMarkSource([this] { return QtText::from(viewer_->recordingMark()); });
 
     tileView_ = new TileView(this);
     tileView_->setProperty("controlId", int(TileControl));
@@ -112,6 +113,9 @@ MainWindow::MainWindow(DeviceClient& client, LiveViewDevice* device, int forcedD
     // the camera tree keeps S for finding a camera by its first letter.
     saveKey_ = new QShortcut(QKeySequence(Qt::Key_S), this);
     connect(saveKey_, &QShortcut::activated, this, [this] { savePicture(); });
+    // R starts and stops recording the camera shown, likewise only in video mode.
+    recordKey_ = new QShortcut(QKeySequence(Qt::Key_R), this);
+    connect(recordKey_, &QShortcut::activated, this, [this] { viewer_->toggleRecording(); });
 
     viewer_ = std::make_unique<Viewer>(client, static_cast<ViewerView&>(*this), *surface_,
                                        *tileView_, device);
@@ -234,6 +238,7 @@ void MainWindow::setVideoGroupVisible(bool visible)
     for (BitmapButton* b : videoBar_)
         b->setVisible(visible);
     saveKey_->setEnabled(visible);
+    recordKey_->setEnabled(visible);
     if (viewer_)
         viewer_->setVideoShown(visible);
 }
@@ -343,7 +348,8 @@ QString MainWindow::videoNotice() const
 TileView::Label MainWindow::tileLabel(int position)
 {
     const Viewer::TileLabel l = viewer_->tileLabel(position);
-    return TileView::Label{QtText::from(l.name), QtText::from(l.state), QtText::from(l.note)};
+    return TileView::Label{QtText::from(l.name), QtText::from(l.state), QtText::from(l.note),
+                           QtText::from(l.recording)};
 }
 
 // ---------------------------------------------------------------- input
@@ -466,6 +472,8 @@ void MainWindow::showPictureMenu(const QPoint& globalPos)
     // opened by holding a finger on it (or the right button), carries the command.
     QMenu menu(this);
     menu.addAction(QtText::lang(u"SAVE_PIC"), this, [this] { savePicture(); });
+    menu.addAction(QtText::lang(viewer_->recordingShown() ? u"REC_STOP" : u"REC_START"), this,
+                   [this] { viewer_->toggleRecording(); });
     menu.exec(globalPos);
 }
 

@@ -187,8 +187,9 @@ private:
     BitmapButton* dirLabel_ = nullptr;
     BitmapButton* lensLabel_ = nullptr;
     BitmapButton* layoutBtn_ = nullptr;
-    QShortcut* saveKey_ = nullptr;   // S: save the picture (video mode only)
-    QIcon images_[3];                // recorder, open camera, idle camera
+    QShortcut* saveKey_ = nullptr;     // S: save the picture (video mode only)
+    QShortcut* recordKey_ = nullptr;   // R: record the camera shown (video mode only)
+    QIcon images_[3];                  // recorder, open camera, idle camera
     QPixmap band_;
     MainLayout::Result layout_;
     QTimer* pollTimer_ = nullptr;    // the coordinator's poll

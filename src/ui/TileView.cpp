@@ -18,6 +18,7 @@ const QColor kTextColour(235, 235, 235);
 const QColor kEmptyTile(16, 16, 16);
 // Behind each text line: readable over a bright picture, the picture still seen through it.
 const QColor kTextBackdrop(0, 0, 0, 160);
+const QColor kRecordingColour(255, 40, 40);
 
 Rect whole(int w, int h)
 {
@@ -219,6 +220,14 @@ void TileView::paintEvent(QPaintEvent*)
         paintedNames_[size_t(i)] = line(label.name, 0, false);
         line(label.state, 0, true);
         line(label.note, 1, true);
+        if (!label.recording.isEmpty() && text.width() > 0) {
+            const QString shown = metrics.elidedText(label.recording, Qt::ElideRight, text.width());
+            const int w = metrics.horizontalAdvance(shown);
+            const QRect r(text.right() - w + 1, text.top(), w, lineHeight);
+            p.fillRect(r.adjusted(-2, 0, 2, 0).intersected(tile), kTextBackdrop);
+            p.setPen(kRecordingColour);
+            p.drawText(r, Qt::AlignRight | Qt::AlignVCenter, shown);
+        }
         if (count > 1 && i == selected_) {
             p.setPen(Qt::NoPen);
             const int f = GridLayout::kFrame;

@@ -23,9 +23,10 @@ class TileView : public QWidget, public TileSurface {
 public:
     // What a tile says besides its picture.
     struct Label {
-        QString name;    // the camera's name (empty tile: nothing)
-        QString state;   // opening, buffering, playing, ...
-        QString note;    // extra line, e.g. how long no picture came; empty for none
+        QString name;        // the camera's name (empty tile: nothing)
+        QString state;       // opening, buffering, playing, ...
+        QString note;        // extra line, e.g. how long no picture came; empty for none
+        QString recording;   // red, top right, while the camera records ("● REC 0:07")
     };
     using Describe = std::function<Label(int position)>;
 

@@ -52,9 +52,19 @@ void VideoArea::paintEvent(QPaintEvent*)
     p.fillRect(rect(), Qt::black);
     const QRect picture = surface_ ? surface_->paint(p, this) : QRect();
     painted_ = notice_ ? notice_() : QString();
+    const QRect area = picture.intersected(rect()).isEmpty() ? rect() : picture.intersected(rect());
     if (!painted_.isEmpty())
-        paintNotice(p, painted_,
-                    picture.intersected(rect()).isEmpty() ? rect() : picture.intersected(rect()));
+        paintNotice(p, painted_, area);
+    const QString mark = mark_ ? mark_() : QString();
+    if (!mark.isEmpty()) {
+        const QFontMetrics fm(font());
+        const int pad = fm.height() / 3 + 2;
+        const QRect box(area.right() - fm.horizontalAdvance(mark) - 3 * pad, area.top() + pad,
+                        fm.horizontalAdvance(mark) + 2 * pad, fm.height() + 2 * pad);
+        p.fillRect(box, QColor(0, 0, 0, 170));
+        p.setPen(QColor(255, 40, 40));
+        p.drawText(box, Qt::AlignCenter, mark);
+    }
 }
 
 void VideoArea::paintNotice(QPainter& p, const QString& text, const QRect& area)

@@ -21,6 +21,8 @@ public:
     void setSurface(DisplaySurface* surface) { surface_ = surface; }
     // Gives the notice drawn over the picture at each paint (empty: none). Lines end with '\n'.
     void setNoticeSource(std::function<QString()> source) { notice_ = std::move(source); }
+    // Gives the red recording mark drawn in the picture's top right corner (empty: none).
+    void setMarkSource(std::function<QString()> source) { mark_ = std::move(source); }
     // The notice drawn by the last paint (tests).
     const QString& paintedNotice() const { return painted_; }
 
@@ -50,6 +52,7 @@ private:
     bool held_ = false;   // the held press opened the menu: its release is no click
     bool afterDoubleClick_ = false;
     std::function<QString()> notice_;
+    std::function<QString()> mark_;
     QString painted_;
 };
 

@@ -14,6 +14,8 @@
 #include "profile/Language.h"
 #include "profile/LoginSettings.h"
 #include "profile/ViewSettings.h"
+#include "remux/support/ClipProbe.h"
+#include "tools/support/RecorderProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -21,6 +23,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 
@@ -445,3 +448,77 @@ TEST(LiveViewDevice, ACameraWithMediaButNoPictureCannotBeShownAndSilenceIsMeasur
 }
 
 }   // namespace
+
+// R over the real client and the simulated recorder: the camera shown is recorded into the
+// folder under its name, marked while it records, and the file plays from a key frame once R
+// ends it; a recording still running at exit is completed too.
+TEST(ViewerRecording, RStartsAndEndsAPlayableClipOfTheShownCameraAndExitCompletesOne)
+{
+    RecorderProcess rec({"--size", "176x144", "--fps", "25", "--channels", "2"});
+    ASSERT_TRUE(rec.start());
+    Language::setFilePath(fromUtf8(std::string(KEVRA_BIN_DIR) + "/language_eng.ini"));
+    ViewerLog::setOutput([](const std::string&) {});
+    char pattern[] = "/tmp/kevra-rec-XXXXXX";
+    const std::string folder = mkdtemp(pattern);
+    DeviceClient client;
+    FakeView view;
+    NullPicture picture;
+    NullTiles tiles;
+    auto viewer = std::make_unique<Viewer>(client, view, picture, tiles, nullptr,
+                                           GridView::DeviceFactory{}, folder);
+    view.onDialogResult = [&](int code) {
+        if (code == 0)
+            viewer->loginDialogClosed(false, fromUtf8(folder + "/login.ini"), u"127.0.0.1",
+                                      rec.port());
+    };
+    auto settle = [&](const std::function<bool()>& done, int ms) {
+        for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+             std::chrono::steady_clock::now() < end;) {
+            view.runPosted();
+            if (done())
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return done();
+    };
+    viewer->requestLogin();
+    viewer->logInByHand({"127.0.0.1", rec.port(), "admin", "580317"});
+    ASSERT_TRUE(settle([&] { return !view.cameras.empty(); }, 20000));
+
+    EXPECT_FALSE(viewer->toggleRecording()) << "no camera shown";
+    viewer->chooseCamera(1);
+    ASSERT_TRUE(settle([&] { return viewer->singleDevice().lastMediaMs() != 0; }, 20000));
+    ASSERT_TRUE(viewer->toggleRecording());
+    EXPECT_EQ(view.status.rfind(Language::text(u"REC_TO"), 0), 0u) << toUtf8(view.status);
+    EXPECT_TRUE(viewer->recordingShown());
+    settle([] { return false; }, 2500);
+    EXPECT_EQ(viewer->recordingMark().rfind(u"\u25CF REC 0:0", 0), 0u);
+    const std::string path = viewer->recordings().status(1).path;
+    ASSERT_TRUE(viewer->toggleRecording());
+    EXPECT_FALSE(viewer->recordingShown());
+    EXPECT_EQ(viewer->recordingMark(), u"");
+    EXPECT_EQ(view.status.rfind(Language::text(u"REC_SAVED"), 0), 0u) << toUtf8(view.status);
+    EXPECT_EQ(std::filesystem::path(path).parent_path(), folder);
+    ClipProbe p = ClipProbe::of(path);
+    EXPECT_TRUE(p.opened) << path;
+    EXPECT_EQ(p.codec, "h264");
+    EXPECT_GE(p.frames, 25) << "about 2.5 s at 25 fps";
+    EXPECT_TRUE(p.firstKey);
+
+    // Exit while recording: the file is completed.
+    ASSERT_TRUE(viewer->toggleRecording());
+    settle([] { return false; }, 1500);
+    const std::string second = viewer->recordings().status(1).path;
+    viewer->shutdown();
+    EXPECT_FALSE(viewer->recordings().recording(1));
+    p = ClipProbe::of(second);
+    EXPECT_TRUE(p.opened) << second;
+    EXPECT_GE(p.frames, 10);
+    EXPECT_TRUE(p.firstKey);
+
+    viewer.reset();
+    client.shutdown();
+    ViewerLog::setOutput(nullptr);
+    Language::setFilePath(u"");
+    std::filesystem::remove_all(folder);
+}
