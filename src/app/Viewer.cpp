@@ -57,10 +57,15 @@ void Viewer::shutdown()
     gridView_->stopAll();
     liveView_->stop();
     single_->stopChannel();   // also after a refused open, when the live view holds no stream
+    endRecordings();
+    shutDown_ = true;
+}
+
+void Viewer::endRecordings()
+{
     for (const auto& [channel, status] : recordings_->stopAll())
         ViewerLog::event("recording of camera " + std::to_string(channel + 1) + " ended: " +
                          (status.path.empty() ? std::string("nothing written") : status.path));
-    shutDown_ = true;
 }
 
 std::vector<std::u16string> Viewer::splitNames(const uint8_t* block, int length, int count)
@@ -202,6 +207,9 @@ void Viewer::loginDialogClosed(bool cancelled, const std::u16string& settingsPat
     recovery_->cancel();
     recovery_->resume();
     stopShown();
+    // Channel numbers of the new login may name other cameras (another recorder): a recording
+    // of the session before ends here, its file complete.
+    endRecordings();
     restorePending_ = true;
     view_.showTreeMode();
 }

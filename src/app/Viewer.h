@@ -173,6 +173,8 @@ private:
     void channelClosed(int channel);
     void statusKey(const std::u16string& key);
 
+    // Ends every recording, each file complete, and logs where it went.
+    void endRecordings();
     void stopShown();
     void restoreView();
     void applyGrid();

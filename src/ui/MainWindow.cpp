@@ -472,7 +472,7 @@ void MainWindow::showPictureMenu(const QPoint& globalPos)
     // opened by holding a finger on it (or the right button), carries the command.
     QMenu menu(this);
     menu.addAction(QtText::lang(u"SAVE_PIC"), this, [this] { savePicture(); });
-    menu.addAction(QtText::lang(viewer_->recordingShown() ? u"REC_STOP" : u"REC_START"), this,
+    menu.addAction(QtText::lang(viewer_->recordingShown() ? u"REC_END" : u"REC_START"), this,
                    [this] { viewer_->toggleRecording(); });
     menu.exec(globalPos);
 }

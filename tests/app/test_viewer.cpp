@@ -505,6 +505,17 @@ TEST(ViewerRecording, RStartsAndEndsAPlayableClipOfTheShownCameraAndExitComplete
     EXPECT_GE(p.frames, 25) << "about 2.5 s at 25 fps";
     EXPECT_TRUE(p.firstKey);
 
+    // A login by hand ends a recording, its file complete: the new login's channel numbers
+    // may name another recorder's cameras.
+    ASSERT_TRUE(viewer->toggleRecording());
+    settle([] { return false; }, 1500);
+    const std::string before = viewer->recordings().status(1).path;
+    viewer->loginDialogClosed(false, fromUtf8(folder + "/login.ini"), u"127.0.0.1", rec.port());
+    EXPECT_FALSE(viewer->recordings().recording(1));
+    EXPECT_TRUE(ClipProbe::of(before).firstKey) << before;
+    viewer->chooseCamera(1);
+    settle([] { return false; }, 1500);
+
     // Exit while recording: the file is completed.
     ASSERT_TRUE(viewer->toggleRecording());
     settle([] { return false; }, 1500);

@@ -139,7 +139,15 @@ const std::set<std::u16string>& languageKeys()
                                                   u"PIC_SAVE_ERR",
                                                   u"NO_PIC",
                                                   u"LINK_LOST",
-                                                  u"PORT_RANGE"};
+                                                  u"PORT_RANGE",
+                                                  u"LOGIN_WAIT",
+                                                  u"LIST_ERR",
+                                                  u"REC_START",
+                                                  u"REC_END",
+                                                  u"REC_TO",
+                                                  u"REC_SAVED",
+                                                  u"REC_FAILED",
+                                                  u"REC_NONE"};
     return keys;
 }
 
