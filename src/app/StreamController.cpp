@@ -53,6 +53,7 @@ void StreamController::stop()
     stall_.stop();
     if (state_.load() == State::Stopped)
         return;
+    ViewerLog::channelStopped(camera_.channel);
     device_->stopChannel();
     state_ = State::Stopped;
 }
