@@ -349,7 +349,7 @@ TileView::Label MainWindow::tileLabel(int position)
 {
     const Viewer::TileLabel l = viewer_->tileLabel(position);
     return TileView::Label{QtText::from(l.name), QtText::from(l.state), QtText::from(l.note),
-                           QtText::from(l.recording)};
+                           QtText::from(l.recording), QString()};
 }
 
 // ---------------------------------------------------------------- input
