@@ -81,8 +81,12 @@ run_case() {   # layout size burst mode
             "$port" > "$TMP/actions.txt"
     fi
     # A settings folder of its own: every case starts from the viewer's defaults.
-    rm -rf "$TMP/config"
-    [ "$mode" = low ] && write_login_ini "$TMP/config" 1
+    # A scripted login keeps its login.ini beside the actions file.
+    rm -rf "$TMP/config" "$TMP/login.ini" "$TMP/views.ini"
+    if [ "$mode" = low ]; then
+        write_login_ini "$TMP/config" 1
+        cp "$TMP/config/kevra/login.ini" "$TMP/login.ini"
+    fi
     XDG_CONFIG_HOME="$TMP/config" KEVRA_TEST_ACTIONS="$TMP/actions.txt" "$BIN/kevra" \
         2> "$TMP/viewer.log" &
     PIDS+=($!)
