@@ -1,8 +1,14 @@
+#include "app/StreamController.h"
 #include "app/StreamStats.h"
+#include "app/ViewerLog.h"
+#include "common/Clock.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
 #include <string>
+#include <vector>
 
 using namespace kevra;
 
@@ -99,4 +105,68 @@ TEST(StreamStats, RecordStaysBoundedAtAnyPictureRate)
     EXPECT_NEAR(f.fpsReceived, 1000.0, 10.0);
     EXPECT_DOUBLE_EQ(f.latencyP95, 0.5);
     EXPECT_EQ(StreamStats::codecName(f.codec), "MPEG-4");
+}
+
+namespace {
+
+// A device whose decoder counts as a 25 frames/s stream of 1,000-byte frames.
+struct CountingDevice : LiveViewDevice {
+    std::atomic<bool> low{false};
+    DecoderWorker::Counters c;
+    std::vector<uint8_t> pixels = std::vector<uint8_t>(16 * 16 * 4);
+    void openChannel(int, int) override {}
+    void stopChannel() override {}
+    void setPixelFormat(PixelFormat) override {}
+    bool takePicture(Picture& p) override
+    {
+        c.frames++;
+        c.bytes += 1000;
+        p.pixels = pixels.data();
+        p.width = 16;
+        p.height = 16;
+        p.receivedUs = Clock::nowUs();
+        p.decodedUs = p.convertedUs = p.receivedUs;
+        return true;
+    }
+    void giveBack(const Picture&) override {}
+    int buffering(int) override { return 0; }
+    int frameRate() const override { return 25; }
+    void setLowLatency(bool on) override { low = on; }
+    DecoderWorker::Counters counters() const override { return c; }
+    int codec() const override { return 4; }
+};
+
+}   // namespace
+
+TEST(StreamStats, StreamControllerRecordsDrawnPicturesAndLogsThemWhenTheStreamEnds)
+{
+    Clock::useManual();
+    std::vector<std::string> log;
+    ViewerLog::setOutput([&](const std::string& line) { log.push_back(line); });
+    auto owned = std::make_unique<CountingDevice>();
+    CountingDevice& device = *owned;
+    StreamController s(CameraId{0, 2}, std::move(owned));
+    s.setLowLatency(true);
+    EXPECT_TRUE(device.low);
+    s.open(PixelFormat::Bgrx32);
+    ASSERT_TRUE(s.onOpenResult(0));
+    for (int i = 0; i < 100; ++i) {   // 4 s; each picture drawn 30 ms after it came
+        Clock::advance(40);
+        Picture p;
+        bool changed = false;
+        ASSERT_TRUE(s.poll(p, changed));
+        s.pictureDrawn(p, Clock::nowUs() + 30'000);
+    }
+    Clock::advance(40);
+    const StreamStats::Figures f = s.figures();
+    EXPECT_EQ(f.pictures, 100);
+    EXPECT_NEAR(f.fpsReceived, 25.0, 0.5);
+    EXPECT_NEAR(double(f.bitsPerSecond), 200'000.0, 4'000.0);
+    EXPECT_DOUBLE_EQ(f.latencyP95, 30.0);
+    s.stop();
+    ViewerLog::setOutput(nullptr);
+    Clock::useReal();
+    ASSERT_FALSE(log.empty());
+    EXPECT_NE(log.back().find("stats camera 3: H.264 16x16"), std::string::npos) << log.back();
+    EXPECT_EQ(s.figures().pictures, 0);   // forgotten with the stream
 }
