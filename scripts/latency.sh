@@ -98,8 +98,9 @@ run_case() {   # layout size burst mode
     done
     sleep 2   # let the stream settle
 
-    ffmpeg -loglevel error -f x11grab -draw_mouse 0 -framerate "$GRAB_FPS" -video_size "$SCREEN" \
-        -i "$DISPLAY" -t "$SECONDS_MEASURED" -pix_fmt gray -f rawvideo - 2> "$TMP/grab.err" |
+    ffmpeg -loglevel error -fflags nobuffer -flags low_delay -probesize 32 -analyzeduration 0 \
+        -f x11grab -draw_mouse 0 -framerate "$GRAB_FPS" -video_size "$SCREEN" \
+        -i "$DISPLAY" -t "$SECONDS_MEASURED" -fps_mode passthrough -pix_fmt gray -f rawvideo - 2> "$TMP/grab.err" |
         python3 scripts/read-counter.py --raw "$SCREEN" > "$TMP/seen.txt" &
     local grab=$!
     : > "$TMP/keys.txt"
