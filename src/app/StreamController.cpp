@@ -70,6 +70,7 @@ void StreamController::stop()
     if (state_.load() == State::Stopped)
         return;
     closeStats();
+    ViewerLog::channelStopped(camera_.channel);
     device_->stopChannel();
     state_ = State::Stopped;
 }

@@ -227,7 +227,10 @@ void Viewer::camerasListed(int code, const std::vector<std::u16string>& names)
         restorePending_ = false;
         restoreView();
     } else {
-        applyGrid();   // the streams of the lost session open again; cameras gone stop
+        // A new session after a lost one: every stream opens again on it (also one opened
+        // and refused while the session was away); cameras no longer listed stop.
+        playback_->suspendAll();
+        applyGrid();
     }
     markTreeImages();
     recovery_->onCameraList();

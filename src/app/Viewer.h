@@ -55,8 +55,8 @@ public:
         std::u16string recording;   // the red mark while the tile's camera records
         std::u16string stats;       // the framed tile's stream figures while they are shown
     };
-    // The picture Save picture takes: from the framed tile of a grid or from the one-camera
-    // view (turned: shown a quarter turned). camera is empty when nothing plays.
+    // The picture Save picture takes: from the framed tile of a grid or from the single view
+    // (turned: shown a quarter turned). camera is empty when nothing plays.
     struct SaveSource {
         bool tile = false;
         int position = -1;
@@ -105,7 +105,7 @@ public:
     // Repeated calls do nothing more.
     void shutdown();
 
-    // A camera chosen in the tree: into the framed tile of a grid, or the one-camera view.
+    // A camera chosen in the tree: into the framed tile of a grid, or the single view.
     void chooseCamera(int channel);
     void toggleFullScreen();
     void chooseLayout(int tiles);
@@ -121,12 +121,12 @@ public:
     // An arrow key (PtzPanel key); false when no camera is there to drive.
     bool arrowKey(int key);
     // R and the picture's menu: starts or stops recording the camera shown (the framed tile of
-    // a grid, else the one-camera view); the status row and the log say where the file goes.
+    // a grid, else the single view); the status row and the log say where the file goes.
     // False when no camera is shown.
     bool toggleRecording();
     // Whether the camera shown (as toggleRecording picks it) records: the menu's check mark.
     bool recordingShown() const;
-    // The red mark over the one-camera view's picture ("● REC 0:07"), empty when it does not
+    // The red mark over the single view's picture ("● REC 0:07"), empty when it does not
     // record.
     std::u16string recordingMark() const;
     // I and the picture's menu: shows or hides the stream figures over the single view's
@@ -150,9 +150,9 @@ public:
     TileLabel tileLabel(int position);
     std::u16string videoNotice() const;
     SaveSource saveSource() const;
-    // Tells the coordinator the window's video area is shown (the one-camera view draws then).
+    // Tells the coordinator the window's video area is shown (the single view draws then).
     void setVideoShown(bool shown);
-    // Window layout: the one-camera view's rectangles and a moved window.
+    // Window layout: the single view's rectangles and a moved window.
     void setVideoRectangles(const Rect& normal, const Rect& fullScreen);
     void videoAreaMoved();
     bool pictureTurned() const { return !gridShown() && playback_->single().pictureTurned(); }

@@ -375,6 +375,16 @@ TEST_F(ViewerTest, LostSessionIsLoggedInAgainAndTheCameraReopenedWhileTheLoginDi
     EXPECT_EQ(opens.load(), 2) << "no tries while the dialog is open";
     ASSERT_TRUE(logIn(a));
     EXPECT_FALSE(viewer->recovery().sessionRecovering());
+    // A camera chosen while the session is away, and refused, opens again on the new session.
+    loseSession();
+    viewer->chooseCamera(2);
+    viewer->onChannel(2, 7);
+    view.runPosted();
+    EXPECT_EQ(viewer->playback().singleStream()->state(), StreamController::State::OpenError);
+    const int before = opens.load();
+    advance(1000);
+    ASSERT_TRUE(settle([&] { return opens.load() > before; }));
+    EXPECT_EQ(viewer->playback().singleStream()->state(), StreamController::State::Opening);
     // Exit while retries wait ends them.
     loseSession();
     viewer->shutdown();
