@@ -127,13 +127,14 @@ run_case() {   # layout size burst mode
         "$mode" "$TMP/viewer.log" "$load" <<'PY'
 import json, re, sys
 log, seen_path, keys_path, label, mode, viewer_log, load = sys.argv[1:8]
-sent, ptz = {}, []
+sent, ptz, sizes = {}, [], []
 for line in open(log):
     if not line.startswith("{"):
         continue
     e = json.loads(line)
     if e["event"] == "sent" and e["stream"] == 1:
         sent[(e["channel"] & 15, e["frame"] & 0xFFFFF)] = e["real_us"]
+        sizes.append((e["real_us"], e["channel"], e.get("bytes", 0)))
     elif e["event"] == "ptz":
         ptz.append(e)
 first = {}
@@ -182,7 +183,11 @@ rec_text = "-" if not stalls else (
 
 # The viewer's own figures: one line per stream, written when it stopped.
 own = []
+viewer_rate = {}
 for line in open(viewer_log, errors="replace"):
+    r = re.search(r"stats camera (\d+): .*?, ([\d.]+) frames/s received, [\d.]+ shown, (\d+) bit/s", line)
+    if r:
+        viewer_rate[int(r.group(1)) - 1] = (float(r.group(2)), int(r.group(3)))
     m = re.search(r"stats camera (\d+): .*?, ([\d.]+) shown, \d+ bit/s, (\d+) dropped.*"
                   r"p50 ([\d.]+) ms, p95 ([\d.]+) ms, max [\d.]+ ms \(decoded ([\d.]+), "
                   r"converted ([\d.]+), waited to be drawn ([\d.]+)", line)
@@ -195,15 +200,23 @@ if own:
               f"{med([o[7] for o in own]):.1f} | {sum(o[2] for o in own):.0f}")
 else:
     inside = "- | - | - | -"
-print(f"| {label} | {mode} | {len(lat)} | {stats(lat)} | {inside} | {rec_text} | "
+# The recorder's frames and bytes of camera 1 over the last 10 s it sent, against the viewer's.
+agree = "-"
+if sizes and 0 in viewer_rate:
+    end = max(t for t, c, b in sizes)
+    last = [(t, b) for t, c, b in sizes if c == 0 and t > end - 10_000_000]
+    fps, bits = viewer_rate[0]
+    sent_bits = sum(b for t, b in last) * 8 / 10
+    agree = f"{len(last) / 10:.1f} / {fps:.1f}, {sent_bits / 1000:.0f} / {bits / 1000:.0f}"
+print(f"| {label} | {mode} | {len(lat)} | {stats(lat)} | {inside} | {agree} | {rec_text} | "
       f"{len(turn)} | {stats(turn)} | {grabs} | {load} |")
 PY
 }
 
 echo "CPU: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), $(nproc) logical cores"
 echo
-echo "| case | mode | frames seen | network->screen p50 ms | p95 | max | viewer p50 ms | viewer p95 ms | viewer decoded / converted / drawn-wait ms | passed over | all <=100 ms again after a stall (ms) | arrow keys | key->moved p50 ms | p95 | max | grabs with a code | load (1 min) |"
-echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
+echo "| case | mode | frames seen | network->screen p50 ms | p95 | max | viewer p50 ms | viewer p95 ms | viewer decoded / converted / drawn-wait ms | passed over | camera 1 fps, kbit/s: recorder / viewer | all <=100 ms again after a stall (ms) | arrow keys | key->moved p50 ms | p95 | max | grabs with a code | load (1 min) |"
+echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
 for c in ${CASES:-single:704x576 single:1920x1080 grid16:352x288 single:704x576:burst single:1920x1080:burst grid16:352x288:burst}; do
     IFS=: read -r layout size burst <<< "$c"
     for mode in ${MODES:-default low}; do
