@@ -1,5 +1,7 @@
 #include "app/Playback.h"
 
+#include "common/Clock.h"
+
 #include <algorithm>
 
 namespace kevra {
@@ -217,7 +219,7 @@ void Playback::tick()
                 drawn = true;
             }
             if (drawn)
-                s->pictureDrawn(picture, Picture::Clock::now());
+                s->pictureDrawn(picture, Clock::nowUs());
             else
                 s->pictureSkipped(picture);   // hidden, or the tree is shown
         }

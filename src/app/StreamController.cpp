@@ -1,6 +1,7 @@
 #include "app/StreamController.h"
 
 #include "app/ViewerLog.h"
+#include "common/Clock.h"
 
 namespace kevra {
 
@@ -20,6 +21,7 @@ void StreamController::open(PixelFormat format)
     buffering_ = 1;
     missed_ = 0;
     anyPicture_ = false;
+    closeStats();
     state_ = State::Opening;
     device_->openChannel(camera_.channel, 1);   // stops the stream open so far first
 }
@@ -40,10 +42,24 @@ bool StreamController::onOpenResult(int result)
     return true;
 }
 
+void StreamController::closeStats()
+{
+    const StreamStats::Figures f = figures();
+    if (f.pictures > 0)
+        ViewerLog::event(StreamStats::logLine(camera_.channel, f));
+    stats_.reset();
+}
+
+StreamStats::Figures StreamController::figures() const
+{
+    return stats_.figures(Clock::nowUs());
+}
+
 void StreamController::suspend()
 {
     if (state_.load() == State::Stopped)
         return;
+    closeStats();
     device_->stopChannel();
     state_ = State::Stopped;
 }
@@ -53,6 +69,7 @@ void StreamController::stop()
     stall_.stop();
     if (state_.load() == State::Stopped)
         return;
+    closeStats();
     ViewerLog::channelStopped(camera_.channel);
     device_->stopChannel();
     state_ = State::Stopped;
@@ -75,6 +92,7 @@ bool StreamController::poll(Picture& picture, bool& changed)
     changed = false;
     const bool taken = device_->takePicture(picture);
     const bool shown = taken && picture.width > 0 && picture.height > 0;
+    stats_.sample(device_->counters(), device_->codec(), Clock::nowUs());
     if (taken && !shown)
         device_->giveBack(picture);
     // Playing as soon as a picture comes (or the decoder holds a second of frames); buffering
@@ -111,8 +129,9 @@ bool StreamController::poll(Picture& picture, bool& changed)
     return shown;
 }
 
-void StreamController::pictureDrawn(const Picture& picture, Picture::Clock::time_point)
+void StreamController::pictureDrawn(const Picture& picture, uint64_t drawnUs)
 {
+    stats_.pictureShown(picture, drawnUs);
     device_->giveBack(picture);
 }
 

@@ -6,11 +6,13 @@
 // Threads: open(), onOpenResult(), suspend() and stop() run on the user-interface thread while
 // the frame timer is paused; poll(), pictureDrawn() and pictureSkipped() on the frame-timer
 // thread, and only while polling() is true. The state, the low-latency flag and the stall
-// detector are atomics; the counters of the buffering rule belong to the frame-timer thread.
+// detector are atomics; the counters of the buffering rule belong to the frame-timer thread;
+// the stream figures guard themselves (StreamStats).
 #pragma once
 #include "app/CameraId.h"
 #include "app/LiveViewDevice.h"
 #include "app/StallDetector.h"
+#include "app/StreamStats.h"
 
 #include <atomic>
 #include <memory>
@@ -48,9 +50,9 @@ public:
     // True with a ready picture (width and height above 0); keeps the state in line with the
     // stream. changed: the state changed.
     bool poll(Picture& picture, bool& changed);
-    // After a polled picture was drawn, at drawnAt: gives it back. Per-picture drawing times
-    // (statistics) hook in here.
-    void pictureDrawn(const Picture& picture, Picture::Clock::time_point drawnAt);
+    // After a polled picture was drawn, at drawnUs (Clock::nowUs): records its stage times in
+    // the stream figures and gives it back.
+    void pictureDrawn(const Picture& picture, uint64_t drawnUs);
     // A polled picture nobody sees (a hidden stream, the tree shown): gives it back undrawn.
     void pictureSkipped(const Picture& picture);
     // Polls of the frame timer per frame of the stream (the buffering rule's grace counts
@@ -68,20 +70,31 @@ public:
     // Low latency (hook for the latency mode): the state follows the pictures alone, without
     // the decoder's rule that waits for a second of frames after the stream ran dry, and the
     // frame timer polls more often (Playback::setLowLatency).
-    void setLowLatency(bool on) { lowLatency_ = on; }
+    // The decoder catches up in this mode too (DecoderWorker::setLowLatency).
+    void setLowLatency(bool on)
+    {
+        lowLatency_ = on;
+        device_->setLowLatency(on);
+    }
     bool lowLatency() const { return lowLatency_.load(); }
     LiveViewDevice& device() { return *device_; }
+    // The stream's figures over the last seconds (any thread); reset by open().
+    StreamStats::Figures figures() const;
 
     // Language key of a state: in a tile, or in the single view's status row.
     static const char16_t* tileKey(State s);
     static const char16_t* singleKey(State s);
 
 private:
+    // The stream ends here: its figures into the log (when pictures were drawn), then forgotten.
+    void closeStats();
+
     const CameraId camera_;
     std::unique_ptr<LiveViewDevice> device_;
     std::atomic<State> state_{State::Stopped};
     std::atomic<bool> lowLatency_{false};
     StallDetector stall_;
+    StreamStats stats_;
     // Frame-timer thread (reset by open() while no poll runs).
     int buffering_ = 1;
     int missed_ = 0;            // polls without a picture while playing

@@ -5,6 +5,7 @@
 #include "app/LoginFailure.h"
 #include "app/PtzPanel.h"
 #include "app/ViewerLog.h"
+#include "common/Clock.h"
 #include "common/Utf.h"
 #include "device/DeviceClient.h"
 #include "device/ResultCode.h"
@@ -33,6 +34,7 @@ Viewer::Viewer(DeviceClient& client, ViewerView& view, PictureSurface& picture, 
                                            std::move(devices));
     recovery_ = std::make_unique<RecoveryController>(static_cast<RecoveryHost&>(*this));
     loginSettingsPath_ = LoginSettings::pathIn(AppValues::settingsFolder());
+    setLowLatency(LoginSettings::load(loginSettingsPath_).lowLatency, false);
     client_.setSink(this);
 }
 
@@ -190,6 +192,7 @@ void Viewer::loginDialogClosed(bool cancelled, const std::u16string& settingsPat
     // before: its view ends here. The camera list of this login brings back what this
     // recorder showed last (views.ini beside login.ini).
     loginSettingsPath_ = settingsPath;
+    setLowLatency(LoginSettings::load(loginSettingsPath_).lowLatency, false);
     recorderName_ = ViewSettings::recorderName(address, port);
     const size_t slash = settingsPath.find_last_of(u'/');
     viewsPath_ = ViewSettings::pathIn(
@@ -467,6 +470,9 @@ Viewer::TileLabel Viewer::tileLabel(int position)
     if (position >= 0 && position < TileGrid::kMaxTiles)
         l.note = tileNotes_[size_t(position)];
     l.recording = markOf(ch);   // also while its stream is lost: the recording goes on
+    if (statsShown_ && !stopped &&
+        (grid_.zoomed() || grid_.positionTile(position) == grid_.selected()))
+        l.stats = statsText(playback_->stream(camera(ch)));
     // The status row follows the framed tile.
     if (grid_.positionTile(position) == grid_.selected() && l.state != status_)
         setStatus(l.state);
@@ -483,6 +489,12 @@ void Viewer::poll()
     markStalledTiles();
     watchStreams();
     watchRecordings();
+    // The figures change while the picture may not (a stalled stream): drawn again each second.
+    if (statsShown_ && Clock::nowMs() - statsDrawnMs_ >= 1000) {
+        statsDrawnMs_ = Clock::nowMs();
+        view_.refreshTiles();
+        view_.refreshNotice();
+    }
     const std::u16string notice = videoNotice();
     if (notice != shownNotice_) {
         shownNotice_ = notice;
@@ -684,6 +696,40 @@ std::u16string Viewer::markOf(int channel) const
     if (s.failed)
         return u"\u25CF REC !";
     return u"\u25CF REC " + fromUtf8(RecordingController::elapsedText(s.elapsedMs));
+}
+
+void Viewer::toggleStats()
+{
+    statsShown_ = !statsShown_;
+    statsDrawnMs_ = Clock::nowMs();
+    view_.refreshTiles();
+    view_.refreshNotice();
+}
+
+std::u16string Viewer::statsText(const StreamController* stream)
+{
+    if (!stream)
+        return {};
+    std::u16string text;
+    for (const auto& [key, value] : StreamStats::overlayRows(stream->figures()))
+        text += (text.empty() ? u"" : u"\n") + Language::text(key) + u" " + fromUtf8(value);
+    return text;
+}
+
+std::u16string Viewer::singleStats() const
+{
+    if (!statsShown_ || gridShown())
+        return {};
+    return statsText(playback_->singleStream());
+}
+
+void Viewer::setLowLatency(bool on, bool save)
+{
+    if (on != playback_->lowLatency())
+        ViewerLog::event(on ? "low latency on" : "low latency off");
+    playback_->setLowLatency(on);
+    if (save && !LoginSettings::saveLowLatency(loginSettingsPath_, on))
+        ViewerLog::event("low latency setting not saved to " + toUtf8(loginSettingsPath_));
 }
 
 std::u16string Viewer::recordingMark() const

@@ -53,6 +53,7 @@ public:
     struct TileLabel {
         std::u16string name, state, note;
         std::u16string recording;   // the red mark while the tile's camera records
+        std::u16string stats;       // the framed tile's stream figures while they are shown
     };
     // The picture Save picture takes: from the framed tile of a grid or from the single view
     // (turned: shown a quarter turned). camera is empty when nothing plays.
@@ -128,6 +129,15 @@ public:
     // The red mark over the single view's picture ("● REC 0:07"), empty when it does not
     // record.
     std::u16string recordingMark() const;
+    // I and the picture's menu: shows or hides the stream figures over the single view's
+    // picture and the framed tile (or the tile shown alone).
+    void toggleStats();
+    bool statsShown() const { return statsShown_; }
+    // The single view's figures, one "label value" row a line; empty while hidden or in a grid.
+    std::u16string singleStats() const;
+    // Low latency for every stream (the picture's menu); save: remembered in login.ini.
+    void setLowLatency(bool on, bool save);
+    bool lowLatency() const { return playback_->lowLatency(); }
     // Called a few times a second: recovery schedules, stall marks, silent and undecodable
     // streams.
     void poll();
@@ -183,6 +193,7 @@ private:
     void setStatus(const std::u16string& text);
     int shownChannel() const;
     std::u16string markOf(int channel) const;
+    static std::u16string statsText(const StreamController* stream);
     void watchRecordings();
 
     // SingleViewHost.
@@ -204,6 +215,8 @@ private:
     std::unique_ptr<RecordingController> recordings_;
     std::set<int> failuresTold_;   // channels whose failed recording the status row told
     int64_t markedSecond_ = -1;    // the elapsed second the marks were last drawn with
+    bool statsShown_ = false;
+    uint64_t statsDrawnMs_ = 0;   // when the figures were last drawn again
     std::unique_ptr<Playback> playback_;
     std::unique_ptr<RecoveryController> recovery_;
     std::atomic<int> systemError_{0};   // errno of the latest login's connect (network thread)

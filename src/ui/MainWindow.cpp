@@ -90,6 +90,7 @@ MainWindow::MainWindow(DeviceClient& client, Playback::DeviceFactory devices, in
     connect(video_, &VideoArea::menuRequested, this, &MainWindow::showPictureMenu);
     video_->setNoticeSource([this] { return videoNotice(); });
     video_->setMarkSource([this] { return QtText::from(viewer_->recordingMark()); });
+    video_->setStatsSource([this] { return QtText::from(viewer_->singleStats()); });
 
     tileView_ = new TileView(this);
     tileView_->setProperty("controlId", int(TileControl));
@@ -116,6 +117,8 @@ MainWindow::MainWindow(DeviceClient& client, Playback::DeviceFactory devices, in
     // R starts and stops recording the camera shown, likewise only in video mode.
     recordKey_ = new QShortcut(QKeySequence(Qt::Key_R), this);
     connect(recordKey_, &QShortcut::activated, this, [this] { viewer_->toggleRecording(); });
+    statsKey_ = new QShortcut(QKeySequence(Qt::Key_I), this);
+    connect(statsKey_, &QShortcut::activated, this, [this] { viewer_->toggleStats(); });
 
     viewer_ = std::make_unique<Viewer>(client, static_cast<ViewerView&>(*this), *surface_,
                                        *tileView_, std::move(devices));
@@ -239,6 +242,7 @@ void MainWindow::setVideoGroupVisible(bool visible)
         b->setVisible(visible);
     saveKey_->setEnabled(visible);
     recordKey_->setEnabled(visible);
+    statsKey_->setEnabled(visible);
     if (viewer_)
         viewer_->setVideoShown(visible);
 }
@@ -349,7 +353,7 @@ TileView::Label MainWindow::tileLabel(int position)
 {
     const Viewer::TileLabel l = viewer_->tileLabel(position);
     return TileView::Label{QtText::from(l.name), QtText::from(l.state), QtText::from(l.note),
-                           QtText::from(l.recording)};
+                           QtText::from(l.recording), QtText::from(l.stats)};
 }
 
 // ---------------------------------------------------------------- input
@@ -474,6 +478,14 @@ void MainWindow::showPictureMenu(const QPoint& globalPos)
     menu.addAction(QtText::lang(u"SAVE_PIC"), this, [this] { savePicture(); });
     menu.addAction(QtText::lang(viewer_->recordingShown() ? u"REC_END" : u"REC_START"), this,
                    [this] { viewer_->toggleRecording(); });
+    QAction* stats =
+        menu.addAction(QtText::lang(u"STATS"), this, [this] { viewer_->toggleStats(); });
+    stats->setCheckable(true);
+    stats->setChecked(viewer_->statsShown());
+    QAction* low = menu.addAction(QtText::lang(u"LOW_LAT"), this,
+                                  [this] { viewer_->setLowLatency(!viewer_->lowLatency(), true); });
+    low->setCheckable(true);
+    low->setChecked(viewer_->lowLatency());
     menu.exec(globalPos);
 }
 

@@ -186,6 +186,7 @@ private:
     BitmapButton* layoutBtn_ = nullptr;
     QShortcut* saveKey_ = nullptr;     // S: save the picture (video mode only)
     QShortcut* recordKey_ = nullptr;   // R: record the camera shown (video mode only)
+    QShortcut* statsKey_ = nullptr;    // I: stream figures over the picture (video mode only)
     QIcon images_[3];                  // recorder, open camera, idle camera
     QPixmap band_;
     MainLayout::Result layout_;

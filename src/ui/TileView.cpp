@@ -1,6 +1,7 @@
 #include "ui/TileView.h"
 
 #include "app/PictureLayout.h"
+#include "ui/StatsBox.h"
 #include "video/PictureScaler.h"
 
 #include <QMetaObject>
@@ -189,6 +190,8 @@ void TileView::paintEvent(QPaintEvent*)
     p.setFont(small);
     const int lineHeight = QFontMetrics(small).height();
     paintedNames_.fill(QString());
+    QString stats;
+    QPoint statsAt;
     for (int i = 0; i < count; ++i) {
         const QRect tile = tileRect(i);
         if (tile.isEmpty())
@@ -232,6 +235,10 @@ void TileView::paintEvent(QPaintEvent*)
             p.setPen(kRecordingColour);
             p.drawText(r, Qt::AlignRight | Qt::AlignVCenter, shown);
         }
+        if (!label.stats.isEmpty()) {
+            stats = label.stats;
+            statsAt = QPoint(text.left(), text.top() + lineHeight + 2);
+        }
         if (count > 1 && i == selected_) {
             p.setPen(Qt::NoPen);
             const int f = GridLayout::kFrame;
@@ -241,6 +248,9 @@ void TileView::paintEvent(QPaintEvent*)
             p.fillRect(QRect(tile.right() - f + 1, tile.top(), f, tile.height()), kFrameColour);
         }
     }
+    // Over everything, below the name: a small tile's box reaches over its neighbours to stay
+    // readable.
+    StatsBox::paint(p, stats, statsAt, rect());
 }
 
 void TileView::mousePressEvent(QMouseEvent* e)

@@ -27,6 +27,7 @@ public:
         QString state;       // opening, buffering, playing, ...
         QString note;        // extra line, e.g. how long no picture came; empty for none
         QString recording;   // red, top right, while the camera records ("● REC 0:07")
+        QString stats;       // stream figures, one row a line, below the name; empty for none
     };
     using Describe = std::function<Label(int position)>;
 

@@ -1,6 +1,7 @@
 #include "ui/VideoArea.h"
 
 #include "ui/DisplaySurface.h"
+#include "ui/StatsBox.h"
 
 #include <QContextMenuEvent>
 #include <QMouseEvent>
@@ -65,6 +66,13 @@ void VideoArea::paintEvent(QPaintEvent*)
         p.setPen(QColor(255, 40, 40));
         p.drawText(box, Qt::AlignCenter, mark);
     }
+    paintStats(p, area);
+}
+
+void VideoArea::paintStats(QPainter& p, const QRect& area)
+{
+    const QString stats = stats_ ? stats_() : QString();
+    StatsBox::paintAbove(p, stats, QPoint(area.left() + 4, area.bottom() - 4), rect());
 }
 
 void VideoArea::paintNotice(QPainter& p, const QString& text, const QRect& area)

@@ -23,6 +23,8 @@ public:
     void setNoticeSource(std::function<QString()> source) { notice_ = std::move(source); }
     // Gives the red recording mark drawn in the picture's top right corner (empty: none).
     void setMarkSource(std::function<QString()> source) { mark_ = std::move(source); }
+    // Gives the stream figures drawn in the picture's bottom left corner (empty: none).
+    void setStatsSource(std::function<QString()> source) { stats_ = std::move(source); }
     // The notice drawn by the last paint (tests).
     const QString& paintedNotice() const { return painted_; }
 
@@ -45,6 +47,7 @@ protected:
 
 private:
     void paintNotice(QPainter& p, const QString& text, const QRect& area);
+    void paintStats(QPainter& p, const QRect& area);
 
     DisplaySurface* surface_ = nullptr;
     QTimer hold_;
@@ -53,6 +56,7 @@ private:
     bool afterDoubleClick_ = false;
     std::function<QString()> notice_;
     std::function<QString()> mark_;
+    std::function<QString()> stats_;
     QString painted_;
 };
 

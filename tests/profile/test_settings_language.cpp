@@ -45,6 +45,20 @@ TEST(LoginSettings, AutomaticReconnectionIsOffOnlyForZeroAndSavingKeepsTheKey)
     EXPECT_FALSE(LoginSettings::load(path).autoReconnect);
 }
 
+TEST(LoginSettings, LowLatencyIsOffUntilTurnedOnAndOutlivesALoginSave)
+{
+    TempFolder dir;
+    const std::u16string path = dir.wide("login.ini");
+    EXPECT_FALSE(LoginSettings::load(path).lowLatency);
+    ASSERT_EQ(LoginSettings::saveLowLatency(path, true), 1);
+    ASSERT_EQ(LoginSettings::save(path, u"10.0.0.2", u"34567", u"admin", u"pw"), 1);
+    const LoginSettings s = LoginSettings::load(path);
+    EXPECT_TRUE(s.lowLatency);
+    EXPECT_EQ(s.ip, u"10.0.0.2");
+    ASSERT_EQ(LoginSettings::saveLowLatency(path, false), 1);
+    EXPECT_FALSE(LoginSettings::load(path).lowLatency);
+}
+
 TEST(LoginSettings, FirstSaveLeavesKeysInReverseOrderAndLaterSavesReplaceInPlace)
 {
     TempFolder dir;
@@ -147,7 +161,15 @@ const std::set<std::u16string>& languageKeys()
                                                   u"REC_TO",
                                                   u"REC_SAVED",
                                                   u"REC_FAILED",
-                                                  u"REC_NONE"};
+                                                  u"REC_NONE",
+                                                  u"STATS",
+                                                  u"LOW_LAT",
+                                                  u"ST_CODEC",
+                                                  u"ST_SIZE",
+                                                  u"ST_FPS",
+                                                  u"ST_RATE",
+                                                  u"ST_DROP",
+                                                  u"ST_DELAY"};
     return keys;
 }
 
