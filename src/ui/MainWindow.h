@@ -6,7 +6,9 @@
 // which the coordinator calls from the network and frame-timer threads: they only post events
 // to this window or use the surface's own lock and atomics.
 #pragma once
+#include "app/KeyTable.h"
 #include "app/MainLayout.h"
+#include "app/PtzHold.h"
 #include "app/TileGrid.h"
 #include "app/Viewer.h"
 #include "app/ViewerView.h"
@@ -22,7 +24,7 @@
 #include <vector>
 
 class QLabel;
-class QShortcut;
+class QKeyEvent;
 class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -33,6 +35,7 @@ class BitmapButton;
 class LoginDialog;
 class DeviceClient;
 class DisplaySurface;
+class HelpOverlay;
 class LiveViewDevice;
 class VideoArea;
 
@@ -104,6 +107,12 @@ public:
     bool isVideoMode() const;
     // Handles an arrow key as the window does before dispatching it; true when a command went out.
     bool handleArrowKey(int qtKey);
+    // Where the keys are: KeyTable::Tree, Single or Grid, plus FullScreen.
+    int keyPlace() const;
+    // Runs a key's command as the key table names it; key is the KeyTable key that reached it.
+    void runKeyCommand(KeyTable::Command c, int key = 0);
+    HelpOverlay* helpOverlay() const { return help_; }
+    const PtzHold& ptzHold() const { return ptzHold_; }
 
     // Multi-camera view.
     const TileGrid& grid() const { return viewer_->grid(); }
@@ -116,8 +125,6 @@ public:
     void cycleLayout() { viewer_->cycleLayout(); }
     void clickTile(int position);
     void toggleTileZoom(int position);
-    // Keys 1, 4 and 9 choose the layout; true when the key was one of them.
-    bool handleLayoutKey(int qtKey, Qt::KeyboardModifiers modifiers);
     int ptzChannel() const { return viewer_->ptzChannel(); }
 
 signals:
@@ -167,6 +174,11 @@ private:
     void updateVideoOrigin();
     void finishLogin(LoginDialog* dlg);
     void showPictureMenu(const QPoint& globalPos);
+    // A key pressed in this window (not the login dialog or the key help): true when it was
+    // used up.
+    bool handleKey(const QKeyEvent& k);
+    void endPtzHold();
+    void frameNextTile(int step);
     QTreeWidgetItem* itemOfChannel(int channel) const;
     TileView::Label tileLabel(int position);
 
@@ -187,9 +199,10 @@ private:
     BitmapButton* dirLabel_ = nullptr;
     BitmapButton* lensLabel_ = nullptr;
     BitmapButton* layoutBtn_ = nullptr;
-    QShortcut* saveKey_ = nullptr;     // S: save the picture (video mode only)
-    QShortcut* recordKey_ = nullptr;   // R: record the camera shown (video mode only)
-    QIcon images_[3];                  // recorder, open camera, idle camera
+    HelpOverlay* help_ = nullptr;
+    PtzHold ptzHold_;               // a held camera-move key
+    QTimer* holdTimer_ = nullptr;   // its steps, running while a key is held
+    QIcon images_[3];               // recorder, open camera, idle camera
     QPixmap band_;
     MainLayout::Result layout_;
     QTimer* pollTimer_ = nullptr;    // the coordinator's poll
