@@ -92,6 +92,7 @@ MainWindow::MainWindow(DeviceClient& client, LiveViewDevice* device, int forcedD
     connect(video_, &VideoArea::menuRequested, this, &MainWindow::showPictureMenu);
     video_->setNoticeSource([this] { return videoNotice(); });
     video_->setMarkSource([this] { return QtText::from(viewer_->recordingMark()); });
+    video_->setZoom(&zoom_, [this] { return viewer_->pictureTurned(); });
 
     tileView_ = new TileView(this);
     tileView_->setProperty("controlId", int(TileControl));
@@ -124,7 +125,13 @@ MainWindow::MainWindow(DeviceClient& client, LiveViewDevice* device, int forcedD
                                        *tileView_, device);
     initialised_ = true;
     pollTimer_ = new QTimer(this);
-    connect(pollTimer_, &QTimer::timeout, this, [this] { viewer_->poll(); });
+    connect(pollTimer_, &QTimer::timeout, this, [this] {
+        viewer_->poll();
+        if (viewer_->liveView().channel() != zoomChannel_) {   // another camera: whole picture
+            zoomChannel_ = viewer_->liveView().channel();
+            zoom_.reset();
+        }
+    });
     pollTimer_->start(Viewer::kPollMs);
 
     setVideoGroupVisible(false);
@@ -487,6 +494,27 @@ void MainWindow::frameNextTile(int step)
     viewer_->clickTile(((std::max(g.selected(), 0) + step) % n + n) % n);
 }
 
+void MainWindow::zoomKey(KeyTable::Command c)
+{
+    using C = KeyTable::Command;
+    if (gridShown())
+        return;
+    const bool turned = viewer_->pictureTurned();
+    constexpr double kPanStep = 0.1;   // of the shown picture per key press
+    switch (c) {
+    case C::ZoomIn: zoom_.zoomBy(DigitalZoom::kStep); break;
+    case C::ZoomOut: zoom_.zoomBy(1.0 / DigitalZoom::kStep); break;
+    case C::ZoomReset: zoom_.reset(); break;
+    // Looking left moves the picture right under the window, as a drag to the right does.
+    case C::PanLeft: zoom_.pan(kPanStep, 0, turned); break;
+    case C::PanRight: zoom_.pan(-kPanStep, 0, turned); break;
+    case C::PanUp: zoom_.pan(0, kPanStep, turned); break;
+    case C::PanDown: zoom_.pan(0, -kPanStep, turned); break;
+    default: break;
+    }
+    video_->update();
+}
+
 void MainWindow::runKeyCommand(KeyTable::Command c, int key)
 {
     using C = KeyTable::Command;
@@ -534,7 +562,7 @@ void MainWindow::runKeyCommand(KeyTable::Command c, int key)
     case C::PanLeft:
     case C::PanUp:
     case C::PanRight:
-    case C::PanDown: break;
+    case C::PanDown: zoomKey(c); break;
     case C::SavePicture: savePicture(); break;
     case C::Record: viewer_->toggleRecording(); break;
     case C::Tour: break;

@@ -6,6 +6,7 @@
 // which the coordinator calls from the network and frame-timer threads: they only post events
 // to this window or use the surface's own lock and atomics.
 #pragma once
+#include "app/DigitalZoom.h"
 #include "app/KeyTable.h"
 #include "app/MainLayout.h"
 #include "app/PtzHold.h"
@@ -113,6 +114,8 @@ public:
     void runKeyCommand(KeyTable::Command c, int key = 0);
     HelpOverlay* helpOverlay() const { return help_; }
     const PtzHold& ptzHold() const { return ptzHold_; }
+    // The digital zoom of the one-camera view (back to the whole picture for another camera).
+    DigitalZoom& zoom() { return zoom_; }
 
     // Multi-camera view.
     const TileGrid& grid() const { return viewer_->grid(); }
@@ -179,6 +182,7 @@ private:
     bool handleKey(const QKeyEvent& k);
     void endPtzHold();
     void frameNextTile(int step);
+    void zoomKey(KeyTable::Command c);
     QTreeWidgetItem* itemOfChannel(int channel) const;
     TileView::Label tileLabel(int position);
 
@@ -202,7 +206,9 @@ private:
     HelpOverlay* help_ = nullptr;
     PtzHold ptzHold_;               // a held camera-move key
     QTimer* holdTimer_ = nullptr;   // its steps, running while a key is held
-    QIcon images_[3];               // recorder, open camera, idle camera
+    DigitalZoom zoom_;
+    int zoomChannel_ = -1;   // the camera the zoom was set on
+    QIcon images_[3];        // recorder, open camera, idle camera
     QPixmap band_;
     MainLayout::Result layout_;
     QTimer* pollTimer_ = nullptr;    // the coordinator's poll
