@@ -161,6 +161,7 @@ public:
     const std::vector<std::u16string>& cameraNames() const { return cameraNames_; }
     const std::u16string& recoveryText() const { return recoveryText_; }
     const std::u16string& viewsPath() const { return viewsPath_; }
+    const std::u16string& loginSettingsPath() const { return loginSettingsPath_; }
 
 private:
     enum class LoginBy { Dialog, Retry, Abandoned };

@@ -4,6 +4,9 @@
 #include "common/Clock.h"
 #include "app/PtzPanel.h"
 #include "app/ViewerLog.h"
+#include "profile/LoginSettings.h"
+#include "profile/TourSettings.h"
+#include "profile/ViewSettings.h"
 #include "common/Utf.h"
 #include "ui/BitmapButton.h"
 #include "ui/LoginDialog.h"
@@ -13,6 +16,7 @@
 #include "ui/PictureSaver.h"
 #include "ui/QtKeys.h"
 #include "ui/QtText.h"
+#include "ui/SettingsDialog.h"
 #include "ui/TitleBand.h"
 #include "ui/VideoArea.h"
 
@@ -134,6 +138,7 @@ MainWindow::MainWindow(DeviceClient& client, LiveViewDevice* device, int forcedD
     });
     pollTimer_->start(Viewer::kPollMs);
 
+    applySettings(ViewerSettings::load(viewer_->loginSettingsPath()));
     setVideoGroupVisible(false);
     setTreeGroupVisible(false);
     qApp->installEventFilter(this);
@@ -530,7 +535,7 @@ void MainWindow::runKeyCommand(KeyTable::Command c, int key)
     switch (c) {
     case C::Help: help_->open(); break;
     case C::Login: runLoginSequence(); break;
-    case C::Settings: break;
+    case C::Settings: openSettings(); break;
     case C::About: showAbout(); break;
     case C::Exit: command(ExitCommand); break;
     case C::Layout1: viewer_->chooseLayout(1); break;
@@ -595,6 +600,7 @@ void MainWindow::showPictureMenu(const QPoint& globalPos)
     menu.addAction(QtText::lang(u"SAVE_PIC"), this, [this] { savePicture(); });
     menu.addAction(QtText::lang(viewer_->recordingShown() ? u"REC_END" : u"REC_START"), this,
                    [this] { viewer_->toggleRecording(); });
+    menu.addAction(QtText::lang(u"SET_TITLE_T"), this, [this] { openSettings(); });
     menu.exec(globalPos);
 }
 
@@ -611,7 +617,9 @@ QString MainWindow::savePicture(const QString& folder)
     }
     const PictureSaver::Result r =
         PictureSaver::save(PictureSaver::upright(shown, source.turned), QtText::from(source.camera),
-                           folder.isEmpty() ? PictureSaver::folder() : folder);
+                           !folder.isEmpty()           ? folder
+                           : !pictureFolder_.isEmpty() ? pictureFolder_
+                                                       : PictureSaver::folder());
     const QString where = QDir::toNativeSeparators(r.path);
     // On a narrow screen the file name matters more than the folder's start: "~" for the
     // home folder, the middle left out when it is still too long; the whole path as tip.
@@ -639,6 +647,32 @@ void MainWindow::showAbout()
                          QtText::from(AppValues::versionText()) + "\n" + QtText::lang(u"BUILD") +
                          QStringLiteral(" : 2010-10-22\n");
     MessageBoxes::show(this, text, QtText::lang(u"ABOUT"), MessageBoxes::Information);
+}
+
+void MainWindow::applySettings(const ViewerSettings& s)
+{
+    pictureFolder_ = QtText::from(s.pictureFolder);
+    viewer_->recordings().setFolder(QtText::from(s.clipFolder).toStdString());
+}
+
+void MainWindow::openSettings()
+{
+    const std::u16string loginPath = viewer_->loginSettingsPath();
+    const std::u16string viewsPath = viewer_->viewsPath().empty()
+                                         ? ViewSettings::pathIn(AppValues::settingsFolder())
+                                         : viewer_->viewsPath();
+    SettingsDialog dlg(ViewerSettings::load(loginPath), TourSettings::load(viewsPath), this);
+    if (dlg.exec() != QDialog::Accepted)
+        return;
+    const ViewerSettings s = dlg.viewerSettings();
+    const bool saved =
+        ViewerSettings::save(loginPath, s) && TourSettings::save(viewsPath, dlg.tourSettings());
+    if (!saved)
+        MessageBoxes::show(this, QtText::lang(u"SET_SAVE_ERR_T"),
+                           QtText::from(AppValues::productTitle()), MessageBoxes::Error);
+    applySettings(s);
+    viewer_->recovery().setEnabled(s.autoReconnect);
+    ViewerLog::event(saved ? "settings saved" : "settings not saved");
 }
 
 // ---------------------------------------------------------------- login

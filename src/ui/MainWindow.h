@@ -13,6 +13,7 @@
 #include "app/TileGrid.h"
 #include "app/Viewer.h"
 #include "app/ViewerView.h"
+#include "profile/ViewerSettings.h"
 #include "ui/TileView.h"
 
 #include <QDialog>
@@ -82,6 +83,11 @@ public:
     void showTreeMode() override;
     void toggleFullScreen();
     void showAbout();
+    // F10 and the picture's menu: the Settings dialog; what the user chose is written to
+    // login.ini and views.ini and applied at once (the language at the next start).
+    void openSettings();
+    // Applies settings read from or chosen for login.ini (folders, reconnection).
+    void applySettings(const ViewerSettings& s);
     void command(int id);
     // Saves the picture shown (the framed tile's in a grid; see PictureSaver) into folder
     // (empty: the pictures folder) and says where in the status row; returns the file, empty
@@ -215,6 +221,7 @@ private:
     QTimer* fullTimer_ = nullptr;    // a click on the framed tile, unless a double click follows
     QTimer* savedTimer_ = nullptr;   // takes "Picture saved" out of the status row
     QString statusText_;             // what the coordinator last said for the status row
+    QString pictureFolder_;          // where pictures go (empty: the pictures folder)
 
     int directionMode_ = 0;
     int lensMode_ = 0;

@@ -191,7 +191,21 @@ const std::set<std::u16string>& languageKeys()
                                                   u"KH_NEXT_TILE_H",
                                                   u"KH_PREV_TILE_H",
                                                   u"KH_ALONE_H",
-                                                  u"KH_LEAVE_FULL_H"};
+                                                  u"KH_LEAVE_FULL_H",
+                                                  u"SET_TITLE_T",
+                                                  u"SET_RECONNECT_T",
+                                                  u"SET_TILE_STREAM_T",
+                                                  u"SET_ONE_STREAM_T",
+                                                  u"SET_PICTURES_T",
+                                                  u"SET_CLIPS_T",
+                                                  u"SET_DEFAULT_FOLDER_T",
+                                                  u"SET_LANGUAGE_T",
+                                                  u"SET_LANG_SYSTEM_T",
+                                                  u"SET_DWELL_T",
+                                                  u"SET_TOUR_GRID_T",
+                                                  u"SET_NOTE_T",
+                                                  u"SET_CANCEL_T",
+                                                  u"SET_SAVE_ERR_T"};
     return keys;
 }
 

@@ -4,17 +4,25 @@
 #include "device/DeviceClient.h"
 #include "profile/LoginSettings.h"
 #include "profile/ProfileFile.h"
+#include "profile/TourSettings.h"
+#include "profile/ViewerSettings.h"
 #include "ui/support/UiTestSupport.h"
 #include "ui/BitmapButton.h"
 #include "ui/LoginDialog.h"
 #include "ui/DisplaySurface.h"
 #include "ui/HelpOverlay.h"
+#include "ui/SettingsDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/VideoArea.h"
 
 #include <QApplication>
 #include <QFontMetrics>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QTimer>
 #include <QTest>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
@@ -189,6 +197,39 @@ TEST_F(MainWindowTest, KeysOpenTheHighlightedCameraLeaveFullScreenHoldMovesAndLi
     key(Qt::Key_X);
     EXPECT_FALSE(help->isVisible());
     EXPECT_TRUE(w->isVisible());
+}
+
+TEST_F(MainWindowTest, SettingsDialogWritesTheProfileFilesAndAppliesAtOnce)
+{
+    w->loginDialog()->applyLoginResult(0);
+    ASSERT_TRUE(waitUntil([&] { return w->loginDialog() == nullptr; }));
+    const std::string clips = makeTempDir();
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+        auto* d = qobject_cast<SettingsDialog*>(QApplication::activeModalWidget());
+        if (!d)
+            return;
+        seen = true;
+        EXPECT_EQ(d->tileStreamBox()->value(), 1);
+        EXPECT_TRUE(d->reconnectBox()->isChecked());
+        d->tileStreamBox()->setValue(2);
+        d->reconnectBox()->setChecked(false);
+        d->clipFolderField()->setText(QString::fromStdString(clips));
+        d->languageBox()->setCurrentIndex(2);
+        d->dwellBox()->setValue(25);
+        d->accept();
+    });
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : w.get(),
+                    Qt::Key_F10);
+    ASSERT_TRUE(seen);
+    const ViewerSettings s = ViewerSettings::load(w->viewer().loginSettingsPath());
+    EXPECT_EQ(s.tileStream, 2);
+    EXPECT_EQ(s.singleStream, 1);
+    EXPECT_FALSE(s.autoReconnect);
+    EXPECT_EQ(s.language, u"chn");
+    EXPECT_EQ(w->viewer().recordings().folder(), clips) << "applied without a restart";
+    const std::u16string login = w->viewer().loginSettingsPath();
+    EXPECT_EQ(TourSettings::load(login.substr(0, login.rfind(u'/') + 1) + u"views.ini").dwellS, 25);
 }
 
 TEST_F(MainWindowTest, EmptyAndHostileListsLeaveOnlyWhatIsThere)
