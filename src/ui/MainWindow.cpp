@@ -41,7 +41,7 @@ const QColor kLightText(200, 200, 200);
 const QColor kPanelEdge(45, 50, 46);
 }   // namespace
 
-MainWindow::MainWindow(DeviceClient& client, LiveViewDevice* device, int forcedDepth)
+MainWindow::MainWindow(DeviceClient& client, Playback::DeviceFactory devices, int forcedDepth)
     : QDialog(nullptr, Qt::Window | Qt::FramelessWindowHint)
 {
     setWindowIcon(QIcon(QStringLiteral(":/icons/128")));
@@ -126,13 +126,13 @@ MainWindow::MainWindow(DeviceClient& client, LiveViewDevice* device, int forcedD
     connect(help_, &HelpOverlay::closed, this, [this] { setFocus(Qt::OtherFocusReason); });
 
     viewer_ = std::make_unique<Viewer>(client, static_cast<ViewerView&>(*this), *surface_,
-                                       *tileView_, device);
+                                       *tileView_, std::move(devices));
     initialised_ = true;
     pollTimer_ = new QTimer(this);
     connect(pollTimer_, &QTimer::timeout, this, [this] {
         viewer_->poll();
-        if (viewer_->liveView().channel() != zoomChannel_) {   // another camera: whole picture
-            zoomChannel_ = viewer_->liveView().channel();
+        if (viewer_->singleChannel() != zoomChannel_) {   // another camera: whole picture
+            zoomChannel_ = viewer_->singleChannel();
             zoom_.reset();
         }
     });
@@ -465,7 +465,7 @@ int MainWindow::keyPlace() const
     if (!isVideoMode())
         return KeyTable::Tree;
     const int place = gridShown() ? KeyTable::Grid : KeyTable::Single;
-    const bool full = gridShown() ? gridFullScreen() : viewer_->liveView().fullScreen();
+    const bool full = gridShown() ? gridFullScreen() : viewer_->playback().single().fullScreen();
     return full ? place | KeyTable::FullScreen : place;
 }
 
@@ -803,7 +803,7 @@ void MainWindow::layOut()
                 ? QPixmap()
                 : source.scaled(cx, r.titleHeight, Qt::IgnoreAspectRatio, Qt::FastTransformation);
     viewer_->setVideoRectangles(r.normalVideo, r.fullScreenVideo);
-    if (viewer_->liveView().fullScreen()) {
+    if (viewer_->playback().single().fullScreen()) {
         place(video_, r.fullScreenVideo);
         video_->raise();
     }
