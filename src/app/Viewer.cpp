@@ -12,6 +12,7 @@
 #include "profile/Language.h"
 #include "profile/LoginSettings.h"
 #include "profile/ViewSettings.h"
+#include "profile/ViewerSettings.h"
 #include "app/AppValues.h"
 
 #include <algorithm>
@@ -33,6 +34,7 @@ Viewer::Viewer(DeviceClient& client, ViewerView& view, PictureSurface& picture, 
                                            std::move(devices));
     recovery_ = std::make_unique<RecoveryController>(static_cast<RecoveryHost&>(*this));
     loginSettingsPath_ = LoginSettings::pathIn(AppValues::settingsFolder());
+    loadStreamNumbers();
     client_.setSink(this);
 }
 
@@ -190,6 +192,7 @@ void Viewer::loginDialogClosed(bool cancelled, const std::u16string& settingsPat
     // before: its view ends here. The camera list of this login brings back what this
     // recorder showed last (views.ini beside login.ini).
     loginSettingsPath_ = settingsPath;
+    loadStreamNumbers();
     recorderName_ = ViewSettings::recorderName(address, port);
     const size_t slash = settingsPath.find_last_of(u'/');
     viewsPath_ = ViewSettings::pathIn(
@@ -202,6 +205,20 @@ void Viewer::loginDialogClosed(bool cancelled, const std::u16string& settingsPat
     endRecordings();
     restorePending_ = true;
     view_.showTreeMode();
+}
+
+void Viewer::loadStreamNumbers()
+{
+    const ViewerSettings s = ViewerSettings::load(loginSettingsPath_);
+    playback_->setStreamNumbers(s.tileStream, s.singleStream);
+}
+
+void Viewer::setStreamNumbers(int tile, int single)
+{
+    playback_->setStreamNumbers(ViewerSettings::clampStream(tile),
+                                ViewerSettings::clampStream(single));
+    if (playback_->streamCount() > 0)
+        applyGrid();   // the shown streams switch now, each holding its last picture
 }
 
 // ---------------------------------------------------------------- posted results

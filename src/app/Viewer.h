@@ -128,6 +128,9 @@ public:
     // The red mark over the single view's picture ("● REC 0:07"), empty when it does not
     // record.
     std::u16string recordingMark() const;
+    // The recorder's stream numbers for grid tiles and for a camera shown alone (login.ini,
+    // read at each login by hand); shown streams switch at once, holding their last pictures.
+    void setStreamNumbers(int tile, int single);
     // Called a few times a second: recovery schedules, stall marks, silent and undecodable
     // streams.
     void poll();
@@ -172,6 +175,7 @@ private:
 
     // Ends every recording, each file complete, and logs where it went.
     void endRecordings();
+    void loadStreamNumbers();
     void stopShown();
     void restoreView();
     void applyGrid();

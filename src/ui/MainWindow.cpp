@@ -672,6 +672,7 @@ void MainWindow::openSettings()
                            QtText::from(AppValues::productTitle()), MessageBoxes::Error);
     applySettings(s);
     viewer_->recovery().setEnabled(s.autoReconnect);
+    viewer_->setStreamNumbers(s.tileStream, s.singleStream);
     ViewerLog::event(saved ? "settings saved" : "settings not saved");
 }
 

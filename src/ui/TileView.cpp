@@ -153,6 +153,47 @@ QImage TileView::keptPicture() const
     return keptImage_.copy();
 }
 
+void TileView::rearrangeTiles(int count, const std::array<int, 16>& from)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const std::array<Tile, GridLayout::kMaxTiles> before = tiles_;
+        count_ = GridLayout::isLayout(count) ? count : 1;
+        for (int p = 0; p < GridLayout::kMaxTiles; ++p) {
+            Tile& t = tiles_[size_t(p)];
+            const int q = p < count_ ? from[size_t(p)] : -1;
+            if (q < 0 || q >= GridLayout::kMaxTiles || !before[size_t(q)].shown ||
+                before[size_t(q)].image.isNull()) {
+                t = Tile{};
+                if (p == kept_)
+                    keptImage_ = QImage();
+                continue;
+            }
+            const Tile& old = before[size_t(q)];
+            const Rect content = GridLayout::content(whole(width_, height_), count_, p);
+            PictureLayout::Placement fit;
+            PictureLayout::fit(old.image.width(), old.image.height(), content.width(),
+                               content.height(), fit);
+            if (fit.drawWidth <= 0 || fit.drawHeight <= 0) {
+                t = Tile{};
+                continue;
+            }
+            // Until the camera's next picture: the last one, fitted to the tile it moved to.
+            t.image = old.image.size() == QSize(fit.drawWidth, fit.drawHeight)
+                          ? old.image
+                          : old.image.scaled(fit.drawWidth, fit.drawHeight, Qt::IgnoreAspectRatio,
+                                             Qt::SmoothTransformation);
+            t.target = QRect(content.left + fit.drawX, content.top + fit.drawY, fit.drawWidth,
+                             fit.drawHeight);
+            t.shown = true;
+            t.presented = q == p ? old.presented : 0;
+            if (p == kept_ && q != p)
+                keptImage_ = QImage();
+        }
+    }
+    requestRepaint();
+}
+
 void TileView::clearTile(int position)
 {
     if (position < 0 || position >= GridLayout::kMaxTiles)

@@ -55,6 +55,8 @@ public:
                      bool bottomUp) override;
     void tileStateChanged(int position) override;
     void clearTile(int position) override;
+    // A moved camera's last picture is fitted to its new tile and shown until its next one.
+    void rearrangeTiles(int count, const std::array<int, 16>& from) override;
 
 signals:
     void tileClicked(int position);
