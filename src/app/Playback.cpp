@@ -122,7 +122,13 @@ void Playback::show(const Shown& shown)
             streamFor(c, tileStream_);   // hidden: ready to come back as a tile
     }
 
-    if (singleCamera() != singleBefore) {
+    // A camera whose stream already shows pictures (opened ahead by a tour) replaces the one
+    // shown with its next picture: no black between the two, the mode kept.
+    const bool ready =
+        singleStream_ && singleBefore.valid() && singleStream_->state() == State::Playing;
+    if (singleCamera() != singleBefore && ready) {
+        postSingleState(State::Playing);
+    } else if (singleCamera() != singleBefore) {
         single_.reset();   // black, normal size, the next picture laid out afresh
         if (singleStream_ || singleBefore.valid())
             postSingleState(singleStream_ ? singleStream_->state() : State::Stopped);

@@ -5,6 +5,7 @@
 #include "app/LoginFailure.h"
 #include "app/PtzPanel.h"
 #include "app/ViewerLog.h"
+#include "common/Clock.h"
 #include "common/Utf.h"
 #include "device/DeviceClient.h"
 #include "device/ResultCode.h"
@@ -12,6 +13,7 @@
 #include "profile/Language.h"
 #include "profile/LoginSettings.h"
 #include "profile/ViewSettings.h"
+#include "profile/TourSettings.h"
 #include "profile/ViewerSettings.h"
 #include "app/AppValues.h"
 
@@ -321,6 +323,7 @@ void Viewer::setStatus(const std::u16string& text)
 
 void Viewer::stopShown()
 {
+    tour_.stop();
     playback_->stopAll();
     gridFull_ = false;
     if (gridShown())
@@ -332,6 +335,7 @@ void Viewer::chooseCamera(int channel)
 {
     if (channel < 0 || size_t(channel) >= cameraNames_.size())
         return;
+    pauseTour();
     grid_.choose(channel);
     applyGrid();
     view_.showVideoMode();
@@ -352,6 +356,7 @@ void Viewer::chooseLayout(int tiles)
 {
     if (!GridLayout::isLayout(tiles))
         return;
+    pauseTour();
     grid_.setLayout(tiles);
     applyGrid();
     if (!grid_.shownChannels().empty())
@@ -380,6 +385,7 @@ void Viewer::toggleTileZoom(int position)
     if (!gridShown())
         return;
     const int tile = grid_.zoomed() ? grid_.selected() : grid_.positionTile(position);
+    pauseTour();
     grid_.toggleZoom(tile);
     applyGrid();
     view_.showVideoMode();
@@ -407,6 +413,85 @@ bool Viewer::arrowKey(int key)
     return true;
 }
 
+// ---------------------------------------------------------------- tours
+
+bool Viewer::toggleTour()
+{
+    const uint64_t now = Clock::nowMs();
+    if (tour_.running()) {
+        tour_.stop();
+        applyGrid();   // the camera opened ahead stops
+        return true;
+    }
+    if (tour_.paused()) {
+        tour_.resume(now);
+        return true;
+    }
+    const TourSettings settings = TourSettings::load(
+        viewsPath_.empty() ? ViewSettings::pathIn(AppValues::settingsFolder()) : viewsPath_);
+    const int cameras = int(cameraNames_.size());
+    bool started = false;
+    if (!gridShown()) {
+        started = tour_.start(TourController::Kind::Camera, 1, cameras, singleChannel(),
+                              settings.dwellS, now);
+    } else {
+        const int layout =
+            grid_.layout() == 4 || grid_.layout() == 9 ? grid_.layout() : settings.grid;
+        started =
+            cameras > layout &&
+            tour_.start(TourController::Kind::Grid, layout, cameras,
+                        grid_.channel(grid_.zoomed() ? grid_.selected() : 0), settings.dwellS, now);
+        if (started)
+            showTourPage();
+    }
+    if (!started)
+        setStatus(Language::text(u"TOUR_NONE_T"));
+    return started;
+}
+
+void Viewer::pauseTour()
+{
+    if (tour_.running())
+        tour_.pause();
+}
+
+std::u16string Viewer::tourText() const
+{
+    return tour_.text(Clock::nowMs());
+}
+
+void Viewer::pollTour()
+{
+    if (!tour_.running())
+        return;
+    const TourController::Update u = tour_.poll(Clock::nowMs(), [this](int ch) {
+        const StreamController* s = playback_->stream(camera(ch));
+        return s && s->state() == StreamController::State::Playing;
+    });
+    if (u.show)
+        showTourPage();
+    else if (u.prepare)
+        applyGrid();
+}
+
+// The tour's current page: the camera of the single view, or the grid's tiles.
+void Viewer::showTourPage()
+{
+    const std::vector<int> page = tour_.currentPage();
+    if (page.empty())
+        return;
+    if (tour_.kind() == TourController::Kind::Camera) {
+        grid_.choose(page[0]);
+    } else {
+        std::array<int, TileGrid::kMaxTiles> tiles;
+        tiles.fill(TileGrid::kNone);
+        for (size_t i = 0; i < page.size() && i < tiles.size(); ++i)
+            tiles[i] = page[i];
+        grid_.restore(tour_.layout(), tiles);
+    }
+    applyGrid();
+}
+
 // ---------------------------------------------------------------- the grid
 
 // Brings the streams and the window in line with the model.
@@ -416,6 +501,8 @@ void Viewer::applyGrid()
 {
     Playback::Shown shown;
     for (int ch : grid_.liveChannels())
+        shown.live.push_back(camera(ch));
+    for (int ch : tour_.preparing())   // the tour's next cameras, opened before their turn
         shown.live.push_back(camera(ch));
     if (gridShown()) {
         shown.tileCount = grid_.shownTiles();
@@ -497,6 +584,7 @@ void Viewer::poll()
     if (shutDown_)
         return;
     recovery_->poll();
+    pollTour();
     markStalledTiles();
     watchStreams();
     watchRecordings();

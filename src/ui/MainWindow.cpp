@@ -84,6 +84,13 @@ MainWindow::MainWindow(DeviceClient& client, Playback::DeviceFactory devices, in
     sp.setColor(QPalette::WindowText, kLightText);
     status_->setPalette(sp);
     status_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    tourLabel_ = new QLabel(status_);
+    tourLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    QPalette tp = sp;
+    tp.setColor(QPalette::WindowText, QColor(255, 220, 90));
+    tourLabel_->setPalette(tp);
+    tourLabel_->setAutoFillBackground(true);
+    tourLabel_->hide();
 
     // Tree images: recorder, open camera, idle camera.
     images_[0] = QIcon(QStringLiteral(":/icons/147"));
@@ -131,6 +138,7 @@ MainWindow::MainWindow(DeviceClient& client, Playback::DeviceFactory devices, in
     pollTimer_ = new QTimer(this);
     connect(pollTimer_, &QTimer::timeout, this, [this] {
         viewer_->poll();
+        showTourText();
         if (viewer_->singleChannel() != zoomChannel_) {   // another camera: whole picture
             zoomChannel_ = viewer_->singleChannel();
             zoom_.reset();
@@ -203,6 +211,9 @@ void MainWindow::showCameras(const std::vector<std::u16string>& names)
         root->addChild(item);
     }
     root->setExpanded(true);
+    // Enter shows a camera at once: the first one is highlighted.
+    if (root->childCount() > 0)
+        tree_->setCurrentItem(root->child(0));
 }
 
 void MainWindow::clearCameras()
@@ -499,6 +510,18 @@ void MainWindow::frameNextTile(int step)
     viewer_->clickTile(((std::max(g.selected(), 0) + step) % n + n) % n);
 }
 
+void MainWindow::showTourText()
+{
+    const QString text = QtText::from(viewer_->tourText());
+    if (text == tourLabel_->text() && tourLabel_->isVisible() == !text.isEmpty())
+        return;
+    tourLabel_->setText(text);
+    const int w = tourLabel_->fontMetrics().horizontalAdvance(text) + 8;
+    tourLabel_->setGeometry(std::max(0, status_->width() - w), 0, std::min(w, status_->width()),
+                            status_->height());
+    tourLabel_->setVisible(!text.isEmpty());
+}
+
 void MainWindow::zoomKey(KeyTable::Command c)
 {
     using C = KeyTable::Command;
@@ -570,7 +593,7 @@ void MainWindow::runKeyCommand(KeyTable::Command c, int key)
     case C::PanDown: zoomKey(c); break;
     case C::SavePicture: savePicture(); break;
     case C::Record: viewer_->toggleRecording(); break;
-    case C::Tour: break;
+    case C::Tour: viewer_->toggleTour(); break;
     case C::NextTile: frameNextTile(1); break;
     case C::PreviousTile: frameNextTile(-1); break;
     case C::TileAlone:

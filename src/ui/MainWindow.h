@@ -186,6 +186,7 @@ private:
     void endPtzHold();
     void frameNextTile(int step);
     void zoomKey(KeyTable::Command c);
+    void showTourText();
     QTreeWidgetItem* itemOfChannel(int channel) const;
     TileView::Label tileLabel(int position);
 
@@ -219,6 +220,7 @@ private:
     QTimer* savedTimer_ = nullptr;   // takes "Picture saved" out of the status row
     QString statusText_;             // what the coordinator last said for the status row
     QString pictureFolder_;          // where pictures go (empty: the pictures folder)
+    QLabel* tourLabel_ = nullptr;    // the tour's state, at the right end of the status row
 
     int directionMode_ = 0;
     int lensMode_ = 0;

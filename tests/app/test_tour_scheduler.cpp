@@ -1,7 +1,11 @@
+#include "app/TourController.h"
 #include "app/TourScheduler.h"
 #include "common/Clock.h"
 
 #include <gtest/gtest.h>
+
+#include <set>
+#include <vector>
 
 using namespace kevra;
 using Action = TourScheduler::Action;
@@ -70,4 +74,30 @@ TEST_F(TourTest, NothingToTourAndDwellBounds)
     EXPECT_EQ(tour.current(), 1);
     EXPECT_EQ(tour.dwellS(), TourScheduler::kMinDwellS);
     EXPECT_EQ(TourScheduler::clampDwell(1 << 30), TourScheduler::kMaxDwellS);
+}
+
+TEST_F(TourTest, GridTourPagesAndOpensTheNextPageBeforeItsTurn)
+{
+    TourController t;
+    EXPECT_FALSE(t.start(TourController::Kind::Grid, 4, 1, 0, 10, Clock::nowMs()));
+    ASSERT_TRUE(t.start(TourController::Kind::Grid, 9, 16, 12, 10, Clock::nowMs()));
+    EXPECT_EQ(t.scheduler().current(), 1) << "the page holding camera 13";
+    EXPECT_EQ(t.currentPage(), (std::vector<int>{9, 10, 11, 12, 13, 14, 15}));
+    std::set<int> playing;
+    auto ready = [&](int ch) { return playing.count(ch) > 0; };
+    Clock::advance(8000);
+    const auto prepare = t.poll(Clock::nowMs(), ready);
+    EXPECT_TRUE(prepare.prepare);
+    EXPECT_EQ(t.preparing(), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
+    Clock::advance(2000);
+    EXPECT_FALSE(t.poll(Clock::nowMs(), ready).show) << "not all of the next page plays yet";
+    for (int ch = 0; ch < 9; ++ch)
+        playing.insert(ch);
+    EXPECT_TRUE(t.poll(Clock::nowMs(), ready).show);
+    EXPECT_EQ(t.currentPage().front(), 0);
+    EXPECT_TRUE(t.preparing().empty());
+    t.pause();
+    EXPECT_TRUE(t.paused());
+    t.stop();
+    EXPECT_EQ(t.kind(), TourController::Kind::None);
 }

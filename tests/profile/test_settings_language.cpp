@@ -205,7 +205,10 @@ const std::set<std::u16string>& languageKeys()
                                                   u"SET_TOUR_GRID_T",
                                                   u"SET_NOTE_T",
                                                   u"SET_CANCEL_T",
-                                                  u"SET_SAVE_ERR_T"};
+                                                  u"SET_SAVE_ERR_T",
+                                                  u"TOUR_ON_T",
+                                                  u"TOUR_PAUSED_T",
+                                                  u"TOUR_NONE_T"};
     return keys;
 }
 
