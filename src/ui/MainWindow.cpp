@@ -111,6 +111,8 @@ MainWindow::MainWindow(DeviceClient& client, Playback::DeviceFactory devices, in
     tileView_->setDescribe([this](int p) { return tileLabel(p); });
     connect(tileView_, &TileView::tileClicked, this, &MainWindow::clickTile);
     connect(tileView_, &TileView::tileDoubleClicked, this, &MainWindow::toggleTileZoom);
+    tileView_->setZoom(&tileZoom_);
+    connect(tileView_, &TileView::dragStarted, this, [this] { fullTimer_->stop(); });
     connect(tileView_, &TileView::menuRequested, this, &MainWindow::showPictureMenu);
     fullTimer_ = new QTimer(this);
     fullTimer_->setSingleShot(true);
@@ -142,6 +144,12 @@ MainWindow::MainWindow(DeviceClient& client, Playback::DeviceFactory devices, in
         if (viewer_->singleChannel() != zoomChannel_) {   // another camera: whole picture
             zoomChannel_ = viewer_->singleChannel();
             zoom_.reset();
+        }
+        const int framed = gridShown() ? viewer_->grid().selectedChannel() : -1;
+        if (framed != tileZoomChannel_) {   // another framed camera: its whole picture
+            tileZoomChannel_ = framed;
+            tileZoom_.reset();
+            tileView_->update();
         }
     });
     pollTimer_->start(Viewer::kPollMs);
@@ -525,22 +533,22 @@ void MainWindow::showTourText()
 void MainWindow::zoomKey(KeyTable::Command c)
 {
     using C = KeyTable::Command;
-    if (gridShown())
-        return;
-    const bool turned = viewer_->pictureTurned();
+    DigitalZoom& zoom = gridShown() ? tileZoom_ : zoom_;
+    const bool turned = !gridShown() && viewer_->pictureTurned();
     constexpr double kPanStep = 0.1;   // of the shown picture per key press
     switch (c) {
-    case C::ZoomIn: zoom_.zoomBy(DigitalZoom::kStep); break;
-    case C::ZoomOut: zoom_.zoomBy(1.0 / DigitalZoom::kStep); break;
-    case C::ZoomReset: zoom_.reset(); break;
+    case C::ZoomIn: zoom.zoomBy(DigitalZoom::kStep); break;
+    case C::ZoomOut: zoom.zoomBy(1.0 / DigitalZoom::kStep); break;
+    case C::ZoomReset: zoom.reset(); break;
     // Looking left moves the picture right under the window, as a drag to the right does.
-    case C::PanLeft: zoom_.pan(kPanStep, 0, turned); break;
-    case C::PanRight: zoom_.pan(-kPanStep, 0, turned); break;
-    case C::PanUp: zoom_.pan(0, kPanStep, turned); break;
-    case C::PanDown: zoom_.pan(0, -kPanStep, turned); break;
+    case C::PanLeft: zoom.pan(kPanStep, 0, turned); break;
+    case C::PanRight: zoom.pan(-kPanStep, 0, turned); break;
+    case C::PanUp: zoom.pan(0, kPanStep, turned); break;
+    case C::PanDown: zoom.pan(0, -kPanStep, turned); break;
     default: break;
     }
     video_->update();
+    tileView_->update();
 }
 
 void MainWindow::runKeyCommand(KeyTable::Command c, int key)

@@ -212,7 +212,9 @@ private:
     QTimer* holdTimer_ = nullptr;   // its steps, running while a key is held
     DigitalZoom zoom_;
     int zoomChannel_ = -1;   // the camera the zoom was set on
-    QIcon images_[3];        // recorder, open camera, idle camera
+    DigitalZoom tileZoom_;   // the framed tile's
+    int tileZoomChannel_ = -1;
+    QIcon images_[3];   // recorder, open camera, idle camera
     QPixmap band_;
     MainLayout::Result layout_;
     QTimer* pollTimer_ = nullptr;    // the coordinator's poll
