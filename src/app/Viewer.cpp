@@ -645,6 +645,9 @@ std::u16string Viewer::videoNotice() const
     // Full screen has no status row: the recovery is told over the picture.
     if (full && !recoveryText_.empty())
         notice += (notice.empty() ? u"" : u"\n") + recoveryText_;
+    // ... and so is the tour's state.
+    if (full && tour_.kind() != TourController::Kind::None)
+        notice += (notice.empty() ? u"" : u"\n") + tourText();
     return notice;
 }
 

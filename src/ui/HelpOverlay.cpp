@@ -68,7 +68,7 @@ void HelpOverlay::paintEvent(QPaintEvent*)
     for (const QString& l : lines_)
         if (!l.startsWith(QLatin1Char('[')))
             keyWidth = std::max(keyWidth, fm.horizontalAdvance(l.section(QLatin1Char('\t'), 0, 0)));
-    keyWidth = std::min(keyWidth, (width() - 3 * margin) * 2 / 5);
+    keyWidth = std::min(keyWidth, (width() - 3 * margin) * 9 / 20);
     const int textLeft = margin + keyWidth + margin;
     const int textWidth = std::max(1, width() - textLeft - margin);
 
