@@ -21,9 +21,28 @@ void StreamController::open(PixelFormat format)
     buffering_ = 1;
     missed_ = 0;
     anyPicture_ = false;
+<<<<<<< HEAD
     closeStats();
+=======
+    holding_ = false;
+>>>>>>> operator
     state_ = State::Opening;
-    device_->openChannel(camera_.channel, 1);   // stops the stream open so far first
+    device_->openChannel(camera_.channel, streamNumber_);   // stops the stream open so far first
+}
+
+bool StreamController::switchStream(int number, PixelFormat format)
+{
+    if (number == streamNumber_)
+        return false;
+    streamNumber_ = number;
+    const State was = state_.load();
+    if (was == State::Stopped || was == State::OpenError)
+        return false;
+    // Only a stream that showed a picture has one to hold.
+    const bool hold = anyPicture_ && (was == State::Playing || was == State::Buffering);
+    open(format);
+    holding_ = hold;
+    return true;
 }
 
 bool StreamController::onOpenResult(int result)
@@ -31,6 +50,7 @@ bool StreamController::onOpenResult(int result)
     if (state_.load() != State::Opening)
         return false;
     if (result != 0) {
+        holding_ = false;   // nothing will replace the held picture: say so
         device_->stopChannel();
         stall_.stop();
         state_ = State::OpenError;
@@ -61,6 +81,7 @@ void StreamController::suspend()
         return;
     closeStats();
     device_->stopChannel();
+    holding_ = false;
     state_ = State::Stopped;
 }
 
@@ -72,6 +93,7 @@ void StreamController::stop()
     closeStats();
     ViewerLog::channelStopped(camera_.channel);
     device_->stopChannel();
+    holding_ = false;
     state_ = State::Stopped;
 }
 
@@ -113,6 +135,7 @@ bool StreamController::poll(Picture& picture, bool& changed)
     }
     if (shown) {
         anyPicture_ = true;
+        holding_ = false;
         stall_.picture();
     }
     // A stream no decoder can show says so instead of buffering for ever; a decodable stream

@@ -34,6 +34,18 @@ public:
     // Asks the recorder for the channel, pictures in the given layout: Opening. Also reopens a
     // suspended or silent stream; the stall count then goes on from the last picture.
     void open(PixelFormat format);
+    // The recorder's stream number the next open asks for (1 unless told otherwise; what it
+    // means is the recorder's). User-interface thread, while the frame timer is paused.
+    void setStreamNumber(int number) { streamNumber_ = number; }
+    int streamNumber() const { return streamNumber_; }
+    // Moves a running stream to another stream number of the same camera: the recorder stops
+    // the one and starts the other. Until the new stream's first picture the view keeps the
+    // last picture and its state reads Playing (no black, no "Buffering"). False when the
+    // number is the one running, or nothing runs (the next open uses it). User-interface
+    // thread, while the frame timer is paused.
+    bool switchStream(int number, PixelFormat format);
+    // True while a switched stream waits for its first picture (any thread).
+    bool holding() const { return holding_.load(); }
     // The recorder's answer: 0 gives Buffering and starts the stall count (unless it runs
     // since an earlier open); anything else stops the channel (OpenError). Answers outside
     // Opening are ignored. Returns true when the state changed.
@@ -61,7 +73,7 @@ public:
 
     // Any thread.
     bool polling() const;
-    State state() const { return state_.load(); }
+    State state() const { return holding_.load() ? State::Playing : state_.load(); }
     CameraId camera() const { return camera_; }
     int frameRate() const { return device_->frameRate(); }
     // Whole seconds without a new picture once that reaches 3 s, while the stream plays, is
@@ -93,6 +105,8 @@ private:
     std::unique_ptr<LiveViewDevice> device_;
     std::atomic<State> state_{State::Stopped};
     std::atomic<bool> lowLatency_{false};
+    std::atomic<bool> holding_{false};
+    int streamNumber_ = 1;
     StallDetector stall_;
     StreamStats stats_;
     // Frame-timer thread (reset by open() while no poll runs).

@@ -13,6 +13,8 @@
 #include "profile/Language.h"
 #include "profile/LoginSettings.h"
 #include "profile/ViewSettings.h"
+#include "profile/TourSettings.h"
+#include "profile/ViewerSettings.h"
 #include "app/AppValues.h"
 
 #include <algorithm>
@@ -34,7 +36,11 @@ Viewer::Viewer(DeviceClient& client, ViewerView& view, PictureSurface& picture, 
                                            std::move(devices));
     recovery_ = std::make_unique<RecoveryController>(static_cast<RecoveryHost&>(*this));
     loginSettingsPath_ = LoginSettings::pathIn(AppValues::settingsFolder());
+<<<<<<< HEAD
     setLowLatency(LoginSettings::load(loginSettingsPath_).lowLatency, false);
+=======
+    loadStreamNumbers();
+>>>>>>> operator
     client_.setSink(this);
 }
 
@@ -192,7 +198,11 @@ void Viewer::loginDialogClosed(bool cancelled, const std::u16string& settingsPat
     // before: its view ends here. The camera list of this login brings back what this
     // recorder showed last (views.ini beside login.ini).
     loginSettingsPath_ = settingsPath;
+<<<<<<< HEAD
     setLowLatency(LoginSettings::load(loginSettingsPath_).lowLatency, false);
+=======
+    loadStreamNumbers();
+>>>>>>> operator
     recorderName_ = ViewSettings::recorderName(address, port);
     const size_t slash = settingsPath.find_last_of(u'/');
     viewsPath_ = ViewSettings::pathIn(
@@ -205,6 +215,20 @@ void Viewer::loginDialogClosed(bool cancelled, const std::u16string& settingsPat
     endRecordings();
     restorePending_ = true;
     view_.showTreeMode();
+}
+
+void Viewer::loadStreamNumbers()
+{
+    const ViewerSettings s = ViewerSettings::load(loginSettingsPath_);
+    playback_->setStreamNumbers(s.tileStream, s.singleStream);
+}
+
+void Viewer::setStreamNumbers(int tile, int single)
+{
+    playback_->setStreamNumbers(ViewerSettings::clampStream(tile),
+                                ViewerSettings::clampStream(single));
+    if (playback_->streamCount() > 0)
+        applyGrid();   // the shown streams switch now, each holding its last picture
 }
 
 // ---------------------------------------------------------------- posted results
@@ -307,6 +331,7 @@ void Viewer::setStatus(const std::u16string& text)
 
 void Viewer::stopShown()
 {
+    tour_.stop();
     playback_->stopAll();
     gridFull_ = false;
     if (gridShown())
@@ -318,6 +343,7 @@ void Viewer::chooseCamera(int channel)
 {
     if (channel < 0 || size_t(channel) >= cameraNames_.size())
         return;
+    pauseTour();
     grid_.choose(channel);
     applyGrid();
     view_.showVideoMode();
@@ -338,6 +364,7 @@ void Viewer::chooseLayout(int tiles)
 {
     if (!GridLayout::isLayout(tiles))
         return;
+    pauseTour();
     grid_.setLayout(tiles);
     applyGrid();
     if (!grid_.shownChannels().empty())
@@ -366,6 +393,7 @@ void Viewer::toggleTileZoom(int position)
     if (!gridShown())
         return;
     const int tile = grid_.zoomed() ? grid_.selected() : grid_.positionTile(position);
+    pauseTour();
     grid_.toggleZoom(tile);
     applyGrid();
     view_.showVideoMode();
@@ -393,6 +421,85 @@ bool Viewer::arrowKey(int key)
     return true;
 }
 
+// ---------------------------------------------------------------- tours
+
+bool Viewer::toggleTour()
+{
+    const uint64_t now = Clock::nowMs();
+    if (tour_.running()) {
+        tour_.stop();
+        applyGrid();   // the camera opened ahead stops
+        return true;
+    }
+    if (tour_.paused()) {
+        tour_.resume(now);
+        return true;
+    }
+    const TourSettings settings = TourSettings::load(
+        viewsPath_.empty() ? ViewSettings::pathIn(AppValues::settingsFolder()) : viewsPath_);
+    const int cameras = int(cameraNames_.size());
+    bool started = false;
+    if (!gridShown()) {
+        started = tour_.start(TourController::Kind::Camera, 1, cameras, singleChannel(),
+                              settings.dwellS, now);
+    } else {
+        const int layout =
+            grid_.layout() == 4 || grid_.layout() == 9 ? grid_.layout() : settings.grid;
+        started =
+            cameras > layout &&
+            tour_.start(TourController::Kind::Grid, layout, cameras,
+                        grid_.channel(grid_.zoomed() ? grid_.selected() : 0), settings.dwellS, now);
+        if (started)
+            showTourPage();
+    }
+    if (!started)
+        setStatus(Language::text(u"TOUR_NONE_T"));
+    return started;
+}
+
+void Viewer::pauseTour()
+{
+    if (tour_.running())
+        tour_.pause();
+}
+
+std::u16string Viewer::tourText() const
+{
+    return tour_.text(Clock::nowMs());
+}
+
+void Viewer::pollTour()
+{
+    if (!tour_.running())
+        return;
+    const TourController::Update u = tour_.poll(Clock::nowMs(), [this](int ch) {
+        const StreamController* s = playback_->stream(camera(ch));
+        return s && s->state() == StreamController::State::Playing;
+    });
+    if (u.show)
+        showTourPage();
+    else if (u.prepare)
+        applyGrid();
+}
+
+// The tour's current page: the camera of the single view, or the grid's tiles.
+void Viewer::showTourPage()
+{
+    const std::vector<int> page = tour_.currentPage();
+    if (page.empty())
+        return;
+    if (tour_.kind() == TourController::Kind::Camera) {
+        grid_.choose(page[0]);
+    } else {
+        std::array<int, TileGrid::kMaxTiles> tiles;
+        tiles.fill(TileGrid::kNone);
+        for (size_t i = 0; i < page.size() && i < tiles.size(); ++i)
+            tiles[i] = page[i];
+        grid_.restore(tour_.layout(), tiles);
+    }
+    applyGrid();
+}
+
 // ---------------------------------------------------------------- the grid
 
 // Brings the streams and the window in line with the model.
@@ -402,6 +509,8 @@ void Viewer::applyGrid()
 {
     Playback::Shown shown;
     for (int ch : grid_.liveChannels())
+        shown.live.push_back(camera(ch));
+    for (int ch : tour_.preparing())   // the tour's next cameras, opened before their turn
         shown.live.push_back(camera(ch));
     if (gridShown()) {
         shown.tileCount = grid_.shownTiles();
@@ -486,6 +595,7 @@ void Viewer::poll()
     if (shutDown_)
         return;
     recovery_->poll();
+    pollTour();
     markStalledTiles();
     watchStreams();
     watchRecordings();
@@ -552,6 +662,9 @@ std::u16string Viewer::videoNotice() const
     // Full screen has no status row: the recovery is told over the picture.
     if (full && !recoveryText_.empty())
         notice += (notice.empty() ? u"" : u"\n") + recoveryText_;
+    // ... and so is the tour's state.
+    if (full && tour_.kind() != TourController::Kind::None)
+        notice += (notice.empty() ? u"" : u"\n") + tourText();
     return notice;
 }
 

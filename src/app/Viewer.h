@@ -14,6 +14,7 @@
 #include "app/RecoveryHost.h"
 #include "app/SingleViewHost.h"
 #include "app/TileGrid.h"
+#include "app/TourController.h"
 #include "app/ViewerView.h"
 #include "device/DeviceEvents.h"
 
@@ -129,6 +130,7 @@ public:
     // The red mark over the single view's picture ("● REC 0:07"), empty when it does not
     // record.
     std::u16string recordingMark() const;
+<<<<<<< HEAD
     // I and the picture's menu: shows or hides the stream figures over the single view's
     // picture and the framed tile (or the tile shown alone).
     void toggleStats();
@@ -138,6 +140,18 @@ public:
     // Low latency for every stream (the picture's menu); save: remembered in login.ini.
     void setLowLatency(bool on, bool save);
     bool lowLatency() const { return playback_->lowLatency(); }
+=======
+    // T: starts a tour (the single view through every camera; a grid of 4 or 9 tiles page by
+    // page, the Grid of views.ini's [tour] for other grids), resumes a paused one, or ends a
+    // running one. False when there is nothing to tour.
+    bool toggleTour();
+    const TourController& tour() const { return tour_; }
+    // The tour's state for the screen (empty: no tour).
+    std::u16string tourText() const;
+    // The recorder's stream numbers for grid tiles and for a camera shown alone (login.ini,
+    // read at each login by hand); shown streams switch at once, holding their last pictures.
+    void setStreamNumbers(int tile, int single);
+>>>>>>> operator
     // Called a few times a second: recovery schedules, stall marks, silent and undecodable
     // streams.
     void poll();
@@ -167,6 +181,7 @@ public:
     const std::vector<std::u16string>& cameraNames() const { return cameraNames_; }
     const std::u16string& recoveryText() const { return recoveryText_; }
     const std::u16string& viewsPath() const { return viewsPath_; }
+    const std::u16string& loginSettingsPath() const { return loginSettingsPath_; }
 
 private:
     enum class LoginBy { Dialog, Retry, Abandoned };
@@ -181,6 +196,10 @@ private:
 
     // Ends every recording, each file complete, and logs where it went.
     void endRecordings();
+    void loadStreamNumbers();
+    void pauseTour();
+    void pollTour();
+    void showTourPage();
     void stopShown();
     void restoreView();
     void applyGrid();
@@ -234,6 +253,7 @@ private:
     std::u16string shownNotice_;
     std::u16string status_;
     TileGrid grid_;
+    TourController tour_;
     bool gridFull_ = false;
     std::array<std::u16string, TileGrid::kMaxTiles> tileNotes_;
 };
