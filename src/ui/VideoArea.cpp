@@ -90,7 +90,17 @@ void VideoArea::paintEvent(QPaintEvent*)
         p.setPen(QColor(255, 40, 40));
         p.drawText(box, Qt::AlignCenter, mark);
     }
-<<<<<<< HEAD
+    if (zoom_ && zoom_->zoomed() && !picture.isEmpty()) {
+        const QString factor = QString::fromStdU16String(zoom_->label());
+        const QFontMetrics fm(font());
+        const int pad = fm.height() / 3 + 2;
+        const QRect box(area.right() - fm.horizontalAdvance(factor) - 3 * pad,
+                        area.bottom() - fm.height() - 3 * pad,
+                        fm.horizontalAdvance(factor) + 2 * pad, fm.height() + 2 * pad);
+        p.fillRect(box, QColor(0, 0, 0, 170));
+        p.setPen(QColor(255, 255, 255));
+        p.drawText(box, Qt::AlignCenter, factor);
+    }
     paintStats(p, area);
 }
 
@@ -98,17 +108,6 @@ void VideoArea::paintStats(QPainter& p, const QRect& area)
 {
     const QString stats = stats_ ? stats_() : QString();
     StatsBox::paintAbove(p, stats, QPoint(area.left() + 4, area.bottom() - 4), rect());
-=======
-    if (zoom_ && zoom_->zoomed() && !picture.isEmpty()) {
-        const QString factor = QString::fromStdU16String(zoom_->label());
-        const QFontMetrics fm(font());
-        const int pad = fm.height() / 3 + 2;
-        const QRect box(area.left() + pad, area.bottom() - fm.height() - 3 * pad,
-                        fm.horizontalAdvance(factor) + 2 * pad, fm.height() + 2 * pad);
-        p.fillRect(box, QColor(0, 0, 0, 170));
-        p.setPen(QColor(255, 255, 255));
-        p.drawText(box, Qt::AlignCenter, factor);
-    }
 }
 
 void VideoArea::zoomAt(double by, const QPointF& at)
@@ -142,7 +141,6 @@ bool VideoArea::event(QEvent* e)
         }
     }
     return QWidget::event(e);
->>>>>>> operator
 }
 
 void VideoArea::paintNotice(QPainter& p, const QString& text, const QRect& area)
