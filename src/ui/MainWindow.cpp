@@ -703,9 +703,11 @@ void MainWindow::openSettings()
     const std::u16string viewsPath = viewer_->viewsPath().empty()
                                          ? ViewSettings::pathIn(AppValues::settingsFolder())
                                          : viewer_->viewsPath();
-    SettingsDialog dlg(ViewerSettings::load(loginPath), TourSettings::load(viewsPath), this);
+    SettingsDialog dlg(ViewerSettings::load(loginPath), TourSettings::load(viewsPath),
+                       viewer_->lowLatency(), this);
     if (dlg.exec() != QDialog::Accepted)
         return;
+    viewer_->setLowLatency(dlg.lowLatency(), true);
     const ViewerSettings s = dlg.viewerSettings();
     const bool saved =
         ViewerSettings::save(loginPath, s) && TourSettings::save(viewsPath, dlg.tourSettings());

@@ -17,7 +17,8 @@
 
 namespace kevra {
 
-SettingsDialog::SettingsDialog(const ViewerSettings& v, const TourSettings& t, QWidget* parent)
+SettingsDialog::SettingsDialog(const ViewerSettings& v, const TourSettings& t, bool lowLatency,
+                               QWidget* parent)
     : QDialog(parent)
 {
     setWindowTitle(QtText::lang(u"SET_TITLE_T"));
@@ -27,8 +28,9 @@ SettingsDialog::SettingsDialog(const ViewerSettings& v, const TourSettings& t, Q
     reconnect_ = new QCheckBox(QtText::lang(u"SET_RECONNECT_T"));
     reconnect_->setChecked(v.autoReconnect);
     form->addRow(reconnect_);
-    // The low-latency mode's switch belongs here, next to reconnection, once the viewer has
-    // that setting.
+    lowLatency_ = new QCheckBox(QtText::lang(u"LOW_LAT"));
+    lowLatency_->setChecked(lowLatency);
+    form->addRow(lowLatency_);
 
     auto streamBox = [](int value) {
         auto* b = new QSpinBox;
@@ -114,6 +116,11 @@ ViewerSettings SettingsDialog::viewerSettings() const
     s.clipFolder = QtText::to(clips_->text().trimmed());
     s.language = QtText::to(language_->currentData().toString());
     return s;
+}
+
+bool SettingsDialog::lowLatency() const
+{
+    return lowLatency_->isChecked();
 }
 
 TourSettings SettingsDialog::tourSettings() const
