@@ -46,6 +46,7 @@ const std::vector<KeyTable::Binding>& KeyTable::bindings()
         {C::PanDown, Picture, H::Repeats, u"KH_PAN_DOWN_H", {{Down, Ctrl}}},
         {C::SavePicture, Picture, H::Once, u"KH_SAVE_H", {{'S'}}},
         {C::Record, Picture, H::Once, u"KH_RECORD_H", {{'R'}}},
+        {C::Stats, Picture, H::Once, u"KH_STATS_H", {{'I'}}},
         {C::Tour, Picture, H::Once, u"KH_TOUR_H", {{'T'}}},
         {C::NextTile, Grid, H::Repeats, u"KH_NEXT_TILE_H", {{Tab}}},
         {C::PreviousTile, Grid, H::Repeats, u"KH_PREV_TILE_H", {{Backtab}}},

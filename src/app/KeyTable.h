@@ -83,6 +83,7 @@ public:
         PanDown,
         SavePicture,
         Record,
+        Stats,
         Tour,
         NextTile,
         PreviousTile,

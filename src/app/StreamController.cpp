@@ -21,11 +21,8 @@ void StreamController::open(PixelFormat format)
     buffering_ = 1;
     missed_ = 0;
     anyPicture_ = false;
-<<<<<<< HEAD
     closeStats();
-=======
     holding_ = false;
->>>>>>> operator
     state_ = State::Opening;
     device_->openChannel(camera_.channel, streamNumber_);   // stops the stream open so far first
 }

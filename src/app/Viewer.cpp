@@ -36,11 +36,8 @@ Viewer::Viewer(DeviceClient& client, ViewerView& view, PictureSurface& picture, 
                                            std::move(devices));
     recovery_ = std::make_unique<RecoveryController>(static_cast<RecoveryHost&>(*this));
     loginSettingsPath_ = LoginSettings::pathIn(AppValues::settingsFolder());
-<<<<<<< HEAD
     setLowLatency(LoginSettings::load(loginSettingsPath_).lowLatency, false);
-=======
     loadStreamNumbers();
->>>>>>> operator
     client_.setSink(this);
 }
 
@@ -198,11 +195,8 @@ void Viewer::loginDialogClosed(bool cancelled, const std::u16string& settingsPat
     // before: its view ends here. The camera list of this login brings back what this
     // recorder showed last (views.ini beside login.ini).
     loginSettingsPath_ = settingsPath;
-<<<<<<< HEAD
     setLowLatency(LoginSettings::load(loginSettingsPath_).lowLatency, false);
-=======
     loadStreamNumbers();
->>>>>>> operator
     recorderName_ = ViewSettings::recorderName(address, port);
     const size_t slash = settingsPath.find_last_of(u'/');
     viewsPath_ = ViewSettings::pathIn(

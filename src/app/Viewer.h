@@ -130,7 +130,6 @@ public:
     // The red mark over the single view's picture ("● REC 0:07"), empty when it does not
     // record.
     std::u16string recordingMark() const;
-<<<<<<< HEAD
     // I and the picture's menu: shows or hides the stream figures over the single view's
     // picture and the framed tile (or the tile shown alone).
     void toggleStats();
@@ -140,7 +139,6 @@ public:
     // Low latency for every stream (the picture's menu); save: remembered in login.ini.
     void setLowLatency(bool on, bool save);
     bool lowLatency() const { return playback_->lowLatency(); }
-=======
     // T: starts a tour (the single view through every camera; a grid of 4 or 9 tiles page by
     // page, the Grid of views.ini's [tour] for other grids), resumes a paused one, or ends a
     // running one. False when there is nothing to tour.
@@ -151,7 +149,6 @@ public:
     // The recorder's stream numbers for grid tiles and for a camera shown alone (login.ini,
     // read at each login by hand); shown streams switch at once, holding their last pictures.
     void setStreamNumbers(int tile, int single);
->>>>>>> operator
     // Called a few times a second: recovery schedules, stall marks, silent and undecodable
     // streams.
     void poll();

@@ -103,11 +103,8 @@ MainWindow::MainWindow(DeviceClient& client, Playback::DeviceFactory devices, in
     connect(video_, &VideoArea::menuRequested, this, &MainWindow::showPictureMenu);
     video_->setNoticeSource([this] { return videoNotice(); });
     video_->setMarkSource([this] { return QtText::from(viewer_->recordingMark()); });
-<<<<<<< HEAD
     video_->setStatsSource([this] { return QtText::from(viewer_->singleStats()); });
-=======
     video_->setZoom(&zoom_, [this] { return viewer_->pictureTurned(); });
->>>>>>> operator
 
     tileView_ = new TileView(this);
     tileView_->setProperty("controlId", int(TileControl));
@@ -128,18 +125,6 @@ MainWindow::MainWindow(DeviceClient& client, Playback::DeviceFactory devices, in
         status_->setToolTip(QString());
     });
 
-<<<<<<< HEAD
-    // S saves the picture, whichever control of the window has the keyboard (a shortcut is
-    // seen before the focus widget, which may be the hidden camera tree). Only in video mode:
-    // the camera tree keeps S for finding a camera by its first letter.
-    saveKey_ = new QShortcut(QKeySequence(Qt::Key_S), this);
-    connect(saveKey_, &QShortcut::activated, this, [this] { savePicture(); });
-    // R starts and stops recording the camera shown, likewise only in video mode.
-    recordKey_ = new QShortcut(QKeySequence(Qt::Key_R), this);
-    connect(recordKey_, &QShortcut::activated, this, [this] { viewer_->toggleRecording(); });
-    statsKey_ = new QShortcut(QKeySequence(Qt::Key_I), this);
-    connect(statsKey_, &QShortcut::activated, this, [this] { viewer_->toggleStats(); });
-=======
     holdTimer_ = new QTimer(this);
     holdTimer_->setInterval(int(PtzHold::kStepMs / 3));
     connect(holdTimer_, &QTimer::timeout, this, [this] {
@@ -149,7 +134,6 @@ MainWindow::MainWindow(DeviceClient& client, Playback::DeviceFactory devices, in
     });
     help_ = new HelpOverlay(this);
     connect(help_, &HelpOverlay::closed, this, [this] { setFocus(Qt::OtherFocusReason); });
->>>>>>> operator
 
     viewer_ = std::make_unique<Viewer>(client, static_cast<ViewerView&>(*this), *surface_,
                                        *tileView_, std::move(devices));
@@ -288,12 +272,6 @@ void MainWindow::setVideoGroupVisible(bool visible)
     tileView_->setVisible(visible && tileCount_ > 0);
     for (BitmapButton* b : videoBar_)
         b->setVisible(visible);
-<<<<<<< HEAD
-    saveKey_->setEnabled(visible);
-    recordKey_->setEnabled(visible);
-    statsKey_->setEnabled(visible);
-=======
->>>>>>> operator
     if (viewer_)
         viewer_->setVideoShown(visible);
 }
@@ -624,6 +602,7 @@ void MainWindow::runKeyCommand(KeyTable::Command c, int key)
     case C::PanDown: zoomKey(c); break;
     case C::SavePicture: savePicture(); break;
     case C::Record: viewer_->toggleRecording(); break;
+    case C::Stats: viewer_->toggleStats(); break;
     case C::Tour: viewer_->toggleTour(); break;
     case C::NextTile: frameNextTile(1); break;
     case C::PreviousTile: frameNextTile(-1); break;
@@ -654,7 +633,6 @@ void MainWindow::showPictureMenu(const QPoint& globalPos)
     menu.addAction(QtText::lang(u"SAVE_PIC"), this, [this] { savePicture(); });
     menu.addAction(QtText::lang(viewer_->recordingShown() ? u"REC_END" : u"REC_START"), this,
                    [this] { viewer_->toggleRecording(); });
-<<<<<<< HEAD
     QAction* stats =
         menu.addAction(QtText::lang(u"STATS"), this, [this] { viewer_->toggleStats(); });
     stats->setCheckable(true);
@@ -663,9 +641,7 @@ void MainWindow::showPictureMenu(const QPoint& globalPos)
                                   [this] { viewer_->setLowLatency(!viewer_->lowLatency(), true); });
     low->setCheckable(true);
     low->setChecked(viewer_->lowLatency());
-=======
     menu.addAction(QtText::lang(u"SET_TITLE_T"), this, [this] { openSettings(); });
->>>>>>> operator
     menu.exec(globalPos);
 }
 

@@ -207,12 +207,6 @@ private:
     BitmapButton* dirLabel_ = nullptr;
     BitmapButton* lensLabel_ = nullptr;
     BitmapButton* layoutBtn_ = nullptr;
-<<<<<<< HEAD
-    QShortcut* saveKey_ = nullptr;     // S: save the picture (video mode only)
-    QShortcut* recordKey_ = nullptr;   // R: record the camera shown (video mode only)
-    QShortcut* statsKey_ = nullptr;    // I: stream figures over the picture (video mode only)
-    QIcon images_[3];                  // recorder, open camera, idle camera
-=======
     HelpOverlay* help_ = nullptr;
     PtzHold ptzHold_;               // a held camera-move key
     QTimer* holdTimer_ = nullptr;   // its steps, running while a key is held
@@ -221,7 +215,6 @@ private:
     DigitalZoom tileZoom_;   // the framed tile's
     int tileZoomChannel_ = -1;
     QIcon images_[3];   // recorder, open camera, idle camera
->>>>>>> operator
     QPixmap band_;
     MainLayout::Result layout_;
     QTimer* pollTimer_ = nullptr;    // the coordinator's poll

@@ -90,15 +90,7 @@ void VideoArea::paintEvent(QPaintEvent*)
         p.setPen(QColor(255, 40, 40));
         p.drawText(box, Qt::AlignCenter, mark);
     }
-<<<<<<< HEAD
-    paintStats(p, area);
-}
-
-void VideoArea::paintStats(QPainter& p, const QRect& area)
-{
-    const QString stats = stats_ ? stats_() : QString();
-    StatsBox::paintAbove(p, stats, QPoint(area.left() + 4, area.bottom() - 4), rect());
-=======
+    int bottom = area.bottom() - 4;   // the figures stand above the zoom factor
     if (zoom_ && zoom_->zoomed() && !picture.isEmpty()) {
         const QString factor = QString::fromStdU16String(zoom_->label());
         const QFontMetrics fm(font());
@@ -108,7 +100,15 @@ void VideoArea::paintStats(QPainter& p, const QRect& area)
         p.fillRect(box, QColor(0, 0, 0, 170));
         p.setPen(QColor(255, 255, 255));
         p.drawText(box, Qt::AlignCenter, factor);
+        bottom = box.top() - 4;
     }
+    paintStats(p, area, bottom);
+}
+
+void VideoArea::paintStats(QPainter& p, const QRect& area, int bottom)
+{
+    const QString stats = stats_ ? stats_() : QString();
+    StatsBox::paintAbove(p, stats, QPoint(area.left() + 4, bottom), rect());
 }
 
 void VideoArea::zoomAt(double by, const QPointF& at)
@@ -142,7 +142,6 @@ bool VideoArea::event(QEvent* e)
         }
     }
     return QWidget::event(e);
->>>>>>> operator
 }
 
 void VideoArea::paintNotice(QPainter& p, const QString& text, const QRect& area)

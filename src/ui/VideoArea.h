@@ -24,10 +24,8 @@ public:
     void setNoticeSource(std::function<QString()> source) { notice_ = std::move(source); }
     // Gives the red recording mark drawn in the picture's top right corner (empty: none).
     void setMarkSource(std::function<QString()> source) { mark_ = std::move(source); }
-<<<<<<< HEAD
     // Gives the stream figures drawn in the picture's bottom left corner (empty: none).
     void setStatsSource(std::function<QString()> source) { stats_ = std::move(source); }
-=======
     // The digital zoom of the picture (null: none) and whether the picture is shown turned.
     // The wheel and a pinch zoom at the pointer, a drag pans a zoomed picture (and is no
     // click), and the factor shows in the picture's bottom left corner.
@@ -36,7 +34,6 @@ public:
         zoom_ = zoom;
         turned_ = std::move(turned);
     }
->>>>>>> operator
     // The notice drawn by the last paint (tests).
     const QString& paintedNotice() const { return painted_; }
 
@@ -63,7 +60,7 @@ private:
     bool isTurned() const { return turned_ && turned_(); }
     void zoomAt(double by, const QPointF& at);
     void paintNotice(QPainter& p, const QString& text, const QRect& area);
-    void paintStats(QPainter& p, const QRect& area);
+    void paintStats(QPainter& p, const QRect& area, int bottom);
 
     DisplaySurface* surface_ = nullptr;
     QTimer hold_;

@@ -209,6 +209,7 @@ const std::set<std::u16string>& languageKeys()
                                                   u"KH_PAN_DOWN_H",
                                                   u"KH_SAVE_H",
                                                   u"KH_RECORD_H",
+                                                  u"KH_STATS_H",
                                                   u"KH_TOUR_H",
                                                   u"KH_NEXT_TILE_H",
                                                   u"KH_PREV_TILE_H",
