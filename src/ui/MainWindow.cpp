@@ -713,6 +713,7 @@ void MainWindow::openSettings()
                            QtText::from(AppValues::productTitle()), MessageBoxes::Error);
     applySettings(s);
     viewer_->recovery().setEnabled(s.autoReconnect);
+    viewer_->setLowLatency(s.lowLatency, false);   // saved above
     viewer_->setStreamNumbers(s.tileStream, s.singleStream);
     ViewerLog::event(saved ? "settings saved" : "settings not saved");
 }

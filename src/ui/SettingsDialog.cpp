@@ -27,8 +27,9 @@ SettingsDialog::SettingsDialog(const ViewerSettings& v, const TourSettings& t, Q
     reconnect_ = new QCheckBox(QtText::lang(u"SET_RECONNECT_T"));
     reconnect_->setChecked(v.autoReconnect);
     form->addRow(reconnect_);
-    // The low-latency mode's switch belongs here, next to reconnection, once the viewer has
-    // that setting.
+    lowLatency_ = new QCheckBox(QtText::lang(u"LOW_LAT"));
+    lowLatency_->setChecked(v.lowLatency);
+    form->addRow(lowLatency_);
 
     auto streamBox = [](int value) {
         auto* b = new QSpinBox;
@@ -108,6 +109,7 @@ ViewerSettings SettingsDialog::viewerSettings() const
 {
     ViewerSettings s;
     s.autoReconnect = reconnect_->isChecked();
+    s.lowLatency = lowLatency_->isChecked();
     s.tileStream = tileStream_->value();
     s.singleStream = singleStream_->value();
     s.pictureFolder = QtText::to(pictures_->text().trimmed());

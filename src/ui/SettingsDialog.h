@@ -40,6 +40,7 @@ private:
     QWidget* folderRow(QLineEdit*& field, const std::u16string& value);
 
     QCheckBox* reconnect_ = nullptr;
+    QCheckBox* lowLatency_ = nullptr;
     QSpinBox* tileStream_ = nullptr;
     QSpinBox* singleStream_ = nullptr;
     QLineEdit* pictures_ = nullptr;
