@@ -83,11 +83,12 @@ public:
         PanDown,
         SavePicture,
         Record,
-        Stats,
         Tour,
         NextTile,
         PreviousTile,
-        TileAlone
+        TileAlone,
+        Stats,
+        LowLatency
     };
 
     struct Chord {

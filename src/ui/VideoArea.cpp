@@ -90,25 +90,19 @@ void VideoArea::paintEvent(QPaintEvent*)
         p.setPen(QColor(255, 40, 40));
         p.drawText(box, Qt::AlignCenter, mark);
     }
-    int bottom = area.bottom() - 4;   // the figures stand above the zoom factor
     if (zoom_ && zoom_->zoomed() && !picture.isEmpty()) {
         const QString factor = QString::fromStdU16String(zoom_->label());
         const QFontMetrics fm(font());
         const int pad = fm.height() / 3 + 2;
-        const QRect box(area.left() + pad, area.bottom() - fm.height() - 3 * pad,
-                        fm.horizontalAdvance(factor) + 2 * pad, fm.height() + 2 * pad);
+        // Bottom right: the recording mark has the top right, the stream figures the bottom left.
+        const int w = fm.horizontalAdvance(factor) + 2 * pad;
+        const QRect box(area.right() - w - pad, area.bottom() - fm.height() - 3 * pad, w,
+                        fm.height() + 2 * pad);
         p.fillRect(box, QColor(0, 0, 0, 170));
         p.setPen(QColor(255, 255, 255));
         p.drawText(box, Qt::AlignCenter, factor);
-        bottom = box.top() - 4;
     }
-    paintStats(p, area, bottom);
-}
-
-void VideoArea::paintStats(QPainter& p, const QRect& area, int bottom)
-{
-    const QString stats = stats_ ? stats_() : QString();
-    StatsBox::paintAbove(p, stats, QPoint(area.left() + 4, bottom), rect());
+    paintStats(p, area);
 }
 
 void VideoArea::zoomAt(double by, const QPointF& at)
@@ -142,6 +136,12 @@ bool VideoArea::event(QEvent* e)
         }
     }
     return QWidget::event(e);
+}
+
+void VideoArea::paintStats(QPainter& p, const QRect& area)
+{
+    const QString stats = stats_ ? stats_() : QString();
+    StatsBox::paintAbove(p, stats, QPoint(area.left() + 4, area.bottom() - 4), rect());
 }
 
 void VideoArea::paintNotice(QPainter& p, const QString& text, const QRect& area)

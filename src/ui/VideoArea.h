@@ -28,7 +28,7 @@ public:
     void setStatsSource(std::function<QString()> source) { stats_ = std::move(source); }
     // The digital zoom of the picture (null: none) and whether the picture is shown turned.
     // The wheel and a pinch zoom at the pointer, a drag pans a zoomed picture (and is no
-    // click), and the factor shows in the picture's bottom left corner.
+    // click), and the factor shows in the picture's bottom right corner.
     void setZoom(DigitalZoom* zoom, std::function<bool()> turned)
     {
         zoom_ = zoom;
@@ -60,7 +60,7 @@ private:
     bool isTurned() const { return turned_ && turned_(); }
     void zoomAt(double by, const QPointF& at);
     void paintNotice(QPainter& p, const QString& text, const QRect& area);
-    void paintStats(QPainter& p, const QRect& area, int bottom);
+    void paintStats(QPainter& p, const QRect& area);
 
     DisplaySurface* surface_ = nullptr;
     QTimer hold_;
