@@ -37,6 +37,7 @@ ViewerSettings ViewerSettings::load(const std::u16string& loginPath, int recorde
     s.singleStream = clampStream(ProfileFile::ReadInt(
         kLoginSection, numbered(kSingleStreamKey, recorder), kDefaultStream, path));
     s.autoReconnect = ProfileFile::ReadInt(kLoginSection, kAutoReconnectKey, 1, path) != 0;
+    s.lowLatency = ProfileFile::ReadInt(kLoginSection, kLowLatencyKey, 0, path) != 0;
     s.pictureFolder = ProfileFile::ReadString(kSection, kPictureFolderKey, u"", path);
     s.clipFolder = ProfileFile::ReadString(kSection, kClipFolderKey, u"", path);
     s.language = ProfileFile::ReadString(kSection, kLanguageKey, u"", path);
@@ -54,7 +55,8 @@ int ViewerSettings::save(const std::u16string& loginPath, const ViewerSettings& 
         kLoginSection,
         {{numbered(kTileStreamKey, recorder), number(clampStream(s.tileStream))},
          {numbered(kSingleStreamKey, recorder), number(clampStream(s.singleStream))},
-         {kAutoReconnectKey, s.autoReconnect ? u"1" : u"0"}},
+         {kAutoReconnectKey, s.autoReconnect ? u"1" : u"0"},
+         {kLowLatencyKey, s.lowLatency ? u"1" : u"0"}},
         loginPath);
     ok &= ProfileFile::WriteStrings(kSection,
                                     {{kPictureFolderKey, s.pictureFolder},

@@ -1,7 +1,7 @@
 // The viewer's own settings kept in login.ini beside the login: the recorder's stream numbers
 // for grid tiles and for a camera shown alone (section "login", TileStream0 / SingleStream0,
 // numbered like IP0 so each remembered recorder has its own), whether the viewer logs in again
-// by itself (AutoReconnect), and in section "viewer" the folders for pictures and clips and the
+// by itself (AutoReconnect), the low-latency live view (LowLatency), and in section "viewer" the folders for pictures and clips and the
 // language. Read and written on the user-interface thread through ProfileFile and
 // SettingsFolder, like the login.
 #pragma once
@@ -19,6 +19,7 @@ struct ViewerSettings {
     int tileStream = kDefaultStream;
     int singleStream = kDefaultStream;
     bool autoReconnect = true;
+    bool lowLatency = false;
     std::u16string pictureFolder;   // empty: the user's pictures folder
     std::u16string clipFolder;      // empty: the user's videos folder
     std::u16string language;        // kEnglish, kChinese, or empty: from the locale
@@ -27,6 +28,7 @@ struct ViewerSettings {
     static constexpr const char16_t* kTileStreamKey = u"TileStream";       // + recorder number
     static constexpr const char16_t* kSingleStreamKey = u"SingleStream";   // + recorder number
     static constexpr const char16_t* kAutoReconnectKey = u"AutoReconnect";
+    static constexpr const char16_t* kLowLatencyKey = u"LowLatency";   // as LoginSettings reads it
     static constexpr const char16_t* kSection = u"viewer";
     static constexpr const char16_t* kPictureFolderKey = u"PictureFolder";
     static constexpr const char16_t* kClipFolderKey = u"ClipFolder";

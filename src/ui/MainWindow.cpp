@@ -703,11 +703,9 @@ void MainWindow::openSettings()
     const std::u16string viewsPath = viewer_->viewsPath().empty()
                                          ? ViewSettings::pathIn(AppValues::settingsFolder())
                                          : viewer_->viewsPath();
-    SettingsDialog dlg(ViewerSettings::load(loginPath), TourSettings::load(viewsPath),
-                       viewer_->lowLatency(), this);
+    SettingsDialog dlg(ViewerSettings::load(loginPath), TourSettings::load(viewsPath), this);
     if (dlg.exec() != QDialog::Accepted)
         return;
-    viewer_->setLowLatency(dlg.lowLatency(), true);
     const ViewerSettings s = dlg.viewerSettings();
     const bool saved =
         ViewerSettings::save(loginPath, s) && TourSettings::save(viewsPath, dlg.tourSettings());
@@ -716,6 +714,7 @@ void MainWindow::openSettings()
                            QtText::from(AppValues::productTitle()), MessageBoxes::Error);
     applySettings(s);
     viewer_->recovery().setEnabled(s.autoReconnect);
+    viewer_->setLowLatency(s.lowLatency, false);   // saved above
     viewer_->setStreamNumbers(s.tileStream, s.singleStream);
     ViewerLog::event(saved ? "settings saved" : "settings not saved");
 }

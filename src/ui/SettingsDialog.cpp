@@ -17,8 +17,7 @@
 
 namespace kevra {
 
-SettingsDialog::SettingsDialog(const ViewerSettings& v, const TourSettings& t, bool lowLatency,
-                               QWidget* parent)
+SettingsDialog::SettingsDialog(const ViewerSettings& v, const TourSettings& t, QWidget* parent)
     : QDialog(parent)
 {
     setWindowTitle(QtText::lang(u"SET_TITLE_T"));
@@ -29,7 +28,7 @@ SettingsDialog::SettingsDialog(const ViewerSettings& v, const TourSettings& t, b
     reconnect_->setChecked(v.autoReconnect);
     form->addRow(reconnect_);
     lowLatency_ = new QCheckBox(QtText::lang(u"LOW_LAT"));
-    lowLatency_->setChecked(lowLatency);
+    lowLatency_->setChecked(v.lowLatency);
     form->addRow(lowLatency_);
 
     auto streamBox = [](int value) {
@@ -110,17 +109,13 @@ ViewerSettings SettingsDialog::viewerSettings() const
 {
     ViewerSettings s;
     s.autoReconnect = reconnect_->isChecked();
+    s.lowLatency = lowLatency_->isChecked();
     s.tileStream = tileStream_->value();
     s.singleStream = singleStream_->value();
     s.pictureFolder = QtText::to(pictures_->text().trimmed());
     s.clipFolder = QtText::to(clips_->text().trimmed());
     s.language = QtText::to(language_->currentData().toString());
     return s;
-}
-
-bool SettingsDialog::lowLatency() const
-{
-    return lowLatency_->isChecked();
 }
 
 TourSettings SettingsDialog::tourSettings() const

@@ -1,5 +1,5 @@
 // The Settings dialog (F10, and the picture's menu): what otherwise lives only in the settings
-// files — automatic reconnection, low-latency mode, the recorder's stream numbers for tiles and for a camera
+// files — automatic reconnection, the recorder's stream numbers for tiles and for a camera
 // alone, the folders for pictures and clips, the language, the tour's dwell and grid. It shows
 // the values it is given and hands back what the user chose; the main window writes them
 // through the profile engine and applies them. Fits a 240 x 320 screen (it scrolls).
@@ -20,17 +20,14 @@ namespace kevra {
 class SettingsDialog : public QDialog {
     Q_OBJECT
 public:
-    SettingsDialog(const ViewerSettings& viewer, const TourSettings& tour, bool lowLatency,
-                   QWidget* parent);
+    SettingsDialog(const ViewerSettings& viewer, const TourSettings& tour, QWidget* parent);
 
     // The values as the fields show them now.
     ViewerSettings viewerSettings() const;
     TourSettings tourSettings() const;
-    bool lowLatency() const;
 
     // The fields (tests).
     QCheckBox* reconnectBox() const { return reconnect_; }
-    QCheckBox* lowLatencyBox() const { return lowLatency_; }
     QSpinBox* tileStreamBox() const { return tileStream_; }
     QSpinBox* singleStreamBox() const { return singleStream_; }
     QLineEdit* pictureFolderField() const { return pictures_; }

@@ -22,6 +22,7 @@ TEST(ViewerSettings, DefaultsRoundTripPerRecorderAndTheLoginStaysAsItWas)
     s.tileStream = 2;
     s.singleStream = 0;
     s.autoReconnect = false;
+    s.lowLatency = true;
     s.pictureFolder = u"/srv/图片";
     s.clipFolder = u"/srv/clips";
     s.language = ViewerSettings::kChinese;
@@ -29,6 +30,7 @@ TEST(ViewerSettings, DefaultsRoundTripPerRecorderAndTheLoginStaysAsItWas)
     EXPECT_EQ(ViewerSettings::load(path), s);
     EXPECT_EQ(ProfileFile::ReadString(u"login", u"TileStream0", u"", path), u"2");
     EXPECT_FALSE(LoginSettings::load(path).autoReconnect) << "the login reads the same key";
+    EXPECT_TRUE(LoginSettings::load(path).lowLatency) << "the viewer reads the same key";
     EXPECT_EQ(LoginSettings::load(path).ip, u"10.0.0.2");
     EXPECT_EQ(ViewerSettings::load(path, 1).tileStream, 1) << "another recorder's own numbers";
 
