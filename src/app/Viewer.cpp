@@ -11,6 +11,7 @@
 #include "device/TcpLink.h"
 #include "profile/Language.h"
 #include "profile/LoginSettings.h"
+#include "profile/RecorderList.h"
 #include "profile/ViewSettings.h"
 #include "app/AppValues.h"
 
@@ -40,6 +41,9 @@ Viewer::Viewer(DeviceClient& client, ViewerView& view, PictureSurface& picture, 
     gridView_ = std::make_unique<GridView>(tiles, std::move(tileDevices));
     recovery_ = std::make_unique<RecoveryController>(static_cast<RecoveryHost&>(*this));
     loginSettingsPath_ = LoginSettings::pathIn(AppValues::settingsFolder());
+    otherRecorders_ =
+        std::make_unique<RecorderSessions>([this](std::function<void()> w) { view_.post(w); });
+    otherRecorders_->setChanged([this] { view_.showRecorders(otherRecorders_->nodes()); });
     client_.setSink(this);
 }
 
@@ -58,6 +62,7 @@ void Viewer::shutdown()
     liveView_->stop();
     single_->stopChannel();   // also after a refused open, when the live view holds no stream
     endRecordings();
+    otherRecorders_->shutdown();
     shutDown_ = true;
 }
 
@@ -212,6 +217,15 @@ void Viewer::loginDialogClosed(bool cancelled, const std::u16string& settingsPat
     endRecordings();
     restorePending_ = true;
     view_.showTreeMode();
+    followRecorderList();
+}
+
+void Viewer::followRecorderList()
+{
+    if (shutDown_)
+        return;
+    otherRecorders_->follow(RecorderList::load(loginSettingsPath_),
+                            LoginSettings::load(loginSettingsPath_).autoReconnect);
 }
 
 // ---------------------------------------------------------------- posted results
@@ -495,6 +509,7 @@ void Viewer::poll()
     if (shutDown_)
         return;
     recovery_->poll();
+    otherRecorders_->poll();
     markStalledTiles();
     watchStreams();
     watchRecordings();

@@ -12,6 +12,7 @@
 #include "app/LiveView.h"
 #include "app/LiveViewHost.h"
 #include "app/RecoveryController.h"
+#include "app/RecorderSessions.h"
 #include "app/RecordingController.h"
 #include "app/RecoveryHost.h"
 #include "app/StallDetector.h"
@@ -104,6 +105,9 @@ public:
     // settingsPath, recorder at address:port) was accepted and the camera tree is shown.
     void loginDialogClosed(bool cancelled, const std::u16string& settingsPath = {},
                            const std::u16string& address = {}, int port = 0);
+    // Logs in to the recorders after the first of login.ini's list (each on its own session)
+    // and follows later changes of that list; a recorder left out is logged out.
+    void followRecorderList();
     // Exit: the retries end and every stream stops (at the recorder too), timers joined.
     // Repeated calls do nothing more.
     void shutdown();
@@ -158,6 +162,7 @@ public:
     RecoveryController& recovery() { return *recovery_; }
     LiveViewDevice& singleDevice() { return *single_; }
     RecordingController& recordings() { return *recordings_; }
+    RecorderSessions& otherRecorders() { return *otherRecorders_; }
     const std::vector<std::u16string>& cameraNames() const { return cameraNames_; }
     const std::u16string& recoveryText() const { return recoveryText_; }
     const std::u16string& viewsPath() const { return viewsPath_; }
@@ -212,6 +217,7 @@ private:
     std::unique_ptr<LiveView> liveView_;
     std::unique_ptr<GridView> gridView_;
     std::unique_ptr<RecoveryController> recovery_;
+    std::unique_ptr<RecorderSessions> otherRecorders_;
     std::atomic<int> systemError_{0};   // errno of the latest login's connect (network thread)
 
     // User-interface thread.

@@ -61,6 +61,9 @@ public:
     };
     // The camera entries of the tree carry their channel under this role.
     static constexpr int kChannelRole = Qt::UserRole;
+    // The entries of the recorders after the first (and their cameras) carry the recorder's
+    // place in login.ini's list.
+    static constexpr int kRecorderRole = Qt::UserRole + 1;
     // How long "Picture saved: ..." stays in the status row.
     static constexpr int kSavedTextMs = 5000;
 
@@ -157,11 +160,16 @@ private:
     void showConnectionLost() override;
     void showError(const std::u16string& text) override;
     void endProgram() override;
+    void showRecorders(const std::vector<RecorderNode>& nodes) override;
 
     BitmapButton* makeButton(int id, const char16_t* captionKey);
     void layOut();
     void placeTiles();
     void onTreeClick(QTreeWidgetItem* item);
+    // The tree's entries after the first recorder's: the other recorders and their cameras.
+    void fillOtherRecorders();
+    // The recorder list dialog; its changes are followed at once.
+    void editRecorderList();
     void setVideoGroupVisible(bool visible);
     void setTreeGroupVisible(bool visible);
     void updateVideoOrigin();
@@ -187,9 +195,10 @@ private:
     BitmapButton* dirLabel_ = nullptr;
     BitmapButton* lensLabel_ = nullptr;
     BitmapButton* layoutBtn_ = nullptr;
-    QShortcut* saveKey_ = nullptr;     // S: save the picture (video mode only)
-    QShortcut* recordKey_ = nullptr;   // R: record the camera shown (video mode only)
-    QIcon images_[3];                  // recorder, open camera, idle camera
+    QShortcut* saveKey_ = nullptr;               // S: save the picture (video mode only)
+    QShortcut* recordKey_ = nullptr;             // R: record the camera shown (video mode only)
+    QIcon images_[3];                            // recorder, open camera, idle camera
+    std::vector<RecorderNode> otherRecorders_;   // as the coordinator last told them
     QPixmap band_;
     MainLayout::Result layout_;
     QTimer* pollTimer_ = nullptr;    // the coordinator's poll
