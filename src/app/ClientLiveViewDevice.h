@@ -1,4 +1,4 @@
-// The live view's link to the recorder and its decoder: owns the DecoderWorker of the channel
+// One camera stream's link to the recorder and its decoder: owns the DecoderWorker of the channel
 // shown and is that channel's media sink. The user-interface thread opens and stops the channel
 // and alone starts and stops the decoder; the network thread only pushes bytes (MediaSink calls);
 // the frame timer polls pictures. The client's sink handoff guarantees no push is under way once

@@ -1,7 +1,8 @@
-// The recorder link and decoder operations the live view drives: open a channel, poll
-// pictures, follow the stream's frame rate. Implemented over the device client; tests fake it.
-// openChannel, stopChannel and setPixelFormat on the user-interface thread, the rest on the
-// frame-timer thread (only while the live view's timer runs); lastMediaMs() on any thread.
+// The recorder link and decoder operations one camera stream drives (StreamController): open a
+// channel, poll pictures, follow the stream's frame rate. Implemented over the device client;
+// tests fake it. openChannel and stopChannel on the user-interface thread, the picture calls on
+// the frame-timer thread (only while the playback's timer polls the stream), setPixelFormat and
+// lastMediaMs() on any thread.
 #pragma once
 #include "common/Clock.h"
 #include "video/Picture.h"

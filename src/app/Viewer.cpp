@@ -22,23 +22,16 @@
 namespace kevra {
 
 Viewer::Viewer(DeviceClient& client, ViewerView& view, PictureSurface& picture, TileSurface& tiles,
-               LiveViewDevice* singleDevice, GridView::DeviceFactory tileDevices,
-               const std::string& recordingFolder)
+               Playback::DeviceFactory devices, const std::string& recordingFolder)
     : client_(client), view_(view),
       recordings_(std::make_unique<RecordingController>(recordingFolder))
 {
-    if (!singleDevice) {
-        ownSingle_ = std::make_unique<ClientLiveViewDevice>(client, recordings_.get());
-        singleDevice = ownSingle_.get();
-    }
-    single_ = singleDevice;
-    if (!tileDevices)
-        tileDevices = [this] {
+    if (!devices)
+        devices = [this] {
             return std::make_unique<ClientLiveViewDevice>(client_, recordings_.get());
         };
-    liveView_ = std::make_unique<LiveView>(static_cast<LiveViewHost&>(*this), picture, *single_);
-    liveView_->initialise();
-    gridView_ = std::make_unique<GridView>(tiles, std::move(tileDevices));
+    playback_ = std::make_unique<Playback>(static_cast<SingleViewHost&>(*this), picture, tiles,
+                                           std::move(devices));
     recovery_ = std::make_unique<RecoveryController>(static_cast<RecoveryHost&>(*this));
     loginSettingsPath_ = LoginSettings::pathIn(AppValues::settingsFolder());
     otherRecorders_ =
@@ -51,16 +44,13 @@ Viewer::~Viewer()
 {
     client_.setSink(nullptr);   // no event call is under way once this returns
     shutdown();
-    gridView_.reset();
-    liveView_.reset();
+    playback_.reset();
 }
 
 void Viewer::shutdown()
 {
     recovery_->cancel();
-    gridView_->stopAll();
-    liveView_->stop();
-    single_->stopChannel();   // also after a refused open, when the live view holds no stream
+    playback_->stopAll();   // every channel, also one whose open was refused
     endRecordings();
     otherRecorders_->shutdown();
     shutDown_ = true;
@@ -247,8 +237,10 @@ void Viewer::camerasListed(int code, const std::vector<std::u16string>& names)
     if (restorePending_) {
         restorePending_ = false;
         restoreView();
-    } else if (gridShown()) {
-        gridView_->stopAll();   // streams of an earlier session are gone
+    } else {
+        // A new session after a lost one: every stream opens again on it (also one opened
+        // and refused while the session was away); cameras no longer listed stop.
+        playback_->suspendAll();
         applyGrid();
     }
     markTreeImages();
@@ -260,26 +252,16 @@ void Viewer::restoreView()
 {
     const ViewSettings v = ViewSettings::load(viewsPath_, recorderName_);
     grid_.restore(v.layout, v.tiles);
-    if (gridShown()) {
-        applyGrid();
-        if (!grid_.shownChannels().empty())
-            view_.showVideoMode();
-        return;
-    }
-    const int channel = grid_.channel(0);
-    if (channel != TileGrid::kNone) {
-        liveView_->openCamera(uintptr_t(channel) + 1, channel);
+    applyGrid();
+    if (!grid_.shownChannels().empty())
         view_.showVideoMode();
-    }
 }
 
 void Viewer::openResult(int channel, int code)
 {
-    if (gridShown() && gridView_->onOpenResult(channel, code)) {
+    // A late answer for a camera stopped meanwhile starts nothing.
+    if (playback_->onOpenResult(camera(channel), code))
         ViewerLog::channelOpened(channel, code);
-    } else if (!gridShown()) {
-        liveView_->onOpenResult(channel, code);
-    }
     recovery_->onOpenResult(channel, code);
 }
 
@@ -287,23 +269,25 @@ void Viewer::sessionLost()
 {
     if (logins_.size() > 0 && logins_.back() == LoginBy::Dialog)
         return;   // the old session: the login by hand replaces it anyway
-    gridView_->stopAll();
     gridFull_ = false;
     placeTiles();
     recovery_->setEnabled(LoginSettings::load(loginSettingsPath_).autoReconnect);
     if (recovery_->onConnectionLost()) {
         ViewerLog::event("connection to the recorder lost; logging in again by itself");
-        liveView_->suspend();
+        // The cameras, their last pictures and the single view's mode stay until the session
+        // is back; the pictures are then marked as stalled.
+        playback_->suspendAll();
     } else {
-        liveView_->onConnectionLost();   // stops; the message and the login dialog follow
+        ViewerLog::event("connection to the recorder lost");
+        playback_->stopAll();
+        view_.showConnectionLost();
+        requestLogin();
     }
 }
 
 void Viewer::channelClosed(int channel)
 {
-    const bool shown =
-        gridShown() ? gridView_->stream(channel) != nullptr : channel == liveView_->channel();
-    if (!shown)
+    if (!playback_->stream(camera(channel)))
         return;
     ViewerLog::event("camera " + std::to_string(channel + 1) +
                      ": media connection closed; reopening");
@@ -334,9 +318,8 @@ void Viewer::setStatus(const std::u16string& text)
 
 void Viewer::stopShown()
 {
-    gridView_->stopAll();
+    playback_->stopAll();
     gridFull_ = false;
-    liveView_->stop();
     if (gridShown())
         setStatus(Language::text(u"STOP"));
     placeTiles();
@@ -347,11 +330,6 @@ void Viewer::chooseCamera(int channel)
     if (channel < 0 || size_t(channel) >= cameraNames_.size())
         return;
     grid_.choose(channel);
-    if (!gridShown()) {
-        saveGrid();
-        liveView_->openCamera(uintptr_t(channel) + 1, channel);
-        return;
-    }
     applyGrid();
     view_.showVideoMode();
 }
@@ -363,7 +341,8 @@ void Viewer::toggleFullScreen()
         placeTiles();
         return;
     }
-    liveView_->toggleFullScreen();
+    if (playback_->singleStream())   // nothing chosen: nothing to show full screen
+        playback_->single().toggleFullScreen();
 }
 
 void Viewer::chooseLayout(int tiles)
@@ -405,7 +384,7 @@ void Viewer::toggleTileZoom(int position)
 
 int Viewer::ptzChannel() const
 {
-    return gridShown() ? grid_.selectedChannel() : liveView_->channel();
+    return gridShown() ? grid_.selectedChannel() : singleChannel();
 }
 
 void Viewer::ptz(int code)
@@ -428,21 +407,27 @@ bool Viewer::arrowKey(int key)
 // ---------------------------------------------------------------- the grid
 
 // Brings the streams and the window in line with the model.
+// Every tile's camera streams, also the hidden ones while a tile is shown alone, so the grid
+// comes back at once; a camera that moves between the single view and a tile keeps its stream.
 void Viewer::applyGrid()
 {
+    Playback::Shown shown;
+    for (int ch : grid_.liveChannels())
+        shown.live.push_back(camera(ch));
     if (gridShown()) {
-        liveView_->stop();   // the one-camera view's stream, full screen and status
-        gridView_->setDisplayDepth(liveView_->pixelDepth());
-        gridView_->sync(grid_);
+        shown.tileCount = grid_.shownTiles();
+        for (int p = 0; p < shown.tileCount; ++p) {
+            const int ch = grid_.channel(grid_.positionTile(p));
+            if (ch != TileGrid::kNone)
+                shown.tiles[size_t(p)] = camera(ch);
+        }
     } else {
-        gridView_->stopAll();
         gridFull_ = false;
         const int channel = grid_.channel(0);
-        if (channel == TileGrid::kNone)
-            liveView_->stop();
-        else if (liveView_->channel() != channel)
-            liveView_->openCamera(uintptr_t(channel) + 1, channel);
+        if (channel != TileGrid::kNone)
+            shown.single = camera(channel);
     }
+    playback_->show(shown);
     placeTiles();
     markTreeImages();
     saveGrid();
@@ -461,7 +446,7 @@ void Viewer::markTreeImages()
     const std::vector<int> shown = gridShown() ? grid_.liveChannels() : std::vector<int>{};
     for (size_t ch = 0; ch < cameraNames_.size(); ++ch) {
         const bool on = gridShown() ? std::find(shown.begin(), shown.end(), int(ch)) != shown.end()
-                                    : int(ch) == liveView_->channel();
+                                    : int(ch) == singleChannel();
         view_.setCameraShown(int(ch), on);
     }
 }
@@ -480,7 +465,7 @@ void Viewer::saveGrid()
 Viewer::TileLabel Viewer::tileLabel(int position)
 {
     TileLabel l;
-    int ch = gridView_->channelAt(position);
+    int ch = playback_->tileCamera(position).channel;
     bool stopped = false;
     if (ch == TileGrid::kNone) {
         // No stream (the connection is lost, say): the tile still names its camera.
@@ -492,7 +477,7 @@ Viewer::TileLabel Viewer::tileLabel(int position)
     if (ch >= 0 && size_t(ch) < cameraNames_.size())
         l.name = cameraNames_[size_t(ch)];
     l.state = Language::text(stopped ? u"STOP_TILE"
-                                     : TileController::stateKey(gridView_->stateAt(position)));
+                                     : StreamController::tileKey(playback_->tileState(position)));
     if (position >= 0 && position < TileGrid::kMaxTiles)
         l.note = tileNotes_[size_t(position)];
     l.recording = markOf(ch);   // also while its stream is lost: the recording goes on
@@ -520,28 +505,15 @@ void Viewer::poll()
     }
 }
 
-// Each tile that was opened and has drawn no new picture for a while says so over its last
-// picture, as the one-camera view does; the note goes with the next picture.
+// Each tile whose stream has drawn no new picture for a while says so over its last picture,
+// as the single view does; the note goes with the next picture.
 void Viewer::markStalledTiles()
 {
     bool changed = false;
     for (int p = 0; p < TileGrid::kMaxTiles; ++p) {
-        TileWatch& w = tileWatch_[size_t(p)];
-        const int channel = gridShown() ? gridView_->channelAt(p) : TileGrid::kNone;
-        const TileController::State state =
-            channel == TileGrid::kNone ? TileController::State::Stopped : gridView_->stateAt(p);
-        const bool delivering =
-            state == TileController::State::Playing || state == TileController::State::Buffering;
-        const int presented = gridView_->presentedAt(p);
-        if (!delivering)
-            w.stall.stop();
-        else if (!w.stall.playing() || channel != w.channel)
-            w.stall.start();
-        else if (presented != w.presented)
-            w.stall.picture();
-        w.channel = channel;
-        w.presented = presented;
-        const int seconds = w.stall.stalledSeconds();
+        const CameraId shown = gridShown() ? playback_->tileCamera(p) : CameraId{};
+        const StreamController* s = shown.valid() ? playback_->stream(shown) : nullptr;
+        const int seconds = s ? s->stalledSeconds() : 0;
         std::u16string note = seconds ? Language::format(u"NO_PICTURE", {seconds}) : u"";
         if (note != tileNotes_[size_t(p)]) {
             tileNotes_[size_t(p)] = std::move(note);
@@ -556,17 +528,10 @@ void Viewer::markStalledTiles()
 // same schedule, and logged.
 void Viewer::watchStreams()
 {
-    auto silent = [](LiveViewDevice& d) { return d.silentMs() >= kMediaSilenceMs; };
     std::vector<int> channels;
-    if (gridShown()) {
-        for (int ch : grid_.liveChannels()) {
-            TileController* s = gridView_->stream(ch);
-            if (s && s->polling() && silent(s->device()))
-                channels.push_back(ch);
-        }
-    } else if (liveView_->channel() != -1 && liveView_->timerId() != 0 && silent(*single_)) {
-        channels.push_back(liveView_->channel());
-    }
+    for (StreamController* s : playback_->streams())
+        if (s->polling() && s->device().silentMs() >= kMediaSilenceMs)
+            channels.push_back(s->camera().channel);
     for (int ch : channels) {
         if (recovery_->channelRecovering(ch))
             continue;
@@ -579,14 +544,16 @@ void Viewer::watchStreams()
 std::u16string Viewer::videoNotice() const
 {
     std::u16string notice;
+    const StreamController* s = playback_->singleStream();
+    const bool full = playback_->single().fullScreen();
     // A stream that cannot be shown is no stalled picture: say that, not how long none came
     // (in full screen there is no status row to say it).
-    if (liveView_->cannotShowStream())
-        notice = liveView_->fullScreen() ? Language::text(u"CODEC_ERR") : u"";
-    else if (const int seconds = liveView_->stalledSeconds())
+    if (s && s->state() == StreamController::State::CodecError)
+        notice = full ? Language::text(u"CODEC_ERR") : u"";
+    else if (const int seconds = s ? s->stalledSeconds() : 0)
         notice = Language::format(u"NO_PICTURE", {seconds});
     // Full screen has no status row: the recovery is told over the picture.
-    if (liveView_->fullScreen() && !recoveryText_.empty())
+    if (full && !recoveryText_.empty())
         notice += (notice.empty() ? u"" : u"\n") + recoveryText_;
     return notice;
 }
@@ -601,23 +568,13 @@ void Viewer::loginWithSavedSettings()
 
 void Viewer::reopenShown()
 {
-    const int channel = liveView_->channel();
-    if (gridShown() || channel == -1)
-        return;
-    if (size_t(channel) < cameraNames_.size())
-        liveView_->reopen(uintptr_t(channel) + 1);
-    else
-        liveView_->stop();   // the recorder no longer lists that camera
+    applyGrid();   // suspended streams open again; a camera the recorder no longer lists stops
 }
 
 void Viewer::reopenChannel(int channel)
 {
     ViewerLog::event("camera " + std::to_string(channel + 1) + ": opening again");
-    if (!gridShown() && liveView_->channel() == channel) {
-        liveView_->reopen(0);
-    } else if (gridShown()) {
-        gridView_->reopen(channel);   // that tile's stream alone; the others play on
-    }
+    playback_->reopen(camera(channel));   // that stream alone; the others play on
 }
 
 void Viewer::showRecoveryText(const std::u16string& text)
@@ -626,38 +583,21 @@ void Viewer::showRecoveryText(const std::u16string& text)
     view_.showStatus(text.empty() ? status_ : text);
 }
 
-// ---------------------------------------------------------------- the one-camera view's host
-
-void Viewer::setItemImage(uintptr_t item, int image)
-{
-    if (item != 0)
-        view_.setCameraShown(int(item - 1), image == LiveView::kImageOpenCamera);
-}
-
-void Viewer::moveVideoArea(const Rect& r)
-{
-    view_.moveVideoArea(r, liveView_->fullScreen());
-}
-
-void Viewer::connectionLost()
-{
-    view_.showConnectionLost();
-    requestLogin();
-}
+// ---------------------------------------------------------------- the single view
 
 void Viewer::setVideoShown(bool shown)
 {
-    liveView_->setVideoShown(shown);
+    playback_->single().setVideoShown(shown);
 }
 
 void Viewer::setVideoRectangles(const Rect& normal, const Rect& fullScreen)
 {
-    liveView_->setRectangles(normal, fullScreen);
+    playback_->single().setRectangles(normal, fullScreen);
 }
 
 void Viewer::videoAreaMoved()
 {
-    liveView_->setLayoutDirty();
+    playback_->single().setLayoutDirty();
 }
 
 Viewer::SaveSource Viewer::saveSource() const
@@ -667,10 +607,10 @@ Viewer::SaveSource Viewer::saveSource() const
     if (gridShown()) {
         s.tile = true;
         s.position = grid_.zoomed() ? 0 : grid_.selected();
-        channel = gridView_->channelAt(s.position);
-    } else if (liveView_->openItem() != 0) {
-        channel = liveView_->channel();
-        s.turned = liveView_->pictureTurned();
+        channel = playback_->tileCamera(s.position).channel;
+    } else if (playback_->singleStream()) {
+        channel = singleChannel();
+        s.turned = playback_->single().pictureTurned();
     }
     if (channel >= 0 && size_t(channel) < cameraNames_.size())
         s.camera = cameraNames_[size_t(channel)];
@@ -699,8 +639,8 @@ std::u16string shortPath(const std::string& path)
 int Viewer::shownChannel() const
 {
     if (gridShown())
-        return gridView_->channelAt(grid_.zoomed() ? 0 : grid_.selected());
-    return liveView_->openItem() != 0 ? liveView_->channel() : -1;
+        return playback_->tileCamera(grid_.zoomed() ? 0 : grid_.selected()).channel;
+    return singleChannel();
 }
 
 bool Viewer::recordingShown() const
@@ -763,9 +703,9 @@ std::u16string Viewer::markOf(int channel) const
 
 std::u16string Viewer::recordingMark() const
 {
-    if (gridShown() || liveView_->openItem() == 0)
+    if (gridShown() || !playback_->singleStream())
         return {};
-    return markOf(liveView_->channel());
+    return markOf(singleChannel());
 }
 
 // A recording that stopped by itself (full disk, folder gone) is told once, in the status row

@@ -1,21 +1,19 @@
 // The viewer's coordinator: receives the device client's events, routes every login result to
-// the attempt that asked for it (the login dialog or an automatic retry), runs the one-camera
-// view (LiveView) and the multi-camera view (TileGrid model, GridView streams), the recovery of
-// lost sessions and media connections, the stall marks and the remembered view (views.ini),
-// and tells the window what to show through ViewerView. Owned by the main window.
+// the attempt that asked for it (the login dialog or an automatic retry), decides what is shown
+// (TileGrid: one camera, a grid, a tile alone) and has Playback run the streams, runs the
+// recovery of lost sessions and media connections, the stall marks and the remembered view
+// (views.ini), and tells the window what to show through ViewerView. Owned by the main window.
 //
-// Threads: the DeviceEvents calls arrive on the network thread and the LiveViewHost "any
+// Threads: the DeviceEvents calls arrive on the network thread and the SingleViewHost "any
 // thread" calls on the frame-timer thread; both only post work to the user-interface thread
 // (ViewerView::post). Everything else runs on the user-interface thread.
 #pragma once
-#include "app/GridView.h"
-#include "app/LiveView.h"
-#include "app/LiveViewHost.h"
+#include "app/Playback.h"
 #include "app/RecoveryController.h"
 #include "app/RecorderSessions.h"
 #include "app/RecordingController.h"
 #include "app/RecoveryHost.h"
-#include "app/StallDetector.h"
+#include "app/SingleViewHost.h"
 #include "app/TileGrid.h"
 #include "app/ViewerView.h"
 #include "device/DeviceEvents.h"
@@ -35,7 +33,7 @@ class DeviceClient;
 class PictureSurface;
 class TileSurface;
 
-class Viewer : public DeviceEvents, private LiveViewHost, private RecoveryHost {
+class Viewer : public DeviceEvents, private SingleViewHost, private RecoveryHost {
 public:
     // How long a playing camera may stay silent (not one byte on its media connection) before
     // it is treated as closed and reopened. A live camera sends several packets a second and a
@@ -57,8 +55,8 @@ public:
         std::u16string name, state, note;
         std::u16string recording;   // the red mark while the tile's camera records
     };
-    // The picture Save picture takes: from the framed tile of a grid or from the one-camera
-    // view (turned: shown a quarter turned). camera is empty when nothing plays.
+    // The picture Save picture takes: from the framed tile of a grid or from the single view
+    // (turned: shown a quarter turned). camera is empty when nothing plays.
     struct SaveSource {
         bool tile = false;
         int position = -1;
@@ -66,13 +64,11 @@ public:
         std::u16string camera;
     };
 
-    // singleDevice: the one-camera view's device (default: one over the client, owned here);
-    // tileDevices makes one tile stream's device (default: over the client). The client, view
-    // and surfaces must outlive the coordinator. recordingFolder: where clips go ("": the
-    // user's videos folder); only the default devices feed recordings.
+    // devices makes one stream's device (default: over the client). The client, view and
+    // surfaces must outlive the coordinator. recordingFolder: where clips go ("": the user's
+    // videos folder); only the default devices feed recordings.
     Viewer(DeviceClient& client, ViewerView& view, PictureSurface& picture, TileSurface& tiles,
-           LiveViewDevice* singleDevice = nullptr, GridView::DeviceFactory tileDevices = {},
-           const std::string& recordingFolder = "");
+           Playback::DeviceFactory devices = {}, const std::string& recordingFolder = "");
     ~Viewer() override;   // shutdown()
     Viewer(const Viewer&) = delete;
     Viewer& operator=(const Viewer&) = delete;
@@ -112,7 +108,7 @@ public:
     // Repeated calls do nothing more.
     void shutdown();
 
-    // A camera chosen in the tree: into the framed tile of a grid, or the one-camera view.
+    // A camera chosen in the tree: into the framed tile of a grid, or the single view.
     void chooseCamera(int channel);
     void toggleFullScreen();
     void chooseLayout(int tiles);
@@ -128,12 +124,12 @@ public:
     // An arrow key (PtzPanel key); false when no camera is there to drive.
     bool arrowKey(int key);
     // R and the picture's menu: starts or stops recording the camera shown (the framed tile of
-    // a grid, else the one-camera view); the status row and the log say where the file goes.
+    // a grid, else the single view); the status row and the log say where the file goes.
     // False when no camera is shown.
     bool toggleRecording();
     // Whether the camera shown (as toggleRecording picks it) records: the menu's check mark.
     bool recordingShown() const;
-    // The red mark over the one-camera view's picture ("● REC 0:07"), empty when it does not
+    // The red mark over the single view's picture ("● REC 0:07"), empty when it does not
     // record.
     std::u16string recordingMark() const;
     // Called a few times a second: recovery schedules, stall marks, silent and undecodable
@@ -148,19 +144,19 @@ public:
     TileLabel tileLabel(int position);
     std::u16string videoNotice() const;
     SaveSource saveSource() const;
-    // Tells the coordinator the window's video area is shown (the one-camera view draws then).
+    // Tells the coordinator the window's video area is shown (the single view draws then).
     void setVideoShown(bool shown);
-    // Window layout: the one-camera view's rectangles and a moved window.
+    // Window layout: the single view's rectangles and a moved window.
     void setVideoRectangles(const Rect& normal, const Rect& fullScreen);
     void videoAreaMoved();
-    bool pictureTurned() const { return !gridShown() && liveView_->pictureTurned(); }
+    bool pictureTurned() const { return !gridShown() && playback_->single().pictureTurned(); }
+    // The camera of the single view (-1: none).
+    int singleChannel() const { return playback_->singleCamera().channel; }
 
     // Inspection.
-    LiveView& liveView() { return *liveView_; }
-    GridView& gridView() { return *gridView_; }
+    Playback& playback() { return *playback_; }
     const TileGrid& grid() const { return grid_; }
     RecoveryController& recovery() { return *recovery_; }
-    LiveViewDevice& singleDevice() { return *single_; }
     RecordingController& recordings() { return *recordings_; }
     RecorderSessions& otherRecorders() { return *otherRecorders_; }
     const std::vector<std::u16string>& cameraNames() const { return cameraNames_; }
@@ -188,18 +184,19 @@ private:
     void placeTiles();
     void markStalledTiles();
     void watchStreams();
+    static CameraId camera(int channel) { return CameraId{0, channel}; }
     void setStatus(const std::u16string& text);
     int shownChannel() const;
     std::u16string markOf(int channel) const;
     void watchRecordings();
 
-    // LiveViewHost.
+    // SingleViewHost.
     void fillVideoAreaBlack() override { view_.fillVideoAreaBlack(); }
     Rect videoAreaToScreen(const Rect& r) const override { return view_.videoAreaToScreen(r); }
-    void showVideoMode() override { view_.showVideoMode(); }
-    void setItemImage(uintptr_t item, int image) override;
-    void moveVideoArea(const Rect& r) override;
-    void connectionLost() override;
+    void moveVideoArea(const Rect& r, bool fullScreen) override
+    {
+        view_.moveVideoArea(r, fullScreen);
+    }
     // RecoveryHost.
     void loginWithSavedSettings() override;
     void reopenShown() override;
@@ -212,10 +209,7 @@ private:
     std::unique_ptr<RecordingController> recordings_;
     std::set<int> failuresTold_;   // channels whose failed recording the status row told
     int64_t markedSecond_ = -1;    // the elapsed second the marks were last drawn with
-    std::unique_ptr<LiveViewDevice> ownSingle_;
-    LiveViewDevice* single_;
-    std::unique_ptr<LiveView> liveView_;
-    std::unique_ptr<GridView> gridView_;
+    std::unique_ptr<Playback> playback_;
     std::unique_ptr<RecoveryController> recovery_;
     std::unique_ptr<RecorderSessions> otherRecorders_;
     std::atomic<int> systemError_{0};   // errno of the latest login's connect (network thread)
@@ -235,12 +229,6 @@ private:
     TileGrid grid_;
     bool gridFull_ = false;
     std::array<std::u16string, TileGrid::kMaxTiles> tileNotes_;
-    struct TileWatch {
-        int channel = -1;
-        int presented = 0;
-        StallDetector stall;
-    };
-    std::array<TileWatch, TileGrid::kMaxTiles> tileWatch_;
 };
 
 }   // namespace kevra

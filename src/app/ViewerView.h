@@ -46,8 +46,8 @@ public:
     virtual void refreshTiles() = 0;
     virtual void refreshNotice() = 0;
 
-    // The one-camera video area (LiveView's host): fill it black (any thread), map a rectangle
-    // of it to screen coordinates (any thread), move it to a rectangle of the window.
+    // The single view's video area: fill it black (any thread), map a rectangle of it to screen
+    // coordinates (any thread), move it to a rectangle of the window.
     virtual void fillVideoAreaBlack() = 0;
     virtual Rect videoAreaToScreen(const Rect& r) const = 0;
     virtual void moveVideoArea(const Rect& r, bool fullScreen) = 0;

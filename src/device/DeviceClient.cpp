@@ -23,6 +23,16 @@ void DeviceClient::shutdown()
 {
     running_ = false;
     thread_.join();
+    // Stops asked for just before the end (the viewer's exit stops every stream) would
+    // otherwise die in the queue with the worker: the recorder is told before the close.
+    if (session_) {
+        ClientRequest r;
+        while (session_->takeRequest(r)) {
+            if (r.kind == ClientRequest::StopChannel || r.kind == ClientRequest::CloseChannel)
+                dispatch(r);
+            r = ClientRequest{};
+        }
+    }
     {
         std::lock_guard<std::mutex> lock(sinksMutex_);
         mediaSinks_.clear();

@@ -37,7 +37,7 @@ const QColor kLightText(200, 200, 200);
 const QColor kPanelEdge(45, 50, 46);
 }   // namespace
 
-MainWindow::MainWindow(DeviceClient& client, LiveViewDevice* device, int forcedDepth)
+MainWindow::MainWindow(DeviceClient& client, Playback::DeviceFactory devices, int forcedDepth)
     : QDialog(nullptr, Qt::Window | Qt::FramelessWindowHint)
 {
     setWindowIcon(QIcon(QStringLiteral(":/icons/128")));
@@ -128,7 +128,7 @@ MainWindow::MainWindow(DeviceClient& client, LiveViewDevice* device, int forcedD
     connect(recordKey_, &QShortcut::activated, this, [this] { viewer_->toggleRecording(); });
 
     viewer_ = std::make_unique<Viewer>(client, static_cast<ViewerView&>(*this), *surface_,
-                                       *tileView_, device);
+                                       *tileView_, std::move(devices));
     initialised_ = true;
     pollTimer_ = new QTimer(this);
     connect(pollTimer_, &QTimer::timeout, this, [this] { viewer_->poll(); });
@@ -710,7 +710,7 @@ void MainWindow::layOut()
                 ? QPixmap()
                 : source.scaled(cx, r.titleHeight, Qt::IgnoreAspectRatio, Qt::FastTransformation);
     viewer_->setVideoRectangles(r.normalVideo, r.fullScreenVideo);
-    if (viewer_->liveView().fullScreen()) {
+    if (viewer_->playback().single().fullScreen()) {
         place(video_, r.fullScreenVideo);
         video_->raise();
     }

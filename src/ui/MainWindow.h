@@ -33,7 +33,6 @@ class BitmapButton;
 class LoginDialog;
 class DeviceClient;
 class DisplaySurface;
-class LiveViewDevice;
 class VideoArea;
 
 class MainWindow : public QDialog, private ViewerView {
@@ -67,9 +66,9 @@ public:
     // How long "Picture saved: ..." stays in the status row.
     static constexpr int kSavedTextMs = 5000;
 
-    // device: the one-camera view's device (default: over the client); forcedDepth for tests
+    // devices makes each stream's device (default: over the client); forcedDepth for tests
     // (0 = the screen's depth). The client must outlive the window.
-    explicit MainWindow(DeviceClient& client, LiveViewDevice* device = nullptr,
+    explicit MainWindow(DeviceClient& client, Playback::DeviceFactory devices = {},
                         int forcedDepth = 0);
     ~MainWindow() override;
 
@@ -89,9 +88,8 @@ public:
 
     // Inspection (tests, scripted runs and screenshots).
     Viewer& viewer() { return *viewer_; }
-    LiveView& liveView() { return viewer_->liveView(); }
+    Playback& playback() { return viewer_->playback(); }
     RecoveryController& recovery() { return viewer_->recovery(); }
-    LiveViewDevice& device() { return viewer_->singleDevice(); }
     QString videoNotice() const;
     QString tileNote(int position) { return tileLabel(position).note; }
     LoginDialog* loginDialog() const { return loginDialog_; }
@@ -110,7 +108,6 @@ public:
 
     // Multi-camera view.
     const TileGrid& grid() const { return viewer_->grid(); }
-    GridView& gridView() { return viewer_->gridView(); }
     TileView* tileView() const { return tileView_; }
     BitmapButton* layoutButton() const { return layoutBtn_; }
     bool gridShown() const { return viewer_->gridShown(); }

@@ -1,6 +1,5 @@
 #include "ui/ScriptedRun.h"
 
-#include "app/LiveView.h"
 #include "ui/LoginDialog.h"
 #include "ui/DisplaySurface.h"
 #include "ui/MainWindow.h"

@@ -39,9 +39,13 @@ void TileView::setTiles(int count, int selected)
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        count_ = GridLayout::isLayout(count) ? count : 1;
-        for (Tile& t : tiles_)
-            t.target = QRect();   // laid out again with the next picture
+        const int now = GridLayout::isLayout(count) ? count : 1;
+        // Tiles of another layout are laid out again with their next picture; the same layout
+        // (a tile framed, full screen, a lost session) keeps the pictures shown.
+        if (now != count_)
+            for (Tile& t : tiles_)
+                t.target = QRect();
+        count_ = now;
     }
     selected_ = selected;
     update();

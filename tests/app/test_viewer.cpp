@@ -163,8 +163,8 @@ protected:
             if (code == 0)
                 viewer->loginDialogClosed(false, settings, u"127.0.0.1", loggedInPort);
         };
-        viewer = std::make_unique<Viewer>(client, view, picture, tiles, &single, [this] {
-            return std::make_unique<FakeDevice>(tileOpens, tileStops);
+        viewer = std::make_unique<Viewer>(client, view, picture, tiles, [this] {
+            return std::make_unique<FakeDevice>(opens, stops);
         });
     }
     void TearDown() override
@@ -227,8 +227,7 @@ protected:
     FakeView view;
     NullPicture picture;
     NullTiles tiles;
-    std::atomic<int> singleOpens{0}, singleStops{0}, tileOpens{0}, tileStops{0};
-    FakeDevice single{singleOpens, singleStops};
+    std::atomic<int> opens{0}, stops{0};
     std::unique_ptr<Viewer> viewer;
     std::string dir;
     std::u16string settings;
@@ -272,10 +271,10 @@ TEST_F(ViewerTest, LoginToAnotherRecorderEndsTheOldViewAndSaysSo)
     ASSERT_TRUE(logIn(a));
     viewer->chooseCamera(1);
     viewer->onChannel(1, 0);
-    ASSERT_TRUE(settle([&] { return viewer->liveView().timerId() != 0; }));
+    ASSERT_TRUE(settle([&] { return viewer->playback().singleStream()->polling(); }));
     ASSERT_TRUE(logIn(b));
-    EXPECT_EQ(viewer->liveView().channel(), -1);
-    EXPECT_EQ(single.channel.load(), -1) << "the stream stopped";
+    EXPECT_EQ(viewer->singleChannel(), -1);
+    EXPECT_EQ(stops.load(), 1) << "the stream stopped";
     EXPECT_EQ(view.status, Language::text(u"STOP"));
     EXPECT_FALSE(view.video) << "the tree of the new recorder";
     EXPECT_EQ(viewer->videoNotice(), u"");
@@ -288,11 +287,12 @@ TEST_F(ViewerTest, LoginToAnotherRecorderEndsTheOldViewAndSaysSo)
     EXPECT_EQ(view.errors, std::vector<std::u16string>{Language::text(u"LIST_ERR") + u" (0x3)"});
 }
 
-TEST_F(ViewerTest, ATileShownAloneAndBackKeepsEveryStreamAndFullScreenAndSaveTakesTheFramedTile)
+TEST_F(ViewerTest, OneCameraAGridATileAloneAndBackKeepEveryStreamAndSaveTakesTheFramedTile)
 {
     ASSERT_TRUE(logIn(a));
+    viewer->chooseCamera(0);
     viewer->chooseLayout(4);
-    EXPECT_EQ(tileOpens.load(), 4);
+    EXPECT_EQ(opens.load(), 4) << "the camera shown alone goes on in its tile";
     EXPECT_TRUE(view.video);
     viewer->clickTile(2);
     Viewer::SaveSource s = viewer->saveSource();
@@ -308,8 +308,11 @@ TEST_F(ViewerTest, ATileShownAloneAndBackKeepsEveryStreamAndFullScreenAndSaveTak
         EXPECT_EQ(view.tiles, 4);
         EXPECT_TRUE(view.full) << "full screen stays";
     }
-    EXPECT_EQ(tileOpens.load(), 4) << "no stream was reopened";
-    EXPECT_EQ(tileStops.load(), 0);
+    viewer->clickTile(2);
+    viewer->chooseLayout(1);
+    EXPECT_EQ(viewer->singleChannel(), 2);
+    EXPECT_EQ(opens.load(), 4) << "no stream was reopened";
+    EXPECT_EQ(stops.load(), 3);
 }
 
 TEST_F(ViewerTest, RememberedViewsComeBackAndAShorterListNeverRewritesThem)
@@ -321,7 +324,7 @@ TEST_F(ViewerTest, RememberedViewsComeBackAndAShorterListNeverRewritesThem)
     one.tiles[0] = 2;
     ViewSettings::save(views, recorder, one);
     ASSERT_TRUE(logIn(a));
-    EXPECT_EQ(viewer->liveView().channel(), 2) << "one camera comes back like a grid";
+    EXPECT_EQ(viewer->singleChannel(), 2) << "one camera comes back like a grid";
     EXPECT_TRUE(view.video);
 
     a.answerList(RecorderMessages::buildListReply(names(18)));
@@ -349,16 +352,17 @@ TEST_F(ViewerTest, LostSessionIsLoggedInAgainAndTheCameraReopenedWhileTheLoginDi
     viewer->chooseCamera(1);
     viewer->onChannel(1, 0);
     view.runPosted();
-    ASSERT_TRUE(viewer->liveView().toggleFullScreen());
+    viewer->toggleFullScreen();
+    ASSERT_TRUE(viewer->playback().single().fullScreen());
     loseSession();
     EXPECT_EQ(view.lostBoxes, 0) << "no box that waits for OK";
     EXPECT_NE(view.status.find(u"1 s (try 1)"), std::u16string::npos);
     Clock::advance(3000);
     EXPECT_EQ(viewer->videoNotice().rfind(u"No picture for 3 s\n", 0), 0u);
     viewer->poll();   // the first try was due after 1 s
-    ASSERT_TRUE(settle([&] { return singleOpens.load() == 2; }));
-    EXPECT_EQ(single.channel.load(), 1);
-    EXPECT_TRUE(viewer->liveView().fullScreen());
+    ASSERT_TRUE(settle([&] { return opens.load() == 2; }));
+    EXPECT_EQ(viewer->singleChannel(), 1);
+    EXPECT_TRUE(viewer->playback().single().fullScreen());
     EXPECT_FALSE(viewer->recovery().sessionRecovering());
     EXPECT_NE(logText().find("reconnected"), std::string::npos);
 
@@ -368,9 +372,19 @@ TEST_F(ViewerTest, LostSessionIsLoggedInAgainAndTheCameraReopenedWhileTheLoginDi
     advance(300000);
     EXPECT_TRUE(viewer->recovery().sessionRecovering());
     settleFor(50);
-    EXPECT_EQ(singleOpens.load(), 2) << "no tries while the dialog is open";
+    EXPECT_EQ(opens.load(), 2) << "no tries while the dialog is open";
     ASSERT_TRUE(logIn(a));
     EXPECT_FALSE(viewer->recovery().sessionRecovering());
+    // A camera chosen while the session is away, and refused, opens again on the new session.
+    loseSession();
+    viewer->chooseCamera(2);
+    viewer->onChannel(2, 7);
+    view.runPosted();
+    EXPECT_EQ(viewer->playback().singleStream()->state(), StreamController::State::OpenError);
+    const int before = opens.load();
+    advance(1000);
+    ASSERT_TRUE(settle([&] { return opens.load() > before; }));
+    EXPECT_EQ(viewer->playback().singleStream()->state(), StreamController::State::Opening);
     // Exit while retries wait ends them.
     loseSession();
     viewer->shutdown();
@@ -388,7 +402,7 @@ TEST_F(ViewerTest, ClosedOrSilentMediaIsReopenedOnTheSameScheduleAndLogged)
     view.runPosted();
     EXPECT_EQ(view.status, u"Reopening in 1 s (try 1)");
     advance(1000);
-    EXPECT_EQ(singleOpens.load(), 2);
+    EXPECT_EQ(opens.load(), 2);
     viewer->onChannel(1, 0);
     view.runPosted();
     EXPECT_FALSE(viewer->recovery().channelRecovering(1));
@@ -400,7 +414,7 @@ TEST_F(ViewerTest, ClosedOrSilentMediaIsReopenedOnTheSameScheduleAndLogged)
     advance(1000);
     EXPECT_TRUE(viewer->recovery().channelRecovering(1));
     advance(1000);
-    EXPECT_EQ(singleOpens.load(), 3);
+    EXPECT_EQ(opens.load(), 3);
     EXPECT_NE(logText().find("camera 2: no media for 10 s; reopening"), std::string::npos);
 
     // The same in a grid.
@@ -409,10 +423,10 @@ TEST_F(ViewerTest, ClosedOrSilentMediaIsReopenedOnTheSameScheduleAndLogged)
     for (int ch = 0; ch < 4; ++ch)
         viewer->onChannel(ch, 0);
     view.runPosted();
-    const int opens = tileOpens.load();
+    const int before = opens.load();
     advance(Viewer::kMediaSilenceMs);
     advance(1000);
-    EXPECT_GT(tileOpens.load(), opens);
+    EXPECT_GT(opens.load(), before);
 }
 
 TEST(LiveViewDevice, ACameraWithMediaButNoPictureCannotBeShownAndSilenceIsMeasured)
@@ -464,8 +478,8 @@ TEST(ViewerRecording, RStartsAndEndsAPlayableClipOfTheShownCameraAndExitComplete
     FakeView view;
     NullPicture picture;
     NullTiles tiles;
-    auto viewer = std::make_unique<Viewer>(client, view, picture, tiles, nullptr,
-                                           GridView::DeviceFactory{}, folder);
+    auto viewer =
+        std::make_unique<Viewer>(client, view, picture, tiles, Playback::DeviceFactory{}, folder);
     view.onDialogResult = [&](int code) {
         if (code == 0)
             viewer->loginDialogClosed(false, fromUtf8(folder + "/login.ini"), u"127.0.0.1",
@@ -487,7 +501,8 @@ TEST(ViewerRecording, RStartsAndEndsAPlayableClipOfTheShownCameraAndExitComplete
 
     EXPECT_FALSE(viewer->toggleRecording()) << "no camera shown";
     viewer->chooseCamera(1);
-    ASSERT_TRUE(settle([&] { return viewer->singleDevice().lastMediaMs() != 0; }, 20000));
+    ASSERT_TRUE(settle(
+        [&] { return viewer->playback().singleStream()->device().lastMediaMs() != 0; }, 20000));
     ASSERT_TRUE(viewer->toggleRecording());
     EXPECT_EQ(view.status.rfind(Language::text(u"REC_TO"), 0), 0u) << toUtf8(view.status);
     EXPECT_TRUE(viewer->recordingShown());

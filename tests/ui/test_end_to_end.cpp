@@ -89,9 +89,8 @@ TEST(EndToEnd, LiveVideoPtzAndCleanExit)
         EXPECT_EQ(v.status(), lang(u"OPENING_V"));
         ASSERT_TRUE(waitUntil([&] { return v.window->surface().presentedCount() > 0; }, 30000))
             << "no picture; status " << v.status().toStdString() << " video "
-            << v.window->isVideoMode() << " surface " << v.window->surface().width() << " fr "
-            << v.window->device().frameRate() << " lastdest "
-            << v.window->liveView().destination().width();
+            << v.window->isVideoMode() << " surface " << v.window->surface().width() << " lastdest "
+            << v.window->playback().single().destination().width();
         const qint64 firstPictureMs = sinceClick.elapsed();
         ASSERT_TRUE(waitUntil([&] { return v.status() == lang(u"PLAYING"); }, 30000));
         std::printf("[ measure ] camera click to first picture: %lld ms\n",
@@ -104,7 +103,7 @@ TEST(EndToEnd, LiveVideoPtzAndCleanExit)
         EXPECT_LT(share(shot, 200, 40, 40), 0.01);
         EXPECT_LT(share(shot, 40, 60, 200), 0.01);
         // The picture is upright: the solid background fills the lower half of the picture.
-        const Rect d = v.window->liveView().destination();
+        const Rect d = v.window->playback().single().destination();
         ASSERT_GT(d.height(), 8);
         const QPoint o = v.window->videoArea()->mapToGlobal(QPoint(0, 0));
         const int px = d.left - o.x() + d.width() / 2, lowRow = d.top - o.y() + d.height() * 7 / 8;
@@ -168,7 +167,7 @@ TEST(EndToEnd, LiveVideoPtzAndCleanExit)
         QObject::connect(v.window.get(), &QDialog::finished, [&] { finished = true; });
         v.window->button(MainWindow::ExitCommand)->click();
         ASSERT_TRUE(waitUntil([&] { return finished; }));
-        EXPECT_EQ(v.window->liveView().timerId(), 0);
+        EXPECT_FALSE(v.window->playback().timerRunning());
     }
     pump(50);
     EXPECT_EQ(threadCount(), baseline) << "a thread outlived the viewer";
@@ -233,7 +232,7 @@ TEST(EndToEnd, ClosedCameraConnectionIsReopenedWhileTheSessionStays)
     EXPECT_TRUE(waitUntil([&] { return rec.count(streaming) >= 2; }, 20000));
     EXPECT_EQ(rec.count({"\"event\":\"login\""}), 1);
     EXPECT_TRUE(boxes().empty());
-    EXPECT_EQ(v.window->liveView().channel(), 0);
+    EXPECT_EQ(v.window->viewer().singleChannel(), 0);
 }
 
 TEST(EndToEnd, DroppedSessionIsLoggedInAgainBySelfAndTheCameraReopened)
@@ -257,7 +256,7 @@ TEST(EndToEnd, DroppedSessionIsLoggedInAgainBySelfAndTheCameraReopened)
         20000));
     EXPECT_TRUE(boxes().empty());
     EXPECT_EQ(v.window->loginDialog(), nullptr);
-    EXPECT_EQ(v.window->liveView().channel(), 0);
+    EXPECT_EQ(v.window->viewer().singleChannel(), 0);
 }
 
 // S saves the picture on screen as a PNG named after the camera: the decoded size, upright,

@@ -2,7 +2,7 @@
 // opens exactly the shown channels, replacing a tile's camera stops the old stream, PTZ drives
 // the selected tile's camera, the view is remembered, and a lost connection stops every tile
 // while the next login reopens them.
-#include "app/GridView.h"
+#include "app/Playback.h"
 #include "common/Clock.h"
 #include "common/Utf.h"
 #include "device/DeviceClient.h"
@@ -113,11 +113,12 @@ TEST(GridWindow, KeyFourOpensFourChannelsReplacingStopsTheOldStreamPtzFollowsThe
     EXPECT_EQ((std::vector<int>(saved.tiles.begin(), saved.tiles.begin() + 5)),
               (std::vector<int>{0, 1, 4, 3, -1}));
 
-    // Key 1 shows the selected camera alone through the one-camera view; the others stop.
+    // Key 1 shows the selected camera alone in the single view, its stream going on; the
+    // others stop.
     QTest::keyClick(v.window.get(), Qt::Key_1);
     EXPECT_FALSE(v.window->gridShown());
-    EXPECT_EQ(v.window->liveView().channel(), 4);
-    EXPECT_EQ(v.window->gridView().streamCount(), 0);
+    EXPECT_EQ(v.window->viewer().singleChannel(), 4);
+    EXPECT_EQ(v.window->playback().streamCount(), 1);
     v.window->stopShow();
 }
 
@@ -131,7 +132,7 @@ TEST(GridWindow, ConnectionLossStopsEveryTileAndTheLoginThatFollowsReopensThem)
     GridViewer v;
     ASSERT_TRUE(v.logIn(rec.port()));
     v.window->chooseLayout(4);
-    ASSERT_EQ(v.window->gridView().streamCount(), 4);
+    ASSERT_EQ(v.window->playback().streamCount(), 4);
     ASSERT_FALSE(rec.waitFor({"\"event\":\"disconnect\"", "close session"}, 20000).empty());
     // The closed session is a loss at once: every tile stops, the tiles are kept, and the
     // viewer logs in again by itself and reopens the same four cameras.

@@ -26,17 +26,23 @@ using namespace kevra::test;
 
 namespace {
 
-// Records the live view's requests; never produces pictures.
-struct QuietDevice : LiveViewDevice {
+// What the streams asked of their devices.
+struct Requests {
     std::atomic<int> opens{0};
     std::atomic<int> lastChannel{-2};
     std::atomic<int> stops{0};
+};
+
+// Records a stream's requests; never produces pictures.
+struct QuietDevice : LiveViewDevice {
+    Requests& r;
+    explicit QuietDevice(Requests& requests) : r(requests) {}
     void openChannel(int channel, int) override
     {
-        opens++;
-        lastChannel = channel;
+        r.opens++;
+        r.lastChannel = channel;
     }
-    void stopChannel() override { stops++; }
+    void stopChannel() override { r.stops++; }
     void setPixelFormat(PixelFormat) override {}
     bool takePicture(Picture&) override { return false; }
     void giveBack(const Picture&) override {}
@@ -46,13 +52,14 @@ struct QuietDevice : LiveViewDevice {
 
 struct MainWindowTest : ::testing::Test {
     DeviceClient client;
-    QuietDevice device;
+    Requests device;
     std::unique_ptr<MainWindow> w;
 
     void SetUp() override
     {
         boxes().clear();
-        w = std::make_unique<MainWindow>(client, &device, 32);
+        w = std::make_unique<MainWindow>(
+            client, [this] { return std::make_unique<QuietDevice>(device); }, 32);
         w->show();
         ASSERT_TRUE(waitUntil([&] { return w->loginDialog() != nullptr; }));
     }
@@ -189,7 +196,7 @@ TEST_F(MainWindowTest, PanelLabelsCycleTheirModes)
     // No camera: arrows, keys and the video area do nothing.
     EXPECT_FALSE(w->handleArrowKey(Qt::Key_Up));
     w->toggleFullScreen();
-    EXPECT_FALSE(w->liveView().fullScreen());
+    EXPECT_FALSE(w->playback().single().fullScreen());
 }
 
 TEST_F(MainWindowTest, AboutBoxAndStatusTexts)
@@ -224,7 +231,7 @@ TEST_F(MainWindowTest, ConnectionLossWithAutoReconnectOffShowsTheMessageAndTheLo
     ASSERT_TRUE(waitUntil([&] { return w->loginDialog() != nullptr; }));
     ASSERT_FALSE(boxes().empty());
     EXPECT_EQ(boxes().back().text, lang(u"D_DIS"));
-    EXPECT_EQ(w->liveView().channel(), -1);
+    EXPECT_EQ(w->viewer().singleChannel(), -1);
     EXPECT_EQ(w->statusLine()->text(), lang(u"STOP"));
 }
 

@@ -207,4 +207,9 @@ TEST(TileView, TextsSitOnADarkBackdropAndLongNamesAreShortenedVisibly)
     const int x = tile.left() + GridLayout::kFrame + 2;
     ASSERT_GT(qGray(shot.pixel(x, tile.center().y())), 200);
     EXPECT_LT(qGray(shot.pixel(x, tile.top() + GridLayout::kFrame + 6)), 120);
+    // Another frame (or a lost session) keeps the pictures; another layout lays them out anew.
+    view.setTiles(4, 2);
+    EXPECT_GT(qGray(view.grab().toImage().pixel(x, tile.center().y())), 200);
+    view.setTiles(9, 2);
+    EXPECT_LT(qGray(view.grab().toImage().pixel(view.tileRect(0).center())), 60);
 }

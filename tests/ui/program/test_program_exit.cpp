@@ -202,6 +202,8 @@ TEST(ProgramSignals, EndTheProgramAsExitDoes)
         if (c.recorderGone)
             continue;
         EXPECT_FALSE(rec.waitFor({"\"event\":\"camera\"", "\"state\":\"idle\""}, 2000).empty());
+        // The stop itself reached the recorder, not only the closed connection.
+        EXPECT_FALSE(rec.waitFor({"\"event\":\"stream\"", "\"op\":\"stop\""}, 2000).empty());
         ::kill(rec.pid(), SIGINT);
         EXPECT_FALSE(rec.waitFor({"\"event\":\"stopped\""}, 5000).empty());
         EXPECT_EQ(rec.stop(), 0);

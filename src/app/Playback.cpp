@@ -1,0 +1,279 @@
+#include "app/Playback.h"
+
+#include <algorithm>
+
+namespace kevra {
+
+Playback::Playback(SingleViewHost& host, PictureSurface& picture, TileSurface& tiles,
+                   DeviceFactory factory)
+    : host_(host), single_(host, picture), tiles_(tiles), factory_(std::move(factory))
+{
+    depth_ = single_.initialise();
+}
+
+Playback::~Playback()
+{
+    stopAll();
+}
+
+int Playback::framePeriod(int rate)
+{
+    // 1000 / rate, truncated; rates above 1000 still tick every millisecond.
+    if (rate <= 0)
+        return 40;
+    const int period = 1000 / rate;
+    return period > 0 ? period : 1;
+}
+
+void Playback::startTimer()
+{
+    if (timerId_.load() != 0 || streams_.empty() || manualTicks_)
+        return;
+    timerId_ = timer_.start(period_.load(), [this] { tick(); });
+}
+
+void Playback::cancelTimer()
+{
+    const int id = timerId_.exchange(0);
+    if (id > 0)
+        timer_.cancel(id);   // waits for a running tick
+}
+
+void Playback::setLowLatency(bool on)
+{
+    lowLatency_ = on;
+    for (auto& [camera, s] : streams_)
+        s->setLowLatency(on);
+}
+
+void Playback::postSingleState(State state)
+{
+    host_.postStatus(StreamController::singleKey(state));
+}
+
+StreamController* Playback::streamFor(CameraId camera)
+{
+    auto& slot = streams_[camera];
+    if (!slot) {
+        slot = std::make_unique<StreamController>(camera, factory_());
+        slot->setLowLatency(lowLatency_.load());
+        slot->open(pixelFormatForDepth(depth_.load()));
+    } else if (slot->state() == State::Stopped) {
+        slot->open(pixelFormatForDepth(depth_.load()));   // suspended with the lost session
+    }
+    return slot.get();
+}
+
+int Playback::positionOf(const StreamController* s) const
+{
+    for (int p = 0; p < tileCount_; ++p)
+        if (tileStreams_[size_t(p)] == s)
+            return p;
+    return -1;
+}
+
+void Playback::show(const Shown& shown)
+{
+    cancelTimer();
+    std::vector<CameraId> live = shown.live;
+    if (shown.single.valid())
+        live.push_back(shown.single);
+    const int count = std::clamp(shown.tileCount, 0, TileGrid::kMaxTiles);
+    for (int p = 0; p < count; ++p)
+        if (shown.tiles[size_t(p)].valid())
+            live.push_back(shown.tiles[size_t(p)]);
+
+    const CameraId singleBefore = singleCamera();
+    const State stateBefore = singleStream_ ? singleStream_->state() : State::Stopped;
+    std::array<CameraId, TileGrid::kMaxTiles> tilesBefore{};
+    for (int p = 0; p < tileCount_; ++p)
+        if (tileStreams_[size_t(p)])
+            tilesBefore[size_t(p)] = tileStreams_[size_t(p)]->camera();
+    singleStream_ = nullptr;
+    tileStreams_.fill(nullptr);
+    tileCount_ = 0;
+
+    // Stop first, so a recorder limiting its streams has room for the new ones.
+    for (auto it = streams_.begin(); it != streams_.end();) {
+        if (std::find(live.begin(), live.end(), it->first) == live.end())
+            it = streams_.erase(it);   // the controller stops its channel
+        else
+            ++it;
+    }
+    if (shown.single.valid())
+        singleStream_ = streamFor(shown.single);
+    tileCount_ = count;
+    for (int p = 0; p < count; ++p)
+        if (shown.tiles[size_t(p)].valid())
+            tileStreams_[size_t(p)] = streamFor(shown.tiles[size_t(p)]);
+    for (CameraId c : shown.live)
+        if (c.valid())
+            streamFor(c);
+
+    if (singleCamera() != singleBefore) {
+        single_.reset();   // black, normal size, the next picture laid out afresh
+        if (singleStream_ || singleBefore.valid())
+            postSingleState(singleStream_ ? singleStream_->state() : State::Stopped);
+    } else if (singleStream_ && singleStream_->state() != stateBefore) {
+        postSingleState(singleStream_->state());
+    }
+    for (int p = 0; p < TileGrid::kMaxTiles; ++p) {
+        const CameraId now = p < count ? shown.tiles[size_t(p)] : CameraId{};
+        if (now != tilesBefore[size_t(p)]) {
+            presented_[size_t(p)] = 0;
+            tiles_.clearTile(p);
+        } else if (p < count && now.valid()) {
+            tiles_.tileStateChanged(p);
+        }
+    }
+    startTimer();
+}
+
+bool Playback::onOpenResult(CameraId camera, int result)
+{
+    StreamController* s = stream(camera);
+    if (!s)
+        return false;
+    cancelTimer();   // a refused open stops the device: never while a tick polls it
+    if (s->onOpenResult(result)) {
+        if (s == singleStream_) {
+            if (s->state() == State::OpenError)
+                host_.fillVideoAreaBlack();
+            postSingleState(s->state());
+        }
+        if (const int p = positionOf(s); p >= 0)
+            tiles_.tileStateChanged(p);
+    }
+    startTimer();
+    return true;
+}
+
+bool Playback::reopen(CameraId camera)
+{
+    StreamController* s = stream(camera);
+    if (!s)
+        return false;
+    cancelTimer();   // the decoder restarts: no tick may poll it meanwhile
+    s->open(pixelFormatForDepth(depth_.load()));
+    if (s == singleStream_)
+        postSingleState(s->state());
+    if (const int p = positionOf(s); p >= 0)
+        tiles_.tileStateChanged(p);
+    startTimer();
+    return true;
+}
+
+void Playback::suspendAll()
+{
+    cancelTimer();
+    for (auto& [camera, s] : streams_)
+        s->suspend();
+    for (int p = 0; p < tileCount_; ++p)
+        if (tileStreams_[size_t(p)])
+            tiles_.tileStateChanged(p);
+}
+
+void Playback::stopAll()
+{
+    cancelTimer();
+    const bool hadSingle = singleStream_ != nullptr;
+    singleStream_ = nullptr;
+    for (int p = 0; p < TileGrid::kMaxTiles; ++p) {
+        if (tileStreams_[size_t(p)])
+            tiles_.clearTile(p);
+        presented_[size_t(p)] = 0;
+    }
+    tileStreams_.fill(nullptr);
+    tileCount_ = 0;
+    streams_.clear();
+    if (hadSingle) {
+        single_.reset();
+        postSingleState(State::Stopped);
+    }
+}
+
+void Playback::tick()
+{
+    const bool low = lowLatency_.load();
+    const int pollsPerFrame = low ? 4 : 2;
+    int fastest = 0;
+    for (auto& [camera, stream] : streams_) {
+        StreamController* s = stream.get();
+        if (!s->polling())
+            continue;
+        s->setPollsPerFrame(pollsPerFrame);
+        const bool single = s == singleStream_;
+        const int p = positionOf(s);
+        Picture picture;
+        bool changed = false;
+        if (s->poll(picture, changed)) {
+            bool drawn = false;
+            if (single) {
+                drawn = single_.present(picture);
+            } else if (p >= 0) {
+                tiles_.presentTile(p, picture.pixels, picture.width, picture.height,
+                                   picture.bitsPerPixel(), picture.bottomUp);
+                presented_[size_t(p)]++;
+                drawn = true;
+            }
+            if (drawn)
+                s->pictureDrawn(picture, Picture::Clock::now());
+            else
+                s->pictureSkipped(picture);   // hidden, or the tree is shown
+        }
+        if (changed && single)
+            postSingleState(s->state());
+        if (changed && p >= 0)
+            tiles_.tileStateChanged(p);
+        fastest = std::max(fastest, s->frameRate());
+    }
+    // The single view's surface decides the depth every stream converts to.
+    const int depth = single_.pixelDepth();
+    if (depth != depth_.load()) {
+        depth_ = depth;
+        for (auto& [camera, s] : streams_)
+            s->setPixelFormat(pixelFormatForDepth(depth));
+    }
+    const int period = std::max(1, framePeriod(fastest > 0 ? fastest : 25) / pollsPerFrame);
+    if (period != period_.load()) {
+        period_ = period;
+        timer_.restartRunning(period);   // nothing when driven by hand
+    }
+}
+
+StreamController* Playback::stream(CameraId camera) const
+{
+    auto it = streams_.find(camera);
+    return it == streams_.end() ? nullptr : it->second.get();
+}
+
+std::vector<StreamController*> Playback::streams() const
+{
+    std::vector<StreamController*> all;
+    for (const auto& [camera, s] : streams_)
+        all.push_back(s.get());
+    return all;
+}
+
+CameraId Playback::tileCamera(int position) const
+{
+    if (position < 0 || position >= tileCount_ || !tileStreams_[size_t(position)])
+        return {};
+    return tileStreams_[size_t(position)]->camera();
+}
+
+Playback::State Playback::tileState(int position) const
+{
+    if (position < 0 || position >= tileCount_ || !tileStreams_[size_t(position)])
+        return State::Stopped;
+    return tileStreams_[size_t(position)]->state();
+}
+
+int Playback::presentedAt(int position) const
+{
+    if (position < 0 || position >= TileGrid::kMaxTiles)
+        return 0;
+    return presented_[size_t(position)].load();
+}
+
+}   // namespace kevra

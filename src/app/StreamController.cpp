@@ -1,0 +1,150 @@
+#include "app/StreamController.h"
+
+#include "app/ViewerLog.h"
+
+namespace kevra {
+
+StreamController::StreamController(CameraId camera, std::unique_ptr<LiveViewDevice> device)
+    : camera_(camera), device_(std::move(device))
+{
+}
+
+StreamController::~StreamController()
+{
+    stop();
+}
+
+void StreamController::open(PixelFormat format)
+{
+    device_->setPixelFormat(format);
+    buffering_ = 1;
+    missed_ = 0;
+    anyPicture_ = false;
+    state_ = State::Opening;
+    device_->openChannel(camera_.channel, 1);   // stops the stream open so far first
+}
+
+bool StreamController::onOpenResult(int result)
+{
+    if (state_.load() != State::Opening)
+        return false;
+    if (result != 0) {
+        device_->stopChannel();
+        stall_.stop();
+        state_ = State::OpenError;
+        return true;
+    }
+    if (!stall_.playing())
+        stall_.start();
+    state_ = State::Buffering;
+    return true;
+}
+
+void StreamController::suspend()
+{
+    if (state_.load() == State::Stopped)
+        return;
+    device_->stopChannel();
+    state_ = State::Stopped;
+}
+
+void StreamController::stop()
+{
+    stall_.stop();
+    if (state_.load() == State::Stopped)
+        return;
+    ViewerLog::channelStopped(camera_.channel);
+    device_->stopChannel();
+    state_ = State::Stopped;
+}
+
+bool StreamController::polling() const
+{
+    const State s = state_.load();
+    return s == State::Buffering || s == State::Playing || s == State::CodecError;
+}
+
+int StreamController::stalledSeconds() const
+{
+    const State s = state_.load();
+    return s == State::CodecError || s == State::OpenError ? 0 : stall_.stalledSeconds();
+}
+
+bool StreamController::poll(Picture& picture, bool& changed)
+{
+    changed = false;
+    const bool taken = device_->takePicture(picture);
+    const bool shown = taken && picture.width > 0 && picture.height > 0;
+    if (taken && !shown)
+        device_->giveBack(picture);
+    // Playing as soon as a picture comes (or the decoder holds a second of frames); buffering
+    // only after a few frames' worth of polls without one, so the state does not flicker
+    // between two pictures of a live stream.
+    if (shown)
+        buffering_ = 0;
+    else if (lowLatency_.load())
+        buffering_ = 1;
+    else
+        buffering_ = device_->buffering(buffering_);
+    State now = state_.load();
+    if (shown || buffering_ == 0) {
+        missed_ = 0;
+        now = State::Playing;
+    } else if (now != State::Playing || ++missed_ > kGraceFrames * pollsPerFrame_) {
+        now = State::Buffering;
+    }
+    if (shown) {
+        anyPicture_ = true;
+        stall_.picture();
+    }
+    // A stream no decoder can show says so instead of buffering for ever; a decodable stream
+    // afterwards (a new key frame) brings the buffering or playing state back.
+    if (device_->cannotShow(anyPicture_)) {
+        if (state_.load() != State::CodecError)
+            ViewerLog::event(device_->cannotShowText(camera_.channel));
+        now = State::CodecError;
+    }
+    if (now != state_.load()) {
+        state_ = now;
+        changed = true;
+    }
+    return shown;
+}
+
+void StreamController::pictureDrawn(const Picture& picture, Picture::Clock::time_point)
+{
+    device_->giveBack(picture);
+}
+
+void StreamController::pictureSkipped(const Picture& picture)
+{
+    device_->giveBack(picture);
+}
+
+const char16_t* StreamController::tileKey(State s)
+{
+    switch (s) {
+    case State::Opening: return u"OPENING_TILE";
+    case State::Buffering: return u"BUFFERING_TILE";
+    case State::Playing: return u"PLAYING_TILE";
+    case State::OpenError: return u"OPEN_ERR_TILE";
+    case State::CodecError: return u"CODEC_ERR";
+    case State::Stopped: break;
+    }
+    return u"STOP_TILE";
+}
+
+const char16_t* StreamController::singleKey(State s)
+{
+    switch (s) {
+    case State::Opening: return u"OPENING_V";
+    case State::Buffering: return u"BUFFERING";
+    case State::Playing: return u"PLAYING";
+    case State::OpenError: return u"OPEN_ERR";
+    case State::CodecError: return u"CODEC_ERR";
+    case State::Stopped: break;
+    }
+    return u"STOP";
+}
+
+}   // namespace kevra
