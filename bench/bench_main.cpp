@@ -484,13 +484,16 @@ void writeSummary(const std::string& path, const std::vector<Result>& allResults
            << " | " << (r.error.empty() ? r.label : "error: " + r.error) << " |\n";
     }
 
-    // The viewer's own measurements (scripts/grid-bench.sh) keep their section of the file.
+    // Sections the scripts write (the viewer's, the gateway's, the latency's: each opened by a
+    // "<!-- NAME-measurements -->" marker) stay in the file, from the first of them on.
     std::string kept;
     {
         std::ifstream in(path);
         const std::string text((std::istreambuf_iterator<char>(in)),
                                std::istreambuf_iterator<char>());
-        const size_t from = text.find("<!-- viewer-measurements -->");
+        const size_t marker = text.find("-measurements -->");
+        const size_t from =
+            marker == std::string::npos ? std::string::npos : text.rfind("<!-- ", marker);
         if (from != std::string::npos)
             kept = "\n" + text.substr(from);
     }

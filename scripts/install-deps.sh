@@ -17,6 +17,8 @@ PACKAGES=(
   gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav gstreamer1.0-tools
   g++-aarch64-linux-gnu qemu-user
   fonts-dejavu-core xvfb xauth
+  # scripts/latency.sh presses arrow keys in the viewer on its virtual screen.
+  xdotool
   # Chinese texts and camera names: WenQuanYi Micro Hei covers the CJK ideographs in about 5 MB
   # (Noto CJK would add some 90 MB for scripts the viewer never shows).
   fonts-wqy-microhei

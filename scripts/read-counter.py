@@ -14,13 +14,15 @@ code per tile.
     read-counter.py --raw WxH        8-bit grey frames of W x H bytes on standard input (e.g.
                                      ffmpeg ... -pix_fmt gray -f rawvideo -): for each frame, one
                                      line "REAL_US MONO_US CAMERA FRAME" per camera found, stamped
-                                     with the time the frame was read in full
+                                     with the time the frame had arrived in full
 
 Only the Python standard library is used.
 """
+import queue
 import re
 import struct
 import sys
+import threading
 import time
 import zlib
 
@@ -229,11 +231,26 @@ def raw_mode(size):
     frame = width * height
     src = sys.stdin.buffer
     out = sys.stdout
+    # Frames are stamped by a reader thread the moment they arrive, so a slow search (a busy
+    # machine) delays the output, not the times; at most MAX_WAITING frames wait unread.
+    max_waiting = 500
+    waiting = queue.Queue(max_waiting)
+    sys.setswitchinterval(0.001)
+
+    def reader():
+        while True:
+            data = src.read(frame)
+            if len(data) < frame:
+                waiting.put(None)
+                return
+            waiting.put((micros(time.CLOCK_REALTIME), micros(time.CLOCK_MONOTONIC), data))
+
+    threading.Thread(target=reader, daemon=True).start()
     while True:
-        data = src.read(frame)
-        if len(data) < frame:
+        item = waiting.get()
+        if item is None:
             return 0
-        real, mono = micros(time.CLOCK_REALTIME), micros(time.CLOCK_MONOTONIC)
+        real, mono, data = item
         best = {}
         for camera, number, _, _ in find_codes(data, width, height, 2):
             best[camera] = max(best.get(camera, -1), number)

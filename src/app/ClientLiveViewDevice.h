@@ -38,6 +38,9 @@ public:
     std::string undecodableReason() const override;
     uint64_t openedMs() const override { return openedMs_.load(); }
     uint64_t lastMediaMs() const override { return lastMediaMs_.load(); }
+    void setLowLatency(bool on) override { decoder_.setLowLatency(on); }
+    DecoderWorker::Counters counters() const override { return decoder_.counters(); }
+    int codec() const override { return decoder_.codec(); }
 
     // Inspection (tests and tools).
     int shownChannel() const { return channel_; }

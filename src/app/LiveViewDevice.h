@@ -5,6 +5,7 @@
 // lastMediaMs() on any thread.
 #pragma once
 #include "common/Clock.h"
+#include "video/DecoderWorker.h"
 #include "video/Picture.h"
 
 #include <cstdint>
@@ -42,6 +43,12 @@ public:
     // byte yet).
     virtual uint64_t openedMs() const { return 0; }
     virtual uint64_t lastMediaMs() const { return 0; }
+    // Low-latency decoding (any thread; see DecoderWorker::setLowLatency).
+    virtual void setLowLatency(bool) {}
+    // The decoder's running totals and open codec (-1: none or not known), for the stream
+    // figures. Any thread.
+    virtual DecoderWorker::Counters counters() const { return {}; }
+    virtual int codec() const { return -1; }
 
     // True when this stream's video cannot be shown: the decoder says so, or media came for
     // kNoPictureMs since the open and not one picture (anyPicture) was drawn.

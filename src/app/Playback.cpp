@@ -1,5 +1,7 @@
 #include "app/Playback.h"
 
+#include "common/Clock.h"
+
 #include <algorithm>
 
 namespace kevra {
@@ -51,15 +53,21 @@ void Playback::postSingleState(State state)
     host_.postStatus(StreamController::singleKey(state));
 }
 
-StreamController* Playback::streamFor(CameraId camera)
+StreamController* Playback::streamFor(CameraId camera, int number)
 {
+    const PixelFormat format = pixelFormatForDepth(depth_.load());
     auto& slot = streams_[camera];
     if (!slot) {
         slot = std::make_unique<StreamController>(camera, factory_());
         slot->setLowLatency(lowLatency_.load());
-        slot->open(pixelFormatForDepth(depth_.load()));
+        slot->setStreamNumber(number);
+        slot->open(format);
     } else if (slot->state() == State::Stopped) {
-        slot->open(pixelFormatForDepth(depth_.load()));   // suspended with the lost session
+        slot->setStreamNumber(number);
+        slot->open(format);   // suspended with the lost session
+    } else if (slot->streamNumber() != number) {
+        // Shown alone or back in a tile: the other stream, the last picture held meanwhile.
+        slot->switchStream(number, format);
     }
     return slot.get();
 }
@@ -101,31 +109,56 @@ void Playback::show(const Shown& shown)
             ++it;
     }
     if (shown.single.valid())
-        singleStream_ = streamFor(shown.single);
+        singleStream_ = streamFor(shown.single, singleStreamNumber_);
+    const int tileCountBefore = tileCount_;
     tileCount_ = count;
+    // A tile shown alone is a camera alone too.
+    const int tileNumber = count == 1 ? singleStreamNumber_ : tileStream_;
     for (int p = 0; p < count; ++p)
         if (shown.tiles[size_t(p)].valid())
-            tileStreams_[size_t(p)] = streamFor(shown.tiles[size_t(p)]);
-    for (CameraId c : shown.live)
-        if (c.valid())
-            streamFor(c);
+            tileStreams_[size_t(p)] = streamFor(shown.tiles[size_t(p)], tileNumber);
+    for (CameraId c : shown.live) {
+        if (c.valid() && c != shown.single &&
+            std::find(shown.tiles.begin(), shown.tiles.begin() + count, c) ==
+                shown.tiles.begin() + count)
+            streamFor(c, tileStream_);   // hidden: ready to come back as a tile
+    }
 
-    if (singleCamera() != singleBefore) {
+    // A camera whose stream already shows pictures (opened ahead by a tour) replaces the one
+    // shown with its next picture: no black between the two, the mode kept.
+    const bool ready =
+        singleStream_ && singleBefore.valid() && singleStream_->state() == State::Playing;
+    if (singleCamera() != singleBefore && ready) {
+        postSingleState(State::Playing);
+    } else if (singleCamera() != singleBefore) {
         single_.reset();   // black, normal size, the next picture laid out afresh
         if (singleStream_ || singleBefore.valid())
             postSingleState(singleStream_ ? singleStream_->state() : State::Stopped);
     } else if (singleStream_ && singleStream_->state() != stateBefore) {
         postSingleState(singleStream_->state());
     }
+    // A camera that moves to another tile (shown alone, back in the grid) takes its last
+    // picture along; a tile whose camera is new there loses its picture.
+    std::array<int, TileGrid::kMaxTiles> from{};
+    bool moved = count != tileCountBefore;
     for (int p = 0; p < TileGrid::kMaxTiles; ++p) {
         const CameraId now = p < count ? shown.tiles[size_t(p)] : CameraId{};
-        if (now != tilesBefore[size_t(p)]) {
-            presented_[size_t(p)] = 0;
-            tiles_.clearTile(p);
-        } else if (p < count && now.valid()) {
-            tiles_.tileStateChanged(p);
+        from[size_t(p)] = -1;
+        if (now == tilesBefore[size_t(p)]) {   // the same camera, or empty as before
+            from[size_t(p)] = p;
+            continue;
         }
+        moved = true;
+        presented_[size_t(p)] = 0;
+        for (int q = 0; now.valid() && q < TileGrid::kMaxTiles; ++q)
+            if (tilesBefore[size_t(q)] == now)
+                from[size_t(p)] = q;
     }
+    if (moved)
+        tiles_.rearrangeTiles(count, from);
+    for (int p = 0; p < count; ++p)
+        if (from[size_t(p)] == p && shown.tiles[size_t(p)].valid())
+            tiles_.tileStateChanged(p);
     startTimer();
 }
 
@@ -217,7 +250,7 @@ void Playback::tick()
                 drawn = true;
             }
             if (drawn)
-                s->pictureDrawn(picture, Picture::Clock::now());
+                s->pictureDrawn(picture, Clock::nowUs());
             else
                 s->pictureSkipped(picture);   // hidden, or the tree is shown
         }

@@ -74,6 +74,17 @@ public:
     // Frame timer callback (frame-timer thread; tests drive it by hand).
     void tick();
 
+    // The recorder's stream numbers: for grid tiles, and for a camera shown alone (the single
+    // view, or a tile shown alone). Applied by the next show(); a running stream whose number
+    // changes switches holding its last picture (StreamController::switchStream).
+    void setStreamNumbers(int tile, int single)
+    {
+        tileStream_ = tile;
+        singleStreamNumber_ = single;
+    }
+    int tileStreamNumber() const { return tileStream_; }
+    int singleStreamNumber() const { return singleStreamNumber_; }
+
     // Low latency: the timer polls four times per frame instead of twice and the streams'
     // states follow their pictures alone (StreamController::setLowLatency).
     void setLowLatency(bool on);
@@ -106,7 +117,8 @@ public:
 private:
     void startTimer();
     void cancelTimer();
-    StreamController* streamFor(CameraId camera);   // the camera's stream, opened when new
+    // The camera's stream at this stream number, opened when new.
+    StreamController* streamFor(CameraId camera, int number);
     int positionOf(const StreamController* s) const;
     void postSingleState(State state);
 
@@ -126,6 +138,8 @@ private:
     std::array<StreamController*, TileGrid::kMaxTiles> tileStreams_{};   // per shown position
     int tileCount_ = 0;
     std::array<std::atomic<int>, TileGrid::kMaxTiles> presented_{};
+    int tileStream_ = 1;
+    int singleStreamNumber_ = 1;
 };
 
 }   // namespace kevra

@@ -61,6 +61,11 @@ RecordingController::RecordingController(std::string folder)
 {
 }
 
+void RecordingController::setFolder(const std::string& folder)
+{
+    folder_ = folder.empty() ? videosFolder() : folder;
+}
+
 RecordingController::~RecordingController()
 {
     stopAll();

@@ -64,6 +64,8 @@ public:
     void streamStopped(int channel);
 
     const std::string& folder() const { return folder_; }
+    // Where the next recordings go ("" = videosFolder()); user-interface thread, as start is.
+    void setFolder(const std::string& folder);
 
     // The user's videos folder: XDG_VIDEOS_DIR of the user-dirs file, else ~/Videos; made when
     // missing; the home folder when it cannot be made.

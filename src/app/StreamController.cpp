@@ -1,6 +1,7 @@
 #include "app/StreamController.h"
 
 #include "app/ViewerLog.h"
+#include "common/Clock.h"
 
 namespace kevra {
 
@@ -20,8 +21,25 @@ void StreamController::open(PixelFormat format)
     buffering_ = 1;
     missed_ = 0;
     anyPicture_ = false;
+    closeStats();
+    holding_ = false;
     state_ = State::Opening;
-    device_->openChannel(camera_.channel, 1);   // stops the stream open so far first
+    device_->openChannel(camera_.channel, streamNumber_);   // stops the stream open so far first
+}
+
+bool StreamController::switchStream(int number, PixelFormat format)
+{
+    if (number == streamNumber_)
+        return false;
+    streamNumber_ = number;
+    const State was = state_.load();
+    if (was == State::Stopped || was == State::OpenError)
+        return false;
+    // Only a stream that showed a picture has one to hold.
+    const bool hold = anyPicture_ && (was == State::Playing || was == State::Buffering);
+    open(format);
+    holding_ = hold;
+    return true;
 }
 
 bool StreamController::onOpenResult(int result)
@@ -29,6 +47,7 @@ bool StreamController::onOpenResult(int result)
     if (state_.load() != State::Opening)
         return false;
     if (result != 0) {
+        holding_ = false;   // nothing will replace the held picture: say so
         device_->stopChannel();
         stall_.stop();
         state_ = State::OpenError;
@@ -40,11 +59,26 @@ bool StreamController::onOpenResult(int result)
     return true;
 }
 
+void StreamController::closeStats()
+{
+    const StreamStats::Figures f = figures();
+    if (f.pictures > 0)
+        ViewerLog::event(StreamStats::logLine(camera_.channel, f));
+    stats_.reset();
+}
+
+StreamStats::Figures StreamController::figures() const
+{
+    return stats_.figures(Clock::nowUs());
+}
+
 void StreamController::suspend()
 {
     if (state_.load() == State::Stopped)
         return;
+    closeStats();
     device_->stopChannel();
+    holding_ = false;
     state_ = State::Stopped;
 }
 
@@ -53,8 +87,10 @@ void StreamController::stop()
     stall_.stop();
     if (state_.load() == State::Stopped)
         return;
+    closeStats();
     ViewerLog::channelStopped(camera_.channel);
     device_->stopChannel();
+    holding_ = false;
     state_ = State::Stopped;
 }
 
@@ -75,6 +111,7 @@ bool StreamController::poll(Picture& picture, bool& changed)
     changed = false;
     const bool taken = device_->takePicture(picture);
     const bool shown = taken && picture.width > 0 && picture.height > 0;
+    stats_.sample(device_->counters(), device_->codec(), Clock::nowUs());
     if (taken && !shown)
         device_->giveBack(picture);
     // Playing as soon as a picture comes (or the decoder holds a second of frames); buffering
@@ -95,6 +132,7 @@ bool StreamController::poll(Picture& picture, bool& changed)
     }
     if (shown) {
         anyPicture_ = true;
+        holding_ = false;
         stall_.picture();
     }
     // A stream no decoder can show says so instead of buffering for ever; a decodable stream
@@ -111,8 +149,9 @@ bool StreamController::poll(Picture& picture, bool& changed)
     return shown;
 }
 
-void StreamController::pictureDrawn(const Picture& picture, Picture::Clock::time_point)
+void StreamController::pictureDrawn(const Picture& picture, uint64_t drawnUs)
 {
+    stats_.pictureShown(picture, drawnUs);
     device_->giveBack(picture);
 }
 

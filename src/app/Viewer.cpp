@@ -5,6 +5,7 @@
 #include "app/LoginFailure.h"
 #include "app/PtzPanel.h"
 #include "app/ViewerLog.h"
+#include "common/Clock.h"
 #include "common/Utf.h"
 #include "device/DeviceClient.h"
 #include "device/ResultCode.h"
@@ -13,6 +14,8 @@
 #include "profile/LoginSettings.h"
 #include "profile/RecorderList.h"
 #include "profile/ViewSettings.h"
+#include "profile/TourSettings.h"
+#include "profile/ViewerSettings.h"
 #include "app/AppValues.h"
 
 #include <algorithm>
@@ -37,6 +40,8 @@ Viewer::Viewer(DeviceClient& client, ViewerView& view, PictureSurface& picture, 
     otherRecorders_ =
         std::make_unique<RecorderSessions>([this](std::function<void()> w) { view_.post(w); });
     otherRecorders_->setChanged([this] { view_.showRecorders(otherRecorders_->nodes()); });
+    setLowLatency(LoginSettings::load(loginSettingsPath_).lowLatency, false);
+    loadStreamNumbers();
     client_.setSink(this);
 }
 
@@ -195,6 +200,8 @@ void Viewer::loginDialogClosed(bool cancelled, const std::u16string& settingsPat
     // before: its view ends here. The camera list of this login brings back what this
     // recorder showed last (views.ini beside login.ini).
     loginSettingsPath_ = settingsPath;
+    setLowLatency(LoginSettings::load(loginSettingsPath_).lowLatency, false);
+    loadStreamNumbers();
     recorderName_ = ViewSettings::recorderName(address, port);
     const size_t slash = settingsPath.find_last_of(u'/');
     viewsPath_ = ViewSettings::pathIn(
@@ -216,6 +223,20 @@ void Viewer::followRecorderList()
         return;
     otherRecorders_->follow(RecorderList::load(loginSettingsPath_),
                             LoginSettings::load(loginSettingsPath_).autoReconnect);
+}
+
+void Viewer::loadStreamNumbers()
+{
+    const ViewerSettings s = ViewerSettings::load(loginSettingsPath_);
+    playback_->setStreamNumbers(s.tileStream, s.singleStream);
+}
+
+void Viewer::setStreamNumbers(int tile, int single)
+{
+    playback_->setStreamNumbers(ViewerSettings::clampStream(tile),
+                                ViewerSettings::clampStream(single));
+    if (playback_->streamCount() > 0)
+        applyGrid();   // the shown streams switch now, each holding its last picture
 }
 
 // ---------------------------------------------------------------- posted results
@@ -318,6 +339,7 @@ void Viewer::setStatus(const std::u16string& text)
 
 void Viewer::stopShown()
 {
+    tour_.stop();
     playback_->stopAll();
     gridFull_ = false;
     if (gridShown())
@@ -329,6 +351,7 @@ void Viewer::chooseCamera(int channel)
 {
     if (channel < 0 || size_t(channel) >= cameraNames_.size())
         return;
+    pauseTour();
     grid_.choose(channel);
     applyGrid();
     view_.showVideoMode();
@@ -349,6 +372,7 @@ void Viewer::chooseLayout(int tiles)
 {
     if (!GridLayout::isLayout(tiles))
         return;
+    pauseTour();
     grid_.setLayout(tiles);
     applyGrid();
     if (!grid_.shownChannels().empty())
@@ -377,6 +401,7 @@ void Viewer::toggleTileZoom(int position)
     if (!gridShown())
         return;
     const int tile = grid_.zoomed() ? grid_.selected() : grid_.positionTile(position);
+    pauseTour();
     grid_.toggleZoom(tile);
     applyGrid();
     view_.showVideoMode();
@@ -404,6 +429,85 @@ bool Viewer::arrowKey(int key)
     return true;
 }
 
+// ---------------------------------------------------------------- tours
+
+bool Viewer::toggleTour()
+{
+    const uint64_t now = Clock::nowMs();
+    if (tour_.running()) {
+        tour_.stop();
+        applyGrid();   // the camera opened ahead stops
+        return true;
+    }
+    if (tour_.paused()) {
+        tour_.resume(now);
+        return true;
+    }
+    const TourSettings settings = TourSettings::load(
+        viewsPath_.empty() ? ViewSettings::pathIn(AppValues::settingsFolder()) : viewsPath_);
+    const int cameras = int(cameraNames_.size());
+    bool started = false;
+    if (!gridShown()) {
+        started = tour_.start(TourController::Kind::Camera, 1, cameras, singleChannel(),
+                              settings.dwellS, now);
+    } else {
+        const int layout =
+            grid_.layout() == 4 || grid_.layout() == 9 ? grid_.layout() : settings.grid;
+        started =
+            cameras > layout &&
+            tour_.start(TourController::Kind::Grid, layout, cameras,
+                        grid_.channel(grid_.zoomed() ? grid_.selected() : 0), settings.dwellS, now);
+        if (started)
+            showTourPage();
+    }
+    if (!started)
+        setStatus(Language::text(u"TOUR_NONE_T"));
+    return started;
+}
+
+void Viewer::pauseTour()
+{
+    if (tour_.running())
+        tour_.pause();
+}
+
+std::u16string Viewer::tourText() const
+{
+    return tour_.text(Clock::nowMs());
+}
+
+void Viewer::pollTour()
+{
+    if (!tour_.running())
+        return;
+    const TourController::Update u = tour_.poll(Clock::nowMs(), [this](int ch) {
+        const StreamController* s = playback_->stream(camera(ch));
+        return s && s->state() == StreamController::State::Playing;
+    });
+    if (u.show)
+        showTourPage();
+    else if (u.prepare)
+        applyGrid();
+}
+
+// The tour's current page: the camera of the single view, or the grid's tiles.
+void Viewer::showTourPage()
+{
+    const std::vector<int> page = tour_.currentPage();
+    if (page.empty())
+        return;
+    if (tour_.kind() == TourController::Kind::Camera) {
+        grid_.choose(page[0]);
+    } else {
+        std::array<int, TileGrid::kMaxTiles> tiles;
+        tiles.fill(TileGrid::kNone);
+        for (size_t i = 0; i < page.size() && i < tiles.size(); ++i)
+            tiles[i] = page[i];
+        grid_.restore(tour_.layout(), tiles);
+    }
+    applyGrid();
+}
+
 // ---------------------------------------------------------------- the grid
 
 // Brings the streams and the window in line with the model.
@@ -413,6 +517,8 @@ void Viewer::applyGrid()
 {
     Playback::Shown shown;
     for (int ch : grid_.liveChannels())
+        shown.live.push_back(camera(ch));
+    for (int ch : tour_.preparing())   // the tour's next cameras, opened before their turn
         shown.live.push_back(camera(ch));
     if (gridShown()) {
         shown.tileCount = grid_.shownTiles();
@@ -481,6 +587,9 @@ Viewer::TileLabel Viewer::tileLabel(int position)
     if (position >= 0 && position < TileGrid::kMaxTiles)
         l.note = tileNotes_[size_t(position)];
     l.recording = markOf(ch);   // also while its stream is lost: the recording goes on
+    if (statsShown_ && !stopped &&
+        (grid_.zoomed() || grid_.positionTile(position) == grid_.selected()))
+        l.stats = statsText(playback_->stream(camera(ch)));
     // The status row follows the framed tile.
     if (grid_.positionTile(position) == grid_.selected() && l.state != status_)
         setStatus(l.state);
@@ -495,9 +604,16 @@ void Viewer::poll()
         return;
     recovery_->poll();
     otherRecorders_->poll();
+    pollTour();
     markStalledTiles();
     watchStreams();
     watchRecordings();
+    // The figures change while the picture may not (a stalled stream): drawn again each second.
+    if (statsShown_ && Clock::nowMs() - statsDrawnMs_ >= 1000) {
+        statsDrawnMs_ = Clock::nowMs();
+        view_.refreshTiles();
+        view_.refreshNotice();
+    }
     const std::u16string notice = videoNotice();
     if (notice != shownNotice_) {
         shownNotice_ = notice;
@@ -555,6 +671,9 @@ std::u16string Viewer::videoNotice() const
     // Full screen has no status row: the recovery is told over the picture.
     if (full && !recoveryText_.empty())
         notice += (notice.empty() ? u"" : u"\n") + recoveryText_;
+    // ... and so is the tour's state.
+    if (full && tour_.kind() != TourController::Kind::None)
+        notice += (notice.empty() ? u"" : u"\n") + tourText();
     return notice;
 }
 
@@ -699,6 +818,40 @@ std::u16string Viewer::markOf(int channel) const
     if (s.failed)
         return u"\u25CF REC !";
     return u"\u25CF REC " + fromUtf8(RecordingController::elapsedText(s.elapsedMs));
+}
+
+void Viewer::toggleStats()
+{
+    statsShown_ = !statsShown_;
+    statsDrawnMs_ = Clock::nowMs();
+    view_.refreshTiles();
+    view_.refreshNotice();
+}
+
+std::u16string Viewer::statsText(const StreamController* stream)
+{
+    if (!stream)
+        return {};
+    std::u16string text;
+    for (const auto& [key, value] : StreamStats::overlayRows(stream->figures()))
+        text += (text.empty() ? u"" : u"\n") + Language::text(key) + u" " + fromUtf8(value);
+    return text;
+}
+
+std::u16string Viewer::singleStats() const
+{
+    if (!statsShown_ || gridShown())
+        return {};
+    return statsText(playback_->singleStream());
+}
+
+void Viewer::setLowLatency(bool on, bool save)
+{
+    if (on != playback_->lowLatency())
+        ViewerLog::event(on ? "low latency on" : "low latency off");
+    playback_->setLowLatency(on);
+    if (save && !LoginSettings::saveLowLatency(loginSettingsPath_, on))
+        ViewerLog::event("low latency setting not saved to " + toUtf8(loginSettingsPath_));
 }
 
 std::u16string Viewer::recordingMark() const

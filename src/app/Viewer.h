@@ -15,6 +15,7 @@
 #include "app/RecoveryHost.h"
 #include "app/SingleViewHost.h"
 #include "app/TileGrid.h"
+#include "app/TourController.h"
 #include "app/ViewerView.h"
 #include "device/DeviceEvents.h"
 
@@ -54,6 +55,7 @@ public:
     struct TileLabel {
         std::u16string name, state, note;
         std::u16string recording;   // the red mark while the tile's camera records
+        std::u16string stats;       // the framed tile's stream figures while they are shown
     };
     // The picture Save picture takes: from the framed tile of a grid or from the single view
     // (turned: shown a quarter turned). camera is empty when nothing plays.
@@ -132,6 +134,25 @@ public:
     // The red mark over the single view's picture ("● REC 0:07"), empty when it does not
     // record.
     std::u16string recordingMark() const;
+    // I and the picture's menu: shows or hides the stream figures over the single view's
+    // picture and the framed tile (or the tile shown alone).
+    void toggleStats();
+    bool statsShown() const { return statsShown_; }
+    // The single view's figures, one "label value" row a line; empty while hidden or in a grid.
+    std::u16string singleStats() const;
+    // Low latency for every stream (the picture's menu); save: remembered in login.ini.
+    void setLowLatency(bool on, bool save);
+    bool lowLatency() const { return playback_->lowLatency(); }
+    // T: starts a tour (the single view through every camera; a grid of 4 or 9 tiles page by
+    // page, the Grid of views.ini's [tour] for other grids), resumes a paused one, or ends a
+    // running one. False when there is nothing to tour.
+    bool toggleTour();
+    const TourController& tour() const { return tour_; }
+    // The tour's state for the screen (empty: no tour).
+    std::u16string tourText() const;
+    // The recorder's stream numbers for grid tiles and for a camera shown alone (login.ini,
+    // read at each login by hand); shown streams switch at once, holding their last pictures.
+    void setStreamNumbers(int tile, int single);
     // Called a few times a second: recovery schedules, stall marks, silent and undecodable
     // streams.
     void poll();
@@ -162,6 +183,7 @@ public:
     const std::vector<std::u16string>& cameraNames() const { return cameraNames_; }
     const std::u16string& recoveryText() const { return recoveryText_; }
     const std::u16string& viewsPath() const { return viewsPath_; }
+    const std::u16string& loginSettingsPath() const { return loginSettingsPath_; }
 
 private:
     enum class LoginBy { Dialog, Retry, Abandoned };
@@ -176,6 +198,10 @@ private:
 
     // Ends every recording, each file complete, and logs where it went.
     void endRecordings();
+    void loadStreamNumbers();
+    void pauseTour();
+    void pollTour();
+    void showTourPage();
     void stopShown();
     void restoreView();
     void applyGrid();
@@ -188,6 +214,7 @@ private:
     void setStatus(const std::u16string& text);
     int shownChannel() const;
     std::u16string markOf(int channel) const;
+    static std::u16string statsText(const StreamController* stream);
     void watchRecordings();
 
     // SingleViewHost.
@@ -209,6 +236,8 @@ private:
     std::unique_ptr<RecordingController> recordings_;
     std::set<int> failuresTold_;   // channels whose failed recording the status row told
     int64_t markedSecond_ = -1;    // the elapsed second the marks were last drawn with
+    bool statsShown_ = false;
+    uint64_t statsDrawnMs_ = 0;   // when the figures were last drawn again
     std::unique_ptr<Playback> playback_;
     std::unique_ptr<RecoveryController> recovery_;
     std::unique_ptr<RecorderSessions> otherRecorders_;
@@ -227,6 +256,7 @@ private:
     std::u16string shownNotice_;
     std::u16string status_;
     TileGrid grid_;
+    TourController tour_;
     bool gridFull_ = false;
     std::array<std::u16string, TileGrid::kMaxTiles> tileNotes_;
 };

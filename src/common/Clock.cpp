@@ -19,6 +19,15 @@ uint64_t Clock::nowMs()
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
+uint64_t Clock::nowUs()
+{
+    if (g_manual.load(std::memory_order_acquire))
+        return g_manualMs.load(std::memory_order_acquire) * 1000;
+    using namespace std::chrono;
+    return static_cast<uint64_t>(
+        duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
 void Clock::useManual(uint64_t startMs)
 {
     g_manualMs.store(startMs, std::memory_order_release);

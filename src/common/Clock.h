@@ -10,6 +10,8 @@ class Clock {
 public:
     // Milliseconds from an arbitrary fixed origin; never goes backwards.
     static uint64_t nowMs();
+    // The same clock in microseconds (per-frame stage times); manual: the manual value x 1000.
+    static uint64_t nowUs();
 
     // Test support: while manual, nowMs() returns the manual value.
     static void useManual(uint64_t startMs = 1'000'000);

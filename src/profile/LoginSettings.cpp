@@ -19,6 +19,7 @@ LoginSettings LoginSettings::load(const std::u16string& file)
     s.user = ProfileFile::ReadString(kSection, kUserKey, kDefaultUser, path);
     s.password = ProfileFile::ReadString(kSection, kPasswordKey, kDefaultPassword, path);
     s.autoReconnect = ProfileFile::ReadInt(kSection, kAutoReconnectKey, 1, path) != 0;
+    s.lowLatency = ProfileFile::ReadInt(kSection, kLowLatencyKey, 0, path) != 0;
     return s;
 }
 
@@ -34,6 +35,13 @@ int LoginSettings::save(const std::u16string& path, const std::u16string& ip,
     ok &= ProfileFile::WriteString(kSection, kUserKey, user, path);
     ok &= ProfileFile::WriteString(kSection, kPasswordKey, password, path);
     return ok;
+}
+
+int LoginSettings::saveLowLatency(const std::u16string& path, bool on)
+{
+    if (!SettingsFolder::prepareWrite(path))
+        return 0;
+    return ProfileFile::WriteString(kSection, kLowLatencyKey, on ? u"1" : u"0", path);
 }
 
 }   // namespace kevra

@@ -1,5 +1,7 @@
 #include "ui/DisplaySurface.h"
 
+#include "app/DigitalZoom.h"
+
 #include <QGuiApplication>
 #include <QMetaObject>
 #include <QPainter>
@@ -96,13 +98,25 @@ void DisplaySurface::requestRepaint()
         QMetaObject::invokeMethod(target_, "update", Qt::QueuedConnection);
 }
 
-QRect DisplaySurface::paint(QPainter& painter, QWidget* widget)
+QRect DisplaySurface::paint(QPainter& painter, QWidget* widget, const DigitalZoom* zoom,
+                            bool turned)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!hasPicture_ || image_.isNull() || destination_.isEmpty())
         return QRect();
     QRect target(widget->mapFromGlobal(destination_.topLeft()), destination_.size());
-    painter.drawImage(target, image_);
+    if (zoom && zoom->zoomed()) {
+        // The part is cut from the whole decoded picture, never from a reduced copy.
+        const int w = turned ? image_.height() : image_.width();
+        const int h = turned ? image_.width() : image_.height();
+        Rect r = zoom->source(w, h);
+        if (turned)
+            r = DigitalZoom::turned(r, w, h);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+        painter.drawImage(target, image_, QRect(r.left, r.top, r.width(), r.height()));
+    } else {
+        painter.drawImage(target, image_);
+    }
     return target;
 }
 

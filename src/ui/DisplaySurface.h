@@ -15,6 +15,8 @@ class QWidget;
 
 namespace kevra {
 
+class DigitalZoom;
+
 class DisplaySurface : public PictureSurface {
 public:
     // forcedDepth 16, 24 or 32 replaces the screen's depth (tests); 0 asks the screen.
@@ -28,8 +30,10 @@ public:
     // format; turned a quarter clockwise when it was presented turned); null when none is shown.
     QImage picture() const;
     // Paints the latest picture into the target widget; returns where it went in the widget
-    // (empty when there is no picture).
-    QRect paint(QPainter& painter, QWidget* widget);
+    // (empty when there is no picture). A zoom (null: none) shows its part of the whole kept
+    // picture, which is kept turned a quarter clockwise when turned is set.
+    QRect paint(QPainter& painter, QWidget* widget, const DigitalZoom* zoom = nullptr,
+                bool turned = false);
 
     int width() const;
     int height() const;

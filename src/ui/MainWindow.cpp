@@ -1,17 +1,24 @@
 #include "ui/MainWindow.h"
 
 #include "app/AppValues.h"
+#include "common/Clock.h"
 #include "app/PtzPanel.h"
 #include "app/ViewerLog.h"
+#include "profile/LoginSettings.h"
+#include "profile/TourSettings.h"
+#include "profile/ViewSettings.h"
 #include "common/Utf.h"
 #include "profile/LoginSettings.h"
 #include "ui/BitmapButton.h"
 #include "ui/LoginDialog.h"
 #include "ui/DisplaySurface.h"
+#include "ui/HelpOverlay.h"
 #include "ui/MessageBoxes.h"
 #include "ui/PictureSaver.h"
 #include "ui/RecorderListDialog.h"
+#include "ui/QtKeys.h"
 #include "ui/QtText.h"
+#include "ui/SettingsDialog.h"
 #include "ui/TitleBand.h"
 #include "ui/VideoArea.h"
 
@@ -23,7 +30,6 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScreen>
-#include <QShortcut>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -88,6 +94,13 @@ MainWindow::MainWindow(DeviceClient& client, Playback::DeviceFactory devices, in
     sp.setColor(QPalette::WindowText, kLightText);
     status_->setPalette(sp);
     status_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    tourLabel_ = new QLabel(status_);
+    tourLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    QPalette tp = sp;
+    tp.setColor(QPalette::WindowText, QColor(255, 220, 90));
+    tourLabel_->setPalette(tp);
+    tourLabel_->setAutoFillBackground(true);
+    tourLabel_->hide();
 
     // Tree images: recorder, open camera, idle camera.
     images_[0] = QIcon(QStringLiteral(":/icons/147"));
@@ -100,6 +113,8 @@ MainWindow::MainWindow(DeviceClient& client, Playback::DeviceFactory devices, in
     connect(video_, &VideoArea::menuRequested, this, &MainWindow::showPictureMenu);
     video_->setNoticeSource([this] { return videoNotice(); });
     video_->setMarkSource([this] { return QtText::from(viewer_->recordingMark()); });
+    video_->setStatsSource([this] { return QtText::from(viewer_->singleStats()); });
+    video_->setZoom(&zoom_, [this] { return viewer_->pictureTurned(); });
 
     tileView_ = new TileView(this);
     tileView_->setProperty("controlId", int(TileControl));
@@ -107,6 +122,8 @@ MainWindow::MainWindow(DeviceClient& client, Playback::DeviceFactory devices, in
     tileView_->setDescribe([this](int p) { return tileLabel(p); });
     connect(tileView_, &TileView::tileClicked, this, &MainWindow::clickTile);
     connect(tileView_, &TileView::tileDoubleClicked, this, &MainWindow::toggleTileZoom);
+    tileView_->setZoom(&tileZoom_);
+    connect(tileView_, &TileView::dragStarted, this, [this] { fullTimer_->stop(); });
     connect(tileView_, &TileView::menuRequested, this, &MainWindow::showPictureMenu);
     fullTimer_ = new QTimer(this);
     fullTimer_->setSingleShot(true);
@@ -118,22 +135,37 @@ MainWindow::MainWindow(DeviceClient& client, Playback::DeviceFactory devices, in
         status_->setToolTip(QString());
     });
 
-    // S saves the picture, whichever control of the window has the keyboard (a shortcut is
-    // seen before the focus widget, which may be the hidden camera tree). Only in video mode:
-    // the camera tree keeps S for finding a camera by its first letter.
-    saveKey_ = new QShortcut(QKeySequence(Qt::Key_S), this);
-    connect(saveKey_, &QShortcut::activated, this, [this] { savePicture(); });
-    // R starts and stops recording the camera shown, likewise only in video mode.
-    recordKey_ = new QShortcut(QKeySequence(Qt::Key_R), this);
-    connect(recordKey_, &QShortcut::activated, this, [this] { viewer_->toggleRecording(); });
+    holdTimer_ = new QTimer(this);
+    holdTimer_->setInterval(int(PtzHold::kStepMs / 3));
+    connect(holdTimer_, &QTimer::timeout, this, [this] {
+        const int code = ptzHold_.due(Clock::nowMs());
+        if (code >= 0)
+            viewer_->ptz(code);
+    });
+    help_ = new HelpOverlay(this);
+    connect(help_, &HelpOverlay::closed, this, [this] { setFocus(Qt::OtherFocusReason); });
 
     viewer_ = std::make_unique<Viewer>(client, static_cast<ViewerView&>(*this), *surface_,
                                        *tileView_, std::move(devices));
     initialised_ = true;
     pollTimer_ = new QTimer(this);
-    connect(pollTimer_, &QTimer::timeout, this, [this] { viewer_->poll(); });
+    connect(pollTimer_, &QTimer::timeout, this, [this] {
+        viewer_->poll();
+        showTourText();
+        if (viewer_->singleChannel() != zoomChannel_) {   // another camera: whole picture
+            zoomChannel_ = viewer_->singleChannel();
+            zoom_.reset();
+        }
+        const int framed = gridShown() ? viewer_->grid().selectedChannel() : -1;
+        if (framed != tileZoomChannel_) {   // another framed camera: its whole picture
+            tileZoomChannel_ = framed;
+            tileZoom_.reset();
+            tileView_->update();
+        }
+    });
     pollTimer_->start(Viewer::kPollMs);
 
+    applySettings(ViewerSettings::load(viewer_->loginSettingsPath()));
     setVideoGroupVisible(false);
     setTreeGroupVisible(false);
     qApp->installEventFilter(this);
@@ -199,6 +231,9 @@ void MainWindow::showCameras(const std::vector<std::u16string>& names)
     }
     root->setExpanded(true);
     fillOtherRecorders();
+    // Enter shows a camera at once: the first one is highlighted.
+    if (root->childCount() > 0)
+        tree_->setCurrentItem(root->child(0));
 }
 
 void MainWindow::clearCameras()
@@ -297,8 +332,6 @@ void MainWindow::setVideoGroupVisible(bool visible)
     tileView_->setVisible(visible && tileCount_ > 0);
     for (BitmapButton* b : videoBar_)
         b->setVisible(visible);
-    saveKey_->setEnabled(visible);
-    recordKey_->setEnabled(visible);
     if (viewer_)
         viewer_->setVideoShown(visible);
 }
@@ -409,7 +442,7 @@ TileView::Label MainWindow::tileLabel(int position)
 {
     const Viewer::TileLabel l = viewer_->tileLabel(position);
     return TileView::Label{QtText::from(l.name), QtText::from(l.state), QtText::from(l.note),
-                           QtText::from(l.recording)};
+                           QtText::from(l.recording), QtText::from(l.stats)};
 }
 
 // ---------------------------------------------------------------- input
@@ -463,18 +496,6 @@ bool MainWindow::handleArrowKey(int qtKey)
     }
 }
 
-bool MainWindow::handleLayoutKey(int qtKey, Qt::KeyboardModifiers modifiers)
-{
-    if (modifiers & ~(Qt::KeypadModifier | Qt::ShiftModifier))
-        return false;
-    switch (qtKey) {
-    case Qt::Key_1: viewer_->chooseLayout(1); return true;
-    case Qt::Key_4: viewer_->chooseLayout(4); return true;
-    case Qt::Key_9: viewer_->chooseLayout(9); return true;
-    default: return false;
-    }
-}
-
 void MainWindow::clickTile(int position)
 {
     // Full screen once it is clear the click is not the first half of a double click.
@@ -495,25 +516,164 @@ void MainWindow::toggleFullScreen()
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* e)
 {
-    // Arrow keys aimed at this window drive the camera. A key event is seen once: at the widget
-    // it is first delivered to (the focus widget, or this window). In video mode the key ends
-    // there, so the hidden camera tree's selection never moves with it; in tree mode it goes on
-    // to the tree as usual.
-    if (e->type() == QEvent::KeyPress && watched->isWidgetType()) {
+    // Keys aimed at this window run the key table's commands. A key event is seen once: at the
+    // widget it is first delivered to (the focus widget, or this window), before that widget
+    // (the camera tree, say) acts on it. The key help reads its own keys.
+    const bool press = e->type() == QEvent::KeyPress;
+    if ((press || e->type() == QEvent::KeyRelease) && watched->isWidgetType()) {
         auto* w = static_cast<QWidget*>(watched);
         QWidget* first = QApplication::focusWidget() ? QApplication::focusWidget() : this;
-        if (w == first && w->window() == this) {
-            const int key = static_cast<QKeyEvent*>(e)->key();
-            if (handleLayoutKey(key, static_cast<QKeyEvent*>(e)->modifiers()))
-                return true;   // 1, 4, 9: the layout, whichever widget has the focus
-            handleArrowKey(key);
-            const bool arrow = key == Qt::Key_Left || key == Qt::Key_Up || key == Qt::Key_Right ||
-                               key == Qt::Key_Down;
-            if (arrow && isVideoMode())
+        if (w == first && w->window() == this && w != help_) {
+            auto* k = static_cast<QKeyEvent*>(e);
+            if (help_->isVisible()) {
+                if (press)   // the help reads the keys while it is shown, focus or not
+                    QApplication::sendEvent(help_, k);
                 return true;
+            }
+            if (press)
+                return handleKey(*k);
+            if (!k->isAutoRepeat() && ptzHold_.release(QtKeys::key(*k)))
+                holdTimer_->stop();
         }
+    } else if (e->type() == QEvent::ApplicationDeactivate ||
+               (e->type() == QEvent::WindowDeactivate && watched == this)) {
+        endPtzHold();   // the key's release will not come here
     }
     return QDialog::eventFilter(watched, e);
+}
+
+int MainWindow::keyPlace() const
+{
+    if (!isVideoMode())
+        return KeyTable::Tree;
+    const int place = gridShown() ? KeyTable::Grid : KeyTable::Single;
+    const bool full = gridShown() ? gridFullScreen() : viewer_->playback().single().fullScreen();
+    return full ? place | KeyTable::FullScreen : place;
+}
+
+bool MainWindow::handleKey(const QKeyEvent& k)
+{
+    const int key = QtKeys::key(k);
+    const int place = keyPlace();
+    const KeyTable::Binding* b = key ? KeyTable::find(key, QtKeys::modifiers(k), place) : nullptr;
+    const bool arrow = key == KeyTable::Left || key == KeyTable::Up || key == KeyTable::Right ||
+                       key == KeyTable::Down;
+    if (!b)
+        return arrow && place != KeyTable::Tree;   // the hidden tree's selection stays put
+    if (!k.isAutoRepeat() || b->hold == KeyTable::Hold::Repeats)
+        runKeyCommand(b->command, key);
+    // In the camera tree the camera moves and the tree moves its highlight too.
+    return !(arrow && place == KeyTable::Tree);
+}
+
+void MainWindow::endPtzHold()
+{
+    ptzHold_.cancel();
+    holdTimer_->stop();
+}
+
+void MainWindow::frameNextTile(int step)
+{
+    const TileGrid& g = grid();
+    if (!gridShown() || g.zoomed())
+        return;
+    const int n = g.layout();
+    viewer_->clickTile(((std::max(g.selected(), 0) + step) % n + n) % n);
+}
+
+void MainWindow::showTourText()
+{
+    const QString text = QtText::from(viewer_->tourText());
+    if (text == tourLabel_->text() && tourLabel_->isVisible() == !text.isEmpty())
+        return;
+    tourLabel_->setText(text);
+    const int w = tourLabel_->fontMetrics().horizontalAdvance(text) + 8;
+    tourLabel_->setGeometry(std::max(0, status_->width() - w), 0, std::min(w, status_->width()),
+                            status_->height());
+    tourLabel_->setVisible(!text.isEmpty());
+}
+
+void MainWindow::zoomKey(KeyTable::Command c)
+{
+    using C = KeyTable::Command;
+    DigitalZoom& zoom = gridShown() ? tileZoom_ : zoom_;
+    const bool turned = !gridShown() && viewer_->pictureTurned();
+    constexpr double kPanStep = 0.1;   // of the shown picture per key press
+    switch (c) {
+    case C::ZoomIn: zoom.zoomBy(DigitalZoom::kStep); break;
+    case C::ZoomOut: zoom.zoomBy(1.0 / DigitalZoom::kStep); break;
+    case C::ZoomReset: zoom.reset(); break;
+    // Looking left moves the picture right under the window, as a drag to the right does.
+    case C::PanLeft: zoom.pan(kPanStep, 0, turned); break;
+    case C::PanRight: zoom.pan(-kPanStep, 0, turned); break;
+    case C::PanUp: zoom.pan(0, kPanStep, turned); break;
+    case C::PanDown: zoom.pan(0, -kPanStep, turned); break;
+    default: break;
+    }
+    video_->update();
+    tileView_->update();
+}
+
+void MainWindow::runKeyCommand(KeyTable::Command c, int key)
+{
+    using C = KeyTable::Command;
+    // A camera move runs while its key is held: the first step now, the next at a steady pace.
+    auto hold = [&](int code) {
+        if (ptzChannel() < 0 || code < 0)
+            return;
+        ptzHold_.press(key, code, Clock::nowMs());
+        viewer_->ptz(code);
+        holdTimer_->start();
+    };
+    const bool turned = viewer_->pictureTurned();
+    switch (c) {
+    case C::Help: help_->open(); break;
+    case C::Login: runLoginSequence(); break;
+    case C::Settings: openSettings(); break;
+    case C::About: showAbout(); break;
+    case C::Exit: command(ExitCommand); break;
+    case C::Layout1: viewer_->chooseLayout(1); break;
+    case C::Layout4: viewer_->chooseLayout(4); break;
+    case C::Layout9: viewer_->chooseLayout(9); break;
+    case C::Layout16: viewer_->chooseLayout(16); break;
+    case C::CycleLayout: viewer_->cycleLayout(); break;
+    case C::OpenCamera:
+        if (tree_->currentItem() && tree_->currentItem()->parent())
+            onTreeClick(tree_->currentItem());
+        break;
+    case C::BackToPicture: showVideoMode(); break;
+    case C::LeaveFullScreen:
+    case C::FullScreen: toggleFullScreen(); break;
+    case C::CameraTree: showTreeMode(); break;
+    case C::MoveLeft: hold(PtzPanel::keyCode(PtzPanel::KeyLeft, turned)); break;
+    case C::MoveUp: hold(PtzPanel::keyCode(PtzPanel::KeyUp, turned)); break;
+    case C::MoveRight: hold(PtzPanel::keyCode(PtzPanel::KeyRight, turned)); break;
+    case C::MoveDown: hold(PtzPanel::keyCode(PtzPanel::KeyDown, turned)); break;
+    case C::LensZoomIn: hold(PtzPanel::lensCode(true, 0)); break;
+    case C::LensZoomOut: hold(PtzPanel::lensCode(false, 0)); break;
+    case C::IrisPlus: hold(PtzPanel::lensCode(true, 1)); break;
+    case C::IrisMinus: hold(PtzPanel::lensCode(false, 1)); break;
+    case C::FocusPlus: hold(PtzPanel::lensCode(true, 2)); break;
+    case C::FocusMinus: hold(PtzPanel::lensCode(false, 2)); break;
+    case C::ZoomIn:
+    case C::ZoomOut:
+    case C::ZoomReset:
+    case C::PanLeft:
+    case C::PanUp:
+    case C::PanRight:
+    case C::PanDown: zoomKey(c); break;
+    case C::SavePicture: savePicture(); break;
+    case C::Record: viewer_->toggleRecording(); break;
+    case C::Tour: viewer_->toggleTour(); break;
+    case C::Stats: viewer_->toggleStats(); break;
+    case C::LowLatency: viewer_->setLowLatency(!viewer_->lowLatency(), true); break;
+    case C::NextTile: frameNextTile(1); break;
+    case C::PreviousTile: frameNextTile(-1); break;
+    case C::TileAlone:
+        if (gridShown())
+            toggleTileZoom(std::max(grid().selected(), 0));
+        break;
+    }
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* e)
@@ -536,6 +696,15 @@ void MainWindow::showPictureMenu(const QPoint& globalPos)
     menu.addAction(QtText::lang(u"SAVE_PIC"), this, [this] { savePicture(); });
     menu.addAction(QtText::lang(viewer_->recordingShown() ? u"REC_END" : u"REC_START"), this,
                    [this] { viewer_->toggleRecording(); });
+    QAction* stats =
+        menu.addAction(QtText::lang(u"STATS"), this, [this] { viewer_->toggleStats(); });
+    stats->setCheckable(true);
+    stats->setChecked(viewer_->statsShown());
+    QAction* low = menu.addAction(QtText::lang(u"LOW_LAT"), this,
+                                  [this] { viewer_->setLowLatency(!viewer_->lowLatency(), true); });
+    low->setCheckable(true);
+    low->setChecked(viewer_->lowLatency());
+    menu.addAction(QtText::lang(u"SET_TITLE_T"), this, [this] { openSettings(); });
     menu.exec(globalPos);
 }
 
@@ -552,7 +721,9 @@ QString MainWindow::savePicture(const QString& folder)
     }
     const PictureSaver::Result r =
         PictureSaver::save(PictureSaver::upright(shown, source.turned), QtText::from(source.camera),
-                           folder.isEmpty() ? PictureSaver::folder() : folder);
+                           !folder.isEmpty()           ? folder
+                           : !pictureFolder_.isEmpty() ? pictureFolder_
+                                                       : PictureSaver::folder());
     const QString where = QDir::toNativeSeparators(r.path);
     // On a narrow screen the file name matters more than the folder's start: "~" for the
     // home folder, the middle left out when it is still too long; the whole path as tip.
@@ -580,6 +751,33 @@ void MainWindow::showAbout()
                          QtText::from(AppValues::versionText()) + "\n" + QtText::lang(u"BUILD") +
                          QStringLiteral(" : 2010-10-22\n");
     MessageBoxes::show(this, text, QtText::lang(u"ABOUT"), MessageBoxes::Information);
+}
+
+void MainWindow::applySettings(const ViewerSettings& s)
+{
+    pictureFolder_ = QtText::from(s.pictureFolder);
+    viewer_->recordings().setFolder(QtText::from(s.clipFolder).toStdString());
+}
+
+void MainWindow::openSettings()
+{
+    const std::u16string loginPath = viewer_->loginSettingsPath();
+    const std::u16string viewsPath = viewer_->viewsPath().empty()
+                                         ? ViewSettings::pathIn(AppValues::settingsFolder())
+                                         : viewer_->viewsPath();
+    SettingsDialog dlg(ViewerSettings::load(loginPath), TourSettings::load(viewsPath), this);
+    if (dlg.exec() != QDialog::Accepted)
+        return;
+    const ViewerSettings s = dlg.viewerSettings();
+    const bool saved =
+        ViewerSettings::save(loginPath, s) && TourSettings::save(viewsPath, dlg.tourSettings());
+    if (!saved)
+        MessageBoxes::show(this, QtText::lang(u"SET_SAVE_ERR_T"),
+                           QtText::from(AppValues::productTitle()), MessageBoxes::Error);
+    applySettings(s);
+    viewer_->recovery().setEnabled(s.autoReconnect);
+    viewer_->setStreamNumbers(s.tileStream, s.singleStream);
+    ViewerLog::event(saved ? "settings saved" : "settings not saved");
 }
 
 // ---------------------------------------------------------------- login

@@ -6,10 +6,14 @@
 // which the coordinator calls from the network and frame-timer threads: they only post events
 // to this window or use the surface's own lock and atomics.
 #pragma once
+#include "app/DigitalZoom.h"
+#include "app/KeyTable.h"
 #include "app/MainLayout.h"
+#include "app/PtzHold.h"
 #include "app/TileGrid.h"
 #include "app/Viewer.h"
 #include "app/ViewerView.h"
+#include "profile/ViewerSettings.h"
 #include "ui/TileView.h"
 
 #include <QDialog>
@@ -22,7 +26,7 @@
 #include <vector>
 
 class QLabel;
-class QShortcut;
+class QKeyEvent;
 class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -33,6 +37,7 @@ class BitmapButton;
 class LoginDialog;
 class DeviceClient;
 class DisplaySurface;
+class HelpOverlay;
 class VideoArea;
 
 class MainWindow : public QDialog, private ViewerView {
@@ -80,6 +85,11 @@ public:
     void showTreeMode() override;
     void toggleFullScreen();
     void showAbout();
+    // F10 and the picture's menu: the Settings dialog; what the user chose is written to
+    // login.ini and views.ini and applied at once (the language at the next start).
+    void openSettings();
+    // Applies settings read from or chosen for login.ini (folders, reconnection).
+    void applySettings(const ViewerSettings& s);
     void command(int id);
     // Saves the picture shown (the framed tile's in a grid; see PictureSaver) into folder
     // (empty: the pictures folder) and says where in the status row; returns the file, empty
@@ -105,6 +115,14 @@ public:
     bool isVideoMode() const;
     // Handles an arrow key as the window does before dispatching it; true when a command went out.
     bool handleArrowKey(int qtKey);
+    // Where the keys are: KeyTable::Tree, Single or Grid, plus FullScreen.
+    int keyPlace() const;
+    // Runs a key's command as the key table names it; key is the KeyTable key that reached it.
+    void runKeyCommand(KeyTable::Command c, int key = 0);
+    HelpOverlay* helpOverlay() const { return help_; }
+    const PtzHold& ptzHold() const { return ptzHold_; }
+    // The digital zoom of the one-camera view (back to the whole picture for another camera).
+    DigitalZoom& zoom() { return zoom_; }
 
     // Multi-camera view.
     const TileGrid& grid() const { return viewer_->grid(); }
@@ -116,8 +134,6 @@ public:
     void cycleLayout() { viewer_->cycleLayout(); }
     void clickTile(int position);
     void toggleTileZoom(int position);
-    // Keys 1, 4 and 9 choose the layout; true when the key was one of them.
-    bool handleLayoutKey(int qtKey, Qt::KeyboardModifiers modifiers);
     int ptzChannel() const { return viewer_->ptzChannel(); }
 
 signals:
@@ -172,6 +188,13 @@ private:
     void updateVideoOrigin();
     void finishLogin(LoginDialog* dlg);
     void showPictureMenu(const QPoint& globalPos);
+    // A key pressed in this window (not the login dialog or the key help): true when it was
+    // used up.
+    bool handleKey(const QKeyEvent& k);
+    void endPtzHold();
+    void frameNextTile(int step);
+    void zoomKey(KeyTable::Command c);
+    void showTourText();
     QTreeWidgetItem* itemOfChannel(int channel) const;
     TileView::Label tileLabel(int position);
 
@@ -192,8 +215,13 @@ private:
     BitmapButton* dirLabel_ = nullptr;
     BitmapButton* lensLabel_ = nullptr;
     BitmapButton* layoutBtn_ = nullptr;
-    QShortcut* saveKey_ = nullptr;               // S: save the picture (video mode only)
-    QShortcut* recordKey_ = nullptr;             // R: record the camera shown (video mode only)
+    HelpOverlay* help_ = nullptr;
+    PtzHold ptzHold_;               // a held camera-move key
+    QTimer* holdTimer_ = nullptr;   // its steps, running while a key is held
+    DigitalZoom zoom_;
+    int zoomChannel_ = -1;   // the camera the zoom was set on
+    DigitalZoom tileZoom_;   // the framed tile's
+    int tileZoomChannel_ = -1;
     QIcon images_[3];                            // recorder, open camera, idle camera
     std::vector<RecorderNode> otherRecorders_;   // as the coordinator last told them
     QPixmap band_;
@@ -202,6 +230,8 @@ private:
     QTimer* fullTimer_ = nullptr;    // a click on the framed tile, unless a double click follows
     QTimer* savedTimer_ = nullptr;   // takes "Picture saved" out of the status row
     QString statusText_;             // what the coordinator last said for the status row
+    QString pictureFolder_;          // where pictures go (empty: the pictures folder)
+    QLabel* tourLabel_ = nullptr;    // the tour's state, at the right end of the status row
 
     int directionMode_ = 0;
     int lensMode_ = 0;

@@ -143,6 +143,8 @@ bool ScriptedRun::begin(const QStringList& w)
         QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : &window_;
         QKeyEvent press(QEvent::KeyPress, keys[i], Qt::NoModifier);
         QApplication::sendEvent(target, &press);
+        QKeyEvent release(QEvent::KeyRelease, keys[i], Qt::NoModifier);
+        QApplication::sendEvent(target, &release);
     } else if (what == "wait" || what == "tiles" || what == "waitpicture" ||
                what == "waitreconnect") {
         return false;

@@ -1,12 +1,18 @@
 #include "ui/TileView.h"
 
+#include "app/DigitalZoom.h"
+
 #include "app/PictureLayout.h"
+#include "ui/StatsBox.h"
 #include "video/PictureScaler.h"
 
 #include <QMetaObject>
 #include <QMouseEvent>
 #include <QContextMenuEvent>
 #include <QPainter>
+#include <QWheelEvent>
+
+#include <cmath>
 
 #include <cstring>
 
@@ -153,6 +159,47 @@ QImage TileView::keptPicture() const
     return keptImage_.copy();
 }
 
+void TileView::rearrangeTiles(int count, const std::array<int, 16>& from)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const std::array<Tile, GridLayout::kMaxTiles> before = tiles_;
+        count_ = GridLayout::isLayout(count) ? count : 1;
+        for (int p = 0; p < GridLayout::kMaxTiles; ++p) {
+            Tile& t = tiles_[size_t(p)];
+            const int q = p < count_ ? from[size_t(p)] : -1;
+            if (q < 0 || q >= GridLayout::kMaxTiles || !before[size_t(q)].shown ||
+                before[size_t(q)].image.isNull()) {
+                t = Tile{};
+                if (p == kept_)
+                    keptImage_ = QImage();
+                continue;
+            }
+            const Tile& old = before[size_t(q)];
+            const Rect content = GridLayout::content(whole(width_, height_), count_, p);
+            PictureLayout::Placement fit;
+            PictureLayout::fit(old.image.width(), old.image.height(), content.width(),
+                               content.height(), fit);
+            if (fit.drawWidth <= 0 || fit.drawHeight <= 0) {
+                t = Tile{};
+                continue;
+            }
+            // Until the camera's next picture: the last one, fitted to the tile it moved to.
+            t.image = old.image.size() == QSize(fit.drawWidth, fit.drawHeight)
+                          ? old.image
+                          : old.image.scaled(fit.drawWidth, fit.drawHeight, Qt::IgnoreAspectRatio,
+                                             Qt::SmoothTransformation);
+            t.target = QRect(content.left + fit.drawX, content.top + fit.drawY, fit.drawWidth,
+                             fit.drawHeight);
+            t.shown = true;
+            t.presented = q == p ? old.presented : 0;
+            if (p == kept_ && q != p)
+                keptImage_ = QImage();
+        }
+    }
+    requestRepaint();
+}
+
 void TileView::clearTile(int position)
 {
     if (position < 0 || position >= GridLayout::kMaxTiles)
@@ -189,6 +236,8 @@ void TileView::paintEvent(QPaintEvent*)
     p.setFont(small);
     const int lineHeight = QFontMetrics(small).height();
     paintedNames_.fill(QString());
+    QString stats;
+    QPoint statsAt;
     for (int i = 0; i < count; ++i) {
         const QRect tile = tileRect(i);
         if (tile.isEmpty())
@@ -196,10 +245,25 @@ void TileView::paintEvent(QPaintEvent*)
         {
             std::lock_guard<std::mutex> lock(mutex_);
             const Tile& t = tiles_[size_t(i)];
-            if (t.shown && !t.target.isEmpty())
+            if (t.shown && !t.target.isEmpty() && i == kept_ && zoom_ && zoom_->zoomed() &&
+                !keptImage_.isNull()) {
+                // The enlarged part comes from the whole picture, not the tile's reduced one.
+                const Rect r = zoom_->source(keptImage_.width(), keptImage_.height());
+                p.setRenderHint(QPainter::SmoothPixmapTransform, true);
+                p.drawImage(t.target, keptImage_, QRect(r.left, r.top, r.width(), r.height()));
+                const QString factor = QString::fromStdU16String(zoom_->label());
+                const QFontMetrics fm(p.font());
+                const QRect box(t.target.right() - fm.horizontalAdvance(factor) - 6,
+                                t.target.bottom() - fm.height() - 2,
+                                fm.horizontalAdvance(factor) + 4, fm.height());
+                p.fillRect(box, kTextBackdrop);
+                p.setPen(kTextColour);
+                p.drawText(box, Qt::AlignCenter, factor);
+            } else if (t.shown && !t.target.isEmpty()) {
                 p.drawImage(t.target.topLeft(), t.image);
-            else
+            } else {
                 p.fillRect(tile, kEmptyTile);
+            }
         }
         const Label label = describe_ ? describe_(i) : Label{};
         const QRect text = tile.adjusted(GridLayout::kFrame + 3, GridLayout::kFrame + 1,
@@ -232,6 +296,10 @@ void TileView::paintEvent(QPaintEvent*)
             p.setPen(kRecordingColour);
             p.drawText(r, Qt::AlignRight | Qt::AlignVCenter, shown);
         }
+        if (!label.stats.isEmpty()) {
+            stats = label.stats;
+            statsAt = QPoint(text.left(), text.top() + lineHeight + 2);
+        }
         if (count > 1 && i == selected_) {
             p.setPen(Qt::NoPen);
             const int f = GridLayout::kFrame;
@@ -241,10 +309,64 @@ void TileView::paintEvent(QPaintEvent*)
             p.fillRect(QRect(tile.right() - f + 1, tile.top(), f, tile.height()), kFrameColour);
         }
     }
+    // Over everything, below the name: a small tile's box reaches over its neighbours to stay
+    // readable.
+    StatsBox::paint(p, stats, statsAt, rect());
+}
+
+void TileView::mouseMoveEvent(QMouseEvent* e)
+{
+    const QPoint at = e->globalPosition().toPoint();
+    if ((e->buttons() & Qt::LeftButton) && pressOnKept_ && zoom_ && zoom_->zoomed()) {
+        if (!dragging_ && (at - pressAt_).manhattanLength() > 12) {
+            dragging_ = true;
+            emit dragStarted();
+        }
+        QRect target;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (kept_ >= 0)
+                target = tiles_[size_t(kept_)].target;
+        }
+        if (dragging_ && !target.isEmpty()) {
+            const QPoint d = at - dragFrom_;
+            zoom_->pan(double(d.x()) / target.width(), double(d.y()) / target.height());
+            dragFrom_ = at;
+            update();
+        }
+    }
+    QWidget::mouseMoveEvent(e);
+}
+
+void TileView::wheelEvent(QWheelEvent* e)
+{
+    const int steps = e->angleDelta().y() / 120;
+    const QPoint at = e->position().toPoint();
+    const int under = tileAt(at);
+    QRect target;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (kept_ >= 0 && under == kept_)
+            target = tiles_[size_t(kept_)].target;
+    }
+    if (zoom_ && steps != 0 && !target.isEmpty()) {
+        zoom_->zoomBy(std::pow(DigitalZoom::kStep, steps),
+                      double(at.x() - target.left()) / target.width(),
+                      double(at.y() - target.top()) / target.height());
+        update();
+    }
+    e->accept();
 }
 
 void TileView::mousePressEvent(QMouseEvent* e)
 {
+    dragging_ = false;
+    pressAt_ = dragFrom_ = e->globalPosition().toPoint();
+    const int under = tileAt(e->position().toPoint());
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pressOnKept_ = kept_ >= 0 && under == kept_;
+    }
     if (e->button() == Qt::LeftButton) {
         const int t = tileAt(e->position().toPoint());
         if (t >= 0)

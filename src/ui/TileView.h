@@ -18,6 +18,8 @@
 
 namespace kevra {
 
+class DigitalZoom;
+
 class TileView : public QWidget, public TileSurface {
     Q_OBJECT
 public:
@@ -27,6 +29,7 @@ public:
         QString state;       // opening, buffering, playing, ...
         QString note;        // extra line, e.g. how long no picture came; empty for none
         QString recording;   // red, top right, while the camera records ("● REC 0:07")
+        QString stats;       // stream figures, one row a line, below the name; empty for none
     };
     using Describe = std::function<Label(int position)>;
 
@@ -50,15 +53,23 @@ public:
     // The camera name as the last paint drew it: shortened with "…" when the tile is too narrow.
     QString paintedName(int position) const;
 
+    // The digital zoom of the kept (framed) tile, drawn from its whole kept picture; the
+    // wheel zooms it at the pointer and a drag pans it. Null: none.
+    void setZoom(DigitalZoom* zoom) { zoom_ = zoom; }
+
     // TileSurface.
     void presentTile(int position, const uint8_t* pixels, int width, int height, int bitsPerPixel,
                      bool bottomUp) override;
     void tileStateChanged(int position) override;
     void clearTile(int position) override;
+    // A moved camera's last picture is fitted to its new tile and shown until its next one.
+    void rearrangeTiles(int count, const std::array<int, 16>& from) override;
 
 signals:
     void tileClicked(int position);
     void tileDoubleClicked(int position);
+    // A press became a drag that pans the zoomed tile: it is no click.
+    void dragStarted();
     // The tile's menu is asked for at this point of the screen (right button, menu key).
     void menuRequested(const QPoint& globalPos);
 
@@ -68,6 +79,8 @@ protected:
     void mousePressEvent(QMouseEvent* e) override;
     void mouseDoubleClickEvent(QMouseEvent* e) override;
     void contextMenuEvent(QContextMenuEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void wheelEvent(QWheelEvent* e) override;
 
 private:
     struct Tile {
@@ -89,6 +102,11 @@ private:
     int selected_ = -1;
     Describe describe_;
     std::array<QString, GridLayout::kMaxTiles> paintedNames_;
+    DigitalZoom* zoom_ = nullptr;
+    QPoint pressAt_;
+    QPoint dragFrom_;
+    bool dragging_ = false;
+    bool pressOnKept_ = false;
 };
 
 }   // namespace kevra

@@ -12,6 +12,7 @@
 
 namespace kevra {
 
+class DigitalZoom;
 class DisplaySurface;
 
 class VideoArea : public QWidget {
@@ -23,6 +24,16 @@ public:
     void setNoticeSource(std::function<QString()> source) { notice_ = std::move(source); }
     // Gives the red recording mark drawn in the picture's top right corner (empty: none).
     void setMarkSource(std::function<QString()> source) { mark_ = std::move(source); }
+    // Gives the stream figures drawn in the picture's bottom left corner (empty: none).
+    void setStatsSource(std::function<QString()> source) { stats_ = std::move(source); }
+    // The digital zoom of the picture (null: none) and whether the picture is shown turned.
+    // The wheel and a pinch zoom at the pointer, a drag pans a zoomed picture (and is no
+    // click), and the factor shows in the picture's bottom right corner.
+    void setZoom(DigitalZoom* zoom, std::function<bool()> turned)
+    {
+        zoom_ = zoom;
+        turned_ = std::move(turned);
+    }
     // The notice drawn by the last paint (tests).
     const QString& paintedNotice() const { return painted_; }
 
@@ -42,17 +53,28 @@ protected:
     void mouseReleaseEvent(QMouseEvent* e) override;
     void contextMenuEvent(QContextMenuEvent* e) override;
     void mouseDoubleClickEvent(QMouseEvent* e) override;
+    void wheelEvent(QWheelEvent* e) override;
+    bool event(QEvent* e) override;
 
 private:
+    bool isTurned() const { return turned_ && turned_(); }
+    void zoomAt(double by, const QPointF& at);
     void paintNotice(QPainter& p, const QString& text, const QRect& area);
+    void paintStats(QPainter& p, const QRect& area);
 
     DisplaySurface* surface_ = nullptr;
     QTimer hold_;
-    QPoint pressAt_;      // global position of the press being held
+    QPoint pressAt_;    // global position of the press being held
+    QPoint dragFrom_;   // last global position of a drag that pans the zoomed picture
+    bool dragging_ = false;
+    DigitalZoom* zoom_ = nullptr;
+    std::function<bool()> turned_;
+    QRect pictureRect_;   // where the last paint put the picture
     bool held_ = false;   // the held press opened the menu: its release is no click
     bool afterDoubleClick_ = false;
     std::function<QString()> notice_;
     std::function<QString()> mark_;
+    std::function<QString()> stats_;
     QString painted_;
 };
 

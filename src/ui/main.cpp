@@ -5,6 +5,9 @@
 #include "app/ViewerCommandLine.h"
 #include "app/ViewerLog.h"
 #include "device/DeviceClient.h"
+#include "profile/Language.h"
+#include "profile/LoginSettings.h"
+#include "profile/ViewerSettings.h"
 #include "ui/MainWindow.h"
 #include "ui/QuitSignals.h"
 #include "ui/ScriptedRun.h"
@@ -70,6 +73,14 @@ int main(int argc, char** argv)
     });
     Q_INIT_RESOURCE(kevra_images);
     kevra::AppValues::initialise();
+    // A language chosen in Settings replaces the locale's, before any other thread reads texts.
+    const std::u16string language =
+        kevra::ViewerSettings::load(
+            kevra::LoginSettings::pathIn(kevra::AppValues::settingsFolder()))
+            .language;
+    if (!language.empty())
+        kevra::Language::setFilePath(kevra::AppValues::applicationDirectory() + u"language_" +
+                                     language + u".ini");
     kevra::DeviceClient client;   // network thread runs from here
     {
         kevra::MainWindow window(client);

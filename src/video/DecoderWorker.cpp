@@ -1,7 +1,9 @@
 #include "video/DecoderWorker.h"
 
 #include "demux/FrameNames.h"
+#include "common/Clock.h"
 #include "demux/StreamDemuxer.h"
+#include "video/CatchUpRule.h"
 #include "video/ColourConverter.h"
 #include "video/VideoDecoder.h"
 
@@ -123,6 +125,8 @@ void DecoderWorker::push(const uint8_t* bytes, int length)
     std::memcpy(c.bytes.get(), bytes, static_cast<size_t>(length));
     c.length = length;
     c.gap = gapMark_;
+    c.pushedUs = Clock::nowUs();
+    bytesIn_.fetch_add(length, std::memory_order_relaxed);
     queuedBytes_ += length;
     queue_.push_back(std::move(c));
     gapMark_ = false;
@@ -132,6 +136,16 @@ void DecoderWorker::push(const uint8_t* bytes, int length)
 void DecoderWorker::setPixelFormat(PixelFormat format)
 {
     format_.store(format);
+}
+
+DecoderWorker::Counters DecoderWorker::counters() const
+{
+    Counters c;
+    c.bytes = bytesIn_.load(std::memory_order_relaxed);
+    c.frames = framesIn_.load(std::memory_order_relaxed);
+    c.skipped = skipped_.load(std::memory_order_relaxed);
+    c.droppedPushes = droppedPushes_.load(std::memory_order_relaxed);
+    return c;
 }
 
 int DecoderWorker::bytesQueued()
@@ -177,6 +191,11 @@ int DecoderWorker::buffering(int previous)
     if (rate <= 0) {
         bufferingMark_.store(false);
         return 1;
+    }
+    if (lowLatency_.load()) {
+        bufferingMark_.store(false);
+        const uint64_t quietUs = uint64_t(kLowLatencyQuietFrames) * 1'000'000u / uint64_t(rate);
+        return Clock::nowUs() - lastFrameUs_.load() > quietUs ? 1 : 0;
     }
     if (bufferingMark_.load()) {
         if (frameListCount_.load() < rate)
@@ -238,9 +257,10 @@ bool DecoderWorker::acceptKeyFrame(const MediaFrame& f) const
            f.height <= kMaxSide && f.frameRate <= kMaxFrameRate;
 }
 
-bool DecoderWorker::appendFrame(const MediaFrame& f)
+bool DecoderWorker::appendFrame(const MediaFrame& f, uint64_t receivedUs)
 {
     FrameEntry e;
+    e.receivedUs = receivedUs;
     e.record = f;
     e.record.packetStart = nullptr;
     const int n = f.payloadLength > 0 && f.payload ? f.payloadLength : 0;
@@ -256,7 +276,36 @@ bool DecoderWorker::appendFrame(const MediaFrame& f)
     frameList_.push_back(std::move(e));
     frameListBytes_ += static_cast<size_t>(n);
     frameListCount_.store(static_cast<int>(frameList_.size()));
+    framesIn_.fetch_add(1, std::memory_order_relaxed);
+    lastFrameUs_.store(receivedUs);
     return true;
+}
+
+void DecoderWorker::skipFrames(size_t count)
+{
+    count = std::min(count, frameList_.size());
+    for (size_t i = 0; i < count; ++i) {
+        frameListBytes_ -= static_cast<size_t>(frameList_.front().record.payloadLength);
+        frameList_.pop_front();
+    }
+    frameListCount_.store(static_cast<int>(frameList_.size()));
+    skipped_.fetch_add(static_cast<int64_t>(count), std::memory_order_relaxed);
+}
+
+void DecoderWorker::catchUpAfterAppend()
+{
+    if (!lowLatency_.load() || frameList_.empty())
+        return;
+    const size_t before = frameList_.size() - 1;
+    if (frameList_.back().record.subtype == recordCode(FrameSubtype::Key) &&
+        CatchUpRule::dropBeforeKey(before)) {
+        // Nothing before the key frame would be shown: the decoder restarts at it.
+        skipFrames(before);
+    } else if (CatchUpRule::waitForKey(frameList_.size(), frameRate_.load())) {
+        // Decoding does not keep up: start again at the next key frame.
+        skipFrames(frameList_.size());
+        waitingForKey_ = true;
+    }
 }
 
 void DecoderWorker::clearFrameList()
@@ -280,6 +329,7 @@ int DecoderWorker::intake()
             queuedBytes_ -= c.length;
         }
         ++taken;
+        const uint64_t receivedUs = c.pushedUs;
         if (c.gap) {
             waitingForKey_ = true;
             frameRate_.store(0);
@@ -322,11 +372,12 @@ int DecoderWorker::intake()
                 if (f->kind != recordCode(FrameKind::Video))
                     continue;
             }
-            if (!appendFrame(*f)) {
+            if (!appendFrame(*f, receivedUs)) {
                 waitingForKey_ = true;
                 frameRate_.store(0);
                 continue;
             }
+            catchUpAfterAppend();
             // More than two seconds of frames waiting: decoding has fallen behind.
             const int64_t limit = static_cast<int64_t>(kDropWindowMs) * frameRate_.load();
             if (static_cast<int64_t>(frameList_.size()) * 1000 > limit ||
@@ -393,6 +444,7 @@ bool DecoderWorker::openDecoder(int width, int height, int codec)
     if (!decoder_->open(which, width, height))
         return false;
     openCodec_ = codec;
+    codec_.store(codec);
     // Program streams may hand out a frame in several pieces, or the end of one frame with
     // the start of the next (small packs): their bytes go through the codec's parser, which
     // holds each frame until the next one starts. Every other format delivers whole frames.
@@ -410,6 +462,7 @@ void DecoderWorker::closeDecoder()
     joining_ = false;
     joinEntry_ = FrameEntry{};
     openCodec_ = -1;
+    codec_.store(-1);
     openWidth_ = 0;
     openHeight_ = 0;
 }
@@ -426,7 +479,10 @@ void DecoderWorker::decodeFrame(const uint8_t* data, int length, bool padded)
     if (decoder_->decode(data, length, padded, out) && out.y && out.width > 0 && out.height > 0 &&
         out.width <= openWidth_ && out.height <= openHeight_) {
         decoded_ = out;
-        decodedAt_ = Picture::Clock::now();
+        decodedUs_ = Clock::nowUs();
+        // A decoder that holds pictures back (reordering) gives out an earlier frame's picture
+        // here; the stamp is that of the frame whose bytes made it come out.
+        decodedReceivedUs_ = decodingReceivedUs_;
         decodedPending_.fetch_add(1);
         if (framesWithoutPicture_ != 0) {
             framesWithoutPicture_ = 0;
@@ -467,6 +523,7 @@ int DecoderWorker::decodeOne()
     if (frameList_.empty())
         return kStepIdle;
     FrameEntry e = std::move(frameList_.front());
+    decodingReceivedUs_ = e.receivedUs;
     frameList_.pop_front();
     frameListBytes_ -= static_cast<size_t>(e.record.payloadLength);
     frameListCount_.store(static_cast<int>(frameList_.size()));
@@ -527,11 +584,25 @@ bool DecoderWorker::ensurePictureBuffer(int width, int height)
     return true;
 }
 
+void DecoderWorker::passOverBehind()
+{
+    // Low latency: a decoded picture with frames piling up behind it is not converted.
+    if (decodedPending_.load() > 0 && lowLatency_.load() &&
+        CatchUpRule::passOver(frameList_.size())) {
+        decoded_ = VideoDecoder::Planes{};
+        decodedPending_.fetch_sub(1);
+        skipped_.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
 int DecoderWorker::step()
 {
     int result = kStepIdle;
-    if (decodedPending_.load() == 0)
+    passOverBehind();
+    if (decodedPending_.load() == 0) {
         result = decodeOne();
+        passOverBehind();
+    }
     if (decodedPending_.load() > 0 && converted_.load(std::memory_order_acquire) == 0) {
         const int w = decoded_.width;
         const int h = decoded_.height;
@@ -553,8 +624,9 @@ int DecoderWorker::step()
             p.sampleAspectNum = decoded_.sampleAspectNum;
             p.sampleAspectDen = decoded_.sampleAspectDen;
             p.sequence = ++sequence_;
-            p.decoded = decodedAt_;
-            p.converted = Picture::Clock::now();
+            p.receivedUs = decodedReceivedUs_;
+            p.decodedUs = decodedUs_;
+            p.convertedUs = Clock::nowUs();
             converted_.fetch_add(1, std::memory_order_release);
         }
         decoded_ = VideoDecoder::Planes{};

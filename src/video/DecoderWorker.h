@@ -1,7 +1,10 @@
 // Turns the current channel's media bytes into pictures for the screen: owns the input queue,
 // the demultiplexer, the frame list, the video decoder (H.264 or MPEG-4 Visual) with its frame
 // joiner and the picture buffer (decoded pictures are converted from the decoder's own planes
-// into the pixel format the showing side asked for).
+// into the pixel format the showing side asked for). Stamps every picture with the times its
+// frame was received, decoded and converted, and counts what came in and what was not shown.
+// In low-latency mode it catches up after a backlog (CatchUpRule) instead of handing out every
+// picture late.
 // Threads: network worker (push), its own decoder thread (intake, decode, convert), the
 // frame timer (takePicture, giveBack, buffering), the owner (start, stop, setPixelFormat).
 #pragma once
@@ -52,6 +55,7 @@ public:
     static constexpr int kStepDone = 0;
     static constexpr int kStepUndecodable = 1;
     static constexpr int kStepIdle = 8;
+    static constexpr int kLowLatencyQuietFrames = 4;
 
     DecoderWorker();
     ~DecoderWorker();
@@ -76,9 +80,28 @@ public:
     void giveBack(const Picture& picture);
     // Asked when no picture was ready: 1 buffering, 0 not; previous when the rule leaves the
     // answer as it was (a stream with a known frame rate buffers once its frames run out and
-    // plays again after a second of frames has come in).
+    // plays again after a second of frames has come in). In low-latency mode nothing is held
+    // back, so the list is empty between frames: buffering then means no frame came for
+    // kLowLatencyQuietFrames frame intervals.
     int buffering(int previous);
     int frameRate() const { return frameRate_.load(); }
+
+    // Low-latency mode (any thread; takes effect at the next frame): decoded pictures with more
+    // than a frame waiting behind them are passed over, see CatchUpRule. Off: every decoded
+    // picture is shown, in turn.
+    void setLowLatency(bool on) { lowLatency_.store(on); }
+    bool lowLatency() const { return lowLatency_.load(); }
+
+    // Running totals since construction (any thread; each figure is read on its own).
+    struct Counters {
+        int64_t bytes = 0;           // media bytes taken into the input queue
+        int64_t frames = 0;          // video frames taken into the frame list
+        int64_t skipped = 0;         // frames decoded and passed over, or dropped unread
+        int64_t droppedPushes = 0;   // chunks the input queue discarded
+    };
+    Counters counters() const;
+    // The codec number of the open decoder (-1: none open). Any thread.
+    int codec() const { return codec_.load(); }
 
     // Why the current stream shows no picture, when the worker can tell.
     enum class Unsupported : uint8_t {
@@ -126,10 +149,12 @@ private:
         std::unique_ptr<uint8_t[]> bytes;
         int length = 0;
         bool gap = false;
+        uint64_t pushedUs = 0;
     };
     struct FrameEntry {
         MediaFrame record{};
         std::unique_ptr<uint8_t[]> payload;
+        uint64_t receivedUs = 0;   // when the chunk holding its last byte was pushed
     };
 
     void resetStream();
@@ -137,7 +162,10 @@ private:
     int intake();
     bool acceptKeyFrame(const MediaFrame& f) const;
     void noteRecord(const MediaFrame& f);
-    bool appendFrame(const MediaFrame& f);
+    bool appendFrame(const MediaFrame& f, uint64_t receivedUs);
+    void catchUpAfterAppend();
+    void passOverBehind();
+    void skipFrames(size_t count);
     int decodeOne();
     void decodeFrame(const uint8_t* data, int length, bool padded);
     void decodeJoined();
@@ -158,7 +186,9 @@ private:
     // The decoded picture waiting for conversion: the decoder's own planes, valid until the
     // next decode or close (y is null when there is none).
     VideoDecoder::Planes decoded_{};
-    Picture::Clock::time_point decodedAt_{};
+    uint64_t decodedUs_ = 0;
+    uint64_t decodedReceivedUs_ = 0;    // received stamp of the frame that gave decoded_
+    uint64_t decodingReceivedUs_ = 0;   // received stamp of the frame being decoded
     uint64_t sequence_ = 0;
     std::deque<FrameEntry> frameList_;
     size_t frameListBytes_ = 0;
@@ -203,6 +233,12 @@ private:
     mutable std::mutex reasonLock_;
     UnsupportedReason reason_;
     std::atomic<int64_t> droppedPushes_{0};
+    std::atomic<int64_t> bytesIn_{0};
+    std::atomic<int64_t> framesIn_{0};
+    std::atomic<int64_t> skipped_{0};
+    std::atomic<int> codec_{-1};
+    std::atomic<uint64_t> lastFrameUs_{0};   // when the last video frame joined the list
+    std::atomic<bool> lowLatency_{false};
 
     // Wakes the idle decoder thread: new bytes, a picture taken, or stop. wakeUp_ is guarded
     // by wakeLock_.

@@ -2,7 +2,6 @@
 // worker's picture buffer, valid from DecoderWorker::takePicture until it is given back. Plain
 // data; the frame timer holds it.
 #pragma once
-#include <chrono>
 #include <cstdint>
 
 namespace kevra {
@@ -25,8 +24,6 @@ constexpr PixelFormat pixelFormatForDepth(int bits)
 }
 
 struct Picture {
-    using Clock = std::chrono::steady_clock;
-
     const uint8_t* pixels = nullptr;
     int width = 0;
     int height = 0;
@@ -36,9 +33,12 @@ struct Picture {
     // Pixel aspect the stream declares; 0/0 when it declares none (square pixels assumed).
     int sampleAspectNum = 0;
     int sampleAspectDen = 0;
-    uint64_t sequence = 0;       // counts the worker's converted pictures from 1
-    Clock::time_point decoded;   // when the decoder gave the picture out
-    Clock::time_point converted;
+    uint64_t sequence = 0;   // counts the worker's converted pictures from 1
+    // Stage times on the program's clock (Clock::nowUs): the last byte of the frame that gave
+    // the picture reached the worker, the decoder gave the picture out, it was converted.
+    uint64_t receivedUs = 0;
+    uint64_t decodedUs = 0;
+    uint64_t convertedUs = 0;
 
     explicit operator bool() const { return pixels != nullptr; }
     int bitsPerPixel() const { return kevra::bitsPerPixel(format); }

@@ -57,9 +57,11 @@ struct FakeDevice : LiveViewDevice {
     std::atomic<PixelFormat> format{PixelFormat::Bgrx32};
     std::vector<uint8_t> pixels = std::vector<uint8_t>(352 * 288 * 4, 0x40);
     explicit FakeDevice(Log& l) : log(l) {}
-    void openChannel(int ch, int) override
+    std::atomic<int> stream{0};
+    void openChannel(int ch, int number) override
     {
         channel = ch;
+        stream = number;
         log.add("open " + std::to_string(ch));
     }
     void stopChannel() override { log.add("stop " + std::to_string(channel)); }
@@ -279,6 +281,50 @@ TEST_F(PlaybackTest, StreamsFollowWhatIsShownAndACameraMovingBetweenViewsKeepsIt
     tiles.calls.clear();
     showTiles({1, 0, 4, -1});
     EXPECT_EQ(tiles.calls, (Calls{"clear 0", "clear 1", "clear 2"}));
+}
+
+TEST_F(PlaybackTest, ACameraAloneSwitchesToItsStreamNumberHoldingTheTilePicture)
+{
+    playback.setStreamNumbers(2, 1);
+    showTiles({0, 1, 2, 3});
+    for (int ch = 0; ch < 4; ++ch) {
+        EXPECT_EQ(devices[ch]->stream.load(), 2);
+        playback.onOpenResult(cam(ch), 0);
+    }
+    ready(0, 4, 2);
+    playback.tick();
+    ASSERT_EQ(playback.tileState(0), State::Playing);
+    log.take();
+    tiles.calls.clear();
+
+    // Alone: the recorder stops stream 2 and starts stream 1; the tile keeps its picture and
+    // says it plays until the first picture of stream 1.
+    showTiles({0}, {1, 2, 3});
+    EXPECT_EQ(log.take(), Calls{"open 0"});
+    EXPECT_EQ(devices[0]->stream.load(), 1);
+    EXPECT_TRUE(playback.stream(cam(0))->holding());
+    for (const std::string& c : tiles.calls)
+        EXPECT_NE(c, "clear 0");
+    playback.onOpenResult(cam(0), 0);
+    for (int i = 0; i < 20; ++i)
+        playback.tick();
+    EXPECT_EQ(playback.tileState(0), State::Playing) << "no Buffering while held";
+    ready(0, 8, 4);
+    playback.tick();
+    EXPECT_FALSE(playback.stream(cam(0))->holding());
+    EXPECT_EQ(playback.tileState(0), State::Playing);
+
+    // Back in the grid: stream 2 again, the hidden tiles' streams untouched.
+    showTiles({0, 1, 2, 3});
+    EXPECT_EQ(log.take(), Calls{"open 0"});
+    EXPECT_EQ(devices[0]->stream.load(), 2);
+    // A refused switch says so instead of holding for ever.
+    showTiles({1}, {0, 2, 3});
+    playback.onOpenResult(cam(1), 5);
+    EXPECT_EQ(playback.tileState(0), State::OpenError);
+    // The single view uses the single stream number from its first open.
+    showSingle(3);
+    EXPECT_EQ(devices[3]->stream.load(), 1);
 }
 
 TEST_F(PlaybackTest, OneStateMachineForTheSingleViewAndTheTiles)
@@ -540,6 +586,62 @@ struct OpenAnswers : DeviceEvents {
 // opens complete and real pictures stream: the decoders are started and stopped only here, the
 // network thread only pushes, the frame timer only polls. Meant for ThreadSanitizer as much as
 // for the result: afterwards only the cameras shown stream, and after stopAll none does.
+TEST(PlaybackOverTheClient, TheRecorderSeesTheTileStreamStopAndTheSingleStreamStart)
+{
+    RecorderProcess rec({"--size", "176x144", "--fps", "25", "--channels", "2"});
+    ASSERT_TRUE(rec.start());
+    OpenAnswers answers;
+    FakeHost host;
+    FakeSurface surface;
+    FakeTiles tiles;
+    DeviceClient client;
+    client.setSink(&answers);
+    {
+        Playback playback(host, surface, tiles,
+                          [&] { return std::make_unique<ClientLiveViewDevice>(client); });
+        playback.setStreamNumbers(2, 1);
+        client.login("127.0.0.1", rec.port(), "admin", "580317", 10000);
+        for (int i = 0; i < 2000 && answers.login.load() == -1; ++i)
+            std::this_thread::sleep_for(10ms);
+        ASSERT_EQ(answers.login.load(), 0);
+        Playback::Shown grid;
+        grid.tileCount = 4;
+        grid.tiles[0] = cam(0);
+        grid.tiles[1] = cam(1);
+        playback.show(grid);
+        for (int ch : {0, 1})
+            EXPECT_EQ(RecorderProcess::field(
+                          rec.waitFor({"\"event\":\"stream\"", "\"channel\":" + std::to_string(ch),
+                                       "\"op\":\"start\""},
+                                      10000),
+                          "stream"),
+                      "2");
+        size_t from = rec.events().size();
+        Playback::Shown alone;
+        alone.tileCount = 1;
+        alone.tiles[0] = cam(1);
+        alone.live = {cam(0)};
+        playback.show(alone);
+        const std::string stop =
+            rec.waitFor({"\"event\":\"stream\"", "\"channel\":1", "\"op\":\"stop\""}, 10000, from);
+        const std::string start =
+            rec.waitFor({"\"event\":\"stream\"", "\"channel\":1", "\"op\":\"start\""}, 10000, from);
+        EXPECT_FALSE(stop.empty());
+        EXPECT_EQ(RecorderProcess::field(start, "stream"), "1");
+        from = rec.events().size();
+        playback.show(grid);
+        EXPECT_EQ(RecorderProcess::field(
+                      rec.waitFor({"\"event\":\"stream\"", "\"channel\":1", "\"op\":\"start\""},
+                                  10000, from),
+                      "stream"),
+                  "2");
+        playback.stopAll();
+    }
+    client.setSink(nullptr);
+    client.shutdown();
+    EXPECT_EQ(rec.stop(), 0);
+}
+
 TEST(PlaybackOverTheClient, HammeredSwitchingLeavesOnlyTheShownCamerasStreaming)
 {
     RecorderProcess rec({"--size", "176x144", "--fps", "25", "--channels", "4"});

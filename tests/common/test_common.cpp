@@ -13,12 +13,14 @@ TEST(Clock, RealClockIsMonotonicAndManualClockAdvancesOnlyWhenTold)
     uint64_t a = Clock::nowMs();
     uint64_t b = Clock::nowMs();
     EXPECT_LE(a, b);
+    EXPECT_LE(a * 1000, Clock::nowUs());
 
     Clock::useManual(5000);
     EXPECT_TRUE(Clock::isManual());
     EXPECT_EQ(Clock::nowMs(), 5000u);
     Clock::advance(60'001);
     EXPECT_EQ(Clock::nowMs(), 65'001u);
+    EXPECT_EQ(Clock::nowUs(), 65'001'000u);
     Clock::useReal();
     EXPECT_FALSE(Clock::isManual());
 }

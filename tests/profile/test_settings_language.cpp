@@ -45,6 +45,20 @@ TEST(LoginSettings, AutomaticReconnectionIsOffOnlyForZeroAndSavingKeepsTheKey)
     EXPECT_FALSE(LoginSettings::load(path).autoReconnect);
 }
 
+TEST(LoginSettings, LowLatencyIsOffUntilTurnedOnAndOutlivesALoginSave)
+{
+    TempFolder dir;
+    const std::u16string path = dir.wide("login.ini");
+    EXPECT_FALSE(LoginSettings::load(path).lowLatency);
+    ASSERT_EQ(LoginSettings::saveLowLatency(path, true), 1);
+    ASSERT_EQ(LoginSettings::save(path, u"10.0.0.2", u"34567", u"admin", u"pw"), 1);
+    const LoginSettings s = LoginSettings::load(path);
+    EXPECT_TRUE(s.lowLatency);
+    EXPECT_EQ(s.ip, u"10.0.0.2");
+    ASSERT_EQ(LoginSettings::saveLowLatency(path, false), 1);
+    EXPECT_FALSE(LoginSettings::load(path).lowLatency);
+}
+
 TEST(LoginSettings, FirstSaveLeavesKeysInReverseOrderAndLaterSavesReplaceInPlace)
 {
     TempFolder dir;
@@ -159,7 +173,78 @@ const std::set<std::u16string>& languageKeys()
                                                   u"REC_TO",
                                                   u"REC_SAVED",
                                                   u"REC_FAILED",
-                                                  u"REC_NONE"};
+                                                  u"REC_NONE",
+                                                  u"STATS",
+                                                  u"LOW_LAT",
+                                                  u"ST_CODEC",
+                                                  u"ST_SIZE",
+                                                  u"ST_FPS",
+                                                  u"ST_RATE",
+                                                  u"ST_DROP",
+                                                  u"ST_DELAY",
+                                                  u"KH_TITLE_T",
+                                                  u"KH_ALL_T",
+                                                  u"KH_IN_TREE_T",
+                                                  u"KH_ON_PICTURE_T",
+                                                  u"KH_IN_GRID_T",
+                                                  u"KH_IN_FULL_T",
+                                                  u"KH_HELP_H",
+                                                  u"KH_LOGIN_H",
+                                                  u"KH_SETTINGS_H",
+                                                  u"KH_ABOUT_H",
+                                                  u"KH_EXIT_H",
+                                                  u"KH_LAYOUT1_H",
+                                                  u"KH_LAYOUT4_H",
+                                                  u"KH_LAYOUT9_H",
+                                                  u"KH_LAYOUT16_H",
+                                                  u"KH_OPEN_H",
+                                                  u"KH_BACK_H",
+                                                  u"KH_FULL_H",
+                                                  u"KH_TREE_H",
+                                                  u"KH_CYCLE_H",
+                                                  u"KH_MOVE_LEFT_H",
+                                                  u"KH_MOVE_RIGHT_H",
+                                                  u"KH_MOVE_UP_H",
+                                                  u"KH_MOVE_DOWN_H",
+                                                  u"KH_LENS_IN_H",
+                                                  u"KH_LENS_OUT_H",
+                                                  u"KH_FOCUS_PLUS_H",
+                                                  u"KH_FOCUS_MINUS_H",
+                                                  u"KH_IRIS_PLUS_H",
+                                                  u"KH_IRIS_MINUS_H",
+                                                  u"KH_DZOOM_IN_H",
+                                                  u"KH_DZOOM_OUT_H",
+                                                  u"KH_DZOOM_RESET_H",
+                                                  u"KH_PAN_LEFT_H",
+                                                  u"KH_PAN_RIGHT_H",
+                                                  u"KH_PAN_UP_H",
+                                                  u"KH_PAN_DOWN_H",
+                                                  u"KH_SAVE_H",
+                                                  u"KH_RECORD_H",
+                                                  u"KH_TOUR_H",
+                                                  u"KH_STATS_H",
+                                                  u"KH_LOWLAT_H",
+                                                  u"KH_NEXT_TILE_H",
+                                                  u"KH_PREV_TILE_H",
+                                                  u"KH_ALONE_H",
+                                                  u"KH_LEAVE_FULL_H",
+                                                  u"SET_TITLE_T",
+                                                  u"SET_RECONNECT_T",
+                                                  u"SET_TILE_STREAM_T",
+                                                  u"SET_ONE_STREAM_T",
+                                                  u"SET_PICTURES_T",
+                                                  u"SET_CLIPS_T",
+                                                  u"SET_DEFAULT_FOLDER_T",
+                                                  u"SET_LANGUAGE_T",
+                                                  u"SET_LANG_SYSTEM_T",
+                                                  u"SET_DWELL_T",
+                                                  u"SET_TOUR_GRID_T",
+                                                  u"SET_NOTE_T",
+                                                  u"SET_CANCEL_T",
+                                                  u"SET_SAVE_ERR_T",
+                                                  u"TOUR_ON_T",
+                                                  u"TOUR_PAUSED_T",
+                                                  u"TOUR_NONE_T"};
     return keys;
 }
 

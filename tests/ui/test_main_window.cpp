@@ -1,18 +1,28 @@
+#include "app/KeyTable.h"
 #include "app/LiveViewDevice.h"
 #include "common/Utf.h"
 #include "device/DeviceClient.h"
 #include "profile/LoginSettings.h"
 #include "profile/ProfileFile.h"
+#include "profile/TourSettings.h"
+#include "profile/ViewerSettings.h"
 #include "ui/support/UiTestSupport.h"
 #include "ui/BitmapButton.h"
 #include "ui/LoginDialog.h"
 #include "ui/DisplaySurface.h"
+#include "ui/HelpOverlay.h"
+#include "ui/SettingsDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/VideoArea.h"
 
 #include <QApplication>
 #include <QFontMetrics>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QTimer>
 #include <QTest>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
@@ -139,6 +149,94 @@ TEST_F(MainWindowTest, TreeIsFilledFromUtf8NamesAndRootClickOpensNothing)
     for (Qt::Key k : {Qt::Key_Up, Qt::Key_Up, Qt::Key_Down, Qt::Key_Left})
         QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : w.get(), k);
     EXPECT_EQ(w->tree()->currentItem(), r->child(2));
+}
+
+TEST_F(MainWindowTest, KeysOpenTheHighlightedCameraLeaveFullScreenHoldMovesAndListThemselves)
+{
+    w->loginDialog()->applyLoginResult(0);
+    ASSERT_TRUE(waitUntil([&] { return w->loginDialog() == nullptr; }));
+    list(block({"Gate", "Yard", "Lobby"}), 3);
+    ASSERT_TRUE(waitUntil([&] { return w->tree()->topLevelItemCount() == 1; }));
+    auto key = [&](int k, Qt::KeyboardModifiers m = Qt::NoModifier) {
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : w.get(),
+                        Qt::Key(k), m);
+    };
+    for (auto [k, channel] :
+         {std::pair{Qt::Key_Return, 1}, {Qt::Key_Enter, 2}, {Qt::Key_Space, 0}}) {
+        w->showTreeMode();
+        w->tree()->setCurrentItem(root()->child(channel));
+        w->tree()->setFocus();
+        key(k);
+        EXPECT_EQ(device.lastChannel.load(), channel);
+        EXPECT_TRUE(w->isVideoMode());
+    }
+    key(Qt::Key_F);
+    EXPECT_TRUE(w->playback().single().fullScreen());
+    key(Qt::Key_Escape);
+    EXPECT_FALSE(w->playback().single().fullScreen());
+    EXPECT_TRUE(w->isVisible());
+
+    // A held arrow key is one move: auto-repeats add nothing, the release ends it.
+    QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : w.get();
+    QTest::keyPress(target, Qt::Key_Right);
+    EXPECT_TRUE(w->ptzHold().held());
+    QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier, QString(), true);
+    QApplication::sendEvent(target, &repeat);
+    QTest::keyRelease(target, Qt::Key_Right);
+    EXPECT_FALSE(w->ptzHold().held());
+
+    // The help lists exactly the key table, in the user's language.
+    key(Qt::Key_Question, Qt::ShiftModifier);
+    HelpOverlay* help = w->helpOverlay();
+    ASSERT_TRUE(help->isVisible());
+    size_t rows = 0;
+    for (const KeyTable::Section& s : KeyTable::sections()) {
+        EXPECT_TRUE(help->lines().contains("[" + lang(s.titleKey) + "]"));
+        for (const KeyTable::Binding* b : s.bindings) {
+            EXPECT_TRUE(help->lines().contains(QString::fromStdU16String(KeyTable::keysText(*b)) +
+                                               "\t" + lang(b->textKey)));
+            ++rows;
+        }
+    }
+    EXPECT_EQ(size_t(help->lines().size()), rows + KeyTable::sections().size());
+    key(Qt::Key_Down);   // scrolls
+    EXPECT_TRUE(help->isVisible());
+    key(Qt::Key_X);
+    EXPECT_FALSE(help->isVisible());
+    EXPECT_TRUE(w->isVisible());
+}
+
+TEST_F(MainWindowTest, SettingsDialogWritesTheProfileFilesAndAppliesAtOnce)
+{
+    w->loginDialog()->applyLoginResult(0);
+    ASSERT_TRUE(waitUntil([&] { return w->loginDialog() == nullptr; }));
+    const std::string clips = makeTempDir();
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+        auto* d = qobject_cast<SettingsDialog*>(QApplication::activeModalWidget());
+        if (!d)
+            return;
+        seen = true;
+        EXPECT_EQ(d->tileStreamBox()->value(), 1);
+        EXPECT_TRUE(d->reconnectBox()->isChecked());
+        d->tileStreamBox()->setValue(2);
+        d->reconnectBox()->setChecked(false);
+        d->clipFolderField()->setText(QString::fromStdString(clips));
+        d->languageBox()->setCurrentIndex(2);
+        d->dwellBox()->setValue(25);
+        d->accept();
+    });
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : w.get(),
+                    Qt::Key_F10);
+    ASSERT_TRUE(seen);
+    const ViewerSettings s = ViewerSettings::load(w->viewer().loginSettingsPath());
+    EXPECT_EQ(s.tileStream, 2);
+    EXPECT_EQ(s.singleStream, 1);
+    EXPECT_FALSE(s.autoReconnect);
+    EXPECT_EQ(s.language, u"chn");
+    EXPECT_EQ(w->viewer().recordings().folder(), clips) << "applied without a restart";
+    const std::u16string login = w->viewer().loginSettingsPath();
+    EXPECT_EQ(TourSettings::load(login.substr(0, login.rfind(u'/') + 1) + u"views.ini").dwellS, 25);
 }
 
 TEST_F(MainWindowTest, EmptyAndHostileListsLeaveOnlyWhatIsThere)

@@ -189,7 +189,7 @@ TEST(TileView, TextsSitOnADarkBackdropAndLongNamesAreShortenedVisibly)
     const QString longName = QString::fromUtf8("停车场东北角入口全景摄像机二号");
     view.setDescribe([&](int p) {
         return TileView::Label{p == 0 ? longName : QStringLiteral("Gate"),
-                               QStringLiteral("Playing"), QString(), QString()};
+                               QStringLiteral("Playing"), QString(), QString(), QString()};
     });
     const std::vector<uint8_t> white(320 * 240 * 4, 255);
     for (int p = 0; p < 4; ++p)

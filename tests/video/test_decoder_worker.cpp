@@ -1,5 +1,7 @@
 #include "video/DecoderWorker.h"
 
+#include "common/Clock.h"
+
 #include "testkit/KxavMuxer.h"
 #include "testkit/Mpeg4EsWriter.h"
 #include "testkit/PacketMuxer.h"
@@ -10,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -229,7 +232,8 @@ TEST(DecoderWorker, DecodesConvertsAndHandsOverOnePictureAtATime)
     EXPECT_EQ(pic.stride, 176 * 4);
     EXPECT_TRUE(pic.bottomUp);
     EXPECT_EQ(pic.sequence, 1u);
-    EXPECT_LE(pic.decoded, pic.converted);
+    EXPECT_LE(pic.receivedUs, pic.decodedUs);
+    EXPECT_LE(pic.decodedUs, pic.convertedUs);
     EXPECT_EQ(w.convertedCount(), 1);
     // Output row 10 is source row 133, in the plain grey half of the pattern.
     int b, g, r;
@@ -254,6 +258,124 @@ TEST(DecoderWorker, DecodesConvertsAndHandsOverOnePictureAtATime)
     EXPECT_EQ(next.sequence, 2u);
     w.giveBack(pic);   // an earlier picture given back late leaves the new one in place
     EXPECT_EQ(w.convertedCount(), 1);
+}
+
+// Drives a worker on the manual clock as the network and the frame timer would: frames arrive
+// 40 ms apart (or together in a burst), the timer takes whatever picture is ready.
+struct TimedRun {
+    DecoderWorker w;
+    CameraStream cam;
+    std::vector<uint64_t> sentUs;    // push time of every frame, in order
+    std::vector<uint64_t> shownUs;   // received stamp of every picture taken
+    explicit TimedRun(bool low, int gop = 25) : cam(5, 176, 144, gop)
+    {
+        Clock::useManual();
+        w.setLowLatency(low);
+        w.startManual();
+    }
+    ~TimedRun() { Clock::useReal(); }
+    void send(int frames, int gapMs)
+    {
+        for (int i = 0; i < frames; ++i) {
+            Clock::advance(gapMs);
+            sentUs.push_back(Clock::nowUs());
+            push(w, cam.next());
+            drive(1);
+        }
+    }
+    // Worker passes, each followed by the frame timer's look.
+    void drive(int passes)
+    {
+        for (int i = 0; i < passes; ++i) {
+            w.runIntake();
+            w.runStep();
+            Picture pic;
+            if (w.takePicture(pic)) {
+                shownUs.push_back(pic.receivedUs);
+                w.giveBack(pic);
+            }
+        }
+    }
+    // Pictures taken since the newest frame arrived (0: the newest frame is not shown yet).
+    size_t behindNewest() const
+    {
+        return shownUs.empty() || shownUs.back() != sentUs.back() ? 0 : 1;
+    }
+};
+
+TEST(DecoderWorker, PicturesCarryTheirFramesStageTimes)
+{
+    TimedRun run(false);
+    run.send(3, 40);
+    ASSERT_EQ(run.shownUs.size(), 3u);
+    EXPECT_EQ(run.shownUs, run.sentUs);   // each picture carries its own frame's arrival
+    run.send(1, 40);
+    EXPECT_EQ(run.w.counters().frames, 4);
+    EXPECT_EQ(run.w.counters().skipped, 0);
+    EXPECT_GT(run.w.counters().bytes, 0);
+    EXPECT_EQ(run.w.codec(), 4);   // H.264
+}
+
+TEST(DecoderWorker, LowLatencyCatchesUpAfterABurstAndNeverShowsOutOfOrder)
+{
+    for (const bool low : {false, true}) {
+        SCOPED_TRACE(low ? "low latency" : "default");
+        TimedRun run(low);
+        run.send(10, 40);   // steady: every frame shown, none passed over
+        EXPECT_EQ(run.shownUs.size(), 10u);
+        EXPECT_EQ(run.w.counters().skipped, 0);
+        // A stall, then 2 s of frames at once (1 ms apart) with two key frames among them.
+        Clock::advance(1000);
+        for (int i = 0; i < 50; ++i) {
+            Clock::advance(1);
+            run.sentUs.push_back(Clock::nowUs());
+            push(run.w, run.cam.next());
+        }
+        const size_t before = run.shownUs.size();
+        run.drive(60);
+        EXPECT_TRUE(std::is_sorted(run.shownUs.begin(), run.shownUs.end()));
+        EXPECT_EQ(std::adjacent_find(run.shownUs.begin(), run.shownUs.end()), run.shownUs.end());
+        if (low) {
+            // Caught up: the newest frame is shown after at most two older ones.
+            EXPECT_EQ(run.behindNewest(), 1u);
+            EXPECT_LE(run.shownUs.size() - before, 3u);
+            EXPECT_EQ(run.w.counters().skipped + int64_t(run.shownUs.size()), 60);
+            EXPECT_EQ(run.w.buffering(1), 0);
+            Clock::advance(200);   // no frame for five intervals: buffering
+            EXPECT_EQ(run.w.buffering(0), 1);
+        } else {
+            EXPECT_EQ(run.shownUs.size(), 60u);   // every frame, in turn
+            EXPECT_EQ(run.w.counters().skipped, 0);
+        }
+        // Steady again: nothing more is passed over.
+        const int64_t skipped = run.w.counters().skipped;
+        run.send(10, 40);
+        EXPECT_EQ(run.w.counters().skipped, skipped);
+        EXPECT_EQ(run.shownUs.back(), run.sentUs.back());
+    }
+}
+
+TEST(DecoderWorker, LowLatencyWaitsForTheNextKeyFrameWhenDecodingFallsBehind)
+{
+    TimedRun run(true, 100);   // a key frame every 4 s
+    run.send(2, 40);
+    // 1.6 s of dependent frames before the decoder looks at any: more than it may hold.
+    for (int i = 0; i < 40; ++i) {
+        Clock::advance(1);
+        run.sentUs.push_back(Clock::nowUs());
+        push(run.w, run.cam.next());
+    }
+    run.w.runIntake();
+    EXPECT_EQ(run.w.framesQueued(), 0);   // dropped at 38; the two after wait for a key frame
+    EXPECT_EQ(run.w.counters().skipped, 38);
+    const size_t shown = run.shownUs.size();
+    run.drive(5);
+    EXPECT_EQ(run.shownUs.size(), shown);   // no picture made of a broken reference chain
+    // The wait ends with the key frame.
+    run.send(58, 40);
+    EXPECT_EQ(run.shownUs.size(), shown);
+    run.send(1, 40);
+    EXPECT_EQ(run.shownUs.back(), run.sentUs.back());
 }
 
 TEST(DecoderWorker, SixteenBitDisplayGetsItsOwnFormula)

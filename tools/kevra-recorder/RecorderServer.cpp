@@ -589,6 +589,7 @@ void RecorderServer::sendFrame(int channel, int stream, const std::vector<uint8_
             .field("stream", stream)
             .field("frame", number)
             .flag("key", key)
+            .field("bytes", static_cast<int64_t>(frame.size()))
             .field("real_us", clockMicros(CLOCK_REALTIME))
             .field("mono_us", clockMicros(CLOCK_MONOTONIC))
             .end();

@@ -1,0 +1,37 @@
+#include "app/PtzHold.h"
+
+namespace kevra {
+
+bool PtzHold::press(int key, int code, uint64_t nowMs)
+{
+    key_ = key;
+    code_ = code;
+    nextMs_ = nowMs + kStepMs;
+    return true;
+}
+
+bool PtzHold::release(int key)
+{
+    if (key_ == 0 || key != key_)
+        return false;
+    return cancel();
+}
+
+bool PtzHold::cancel()
+{
+    const bool was = key_ != 0;
+    key_ = 0;
+    code_ = -1;
+    return was;
+}
+
+int PtzHold::due(uint64_t nowMs)
+{
+    if (key_ == 0 || nowMs < nextMs_)
+        return -1;
+    // One step per call however late the timer ran: a stalled timer must not burst steps.
+    nextMs_ = nowMs + kStepMs;
+    return code_;
+}
+
+}   // namespace kevra

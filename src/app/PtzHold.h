@@ -1,0 +1,35 @@
+// A held camera-move key as one steady move: the command goes out when the key goes down and
+// again every kStepMs while it stays down, at the viewer's pace rather than the keyboard's
+// auto-repeat (which starts late and runs at the platform's rate); the key going up, or the
+// window losing the keyboard, ends it and nothing more is sent. The recorder's PTZ message
+// moves a step per command and has no stop of its own, so ending the steps is the stop.
+// Pure state on the millisecond clock; user-interface thread.
+#pragma once
+#include <cstdint>
+
+namespace kevra {
+
+class PtzHold {
+public:
+    static constexpr uint64_t kStepMs = 150;
+
+    // A key went down (not a repeat): the hold moves to this key and code; true when the code
+    // is to be sent now (always, for a new key).
+    bool press(int key, int code, uint64_t nowMs);
+    // The key went up (a repeat's release does not count): true when a hold ended.
+    bool release(int key);
+    // The window lost the keyboard: whatever is held ends.
+    bool cancel();
+    // The code to send now while held and a step is due, else -1.
+    int due(uint64_t nowMs);
+
+    bool held() const { return key_ != 0; }
+    int code() const { return code_; }
+
+private:
+    int key_ = 0;
+    int code_ = -1;
+    uint64_t nextMs_ = 0;
+};
+
+}   // namespace kevra

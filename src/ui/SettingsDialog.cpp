@@ -1,0 +1,127 @@
+#include "ui/SettingsDialog.h"
+
+#include "ui/QtText.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+namespace kevra {
+
+SettingsDialog::SettingsDialog(const ViewerSettings& v, const TourSettings& t, QWidget* parent)
+    : QDialog(parent)
+{
+    setWindowTitle(QtText::lang(u"SET_TITLE_T"));
+    auto* form = new QFormLayout;
+    form->setRowWrapPolicy(QFormLayout::WrapLongRows);
+
+    reconnect_ = new QCheckBox(QtText::lang(u"SET_RECONNECT_T"));
+    reconnect_->setChecked(v.autoReconnect);
+    form->addRow(reconnect_);
+    // The low-latency mode's switch belongs here, next to reconnection, once the viewer has
+    // that setting.
+
+    auto streamBox = [](int value) {
+        auto* b = new QSpinBox;
+        b->setRange(0, ViewerSettings::kMaxStream);
+        b->setValue(value);
+        return b;
+    };
+    tileStream_ = streamBox(v.tileStream);
+    singleStream_ = streamBox(v.singleStream);
+    form->addRow(QtText::lang(u"SET_TILE_STREAM_T"), tileStream_);
+    form->addRow(QtText::lang(u"SET_ONE_STREAM_T"), singleStream_);
+
+    form->addRow(QtText::lang(u"SET_PICTURES_T"), folderRow(pictures_, v.pictureFolder));
+    form->addRow(QtText::lang(u"SET_CLIPS_T"), folderRow(clips_, v.clipFolder));
+
+    language_ = new QComboBox;
+    language_->addItem(QtText::lang(u"SET_LANG_SYSTEM_T"), QString());
+    language_->addItem(QStringLiteral("English"), QtText::from(ViewerSettings::kEnglish));
+    language_->addItem(QString::fromUtf8("中文"), QtText::from(ViewerSettings::kChinese));
+    language_->setCurrentIndex(std::max(0, language_->findData(QtText::from(v.language))));
+    form->addRow(QtText::lang(u"SET_LANGUAGE_T"), language_);
+
+    dwell_ = new QSpinBox;
+    dwell_->setRange(TourSettings::kMinDwellS, TourSettings::kMaxDwellS);
+    dwell_->setSuffix(QStringLiteral(" s"));
+    dwell_->setValue(t.dwellS);
+    form->addRow(QtText::lang(u"SET_DWELL_T"), dwell_);
+    tourGrid_ = new QComboBox;
+    tourGrid_->addItem(QStringLiteral("2 x 2"), 4);
+    tourGrid_->addItem(QStringLiteral("3 x 3"), 9);
+    tourGrid_->setCurrentIndex(t.grid == 9 ? 1 : 0);
+    form->addRow(QtText::lang(u"SET_TOUR_GRID_T"), tourGrid_);
+
+    auto* note = new QLabel(QtText::lang(u"SET_NOTE_T"));
+    note->setWordWrap(true);
+    form->addRow(note);
+
+    // The fields scroll on a small screen; the buttons stay in sight.
+    auto* inner = new QWidget;
+    inner->setLayout(form);
+    auto* scroll = new QScrollArea;
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidget(inner);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    buttons->button(QDialogButtonBox::Ok)->setText(QtText::lang(u"OK"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(QtText::lang(u"SET_CANCEL_T"));
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(4, 4, 4, 4);
+    outer->addWidget(scroll);
+    outer->addWidget(buttons);
+}
+
+QWidget* SettingsDialog::folderRow(QLineEdit*& field, const std::u16string& value)
+{
+    auto* row = new QWidget;
+    auto* h = new QHBoxLayout(row);
+    h->setContentsMargins(0, 0, 0, 0);
+    field = new QLineEdit(QtText::from(value));
+    field->setPlaceholderText(QtText::lang(u"SET_DEFAULT_FOLDER_T"));
+    auto* browse = new QPushButton(QStringLiteral("..."));
+    browse->setFixedWidth(browse->fontMetrics().horizontalAdvance(QStringLiteral("....")) + 8);
+    QLineEdit* f = field;
+    connect(browse, &QPushButton::clicked, this, [this, f] {
+        const QString chosen = QFileDialog::getExistingDirectory(this, QString(), f->text());
+        if (!chosen.isEmpty())
+            f->setText(chosen);
+    });
+    h->addWidget(field, 1);
+    h->addWidget(browse);
+    return row;
+}
+
+ViewerSettings SettingsDialog::viewerSettings() const
+{
+    ViewerSettings s;
+    s.autoReconnect = reconnect_->isChecked();
+    s.tileStream = tileStream_->value();
+    s.singleStream = singleStream_->value();
+    s.pictureFolder = QtText::to(pictures_->text().trimmed());
+    s.clipFolder = QtText::to(clips_->text().trimmed());
+    s.language = QtText::to(language_->currentData().toString());
+    return s;
+}
+
+TourSettings SettingsDialog::tourSettings() const
+{
+    TourSettings t;
+    t.dwellS = dwell_->value();
+    t.grid = tourGrid_->currentData().toInt();
+    return t;
+}
+
+}   // namespace kevra

@@ -1,0 +1,52 @@
+// The Settings dialog (F10, and the picture's menu): what otherwise lives only in the settings
+// files — automatic reconnection, the recorder's stream numbers for tiles and for a camera
+// alone, the folders for pictures and clips, the language, the tour's dwell and grid. It shows
+// the values it is given and hands back what the user chose; the main window writes them
+// through the profile engine and applies them. Fits a 240 x 320 screen (it scrolls).
+// User-interface thread only.
+#pragma once
+#include "profile/TourSettings.h"
+#include "profile/ViewerSettings.h"
+
+#include <QDialog>
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QSpinBox;
+
+namespace kevra {
+
+class SettingsDialog : public QDialog {
+    Q_OBJECT
+public:
+    SettingsDialog(const ViewerSettings& viewer, const TourSettings& tour, QWidget* parent);
+
+    // The values as the fields show them now.
+    ViewerSettings viewerSettings() const;
+    TourSettings tourSettings() const;
+
+    // The fields (tests).
+    QCheckBox* reconnectBox() const { return reconnect_; }
+    QSpinBox* tileStreamBox() const { return tileStream_; }
+    QSpinBox* singleStreamBox() const { return singleStream_; }
+    QLineEdit* pictureFolderField() const { return pictures_; }
+    QLineEdit* clipFolderField() const { return clips_; }
+    QComboBox* languageBox() const { return language_; }
+    QSpinBox* dwellBox() const { return dwell_; }
+    QComboBox* tourGridBox() const { return tourGrid_; }
+
+private:
+    QWidget* folderRow(QLineEdit*& field, const std::u16string& value);
+
+    QCheckBox* reconnect_ = nullptr;
+    QSpinBox* tileStream_ = nullptr;
+    QSpinBox* singleStream_ = nullptr;
+    QLineEdit* pictures_ = nullptr;
+    QLineEdit* clips_ = nullptr;
+    QComboBox* language_ = nullptr;
+    QSpinBox* dwell_ = nullptr;
+    QComboBox* tourGrid_ = nullptr;
+};
+
+}   // namespace kevra
