@@ -55,6 +55,8 @@ public:
     bool sessionRecovering() const { return session_.active() || awaitingList_; }
     bool channelRecovering(int channel) const { return channels_.count(channel) != 0; }
     int sessionAttempt() const { return session_.attempt(); }
+    // Whole seconds until the next login try while one waits; 0 otherwise.
+    int sessionSecondsLeft() const { return session_.secondsLeft(); }
     // The text for the current state ("" when nothing is recovered).
     std::u16string text() const;
 

@@ -12,6 +12,7 @@
 #include "device/TcpLink.h"
 #include "profile/Language.h"
 #include "profile/LoginSettings.h"
+#include "profile/RecorderList.h"
 #include "profile/ViewSettings.h"
 #include "profile/TourSettings.h"
 #include "profile/ViewerSettings.h"
@@ -36,6 +37,9 @@ Viewer::Viewer(DeviceClient& client, ViewerView& view, PictureSurface& picture, 
                                            std::move(devices));
     recovery_ = std::make_unique<RecoveryController>(static_cast<RecoveryHost&>(*this));
     loginSettingsPath_ = LoginSettings::pathIn(AppValues::settingsFolder());
+    otherRecorders_ =
+        std::make_unique<RecorderSessions>([this](std::function<void()> w) { view_.post(w); });
+    otherRecorders_->setChanged([this] { view_.showRecorders(otherRecorders_->nodes()); });
     setLowLatency(LoginSettings::load(loginSettingsPath_).lowLatency, false);
     loadStreamNumbers();
     client_.setSink(this);
@@ -53,6 +57,7 @@ void Viewer::shutdown()
     recovery_->cancel();
     playback_->stopAll();   // every channel, also one whose open was refused
     endRecordings();
+    otherRecorders_->shutdown();
     shutDown_ = true;
 }
 
@@ -209,6 +214,15 @@ void Viewer::loginDialogClosed(bool cancelled, const std::u16string& settingsPat
     endRecordings();
     restorePending_ = true;
     view_.showTreeMode();
+    followRecorderList();
+}
+
+void Viewer::followRecorderList()
+{
+    if (shutDown_)
+        return;
+    otherRecorders_->follow(RecorderList::load(loginSettingsPath_),
+                            LoginSettings::load(loginSettingsPath_).autoReconnect);
 }
 
 void Viewer::loadStreamNumbers()
@@ -589,6 +603,7 @@ void Viewer::poll()
     if (shutDown_)
         return;
     recovery_->poll();
+    otherRecorders_->poll();
     pollTour();
     markStalledTiles();
     watchStreams();

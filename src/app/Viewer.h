@@ -10,6 +10,7 @@
 #pragma once
 #include "app/Playback.h"
 #include "app/RecoveryController.h"
+#include "app/RecorderSessions.h"
 #include "app/RecordingController.h"
 #include "app/RecoveryHost.h"
 #include "app/SingleViewHost.h"
@@ -102,6 +103,9 @@ public:
     // settingsPath, recorder at address:port) was accepted and the camera tree is shown.
     void loginDialogClosed(bool cancelled, const std::u16string& settingsPath = {},
                            const std::u16string& address = {}, int port = 0);
+    // Logs in to the recorders after the first of login.ini's list (each on its own session)
+    // and follows later changes of that list; a recorder left out is logged out.
+    void followRecorderList();
     // Exit: the retries end and every stream stops (at the recorder too), timers joined.
     // Repeated calls do nothing more.
     void shutdown();
@@ -175,6 +179,7 @@ public:
     const TileGrid& grid() const { return grid_; }
     RecoveryController& recovery() { return *recovery_; }
     RecordingController& recordings() { return *recordings_; }
+    RecorderSessions& otherRecorders() { return *otherRecorders_; }
     const std::vector<std::u16string>& cameraNames() const { return cameraNames_; }
     const std::u16string& recoveryText() const { return recoveryText_; }
     const std::u16string& viewsPath() const { return viewsPath_; }
@@ -235,6 +240,7 @@ private:
     uint64_t statsDrawnMs_ = 0;   // when the figures were last drawn again
     std::unique_ptr<Playback> playback_;
     std::unique_ptr<RecoveryController> recovery_;
+    std::unique_ptr<RecorderSessions> otherRecorders_;
     std::atomic<int> systemError_{0};   // errno of the latest login's connect (network thread)
 
     // User-interface thread.

@@ -22,6 +22,15 @@ public:
     virtual void showCameras(const std::vector<std::u16string>& names) = 0;
     virtual void clearCameras() = 0;
     virtual void setCameraShown(int channel, bool shown) = 0;
+    // The recorders after the first, in list order, each a node of the tree after the first
+    // recorder's: its name, its state ("connected", "reconnecting in 4 s", "login failed: ...")
+    // and its cameras (kept while it is away).
+    struct RecorderNode {
+        std::u16string name, state;
+        std::vector<std::u16string> cameras;
+        bool operator==(const RecorderNode&) const = default;
+    };
+    virtual void showRecorders(const std::vector<RecorderNode>&) {}
 
     // Tree mode (camera tree and Back) or video mode (video area, panels, status row).
     virtual void showTreeMode() = 0;

@@ -350,6 +350,33 @@ bool setValue(std::u16string& text, const std::u16string& section, const std::u1
     return true;
 }
 
+// Removes every line of the section that starts with key + "=". A match inside another line
+// (a value holding the text) is left alone.
+void removeKey(std::u16string& text, const std::u16string& section, const std::u16string& key)
+{
+    const size_t headerPos = findSection(text, section);
+    if (headerPos == std::u16string::npos)
+        return;
+    const size_t lineEnd = headerLineEnd(headerPos, section);
+    size_t from = lineEnd;
+    for (;;) {
+        // The section ends where the next header line starts.
+        const size_t sectionEnd = text.find(kLineEnd + u"[", lineEnd);
+        const size_t keyPos = findKey(text, key, from);
+        if (keyPos == std::u16string::npos ||
+            (sectionEnd != std::u16string::npos && keyPos > sectionEnd))
+            return;
+        const bool lineStart = keyPos >= 2 && text.compare(keyPos - 2, 2, kLineEnd) == 0;
+        const size_t end = valueEnd(text, keyPos, keyPos + key.size() + 1);
+        if (!lineStart || end == std::u16string::npos) {
+            from = keyPos + 1;
+            continue;
+        }
+        text.erase(keyPos, end + 2 - keyPos);
+        from = keyPos;
+    }
+}
+
 }   // namespace
 
 int ProfileFile::WriteString(const std::u16string& section, const std::u16string& key,
@@ -362,10 +389,23 @@ int ProfileFile::WriteStrings(const std::u16string& section,
                               const std::vector<std::pair<std::u16string, std::u16string>>& values,
                               const std::u16string& path)
 {
-    if (section.empty() || values.empty())
+    if (values.empty())
+        return 0;
+    return UpdateSection(section, values, {}, path);
+}
+
+int ProfileFile::UpdateSection(const std::u16string& section,
+                               const std::vector<std::pair<std::u16string, std::u16string>>& values,
+                               const std::vector<std::u16string>& remove,
+                               const std::u16string& path)
+{
+    if (section.empty() || (values.empty() && remove.empty()))
         return 0;
     for (const auto& kv : values)
         if (kv.first.empty())
+            return 0;
+    for (const auto& key : remove)
+        if (key.empty())
             return 0;
     std::string osName;
     if (!osPath(path, osName))
@@ -401,6 +441,8 @@ int ProfileFile::WriteStrings(const std::u16string& section,
         for (const auto& kv : values)
             if (!setValue(text, section, kv.first, kv.second))
                 return 0;
+        for (const auto& key : remove)
+            removeKey(text, section, key);
 
         // A new file holds a password in plain text: owner-only access.
         const mode_t mode = exists ? (st.st_mode & 07777) : 0600;

@@ -31,6 +31,12 @@ public:
     static int WriteStrings(const std::u16string& section,
                             const std::vector<std::pair<std::u16string, std::u16string>>& values,
                             const std::u16string& path);
+    // As WriteStrings, and in the same replacement every line of the section that starts with
+    // one of `remove` followed by "=" goes (a key written and removed at once is removed).
+    // `values` may be empty when something is removed.
+    static int UpdateSection(const std::u16string& section,
+                             const std::vector<std::pair<std::u16string, std::u16string>>& values,
+                             const std::vector<std::u16string>& remove, const std::u16string& path);
 
     // Paths of this many UTF-16 code units or more are refused.
     static constexpr size_t kMaxPath = 260;

@@ -9,6 +9,7 @@
 #include "profile/LoginSettings.h"
 #include "ui/MessageBoxes.h"
 #include "ui/QtText.h"
+#include "ui/RecorderListDialog.h"
 #include "ui/TitleBand.h"
 
 #include <QApplication>
@@ -92,7 +93,8 @@ LoginDialog::LoginDialog(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Fra
         " border: 1px solid rgb(16, 16, 16); border-top-color: rgb(80, 84, 82); padding: 4px; }"
         "QPushButton:pressed { background: rgb(30, 30, 30); }"
         "QPushButton:disabled { color: rgb(110, 110, 110); }"));
-    for (QPushButton* b : {loginButton_, cancelButton_}) {
+    recordersButton_ = new QPushButton(QtText::lang(u"NVR_LIST"), bar_);
+    for (QPushButton* b : {loginButton_, cancelButton_, recordersButton_}) {
         b->setAutoDefault(false);
         b->setDefault(false);
         b->setFocusPolicy(Qt::NoFocus);
@@ -100,6 +102,7 @@ LoginDialog::LoginDialog(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Fra
     }
     connect(loginButton_, &QPushButton::clicked, this, &LoginDialog::onLoginCommand);
     connect(cancelButton_, &QPushButton::clicked, this, &LoginDialog::onCancelCommand);
+    connect(recordersButton_, &QPushButton::clicked, this, &LoginDialog::onRecordersCommand);
 
     loadSettings();
     cancelled_ = false;
@@ -139,7 +142,9 @@ QLabel* LoginDialog::label(Field f) const
 
 QPushButton* LoginDialog::command(Command c) const
 {
-    return c == Command::Login ? loginButton_ : cancelButton_;
+    return c == Command::Login    ? loginButton_
+           : c == Command::Cancel ? cancelButton_
+                                  : recordersButton_;
 }
 
 void LoginDialog::valuesToFields()
@@ -165,7 +170,7 @@ void LoginDialog::setBusy(bool busy)
     busy_ = busy;
     // The fields and Login wait; Cancel stays, to end the wait.
     for (QWidget* w : std::initializer_list<QWidget*>{ipEdit_, portEdit_, userEdit_, passwordEdit_,
-                                                      loginButton_})
+                                                      loginButton_, recordersButton_})
         w->setEnabled(!busy);
     connecting_->setText(connectingText());
     connecting_->setVisible(busy);
@@ -228,6 +233,14 @@ void LoginDialog::onLoginCommand()
         postLogout();
     if (postLogin)
         postLogin(host, port_, user, password, 10000);
+}
+
+void LoginDialog::onRecordersCommand()
+{
+    if (busy_)
+        return;
+    RecorderListDialog dlg(settingsPath_, this);
+    dlg.exec();
 }
 
 void LoginDialog::onCancelCommand()

@@ -21,7 +21,7 @@ class LoginDialog : public QDialog {
 public:
     // The four rows, in tab order, and the two commands of the bottom bar.
     enum class Field { Address, Port, User, Password };
-    enum class Command { Login, Cancel };
+    enum class Command { Login, Cancel, Recorders };
 
     // The login hook (and the others) must be set before Login.
     explicit LoginDialog(QWidget* parent = nullptr);
@@ -45,6 +45,8 @@ public:
     // Commands of the bottom bar.
     void onLoginCommand();
     void onCancelCommand();
+    // The list of further recorders (RecorderListDialog), saved to this dialog's login.ini.
+    void onRecordersCommand();
 
     // Asks the platform for a network connection; always succeeds on this platform unless a
     // test replaced it.
@@ -103,6 +105,7 @@ private:
     QWidget* bar_;
     QPushButton* loginButton_;
     QPushButton* cancelButton_;
+    QPushButton* recordersButton_;
     QPixmap band_;
     int titleHeight_ = 0;
     bool busy_ = false;

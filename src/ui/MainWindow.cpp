@@ -8,12 +8,14 @@
 #include "profile/TourSettings.h"
 #include "profile/ViewSettings.h"
 #include "common/Utf.h"
+#include "profile/LoginSettings.h"
 #include "ui/BitmapButton.h"
 #include "ui/LoginDialog.h"
 #include "ui/DisplaySurface.h"
 #include "ui/HelpOverlay.h"
 #include "ui/MessageBoxes.h"
 #include "ui/PictureSaver.h"
+#include "ui/RecorderListDialog.h"
 #include "ui/QtKeys.h"
 #include "ui/QtText.h"
 #include "ui/SettingsDialog.h"
@@ -61,6 +63,14 @@ MainWindow::MainWindow(DeviceClient& client, Playback::DeviceFactory devices, in
     tree_->setIconSize(QSize(16, 16));
     connect(tree_, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem* item, int) { onTreeClick(item); });
+    // The tree's menu (right click, or a long press) holds the list of further recorders.
+    tree_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(tree_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        QMenu menu(this);
+        QAction* list = menu.addAction(QtText::lang(u"NVR_LIST") + QStringLiteral("..."));
+        if (menu.exec(tree_->viewport()->mapToGlobal(at)) == list)
+            editRecorderList();
+    });
 
     videoBar_ = {makeButton(LoginCommand, u"LOGIN"), makeButton(CameraCommand, u"CAMERA"),
                  makeButton(FullCommand, u"FULL"), makeButton(AboutCommand, u"ABOUT"),
@@ -220,6 +230,7 @@ void MainWindow::showCameras(const std::vector<std::u16string>& names)
         root->addChild(item);
     }
     root->setExpanded(true);
+    fillOtherRecorders();
     // Enter shows a camera at once: the first one is highlighted.
     if (root->childCount() > 0)
         tree_->setCurrentItem(root->child(0));
@@ -228,6 +239,55 @@ void MainWindow::showCameras(const std::vector<std::u16string>& names)
 void MainWindow::clearCameras()
 {
     tree_->clear();
+}
+
+void MainWindow::showRecorders(const std::vector<RecorderNode>& nodes)
+{
+    const bool sameCameras = nodes.size() == otherRecorders_.size() &&
+                             std::equal(nodes.begin(), nodes.end(), otherRecorders_.begin(),
+                                        [](const RecorderNode& a, const RecorderNode& b) {
+                                            return a.name == b.name && a.cameras == b.cameras;
+                                        });
+    otherRecorders_ = nodes;
+    if (!tree_->topLevelItem(0))
+        return;   // no tree yet: it is filled with the first recorder's cameras
+    if (!sameCameras || tree_->topLevelItemCount() != int(nodes.size()) + 1) {
+        fillOtherRecorders();
+        return;
+    }
+    // Only the states changed (a countdown): the entries stay, so does the selection.
+    for (size_t i = 0; i < nodes.size(); ++i)
+        tree_->topLevelItem(int(i) + 1)
+            ->setText(0, QtText::from(nodes[i].name + u" - " + nodes[i].state));
+}
+
+void MainWindow::fillOtherRecorders()
+{
+    while (tree_->topLevelItemCount() > 1)
+        delete tree_->takeTopLevelItem(1);
+    for (size_t i = 0; i < otherRecorders_.size(); ++i) {
+        const RecorderNode& n = otherRecorders_[i];
+        auto* node = new QTreeWidgetItem(QStringList(QtText::from(n.name + u" - " + n.state)));
+        node->setIcon(0, images_[0]);
+        node->setData(0, kRecorderRole, int(i) + 1);
+        tree_->addTopLevelItem(node);
+        for (size_t c = 0; c < n.cameras.size(); ++c) {
+            auto* item = new QTreeWidgetItem(QStringList(QtText::from(n.cameras[c])));
+            item->setIcon(0, images_[2]);
+            item->setData(0, kChannelRole, int(c));
+            item->setData(0, kRecorderRole, int(i) + 1);
+            node->addChild(item);
+        }
+        node->setExpanded(true);
+    }
+}
+
+void MainWindow::editRecorderList()
+{
+    RecorderListDialog dlg(LoginSettings::pathIn(AppValues::settingsFolder()), this);
+    dlg.exec();
+    if (dlg.changed())
+        viewer_->followRecorderList();
 }
 
 QTreeWidgetItem* MainWindow::itemOfChannel(int channel) const
@@ -390,7 +450,9 @@ TileView::Label MainWindow::tileLabel(int position)
 void MainWindow::onTreeClick(QTreeWidgetItem* item)
 {
     if (!item || !item->parent())
-        return;   // nothing hit, or the root item
+        return;   // nothing hit, or a recorder's entry
+    if (item->data(0, kRecorderRole).toInt() > 0)
+        return;   // another recorder's camera: not played here yet
     viewer_->chooseCamera(item->data(0, kChannelRole).toInt());
 }
 

@@ -65,6 +65,9 @@ public:
     };
     // The camera entries of the tree carry their channel under this role.
     static constexpr int kChannelRole = Qt::UserRole;
+    // The entries of the recorders after the first (and their cameras) carry the recorder's
+    // place in login.ini's list.
+    static constexpr int kRecorderRole = Qt::UserRole + 1;
     // How long "Picture saved: ..." stays in the status row.
     static constexpr int kSavedTextMs = 5000;
 
@@ -170,11 +173,16 @@ private:
     void showConnectionLost() override;
     void showError(const std::u16string& text) override;
     void endProgram() override;
+    void showRecorders(const std::vector<RecorderNode>& nodes) override;
 
     BitmapButton* makeButton(int id, const char16_t* captionKey);
     void layOut();
     void placeTiles();
     void onTreeClick(QTreeWidgetItem* item);
+    // The tree's entries after the first recorder's: the other recorders and their cameras.
+    void fillOtherRecorders();
+    // The recorder list dialog; its changes are followed at once.
+    void editRecorderList();
     void setVideoGroupVisible(bool visible);
     void setTreeGroupVisible(bool visible);
     void updateVideoOrigin();
@@ -214,7 +222,8 @@ private:
     int zoomChannel_ = -1;   // the camera the zoom was set on
     DigitalZoom tileZoom_;   // the framed tile's
     int tileZoomChannel_ = -1;
-    QIcon images_[3];   // recorder, open camera, idle camera
+    QIcon images_[3];                            // recorder, open camera, idle camera
+    std::vector<RecorderNode> otherRecorders_;   // as the coordinator last told them
     QPixmap band_;
     MainLayout::Result layout_;
     QTimer* pollTimer_ = nullptr;    // the coordinator's poll

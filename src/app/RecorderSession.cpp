@@ -1,0 +1,276 @@
+#include "app/RecorderSession.h"
+
+#include "app/LoginFailure.h"
+#include "app/Viewer.h"
+#include "app/ViewerLog.h"
+#include "common/Utf.h"
+#include "device/DeviceClient.h"
+#include "device/ResultCode.h"
+#include "device/TcpLink.h"
+#include "profile/Language.h"
+
+#include <utility>
+
+namespace kevra {
+
+namespace {
+
+// Failures of the way to the recorder, not answers of the recorder: worth retrying.
+bool unreachable(int code)
+{
+    using namespace result_code;
+    return code == CONNECT_FAILED || code == LOGIN_TIMEOUT || code == LOGIN_NOT_SENT ||
+           code == HOST_UNRESOLVED;
+}
+
+}   // namespace
+
+RecorderSession::RecorderSession(int index, RecorderList::Recorder recorder, Post post,
+                                 bool autoReconnect)
+    : index_(index), recorder_(std::move(recorder)), post_(std::move(post))
+{
+    recovery_.setEnabled(autoReconnect);
+}
+
+RecorderSession::~RecorderSession()
+{
+    shutdown();
+    *alive_ = false;
+}
+
+void RecorderSession::later(std::function<void()> work)
+{
+    post_([alive = alive_, work = std::move(work)] {
+        if (*alive)
+            work();
+    });
+}
+
+// ---------------------------------------------------------------- network thread
+
+void RecorderSession::onLogin(int code, int)
+{
+    // Reported right after the session's connect on this thread: its system error, if any.
+    const int systemError = TcpLink::lastConnectError();
+    later([this, code, systemError] { loginResult(code, systemError); });
+}
+
+void RecorderSession::onList(int code, const uint8_t* block, int length, int count)
+{
+    std::vector<std::u16string> names = Viewer::splitNames(block, length, count);
+    later([this, code, names = std::move(names)]() mutable {
+        camerasListed(code, std::move(names));
+    });
+}
+
+void RecorderSession::onChannel(int channel, int code)
+{
+    later([this, channel, code] { openResult(channel, code); });
+}
+
+void RecorderSession::onConnectionLost()
+{
+    later([this] { sessionLost(); });
+}
+
+void RecorderSession::onChannelClosed(int channel)
+{
+    later([this, channel] { channelClosed(channel); });
+}
+
+// ---------------------------------------------------------------- user-interface thread
+
+void RecorderSession::start()
+{
+    if (client_)
+        return;
+    client_ = std::make_unique<DeviceClient>();
+    client_->setSink(this);
+    failureCode_ = 0;
+    setState(State::LoggingIn);
+    sendLogin(false);
+}
+
+void RecorderSession::shutdown()
+{
+    if (!client_)
+        return;
+    recovery_.cancel();
+    for (const auto& [channel, sink] : sinks_)
+        client_->stopChannel(channel);
+    client_->setSink(nullptr);
+    client_->shutdown();
+    client_.reset();
+    logins_.clear();
+    setState(State::Idle);
+}
+
+void RecorderSession::poll()
+{
+    if (!client_)
+        return;
+    recovery_.poll();
+    const int seconds = secondsLeft();
+    if (seconds != shownSeconds_) {
+        shownSeconds_ = seconds;
+        changed();
+    }
+}
+
+void RecorderSession::sendLogin(bool retry)
+{
+    if (!client_)
+        return;
+    logins_.push_back(retry);
+    if (retry)
+        client_->logout();   // whatever is left of the lost session goes first
+    client_->login(toUtf8(recorder_.ip), recorder_.port, toUtf8(recorder_.user),
+                   toUtf8(recorder_.password), kLoginTimeoutMs);
+}
+
+void RecorderSession::loginResult(int code, int systemError)
+{
+    if (logins_.empty())
+        return;   // sent before a shutdown
+    const bool retry = logins_.front();
+    logins_.pop_front();
+    if (code == result_code::OK) {
+        if (retry && !recovery_.onLoginResult(code))
+            return;
+        ViewerLog::event("recorder " + toUtf8(name()) + ": logged in");
+        failureCode_ = 0;
+        setState(State::Connected);
+        client_->queryList();
+        return;
+    }
+    failureCode_ = code;
+    systemError_ = systemError;
+    ViewerLog::detail("recorder " + toUtf8(name()) + ": login failed: " + describeResult(code));
+    if (retry) {
+        recovery_.onLoginResult(code);   // the next try is scheduled
+        changed();
+    } else if (unreachable(code) && recovery_.onConnectionLost()) {
+        setState(State::Reconnecting);   // not reached yet: tried again on the schedule
+    } else {
+        setState(State::Failed);
+    }
+}
+
+void RecorderSession::camerasListed(int code, std::vector<std::u16string> names)
+{
+    if (code != result_code::OK || state_ != State::Connected)
+        return;
+    cameraNames_ = std::move(names);
+    // After the first login the cameras asked for meanwhile open now; after a recovered
+    // session the recovery has what was streamed reopened.
+    if (!recovery_.sessionRecovering())
+        reopenShown();
+    recovery_.onCameraList();
+    changed();
+}
+
+void RecorderSession::openResult(int channel, int code)
+{
+    recovery_.onOpenResult(channel, code);
+}
+
+void RecorderSession::sessionLost()
+{
+    if (!client_ || state_ != State::Connected)
+        return;
+    ViewerLog::event("recorder " + toUtf8(name()) + ": connection lost");
+    failureCode_ = 0;
+    if (recovery_.onConnectionLost()) {
+        setState(State::Reconnecting);
+    } else {
+        client_->logout();
+        setState(State::Failed);
+    }
+}
+
+void RecorderSession::channelClosed(int channel)
+{
+    if (sinks_.count(channel))
+        recovery_.onChannelClosed(channel);
+}
+
+void RecorderSession::openCamera(int channel, MediaSink* sink)
+{
+    sinks_[channel] = sink;
+    if (client_ && state_ == State::Connected && !recovery_.sessionRecovering())
+        client_->openChannel(channel, kStream, sink);
+}
+
+void RecorderSession::stopCamera(int channel)
+{
+    if (sinks_.erase(channel) == 0)
+        return;
+    recovery_.forgetChannel(channel);
+    if (client_)
+        client_->stopChannel(channel);
+}
+
+void RecorderSession::cameraSilent(int channel)
+{
+    if (sinks_.count(channel) && state_ == State::Connected)
+        recovery_.onChannelClosed(channel);
+}
+
+void RecorderSession::reopenShown()
+{
+    for (const auto& [channel, sink] : sinks_)
+        if (size_t(channel) < cameraNames_.size())
+            client_->openChannel(channel, kStream, sink);
+}
+
+void RecorderSession::reopenChannel(int channel)
+{
+    const auto it = sinks_.find(channel);
+    if (client_ && it != sinks_.end())
+        client_->openChannel(channel, kStream, it->second);
+}
+
+// ---------------------------------------------------------------- state
+
+void RecorderSession::setState(State state)
+{
+    state_ = state;
+    changed();
+}
+
+void RecorderSession::changed()
+{
+    if (changed_)
+        changed_();
+}
+
+int RecorderSession::secondsLeft() const
+{
+    if (state_ != State::Reconnecting || !recovery_.sessionRecovering())
+        return 0;
+    return recovery_.sessionSecondsLeft();
+}
+
+std::u16string RecorderSession::stateText() const
+{
+    const std::u16string reason =
+        failureCode_ ? Language::text(LoginFailure::key(failureCode_, systemError_)) : u"";
+    switch (state_) {
+    case State::Idle: return u"";
+    case State::LoggingIn: return Language::text(u"NVR_CONNECTING");
+    case State::Connected: return Language::text(u"NVR_ONLINE");
+    case State::Reconnecting: {
+        std::u16string text = secondsLeft() > 0 ? Language::format(u"NVR_RETRY_IN", {secondsLeft()})
+                                                : Language::text(u"NVR_RETRYING");
+        if (!reason.empty())
+            text += u" (" + reason + u")";
+        return text;
+    }
+    case State::Failed:
+        return reason.empty() ? Language::text(u"LINK_LOST")
+                              : Language::text(u"NVR_REFUSED") + u" " + reason;
+    }
+    return u"";
+}
+
+}   // namespace kevra
