@@ -40,7 +40,7 @@ ViewerCommandLine ViewerCommandLine::parse(int argc, const char* const* argv)
 std::string ViewerCommandLine::helpText()
 {
     return "Usage: kevra [--verbose] [Qt options]\n"
-           "Live view of the cameras of one network video recorder.\n"
+           "Live view of the cameras of network video recorders.\n"
            "\n"
            "  --verbose   also log every status change to standard error\n"
            "  --help      show this help and end\n"
