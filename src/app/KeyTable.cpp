@@ -47,6 +47,7 @@ const std::vector<KeyTable::Binding>& KeyTable::bindings()
         {C::SavePicture, Picture, H::Once, u"KH_SAVE_H", {{'S'}}},
         {C::Record, Picture, H::Once, u"KH_RECORD_H", {{'R'}}},
         {C::Tour, Picture, H::Once, u"KH_TOUR_H", {{'T'}}},
+        {C::GridTour, Grid, H::Once, u"KH_GRID_TOUR_H", {{'T', Shift}}},
         {C::Stats, Picture, H::Once, u"KH_STATS_H", {{'I'}}},
         {C::LowLatency, Picture, H::Once, u"KH_LOWLAT_H", {{'L'}}},
         {C::NextTile, Grid, H::Repeats, u"KH_NEXT_TILE_H", {{Tab}}},
@@ -59,13 +60,16 @@ const std::vector<KeyTable::Binding>& KeyTable::bindings()
 
 const KeyTable::Binding* KeyTable::find(int key, int modifiers, int place)
 {
-    const int mods = modifiers & (Ctrl | Alt);
-    for (const Binding& b : bindings()) {
-        if (!(b.where & place))
-            continue;
-        for (const Chord& c : b.keys)
-            if (c.key == key && c.modifiers == mods)
-                return &b;
+    const int mods = modifiers & (Ctrl | Alt | Shift);
+    // A chord naming Shift first; then the key as if Shift were not held.
+    for (const int m : {mods, mods & ~Shift}) {
+        for (const Binding& b : bindings()) {
+            if (!(b.where & place))
+                continue;
+            for (const Chord& c : b.keys)
+                if (c.key == key && c.modifiers == m)
+                    return &b;
+        }
     }
     return nullptr;
 }
@@ -99,6 +103,8 @@ std::u16string KeyTable::chordName(const Chord& c)
         out += u"Ctrl+";
     if (c.modifiers & Alt)
         out += u"Alt+";
+    if (c.modifiers & Shift)
+        out += u"Shift+";
     switch (c.key) {
     case Escape: return out + u"Esc";
     case Return: return out + u"Enter";

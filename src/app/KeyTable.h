@@ -32,7 +32,7 @@ public:
         Home,
         End
     };
-    enum Modifier : int { Plain = 0, Ctrl = 1, Alt = 2 };
+    enum Modifier : int { Plain = 0, Ctrl = 1, Alt = 2, Shift = 4 };
     // Where a command works; the place of the window is Tree, Single or Grid, with FullScreen
     // added while the picture or grid fills the screen.
     enum Where : int {
@@ -84,6 +84,7 @@ public:
         SavePicture,
         Record,
         Tour,
+        GridTour,
         NextTile,
         PreviousTile,
         TileAlone,
@@ -110,8 +111,9 @@ public:
     };
 
     static const std::vector<Binding>& bindings();
-    // The binding a key reaches at a place (Where bits), nullptr when none. Shift is ignored
-    // ('?' is a shifted key on most keyboards).
+    // The binding a key reaches at a place (Where bits), nullptr when none. Shift counts only
+    // for a chord that names it (Shift+T); other chords ignore it ('?' is a shifted key on most
+    // keyboards).
     static const Binding* find(int key, int modifiers, int place);
     static const Binding* binding(Command c);
     // The overlay's sections in the order shown; every binding is in exactly one.

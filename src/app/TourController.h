@@ -1,5 +1,6 @@
-// A running camera tour: a camera tour steps the single view through every camera; a
-// whole-grid tour pages a 2 x 2 or 3 x 3 grid through the cameras, a page at a time. It knows
+// A running camera tour: a camera tour steps the single view through every camera, a tile tour
+// steps one tile of a grid through the cameras the other tiles do not show; a whole-grid tour
+// pages a 2 x 2 or 3 x 3 grid through the cameras, a page at a time. It knows
 // the pages and keeps the timing (TourScheduler); the coordinator opens the cameras it names
 // as preparing (hidden, before their turn) and shows a page when told. Pure state on the
 // millisecond clock; user-interface thread.
@@ -14,7 +15,7 @@ namespace kevra {
 
 class TourController {
 public:
-    enum class Kind { None, Camera, Grid };
+    enum class Kind { None, Camera, Tile, Grid };
     struct Update {
         bool prepare = false;   // preparing() changed: open its cameras
         bool show = false;      // the current page changed: show it
@@ -24,6 +25,10 @@ public:
     // from the page holding `current`; cameraCount cameras. False (nothing runs) when there
     // are fewer than two cameras or pages.
     bool start(Kind kind, int layout, int cameraCount, int current, int dwellS, uint64_t nowMs);
+    // A tile tour of grid tile `tile` through `cameras` (in this order), from camera `current`
+    // (shown in the tile now). False (nothing runs) with fewer than two cameras.
+    bool startTile(int tile, const std::vector<int>& cameras, int current, int dwellS,
+                   uint64_t nowMs);
     void stop();
     // A manual choice: the tour holds (and opens nothing ahead) until resume().
     void pause();
@@ -35,6 +40,8 @@ public:
     bool running() const { return scheduler_.state() == TourScheduler::State::Running; }
     bool paused() const { return scheduler_.state() == TourScheduler::State::Paused; }
     int layout() const { return layout_; }
+    // The grid tile a tile tour steps (-1: none).
+    int tile() const { return tile_; }
     // The channels of a page (a grid page may end with fewer than layout() cameras).
     std::vector<int> page(int index) const;
     std::vector<int> currentPage() const { return page(scheduler_.current()); }
@@ -48,7 +55,8 @@ private:
     TourScheduler scheduler_;
     Kind kind_ = Kind::None;
     int layout_ = 1;
-    int cameras_ = 0;
+    int tile_ = -1;
+    std::vector<int> cameras_;   // the toured channels, in touring order
     std::vector<int> preparing_;
 };
 

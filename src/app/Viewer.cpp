@@ -431,38 +431,70 @@ bool Viewer::arrowKey(int key)
 
 // ---------------------------------------------------------------- tours
 
-bool Viewer::toggleTour()
+bool Viewer::toggleTour(bool wholeGrid)
 {
     const uint64_t now = Clock::nowMs();
-    if (tour_.running()) {
+    using Kind = TourController::Kind;
+    const Kind wanted = !gridShown()                  ? Kind::Camera
+                        : wholeGrid || grid_.zoomed() ? Kind::Grid
+                                                      : Kind::Tile;
+    // A running tour ends, whichever key; a paused one of the other kind gives way.
+    if (tour_.running() || (tour_.paused() && tour_.kind() != wanted)) {
+        const bool running = tour_.running();
         tour_.stop();
-        applyGrid();   // the camera opened ahead stops
-        return true;
-    }
-    if (tour_.paused()) {
-        tour_.resume(now);
-        return true;
+        applyGrid(false);   // the camera opened ahead stops; views.ini keeps the view as it was
+        if (running)
+            return true;
     }
     const TourSettings settings = TourSettings::load(
         viewsPath_.empty() ? ViewSettings::pathIn(AppValues::settingsFolder()) : viewsPath_);
+    if (tour_.paused()) {
+        // A paused tile tour goes on in its tile from the camera it shows now, through the
+        // cameras the other tiles do not show now: a manual choice may have changed them.
+        if (wanted == Kind::Tile)
+            return startTileTour(tour_.tile() < grid_.layout() ? tour_.tile() : grid_.selected(),
+                                 settings.dwellS, now);
+        tour_.resume(now);
+        return true;
+    }
     const int cameras = int(cameraNames_.size());
     bool started = false;
-    if (!gridShown()) {
-        started = tour_.start(TourController::Kind::Camera, 1, cameras, singleChannel(),
-                              settings.dwellS, now);
+    if (wanted == Kind::Camera) {
+        started = tour_.start(Kind::Camera, 1, cameras, singleChannel(), settings.dwellS, now);
+    } else if (wanted == Kind::Tile) {
+        started = startTileTour(grid_.selected(), settings.dwellS, now);
     } else {
         const int layout =
             grid_.layout() == 4 || grid_.layout() == 9 ? grid_.layout() : settings.grid;
         started =
             cameras > layout &&
-            tour_.start(TourController::Kind::Grid, layout, cameras,
+            tour_.start(Kind::Grid, layout, cameras,
                         grid_.channel(grid_.zoomed() ? grid_.selected() : 0), settings.dwellS, now);
         if (started)
             showTourPage();
     }
-    if (!started)
+    if (!started && wanted != Kind::Tile)
         setStatus(Language::text(u"TOUR_NONE_T"));
     return started;
+}
+
+// A grid tile through every camera the other tiles of the grid do not show.
+bool Viewer::startTileTour(int tile, int dwellS, uint64_t nowMs)
+{
+    std::vector<int> cameras;
+    for (int ch = 0; ch < int(cameraNames_.size()); ++ch) {
+        const int at = grid_.tileOf(ch);
+        if (at < 0 || at == tile || at >= grid_.layout())
+            cameras.push_back(ch);
+    }
+    const int current = grid_.channel(tile);
+    if (!tour_.startTile(tile, cameras, current, dwellS, nowMs)) {
+        setStatus(Language::text(u"TOUR_NONE_T"));
+        return false;
+    }
+    if (tour_.currentPage() != std::vector<int>{current})   // an empty tile: its first camera
+        showTourPage();
+    return true;
 }
 
 void Viewer::pauseTour()
@@ -498,6 +530,13 @@ void Viewer::showTourPage()
         return;
     if (tour_.kind() == TourController::Kind::Camera) {
         grid_.choose(page[0]);
+    } else if (tour_.kind() == TourController::Kind::Tile) {
+        // The toured tile takes the camera; the frame stays where the user put it.
+        const int framed = grid_.selected();
+        if (!grid_.select(tour_.tile()))
+            return;
+        grid_.choose(page[0]);
+        grid_.select(framed);
     } else {
         std::array<int, TileGrid::kMaxTiles> tiles;
         tiles.fill(TileGrid::kNone);
@@ -513,7 +552,7 @@ void Viewer::showTourPage()
 // Brings the streams and the window in line with the model.
 // Every tile's camera streams, also the hidden ones while a tile is shown alone, so the grid
 // comes back at once; a camera that moves between the single view and a tile keeps its stream.
-void Viewer::applyGrid()
+void Viewer::applyGrid(bool save)
 {
     Playback::Shown shown;
     for (int ch : grid_.liveChannels())
@@ -536,7 +575,9 @@ void Viewer::applyGrid()
     playback_->show(shown);
     placeTiles();
     markTreeImages();
-    saveGrid();
+    // views.ini keeps the view the user arranged: a tour's pages are not remembered.
+    if (save && !tour_.running())
+        saveGrid();
 }
 
 void Viewer::placeTiles()

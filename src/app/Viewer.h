@@ -143,10 +143,13 @@ public:
     // Low latency for every stream (the picture's menu); save: remembered in login.ini.
     void setLowLatency(bool on, bool save);
     bool lowLatency() const { return playback_->lowLatency(); }
-    // T: starts a tour (the single view through every camera; a grid of 4 or 9 tiles page by
-    // page, the Grid of views.ini's [tour] for other grids), resumes a paused one, or ends a
-    // running one. False when there is nothing to tour.
-    bool toggleTour();
+    // T: starts a tour (the single view through every camera; in a grid the framed tile
+    // through the cameras the other tiles do not show), resumes a paused one, or ends a running
+    // one. wholeGrid (Shift+T, and T on a tile shown alone): the grid, 4 or 9 tiles, page by
+    // page (the Grid of views.ini's [tour] for other grids). A paused tour of another kind
+    // ends first. A tour never rewrites the remembered view. False when there is nothing to
+    // tour.
+    bool toggleTour(bool wholeGrid = false);
     const TourController& tour() const { return tour_; }
     // The tour's state for the screen (empty: no tour).
     std::u16string tourText() const;
@@ -202,9 +205,11 @@ private:
     void pauseTour();
     void pollTour();
     void showTourPage();
+    bool startTileTour(int tile, int dwellS, uint64_t nowMs);
     void stopShown();
     void restoreView();
-    void applyGrid();
+    // save: remember the grid in views.ini (never while a tour runs).
+    void applyGrid(bool save = true);
     void saveGrid();
     void markTreeImages();
     void placeTiles();

@@ -665,6 +665,7 @@ void MainWindow::runKeyCommand(KeyTable::Command c, int key)
     case C::SavePicture: savePicture(); break;
     case C::Record: viewer_->toggleRecording(); break;
     case C::Tour: viewer_->toggleTour(); break;
+    case C::GridTour: viewer_->toggleTour(true); break;
     case C::Stats: viewer_->toggleStats(); break;
     case C::LowLatency: viewer_->setLowLatency(!viewer_->lowLatency(), true); break;
     case C::NextTile: frameNextTile(1); break;

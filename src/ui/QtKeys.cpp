@@ -39,6 +39,8 @@ int QtKeys::modifiers(const QKeyEvent& e)
         m |= KeyTable::Ctrl;
     if (e.modifiers() & Qt::AltModifier)
         m |= KeyTable::Alt;
+    if (e.modifiers() & Qt::ShiftModifier)
+        m |= KeyTable::Shift;
     return m;
 }
 

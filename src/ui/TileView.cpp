@@ -10,6 +10,8 @@
 #include <QMouseEvent>
 #include <QContextMenuEvent>
 #include <QPainter>
+#include <QGestureEvent>
+#include <QPinchGesture>
 #include <QWheelEvent>
 
 #include <cmath>
@@ -39,6 +41,7 @@ QRect toQ(const Rect& r)
 TileView::TileView(QWidget* parent) : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
+    grabGesture(Qt::PinchGesture);
 }
 
 void TileView::setTiles(int count, int selected)
@@ -338,10 +341,8 @@ void TileView::mouseMoveEvent(QMouseEvent* e)
     QWidget::mouseMoveEvent(e);
 }
 
-void TileView::wheelEvent(QWheelEvent* e)
+bool TileView::zoomKeptAt(double by, const QPoint& at)
 {
-    const int steps = e->angleDelta().y() / 120;
-    const QPoint at = e->position().toPoint();
     const int under = tileAt(at);
     QRect target;
     {
@@ -349,13 +350,46 @@ void TileView::wheelEvent(QWheelEvent* e)
         if (kept_ >= 0 && under == kept_)
             target = tiles_[size_t(kept_)].target;
     }
-    if (zoom_ && steps != 0 && !target.isEmpty()) {
-        zoom_->zoomBy(std::pow(DigitalZoom::kStep, steps),
-                      double(at.x() - target.left()) / target.width(),
-                      double(at.y() - target.top()) / target.height());
-        update();
-    }
+    if (!zoom_ || target.isEmpty())
+        return false;
+    zoom_->zoomBy(by, double(at.x() - target.left()) / target.width(),
+                  double(at.y() - target.top()) / target.height());
+    update();
+    return true;
+}
+
+void TileView::wheelEvent(QWheelEvent* e)
+{
+    const int steps = e->angleDelta().y() / 120;
+    if (steps != 0)
+        zoomKeptAt(std::pow(DigitalZoom::kStep, steps), e->position().toPoint());
     e->accept();
+}
+
+bool TileView::event(QEvent* e)
+{
+    if (e->type() == QEvent::Gesture && zoom_) {
+        auto* g = static_cast<QGestureEvent*>(e);
+        if (auto* pinch = static_cast<QPinchGesture*>(g->gesture(Qt::PinchGesture))) {
+            const QPoint at = mapFromGlobal(pinch->centerPoint().toPoint());
+            if (!pinching_) {   // the pinch's first event
+                pinching_ = true;
+                const int under = tileAt(at);
+                {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    pinchOnKept_ = under >= 0 && under == kept_;
+                }
+                emit dragStarted();   // the fingers' press is no click that goes full screen
+            }
+            // Only a pinch that began on the framed tile zooms it (while its centre stays there).
+            if (pinchOnKept_ && (pinch->changeFlags() & QPinchGesture::ScaleFactorChanged))
+                zoomKeptAt(pinch->scaleFactor(), at);
+            if (pinch->state() == Qt::GestureFinished || pinch->state() == Qt::GestureCanceled)
+                pinching_ = false;
+            return true;
+        }
+    }
+    return QWidget::event(e);
 }
 
 void TileView::mousePressEvent(QMouseEvent* e)

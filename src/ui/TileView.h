@@ -54,7 +54,8 @@ public:
     QString paintedName(int position) const;
 
     // The digital zoom of the kept (framed) tile, drawn from its whole kept picture; the
-    // wheel zooms it at the pointer and a drag pans it. Null: none.
+    // wheel or a pinch zooms it at the pointer (the fingers' centre) and a drag pans it.
+    // Null: none.
     void setZoom(DigitalZoom* zoom) { zoom_ = zoom; }
 
     // TileSurface.
@@ -81,6 +82,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
     void wheelEvent(QWheelEvent* e) override;
+    bool event(QEvent* e) override;
 
 private:
     struct Tile {
@@ -90,6 +92,9 @@ private:
         int presented = 0;
     };
     void requestRepaint();
+    // Zooms the kept tile by `by` around a point of this widget; false when the point is not
+    // on the kept tile.
+    bool zoomKeptAt(double by, const QPoint& at);
 
     mutable std::mutex mutex_;
     std::array<Tile, GridLayout::kMaxTiles> tiles_;
@@ -107,6 +112,8 @@ private:
     QPoint dragFrom_;
     bool dragging_ = false;
     bool pressOnKept_ = false;
+    bool pinching_ = false;
+    bool pinchOnKept_ = false;   // the pinch under way started on the kept tile
 };
 
 }   // namespace kevra

@@ -49,6 +49,10 @@ TEST(KeyTable, KeysReachTheirCommandsOnlyWhereTheyWork)
         {K::Return, K::Plain, K::Single, C(-1)},
         {K::Tab, K::Plain, K::Single, C(-1)},
         {K::Tab, K::Plain, K::Grid | K::FullScreen, C::NextTile},
+        {'T', K::Plain, K::Grid, C::Tour},
+        {'T', K::Shift, K::Grid | K::FullScreen, C::GridTour},
+        {'T', K::Shift, K::Single, C::Tour},   // Shift counts only where a chord names it
+        {K::Backtab, K::Shift, K::Grid, C::PreviousTile},
         {'Q', K::Ctrl, K::Tree, C::Exit},
         {'Q', K::Plain, K::Single, C(-1)},
     };

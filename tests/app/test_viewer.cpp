@@ -346,6 +346,55 @@ TEST_F(ViewerTest, RememberedViewsComeBackAndAShorterListNeverRewritesThem)
     }
 }
 
+TEST_F(ViewerTest, TTakesTheFramedTileThroughTheOtherCamerasAndNeverRewritesTheView)
+{
+    a.answerList(RecorderMessages::buildListReply(names(9)));
+    ASSERT_TRUE(logIn(a));
+    viewer->chooseLayout(4);   // tiles 0 1 2 3
+    const std::u16string recorder = ViewSettings::recorderName(u"127.0.0.1", a.port());
+    const auto remembered = ViewSettings::load(viewer->viewsPath(), recorder).tiles;
+    viewer->clickTile(1);
+    ASSERT_TRUE(viewer->toggleTour());
+    EXPECT_EQ(viewer->tour().kind(), TourController::Kind::Tile);
+    viewer->clickTile(3);   // framing another tile is no manual choice
+    const int opened = opens.load();
+    // (the fake streams never play: each camera takes its tile 5 s late)
+    const struct {
+        uint64_t ms;
+        int tile1, opened;
+    } steps[] = {{7999, 1, 0}, {1, 1, 1}, {2000 + 4999, 1, 1}, {1, 4, 1}, {15000, 4, 2}, {1, 5, 2}};
+    for (const auto& st : steps) {
+        advance(st.ms);
+        EXPECT_EQ(viewer->grid().channel(1), st.tile1) << st.ms;
+        EXPECT_EQ(opens.load() - opened, st.opened) << "the next camera opens before its turn";
+    }
+    EXPECT_EQ(viewer->grid().tiles()[0], 0);
+    EXPECT_EQ(viewer->grid().tiles()[2], 2);
+    EXPECT_EQ(viewer->grid().selected(), 3);
+    EXPECT_EQ(ViewSettings::load(viewer->viewsPath(), recorder).tiles, remembered);
+    // A manual choice pauses it; T goes on in the same tile through the cameras the other tiles
+    // do not show now.
+    viewer->chooseCamera(6);
+    EXPECT_EQ(viewer->tourText(), Language::text(u"TOUR_PAUSED_T"));
+    ASSERT_TRUE(viewer->toggleTour());
+    EXPECT_EQ(viewer->tour().tile(), 1);
+    EXPECT_EQ(viewer->tour().scheduler().pages(), 6) << "1, 3, 4, 5, 7, 8";
+    advance(8000);
+    EXPECT_EQ(viewer->tour().preparing(), std::vector<int>{7});
+    // Shift+T ends it as T does; then it tours the whole grid, page by page.
+    EXPECT_TRUE(viewer->toggleTour(true));
+    EXPECT_EQ(viewer->tour().kind(), TourController::Kind::None);
+    ASSERT_TRUE(viewer->toggleTour(true));
+    EXPECT_EQ(viewer->tour().kind(), TourController::Kind::Grid);
+    const auto beforeGridTour = ViewSettings::load(viewer->viewsPath(), recorder).tiles;
+    advance(8000);
+    advance(2000 + TourScheduler::kReadyWaitMs);
+    EXPECT_EQ(viewer->grid().channel(0), 4);
+    EXPECT_TRUE(viewer->toggleTour());
+    EXPECT_EQ(viewer->tour().kind(), TourController::Kind::None);
+    EXPECT_EQ(ViewSettings::load(viewer->viewsPath(), recorder).tiles, beforeGridTour);
+}
+
 TEST_F(ViewerTest, LostSessionIsLoggedInAgainAndTheCameraReopenedWhileTheLoginDialogPausesIt)
 {
     ASSERT_TRUE(logIn(a));

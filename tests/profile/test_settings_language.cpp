@@ -222,6 +222,7 @@ const std::set<std::u16string>& languageKeys()
                                                   u"KH_SAVE_H",
                                                   u"KH_RECORD_H",
                                                   u"KH_TOUR_H",
+                                                  u"KH_GRID_TOUR_H",
                                                   u"KH_STATS_H",
                                                   u"KH_LOWLAT_H",
                                                   u"KH_NEXT_TILE_H",

@@ -1,3 +1,4 @@
+#include "app/DigitalZoom.h"
 #include "ui/support/UiTestSupport.h"
 #include "ui/BitmapButton.h"
 #include "ui/DisplaySurface.h"
@@ -6,6 +7,8 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QGestureEvent>
+#include <QPinchGesture>
 #include <QImage>
 #include <QPainter>
 #include <QMouseEvent>
@@ -212,4 +215,33 @@ TEST(TileView, TextsSitOnADarkBackdropAndLongNamesAreShortenedVisibly)
     EXPECT_GT(qGray(view.grab().toImage().pixel(x, tile.center().y())), 200);
     view.setTiles(9, 2);
     EXPECT_LT(qGray(view.grab().toImage().pixel(view.tileRect(0).center())), 60);
+}
+
+// A pinch zooms the framed tile around the fingers' centre, as the wheel does; one that starts
+// on another tile zooms nothing, even when its centre moves onto the framed tile.
+TEST(TileView, APinchThatStartsOnTheFramedTileZoomsIt)
+{
+    for (const int startOn : {0, 1}) {
+        TileView view(nullptr);
+        view.resize(240, 180);
+        view.show();
+        view.setTiles(4, 1);
+        DigitalZoom zoom;
+        view.setZoom(&zoom);
+        view.keepPicture(1);
+        const std::vector<uint8_t> grey(64 * 48 * 4, 128);
+        for (int p = 0; p < 4; ++p)
+            view.presentTile(p, grey.data(), 64, 48, 32, false);
+        QSignalSpy drags(&view, &TileView::dragStarted);
+        QPinchGesture pinch;
+        pinch.setChangeFlags(QPinchGesture::ScaleFactorChanged);
+        for (const auto& [tile, by] : {std::pair{startOn, 2.0}, std::pair{1, 1.5}}) {
+            pinch.setCenterPoint(view.mapToGlobal(QPointF(view.tileRect(tile).center())));
+            pinch.setScaleFactor(by);
+            QGestureEvent e({&pinch});
+            QApplication::sendEvent(&view, &e);
+        }
+        EXPECT_EQ(drags.count(), 1) << "the fingers' press is no click";
+        EXPECT_DOUBLE_EQ(zoom.factor(), startOn == 1 ? 3.0 : 1.0) << startOn;
+    }
 }
