@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -347,11 +348,22 @@ class FfmpegFilesPlay : public ::testing::TestWithParam<const char*> {
 protected:
     static void SetUpTestSuite()
     {
-        dir_ = ::testing::TempDir() + "kevra-ffmpeg-play";
+        // A folder of this process's own: ctest runs each case as its own process, in parallel,
+        // and a shared folder had one case reading a sample while another rewrote it.
+        std::string pattern = ::testing::TempDir() + "kevra-ffmpeg-play-XXXXXX";
+        if (!mkdtemp(pattern.data()))
+            return;
+        dir_ = pattern;
         const std::string command = std::string("bash '") + KEVRA_SOURCE_DIR +
                                     "/scripts/make-ffmpeg-samples.sh' '" + dir_ +
                                     "' >/dev/null 2>&1";
         made_ = std::system(command.c_str()) == 0;
+    }
+    static void TearDownTestSuite()
+    {
+        std::error_code ec;
+        if (!dir_.empty())
+            std::filesystem::remove_all(dir_, ec);
     }
     static std::string dir_;
     static bool made_;
