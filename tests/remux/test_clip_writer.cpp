@@ -23,7 +23,7 @@ namespace {
 
 constexpr int kFps = TestStream::kFps;
 constexpr int64_t kFrameUs = 1000000 / kFps;
-using StreamSpec = TestStream::Spec;
+using StreamShape = TestStream::Shape;
 constexpr auto makeStream = TestStream::make;
 
 // Feeds the packets in 777-byte blocks (frames cross block edges) and collects the units.
@@ -62,39 +62,39 @@ TEST(FrameCutter, TimesFollowTheFrameRateAndTheRecordersClock)
 {
     struct Case {
         const char* name;
-        StreamSpec spec;
+        StreamShape shape;
         int from;    // frames not fed at the start
         int gapAt;   // markGap() before this frame
         int units;   // expected units
     };
-    StreamSpec mpeg4;
+    StreamShape mpeg4;
     mpeg4.codec = PatternEncoder::Codec::Mpeg4;
-    StreamSpec lost;   // the recorder's time leaps 10 s at frame 30: frames were lost
+    StreamShape lost;   // the recorder's time leaps 10 s at frame 30: frames were lost
     lost.jumpAt = 30;
     lost.jumpSeconds = 10;
-    StreamSpec back = lost;   // the recorder's clock is set back an hour
+    StreamShape back = lost;   // the recorder's clock is set back an hour
     back.jumpSeconds = -3600;
     const Case cases[] = {
-        {"steady H.264", StreamSpec{}, 0, -1, 50},
+        {"steady H.264", StreamShape{}, 0, -1, 50},
         {"steady MPEG-4", mpeg4, 0, -1, 50},
-        {"starts between key frames", StreamSpec{}, 5, -1, 25},
-        {"gap waits for the next key frame", StreamSpec{}, 0, 10, 35},
+        {"starts between key frames", StreamShape{}, 5, -1, 25},
+        {"gap waits for the next key frame", StreamShape{}, 0, 10, 35},
         {"lost frames", lost, 0, -1, 50},
         {"clock set back", back, 0, -1, 50},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         FrameCutter cutter;
-        const std::vector<AccessUnit> units = cut(cutter, makeStream(c.spec), c.from, c.gapAt);
+        const std::vector<AccessUnit> units = cut(cutter, makeStream(c.shape), c.from, c.gapAt);
         ASSERT_EQ(int(units.size()), c.units);
         EXPECT_TRUE(units[0].key);
         EXPECT_EQ(units[0].timeUs, 0);
         EXPECT_GT(units[0].extradataSize, 0);
-        EXPECT_EQ(units[0].codec,
-                  c.spec.codec == PatternEncoder::Codec::H264 ? UnitCodec::H264 : UnitCodec::Mpeg4);
+        EXPECT_EQ(units[0].codec, c.shape.codec == PatternEncoder::Codec::H264 ? UnitCodec::H264
+                                                                               : UnitCodec::Mpeg4);
         for (size_t i = 1; i < units.size(); ++i) {
             EXPECT_GT(units[i].timeUs, units[i - 1].timeUs) << "unit " << i;
-            EXPECT_EQ(units[i].width, c.spec.width);
+            EXPECT_EQ(units[i].width, c.shape.width);
             EXPECT_EQ(units[i].durationUs, kFrameUs);
             EXPECT_FALSE(units[i].streamChanged);
         }
@@ -102,7 +102,7 @@ TEST(FrameCutter, TimesFollowTheFrameRateAndTheRecordersClock)
             // Frames 10-24 are passed over; frame 25 (a key frame) follows frame 9 at once.
             EXPECT_TRUE(units[10].key && units[10].afterGap);
             EXPECT_EQ(units[10].timeUs, 10 * kFrameUs);
-        } else if (c.spec.jumpSeconds > 0) {
+        } else if (c.shape.jumpSeconds > 0) {
             EXPECT_EQ(units[29].timeUs, 29 * kFrameUs);
             EXPECT_GE(units[30].timeUs, 10000000);   // the lost ten seconds stay in the clip
             EXPECT_LE(units[30].timeUs, 12500000);
@@ -145,20 +145,20 @@ protected:
 
 TEST_F(ClipFiles, SizeOrCodecChangeContinuesInTheNextPart)
 {
-    StreamSpec small;
+    StreamShape small;
     small.width = 176;
     small.height = 144;
     small.frames = 30;
     small.gop = 10;
-    StreamSpec large = small;
+    StreamShape large = small;
     large.width = 352;
     large.height = 288;
-    StreamSpec mpeg4 = large;
+    StreamShape mpeg4 = large;
     mpeg4.codec = PatternEncoder::Codec::Mpeg4;
-    const StreamSpec* specs[] = {&small, &large, &mpeg4};
+    const StreamShape* shapes[] = {&small, &large, &mpeg4};
     std::vector<std::vector<std::vector<uint8_t>>> streams;
-    for (const StreamSpec* spec : specs)
-        streams.push_back(makeStream(*spec));
+    for (const StreamShape* shape : shapes)
+        streams.push_back(makeStream(*shape));
     for (const char* name : {"resize.mp4", "resize.mkv"}) {
         SCOPED_TRACE(name);
         const std::string file = path(name);
@@ -174,8 +174,8 @@ TEST_F(ClipFiles, SizeOrCodecChangeContinuesInTheNextPart)
             const ClipProbe p = ClipProbe::of(parts[i].path);
             ASSERT_TRUE(p.opened) << parts[i].path;
             EXPECT_EQ(p.codec, i < 2 ? "h264" : "mpeg4");
-            EXPECT_EQ(p.width, specs[i]->width);
-            EXPECT_EQ(p.height, specs[i]->height);
+            EXPECT_EQ(p.width, shapes[i]->width);
+            EXPECT_EQ(p.height, shapes[i]->height);
             EXPECT_EQ(p.frames, 30);
             EXPECT_EQ(parts[i].frames, 30);
             EXPECT_NEAR(p.duration, 30.0 / kFps, 1.0 / kFps);
@@ -187,7 +187,7 @@ TEST_F(ClipFiles, SizeOrCodecChangeContinuesInTheNextPart)
 
 TEST_F(ClipFiles, FullDiskStopsWithAMessageAndKeepsAPlayableFile)
 {
-    StreamSpec busy;   // about 250 KB a second
+    StreamShape busy;   // about 250 KB a second
     busy.frames = 150;
     busy.bitrate = 2000000;
     const std::vector<std::vector<uint8_t>> packets = makeStream(busy);
@@ -221,7 +221,7 @@ TEST_F(ClipFiles, FullDiskStopsWithAMessageAndKeepsAPlayableFile)
     // A folder that cannot be written: the same kind of message, and no file.
     ClipWriter nowhere("/nonexistent-folder/clip.mp4");
     FrameCutter again;
-    EXPECT_FALSE(write(nowhere, again, makeStream(StreamSpec{})));
+    EXPECT_FALSE(write(nowhere, again, makeStream(StreamShape{})));
     EXPECT_EQ(nowhere.error(),
               "cannot write /nonexistent-folder/clip.mp4: no such file or directory");
     EXPECT_TRUE(nowhere.parts().empty());

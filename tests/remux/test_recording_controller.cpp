@@ -75,10 +75,10 @@ TEST(RecordingController, StartsWithTheLatestKeyFrameAndGoesOnInANewPart)
     const std::time_t when = localTime(2026, 12, 7, 17, 52, 3);
     std::ofstream(folder + "/Gate_2026-12-07_17-52-03.mp4") << "an earlier clip";
 
-    TestStream::Spec spec;
-    spec.frames = 30;
-    spec.gop = 10;
-    const std::vector<std::vector<uint8_t>> packets = TestStream::make(spec);
+    TestStream::Shape shape;
+    shape.frames = 30;
+    shape.gop = 10;
+    const std::vector<std::vector<uint8_t>> packets = TestStream::make(shape);
     {
         RecordingController recordings(folder);
         // The network thread feeds the stream shown; frames from..to-1.

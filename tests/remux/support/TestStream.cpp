@@ -15,7 +15,7 @@ uint32_t packedTime(int64_t second)
 
 }   // namespace
 
-std::vector<std::vector<uint8_t>> TestStream::make(const Spec& s)
+std::vector<std::vector<uint8_t>> TestStream::make(const Shape& s)
 {
     PatternEncoder enc;
     std::vector<std::vector<uint8_t>> packets;

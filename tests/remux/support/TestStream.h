@@ -11,7 +11,7 @@ namespace kevra {
 struct TestStream {
     static constexpr int kFps = 25;
 
-    struct Spec {
+    struct Shape {
         PatternEncoder::Codec codec = PatternEncoder::Codec::H264;
         int width = 352, height = 288, frames = 50, gop = 25;
         int bitrate = 0;               // 0: quality mode, no noise
@@ -20,7 +20,7 @@ struct TestStream {
         int64_t jumpSeconds = 0;       // jumpSeconds
     };
 
-    static std::vector<std::vector<uint8_t>> make(const Spec& spec);
+    static std::vector<std::vector<uint8_t>> make(const Shape& shape);
 };
 
 }   // namespace kevra
