@@ -2,7 +2,6 @@
 
 #include "app/RecordingController.h"
 #include "common/Clock.h"
-#include "device/DeviceClient.h"
 
 namespace kevra {
 
@@ -19,16 +18,17 @@ void ClientLiveViewDevice::openChannel(int channel, int stream)
     lastMediaMs_ = 0;
     openedMs_ = Clock::nowMs();
     if (recordings_)
-        recordings_->streamRestarted(channel);   // before the new stream's first byte
-    client_.openChannel(channel, stream, this);
+        recordings_->streamRestarted(
+            CameraId{recorder_, channel});   // before the new stream's first byte
+    link_.openStream(channel, stream, this);
 }
 
 void ClientLiveViewDevice::stopChannel()
 {
     if (channel_ != -1) {
-        client_.stopChannel(channel_);   // returns with no push under way and none to come
+        link_.stopStream(channel_);   // returns with no push under way and none to come
         if (recordings_)
-            recordings_->streamStopped(channel_);
+            recordings_->streamStopped(CameraId{recorder_, channel_});
         channel_ = -1;
     }
     openedMs_ = 0;
@@ -39,7 +39,7 @@ void ClientLiveViewDevice::onMediaBytes(int channel, const uint8_t* bytes, int l
 {
     lastMediaMs_ = Clock::nowMs();
     if (recordings_)
-        recordings_->feed(channel, bytes, length);
+        recordings_->feed(CameraId{recorder_, channel}, bytes, length);
     decoder_.push(bytes, length);
 }
 

@@ -58,7 +58,7 @@ StreamController* Playback::streamFor(CameraId camera, int number)
     const PixelFormat format = pixelFormatForDepth(depth_.load());
     auto& slot = streams_[camera];
     if (!slot) {
-        slot = std::make_unique<StreamController>(camera, factory_());
+        slot = std::make_unique<StreamController>(camera, factory_(camera));
         slot->setLowLatency(lowLatency_.load());
         slot->setStreamNumber(number);
         slot->open(format);
@@ -196,14 +196,16 @@ bool Playback::reopen(CameraId camera)
     return true;
 }
 
-void Playback::suspendAll()
+void Playback::suspend(int recorder)
 {
     cancelTimer();
     for (auto& [camera, s] : streams_)
-        s->suspend();
+        if (camera.recorder == recorder)
+            s->suspend();
     for (int p = 0; p < tileCount_; ++p)
-        if (tileStreams_[size_t(p)])
+        if (tileStreams_[size_t(p)] && tileStreams_[size_t(p)]->camera().recorder == recorder)
             tiles_.tileStateChanged(p);
+    startTimer();   // the other recorders' streams play on
 }
 
 void Playback::stopAll()

@@ -36,7 +36,7 @@ namespace kevra {
 
 class Playback {
 public:
-    using DeviceFactory = std::function<std::unique_ptr<LiveViewDevice>()>;
+    using DeviceFactory = std::function<std::unique_ptr<LiveViewDevice>(CameraId)>;
     using State = StreamController::State;
 
     // What the window shows. live: every camera whose stream runs, shown or hidden; single: the
@@ -49,7 +49,7 @@ public:
         std::array<CameraId, TileGrid::kMaxTiles> tiles{};
     };
 
-    // factory makes one stream's device (over the device client; tests fake it).
+    // factory makes one camera's stream device (over its recorder's link; tests fake it).
     Playback(SingleViewHost& host, PictureSurface& picture, TileSurface& tiles,
              DeviceFactory factory);
     ~Playback();   // stopAll()
@@ -66,9 +66,9 @@ public:
     // Opens one stream again (its media connection closed or went silent); the others keep
     // running. False when no stream has the camera.
     bool reopen(CameraId camera);
-    // The session is lost: every channel stops, but the streams, their last pictures and stall
-    // counts stay; the next show() opens them again.
-    void suspendAll();
+    // The recorder's session is lost: its channels stop, but their streams, last pictures and
+    // stall counts stay; the next show() opens them again. Other recorders' streams play on.
+    void suspend(int recorder);
     // Stops every stream; no tick runs once it returns. The next show() opens them again.
     void stopAll();
     // Frame timer callback (frame-timer thread; tests drive it by hand).

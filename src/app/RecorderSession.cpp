@@ -96,7 +96,7 @@ void RecorderSession::shutdown()
     if (!client_)
         return;
     recovery_.cancel();
-    for (const auto& [channel, sink] : sinks_)
+    for (const auto& [channel, streamed] : sinks_)
         client_->stopChannel(channel);
     client_->setSink(nullptr);
     client_->shutdown();
@@ -172,6 +172,8 @@ void RecorderSession::camerasListed(int code, std::vector<std::u16string> names)
 void RecorderSession::openResult(int channel, int code)
 {
     recovery_.onOpenResult(channel, code);
+    if (opened_ && sinks_.count(channel))
+        opened_(channel, code);
 }
 
 void RecorderSession::sessionLost()
@@ -194,18 +196,21 @@ void RecorderSession::channelClosed(int channel)
         recovery_.onChannelClosed(channel);
 }
 
-void RecorderSession::openCamera(int channel, MediaSink* sink)
+void RecorderSession::openStream(int channel, int stream, MediaSink* sink)
 {
-    sinks_[channel] = sink;
+    sinks_[channel] = Streamed{sink, stream};
     if (client_ && state_ == State::Connected && !recovery_.sessionRecovering())
-        client_->openChannel(channel, kStream, sink);
+        client_->openChannel(channel, stream, sink);
 }
 
-void RecorderSession::stopCamera(int channel)
+void RecorderSession::stopStream(int channel)
 {
     if (sinks_.erase(channel) == 0)
         return;
-    recovery_.forgetChannel(channel);
+    // A stream the reopen restarts keeps its retry schedule: the open's result ends or
+    // advances it.
+    if (channel != reopening_)
+        recovery_.forgetChannel(channel);
     if (client_)
         client_->stopChannel(channel);
 }
@@ -216,18 +221,35 @@ void RecorderSession::cameraSilent(int channel)
         recovery_.onChannelClosed(channel);
 }
 
+void RecorderSession::ptz(int channel, int code)
+{
+    if (client_ && state_ == State::Connected)
+        client_->ptz(channel, code, 0);
+}
+
 void RecorderSession::reopenShown()
 {
-    for (const auto& [channel, sink] : sinks_)
+    // The caller's reopen may stop and open streams: the channels are taken first.
+    std::vector<int> channels;
+    for (const auto& [channel, streamed] : sinks_)
         if (size_t(channel) < cameraNames_.size())
-            client_->openChannel(channel, kStream, sink);
+            channels.push_back(channel);
+    for (int channel : channels)
+        reopenChannel(channel);
 }
 
 void RecorderSession::reopenChannel(int channel)
 {
     const auto it = sinks_.find(channel);
-    if (client_ && it != sinks_.end())
-        client_->openChannel(channel, kStream, it->second);
+    if (!client_ || it == sinks_.end())
+        return;
+    if (reopen_) {
+        reopening_ = channel;
+        reopen_(channel);
+        reopening_ = -1;
+    } else {
+        client_->openChannel(channel, it->second.stream, it->second.sink);
+    }
 }
 
 // ---------------------------------------------------------------- state

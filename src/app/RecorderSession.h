@@ -2,7 +2,8 @@
 // thread, started by start() and joined by shutdown()) and its own RecoveryController, so a
 // lost session, a refused login or a closed media connection of this recorder is retried on
 // its own schedule and never touches another recorder's session or streams. Streams are opened
-// for callers' media sinks and reopened by themselves after a loss once the camera list is back.
+// for callers' media sinks (it is their StreamLink) and opened again after a loss once the camera
+// list is back: by the caller when it asked to be told (setReopen), else here.
 //
 // Threads: the DeviceEvents calls arrive on this recorder's network thread and only post work
 // through the Post function given (to the user-interface thread); every other call, and every
@@ -11,6 +12,7 @@
 #pragma once
 #include "app/RecoveryController.h"
 #include "app/RecoveryHost.h"
+#include "app/StreamLink.h"
 #include "device/DeviceEvents.h"
 #include "profile/RecorderList.h"
 
@@ -27,7 +29,7 @@ namespace kevra {
 class DeviceClient;
 class MediaSink;
 
-class RecorderSession : public DeviceEvents, private RecoveryHost {
+class RecorderSession : public DeviceEvents, public StreamLink, private RecoveryHost {
 public:
     enum class State {
         Idle,           // not started, or shut down
@@ -38,7 +40,7 @@ public:
     };
     using Post = std::function<void(std::function<void()>)>;
     static constexpr int kLoginTimeoutMs = 10000;
-    // The stream opened for every camera (as the one-camera view opens it).
+    // The stream opened for a camera opened without a stream number (openCamera).
     static constexpr int kStream = 1;
 
     // index: the recorder's place in the list; post runs work on the user-interface thread.
@@ -50,6 +52,15 @@ public:
 
     // Called after every change of state, camera list or retry countdown a caller may show.
     void setChanged(std::function<void()> changed) { changed_ = std::move(changed); }
+    // A streamed camera is to be opened again (the session is back, or its media connection
+    // closed or fell silent): the caller restarts its stream with openStream. Without it the
+    // session opens the channel again itself for the same sink.
+    void setReopen(std::function<void(int channel)> reopen) { reopen_ = std::move(reopen); }
+    // The recorder's answer to opening a channel.
+    void setOpened(std::function<void(int channel, int code)> opened)
+    {
+        opened_ = std::move(opened);
+    }
 
     // Starts the network thread and sends the first login. Nothing when already started.
     void start();
@@ -61,12 +72,19 @@ public:
 
     // Streams the camera to sink (which must outlive stopCamera or shutdown); while the session
     // is down it is only remembered and opens when the session is back.
-    void openCamera(int channel, MediaSink* sink);
+    void openCamera(int channel, MediaSink* sink) { openStream(channel, kStream, sink); }
     // Stops the camera's stream at the recorder; when this returns no call into its sink is
     // under way and none follows.
-    void stopCamera(int channel);
+    void stopCamera(int channel) { stopStream(channel); }
+    // StreamLink: as openCamera and stopCamera, with the recorder's stream number.
+    void openStream(int channel, int stream, MediaSink* sink) override;
+    void stopStream(int channel) override;
     // The caller saw the camera's stream fall silent: it is reopened on the retry schedule.
     void cameraSilent(int channel);
+    // Whether the camera's reopen is waiting on the retry schedule.
+    bool cameraRecovering(int channel) const { return recovery_.channelRecovering(channel); }
+    // Pan, tilt, zoom, focus, iris: sent while the session is up.
+    void ptz(int channel, int code);
 
     int index() const { return index_; }
     const RecorderList::Recorder& recorder() const { return recorder_; }
@@ -115,6 +133,9 @@ private:
     const RecorderList::Recorder recorder_;
     Post post_;
     std::function<void()> changed_;
+    std::function<void(int)> reopen_;
+    std::function<void(int, int)> opened_;
+    int reopening_ = -1;   // the channel whose stream the caller restarts now
     // Checked by posted work before it touches this object (user-interface thread only).
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     std::unique_ptr<DeviceClient> client_;
@@ -125,7 +146,11 @@ private:
     int systemError_ = 0;
     int shownSeconds_ = -1;
     std::vector<std::u16string> cameraNames_;
-    std::map<int, MediaSink*> sinks_;   // cameras streamed, whether the session is up or not
+    struct Streamed {
+        MediaSink* sink = nullptr;
+        int stream = kStream;
+    };
+    std::map<int, Streamed> sinks_;   // cameras streamed, whether the session is up or not
 };
 
 }   // namespace kevra

@@ -2,9 +2,24 @@
 
 namespace kevra {
 
+RecorderSession* RecorderSessions::find(int recorder) const
+{
+    for (const auto& s : sessions_)
+        if (s && s->index() == recorder)
+            return s.get();
+    return nullptr;
+}
+
+bool RecorderSessions::keeps(const std::vector<RecorderList::Recorder>& list, int recorder) const
+{
+    const RecorderSession* s = find(recorder);
+    return s && size_t(recorder) < list.size() && s->recorder() == list[size_t(recorder)];
+}
+
 void RecorderSessions::follow(const std::vector<RecorderList::Recorder>& list, bool autoReconnect)
 {
     std::vector<std::unique_ptr<RecorderSession>> kept;
+    std::vector<RecorderSession*> started;
     for (size_t i = 1; i < list.size(); ++i) {
         std::unique_ptr<RecorderSession> session;
         for (auto& old : sessions_)
@@ -13,17 +28,35 @@ void RecorderSessions::follow(const std::vector<RecorderList::Recorder>& list, b
                 break;
             }
         if (!session) {
-            session = std::make_unique<RecorderSession>(int(i), list[i], post_, autoReconnect);
+            const int index = int(i);
+            session = std::make_unique<RecorderSession>(index, list[i], post_, autoReconnect);
             session->setChanged([this] {
                 if (changed_)
                     changed_();
             });
-            session->start();
+            session->setReopen([this, index](int channel) {
+                if (reopen_)
+                    reopen_(CameraId{index, channel});
+            });
+            session->setOpened([this, index](int channel, int code) {
+                if (opened_)
+                    opened_(CameraId{index, channel}, code);
+            });
+            started.push_back(session.get());
         }
         kept.push_back(std::move(session));
     }
-    // Sessions not kept end here, each joining its own network thread.
+    // Sessions not kept end here, each joining its own network thread; the new ones start once
+    // the table is whole again (their first change is told, and may be read back, at once).
+    for (auto& old : sessions_)
+        if (old) {
+            old->setChanged({});
+            old->setReopen({});
+            old->setOpened({});
+        }
     sessions_ = std::move(kept);
+    for (RecorderSession* s : started)
+        s->start();
     if (changed_)
         changed_();
 }

@@ -123,12 +123,12 @@ std::string RecordingController::elapsedText(int64_t ms)
     return text;
 }
 
-RecordingController::Started RecordingController::start(int channel, const std::string& camera,
+RecordingController::Started RecordingController::start(CameraId id, const std::string& camera,
                                                         std::time_t when)
 {
     Started r;
     std::lock_guard<std::mutex> g(lock_);
-    auto found = recordings_.find(channel);
+    auto found = recordings_.find(id);
     if (found != recordings_.end() && !found->second->status().failed) {
         r.ok = true;
         r.path = found->second->path();
@@ -156,7 +156,7 @@ RecordingController::Started RecordingController::start(int channel, const std::
         return r;
     }
     // The clip starts with the latest key frame the stream brought before now.
-    auto kept = earlier_.find(channel);
+    auto kept = earlier_.find(id);
     if (kept != earlier_.end()) {
         std::vector<uint8_t> bytes;
         bytes.reserve(kept->second.bytes);
@@ -164,17 +164,17 @@ RecordingController::Started RecordingController::start(int channel, const std::
             bytes.insert(bytes.end(), block.begin(), block.end());
         recorder->prime(std::move(bytes));
     }
-    recordings_[channel] = std::move(recorder);
+    recordings_[id] = std::move(recorder);
     r.ok = true;
     return r;
 }
 
-ClipRecorder::Status RecordingController::stop(int channel)
+ClipRecorder::Status RecordingController::stop(CameraId id)
 {
     std::shared_ptr<ClipRecorder> recorder;
     {
         std::lock_guard<std::mutex> g(lock_);
-        auto found = recordings_.find(channel);
+        auto found = recordings_.find(id);
         if (found == recordings_.end())
             return ClipRecorder::Status{};
         recorder = std::move(found->second);
@@ -185,45 +185,45 @@ ClipRecorder::Status RecordingController::stop(int channel)
     return recorder->status();
 }
 
-std::map<int, ClipRecorder::Status> RecordingController::stopAll()
+std::map<CameraId, ClipRecorder::Status> RecordingController::stopAll()
 {
-    std::map<int, ClipRecorder::Status> out;
-    for (int channel : channels())
-        out[channel] = stop(channel);
+    std::map<CameraId, ClipRecorder::Status> out;
+    for (CameraId id : cameras())
+        out[id] = stop(id);
     return out;
 }
 
-bool RecordingController::recording(int channel) const
+bool RecordingController::recording(CameraId id) const
 {
     std::lock_guard<std::mutex> g(lock_);
-    return recordings_.count(channel) != 0;
+    return recordings_.count(id) != 0;
 }
 
-std::vector<int> RecordingController::channels() const
+std::vector<CameraId> RecordingController::cameras() const
 {
     std::lock_guard<std::mutex> g(lock_);
-    std::vector<int> out;
-    for (const auto& [channel, recorder] : recordings_)
-        out.push_back(channel);
+    std::vector<CameraId> out;
+    for (const auto& [id, recorder] : recordings_)
+        out.push_back(id);
     return out;
 }
 
-ClipRecorder::Status RecordingController::status(int channel) const
+ClipRecorder::Status RecordingController::status(CameraId id) const
 {
     std::lock_guard<std::mutex> g(lock_);
-    auto found = recordings_.find(channel);
+    auto found = recordings_.find(id);
     return found == recordings_.end() ? ClipRecorder::Status{} : found->second->status();
 }
 
-void RecordingController::feed(int channel, const uint8_t* bytes, int length)
+void RecordingController::feed(CameraId id, const uint8_t* bytes, int length)
 {
     if (!bytes || length <= 0)
         return;
     std::lock_guard<std::mutex> g(lock_);
-    auto found = recordings_.find(channel);
+    auto found = recordings_.find(id);
     if (found != recordings_.end())
         found->second->push(bytes, length);   // a copy into its queue; never waits for the disk
-    Earlier& kept = earlier_[channel];
+    Earlier& kept = earlier_[id];
     kept.blocks.emplace_back(bytes, bytes + length);
     kept.bytes += static_cast<size_t>(length);
     while (kept.bytes > kEarlierBytes && !kept.blocks.empty()) {
@@ -232,17 +232,17 @@ void RecordingController::feed(int channel, const uint8_t* bytes, int length)
     }
 }
 
-void RecordingController::streamStopped(int channel)
+void RecordingController::streamStopped(CameraId id)
 {
     std::lock_guard<std::mutex> g(lock_);
-    earlier_.erase(channel);
+    earlier_.erase(id);
 }
 
-void RecordingController::streamRestarted(int channel)
+void RecordingController::streamRestarted(CameraId id)
 {
     std::lock_guard<std::mutex> g(lock_);
-    earlier_.erase(channel);
-    auto found = recordings_.find(channel);
+    earlier_.erase(id);
+    auto found = recordings_.find(id);
     if (found != recordings_.end())
         found->second->streamRestarted();
 }

@@ -1,4 +1,4 @@
-// The viewer's clip recordings: at most one per channel, each a ClipRecorder writing the
+// The viewer's clip recordings: at most one per camera (any recorder's), each a ClipRecorder writing the
 // channel's stream into the user's videos folder under the camera's name, the date and the time
 // ("Lobby_2026-12-07_17-52-03.mp4"). A recording outlives its stream: when the channel's
 // stream comes back after a lost connection, the clip goes on in its next part. The latest
@@ -8,6 +8,7 @@
 // user-interface thread; feed() runs on the network thread (the channel's media sink hands it
 // the bytes it gives its decoder). The table of recordings is guarded by lock_.
 #pragma once
+#include "app/CameraId.h"
 #include "remux/ClipRecorder.h"
 
 #include <cstdint>
@@ -41,27 +42,27 @@ public:
 
     // Starts recording the channel; `camera` names the file. A channel already recording keeps
     // its recording (and its path is returned).
-    Started start(int channel, const std::string& camera, std::time_t when = std::time(nullptr));
+    Started start(CameraId id, const std::string& camera, std::time_t when = std::time(nullptr));
     // Ends the channel's recording and completes its files; its final status (not running).
-    ClipRecorder::Status stop(int channel);
+    ClipRecorder::Status stop(CameraId id);
     // Ends every recording (exit, logout). Returns the final status of each, by channel.
-    std::map<int, ClipRecorder::Status> stopAll();
+    std::map<CameraId, ClipRecorder::Status> stopAll();
 
-    bool recording(int channel) const;
-    std::vector<int> channels() const;
+    bool recording(CameraId id) const;
+    std::vector<CameraId> cameras() const;
     // Elapsed time, files, errors: the red mark and the status line read it. A recording that
     // failed stays here (failed, with the error) until stop().
-    ClipRecorder::Status status(int channel) const;
+    ClipRecorder::Status status(CameraId id) const;
 
     // Network thread: the channel's media bytes, as received (for every channel shown, recording
     // or not).
-    void feed(int channel, const uint8_t* bytes, int length);
+    void feed(CameraId id, const uint8_t* bytes, int length);
     // The channel's stream was opened again (after a lost connection): the next part begins.
     // Call before the new stream's bytes are fed.
-    void streamRestarted(int channel);
+    void streamRestarted(CameraId id);
     // The channel is no longer shown: its kept bytes go (a recording of it goes on, to continue
     // when the stream is back).
-    void streamStopped(int channel);
+    void streamStopped(CameraId id);
 
     const std::string& folder() const { return folder_; }
     // Where the next recordings go ("" = videosFolder()); user-interface thread, as start is.
@@ -79,12 +80,12 @@ public:
 private:
     std::string folder_;
     mutable std::mutex lock_;
-    std::map<int, std::shared_ptr<ClipRecorder>> recordings_;
+    std::map<CameraId, std::shared_ptr<ClipRecorder>> recordings_;
     struct Earlier {
         std::deque<std::vector<uint8_t>> blocks;
         size_t bytes = 0;
     };
-    std::map<int, Earlier> earlier_;
+    std::map<CameraId, Earlier> earlier_;
 };
 
 }   // namespace kevra

@@ -63,7 +63,7 @@ void StreamController::closeStats()
 {
     const StreamStats::Figures f = figures();
     if (f.pictures > 0)
-        ViewerLog::event(StreamStats::logLine(camera_.channel, f));
+        ViewerLog::event(StreamStats::logLine(camera_.channel, f, camera_.recorder));
     stats_.reset();
 }
 
@@ -88,7 +88,7 @@ void StreamController::stop()
     if (state_.load() == State::Stopped)
         return;
     closeStats();
-    ViewerLog::channelStopped(camera_.channel);
+    ViewerLog::channelStopped(camera_.channel, camera_.recorder);
     device_->stopChannel();
     holding_ = false;
     state_ = State::Stopped;

@@ -1,5 +1,7 @@
 #include "app/StreamStats.h"
 
+#include "app/ViewerLog.h"
+
 #include "demux/FrameNames.h"
 #include "demux/MediaFrame.h"
 
@@ -156,19 +158,19 @@ std::vector<std::pair<const char16_t*, std::string>> StreamStats::overlayRows(co
     return rows;
 }
 
-std::string StreamStats::logLine(int channel, const Figures& f)
+std::string StreamStats::logLine(int channel, const Figures& f, int recorder)
 {
-    char text[320];
+    char text[360];
     std::snprintf(text, sizeof text,
-                  "stats camera %d: %s %dx%d, %.1f frames/s received, %.1f shown, %lld bit/s, "
+                  "stats %s: %s %dx%d, %.1f frames/s received, %.1f shown, %lld bit/s, "
                   "%lld dropped, %lld chunks lost; network to screen p50 %.1f ms, p95 %.1f ms, "
                   "max %.1f ms (decoded %.1f, converted %.1f, waited to be drawn %.1f; medians) "
                   "over %d pictures",
-                  channel + 1, codecName(f.codec).c_str(), f.width, f.height, f.fpsReceived,
-                  f.fpsShown, static_cast<long long>(f.bitsPerSecond),
-                  static_cast<long long>(f.dropped), static_cast<long long>(f.lostPushes),
-                  f.latencyP50, f.latencyP95, f.latencyMax, f.decodeP50, f.convertP50, f.waitP50,
-                  f.pictures);
+                  ViewerLog::cameraText(channel, recorder).c_str(), codecName(f.codec).c_str(),
+                  f.width, f.height, f.fpsReceived, f.fpsShown,
+                  static_cast<long long>(f.bitsPerSecond), static_cast<long long>(f.dropped),
+                  static_cast<long long>(f.lostPushes), f.latencyP50, f.latencyP95, f.latencyMax,
+                  f.decodeP50, f.convertP50, f.waitP50, f.pictures);
     return text;
 }
 

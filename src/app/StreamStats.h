@@ -58,7 +58,7 @@ public:
     // The overlay's rows: a language key for the label and the value's text.
     static std::vector<std::pair<const char16_t*, std::string>> overlayRows(const Figures& f);
     // One line for the log and the latency script.
-    static std::string logLine(int channel, const Figures& f);
+    static std::string logLine(int channel, const Figures& f, int recorder = 0);
 
 private:
     struct Stamp {

@@ -7,16 +7,11 @@
 namespace kevra {
 
 namespace {
-bool contains(const std::vector<int>& v, int x)
+bool contains(const std::vector<CameraId>& v, CameraId x)
 {
     return std::find(v.begin(), v.end(), x) != v.end();
 }
 }   // namespace
-
-TileGrid::TileGrid()
-{
-    tiles_.fill(kNone);
-}
 
 int TileGrid::positionTile(int position) const
 {
@@ -25,93 +20,110 @@ int TileGrid::positionTile(int position) const
     return zoomed_ ? selected_ : position;
 }
 
-int TileGrid::channel(int tile) const
+bool TileGrid::listed(CameraId camera) const
 {
-    if (tile < 0 || tile >= layout_)
-        return kNone;
-    // A remembered camera the recorder does not list now shows nothing, but stays remembered.
-    const int ch = tiles_[size_t(tile)];
-    return ch >= 0 && ch < cameraCount_ ? ch : kNone;
+    return camera.valid() && contains(listed_, camera);
 }
 
-std::vector<int> TileGrid::shownChannels() const
+CameraId TileGrid::camera(int tile) const
 {
-    std::vector<int> shown;
-    for (int p = 0; p < shownTiles(); ++p) {
-        int c = channel(positionTile(p));
-        if (c != kNone)
+    if (tile < 0 || tile >= layout_)
+        return {};
+    // A remembered camera not listed now shows nothing, but stays remembered.
+    const CameraId c = tiles_[size_t(tile)];
+    return listed(c) ? c : CameraId{};
+}
+
+std::vector<CameraId> TileGrid::shownCameras() const
+{
+    std::vector<CameraId> shown;
+    for (int p = 0; p < shownTiles(); ++p)
+        if (const CameraId c = camera(positionTile(p)); c.valid())
             shown.push_back(c);
-    }
     return shown;
 }
 
-std::vector<int> TileGrid::liveChannels() const
+std::vector<CameraId> TileGrid::liveCameras() const
 {
-    std::vector<int> live;
+    std::vector<CameraId> live;
     for (int t = 0; t < layout_; ++t)
-        if (channel(t) != kNone)
-            live.push_back(channel(t));
+        if (const CameraId c = camera(t); c.valid())
+            live.push_back(c);
     return live;
 }
 
-int TileGrid::tileOf(int channel) const
+int TileGrid::tileOf(CameraId camera) const
 {
-    if (channel == kNone)
+    if (!camera.valid())
         return -1;
     for (int t = 0; t < layout_; ++t)
-        if (tiles_[size_t(t)] == channel)
+        if (tiles_[size_t(t)] == camera)
             return t;
     return -1;
 }
 
-TileGrid::Change TileGrid::diffFrom(const std::vector<int>& before) const
+TileGrid::Change TileGrid::diffFrom(const std::vector<CameraId>& before) const
 {
     Change c;
-    const std::vector<int> after = shownChannels();
-    for (int ch : before)
-        if (!contains(after, ch))
-            c.stop.push_back(ch);
-    for (int ch : after)
-        if (!contains(before, ch))
-            c.open.push_back(ch);
+    const std::vector<CameraId> after = shownCameras();
+    for (CameraId cam : before)
+        if (!contains(after, cam))
+            c.stop.push_back(cam);
+    for (CameraId cam : after)
+        if (!contains(before, cam))
+            c.open.push_back(cam);
     return c;
 }
 
 void TileGrid::fillEmpty()
 {
-    int next = 0;
+    size_t next = 0;
     for (int t = 0; t < layout_; ++t) {
-        if (tiles_[size_t(t)] != kNone)
+        if (tiles_[size_t(t)].valid())
             continue;
-        while (next < cameraCount_ && tileOf(next) != -1)
+        while (next < listed_.size() && tileOf(listed_[next]) != -1)
             ++next;
-        if (next >= cameraCount_)
+        if (next >= listed_.size())
             return;
-        tiles_[size_t(t)] = next++;
+        tiles_[size_t(t)] = listed_[next++];
     }
+}
+
+TileGrid::Change TileGrid::setCameras(std::vector<CameraId> listed)
+{
+    const std::vector<CameraId> before = shownCameras();
+    listed_.clear();
+    for (CameraId c : listed)   // hostile lists: no invalid or repeated entries
+        if (c.valid() && !contains(listed_, c))
+            listed_.push_back(c);
+    return diffFrom(before);
 }
 
 TileGrid::Change TileGrid::setCameraCount(int count)
 {
-    const std::vector<int> before = shownChannels();
-    cameraCount_ = count > 0 ? count : 0;
-    return diffFrom(before);
+    std::vector<CameraId> listed;
+    for (int ch = 0; ch < count; ++ch)
+        listed.push_back(CameraId{0, ch});
+    for (CameraId c : listed_)
+        if (c.recorder != 0)
+            listed.push_back(c);
+    return setCameras(std::move(listed));
 }
 
 TileGrid::Change TileGrid::setLayout(int tiles)
 {
     if (!GridLayout::isLayout(tiles))
         return Change{};
-    const std::vector<int> before = shownChannels();
+    const std::vector<CameraId> before = shownCameras();
     zoomed_ = false;
     if (tiles < layout_) {
         if (selected_ >= tiles) {
-            if (tiles_[size_t(selected_)] != kNone)
+            if (tiles_[size_t(selected_)].valid())
                 tiles_[size_t(tiles - 1)] = tiles_[size_t(selected_)];
             selected_ = tiles - 1;
         }
         for (int t = tiles; t < kMaxTiles; ++t)
-            tiles_[size_t(t)] = kNone;
+            tiles_[size_t(t)] = CameraId{};
         layout_ = tiles;
     } else if (tiles > layout_) {
         layout_ = tiles;
@@ -125,15 +137,15 @@ TileGrid::Change TileGrid::cycleLayout()
     return setLayout(GridLayout::next(layout_));
 }
 
-TileGrid::Change TileGrid::choose(int channel)
+TileGrid::Change TileGrid::choose(CameraId camera)
 {
-    if (channel < 0 || channel >= cameraCount_)
+    if (!listed(camera))
         return Change{};
-    const std::vector<int> before = shownChannels();
-    const int other = tileOf(channel);
+    const std::vector<CameraId> before = shownCameras();
+    const int other = tileOf(camera);
     if (other != -1)
         tiles_[size_t(other)] = tiles_[size_t(selected_)];
-    tiles_[size_t(selected_)] = channel;
+    tiles_[size_t(selected_)] = camera;
     return diffFrom(before);
 }
 
@@ -147,7 +159,7 @@ bool TileGrid::select(int tile)
 
 TileGrid::Change TileGrid::toggleZoom(int tile)
 {
-    const std::vector<int> before = shownChannels();
+    const std::vector<CameraId> before = shownCameras();
     if (zoomed_) {
         zoomed_ = false;
     } else {
@@ -159,17 +171,17 @@ TileGrid::Change TileGrid::toggleZoom(int tile)
     return diffFrom(before);
 }
 
-TileGrid::Change TileGrid::restore(int layout, const std::array<int, kMaxTiles>& tiles)
+TileGrid::Change TileGrid::restore(int layout, const std::array<CameraId, kMaxTiles>& tiles)
 {
-    const std::vector<int> before = shownChannels();
+    const std::vector<CameraId> before = shownCameras();
     layout_ = GridLayout::isLayout(layout) ? layout : 1;
     zoomed_ = false;
     selected_ = 0;
-    tiles_.fill(kNone);
+    tiles_.fill(CameraId{});
     for (int t = 0; t < layout_; ++t) {
-        const int ch = tiles[size_t(t)];
-        if (ch >= 0 && tileOf(ch) == -1)
-            tiles_[size_t(t)] = ch;
+        const CameraId c = tiles[size_t(t)];
+        if (c.valid() && c.recorder >= 0 && tileOf(c) == -1)
+            tiles_[size_t(t)] = c;
     }
     return diffFrom(before);
 }

@@ -19,10 +19,22 @@
 #include "app/AppValues.h"
 
 #include <algorithm>
+#include <map>
 #include <cstdlib>
 #include <cstring>
 
 namespace kevra {
+
+namespace {
+
+// The link of a camera whose recorder has no session (never listed): opens nothing.
+class NoStreamLink : public StreamLink {
+public:
+    void openStream(int, int, MediaSink*) override {}
+    void stopStream(int) override {}
+};
+
+}   // namespace
 
 Viewer::Viewer(DeviceClient& client, ViewerView& view, PictureSurface& picture, TileSurface& tiles,
                Playback::DeviceFactory devices, const std::string& recordingFolder)
@@ -30,8 +42,15 @@ Viewer::Viewer(DeviceClient& client, ViewerView& view, PictureSurface& picture, 
       recordings_(std::make_unique<RecordingController>(recordingFolder))
 {
     if (!devices)
-        devices = [this] {
-            return std::make_unique<ClientLiveViewDevice>(client_, recordings_.get());
+        devices = [this](CameraId camera) -> std::unique_ptr<LiveViewDevice> {
+            if (camera.recorder == 0)
+                return std::make_unique<ClientLiveViewDevice>(link_, 0, recordings_.get());
+            // Grid cameras are listed only while their recorder has a session.
+            static NoStreamLink none;
+            RecorderSession* session = otherRecorders_->find(camera.recorder);
+            return std::make_unique<ClientLiveViewDevice>(
+                session ? static_cast<StreamLink&>(*session) : none, camera.recorder,
+                recordings_.get());
         };
     playback_ = std::make_unique<Playback>(static_cast<SingleViewHost&>(*this), picture, tiles,
                                            std::move(devices));
@@ -39,7 +58,13 @@ Viewer::Viewer(DeviceClient& client, ViewerView& view, PictureSurface& picture, 
     loginSettingsPath_ = LoginSettings::pathIn(AppValues::settingsFolder());
     otherRecorders_ =
         std::make_unique<RecorderSessions>([this](std::function<void()> w) { view_.post(w); });
-    otherRecorders_->setChanged([this] { view_.showRecorders(otherRecorders_->nodes()); });
+    otherRecorders_->setChanged([this] {
+        view_.showRecorders(otherRecorders_->nodes());
+        listCameras();
+        markTreeImages();   // a tree filled again has lost its marks
+    });
+    otherRecorders_->setStreamEvents([this](CameraId c) { otherStreamReopen(c); },
+                                     [this](CameraId c, int code) { otherStreamOpened(c, code); });
     setLowLatency(LoginSettings::load(loginSettingsPath_).lowLatency, false);
     loadStreamNumbers();
     client_.setSink(this);
@@ -61,10 +86,17 @@ void Viewer::shutdown()
     shutDown_ = true;
 }
 
-void Viewer::endRecordings()
+void Viewer::endRecordings(int recorder)
 {
-    for (const auto& [channel, status] : recordings_->stopAll())
-        ViewerLog::event("recording of camera " + std::to_string(channel + 1) + " ended: " +
+    std::map<CameraId, ClipRecorder::Status> ended;
+    if (recorder < 0)
+        ended = recordings_->stopAll();
+    else
+        for (CameraId c : recordings_->cameras())
+            if (c.recorder == recorder)
+                ended[c] = recordings_->stop(c);
+    for (const auto& [camera, status] : ended)
+        ViewerLog::event("recording of " + who(camera) + " ended: " +
                          (status.path.empty() ? std::string("nothing written") : status.path));
 }
 
@@ -210,8 +242,8 @@ void Viewer::loginDialogClosed(bool cancelled, const std::u16string& settingsPat
     recovery_->resume();
     stopShown();
     // Channel numbers of the new login may name other cameras (another recorder): a recording
-    // of the session before ends here, its file complete.
-    endRecordings();
+    // of the session before ends here, its file complete. The other recorders' go on.
+    endRecordings(0);
     restorePending_ = true;
     view_.showTreeMode();
     followRecorderList();
@@ -221,8 +253,44 @@ void Viewer::followRecorderList()
 {
     if (shutDown_)
         return;
-    otherRecorders_->follow(RecorderList::load(loginSettingsPath_),
-                            LoginSettings::load(loginSettingsPath_).autoReconnect);
+    const std::vector<RecorderList::Recorder> list = RecorderList::load(loginSettingsPath_);
+    // A recorder whose place in the list changed (or that left it) gets another session: its
+    // streams and recordings end before the session they run on, and its tiles go over to the
+    // recorder's new place, or empty when it left the list.
+    std::map<int, int> moved;   // old place -> new place (-1: gone)
+    for (size_t i = 0; i < otherRecorders_->count(); ++i) {
+        const RecorderSession& s = otherRecorders_->at(i);
+        if (otherRecorders_->keeps(list, s.index()))
+            continue;
+        int to = -1;
+        for (size_t j = 1; j < list.size() && to < 0; ++j)
+            if (list[j] == s.recorder() && !otherRecorders_->keeps(list, int(j)))
+                to = int(j);
+        moved[s.index()] = to;
+    }
+    const int layout = grid_.layout();
+    std::array<CameraId, TileGrid::kMaxTiles> tiles = grid_.tiles();
+    if (!moved.empty()) {
+        tour_.stop();
+        std::vector<CameraId> staying;
+        for (CameraId c : grid_.cameras())
+            if (!moved.count(c.recorder))
+                staying.push_back(c);
+        grid_.setCameras(staying);
+        applyGrid(false);   // their streams stop now, on the sessions they run on
+        for (const auto& [from, to] : moved)
+            endRecordings(from);
+        for (CameraId& c : tiles)
+            if (c.valid() && moved.count(c.recorder))
+                c = moved[c.recorder] < 0 ? CameraId{} : CameraId{moved[c.recorder], c.channel};
+    }
+    recorders_ = list;
+    otherRecorders_->follow(list, LoginSettings::load(loginSettingsPath_).autoReconnect);
+    if (!moved.empty()) {
+        grid_.restore(layout, tiles);
+        listCameras();
+        applyGrid();
+    }
 }
 
 void Viewer::loadStreamNumbers()
@@ -259,22 +327,84 @@ void Viewer::camerasListed(int code, const std::vector<std::u16string>& names)
         restorePending_ = false;
         restoreView();
     } else {
-        // A new session after a lost one: every stream opens again on it (also one opened
-        // and refused while the session was away); cameras no longer listed stop.
-        playback_->suspendAll();
+        // A new session after a lost one: every stream of this recorder opens again on it
+        // (also one opened and refused while the session was away); cameras no longer listed
+        // stop. The other recorders' streams are not touched.
+        playback_->suspend(0);
         applyGrid();
     }
     markTreeImages();
+    showFirstRecorder();
     recovery_->onCameraList();
+}
+
+void Viewer::listCameras()
+{
+    std::vector<CameraId> listed;
+    for (size_t ch = 0; ch < cameraNames_.size(); ++ch)
+        listed.push_back(CameraId{0, int(ch)});
+    for (size_t i = 0; i < otherRecorders_->count(); ++i) {
+        const RecorderSession& s = otherRecorders_->at(i);
+        for (size_t ch = 0; ch < s.cameraNames().size(); ++ch)
+            listed.push_back(CameraId{s.index(), int(ch)});
+    }
+    if (listed == grid_.cameras())
+        return;
+    grid_.setCameras(std::move(listed));
+    // Tiles remembered for a recorder whose list came only now show it; a grid that grew while
+    // a recorder was away keeps its empty tiles until the user chooses.
+    applyGrid(false);
+}
+
+void Viewer::showFirstRecorder()
+{
+    view_.showFirstRecorder(firstRecorderState());
+}
+
+std::u16string Viewer::firstRecorderState() const
+{
+    std::u16string name;
+    if (!recorders_.empty())
+        name = RecorderList::displayName(recorders_[0]);
+    std::u16string state = Language::text(u"NVR_ONLINE");
+    if (recovery_->sessionRecovering())
+        state = recovery_->sessionSecondsLeft() > 0
+                    ? Language::format(u"NVR_RETRY_IN", {recovery_->sessionSecondsLeft()})
+                    : Language::text(u"NVR_RETRYING");
+    return (name.empty() ? Language::text(u"DEVICE") : name) + u" - " + state;
+}
+
+void Viewer::otherStreamReopen(CameraId camera)
+{
+    if (!playback_->stream(camera))
+        return;
+    ViewerLog::event(who(camera) + ": opening again");
+    playback_->reopen(camera);
+}
+
+void Viewer::otherStreamOpened(CameraId camera, int code)
+{
+    if (playback_->onOpenResult(camera, code) && code != result_code::OK)
+        ViewerLog::event(who(camera) + ": open refused: " + describeResult(code));
 }
 
 // What this recorder showed last (views.ini): a grid, or one camera, or the tree to choose from.
 void Viewer::restoreView()
 {
     const ViewSettings v = ViewSettings::load(viewsPath_, recorderName_);
-    grid_.restore(v.layout, v.tiles);
+    std::array<CameraId, TileGrid::kMaxTiles> tiles{};
+    for (int t = 0; t < TileGrid::kMaxTiles; ++t) {
+        const std::u16string& source = v.sources[size_t(t)];
+        int recorder = source.empty() ? 0 : -1;
+        for (size_t i = 1; i < recorders_.size() && recorder < 0; ++i)
+            if (ViewSettings::recorderName(recorders_[i].ip, recorders_[i].port) == source)
+                recorder = int(i);
+        if (recorder >= 0 && v.tiles[size_t(t)] >= 0)   // a recorder no longer listed: empty
+            tiles[size_t(t)] = CameraId{recorder, v.tiles[size_t(t)]};
+    }
+    grid_.restore(v.layout, tiles);
     applyGrid();
-    if (!grid_.shownChannels().empty())
+    if (!grid_.shownCameras().empty())
         view_.showVideoMode();
 }
 
@@ -296,14 +426,15 @@ void Viewer::sessionLost()
     if (recovery_->onConnectionLost()) {
         ViewerLog::event("connection to the recorder lost; logging in again by itself");
         // The cameras, their last pictures and the single view's mode stay until the session
-        // is back; the pictures are then marked as stalled.
-        playback_->suspendAll();
+        // is back; the pictures are then marked as stalled. Other recorders play on.
+        playback_->suspend(0);
     } else {
         ViewerLog::event("connection to the recorder lost");
-        playback_->stopAll();
+        playback_->stopAll();   // the view starts again from the login that follows
         view_.showConnectionLost();
         requestLogin();
     }
+    showFirstRecorder();
 }
 
 void Viewer::channelClosed(int channel)
@@ -347,12 +478,12 @@ void Viewer::stopShown()
     placeTiles();
 }
 
-void Viewer::chooseCamera(int channel)
+void Viewer::chooseCamera(CameraId camera)
 {
-    if (channel < 0 || size_t(channel) >= cameraNames_.size())
+    if (!grid_.listed(camera))
         return;
     pauseTour();
-    grid_.choose(channel);
+    grid_.choose(camera);
     applyGrid();
     view_.showVideoMode();
 }
@@ -375,7 +506,7 @@ void Viewer::chooseLayout(int tiles)
     pauseTour();
     grid_.setLayout(tiles);
     applyGrid();
-    if (!grid_.shownChannels().empty())
+    if (!grid_.shownCameras().empty())
         view_.showVideoMode();
 }
 
@@ -407,25 +538,28 @@ void Viewer::toggleTileZoom(int position)
     view_.showVideoMode();
 }
 
-int Viewer::ptzChannel() const
+CameraId Viewer::ptzCamera() const
 {
-    return gridShown() ? grid_.selectedChannel() : singleChannel();
+    return gridShown() ? grid_.selectedCamera() : singleCamera();
 }
 
 void Viewer::ptz(int code)
 {
-    const int channel = ptzChannel();
-    if (channel != -1)
-        client_.ptz(channel, code, 0);
+    const CameraId c = ptzCamera();
+    if (!c.valid())
+        return;
+    if (c.recorder == 0)
+        client_.ptz(c.channel, code, 0);
+    else if (RecorderSession* s = otherRecorders_->find(c.recorder))
+        s->ptz(c.channel, code);
 }
 
 bool Viewer::arrowKey(int key)
 {
-    const int channel = ptzChannel();
-    if (channel == -1)
+    if (!ptzCamera().valid())
         return false;
     // Remapped only while the picture really is shown turned, not from the window's shape.
-    client_.ptz(channel, PtzPanel::keyCode(key, pictureTurned()), 0);
+    ptz(PtzPanel::keyCode(key, pictureTurned()));
     return true;
 }
 
@@ -457,19 +591,22 @@ bool Viewer::toggleTour(bool wholeGrid)
         tour_.resume(now);
         return true;
     }
-    const int cameras = int(cameraNames_.size());
+    // Tours go through every recorder's cameras, in tree order.
+    tourCameras_ = grid_.cameras();
+    const int cameras = int(tourCameras_.size());
     bool started = false;
     if (wanted == Kind::Camera) {
-        started = tour_.start(Kind::Camera, 1, cameras, singleChannel(), settings.dwellS, now);
+        started =
+            tour_.start(Kind::Camera, 1, cameras, tourIndex(singleCamera()), settings.dwellS, now);
     } else if (wanted == Kind::Tile) {
         started = startTileTour(grid_.selected(), settings.dwellS, now);
     } else {
         const int layout =
             grid_.layout() == 4 || grid_.layout() == 9 ? grid_.layout() : settings.grid;
-        started =
-            cameras > layout &&
-            tour_.start(Kind::Grid, layout, cameras,
-                        grid_.channel(grid_.zoomed() ? grid_.selected() : 0), settings.dwellS, now);
+        started = cameras > layout &&
+                  tour_.start(Kind::Grid, layout, cameras,
+                              tourIndex(grid_.camera(grid_.zoomed() ? grid_.selected() : 0)),
+                              settings.dwellS, now);
         if (started)
             showTourPage();
     }
@@ -481,13 +618,14 @@ bool Viewer::toggleTour(bool wholeGrid)
 // A grid tile through every camera the other tiles of the grid do not show.
 bool Viewer::startTileTour(int tile, int dwellS, uint64_t nowMs)
 {
+    tourCameras_ = grid_.cameras();
     std::vector<int> cameras;
-    for (int ch = 0; ch < int(cameraNames_.size()); ++ch) {
-        const int at = grid_.tileOf(ch);
+    for (int i = 0; i < int(tourCameras_.size()); ++i) {
+        const int at = grid_.tileOf(tourCameras_[size_t(i)]);
         if (at < 0 || at == tile || at >= grid_.layout())
-            cameras.push_back(ch);
+            cameras.push_back(i);
     }
-    const int current = grid_.channel(tile);
+    const int current = tourIndex(grid_.camera(tile));
     if (!tour_.startTile(tile, cameras, current, dwellS, nowMs)) {
         setStatus(Language::text(u"TOUR_NONE_T"));
         return false;
@@ -512,8 +650,8 @@ void Viewer::pollTour()
 {
     if (!tour_.running())
         return;
-    const TourController::Update u = tour_.poll(Clock::nowMs(), [this](int ch) {
-        const StreamController* s = playback_->stream(camera(ch));
+    const TourController::Update u = tour_.poll(Clock::nowMs(), [this](int index) {
+        const StreamController* s = playback_->stream(tourCamera(index));
         return s && s->state() == StreamController::State::Playing;
     });
     if (u.show)
@@ -529,22 +667,33 @@ void Viewer::showTourPage()
     if (page.empty())
         return;
     if (tour_.kind() == TourController::Kind::Camera) {
-        grid_.choose(page[0]);
+        grid_.choose(tourCamera(page[0]));
     } else if (tour_.kind() == TourController::Kind::Tile) {
         // The toured tile takes the camera; the frame stays where the user put it.
         const int framed = grid_.selected();
         if (!grid_.select(tour_.tile()))
             return;
-        grid_.choose(page[0]);
+        grid_.choose(tourCamera(page[0]));
         grid_.select(framed);
     } else {
-        std::array<int, TileGrid::kMaxTiles> tiles;
-        tiles.fill(TileGrid::kNone);
+        std::array<CameraId, TileGrid::kMaxTiles> tiles{};
         for (size_t i = 0; i < page.size() && i < tiles.size(); ++i)
-            tiles[i] = page[i];
+            tiles[i] = tourCamera(page[i]);
         grid_.restore(tour_.layout(), tiles);
     }
     applyGrid();
+}
+
+int Viewer::tourIndex(CameraId camera) const
+{
+    const auto it = std::find(tourCameras_.begin(), tourCameras_.end(), camera);
+    return camera.valid() && it != tourCameras_.end() ? int(it - tourCameras_.begin()) : -1;
+}
+
+CameraId Viewer::tourCamera(int index) const
+{
+    return index >= 0 && size_t(index) < tourCameras_.size() ? tourCameras_[size_t(index)]
+                                                             : CameraId{};
 }
 
 // ---------------------------------------------------------------- the grid
@@ -555,22 +704,17 @@ void Viewer::showTourPage()
 void Viewer::applyGrid(bool save)
 {
     Playback::Shown shown;
-    for (int ch : grid_.liveChannels())
-        shown.live.push_back(camera(ch));
-    for (int ch : tour_.preparing())   // the tour's next cameras, opened before their turn
-        shown.live.push_back(camera(ch));
+    shown.live = grid_.liveCameras();
+    for (int index : tour_.preparing())   // the tour's next cameras, opened before their turn
+        if (const CameraId c = tourCamera(index); grid_.listed(c))
+            shown.live.push_back(c);
     if (gridShown()) {
         shown.tileCount = grid_.shownTiles();
-        for (int p = 0; p < shown.tileCount; ++p) {
-            const int ch = grid_.channel(grid_.positionTile(p));
-            if (ch != TileGrid::kNone)
-                shown.tiles[size_t(p)] = camera(ch);
-        }
+        for (int p = 0; p < shown.tileCount; ++p)
+            shown.tiles[size_t(p)] = grid_.camera(grid_.positionTile(p));
     } else {
         gridFull_ = false;
-        const int channel = grid_.channel(0);
-        if (channel != TileGrid::kNone)
-            shown.single = camera(channel);
+        shown.single = grid_.camera(0);
     }
     playback_->show(shown);
     placeTiles();
@@ -590,11 +734,11 @@ void Viewer::placeTiles()
 
 void Viewer::markTreeImages()
 {
-    const std::vector<int> shown = gridShown() ? grid_.liveChannels() : std::vector<int>{};
-    for (size_t ch = 0; ch < cameraNames_.size(); ++ch) {
-        const bool on = gridShown() ? std::find(shown.begin(), shown.end(), int(ch)) != shown.end()
-                                    : int(ch) == singleChannel();
-        view_.setCameraShown(int(ch), on);
+    const std::vector<CameraId> shown = gridShown() ? grid_.liveCameras() : std::vector<CameraId>{};
+    for (CameraId c : grid_.cameras()) {
+        const bool on = gridShown() ? std::find(shown.begin(), shown.end(), c) != shown.end()
+                                    : c == singleCamera();
+        view_.setCameraShown(c, on);
     }
 }
 
@@ -604,33 +748,43 @@ void Viewer::saveGrid()
         return;
     ViewSettings v;
     v.layout = grid_.layout();
-    for (int t = 0; t < TileGrid::kMaxTiles; ++t)
-        v.tiles[size_t(t)] = grid_.tiles()[size_t(t)];
+    for (int t = 0; t < TileGrid::kMaxTiles; ++t) {
+        const CameraId c = grid_.tiles()[size_t(t)];
+        if (!c.valid() || (c.recorder > 0 && size_t(c.recorder) >= recorders_.size()))
+            continue;
+        v.tiles[size_t(t)] = c.channel;
+        if (c.recorder > 0)
+            v.sources[size_t(t)] = ViewSettings::recorderName(recorders_[size_t(c.recorder)].ip,
+                                                              recorders_[size_t(c.recorder)].port);
+    }
     ViewSettings::save(viewsPath_, recorderName_, v);
 }
 
 Viewer::TileLabel Viewer::tileLabel(int position)
 {
     TileLabel l;
-    int ch = playback_->tileCamera(position).channel;
+    CameraId c = playback_->tileCamera(position);
     bool stopped = false;
-    if (ch == TileGrid::kNone) {
+    if (!c.valid()) {
         // No stream (the connection is lost, say): the tile still names its camera.
-        ch = grid_.channel(grid_.positionTile(position));
-        if (ch == TileGrid::kNone || !gridShown())
+        c = grid_.camera(grid_.positionTile(position));
+        if (!c.valid() || !gridShown())
             return l;
         stopped = true;
     }
-    if (ch >= 0 && size_t(ch) < cameraNames_.size())
-        l.name = cameraNames_[size_t(ch)];
+    l.name = cameraName(c);
     l.state = Language::text(stopped ? u"STOP_TILE"
                                      : StreamController::tileKey(playback_->tileState(position)));
+    // Another recorder that is away: its tiles say so (and keep their last pictures).
+    if (const RecorderSession* s = c.recorder > 0 ? otherRecorders_->find(c.recorder) : nullptr;
+        s && s->state() != RecorderSession::State::Connected)
+        l.state = s->stateText();
     if (position >= 0 && position < TileGrid::kMaxTiles)
         l.note = tileNotes_[size_t(position)];
-    l.recording = markOf(ch);   // also while its stream is lost: the recording goes on
+    l.recording = markOf(c);   // also while its stream is lost: the recording goes on
     if (statsShown_ && !stopped &&
         (grid_.zoomed() || grid_.positionTile(position) == grid_.selected()))
-        l.stats = statsText(playback_->stream(camera(ch)));
+        l.stats = statsText(playback_->stream(c));
     // The status row follows the framed tile.
     if (grid_.positionTile(position) == grid_.selected() && l.state != status_)
         setStatus(l.state);
@@ -685,16 +839,23 @@ void Viewer::markStalledTiles()
 // same schedule, and logged.
 void Viewer::watchStreams()
 {
-    std::vector<int> channels;
+    std::vector<CameraId> silent;
     for (StreamController* s : playback_->streams())
         if (s->polling() && s->device().silentMs() >= kMediaSilenceMs)
-            channels.push_back(s->camera().channel);
-    for (int ch : channels) {
-        if (recovery_->channelRecovering(ch))
+            silent.push_back(s->camera());
+    for (CameraId c : silent) {
+        RecorderSession* other = c.recorder > 0 ? otherRecorders_->find(c.recorder) : nullptr;
+        if (c.recorder > 0 && (!other || other->state() != RecorderSession::State::Connected ||
+                               other->cameraRecovering(c.channel)))
+            continue;   // away: its session's recovery brings the stream back
+        if (c.recorder == 0 && recovery_->channelRecovering(c.channel))
             continue;
-        ViewerLog::event("camera " + std::to_string(ch + 1) + ": no media for " +
-                         std::to_string(kMediaSilenceMs / 1000) + " s; reopening");
-        recovery_->onChannelClosed(ch);
+        ViewerLog::event(who(c) + ": no media for " + std::to_string(kMediaSilenceMs / 1000) +
+                         " s; reopening");
+        if (other)
+            other->cameraSilent(c.channel);
+        else
+            recovery_->onChannelClosed(c.channel);
     }
 }
 
@@ -741,6 +902,7 @@ void Viewer::showRecoveryText(const std::u16string& text)
 {
     recoveryText_ = text;
     view_.showStatus(text.empty() ? status_ : text);
+    showFirstRecorder();
 }
 
 // ---------------------------------------------------------------- the single view
@@ -763,20 +925,39 @@ void Viewer::videoAreaMoved()
 Viewer::SaveSource Viewer::saveSource() const
 {
     SaveSource s;
-    int channel = -1;
+    CameraId c;
     if (gridShown()) {
         s.tile = true;
         s.position = grid_.zoomed() ? 0 : grid_.selected();
-        channel = playback_->tileCamera(s.position).channel;
+        c = playback_->tileCamera(s.position);
     } else if (playback_->singleStream()) {
-        channel = singleChannel();
+        c = singleCamera();
         s.turned = playback_->single().pictureTurned();
     }
-    if (channel >= 0 && size_t(channel) < cameraNames_.size())
-        s.camera = cameraNames_[size_t(channel)];
-    else if (channel >= 0)
-        s.camera = u"camera " + fromUtf8(std::to_string(channel + 1));
+    if (c.valid())
+        s.camera = cameraName(c);
     return s;
+}
+
+std::u16string Viewer::cameraName(CameraId camera) const
+{
+    const std::vector<std::u16string>* names = &cameraNames_;
+    if (camera.recorder > 0) {
+        const RecorderSession* s = otherRecorders_->find(camera.recorder);
+        names = s ? &s->cameraNames() : nullptr;
+    }
+    if (names && camera.channel >= 0 && size_t(camera.channel) < names->size())
+        return (*names)[size_t(camera.channel)];
+    return u"camera " + fromUtf8(std::to_string(camera.channel + 1));
+}
+
+std::string Viewer::who(CameraId camera) const
+{
+    std::string text = ViewerLog::cameraText(camera.channel, camera.recorder);
+    if (camera.recorder > 0)
+        if (const RecorderSession* s = otherRecorders_->find(camera.recorder))
+            text = "camera " + std::to_string(camera.channel + 1) + " of " + toUtf8(s->name());
+    return text;
 }
 
 // ---------------------------------------------------------------- recording
@@ -796,31 +977,31 @@ std::u16string shortPath(const std::string& path)
 
 }   // namespace
 
-int Viewer::shownChannel() const
+CameraId Viewer::shownCamera() const
 {
     if (gridShown())
-        return playback_->tileCamera(grid_.zoomed() ? 0 : grid_.selected()).channel;
-    return singleChannel();
+        return playback_->tileCamera(grid_.zoomed() ? 0 : grid_.selected());
+    return singleCamera();
 }
 
 bool Viewer::recordingShown() const
 {
-    const int channel = shownChannel();
-    return channel >= 0 && recordings_->recording(channel);
+    const CameraId c = shownCamera();
+    return c.valid() && recordings_->recording(c);
 }
 
 bool Viewer::toggleRecording()
 {
-    const int channel = shownChannel();
-    if (channel < 0) {
+    const CameraId shown = shownCamera();
+    if (!shown.valid()) {
         setStatus(Language::text(u"REC_NONE"));
         return false;
     }
     const std::string camera = toUtf8(saveSource().camera);
-    const std::string who = "camera " + std::to_string(channel + 1);
-    if (recordings_->recording(channel)) {
-        const ClipRecorder::Status s = recordings_->stop(channel);
-        const bool told = failuresTold_.erase(channel) != 0;
+    const std::string who = this->who(shown);
+    if (recordings_->recording(shown)) {
+        const ClipRecorder::Status s = recordings_->stop(shown);
+        const bool told = failuresTold_.erase(shown) != 0;
         if (s.failed) {
             setStatus(Language::text(u"REC_FAILED") + u" " + fromUtf8(s.error));
             if (!told)
@@ -836,7 +1017,7 @@ bool Viewer::toggleRecording()
                              " frames)");
         }
     } else {
-        const RecordingController::Started r = recordings_->start(channel, camera);
+        const RecordingController::Started r = recordings_->start(shown, camera);
         if (!r.ok) {
             setStatus(Language::text(u"REC_FAILED") + u" " + fromUtf8(r.error));
             ViewerLog::event("recording of " + who + " could not start: " + r.error);
@@ -851,11 +1032,11 @@ bool Viewer::toggleRecording()
     return true;
 }
 
-std::u16string Viewer::markOf(int channel) const
+std::u16string Viewer::markOf(CameraId camera) const
 {
-    if (channel < 0 || !recordings_->recording(channel))
+    if (!camera.valid() || !recordings_->recording(camera))
         return {};
-    const ClipRecorder::Status s = recordings_->status(channel);
+    const ClipRecorder::Status s = recordings_->status(camera);
     if (s.failed)
         return u"\u25CF REC !";
     return u"\u25CF REC " + fromUtf8(RecordingController::elapsedText(s.elapsedMs));
@@ -899,7 +1080,7 @@ std::u16string Viewer::recordingMark() const
 {
     if (gridShown() || !playback_->singleStream())
         return {};
-    return markOf(singleChannel());
+    return markOf(singleCamera());
 }
 
 // A recording that stopped by itself (full disk, folder gone) is told once, in the status row
@@ -907,13 +1088,13 @@ std::u16string Viewer::recordingMark() const
 void Viewer::watchRecordings()
 {
     int64_t longest = -1;
-    for (int channel : recordings_->channels()) {
-        const ClipRecorder::Status s = recordings_->status(channel);
+    for (CameraId camera : recordings_->cameras()) {
+        const ClipRecorder::Status s = recordings_->status(camera);
         longest = std::max(longest, s.elapsedMs / 1000);
-        if (s.failed && failuresTold_.insert(channel).second) {
+        if (s.failed && failuresTold_.insert(camera).second) {
             setStatus(Language::text(u"REC_FAILED") + u" " + fromUtf8(s.error));
-            ViewerLog::event("recording of camera " + std::to_string(channel + 1) +
-                             " failed: " + s.error + (s.path.empty() ? "" : "; kept " + s.path));
+            ViewerLog::event("recording of " + who(camera) + " failed: " + s.error +
+                             (s.path.empty() ? "" : "; kept " + s.path));
         }
     }
     if (longest != markedSecond_) {

@@ -4,10 +4,15 @@
 // recovery of lost sessions and media connections, the stall marks and the remembered view
 // (views.ini), and tells the window what to show through ViewerView. Owned by the main window.
 //
+// Recorders: the first (recorder 0) is the login dialog's, on the device client given; the
+// others of login.ini's list each have a RecorderSession (RecorderSessions). Cameras are named
+// by CameraId {recorder, channel}; the tree and a growing grid list them in list order.
+//
 // Threads: the DeviceEvents calls arrive on the network thread and the SingleViewHost "any
 // thread" calls on the frame-timer thread; both only post work to the user-interface thread
 // (ViewerView::post). Everything else runs on the user-interface thread.
 #pragma once
+#include "app/DeviceStreamLink.h"
 #include "app/Playback.h"
 #include "app/RecoveryController.h"
 #include "app/RecorderSessions.h"
@@ -111,7 +116,8 @@ public:
     void shutdown();
 
     // A camera chosen in the tree: into the framed tile of a grid, or the single view.
-    void chooseCamera(int channel);
+    void chooseCamera(CameraId camera);
+    void chooseCamera(int channel) { chooseCamera(CameraId{0, channel}); }   // the first's
     void toggleFullScreen();
     void chooseLayout(int tiles);
     void cycleLayout();
@@ -164,7 +170,7 @@ public:
     // What the window draws.
     bool gridShown() const { return grid_.layout() > 1; }
     bool gridFullScreen() const { return gridFull_; }
-    int ptzChannel() const;
+    CameraId ptzCamera() const;
     TileLabel tileLabel(int position);
     std::u16string videoNotice() const;
     SaveSource saveSource() const;
@@ -174,8 +180,11 @@ public:
     void setVideoRectangles(const Rect& normal, const Rect& fullScreen);
     void videoAreaMoved();
     bool pictureTurned() const { return !gridShown() && playback_->single().pictureTurned(); }
-    // The camera of the single view (-1: none).
-    int singleChannel() const { return playback_->singleCamera().channel; }
+    // The camera of the single view (none: not valid; channel -1).
+    CameraId singleCamera() const { return playback_->singleCamera(); }
+    int singleChannel() const { return singleCamera().channel; }
+    // The camera's name in its recorder's list ("camera 3" when the list has none for it).
+    std::u16string cameraName(CameraId camera) const;
 
     // Inspection.
     Playback& playback() { return *playback_; }
@@ -184,6 +193,8 @@ public:
     RecordingController& recordings() { return *recordings_; }
     RecorderSessions& otherRecorders() { return *otherRecorders_; }
     const std::vector<std::u16string>& cameraNames() const { return cameraNames_; }
+    // The first recorder's tree node: its name and state.
+    std::u16string firstRecorderState() const;
     const std::u16string& recoveryText() const { return recoveryText_; }
     const std::u16string& viewsPath() const { return viewsPath_; }
     const std::u16string& loginSettingsPath() const { return loginSettingsPath_; }
@@ -199,8 +210,9 @@ private:
     void channelClosed(int channel);
     void statusKey(const std::u16string& key);
 
-    // Ends every recording, each file complete, and logs where it went.
-    void endRecordings();
+    // Ends every recording (of one recorder, recorder >= 0), each file complete, and logs where
+    // it went.
+    void endRecordings(int recorder = -1);
     void loadStreamNumbers();
     void pauseTour();
     void pollTour();
@@ -212,13 +224,23 @@ private:
     void applyGrid(bool save = true);
     void saveGrid();
     void markTreeImages();
+    // The tree's cameras (every recorder's, in list order) to the grid; shown streams follow.
+    void listCameras();
+    void showFirstRecorder();
+    void otherStreamReopen(CameraId camera);
+    void otherStreamOpened(CameraId camera, int code);
+    // A tour's cameras are numbered by their place in tourCameras_.
+    int tourIndex(CameraId camera) const;
+    CameraId tourCamera(int index) const;
     void placeTiles();
     void markStalledTiles();
     void watchStreams();
     static CameraId camera(int channel) { return CameraId{0, channel}; }
+    // "camera 3", or "camera 3 of Shop" for another recorder's: for the log.
+    std::string who(CameraId camera) const;
     void setStatus(const std::u16string& text);
-    int shownChannel() const;
-    std::u16string markOf(int channel) const;
+    CameraId shownCamera() const;
+    std::u16string markOf(CameraId camera) const;
     static std::u16string statsText(const StreamController* stream);
     void watchRecordings();
 
@@ -236,11 +258,12 @@ private:
     void showRecoveryText(const std::u16string& text) override;
 
     DeviceClient& client_;
+    DeviceStreamLink link_{client_};   // the first recorder's streams
     ViewerView& view_;
     // Declared before the devices that feed it: it outlives them.
     std::unique_ptr<RecordingController> recordings_;
-    std::set<int> failuresTold_;   // channels whose failed recording the status row told
-    int64_t markedSecond_ = -1;    // the elapsed second the marks were last drawn with
+    std::set<CameraId> failuresTold_;   // cameras whose failed recording the status row told
+    int64_t markedSecond_ = -1;         // the elapsed second the marks were last drawn with
     bool statsShown_ = false;
     uint64_t statsDrawnMs_ = 0;   // when the figures were last drawn again
     std::unique_ptr<Playback> playback_;
@@ -256,6 +279,8 @@ private:
     std::u16string loginSettingsPath_;
     std::u16string viewsPath_;
     std::u16string recorderName_;
+    std::vector<RecorderList::Recorder> recorders_;   // login.ini's list as last followed
+    std::vector<CameraId> tourCameras_;               // the cameras of the running tour
     std::vector<std::u16string> cameraNames_;
     std::u16string recoveryText_;
     std::u16string shownNotice_;

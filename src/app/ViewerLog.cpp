@@ -100,9 +100,17 @@ void ViewerLog::channelOpened(int channel, int code)
         write(camera + " could not be opened: " + describeResult(code, ResultEvent::Channel));
 }
 
-void ViewerLog::channelStopped(int channel)
+void ViewerLog::channelStopped(int channel, int recorder)
 {
-    write("camera " + std::to_string(channel + 1) + " stopped");
+    write(cameraText(channel, recorder) + " stopped");
+}
+
+std::string ViewerLog::cameraText(int channel, int recorder)
+{
+    std::string text = "camera " + std::to_string(channel + 1);
+    if (recorder > 0)
+        text += " of recorder " + std::to_string(recorder + 1);
+    return text;
 }
 
 }   // namespace kevra

@@ -28,7 +28,9 @@ public:
     // A camera's channel, numbered from 1 as people count cameras: "camera 2 opened",
     // "camera 2 could not be opened: cannot open the camera's connection (0x100C)".
     static void channelOpened(int channel, int code);
-    static void channelStopped(int channel);
+    static void channelStopped(int channel, int recorder = 0);
+    // "camera 3", or "camera 3 of recorder 2" for a camera of another recorder than the first.
+    static std::string cameraText(int channel, int recorder = 0);
 };
 
 }   // namespace kevra

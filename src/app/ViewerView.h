@@ -2,6 +2,7 @@
 // Implemented by the main window; tests implement it with a fake. Every call runs on the
 // user-interface thread except post() and the calls marked "any thread".
 #pragma once
+#include "app/CameraId.h"
 #include "app/Rect.h"
 
 #include <functional>
@@ -17,11 +18,13 @@ public:
     // Any thread: runs work on the user-interface thread, after everything posted before it.
     virtual void post(std::function<void()> work) = 0;
 
-    // The camera tree: the recorder's cameras in list order (channel = index); clear() empties
-    // it. setCameraShown marks a camera's entry as shown (open) or idle.
+    // The camera tree: the first recorder's cameras in list order (channel = index); clear()
+    // empties it. setCameraShown marks a camera's entry (any recorder's) as shown or idle.
     virtual void showCameras(const std::vector<std::u16string>& names) = 0;
     virtual void clearCameras() = 0;
-    virtual void setCameraShown(int channel, bool shown) = 0;
+    virtual void setCameraShown(CameraId camera, bool shown) = 0;
+    // The first recorder's node: its name and state ("Office - connected").
+    virtual void showFirstRecorder(const std::u16string&) {}
     // The recorders after the first, in list order, each a node of the tree after the first
     // recorder's: its name, its state ("connected", "reconnecting in 4 s", "login failed: ...")
     // and its cameras (kept while it is away).

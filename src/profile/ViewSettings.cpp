@@ -21,6 +21,24 @@ std::u16string tileKey(int i)
     return ViewSettings::kTileKey + ascii(std::to_string(i));
 }
 
+std::u16string sourceKey(int i)
+{
+    return ViewSettings::kSourceKey + ascii(std::to_string(i));
+}
+
+// A name recorderName() could have written: "address:port", at most a host name's length.
+bool validSource(const std::u16string& name)
+{
+    const size_t colon = name.rfind(u':');
+    if (colon == std::u16string::npos || colon == 0 || name.size() > 300 ||
+        colon + 1 == name.size())
+        return false;
+    for (size_t i = colon + 1; i < name.size(); ++i)
+        if (name[i] < u'0' || name[i] > u'9')
+            return false;
+    return ViewSettings::recorderName(name.substr(0, colon), 0).size() > 0;
+}
+
 bool isLayout(int n)
 {
     return n == 1 || n == 4 || n == 9 || n == 16;
@@ -77,10 +95,17 @@ ViewSettings ViewSettings::load(const std::u16string& file, const std::u16string
         if (!parse(ProfileFile::ReadString(kSection, tileKey(i), u"", path), ch) || ch < kNone ||
             ch > kMaxChannel)
             return fallback;
+        std::u16string source = ProfileFile::ReadString(kSection, sourceKey(i), u"", path);
+        if (!source.empty() && !validSource(source))
+            return fallback;
+        if (source == recorder)
+            source.clear();
         for (int j = 0; j < i; ++j)
-            if (ch != kNone && v.tiles[size_t(j)] == ch)
+            if (ch != kNone && v.tiles[size_t(j)] == ch && v.sources[size_t(j)] == source)
                 return fallback;
         v.tiles[size_t(i)] = ch;
+        if (ch != kNone)
+            v.sources[size_t(i)] = std::move(source);
     }
     return v;
 }
@@ -91,6 +116,7 @@ int ViewSettings::save(const std::u16string& path, const std::u16string& recorde
     if (recorder.empty() || !isLayout(view.layout) || !SettingsFolder::prepareWrite(path))
         return 0;
     std::vector<std::pair<std::u16string, std::u16string>> values;
+    std::vector<std::u16string> removed;
     values.emplace_back(kRecorderKey, recorder);
     values.emplace_back(kLayoutKey, ascii(std::to_string(view.layout)));
     for (int i = 0; i < kMaxTiles; ++i) {
@@ -98,8 +124,13 @@ int ViewSettings::save(const std::u16string& path, const std::u16string& recorde
         if (ch < kNone || ch > kMaxChannel)
             ch = kNone;
         values.emplace_back(tileKey(i), ascii(std::to_string(ch)));
+        const std::u16string& source = view.sources[size_t(i)];
+        if (ch != kNone && !source.empty() && source != recorder && validSource(source))
+            values.emplace_back(sourceKey(i), source);
+        else
+            removed.push_back(sourceKey(i));
     }
-    return ProfileFile::WriteStrings(kSection, values, path);
+    return ProfileFile::UpdateSection(kSection, values, removed, path);
 }
 
 }   // namespace kevra

@@ -1,6 +1,8 @@
 // The remembered multi-camera view in views.ini beside login.ini, section "view": the recorder
-// it belongs to ("address:port"), the layout and the camera of every tile. Only the recorder
-// last used is remembered; any other recorder starts with the one-tile default. Loaded after a
+// it belongs to ("address:port", the first of the viewer's list), the layout and the camera of
+// every tile; a tile showing a camera of another recorder of the list names that recorder too
+// ("Source3=address:port"; no such key: the first recorder, as files without them meant). Only
+// the first recorder last used is remembered; any other starts with the one-tile default. Loaded after a
 // login and saved whenever the view changes, both on the user-interface thread.
 #pragma once
 #include <array>
@@ -18,12 +20,15 @@ struct ViewSettings {
     int layout = 1;
     std::array<int, kMaxTiles> tiles{kNone, kNone, kNone, kNone, kNone, kNone, kNone, kNone,
                                      kNone, kNone, kNone, kNone, kNone, kNone, kNone, kNone};
+    // The recorder of each tile's camera, as recorderName() names it; empty: the first.
+    std::array<std::u16string, kMaxTiles> sources{};
 
     static constexpr const char16_t* kFileName = u"views.ini";
     static constexpr const char16_t* kSection = u"view";
     static constexpr const char16_t* kRecorderKey = u"Recorder";
     static constexpr const char16_t* kLayoutKey = u"Layout";
-    static constexpr const char16_t* kTileKey = u"Tile";   // Tile0 .. Tile15
+    static constexpr const char16_t* kTileKey = u"Tile";       // Tile0 .. Tile15
+    static constexpr const char16_t* kSourceKey = u"Source";   // Source0 .. Source15
 
     bool operator==(const ViewSettings&) const = default;
 
@@ -37,9 +42,11 @@ struct ViewSettings {
     // The view remembered for this recorder. The one-tile default when the file is missing,
     // belongs to another recorder, or holds anything that is not a layout (1, 4, 9, 16) and one
     // channel number (-1 for none, else 0 .. kMaxChannel) for every tile of that layout, each
-    // channel at most once. Tiles beyond the layout are kNone.
+    // camera (source and channel) at most once, each source a name recorderName() could give.
+    // Tiles beyond the layout are kNone.
     static ViewSettings load(const std::u16string& path, const std::u16string& recorder);
-    // Writes the recorder, the layout and all sixteen tiles in one replacement of the file.
+    // Writes the recorder, the layout, all sixteen tiles and the tiles' sources (a tile of the
+    // first recorder has no Source key) in one replacement of the file.
     // 1 when written; 0 for an empty recorder name, a layout that is not one, or a failed write.
     static int save(const std::u16string& path, const std::u16string& recorder,
                     const ViewSettings& view);

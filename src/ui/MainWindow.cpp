@@ -152,13 +152,13 @@ MainWindow::MainWindow(DeviceClient& client, Playback::DeviceFactory devices, in
     connect(pollTimer_, &QTimer::timeout, this, [this] {
         viewer_->poll();
         showTourText();
-        if (viewer_->singleChannel() != zoomChannel_) {   // another camera: whole picture
-            zoomChannel_ = viewer_->singleChannel();
+        if (viewer_->singleCamera() != zoomCamera_) {   // another camera: whole picture
+            zoomCamera_ = viewer_->singleCamera();
             zoom_.reset();
         }
-        const int framed = gridShown() ? viewer_->grid().selectedChannel() : -1;
-        if (framed != tileZoomChannel_) {   // another framed camera: its whole picture
-            tileZoomChannel_ = framed;
+        const CameraId framed = gridShown() ? viewer_->grid().selectedCamera() : CameraId{};
+        if (framed != tileZoomCamera_) {   // another framed camera: its whole picture
+            tileZoomCamera_ = framed;
             tileZoom_.reset();
             tileView_->update();
         }
@@ -220,7 +220,8 @@ void MainWindow::post(std::function<void()> work)
 void MainWindow::showCameras(const std::vector<std::u16string>& names)
 {
     tree_->clear();
-    auto* root = new QTreeWidgetItem(QStringList(QtText::lang(u"DEVICE")));
+    auto* root = new QTreeWidgetItem(QStringList(
+        firstRecorder_.empty() ? QtText::lang(u"DEVICE") : QtText::from(firstRecorder_)));
     root->setIcon(0, images_[0]);
     tree_->addTopLevelItem(root);
     for (size_t i = 0; i < names.size(); ++i) {
@@ -290,19 +291,32 @@ void MainWindow::editRecorderList()
         viewer_->followRecorderList();
 }
 
-QTreeWidgetItem* MainWindow::itemOfChannel(int channel) const
+QTreeWidgetItem* MainWindow::itemOfCamera(CameraId camera) const
 {
-    QTreeWidgetItem* root = tree_->topLevelItem(0);
-    for (int j = 0; root && j < root->childCount(); ++j)
-        if (root->child(j)->data(0, kChannelRole).toInt() == channel)
-            return root->child(j);
+    // The first recorder's node, then one node per other recorder, in list order.
+    for (int n = 0; n < tree_->topLevelItemCount(); ++n) {
+        QTreeWidgetItem* node = tree_->topLevelItem(n);
+        const int recorder = n == 0 ? 0 : node->data(0, kRecorderRole).toInt();
+        if (recorder != camera.recorder)
+            continue;
+        for (int j = 0; j < node->childCount(); ++j)
+            if (node->child(j)->data(0, kChannelRole).toInt() == camera.channel)
+                return node->child(j);
+    }
     return nullptr;
 }
 
-void MainWindow::setCameraShown(int channel, bool shown)
+void MainWindow::setCameraShown(CameraId camera, bool shown)
 {
-    if (QTreeWidgetItem* it = itemOfChannel(channel))
+    if (QTreeWidgetItem* it = itemOfCamera(camera))
         it->setIcon(0, images_[shown ? 1 : 2]);
+}
+
+void MainWindow::showFirstRecorder(const std::u16string& text)
+{
+    firstRecorder_ = text;
+    if (QTreeWidgetItem* root = tree_->topLevelItem(0); root && !text.empty())
+        root->setText(0, QtText::from(text));
 }
 
 void MainWindow::showVideoMode()
@@ -451,9 +465,8 @@ void MainWindow::onTreeClick(QTreeWidgetItem* item)
 {
     if (!item || !item->parent())
         return;   // nothing hit, or a recorder's entry
-    if (item->data(0, kRecorderRole).toInt() > 0)
-        return;   // another recorder's camera: not played here yet
-    viewer_->chooseCamera(item->data(0, kChannelRole).toInt());
+    viewer_->chooseCamera(
+        CameraId{item->data(0, kRecorderRole).toInt(), item->data(0, kChannelRole).toInt()});
 }
 
 void MainWindow::command(int id)
@@ -619,7 +632,7 @@ void MainWindow::runKeyCommand(KeyTable::Command c, int key)
     using C = KeyTable::Command;
     // A camera move runs while its key is held: the first step now, the next at a steady pace.
     auto hold = [&](int code) {
-        if (ptzChannel() < 0 || code < 0)
+        if (!viewer_->ptzCamera().valid() || code < 0)
             return;
         ptzHold_.press(key, code, Clock::nowMs());
         viewer_->ptz(code);

@@ -134,7 +134,6 @@ public:
     void cycleLayout() { viewer_->cycleLayout(); }
     void clickTile(int position);
     void toggleTileZoom(int position);
-    int ptzChannel() const { return viewer_->ptzChannel(); }
 
 signals:
     void loginSequenceFinished(bool cancelled);
@@ -158,7 +157,8 @@ private:
     void post(std::function<void()> work) override;
     void showCameras(const std::vector<std::u16string>& names) override;
     void clearCameras() override;
-    void setCameraShown(int channel, bool shown) override;
+    void setCameraShown(CameraId camera, bool shown) override;
+    void showFirstRecorder(const std::u16string& text) override;
     void showVideoMode() override;
     bool videoMode() const override { return isVideoMode(); }
     void showStatus(const std::u16string& text) override;
@@ -195,7 +195,7 @@ private:
     void frameNextTile(int step);
     void zoomKey(KeyTable::Command c);
     void showTourText();
-    QTreeWidgetItem* itemOfChannel(int channel) const;
+    QTreeWidgetItem* itemOfCamera(CameraId camera) const;
     TileView::Label tileLabel(int position);
 
     VideoArea* video_ = nullptr;
@@ -219,11 +219,12 @@ private:
     PtzHold ptzHold_;               // a held camera-move key
     QTimer* holdTimer_ = nullptr;   // its steps, running while a key is held
     DigitalZoom zoom_;
-    int zoomChannel_ = -1;   // the camera the zoom was set on
+    CameraId zoomCamera_;    // the camera the zoom was set on
     DigitalZoom tileZoom_;   // the framed tile's
-    int tileZoomChannel_ = -1;
+    CameraId tileZoomCamera_;
     QIcon images_[3];                            // recorder, open camera, idle camera
     std::vector<RecorderNode> otherRecorders_;   // as the coordinator last told them
+    std::u16string firstRecorder_;               // the first recorder's node text
     QPixmap band_;
     MainLayout::Result layout_;
     QTimer* pollTimer_ = nullptr;    // the coordinator's poll

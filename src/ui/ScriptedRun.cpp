@@ -60,6 +60,19 @@ void ScriptedRun::watch()
             std::fprintf(stderr, "script: picture after %lld ms at %.3f\n",
                          static_cast<long long>(gap), QDateTime::currentMSecsSinceEpoch() / 1000.0);
     }
+    // Each tile too (the grid of several recorders: one recorder's tiles stop and come back).
+    for (int p = 0; p < kTiles; ++p) {
+        const int n = window_.viewer().playback().presentedAt(p);
+        if (n == tileSeen_[size_t(p)])
+            continue;
+        tileSeen_[size_t(p)] = n;
+        const qint64 gap = tileSince_[size_t(p)].isValid() ? tileSince_[size_t(p)].restart() : 0;
+        if (!tileSince_[size_t(p)].isValid())
+            tileSince_[size_t(p)].start();
+        if (gap >= 1000)
+            std::fprintf(stderr, "script: tile %d picture after %lld ms at %.3f\n", p,
+                         static_cast<long long>(gap), QDateTime::currentMSecsSinceEpoch() / 1000.0);
+    }
     const bool recovering = window_.recovery().sessionRecovering();
     if (wasRecovering_ && !recovering) {
         ++reconnects_;

@@ -19,7 +19,8 @@
 // Progress goes to standard error ("script: ..."); an action other than "wait" that does not
 // finish within 30 s ends the process at once with status 3. Throughout the run, a picture
 // after at least a second without one is logged as "script: picture after N ms at T" (T:
-// seconds since the epoch) and a session recovered by itself as "script: reconnected". Owned
+// seconds since the epoch), the same for each tile ("script: tile P picture after N ms at T"),
+// and a session recovered by itself as "script: reconnected". Owned
 // by main; user-interface thread only.
 #pragma once
 #include <QElapsedTimer>
@@ -27,6 +28,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <array>
 #include <vector>
 
 namespace kevra {
@@ -52,7 +54,10 @@ private:
     // Logs picture gaps and recoveries (every step).
     void watch();
 
+    static constexpr int kTiles = 16;
     MainWindow& window_;
+    std::array<int, kTiles> tileSeen_{};
+    std::array<QElapsedTimer, kTiles> tileSince_{};
     QStringList lines_;
     QString settingsPath_;
     int next_ = 0;

@@ -171,7 +171,7 @@ struct PlaybackTest : ::testing::Test {
     FakeTiles tiles;
     std::map<int, FakeDevice*> devices;   // by channel, once its stream opened
     std::vector<FakeDevice*> made;
-    Playback playback{host, surface, tiles, [this] {
+    Playback playback{host, surface, tiles, [this](CameraId) {
                           auto d = std::make_unique<FakeDevice>(log);
                           made.push_back(d.get());
                           return d;
@@ -445,7 +445,7 @@ TEST_F(PlaybackTest, SixteenBitPicturesAreTurnedClockwise)
 {
     surface.depth = 16;
     FakeHost host16;
-    Playback sixteen(host16, surface, tiles, [this] {
+    Playback sixteen(host16, surface, tiles, [this](CameraId) {
         auto d = std::make_unique<FakeDevice>(log);
         made.push_back(d.get());
         return d;
@@ -500,7 +500,7 @@ TEST_F(PlaybackTest, StallCountGoesOnThroughALostSessionUntilTheNextPicture)
     EXPECT_EQ(s->stalledSeconds(), 3);
 
     log.take();
-    playback.suspendAll();
+    playback.suspend(0);
     EXPECT_EQ(log.take(), (Calls{"stop 0", "stop 1"}));
     EXPECT_EQ(playback.tileState(1), State::Stopped);
     Clock::advance(2000);
@@ -599,7 +599,7 @@ TEST(PlaybackOverTheClient, TheRecorderSeesTheTileStreamStopAndTheSingleStreamSt
     client.setSink(&answers);
     {
         Playback playback(host, surface, tiles,
-                          [&] { return std::make_unique<ClientLiveViewDevice>(client); });
+                          [&](CameraId) { return std::make_unique<ClientLiveViewDevice>(client); });
         playback.setStreamNumbers(2, 1);
         client.login("127.0.0.1", rec.port(), "admin", "580317", 10000);
         for (int i = 0; i < 2000 && answers.login.load() == -1; ++i)
@@ -655,7 +655,7 @@ TEST(PlaybackOverTheClient, HammeredSwitchingLeavesOnlyTheShownCamerasStreaming)
     client.setSink(&answers);
     {
         Playback playback(host, surface, tiles,
-                          [&] { return std::make_unique<ClientLiveViewDevice>(client); });
+                          [&](CameraId) { return std::make_unique<ClientLiveViewDevice>(client); });
         playback.single().setRectangles(kNormal, kFull);
         playback.single().setVideoShown(true);
         client.login("127.0.0.1", rec.port(), "admin", "580317", 10000);

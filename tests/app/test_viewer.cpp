@@ -13,6 +13,7 @@
 #include "device/support/ScriptedRecorder.h"
 #include "profile/Language.h"
 #include "profile/LoginSettings.h"
+#include "profile/RecorderList.h"
 #include "profile/ViewSettings.h"
 #include "remux/support/ClipProbe.h"
 #include "tools/support/RecorderProcess.h"
@@ -43,6 +44,8 @@ struct FakeView : ViewerView {
     bool ended = false;
     std::vector<int> dialogResults;
     std::vector<std::u16string> errors;
+    std::vector<RecorderNode> recorders;
+    std::u16string firstNode;
     std::function<void(int)> onDialogResult;
 
     void post(std::function<void()> w) override
@@ -66,7 +69,9 @@ struct FakeView : ViewerView {
     }
     void showCameras(const std::vector<std::u16string>& n) override { cameras = n; }
     void clearCameras() override { cameras.clear(); }
-    void setCameraShown(int, bool) override {}
+    void setCameraShown(CameraId, bool) override {}
+    void showRecorders(const std::vector<RecorderNode>& n) override { recorders = n; }
+    void showFirstRecorder(const std::u16string& t) override { firstNode = t; }
     void showTreeMode() override { video = false; }
     void showVideoMode() override { video = true; }
     bool videoMode() const override { return video; }
@@ -163,7 +168,7 @@ protected:
             if (code == 0)
                 viewer->loginDialogClosed(false, settings, u"127.0.0.1", loggedInPort);
         };
-        viewer = std::make_unique<Viewer>(client, view, picture, tiles, [this] {
+        viewer = std::make_unique<Viewer>(client, view, picture, tiles, [this](CameraId) {
             return std::make_unique<FakeDevice>(opens, stops);
         });
     }
@@ -334,14 +339,14 @@ TEST_F(ViewerTest, RememberedViewsComeBackAndAShorterListNeverRewritesThem)
         nine.tiles[size_t(t)] = t;
     ViewSettings::save(views, recorder, nine);
     ASSERT_TRUE(logIn(a));
-    EXPECT_EQ(viewer->grid().shownChannels().size(), 9u);
+    EXPECT_EQ(viewer->grid().shownCameras().size(), 9u);
     // The recorder comes back twice, first with 3 cameras, then with 18 again.
     for (int count : {3, 18}) {
         a.answerList(RecorderMessages::buildListReply(names(count)));
         loseSession();
         advance(1000);
         ASSERT_TRUE(settle([&] { return view.cameras.size() == size_t(count); }));
-        EXPECT_EQ(viewer->grid().shownChannels().size(), size_t(std::min(count, 9)));
+        EXPECT_EQ(viewer->grid().shownCameras().size(), size_t(std::min(count, 9)));
         EXPECT_EQ(ViewSettings::load(views, recorder).tiles, nine.tiles) << count;
     }
 }
@@ -365,11 +370,11 @@ TEST_F(ViewerTest, TTakesTheFramedTileThroughTheOtherCamerasAndNeverRewritesTheV
     } steps[] = {{7999, 1, 0}, {1, 1, 1}, {2000 + 4999, 1, 1}, {1, 4, 1}, {15000, 4, 2}, {1, 5, 2}};
     for (const auto& st : steps) {
         advance(st.ms);
-        EXPECT_EQ(viewer->grid().channel(1), st.tile1) << st.ms;
+        EXPECT_EQ(viewer->grid().camera(1).channel, st.tile1) << st.ms;
         EXPECT_EQ(opens.load() - opened, st.opened) << "the next camera opens before its turn";
     }
-    EXPECT_EQ(viewer->grid().tiles()[0], 0);
-    EXPECT_EQ(viewer->grid().tiles()[2], 2);
+    EXPECT_EQ(viewer->grid().tiles()[0].channel, 0);
+    EXPECT_EQ(viewer->grid().tiles()[2].channel, 2);
     EXPECT_EQ(viewer->grid().selected(), 3);
     EXPECT_EQ(ViewSettings::load(viewer->viewsPath(), recorder).tiles, remembered);
     // A manual choice pauses it; T goes on in the same tile through the cameras the other tiles
@@ -389,7 +394,7 @@ TEST_F(ViewerTest, TTakesTheFramedTileThroughTheOtherCamerasAndNeverRewritesTheV
     const auto beforeGridTour = ViewSettings::load(viewer->viewsPath(), recorder).tiles;
     advance(8000);
     advance(2000 + TourScheduler::kReadyWaitMs);
-    EXPECT_EQ(viewer->grid().channel(0), 4);
+    EXPECT_EQ(viewer->grid().camera(0).channel, 4);
     EXPECT_TRUE(viewer->toggleTour());
     EXPECT_EQ(viewer->tour().kind(), TourController::Kind::None);
     EXPECT_EQ(ViewSettings::load(viewer->viewsPath(), recorder).tiles, beforeGridTour);
@@ -557,7 +562,7 @@ TEST(ViewerRecording, RStartsAndEndsAPlayableClipOfTheShownCameraAndExitComplete
     EXPECT_TRUE(viewer->recordingShown());
     settle([] { return false; }, 2500);
     EXPECT_EQ(viewer->recordingMark().rfind(u"\u25CF REC 0:0", 0), 0u);
-    const std::string path = viewer->recordings().status(1).path;
+    const std::string path = viewer->recordings().status({0, 1}).path;
     ASSERT_TRUE(viewer->toggleRecording());
     EXPECT_FALSE(viewer->recordingShown());
     EXPECT_EQ(viewer->recordingMark(), u"");
@@ -573,9 +578,9 @@ TEST(ViewerRecording, RStartsAndEndsAPlayableClipOfTheShownCameraAndExitComplete
     // may name another recorder's cameras.
     ASSERT_TRUE(viewer->toggleRecording());
     settle([] { return false; }, 1500);
-    const std::string before = viewer->recordings().status(1).path;
+    const std::string before = viewer->recordings().status({0, 1}).path;
     viewer->loginDialogClosed(false, fromUtf8(folder + "/login.ini"), u"127.0.0.1", rec.port());
-    EXPECT_FALSE(viewer->recordings().recording(1));
+    EXPECT_FALSE(viewer->recordings().recording({0, 1}));
     EXPECT_TRUE(ClipProbe::of(before).firstKey) << before;
     viewer->chooseCamera(1);
     settle([] { return false; }, 1500);
@@ -583,13 +588,141 @@ TEST(ViewerRecording, RStartsAndEndsAPlayableClipOfTheShownCameraAndExitComplete
     // Exit while recording: the file is completed.
     ASSERT_TRUE(viewer->toggleRecording());
     settle([] { return false; }, 1500);
-    const std::string second = viewer->recordings().status(1).path;
+    const std::string second = viewer->recordings().status({0, 1}).path;
     viewer->shutdown();
-    EXPECT_FALSE(viewer->recordings().recording(1));
+    EXPECT_FALSE(viewer->recordings().recording({0, 1}));
     p = ClipProbe::of(second);
     EXPECT_TRUE(p.opened) << second;
     EXPECT_GE(p.frames, 10);
     EXPECT_TRUE(p.firstKey);
+
+    viewer.reset();
+    client.shutdown();
+    ViewerLog::setOutput(nullptr);
+    Language::setFilePath(u"");
+    std::filesystem::remove_all(folder);
+}
+
+// Three simulated recorders in one viewer over the real clients and decoders: one tree, a grid
+// filled in tree order across them, one recorder killed and restarted while the other two keep
+// presenting pictures, and the grid remembered with each tile's recorder for the next start.
+TEST(ViewerRecorders, ThreeRecordersInOneGridAndOneOfThemRestarted)
+{
+    std::vector<std::unique_ptr<RecorderProcess>> recs;
+    const std::vector<std::string> cameras{"--size",     "176x144",   "--fps",
+                                           "25",         "--cameras", "Gate&&Lobby&&Yard&&Dock",
+                                           "--channels", "4"};
+    for (int i = 0; i < 3; ++i) {
+        recs.push_back(std::make_unique<RecorderProcess>(cameras));
+        ASSERT_TRUE(recs.back()->start());
+    }
+    Language::setFilePath(fromUtf8(std::string(KEVRA_BIN_DIR) + "/language_eng.ini"));
+    ViewerLog::setOutput([](const std::string&) {});
+    char pattern[] = "/tmp/kevra-recorders-XXXXXX";
+    const std::string folder = mkdtemp(pattern);
+    const std::u16string settings = fromUtf8(folder + "/login.ini");
+    std::vector<RecorderList::Recorder> list;
+    for (int i = 0; i < 3; ++i)
+        list.push_back({u"127.0.0.1", recs[size_t(i)]->port(), u"admin", u"580317",
+                        i == 0 ? u"" : (i == 1 ? u"Shop" : u"Depot")});
+    LoginSettings::save(settings, u"127.0.0.1", fromUtf8(std::to_string(recs[0]->port())), u"admin",
+                        u"580317");
+    ASSERT_EQ(RecorderList::save(settings, list), 1);
+
+    DeviceClient client;
+    FakeView view;
+    NullPicture picture;
+    NullTiles tiles;
+    std::unique_ptr<Viewer> viewer;
+    auto settle = [&](const std::function<bool()>& done, int ms,
+                      const std::function<void()>& each) {
+        for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+             std::chrono::steady_clock::now() < end;) {
+            view.runPosted();
+            viewer->poll();
+            if (each)
+                each();
+            if (done())
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return done();
+    };
+    auto start = [&] {
+        viewer = std::make_unique<Viewer>(client, view, picture, tiles);
+        view.onDialogResult = [&](int code) {
+            if (code == 0)
+                viewer->loginDialogClosed(false, settings, u"127.0.0.1", recs[0]->port());
+        };
+        viewer->requestLogin();
+        viewer->logInByHand({"127.0.0.1", recs[0]->port(), "admin", "580317"});
+        return settle([&] { return viewer->grid().cameras().size() == 12; }, 30000, {});
+    };
+    // Pictures presented at each of the first twelve tiles.
+    auto presented = [&] {
+        std::vector<int> n;
+        for (int p = 0; p < 12; ++p)
+            n.push_back(viewer->playback().presentedAt(p));
+        return n;
+    };
+    auto allPlay = [&](const std::vector<int>& since, const std::vector<int>& tilesToCheck) {
+        return [&, since, tilesToCheck] {
+            const std::vector<int> now = presented();
+            for (int p : tilesToCheck)
+                if (now[size_t(p)] < since[size_t(p)] + 5)
+                    return false;
+            return true;
+        };
+    };
+    const std::vector<int> every{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+
+    ASSERT_TRUE(start());
+    ASSERT_EQ(view.recorders.size(), 2u);
+    EXPECT_EQ(view.recorders[0].name, u"Shop");
+    EXPECT_EQ(view.recorders[1].cameras.size(), 4u);
+    EXPECT_EQ(view.recorders[1].state, u"connected");
+    EXPECT_EQ(view.firstNode,
+              u"127.0.0.1:" + fromUtf8(std::to_string(recs[0]->port())) + u" - connected");
+    viewer->chooseLayout(16);
+    for (int t = 0; t < 12; ++t)
+        EXPECT_EQ(viewer->grid().camera(t), (CameraId{t / 4, t % 4})) << "tree order, tile " << t;
+    ASSERT_TRUE(settle(allPlay(std::vector<int>(12, 0), every), 30000, {})) << "every tile plays";
+
+    // Shop goes away: its tiles say so; the others never pause for as long as a second.
+    const int port = recs[1]->port();
+    recs[1]->kill();
+    std::vector<int> last = presented();
+    std::vector<uint64_t> lastChange(12, Clock::nowMs());
+    uint64_t longestGap = 0;
+    const auto watch = [&] {
+        const std::vector<int> now = presented();
+        for (int p : {0, 1, 2, 3, 8, 9, 10, 11}) {
+            if (now[size_t(p)] != last[size_t(p)])
+                lastChange[size_t(p)] = Clock::nowMs();
+            longestGap = std::max(longestGap, Clock::nowMs() - lastChange[size_t(p)]);
+        }
+        last = now;
+    };
+    ASSERT_TRUE(settle([&] { return view.recorders[0].state.rfind(u"reconnecting", 0) == 0; },
+                       15000, watch));
+    EXPECT_EQ(viewer->tileLabel(5).state.rfind(u"reconnecting", 0), 0u)
+        << toUtf8(viewer->tileLabel(5).state);
+    std::vector<std::string> again = cameras;
+    again.insert(again.end(), {"--port", std::to_string(port)});
+    recs[1] = std::make_unique<RecorderProcess>(again);
+    ASSERT_TRUE(recs[1]->start());
+    ASSERT_TRUE(settle(allPlay(presented(), every), 30000, watch))
+        << "its tiles come back by themselves, the others play on";
+    EXPECT_LT(longestGap, 1000u);
+
+    // Started again, the viewer shows the same grid across the three recorders.
+    viewer->shutdown();
+    viewer.reset();
+    ASSERT_TRUE(start());
+    EXPECT_EQ(viewer->grid().layout(), 16);
+    for (int t = 0; t < 12; ++t)
+        EXPECT_EQ(viewer->grid().camera(t), (CameraId{t / 4, t % 4})) << "tile " << t;
+    EXPECT_TRUE(settle(allPlay(std::vector<int>(12, 0), every), 30000, {}));
 
     viewer.reset();
     client.shutdown();

@@ -53,6 +53,17 @@ TEST(ViewSettings, RoundTripBesideLoginAndAnotherRecorderStartsClean)
     EXPECT_EQ(ViewSettings::load(path, u"h:1"), one);
     EXPECT_EQ(ViewSettings::load(path, rec), ViewSettings{});
     EXPECT_EQ(ProfileFile::ReadString(u"view", u"Tile3", u"?", path), u"-1");
+
+    // Tiles of other recorders of the list name them; the same channel of two recorders is
+    // two cameras. Back to the first recorder's cameras only, the Source keys go.
+    ViewSettings mixed = fourTiles();
+    mixed.tiles[2] = 3;
+    mixed.sources[2] = u"shop.example:8000";
+    ASSERT_EQ(ViewSettings::save(path, rec, mixed), 1);
+    EXPECT_EQ(ViewSettings::load(path, rec), mixed);
+    EXPECT_EQ(ProfileFile::ReadString(u"view", u"Source2", u"?", path), u"shop.example:8000");
+    ASSERT_EQ(ViewSettings::save(path, rec, fourTiles()), 1);
+    EXPECT_EQ(ProfileFile::ReadString(u"view", u"Source2", u"gone", path), u"gone");
 }
 
 TEST(ViewSettings, DamagedFileGivesTheOneTileDefault)
@@ -73,6 +84,9 @@ TEST(ViewSettings, DamagedFileGivesTheOneTileDefault)
         {"tile beyond any recorder", u"Layout=1\r\nTile0=123456\r\n"},
         {"negative tile", u"Layout=1\r\nTile0=-2\r\n"},
         {"camera twice", u"Layout=4\r\nTile0=1\r\nTile1=1\r\nTile2=-1\r\nTile3=-1\r\n"},
+        {"camera of another recorder twice", u"Layout=4\r\nTile0=1\r\nTile1=1\r\nTile2=-1\r\nTile3="
+                                             u"-1\r\nSource0=s:2\r\nSource1=s:2\r\n"},
+        {"source that is no recorder", u"Layout=1\r\nTile0=1\r\nSource0=nowhere\r\n"},
         {"value without line end", u"Layout=1\r\nTile0=1"},
     };
     for (const Case& c : cases) {

@@ -82,27 +82,29 @@ TEST(RecordingController, StartsWithTheLatestKeyFrameAndGoesOnInANewPart)
     {
         RecordingController recordings(folder);
         // The network thread feeds the stream shown; frames from..to-1.
-        auto network = [&](int channel, int from, int to) {
+        const CameraId gate{0, 2}, yard{0, 3};
+        auto network = [&](CameraId camera, int from, int to) {
             std::thread([&] {
                 for (int i = from; i < to; ++i)
-                    recordings.feed(channel, packets[size_t(i)].data(),
+                    recordings.feed(camera, packets[size_t(i)].data(),
                                     int(packets[size_t(i)].size()));
             }).join();
         };
-        network(2, 0, 25);   // playing, not recording yet: key frames at 0, 10 and 20
-        const RecordingController::Started started = recordings.start(2, "Gate", when);
+        network(gate, 0, 25);   // playing, not recording yet: key frames at 0, 10 and 20
+        const RecordingController::Started started = recordings.start(gate, "Gate", when);
         ASSERT_TRUE(started.ok) << started.error;
         EXPECT_EQ(started.path, folder + "/Gate_2026-12-07_17-52-03_2.mp4");   // not replaced
-        EXPECT_EQ(recordings.start(2, "Gate", when).path, started.path);       // already recording
+        EXPECT_EQ(recordings.start(gate, "Gate", when).path, started.path);    // already recording
 
-        network(2, 25, 30);
+        network(gate, 25, 30);
         // The connection is lost and the stream comes back.
-        recordings.streamRestarted(2);
-        network(2, 0, 30);
-        network(5, 0, 1);   // shown, not recording: nothing written
+        recordings.streamRestarted(gate);
+        network(gate, 0, 30);
+        network(CameraId{0, 5}, 0, 1);   // shown, not recording: nothing written
+        network(CameraId{1, 2}, 0, 5);   // the same channel of another recorder: not this clip
 
-        const ClipRecorder::Status st = recordings.stop(2);
-        EXPECT_FALSE(recordings.recording(2));
+        const ClipRecorder::Status st = recordings.stop(gate);
+        EXPECT_FALSE(recordings.recording(gate));
         EXPECT_FALSE(st.failed) << st.error;
         ASSERT_EQ(st.files.size(), 2u);
         EXPECT_EQ(st.files[1].path, folder + "/Gate_2026-12-07_17-52-03_2_2.mp4");
@@ -118,8 +120,8 @@ TEST(RecordingController, StartsWithTheLatestKeyFrameAndGoesOnInANewPart)
         }
 
         // Exit closes what still records.
-        ASSERT_TRUE(recordings.start(3, "Yard", when).ok);
-        network(3, 0, 1);
+        ASSERT_TRUE(recordings.start(yard, "Yard", when).ok);
+        network(yard, 0, 1);
     }
     EXPECT_EQ(ClipProbe::of(folder + "/Yard_2026-12-07_17-52-03.mp4").frames, 1);
     std::system(("rm -rf '" + folder + "'").c_str());

@@ -69,7 +69,7 @@ struct MainWindowTest : ::testing::Test {
     {
         boxes().clear();
         w = std::make_unique<MainWindow>(
-            client, [this] { return std::make_unique<QuietDevice>(device); }, 32);
+            client, [this](CameraId) { return std::make_unique<QuietDevice>(device); }, 32);
         w->show();
         ASSERT_TRUE(waitUntil([&] { return w->loginDialog() != nullptr; }));
     }
@@ -124,7 +124,8 @@ TEST_F(MainWindowTest, TreeIsFilledFromUtf8NamesAndRootClickOpensNothing)
     list(block({"Gate", "大门", "Lobby"}), 3);
     ASSERT_TRUE(waitUntil([&] { return w->tree()->topLevelItemCount() == 1; }));
     QTreeWidgetItem* r = root();
-    EXPECT_EQ(r->text(0), lang(u"DEVICE"));
+    // The first recorder's node: its name (here the address it was logged in to) and state.
+    EXPECT_TRUE(r->text(0).endsWith(" - " + lang(u"NVR_ONLINE"))) << r->text(0).toStdString();
     ASSERT_EQ(r->childCount(), 3);
     EXPECT_EQ(r->child(0)->text(0), "Gate");
     EXPECT_EQ(r->child(1)->text(0), QString::fromUtf8("大门"));
