@@ -358,3 +358,24 @@ TEST(TileGrid, NewCameraListAndRememberedGrids)
         EXPECT_EQ(r.selected(), 0);
     }
 }
+
+TEST(TileGrid, CamerasOfSeveralRecordersFillInTreeOrderAndComeBackWithTheirRecorder)
+{
+    TileGrid g;
+    g.setCameras({C(0), C(1), C(0, 1), C(1, 1), C(2, 1), C(0, 2)});
+    g.setLayout(9);
+    for (int t = 0; t < 6; ++t)
+        EXPECT_EQ(g.camera(t), g.cameras()[size_t(t)]) << "tree order, tile " << t;
+    EXPECT_EQ(g.tileOf(C(0, 1)), 2) << "channel 0 of the second recorder is its own camera";
+    // The second recorder's list is gone (it was removed): its tiles empty, their cameras kept.
+    const TileGrid::Change gone = g.setCameras({C(0), C(1), C(0, 2)});
+    EXPECT_EQ(gone.stop, (std::vector<CameraId>{C(0, 1), C(1, 1), C(2, 1)}));
+    EXPECT_FALSE(g.camera(3).valid());
+    EXPECT_TRUE(g.choose(C(1, 1)).empty()) << "not listed: nothing to choose";
+    // The first recorder's new list leaves the others' cameras listed.
+    g.setCameraCount(1);
+    EXPECT_EQ(g.cameras(), (std::vector<CameraId>{C(0), C(0, 2)}));
+    const TileGrid::Change back = g.setCameras({C(0), C(0, 1), C(1, 1), C(2, 1), C(0, 2)});
+    EXPECT_EQ(back.open, (std::vector<CameraId>{C(0, 1), C(1, 1), C(2, 1)}));
+    EXPECT_EQ(g.camera(4), C(2, 1));
+}
