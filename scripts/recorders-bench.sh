@@ -91,7 +91,7 @@ SECTION=$(cat <<MD
 <!-- recorders-measurements -->
 ## Several recorders in one viewer
 
-Written by \`scripts/recorders-bench.sh\` on $(date -u '+%Y-%m-%d %H:%M') UTC. CPU: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) logical cores ($(grep -o -w 'avx512f\|avx2' /proc/cpuinfo | sort -u | tr '\n' ' ')); load average (1, 5, 15 min) ${LOAD_START} at the start and $(cut -d' ' -f1-3 /proc/loadavg) at the end; the three recorders ran on the same machine.
+Written by \`scripts/recorders-bench.sh\` on $(date -u '+%Y-%m-%d %H:%M') UTC. CPU: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) logical cores ($(grep -o -w 'avx512f\|avx2' /proc/cpuinfo | sort -u | paste -sd, -)); load average (1, 5, 15 min) ${LOAD_START} at the start and $(cut -d' ' -f1-3 /proc/loadavg) at the end; the three recorders ran on the same machine.
 Three kevra-recorders of four cameras each stream an ffmpeg \`testsrc2\` H.264 clip (baseline, 25 fps); the viewer (offscreen) shows all twelve cameras in its 4 x 4 grid, filled in tree order. Pictures/s are counted per tile over ${SECONDS_MEASURED} s; CPU is % of one core over the same window (200% = both cores). Then the second recorder is killed, started again on its port ${RESTART_AFTER} s later, and the time from its return to each of its four tiles' first picture is taken (the retry schedule's wait is part of it); the last column lists any tile of the other two recorders that went a second or more without a picture meanwhile.
 
 | case | slowest tile pictures/s | fastest tile | viewer CPU | RSS MiB | peak RSS MiB | return to first picture | other recorders' gaps >= 1 s |
