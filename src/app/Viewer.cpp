@@ -61,7 +61,8 @@ Viewer::Viewer(DeviceClient& client, ViewerView& view, PictureSurface& picture, 
     otherRecorders_->setChanged([this] {
         view_.showRecorders(otherRecorders_->nodes());
         listCameras();
-        markTreeImages();   // a tree filled again has lost its marks
+        markTreeImages();       // a tree filled again has lost its marks
+        view_.refreshTiles();   // tiles of a recorder that is away tell its state
     });
     otherRecorders_->setStreamEvents([this](CameraId c) { otherStreamReopen(c); },
                                      [this](CameraId c, int code) { otherStreamOpened(c, code); });
@@ -779,6 +780,8 @@ Viewer::TileLabel Viewer::tileLabel(int position)
     if (const RecorderSession* s = c.recorder > 0 ? otherRecorders_->find(c.recorder) : nullptr;
         s && s->state() != RecorderSession::State::Connected)
         l.state = s->stateText();
+    else if (c.recorder == 0 && recovery_->sessionRecovering() && !recoveryText_.empty())
+        l.state = recoveryText_;   // the first recorder is away: its tiles say so too
     if (position >= 0 && position < TileGrid::kMaxTiles)
         l.note = tileNotes_[size_t(position)];
     l.recording = markOf(c);   // also while its stream is lost: the recording goes on
@@ -903,6 +906,7 @@ void Viewer::showRecoveryText(const std::u16string& text)
     recoveryText_ = text;
     view_.showStatus(text.empty() ? status_ : text);
     showFirstRecorder();
+    view_.refreshTiles();
 }
 
 // ---------------------------------------------------------------- the single view
