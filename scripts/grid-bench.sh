@@ -118,12 +118,4 @@ ${ROWS}<!-- /viewer-measurements -->
 MD
 )
 echo "$SECTION"
-python3 - "$SECTION" <<'PY'
-import re, sys
-section = sys.argv[1]
-path = "bench/RESULTS.md"
-text = open(path, encoding="utf-8").read()
-pattern = re.compile(r"<!-- viewer-measurements -->.*?<!-- /viewer-measurements -->\n?", re.S)
-text = pattern.sub("", text).rstrip("\n") + "\n\n" + section + "\n"
-open(path, "w", encoding="utf-8").write(text)
-PY
+python3 scripts/write-results.py viewer-measurements "$SECTION"

@@ -102,12 +102,4 @@ MD
 )
 echo "$SECTION"
 [ -n "${NO_WRITE:-}" ] && exit 0
-python3 - "$SECTION" <<'PY'
-import re, sys
-section = sys.argv[1]
-path = "bench/RESULTS.md"
-text = open(path, encoding="utf-8").read()
-pattern = re.compile(r"<!-- recorders-measurements -->.*?<!-- /recorders-measurements -->\n?", re.S)
-text = pattern.sub("", text).rstrip("\n") + "\n\n" + section + "\n"
-open(path, "w", encoding="utf-8").write(text)
-PY
+python3 scripts/write-results.py recorders-measurements "$SECTION"
