@@ -43,6 +43,7 @@ struct ViewerStart {
     std::vector<std::string> env;
     std::function<void(pid_t)> whileRunning;   // on a thread of its own while the program runs
     int timeoutSeconds = 120;
+    std::string loginIni;   // login.ini's lines (ASCII), written as the viewer writes it
 };
 
 // Runs the viewer with the script (none when empty) on the offscreen platform, with a settings
@@ -55,6 +56,11 @@ ViewerRun runViewer(const std::string& script, const ViewerStart& start = {})
     mkdir(dir.c_str(), 0700);
     const std::string scriptPath = dir + "/actions.txt", errPath = dir + "/stderr.txt";
     std::ofstream(scriptPath) << script;
+    if (!start.loginIni.empty()) {   // UTF-16LE beside the script, where a scripted run reads it
+        std::ofstream ini(dir + "/login.ini", std::ios::binary);
+        for (char c : start.loginIni)
+            ini << c << '\0';
+    }
 
     std::vector<std::string> changes{"QT_QPA_PLATFORM=offscreen", "XDG_CONFIG_HOME=" + dir,
                                      "KEVRA_TEST_ACTIONS" +
@@ -225,7 +231,7 @@ TEST(ProgramCommandLine, HelpVersionAndNoDisplay)
         {{}, {"QT_QPA_PLATFORM=xcb", "DISPLAY", "WAYLAND_DISPLAY"}, 1, "kevra: no display"},
     };
     for (const auto& c : cases) {
-        const ViewerRun run = runViewer("", {c.args, c.env, {}, 30});
+        const ViewerRun run = runViewer("", {c.args, c.env, {}, 30, {}});
         EXPECT_EQ(run.status, c.status) << run.output;
         EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
     }
@@ -309,6 +315,46 @@ TEST(ProgramGrid, KeyFourShowsFourCamerasInTheirTiles)
     }
     // Only the four shown cameras were streamed.
     EXPECT_TRUE(rec.waitFor({"\"event\":\"stream\"", "\"channel\":4"}, 10).empty());
+}
+
+}   // namespace kevra
+
+namespace kevra {
+
+// Two recorders in login.ini: key 4 fills the grid in tree order, the first recorder's two
+// cameras and then the second's, each tile playing its own recorder's picture; Exit stops the
+// streams at both recorders.
+TEST(ProgramGrid, KeyFourFillsTheGridFromBothRecordersInTreeOrder)
+{
+    RecorderProcess a({"--cameras", "Gate&&Lobby", "--size", "176x144"});
+    RecorderProcess b({"--cameras", "Till&&Store", "--size", "176x144"});
+    ASSERT_TRUE(a.start());
+    ASSERT_TRUE(b.start());
+    const std::string shot = "/tmp/kevra-recorders-" + std::to_string(getpid()) + ".png";
+    ViewerStart start;
+    start.loginIni = "[login]\r\nIP1=127.0.0.1\r\nPort1=" + std::to_string(b.port()) +
+                     "\r\nUser1=admin\r\nPwd1=580317\r\nName1=Shop\r\n";
+    const ViewerRun run =
+        runViewer("login 127.0.0.1 " + std::to_string(a.port()) +
+                      " admin 580317\nkey 4\ntiles 4\nwait 300\nshot " + shot + "\nexit\n",
+                  start);
+    EXPECT_EQ(run.status, 0) << run.output;
+    QImage img(QString::fromStdString(shot));
+    std::remove(shot.c_str());
+    ASSERT_FALSE(img.isNull()) << run.output;
+    // Each recorder's camera 1 is red and camera 2 green: tiles 0, 2 red; 1, 3 green.
+    const int w = img.width(), h = img.height();
+    for (int tile = 0; tile < 4; ++tile) {
+        const QRect quarter((tile % 2) * w / 2, (tile / 2) * h / 2, w / 2, h / 2);
+        const bool red = tile % 2 == 0;
+        EXPECT_GT(colourShare(img, quarter, red ? 200 : 40, red ? 40 : 160, red ? 40 : 60), 0.3)
+            << "tile " << tile;
+    }
+    for (RecorderProcess* r : {&a, &b})
+        for (const char* channel : {"\"channel\":0", "\"channel\":1"})
+            EXPECT_FALSE(
+                r->waitFor({"\"event\":\"stream\"", channel, "\"op\":\"stop\""}, 2000).empty())
+                << (r == &a ? "first" : "second") << " recorder, " << channel;
 }
 
 }   // namespace kevra
