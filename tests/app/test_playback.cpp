@@ -581,140 +581,136 @@ struct OpenAnswers : DeviceEvents {
     }
 };
 
+// Playback over a real client logged in to the simulated recorder (four cameras).
+class PlaybackOverTheClient : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(rec.start());
+        client.setSink(&answers);
+        playback = std::make_unique<Playback>(host, surface, tiles, [this](CameraId) {
+            return std::make_unique<ClientLiveViewDevice>(client);
+        });
+        client.login("127.0.0.1", rec.port(), "admin", "580317", 10000);
+        for (int i = 0; i < 2000 && answers.login.load() == -1; ++i)
+            std::this_thread::sleep_for(10ms);
+        ASSERT_EQ(answers.login.load(), 0);
+    }
+    void TearDown() override
+    {
+        playback.reset();
+        client.setSink(nullptr);
+        client.shutdown();
+        EXPECT_EQ(rec.stop(), 0);
+    }
+
+    RecorderProcess rec{{"--size", "176x144", "--fps", "25", "--channels", "4"}};
+    OpenAnswers answers;
+    FakeHost host;
+    FakeSurface surface;
+    FakeTiles tiles;
+    DeviceClient client;
+    std::unique_ptr<Playback> playback;
+};
+
 }   // namespace
 
 // Switch between one camera, grids and a tile alone from this (user-interface) thread while
 // opens complete and real pictures stream: the decoders are started and stopped only here, the
 // network thread only pushes, the frame timer only polls. Meant for ThreadSanitizer as much as
 // for the result: afterwards only the cameras shown stream, and after stopAll none does.
-TEST(PlaybackOverTheClient, TheRecorderSeesTheTileStreamStopAndTheSingleStreamStart)
+TEST_F(PlaybackOverTheClient, TheRecorderSeesTheTileStreamStopAndTheSingleStreamStart)
 {
-    RecorderProcess rec({"--size", "176x144", "--fps", "25", "--channels", "2"});
-    ASSERT_TRUE(rec.start());
-    OpenAnswers answers;
-    FakeHost host;
-    FakeSurface surface;
-    FakeTiles tiles;
-    DeviceClient client;
-    client.setSink(&answers);
-    {
-        Playback playback(host, surface, tiles,
-                          [&](CameraId) { return std::make_unique<ClientLiveViewDevice>(client); });
-        playback.setStreamNumbers(2, 1);
-        client.login("127.0.0.1", rec.port(), "admin", "580317", 10000);
-        for (int i = 0; i < 2000 && answers.login.load() == -1; ++i)
-            std::this_thread::sleep_for(10ms);
-        ASSERT_EQ(answers.login.load(), 0);
-        Playback::Shown grid;
-        grid.tileCount = 4;
-        grid.tiles[0] = cam(0);
-        grid.tiles[1] = cam(1);
-        playback.show(grid);
-        for (int ch : {0, 1})
-            EXPECT_EQ(RecorderProcess::field(
-                          rec.waitFor({"\"event\":\"stream\"", "\"channel\":" + std::to_string(ch),
-                                       "\"op\":\"start\""},
-                                      10000),
-                          "stream"),
-                      "2");
-        size_t from = rec.events().size();
-        Playback::Shown alone;
-        alone.tileCount = 1;
-        alone.tiles[0] = cam(1);
-        alone.live = {cam(0)};
-        playback.show(alone);
-        const std::string stop =
-            rec.waitFor({"\"event\":\"stream\"", "\"channel\":1", "\"op\":\"stop\""}, 10000, from);
-        const std::string start =
-            rec.waitFor({"\"event\":\"stream\"", "\"channel\":1", "\"op\":\"start\""}, 10000, from);
-        EXPECT_FALSE(stop.empty());
-        EXPECT_EQ(RecorderProcess::field(start, "stream"), "1");
-        from = rec.events().size();
-        playback.show(grid);
+    Playback& playback = *this->playback;
+    playback.setStreamNumbers(2, 1);
+    Playback::Shown grid;
+    grid.tileCount = 4;
+    grid.tiles[0] = cam(0);
+    grid.tiles[1] = cam(1);
+    playback.show(grid);
+    for (int ch : {0, 1})
         EXPECT_EQ(RecorderProcess::field(
-                      rec.waitFor({"\"event\":\"stream\"", "\"channel\":1", "\"op\":\"start\""},
-                                  10000, from),
+                      rec.waitFor({"\"event\":\"stream\"", "\"channel\":" + std::to_string(ch),
+                                   "\"op\":\"start\""},
+                                  10000),
                       "stream"),
                   "2");
-        playback.stopAll();
-    }
-    client.setSink(nullptr);
-    client.shutdown();
-    EXPECT_EQ(rec.stop(), 0);
+    size_t from = rec.events().size();
+    Playback::Shown alone;
+    alone.tileCount = 1;
+    alone.tiles[0] = cam(1);
+    alone.live = {cam(0)};
+    playback.show(alone);
+    const std::string stop =
+        rec.waitFor({"\"event\":\"stream\"", "\"channel\":1", "\"op\":\"stop\""}, 10000, from);
+    const std::string start =
+        rec.waitFor({"\"event\":\"stream\"", "\"channel\":1", "\"op\":\"start\""}, 10000, from);
+    EXPECT_FALSE(stop.empty());
+    EXPECT_EQ(RecorderProcess::field(start, "stream"), "1");
+    from = rec.events().size();
+    playback.show(grid);
+    EXPECT_EQ(
+        RecorderProcess::field(
+            rec.waitFor({"\"event\":\"stream\"", "\"channel\":1", "\"op\":\"start\""}, 10000, from),
+            "stream"),
+        "2");
+    playback.stopAll();
 }
 
-TEST(PlaybackOverTheClient, HammeredSwitchingLeavesOnlyTheShownCamerasStreaming)
+TEST_F(PlaybackOverTheClient, HammeredSwitchingLeavesOnlyTheShownCamerasStreaming)
 {
-    RecorderProcess rec({"--size", "176x144", "--fps", "25", "--channels", "4"});
-    ASSERT_TRUE(rec.start());
-    OpenAnswers answers;
-    FakeHost host;
-    FakeSurface surface;
-    FakeTiles tiles;
-    DeviceClient client;
-    client.setSink(&answers);
-    {
-        Playback playback(host, surface, tiles,
-                          [&](CameraId) { return std::make_unique<ClientLiveViewDevice>(client); });
-        playback.single().setRectangles(kNormal, kFull);
-        playback.single().setVideoShown(true);
-        client.login("127.0.0.1", rec.port(), "admin", "580317", 10000);
-        for (int i = 0; i < 2000 && answers.login.load() == -1; ++i)
-            std::this_thread::sleep_for(10ms);
-        ASSERT_EQ(answers.login.load(), 0);
+    Playback& playback = *this->playback;
+    playback.single().setRectangles(kNormal, kFull);
+    playback.single().setVideoShown(true);
 
-        auto deliver = [&] {
-            for (auto [channel, code] : answers.take())
-                playback.onOpenResult(cam(channel), code);
-        };
-        std::mt19937 random(7);
-        for (int i = 0; i < 80; ++i) {
-            Playback::Shown s;
-            const int first = int(random() % 4);
-            switch (random() % 4) {
-            case 0: s.single = cam(first); break;
-            case 1:
-                s.tileCount = 4;
-                for (int p = 0; p < 4; ++p)
-                    s.tiles[size_t(p)] = cam((first + p) % 4);
-                break;
-            case 2:   // one tile alone, the others hidden
-                s.tileCount = 1;
-                s.tiles[0] = cam(first);
-                for (int ch = 0; ch < 4; ++ch)
-                    s.live.push_back(cam(ch));
-                break;
-            default: playback.single().toggleFullScreen(); break;
-            }
-            if (s.single.valid() || s.tileCount > 0)
-                playback.show(s);
-            deliver();
-            std::this_thread::sleep_for(std::chrono::milliseconds(random() % 25));
-            deliver();
+    auto deliver = [&] {
+        for (auto [channel, code] : answers.take())
+            playback.onOpenResult(cam(channel), code);
+    };
+    std::mt19937 random(7);
+    for (int i = 0; i < 80; ++i) {
+        Playback::Shown s;
+        const int first = int(random() % 4);
+        switch (random() % 4) {
+        case 0: s.single = cam(first); break;
+        case 1:
+            s.tileCount = 4;
+            for (int p = 0; p < 4; ++p)
+                s.tiles[size_t(p)] = cam((first + p) % 4);
+            break;
+        case 2:   // one tile alone, the others hidden
+            s.tileCount = 1;
+            s.tiles[0] = cam(first);
+            for (int ch = 0; ch < 4; ++ch)
+                s.live.push_back(cam(ch));
+            break;
+        default: playback.single().toggleFullScreen(); break;
         }
-
-        Playback::Shown one;
-        one.single = cam(2);
-        playback.show(one);
-        const int presented = surface.presented();
-        bool pictures = false;
-        for (int i = 0; i < 3000 && !pictures; ++i) {
-            deliver();
-            pictures = surface.presented() > presented + 3;
-            std::this_thread::sleep_for(10ms);
-        }
-        ASSERT_TRUE(pictures) << "no pictures from camera 3";
-        std::set<int> streaming;
-        for (int i = 0; i < 1000 && (streaming = rec.streamingCameras()) != std::set<int>{2}; ++i)
-            std::this_thread::sleep_for(10ms);
-        EXPECT_EQ(streaming, std::set<int>{2});
-        playback.stopAll();
-        EXPECT_FALSE(client.hasMediaSink(2));
-        for (int i = 0; i < 1000 && !rec.streamingCameras().empty(); ++i)
-            std::this_thread::sleep_for(10ms);
-        EXPECT_TRUE(rec.streamingCameras().empty());
+        if (s.single.valid() || s.tileCount > 0)
+            playback.show(s);
+        deliver();
+        std::this_thread::sleep_for(std::chrono::milliseconds(random() % 25));
+        deliver();
     }
-    client.setSink(nullptr);
-    client.shutdown();
-    EXPECT_EQ(rec.stop(), 0);
+
+    Playback::Shown one;
+    one.single = cam(2);
+    playback.show(one);
+    const int presented = surface.presented();
+    bool pictures = false;
+    for (int i = 0; i < 3000 && !pictures; ++i) {
+        deliver();
+        pictures = surface.presented() > presented + 3;
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_TRUE(pictures) << "no pictures from camera 3";
+    std::set<int> streaming;
+    for (int i = 0; i < 1000 && (streaming = rec.streamingCameras()) != std::set<int>{2}; ++i)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(streaming, std::set<int>{2});
+    playback.stopAll();
+    EXPECT_FALSE(client.hasMediaSink(2));
+    for (int i = 0; i < 1000 && !rec.streamingCameras().empty(); ++i)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(rec.streamingCameras().empty());
 }
