@@ -87,6 +87,7 @@ void RecorderSession::start()
     client_ = std::make_unique<DeviceClient>();
     client_->setSink(this);
     failureCode_ = 0;
+    everConnected_ = false;
     setState(State::LoggingIn);
     sendLogin(false);
 }
@@ -139,6 +140,7 @@ void RecorderSession::loginResult(int code, int systemError)
             return;
         ViewerLog::event("recorder " + toUtf8(name()) + ": logged in");
         failureCode_ = 0;
+        everConnected_ = true;
         setState(State::Connected);
         client_->queryList();
         return;
@@ -284,7 +286,9 @@ std::u16string RecorderSession::stateText() const
     case State::Reconnecting: {
         std::u16string text = secondsLeft() > 0 ? Language::format(u"NVR_RETRY_IN", {secondsLeft()})
                                                 : Language::text(u"NVR_RETRYING");
-        if (!reason.empty())
+        // The reason helps set a recorder up; one that worked and went away is just away (a
+        // refused connection then means it is not running, not that the port is wrong).
+        if (!reason.empty() && !everConnected_)
             text += u" (" + reason + u")";
         return text;
     }

@@ -143,6 +143,7 @@ private:
     std::deque<bool> logins_;   // logins sent, oldest first: true for a retry
     State state_ = State::Idle;
     int failureCode_ = 0;
+    bool everConnected_ = false;   // logged in at least once since start()
     int systemError_ = 0;
     int shownSeconds_ = -1;
     std::vector<std::u16string> cameraNames_;

@@ -180,6 +180,10 @@ TEST_F(RecorderSessions, OneRecorderKilledAndRestartedWhileTheOthersKeepStreamin
         until([&] { return sessions[1]->state() == State::Reconnecting; }, 15000, watchOthers));
     EXPECT_EQ(sessions[0]->state(), State::Connected);
     EXPECT_EQ(sessions[2]->state(), State::Connected);
+    // A retry fails: a recorder that worked and went away is told as away, not as misconfigured.
+    ASSERT_TRUE(until([&] { return sessions[1]->failureCode() != 0; }, 15000, watchOthers));
+    EXPECT_EQ(sessions[1]->stateText().find(u"refused"), std::u16string::npos)
+        << toUtf8(sessions[1]->stateText());
 
     // It comes back on the same port: its camera streams again by itself.
     recs[1] = std::make_unique<RecorderProcess>(std::vector<std::string>{
