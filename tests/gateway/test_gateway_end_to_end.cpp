@@ -15,7 +15,7 @@
 #include <memory>
 #include <thread>
 
-#include "gateway/support/ChildProcess.h"
+#include "tools/support/ChildProcess.h"
 #include "testkit/PatternEncoder.h"
 #include "tools/support/RecorderProcess.h"
 

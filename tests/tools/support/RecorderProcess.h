@@ -2,14 +2,13 @@
 // the port from its first output line and collects its JSON event lines on a reader thread.
 // Any test thread may query it; the destructor stops the child (SIGTERM, then SIGKILL).
 #pragma once
+#include "tools/support/ChildProcess.h"
 
 #include <sys/types.h>
 
-#include <condition_variable>
-#include <mutex>
+#include <memory>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace kevra {
@@ -25,7 +24,7 @@ public:
     // Starts the child and waits for its port line. Returns true when it listens.
     bool start(int timeoutMs = 15000);
     int port() const { return port_; }
-    pid_t pid() const { return pid_; }
+    pid_t pid() const { return child_ ? child_->pid() : -1; }
 
     // Event lines received so far (the port line excluded).
     std::vector<std::string> events() const;
@@ -43,7 +42,7 @@ public:
     int stop(int timeoutMs = 5000);
     // Kills the child at once (SIGKILL), as a crash would.
     void kill();
-    bool running();
+    bool running() { return child_ && child_->running(); }
 
     // Raw text of a field of a JSON event line: a number as written, a string without its
     // quotes (escapes kept). "" when absent.
@@ -52,18 +51,9 @@ public:
     static std::string binary();
 
 private:
-    void readLoop(int fd);
-
     std::vector<std::string> args_;
-    pid_t pid_ = -1;
+    std::unique_ptr<ChildProcess> child_;   // its first output line is the port
     int port_ = -1;
-    int readFd_ = -1;
-    std::thread reader_;
-    mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
-    std::vector<std::string> lines_;
-    bool portLineSeen_ = false;
-    bool eof_ = false;
 };
 
 }   // namespace kevra

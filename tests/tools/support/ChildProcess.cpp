@@ -1,4 +1,4 @@
-#include "gateway/support/ChildProcess.h"
+#include "tools/support/ChildProcess.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -14,7 +14,8 @@ extern char** environ;
 
 namespace kevra {
 
-ChildProcess::ChildProcess(std::vector<std::string> argv) : argv_(std::move(argv))
+ChildProcess::ChildProcess(std::vector<std::string> argv, bool withErrors)
+    : argv_(std::move(argv)), withErrors_(withErrors)
 {
 }
 
@@ -35,7 +36,8 @@ bool ChildProcess::start()
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+    if (withErrors_)
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
     int r = posix_spawn(&pid_, argv_[0].c_str(), &actions, nullptr, cargv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(fds[1]);
@@ -79,13 +81,24 @@ std::vector<std::string> ChildProcess::lines() const
     return lines_;
 }
 
-std::string ChildProcess::waitFor(const std::string& fragment, int timeoutMs, size_t from) const
+namespace {
+bool matches(const std::string& line, const std::vector<std::string>& fragments)
+{
+    for (const auto& f : fragments)
+        if (line.find(f) == std::string::npos)
+            return false;
+    return true;
+}
+}   // namespace
+
+std::string ChildProcess::waitFor(const std::vector<std::string>& fragments, int timeoutMs,
+                                  size_t from) const
 {
     std::unique_lock<std::mutex> lock(mutex_);
     std::string found;
     changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
         for (size_t i = from; i < lines_.size(); ++i)
-            if (lines_[i].find(fragment) != std::string::npos) {
+            if (matches(lines_[i], fragments)) {
                 found = lines_[i];
                 return true;
             }
@@ -94,12 +107,12 @@ std::string ChildProcess::waitFor(const std::string& fragment, int timeoutMs, si
     return found;
 }
 
-int ChildProcess::count(const std::string& fragment) const
+int ChildProcess::count(const std::vector<std::string>& fragments) const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     int n = 0;
     for (const auto& l : lines_)
-        n += l.find(fragment) != std::string::npos ? 1 : 0;
+        n += matches(l, fragments) ? 1 : 0;
     return n;
 }
 
@@ -129,6 +142,30 @@ int ChildProcess::finish(bool terminate, int timeoutMs)
     if (reader_.joinable())
         reader_.join();
     return result;
+}
+
+void ChildProcess::kill()
+{
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+    }
+    if (reader_.joinable())
+        reader_.join();
+}
+
+bool ChildProcess::running()
+{
+    if (pid_ <= 0)
+        return false;
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return false;
+    }
+    return true;
 }
 
 int ChildProcess::run(const std::string& command, std::string* output)
