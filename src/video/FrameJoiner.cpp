@@ -54,8 +54,13 @@ void FrameJoiner::feed(const uint8_t* data, int length)
         restart();
         flushed_ = false;
     }
-    data_ = data;
     remaining_ = data && length > 0 ? length : 0;
+    // libavcodec's parsers read up to AV_INPUT_BUFFER_PADDING_SIZE bytes past the end of what
+    // they are given (when they join a frame that spans several feeds): the bytes go into a
+    // buffer of our own with that much zeroed padding, never read in place.
+    padded_.assign(data, data + remaining_);
+    padded_.resize(size_t(remaining_) + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+    data_ = padded_.data();
 }
 
 bool FrameJoiner::next(const uint8_t*& frame, int& length)

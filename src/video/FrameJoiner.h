@@ -1,11 +1,13 @@
 // Joins the pieces of a stream's video frames into whole frames for the decoder, with
 // libavcodec's parser for the codec (h264 or mpeg4video); the frames it hands out point into
-// the bytes fed, or into the parser's buffer for a frame that spanned several feeds.
+// its padded copy of the bytes fed, or into the parser's buffer for a frame that spanned
+// several feeds.
 // Owned by the decoder worker and used by its thread only.
 #pragma once
 #include "video/VideoDecoder.h"
 
 #include <cstdint>
+#include <vector>
 
 struct AVCodecContext;
 struct AVCodecParserContext;
@@ -27,8 +29,8 @@ public:
     void close();
     bool isOpen() const { return parser_ != nullptr; }
 
-    // Hands over the next bytes of the stream. They must stay unchanged until next() has
-    // returned false for them.
+    // Hands over the next bytes of the stream (copied, with the zeroed padding libavcodec's
+    // parser reads past their end; frames handed out before are no longer valid).
     void feed(const uint8_t* data, int length);
     // The next whole frame of the bytes fed, valid until the following call; false when the
     // bytes fed so far end inside a frame.
@@ -45,7 +47,8 @@ private:
     AVCodecParserContext* parser_ = nullptr;
     AVCodecContext* ctx_ = nullptr;
     VideoDecoder::Codec codec_ = VideoDecoder::Codec::H264;
-    const uint8_t* data_ = nullptr;
+    std::vector<uint8_t> padded_;     // the bytes fed and the parser's padding
+    const uint8_t* data_ = nullptr;   // the next byte of padded_ not yet looked at
     int remaining_ = 0;
     int64_t held_ = 0;       // bytes taken into the frame in progress
     bool flushed_ = false;   // flush() handed out the parser's last frame
