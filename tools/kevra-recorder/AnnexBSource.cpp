@@ -75,6 +75,11 @@ int AnnexBSource::loadBytes(const uint8_t* data, size_t length)
     }
     const int logLevel = av_log_get_level();
     av_log_set_level(AV_LOG_QUIET);
+    // The parser reads up to AV_INPUT_BUFFER_PADDING_SIZE bytes past what it is given (when it
+    // joins a frame across calls): it reads a zero-padded copy.
+    std::vector<uint8_t> padded(data, data + length);
+    padded.resize(length + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+    data = padded.data();
     size_t at = 0;
     bool flushed = false;
     while (!flushed) {
