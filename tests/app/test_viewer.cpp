@@ -605,7 +605,8 @@ TEST(ViewerRecording, RStartsAndEndsAPlayableClipOfTheShownCameraAndExitComplete
 
 // Three simulated recorders in one viewer over the real clients and decoders: one tree, a grid
 // filled in tree order across them, one recorder killed and restarted while the other two keep
-// presenting pictures, and the grid remembered with each tile's recorder for the next start.
+// presenting pictures, the grid remembered with each tile's recorder for the next start, and a
+// recorder taken out of the list while its cameras play.
 TEST(ViewerRecorders, ThreeRecordersInOneGridAndOneOfThemRestarted)
 {
     std::vector<std::unique_ptr<RecorderProcess>> recs;
@@ -723,6 +724,26 @@ TEST(ViewerRecorders, ThreeRecordersInOneGridAndOneOfThemRestarted)
     for (int t = 0; t < 12; ++t)
         EXPECT_EQ(viewer->grid().camera(t), (CameraId{t / 4, t % 4})) << "tile " << t;
     EXPECT_TRUE(settle(allPlay(std::vector<int>(12, 0), every), 30000, {}));
+
+    // Shop leaves the list: its tiles empty (its streams stop at the recorder), Depot moves up
+    // to its place and its tiles follow it, playing again on its new session.
+    const size_t shopStops = size_t(recs[1]->count({"\"event\":\"stream\"", "\"op\":\"stop\""}));
+    ASSERT_EQ(RecorderList::save(settings, {list[0], list[2]}), 1);
+    viewer->followRecorderList();
+    for (int t = 4; t < 8; ++t)
+        EXPECT_FALSE(viewer->grid().camera(t).valid()) << "tile " << t;
+    EXPECT_TRUE(settle(
+        [&] {
+            return size_t(recs[1]->count({"\"event\":\"stream\"", "\"op\":\"stop\""})) ==
+                   shopStops + 4;
+        },
+        5000, {}));
+    EXPECT_TRUE(settle(
+        [&] {
+            return view.recorders.size() == 1 && viewer->grid().camera(8) == CameraId{1, 0};
+        },
+        15000, {}));
+    EXPECT_TRUE(settle(allPlay(presented(), {0, 1, 2, 3, 8, 9, 10, 11}), 30000, {}));
 
     viewer.reset();
     client.shutdown();
