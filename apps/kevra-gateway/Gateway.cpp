@@ -8,7 +8,9 @@
 #include <memory>
 #include <vector>
 
+#include "ConnectionLimits.h"
 #include "GatewayLog.h"
+#include "HttpServer.h"
 #include "RecorderLink.h"
 #include "RtspFront.h"
 #include "Secrets.h"
@@ -78,7 +80,9 @@ int runGateway(const GatewayOptions& options)
     std::signal(SIGPIPE, SIG_IGN);
 
     NoPublisher none;
+    ConnectionLimits limits(options.maxClients, options.maxClientsPerAddress);
     std::unique_ptr<RtspFront> front;
+    std::unique_ptr<HttpServer> http;
     GMainContext* context = g_main_context_default();
     if (!options.listOnly) {
         RtspFront::Config config;
@@ -88,6 +92,8 @@ int runGateway(const GatewayOptions& options)
         config.credentials = secrets.rtsp;
         config.clientQueueBytes = uint64_t(options.clientQueueKb) * 1024;
         config.stats = options.stats;
+        config.limits = &limits;
+        config.requestTimeoutMs = options.requestTimeoutSeconds * 1000;
         front = std::make_unique<RtspFront>(config);
         std::string why = front->start(context);
         if (!why.empty()) {
@@ -97,6 +103,26 @@ int runGateway(const GatewayOptions& options)
         GatewayLog::line("listening on rtsp://" + urlHost(options.listen) + ":" +
                          std::to_string(front->boundPort()) +
                          (auth ? " (digest authentication)" : " (no authentication)"));
+        if (options.httpPort >= 0) {
+            HttpServer::Config hc;
+            hc.address = options.listen;
+            hc.port = options.httpPort;
+            hc.requireAuth = auth;
+            hc.credentials = secrets.rtsp;
+            hc.requestTimeoutMs = options.requestTimeoutSeconds * 1000;
+            hc.maxHeaderBytes = options.maxHeaderKb * 1024;
+            hc.maxBodyBytes = options.maxBodyKb * 1024;
+            http = std::make_unique<HttpServer>(hc, limits);
+            why = http->start(context);
+            if (!why.empty()) {
+                std::fprintf(stderr, "kevra-gateway: %s\n", why.c_str());
+                return 1;
+            }
+            GatewayLog::line(
+                "listening on http://" + urlHost(options.listen) + ":" +
+                std::to_string(http->boundPort()) +
+                (auth ? " (digest authentication beyond this machine)" : " (no authentication)"));
+        }
     }
 
     std::vector<std::unique_ptr<RecorderLink>> links;
