@@ -3,6 +3,8 @@
 #include <glib-unix.h>
 #include <gst/gst.h>
 
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -14,6 +16,8 @@
 #include "RecorderLink.h"
 #include "RtspFront.h"
 #include "Secrets.h"
+#include "SnapshotService.h"
+#include "StatusService.h"
 
 namespace kevra::gateway {
 
@@ -51,6 +55,17 @@ void printUrls(const std::vector<std::unique_ptr<RecorderLink>>& links, const st
                         cam.name.c_str());
     }
     std::fflush(stdout);
+}
+
+// The folder of the running executable (the language files are beside it).
+std::string executableDir()
+{
+    std::vector<char> buffer(4096);
+    ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    if (n <= 0)
+        return ".";
+    std::string path(buffer.data(), size_t(n));
+    return path.substr(0, path.rfind('/'));
 }
 
 }   // namespace
@@ -135,6 +150,18 @@ int runGateway(const GatewayOptions& options)
     for (auto& link : links)
         link->waitFirstList(kFirstListWaitMs);
     printUrls(links, urlHost(options.listen), front ? front->boundPort() : options.rtspPort);
+    std::unique_ptr<SnapshotService> snapshots;
+    std::unique_ptr<StatusService> pages;
+    if (http) {
+        snapshots = std::make_unique<SnapshotService>();
+        pages =
+            std::make_unique<StatusService>(links, front->boundPort(), *snapshots, executableDir());
+        pages->addRoutes(*http);
+        std::printf("http://%s:%d/\tstatus page (also /api/cameras, /api/recorders, /metrics, "
+                    "/snapshot/NAME/N.jpg)\n",
+                    urlHost(options.listen).c_str(), http->boundPort());
+        std::fflush(stdout);
+    }
 
     int status = 0;
     if (!options.listOnly) {
@@ -158,6 +185,9 @@ int runGateway(const GatewayOptions& options)
             if (link->cameras().empty())
                 status = 1;
     }
+    http.reset();   // no handler runs after this
+    snapshots.reset();
+    pages.reset();
     for (auto& link : links)
         link->stop();
     links.clear();

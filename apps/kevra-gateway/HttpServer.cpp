@@ -212,7 +212,7 @@ const HttpServer::Route* HttpServer::find(const std::string& path) const
 {
     const Route* best = nullptr;
     for (const Route& r : routes_) {
-        bool prefix = !r.path.empty() && r.path.back() == '/';
+        bool prefix = r.path.size() > 1 && r.path.back() == '/';
         bool match = prefix ? path.compare(0, r.path.size(), r.path) == 0 : path == r.path;
         if (match && (!best || r.path.size() > best->path.size()))
             best = &r;

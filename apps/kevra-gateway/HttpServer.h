@@ -5,9 +5,9 @@
 // and the rule of who may see: loopback peers without credentials, others only with HTTP Digest
 // credentials unless authentication is off. Modules register handlers for paths; a handler may
 // answer at once or later from any thread.
-// Threads: start(), route() before start, and every libsoup callback run on the owner's main
-// context thread; HttpExchange::respond() may be called from any thread. The route table is
-// written before start() and read-only afterwards.
+// Threads: start(), route() and every libsoup callback run on the owner's main context thread
+// (route() before that context's loop runs or from it); HttpExchange::respond() may be called
+// from any thread.
 #pragma once
 #include <libsoup/soup.h>
 
@@ -91,8 +91,9 @@ public:
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
 
-    // A handler for `path` exactly, or for every path below it when `path` ends in '/'. The
-    // longest match wins; nothing matches: 404. Before start().
+    // A handler for `path` exactly, or for every path below it when `path` ends in '/' ("/"
+    // itself is exact). The
+    // longest match wins; nothing matches: 404.
     void route(const std::string& path, HttpHandler handler, Access access = Access::Protected);
 
     // Binds and attaches to `context`. "" or the one-line reason it failed.
