@@ -18,6 +18,7 @@ PACKAGES=(
   # kevra-gateway's HTTP side (status page, API, snapshots, metrics) and its JPEG encoder; a
   # real browser and its driver for the status page's test.
   libsoup-3.0-dev libturbojpeg0-dev chromium chromium-driver python3-selenium
+  python3-prometheus-client
   g++-aarch64-linux-gnu qemu-user
   fonts-dejavu-core xvfb xauth
   # scripts/latency.sh presses arrow keys in the viewer on its virtual screen.

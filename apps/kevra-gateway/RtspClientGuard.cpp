@@ -10,6 +10,7 @@ namespace kevra::gateway {
 namespace {
 
 constexpr const char* kGuardKey = "kevra-guard";
+constexpr const char* kOwnerKey = "kevra-owner";
 
 struct Guard {
     ConnectionLimits* limits = nullptr;
@@ -17,6 +18,20 @@ struct Guard {
     std::atomic<bool> requested{false};
     std::atomic<bool> counted{false};
 };
+
+// A session belongs to the connection that made it: GStreamer's server would let any other
+// connection that names its id play, pause or tear it down.
+GstRTSPStatusCode ownSessionOnly(GstRTSPClient* client, GstRTSPContext* ctx, gpointer)
+{
+    if (ctx && ctx->session &&
+        g_object_get_data(G_OBJECT(ctx->session), kOwnerKey) != static_cast<void*>(client)) {
+        auto* g = static_cast<Guard*>(g_object_get_data(G_OBJECT(client), kGuardKey));
+        GatewayLog::line("RTSP client " + (g ? g->ip : std::string("?")) +
+                         ": refused a request on another client's session");
+        return GST_RTSP_STS_SESSION_NOT_FOUND;
+    }
+    return GST_RTSP_STS_OK;
+}
 
 void closeSoon(GstRTSPClient* client, GMainContext* context, guint delayMs)
 {
@@ -69,6 +84,15 @@ bool guardRtspClient(GstRTSPClient* client, const std::string& ip, GMainContext*
                              g->limits->release(g->ip);
                      }),
                      nullptr);
+    g_signal_connect(client, "new-session",
+                     G_CALLBACK(+[](GstRTSPClient* c, GstRTSPSession* session, gpointer) {
+                         g_object_set_data(G_OBJECT(session), kOwnerKey, c);
+                     }),
+                     nullptr);
+    for (const char* signal :
+         {"pre-setup-request", "pre-play-request", "pre-pause-request", "pre-teardown-request",
+          "pre-get-parameter-request", "pre-set-parameter-request", "pre-record-request"})
+        g_signal_connect(client, signal, G_CALLBACK(ownSessionOnly), nullptr);
     for (const char* signal :
          {"options-request", "describe-request", "setup-request", "play-request", "pause-request",
           "teardown-request", "get-parameter-request", "set-parameter-request", "announce-request",
