@@ -80,7 +80,12 @@ class Site:
     def stop(self, name):
         p = self.procs.pop(name)
         p.terminate()
-        p.wait(10)
+        try:
+            # A gateway whose recorder is away may be inside a login attempt (up to 10 s).
+            p.wait(15)
+        except subprocess.TimeoutExpired:
+            p.kill()
+            raise
 
     def alive(self):
         return self.procs["gateway"].poll() is None
@@ -358,7 +363,11 @@ class Browser(SiteTest):
             opts.add_argument(arg)
         opts.add_experimental_option("prefs", {"intl.accept_languages": lang})
         opts.binary_location = "/usr/bin/chromium"
-        return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=opts)
+        d = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=opts)
+        # A window cannot be as narrow as a phone: the page is laid out as on one.
+        d.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+            "width": width, "height": height, "deviceScaleFactor": 1, "mobile": width < 500})
+        return d
 
     # Every thumbnail's colour in the middle of its lower half, read through a canvas.
     COLOURS_JS = """
