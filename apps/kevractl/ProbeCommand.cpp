@@ -122,6 +122,13 @@ int runProbe(int argc, char** argv)
         if (got < buf.size())
             break;
     }
+    // No block follows the file's last frame to confirm its end: the end of the file does.
+    if (!std::ferror(f) && demuxer.finish() == 0) {
+        while (const MediaFrame* r = demuxer.nextFrame()) {
+            printRecord(*r, demuxer.format(), crc);
+            ++records;
+        }
+    }
     if (std::ferror(f)) {
         std::fprintf(stderr, "kevractl probe: read error on %s\n", path);
         status = 2;
