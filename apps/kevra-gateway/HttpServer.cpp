@@ -11,7 +11,8 @@ namespace kevra::gateway {
 // The part of an exchange the main context needs once the handler has let go: the message
 // (own reference) and whether it was paused or has gone.
 struct HttpExchange::Shared {
-    std::mutex mutex;
+    // Recursive: libsoup may report a disconnection from inside a call apply() makes.
+    std::recursive_mutex mutex;
     GMainContext* context = nullptr;
     SoupServerMessage* msg = nullptr;   // own reference until answered
     gulong disconnected = 0;
@@ -66,7 +67,7 @@ namespace {
 gboolean applyLater(gpointer data)
 {
     auto* shared = static_cast<std::shared_ptr<HttpExchange::Shared>*>(data);
-    std::lock_guard<std::mutex> lock((*shared)->mutex);
+    std::lock_guard<std::recursive_mutex> lock((*shared)->mutex);
     (*shared)->apply();
     return G_SOURCE_REMOVE;
 }
@@ -141,7 +142,7 @@ std::string HttpExchange::baseUrl() const
 
 bool HttpExchange::gone() const
 {
-    std::lock_guard<std::mutex> lock(shared_->mutex);
+    std::lock_guard<std::recursive_mutex> lock(shared_->mutex);
     return shared_->gone;
 }
 
@@ -149,7 +150,7 @@ void HttpExchange::respond(int status, const std::string& contentType, std::stri
                            std::vector<std::pair<std::string, std::string>> headers)
 {
     std::shared_ptr<Shared> shared = shared_;
-    std::lock_guard<std::mutex> lock(shared->mutex);
+    std::lock_guard<std::recursive_mutex> lock(shared->mutex);
     if (shared->answered)
         return;
     shared->answered = true;
@@ -519,7 +520,7 @@ void HttpServer::onRequest(SoupServer*, SoupServerMessage* msg, const char* path
     shared->disconnected = g_signal_connect_data(
         msg, "disconnected", G_CALLBACK(+[](SoupServerMessage*, gpointer p) {
             auto* s = static_cast<std::shared_ptr<HttpExchange::Shared>*>(p);
-            std::lock_guard<std::mutex> lock((*s)->mutex);
+            std::lock_guard<std::recursive_mutex> lock((*s)->mutex);
             (*s)->gone = true;
         }),
         new std::shared_ptr<HttpExchange::Shared>(shared),
@@ -569,7 +570,7 @@ void HttpServer::onRequest(SoupServer*, SoupServerMessage* msg, const char* path
     } else {
         r->handler(exchange);
     }
-    std::lock_guard<std::mutex> lock(shared->mutex);
+    std::lock_guard<std::recursive_mutex> lock(shared->mutex);
     shared->inHandler = false;
     if (shared->answered) {
         shared->apply();
