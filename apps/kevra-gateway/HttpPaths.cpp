@@ -84,8 +84,8 @@ bool prefersChinese(const std::string& header)
     size_t start = 0;
     while (start <= text.size()) {
         size_t comma = text.find(',', start);
-        std::string item = text.substr(start, comma == std::string::npos ? std::string::npos
-                                                                           : comma - start);
+        std::string item =
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         size_t semi = item.find(';');
         std::string range = trim(item.substr(0, semi));
         double q = semi == std::string::npos ? 1.0 : qualityOf(item.substr(semi + 1));
