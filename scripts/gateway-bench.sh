@@ -120,6 +120,49 @@ joined() {
 FFMPEG_JOIN=$(joined "$WORK/ffmpeg.ms")
 FFPROBE_JOIN=$(joined "$WORK/ffprobe.ms")
 
+# 200 connections opened at once (a media server reconnecting its cameras), each asking OPTIONS:
+# the time until every one was answered, and the slowest single answer (a connect dropped by a
+# full listen queue would wait for TCP's retry, a second or more).
+CONNECTS=$(python3 - "$PORT" <<'PY'
+import selectors, socket, sys, time
+port, n = int(sys.argv[1]), 200
+sel = selectors.DefaultSelector()
+start = time.monotonic()
+done, failed = [], []
+for i in range(n):
+    s = socket.socket()
+    s.setblocking(False)
+    s.connect_ex(("127.0.0.1", port))
+    sel.register(s, selectors.EVENT_WRITE, [i, b"", False])
+while len(done) + len(failed) < n and time.monotonic() - start < 30:
+    for key, ev in sel.select(timeout=1):
+        s, st = key.fileobj, key.data
+        if not st[2]:
+            if s.getsockopt(socket.SOL_SOCKET, socket.SO_ERROR):
+                failed.append(time.monotonic() - start)
+                sel.unregister(s)
+                s.close()
+                continue
+            s.send(b"OPTIONS rtsp://127.0.0.1:%d/ RTSP/1.0\r\nCSeq: 1\r\n\r\n" % port)
+            st[2] = True
+            sel.modify(s, selectors.EVENT_READ, st)
+            continue
+        try:
+            got = s.recv(4096) if st[2] else b""
+        except OSError:
+            got = b""
+        st[1] += got
+        if not got or b"\r\n\r\n" in st[1]:
+            (done if got else failed).append(time.monotonic() - start)
+            sel.unregister(s)
+            s.close()
+done.sort()
+print("%d of %d answered, half within %d ms, all within %d ms; %d failed" %
+      (len(done), n, done[len(done) // 2] * 1000 if done else 0, done[-1] * 1000 if done else 0,
+       len(failed)))
+PY
+)
+
 kill -INT $GW
 wait $GW || true
 DELAY=$(grep -o 'delay added.*' "$WORK/gateway.log" || echo "delay: none")
@@ -134,5 +177,6 @@ echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "late joiner first picture, GStreamer rtspsrc (PLAY -> first decoded picture, $n joins): p50 ${P50} ms, p95 ${P95} ms"
 echo "late joiner first picture, ffmpeg -frames:v 1: $FFMPEG_JOIN"
 echo "late joiner stream description, ffprobe: $FFPROBE_JOIN"
+echo "200 simultaneous connections asking OPTIONS: $CONNECTS"
 echo "$DELAY"
 echo "recorder media connections: $CONNS"
