@@ -7,6 +7,7 @@
 #include "AppsrcClient.h"
 #include "CameraHub.h"
 #include "GatewayLog.h"
+#include "RtspClientGuard.h"
 
 // A media factory per camera: it builds a client's pipeline once the camera's codec is known.
 struct KevraFactory {
@@ -376,6 +377,11 @@ void RtspFront::onClientConnected(GstRTSPServer*, GstRTSPClient* client, gpointe
     g_object_set_data_full(G_OBJECT(client), kLabelKey, label, freeString);
     g_object_set_data_full(G_OBJECT(client), kAddressKey, new std::string(ip ? ip : "?"),
                            freeString);
+    if (!guardRtspClient(client, ip ? ip : "?", self->context_, self->config_.limits,
+                         self->config_.requestTimeoutMs)) {
+        GatewayLog::detail(*label + " refused: too many connections");
+        return;
+    }
     GatewayLog::line(*label + " connected");
     g_signal_connect(client, "send-message", G_CALLBACK(onSendMessage), self);
     g_signal_connect(
