@@ -76,7 +76,8 @@ private:
     GMainContext* context_ = nullptr;
     GSource* source_ = nullptr;
     DelayStats stats_;
-    RefusalLog refusals_;
+    // Shared with every client, which may outlive this front.
+    std::shared_ptr<RefusalLog> refusals_ = std::make_shared<RefusalLog>();
     std::atomic<int> clientNumbers_{0};
     std::atomic<int> building_{0};
 };
