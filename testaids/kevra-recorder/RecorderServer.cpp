@@ -264,11 +264,7 @@ void RecorderServer::handleMessage(Connection& c, const uint8_t* msg, size_t len
     default: break;
     }
     if (c.role != Role::Session || !c.loggedIn) {
-        log_.begin("ignored")
-            .field("conn", c.id)
-            .field("command", r.command)
-            .field("reason", std::string("not logged in"))
-            .end();
+        logIgnored(c, r.command, "not logged in");
         return;
     }
     switch (r.command) {
@@ -284,14 +280,17 @@ void RecorderServer::handleMessage(Connection& c, const uint8_t* msg, size_t len
     case RecorderMessages::kListQuery: handleList(c); break;
     case RecorderMessages::kStreamControl: handleStreamControl(c, r); break;
     case RecorderMessages::kPtzControl: handlePtz(c, r); break;
-    default:
-        log_.begin("ignored")
-            .field("conn", c.id)
-            .field("command", r.command)
-            .field("reason", std::string("unknown command"))
-            .end();
-        break;
+    default: logIgnored(c, r.command, "unknown command"); break;
     }
+}
+
+void RecorderServer::logIgnored(const Connection& c, int command, const char* reason)
+{
+    log_.begin("ignored")
+        .field("conn", c.id)
+        .field("command", command)
+        .field("reason", std::string(reason))
+        .end();
 }
 
 void RecorderServer::handlePtz(Connection& c, const RecorderMessages::Request& r)

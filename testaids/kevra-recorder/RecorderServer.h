@@ -50,6 +50,7 @@ private:
     void handleClaim(Connection& c, const RecorderMessages::Request& r);
     void handleStreamControl(Connection& c, const RecorderMessages::Request& r);
     void handleList(Connection& c);
+    void logIgnored(const Connection& c, int command, const char* reason);
     // header: bytes sent once per connection before its first frame (may be empty).
     void deliver(Connection& media, const std::vector<uint8_t>& header,
                  const std::vector<uint8_t>& frame, bool key);
