@@ -39,7 +39,10 @@ public:
     std::string start(GMainContext* context);
     int boundPort() const { return boundPort_; }
 
-    static constexpr guint kPeekAgainMs = 25;
+    // A request not yet whole is looked at again after kPeekFirstMs, then less and less often
+    // while nothing new comes (up to kPeekMaxMs), so trickling clients cost little.
+    static constexpr guint kPeekFirstMs = 20;
+    static constexpr guint kPeekMaxMs = 320;
 
 private:
     struct Waiting;
