@@ -1,7 +1,8 @@
 // The RTSP side of the gateway, on GStreamer's RTSP server: one mount per camera, a client's
 // media built on demand from the camera's codec (appsrc -> parser -> RTP payloader, no
 // transcoding), digest authentication when credentials are set, one log line per client that
-// connects or leaves, and the closing of clients the hubs let go.
+// connects or leaves, a rate-limited line per refused client (401, 404), and the closing of
+// clients the hubs let go.
 // The owner (main thread) calls start(), then runs the GLib main context given; the server's
 // client threads call into the factories; publish()/unpublish() come from the recorder links'
 // control threads (the mount table is thread-safe). The open client set is guarded by mutex_.
@@ -17,6 +18,7 @@
 #include "CameraPublisher.h"
 #include "ConnectionLimits.h"
 #include "DelayStats.h"
+#include "RefusalLog.h"
 #include "RequestGate.h"
 #include "Secrets.h"
 
@@ -70,6 +72,8 @@ public:
 
 private:
     static void onClientConnected(GstRTSPServer* server, GstRTSPClient* client, gpointer self);
+    static void onSendMessage(GstRTSPClient* client, GstRTSPContext* ctx, GstRTSPMessage* message,
+                              gpointer self);
     void handOver(GSocketConnection* stream, const std::string& ip);
 
     Config config_;
@@ -81,6 +85,7 @@ private:
     std::unique_ptr<RequestGate> gate_;
     GSocketConnection* handing_ = nullptr;   // main context: the stream being handed over
     DelayStats stats_;
+    RefusalLog refusals_;
     std::atomic<int> clientNumbers_{0};
     std::atomic<int> building_{0};
 };

@@ -214,21 +214,34 @@ protected:
     CameraHub hub{"/r/1", 0, 1000};
 };
 
-TEST_F(HubTest, LateJoinerStartsAtTheLastKeyFrameOnATimelineThatNeverGoesBack)
+// A late joiner's burst holds enough frames for a client to time the frame rate at once: it
+// starts at the latest key frame with kBurstMinFrames frames from it on, else at an earlier one.
+TEST_F(HubTest, LateJoinerStartsAtARecentKeyFrameOnATimelineThatNeverGoesBack)
 {
-    push(true, 0);
-    push(false, 40000);
-    push(true, 80000, UnitCodec::H264, true);   // no parameter sets: they are put in front
-    push(false, 120000);
-    FakeClient late;
+    const int64_t step = CameraHub::kBurstStepUs, n = CameraHub::kBurstMinFrames;
+    int64_t t = 0;
+    push(true, t);
+    for (int i = 1; i < 30; ++i)
+        push(false, t += 40000);
+    push(true, t += 40000, UnitCodec::H264, true);   // no parameter sets: they are put in front
+    for (int i = 1; i < n - 1; ++i)
+        push(false, t += 40000);
+    FakeClient early;   // the second group is one frame short: the burst starts at the first
+    hub.attach(&early);
+    ASSERT_EQ(early.seen.size(), size_t(30 + n - 1));
+    EXPECT_TRUE(early.seen[0].key);
+    EXPECT_EQ(early.seen[0].size, 14u + 7u);
+    EXPECT_EQ(early.seen[30].size, 14u + 7u);
+    push(false, t += 40000);
+    FakeClient late;   // now the second group is long enough alone
     hub.attach(&late);
-    ASSERT_EQ(late.seen.size(), 2u);
+    ASSERT_EQ(late.seen.size(), size_t(n));
     EXPECT_TRUE(late.seen[0].key);
-    EXPECT_EQ(late.seen[0].size, 14u + 7u);
     EXPECT_EQ(late.seen[0].pts, 0);
-    EXPECT_EQ(late.seen[1].pts, CameraHub::kBurstStepUs);
-    push(false, 160000);
-    EXPECT_EQ(late.seen.back().pts, CameraHub::kBurstStepUs + 40000);
+    EXPECT_EQ(late.seen[1].pts, step);
+    push(false, t += 40000);
+    EXPECT_EQ(late.seen.back().pts, (n - 1) * step + 40000);
+    hub.detach(&early);
 
     // The recorder goes away; the cache goes, the client stays, and time goes on.
     hub.streamLost();
