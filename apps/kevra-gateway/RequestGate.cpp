@@ -72,7 +72,7 @@ std::string RequestGate::start(GMainContext* context)
         GSocketAddress* address = g_inet_socket_address_new(inet, guint16(config_.port));
         GSocketAddress* effective = nullptr;
         GError* error = nullptr;
-        g_socket_listener_set_backlog(G_SOCKET_LISTENER(service_), 128);
+        g_socket_listener_set_backlog(G_SOCKET_LISTENER(service_), config_.backlog);
         if (!g_socket_listener_add_address(G_SOCKET_LISTENER(service_), address,
                                            G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_TCP, nullptr,
                                            &effective, &error)) {

@@ -25,6 +25,7 @@ public:
         int requestTimeoutMs = 10000;
         std::string refusal;   // sent as it is when the headers are over the bound
         std::string label;     // "HTTP" or "RTSP", for log lines
+        int backlog = 1024;    // connects the kernel queues while the main context is busy
     };
     // Called with a connection whose first request is in; the callee takes its own reference
     // to whatever it keeps. `ip` is the peer's address.
