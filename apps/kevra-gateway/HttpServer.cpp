@@ -366,7 +366,7 @@ void HttpServer::onRequestRead(SoupServer*, SoupServerMessage* msg, gpointer dat
     auto* self = static_cast<HttpServer*>(data);
     if (Connection* c = self->connectionOf(msg)) {
         if (c->deadline)
-            removeSource(context_, c->deadline);
+            removeSource(self->context_, c->deadline);
         c->deadline = 0;
     }
 }
