@@ -240,6 +240,14 @@ OnvifService::Reply OnvifService::handle(const char* data, size_t length, const 
         reply.body = fault("Sender", "ter:InvalidArgVal", "no such camera");
         return reply;
     }
+    if (length == 0 && config_.requireAuth && !context.httpAuthenticated) {
+        // HTTP Digest clients often send their first request without a body to get the
+        // challenge.
+        reply.status = 401;
+        reply.challenge = true;
+        reply.body = fault("Sender", "ter:NotAuthorized", "credentials required");
+        return reply;
+    }
     SoapRequest request;
     if (!request.parse(data, length)) {
         reply.status = 400;
