@@ -27,6 +27,14 @@ struct GatewayOptions {
     int onvifPort = 8100;       // camera k's ONVIF device at onvifPort + k - 1; 0 = any free
     bool noOnvif = false;       // --no-onvif: no ONVIF devices and no discovery
     int discoveryPort = 3702;   // WS-Discovery; 0 = any free (tests)
+    int httpPort = 8080;        // status page, API, snapshots, metrics; -1 = --no-http
+    // Limits on clients, shared by the RTSP and HTTP ports.
+    int maxClients = 256;             // open connections in all
+    int maxClientsPerAddress = 32;    // open connections from one source address
+    int requestTimeoutSeconds = 10;   // to complete a request after connecting (or, for HTTP,
+                                      // after the previous answer)
+    int maxHeaderKb = 16;             // HTTP request line and headers
+    int maxBodyKb = 64;               // HTTP request body
     bool help = false;
 };
 
