@@ -42,8 +42,8 @@ public:
         std::string host;                     // the client's Host header (address and port)
         bool loopback = false;                // the client is on this machine
         HttpAuth httpAuth = HttpAuth::None;   // the HTTP Digest the transport checked
-        uint64_t nowMs = 0;               // steady clock
-        int64_t unixNow = 0;              // wall clock, seconds
+        uint64_t nowMs = 0;                   // steady clock
+        int64_t unixNow = 0;                  // wall clock, seconds
     };
     struct Reply {
         int status = 200;
