@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -121,6 +122,8 @@ int runGateway(const GatewayOptions& options)
         config.stats = options.stats;
         config.limits = &limits;
         config.requestTimeoutMs = options.requestTimeoutSeconds * 1000;
+        config.maxHeaderBytes = options.maxHeaderKb * 1024;
+        config.maxBodyBytes = options.maxBodyKb * 1024;
         front = std::make_unique<RtspFront>(config);
         std::string why = front->start(context);
         if (!why.empty()) {
@@ -235,6 +238,12 @@ int runGateway(const GatewayOptions& options)
         pages =
             std::make_unique<StatusService>(links, front->boundPort(), *snapshots, executableDir());
         pages->addRoutes(*http);
+        if (onvifFront) {
+            std::map<std::string, int> ports;
+            for (size_t i = 0; i < onvif->cameras().size(); ++i)
+                ports[onvif->cameras()[i].rtspPath] = onvifFront->ports()[i];
+            pages->setOnvifPorts(std::move(ports));
+        }
         std::printf("http://%s:%d/\tstatus page (also /api/cameras, /api/recorders, /metrics, "
                     "/snapshot/NAME/N.jpg)\n",
                     urlHost(options.listen).c_str(), http->boundPort());
