@@ -22,6 +22,8 @@ struct HttpExchange::Shared {
     int status = 0;
     std::string type, body;
     std::vector<std::pair<std::string, std::string>> headers;
+    SoupAuthDomain* challenger = nullptr;   // own reference: an Open route's Digest challenge
+    bool challenge = false;
 
     // Main context thread, mutex held by the caller.
     void apply()
@@ -29,6 +31,8 @@ struct HttpExchange::Shared {
         if (!msg)
             return;
         if (!gone) {
+            if (challenge && challenger && status == SOUP_STATUS_UNAUTHORIZED)
+                soup_auth_domain_challenge(challenger, msg);
             soup_server_message_set_status(msg, guint(status), nullptr);
             SoupMessageHeaders* h = soup_server_message_get_response_headers(msg);
             for (const auto& [name, value] : headers)
@@ -46,6 +50,9 @@ struct HttpExchange::Shared {
             g_signal_handler_disconnect(msg, disconnected);
         g_object_unref(msg);
         msg = nullptr;
+        if (challenger)
+            g_object_unref(challenger);
+        challenger = nullptr;
     }
 };
 
@@ -151,7 +158,7 @@ bool HttpExchange::gone() const
 }
 
 void HttpExchange::respond(int status, const std::string& contentType, std::string body,
-                           std::vector<std::pair<std::string, std::string>> headers)
+                           std::vector<std::pair<std::string, std::string>> headers, bool challenge)
 {
     std::shared_ptr<Shared> shared = shared_;
     std::lock_guard<std::recursive_mutex> lock(shared->mutex);
@@ -162,6 +169,7 @@ void HttpExchange::respond(int status, const std::string& contentType, std::stri
     shared->type = contentType;
     shared->body = std::move(body);
     shared->headers = std::move(headers);
+    shared->challenge = challenge;
     if (shared->inHandler && g_main_context_is_owner(shared->context)) {
         shared->apply();
         return;
@@ -183,6 +191,8 @@ HttpServer::HttpServer(Config config, ConnectionLimits& limits)
 
 HttpServer::~HttpServer()
 {
+    if (digest_)
+        g_object_unref(digest_);
     gate_.reset();
     for (auto& [key, c] : connections_) {
         if (c->deadline)
@@ -231,7 +241,7 @@ std::string HttpServer::start(GMainContext* context)
         soup_auth_domain_digest_set_auth_callback(domain, onDigestLookup, this, nullptr);
         soup_auth_domain_add_path(domain, "/");
         soup_server_add_auth_domain(server_, domain);
-        g_object_unref(domain);
+        digest_ = domain;   // kept for the Open routes' own checks
     }
 
     RequestGate::Config gate;
@@ -453,6 +463,16 @@ void HttpServer::onRequest(SoupServer*, SoupServerMessage* msg, const char* path
     }
 
     const Route* r = self->find(exchange->path_);
+    if (r && r->access == Access::Open && self->digest_) {
+        // The auth domain leaves Open routes alone: their handler gets the check's outcome
+        // and may ask for a challenge.
+        shared->challenger = SOUP_AUTH_DOMAIN(g_object_ref(self->digest_));
+        if (!exchange->header("authorization").empty()) {
+            char* user = soup_auth_domain_accepts(self->digest_, msg);
+            exchange->digest_ = user ? HttpExchange::Digest::Valid : HttpExchange::Digest::Wrong;
+            g_free(user);
+        }
+    }
     if (!r) {
         exchange->respond(404, "text/plain; charset=utf-8", "not found\n");
     } else {
