@@ -95,7 +95,9 @@ int runGateway(const GatewayOptions& options)
     std::signal(SIGPIPE, SIG_IGN);
 
     NoPublisher none;
-    ConnectionLimits limits(options.maxClients, options.maxClientsPerAddress);
+    // Every connection gives its count back when its stream is finalized, which the RTSP
+    // server may do after this function has returned: the limits live as long as the process.
+    auto& limits = *new ConnectionLimits(options.maxClients, options.maxClientsPerAddress);
     std::unique_ptr<RtspFront> front;
     std::unique_ptr<HttpServer> http;
     GMainContext* context = g_main_context_default();
