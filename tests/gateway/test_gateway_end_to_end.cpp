@@ -187,8 +187,9 @@ TEST_F(GatewayRun, CredentialsSecretsAndStartFailures)
         EXPECT_FALSE(gateway->waitFor(why, 5000).empty()) << why;
     EXPECT_EQ(gateway->count("refused, no user name and password given"), 0);
 
-    const std::string bin = std::string(KEVRA_BIN_DIR) + "/kevra-gateway --http-port 0 --recorder r=127.0.0.1:" +
-                            std::to_string(recorder->port());
+    const std::string bin =
+        std::string(KEVRA_BIN_DIR) +
+        "/kevra-gateway --http-port 0 --recorder r=127.0.0.1:" + std::to_string(recorder->port());
     const struct {
         std::string args;
         int status;
