@@ -100,6 +100,13 @@ std::string keyOf(GSocketAddress* address)
            std::to_string(g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(address)));
 }
 
+// g_source_remove() looks in the default context only; the server's may be another.
+void removeSource(GMainContext* context, guint id)
+{
+    if (GSource* source = g_main_context_find_source_by_id(context, id))
+        g_source_destroy(source);
+}
+
 bool isLoopbackPeer(GSocketAddress* address)
 {
     return G_IS_INET_SOCKET_ADDRESS(address) &&
@@ -189,7 +196,7 @@ HttpServer::~HttpServer()
     gate_.reset();
     for (auto& [key, c] : connections_) {
         if (c->deadline)
-            g_source_remove(c->deadline);
+            removeSource(context_, c->deadline);
         g_object_weak_unref(G_OBJECT(c->stream), onStreamGone, c);
     }
     if (server_) {
@@ -288,7 +295,7 @@ void HttpServer::onStreamGone(gpointer connection, GObject*)
 void HttpServer::forget(Connection* c)
 {
     if (c->deadline)
-        g_source_remove(c->deadline);
+        removeSource(context_, c->deadline);
     auto it = connections_.find(c->key);
     if (it != connections_.end() && it->second == c)
         connections_.erase(it);
@@ -298,7 +305,7 @@ void HttpServer::forget(Connection* c)
 void HttpServer::armDeadline(Connection* c)
 {
     if (c->deadline)
-        g_source_remove(c->deadline);
+        removeSource(context_, c->deadline);
     GSource* source = g_timeout_source_new(guint(config_.requestTimeoutMs));
     g_source_set_callback(
         source,
@@ -369,7 +376,7 @@ void HttpServer::onRequestRead(SoupServer*, SoupServerMessage* msg, gpointer dat
     auto* self = static_cast<HttpServer*>(data);
     if (Connection* c = self->connectionOf(msg)) {
         if (c->deadline)
-            g_source_remove(c->deadline);
+            removeSource(self->context_, c->deadline);
         c->deadline = 0;
     }
 }
