@@ -9,21 +9,23 @@ namespace kevra::gateway {
 
 int PtzMotion::codeFor(Axis axis, int direction)
 {
-    // The recorder's codes: 0 up, 1 down, 2 left, 3 right, 4 zoom in, 5 zoom out.
+    // The recorder's codes: 0 up, 1 down, 2 left, 3 right, 4 zoom in, 5 zoom out, 6 focus +,
+    // 7 focus -.
     switch (axis) {
     case Pan: return direction > 0 ? 3 : 2;
     case Tilt: return direction > 0 ? 0 : 1;
     case Zoom: return direction > 0 ? 4 : 5;
+    case Focus: return direction > 0 ? 6 : 7;
     }
     return -1;
 }
 
-void PtzMotion::continuous(const std::array<float, 3>& speed, const std::array<bool, 3>& given,
-                           uint64_t timeoutMs, uint64_t nowMs)
+void PtzMotion::continuous(const Values& speed, const Given& given, uint64_t timeoutMs,
+                           uint64_t nowMs)
 {
     timeoutMs = std::min(timeoutMs, kMaxTimeoutMs);
     bool startNow = false;
-    for (int a = 0; a < 3; ++a) {
+    for (int a = 0; a < kAxes; ++a) {
         if (!given[a])
             continue;
         Motion& m = axes_[a];
@@ -44,11 +46,10 @@ void PtzMotion::continuous(const std::array<float, 3>& speed, const std::array<b
         nextMs_ = nowMs;
 }
 
-void PtzMotion::relative(const std::array<float, 3>& distance, const std::array<bool, 3>& given,
-                         uint64_t nowMs)
+void PtzMotion::relative(const Values& distance, const Given& given, uint64_t nowMs)
 {
     bool startNow = false;
-    for (int a = 0; a < 3; ++a) {
+    for (int a = 0; a < kAxes; ++a) {
         if (!given[a])
             continue;
         Motion& m = axes_[a];
@@ -66,8 +67,10 @@ void PtzMotion::relative(const std::array<float, 3>& distance, const std::array<
         nextMs_ = nowMs;
 }
 
-void PtzMotion::stop(bool panTilt, bool zoom)
+void PtzMotion::stop(bool panTilt, bool zoom, bool focus)
 {
+    if (focus)
+        axes_[Focus].code = -1;
     if (panTilt)
         axes_[Pan].code = axes_[Tilt].code = -1;
     if (zoom)

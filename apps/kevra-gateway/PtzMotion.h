@@ -18,15 +18,17 @@ public:
     static constexpr int kStepsPerUnit = 10;    // relative move: a distance of 1 is this many
     static constexpr float kDeadZone = 0.05f;   // smaller speeds and distances move nothing
 
-    enum Axis { Pan, Tilt, Zoom };
+    enum Axis { Pan, Tilt, Zoom, Focus };
+    static constexpr int kAxes = 4;
+    using Values = std::array<float, kAxes>;
+    using Given = std::array<bool, kAxes>;
 
-    // Speeds in [-1, 1] (pan: + right, tilt: + up, zoom: + in); an axis at 0 stops. Only the
-    // axes given take part (the others keep what they do).
-    void continuous(const std::array<float, 3>& speed, const std::array<bool, 3>& given,
-                    uint64_t timeoutMs, uint64_t nowMs);
-    void relative(const std::array<float, 3>& distance, const std::array<bool, 3>& given,
-                  uint64_t nowMs);
-    void stop(bool panTilt, bool zoom);
+    // Speeds in [-1, 1] (pan: + right, tilt: + up, zoom: + in, focus: + the recorder's
+    // "focus +"); an axis at 0 stops. Only the axes given take part (the others keep what they
+    // do).
+    void continuous(const Values& speed, const Given& given, uint64_t timeoutMs, uint64_t nowMs);
+    void relative(const Values& distance, const Given& given, uint64_t nowMs);
+    void stop(bool panTilt, bool zoom, bool focus = false);
 
     // The recorder's PTZ codes to send now (empty when no step is due). Steps never burst: a
     // late call gives one step per axis and the next follows a full step later.
@@ -48,7 +50,7 @@ private:
     };
     static int codeFor(Axis axis, int direction);
 
-    std::array<Motion, 3> axes_;
+    std::array<Motion, kAxes> axes_;
     uint64_t nextMs_ = 0;
 };
 
