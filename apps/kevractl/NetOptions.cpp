@@ -11,28 +11,41 @@
 namespace kevra {
 namespace {
 
-// One option: its name and how its value is read and checked.
+// One option: its name, how its value is read and checked, and where it goes.
 struct OptionRule {
     const char* name;
     enum { Text, Whole, Number, Flag } type;
     double lo, hi;
     bool loOpen;        // the value must be above lo rather than at least lo
     const char* rule;   // completes "--NAME must be ..." when a value is refused
+    // Stores the value: the text as given and, for a number, what it reads as.
+    void (*set)(NetOptions& o, const char* text, double number);
 };
 
 const OptionRule kRules[] = {
-    {"--host", OptionRule::Text, 0, 0, false, "a host name or address"},
-    {"--port", OptionRule::Whole, 1, 65535, false, "a whole number from 1 to 65535"},
-    {"--user", OptionRule::Text, 0, 0, false, ""},
-    {"--password", OptionRule::Text, 0, 0, false, ""},
-    {"--timeout", OptionRule::Number, 0.1, 3600, false, "a number of seconds from 0.1 to 3600"},
+    {"--host", OptionRule::Text, 0, 0, false, "a host name or address",
+     [](NetOptions& o, const char* v, double) { o.host = v; }},
+    {"--port", OptionRule::Whole, 1, 65535, false, "a whole number from 1 to 65535",
+     [](NetOptions& o, const char*, double n) { o.port = int(n); }},
+    {"--user", OptionRule::Text, 0, 0, false, "",
+     [](NetOptions& o, const char* v, double) { o.user = v; }},
+    {"--password", OptionRule::Text, 0, 0, false, "",
+     [](NetOptions& o, const char* v, double) { o.password = v; }},
+    {"--timeout", OptionRule::Number, 0.1, 3600, false, "a number of seconds from 0.1 to 3600",
+     [](NetOptions& o, const char*, double n) { o.timeout = n; }},
     {"--channel", OptionRule::Whole, 0, 255, false,
-     "a channel index from 0 to 255 (the viewer's camera 1 is channel 0)"},
-    {"--seconds", OptionRule::Number, 0, 86400, true, "a number of seconds above 0, at most 86400"},
-    {"--out", OptionRule::Text, 0, 0, false, "a file name"},
-    {"--action", OptionRule::Text, 0, 0, false, ""},
-    {"--format", OptionRule::Text, 0, 0, false, ""},
-    {"--raw", OptionRule::Flag, 0, 0, false, ""},
+     "a channel index from 0 to 255 (the viewer's camera 1 is channel 0)",
+     [](NetOptions& o, const char*, double n) { o.channel = int(n); }},
+    {"--seconds", OptionRule::Number, 0, 86400, true, "a number of seconds above 0, at most 86400",
+     [](NetOptions& o, const char*, double n) { o.seconds = n; }},
+    {"--out", OptionRule::Text, 0, 0, false, "a file name",
+     [](NetOptions& o, const char* v, double) { o.out = v; }},
+    {"--action", OptionRule::Text, 0, 0, false, "",
+     [](NetOptions& o, const char* v, double) { o.action = v; }},
+    {"--format", OptionRule::Text, 0, 0, false, "",
+     [](NetOptions& o, const char* v, double) { o.format = v; }},
+    {"--raw", OptionRule::Flag, 0, 0, false, "",
+     [](NetOptions& o, const char*, double) { o.raw = true; }},
 };
 
 constexpr const char* kNetworkOptions[] = {"--host", "--port", "--user", "--password", "--timeout"};
@@ -85,8 +98,7 @@ int parseOptions(const char* command, std::initializer_list<const char*> own, in
             return -1;
         }
         if (rule->type == OptionRule::Flag) {
-            if (a == "--raw")
-                o.raw = true;
+            rule->set(o, nullptr, 0);
             continue;
         }
         if (i + 1 >= argc) {
@@ -100,26 +112,7 @@ int parseOptions(const char* command, std::initializer_list<const char*> own, in
                          rule->rule, v);
             return -1;
         }
-        if (a == "--host")
-            o.host = v;
-        else if (a == "--port")
-            o.port = int(n);
-        else if (a == "--user")
-            o.user = v;
-        else if (a == "--password")
-            o.password = v;
-        else if (a == "--timeout")
-            o.timeout = n;
-        else if (a == "--channel")
-            o.channel = int(n);
-        else if (a == "--seconds")
-            o.seconds = n;
-        else if (a == "--out")
-            o.out = v;
-        else if (a == "--action")
-            o.action = v;
-        else if (a == "--format")
-            o.format = v;
+        rule->set(o, v, n);
     }
     return 0;
 }
