@@ -1,9 +1,5 @@
 #include "RecorderServer.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -54,8 +50,6 @@ RecorderServer::~RecorderServer()
     for (auto& [id, c] : connections_)
         if (c->fd >= 0)
             ::close(c->fd);
-    if (listenFd_ >= 0)
-        ::close(listenFd_);
 }
 
 int RecorderServer::channelCount() const
@@ -74,30 +68,7 @@ int RecorderServer::open(std::string& message)
         }
         haveSource_ = true;
     }
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (listenFd_ < 0) {
-        message = std::string("socket: ") + std::strerror(errno);
-        return -1;
-    }
-    int one = 1;
-    ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(uint16_t(options_.port));
-    if (::inet_pton(AF_INET, options_.listen.c_str(), &addr.sin_addr) != 1) {
-        message = "bad listen address " + options_.listen;
-        return -1;
-    }
-    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(listenFd_, 64) != 0) {
-        message = std::string("cannot listen on ") + options_.listen + ":" +
-                  std::to_string(options_.port) + ": " + std::strerror(errno);
-        return -1;
-    }
-    socklen_t len = sizeof addr;
-    ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
-    return 0;
+    return listen_.open(options_.listen, options_.port, message);
 }
 
 RecorderServer::Connection* RecorderServer::find(int id)
@@ -117,7 +88,7 @@ int RecorderServer::run()
         const auto wait = cameras_.wait(now, std::chrono::milliseconds(50));
         fds.clear();
         ids.clear();
-        fds.push_back(pollfd{listenFd_, POLLIN, 0});
+        fds.push_back(pollfd{listen_.fd(), POLLIN, 0});
         ids.push_back(0);
         for (auto& [id, c] : connections_) {
             short events = POLLIN;
@@ -183,15 +154,10 @@ int RecorderServer::run()
 void RecorderServer::acceptClients()
 {
     for (;;) {
-        sockaddr_in peer{};
-        socklen_t len = sizeof peer;
-        int fd = ::accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &len,
-                           SOCK_NONBLOCK | SOCK_CLOEXEC);
+        std::string name;
+        const int fd = listen_.accept(name);
         if (fd < 0)
-            return;   // EAGAIN, or a transient failure: try again on the next readiness
-        char text[INET_ADDRSTRLEN] = "?";
-        ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
-        std::string name = std::string(text) + ":" + std::to_string(ntohs(peer.sin_port));
+            return;
         size_t live = 0;
         for (auto& [id, c] : connections_)
             live += c->dead ? 0 : 1;
@@ -203,8 +169,6 @@ void RecorderServer::acceptClients()
                 .end();
             continue;
         }
-        int one = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         const int id = nextId_++;
         auto c =
             std::make_unique<Connection>(options_, log_, random_, [this, id](const char* reason) {

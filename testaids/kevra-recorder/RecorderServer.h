@@ -17,6 +17,7 @@
 #include "CameraSet.h"
 #include "ClientConnection.h"
 #include "EventLog.h"
+#include "ListenSocket.h"
 #include "RecorderOptions.h"
 #include "testkit/RecorderMessages.h"
 
@@ -31,7 +32,7 @@ public:
 
     // Loads the source file (if any) and binds the listening socket. Returns 0 or -1 (message).
     int open(std::string& message);
-    int port() const { return port_; }
+    int port() const { return listen_.port(); }
 
     // Serves until stop() is called. Returns 0.
     int run();
@@ -70,8 +71,7 @@ private:
     EventLog& log_;
     AnnexBSource source_;
     bool haveSource_ = false;
-    int listenFd_ = -1;
-    int port_ = -1;
+    ListenSocket listen_;
     int nextId_ = 1;
     std::atomic<bool> stopping_{false};
     std::map<int, std::unique_ptr<Connection>> connections_;
