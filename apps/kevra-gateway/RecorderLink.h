@@ -1,45 +1,53 @@
-// One recorder behind the gateway: its DeviceClient (network thread), the login and the camera
-// list, one CameraHub per camera, and a control thread that opens a camera's channel while its
-// hub wants it and closes it after, and logs in again after a loss on the viewer's schedule
-// (1, 2, 4, 8, 16 s, then every 30 s) while RTSP clients stay connected.
-// The owner (main thread) calls start() and stop(). Device events arrive on the network thread
-// and are queued under eventsMutex_ for the control thread, which alone calls the DeviceClient;
-// the camera table is guarded by camerasMutex_.
+// One recorder behind the gateway: its RecorderSession (login, camera list, retries on the
+// schedule 1, 2, 4, 8, 16 s then every 30 s, channels) and one CameraHub per camera it lists;
+// the hub of a camera with clients gets its channel, one left idle loses it, and RTSP clients
+// stay connected while the recorder is away.
+// Threads: the owner (main thread) calls start() and stop(); the link's ControlThread owns the
+// session, runs its posted work and steers the channels. The camera table, the status and the
+// first-list flag are guarded by camerasMutex_; cameras(), status() and waitFirstList() may be
+// called from any thread.
 #pragma once
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "CameraPublisher.h"
+#include "ControlThread.h"
 #include "GatewayOptions.h"
 #include "Secrets.h"
-#include "app/Reconnector.h"
-#include "device/DeviceEvents.h"
-
-namespace kevra {
-class DeviceClient;
-}
+#include "session/RecorderSession.h"
 
 namespace kevra::gateway {
 
 class CameraHub;
 
-class RecorderLink : public DeviceEvents {
+class RecorderLink : private RecorderSession::Listener {
 public:
-    static constexpr int kLoginTimeoutMs = 10000;
     static constexpr int kStepMs = 20;
 
     struct Camera {
         std::string path;   // "/NAME/N"
         std::string name;   // as the recorder lists it
         std::shared_ptr<CameraHub> hub;
+    };
+    // What the link can tell of itself, taken on the control thread.
+    struct Status {
+        RecorderSession::State state = RecorderSession::State::Idle;
+        uint64_t sinceMs = 0;   // Clock::nowMs() of the latest change of state
+        int lastError = 0;      // result code of the latest failed login, 0 while none
+        int systemError = 0;    // its connect's errno
+        int logins = 0;         // accepted since start
+        int reconnects = 0;     // sessions lost since start
+        struct CameraFigures {
+            std::string path, name;
+            bool streaming = false;
+            int clients = 0;
+            uint64_t framesOut = 0;
+        };
+        std::vector<CameraFigures> cameras;
     };
 
     RecorderLink(RecorderAddress address, Credentials login, uint64_t idleCloseMs,
@@ -49,67 +57,45 @@ public:
     RecorderLink& operator=(const RecorderLink&) = delete;
 
     void start();
-    // Closes every channel and the session and joins both threads.
+    // Closes every channel and the session and joins the threads.
     void stop();
 
     // Waits until the first login and list are done (or failed). True when cameras are known.
     bool waitFirstList(int timeoutMs);
     std::vector<Camera> cameras() const;
+    Status status() const;
     const RecorderAddress& address() const { return address_; }
 
-    // DeviceEvents (network thread): queued for the control thread.
-    void onLogin(int code, int channelCount) override;
-    void onList(int code, const uint8_t* block, int length, int count) override;
-    void onChannel(int channel, int code) override;
-    void onConnectionLost() override;
-    void onChannelClosed(int channel) override;
-
 private:
-    struct Event {
-        enum Kind { Login, List, Channel, Lost, ChannelClosed } kind;
-        int code = 0;
-        int value = 0;   // channel count or channel
-        std::vector<std::string> names;
-    };
-    struct ChannelState {
-        bool open = false;
-        Reconnector retry;   // after a failed open or a channel the recorder closed
-    };
-    enum class State { LoggingIn, Up, Down };
-
-    void post(Event event);
-    void controlLoop();
-    void handle(const Event& e);
-    void updateCameras(int count, const std::vector<std::string>& names);
+    void openSession();
+    void firstListDone();
+    void updateCameras();
     void steerChannels();
-    void closeAll();
-    void login();
+    void takeStatus();
+
+    // RecorderSession::Listener (control thread).
+    void loginResult(RecorderSession&, int code, int systemError, bool first) override;
+    void camerasListed(RecorderSession&, int code) override;
+    void sessionLost(RecorderSession&) override;
+    void streamOpened(RecorderSession&, int channel, int code) override;
+    bool streamClosed(RecorderSession&, int channel) override;
 
     const RecorderAddress address_;
     const Credentials credentials_;
     const uint64_t idleCloseMs_;
     CameraPublisher& publisher_;
 
-    std::unique_ptr<DeviceClient> client_;   // control thread (and start/stop)
-    std::thread control_;
-    std::atomic<bool> running_{false};
-
-    std::mutex eventsMutex_;
-    std::condition_variable eventsChanged_;
-    std::deque<Event> events_;     // guarded by eventsMutex_
-    bool firstListDone_ = false;   // guarded by eventsMutex_
-
     mutable std::mutex camerasMutex_;
+    std::condition_variable listed_;
     std::vector<Camera> cameras_;   // guarded by camerasMutex_; the control thread writes
+    Status status_;                 // guarded by camerasMutex_
+    bool firstListDone_ = false;    // guarded by camerasMutex_
+    ControlThread control_;         // last: stopped first
 
     // Control thread only.
-    State state_ = State::LoggingIn;
-    bool everUp_ = false;
+    std::unique_ptr<RecorderSession> session_;
     bool lost_ = false;
     int lastFailure_ = 0;
-    int channelCount_ = 0;
-    Reconnector relogin_;
-    std::map<int, ChannelState> channels_;
 };
 
 }   // namespace kevra::gateway

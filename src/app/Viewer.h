@@ -1,45 +1,43 @@
-// The viewer's coordinator: receives the device client's events, routes every login result to
-// the attempt that asked for it (the login dialog or an automatic retry), decides what is shown
+// The viewer's coordinator: follows its recorders' sessions, routes the login dialog's login to
+// the dialog (retries go on by themselves), decides what is shown
 // (TileGrid: one camera, a grid, a tile alone) and has Playback run the streams, runs the
 // recovery of lost sessions and media connections, the stall marks and the remembered view
 // (views.ini), and tells the window what to show through ViewerView. Owned by the main window.
 //
-// Recorders: the first (recorder 0) is the login dialog's, on the device client given; the
-// others of login.ini's list each have a RecorderSession (RecorderSessions). Cameras are named
-// by CameraId {recorder, channel}; the tree and a growing grid list them in list order.
+// Recorders: every recorder of login.ini's list has its own session (RecorderSessions); the
+// first is the one the login dialog logs in to. Cameras are named by CameraId {recorder,
+// channel}; the tree and a growing grid list them in list order.
 //
-// Threads: the DeviceEvents calls arrive on the network thread and the SingleViewHost "any
-// thread" calls on the frame-timer thread; both only post work to the user-interface thread
-// (ViewerView::post). Everything else runs on the user-interface thread.
+// Threads: the sessions' news and the SingleViewHost "any thread" calls (frame-timer thread)
+// are posted to the user-interface thread (ViewerView::post). Everything else runs on the
+// user-interface thread.
 #pragma once
-#include "app/DeviceStreamLink.h"
 #include "app/Playback.h"
-#include "app/RecoveryController.h"
-#include "app/RecorderSessions.h"
 #include "app/RecordingController.h"
-#include "app/RecoveryHost.h"
 #include "app/SingleViewHost.h"
 #include "app/TileGrid.h"
 #include "app/TourController.h"
 #include "app/ViewerView.h"
-#include "device/DeviceEvents.h"
+#include "profile/RecorderList.h"
 
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 namespace kevra {
 
-class DeviceClient;
 class PictureSurface;
+class RecorderSession;
+class RecorderSessions;
 class TileSurface;
 
-class Viewer : public DeviceEvents, private SingleViewHost, private RecoveryHost {
+class Viewer : private SingleViewHost {
 public:
     // How long a playing camera may stay silent (not one byte on its media connection) before
     // it is treated as closed and reopened. A live camera sends several packets a second and a
@@ -47,14 +45,14 @@ public:
     // given up after 60 s of silence. 10 s leaves room for a recorder that briefly pauses a
     // stream and still brings a dead one back well before anyone gives up watching.
     static constexpr uint64_t kMediaSilenceMs = 10000;
-    static constexpr int kLoginTimeoutMs = 10000;
+    // The recorder the login dialog logs in to: the first of login.ini's list.
+    static constexpr int kDialogRecorder = 0;
 
     struct LoginRequest {
         std::string host;
         int port = 0;
         std::string user;
         std::string password;
-        int timeoutMs = kLoginTimeoutMs;
     };
     // What a tile says besides its picture.
     struct TileLabel {
@@ -71,25 +69,14 @@ public:
         std::u16string camera;
     };
 
-    // devices makes one stream's device (default: over the client). The client, view and
+    // devices makes one stream's device (default: over its recorder's session). The view and
     // surfaces must outlive the coordinator. recordingFolder: where clips go ("": the user's
     // videos folder); only the default devices feed recordings.
-    Viewer(DeviceClient& client, ViewerView& view, PictureSurface& picture, TileSurface& tiles,
+    Viewer(ViewerView& view, PictureSurface& picture, TileSurface& tiles,
            Playback::DeviceFactory devices = {}, const std::string& recordingFolder = "");
     ~Viewer() override;   // shutdown()
     Viewer(const Viewer&) = delete;
     Viewer& operator=(const Viewer&) = delete;
-
-    // Camera names of a list block: each ends at its first zero byte and the next starts two
-    // bytes later; never reads past length, at most count names.
-    static std::vector<std::u16string> splitNames(const uint8_t* block, int length, int count);
-
-    // DeviceEvents (network thread): only posted to the user-interface thread.
-    void onLogin(int code, int channelCount) override;
-    void onList(int code, const uint8_t* block, int length, int count) override;
-    void onChannel(int channel, int code) override;
-    void onConnectionLost() override;
-    void onChannelClosed(int channel) override;
 
     // Any thread: the status row says the text of this language key (unless a recovery is
     // being told there); in posting order.
@@ -98,8 +85,9 @@ public:
     // ---- User-interface thread ----
     // Opens the login dialog (one at a time); retries wait while it is open.
     void requestLogin();
-    // The dialog's Login: the session so far ends and this login goes out; its result alone
-    // goes back to the dialog.
+    // The dialog's Login: the dialog's recorder's session so far ends (its streams and
+    // recordings with it; the other recorders' go on) and a new one logs in; its first result
+    // alone goes back to the dialog.
     void logInByHand(const LoginRequest& request);
     // The dialog's Cancel while its login waits: that login's result is no longer awaited.
     void cancelLoginWait();
@@ -111,13 +99,16 @@ public:
     // Logs in to the recorders after the first of login.ini's list (each on its own session)
     // and follows later changes of that list; a recorder left out is logged out.
     void followRecorderList();
+    // login.ini AutoReconnect, for every session; off: a lost session stays lost (the dialog's
+    // then opens the login dialog).
+    void setAutoReconnect(bool on);
     // Exit: the retries end and every stream stops (at the recorder too), timers joined.
     // Repeated calls do nothing more.
     void shutdown();
 
     // A camera chosen in the tree: into the framed tile of a grid, or the single view.
     void chooseCamera(CameraId camera);
-    void chooseCamera(int channel) { chooseCamera(CameraId{0, channel}); }   // the first's
+    void chooseCamera(int channel) { chooseCamera(CameraId{kDialogRecorder, channel}); }
     void toggleFullScreen();
     void chooseLayout(int tiles);
     void cycleLayout();
@@ -189,26 +180,31 @@ public:
     // Inspection.
     Playback& playback() { return *playback_; }
     const TileGrid& grid() const { return grid_; }
-    RecoveryController& recovery() { return *recovery_; }
     RecordingController& recordings() { return *recordings_; }
-    RecorderSessions& otherRecorders() { return *otherRecorders_; }
-    const std::vector<std::u16string>& cameraNames() const { return cameraNames_; }
-    // The first recorder's tree node: its name and state.
-    std::u16string firstRecorderState() const;
+    RecorderSessions& sessions() { return *sessions_; }
+    // The recorder's session; null when it has none.
+    RecorderSession* session(int recorder) const;
+    // Whether a session is being logged in again after a loss.
+    bool recovering() const;
+    // What the status row says of the recovery shown ("" while none is).
     const std::u16string& recoveryText() const { return recoveryText_; }
     const std::u16string& viewsPath() const { return viewsPath_; }
     const std::u16string& loginSettingsPath() const { return loginSettingsPath_; }
 
 private:
-    enum class LoginBy { Dialog, Retry, Abandoned };
-
-    // Posted work (user-interface thread).
-    void loginResult(int code, int systemError);
-    void camerasListed(int code, const std::vector<std::u16string>& names);
-    void openResult(int channel, int code);
-    void sessionLost();
-    void channelClosed(int channel);
+    // The sessions' news (user-interface thread).
+    void sessionsChanged();
+    void loginResult(int recorder, int code, int systemError, bool first);
+    void camerasListed(int recorder, int code);
+    void sessionLost(int recorder);
+    void recorderBack(int recorder);
+    void streamReopen(CameraId camera);
+    void streamOpened(CameraId camera, int code);
+    bool streamClosed(CameraId camera);
     void statusKey(const std::u16string& key);
+    // The streams, tiles and recordings of one recorder end (its session is replaced).
+    void endRecorderView(int recorder);
+    void showRecoveryText();
 
     // Ends every recording (of one recorder, recorder >= 0), each file complete, and logs where
     // it went.
@@ -218,7 +214,6 @@ private:
     void pollTour();
     void showTourPage();
     bool startTileTour(int tile, int dwellS, uint64_t nowMs);
-    void stopShown();
     void restoreView();
     // save: remember the grid in views.ini (never while a tour runs).
     void applyGrid(bool save = true);
@@ -226,16 +221,12 @@ private:
     void markTreeImages();
     // The tree's cameras (every recorder's, in list order) to the grid; shown streams follow.
     void listCameras();
-    void showFirstRecorder();
-    void otherStreamReopen(CameraId camera);
-    void otherStreamOpened(CameraId camera, int code);
     // A tour's cameras are numbered by their place in tourCameras_.
     int tourIndex(CameraId camera) const;
     CameraId tourCamera(int index) const;
     void placeTiles();
     void markStalledTiles();
     void watchStreams();
-    static CameraId camera(int channel) { return CameraId{0, channel}; }
     // "camera 3", or "camera 3 of Shop" for another recorder's: for the log.
     std::string who(CameraId camera) const;
     void setStatus(const std::u16string& text);
@@ -251,37 +242,29 @@ private:
     {
         view_.moveVideoArea(r, fullScreen);
     }
-    // RecoveryHost.
-    void loginWithSavedSettings() override;
-    void reopenShown() override;
-    void reopenChannel(int channel) override;
-    void showRecoveryText(const std::u16string& text) override;
-
-    DeviceClient& client_;
-    DeviceStreamLink link_{client_};   // the first recorder's streams
     ViewerView& view_;
-    // Declared before the devices that feed it: it outlives them.
+    // Declared before the devices that feed them and open over them: they outlive them.
     std::unique_ptr<RecordingController> recordings_;
+    std::unique_ptr<RecorderSessions> sessions_;
     std::set<CameraId> failuresTold_;   // cameras whose failed recording the status row told
     int64_t markedSecond_ = -1;         // the elapsed second the marks were last drawn with
     bool statsShown_ = false;
     uint64_t statsDrawnMs_ = 0;   // when the figures were last drawn again
     std::unique_ptr<Playback> playback_;
-    std::unique_ptr<RecoveryController> recovery_;
-    std::unique_ptr<RecorderSessions> otherRecorders_;
-    std::atomic<int> systemError_{0};   // errno of the latest login's connect (network thread)
 
     // User-interface thread.
-    std::deque<LoginBy> logins_;   // login requests sent, oldest first: results come in order
+    bool dialogWaiting_ = false;   // the dialog's login is on its way
     bool dialogOpen_ = false;
     bool restorePending_ = false;   // a login by hand succeeded: its list restores views.ini
     bool shutDown_ = false;
     std::u16string loginSettingsPath_;
     std::u16string viewsPath_;
     std::u16string recorderName_;
-    std::vector<RecorderList::Recorder> recorders_;   // login.ini's list as last followed
-    std::vector<CameraId> tourCameras_;               // the cameras of the running tour
-    std::vector<std::u16string> cameraNames_;
+    std::vector<RecorderList::Recorder> recorders_;          // login.ini's list as last followed
+    std::vector<CameraId> tourCameras_;                      // the cameras of the running tour
+    std::vector<std::vector<std::u16string>> cameraNames_;   // by recorder
+    // The dialog's recorder's cameras as the tree shows them; none since it was cleared.
+    std::optional<std::vector<std::u16string>> treeCameras_;
     std::u16string recoveryText_;
     std::u16string shownNotice_;
     std::u16string status_;
