@@ -9,12 +9,18 @@ PACKAGES=(
   clang libclang-rt-14-dev llvm clang-format-14
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libqt6test6 libgl-dev
+  # The viewer tries its X display itself before Qt does (Qt aborts when it cannot connect).
+  libxcb1-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libx264-dev ffmpeg
   libyuv-dev
   # kevra-gateway: GStreamer's RTSP server, appsrc, the H.264 / MPEG-4 parsers (bad) and RTP
   # payloaders (good); libav and the tools give its tests a second, independent RTSP client.
   libgstrtspserver-1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
   gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav gstreamer1.0-tools
+  # kevra-gateway's HTTP side (status page, API, snapshots, metrics) and its JPEG encoder; a
+  # real browser and its driver for the status page's test.
+  libsoup-3.0-dev libturbojpeg0-dev chromium chromium-driver python3-selenium
+  python3-prometheus-client
   g++-aarch64-linux-gnu qemu-user
   fonts-dejavu-core xvfb xauth
   # scripts/latency.sh presses arrow keys in the viewer on its virtual screen.

@@ -82,6 +82,11 @@ void CameraHub::pushFrame(const AccessUnit& unit, uint64_t arrivalNs)
             t = lastTimeUs_ + 1;
         frame->timeUs = t;
         lastTimeUs_ = t;
+        ++framesIn_;
+        bytesIn_ += frame->bytes.size();
+        rateNs_[rateNext_] = arrivalNs;
+        rateBytes_[rateNext_] = frame->bytes.size();
+        rateNext_ = (rateNext_ + 1) % kRateWindow;
 
         if (unit.key && codec_ != OutCodec::None && frame->codec != codec_) {
             // An RTSP session is described for one codec: its clients are ended so they
@@ -106,17 +111,10 @@ void CameraHub::pushFrame(const AccessUnit& unit, uint64_t arrivalNs)
             height_ = frame->height;
         }
         if (frame->codec == codec_) {
-            if (unit.key) {
-                cache_.clear();
-                cacheBytes_ = 0;
-            }
             if (unit.key || !cache_.empty()) {
                 cache_.push_back(frame);
                 cacheBytes_ += frame->bytes.size();
-                if (cacheBytes_ > kCacheMaxBytes || cache_.size() > kCacheMaxFrames) {
-                    cache_.clear();
-                    cacheBytes_ = 0;
-                }
+                trimCache();
             }
             if (unit.key)
                 ready_.notify_all();
@@ -124,6 +122,26 @@ void CameraHub::pushFrame(const AccessUnit& unit, uint64_t arrivalNs)
         }
         for (HubClient* c : ended)
             c->end(false);
+    }
+}
+
+void CameraHub::trimCache()
+{
+    for (;;) {
+        size_t next = 1;   // the second group's key frame
+        while (next < cache_.size() && !cache_[next]->key)
+            ++next;
+        const bool second = next < cache_.size();
+        const bool over = cacheBytes_ > kCacheMaxBytes || cache_.size() > kCacheMaxFrames;
+        if (!(second && (cache_.size() - next >= kBurstMinFrames || over)))
+            break;
+        for (size_t i = 0; i < next; ++i)
+            cacheBytes_ -= cache_[i]->bytes.size();
+        cache_.erase(cache_.begin(), cache_.begin() + long(next));
+    }
+    if (cacheBytes_ > kCacheMaxBytes || cache_.size() > kCacheMaxFrames) {
+        cache_.clear();   // one group beyond the limits: late joiners wait for a key frame
+        cacheBytes_ = 0;
     }
 }
 
@@ -145,6 +163,7 @@ void CameraHub::fanOut(const OutFramePtr& frame)
             continue;
         }
         HubClient* slow = c.client;
+        ++droppedClients_;
         clients_.erase(clients_.begin() + long(i));
         if (clients_.empty())
             lastLeftMs_ = Clock::nowMs();
@@ -219,6 +238,65 @@ uint64_t CameraHub::framesOut() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return framesOut_;
+}
+
+}   // namespace kevra::gateway
+
+namespace kevra::gateway {
+
+CameraHub::Stats CameraHub::stats() const
+{
+    uint64_t now = steadyNs();
+    std::lock_guard<std::mutex> lock(mutex_);
+    Stats s;
+    s.codec = codec_;
+    s.width = width_;
+    s.height = height_;
+    s.viewers = int(clients_.size());
+    s.framesIn = framesIn_;
+    s.bytesIn = bytesIn_;
+    s.droppedClients = droppedClients_;
+    size_t newest = (rateNext_ + kRateWindow - 1) % kRateWindow;
+    s.streaming = rateNs_[newest] != 0 && now - rateNs_[newest] < kStreamingMs * 1000000;
+    if (!s.streaming)
+        return s;
+    // Frames of the last two seconds (at most the window).
+    uint64_t first = rateNs_[newest], bytes = 0;
+    int frames = 0;
+    for (size_t k = 0; k < kRateWindow; ++k) {
+        size_t i = (newest + kRateWindow - k) % kRateWindow;
+        if (rateNs_[i] == 0 || now - rateNs_[i] > 2000000000ull)
+            break;
+        first = rateNs_[i];
+        bytes += rateBytes_[i];
+        ++frames;
+    }
+    double span = double(now - first) / 1e9;
+    if (frames >= 2 && span > 0.05) {
+        s.fps = (frames - 1) / double(rateNs_[newest] - first) * 1e9;
+        s.bitsPerSecond = double(bytes) * 8 / span;
+    }
+    return s;
+}
+
+std::vector<OutFramePtr> CameraHub::cachedFrames() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return cache_;
+}
+
+void CameraHub::hold()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++waiters_;
+}
+
+void CameraHub::release()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (waiters_ > 0)
+        --waiters_;
+    lastLeftMs_ = Clock::nowMs();
 }
 
 }   // namespace kevra::gateway

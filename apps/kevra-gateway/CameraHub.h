@@ -1,6 +1,6 @@
 // One camera of one recorder as the RTSP side sees it: fed by the recorder channel's media (one
-// media connection, however many clients), it cuts whole frames, keeps the current group of
-// pictures from the last key frame so a client that joins late starts with a picture at once,
+// media connection, however many clients), it cuts whole frames, keeps the recent groups of
+// pictures (from a key frame) so a client that joins late starts with a picture at once,
 // and fans every frame out to its clients on one timeline that never goes back, also across
 // lost connections. It also says whether its channel is wanted (clients, clients waiting for
 // the first key frame, or the idle time after the last client left).
@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "Histogram.h"
 #include "HubClient.h"
 #include "OutFrame.h"
 #include "device/MediaSink.h"
@@ -35,6 +36,11 @@ public:
     // Cached frames a late joiner gets in a burst are this far apart on its timeline, so it
     // shows the key frame at once and catches up with the live picture within moments.
     static constexpr int64_t kBurstStepUs = 1000;
+    // A late joiner's burst starts at the latest cached key frame with at least this many frames
+    // from it on: ffmpeg times 20 frame intervals of an H.264 stream before it shows a picture,
+    // and with a shorter burst it waited for live frames (up to a key-frame interval). So the
+    // group before the current one stays cached until the current one is this long.
+    static constexpr size_t kBurstMinFrames = 24;
 
     CameraHub(std::string path, int channel, uint64_t idleCloseMs);
     ~CameraHub() override;
@@ -70,6 +76,31 @@ public:
     // Frames handed to clients (all clients), for logs and tests.
     uint64_t framesOut() const;
 
+    // What the status page, API and metrics show (any thread).
+    struct Stats {
+        OutCodec codec = OutCodec::None;
+        int width = 0;
+        int height = 0;
+        double fps = 0;   // frames in per second over the last moments; 0 when stalled
+        double bitsPerSecond = 0;
+        int viewers = 0;
+        bool streaming = false;   // frames came within the last kStreamingMs
+        uint64_t framesIn = 0;
+        uint64_t bytesIn = 0;
+        uint64_t droppedClients = 0;   // let go because they did not keep up
+    };
+    static constexpr uint64_t kStreamingMs = 3000;
+    Stats stats() const;
+    // The frames from the last key frame on (empty while none is cached).
+    std::vector<OutFramePtr> cachedFrames() const;
+    // Keeps the channel wanted without a client (a snapshot waiting for its first picture);
+    // the idle time runs from release.
+    void hold();
+    void release();
+    // The delay the gateway adds to a frame, and a joining client's wait for its first frame.
+    Histogram& delayAdded() { return delayAdded_; }
+    Histogram& firstFrame() { return firstFrame_; }
+
 private:
     struct Client {
         HubClient* client;
@@ -77,6 +108,8 @@ private:
         int64_t offsetUs;   // client pts = frame time + offset
     };
     void fanOut(const OutFramePtr& frame);
+    // Drops the oldest groups of pictures the burst no longer needs, and any beyond the limits.
+    void trimCache();
 
     const std::string path_;
     const int channel_;
@@ -88,7 +121,7 @@ private:
     std::vector<Client> clients_;
     int waiters_ = 0;
     uint64_t lastLeftMs_ = 0;          // when the last client left; 0 = never had one
-    std::vector<OutFramePtr> cache_;   // from the last key frame
+    std::vector<OutFramePtr> cache_;   // from a key frame (see kBurstMinFrames)
     size_t cacheBytes_ = 0;
     OutCodec codec_ = OutCodec::None;
     int width_ = 0;
@@ -98,6 +131,15 @@ private:
     int64_t lastDurationUs_ = 40000;
     int64_t timelineOffsetUs_ = 0;   // hub time = cutter time + offset
     uint64_t framesOut_ = 0;
+    uint64_t framesIn_ = 0;
+    uint64_t bytesIn_ = 0;
+    uint64_t droppedClients_ = 0;
+    static constexpr size_t kRateWindow = 64;   // recent frames' arrival and size, for rates
+    uint64_t rateNs_[kRateWindow] = {};
+    uint64_t rateBytes_[kRateWindow] = {};
+    size_t rateNext_ = 0;
+    Histogram delayAdded_;
+    Histogram firstFrame_;
 };
 
 }   // namespace kevra::gateway

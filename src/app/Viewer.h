@@ -1,8 +1,10 @@
 // The viewer's coordinator: follows its recorders' sessions, routes the login dialog's login to
 // the dialog (retries go on by themselves), decides what is shown
-// (TileGrid: one camera, a grid, a tile alone) and has Playback run the streams, runs the
-// recovery of lost sessions and media connections, the stall marks and the remembered view
-// (views.ini), and tells the window what to show through ViewerView. Owned by the main window.
+// (TileGrid: one camera, a grid, a tile alone) and has Playback run the streams, and runs the
+// recovery of lost sessions and media connections. Tours (ViewerTour), recordings
+// (ViewerRecordings), the remembered view (RememberedView) and the texts on screen
+// (StatusTexts) are objects of their own it owns. Owned by the main window; tells the window
+// what to show through ViewerView.
 //
 // Recorders: every recorder of login.ini's list has its own session (RecorderSessions); the
 // first is the one the login dialog logs in to. Cameras are named by CameraId {recorder,
@@ -13,10 +15,13 @@
 // user-interface thread.
 #pragma once
 #include "app/Playback.h"
-#include "app/RecordingController.h"
+#include "app/PtzCode.h"
+#include "app/RememberedView.h"
 #include "app/SingleViewHost.h"
+#include "app/StatusTexts.h"
 #include "app/TileGrid.h"
-#include "app/TourController.h"
+#include "app/ViewerRecordings.h"
+#include "app/ViewerTour.h"
 #include "app/ViewerView.h"
 #include "profile/RecorderList.h"
 
@@ -37,7 +42,7 @@ class RecorderSession;
 class RecorderSessions;
 class TileSurface;
 
-class Viewer : private SingleViewHost {
+class Viewer : private SingleViewHost, private StatusTexts::Host {
 public:
     // How long a playing camera may stay silent (not one byte on its media connection) before
     // it is treated as closed and reopened. A live camera sends several packets a second and a
@@ -54,12 +59,7 @@ public:
         std::string user;
         std::string password;
     };
-    // What a tile says besides its picture.
-    struct TileLabel {
-        std::u16string name, state, note;
-        std::u16string recording;   // the red mark while the tile's camera records
-        std::u16string stats;       // the framed tile's stream figures while they are shown
-    };
+    using TileLabel = StatusTexts::TileLabel;
     // The picture Save picture takes: from the framed tile of a grid or from the single view
     // (turned: shown a quarter turned). camera is empty when nothing plays.
     struct SaveSource {
@@ -119,24 +119,24 @@ public:
     // back to the grid.
     void toggleTileZoom(int position);
     // Sends a PTZ code to the camera the panels drive (framed tile, else the one camera).
-    void ptz(int code);
-    // An arrow key (PtzPanel key); false when no camera is there to drive.
+    void ptz(PtzCode code);
+    // An arrow key (KeyTable::Left, Up, Right, Down); false when no camera is there to drive.
     bool arrowKey(int key);
     // R and the picture's menu: starts or stops recording the camera shown (the framed tile of
     // a grid, else the single view); the status row and the log say where the file goes.
     // False when no camera is shown.
     bool toggleRecording();
     // Whether the camera shown (as toggleRecording picks it) records: the menu's check mark.
-    bool recordingShown() const;
+    bool recordingShown() const { return recordings_.recording(shownCamera()); }
     // The red mark over the single view's picture ("● REC 0:07"), empty when it does not
     // record.
     std::u16string recordingMark() const;
     // I and the picture's menu: shows or hides the stream figures over the single view's
     // picture and the framed tile (or the tile shown alone).
-    void toggleStats();
-    bool statsShown() const { return statsShown_; }
+    void toggleStats() { texts_->toggleStats(); }
+    bool statsShown() const { return texts_->statsShown(); }
     // The single view's figures, one "label value" row a line; empty while hidden or in a grid.
-    std::u16string singleStats() const;
+    std::u16string singleStats() const { return texts_->singleStats(); }
     // Low latency for every stream (the picture's menu); save: remembered in login.ini.
     void setLowLatency(bool on, bool save);
     bool lowLatency() const { return playback_->lowLatency(); }
@@ -147,9 +147,9 @@ public:
     // ends first. A tour never rewrites the remembered view. False when there is nothing to
     // tour.
     bool toggleTour(bool wholeGrid = false);
-    const TourController& tour() const { return tour_; }
+    const TourController& tour() const { return tour_.controller(); }
     // The tour's state for the screen (empty: no tour).
-    std::u16string tourText() const;
+    std::u16string tourText() const override;
     // The recorder's stream numbers for grid tiles and for a camera shown alone (login.ini,
     // read at each login by hand); shown streams switch at once, holding their last pictures.
     void setStreamNumbers(int tile, int single);
@@ -162,8 +162,8 @@ public:
     bool gridShown() const { return grid_.layout() > 1; }
     bool gridFullScreen() const { return gridFull_; }
     CameraId ptzCamera() const;
-    TileLabel tileLabel(int position);
-    std::u16string videoNotice() const;
+    TileLabel tileLabel(int position) const { return texts_->tileLabel(position); }
+    std::u16string videoNotice() const { return texts_->videoNotice(); }
     SaveSource saveSource() const;
     // Tells the coordinator the window's video area is shown (the single view draws then).
     void setVideoShown(bool shown);
@@ -175,12 +175,12 @@ public:
     CameraId singleCamera() const { return playback_->singleCamera(); }
     int singleChannel() const { return singleCamera().channel; }
     // The camera's name in its recorder's list ("camera 3" when the list has none for it).
-    std::u16string cameraName(CameraId camera) const;
+    std::u16string cameraName(CameraId camera) const override;
 
     // Inspection.
     Playback& playback() { return *playback_; }
     const TileGrid& grid() const { return grid_; }
-    RecordingController& recordings() { return *recordings_; }
+    RecordingController& recordings() { return recordings_.controller(); }
     RecorderSessions& sessions() { return *sessions_; }
     // The recorder's session; null when it has none.
     RecorderSession* session(int recorder) const;
@@ -188,7 +188,8 @@ public:
     bool recovering() const;
     // What the status row says of the recovery shown ("" while none is).
     const std::u16string& recoveryText() const { return recoveryText_; }
-    const std::u16string& viewsPath() const { return viewsPath_; }
+    const std::u16string& viewsPath() const { return remembered_.path(); }
+    const StatusTexts& texts() const { return *texts_; }
     const std::u16string& loginSettingsPath() const { return loginSettingsPath_; }
 
 private:
@@ -201,39 +202,32 @@ private:
     void streamReopen(CameraId camera);
     void streamOpened(CameraId camera, int code);
     bool streamClosed(CameraId camera);
-    void statusKey(const std::u16string& key);
     // The streams, tiles and recordings of one recorder end (its session is replaced).
     void endRecorderView(int recorder);
     void showRecoveryText();
+    void statusKey(const std::u16string& key);
 
-    // Ends every recording (of one recorder, recorder >= 0), each file complete, and logs where
-    // it went.
-    void endRecordings(int recorder = -1);
     void loadStreamNumbers();
-    void pauseTour();
-    void pollTour();
-    void showTourPage();
-    bool startTileTour(int tile, int dwellS, uint64_t nowMs);
-    void restoreView();
     // save: remember the grid in views.ini (never while a tour runs).
     void applyGrid(bool save = true);
-    void saveGrid();
     void markTreeImages();
     // The tree's cameras (every recorder's, in list order) to the grid; shown streams follow.
     void listCameras();
-    // A tour's cameras are numbered by their place in tourCameras_.
-    int tourIndex(CameraId camera) const;
-    CameraId tourCamera(int index) const;
     void placeTiles();
-    void markStalledTiles();
     void watchStreams();
+    void nameRecordersInLog(bool forget = false);
     // "camera 3", or "camera 3 of Shop" for another recorder's: for the log.
     std::string who(CameraId camera) const;
-    void setStatus(const std::u16string& text);
+    // The camera R records: the framed tile's in a grid, else the single view's.
     CameraId shownCamera() const;
-    std::u16string markOf(CameraId camera) const;
-    static std::u16string statsText(const StreamController* stream);
-    void watchRecordings();
+
+    // StatusTexts::Host.
+    std::u16string recorderAway(CameraId camera) const override;
+    std::u16string recoveryNote() const override { return recoveryText_; }
+    std::u16string recordingMark(CameraId camera) const override
+    {
+        return recordings_.mark(camera);
+    }
 
     // SingleViewHost.
     void fillVideoAreaBlack() override { view_.fillVideoAreaBlack(); }
@@ -242,14 +236,11 @@ private:
     {
         view_.moveVideoArea(r, fullScreen);
     }
+
     ViewerView& view_;
-    // Declared before the devices that feed them and open over them: they outlive them.
-    std::unique_ptr<RecordingController> recordings_;
-    std::unique_ptr<RecorderSessions> sessions_;
-    std::set<CameraId> failuresTold_;   // cameras whose failed recording the status row told
-    int64_t markedSecond_ = -1;         // the elapsed second the marks were last drawn with
-    bool statsShown_ = false;
-    uint64_t statsDrawnMs_ = 0;   // when the figures were last drawn again
+    // Declared before the devices that feed it: it outlives them.
+    ViewerRecordings recordings_;
+    std::unique_ptr<RecorderSessions> sessions_;   // outlives the devices that open over it
     std::unique_ptr<Playback> playback_;
 
     // User-interface thread.
@@ -258,20 +249,17 @@ private:
     bool restorePending_ = false;   // a login by hand succeeded: its list restores views.ini
     bool shutDown_ = false;
     std::u16string loginSettingsPath_;
-    std::u16string viewsPath_;
-    std::u16string recorderName_;
+    RememberedView remembered_;
     std::vector<RecorderList::Recorder> recorders_;          // login.ini's list as last followed
-    std::vector<CameraId> tourCameras_;                      // the cameras of the running tour
     std::vector<std::vector<std::u16string>> cameraNames_;   // by recorder
     // The dialog's recorder's cameras as the tree shows them; none since it was cleared.
     std::optional<std::vector<std::u16string>> treeCameras_;
     std::u16string recoveryText_;
-    std::u16string shownNotice_;
-    std::u16string status_;
     TileGrid grid_;
-    TourController tour_;
+    ViewerTour tour_;
+    std::unique_ptr<StatusTexts> texts_;   // made once playback_ is
     bool gridFull_ = false;
-    std::array<std::u16string, TileGrid::kMaxTiles> tileNotes_;
+    CameraId recordingNext_;   // a recording about to start: its stream switches first
 };
 
 }   // namespace kevra
