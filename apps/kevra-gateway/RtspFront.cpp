@@ -282,6 +282,7 @@ RtspFront::RtspFront(Config config) : config_(std::move(config))
     GstRTSPThreadPool* pool = gst_rtsp_server_get_thread_pool(server_);
     gst_rtsp_thread_pool_set_max_threads(pool, 64);
     g_object_unref(pool);
+    gst_rtsp_server_set_content_length_limit(server_, guint(config_.maxBodyBytes));
     mounts_ = gst_rtsp_server_get_mount_points(server_);
     if (config_.requireAuth) {
         GstRTSPAuth* auth = gst_rtsp_auth_new();
@@ -299,6 +300,7 @@ RtspFront::RtspFront(Config config) : config_(std::move(config))
 
 RtspFront::~RtspFront()
 {
+    gate_.reset();
     // A client thread may still be building a media (waiting for a first key frame).
     for (int i = 0; building_ > 0 && i < config_.readyTimeoutMs / 10 + 100; ++i)
         g_usleep(10000);
@@ -313,6 +315,19 @@ RtspFront::~RtspFront()
 std::string RtspFront::start(GMainContext* context)
 {
     context_ = context;
+    if (config_.limits) {
+        RequestGate::Config gate;
+        gate.address = config_.address;
+        gate.port = config_.port;
+        gate.maxHeaderBytes = config_.maxHeaderBytes;
+        gate.requestTimeoutMs = config_.requestTimeoutMs;
+        gate.refusal = "RTSP/1.0 400 Bad Request\r\nConnection: close\r\n\r\n";
+        gate.label = "RTSP";
+        gate_ = std::make_unique<RequestGate>(
+            gate, *config_.limits,
+            [this](GSocketConnection* stream, const std::string& ip) { handOver(stream, ip); });
+        return gate_->start(context_);
+    }
     GError* error = nullptr;
     source_ = gst_rtsp_server_create_source(server_, nullptr, &error);
     if (!source_) {
@@ -328,7 +343,24 @@ std::string RtspFront::start(GMainContext* context)
 
 int RtspFront::boundPort() const
 {
-    return gst_rtsp_server_get_bound_port(server_);
+    return gate_ ? gate_->boundPort() : gst_rtsp_server_get_bound_port(server_);
+}
+
+void RtspFront::handOver(GSocketConnection* stream, const std::string& ip)
+{
+    GSocket* socket = g_socket_connection_get_socket(stream);
+    GSocketAddress* remote = g_socket_connection_get_remote_address(stream, nullptr);
+    int port = remote && G_IS_INET_SOCKET_ADDRESS(remote)
+                   ? g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(remote))
+                   : 0;
+    if (remote)
+        g_object_unref(remote);
+    // The server announces the client (onClientConnected) before this returns; the stream is
+    // kept with the client there, since closing it would close the socket under the server.
+    handing_ = stream;
+    gst_rtsp_server_transfer_connection(server_, G_SOCKET(g_object_ref(socket)), ip.c_str(), port,
+                                        nullptr);
+    handing_ = nullptr;
 }
 
 void RtspFront::closeAllClients()
@@ -377,7 +409,12 @@ void RtspFront::onClientConnected(GstRTSPServer*, GstRTSPClient* client, gpointe
     g_object_set_data_full(G_OBJECT(client), kLabelKey, label, freeString);
     g_object_set_data_full(G_OBJECT(client), kAddressKey, new std::string(ip ? ip : "?"),
                            freeString);
-    if (!guardRtspClient(client, ip ? ip : "?", self->context_, self->config_.limits,
+    if (self->handing_)
+        g_object_set_data_full(G_OBJECT(client), "kevra-stream", g_object_ref(self->handing_),
+                               g_object_unref);
+    // Connections through the gate are counted there.
+    if (!guardRtspClient(client, ip ? ip : "?", self->context_,
+                         self->gate_ ? nullptr : self->config_.limits,
                          self->config_.requestTimeoutMs)) {
         GatewayLog::detail(*label + " refused: too many connections");
         return;

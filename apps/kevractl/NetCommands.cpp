@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -25,7 +26,6 @@
 #include "device/MediaSink.h"
 #include "device/Messages.h"
 #include "device/ResultCode.h"
-#include "device/TcpLink.h"
 #include "remux/ClipRecorder.h"
 #include "video/DecoderWorker.h"
 
@@ -194,13 +194,12 @@ std::string systemErrorText(int error)
 // as a channel's media sink it writes the stream to the recording file, if one is set.
 class EventWaiter : public DeviceEvents, public MediaSink {
 public:
-    void onLogin(int code, int channelCount) override
+    void onLogin(int code, int channelCount, int systemError) override
     {
         std::lock_guard<std::mutex> lock(mutex_);
         login_ = code;
         channels_ = channelCount;
-        // Called on the network thread right after the session's connect: its system error.
-        connectError_ = TcpLink::lastConnectError();
+        connectError_ = systemError;
         changed_.notify_all();
     }
     void onList(int code, const uint8_t* block, int length, int count) override
@@ -724,6 +723,10 @@ int runRecord(int argc, char** argv)
                              "which is a terminal: redirect it or give a file name\n");
         return 2;
     }
+    // A reader that goes away (`| head -c N`) ends the recording with a message rather than
+    // killing the process mid-write.
+    if (toStdout)
+        std::signal(SIGPIPE, SIG_IGN);
     // Said before logging in, without touching the file.
     if (int error = toStdout ? 0 : writableError(o.out); error != 0) {
         std::fprintf(stderr, "record failed: cannot write %s: %s\n", o.out.c_str(),

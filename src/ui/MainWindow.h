@@ -33,7 +33,6 @@ namespace kevra {
 class BitmapButton;
 class CameraTree;
 class LoginDialog;
-class DeviceClient;
 class DisplaySurface;
 class HelpOverlay;
 class StatusRow;
@@ -59,10 +58,9 @@ public:
         LayoutCommand
     };
 
-    // devices makes each stream's device (default: over the client); forcedDepth for tests
-    // (0 = the screen's depth). The client must outlive the window.
-    explicit MainWindow(DeviceClient& client, Playback::DeviceFactory devices = {},
-                        int forcedDepth = 0);
+    // devices makes each stream's device (default: over its recorder's session); forcedDepth
+    // for tests (0 = the screen's depth).
+    explicit MainWindow(Playback::DeviceFactory devices = {}, int forcedDepth = 0);
     ~MainWindow() override;
 
     // Ends every stream in order: frame timers cancelled, channels stopped, decoder threads
@@ -88,7 +86,7 @@ public:
     // Inspection (tests, scripted runs and screenshots).
     Viewer& viewer() { return *viewer_; }
     Playback& playback() { return viewer_->playback(); }
-    RecoveryController& recovery() { return viewer_->recovery(); }
+    bool recovering() const { return viewer_->recovering(); }
     QString videoNotice() const;
     QString tileNote(int position) { return tileLabel(position).note; }
     LoginDialog* loginDialog() const { return loginDialog_; }
