@@ -9,20 +9,13 @@
 
 namespace kevra::gateway {
 
-RecorderLink::RecorderLink(RecorderAddress address, Credentials login, uint64_t idleCloseMs,
-                           CameraPublisher& publisher)
-    : address_(std::move(address)), credentials_(std::move(login)), idleCloseMs_(idleCloseMs),
-      publisher_(publisher)
-{
-}
-
 void RecorderLink::start()
 {
     control_.start(
         kStepMs, [this] { openSession(); },
         [this] {
             session_->poll();
-            if (session_->state() == RecorderSession::State::Connected)
+            if (session_->connected())
                 steerChannels();
         },
         [this] {
@@ -40,13 +33,6 @@ bool RecorderLink::waitFirstList(int timeoutMs)
     return !cameras_.empty();
 }
 
-void RecorderLink::firstListDone()
-{
-    std::lock_guard<std::mutex> lock(camerasMutex_);
-    firstListDone_ = true;
-    listed_.notify_all();
-}
-
 void RecorderLink::openSession()
 {
     // Every failure is retried, and the recorder sees an idle camera let go.
@@ -62,6 +48,18 @@ void RecorderLink::openSession()
     session_->setListener(this);
     session_->start();
     report_.started(*session_, credentials_.user);
+}
+
+void RecorderLink::ptz(int channel, int code)
+{
+    control_.post([this, channel, code] {
+        const std::vector<Camera> cams = cameras();
+        if (!session_ || !session_->connected() || channel < 0 || size_t(channel) >= cams.size())
+            return;
+        cams[size_t(channel)].hub->keepOpen(Clock::nowMs());
+        steerChannels();   // the open goes out ahead of the step
+        session_->ptz(channel, code);
+    });
 }
 
 void RecorderLink::loginResult(RecorderSession& s, int code, int, bool)

@@ -17,6 +17,7 @@
 #include "CameraPublisher.h"
 #include "ControlThread.h"
 #include "GatewayOptions.h"
+#include "PtzSink.h"
 #include "RecorderReport.h"
 #include "Secrets.h"
 #include "session/RecorderSession.h"
@@ -25,7 +26,7 @@ namespace kevra::gateway {
 
 class CameraHub;
 
-class RecorderLink : private RecorderSession::Listener {
+class RecorderLink : public PtzSink, private RecorderSession::Listener {
 public:
     static constexpr int kStepMs = 20;
 
@@ -35,7 +36,11 @@ public:
         std::shared_ptr<CameraHub> hub;
     };
     RecorderLink(RecorderAddress address, Credentials login, uint64_t idleCloseMs,
-                 CameraPublisher& publisher);
+                 CameraPublisher& publisher)
+        : address_(std::move(address)), credentials_(std::move(login)), idleCloseMs_(idleCloseMs),
+          publisher_(publisher)
+    {
+    }
     ~RecorderLink() override { stop(); }
     RecorderLink(const RecorderLink&) = delete;
     RecorderLink& operator=(const RecorderLink&) = delete;
@@ -56,9 +61,19 @@ public:
     Status status() const { return report_.status(); }
     const RecorderAddress& address() const { return address_; }
 
+    // PtzSink (any thread): one step for the camera on `channel`, queued for the control
+    // thread. A camera nobody watches has its channel opened for the step (the recorder takes
+    // PTZ commands only for channels with a media connection) and kept for the idle time.
+    void ptz(int channel, int code) override;
+
 private:
     void openSession();
-    void firstListDone();
+    void firstListDone()
+    {
+        std::lock_guard<std::mutex> lock(camerasMutex_);
+        firstListDone_ = true;
+        listed_.notify_all();
+    }
     void updateCameras();
     void steerChannels();
 

@@ -132,6 +132,7 @@ public:
     const std::string& name() const { return name_; }
     const Login& login() const { return login_; }
     State state() const { return state_; }
+    bool connected() const { return state_ == State::Connected; }
     // Clock::nowMs() of the latest change of state.
     uint64_t sinceMs() const { return sinceMs_; }
     // Result code of the latest login failure (0 while none), and its connect's errno.
