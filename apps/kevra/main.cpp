@@ -1,10 +1,9 @@
-// The viewer: start-up values, the device client, then the main window run modally for the
-// whole run. Everything with a thread is stopped here, in order, before main returns; SIGTERM,
+// The viewer: start-up values, then the main window run modally for the whole run (its
+// coordinator owns the recorders' sessions). Everything with a thread is stopped here, in order, before main returns; SIGTERM,
 // SIGINT and SIGHUP take the same way out as Exit.
 #include "app/AppValues.h"
 #include "app/ViewerCommandLine.h"
 #include "app/ViewerLog.h"
-#include "device/DeviceClient.h"
 #include "profile/Language.h"
 #include "profile/LoginSettings.h"
 #include "profile/ViewerSettings.h"
@@ -99,9 +98,8 @@ int main(int argc, char** argv)
     if (!language.empty())
         kevra::Language::setFilePath(kevra::AppValues::applicationDirectory() + u"language_" +
                                      language + u".ini");
-    kevra::DeviceClient client;   // network thread runs from here
     {
-        kevra::MainWindow window(client);
+        kevra::MainWindow window;
         shown = &window;
 #ifdef KEVRA_SCRIPTED_RUN
         kevra::ScriptedRun::fromEnvironment(window);   // kevra-scripted only; owned by the window
@@ -110,8 +108,6 @@ int main(int argc, char** argv)
         shown = nullptr;
         // Frame timer cancelled, channel stopped, decoder thread joined.
         window.stopShow();
-        client.setSink(nullptr);
-    }
-    client.shutdown();   // network thread joined, connections closed
+    }   // the sessions end with the window: network threads joined, connections closed
     return 0;
 }

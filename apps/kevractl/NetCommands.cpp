@@ -25,7 +25,6 @@
 #include "device/MediaSink.h"
 #include "device/Messages.h"
 #include "device/ResultCode.h"
-#include "device/TcpLink.h"
 #include "remux/ClipRecorder.h"
 #include "video/DecoderWorker.h"
 
@@ -47,13 +46,12 @@ std::string systemErrorText(int error)
 // as a channel's media sink it writes the stream to the recording file, if one is set.
 class EventWaiter : public DeviceEvents, public MediaSink {
 public:
-    void onLogin(int code, int channelCount) override
+    void onLogin(int code, int channelCount, int systemError) override
     {
         std::lock_guard<std::mutex> lock(mutex_);
         login_ = code;
         channels_ = channelCount;
-        // Called on the network thread right after the session's connect: its system error.
-        connectError_ = TcpLink::lastConnectError();
+        connectError_ = systemError;
         changed_.notify_all();
     }
     void onList(int code, const uint8_t* block, int length, int count) override

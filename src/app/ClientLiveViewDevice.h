@@ -1,14 +1,14 @@
 // One camera stream's link to the recorder and its decoder: owns the DecoderWorker of the channel
-// shown and is that channel's media sink; the channel is opened over a StreamLink (the first
-// recorder's client or another recorder's session). The user-interface thread opens and stops the channel
+// shown and is that channel's media sink; the channel is opened over a StreamLink (its
+// recorder's session). The user-interface thread opens and stops the channel
 // and alone starts and stops the decoder; the network thread only pushes bytes (MediaSink calls);
 // the frame timer polls pictures. The client's sink handoff guarantees no push is under way once
 // stopChannel has returned, so the decoder is stopped and destroyed with no other thread in it.
 #pragma once
 #include "app/CameraId.h"
-#include "app/DeviceStreamLink.h"
 #include "app/LiveViewDevice.h"
 #include "device/MediaSink.h"
+#include "session/StreamLink.h"
 #include "video/DecoderWorker.h"
 
 #include <atomic>
@@ -17,18 +17,14 @@
 
 namespace kevra {
 
-class DeviceClient;
 class RecordingController;
 
 class ClientLiveViewDevice : public LiveViewDevice, private MediaSink {
 public:
+    // The stream of a camera of the given recorder over link (which must outlive this object);
     // recordings (optional, must outlive this object) also receives the stream's media bytes.
-    explicit ClientLiveViewDevice(DeviceClient& client, RecordingController* recordings = nullptr)
-        : own_(std::make_unique<DeviceStreamLink>(client)), link_(*own_), recordings_(recordings)
-    {
-    }
-    // The stream of a camera of the given recorder over link (which must outlive this object).
-    ClientLiveViewDevice(StreamLink& link, int recorder, RecordingController* recordings)
+    ClientLiveViewDevice(StreamLink& link, int recorder = 0,
+                         RecordingController* recordings = nullptr)
         : link_(link), recorder_(recorder), recordings_(recordings)
     {
     }
@@ -61,7 +57,6 @@ private:
     void onMediaBytes(int channel, const uint8_t* bytes, int length) override;
     void onStreamStopped(int) override {}
 
-    std::unique_ptr<StreamLink> own_;   // the client's link, when given a client
     StreamLink& link_;
     const int recorder_ = 0;
     RecordingController* recordings_;

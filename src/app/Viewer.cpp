@@ -7,9 +7,9 @@
 #include "app/ViewerLog.h"
 #include "common/Clock.h"
 #include "common/Utf.h"
-#include "device/DeviceClient.h"
+#include "app/RecorderSessions.h"
+#include "app/SessionTexts.h"
 #include "device/ResultCode.h"
-#include "device/TcpLink.h"
 #include "profile/Language.h"
 #include "profile/LoginSettings.h"
 #include "profile/RecorderList.h"
@@ -24,20 +24,9 @@
 
 namespace kevra {
 
-namespace {
-
-// The link of a camera whose recorder has no session (never listed): opens nothing.
-class NoStreamLink : public StreamLink {
-public:
-    void openStream(int, int, MediaSink*) override {}
-    void stopStream(int) override {}
-};
-
-}   // namespace
-
-Viewer::Viewer(DeviceClient& client, ViewerView& view, PictureSurface& picture, TileSurface& tiles,
+Viewer::Viewer(ViewerView& view, PictureSurface& picture, TileSurface& tiles,
                Playback::DeviceFactory devices, const std::string& recordingFolder)
-    : client_(client), view_(view),
+    : view_(view),
       recordings_(recordingFolder, {[this](CameraId c) { return who(c); },
                                     [this](const std::u16string& t) { texts_->tell(t); },
                                     [this] {
@@ -51,43 +40,36 @@ Viewer::Viewer(DeviceClient& client, ViewerView& view, PictureSurface& picture, 
                         return s && s->state() == StreamController::State::Playing;
                     }})
 {
+    RecorderSessions::Events events;
+    events.changed = [this] { sessionsChanged(); };
+    events.loginResult = [this](int recorder, int code, int systemError, bool first) {
+        loginResult(recorder, code, systemError, first);
+    };
+    events.listed = [this](int recorder, int code) { camerasListed(recorder, code); };
+    events.lost = [this](int recorder) { sessionLost(recorder); };
+    events.back = [this](int recorder) { recorderBack(recorder); };
+    events.reopen = [this](CameraId c) { streamReopen(c); };
+    events.opened = [this](CameraId c, int code) { streamOpened(c, code); };
+    events.closed = [this](CameraId c) { return streamClosed(c); };
+    sessions_ = std::make_unique<RecorderSessions>(
+        [this](std::function<void()> w) { view_.post(std::move(w)); }, std::move(events));
     if (!devices)
         devices = [this](CameraId camera) -> std::unique_ptr<LiveViewDevice> {
-            if (camera.recorder == 0)
-                return std::make_unique<ClientLiveViewDevice>(link_, 0, &recordings_.controller());
-            // Grid cameras are listed only while their recorder has a session.
-            static NoStreamLink none;
-            RecorderSession* session = otherRecorders_->find(camera.recorder);
             return std::make_unique<ClientLiveViewDevice>(
-                session ? static_cast<StreamLink&>(*session) : none, camera.recorder,
-                &recordings_.controller());
+                sessions_->link(camera.recorder), camera.recorder, &recordings_.controller());
         };
     playback_ = std::make_unique<Playback>(static_cast<SingleViewHost&>(*this), picture, tiles,
                                            std::move(devices));
     texts_ = std::make_unique<StatusTexts>(*playback_, grid_, view_,
                                            static_cast<const StatusTexts::Host&>(*this));
-    recovery_ = std::make_unique<RecoveryController>(static_cast<RecoveryHost&>(*this));
     loginSettingsPath_ = LoginSettings::pathIn(AppValues::settingsFolder());
     ViewerLog::settingsRead(loginSettingsPath_);
-    otherRecorders_ =
-        std::make_unique<RecorderSessions>([this](std::function<void()> w) { view_.post(w); });
-    otherRecorders_->setChanged([this] {
-        nameRecordersInLog();
-        view_.showRecorders(otherRecorders_->nodes());
-        listCameras();
-        markTreeImages();       // a tree filled again has lost its marks
-        view_.refreshTiles();   // tiles of a recorder that is away tell its state
-    });
-    otherRecorders_->setStreamEvents([this](CameraId c) { otherStreamReopen(c); },
-                                     [this](CameraId c, int code) { otherStreamOpened(c, code); });
     setLowLatency(LoginSettings::load(loginSettingsPath_).lowLatency, false);
     loadStreamNumbers();
-    client_.setSink(this);
 }
 
 Viewer::~Viewer()
 {
-    client_.setSink(nullptr);   // no event call is under way once this returns
     shutdown();
     playback_.reset();
     nameRecordersInLog(true);
@@ -96,66 +78,37 @@ Viewer::~Viewer()
 // The log names another recorder's cameras by the recorder's name, as the tree does.
 void Viewer::nameRecordersInLog(bool forget)
 {
-    for (int r = 1; r < RecorderList::kMaxRecorders; ++r) {
-        const RecorderSession* s = forget ? nullptr : otherRecorders_->find(r);
-        ViewerLog::setRecorderName(r, s ? toUtf8(s->name()) : std::string());
+    for (int r = 0; r < RecorderList::kMaxRecorders; ++r) {
+        const RecorderSession* s = forget ? nullptr : sessions_->find(r);
+        ViewerLog::setRecorderName(r, s ? s->name() : std::string());
     }
 }
 
 void Viewer::shutdown()
 {
-    recovery_->cancel();
     playback_->stopAll();   // every channel, also one whose open was refused
     recordings_.end();
-    otherRecorders_->shutdown();
+    sessions_->shutdown();
     shutDown_ = true;
 }
 
-std::vector<std::u16string> Viewer::splitNames(const uint8_t* block, int length, int count)
+RecorderSession* Viewer::session(int recorder) const
 {
-    std::vector<std::u16string> names;
-    if (!block || length <= 0 || count <= 0)
-        return names;
-    int pos = 0;
-    for (int i = 0; i < count && pos < length; ++i) {
-        const void* zero = std::memchr(block + pos, 0, size_t(length - pos));
-        const int end = zero ? int(static_cast<const uint8_t*>(zero) - block) : length;
-        names.push_back(
-            fromUtf8(std::string(reinterpret_cast<const char*>(block + pos), size_t(end - pos))));
-        pos = end + 2;
-    }
-    return names;
+    return sessions_->find(recorder);
 }
 
-// ---------------------------------------------------------------- device events (network thread)
-
-void Viewer::onLogin(int code, int)
+bool Viewer::recovering() const
 {
-    // Reported right after the session's connect on this thread: its system error, if any.
-    const int systemError = TcpLink::lastConnectError();
-    view_.post([this, code, systemError] { loginResult(code, systemError); });
+    for (int r : sessions_->recorders())
+        if (sessions_->find(r)->state() == RecorderSession::State::Reconnecting)
+            return true;
+    return false;
 }
 
-void Viewer::onList(int code, const uint8_t* block, int length, int count)
+void Viewer::setAutoReconnect(bool on)
 {
-    // The names are copied now: the block lives only during this call.
-    std::vector<std::u16string> names = splitNames(block, length, count);
-    view_.post([this, code, names = std::move(names)] { camerasListed(code, names); });
-}
-
-void Viewer::onChannel(int channel, int code)
-{
-    view_.post([this, channel, code] { openResult(channel, code); });
-}
-
-void Viewer::onConnectionLost()
-{
-    view_.post([this] { sessionLost(); });
-}
-
-void Viewer::onChannelClosed(int channel)
-{
-    view_.post([this, channel] { channelClosed(channel); });
+    for (int r : sessions_->recorders())
+        sessions_->find(r)->setAutoReconnect(on);
 }
 
 // ---------------------------------------------------------------- login
@@ -165,67 +118,72 @@ void Viewer::requestLogin()
     if (dialogOpen_ || shutDown_)
         return;
     dialogOpen_ = true;
-    recovery_->pause();   // no retries while the dialog is open
+    if (RecorderSession* s = session(kDialogRecorder))
+        s->pause();   // no retries while the dialog is open
     view_.clearCameras();
+    treeCameras_.reset();
     view_.openLoginDialog();
 }
 
 void Viewer::logInByHand(const LoginRequest& r)
 {
-    // A retry still on its way is no longer wanted: its result must not reach the dialog, nor
-    // count as the session coming back.
-    for (LoginBy& by : logins_)
-        if (by == LoginBy::Retry)
-            by = LoginBy::Abandoned;
-    recovery_->cancel();
-    if (dialogOpen_)
-        recovery_->pause();
-    logins_.push_back(LoginBy::Dialog);
-    client_.logout();   // the session so far goes first
-    client_.login(r.host, r.port, r.user, r.password, r.timeoutMs);
+    // Whatever the dialog's recorder showed belonged to the session before: its view ends here,
+    // and a recording of it ends with its file complete (channel numbers of the new login may
+    // name other cameras). The other recorders play and record on.
+    endRecorderView(kDialogRecorder);
+    dialogWaiting_ = true;
+    sessions_->logInByHand({r.host, r.port, r.user, r.password},
+                           LoginSettings::load(loginSettingsPath_).autoReconnect);
+}
+
+void Viewer::endRecorderView(int recorder)
+{
+    tour_.stop();
+    std::vector<CameraId> staying;
+    for (CameraId c : grid_.cameras())
+        if (c.recorder != recorder)
+            staying.push_back(c);
+    // Its tiles empty: the next session's cameras are not these.
+    std::array<CameraId, TileGrid::kMaxTiles> tiles = grid_.tiles();
+    for (CameraId& c : tiles)
+        if (c.recorder == recorder)
+            c = CameraId{};
+    grid_.setCameras(staying);
+    grid_.restore(grid_.layout(), tiles);
+    applyGrid(false);   // its streams stop now, on the session they run on
+    recordings_.end(recorder);
+    gridFull_ = false;
+    if (gridShown())
+        texts_->setStatus(Language::text(u"STOP"));
+    placeTiles();
 }
 
 void Viewer::cancelLoginWait()
 {
-    for (LoginBy& by : logins_)
-        if (by == LoginBy::Dialog)
-            by = LoginBy::Abandoned;
+    if (!dialogWaiting_)
+        return;
+    dialogWaiting_ = false;
+    sessions_->endFirst();   // its result is no longer awaited, nor a session it opens
 }
 
 bool Viewer::loginWaiting() const
 {
-    return std::find(logins_.begin(), logins_.end(), LoginBy::Dialog) != logins_.end();
+    return dialogWaiting_;
 }
 
-void Viewer::loginResult(int code, int systemError)
+void Viewer::loginResult(int recorder, int code, int systemError, bool first)
 {
-    // Results come in the order the logins went out. One nobody sent can only be the
-    // dialog's, if it is open.
-    if (logins_.empty() && !dialogOpen_)
-        return;
-    const LoginBy by = logins_.empty() ? LoginBy::Dialog : logins_.front();
-    if (!logins_.empty())
-        logins_.pop_front();
-    switch (by) {
-    case LoginBy::Abandoned:
-        // Nobody waits for it any more; a session it opened is not left behind unless a
-        // later login replaces it anyway.
-        if (code == result_code::OK && logins_.empty())
-            client_.logout();
-        return;
-    case LoginBy::Retry:
-        if (recovery_->onLoginResult(code) && code == result_code::OK) {
-            ViewerLog::event("reconnected to the recorder");
-            client_.queryList();
-        } else if (code != result_code::OK) {
-            ViewerLog::detail("login again failed: " + describeResult(code));
-        }
-        return;
-    case LoginBy::Dialog:
-        if (code == result_code::OK)
-            client_.queryList();
-        view_.loginDialogResult(code, systemError);   // closes the dialog when accepted
-        return;
+    const RecorderSession* s = session(recorder);
+    const std::string name = s ? "recorder " + s->name() : "a recorder";
+    if (code == result_code::OK)
+        ViewerLog::event(name + (first ? ": logged in" : ": reconnected"));
+    else
+        ViewerLog::detail(name + (first ? ": login failed: " : ": login again failed: ") +
+                          describeResult(code));
+    // The dialog's own login: its result goes back to it (which closes it when accepted).
+    if (first && recorder == kDialogRecorder && dialogWaiting_) {
+        dialogWaiting_ = false;
+        view_.loginDialogResult(code, systemError);
     }
 }
 
@@ -239,19 +197,16 @@ void Viewer::loginDialogClosed(bool cancelled, const std::u16string& settingsPat
         view_.endProgram();
         return;
     }
-    // Logged in by hand: the retries end, and whatever was shown belonged to the session
-    // before: its view ends here. The camera list of this login brings back what this
-    // recorder showed last (views.ini beside login.ini).
+    // Logged in by hand: the camera list of this login brings back what this recorder showed
+    // last (views.ini beside login.ini).
     loginSettingsPath_ = settingsPath;
     setLowLatency(LoginSettings::load(loginSettingsPath_).lowLatency, false);
     loadStreamNumbers();
     remembered_.setRecorder(settingsPath, address, port);
-    recovery_->cancel();
-    recovery_->resume();
-    stopShown();
-    // Channel numbers of the new login may name other cameras (another recorder): a recording
-    // of the session before ends here, its file complete. The other recorders' go on.
-    recordings_.end(0);
+    if (RecorderSession* s = session(kDialogRecorder)) {
+        s->setAutoReconnect(LoginSettings::load(loginSettingsPath_).autoReconnect);
+        s->resume();
+    }
     restorePending_ = true;
     view_.showTreeMode();
     followRecorderList();
@@ -266,15 +221,14 @@ void Viewer::followRecorderList()
     // streams and recordings end before the session they run on, and its tiles go over to the
     // recorder's new place, or empty when it left the list.
     std::map<int, int> moved;   // old place -> new place (-1: gone)
-    for (size_t i = 0; i < otherRecorders_->count(); ++i) {
-        const RecorderSession& s = otherRecorders_->at(i);
-        if (otherRecorders_->keeps(list, s.index()))
+    for (int from : sessions_->recorders()) {
+        if (sessions_->keeps(list, from))
             continue;
         int to = -1;
         for (size_t j = 1; j < list.size() && to < 0; ++j)
-            if (list[j] == s.recorder() && !otherRecorders_->keeps(list, int(j)))
+            if (list[j] == *sessions_->entry(from) && !sessions_->keeps(list, int(j)))
                 to = int(j);
-        moved[s.index()] = to;
+        moved[from] = to;
     }
     const int layout = grid_.layout();
     std::array<CameraId, TileGrid::kMaxTiles> tiles = grid_.tiles();
@@ -293,7 +247,7 @@ void Viewer::followRecorderList()
                 c = moved[c.recorder] < 0 ? CameraId{} : CameraId{moved[c.recorder], c.channel};
     }
     recorders_ = list;
-    otherRecorders_->follow(list, LoginSettings::load(loginSettingsPath_).autoReconnect);
+    sessions_->follow(list, LoginSettings::load(loginSettingsPath_).autoReconnect);
     if (!moved.empty()) {
         grid_.restore(layout, tiles);
         listCameras();
@@ -317,49 +271,64 @@ void Viewer::setStreamNumbers(int tile, int single)
 
 // ---------------------------------------------------------------- posted results
 
-void Viewer::camerasListed(int code, const std::vector<std::u16string>& names)
+void Viewer::sessionsChanged()
 {
-    cameraNames_ = names;
-    view_.showCameras(names);
+    nameRecordersInLog();
+    cameraNames_.assign(RecorderList::kMaxRecorders, {});
+    for (int r : sessions_->recorders())
+        if (size_t(r) < cameraNames_.size())
+            cameraNames_[size_t(r)] = sessions_->cameraNames(r);
+    // The tree: the dialog's recorder's node and cameras first, then each further recorder's.
+    std::vector<ViewerView::RecorderNode> nodes = sessions_->nodes();
+    if (!nodes.empty()) {
+        ViewerView::RecorderNode first = std::move(nodes.front());
+        nodes.erase(nodes.begin());
+        if (!first.state.empty())
+            view_.showFirstRecorder(first.name + u" - " + first.state);
+        if (!treeCameras_ || first.cameras != *treeCameras_) {
+            treeCameras_ = first.cameras;
+            view_.showCameras(first.cameras);
+        }
+    }
+    view_.showRecorders(nodes);
+    listCameras();
+    markTreeImages();   // a tree filled again has lost its marks
+    showRecoveryText();
+    view_.refreshTiles();   // tiles of a recorder that is away tell its state
+}
+
+void Viewer::camerasListed(int recorder, int code)
+{
+    const RecorderSession* s = session(recorder);
+    if (!s)
+        return;
+    const bool restore = restorePending_ && recorder == kDialogRecorder;
     if (code != result_code::OK) {
         // After a login by hand an empty tree alone would say nothing: the user is told why
         // it is empty. Retries only log it (nobody may be there to close a box).
-        ViewerLog::event("no camera list: " + describeResult(code));
-        if (restorePending_)
+        ViewerLog::event("recorder " + s->name() + ": no camera list: " + describeResult(code));
+        if (restore)
             view_.showError(Language::text(u"LIST_ERR") + LoginFailure::codeSuffix(code));
-    } else if (names.empty()) {
-        ViewerLog::event("the recorder listed no cameras");
+    } else if (s->cameraNames().empty()) {
+        ViewerLog::event("recorder " + s->name() + " listed no cameras");
     }
-    grid_.setCameraCount(int(names.size()));
-    if (restorePending_) {
+    sessionsChanged();
+    if (restore) {
         restorePending_ = false;
         // What this recorder showed last (views.ini): a grid, or one camera, or the tree.
         remembered_.restore(grid_, recorders_);
         applyGrid();
         if (!grid_.shownCameras().empty())
             view_.showVideoMode();
-    } else {
-        // A new session after a lost one: every stream of this recorder opens again on it
-        // (also one opened and refused while the session was away); cameras no longer listed
-        // stop. The other recorders' streams are not touched.
-        playback_->suspend(0);
-        applyGrid();
     }
-    markTreeImages();
-    showFirstRecorder();
-    recovery_->onCameraList();
 }
 
 void Viewer::listCameras()
 {
     std::vector<CameraId> listed;
-    for (size_t ch = 0; ch < cameraNames_.size(); ++ch)
-        listed.push_back(CameraId{0, int(ch)});
-    for (size_t i = 0; i < otherRecorders_->count(); ++i) {
-        const RecorderSession& s = otherRecorders_->at(i);
-        for (size_t ch = 0; ch < s.cameraNames().size(); ++ch)
-            listed.push_back(CameraId{s.index(), int(ch)});
-    }
+    for (size_t r = 0; r < cameraNames_.size(); ++r)
+        for (size_t ch = 0; ch < cameraNames_[r].size(); ++ch)
+            listed.push_back(CameraId{int(r), int(ch)});
     if (listed == grid_.cameras())
         return;
     grid_.setCameras(std::move(listed));
@@ -368,74 +337,63 @@ void Viewer::listCameras()
     applyGrid(false);
 }
 
-void Viewer::showFirstRecorder()
+void Viewer::recorderBack(int recorder)
 {
-    view_.showFirstRecorder(firstRecorderState());
+    // Every stream of this recorder opens again on the new session (also one opened and
+    // refused while it was away); cameras no longer listed stop. Other recorders' streams are
+    // not touched.
+    playback_->suspend(recorder);
+    listCameras();
+    applyGrid(false);   // the view is the user's as it was: nothing to remember
 }
 
-std::u16string Viewer::firstRecorderState() const
-{
-    std::u16string name;
-    if (!recorders_.empty())
-        name = RecorderList::displayName(recorders_[0]);
-    std::u16string state = Language::text(u"NVR_ONLINE");
-    if (recovery_->sessionRecovering())
-        state = recovery_->sessionSecondsLeft() > 0
-                    ? Language::format(u"NVR_RETRY_IN", {recovery_->sessionSecondsLeft()})
-                    : Language::text(u"NVR_RETRYING");
-    return (name.empty() ? Language::text(u"DEVICE") : name) + u" - " + state;
-}
-
-void Viewer::otherStreamReopen(CameraId camera)
+void Viewer::streamReopen(CameraId camera)
 {
     if (!playback_->stream(camera))
         return;
     ViewerLog::event(who(camera) + ": opening again");
-    playback_->reopen(camera);
+    playback_->reopen(camera);   // that stream alone; the others play on
 }
 
-void Viewer::otherStreamOpened(CameraId camera, int code)
+void Viewer::streamOpened(CameraId camera, int code)
 {
+    // A late answer for a camera stopped meanwhile starts nothing.
     if (playback_->onOpenResult(camera, code))
         ViewerLog::channelOpened(camera.channel, code, camera.recorder);
 }
 
-void Viewer::openResult(int channel, int code)
+bool Viewer::streamClosed(CameraId camera)
 {
-    // A late answer for a camera stopped meanwhile starts nothing.
-    if (playback_->onOpenResult(camera(channel), code))
-        ViewerLog::channelOpened(channel, code);
-    recovery_->onOpenResult(channel, code);
+    if (!playback_->stream(camera))
+        return false;
+    ViewerLog::event(who(camera) + ": media connection closed; reopening");
+    return true;
 }
 
-void Viewer::sessionLost()
+void Viewer::sessionLost(int recorder)
 {
-    if (logins_.size() > 0 && logins_.back() == LoginBy::Dialog)
-        return;   // the old session: the login by hand replaces it anyway
-    gridFull_ = false;
-    placeTiles();
-    recovery_->setEnabled(LoginSettings::load(loginSettingsPath_).autoReconnect);
-    if (recovery_->onConnectionLost()) {
-        ViewerLog::event("connection to the recorder lost; logging in again by itself");
+    const RecorderSession* s = session(recorder);
+    if (!s)
+        return;
+    if (s->state() == RecorderSession::State::Reconnecting) {
+        ViewerLog::event("connection to recorder " + s->name() +
+                         " lost; logging in again by itself");
         // The cameras, their last pictures and the single view's mode stay until the session
         // is back; the pictures are then marked as stalled. Other recorders play on.
-        playback_->suspend(0);
+        playback_->suspend(recorder);
     } else {
-        ViewerLog::event("connection to the recorder lost");
-        playback_->stopAll();   // the view starts again from the login that follows
-        view_.showConnectionLost();
-        requestLogin();
+        ViewerLog::event("connection to recorder " + s->name() + " lost");
+        // Without retries the dialog's recorder ends the view: the login that follows starts it
+        // again.
+        if (recorder == kDialogRecorder) {
+            playback_->stopAll();
+            gridFull_ = false;
+            placeTiles();
+            view_.showConnectionLost();
+            requestLogin();
+        }
     }
-    showFirstRecorder();
-}
-
-void Viewer::channelClosed(int channel)
-{
-    if (!playback_->stream(camera(channel)))
-        return;
-    ViewerLog::event("camera " + std::to_string(channel + 1) +
-                     ": media connection closed; reopening");
-    recovery_->onChannelClosed(channel);
+    sessionsChanged();
 }
 
 void Viewer::postStatus(const std::u16string& key)
@@ -452,16 +410,6 @@ void Viewer::statusKey(const std::u16string& key)
 }
 
 // ---------------------------------------------------------------- commands
-
-void Viewer::stopShown()
-{
-    tour_.stop();
-    playback_->stopAll();
-    gridFull_ = false;
-    if (gridShown())
-        texts_->setStatus(Language::text(u"STOP"));
-    placeTiles();
-}
 
 void Viewer::chooseCamera(CameraId camera)
 {
@@ -533,9 +481,7 @@ void Viewer::ptz(PtzCode code)
     const CameraId c = ptzCamera();
     if (!c.valid())
         return;
-    if (c.recorder == 0)
-        client_.ptz(c.channel, int(code), 0);
-    else if (RecorderSession* s = otherRecorders_->find(c.recorder))
+    if (RecorderSession* s = session(c.recorder))
         s->ptz(c.channel, int(code));
 }
 
@@ -616,12 +562,10 @@ void Viewer::markTreeImages()
 
 std::u16string Viewer::recorderAway(CameraId c) const
 {
-    // Another recorder that is away: its tiles say so (and keep their last pictures).
-    if (const RecorderSession* s = c.recorder > 0 ? otherRecorders_->find(c.recorder) : nullptr;
+    // A recorder that is away: its tiles say so (and keep their last pictures).
+    if (const RecorderSession* s = session(c.recorder);
         s && s->state() != RecorderSession::State::Connected)
-        return s->stateText();
-    if (c.recorder == 0 && recovery_->sessionRecovering() && !recoveryText_.empty())
-        return recoveryText_;   // the first recorder is away: its tiles say so too
+        return SessionTexts::state(*s);
     return {};
 }
 
@@ -631,8 +575,7 @@ void Viewer::poll()
 {
     if (shutDown_)
         return;
-    recovery_->poll();
-    otherRecorders_->poll();
+    sessions_->poll();
     tour_.poll(Clock::nowMs());
     watchStreams();
     recordings_.poll();
@@ -648,46 +591,29 @@ void Viewer::watchStreams()
         if (s->polling() && s->device().silentMs() >= kMediaSilenceMs)
             silent.push_back(s->camera());
     for (CameraId c : silent) {
-        RecorderSession* other = c.recorder > 0 ? otherRecorders_->find(c.recorder) : nullptr;
-        if (c.recorder > 0 && (!other || other->state() != RecorderSession::State::Connected ||
-                               other->cameraRecovering(c.channel)))
+        RecorderSession* s = session(c.recorder);
+        if (!s || s->state() != RecorderSession::State::Connected || s->cameraRecovering(c.channel))
             continue;   // away: its session's recovery brings the stream back
-        if (c.recorder == 0 && recovery_->channelRecovering(c.channel))
-            continue;
         ViewerLog::event(who(c) + ": no media for " + std::to_string(kMediaSilenceMs / 1000) +
                          " s; reopening");
-        if (other)
-            other->cameraSilent(c.channel);
-        else
-            recovery_->onChannelClosed(c.channel);
+        s->cameraSilent(c.channel);
     }
 }
 
-void Viewer::loginWithSavedSettings()
+// The status row tells the recovery of the shown camera's recorder, else of the first recorder
+// being recovered.
+void Viewer::showRecoveryText()
 {
-    const LoginSettings s = LoginSettings::load(loginSettingsPath_);
-    logins_.push_back(LoginBy::Retry);
-    client_.logout();   // whatever is left of the lost session goes first, as in the dialog
-    client_.login(toUtf8(s.ip), s.port, toUtf8(s.user), toUtf8(s.password), kLoginTimeoutMs);
-}
-
-void Viewer::reopenShown()
-{
-    applyGrid();   // suspended streams open again; a camera the recorder no longer lists stops
-}
-
-void Viewer::reopenChannel(int channel)
-{
-    ViewerLog::event("camera " + std::to_string(channel + 1) + ": opening again");
-    playback_->reopen(camera(channel));   // that stream alone; the others play on
-}
-
-void Viewer::showRecoveryText(const std::u16string& text)
-{
+    std::u16string text;
+    if (const RecorderSession* s = session(shownCamera().recorder))
+        text = SessionTexts::recovery(s->recovery());
+    for (int r : sessions_->recorders())
+        if (text.empty())
+            text = SessionTexts::recovery(sessions_->find(r)->recovery());
+    if (text == recoveryText_)
+        return;
     recoveryText_ = text;
     texts_->showRow();
-    showFirstRecorder();
-    view_.refreshTiles();
 }
 
 // ---------------------------------------------------------------- the single view
@@ -726,23 +652,17 @@ Viewer::SaveSource Viewer::saveSource() const
 
 std::u16string Viewer::cameraName(CameraId camera) const
 {
-    const std::vector<std::u16string>* names = &cameraNames_;
-    if (camera.recorder > 0) {
-        const RecorderSession* s = otherRecorders_->find(camera.recorder);
-        names = s ? &s->cameraNames() : nullptr;
+    if (camera.recorder >= 0 && size_t(camera.recorder) < cameraNames_.size()) {
+        const std::vector<std::u16string>& names = cameraNames_[size_t(camera.recorder)];
+        if (camera.channel >= 0 && size_t(camera.channel) < names.size())
+            return names[size_t(camera.channel)];
     }
-    if (names && camera.channel >= 0 && size_t(camera.channel) < names->size())
-        return (*names)[size_t(camera.channel)];
     return u"camera " + fromUtf8(std::to_string(camera.channel + 1));
 }
 
 std::string Viewer::who(CameraId camera) const
 {
-    std::string text = ViewerLog::cameraText(camera.channel, camera.recorder);
-    if (camera.recorder > 0)
-        if (const RecorderSession* s = otherRecorders_->find(camera.recorder))
-            text = "camera " + std::to_string(camera.channel + 1) + " of " + toUtf8(s->name());
-    return text;
+    return ViewerLog::cameraText(camera.channel, camera.recorder);
 }
 
 // ---------------------------------------------------------------- recording

@@ -1,25 +1,21 @@
-// The viewer's coordinator: receives the device client's events, routes every login result to
-// the attempt that asked for it (the login dialog or an automatic retry), decides what is shown
+// The viewer's coordinator: follows its recorders' sessions, routes the login dialog's login to
+// the dialog (retries go on by themselves), decides what is shown
 // (TileGrid: one camera, a grid, a tile alone) and has Playback run the streams, and runs the
 // recovery of lost sessions and media connections. Tours (ViewerTour), recordings
 // (ViewerRecordings), the remembered view (RememberedView) and the texts on screen
 // (StatusTexts) are objects of their own it owns. Owned by the main window; tells the window
 // what to show through ViewerView.
 //
-// Recorders: the first (recorder 0) is the login dialog's, on the device client given; the
-// others of login.ini's list each have a RecorderSession (RecorderSessions). Cameras are named
-// by CameraId {recorder, channel}; the tree and a growing grid list them in list order.
+// Recorders: every recorder of login.ini's list has its own session (RecorderSessions); the
+// first is the one the login dialog logs in to. Cameras are named by CameraId {recorder,
+// channel}; the tree and a growing grid list them in list order.
 //
-// Threads: the DeviceEvents calls arrive on the network thread and the SingleViewHost "any
-// thread" calls on the frame-timer thread; both only post work to the user-interface thread
-// (ViewerView::post). Everything else runs on the user-interface thread.
+// Threads: the sessions' news and the SingleViewHost "any thread" calls (frame-timer thread)
+// are posted to the user-interface thread (ViewerView::post). Everything else runs on the
+// user-interface thread.
 #pragma once
-#include "app/DeviceStreamLink.h"
 #include "app/Playback.h"
 #include "app/PtzCode.h"
-#include "app/RecoveryController.h"
-#include "app/RecorderSessions.h"
-#include "app/RecoveryHost.h"
 #include "app/RememberedView.h"
 #include "app/SingleViewHost.h"
 #include "app/StatusTexts.h"
@@ -27,27 +23,26 @@
 #include "app/ViewerRecordings.h"
 #include "app/ViewerTour.h"
 #include "app/ViewerView.h"
-#include "device/DeviceEvents.h"
+#include "profile/RecorderList.h"
 
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 namespace kevra {
 
-class DeviceClient;
 class PictureSurface;
+class RecorderSession;
+class RecorderSessions;
 class TileSurface;
 
-class Viewer : public DeviceEvents,
-               private SingleViewHost,
-               private RecoveryHost,
-               private StatusTexts::Host {
+class Viewer : private SingleViewHost, private StatusTexts::Host {
 public:
     // How long a playing camera may stay silent (not one byte on its media connection) before
     // it is treated as closed and reopened. A live camera sends several packets a second and a
@@ -55,14 +50,14 @@ public:
     // given up after 60 s of silence. 10 s leaves room for a recorder that briefly pauses a
     // stream and still brings a dead one back well before anyone gives up watching.
     static constexpr uint64_t kMediaSilenceMs = 10000;
-    static constexpr int kLoginTimeoutMs = 10000;
+    // The recorder the login dialog logs in to: the first of login.ini's list.
+    static constexpr int kDialogRecorder = 0;
 
     struct LoginRequest {
         std::string host;
         int port = 0;
         std::string user;
         std::string password;
-        int timeoutMs = kLoginTimeoutMs;
     };
     using TileLabel = StatusTexts::TileLabel;
     // The picture Save picture takes: from the framed tile of a grid or from the single view
@@ -74,25 +69,14 @@ public:
         std::u16string camera;
     };
 
-    // devices makes one stream's device (default: over the client). The client, view and
+    // devices makes one stream's device (default: over its recorder's session). The view and
     // surfaces must outlive the coordinator. recordingFolder: where clips go ("": the user's
     // videos folder); only the default devices feed recordings.
-    Viewer(DeviceClient& client, ViewerView& view, PictureSurface& picture, TileSurface& tiles,
+    Viewer(ViewerView& view, PictureSurface& picture, TileSurface& tiles,
            Playback::DeviceFactory devices = {}, const std::string& recordingFolder = "");
     ~Viewer() override;   // shutdown()
     Viewer(const Viewer&) = delete;
     Viewer& operator=(const Viewer&) = delete;
-
-    // Camera names of a list block: each ends at its first zero byte and the next starts two
-    // bytes later; never reads past length, at most count names.
-    static std::vector<std::u16string> splitNames(const uint8_t* block, int length, int count);
-
-    // DeviceEvents (network thread): only posted to the user-interface thread.
-    void onLogin(int code, int channelCount) override;
-    void onList(int code, const uint8_t* block, int length, int count) override;
-    void onChannel(int channel, int code) override;
-    void onConnectionLost() override;
-    void onChannelClosed(int channel) override;
 
     // Any thread: the status row says the text of this language key (unless a recovery is
     // being told there); in posting order.
@@ -101,8 +85,9 @@ public:
     // ---- User-interface thread ----
     // Opens the login dialog (one at a time); retries wait while it is open.
     void requestLogin();
-    // The dialog's Login: the session so far ends and this login goes out; its result alone
-    // goes back to the dialog.
+    // The dialog's Login: the dialog's recorder's session so far ends (its streams and
+    // recordings with it; the other recorders' go on) and a new one logs in; its first result
+    // alone goes back to the dialog.
     void logInByHand(const LoginRequest& request);
     // The dialog's Cancel while its login waits: that login's result is no longer awaited.
     void cancelLoginWait();
@@ -114,13 +99,16 @@ public:
     // Logs in to the recorders after the first of login.ini's list (each on its own session)
     // and follows later changes of that list; a recorder left out is logged out.
     void followRecorderList();
+    // login.ini AutoReconnect, for every session; off: a lost session stays lost (the dialog's
+    // then opens the login dialog).
+    void setAutoReconnect(bool on);
     // Exit: the retries end and every stream stops (at the recorder too), timers joined.
     // Repeated calls do nothing more.
     void shutdown();
 
     // A camera chosen in the tree: into the framed tile of a grid, or the single view.
     void chooseCamera(CameraId camera);
-    void chooseCamera(int channel) { chooseCamera(CameraId{0, channel}); }   // the first's
+    void chooseCamera(int channel) { chooseCamera(CameraId{kDialogRecorder, channel}); }
     void toggleFullScreen();
     void chooseLayout(int tiles);
     void cycleLayout();
@@ -192,42 +180,42 @@ public:
     // Inspection.
     Playback& playback() { return *playback_; }
     const TileGrid& grid() const { return grid_; }
-    RecoveryController& recovery() { return *recovery_; }
     RecordingController& recordings() { return recordings_.controller(); }
-    RecorderSessions& otherRecorders() { return *otherRecorders_; }
-    const std::vector<std::u16string>& cameraNames() const { return cameraNames_; }
-    // The first recorder's tree node: its name and state.
-    std::u16string firstRecorderState() const;
+    RecorderSessions& sessions() { return *sessions_; }
+    // The recorder's session; null when it has none.
+    RecorderSession* session(int recorder) const;
+    // Whether a session is being logged in again after a loss.
+    bool recovering() const;
+    // What the status row says of the recovery shown ("" while none is).
     const std::u16string& recoveryText() const { return recoveryText_; }
     const std::u16string& viewsPath() const { return remembered_.path(); }
     const StatusTexts& texts() const { return *texts_; }
     const std::u16string& loginSettingsPath() const { return loginSettingsPath_; }
 
 private:
-    enum class LoginBy { Dialog, Retry, Abandoned };
-
-    // Posted work (user-interface thread).
-    void loginResult(int code, int systemError);
-    void camerasListed(int code, const std::vector<std::u16string>& names);
-    void openResult(int channel, int code);
-    void sessionLost();
-    void channelClosed(int channel);
+    // The sessions' news (user-interface thread).
+    void sessionsChanged();
+    void loginResult(int recorder, int code, int systemError, bool first);
+    void camerasListed(int recorder, int code);
+    void sessionLost(int recorder);
+    void recorderBack(int recorder);
+    void streamReopen(CameraId camera);
+    void streamOpened(CameraId camera, int code);
+    bool streamClosed(CameraId camera);
+    // The streams, tiles and recordings of one recorder end (its session is replaced).
+    void endRecorderView(int recorder);
+    void showRecoveryText();
     void statusKey(const std::u16string& key);
 
     void loadStreamNumbers();
-    void stopShown();
     // save: remember the grid in views.ini (never while a tour runs).
     void applyGrid(bool save = true);
     void markTreeImages();
     // The tree's cameras (every recorder's, in list order) to the grid; shown streams follow.
     void listCameras();
-    void showFirstRecorder();
-    void otherStreamReopen(CameraId camera);
-    void otherStreamOpened(CameraId camera, int code);
     void placeTiles();
     void watchStreams();
     void nameRecordersInLog(bool forget = false);
-    static CameraId camera(int channel) { return CameraId{0, channel}; }
     // "camera 3", or "camera 3 of Shop" for another recorder's: for the log.
     std::string who(CameraId camera) const;
     // The camera R records: the framed tile's in a grid, else the single view's.
@@ -248,31 +236,24 @@ private:
     {
         view_.moveVideoArea(r, fullScreen);
     }
-    // RecoveryHost.
-    void loginWithSavedSettings() override;
-    void reopenShown() override;
-    void reopenChannel(int channel) override;
-    void showRecoveryText(const std::u16string& text) override;
 
-    DeviceClient& client_;
-    DeviceStreamLink link_{client_};   // the first recorder's streams
     ViewerView& view_;
     // Declared before the devices that feed it: it outlives them.
     ViewerRecordings recordings_;
+    std::unique_ptr<RecorderSessions> sessions_;   // outlives the devices that open over it
     std::unique_ptr<Playback> playback_;
-    std::unique_ptr<RecoveryController> recovery_;
-    std::unique_ptr<RecorderSessions> otherRecorders_;
-    std::atomic<int> systemError_{0};   // errno of the latest login's connect (network thread)
 
     // User-interface thread.
-    std::deque<LoginBy> logins_;   // login requests sent, oldest first: results come in order
+    bool dialogWaiting_ = false;   // the dialog's login is on its way
     bool dialogOpen_ = false;
     bool restorePending_ = false;   // a login by hand succeeded: its list restores views.ini
     bool shutDown_ = false;
     std::u16string loginSettingsPath_;
     RememberedView remembered_;
-    std::vector<RecorderList::Recorder> recorders_;   // login.ini's list as last followed
-    std::vector<std::u16string> cameraNames_;
+    std::vector<RecorderList::Recorder> recorders_;          // login.ini's list as last followed
+    std::vector<std::vector<std::u16string>> cameraNames_;   // by recorder
+    // The dialog's recorder's cameras as the tree shows them; none since it was cleared.
+    std::optional<std::vector<std::u16string>> treeCameras_;
     std::u16string recoveryText_;
     TileGrid grid_;
     ViewerTour tour_;

@@ -136,13 +136,11 @@ void ViewerLog::channelStopped(int channel, int recorder)
 std::string ViewerLog::cameraText(int channel, int recorder)
 {
     std::string text = "camera " + std::to_string(channel + 1);
-    if (recorder > 0) {
-        std::lock_guard<std::mutex> lock(namesMutex);
-        const auto named = recorderNames().find(recorder);
-        text +=
-            " of " + (named != recorderNames().end() ? named->second
-                                                     : "recorder " + std::to_string(recorder + 1));
-    }
+    std::lock_guard<std::mutex> lock(namesMutex);
+    if (const auto named = recorderNames().find(recorder); named != recorderNames().end())
+        text += " of " + named->second;
+    else if (recorder > 0)
+        text += " of recorder " + std::to_string(recorder + 1);
     return text;
 }
 

@@ -29,8 +29,8 @@ public:
     // "camera 2 could not be opened: cannot open the camera's connection (0x100C)".
     static void channelOpened(int channel, int code, int recorder = 0);
     static void channelStopped(int channel, int recorder = 0);
-    // "camera 3", or "camera 3 of Shop" for a camera of another recorder than the first: its
-    // name as given to setRecorderName ("camera 3 of recorder 2" while it has none).
+    // "camera 3 of Shop": the camera and its recorder's name as given to setRecorderName; without
+    // one, "camera 3" for the first recorder and "camera 3 of recorder 2" for another.
     static std::string cameraText(int channel, int recorder = 0);
     // A settings file read (login.ini, views.ini): which file and how its text was read.
     // Nothing for a missing file.

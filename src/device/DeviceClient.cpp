@@ -161,9 +161,9 @@ void DeviceClient::ptz(int channel, int code, int parameter)
     post(std::move(r));
 }
 
-void DeviceClient::onLogin(int code, int channelCount)
+void DeviceClient::onLogin(int code, int channelCount, int systemError)
 {
-    toSink([&](DeviceEvents* sink) { sink->onLogin(code, channelCount); });
+    toSink([&](DeviceEvents* sink) { sink->onLogin(code, channelCount, systemError); });
 }
 
 void DeviceClient::onList(int code, const uint8_t* block, int length, int count)

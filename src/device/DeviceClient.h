@@ -58,7 +58,7 @@ public:
     bool hasMediaSink(int channel);
 
     // DeviceEvents, called by the session on the network thread.
-    void onLogin(int code, int channelCount) override;
+    void onLogin(int code, int channelCount, int systemError) override;
     void onList(int code, const uint8_t* block, int length, int count) override;
     void onChannel(int channel, int code) override;
     void onConnectionLost() override;

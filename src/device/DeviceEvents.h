@@ -10,7 +10,9 @@ namespace kevra {
 class DeviceEvents {
 public:
     virtual ~DeviceEvents() = default;
-    virtual void onLogin(int code, int channelCount) = 0;
+    // systemError: for a connect that failed (CONNECT_FAILED), its errno (ETIMEDOUT when nobody
+    // answered in time); 0 otherwise.
+    virtual void onLogin(int code, int channelCount, int systemError) = 0;
     virtual void onList(int code, const uint8_t* block, int length, int count) = 0;
     virtual void onChannel(int channel, int code) = 0;
     virtual void onConnectionLost() = 0;

@@ -89,13 +89,13 @@ void DeviceSession::login(const char* host, int port, const char* user, const ch
         if (owner_)
             owner_->onLogin(r == TcpLink::kUnresolved ? result_code::HOST_UNRESOLVED
                                                       : result_code::CONNECT_FAILED,
-                            0);
+                            0, link().connectError());
         return;
     }
     const std::vector<uint8_t> request = buildLogin(user, password);
     if (sendAll(request.data(), static_cast<int>(request.size())) != 0) {
         if (owner_)
-            owner_->onLogin(result_code::LOGIN_NOT_SENT, 0);
+            owner_->onLogin(result_code::LOGIN_NOT_SENT, 0, 0);
         return;
     }
     user_ = truncated(user, 128);
@@ -108,7 +108,7 @@ void DeviceSession::login(const char* host, int port, const char* user, const ch
         awaitedReply_ = -1;
         loggedIn_ = false;
         if (owner_)
-            owner_->onLogin(result_code::LOGIN_TIMEOUT, 0);
+            owner_->onLogin(result_code::LOGIN_TIMEOUT, 0, 0);
     }
 }
 
@@ -241,7 +241,7 @@ void DeviceSession::onHeader(const ReplyHeader& header)
         if (header.status != result_code::OK || !header.loginInfo) {
             if (owner_)
                 owner_->onLogin(
-                    header.status != result_code::OK ? header.status : result_code::REFUSED, 0);
+                    header.status != result_code::OK ? header.status : result_code::REFUSED, 0, 0);
             return;
         }
         lastHeard_ = lastKeepaliveSent_ = Clock::nowMs();
@@ -253,7 +253,7 @@ void DeviceSession::onHeader(const ReplyHeader& header)
         channels_.resize(static_cast<size_t>(loginInfo_->channelCount));
         loggedIn_ = true;
         if (owner_)
-            owner_->onLogin(result_code::OK, loginInfo_->channelCount);
+            owner_->onLogin(result_code::OK, loginInfo_->channelCount, 0);
         return;
     case cmd::KEEPALIVE_REPLY: lastHeard_ = Clock::nowMs(); return;
     case cmd::LIST_REPLY: announcedListLength_ = header.payloadLength; return;

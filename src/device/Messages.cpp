@@ -175,9 +175,11 @@ std::vector<std::string> nameListItems(const uint8_t* block, int length, int cou
     std::vector<std::string> items;
     if (!block || length < 0)
         return items;
-    const size_t end = static_cast<size_t>(length);   // block[length] is the terminator
+    // An item starts only inside the block: an empty block, or one that ends right after a
+    // separator, names no further camera.
+    const size_t end = static_cast<size_t>(length);
     size_t at = 0;
-    for (int k = 0; k < count && at <= end; ++k) {
+    for (int k = 0; k < count && at < end; ++k) {
         size_t stop = at;
         while (stop < end && block[stop] != 0)
             ++stop;

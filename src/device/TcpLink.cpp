@@ -23,23 +23,14 @@ TcpLink::~TcpLink()
     close();
 }
 
-namespace {
-thread_local int connectError = 0;
-}   // namespace
-
-int TcpLink::lastConnectError()
-{
-    return connectError;
-}
-
 int TcpLink::connect(const char* host, int port, int timeoutMs)
 {
-    connectError = 0;
+    connectError_ = 0;
     if (!host)
         return kUnresolved;
     if (port < 1 || port > 65535) {
         // Cut to 16 bits it would name some other port: never connect there.
-        connectError = EINVAL;
+        connectError_ = EINVAL;
         return kFailed;
     }
     in_addr parsed{};
@@ -60,7 +51,7 @@ int TcpLink::connect(const char* host, int port, int timeoutMs)
 
     socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (socket_ < 0) {
-        connectError = errno;
+        connectError_ = errno;
         return kFailed;
     }
     const int flags = fcntl(socket_, F_GETFL, 0);
@@ -85,9 +76,9 @@ int TcpLink::connect(const char* host, int port, int timeoutMs)
     to.sin_port = port_;
     if (::connect(socket_, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0)
         return socket_;
-    connectError = errno;
+    connectError_ = errno;
     if (errno == EINPROGRESS || errno == EINTR) {
-        connectError = ETIMEDOUT;
+        connectError_ = ETIMEDOUT;
         // Wait for writability; a signal may cut the wait short, so keep the deadline.
         using Steady = std::chrono::steady_clock;
         const Steady::time_point deadline = Steady::now() + std::chrono::milliseconds(timeoutMs);
@@ -100,7 +91,7 @@ int TcpLink::connect(const char* host, int port, int timeoutMs)
                 socklen_t len = sizeof error;
                 if (getsockopt(socket_, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0)
                     return socket_;
-                connectError = error != 0 ? error : errno;
+                connectError_ = error != 0 ? error : errno;
                 break;
             }
             if (r == 0 || errno != EINTR)

@@ -22,9 +22,9 @@ public:
     // EINVAL) for a port outside 1..65535; 0x2002 when the socket
     // cannot be made non-blocking. A connected link must be closed first.
     int connect(const char* host, int port, int timeoutMs);
-    // Like errno, per thread: the system error of the latest connect on the calling thread that
-    // returned -1 (ETIMEDOUT when the time limit ran out), 0 after any other result.
-    static int lastConnectError();
+    // The system error of this link's latest connect that returned -1 (ETIMEDOUT when the time
+    // limit ran out), 0 after any other result.
+    int connectError() const { return connectError_; }
     // Bytes accepted by one send call (0 when the send buffer is full for now), or negative
     // on error. Never raises SIGPIPE.
     int send(const uint8_t* bytes, int length);
@@ -57,6 +57,7 @@ private:
     int32_t receiveBufferSize_ = 0;
     int32_t sendBufferSize_ = 128;
     int pollWaitMs_ = 0;   // receive never waits
+    int connectError_ = 0;
 };
 
 }   // namespace kevra

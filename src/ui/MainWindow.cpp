@@ -38,7 +38,7 @@ const QColor kLightText(200, 200, 200);
 const QColor kPanelEdge(45, 50, 46);
 }   // namespace
 
-MainWindow::MainWindow(DeviceClient& client, Playback::DeviceFactory devices, int forcedDepth)
+MainWindow::MainWindow(Playback::DeviceFactory devices, int forcedDepth)
     : QDialog(nullptr, Qt::Window | Qt::FramelessWindowHint)
 {
     setWindowIcon(QIcon(QStringLiteral(":/icons/128")));
@@ -95,8 +95,8 @@ MainWindow::MainWindow(DeviceClient& client, Playback::DeviceFactory devices, in
     help_ = new HelpOverlay(this);
     connect(help_, &HelpOverlay::closed, this, [this] { setFocus(Qt::OtherFocusReason); });
 
-    viewer_ = std::make_unique<Viewer>(client, static_cast<ViewerView&>(*this), *surface_,
-                                       *tileView_, std::move(devices));
+    viewer_ = std::make_unique<Viewer>(static_cast<ViewerView&>(*this), *surface_, *tileView_,
+                                       std::move(devices));
     initialised_ = true;
     pollTimer_ = new QTimer(this);
     connect(pollTimer_, &QTimer::timeout, this, [this] {
@@ -125,7 +125,7 @@ MainWindow::~MainWindow()
 {
     delete keys_;   // no key reaches a half-destroyed window
     pollTimer_->stop();
-    viewer_.reset();   // streams stopped, threads joined, the client's events no longer come
+    viewer_.reset();   // streams stopped, sessions ended, their threads joined
     video_->setSurface(nullptr);
     surface_.reset();
 }
@@ -421,7 +421,7 @@ void MainWindow::openSettings()
     if (!s)
         return;
     applySettings(*s);
-    viewer_->recovery().setEnabled(s->autoReconnect);
+    viewer_->setAutoReconnect(s->autoReconnect);
     viewer_->setLowLatency(s->lowLatency, false);   // saved with the rest
     viewer_->setStreamNumbers(s->tileStream, s->singleStream);
 }
@@ -444,8 +444,8 @@ void MainWindow::openLoginDialog()
     dlg->setAttribute(Qt::WA_DeleteOnClose, false);
     dlg->postLogout = nullptr;   // the coordinator ends the session before each login
     dlg->postLogin = [this](const std::string& host, int port, const std::string& user,
-                            const std::string& password, int timeoutMs) {
-        viewer_->logInByHand(Viewer::LoginRequest{host, port, user, password, timeoutMs});
+                            const std::string& password, int) {
+        viewer_->logInByHand(Viewer::LoginRequest{host, port, user, password});
     };
     dlg->postCancelWait = [this] { viewer_->cancelLoginWait(); };
     loginDialog_ = dlg;

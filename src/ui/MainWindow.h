@@ -35,7 +35,6 @@ namespace kevra {
 
 class BitmapButton;
 class LoginDialog;
-class DeviceClient;
 class DisplaySurface;
 class HelpOverlay;
 class VideoArea;
@@ -60,10 +59,9 @@ public:
         LayoutCommand
     };
 
-    // devices makes each stream's device (default: over the client); forcedDepth for tests
-    // (0 = the screen's depth). The client must outlive the window.
-    explicit MainWindow(DeviceClient& client, Playback::DeviceFactory devices = {},
-                        int forcedDepth = 0);
+    // devices makes each stream's device (default: over its recorder's session); forcedDepth
+    // for tests (0 = the screen's depth).
+    explicit MainWindow(Playback::DeviceFactory devices = {}, int forcedDepth = 0);
     ~MainWindow() override;
 
     // Ends every stream in order: frame timers cancelled, channels stopped, decoder threads
@@ -89,7 +87,8 @@ public:
     // Inspection (tests, scripted runs and screenshots).
     Viewer& viewer() { return *viewer_; }
     Playback& playback() { return viewer_->playback(); }
-    RecoveryController& recovery() { return viewer_->recovery(); }
+    bool recovering() const { return viewer_->recovering(); }
+    QString videoNotice() const;
     QString tileNote(int position) { return tileLabel(position).note; }
     LoginDialog* loginDialog() const { return loginDialog_; }
     QTreeWidget* tree() const { return tree_; }

@@ -73,7 +73,7 @@ void ScriptedRun::watch()
             std::fprintf(stderr, "script: tile %d picture after %lld ms at %.3f\n", p,
                          static_cast<long long>(gap), QDateTime::currentMSecsSinceEpoch() / 1000.0);
     }
-    const bool recovering = window_.recovery().sessionRecovering();
+    const bool recovering = window_.recovering();
     if (wasRecovering_ && !recovering) {
         ++reconnects_;
         presentedAtReconnect_ = presented;

@@ -6,7 +6,6 @@
 //   xvfb-run -s "-screen 0 240x320x24" env QT_QPA_PLATFORM=xcb build/bin/kevra-shots screenshot docs/viewer-240x320.png
 //   build/bin/kevra-shots measure
 #include "common/Utf.h"
-#include "device/DeviceClient.h"
 #include "profile/Language.h"
 #include "ui/LoginDialog.h"
 #include "ui/DisplaySurface.h"
@@ -125,8 +124,7 @@ int screenshot(const char* out, const QString& settingsFolder)
         std::fprintf(stderr, "kevra-shots: the simulated recorder did not start\n");
         return 1;
     }
-    DeviceClient client;
-    MainWindow w(client);
+    MainWindow w;
     if (playCamera(w, settingsFolder, rec.port(), 1) < 0) {
         std::fprintf(stderr, "kevra-shots: the camera did not play\n");
         return 1;
@@ -150,8 +148,7 @@ int measure(const QString& settingsFolder)
         std::fprintf(stderr, "kevra-shots: the simulated recorder did not start\n");
         return 1;
     }
-    DeviceClient client;
-    MainWindow w(client);
+    MainWindow w;
     const qint64 firstPicture = playCamera(w, settingsFolder, rec.port(), 0);
     if (firstPicture < 0) {
         std::fprintf(stderr, "kevra-shots: the camera did not play\n");

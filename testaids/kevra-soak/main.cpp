@@ -33,7 +33,7 @@ public:
         int logins = 0, lastLogin = -1, channels = 0, lastChannel = -1, lost = 0;
         long long mediaBytes = 0;
     };
-    void onLogin(int code, int) override
+    void onLogin(int code, int, int) override
     {
         update([&](Seen& s) { ++s.logins, s.lastLogin = code; });
     }

@@ -4,6 +4,7 @@
 // frame timer. Devices and drawing targets are fakes and ticks are driven by hand, except over
 // the real device client at the end.
 #include "app/ClientLiveViewDevice.h"
+#include "device/support/ClientStreamLink.h"
 #include "app/Playback.h"
 #include "common/Clock.h"
 #include "device/DeviceClient.h"
@@ -566,7 +567,7 @@ struct OpenAnswers : DeviceEvents {
     std::mutex m;
     std::vector<std::pair<int, int>> pending;   // channel, code
     std::atomic<int> login{-1};
-    void onLogin(int code, int) override { login = code; }
+    void onLogin(int code, int, int) override { login = code; }
     void onList(int, const uint8_t*, int, int) override {}
     void onChannel(int channel, int code) override
     {
@@ -589,7 +590,7 @@ protected:
         ASSERT_TRUE(rec.start());
         client.setSink(&answers);
         playback = std::make_unique<Playback>(host, surface, tiles, [this](CameraId) {
-            return std::make_unique<ClientLiveViewDevice>(client);
+            return std::make_unique<ClientLiveViewDevice>(link);
         });
         client.login("127.0.0.1", rec.port(), "admin", "580317", 10000);
         for (int i = 0; i < 2000 && answers.login.load() == -1; ++i)
@@ -610,6 +611,7 @@ protected:
     FakeSurface surface;
     FakeTiles tiles;
     DeviceClient client;
+    test::ClientStreamLink link{client};
     std::unique_ptr<Playback> playback;
 };
 

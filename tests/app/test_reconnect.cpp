@@ -1,7 +1,8 @@
 // The retry schedule after a loss, the controller that recovers the session and the camera on
 // it, and the stalled-picture detector, on the manual clock.
-#include "app/RecoveryController.h"
-#include "app/Reconnector.h"
+#include "session/RecoveryController.h"
+#include "session/Reconnector.h"
+#include "app/SessionTexts.h"
 #include "app/StallDetector.h"
 #include "common/Clock.h"
 #include "profile/Language.h"
@@ -169,14 +170,16 @@ TEST_F(StallTest, NoNewPictureForThreeSecondsCountsUpUntilTheNextPicture)
 
 // ---------------------------------------------------------------- recovery controller
 
+// Records the tries asked for and the status row's recovery text at each change told.
 struct FakeRecoveryHost : RecoveryHost {
+    const RecoveryController* rc = nullptr;
     int logins = 0, reopens = 0;
     std::vector<int> channelReopens;
     std::vector<std::u16string> texts;
     void loginWithSavedSettings() override { ++logins; }
     void reopenShown() override { ++reopens; }
     void reopenChannel(int channel) override { channelReopens.push_back(channel); }
-    void showRecoveryText(const std::u16string& t) override { texts.push_back(t); }
+    void recoveryChanged() override { texts.push_back(SessionTexts::recovery(*rc)); }
     std::u16string text() const { return texts.empty() ? u"" : texts.back(); }
 };
 
@@ -187,6 +190,7 @@ protected:
         ManualClock::SetUp();
         const std::string bin = KEVRA_BIN_DIR;
         Language::setFilePath(std::u16string(bin.begin(), bin.end()) + u"/language_eng.ini");
+        host.rc = &rc;
     }
     void TearDown() override
     {

@@ -1,16 +1,19 @@
 // Several recorders at once, each in its own RecorderSession against its own simulated
-// recorder: states, a refused and an unreachable recorder, and one recorder killed and started
-// again while the others keep streaming.
-#include "app/RecorderSession.h"
+// recorder: states and their texts, a refused and an unreachable recorder (with the connect's
+// error), and one recorder killed and started again while the others keep streaming.
+#include "app/SessionTexts.h"
+#include "session/RecorderSession.h"
 #include "common/Clock.h"
 #include "common/Utf.h"
 #include "device/MediaSink.h"
 #include "profile/Language.h"
+#include "profile/RecorderList.h"
 #include "tools/support/RecorderProcess.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <deque>
 #include <functional>
@@ -86,7 +89,10 @@ protected:
     }
     RecorderSession& add(const RecorderList::Recorder& r)
     {
-        sessions.push_back(std::make_unique<RecorderSession>(int(sessions.size()), r, ui.poster()));
+        sessions.push_back(std::make_unique<RecorderSession>(
+            toUtf8(RecorderList::displayName(r)),
+            RecorderSession::Login{toUtf8(r.ip), r.port, toUtf8(r.user), toUtf8(r.password)},
+            ui.poster()));
         sessions.back()->start();
         return *sessions.back();
     }
@@ -138,14 +144,17 @@ TEST_F(RecorderSessions, RefusedAndUnreachableRecordersAreToldApartFromAConnecte
                c.state() == State::Reconnecting;
     })) << a.cameraNames().size()
         << " " << int(b.state()) << " " << int(c.state());
-    EXPECT_EQ(a.stateText(), u"connected");
-    EXPECT_EQ(b.stateText(), u"login failed: Wrong password");
-    // Not reached yet: retried on its own schedule, the countdown and the reason told.
+    EXPECT_EQ(SessionTexts::state(a), u"connected");
+    EXPECT_EQ(a.channelCount(), 4);
+    EXPECT_EQ(SessionTexts::state(b), u"login failed: Wrong password");
+    // Not reached yet: retried on its own schedule, the countdown and the reason told; the
+    // login result carried the connect's own error.
     EXPECT_GT(c.secondsLeft(), 0);
-    EXPECT_EQ(c.stateText().rfind(u"reconnecting in ", 0), 0u) << toUtf8(c.stateText());
-    EXPECT_NE(c.stateText().find(u"Connection refused"), std::u16string::npos);
-    EXPECT_EQ(RecorderList::displayName(a.recorder()),
-              u"127.0.0.1:" + fromUtf8(std::to_string(good.port())));
+    EXPECT_EQ(c.systemError(), ECONNREFUSED);
+    const std::u16string away = SessionTexts::state(c);
+    EXPECT_EQ(away.rfind(u"reconnecting in ", 0), 0u) << toUtf8(away);
+    EXPECT_NE(away.find(u"Connection refused"), std::u16string::npos);
+    EXPECT_EQ(a.name(), "127.0.0.1:" + std::to_string(good.port()));
 }
 
 TEST_F(RecorderSessions, OneRecorderKilledAndRestartedWhileTheOthersKeepStreaming)
@@ -182,8 +191,8 @@ TEST_F(RecorderSessions, OneRecorderKilledAndRestartedWhileTheOthersKeepStreamin
     EXPECT_EQ(sessions[2]->state(), State::Connected);
     // A retry fails: a recorder that worked and went away is told as away, not as misconfigured.
     ASSERT_TRUE(until([&] { return sessions[1]->failureCode() != 0; }, 15000, watchOthers));
-    EXPECT_EQ(sessions[1]->stateText().find(u"refused"), std::u16string::npos)
-        << toUtf8(sessions[1]->stateText());
+    EXPECT_EQ(SessionTexts::state(*sessions[1]).find(u"refused"), std::u16string::npos)
+        << toUtf8(SessionTexts::state(*sessions[1]));
 
     // It comes back on the same port: its camera streams again by itself.
     recs[1] = std::make_unique<RecorderProcess>(std::vector<std::string>{
@@ -192,8 +201,10 @@ TEST_F(RecorderSessions, OneRecorderKilledAndRestartedWhileTheOthersKeepStreamin
     const int before = sinks[1]->calls.load();
     const std::vector<int> othersBefore{sinks[0]->calls.load(), sinks[2]->calls.load()};
     ASSERT_TRUE(until([&] { return sinks[1]->calls.load() > before + 10; }, 30000, watchOthers))
-        << toUtf8(sessions[1]->stateText());
+        << toUtf8(SessionTexts::state(*sessions[1]));
     EXPECT_EQ(sessions[1]->state(), State::Connected);
+    EXPECT_EQ(sessions[1]->losses(), 1);
+    EXPECT_EQ(sessions[1]->logins(), 2);
     EXPECT_TRUE(sessions[1]->streaming(1));
     // The others streamed all along: no second without media (a stalled one would show here).
     EXPECT_LT(longestGap, 1000u);

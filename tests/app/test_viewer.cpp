@@ -1,5 +1,5 @@
-// The viewer coordinator without a window: a fake view, fake stream devices and the real device
-// client against scripted recorders on 127.0.0.1, on the manual clock. Login routing per
+// The viewer coordinator without a window: a fake view, fake stream devices and real recorder
+// sessions against scripted recorders on 127.0.0.1, on the manual clock. Login routing per
 // attempt, what a login to another recorder leaves, a tile shown alone and back, saving in a
 // grid, the remembered view, recovery of lost sessions and of closed or silent media.
 #include "app/LiveViewDevice.h"
@@ -10,12 +10,12 @@
 #include "app/ViewerRecordings.h"
 #include "common/Clock.h"
 #include "common/Utf.h"
-#include "device/DeviceClient.h"
 #include "device/support/ScriptedRecorder.h"
 #include "profile/Language.h"
 #include "profile/LoginSettings.h"
 #include "profile/RecorderList.h"
 #include "profile/ViewSettings.h"
+#include "session/RecorderSession.h"
 #include "remux/support/ClipProbe.h"
 #include "tools/support/RecorderProcess.h"
 
@@ -169,14 +169,13 @@ protected:
             if (code == 0)
                 viewer->loginDialogClosed(false, settings, u"127.0.0.1", loggedInPort);
         };
-        viewer = std::make_unique<Viewer>(client, view, picture, tiles, [this](CameraId) {
+        viewer = std::make_unique<Viewer>(view, picture, tiles, [this](CameraId) {
             return std::make_unique<FakeDevice>(opens, stops);
         });
     }
     void TearDown() override
     {
         viewer.reset();
-        client.shutdown();
         ViewerLog::setOutput(nullptr);
         Language::setFilePath(u"");
         Clock::useReal();
@@ -217,9 +216,12 @@ protected:
         Clock::advance(ms);
         viewer->poll();
     }
+    // The login dialog's recorder's session, as its network thread reports to it.
+    RecorderSession& events() { return *viewer->session(Viewer::kDialogRecorder); }
+    const RecoveryController& recovery() { return events().recovery(); }
     void loseSession()
     {
-        viewer->onConnectionLost();
+        events().onConnectionLost();
         view.runPosted();
     }
     std::string logText()
@@ -229,7 +231,6 @@ protected:
     }
 
     ScriptedRecorder a, b;
-    DeviceClient client;
     FakeView view;
     NullPicture picture;
     NullTiles tiles;
@@ -245,21 +246,17 @@ protected:
 TEST_F(ViewerTest, EachLoginResultGoesToTheAttemptThatAskedForIt)
 {
     ASSERT_TRUE(logIn(a));
-    // The recorder moves away: the saved login now leads nowhere, and the session is lost.
-    ScriptedRecorder gone;
-    const int deadPort = gone.start();
-    gone.stop();
-    LoginSettings::save(settings, u"127.0.0.1", fromUtf8(std::to_string(deadPort)), u"admin",
-                        u"580317");
+    // The recorder goes away: the session is lost and its retries lead nowhere.
+    a.stop();
     loseSession();
-    ASSERT_TRUE(viewer->recovery().sessionRecovering());
+    ASSERT_TRUE(recovery().sessionRecovering());
     advance(1000);   // the first retry goes out to the dead address...
     // ... and before its answer is read, a login by hand to a working recorder.
     ASSERT_TRUE(logIn(b));
     settleFor(200);
     EXPECT_EQ(view.dialogResults, (std::vector<int>{0, 0}))
         << "the retry's failure is not the dialog's";
-    EXPECT_FALSE(viewer->recovery().sessionRecovering());
+    EXPECT_FALSE(recovery().sessionRecovering());
     EXPECT_EQ(logText().find("reconnected"), std::string::npos) << logText();
 
     // Cancel while a login waits: its result goes to nobody.
@@ -276,7 +273,7 @@ TEST_F(ViewerTest, LoginToAnotherRecorderEndsTheOldViewAndSaysSo)
 {
     ASSERT_TRUE(logIn(a));
     viewer->chooseCamera(1);
-    viewer->onChannel(1, 0);
+    events().onChannel(1, 0);
     ASSERT_TRUE(settle([&] { return viewer->playback().singleStream()->polling(); }));
     ASSERT_TRUE(logIn(b));
     EXPECT_EQ(viewer->singleChannel(), -1);
@@ -287,9 +284,8 @@ TEST_F(ViewerTest, LoginToAnotherRecorderEndsTheOldViewAndSaysSo)
     // A list that never came after a login by hand leaves an empty tree, and says why.
     viewer->requestLogin();
     viewer->loginDialogClosed(false, settings, u"127.0.0.1", b.port());
-    viewer->onList(3, nullptr, 0, 0);
+    events().onList(3, nullptr, 0, 0);
     view.runPosted();
-    EXPECT_TRUE(view.cameras.empty());
     EXPECT_EQ(view.errors, std::vector<std::u16string>{Language::text(u"LIST_ERR") + u" (0x3)"});
 }
 
@@ -464,7 +460,7 @@ TEST_F(ViewerTest, LostSessionIsLoggedInAgainAndTheCameraReopenedWhileTheLoginDi
 {
     ASSERT_TRUE(logIn(a));
     viewer->chooseCamera(1);
-    viewer->onChannel(1, 0);
+    events().onChannel(1, 0);
     view.runPosted();
     viewer->toggleFullScreen();
     ASSERT_TRUE(viewer->playback().single().fullScreen());
@@ -477,22 +473,22 @@ TEST_F(ViewerTest, LostSessionIsLoggedInAgainAndTheCameraReopenedWhileTheLoginDi
     ASSERT_TRUE(settle([&] { return opens.load() == 2; }));
     EXPECT_EQ(viewer->singleChannel(), 1);
     EXPECT_TRUE(viewer->playback().single().fullScreen());
-    EXPECT_FALSE(viewer->recovery().sessionRecovering());
+    EXPECT_FALSE(recovery().sessionRecovering());
     EXPECT_NE(logText().find("reconnected"), std::string::npos);
 
     // The Login button pauses the retries; a login by hand ends them.
     loseSession();
     viewer->requestLogin();
     advance(300000);
-    EXPECT_TRUE(viewer->recovery().sessionRecovering());
+    EXPECT_TRUE(recovery().sessionRecovering());
     settleFor(50);
     EXPECT_EQ(opens.load(), 2) << "no tries while the dialog is open";
     ASSERT_TRUE(logIn(a));
-    EXPECT_FALSE(viewer->recovery().sessionRecovering());
+    EXPECT_FALSE(recovery().sessionRecovering());
     // A camera chosen while the session is away, and refused, opens again on the new session.
     loseSession();
     viewer->chooseCamera(2);
-    viewer->onChannel(2, 7);
+    events().onChannel(2, 7);
     view.runPosted();
     EXPECT_EQ(viewer->playback().singleStream()->state(), StreamController::State::OpenError);
     const int before = opens.load();
@@ -502,40 +498,43 @@ TEST_F(ViewerTest, LostSessionIsLoggedInAgainAndTheCameraReopenedWhileTheLoginDi
     // Exit while retries wait ends them.
     loseSession();
     viewer->shutdown();
-    EXPECT_FALSE(viewer->recovery().sessionRecovering());
+    EXPECT_FALSE(viewer->recovering());
 }
 
 TEST_F(ViewerTest, ClosedOrSilentMediaIsReopenedOnTheSameScheduleAndLogged)
 {
     ASSERT_TRUE(logIn(a));
     viewer->chooseCamera(1);
-    viewer->onChannel(1, 0);
+    events().onChannel(1, 0);
     view.runPosted();
     // Closed by the recorder: reopened after 1 s.
-    viewer->onChannelClosed(1);
+    events().onChannelClosed(1);
     view.runPosted();
     EXPECT_EQ(view.status, u"Reopening in 1 s (try 1)");
     advance(1000);
     EXPECT_EQ(opens.load(), 2);
-    viewer->onChannel(1, 0);
+    events().onChannel(1, 0);
     view.runPosted();
-    EXPECT_FALSE(viewer->recovery().channelRecovering(1));
+    EXPECT_FALSE(recovery().channelRecovering(1));
     EXPECT_EQ(view.status, Language::text(u"BUFFERING"));
 
     // Open but silent (no byte since the open): reopened once the bound is reached.
     advance(Viewer::kMediaSilenceMs - 1000);
-    EXPECT_FALSE(viewer->recovery().channelRecovering(1));
+    EXPECT_FALSE(recovery().channelRecovering(1));
     advance(1000);
-    EXPECT_TRUE(viewer->recovery().channelRecovering(1));
+    EXPECT_TRUE(recovery().channelRecovering(1));
     advance(1000);
     EXPECT_EQ(opens.load(), 3);
-    EXPECT_NE(logText().find("camera 2: no media for 10 s; reopening"), std::string::npos);
+    // Every recorder's cameras are named with the recorder, in every line.
+    EXPECT_NE(logText().find("camera 2 of 127.0.0.1:" + std::to_string(a.port()) +
+                             ": no media for 10 s; reopening"),
+              std::string::npos);
 
     // The same in a grid.
-    viewer->onChannel(1, 0);
+    events().onChannel(1, 0);
     viewer->chooseLayout(4);
     for (int ch = 0; ch < 4; ++ch)
-        viewer->onChannel(ch, 0);
+        events().onChannel(ch, 0);
     view.runPosted();
     const int before = opens.load();
     advance(Viewer::kMediaSilenceMs);
@@ -588,12 +587,10 @@ TEST(ViewerRecording, RStartsAndEndsAPlayableClipOfTheShownCameraAndExitComplete
     ViewerLog::setOutput([](const std::string&) {});
     char pattern[] = "/tmp/kevra-rec-XXXXXX";
     const std::string folder = mkdtemp(pattern);
-    DeviceClient client;
     FakeView view;
     NullPicture picture;
     NullTiles tiles;
-    auto viewer =
-        std::make_unique<Viewer>(client, view, picture, tiles, Playback::DeviceFactory{}, folder);
+    auto viewer = std::make_unique<Viewer>(view, picture, tiles, Playback::DeviceFactory{}, folder);
     view.onDialogResult = [&](int code) {
         if (code == 0)
             viewer->loginDialogClosed(false, fromUtf8(folder + "/login.ini"), u"127.0.0.1",
@@ -640,9 +637,11 @@ TEST(ViewerRecording, RStartsAndEndsAPlayableClipOfTheShownCameraAndExitComplete
     ASSERT_TRUE(viewer->toggleRecording());
     settle([] { return false; }, 1500);
     const std::string before = viewer->recordings().status({0, 1}).path;
-    viewer->loginDialogClosed(false, fromUtf8(folder + "/login.ini"), u"127.0.0.1", rec.port());
+    viewer->requestLogin();
+    viewer->logInByHand({"127.0.0.1", rec.port(), "admin", "580317"});
     EXPECT_FALSE(viewer->recordings().recording({0, 1}));
     EXPECT_TRUE(ClipProbe::of(before).firstKey) << before;
+    ASSERT_TRUE(settle([&] { return !view.cameras.empty(); }, 20000));
     viewer->chooseCamera(1);
     settle([] { return false; }, 1500);
 
@@ -658,7 +657,6 @@ TEST(ViewerRecording, RStartsAndEndsAPlayableClipOfTheShownCameraAndExitComplete
     EXPECT_TRUE(p.firstKey);
 
     viewer.reset();
-    client.shutdown();
     ViewerLog::setOutput(nullptr);
     Language::setFilePath(u"");
     std::filesystem::remove_all(folder);
@@ -718,7 +716,6 @@ TEST(ViewerRecorders, ThreeRecordersInOneGridAndOneOfThemRestarted)
                         u"580317");
     ASSERT_EQ(RecorderList::save(settings, list), 1);
 
-    DeviceClient client;
     FakeView view;
     NullPicture picture;
     NullTiles tiles;
@@ -738,7 +735,7 @@ TEST(ViewerRecorders, ThreeRecordersInOneGridAndOneOfThemRestarted)
         return done();
     };
     auto start = [&] {
-        viewer = std::make_unique<Viewer>(client, view, picture, tiles);
+        viewer = std::make_unique<Viewer>(view, picture, tiles);
         view.onDialogResult = [&](int code) {
             if (code == 0)
                 viewer->loginDialogClosed(false, settings, u"127.0.0.1", recs[0]->port());
@@ -783,9 +780,10 @@ TEST(ViewerRecorders, ThreeRecordersInOneGridAndOneOfThemRestarted)
     std::vector<int> last = presented();
     std::vector<uint64_t> lastChange(12, Clock::nowMs());
     uint64_t longestGap = 0;
+    std::vector<int> watched{0, 1, 2, 3, 8, 9, 10, 11};   // the recorders that stay
     const auto watch = [&] {
         const std::vector<int> now = presented();
-        for (int p : {0, 1, 2, 3, 8, 9, 10, 11}) {
+        for (int p : watched) {
             if (now[size_t(p)] != last[size_t(p)])
                 lastChange[size_t(p)] = Clock::nowMs();
             longestGap = std::max(longestGap, Clock::nowMs() - lastChange[size_t(p)]);
@@ -803,6 +801,40 @@ TEST(ViewerRecorders, ThreeRecordersInOneGridAndOneOfThemRestarted)
     ASSERT_TRUE(settle(allPlay(presented(), every), 30000, watch))
         << "its tiles come back by themselves, the others play on";
     EXPECT_LT(longestGap, 1000u);
+
+    // The same for the login dialog's recorder: its tiles play again by themselves within 3 s of
+    // its return.
+    const int firstPort = recs[0]->port();
+    recs[0]->kill();
+    watched = {4, 5, 6, 7, 8, 9, 10, 11};
+    last = presented();
+    std::fill(lastChange.begin(), lastChange.end(), Clock::nowMs());
+    longestGap = 0;
+    ASSERT_TRUE(settle([&] { return view.firstNode.find(u"reconnecting") != std::u16string::npos; },
+                       15000, watch))
+        << toUtf8(view.firstNode);
+    EXPECT_EQ(viewer->tileLabel(0).state.rfind(u"reconnecting", 0), 0u);
+    std::vector<std::string> first = cameras;
+    first.insert(first.end(), {"--port", std::to_string(firstPort)});
+    recs[0] = std::make_unique<RecorderProcess>(first);
+    ASSERT_TRUE(recs[0]->start());
+    EXPECT_TRUE(settle(allPlay(presented(), {0, 1, 2, 3}), 3000, watch))
+        << "its tiles play again within 3 s of its return";
+    EXPECT_LT(longestGap, 1000u);
+
+    // A login by hand to it while a camera of Shop records: the recording goes on in one file.
+    viewer->clickTile(4);
+    ASSERT_TRUE(viewer->toggleRecording());
+    settle([] { return false; }, 1000, watch);
+    viewer->requestLogin();
+    viewer->logInByHand({"127.0.0.1", firstPort, "admin", "580317"});
+    ASSERT_TRUE(settle(allPlay(presented(), every), 30000, watch));
+    EXPECT_LT(longestGap, 1000u);
+    const ClipRecorder::Status recorded = viewer->recordings().stop({1, 0});
+    EXPECT_FALSE(recorded.failed) << recorded.error;
+    EXPECT_LE(recorded.files.size(), 1u) << "one file, never a second part";
+    EXPECT_TRUE(ClipProbe::of(recorded.path).firstKey) << recorded.path;
+    EXPECT_GE(recorded.frames, int64_t(recorded.elapsedMs / 40 * 8 / 10)) << "no gap in it";
 
     // Started again, the viewer shows the same grid across the three recorders.
     viewer->shutdown();
@@ -834,7 +866,6 @@ TEST(ViewerRecorders, ThreeRecordersInOneGridAndOneOfThemRestarted)
     EXPECT_TRUE(settle(allPlay(presented(), {0, 1, 2, 3, 8, 9, 10, 11}), 30000, {}));
 
     viewer.reset();
-    client.shutdown();
     ViewerLog::setOutput(nullptr);
     Language::setFilePath(u"");
     std::filesystem::remove_all(folder);

@@ -176,7 +176,7 @@ namespace {
 struct SlowSink : kevra::DeviceEvents {
     std::atomic<bool> inCall{false};
     std::atomic<bool> finished{false};
-    void onLogin(int, int) override
+    void onLogin(int, int, int) override
     {
         inCall = true;
         std::this_thread::sleep_for(std::chrono::milliseconds(200));

@@ -225,7 +225,7 @@ TEST(TcpLinkConnect, UnresolvableRefusedAndDotted)
     // A port beyond 16 bits never reaches the one it would wrap around to.
     for (int wrong : {live.port() + 65536, 0, -1}) {
         EXPECT_EQ(link.connect("127.0.0.1", wrong, 5000), TcpLink::kFailed) << wrong;
-        EXPECT_EQ(TcpLink::lastConnectError(), EINVAL);
+        EXPECT_EQ(link.connectError(), EINVAL);
         EXPECT_FALSE(link.isConnected());
     }
     EXPECT_GE(link.connect("127.0.0.1", live.port(), 5000), 0);

@@ -228,6 +228,25 @@ TEST(Messages, NameListSplit)
     // Embedded zero bytes from the wire never make the item walk leave the block.
     const std::string zeros("\0\0\0&&", 5);
     EXPECT_EQ(split(zeros).size(), 1u);
+
+    // Blocks as the wire gives them: a count that promises more than is there names only what is
+    // there, and an item starts only inside the block (no empty camera after the end).
+    const uint8_t ab[] = {'A', 'B', 0, 0, 'C', 'D'};   // no final zero
+    const uint8_t bad[] = {0xFF, 0xC3, 0};
+    const struct {
+        const uint8_t* block;
+        int length, count;
+        V names;
+    } blocks[] = {
+        {ab, 6, 1000, {"AB", "CD"}},
+        {ab, 4, 2, {"AB"}},   // ends right after a separator
+        {ab, 0, 3, {}},
+        {nullptr, 10, 3, {}},
+        {ab, -1, 3, {}},
+        {bad, 2, 1, {"\xFF\xC3"}},   // bytes as they came: shown as replacement characters
+    };
+    for (const auto& b : blocks)
+        EXPECT_EQ(nameListItems(b.block, b.length, b.count), b.names) << b.length;
 }
 
 TEST(RecorderMessagesKit, ParsesEveryClientRequest)

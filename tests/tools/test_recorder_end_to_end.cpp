@@ -24,7 +24,7 @@ using Clock = std::chrono::steady_clock;
 
 struct Sink : DeviceEvents, MediaSink {
     explicit Sink(int format) : tally(format) {}
-    void onLogin(int code, int count) override
+    void onLogin(int code, int count, int) override
     {
         loginCode = code;
         channels = count;

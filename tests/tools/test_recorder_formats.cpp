@@ -18,6 +18,7 @@
 #include "demux/MediaFrame.h"
 #include "demux/StreamDemuxer.h"
 #include "app/ClientLiveViewDevice.h"
+#include "device/support/ClientStreamLink.h"
 #include "device/DeviceClient.h"
 #include "device/MediaSink.h"
 #include "device/DeviceEvents.h"
@@ -57,7 +58,7 @@ struct Record {
 
 // Feeds the media of one channel into a probing demultiplexer and keeps the video records.
 struct ProbeSink : DeviceEvents, MediaSink {
-    void onLogin(int code, int) override { loginCode = code; }
+    void onLogin(int code, int, int) override { loginCode = code; }
     void onList(int, const uint8_t*, int, int) override {}
     void onStreamStarted(int) override {}
     void onStreamStopped(int) override {}
@@ -209,7 +210,7 @@ TEST(RecorderFormatOptions, EveryFormatIsAcceptedAndProgramStreamsNeedATableSize
 
 // Login and channel answers from the client's network thread.
 struct ClientSink : DeviceEvents {
-    void onLogin(int code, int) override { loginCode.store(code); }
+    void onLogin(int code, int, int) override { loginCode.store(code); }
     void onList(int, const uint8_t*, int, int) override {}
     void onChannel(int, int code) override { channelCode.store(code); }
     void onConnectionLost() override { lost.store(true); }
@@ -244,7 +245,8 @@ Played play(RecorderProcess& rec, int camera, int wanted, int timeoutS = 30)
     EXPECT_TRUE(waitFor(sink.loginCode, 20000));
     EXPECT_EQ(sink.loginCode.load(), 0);
     // The viewer's own pairing of channel and decoder; it goes before the client.
-    ClientLiveViewDevice view(client);
+    test::ClientStreamLink link(client);
+    ClientLiveViewDevice view(link);
     DecoderWorker& decoder = view.decoder();
     view.setPixelFormat(PixelFormat::Bgrx32);
     view.openChannel(camera, 1);

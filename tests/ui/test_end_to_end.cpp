@@ -3,7 +3,6 @@
 #include "app/LiveViewDevice.h"
 #include "common/Clock.h"
 #include "common/Utf.h"
-#include "device/DeviceClient.h"
 #include "device/Messages.h"
 #include "testkit/PacketMuxer.h"
 #include "tools/support/RecorderProcess.h"

@@ -5,7 +5,6 @@
 #include "app/Playback.h"
 #include "common/Clock.h"
 #include "common/Utf.h"
-#include "device/DeviceClient.h"
 #include "profile/ViewSettings.h"
 #include "tools/support/RecorderProcess.h"
 #include "ui/support/UiTestSupport.h"

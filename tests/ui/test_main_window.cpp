@@ -1,7 +1,7 @@
 #include "app/KeyTable.h"
 #include "app/LiveViewDevice.h"
 #include "common/Utf.h"
-#include "device/DeviceClient.h"
+#include "device/support/ScriptedRecorder.h"
 #include "profile/LoginSettings.h"
 #include "profile/ProfileFile.h"
 #include "profile/TourSettings.h"
@@ -62,15 +62,18 @@ struct QuietDevice : LiveViewDevice {
 };
 
 struct MainWindowTest : ::testing::Test {
-    DeviceClient client;
+    ScriptedRecorder rec;
     Requests device;
     std::unique_ptr<MainWindow> w;
 
     void SetUp() override
     {
         boxes().clear();
+        ASSERT_GT(rec.start(), 0);
+        rec.answerLogin(ScriptedRecorder::LoginAnswer{});
+        rec.answerKeepalive(true);
         w = std::make_unique<MainWindow>(
-            client, [this](CameraId) { return std::make_unique<QuietDevice>(device); }, 32);
+            [this](CameraId) { return std::make_unique<QuietDevice>(device); }, 32);
         w->show();
         ASSERT_TRUE(waitUntil([&] { return w->loginDialog() != nullptr; }));
     }
@@ -81,39 +84,21 @@ struct MainWindowTest : ::testing::Test {
         pump(10);
         w.reset();
     }
-    // Sends a camera list from another thread, as the network worker does.
-    void list(const std::vector<uint8_t>& block, int count)
+    // Logs in to the scripted recorder, which lists these cameras.
+    void list(const std::vector<std::string>& names)
     {
-        std::thread net([&] { w->viewer().onList(0, block.data(), int(block.size()), count); });
-        net.join();
+        rec.answerList(RecorderMessages::buildListReply(names));
+        w->viewer().logInByHand({"127.0.0.1", rec.port(), "admin", "580317"});
     }
     QTreeWidgetItem* root() { return w->tree()->topLevelItem(0); }
 };
-
-std::vector<uint8_t> block(std::initializer_list<const char*> names)
-{
-    std::vector<uint8_t> b;
-    bool first = true;
-    for (const char* n : names) {
-        if (!first) {
-            b.push_back(0);
-            b.push_back(0);
-        }
-        first = false;
-        b.insert(b.end(), n, n + std::strlen(n));
-    }
-    b.push_back(0);
-    return b;
-}
 
 }   // namespace
 
 TEST_F(MainWindowTest, LoginSequenceRunsAtStartAndAcceptedLoginShowsTheTree)
 {
-    LoginDialog* d = w->loginDialog();
-    ASSERT_NE(d, nullptr);
-    std::thread net([&] { w->viewer().onLogin(0, 3); });
-    net.join();
+    ASSERT_NE(w->loginDialog(), nullptr);
+    list({"Gate", "Yard", "Lobby"});
     ASSERT_TRUE(waitUntil([&] { return w->loginDialog() == nullptr; }));
     EXPECT_TRUE(w->tree()->isVisible());
     EXPECT_FALSE(w->isVideoMode());
@@ -122,8 +107,8 @@ TEST_F(MainWindowTest, LoginSequenceRunsAtStartAndAcceptedLoginShowsTheTree)
 
 TEST_F(MainWindowTest, TreeIsFilledFromUtf8NamesAndRootClickOpensNothing)
 {
-    list(block({"Gate", "大门", "Lobby"}), 3);
-    ASSERT_TRUE(waitUntil([&] { return w->tree()->topLevelItemCount() == 1; }));
+    list({"Gate", "大门", "Lobby"});
+    ASSERT_TRUE(waitUntil([&] { return root() && root()->childCount() == 3; }));
     QTreeWidgetItem* r = root();
     // The first recorder's node: its name (here the address it was logged in to) and state.
     EXPECT_TRUE(r->text(0).endsWith(" - " + lang(u"NVR_ONLINE"))) << r->text(0).toStdString();
@@ -157,8 +142,8 @@ TEST_F(MainWindowTest, KeysOpenTheHighlightedCameraLeaveFullScreenHoldMovesAndLi
 {
     w->loginDialog()->applyLoginResult(0);
     ASSERT_TRUE(waitUntil([&] { return w->loginDialog() == nullptr; }));
-    list(block({"Gate", "Yard", "Lobby"}), 3);
-    ASSERT_TRUE(waitUntil([&] { return w->tree()->topLevelItemCount() == 1; }));
+    list({"Gate", "Yard", "Lobby"});
+    ASSERT_TRUE(waitUntil([&] { return root() && root()->childCount() == 3; }));
     auto key = [&](int k, Qt::KeyboardModifiers m = Qt::NoModifier) {
         QTest::keyClick(keyTarget(w.get()), Qt::Key(k), m);
     };
@@ -239,27 +224,12 @@ TEST_F(MainWindowTest, SettingsDialogWritesTheProfileFilesAndAppliesAtOnce)
     EXPECT_EQ(TourSettings::load(login.substr(0, login.rfind(u'/') + 1) + u"views.ini").dwellS, 25);
 }
 
-TEST_F(MainWindowTest, EmptyAndHostileListsLeaveOnlyWhatIsThere)
+TEST_F(MainWindowTest, AnEmptyListLeavesTheRecorderWithoutCameras)
 {
-    list(block({"Gate"}), 0);
-    ASSERT_TRUE(waitUntil([&] { return w->tree()->topLevelItemCount() == 1; }));
+    list({});
+    ASSERT_TRUE(
+        waitUntil([&] { return root() && root()->text(0).endsWith(" - " + lang(u"NVR_ONLINE")); }));
     EXPECT_EQ(root()->childCount(), 0);
-
-    // Two 4-byte names are read at offsets 0 and 6.
-    auto names = Viewer::splitNames(block({"Gate", "Dock"}).data(), 11, 2);
-    ASSERT_EQ(names.size(), 2u);
-    EXPECT_EQ(names[1], u"Dock");
-    // A count larger than the names present, and a block without a final zero byte.
-    const uint8_t raw[] = {'A', 'B', 0, 0, 'C', 'D'};
-    names = Viewer::splitNames(raw, sizeof raw, 1000);
-    ASSERT_EQ(names.size(), 2u);
-    EXPECT_EQ(names[1], u"CD");
-    EXPECT_TRUE(Viewer::splitNames(nullptr, 10, 3).empty());
-    // Invalid UTF-8 becomes replacement characters, not a crash.
-    const uint8_t bad[] = {0xFF, 0xC3, 0};
-    names = Viewer::splitNames(bad, sizeof bad, 1);
-    ASSERT_EQ(names.size(), 1u);
-    EXPECT_FALSE(names[0].empty());
 }
 
 TEST_F(MainWindowTest, LayoutFollowsTheFontMetrics)
@@ -321,11 +291,10 @@ TEST_F(MainWindowTest, ConnectionLossWithAutoReconnectOffShowsTheMessageAndTheLo
     w->loginDialog()->setSettingsPath(settings);
     w->loginDialog()->applyLoginResult(0);
     ASSERT_TRUE(waitUntil([&] { return w->loginDialog() == nullptr; }));
-    list(block({"Gate"}), 1);
-    ASSERT_TRUE(waitUntil([&] { return w->tree()->topLevelItemCount() == 1; }));
+    list({"Gate"});
+    ASSERT_TRUE(waitUntil([&] { return root() && root()->childCount() == 1; }));
     emit w->tree()->itemClicked(root()->child(0), 0);
-    std::thread net([&] { w->viewer().onConnectionLost(); });
-    net.join();
+    rec.stop();   // the recorder goes away
     ASSERT_TRUE(waitUntil([&] { return w->loginDialog() != nullptr; }));
     ASSERT_FALSE(boxes().empty());
     EXPECT_EQ(boxes().back().text, lang(u"D_DIS"));
@@ -362,8 +331,8 @@ TEST_F(MainWindowTest, KeysWorkAfterEveryDialogAndMenu)
 {
     w->loginDialog()->applyLoginResult(0);
     ASSERT_TRUE(waitUntil([&] { return w->loginDialog() == nullptr; }));
-    list(block({"Gate", "Yard"}), 2);
-    ASSERT_TRUE(waitUntil([&] { return w->tree()->topLevelItemCount() == 1; }));
+    list({"Gate", "Yard"});
+    ASSERT_TRUE(waitUntil([&] { return root() && root()->childCount() == 2; }));
     // Closes the dialog or menu that opens next, as the user would, once it is up.
     auto closeNext = [](std::function<void(QWidget*)> close) {
         auto* t = new QTimer;

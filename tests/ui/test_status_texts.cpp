@@ -1,7 +1,7 @@
 // Every text the status line shows fits one line of the narrowest screen (240 x 320) in both
 // languages, measured with the installed fonts the status line is drawn in.
 #include "app/MainLayout.h"
-#include "app/Reconnector.h"
+#include "session/Reconnector.h"
 #include "common/Utf.h"
 #include "profile/Language.h"
 #include "ui/QtText.h"

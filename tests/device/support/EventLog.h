@@ -23,7 +23,7 @@ public:
         std::vector<std::string> items;
     };
 
-    void onLogin(int code, int channelCount) override
+    void onLogin(int code, int channelCount, int) override
     {
         add([&] {
             logins.emplace_back(code, channelCount);

@@ -1,8 +1,8 @@
-// The whole viewer in the test process: a device client and its main window, logged in through
+// The whole viewer in the test process: its main window (whose coordinator owns the recorders'
+// sessions), logged in through
 // the real login dialog to a recorder on 127.0.0.1. User-interface thread (the test's).
 #pragma once
 #include "common/Utf.h"
-#include "device/DeviceClient.h"
 #include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/support/UiTestSupport.h"
@@ -18,8 +18,7 @@
 namespace kevra::test {
 
 struct ViewerUnderTest {
-    std::unique_ptr<DeviceClient> client = std::make_unique<DeviceClient>();
-    std::unique_ptr<MainWindow> window = std::make_unique<MainWindow>(*client);
+    std::unique_ptr<MainWindow> window = std::make_unique<MainWindow>();
     std::string dir = makeTempDir();
 
     // Runs the login dialog with the recorder's address; true when the tree shows cameras.

@@ -1,7 +1,8 @@
-#include "app/RecoveryController.h"
+#include "session/RecoveryController.h"
 
 #include "common/Clock.h"
-#include "profile/Language.h"
+
+#include <array>
 
 namespace kevra {
 
@@ -126,34 +127,21 @@ void RecoveryController::poll()
     refresh();
 }
 
-std::u16string RecoveryController::text() const
-{
-    using State = Reconnector::State;
-    // Each text stands alone and fits one status line of the narrowest screen.
-    if (session_.active()) {
-        if (session_.state() == State::Waiting)
-            return Language::format(u"RECONNECT_IN", {session_.secondsLeft(), session_.attempt()});
-        if (session_.state() == State::Trying)
-            return Language::format(u"RECONNECTING", {session_.attempt()});
-        return Language::text(u"LINK_LOST");
-    }
-    if (awaitingList_ || channels_.empty())
-        return {};
-    const Reconnector& r = channels_.begin()->second;
-    if (r.state() == State::Waiting)
-        return Language::format(u"MEDIA_REOPEN", {r.secondsLeft(), r.attempt()});
-    if (r.state() == State::Trying)
-        return Language::format(u"MEDIA_REOPENING", {r.attempt()});
-    return {};   // paused: the login dialog is in front
-}
-
 void RecoveryController::refresh()
 {
-    std::u16string t = text();
-    if (t == shownText_)
+    // What a caller may show of the schedules: told once per change.
+    const Reconnector* channel = channels_.empty() ? nullptr : &channels_.begin()->second;
+    const std::array<int, 7> shown{int(session_.state()),
+                                   session_.attempt(),
+                                   session_.secondsLeft(),
+                                   awaitingList_,
+                                   channel ? int(channel->state()) + 1 : 0,
+                                   channel ? channel->attempt() : 0,
+                                   channel ? channel->secondsLeft() : 0};
+    if (shown == shown_)
         return;
-    shownText_ = std::move(t);
-    host_.showRecoveryText(shownText_);
+    shown_ = shown;
+    host_.recoveryChanged();
 }
 
 }   // namespace kevra

@@ -1,13 +1,9 @@
-#include "app/RecorderSession.h"
+#include "session/RecorderSession.h"
 
-#include "app/LoginFailure.h"
-#include "app/Viewer.h"
-#include "app/ViewerLog.h"
-#include "common/Utf.h"
+#include "common/Clock.h"
 #include "device/DeviceClient.h"
+#include "device/Messages.h"
 #include "device/ResultCode.h"
-#include "device/TcpLink.h"
-#include "profile/Language.h"
 
 #include <utility>
 
@@ -25,15 +21,20 @@ bool unreachable(int code)
 
 }   // namespace
 
-RecorderSession::RecorderSession(int index, RecorderList::Recorder recorder, Post post,
-                                 bool autoReconnect)
-    : index_(index), recorder_(std::move(recorder)), post_(std::move(post))
+RecorderSession::RecorderSession(std::string name, Login login, Post post, Options options)
+    : name_(std::move(name)), login_(std::move(login)), options_(options), post_(std::move(post))
 {
-    recovery_.setEnabled(autoReconnect);
+    recovery_.setEnabled(options_.autoReconnect);
+}
+
+RecorderSession::RecorderSession(std::string name, Login login, Post post)
+    : RecorderSession(std::move(name), std::move(login), std::move(post), Options{})
+{
 }
 
 RecorderSession::~RecorderSession()
 {
+    listener_ = nullptr;   // nothing is told while it ends: the owner may be ending too
     shutdown();
     *alive_ = false;
 }
@@ -48,16 +49,17 @@ void RecorderSession::later(std::function<void()> work)
 
 // ---------------------------------------------------------------- network thread
 
-void RecorderSession::onLogin(int code, int)
+void RecorderSession::onLogin(int code, int channelCount, int systemError)
 {
-    // Reported right after the session's connect on this thread: its system error, if any.
-    const int systemError = TcpLink::lastConnectError();
-    later([this, code, systemError] { loginResult(code, systemError); });
+    later(
+        [this, code, channelCount, systemError] { loginResult(code, channelCount, systemError); });
 }
 
 void RecorderSession::onList(int code, const uint8_t* block, int length, int count)
 {
-    std::vector<std::u16string> names = Viewer::splitNames(block, length, count);
+    // The names are copied now: the block lives only during this call.
+    std::vector<std::string> names =
+        code == result_code::OK ? nameListItems(block, length, count) : std::vector<std::string>{};
     later([this, code, names = std::move(names)]() mutable {
         camerasListed(code, std::move(names));
     });
@@ -78,7 +80,7 @@ void RecorderSession::onChannelClosed(int channel)
     later([this, channel] { channelClosed(channel); });
 }
 
-// ---------------------------------------------------------------- user-interface thread
+// ---------------------------------------------------------------- owner's thread
 
 void RecorderSession::start()
 {
@@ -86,8 +88,9 @@ void RecorderSession::start()
         return;
     client_ = std::make_unique<DeviceClient>();
     client_->setSink(this);
-    failureCode_ = 0;
+    failureCode_ = systemError_ = 0;
     everConnected_ = false;
+    logins_ = losses_ = 0;
     setState(State::LoggingIn);
     sendLogin(false);
 }
@@ -98,11 +101,11 @@ void RecorderSession::shutdown()
         return;
     recovery_.cancel();
     for (const auto& [channel, streamed] : sinks_)
-        client_->stopChannel(channel);
+        options_.closeOnStop ? client_->closeChannel(channel) : client_->stopChannel(channel);
     client_->setSink(nullptr);
     client_->shutdown();
     client_.reset();
-    logins_.clear();
+    sent_.clear();
     setState(State::Idle);
 }
 
@@ -122,80 +125,103 @@ void RecorderSession::sendLogin(bool retry)
 {
     if (!client_)
         return;
-    logins_.push_back(retry);
+    sent_.push_back(retry);
     if (retry)
         client_->logout();   // whatever is left of the lost session goes first
-    client_->login(toUtf8(recorder_.ip), recorder_.port, toUtf8(recorder_.user),
-                   toUtf8(recorder_.password), kLoginTimeoutMs);
+    client_->login(login_.host, login_.port, login_.user, login_.password, kLoginTimeoutMs);
 }
 
-void RecorderSession::loginResult(int code, int systemError)
+void RecorderSession::loginResult(int code, int channelCount, int systemError)
 {
-    if (logins_.empty())
+    if (sent_.empty())
         return;   // sent before a shutdown
-    const bool retry = logins_.front();
-    logins_.pop_front();
+    const bool retry = sent_.front();
+    sent_.pop_front();
     if (code == result_code::OK) {
         if (retry && !recovery_.onLoginResult(code))
             return;
-        ViewerLog::event("recorder " + toUtf8(name()) + ": logged in");
-        failureCode_ = 0;
+        failureCode_ = systemError_ = 0;
         everConnected_ = true;
+        ++logins_;
+        channelCount_ = channelCount;
         setState(State::Connected);
         client_->queryList();
-        return;
-    }
-    failureCode_ = code;
-    systemError_ = systemError;
-    ViewerLog::detail("recorder " + toUtf8(name()) + ": login failed: " + describeResult(code));
-    if (retry) {
-        recovery_.onLoginResult(code);   // the next try is scheduled
-        changed();
-    } else if (unreachable(code) && recovery_.onConnectionLost()) {
-        setState(State::Reconnecting);   // not reached yet: tried again on the schedule
     } else {
-        setState(State::Failed);
+        failureCode_ = code;
+        systemError_ = systemError;
+        using FirstFailure = Options::FirstFailure;
+        const bool again =
+            options_.firstFailure == FirstFailure::RetryAll ||
+            (options_.firstFailure == FirstFailure::RetryUnreachable && unreachable(code));
+        if (retry) {
+            recovery_.onLoginResult(code);   // the next try is scheduled
+            changed();
+        } else if (again && recovery_.onConnectionLost()) {
+            setState(State::Reconnecting);   // not reached yet: tried again on the schedule
+        } else {
+            setState(State::Failed);
+        }
     }
+    if (listener_)
+        listener_->loginResult(*this, code, systemError, !retry);
 }
 
-void RecorderSession::camerasListed(int code, std::vector<std::u16string> names)
+void RecorderSession::camerasListed(int code, std::vector<std::string> names)
 {
-    if (code != result_code::OK || state_ != State::Connected)
+    if (state_ != State::Connected)
         return;
-    cameraNames_ = std::move(names);
+    if (code == result_code::OK)
+        cameraNames_ = std::move(names);
     // After the first login the cameras asked for meanwhile open now; after a recovered
     // session the recovery has what was streamed reopened.
     if (!recovery_.sessionRecovering())
         reopenShown();
     recovery_.onCameraList();
+    if (listener_)
+        listener_->camerasListed(*this, code);
     changed();
 }
 
 void RecorderSession::openResult(int channel, int code)
 {
+    const bool retrying = recovery_.channelRecovering(channel);
     recovery_.onOpenResult(channel, code);
-    if (opened_ && sinks_.count(channel))
-        opened_(channel, code);
+    if (sinks_.count(channel) && code != result_code::OK && options_.retryRefusedOpen &&
+        state_ == State::Connected) {
+        if (options_.closeOnStop)
+            client_->closeChannel(channel);
+        if (!retrying)
+            recovery_.onChannelClosed(channel);
+    }
+    if (listener_)
+        listener_->streamOpened(*this, channel, code);
 }
 
 void RecorderSession::sessionLost()
 {
     if (!client_ || state_ != State::Connected)
         return;
-    ViewerLog::event("recorder " + toUtf8(name()) + ": connection lost");
-    failureCode_ = 0;
+    failureCode_ = systemError_ = 0;
+    ++losses_;
     if (recovery_.onConnectionLost()) {
         setState(State::Reconnecting);
     } else {
         client_->logout();
         setState(State::Failed);
     }
+    if (listener_)
+        listener_->sessionLost(*this);
 }
 
 void RecorderSession::channelClosed(int channel)
 {
-    if (sinks_.count(channel))
-        recovery_.onChannelClosed(channel);
+    if (state_ != State::Connected)
+        return;
+    if (!(listener_ ? listener_->streamClosed(*this, channel) : streaming(channel)))
+        return;
+    if (options_.closeOnStop)
+        client_->closeChannel(channel);
+    recovery_.onChannelClosed(channel);
 }
 
 void RecorderSession::openStream(int channel, int stream, MediaSink* sink)
@@ -214,12 +240,12 @@ void RecorderSession::stopStream(int channel)
     if (channel != reopening_)
         recovery_.forgetChannel(channel);
     if (client_)
-        client_->stopChannel(channel);
+        options_.closeOnStop ? client_->closeChannel(channel) : client_->stopChannel(channel);
 }
 
 void RecorderSession::cameraSilent(int channel)
 {
-    if (sinks_.count(channel) && state_ == State::Connected)
+    if (state_ == State::Connected)
         recovery_.onChannelClosed(channel);
 }
 
@@ -231,10 +257,12 @@ void RecorderSession::ptz(int channel, int code)
 
 void RecorderSession::reopenShown()
 {
-    // The caller's reopen may stop and open streams: the channels are taken first.
+    if (listener_ && listener_->reopenAll(*this))
+        return;
+    // The owner's reopen may stop and open streams: the channels are taken first.
     std::vector<int> channels;
     for (const auto& [channel, streamed] : sinks_)
-        if (size_t(channel) < cameraNames_.size())
+        if (channel < channelCount_ || size_t(channel) < cameraNames_.size())
             channels.push_back(channel);
     for (int channel : channels)
         reopenChannel(channel);
@@ -242,30 +270,30 @@ void RecorderSession::reopenShown()
 
 void RecorderSession::reopenChannel(int channel)
 {
-    const auto it = sinks_.find(channel);
-    if (!client_ || it == sinks_.end())
+    if (!client_)
         return;
-    if (reopen_) {
-        reopening_ = channel;
-        reopen_(channel);
-        reopening_ = -1;
-    } else {
+    reopening_ = channel;
+    const bool taken = listener_ && listener_->reopenStream(*this, channel);
+    reopening_ = -1;
+    const auto it = sinks_.find(channel);
+    if (!taken && it != sinks_.end())
         client_->openChannel(channel, it->second.stream, it->second.sink);
-    }
 }
 
 // ---------------------------------------------------------------- state
 
 void RecorderSession::setState(State state)
 {
+    if (state != state_)
+        sinceMs_ = Clock::nowMs();
     state_ = state;
     changed();
 }
 
 void RecorderSession::changed()
 {
-    if (changed_)
-        changed_();
+    if (listener_)
+        listener_->sessionChanged(*this);
 }
 
 int RecorderSession::secondsLeft() const
@@ -273,30 +301,6 @@ int RecorderSession::secondsLeft() const
     if (state_ != State::Reconnecting || !recovery_.sessionRecovering())
         return 0;
     return recovery_.sessionSecondsLeft();
-}
-
-std::u16string RecorderSession::stateText() const
-{
-    const std::u16string reason =
-        failureCode_ ? Language::text(LoginFailure::key(failureCode_, systemError_)) : u"";
-    switch (state_) {
-    case State::Idle: return u"";
-    case State::LoggingIn: return Language::text(u"NVR_CONNECTING");
-    case State::Connected: return Language::text(u"NVR_ONLINE");
-    case State::Reconnecting: {
-        std::u16string text = secondsLeft() > 0 ? Language::format(u"NVR_RETRY_IN", {secondsLeft()})
-                                                : Language::text(u"NVR_RETRYING");
-        // The reason helps set a recorder up; one that worked and went away is just away (a
-        // refused connection then means it is not running, not that the port is wrong).
-        if (!reason.empty() && !everConnected_)
-            text += u" (" + reason + u")";
-        return text;
-    }
-    case State::Failed:
-        return reason.empty() ? Language::text(u"LINK_LOST")
-                              : Language::text(u"NVR_REFUSED") + u" " + reason;
-    }
-    return u"";
 }
 
 }   // namespace kevra

@@ -1,4 +1,4 @@
-#include "app/Reconnector.h"
+#include "session/Reconnector.h"
 
 #include "common/Clock.h"
 

@@ -1,7 +1,7 @@
-// Where a camera stream's channel is opened and stopped: the first recorder's device client
-// (DeviceStreamLink) or the session of another recorder of the list (RecorderSession). The
-// stream's device (ClientLiveViewDevice) calls it on the user-interface thread; once
-// stopStream has returned, no call into the sink is under way and none follows.
+// Where a camera stream's channel is opened and stopped: its recorder's session
+// (RecorderSession). Called on the session's owner thread (the viewer's stream devices: the
+// user-interface thread); once stopStream has returned, no call into the sink is under way and
+// none follows.
 #pragma once
 
 namespace kevra {

@@ -2,7 +2,7 @@
 // the first try 1 s after the loss, then 2, 4, 8 and 16 s after each failed try, then every
 // 30 s; no tries while paused (the login dialog is open); a success ends it. Holds no
 // connection itself: its owner polls takeDue() and carries the try out. Reads Clock::nowMs().
-// Owned by one controller and used on that controller's thread only (user-interface thread).
+// Owned by one controller and used on that controller's thread only (its session's owner).
 #pragma once
 #include <cstdint>
 

@@ -1,16 +1,17 @@
-// Recovers the live view by itself: after a lost session it logs in again with the saved login
-// on the retry schedule and, once the camera list is back, has what was shown reopened; after a
-// channel's media connection closed while the session stayed up it reopens that channel on the
-// same schedule (first try after 1 s). Paused while the login dialog is open. Holds the
-// schedules and the text shown for them; the host carries the tries out. Reads Clock::nowMs()
-// through Reconnector. Owned by the main window; user-interface thread only.
+// The retries of one recorder's session: after a lost session it has the host log in again on
+// the retry schedule and, once the camera list is back, reopen what was streamed; after a
+// channel's media connection closed while the session stayed up it has that channel reopened
+// on the same schedule (first try after 1 s). Paused while a login by hand is being made.
+// Holds the schedules only; the host carries the tries out and is told when what may be shown
+// of them changes. Reads Clock::nowMs() through Reconnector. Owned by its RecorderSession and
+// used on that session's owner thread only.
 #pragma once
-#include "app/Reconnector.h"
-#include "app/RecoveryHost.h"
+#include "session/Reconnector.h"
+#include "session/RecoveryHost.h"
 
+#include <array>
 #include <cstdint>
 #include <map>
-#include <string>
 
 namespace kevra {
 
@@ -57,8 +58,13 @@ public:
     int sessionAttempt() const { return session_.attempt(); }
     // Whole seconds until the next login try while one waits; 0 otherwise.
     int sessionSecondsLeft() const { return session_.secondsLeft(); }
-    // The text for the current state ("" when nothing is recovered).
-    std::u16string text() const;
+    bool awaitingList() const { return awaitingList_; }
+    const Reconnector& sessionSchedule() const { return session_; }
+    // The schedule of the first channel being reopened; null when none is.
+    const Reconnector* channelSchedule() const
+    {
+        return channels_.empty() ? nullptr : &channels_.begin()->second;
+    }
 
 private:
     void refresh();
@@ -71,7 +77,7 @@ private:
     bool awaitingList_ = false;    // a try logged in; the camera list comes next
     uint64_t loggedInMs_ = 0;      // when that try's login was accepted
     std::map<int, Reconnector> channels_;
-    std::u16string shownText_;
+    std::array<int, 7> shown_{};   // what refresh() last told the host
 };
 
 }   // namespace kevra
