@@ -525,7 +525,10 @@ TEST_F(ViewerTest, ClosedOrSilentMediaIsReopenedOnTheSameScheduleAndLogged)
     EXPECT_TRUE(recovery().channelRecovering(1));
     advance(1000);
     EXPECT_EQ(opens.load(), 3);
-    EXPECT_NE(logText().find("camera 2: no media for 10 s; reopening"), std::string::npos);
+    // Every recorder's cameras are named with the recorder, in every line.
+    EXPECT_NE(logText().find("camera 2 of 127.0.0.1:" + std::to_string(a.port()) +
+                             ": no media for 10 s; reopening"),
+              std::string::npos);
 
     // The same in a grid.
     events().onChannel(1, 0);
