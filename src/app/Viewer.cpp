@@ -75,7 +75,7 @@ Viewer::~Viewer()
     nameRecordersInLog(true);
 }
 
-// The log names another recorder's cameras by the recorder's name, as the tree does.
+// The log names every recorder's cameras with the recorder's name, as the tree does.
 void Viewer::nameRecordersInLog(bool forget)
 {
     for (int r = 0; r < RecorderList::kMaxRecorders; ++r) {
