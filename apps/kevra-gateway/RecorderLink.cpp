@@ -93,6 +93,11 @@ void RecorderLink::onChannelClosed(int channel)
     post({Event::ChannelClosed, 0, channel, {}});
 }
 
+void RecorderLink::ptz(int channel, int code)
+{
+    post({Event::Ptz, code, channel, {}});
+}
+
 void RecorderLink::login()
 {
     state_ = State::LoggingIn;
@@ -115,6 +120,7 @@ void RecorderLink::controlLoop()
         }
         for (const Event& e : batch)
             handle(e);
+        up_ = state_ == State::Up;
         if (!running_)
             break;
         if (state_ == State::Down && relogin_.takeDue())
@@ -200,6 +206,10 @@ void RecorderLink::handle(const Event& e)
         closeAll();
         state_ = State::Down;
         relogin_.begin();
+        break;
+    case Event::Ptz:
+        if (state_ == State::Up && e.value >= 0 && e.value < channelCount_)
+            client_->ptz(e.value, e.code, 0);
         break;
     case Event::ChannelClosed: {
         auto it = channels_.find(e.value);

@@ -56,6 +56,11 @@ public:
     bool waitFirstList(int timeoutMs);
     std::vector<Camera> cameras() const;
     const RecorderAddress& address() const { return address_; }
+    // True while logged in (any thread).
+    bool up() const { return up_; }
+    // Sends one PTZ step to camera `channel` (0-based) if the recorder is up (any thread;
+    // queued for the control thread).
+    void ptz(int channel, int code);
 
     // DeviceEvents (network thread): queued for the control thread.
     void onLogin(int code, int channelCount) override;
@@ -66,9 +71,9 @@ public:
 
 private:
     struct Event {
-        enum Kind { Login, List, Channel, Lost, ChannelClosed } kind;
+        enum Kind { Login, List, Channel, Lost, ChannelClosed, Ptz } kind;
         int code = 0;
-        int value = 0;   // channel count or channel
+        int value = 0;   // channel count or channel (code: the PTZ code)
         std::vector<std::string> names;
     };
     struct ChannelState {
@@ -93,6 +98,7 @@ private:
     std::unique_ptr<DeviceClient> client_;   // control thread (and start/stop)
     std::thread control_;
     std::atomic<bool> running_{false};
+    std::atomic<bool> up_{false};
 
     std::mutex eventsMutex_;
     std::condition_variable eventsChanged_;
