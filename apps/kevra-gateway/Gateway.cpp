@@ -3,15 +3,20 @@
 #include <glib-unix.h>
 #include <gst/gst.h>
 
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <memory>
 #include <vector>
 
+#include "CameraHub.h"
 #include "GatewayLog.h"
 #include "RecorderLink.h"
 #include "RtspFront.h"
 #include "Secrets.h"
+#include "WebFront.h"
+#include "WebListener.h"
 
 namespace kevra::gateway {
 
@@ -49,6 +54,32 @@ void printUrls(const std::vector<std::unique_ptr<RecorderLink>>& links, const st
                         cam.name.c_str());
     }
     std::fflush(stdout);
+}
+
+// The folder of this program, where the language files are installed beside it.
+std::string programDir()
+{
+    char buffer[4096];
+    ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n <= 0)
+        return ".";
+    std::string path(buffer, size_t(n));
+    return path.substr(0, path.rfind('/'));
+}
+
+// The cameras of every recorder as the web side sees them.
+std::vector<WebFront::Camera> webCameras(const std::vector<std::unique_ptr<RecorderLink>>& links)
+{
+    std::vector<WebFront::Camera> out;
+    for (const auto& link : links) {
+        RecorderLink* l = link.get();
+        for (const auto& cam : l->cameras()) {
+            int channel = cam.hub->channel();
+            out.push_back({cam.path, cam.name, l->address().name, l->up(), cam.hub,
+                           [l, channel](int code) { l->ptz(channel, code); }});
+        }
+    }
+    return out;
 }
 
 }   // namespace
@@ -100,6 +131,27 @@ int runGateway(const GatewayOptions& options)
     }
 
     std::vector<std::unique_ptr<RecorderLink>> links;
+    std::unique_ptr<WebListener> http;
+    std::unique_ptr<WebFront> web;
+    if (!options.listOnly && options.httpPort >= 0) {
+        http = std::make_unique<WebListener>(auth, secrets.rtsp);
+        std::string why = http->start(options.listen, options.httpPort);
+        if (!why.empty()) {
+            std::fprintf(stderr, "kevra-gateway: %s\n", why.c_str());
+            return 1;
+        }
+        WebFront::Config config;
+        if (options.listen != "0.0.0.0" && options.listen != "::")
+            config.iceAddresses = {options.listen == "localhost" ? "127.0.0.1" : options.listen};
+        config.queueLimitBytes = uint64_t(options.clientQueueKb) * 1024;
+        config.languageDir = programDir();
+        web = std::make_unique<WebFront>(
+            config, [&links] { return webCameras(links); }, context);
+        web->addRoutes(http->server());
+        GatewayLog::line("live pages on http://" + urlHost(options.listen) + ":" +
+                         std::to_string(http->boundPort()) + "/view/NAME/N and /grid" +
+                         (auth ? " (digest authentication)" : " (no authentication)"));
+    }
     for (const RecorderAddress& r : options.recorders) {
         CameraPublisher& publisher = front ? static_cast<CameraPublisher&>(*front) : none;
         links.push_back(std::make_unique<RecorderLink>(
@@ -123,6 +175,7 @@ int runGateway(const GatewayOptions& options)
         GatewayLog::line("stopping");
         g_source_remove(term);
         g_source_remove(interrupt);
+        web.reset();
         front->closeAllClients();
         // Let the closed clients' sessions and pipelines wind down.
         while (g_main_context_iteration(context, FALSE)) {}
@@ -132,6 +185,8 @@ int runGateway(const GatewayOptions& options)
             if (link->cameras().empty())
                 status = 1;
     }
+    web.reset();
+    http.reset();
     for (auto& link : links)
         link->stop();
     links.clear();

@@ -11,6 +11,9 @@ const char* const kGatewayUsage =
     "from 1).\n"
     "  --recorder NAME=HOST:PORT  a recorder; NAME (letters, digits, - and _) names its URLs\n"
     "  --rtsp-port N              RTSP port (default 8554; 0 = any free port, logged)\n"
+    "  --http-port N              HTTP port of the live pages and WHEP (default 8080; 0 = any\n"
+    "                             free port, logged)\n"
+    "  --no-http                  no HTTP side\n"
     "  --listen ADDRESS           address to listen on (default 127.0.0.1)\n"
     "  --secrets FILE             recorder users and passwords, RTSP credentials (owner-only)\n"
     "  --no-auth                  no RTSP credentials even when listening beyond this machine\n"
@@ -82,6 +85,10 @@ std::string parseGatewayOptions(int argc, char** argv, GatewayOptions& o)
             o.help = true;
             return "";
         }
+        if (a == "--no-http") {
+            o.httpPort = -1;
+            continue;
+        }
         if (a == "--no-auth" || a == "--list" || a == "--verbose" || a == "--stats") {
             (a == "--no-auth" ? o.noAuth
              : a == "--list"  ? o.listOnly
@@ -89,8 +96,9 @@ std::string parseGatewayOptions(int argc, char** argv, GatewayOptions& o)
                               : o.verbose) = true;
             continue;
         }
-        bool takesValue = a == "--recorder" || a == "--rtsp-port" || a == "--listen" ||
-                          a == "--secrets" || a == "--idle-close" || a == "--client-queue";
+        bool takesValue = a == "--recorder" || a == "--rtsp-port" || a == "--http-port" ||
+                          a == "--listen" || a == "--secrets" || a == "--idle-close" ||
+                          a == "--client-queue";
         if (!takesValue)
             return "unknown option '" + a + "' (try --help)";
         if (i + 1 >= argc)
@@ -108,6 +116,10 @@ std::string parseGatewayOptions(int argc, char** argv, GatewayOptions& o)
         } else if (a == "--rtsp-port") {
             if (!wholeNumber(v, 0, 65535, o.rtspPort))
                 return "--rtsp-port must be a whole number from 0 (any free port) to 65535, not '" +
+                       v + "'";
+        } else if (a == "--http-port") {
+            if (!wholeNumber(v, 0, 65535, o.httpPort))
+                return "--http-port must be a whole number from 0 (any free port) to 65535, not '" +
                        v + "'";
         } else if (a == "--listen") {
             if (v.empty())

@@ -15,6 +15,7 @@ struct RecorderAddress {
 struct GatewayOptions {
     std::vector<RecorderAddress> recorders;
     int rtspPort = 8554;
+    int httpPort = 8080;   // live pages and WHEP; -1 = none (--no-http)
     std::string listen = "127.0.0.1";
     std::string secretsFile;
     bool noAuth = false;     // --no-auth: no credentials even on a non-loopback address

@@ -1,0 +1,465 @@
+#include "WebFront.h"
+
+#include <cstring>
+#include <thread>
+
+#include "CameraHub.h"
+#include "GatewayLog.h"
+#include "Transcoder.h"
+#include "WebPages.h"
+#include "WebrtcPeer.h"
+
+namespace kevra::gateway {
+
+struct WebFront::Viewer {
+    std::unique_ptr<WebrtcPeer> peer;
+    std::string path;
+    std::string who;
+    bool transcoded = false;
+    SoupServerMessage* pending = nullptr;   // the WHEP request waiting for the answer (own ref)
+    guint timeout = 0;
+};
+
+namespace {
+
+void reply(SoupServerMessage* msg, int status, const std::string& type, const std::string& body)
+{
+    soup_server_message_set_status(msg, guint(status), nullptr);
+    soup_message_headers_replace(soup_server_message_get_response_headers(msg), "Cache-Control",
+                                 "no-store");
+    soup_server_message_set_response(msg, type.c_str(), SOUP_MEMORY_COPY, body.data(), body.size());
+}
+
+void replyText(SoupServerMessage* msg, int status, const std::string& text)
+{
+    reply(msg, status, "text/plain; charset=utf-8", text + "\n");
+}
+
+std::string jsonString(const std::string& s)
+{
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 0x20 || c == '<' || c == '>' || c == '&') {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += char(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string who(SoupServerMessage* msg)
+{
+    const char* host = soup_server_message_get_remote_host(msg);
+    return std::string("browser ") + (host ? host : "?");
+}
+
+}   // namespace
+
+WebFront::WebFront(Config config, Directory directory, GMainContext* context)
+    : config_(std::move(config)), directory_(std::move(directory)), context_(context),
+      alive_(std::make_shared<bool>(true))
+{
+}
+
+WebFront::~WebFront()
+{
+    alive_.reset();
+    for (auto& [id, v] : peers_) {
+        if (v->timeout)
+            g_source_remove(v->timeout);
+        if (v->pending) {
+            replyText(v->pending, 503, "the gateway is stopping");
+            soup_server_message_unpause(v->pending);
+            g_object_unref(v->pending);
+        }
+    }
+    peers_.clear();
+    transcoders_.clear();
+}
+
+void WebFront::post(std::function<void()> fn)
+{
+    postTo(context_, alive_, std::move(fn));
+}
+
+void WebFront::postTo(GMainContext* context, std::weak_ptr<bool> alive, std::function<void()> fn)
+{
+    struct Job {
+        std::weak_ptr<bool> alive;
+        std::function<void()> fn;
+    };
+    auto* job = new Job{std::move(alive), std::move(fn)};
+    g_main_context_invoke_full(
+        context, G_PRIORITY_DEFAULT,
+        [](gpointer p) -> gboolean {
+            auto* j = static_cast<Job*>(p);
+            if (j->alive.lock())
+                j->fn();
+            return G_SOURCE_REMOVE;
+        },
+        job, [](gpointer p) { delete static_cast<Job*>(p); });
+}
+
+int WebFront::ptzCode(const std::string& action)
+{
+    static const char* const kActions[] = {"up",        "down",      "left",      "right",
+                                           "zoom-in",   "zoom-out",  "focus-far", "focus-near",
+                                           "iris-open", "iris-close"};
+    for (int i = 0; i < int(std::size(kActions)); ++i)
+        if (action == kActions[i])
+            return i;
+    return -1;
+}
+
+std::string WebFront::cameraPath(const std::string& path, const std::string& prefix)
+{
+    if (path.compare(0, prefix.size(), prefix) != 0)
+        return "";
+    std::string rest = path.substr(prefix.size());   // "/NAME/N"
+    if (rest.size() < 4 || rest.size() > 80 || rest[0] != '/')
+        return "";
+    size_t slash = rest.find('/', 1);
+    if (slash == std::string::npos || slash == 1 || slash + 1 >= rest.size())
+        return "";
+    for (size_t i = 1; i < rest.size(); ++i) {
+        char c = rest[i];
+        bool nameChar = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (c >= '0' && c <= '9') || c == '-' || c == '_';
+        if (i < slash ? !nameChar : (i > slash && !(c >= '0' && c <= '9')))
+            return "";
+    }
+    if (rest.size() - slash - 1 > 3 || rest[slash + 1] == '0')
+        return "";
+    return rest;
+}
+
+bool WebFront::findCamera(const std::string& path, Camera& out) const
+{
+    for (Camera& cam : directory_()) {
+        if (cam.path == path) {
+            out = std::move(cam);
+            return true;
+        }
+    }
+    return false;
+}
+
+void WebFront::addRoutes(SoupServer* server)
+{
+    using Handler = void (WebFront::*)(SoupServerMessage*, const std::string&);
+    struct Route {
+        const char* prefix;
+        Handler handler;
+    };
+    static const Route kRoutes[] = {
+        {"/whep", &WebFront::onWhep},     {"/view", &WebFront::onPage},
+        {"/grid", &WebFront::onPage},     {"/live.js", &WebFront::onPage},
+        {"/api/live", &WebFront::onLive}, {"/api/ptz", &WebFront::onPtz},
+    };
+    for (const Route& r : kRoutes) {
+        struct Bound {
+            WebFront* self;
+            Handler handler;
+        };
+        soup_server_add_handler(
+            server, r.prefix,
+            [](SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*, gpointer d) {
+                auto* b = static_cast<Bound*>(d);
+                (b->self->*(b->handler))(msg, path ? path : "");
+            },
+            new Bound{this, r.handler}, [](gpointer d) { delete static_cast<Bound*>(d); });
+    }
+}
+
+void WebFront::onPage(SoupServerMessage* msg, const std::string& path)
+{
+    if (std::strcmp(soup_server_message_get_method(msg), "GET") != 0) {
+        replyText(msg, 405, "GET only");
+        return;
+    }
+    const char* accept = soup_message_headers_get_one(soup_server_message_get_request_headers(msg),
+                                                      "Accept-Language");
+    std::string language = WebPages::languageFor(accept ? accept : "");
+    if (path == "/live.js") {
+        reply(msg, 200, "text/javascript; charset=utf-8", WebPages::script());
+        return;
+    }
+    if (path == "/grid") {
+        reply(msg, 200, "text/html; charset=utf-8", WebPages::grid(config_.languageDir, language));
+        return;
+    }
+    std::string cam = cameraPath(path, "/view");
+    Camera found;
+    if (cam.empty() || !findCamera(cam, found)) {
+        replyText(msg, 404, "no such camera");
+        return;
+    }
+    reply(msg, 200, "text/html; charset=utf-8",
+          WebPages::view(config_.languageDir, language, found.path, found.name));
+}
+
+void WebFront::onLive(SoupServerMessage* msg, const std::string& path)
+{
+    std::string one = path == "/api/live" ? "" : cameraPath(path, "/api/live");
+    if (path != "/api/live" && one.empty()) {
+        replyText(msg, 404, "no such camera");
+        return;
+    }
+    std::string body = "[";
+    bool first = true;
+    for (const Camera& cam : directory_()) {
+        if (!one.empty() && cam.path != one)
+            continue;
+        body += std::string(first ? "" : ",") + "{\"path\":" + jsonString(cam.path) +
+                ",\"name\":" + jsonString(cam.name) + ",\"recorder\":" + jsonString(cam.recorder) +
+                ",\"recorderUp\":" + (cam.recorderUp ? "true" : "false") + ",\"codec\":\"" +
+                codecName(cam.hub->codec()) + "\"}";
+        first = false;
+    }
+    body += "]";
+    if (!one.empty() && first) {
+        replyText(msg, 404, "no such camera");
+        return;
+    }
+    reply(msg, 200, "application/json", body);
+}
+
+void WebFront::onPtz(SoupServerMessage* msg, const std::string& path)
+{
+    if (std::strcmp(soup_server_message_get_method(msg), "POST") != 0) {
+        replyText(msg, 405, "POST only");
+        return;
+    }
+    Camera cam;
+    std::string camPath = cameraPath(path, "/api/ptz");
+    if (camPath.empty() || !findCamera(camPath, cam)) {
+        replyText(msg, 404, "no such camera");
+        return;
+    }
+    SoupMessageBody* body = soup_server_message_get_request_body(msg);
+    if (!body || body->length > 1024) {
+        replyText(msg, 400, "action=NAME&state=start|stop");
+        return;
+    }
+    std::string form(body->data ? body->data : "", size_t(body->length));
+    GHashTable* fields = soup_form_decode(form.c_str());
+    const char* action = static_cast<const char*>(g_hash_table_lookup(fields, "action"));
+    const char* state = static_cast<const char*>(g_hash_table_lookup(fields, "state"));
+    int code = ptzCode(action ? action : "");
+    std::string s = state ? state : "";
+    g_hash_table_destroy(fields);
+    if ((code < 0 && s != "stop") || (s != "start" && s != "stop")) {
+        replyText(msg, 400, "action=NAME&state=start|stop");
+        return;
+    }
+    if (s == "stop") {
+        mover_.stop(cam.path);
+    } else if (!cam.recorderUp) {
+        replyText(msg, 503, "the recorder is not connected");
+        return;
+    } else {
+        mover_.move(cam.path, code, PtzMover::kDefaultTimeoutMs, cam.ptz);
+    }
+    reply(msg, 204, "text/plain", "");
+}
+
+void WebFront::onWhep(SoupServerMessage* msg, const std::string& path)
+{
+    const std::string method = soup_server_message_get_method(msg);
+    if (method == "DELETE") {
+        // Location: /whep/NAME/N/ID
+        size_t slash = path.rfind('/');
+        std::string idText = slash == std::string::npos ? "" : path.substr(slash + 1);
+        int id = idText.size() > 0 && idText.size() < 9 &&
+                         idText.find_first_not_of("0123456789") == std::string::npos
+                     ? std::atoi(idText.c_str())
+                     : 0;
+        auto it = peers_.find(id);
+        if (it == peers_.end() || it->second->path + "/" + idText != path.substr(5)) {
+            replyText(msg, 404, "no such viewer");
+            return;
+        }
+        endViewer(id, "closed by the page");
+        reply(msg, 200, "text/plain", "");
+        return;
+    }
+    if (method == "OPTIONS") {
+        soup_message_headers_replace(soup_server_message_get_response_headers(msg), "Accept-Post",
+                                     "application/sdp");
+        reply(msg, 204, "text/plain", "");
+        return;
+    }
+    if (method == "PATCH") {
+        replyText(msg, 405, "no trickle ICE: the answer carries every candidate");
+        return;
+    }
+    if (method != "POST") {
+        replyText(msg, 405, "POST an SDP offer");
+        return;
+    }
+    std::string camPath = cameraPath(path, "/whep");
+    Camera cam;
+    if (camPath.empty() || !findCamera(camPath, cam)) {
+        replyText(msg, 404, "no such camera");
+        return;
+    }
+    const char* type = soup_message_headers_get_content_type(
+        soup_server_message_get_request_headers(msg), nullptr);
+    SoupMessageBody* body = soup_server_message_get_request_body(msg);
+    if (!type || g_ascii_strcasecmp(type, "application/sdp") != 0) {
+        replyText(msg, 415, "the offer goes as application/sdp");
+        return;
+    }
+    if (!body || body->length == 0 || size_t(body->length) > WebrtcPeer::kMaxOfferBytes) {
+        replyText(msg, 400, "an SDP offer of at most 64 KB");
+        return;
+    }
+    if (int(peers_.size()) >= config_.maxViewers) {
+        replyText(msg, 503, "too many browser viewers");
+        return;
+    }
+    const int id = nextId_++;
+    auto viewer = std::make_unique<Viewer>();
+    viewer->path = cam.path;
+    viewer->who = who(msg) + ", " + cam.path;
+    viewer->pending = SOUP_SERVER_MESSAGE(g_object_ref(msg));
+    soup_server_message_pause(msg);
+    std::string offer(body->data, size_t(body->length));
+    auto* raw = viewer.get();
+    peers_[id] = std::move(viewer);
+    raw->timeout = g_timeout_add_full(
+        G_PRIORITY_DEFAULT, guint(config_.answerTimeoutMs + config_.readyTimeoutMs),
+        [](gpointer d) -> gboolean {
+            auto* p = static_cast<std::pair<WebFront*, int>*>(d);
+            auto it = p->first->peers_.find(p->second);
+            if (it != p->first->peers_.end()) {
+                it->second->timeout = 0;
+                p->first->answered(p->second, "", "no answer in time");
+            }
+            return G_SOURCE_REMOVE;
+        },
+        new std::pair<WebFront*, int>(this, id),
+        [](gpointer d) { delete static_cast<std::pair<WebFront*, int>*>(d); });
+
+    // The camera's codec is known once its first key frame came: wait for it off this thread.
+    // The thread may outlast this front: it reaches it only through the main context.
+    std::thread([this, context = context_, alive = std::weak_ptr<bool>(alive_), id, cam, offer,
+                 timeoutMs = config_.readyTimeoutMs] {
+        OutCodec codec = OutCodec::None;
+        bool ready = cam.hub->waitReady(timeoutMs, codec);
+        postTo(context, alive, [this, id, cam, offer, ready, codec] {
+            auto it = peers_.find(id);
+            if (it == peers_.end() || it->second->peer)
+                return;
+            if (!ready || codec == OutCodec::None) {
+                answered(id, "", "no picture from the recorder");
+                return;
+            }
+            std::string why;
+            std::shared_ptr<CameraHub> hub = cam.hub;
+            if (codec == OutCodec::Mpeg4) {
+                hub = h264HubFor(cam, why);
+                if (!hub) {
+                    answered(id, "", why);
+                    return;
+                }
+                it->second->transcoded = true;
+            }
+            WebrtcPeer::Events events;
+            events.answered = [this, id](const std::string& sdp, const std::string& w) {
+                post([this, id, sdp, w] { answered(id, sdp, w); });
+            };
+            events.ended = [this, id](const std::string& w) {
+                post([this, id, w] { endViewer(id, w); });
+            };
+            it->second->peer = std::make_unique<WebrtcPeer>(hub, config_.iceAddresses,
+                                                            config_.queueLimitBytes, events);
+            if (!it->second->peer->start(offer, why))
+                answered(id, "", why);
+        });
+    }).detach();
+}
+
+std::shared_ptr<CameraHub> WebFront::h264HubFor(const Camera& cam, std::string& why)
+{
+    auto it = transcoders_.find(cam.path);
+    if (it == transcoders_.end()) {
+        auto t = std::make_unique<Transcoder>(cam.hub, config_.queueLimitBytes);
+        why = t->start();
+        if (!why.empty()) {
+            GatewayLog::line("camera " + cam.path + ": " + why);
+            return nullptr;
+        }
+        it = transcoders_.emplace(cam.path, std::move(t)).first;
+    }
+    ++it->second->users;
+    return it->second->hub();
+}
+
+void WebFront::releaseTranscoder(const std::string& path)
+{
+    auto it = transcoders_.find(path);
+    if (it == transcoders_.end() || --it->second->users > 0)
+        return;
+    transcoders_.erase(it);
+    GatewayLog::line("camera " + path + ": H.264 encode for browsers stopped (no browser left)");
+}
+
+void WebFront::answered(int id, const std::string& sdp, const std::string& why)
+{
+    auto it = peers_.find(id);
+    if (it == peers_.end() || !it->second->pending)
+        return;
+    Viewer& v = *it->second;
+    SoupServerMessage* msg = v.pending;
+    v.pending = nullptr;
+    if (v.timeout) {
+        g_source_remove(v.timeout);
+        v.timeout = 0;
+    }
+    if (sdp.empty()) {
+        GatewayLog::line(v.who + ": refused (" + why + ")");
+        replyText(msg, why.find("offer") != std::string::npos ? 406 : 503, why);
+        soup_server_message_unpause(msg);
+        g_object_unref(msg);
+        endViewer(id, "");
+        return;
+    }
+    std::string location = "/whep" + v.path + "/" + std::to_string(id);
+    soup_message_headers_replace(soup_server_message_get_response_headers(msg), "Location",
+                                 location.c_str());
+    reply(msg, 201, "application/sdp", sdp);
+    soup_server_message_unpause(msg);
+    g_object_unref(msg);
+    GatewayLog::line(v.who + ": browser viewer " + std::to_string(id) + " connecting" +
+                     (v.transcoded ? " (MPEG-4 encoded to H.264)" : ""));
+}
+
+void WebFront::endViewer(int id, const std::string& why)
+{
+    auto it = peers_.find(id);
+    if (it == peers_.end())
+        return;
+    std::unique_ptr<Viewer> v = std::move(it->second);
+    peers_.erase(it);
+    if (v->pending) {
+        replyText(v->pending, 503, why.empty() ? "ended" : why);
+        soup_server_message_unpause(v->pending);
+        g_object_unref(v->pending);
+    }
+    if (v->timeout)
+        g_source_remove(v->timeout);
+    if (!why.empty())
+        GatewayLog::line(v->who + ": browser viewer " + std::to_string(id) + " left (" + why + ")");
+    v->peer.reset();
+    if (v->transcoded)
+        releaseTranscoder(v->path);
+}
+
+}   // namespace kevra::gateway
