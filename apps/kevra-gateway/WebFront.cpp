@@ -8,6 +8,7 @@
 #include "Transcoder.h"
 #include "WebPages.h"
 #include "WebrtcPeer.h"
+#include "common/Clock.h"
 
 namespace kevra::gateway {
 
@@ -65,10 +66,33 @@ WebFront::WebFront(Config config, Directory directory, GMainContext* context)
     : config_(std::move(config)), directory_(std::move(directory)), context_(context),
       alive_(std::make_shared<bool>(true))
 {
+    GSource* source = g_timeout_source_new(1000);
+    g_source_set_callback(
+        source,
+        [](gpointer self) -> gboolean {
+            static_cast<WebFront*>(self)->endSilentViewers();
+            return G_SOURCE_CONTINUE;
+        },
+        this, nullptr);
+    watchdog_ = g_source_attach(source, context_);
+    g_source_unref(source);
+}
+
+void WebFront::endSilentViewers()
+{
+    const uint64_t now = Clock::nowMs();
+    std::vector<int> silent;
+    for (const auto& [id, v] : peers_)
+        if (v->peer && !v->pending && v->peer->silentMs(now) > uint64_t(config_.silentLimitMs))
+            silent.push_back(id);
+    for (int id : silent)
+        endViewer(id, "the browser went away");
 }
 
 WebFront::~WebFront()
 {
+    if (GSource* s = g_main_context_find_source_by_id(context_, watchdog_))
+        g_source_destroy(s);
     alive_.reset();
     for (auto& [id, v] : peers_) {
         if (v->timeout)

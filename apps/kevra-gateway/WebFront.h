@@ -42,6 +42,7 @@ public:
         int maxViewers = 64;          // browser viewers in all
         int answerTimeoutMs = 8000;   // a WHEP request waits this long for the answer
         int readyTimeoutMs = 8000;    // and this long for the camera's first key frame
+        int silentLimitMs = 6000;     // a viewer whose browser says nothing this long is ended
         std::string languageDir;      // folder of language_eng.ini / language_chn.ini
     };
     using Directory = std::function<std::vector<Camera>()>;
@@ -72,6 +73,7 @@ private:
     void endViewer(int id, const std::string& why);
     std::shared_ptr<CameraHub> h264HubFor(const Camera& cam, std::string& why);
     void releaseTranscoder(const std::string& path);
+    void endSilentViewers();
     // Runs `fn` on the main context if this front still exists then (any thread).
     void post(std::function<void()> fn);
     static void postTo(GMainContext* context, std::weak_ptr<bool> alive, std::function<void()> fn);
@@ -84,6 +86,7 @@ private:
     int nextId_ = 1;
     std::map<int, std::unique_ptr<Viewer>> peers_;
     std::map<std::string, std::unique_ptr<Transcoder>> transcoders_;
+    guint watchdog_ = 0;
 };
 
 }   // namespace kevra::gateway

@@ -10,6 +10,7 @@
 #include "AppsrcClient.h"
 #include "CameraHub.h"
 #include "GatewayLog.h"
+#include "common/Clock.h"
 
 namespace kevra::gateway {
 
@@ -156,6 +157,10 @@ WebrtcPeer::~WebrtcPeer()
     }
     if (client_)
         client_->detach();
+    if (rtcpPad_) {
+        gst_pad_remove_probe(rtcpPad_, rtcpProbe_);
+        gst_object_unref(rtcpPad_);
+    }
     if (pipeline_) {
         gst_element_set_state(pipeline_, GST_STATE_NULL);
         g_signal_handlers_disconnect_by_data(webrtc_, this);
@@ -165,8 +170,45 @@ WebrtcPeer::~WebrtcPeer()
     client_.reset();
 }
 
+uint64_t WebrtcPeer::silentMs(uint64_t nowMs) const
+{
+    uint64_t heard = heardMs_;
+    return nowMs > heard ? nowMs - heard : 0;
+}
+
+void WebrtcPeer::watchRtcp()
+{
+    if (rtcpPad_)
+        return;
+    GstIterator* it = gst_bin_iterate_recurse(GST_BIN(webrtc_));
+    GValue item = G_VALUE_INIT;
+    GstElement* rtpbin = nullptr;
+    while (!rtpbin && gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        auto* e = GST_ELEMENT(g_value_get_object(&item));
+        GstElementFactory* f = gst_element_get_factory(e);
+        if (f && g_strcmp0(GST_OBJECT_NAME(f), "rtpbin") == 0)
+            rtpbin = GST_ELEMENT(gst_object_ref(e));
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    if (!rtpbin)
+        return;
+    rtcpPad_ = gst_element_get_static_pad(rtpbin, "recv_rtcp_sink_0");
+    gst_object_unref(rtpbin);
+    if (rtcpPad_)
+        rtcpProbe_ = gst_pad_add_probe(
+            rtcpPad_, GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+            [](GstPad*, GstPadProbeInfo*, gpointer self) {
+                static_cast<WebrtcPeer*>(self)->heardMs_ = Clock::nowMs();
+                return GST_PAD_PROBE_OK;
+            },
+            this, nullptr);
+}
+
 bool WebrtcPeer::start(const std::string& offer, std::string& why)
 {
+    heardMs_ = Clock::nowMs();
     std::string fmtp;
     int pt = pickH264(offer, fmtp);
     if (pt < 0) {
@@ -380,6 +422,8 @@ void WebrtcPeer::onConnectionState(GObject*, GParamSpec*, gpointer data)
     GatewayLog::detail("camera " + self->hub_->path() + ": browser connection state " +
                        std::to_string(int(state)));
     if (state == GST_WEBRTC_PEER_CONNECTION_STATE_CONNECTED) {
+        self->heardMs_ = Clock::nowMs();
+        self->watchRtcp();
         // The hub's kept key frame goes out first, once the browser can take it.
         self->client_->attach();
         return;

@@ -9,6 +9,7 @@
 #pragma once
 #include <gst/gst.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -42,6 +43,10 @@ public:
     // unusable (not SDP, no H.264 video to receive) or the pipeline cannot be built; the
     // answer comes through Events::answered otherwise.
     bool start(const std::string& offer, std::string& why);
+    // How long nothing came from the browser: RTCP once connected (a browser sends it every
+    // second or more often while it receives), the start before that. A browser that went away
+    // without a word is found by this.
+    uint64_t silentMs(uint64_t nowMs) const;
 
     // The payload type of the offer's best H.264 format for live video (packetization mode 1,
     // constrained baseline preferred), and its fmtp parameters; -1 when it has none. Public for
@@ -61,6 +66,7 @@ private:
     static void onConnectionState(GObject*, GParamSpec*, gpointer self);
     void fail(const std::string& why);
     void limitAddresses();
+    void watchRtcp();
 
     std::shared_ptr<CameraHub> hub_;
     const std::vector<std::string> addresses_;
@@ -69,6 +75,9 @@ private:
     GstElement* pipeline_ = nullptr;
     GstElement* webrtc_ = nullptr;   // own reference
     std::unique_ptr<AppsrcClient> client_;
+    std::atomic<uint64_t> heardMs_{0};
+    GstPad* rtcpPad_ = nullptr;   // own reference, with a probe while set
+    gulong rtcpProbe_ = 0;
 
     std::mutex mutex_;   // guards what webrtcbin's threads share below
     std::vector<std::pair<unsigned, std::string>> candidates_;
