@@ -36,9 +36,13 @@ protected:
     }
     void startGateway(std::vector<std::string> extra = {})
     {
-        std::vector<std::string> argv{std::string(KEVRA_BIN_DIR) + "/kevra-gateway", "--recorder",
+        std::vector<std::string> argv{std::string(KEVRA_BIN_DIR) + "/kevra-gateway",
+                                      "--recorder",
                                       "r=127.0.0.1:" + std::to_string(recorder->port()),
-                                      "--rtsp-port", "0", "--http-port", "0"};
+                                      "--rtsp-port",
+                                      "0",
+                                      "--http-port",
+                                      "0"};
         argv.insert(argv.end(), extra.begin(), extra.end());
         gateway = std::make_unique<ChildProcess>(argv);
         ASSERT_TRUE(gateway->start());
