@@ -11,12 +11,15 @@
 #include <vector>
 
 #include "CameraHub.h"
+#include "ConnectionLimits.h"
 #include "GatewayLog.h"
+#include "HttpServer.h"
 #include "RecorderLink.h"
 #include "RtspFront.h"
 #include "Secrets.h"
+#include "SnapshotService.h"
+#include "StatusService.h"
 #include "WebFront.h"
-#include "WebListener.h"
 
 namespace kevra::gateway {
 
@@ -56,14 +59,14 @@ void printUrls(const std::vector<std::unique_ptr<RecorderLink>>& links, const st
     std::fflush(stdout);
 }
 
-// The folder of this program, where the language files are installed beside it.
-std::string programDir()
+// The folder of the running executable (the language files are beside it).
+std::string executableDir()
 {
-    char buffer[4096];
-    ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    std::vector<char> buffer(4096);
+    ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
     if (n <= 0)
         return ".";
-    std::string path(buffer, size_t(n));
+    std::string path(buffer.data(), size_t(n));
     return path.substr(0, path.rfind('/'));
 }
 
@@ -109,7 +112,9 @@ int runGateway(const GatewayOptions& options)
     std::signal(SIGPIPE, SIG_IGN);
 
     NoPublisher none;
+    ConnectionLimits limits(options.maxClients, options.maxClientsPerAddress);
     std::unique_ptr<RtspFront> front;
+    std::unique_ptr<HttpServer> http;
     GMainContext* context = g_main_context_default();
     if (!options.listOnly) {
         RtspFront::Config config;
@@ -119,6 +124,8 @@ int runGateway(const GatewayOptions& options)
         config.credentials = secrets.rtsp;
         config.clientQueueBytes = uint64_t(options.clientQueueKb) * 1024;
         config.stats = options.stats;
+        config.limits = &limits;
+        config.requestTimeoutMs = options.requestTimeoutSeconds * 1000;
         front = std::make_unique<RtspFront>(config);
         std::string why = front->start(context);
         if (!why.empty()) {
@@ -128,30 +135,30 @@ int runGateway(const GatewayOptions& options)
         GatewayLog::line("listening on rtsp://" + urlHost(options.listen) + ":" +
                          std::to_string(front->boundPort()) +
                          (auth ? " (digest authentication)" : " (no authentication)"));
+        if (options.httpPort >= 0) {
+            HttpServer::Config hc;
+            hc.address = options.listen;
+            hc.port = options.httpPort;
+            hc.requireAuth = auth;
+            hc.credentials = secrets.rtsp;
+            hc.requestTimeoutMs = options.requestTimeoutSeconds * 1000;
+            hc.maxHeaderBytes = options.maxHeaderKb * 1024;
+            hc.maxBodyBytes = options.maxBodyKb * 1024;
+            http = std::make_unique<HttpServer>(hc, limits);
+            why = http->start(context);
+            if (!why.empty()) {
+                std::fprintf(stderr, "kevra-gateway: %s\n", why.c_str());
+                return 1;
+            }
+            GatewayLog::line(
+                "listening on http://" + urlHost(options.listen) + ":" +
+                std::to_string(http->boundPort()) +
+                (auth ? " (digest authentication beyond this machine)" : " (no authentication)"));
+        }
     }
 
     std::vector<std::unique_ptr<RecorderLink>> links;
-    std::unique_ptr<WebListener> http;
     std::unique_ptr<WebFront> web;
-    if (!options.listOnly && options.httpPort >= 0) {
-        http = std::make_unique<WebListener>(auth, secrets.rtsp);
-        std::string why = http->start(options.listen, options.httpPort);
-        if (!why.empty()) {
-            std::fprintf(stderr, "kevra-gateway: %s\n", why.c_str());
-            return 1;
-        }
-        WebFront::Config config;
-        if (options.listen != "0.0.0.0" && options.listen != "::")
-            config.iceAddresses = {options.listen == "localhost" ? "127.0.0.1" : options.listen};
-        config.queueLimitBytes = uint64_t(options.clientQueueKb) * 1024;
-        config.languageDir = programDir();
-        web = std::make_unique<WebFront>(
-            config, [&links] { return webCameras(links); }, context);
-        web->addRoutes(http->server());
-        GatewayLog::line("live pages on http://" + urlHost(options.listen) + ":" +
-                         std::to_string(http->boundPort()) + "/view/NAME/N and /grid" +
-                         (auth ? " (digest authentication)" : " (no authentication)"));
-    }
     for (const RecorderAddress& r : options.recorders) {
         CameraPublisher& publisher = front ? static_cast<CameraPublisher&>(*front) : none;
         links.push_back(std::make_unique<RecorderLink>(
@@ -161,6 +168,26 @@ int runGateway(const GatewayOptions& options)
     for (auto& link : links)
         link->waitFirstList(kFirstListWaitMs);
     printUrls(links, urlHost(options.listen), front ? front->boundPort() : options.rtspPort);
+    std::unique_ptr<SnapshotService> snapshots;
+    std::unique_ptr<StatusService> pages;
+    if (http) {
+        snapshots = std::make_unique<SnapshotService>();
+        pages =
+            std::make_unique<StatusService>(links, front->boundPort(), *snapshots, executableDir());
+        pages->addRoutes(*http);
+        WebFront::Config config;
+        if (options.listen != "0.0.0.0" && options.listen != "::")
+            config.iceAddresses = {options.listen == "localhost" ? "127.0.0.1" : options.listen};
+        config.queueLimitBytes = uint64_t(options.clientQueueKb) * 1024;
+        config.languageDir = executableDir();
+        web = std::make_unique<WebFront>(
+            config, [&links] { return webCameras(links); }, context);
+        web->addRoutes(*http);
+        std::printf("http://%s:%d/\tstatus page (also /view/NAME/N and /grid live in a browser, "
+                    "/api/cameras, /api/recorders, /metrics, /snapshot/NAME/N.jpg)\n",
+                    urlHost(options.listen).c_str(), http->boundPort());
+        std::fflush(stdout);
+    }
 
     int status = 0;
     if (!options.listOnly) {
@@ -185,8 +212,10 @@ int runGateway(const GatewayOptions& options)
             if (link->cameras().empty())
                 status = 1;
     }
+    http.reset();   // no handler runs after this
     web.reset();
-    http.reset();
+    snapshots.reset();
+    pages.reset();
     for (auto& link : links)
         link->stop();
     links.clear();

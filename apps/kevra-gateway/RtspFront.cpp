@@ -6,6 +6,7 @@
 #include "AppsrcClient.h"
 #include "CameraHub.h"
 #include "GatewayLog.h"
+#include "RtspClientGuard.h"
 
 // A media factory per camera: it builds a client's pipeline once the camera's codec is known.
 struct KevraFactory {
@@ -303,6 +304,11 @@ void RtspFront::onClientConnected(GstRTSPServer*, GstRTSPClient* client, gpointe
     auto* label =
         new std::string("client " + std::to_string(number) + " (" + (ip ? ip : "?") + ")");
     g_object_set_data_full(G_OBJECT(client), kLabelKey, label, freeString);
+    if (!guardRtspClient(client, ip ? ip : "?", self->context_, self->config_.limits,
+                         self->config_.requestTimeoutMs)) {
+        GatewayLog::detail(*label + " refused: too many connections");
+        return;
+    }
     GatewayLog::line(*label + " connected");
     g_signal_connect(client, "closed", G_CALLBACK(+[](GstRTSPClient* c, gpointer) {
                          GatewayLog::line(labelOf(c) + " left");

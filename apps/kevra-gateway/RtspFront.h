@@ -15,6 +15,7 @@
 #include <string>
 
 #include "CameraPublisher.h"
+#include "ConnectionLimits.h"
 #include "DelayStats.h"
 #include "Secrets.h"
 
@@ -30,6 +31,8 @@ public:
         uint64_t clientQueueBytes = 8u << 20;
         int readyTimeoutMs = 8000;   // a first client waits this long for the first key frame
         bool stats = false;
+        ConnectionLimits* limits = nullptr;   // shared with the other ports; none: unbounded
+        int requestTimeoutMs = 10000;         // a new client must make a request within this
     };
 
     explicit RtspFront(Config config);

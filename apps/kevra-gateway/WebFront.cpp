@@ -17,23 +17,23 @@ struct WebFront::Viewer {
     std::string path;
     std::string who;
     bool transcoded = false;
-    SoupServerMessage* pending = nullptr;   // the WHEP request waiting for the answer (own ref)
+    std::shared_ptr<HttpExchange> pending;   // the WHEP request waiting for the answer
     guint timeout = 0;
 };
 
 namespace {
 
-void reply(SoupServerMessage* msg, int status, const std::string& type, const std::string& body)
+const std::vector<std::pair<std::string, std::string>> kNoStore{{"Cache-Control", "no-store"}};
+
+void reply(const std::shared_ptr<HttpExchange>& ex, int status, const std::string& type,
+           std::string body, std::vector<std::pair<std::string, std::string>> headers = kNoStore)
 {
-    soup_server_message_set_status(msg, guint(status), nullptr);
-    soup_message_headers_replace(soup_server_message_get_response_headers(msg), "Cache-Control",
-                                 "no-store");
-    soup_server_message_set_response(msg, type.c_str(), SOUP_MEMORY_COPY, body.data(), body.size());
+    ex->respond(status, type, std::move(body), std::move(headers));
 }
 
-void replyText(SoupServerMessage* msg, int status, const std::string& text)
+void replyText(const std::shared_ptr<HttpExchange>& ex, int status, const std::string& text)
 {
-    reply(msg, status, "text/plain; charset=utf-8", text + "\n");
+    reply(ex, status, "text/plain; charset=utf-8", text + "\n");
 }
 
 std::string jsonString(const std::string& s)
@@ -54,10 +54,9 @@ std::string jsonString(const std::string& s)
     return out + "\"";
 }
 
-std::string who(SoupServerMessage* msg)
+std::string who(const std::shared_ptr<HttpExchange>& ex)
 {
-    const char* host = soup_server_message_get_remote_host(msg);
-    return std::string("browser ") + (host ? host : "?");
+    return "browser " + ex->peer();
 }
 
 }   // namespace
@@ -97,11 +96,8 @@ WebFront::~WebFront()
     for (auto& [id, v] : peers_) {
         if (v->timeout)
             g_source_remove(v->timeout);
-        if (v->pending) {
+        if (v->pending)
             replyText(v->pending, 503, "the gateway is stopping");
-            soup_server_message_unpause(v->pending);
-            g_object_unref(v->pending);
-        }
     }
     peers_.clear();
     transcoders_.clear();
@@ -174,65 +170,51 @@ bool WebFront::findCamera(const std::string& path, Camera& out) const
     return false;
 }
 
-void WebFront::addRoutes(SoupServer* server)
+void WebFront::addRoutes(HttpServer& http)
 {
-    using Handler = void (WebFront::*)(SoupServerMessage*, const std::string&);
-    struct Route {
-        const char* prefix;
-        Handler handler;
-    };
-    static const Route kRoutes[] = {
-        {"/whep", &WebFront::onWhep},     {"/view", &WebFront::onPage},
+    using Handler = void (WebFront::*)(const Exchange&);
+    const std::pair<const char*, Handler> routes[] = {
+        {"/whep/", &WebFront::onWhep},    {"/view/", &WebFront::onPage},
         {"/grid", &WebFront::onPage},     {"/live.js", &WebFront::onPage},
-        {"/api/live", &WebFront::onLive}, {"/api/ptz", &WebFront::onPtz},
+        {"/api/live", &WebFront::onLive}, {"/api/live/", &WebFront::onLive},
+        {"/api/ptz/", &WebFront::onPtz},
     };
-    for (const Route& r : kRoutes) {
-        struct Bound {
-            WebFront* self;
-            Handler handler;
-        };
-        soup_server_add_handler(
-            server, r.prefix,
-            [](SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*, gpointer d) {
-                auto* b = static_cast<Bound*>(d);
-                (b->self->*(b->handler))(msg, path ? path : "");
-            },
-            new Bound{this, r.handler}, [](gpointer d) { delete static_cast<Bound*>(d); });
-    }
+    for (const auto& [path, handler] : routes)
+        http.route(path, [this, h = handler](const Exchange& ex) { (this->*h)(ex); });
 }
 
-void WebFront::onPage(SoupServerMessage* msg, const std::string& path)
+void WebFront::onPage(const Exchange& ex)
 {
-    if (std::strcmp(soup_server_message_get_method(msg), "GET") != 0) {
-        replyText(msg, 405, "GET only");
+    if (ex->method() != "GET") {
+        replyText(ex, 405, "GET only");
         return;
     }
-    const char* accept = soup_message_headers_get_one(soup_server_message_get_request_headers(msg),
-                                                      "Accept-Language");
-    std::string language = WebPages::languageFor(accept ? accept : "");
+    const std::string& path = ex->path();
+    std::string language = WebPages::languageFor(ex->header("accept-language"));
     if (path == "/live.js") {
-        reply(msg, 200, "text/javascript; charset=utf-8", WebPages::script());
+        reply(ex, 200, "text/javascript; charset=utf-8", WebPages::script());
         return;
     }
     if (path == "/grid") {
-        reply(msg, 200, "text/html; charset=utf-8", WebPages::grid(config_.languageDir, language));
+        reply(ex, 200, "text/html; charset=utf-8", WebPages::grid(config_.languageDir, language));
         return;
     }
     std::string cam = cameraPath(path, "/view");
     Camera found;
     if (cam.empty() || !findCamera(cam, found)) {
-        replyText(msg, 404, "no such camera");
+        replyText(ex, 404, "no such camera");
         return;
     }
-    reply(msg, 200, "text/html; charset=utf-8",
+    reply(ex, 200, "text/html; charset=utf-8",
           WebPages::view(config_.languageDir, language, found.path, found.name));
 }
 
-void WebFront::onLive(SoupServerMessage* msg, const std::string& path)
+void WebFront::onLive(const Exchange& ex)
 {
+    const std::string& path = ex->path();
     std::string one = path == "/api/live" ? "" : cameraPath(path, "/api/live");
     if (path != "/api/live" && one.empty()) {
-        replyText(msg, 404, "no such camera");
+        replyText(ex, 404, "no such camera");
         return;
     }
     std::string body = "[";
@@ -248,54 +230,53 @@ void WebFront::onLive(SoupServerMessage* msg, const std::string& path)
     }
     body += "]";
     if (!one.empty() && first) {
-        replyText(msg, 404, "no such camera");
+        replyText(ex, 404, "no such camera");
         return;
     }
-    reply(msg, 200, "application/json", body);
+    reply(ex, 200, "application/json", body);
 }
 
-void WebFront::onPtz(SoupServerMessage* msg, const std::string& path)
+void WebFront::onPtz(const Exchange& ex)
 {
-    if (std::strcmp(soup_server_message_get_method(msg), "POST") != 0) {
-        replyText(msg, 405, "POST only");
+    if (ex->method() != "POST") {
+        replyText(ex, 405, "POST only");
         return;
     }
     Camera cam;
-    std::string camPath = cameraPath(path, "/api/ptz");
+    std::string camPath = cameraPath(ex->path(), "/api/ptz");
     if (camPath.empty() || !findCamera(camPath, cam)) {
-        replyText(msg, 404, "no such camera");
+        replyText(ex, 404, "no such camera");
         return;
     }
-    SoupMessageBody* body = soup_server_message_get_request_body(msg);
-    if (!body || body->length > 1024) {
-        replyText(msg, 400, "action=NAME&state=start|stop");
+    if (ex->body().size() > 1024) {
+        replyText(ex, 400, "action=NAME&state=start|stop");
         return;
     }
-    std::string form(body->data ? body->data : "", size_t(body->length));
-    GHashTable* fields = soup_form_decode(form.c_str());
+    GHashTable* fields = soup_form_decode(ex->body().c_str());
     const char* action = static_cast<const char*>(g_hash_table_lookup(fields, "action"));
     const char* state = static_cast<const char*>(g_hash_table_lookup(fields, "state"));
     int code = ptzCode(action ? action : "");
     std::string s = state ? state : "";
     g_hash_table_destroy(fields);
     if ((code < 0 && s != "stop") || (s != "start" && s != "stop")) {
-        replyText(msg, 400, "action=NAME&state=start|stop");
+        replyText(ex, 400, "action=NAME&state=start|stop");
         return;
     }
     if (s == "stop") {
         mover_.stop(cam.path);
     } else if (!cam.recorderUp) {
-        replyText(msg, 503, "the recorder is not connected");
+        replyText(ex, 503, "the recorder is not connected");
         return;
     } else {
         mover_.move(cam.path, code, PtzMover::kDefaultTimeoutMs, cam.ptz);
     }
-    reply(msg, 204, "text/plain", "");
+    reply(ex, 204, "text/plain", "");
 }
 
-void WebFront::onWhep(SoupServerMessage* msg, const std::string& path)
+void WebFront::onWhep(const Exchange& ex)
 {
-    const std::string method = soup_server_message_get_method(msg);
+    const std::string& method = ex->method();
+    const std::string& path = ex->path();
     if (method == "DELETE") {
         // Location: /whep/NAME/N/ID
         size_t slash = path.rfind('/');
@@ -305,56 +286,52 @@ void WebFront::onWhep(SoupServerMessage* msg, const std::string& path)
                      ? std::atoi(idText.c_str())
                      : 0;
         auto it = peers_.find(id);
-        if (it == peers_.end() || it->second->path + "/" + idText != path.substr(5)) {
-            replyText(msg, 404, "no such viewer");
+        if (it == peers_.end() || "/whep" + it->second->path + "/" + idText != path) {
+            replyText(ex, 404, "no such viewer");
             return;
         }
         endViewer(id, "closed by the page");
-        reply(msg, 200, "text/plain", "");
+        reply(ex, 200, "text/plain", "");
         return;
     }
     if (method == "OPTIONS") {
-        soup_message_headers_replace(soup_server_message_get_response_headers(msg), "Accept-Post",
-                                     "application/sdp");
-        reply(msg, 204, "text/plain", "");
+        reply(ex, 204, "text/plain", "", {{"Accept-Post", "application/sdp"}});
         return;
     }
     if (method == "PATCH") {
-        replyText(msg, 405, "no trickle ICE: the answer carries every candidate");
+        replyText(ex, 405, "no trickle ICE: the answer carries every candidate");
         return;
     }
     if (method != "POST") {
-        replyText(msg, 405, "POST an SDP offer");
+        replyText(ex, 405, "POST an SDP offer");
         return;
     }
     std::string camPath = cameraPath(path, "/whep");
     Camera cam;
     if (camPath.empty() || !findCamera(camPath, cam)) {
-        replyText(msg, 404, "no such camera");
+        replyText(ex, 404, "no such camera");
         return;
     }
-    const char* type = soup_message_headers_get_content_type(
-        soup_server_message_get_request_headers(msg), nullptr);
-    SoupMessageBody* body = soup_server_message_get_request_body(msg);
-    if (!type || g_ascii_strcasecmp(type, "application/sdp") != 0) {
-        replyText(msg, 415, "the offer goes as application/sdp");
+    std::string type = ex->header("content-type");
+    type = type.substr(0, type.find(';'));
+    if (g_ascii_strcasecmp(type.c_str(), "application/sdp") != 0) {
+        replyText(ex, 415, "the offer goes as application/sdp");
         return;
     }
-    if (!body || body->length == 0 || size_t(body->length) > WebrtcPeer::kMaxOfferBytes) {
-        replyText(msg, 400, "an SDP offer of at most 64 KB");
+    if (ex->body().empty() || ex->body().size() > WebrtcPeer::kMaxOfferBytes) {
+        replyText(ex, 400, "an SDP offer of at most 64 KB");
         return;
     }
     if (int(peers_.size()) >= config_.maxViewers) {
-        replyText(msg, 503, "too many browser viewers");
+        replyText(ex, 503, "too many browser viewers");
         return;
     }
     const int id = nextId_++;
     auto viewer = std::make_unique<Viewer>();
     viewer->path = cam.path;
-    viewer->who = who(msg) + ", " + cam.path;
-    viewer->pending = SOUP_SERVER_MESSAGE(g_object_ref(msg));
-    soup_server_message_pause(msg);
-    std::string offer(body->data, size_t(body->length));
+    viewer->who = who(ex) + ", " + cam.path;
+    viewer->pending = ex;
+    std::string offer = ex->body();
     auto* raw = viewer.get();
     peers_[id] = std::move(viewer);
     raw->timeout = g_timeout_add_full(
@@ -441,7 +418,7 @@ void WebFront::answered(int id, const std::string& sdp, const std::string& why)
     if (it == peers_.end() || !it->second->pending)
         return;
     Viewer& v = *it->second;
-    SoupServerMessage* msg = v.pending;
+    std::shared_ptr<HttpExchange> ex = std::move(v.pending);
     v.pending = nullptr;
     if (v.timeout) {
         g_source_remove(v.timeout);
@@ -449,18 +426,12 @@ void WebFront::answered(int id, const std::string& sdp, const std::string& why)
     }
     if (sdp.empty()) {
         GatewayLog::line(v.who + ": refused (" + why + ")");
-        replyText(msg, why.find("offer") != std::string::npos ? 406 : 503, why);
-        soup_server_message_unpause(msg);
-        g_object_unref(msg);
+        replyText(ex, why.find("offer") != std::string::npos ? 406 : 503, why);
         endViewer(id, "");
         return;
     }
     std::string location = "/whep" + v.path + "/" + std::to_string(id);
-    soup_message_headers_replace(soup_server_message_get_response_headers(msg), "Location",
-                                 location.c_str());
-    reply(msg, 201, "application/sdp", sdp);
-    soup_server_message_unpause(msg);
-    g_object_unref(msg);
+    reply(ex, 201, "application/sdp", sdp, {{"Location", location}, {"Cache-Control", "no-store"}});
     GatewayLog::line(v.who + ": browser viewer " + std::to_string(id) + " connecting" +
                      (v.transcoded ? " (MPEG-4 encoded to H.264)" : ""));
 }
@@ -472,11 +443,8 @@ void WebFront::endViewer(int id, const std::string& why)
         return;
     std::unique_ptr<Viewer> v = std::move(it->second);
     peers_.erase(it);
-    if (v->pending) {
+    if (v->pending)
         replyText(v->pending, 503, why.empty() ? "ended" : why);
-        soup_server_message_unpause(v->pending);
-        g_object_unref(v->pending);
-    }
     if (v->timeout)
         g_source_remove(v->timeout);
     if (!why.empty())

@@ -4,11 +4,12 @@
 // button or key sends "start" again every few hundred milliseconds; the move ends at "stop" or
 // PtzMover's time-out when the page goes away). It keeps one WebrtcPeer per browser viewer and
 // one shared MPEG-4 -> H.264 encode per MPEG-4 camera while any browser watches it.
-// Routes are added to a libsoup server on the main thread's GLib main context; every handler,
+// Routes are added to the gateway's HTTP server on the main thread's GLib main context (who may
+// watch is the server's rule, as for the status page); every handler,
 // every peer and transcoder is made and destroyed there. Peers' events come from webrtcbin's
 // threads and are passed to the main context before they touch anything here.
 #pragma once
-#include <libsoup/soup.h>
+#include <glib.h>
 
 #include <functional>
 #include <map>
@@ -16,8 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "HttpServer.h"
 #include "PtzMover.h"
-#include "Secrets.h"
 
 namespace kevra::gateway {
 
@@ -52,8 +53,8 @@ public:
     WebFront(const WebFront&) = delete;
     WebFront& operator=(const WebFront&) = delete;
 
-    // Adds the routes (/whep, /view, /grid, /live.js, /api/live, /api/ptz) to `server`.
-    void addRoutes(SoupServer* server);
+    // Adds the routes (/whep/, /view/, /grid, /live.js, /api/live, /api/ptz/) to `http`.
+    void addRoutes(HttpServer& http);
     int viewerCount() const { return int(peers_.size()); }
 
     // PTZ action names of the page and the recorder's codes (-1: unknown). Public for tests.
@@ -64,10 +65,11 @@ public:
 private:
     struct Viewer;
     struct Pending;
-    void onWhep(SoupServerMessage* msg, const std::string& path);
-    void onPage(SoupServerMessage* msg, const std::string& path);
-    void onLive(SoupServerMessage* msg, const std::string& path);
-    void onPtz(SoupServerMessage* msg, const std::string& path);
+    using Exchange = std::shared_ptr<HttpExchange>;
+    void onWhep(const Exchange& ex);
+    void onPage(const Exchange& ex);
+    void onLive(const Exchange& ex);
+    void onPtz(const Exchange& ex);
     bool findCamera(const std::string& path, Camera& out) const;
     void answered(int id, const std::string& sdp, const std::string& why);
     void endViewer(int id, const std::string& why);

@@ -74,9 +74,8 @@ class Browser(unittest.TestCase):
         cls.gateway = Process([f"{BIN}/kevra-gateway", "--recorder", f"r=127.0.0.1:{cls.port}",
                                "--recorder", f"m=127.0.0.1:{mpeg4_port}", "--rtsp-port", "0",
                                "--http-port", "0", "--idle-close", "2"], f"{cls.dir}/gateway.log")
-        line = wait(lambda: next((l for l in cls.gateway.text().splitlines() if "live pages on" in l), ""))
-        cls.base = line.split("live pages on ")[1].split("/view")[0]
-        wait(lambda: "rtsp://" in cls.gateway.text().split("live pages")[-1])
+        line = wait(lambda: next((l for l in cls.gateway.text().splitlines() if "\tstatus page" in l), ""))
+        cls.base = line.split("\t")[0].rstrip("/")
         options = Options()
         for a in ["--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=360,640",
                   "--autoplay-policy=no-user-gesture-required"]:
@@ -111,6 +110,14 @@ class Browser(unittest.TestCase):
                 self.open(path)
                 self.assertColour(self.colour(), colour)
         self.assertIn("/m/1: H.264 encode for browsers started", self.gateway.text())
+
+    def test_status_page_thumbnail_opens_the_live_view(self):
+        self.browser.get(self.base + "/")
+        link = wait(lambda: self.browser.find_elements("css selector", 'a[href="/view/r/2"]'))
+        self.assertTrue(link)
+        link[0].click()
+        self.assertTrue(wait(lambda: self.state() == "playing", 15))
+        self.assertColour(self.colour(), GREEN)
 
     def test_held_arrow_key_steps_the_camera_and_release_stops_it(self):
         self.open("/view/r/1")
