@@ -12,8 +12,11 @@
 
 #include "CameraHub.h"
 #include "ConnectionLimits.h"
+#include "DiscoveryResponder.h"
 #include "GatewayLog.h"
 #include "HttpServer.h"
+#include "OnvifFront.h"
+#include "OnvifService.h"
 #include "RecorderLink.h"
 #include "RtspFront.h"
 #include "Secrets.h"
@@ -43,18 +46,26 @@ std::string urlHost(const std::string& listen)
     return listen;
 }
 
+// With ONVIF, each line ends in the camera's ONVIF device address.
 void printUrls(const std::vector<std::unique_ptr<RecorderLink>>& links, const std::string& host,
-               int port)
+               int port, const std::vector<int>& onvifPorts)
 {
+    size_t k = 0;
     for (const auto& link : links) {
         auto cams = link->cameras();
         if (cams.empty())
             std::printf("# recorder %s (%s:%d): no cameras known yet\n",
                         link->address().name.c_str(), link->address().host.c_str(),
                         link->address().port);
-        for (const auto& cam : cams)
-            std::printf("rtsp://%s:%d%s\t%s\n", host.c_str(), port, cam.path.c_str(),
-                        cam.name.c_str());
+        for (const auto& cam : cams) {
+            std::string onvif = k < onvifPorts.size()
+                                    ? "\thttp://" + host + ":" + std::to_string(onvifPorts[k]) +
+                                          "/onvif/device_service"
+                                    : "";
+            ++k;
+            std::printf("rtsp://%s:%d%s\t%s%s\n", host.c_str(), port, cam.path.c_str(),
+                        cam.name.c_str(), onvif.c_str());
+        }
     }
     std::fflush(stdout);
 }
@@ -167,7 +178,66 @@ int runGateway(const GatewayOptions& options)
     }
     for (auto& link : links)
         link->waitFirstList(kFirstListWaitMs);
-    printUrls(links, urlHost(options.listen), front ? front->boundPort() : options.rtspPort);
+
+    // ONVIF: one device per camera of the list as printed now.
+    std::unique_ptr<OnvifService> onvif;
+    std::unique_ptr<OnvifFront> onvifFront;
+    std::unique_ptr<DiscoveryResponder> discovery;
+    std::vector<std::shared_ptr<CameraHub>> hubs;
+    if (!options.listOnly && !options.noOnvif) {
+        OnvifService::Config config;
+        for (auto& link : links)
+            for (const auto& cam : link->cameras()) {
+                OnvifCamera c;
+                c.recorder = link->address().name;
+                c.number = cam.hub->channel() + 1;
+                c.channel = cam.hub->channel();
+                c.name = cam.name;
+                c.rtspPath = cam.path;
+                c.deriveIdentity();
+                config.cameras.push_back(c);
+                config.ptz.push_back(link.get());
+                hubs.push_back(cam.hub);
+            }
+        config.listenHost = urlHost(options.listen);
+        config.rtspPort = front->boundPort();
+        config.requireAuth = auth;
+        config.credentials = secrets.rtsp;
+        config.facts = [&hubs](int camera) { return hubs[size_t(camera)]->facts(); };
+        auto cameras = config.cameras;
+        onvif = std::make_unique<OnvifService>(std::move(config));
+        OnvifFront::Config frontConfig;
+        frontConfig.address = options.listen;
+        frontConfig.basePort = options.onvifPort;
+        frontConfig.requireAuth = auth;
+        frontConfig.credentials = secrets.rtsp;
+        onvifFront = std::make_unique<OnvifFront>(*onvif, frontConfig);
+        std::string why = cameras.empty() ? "" : onvifFront->start(context);
+        if (!why.empty()) {
+            std::fprintf(stderr, "kevra-gateway: %s\n", why.c_str());
+            for (auto& link : links)
+                link->stop();
+            return 1;
+        }
+        for (size_t i = 0; i < cameras.size(); ++i)
+            cameras[i].port = onvifFront->ports()[i];
+        onvif->setPorts(onvifFront->ports());
+        if (!cameras.empty()) {
+            GatewayLog::line("ONVIF devices on ports " + std::to_string(cameras.front().port) +
+                             "-" + std::to_string(cameras.back().port) +
+                             (auth ? " (WS-UsernameToken or HTTP digest)" : ""));
+            discovery = std::make_unique<DiscoveryResponder>(cameras, options.listen,
+                                                             options.discoveryPort);
+            why = discovery->start(context);
+            if (why.empty())
+                GatewayLog::line("WS-Discovery on UDP port " +
+                                 std::to_string(discovery->boundPort()));
+            else
+                GatewayLog::line("no WS-Discovery: " + why);
+        }
+    }
+    printUrls(links, urlHost(options.listen), front ? front->boundPort() : options.rtspPort,
+              onvifFront ? onvifFront->ports() : std::vector<int>{});
     std::unique_ptr<SnapshotService> snapshots;
     std::unique_ptr<StatusService> pages;
     if (http) {
@@ -202,7 +272,8 @@ int runGateway(const GatewayOptions& options)
         GatewayLog::line("stopping");
         g_source_remove(term);
         g_source_remove(interrupt);
-        web.reset();
+        if (discovery)
+            discovery->stop();   // Bye
         front->closeAllClients();
         // Let the closed clients' sessions and pipelines wind down.
         while (g_main_context_iteration(context, FALSE)) {}
@@ -212,10 +283,14 @@ int runGateway(const GatewayOptions& options)
             if (link->cameras().empty())
                 status = 1;
     }
-    http.reset();   // no handler runs after this
+    // The web side answers its waiting requests as it goes; no handler runs after the server.
     web.reset();
+    http.reset();
     snapshots.reset();
     pages.reset();
+    discovery.reset();
+    onvifFront.reset();
+    onvif.reset();
     for (auto& link : links)
         link->stop();
     links.clear();

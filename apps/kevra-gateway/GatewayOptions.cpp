@@ -25,6 +25,10 @@ const char* const kGatewayUsage =
     "  --request-timeout SECONDS  a connection must complete a request within this (default 10)\n"
     "  --max-header-kb KB         HTTP request line and headers (default 16)\n"
     "  --max-body-kb KB           HTTP request body (default 64)\n"
+    "  --onvif-port N             camera k of the list is an ONVIF device at port N + k - 1\n"
+    "                             (default 8100; 0 = any free ports, printed)\n"
+    "  --no-onvif                 no ONVIF devices and no WS-Discovery answers\n"
+    "  --discovery-port N         WS-Discovery port (default 3702)\n"
     "  --list                     log in, print every URL with its camera's name, and end\n"
     "  --stats                    print the delay the gateway adds at exit\n"
     "  --verbose                  log every step\n";
@@ -94,18 +98,21 @@ std::string parseGatewayOptions(int argc, char** argv, GatewayOptions& o)
             o.httpPort = -1;
             continue;
         }
-        if (a == "--no-auth" || a == "--list" || a == "--verbose" || a == "--stats") {
-            (a == "--no-auth" ? o.noAuth
-             : a == "--list"  ? o.listOnly
-             : a == "--stats" ? o.stats
-                              : o.verbose) = true;
+        if (a == "--no-auth" || a == "--list" || a == "--verbose" || a == "--stats" ||
+            a == "--no-onvif") {
+            (a == "--no-auth"    ? o.noAuth
+             : a == "--list"     ? o.listOnly
+             : a == "--stats"    ? o.stats
+             : a == "--no-onvif" ? o.noOnvif
+                                 : o.verbose) = true;
             continue;
         }
         bool takesValue = a == "--recorder" || a == "--rtsp-port" || a == "--listen" ||
                           a == "--secrets" || a == "--idle-close" || a == "--client-queue" ||
                           a == "--http-port" || a == "--max-clients" ||
                           a == "--max-clients-per-address" || a == "--request-timeout" ||
-                          a == "--max-header-kb" || a == "--max-body-kb";
+                          a == "--max-header-kb" || a == "--max-body-kb" || a == "--onvif-port" ||
+                          a == "--discovery-port";
         if (!takesValue)
             return "unknown option '" + a + "' (try --help)";
         if (i + 1 >= argc)
@@ -122,7 +129,8 @@ std::string parseGatewayOptions(int argc, char** argv, GatewayOptions& o)
             o.recorders.push_back(r);
         } else if (a == "--rtsp-port") {
             if (!wholeNumber(v, 0, 65535, o.rtspPort))
-                return "--rtsp-port must be a whole number from 0 (any free port) to 65535, not '" +
+                return "--rtsp-port must be a whole number from 0 (any free port) to 65535, "
+                       "not '" +
                        v + "'";
         } else if (a == "--listen") {
             if (v.empty())
@@ -130,7 +138,8 @@ std::string parseGatewayOptions(int argc, char** argv, GatewayOptions& o)
             o.listen = v;
         } else if (a == "--http-port") {
             if (!wholeNumber(v, 0, 65535, o.httpPort))
-                return "--http-port must be a whole number from 0 (any free port) to 65535, not '" +
+                return "--http-port must be a whole number from 0 (any free port) to 65535, "
+                       "not '" +
                        v + "'";
         } else if (a == "--max-clients" || a == "--max-clients-per-address") {
             if (!wholeNumber(v, 1, 100000,
@@ -138,7 +147,8 @@ std::string parseGatewayOptions(int argc, char** argv, GatewayOptions& o)
                 return a + " must be a whole number from 1 to 100000, not '" + v + "'";
         } else if (a == "--request-timeout") {
             if (!wholeNumber(v, 1, 3600, o.requestTimeoutSeconds))
-                return "--request-timeout must be a whole number of seconds from 1 to 3600, not '" +
+                return "--request-timeout must be a whole number of seconds from 1 to 3600, "
+                       "not '" +
                        v + "'";
         } else if (a == "--max-header-kb" || a == "--max-body-kb") {
             if (!wholeNumber(v, 1, 65536, a == "--max-header-kb" ? o.maxHeaderKb : o.maxBodyKb))
@@ -148,6 +158,10 @@ std::string parseGatewayOptions(int argc, char** argv, GatewayOptions& o)
         } else if (a == "--idle-close") {
             if (!wholeNumber(v, 0, 3600, o.idleCloseSeconds))
                 return "--idle-close must be a whole number of seconds from 0 to 3600, not '" + v +
+                       "'";
+        } else if (a == "--onvif-port" || a == "--discovery-port") {
+            if (!wholeNumber(v, 0, 65535, a == "--onvif-port" ? o.onvifPort : o.discoveryPort))
+                return a + " must be a whole number from 0 (any free port) to 65535, not '" + v +
                        "'";
         } else if (a == "--client-queue") {
             if (!wholeNumber(v, 64, 1048576, o.clientQueueKb))

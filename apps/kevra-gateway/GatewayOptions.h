@@ -32,6 +32,9 @@ struct GatewayOptions {
                                       // after the previous answer)
     int maxHeaderKb = 16;             // HTTP request line and headers
     int maxBodyKb = 64;               // HTTP request body
+    int onvifPort = 8100;             // camera k's ONVIF device at onvifPort + k - 1; 0 = any free
+    bool noOnvif = false;             // --no-onvif: no ONVIF devices and no discovery
+    int discoveryPort = 3702;         // WS-Discovery; 0 = any free (tests)
     bool help = false;
 };
 

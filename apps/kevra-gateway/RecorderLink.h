@@ -19,6 +19,7 @@
 
 #include "CameraPublisher.h"
 #include "GatewayOptions.h"
+#include "PtzSink.h"
 #include "Secrets.h"
 #include "app/Reconnector.h"
 #include "device/DeviceEvents.h"
@@ -31,7 +32,7 @@ namespace kevra::gateway {
 
 class CameraHub;
 
-class RecorderLink : public DeviceEvents {
+class RecorderLink : public DeviceEvents, public PtzSink {
 public:
     static constexpr int kLoginTimeoutMs = 10000;
     static constexpr int kStepMs = 20;
@@ -58,9 +59,6 @@ public:
     const RecorderAddress& address() const { return address_; }
     // True while logged in (any thread).
     bool up() const { return up_; }
-    // Sends one PTZ step to camera `channel` (0-based) if the recorder is up (any thread;
-    // queued for the control thread).
-    void ptz(int channel, int code);
 
     // The link as the status page, API and metrics show it (any thread; a copy).
     struct Status {
@@ -80,6 +78,11 @@ public:
     void onChannel(int channel, int code) override;
     void onConnectionLost() override;
     void onChannelClosed(int channel) override;
+
+    // PtzSink (any thread): one step for the camera on `channel`, queued for the control
+    // thread. A camera nobody watches has its channel opened for the step (the recorder takes
+    // PTZ commands only for channels with a media connection) and kept for the idle time.
+    void ptz(int channel, int code) override;
 
 private:
     struct Event {

@@ -73,7 +73,7 @@ class Browser(unittest.TestCase):
         wait(lambda: "listening" in cls.recorder.text())
         cls.gateway = Process([f"{BIN}/kevra-gateway", "--recorder", f"r=127.0.0.1:{cls.port}",
                                "--recorder", f"m=127.0.0.1:{mpeg4_port}", "--rtsp-port", "0",
-                               "--http-port", "0", "--idle-close", "2"], f"{cls.dir}/gateway.log")
+                               "--http-port", "0", "--no-onvif", "--idle-close", "2"], f"{cls.dir}/gateway.log")
         line = wait(lambda: next((l for l in cls.gateway.text().splitlines() if "\tstatus page" in l), ""))
         cls.base = line.split("\t")[0].rstrip("/")
         options = Options()
