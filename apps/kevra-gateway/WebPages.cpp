@@ -24,7 +24,7 @@ html,body{margin:0;height:100%;background:#111;color:#eee;font:15px system-ui,sa
 body{display:flex;flex-direction:column}
 #stage{position:relative;flex:1;min-height:0;background:#000}
 video{width:100%;height:100%;object-fit:contain;display:block}
-.stalled video{filter:grayscale(1) brightness(.55)}
+.stalled video,.lost video{filter:grayscale(1) brightness(.55)}
 #bar{position:absolute;top:0;left:0;right:0;display:flex;align-items:center;gap:.6em;
  padding:.4em .6em;background:linear-gradient(#000a,#0000)}
 #name{font-weight:600;white-space:nowrap;overflow:hidden;text-overflow:ellipsis}
@@ -76,7 +76,7 @@ html,body{margin:0;height:100%;background:#111;color:#eee;font:14px system-ui,sa
 #grid{display:grid;grid-template-columns:1fr 1fr;grid-template-rows:1fr 1fr;gap:3px;height:100%}
 .tile{position:relative;background:#000;min-height:0}
 .tile video{width:100%;height:100%;object-fit:contain;display:block;cursor:pointer}
-.stalled video{filter:grayscale(1) brightness(.55)}
+.stalled video,.lost video{filter:grayscale(1) brightness(.55)}
 .bar{position:absolute;top:0;left:0;right:0;display:flex;gap:.4em;align-items:center;
  padding:.25em .4em;background:linear-gradient(#000a,#0000)}
 .state{flex:1;opacity:.85;white-space:nowrap;overflow:hidden;text-overflow:ellipsis}
