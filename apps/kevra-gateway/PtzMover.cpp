@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <vector>
 
 #include "common/Clock.h"
@@ -30,9 +31,9 @@ void PtzMover::move(const std::string& key, int code, uint64_t timeoutMs, Send s
         std::lock_guard<std::mutex> lock(mutex_);
         Move& m = moves_[key];
         m.endMs = now + std::min(timeoutMs, kMaxTimeoutMs);
-        if (m.hold.held() && m.hold.code() == code)
+        if (m.hold.held() && m.hold.code() == PtzCode(code))
             return;
-        m.hold.press(1, code, now);
+        m.hold.press(1, PtzCode(code), now);
         m.send = std::move(send);
         first = m.send;
     }
@@ -72,9 +73,8 @@ void PtzMover::run()
                 it = moves_.erase(it);
                 continue;
             }
-            int code = m.hold.due(now);
-            if (code >= 0)
-                due.emplace_back(m.send, code);
+            if (std::optional<PtzCode> code = m.hold.due(now))
+                due.emplace_back(m.send, int(*code));
             next = std::min(next, m.endMs);
             ++it;
         }

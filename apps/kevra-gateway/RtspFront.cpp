@@ -1,5 +1,6 @@
 #include "RtspFront.h"
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,28 @@ constexpr const char* kCodecKey = "kevra-codec";
 constexpr const char* kClientKey = "kevra-client";
 constexpr const char* kLabelKey = "kevra-label";
 constexpr const char* kPathKey = "kevra-path";
+constexpr const char* kAddressKey = "kevra-address";
+constexpr const char* kChallengedKey = "kevra-challenged";   // asked for credentials, none came
+
+// Clients a media server reconnects at once (hundreds of cameras after a restart) all wait in
+// the kernel's accept queue rather than in TCP's one-second retry of a dropped connect. The
+// kernel caps it at net.core.somaxconn.
+constexpr int kListenBacklog = 1024;
+
+// The methods an OPTIONS reply lists, without those for publishing a stream (ANNOUNCE, RECORD),
+// which this server never accepts.
+std::string withoutPublishing(const std::string& methods)
+{
+    std::istringstream in(methods);
+    std::string method, out;
+    while (std::getline(in, method, ',')) {
+        method.erase(0, method.find_first_not_of(' '));
+        if (method.empty() || method == "ANNOUNCE" || method == "RECORD")
+            continue;
+        out += (out.empty() ? "" : ", ") + method;
+    }
+    return out;
+}
 
 // The client's own pipeline. No transcoding, and no parser either: the frames come whole
 // (one access unit per buffer) with their parameter sets in band before every key frame, and
@@ -107,6 +130,53 @@ GstRTSPFilterResult pickAll(GstRTSPServer*, GstRTSPClient*, gpointer)
 }
 
 }   // namespace
+// Every reply a client gets passes here (its thread) before it is sent.
+void RtspFront::onSendMessage(GstRTSPClient* client, GstRTSPContext* ctx, GstRTSPMessage* message,
+                              gpointer data)
+{
+    if (!message || gst_rtsp_message_get_type(message) != GST_RTSP_MESSAGE_RESPONSE)
+        return;
+    GstRTSPStatusCode code = GST_RTSP_STS_OK;
+    if (gst_rtsp_message_parse_response(message, &code, nullptr, nullptr) != GST_RTSP_OK)
+        return;
+    GObject* object = G_OBJECT(client);
+    if (code == GST_RTSP_STS_OK && ctx && ctx->method == GST_RTSP_OPTIONS) {
+        gchar* methods = nullptr;
+        if (gst_rtsp_message_get_header(message, GST_RTSP_HDR_PUBLIC, &methods, 0) == GST_RTSP_OK) {
+            const std::string kept = withoutPublishing(methods);
+            gst_rtsp_message_remove_header(message, GST_RTSP_HDR_PUBLIC, -1);
+            gst_rtsp_message_add_header(message, GST_RTSP_HDR_PUBLIC, kept.c_str());
+        }
+    }
+    if (code < 300) {
+        g_object_set_data(object, kChallengedKey, nullptr);
+        return;
+    }
+    auto* self = static_cast<RtspFront*>(data);
+    auto* address = static_cast<std::string*>(g_object_get_data(object, kAddressKey));
+    if (!address)
+        return;
+    if (code == GST_RTSP_STS_UNAUTHORIZED) {
+        gchar* given = nullptr;
+        const bool offered = ctx && ctx->request &&
+                             gst_rtsp_message_get_header(ctx->request, GST_RTSP_HDR_AUTHORIZATION,
+                                                         &given, 0) == GST_RTSP_OK;
+        // A request without credentials gets the challenge every client expects first; it
+        // is a refusal only if the client leaves without answering it.
+        if (!offered) {
+            g_object_set_data(object, kChallengedKey, GINT_TO_POINTER(1));
+            return;
+        }
+        self->refusals_.note(*address, 401,
+                             labelOf(client) + ": refused, wrong user name or password (401)");
+    } else if (code == GST_RTSP_STS_NOT_FOUND) {
+        const std::string path =
+            ctx && ctx->uri && ctx->uri->abspath ? ctx->uri->abspath : std::string("?");
+        self->refusals_.note(*address, 404,
+                             labelOf(client) + ": refused, no camera at " + path + " (404)");
+    }
+}
+
 }   // namespace kevra::gateway
 
 using kevra::gateway::AppsrcClient;
@@ -206,11 +276,13 @@ RtspFront::RtspFront(Config config) : config_(std::move(config))
     server_ = gst_rtsp_server_new();
     gst_rtsp_server_set_address(server_, config_.address.c_str());
     gst_rtsp_server_set_service(server_, std::to_string(config_.port).c_str());
+    gst_rtsp_server_set_backlog(server_, kListenBacklog);
     // Each client is served on a thread of its own, so one waiting for a camera's first key
     // frame holds up nobody else.
     GstRTSPThreadPool* pool = gst_rtsp_server_get_thread_pool(server_);
     gst_rtsp_thread_pool_set_max_threads(pool, 64);
     g_object_unref(pool);
+    gst_rtsp_server_set_content_length_limit(server_, guint(config_.maxBodyBytes));
     mounts_ = gst_rtsp_server_get_mount_points(server_);
     if (config_.requireAuth) {
         GstRTSPAuth* auth = gst_rtsp_auth_new();
@@ -228,6 +300,7 @@ RtspFront::RtspFront(Config config) : config_(std::move(config))
 
 RtspFront::~RtspFront()
 {
+    gate_.reset();
     // A client thread may still be building a media (waiting for a first key frame).
     for (int i = 0; building_ > 0 && i < config_.readyTimeoutMs / 10 + 100; ++i)
         g_usleep(10000);
@@ -242,6 +315,19 @@ RtspFront::~RtspFront()
 std::string RtspFront::start(GMainContext* context)
 {
     context_ = context;
+    if (config_.limits) {
+        RequestGate::Config gate;
+        gate.address = config_.address;
+        gate.port = config_.port;
+        gate.maxHeaderBytes = config_.maxHeaderBytes;
+        gate.requestTimeoutMs = config_.requestTimeoutMs;
+        gate.refusal = "RTSP/1.0 400 Bad Request\r\nConnection: close\r\n\r\n";
+        gate.label = "RTSP";
+        gate_ = std::make_unique<RequestGate>(
+            gate, *config_.limits,
+            [this](GSocketConnection* stream, const std::string& ip) { handOver(stream, ip); });
+        return gate_->start(context_);
+    }
     GError* error = nullptr;
     source_ = gst_rtsp_server_create_source(server_, nullptr, &error);
     if (!source_) {
@@ -257,7 +343,24 @@ std::string RtspFront::start(GMainContext* context)
 
 int RtspFront::boundPort() const
 {
-    return gst_rtsp_server_get_bound_port(server_);
+    return gate_ ? gate_->boundPort() : gst_rtsp_server_get_bound_port(server_);
+}
+
+void RtspFront::handOver(GSocketConnection* stream, const std::string& ip)
+{
+    GSocket* socket = g_socket_connection_get_socket(stream);
+    GSocketAddress* remote = g_socket_connection_get_remote_address(stream, nullptr);
+    int port = remote && G_IS_INET_SOCKET_ADDRESS(remote)
+                   ? g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(remote))
+                   : 0;
+    if (remote)
+        g_object_unref(remote);
+    // The server announces the client (onClientConnected) before this returns; the stream is
+    // kept with the client there, since closing it would close the socket under the server.
+    handing_ = stream;
+    gst_rtsp_server_transfer_connection(server_, G_SOCKET(g_object_ref(socket)), ip.c_str(), port,
+                                        nullptr);
+    handing_ = nullptr;
 }
 
 void RtspFront::closeAllClients()
@@ -304,16 +407,31 @@ void RtspFront::onClientConnected(GstRTSPServer*, GstRTSPClient* client, gpointe
     auto* label =
         new std::string("client " + std::to_string(number) + " (" + (ip ? ip : "?") + ")");
     g_object_set_data_full(G_OBJECT(client), kLabelKey, label, freeString);
-    if (!guardRtspClient(client, ip ? ip : "?", self->context_, self->config_.limits,
+    g_object_set_data_full(G_OBJECT(client), kAddressKey, new std::string(ip ? ip : "?"),
+                           freeString);
+    if (self->handing_)
+        g_object_set_data_full(G_OBJECT(client), "kevra-stream", g_object_ref(self->handing_),
+                               g_object_unref);
+    // Connections through the gate are counted there.
+    if (!guardRtspClient(client, ip ? ip : "?", self->context_,
+                         self->gate_ ? nullptr : self->config_.limits,
                          self->config_.requestTimeoutMs)) {
         GatewayLog::detail(*label + " refused: too many connections");
         return;
     }
     GatewayLog::line(*label + " connected");
-    g_signal_connect(client, "closed", G_CALLBACK(+[](GstRTSPClient* c, gpointer) {
-                         GatewayLog::line(labelOf(c) + " left");
-                     }),
-                     nullptr);
+    g_signal_connect(client, "send-message", G_CALLBACK(onSendMessage), self);
+    g_signal_connect(
+        client, "closed", G_CALLBACK(+[](GstRTSPClient* c, gpointer data) {
+            if (g_object_get_data(G_OBJECT(c), kChallengedKey)) {
+                auto* address =
+                    static_cast<std::string*>(g_object_get_data(G_OBJECT(c), kAddressKey));
+                static_cast<RtspFront*>(data)->refusals_.note(
+                    *address, 401, labelOf(c) + ": refused, no user name and password given (401)");
+            }
+            GatewayLog::line(labelOf(c) + " left");
+        }),
+        self);
     g_signal_connect(
         client, "play-request", G_CALLBACK(+[](GstRTSPClient* c, GstRTSPContext* ctx, gpointer) {
             if (!ctx || !ctx->uri || !ctx->uri->abspath)

@@ -112,16 +112,20 @@ void Playback::show(const Shown& shown)
         singleStream_ = streamFor(shown.single, singleStreamNumber_);
     const int tileCountBefore = tileCount_;
     tileCount_ = count;
-    // A tile shown alone is a camera alone too.
-    const int tileNumber = count == 1 ? singleStreamNumber_ : tileStream_;
+    // A tile shown alone is a camera alone too, and so is a camera that records.
+    const auto number = [&](CameraId c, bool alone) {
+        return alone || std::find(shown.full.begin(), shown.full.end(), c) != shown.full.end()
+                   ? singleStreamNumber_
+                   : tileStream_;
+    };
     for (int p = 0; p < count; ++p)
-        if (shown.tiles[size_t(p)].valid())
-            tileStreams_[size_t(p)] = streamFor(shown.tiles[size_t(p)], tileNumber);
+        if (const CameraId c = shown.tiles[size_t(p)]; c.valid())
+            tileStreams_[size_t(p)] = streamFor(c, number(c, count == 1));
     for (CameraId c : shown.live) {
         if (c.valid() && c != shown.single &&
             std::find(shown.tiles.begin(), shown.tiles.begin() + count, c) ==
                 shown.tiles.begin() + count)
-            streamFor(c, tileStream_);   // hidden: ready to come back as a tile
+            streamFor(c, number(c, false));   // hidden: ready to come back as a tile
     }
 
     // A camera whose stream already shows pictures (opened ahead by a tour) replaces the one

@@ -47,6 +47,9 @@ public:
         CameraId single;
         int tileCount = 0;
         std::array<CameraId, TileGrid::kMaxTiles> tiles{};
+        // Cameras that stream the single-view number wherever they are (a recording is of the
+        // camera's single-view stream, also from a grid tile).
+        std::vector<CameraId> full;
     };
 
     // factory makes one camera's stream device (over its recorder's link; tests fake it).

@@ -107,6 +107,10 @@ ViewSettings ViewSettings::load(const std::u16string& file, const std::u16string
         if (ch != kNone)
             v.sources[size_t(i)] = std::move(source);
     }
+    int zoomed = kNone;
+    if (v.layout > 1 && parse(ProfileFile::ReadString(kSection, kZoomedKey, u"", path), zoomed) &&
+        zoomed >= 0 && zoomed < v.layout && v.tiles[size_t(zoomed)] != kNone)
+        v.zoomed = zoomed;
     return v;
 }
 
@@ -130,6 +134,10 @@ int ViewSettings::save(const std::u16string& path, const std::u16string& recorde
         else
             removed.push_back(sourceKey(i));
     }
+    if (view.layout > 1 && view.zoomed >= 0 && view.zoomed < view.layout)
+        values.emplace_back(kZoomedKey, ascii(std::to_string(view.zoomed)));
+    else
+        removed.push_back(kZoomedKey);
     return ProfileFile::UpdateSection(kSection, values, removed, path);
 }
 
