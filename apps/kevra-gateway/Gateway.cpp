@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -171,7 +172,6 @@ int runGateway(const GatewayOptions& options)
     }
 
     std::vector<std::unique_ptr<RecorderLink>> links;
-    std::unique_ptr<WebFront> web;
     for (const RecorderAddress& r : options.recorders) {
         CameraPublisher& publisher = front ? static_cast<CameraPublisher&>(*front) : none;
         links.push_back(std::make_unique<RecorderLink>(
@@ -206,14 +206,18 @@ int runGateway(const GatewayOptions& options)
         config.requireAuth = auth;
         config.credentials = secrets.rtsp;
         config.facts = [&hubs](int camera) { return hubs[size_t(camera)]->facts(); };
+        config.httpPort = http ? http->boundPort() : 0;   // snapshots
         auto cameras = config.cameras;
         onvif = std::make_unique<OnvifService>(std::move(config));
         OnvifFront::Config frontConfig;
-        frontConfig.address = options.listen;
+        frontConfig.http.address = options.listen;
+        frontConfig.http.requireAuth = auth;
+        frontConfig.http.credentials = secrets.rtsp;
+        frontConfig.http.requestTimeoutMs = options.requestTimeoutSeconds * 1000;
+        frontConfig.http.maxHeaderBytes = options.maxHeaderKb * 1024;
+        frontConfig.http.maxBodyBytes = options.maxBodyKb * 1024;
         frontConfig.basePort = options.onvifPort;
-        frontConfig.requireAuth = auth;
-        frontConfig.credentials = secrets.rtsp;
-        onvifFront = std::make_unique<OnvifFront>(*onvif, frontConfig);
+        onvifFront = std::make_unique<OnvifFront>(*onvif, frontConfig, limits);
         std::string why = cameras.empty() ? "" : onvifFront->start(context);
         if (!why.empty()) {
             std::fprintf(stderr, "kevra-gateway: %s\n", why.c_str());
@@ -225,9 +229,12 @@ int runGateway(const GatewayOptions& options)
             cameras[i].port = onvifFront->ports()[i];
         onvif->setPorts(onvifFront->ports());
         if (!cameras.empty()) {
-            GatewayLog::line("ONVIF devices on ports " + std::to_string(cameras.front().port) +
-                             "-" + std::to_string(cameras.back().port) +
-                             (auth ? " (WS-UsernameToken or HTTP digest)" : ""));
+            GatewayLog::line(
+                "ONVIF devices on " +
+                (options.onvifPort == 0 ? std::string("free ports (listed with the URLs)")
+                                        : "ports " + std::to_string(cameras.front().port) + "-" +
+                                              std::to_string(cameras.back().port)) +
+                (auth ? " (WS-UsernameToken or HTTP Digest beyond this machine)" : ""));
             discovery = std::make_unique<DiscoveryResponder>(cameras, options.listen,
                                                              options.discoveryPort);
             why = discovery->start(context);
@@ -242,11 +249,18 @@ int runGateway(const GatewayOptions& options)
               onvifFront ? onvifFront->ports() : std::vector<int>{});
     std::unique_ptr<SnapshotService> snapshots;
     std::unique_ptr<StatusService> pages;
+    std::unique_ptr<WebFront> web;
     if (http) {
         snapshots = std::make_unique<SnapshotService>();
         pages =
             std::make_unique<StatusService>(links, front->boundPort(), *snapshots, executableDir());
         pages->addRoutes(*http);
+        if (onvifFront) {
+            std::map<std::string, int> ports;
+            for (size_t i = 0; i < onvif->cameras().size(); ++i)
+                ports[onvif->cameras()[i].rtspPath] = onvifFront->ports()[i];
+            pages->setOnvifPorts(std::move(ports));
+        }
         WebFront::Config config;
         if (options.listen != "0.0.0.0" && options.listen != "::")
             config.iceAddresses = {options.listen == "localhost" ? "127.0.0.1" : options.listen};
@@ -285,14 +299,14 @@ int runGateway(const GatewayOptions& options)
             if (link->cameras().empty())
                 status = 1;
     }
+    discovery.reset();
+    onvifFront.reset();
+    onvif.reset();
     // The web side answers its waiting requests as it goes; no handler runs after the server.
     web.reset();
     http.reset();
     snapshots.reset();
     pages.reset();
-    discovery.reset();
-    onvifFront.reset();
-    onvif.reset();
     for (auto& link : links)
         link->stop();
     links.clear();

@@ -17,18 +17,18 @@ const char* const kGatewayUsage =
     "  --idle-close SECONDS       close a camera's recorder channel this long after its last\n"
     "                             client left (default 30)\n"
     "  --client-queue KB          drop a client whose unsent data exceeds this (default 4096)\n"
-    "  --http-port N              status page, live pages (WHEP), API, snapshots and metrics\n"
-    "                             over HTTP (default 8080; 0 = any free port, logged)\n"
+    "  --onvif-port N             camera k of the list is an ONVIF device at port N + k - 1\n"
+    "                             (default 8100; 0 = any free ports, printed)\n"
+    "  --no-onvif                 no ONVIF devices and no WS-Discovery answers\n"
+    "  --discovery-port N         WS-Discovery port (default 3702)\n"
+    "  --http-port N              status page, API, snapshots and metrics over HTTP (default\n"
+    "                             8080; 0 = any free port, logged)\n"
     "  --no-http                  no HTTP side\n"
     "  --max-clients N            client connections in all, RTSP and HTTP (default 256)\n"
     "  --max-clients-per-address N  client connections from one address (default 32)\n"
     "  --request-timeout SECONDS  a connection must complete a request within this (default 10)\n"
     "  --max-header-kb KB         a request's line and headers (default 16)\n"
     "  --max-body-kb KB           a request's body (default 64)\n"
-    "  --onvif-port N             camera k of the list is an ONVIF device at port N + k - 1\n"
-    "                             (default 8100; 0 = any free ports, printed)\n"
-    "  --no-onvif                 no ONVIF devices and no WS-Discovery answers\n"
-    "  --discovery-port N         WS-Discovery port (default 3702)\n"
     "  --list                     log in, print every URL with its camera's name, and end\n"
     "  --stats                    print the delay the gateway adds at exit\n"
     "  --verbose                  log every step\n";
@@ -129,8 +129,7 @@ std::string parseGatewayOptions(int argc, char** argv, GatewayOptions& o)
             o.recorders.push_back(r);
         } else if (a == "--rtsp-port") {
             if (!wholeNumber(v, 0, 65535, o.rtspPort))
-                return "--rtsp-port must be a whole number from 0 (any free port) to 65535, "
-                       "not '" +
+                return "--rtsp-port must be a whole number from 0 (any free port) to 65535, not '" +
                        v + "'";
         } else if (a == "--listen") {
             if (v.empty())
@@ -138,8 +137,7 @@ std::string parseGatewayOptions(int argc, char** argv, GatewayOptions& o)
             o.listen = v;
         } else if (a == "--http-port") {
             if (!wholeNumber(v, 0, 65535, o.httpPort))
-                return "--http-port must be a whole number from 0 (any free port) to 65535, "
-                       "not '" +
+                return "--http-port must be a whole number from 0 (any free port) to 65535, not '" +
                        v + "'";
         } else if (a == "--max-clients" || a == "--max-clients-per-address") {
             if (!wholeNumber(v, 1, 100000,
@@ -147,8 +145,7 @@ std::string parseGatewayOptions(int argc, char** argv, GatewayOptions& o)
                 return a + " must be a whole number from 1 to 100000, not '" + v + "'";
         } else if (a == "--request-timeout") {
             if (!wholeNumber(v, 1, 3600, o.requestTimeoutSeconds))
-                return "--request-timeout must be a whole number of seconds from 1 to 3600, "
-                       "not '" +
+                return "--request-timeout must be a whole number of seconds from 1 to 3600, not '" +
                        v + "'";
         } else if (a == "--max-header-kb" || a == "--max-body-kb") {
             if (!wholeNumber(v, 1, 65536, a == "--max-header-kb" ? o.maxHeaderKb : o.maxBodyKb))

@@ -1,33 +1,32 @@
-// The ONVIF side's transport: one HTTP port per camera on libsoup 3 (camera k of the printed
-// list at the base port + k - 1, or any free ports for base 0), SOAP requests handed to the
-// OnvifService with the address the client used and the HTTP Digest it gave, request bodies
-// bounded before they are read, and a timer on the same GLib main context that paces the PTZ
-// steps of moves under way.
+// The ONVIF side's transport: one HTTP port per camera (camera k of the printed list at the
+// base port + k - 1, or any free ports for base 0), each an HttpServer of the gateway's (so
+// connection limits, request deadlines and size bounds are those of its other ports) whose
+// /onvif/ paths go to the OnvifService with the address the client used and the HTTP Digest
+// it gave; and a timer on the same GLib main context that paces the PTZ steps under way.
 // The owner (main thread) calls start() and runs the main context; every callback runs there.
 #pragma once
-#include <libsoup/soup.h>
+#include <glib.h>
 
-#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "HttpServer.h"
 #include "OnvifService.h"
 
 namespace kevra::gateway {
 
+class ConnectionLimits;
+
 class OnvifFront {
 public:
-    static constexpr size_t kMaxBodyBytes = 64 * 1024;
-    static constexpr const char* kRealm = "KEVRA";
-
     struct Config {
-        std::string address = "127.0.0.1";
-        int basePort = 8100;   // 0: any free port per camera
-        bool requireAuth = false;
-        Credentials credentials;
+        HttpServer::Config http;   // address, auth, bounds; the port is set per camera
+        int basePort = 8100;       // 0: any free port per camera
     };
 
-    OnvifFront(OnvifService& service, Config config);
+    // `limits` is shared with the gateway's other ports and must outlive this.
+    OnvifFront(OnvifService& service, Config config, ConnectionLimits& limits);
     ~OnvifFront();
     OnvifFront(const OnvifFront&) = delete;
     OnvifFront& operator=(const OnvifFront&) = delete;
@@ -38,21 +37,16 @@ public:
     const std::vector<int>& ports() const { return ports_; }
 
 private:
-    static void onEarly(SoupServer*, SoupServerMessage* msg, const char*, GHashTable*,
-                        gpointer self);
-    static void onRequest(SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*,
-                          gpointer self);
-    void respond(SoupServerMessage* msg, const char* path);
+    void respond(int camera, const std::shared_ptr<HttpExchange>& exchange);
     void schedule();
 
     OnvifService& service_;
     Config config_;
+    ConnectionLimits& limits_;
     GMainContext* context_ = nullptr;
-    SoupServer* server_ = nullptr;
-    SoupAuthDomain* digest_ = nullptr;
+    std::vector<std::unique_ptr<HttpServer>> servers_;
     GSource* timer_ = nullptr;
     std::vector<int> ports_;
-    std::map<int, int> cameraOfPort_;
 };
 
 }   // namespace kevra::gateway

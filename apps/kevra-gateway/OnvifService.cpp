@@ -240,14 +240,20 @@ OnvifService::Reply OnvifService::handle(const char* data, size_t length, const 
         reply.body = fault("Sender", "ter:InvalidArgVal", "no such camera");
         return reply;
     }
-    if (length == 0 && config_.requireAuth && !context.httpAuthenticated) {
-        // HTTP Digest clients often send their first request without a body to get the
-        // challenge.
-        reply.status = 401;
-        reply.challenge = true;
-        reply.body = fault("Sender", "ter:NotAuthorized", "credentials required");
+    const bool needed = config_.requireAuth && !context.loopback;
+    auto refuse = [&](int status, const std::string& why) {
+        reply.status = status;
+        reply.challenge = status == 401;
+        reply.body = fault("Sender", "ter:NotAuthorized", why);
         return reply;
-    }
+    };
+    // HTTP Digest clients often send their first request without a body to get the
+    // challenge (this machine's too: a request without a body is never answered otherwise);
+    // a wrong Digest is refused wherever it comes from.
+    if (config_.requireAuth && context.httpAuth == HttpAuth::Wrong)
+        return refuse(401, "wrong user name or password");
+    if (length == 0 && config_.requireAuth && context.httpAuth != HttpAuth::Valid)
+        return refuse(401, "credentials required");
     SoapRequest request;
     if (!request.parse(data, length)) {
         reply.status = 400;
@@ -255,26 +261,17 @@ OnvifService::Reply OnvifService::handle(const char* data, size_t length, const 
         return reply;
     }
     const bool open = request.actionNs() == kNsDevice && request.action() == "GetSystemDateAndTime";
-    if (config_.requireAuth && !open) {
-        if (request.token().present) {
-            auto outcome = tokens_.check(request.token(), context.unixNow);
-            if (outcome != UsernameTokenCheck::Outcome::Ok) {
-                reply.status = 400;
-                reply.body = fault("Sender", "ter:NotAuthorized",
-                                   outcome == UsernameTokenCheck::Outcome::Stale
-                                       ? "the token's creation time is too far from the "
-                                         "device's clock"
-                                   : outcome == UsernameTokenCheck::Outcome::Replayed
-                                       ? "the token was used before"
-                                       : "wrong user name or password");
-                return reply;
-            }
-        } else if (!context.httpAuthenticated) {
-            reply.status = 401;
-            reply.challenge = true;
-            reply.body = fault("Sender", "ter:NotAuthorized", "credentials required");
-            return reply;
-        }
+    if (config_.requireAuth && request.token().present && !open) {
+        auto outcome = tokens_.check(request.token(), context.unixNow);
+        if (outcome != UsernameTokenCheck::Outcome::Ok)
+            return refuse(400, outcome == UsernameTokenCheck::Outcome::Stale
+                                   ? "the token's creation time is too far from the device's "
+                                     "clock"
+                               : outcome == UsernameTokenCheck::Outcome::Replayed
+                                   ? "the token was used before"
+                                   : "wrong user name or password");
+    } else if (needed && !open && context.httpAuth != HttpAuth::Valid) {
+        return refuse(401, "credentials required");
     }
     for (const Route& r : routes()) {
         if (request.action() != r.action || request.actionNs() != r.ns)

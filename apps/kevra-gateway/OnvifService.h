@@ -1,8 +1,9 @@
 // The ONVIF side of the gateway without its transport: one device per camera answering the
 // Device, Media and PTZ operations NVR software calls, request bytes in and reply out. It
 // decides who may ask (WS-Security UsernameToken or an HTTP Digest the transport checked, with
-// the gateway's credentials; the time query is open to all, as clients need it before they can
-// compute a token), answers anything else with a SOAP fault, and turns PTZ moves into the
+// the gateway's credentials, needed beyond this machine as on the gateway's other ports; the
+// time query is open to all, as clients need it before they can compute a token; credentials
+// given are checked even where none are needed), answers anything else with a SOAP fault, and turns PTZ moves into the
 // recorder's step commands at a steady pace through each camera's PtzSink (tick()).
 // GLib main thread only (the transport's handlers and timer).
 #pragma once
@@ -30,17 +31,19 @@ public:
         std::vector<PtzSink*> ptz;   // one per camera (may be null: moves go nowhere)
         std::string listenHost;      // for addresses when the client's Host is unusable
         int rtspPort = 8554;
-        int httpPort = 0;   // the gateway's HTTP side (snapshots); 0 = none
-        bool requireAuth = false;
+        int httpPort = 0;           // the gateway's HTTP side (snapshots); 0 = none
+        bool requireAuth = false;   // from other than loopback addresses
         Credentials credentials;
         std::function<VideoFacts(int camera)> facts;   // index into cameras; may be empty
     };
+    enum class HttpAuth { None, Valid, Wrong };
     struct Context {
-        int camera = 0;                   // index into cameras
-        std::string host;                 // the client's Host header (address and port it used)
-        bool httpAuthenticated = false;   // the transport accepted an HTTP Digest
-        uint64_t nowMs = 0;               // steady clock
-        int64_t unixNow = 0;              // wall clock, seconds
+        int camera = 0;                       // index into cameras
+        std::string host;                     // the client's Host header (address and port)
+        bool loopback = false;                // the client is on this machine
+        HttpAuth httpAuth = HttpAuth::None;   // the HTTP Digest the transport checked
+        uint64_t nowMs = 0;                   // steady clock
+        int64_t unixNow = 0;                  // wall clock, seconds
     };
     struct Reply {
         int status = 200;

@@ -30,6 +30,7 @@ constexpr const char* kLabelKey = "kevra-label";
 constexpr const char* kPathKey = "kevra-path";
 constexpr const char* kAddressKey = "kevra-address";
 constexpr const char* kChallengedKey = "kevra-challenged";   // asked for credentials, none came
+constexpr const char* kRefusalsKey = "kevra-refusals";
 
 // Clients a media server reconnects at once (hundreds of cameras after a restart) all wait in
 // the kernel's accept queue rather than in TCP's one-second retry of a dropped connect. The
@@ -129,10 +130,19 @@ GstRTSPFilterResult pickAll(GstRTSPServer*, GstRTSPClient*, gpointer)
     return GST_RTSP_FILTER_REF;
 }
 
+// The refusal log, from the client's own reference (a client may outlive the front).
+RefusalLog* refusalsOf(GstRTSPClient* client)
+{
+    auto* log = static_cast<std::shared_ptr<RefusalLog>*>(
+        g_object_get_data(G_OBJECT(client), kRefusalsKey));
+    return log ? log->get() : nullptr;
+}
+
 }   // namespace
+
 // Every reply a client gets passes here (its thread) before it is sent.
 void RtspFront::onSendMessage(GstRTSPClient* client, GstRTSPContext* ctx, GstRTSPMessage* message,
-                              gpointer data)
+                              gpointer)
 {
     if (!message || gst_rtsp_message_get_type(message) != GST_RTSP_MESSAGE_RESPONSE)
         return;
@@ -152,9 +162,9 @@ void RtspFront::onSendMessage(GstRTSPClient* client, GstRTSPContext* ctx, GstRTS
         g_object_set_data(object, kChallengedKey, nullptr);
         return;
     }
-    auto* self = static_cast<RtspFront*>(data);
+    RefusalLog* refusals = refusalsOf(client);
     auto* address = static_cast<std::string*>(g_object_get_data(object, kAddressKey));
-    if (!address)
+    if (!address || !refusals)
         return;
     if (code == GST_RTSP_STS_UNAUTHORIZED) {
         gchar* given = nullptr;
@@ -167,13 +177,13 @@ void RtspFront::onSendMessage(GstRTSPClient* client, GstRTSPContext* ctx, GstRTS
             g_object_set_data(object, kChallengedKey, GINT_TO_POINTER(1));
             return;
         }
-        self->refusals_.note(*address, 401,
-                             labelOf(client) + ": refused, wrong user name or password (401)");
+        refusals->note(*address, 401,
+                       labelOf(client) + ": refused, wrong user name or password (401)");
     } else if (code == GST_RTSP_STS_NOT_FOUND) {
         const std::string path =
             ctx && ctx->uri && ctx->uri->abspath ? ctx->uri->abspath : std::string("?");
-        self->refusals_.note(*address, 404,
-                             labelOf(client) + ": refused, no camera at " + path + " (404)");
+        refusals->note(*address, 404,
+                       labelOf(client) + ": refused, no camera at " + path + " (404)");
     }
 }
 
@@ -323,6 +333,7 @@ std::string RtspFront::start(GMainContext* context)
         gate.requestTimeoutMs = config_.requestTimeoutMs;
         gate.refusal = "RTSP/1.0 400 Bad Request\r\nConnection: close\r\n\r\n";
         gate.label = "RTSP";
+        gate.backlog = kListenBacklog;
         gate_ = std::make_unique<RequestGate>(
             gate, *config_.limits,
             [this](GSocketConnection* stream, const std::string& ip) { handOver(stream, ip); });
@@ -420,18 +431,20 @@ void RtspFront::onClientConnected(GstRTSPServer*, GstRTSPClient* client, gpointe
         return;
     }
     GatewayLog::line(*label + " connected");
-    g_signal_connect(client, "send-message", G_CALLBACK(onSendMessage), self);
+    g_object_set_data_full(G_OBJECT(client), kRefusalsKey,
+                           new std::shared_ptr<RefusalLog>(self->refusals_),
+                           [](gpointer p) { delete static_cast<std::shared_ptr<RefusalLog>*>(p); });
+    g_signal_connect(client, "send-message", G_CALLBACK(onSendMessage), nullptr);
     g_signal_connect(
-        client, "closed", G_CALLBACK(+[](GstRTSPClient* c, gpointer data) {
-            if (g_object_get_data(G_OBJECT(c), kChallengedKey)) {
-                auto* address =
-                    static_cast<std::string*>(g_object_get_data(G_OBJECT(c), kAddressKey));
-                static_cast<RtspFront*>(data)->refusals_.note(
-                    *address, 401, labelOf(c) + ": refused, no user name and password given (401)");
-            }
+        client, "closed", G_CALLBACK(+[](GstRTSPClient* c, gpointer) {
+            auto* address = static_cast<std::string*>(g_object_get_data(G_OBJECT(c), kAddressKey));
+            RefusalLog* refusals = refusalsOf(c);
+            if (g_object_get_data(G_OBJECT(c), kChallengedKey) && address && refusals)
+                refusals->note(*address, 401,
+                               labelOf(c) + ": refused, no user name and password given (401)");
             GatewayLog::line(labelOf(c) + " left");
         }),
-        self);
+        nullptr);
     g_signal_connect(
         client, "play-request", G_CALLBACK(+[](GstRTSPClient* c, GstRTSPContext* ctx, gpointer) {
             if (!ctx || !ctx->uri || !ctx->uri->abspath)

@@ -85,7 +85,8 @@ private:
     std::unique_ptr<RequestGate> gate_;
     GSocketConnection* handing_ = nullptr;   // main context: the stream being handed over
     DelayStats stats_;
-    RefusalLog refusals_;
+    // Shared with every client, which may outlive this front.
+    std::shared_ptr<RefusalLog> refusals_ = std::make_shared<RefusalLog>();
     std::atomic<int> clientNumbers_{0};
     std::atomic<int> building_{0};
 };

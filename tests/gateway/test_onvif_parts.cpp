@@ -14,7 +14,8 @@
 namespace kevra::gateway {
 namespace {
 
-constexpr int64_t kNow = 1796740000;   // wall clock of the tests, seconds
+constexpr int64_t kNow = 1796740000;                       // wall clock of the tests, seconds
+constexpr const char* kCreated = "2026-12-08T14:26:40Z";   // kNow
 
 struct StepLog : PtzSink {
     std::vector<std::pair<int, int>> steps;   // channel, code
@@ -73,11 +74,12 @@ protected:
         service = std::make_unique<OnvifService>(std::move(c));
     }
     OnvifService::Reply ask(const std::string& body, uint64_t nowMs = 1000, int camera = 0,
-                            const std::string& header = "")
+                            const std::string& header = "", bool loopback = false)
     {
         std::string request = envelope(body, header);
         OnvifService::Context ctx;
         ctx.camera = camera;
+        ctx.loopback = loopback;
         ctx.host = "192.168.1.9:8101";
         ctx.nowMs = nowMs;
         ctx.unixNow = kNow;
@@ -184,12 +186,17 @@ TEST_F(Onvif, WithCredentialsOnlyTheTimeIsOpenAndTokensCountOnce)
 {
     make(true);
     EXPECT_EQ(ask("<tds:GetSystemDateAndTime/>").status, 200);
+    // This machine needs none, but wrong ones are refused there too.
+    EXPECT_EQ(ask("<trt:GetProfiles/>", 1000, 0, "", true).status, 200);
+    EXPECT_EQ(
+        ask("<trt:GetProfiles/>", 1000, 0, token("viewer", "wrong", "n", kCreated), true).status,
+        400);
     auto bare = ask("<trt:GetProfiles/>");
     EXPECT_EQ(bare.status, 401);
     EXPECT_TRUE(bare.challenge);
     EXPECT_EQ(ask("<tds:Reboot/>").status, 401);   // nothing is told before the credentials
 
-    const std::string created = "2026-12-08T14:26:40Z";   // kNow
+    const std::string created = kCreated;
     const std::string good = token("viewer", "secret", "nonce-1", created);
     EXPECT_EQ(ask("<trt:GetProfiles/>", 1000, 0, good).status, 200);
     const struct {

@@ -1,4 +1,4 @@
-#include "ui/ScriptedRun.h"
+#include "ScriptedRun.h"
 
 #include "ui/LoginDialog.h"
 #include "ui/DisplaySurface.h"
