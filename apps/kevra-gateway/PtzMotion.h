@@ -18,7 +18,10 @@ public:
     static constexpr int kStepsPerUnit = 10;    // relative move: a distance of 1 is this many
     static constexpr float kDeadZone = 0.05f;   // smaller speeds and distances move nothing
 
-    enum Axis { Pan, Tilt, Zoom };
+    // Focus and iris move only through hold(): ONVIF's continuous and relative moves have
+    // pan/tilt and zoom.
+    enum Axis { Pan, Tilt, Zoom, Focus, Iris };
+    static constexpr int kAxes = 5;
 
     // Speeds in [-1, 1] (pan: + right, tilt: + up, zoom: + in); an axis at 0 stops. Only the
     // axes given take part (the others keep what they do).
@@ -27,6 +30,11 @@ public:
     void relative(const std::array<float, 3>& distance, const std::array<bool, 3>& given,
                   uint64_t nowMs);
     void stop(bool panTilt, bool zoom);
+    // One axis alone, as long as a button or key is held (the live page): direction +1 (right,
+    // up, zoom in, focus far, iris open) or -1; the other axes stop. Calling it again within
+    // `timeoutMs` keeps the move at its pace; without that it ends at the timeout.
+    void hold(Axis axis, int direction, uint64_t timeoutMs, uint64_t nowMs);
+    void stopAll();
 
     // The recorder's PTZ codes to send now (empty when no step is due). Steps never burst: a
     // late call gives one step per axis and the next follows a full step later.
@@ -38,6 +46,9 @@ public:
     // recorder does not report its position).
     float position(Axis axis) const;
 
+    // The recorder's PTZ code for moving `axis` in `direction`.
+    static int codeFor(Axis axis, int direction);
+
 private:
     struct Motion {
         int code = -1;        // recorder PTZ code; -1 = still
@@ -46,9 +57,7 @@ private:
         uint64_t endMs = 0;   // continuous move
         int position = 0;     // steps, clamped to +-kStepsPerUnit
     };
-    static int codeFor(Axis axis, int direction);
-
-    std::array<Motion, 3> axes_;
+    std::array<Motion, kAxes> axes_;
     uint64_t nextMs_ = 0;
 };
 

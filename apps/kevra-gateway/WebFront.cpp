@@ -90,8 +90,9 @@ void WebFront::endSilentViewers()
 
 WebFront::~WebFront()
 {
-    if (GSource* s = g_main_context_find_source_by_id(context_, watchdog_))
-        g_source_destroy(s);
+    for (guint id : {watchdog_, moveTimer_})
+        if (GSource* s = id ? g_main_context_find_source_by_id(context_, id) : nullptr)
+            g_source_destroy(s);
     alive_.reset();
     for (auto& [id, v] : peers_) {
         if (v->timeout)
@@ -126,15 +127,57 @@ void WebFront::postTo(GMainContext* context, std::weak_ptr<bool> alive, std::fun
         job, [](gpointer p) { delete static_cast<Job*>(p); });
 }
 
-int WebFront::ptzCode(const std::string& action)
+bool WebFront::ptzAction(const std::string& action, PtzMotion::Axis& axis, int& direction)
 {
-    static const char* const kActions[] = {"up",        "down",      "left",      "right",
-                                           "zoom-in",   "zoom-out",  "focus-far", "focus-near",
-                                           "iris-open", "iris-close"};
-    for (int i = 0; i < int(std::size(kActions)); ++i)
-        if (action == kActions[i])
-            return i;
-    return -1;
+    static const struct {
+        const char* name;
+        PtzMotion::Axis axis;
+        int direction;
+    } kActions[] = {
+        {"up", PtzMotion::Tilt, 1},         {"down", PtzMotion::Tilt, -1},
+        {"left", PtzMotion::Pan, -1},       {"right", PtzMotion::Pan, 1},
+        {"zoom-in", PtzMotion::Zoom, 1},    {"zoom-out", PtzMotion::Zoom, -1},
+        {"focus-far", PtzMotion::Focus, 1}, {"focus-near", PtzMotion::Focus, -1},
+        {"iris-open", PtzMotion::Iris, 1},  {"iris-close", PtzMotion::Iris, -1},
+    };
+    for (const auto& a : kActions) {
+        if (action == a.name) {
+            axis = a.axis;
+            direction = a.direction;
+            return true;
+        }
+    }
+    return false;
+}
+
+void WebFront::paceMoves()
+{
+    const uint64_t now = Clock::nowMs();
+    for (auto it = moves_.begin(); it != moves_.end();) {
+        for (int code : it->second.motion.due(now))
+            it->second.send(code);
+        if (it->second.motion.nextDueMs() == 0)
+            it = moves_.erase(it);
+        else
+            ++it;
+    }
+    if (moves_.empty() && moveTimer_) {
+        if (GSource* s = g_main_context_find_source_by_id(context_, moveTimer_))
+            g_source_destroy(s);
+        moveTimer_ = 0;
+    } else if (!moves_.empty() && !moveTimer_) {
+        // A short tick: steps go out within a few milliseconds of their time.
+        GSource* source = g_timeout_source_new(5);
+        g_source_set_callback(
+            source,
+            [](gpointer self) -> gboolean {
+                static_cast<WebFront*>(self)->paceMoves();
+                return G_SOURCE_CONTINUE;
+            },
+            this, nullptr);
+        moveTimer_ = g_source_attach(source, context_);
+        g_source_unref(source);
+    }
 }
 
 std::string WebFront::cameraPath(const std::string& path, const std::string& prefix)
@@ -255,21 +298,26 @@ void WebFront::onPtz(const Exchange& ex)
     GHashTable* fields = soup_form_decode(ex->body().c_str());
     const char* action = static_cast<const char*>(g_hash_table_lookup(fields, "action"));
     const char* state = static_cast<const char*>(g_hash_table_lookup(fields, "state"));
-    int code = ptzCode(action ? action : "");
+    PtzMotion::Axis axis = PtzMotion::Pan;
+    int direction = 0;
+    bool known = ptzAction(action ? action : "", axis, direction);
     std::string s = state ? state : "";
     g_hash_table_destroy(fields);
-    if ((code < 0 && s != "stop") || (s != "start" && s != "stop")) {
+    if ((!known && s != "stop") || (s != "start" && s != "stop")) {
         replyText(ex, 400, "action=NAME&state=start|stop");
         return;
     }
     if (s == "stop") {
-        mover_.stop(cam.path);
+        moves_.erase(cam.path);
     } else if (!cam.recorderUp) {
         replyText(ex, 503, "the recorder is not connected");
         return;
     } else {
-        mover_.move(cam.path, code, PtzMover::kDefaultTimeoutMs, cam.ptz);
+        Move& m = moves_[cam.path];
+        m.send = cam.ptz;
+        m.motion.hold(axis, direction, PtzMotion::kDefaultTimeoutMs, Clock::nowMs());
     }
+    paceMoves();
     reply(ex, 204, "text/plain", "");
 }
 

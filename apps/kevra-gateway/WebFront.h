@@ -1,8 +1,8 @@
 // The gateway's live pages and their media: WHEP signalling (POST /whep/NAME/N with the
 // browser's SDP offer -> 201 with the answer and a Location to DELETE), the view and grid pages
 // with their script, the cameras' live state for the pages, and PTZ moves from the page (a held
-// button or key sends "start" again every few hundred milliseconds; the move ends at "stop" or
-// PtzMover's time-out when the page goes away). It keeps one WebrtcPeer per browser viewer and
+// button or key sends "start" again every few hundred milliseconds; the move is paced by
+// PtzMotion, as ONVIF moves are, and ends at "stop" or its time-out when the page goes away). It keeps one WebrtcPeer per browser viewer and
 // one shared MPEG-4 -> H.264 encode per MPEG-4 camera while any browser watches it.
 // Routes are added to the gateway's HTTP server on the main thread's GLib main context (who may
 // watch is the server's rule, as for the status page); every handler,
@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "HttpServer.h"
-#include "PtzMover.h"
+#include "PtzMotion.h"
 
 namespace kevra::gateway {
 
@@ -57,8 +57,9 @@ public:
     void addRoutes(HttpServer& http);
     int viewerCount() const { return int(peers_.size()); }
 
-    // PTZ action names of the page and the recorder's codes (-1: unknown). Public for tests.
-    static int ptzCode(const std::string& action);
+    // PTZ action names of the page. Public for tests.
+    // The axis and direction of a page's PTZ action; false for an unknown one.
+    static bool ptzAction(const std::string& action, PtzMotion::Axis& axis, int& direction);
     // "/NAME/N" from a request path after `prefix`, "" when it is not one. Public for tests.
     static std::string cameraPath(const std::string& path, const std::string& prefix);
 
@@ -84,7 +85,14 @@ private:
     Directory directory_;
     GMainContext* const context_;
     std::shared_ptr<bool> alive_;
-    PtzMover mover_;
+    // A camera's move from the page: its pace, and where its steps go.
+    struct Move {
+        PtzMotion motion;
+        std::function<void(int code)> send;
+    };
+    void paceMoves();
+    std::map<std::string, Move> moves_;   // by camera path
+    guint moveTimer_ = 0;                 // while moves_ is not empty
     int nextId_ = 1;
     std::map<int, std::unique_ptr<Viewer>> peers_;
     std::map<std::string, std::unique_ptr<Transcoder>> transcoders_;

@@ -1,77 +1,41 @@
-// The gateway's web side without a browser: the pace of remote PTZ moves, what is taken from a
+// The gateway's web side without a browser: the pace of the page's PTZ moves, what is taken from a
 // WHEP offer and put into the answer, request paths, and the pages' languages and escaping.
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <mutex>
-#include <thread>
 #include <vector>
 
-#include "PtzMover.h"
+#include "PtzMotion.h"
 #include "WebFront.h"
 #include "WebPages.h"
 #include "WebrtcPeer.h"
-#include "common/Clock.h"
 
 namespace kevra::gateway {
 namespace {
 
-template <class F>
-bool eventually(F done)
+// A held button or key of the page: one step at once, one every 150 ms while renewed, the
+// other axes stopped, nothing after the time-out.
+TEST(PtzHoldMove, StepsAtTheHeldKeysPaceUntilStoppedOrNotRenewed)
 {
-    for (int i = 0; i < 200 && !done(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return done();
-}
-
-class PtzMoverTest : public ::testing::Test {
-protected:
-    void SetUp() override { Clock::useManual(); }
-    void TearDown() override { Clock::useReal(); }
-    PtzMover::Send recorder(int camera)
-    {
-        return [this, camera](int code) {
-            std::lock_guard<std::mutex> lock(mutex);
-            sent.push_back(camera * 100 + code);
-        };
-    }
-    size_t count()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return sent.size();
-    }
-    std::mutex mutex;
-    std::vector<int> sent;   // camera * 100 + code
-};
-
-TEST_F(PtzMoverTest, StepsAtTheHeldKeysPaceUntilStoppedOrNotRenewed)
-{
-    PtzMover mover;
-    mover.move("/r/1", 2, 1000, recorder(1));
-    EXPECT_EQ(count(), 1u);   // at once
-    Clock::advance(100);
-    mover.move("/r/1", 2, 1000, recorder(1));   // a renewal is no extra step
-    mover.move("/r/2", 4, 1000, recorder(2));   // another camera moves beside it
-    Clock::advance(60);                         // 160 ms: the second step of /r/1
-    ASSERT_TRUE(eventually([&] { return count() == 3; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_EQ(count(), 3u);
-
-    EXPECT_TRUE(mover.stop("/r/2"));
-    mover.move("/r/1", 3, 1000, recorder(1));   // a new direction goes out at once
-    EXPECT_EQ(sent, (std::vector<int>{102, 204, 102, 103}));
-
-    // Not renewed: steps every 150 ms until the time-out (1 s), then nothing more.
-    for (size_t i = 1; i <= 6; ++i) {
-        Clock::advance(150);
-        ASSERT_TRUE(eventually([&] { return count() == 4 + i; })) << i;
-    }
-    Clock::advance(150);
-    ASSERT_TRUE(eventually([&] { return !mover.moving("/r/1"); }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_EQ(count(), 10u);
-    EXPECT_FALSE(mover.stop("/r/1"));
+    PtzMotion m;
+    const uint64_t t = 1000;
+    m.continuous({0.5f, 0, 0}, {true, false, false}, 5000, t);   // an ONVIF pan going on
+    m.hold(PtzMotion::Focus, -1, 1000, t);
+    EXPECT_EQ(m.due(t), std::vector<int>{7});      // focus near at once, the pan stopped
+    m.hold(PtzMotion::Focus, -1, 1000, t + 100);   // a renewal is no extra step
+    EXPECT_TRUE(m.due(t + 149).empty());
+    EXPECT_EQ(m.due(t + 150), std::vector<int>{7});
+    m.hold(PtzMotion::Iris, 1, 1000, t + 200);   // a new action steps at once
+    EXPECT_EQ(m.due(t + 200), std::vector<int>{8});
+    // Not renewed: steps until the time-out, then nothing.
+    int steps = 0;
+    for (uint64_t now = t + 210; now < t + 2000; now += 10)
+        steps += int(m.due(now).size());
+    EXPECT_EQ(steps, 6);   // t+350 ... t+1100, the last before t+1200
+    EXPECT_EQ(m.nextDueMs(), 0u);
+    m.hold(PtzMotion::Pan, -1, 1000, t + 3000);
+    m.stopAll();
+    EXPECT_TRUE(m.due(t + 3000).empty());
 }
 
 // The video section of an offer as a browser makes it, with these formats after its m-line.
@@ -138,12 +102,17 @@ TEST(WebFront, CameraPathsAndPtzActionsFromRequests)
         EXPECT_EQ(WebFront::cameraPath(in, "/view"), want) << in;
     EXPECT_EQ(WebFront::cameraPath("/view/" + std::string(100, 'a') + "/1", "/view"), "");
 
+    // The page's actions as the recorder's codes (0 up ... 9 iris minus).
     const char* actions[] = {"up",       "down",      "left",       "right",     "zoom-in",
                              "zoom-out", "focus-far", "focus-near", "iris-open", "iris-close"};
-    for (int code = 0; code < 10; ++code)
-        EXPECT_EQ(WebFront::ptzCode(actions[code]), code);
-    EXPECT_EQ(WebFront::ptzCode("Left"), -1);
-    EXPECT_EQ(WebFront::ptzCode(""), -1);
+    PtzMotion::Axis axis;
+    int direction;
+    for (int code = 0; code < 10; ++code) {
+        ASSERT_TRUE(WebFront::ptzAction(actions[code], axis, direction)) << actions[code];
+        EXPECT_EQ(PtzMotion::codeFor(axis, direction), code) << actions[code];
+    }
+    EXPECT_FALSE(WebFront::ptzAction("Left", axis, direction));
+    EXPECT_FALSE(WebFront::ptzAction("", axis, direction));
 }
 
 TEST(WebPages, LanguageFromTheBrowserAndNamesEscaped)
