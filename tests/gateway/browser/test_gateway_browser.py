@@ -144,7 +144,7 @@ class Browser(unittest.TestCase):
             "return more.every((p) => p.state === 'playing')"), 20))
         self.assertEqual(self.recorder.count('"event":"claim"', '"channel":1', '"ok":true'), claims)
 
-    def test_recorder_loss_shows_no_picture_and_it_plays_again_after_restart(self):
+    def test_recorder_and_gateway_restarts_show_and_the_page_plays_again_by_itself(self):
         self.open("/view/r/1")
         self.recorder.stop()
         text = lambda: self.browser.find_element("id", "state").text
@@ -152,6 +152,16 @@ class Browser(unittest.TestCase):
         self.assertTrue(wait(lambda: self.browser.execute_script(
             "return document.getElementById('stage').className") in ("stalled", "lost"), 5))
         self.recorder.start()
+        self.assertTrue(wait(lambda: self.state() == "playing", 30), text())
+        self.assertColour(self.colour(), RED)
+
+        # The gateway restarts on its port: the page says so and comes back without a reload.
+        self.gateway.stop()
+        self.assertTrue(wait(lambda: "gateway does not answer" in text(), 10), text())
+        http_port = self.base.rsplit(":", 1)[1]
+        self.gateway.args = [http_port if a == "0" and self.gateway.args[i - 1] == "--http-port" else a
+                             for i, a in enumerate(self.gateway.args)]
+        self.gateway.start()
         self.assertTrue(wait(lambda: self.state() == "playing", 30), text())
         self.assertColour(self.colour(), RED)
 
