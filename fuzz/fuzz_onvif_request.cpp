@@ -16,7 +16,7 @@ using namespace kevra::gateway;
 struct NoSteps : PtzSink {
     void ptz(int channel, int code) override
     {
-        if (channel != 0 || code < 0 || code > 5)
+        if (channel != 0 || code < 0 || code > 7)
             __builtin_trap();
     }
 };

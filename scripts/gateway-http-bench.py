@@ -131,7 +131,7 @@ def main():
         gw = subprocess.Popen(
             [f"{BIN}/kevra-gateway", "--recorder", f"b=127.0.0.1:{rport}", "--http-port",
              str(hport), "--rtsp-port", str(sport), "--idle-close", "5", "--max-clients", "2000",
-             "--max-clients-per-address", "1100"], stdout=subprocess.PIPE,
+             "--max-clients-per-address", "1100", "--no-onvif"], stdout=subprocess.PIPE,
             stderr=subprocess.DEVNULL, text=True)
         procs.append(gw)
         for line in gw.stdout:

@@ -124,7 +124,13 @@ int runGateway(const GatewayOptions& options)
     std::signal(SIGPIPE, SIG_IGN);
 
     NoPublisher none;
-    ConnectionLimits limits(options.maxClients, options.maxClientsPerAddress);
+    // Every connection gives its count back when its stream is finalized, which the RTSP
+    // server may do after this function has returned: the limits live as long as the process.
+    // (Held by a static pointer, so leak checkers see it reachable.)
+    // runGateway runs once per process.
+    static ConnectionLimits* const processLimits =
+        new ConnectionLimits(options.maxClients, options.maxClientsPerAddress);
+    ConnectionLimits& limits = *processLimits;
     std::unique_ptr<RtspFront> front;
     std::unique_ptr<HttpServer> http;
     GMainContext* context = g_main_context_default();

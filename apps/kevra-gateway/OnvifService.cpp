@@ -17,6 +17,7 @@ namespace {
 constexpr const char* kNsDevice = "http://www.onvif.org/ver10/device/wsdl";
 constexpr const char* kNsMedia = "http://www.onvif.org/ver10/media/wsdl";
 constexpr const char* kNsPtz = "http://www.onvif.org/ver20/ptz/wsdl";
+constexpr const char* kNsImaging = "http://www.onvif.org/ver20/imaging/wsdl";
 constexpr const char* kPanTiltVelocity =
     "http://www.onvif.org/ver10/tptz/PanTiltSpaces/VelocityGenericSpace";
 constexpr const char* kZoomVelocity =
@@ -98,6 +99,7 @@ std::string envelope(const std::string& body)
            "xmlns:tds=\"http://www.onvif.org/ver10/device/wsdl\" "
            "xmlns:trt=\"http://www.onvif.org/ver10/media/wsdl\" "
            "xmlns:tptz=\"http://www.onvif.org/ver20/ptz/wsdl\" "
+           "xmlns:timg=\"http://www.onvif.org/ver20/imaging/wsdl\" "
            "xmlns:ter=\"http://www.onvif.org/ver10/error\">"
            "<s:Body>" +
            body + "</s:Body></s:Envelope>";
@@ -228,6 +230,13 @@ const std::vector<OnvifService::Route>& OnvifService::routes()
         {kNsPtz, "Stop", &OnvifService::stop},
         {kNsPtz, "GetStatus", &OnvifService::getStatus},
         {kNsPtz, "GetPresets", &OnvifService::getPresets},
+        {kNsImaging, "GetServiceCapabilities", &OnvifService::getImagingServiceCapabilities},
+        {kNsImaging, "GetImagingSettings", &OnvifService::getImagingSettings},
+        {kNsImaging, "GetOptions", &OnvifService::getImagingOptions},
+        {kNsImaging, "GetMoveOptions", &OnvifService::getMoveOptions},
+        {kNsImaging, "Move", &OnvifService::focusMove},
+        {kNsImaging, "Stop", &OnvifService::focusStop},
+        {kNsImaging, "GetStatus", &OnvifService::getImagingStatus},
     };
     return table;
 }
@@ -385,11 +394,15 @@ std::string OnvifService::getCapabilities(Call& c)
                         "<tt:RTP_TCP>true</tt:RTP_TCP><tt:RTP_RTSP_TCP>true</tt:RTP_RTSP_TCP>"
                         "</tt:StreamingCapabilities></tt:Media>";
     std::string ptz = "<tt:PTZ>" + el("tt:XAddr", base + "/onvif/ptz_service") + "</tt:PTZ>";
+    std::string imaging =
+        "<tt:Imaging>" + el("tt:XAddr", base + "/onvif/imaging_service") + "</tt:Imaging>";
     std::string caps;
     if (category == "All")
-        caps = device + media + ptz;
+        caps = device + imaging + media + ptz;
     else if (category == "Device")
         caps = device;
+    else if (category == "Imaging")
+        caps = imaging;
     else if (category == "Media")
         caps = media;
     else if (category == "PTZ")
@@ -417,6 +430,7 @@ std::string OnvifService::getServices(Call& c)
         {kNsDevice, "/onvif/device_service", &OnvifService::getDeviceServiceCapabilities},
         {kNsMedia, "/onvif/media_service", &OnvifService::getMediaServiceCapabilities},
         {kNsPtz, "/onvif/ptz_service", &OnvifService::getPtzServiceCapabilities},
+        {kNsImaging, "/onvif/imaging_service", &OnvifService::getImagingServiceCapabilities},
     };
     std::string out = "<tds:GetServicesResponse>";
     for (const auto& s : services) {
@@ -791,8 +805,8 @@ std::string OnvifService::continuousMove(Call& c)
     if (profileToken(c).empty())
         return "";
     pugi::xml_node velocity = SoapRequest::child(c.request.operation(), "Velocity");
-    std::array<float, 3> speed{};
-    std::array<bool, 3> given{};
+    PtzMotion::Values speed{};
+    PtzMotion::Given given{};
     float unused;
     bool unusedGiven;
     vectorOf(velocity, "PanTilt", speed[0], speed[1], given[0], given[1]);
@@ -818,8 +832,8 @@ std::string OnvifService::relativeMove(Call& c)
     if (profileToken(c).empty())
         return "";
     pugi::xml_node translation = SoapRequest::child(c.request.operation(), "Translation");
-    std::array<float, 3> distance{};
-    std::array<bool, 3> given{};
+    PtzMotion::Values distance{};
+    PtzMotion::Given given{};
     float unused;
     bool unusedGiven;
     vectorOf(translation, "PanTilt", distance[0], distance[1], given[0], given[1]);
@@ -862,6 +876,92 @@ std::string OnvifService::getPresets(Call& c)
     if (profileToken(c).empty())
         return "";
     return "<tptz:GetPresetsResponse/>";   // these recorders keep no presets
+}
+
+// ---- Imaging: focus as the recorder's focus steps (its iris has no ONVIF move)
+
+bool OnvifService::videoSource(Call& c)
+{
+    if (SoapRequest::childText(c.request.operation(), "VideoSourceToken") == "vsrc")
+        return true;
+    c.status = 400;
+    c.fault = fault("Sender", "ter:InvalidArgVal", "no such video source");
+    return false;
+}
+
+std::string OnvifService::getImagingServiceCapabilities(Call&)
+{
+    return "<timg:GetServiceCapabilitiesResponse><timg:Capabilities ImageStabilization=\"false\" "
+           "Presets=\"false\" AdaptablePreset=\"false\"/></timg:GetServiceCapabilitiesResponse>";
+}
+
+std::string OnvifService::getImagingSettings(Call& c)
+{
+    if (!videoSource(c))
+        return "";
+    return "<timg:GetImagingSettingsResponse><timg:ImagingSettings><tt:Focus><tt:AutoFocusMode>"
+           "MANUAL</tt:AutoFocusMode></tt:Focus></timg:ImagingSettings>"
+           "</timg:GetImagingSettingsResponse>";
+}
+
+std::string OnvifService::getImagingOptions(Call& c)
+{
+    if (!videoSource(c))
+        return "";
+    return "<timg:GetOptionsResponse><timg:ImagingOptions><tt:Focus><tt:AutoFocusModes>MANUAL"
+           "</tt:AutoFocusModes></tt:Focus></timg:ImagingOptions></timg:GetOptionsResponse>";
+}
+
+std::string OnvifService::getMoveOptions(Call& c)
+{
+    if (!videoSource(c))
+        return "";
+    return "<timg:GetMoveOptionsResponse><timg:MoveOptions><tt:Continuous>" +
+           range("tt:Speed", -1, 1) +
+           "</tt:Continuous></timg:MoveOptions></timg:GetMoveOptionsResponse>";
+}
+
+std::string OnvifService::focusMove(Call& c)
+{
+    if (!videoSource(c))
+        return "";
+    pugi::xml_node continuous =
+        SoapRequest::child(SoapRequest::child(c.request.operation(), "Focus"), "Continuous");
+    if (!continuous) {
+        c.status = 400;
+        c.fault = fault("Sender", "ter:InvalidArgVal", "only continuous focus moves");
+        return "";
+    }
+    PtzMotion::Values speed{};
+    PtzMotion::Given given{};
+    given[PtzMotion::Focus] = true;
+    float v = float(std::atof(SoapRequest::childText(continuous, "Speed").c_str()));
+    speed[PtzMotion::Focus] = std::isnan(v) ? 0.0f : std::clamp(v, -1.0f, 1.0f);
+    // The move has no timeout of its own: the default one keeps a gone client from leaving
+    // the lens moving.
+    size_t cam = size_t(c.context.camera);
+    motions_[cam].continuous(speed, given, PtzMotion::kDefaultTimeoutMs, c.context.nowMs);
+    sendSteps(cam, c.context.nowMs);
+    return "<timg:MoveResponse/>";
+}
+
+std::string OnvifService::focusStop(Call& c)
+{
+    if (!videoSource(c))
+        return "";
+    motions_[size_t(c.context.camera)].stop(false, false, true);
+    return "<timg:StopResponse/>";
+}
+
+std::string OnvifService::getImagingStatus(Call& c)
+{
+    if (!videoSource(c))
+        return "";
+    const PtzMotion& m = motions_[size_t(c.context.camera)];
+    return "<timg:GetStatusResponse><timg:Status><tt:FocusStatus20>" +
+           el("tt:Position", num(m.position(PtzMotion::Focus))) +
+           el("tt:MoveStatus", m.moving(PtzMotion::Focus) ? "MOVING" : "IDLE") +
+           "</tt:FocusStatus20></timg:Status></timg:GetStatusResponse>";
 }
 
 void OnvifService::sendSteps(size_t camera, uint64_t nowMs)

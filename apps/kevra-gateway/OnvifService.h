@@ -1,5 +1,5 @@
 // The ONVIF side of the gateway without its transport: one device per camera answering the
-// Device, Media and PTZ operations NVR software calls, request bytes in and reply out. It
+// Device, Media, PTZ and Imaging (focus) operations NVR software calls, request bytes in and reply out. It
 // decides who may ask (WS-Security UsernameToken or an HTTP Digest the transport checked, with
 // the gateway's credentials, needed beyond this machine as on the gateway's other ports; the
 // time query is open to all, as clients need it before they can compute a token; credentials
@@ -121,6 +121,14 @@ private:
     std::string stop(Call& c);
     std::string getStatus(Call& c);
     std::string getPresets(Call& c);
+    bool videoSource(Call& c);   // the request's VideoSourceToken is ours, else a fault
+    std::string getImagingServiceCapabilities(Call& c);
+    std::string getImagingSettings(Call& c);
+    std::string getImagingOptions(Call& c);
+    std::string getMoveOptions(Call& c);
+    std::string focusMove(Call& c);
+    std::string focusStop(Call& c);
+    std::string getImagingStatus(Call& c);
 
     void sendSteps(size_t camera, uint64_t nowMs);
 

@@ -21,12 +21,12 @@ int PtzMotion::codeFor(Axis axis, int direction)
     return -1;
 }
 
-void PtzMotion::continuous(const std::array<float, 3>& speed, const std::array<bool, 3>& given,
-                           uint64_t timeoutMs, uint64_t nowMs)
+void PtzMotion::continuous(const Values& speed, const Given& given, uint64_t timeoutMs,
+                           uint64_t nowMs)
 {
     timeoutMs = std::min(timeoutMs, kMaxTimeoutMs);
     bool startNow = false;
-    for (int a = 0; a < 3; ++a) {
+    for (int a = 0; a < kAxes; ++a) {
         if (!given[a])
             continue;
         Motion& m = axes_[a];
@@ -47,11 +47,10 @@ void PtzMotion::continuous(const std::array<float, 3>& speed, const std::array<b
         nextMs_ = nowMs;
 }
 
-void PtzMotion::relative(const std::array<float, 3>& distance, const std::array<bool, 3>& given,
-                         uint64_t nowMs)
+void PtzMotion::relative(const Values& distance, const Given& given, uint64_t nowMs)
 {
     bool startNow = false;
-    for (int a = 0; a < 3; ++a) {
+    for (int a = 0; a < kAxes; ++a) {
         if (!given[a])
             continue;
         Motion& m = axes_[a];
@@ -69,8 +68,10 @@ void PtzMotion::relative(const std::array<float, 3>& distance, const std::array<
         nextMs_ = nowMs;
 }
 
-void PtzMotion::stop(bool panTilt, bool zoom)
+void PtzMotion::stop(bool panTilt, bool zoom, bool focus)
 {
+    if (focus)
+        axes_[Focus].code = -1;
     if (panTilt)
         axes_[Pan].code = axes_[Tilt].code = -1;
     if (zoom)

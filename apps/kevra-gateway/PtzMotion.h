@@ -18,18 +18,18 @@ public:
     static constexpr int kStepsPerUnit = 10;    // relative move: a distance of 1 is this many
     static constexpr float kDeadZone = 0.05f;   // smaller speeds and distances move nothing
 
-    // Focus and iris move only through hold(): ONVIF's continuous and relative moves have
-    // pan/tilt and zoom.
+    // Iris moves only through hold(): ONVIF's moves have pan/tilt, zoom and focus.
     enum Axis { Pan, Tilt, Zoom, Focus, Iris };
     static constexpr int kAxes = 5;
+    using Values = std::array<float, kAxes>;
+    using Given = std::array<bool, kAxes>;
 
-    // Speeds in [-1, 1] (pan: + right, tilt: + up, zoom: + in); an axis at 0 stops. Only the
-    // axes given take part (the others keep what they do).
-    void continuous(const std::array<float, 3>& speed, const std::array<bool, 3>& given,
-                    uint64_t timeoutMs, uint64_t nowMs);
-    void relative(const std::array<float, 3>& distance, const std::array<bool, 3>& given,
-                  uint64_t nowMs);
-    void stop(bool panTilt, bool zoom);
+    // Speeds in [-1, 1] (pan: + right, tilt: + up, zoom: + in, focus: + the recorder's
+    // "focus +"); an axis at 0 stops. Only the axes given take part (the others keep what they
+    // do).
+    void continuous(const Values& speed, const Given& given, uint64_t timeoutMs, uint64_t nowMs);
+    void relative(const Values& distance, const Given& given, uint64_t nowMs);
+    void stop(bool panTilt, bool zoom, bool focus = false);
     // One axis alone, as long as a button or key is held (the live page): direction +1 (right,
     // up, zoom in, focus far, iris open) or -1; the other axes stop. Calling it again within
     // `timeoutMs` keeps the move at its pace; without that it ends at the timeout.

@@ -63,11 +63,23 @@ std::string RequestGate::start(GMainContext* context)
     g_signal_connect(service_, "incoming", G_CALLBACK(onIncoming), this);
     std::string where = config_.address + ":" + std::to_string(config_.port);
     GInetAddress* inet = g_inet_address_new_from_string(config_.address.c_str());
-    if (!inet && config_.address == "localhost")
-        inet = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
     std::string why;
+    if (!inet) {   // a host name: its first address, as the RTSP server would take it
+        GResolver* resolver = g_resolver_get_default();
+        GError* error = nullptr;
+        GList* found =
+            g_resolver_lookup_by_name(resolver, config_.address.c_str(), nullptr, &error);
+        if (found)
+            inet = G_INET_ADDRESS(g_object_ref(found->data));
+        else
+            why = "cannot listen for " + config_.label + " on " + where + ": " +
+                  (error ? error->message : "unknown address");
+        if (error)
+            g_error_free(error);
+        g_resolver_free_addresses(found);
+        g_object_unref(resolver);
+    }
     if (!inet) {
-        why = "cannot listen for " + config_.label + " on " + where + ": not a numeric address";
     } else {
         GSocketAddress* address = g_inet_socket_address_new(inet, guint16(config_.port));
         GSocketAddress* effective = nullptr;

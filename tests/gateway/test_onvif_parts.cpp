@@ -261,6 +261,21 @@ TEST_F(Onvif, MovesAreStepsAtTheHeldKeyPaceThatEndByStopTimeoutOrDistance)
     EXPECT_EQ(codesAt(8150), std::vector<int>{3});
     EXPECT_EQ(codesAt(8300), std::vector<int>{3});
     EXPECT_TRUE(codesAt(8450).empty());
+    // Focus through the imaging service: "focus -" steps until its Stop.
+    steps.steps.clear();
+    const std::string imaging = "xmlns:i=\"http://www.onvif.org/ver20/imaging/wsdl\"";
+    EXPECT_EQ(ask("<i:Move " + imaging +
+                      "><i:VideoSourceToken>vsrc</i:VideoSourceToken><i:Focus>"
+                      "<tt:Continuous><tt:Speed>-0.5</tt:Speed></tt:Continuous></i:Focus></i:Move>",
+                  8500, 1)
+                  .status,
+              200);
+    EXPECT_EQ(steps.steps, (std::vector<std::pair<int, int>>{{1, 7}}));
+    EXPECT_EQ(ask("<i:Stop " + imaging + "><i:VideoSourceToken>vsrc</i:VideoSourceToken></i:Stop>",
+                  8600, 1)
+                  .status,
+              200);
+    EXPECT_TRUE(codesAt(8650).empty());
     auto status = ask("<tptz:GetStatus><tptz:ProfileToken>main</tptz:ProfileToken>"
                       "</tptz:GetStatus>",
                       9000, 1);

@@ -59,7 +59,7 @@ class Site:
         self.listen = "0.0.0.0" if outside_address() else "127.0.0.1"
         args = [os.path.join(BIN, "kevra-gateway"), "--listen", self.listen, "--secrets", secrets,
                 "--http-port", str(self.http_port), "--rtsp-port", str(self.rtsp_port),
-                "--idle-close", "3", *extra]
+                "--idle-close", "3", "--no-onvif", *extra]
         for name, port in self.recorder_ports.items():
             args += ["--recorder", f"{name}=127.0.0.1:{port}"]
         self.log = open(os.path.join(self.tmp, "gateway.log"), "w+")
