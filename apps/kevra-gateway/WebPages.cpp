@@ -11,9 +11,9 @@ namespace kevra::gateway {
 namespace {
 
 // Texts the script shows, handed to it as one JSON object.
-const char* const kScriptTexts[] = {"CONNECTING",    "PLAYING",       "NO_PICTURE",
-                                    "RECORDER_LOST", "RECORDER_BACK", "RECONNECTING",
-                                    "GATEWAY_LOST",  "PTZ_FAILED",    "CHOOSE"};
+const char* const kScriptTexts[] = {
+    "CONNECTING", "LIVE",         "NO_PICTURE_FOR", "RECORDER_LOST", "RECORDER_RETURNED",
+    "RETRY_IN",   "GATEWAY_LOST", "PTZ_FAILED",     "CHOOSE"};
 
 const char* const kViewPage = R"HTML(<!DOCTYPE html>
 <html lang="{{LANG}}"><head><meta charset="utf-8">
@@ -175,19 +175,19 @@ class KevraPlayer {
     let state = 'connecting', text = kevraText('CONNECTING');
     if (this.frames > 0 && now - this.lastFrame >= 2000) {
       const s = Math.floor((now - this.lastFrame) / 1000);
-      state = 'stalled'; text = kevraText('NO_PICTURE', s);
+      state = 'stalled'; text = kevraText('NO_PICTURE_FOR', s);
       // A picture that stays away after the recorder is back: the viewer may have been dropped.
       if (s >= 20 && this.recorderUp) this.retry();
     } else if (this.frames > 0 && this.connected) {
-      state = 'playing'; text = kevraText('PLAYING');
+      state = 'playing'; text = kevraText('LIVE');
     } else if (!this.pc && this.retryAt) {
-      text = kevraText('RECONNECTING', Math.max(1, Math.ceil((this.retryAt - now) / 1000)));
+      text = kevraText('RETRY_IN', Math.max(1, Math.ceil((this.retryAt - now) / 1000)));
     } else if (this.pc && now - this.startedAt > 15000) {
       this.retry();
     }
     if (this.gatewayLost) { state = state === 'playing' ? state : 'lost'; text = kevraText('GATEWAY_LOST'); }
     else if (!this.recorderUp) { state = state === 'playing' ? state : 'lost'; text = kevraText('RECORDER_LOST'); }
-    else if (now < this.backUntil && state === 'playing') text = kevraText('RECORDER_BACK');
+    else if (now < this.backUntil && state === 'playing') text = kevraText('RECORDER_RETURNED');
     this.state = state;
     this.show(state, text);
   }

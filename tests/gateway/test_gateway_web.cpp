@@ -129,7 +129,7 @@ TEST(WebPages, LanguageFromTheBrowserAndNamesEscaped)
     EXPECT_NE(page.find("aria-label=\"Left\""), std::string::npos);   // the same in every language
     EXPECT_NE(page.find("const KEVRA_PATH=\"/r/1\""), std::string::npos);
     EXPECT_NE(
-        WebPages::view(dir, "eng", "/r/1", "x").find("\"NO_PICTURE\":\"No picture for %1 s\""),
+        WebPages::view(dir, "eng", "/r/1", "x").find("\"NO_PICTURE_FOR\":\"No picture for %1 s\""),
         std::string::npos);
 }
 
