@@ -3,17 +3,16 @@
 // snapshot feeds it to a DecoderWorker that the command starts and stops itself.
 // The command runs on the main thread and waits for the client's events under one mutex.
 #include "Commands.h"
+#include "NetOptions.h"
+#include "OutputFiles.h"
 
 #include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <csignal>
 #include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -30,157 +29,10 @@
 #include "remux/ClipRecorder.h"
 #include "video/DecoderWorker.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/frame.h>
-}
-
 namespace kevra {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-struct NetOptions {
-    std::string host = "127.0.0.1";
-    int port = 34567;
-    std::string user = "admin";
-    std::string password = "580317";
-    double timeout = 10;
-    int channel = -1;
-    double seconds = -1;
-    std::string out;
-    std::string action;
-    std::string format;   // record --out -: "mp4" or "mkv"
-    bool raw = false;
-};
-
-// One option: its name and how its value is read and checked.
-struct OptionRule {
-    const char* name;
-    enum { Text, Whole, Number, Flag } type;
-    double lo, hi;
-    bool loOpen;        // the value must be above lo rather than at least lo
-    const char* rule;   // completes "--NAME must be ..." when a value is refused
-};
-
-const OptionRule kRules[] = {
-    {"--host", OptionRule::Text, 0, 0, false, "a host name or address"},
-    {"--port", OptionRule::Whole, 1, 65535, false, "a whole number from 1 to 65535"},
-    {"--user", OptionRule::Text, 0, 0, false, ""},
-    {"--password", OptionRule::Text, 0, 0, false, ""},
-    {"--timeout", OptionRule::Number, 0.1, 3600, false, "a number of seconds from 0.1 to 3600"},
-    {"--channel", OptionRule::Whole, 0, 255, false,
-     "a channel index from 0 to 255 (the viewer's camera 1 is channel 0)"},
-    {"--seconds", OptionRule::Number, 0, 86400, true, "a number of seconds above 0, at most 86400"},
-    {"--out", OptionRule::Text, 0, 0, false, "a file name"},
-    {"--action", OptionRule::Text, 0, 0, false, ""},
-    {"--format", OptionRule::Text, 0, 0, false, ""},
-    {"--raw", OptionRule::Flag, 0, 0, false, ""},
-};
-
-constexpr const char* kNetworkOptions[] = {"--host", "--port", "--user", "--password", "--timeout"};
-
-bool readNumber(const char* text, const OptionRule& r, double& out)
-{
-    char* end = nullptr;
-    errno = 0;
-    double v = std::strtod(text, &end);
-    if (!*text || *end || errno != 0 || !(v >= r.lo && v <= r.hi) || (r.loOpen && v <= r.lo))
-        return false;
-    if (r.type == OptionRule::Whole && v != std::floor(v))
-        return false;
-    out = v;
-    return true;
-}
-
-constexpr int kHelp = 1;
-
-// Parses the network options and the command's own (`own`, e.g. {"--channel", "--out"}).
-// 0 to go on, kHelp after printing the command's help, -1 after printing why not.
-int parseOptions(const char* command, std::initializer_list<const char*> own, int argc, char** argv,
-                 NetOptions& o)
-{
-    auto takes = [&](const std::string& a) {
-        for (const char* n : kNetworkOptions)
-            if (a == n)
-                return true;
-        for (const char* n : own)
-            if (a == n)
-                return true;
-        return false;
-    };
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--help" || a == "-h")
-            return printCommandHelp(command) == 0 ? kHelp : -1;
-        const OptionRule* rule = nullptr;
-        for (const OptionRule& r : kRules)
-            if (a == r.name)
-                rule = &r;
-        if (!rule || !takes(a)) {
-            if (rule)
-                std::fprintf(
-                    stderr,
-                    "kevractl %s: %s does not apply to this command (try 'kevractl %s --help')\n",
-                    command, a.c_str(), command);
-            else
-                std::fprintf(stderr,
-                             "kevractl %s: unknown option '%s' (try 'kevractl %s --help')\n",
-                             command, a.c_str(), command);
-            return -1;
-        }
-        if (rule->type == OptionRule::Flag) {
-            if (a == "--raw")
-                o.raw = true;
-            continue;
-        }
-        if (i + 1 >= argc) {
-            std::fprintf(stderr, "kevractl %s: %s needs a value\n", command, a.c_str());
-            return -1;
-        }
-        const char* v = argv[++i];
-        double n = 0;
-        if (rule->type != OptionRule::Text && !readNumber(v, *rule, n)) {
-            std::fprintf(stderr, "kevractl %s: %s must be %s, not '%s'\n", command, a.c_str(),
-                         rule->rule, v);
-            return -1;
-        }
-        if (a == "--host")
-            o.host = v;
-        else if (a == "--port")
-            o.port = int(n);
-        else if (a == "--user")
-            o.user = v;
-        else if (a == "--password")
-            o.password = v;
-        else if (a == "--timeout")
-            o.timeout = n;
-        else if (a == "--channel")
-            o.channel = int(n);
-        else if (a == "--seconds")
-            o.seconds = n;
-        else if (a == "--out")
-            o.out = v;
-        else if (a == "--action")
-            o.action = v;
-        else if (a == "--format")
-            o.format = v;
-    }
-    return 0;
-}
-
-// The options a command cannot do without; prints which one is missing.
-bool required(const char* command, std::initializer_list<std::pair<const char*, bool>> options)
-{
-    for (const auto& [name, given] : options) {
-        if (given)
-            continue;
-        std::fprintf(stderr, "kevractl %s: %s is required (try 'kevractl %s --help')\n", command,
-                     name, command);
-        return false;
-    }
-    return true;
-}
 
 // "Connection refused" -> "connection refused", the way it reads inside a sentence.
 std::string systemErrorText(int error)
@@ -368,80 +220,20 @@ private:
     DeviceClient client_;
 };
 
-// True for a name ending in ".png" (any case) or without an extension at all.
-bool pngName(const std::string& path)
-{
-    const std::string name = path.substr(path.rfind('/') + 1);
-    const size_t dot = name.rfind('.');
-    if (dot == std::string::npos || dot == 0)
-        return true;
-    std::string ext = name.substr(dot + 1);
-    for (char& c : ext)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return ext == "png";
-}
-
-// Writes a 32-bit bottom-up BGRA picture upright as an RGB PNG file through libavcodec; "-" is
-// standard output.
-int writePng(const std::string& path, const uint8_t* bgra, int width, int height)
-{
-    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
-    if (!codec)
-        return -1;
-    AVCodecContext* ctx = avcodec_alloc_context3(codec);
-    AVFrame* frame = av_frame_alloc();
-    AVPacket* packet = av_packet_alloc();
-    int result = -1;
-    if (ctx && frame && packet) {
-        ctx->width = width;
-        ctx->height = height;
-        ctx->pix_fmt = AV_PIX_FMT_RGB24;
-        ctx->time_base = AVRational{1, 25};
-        frame->format = AV_PIX_FMT_RGB24;
-        frame->width = width;
-        frame->height = height;
-        if (avcodec_open2(ctx, codec, nullptr) == 0 && av_frame_get_buffer(frame, 0) == 0) {
-            for (int row = 0; row < height; ++row) {
-                const uint8_t* src = bgra + size_t(height - 1 - row) * size_t(width) * 4;
-                uint8_t* dst = frame->data[0] + size_t(row) * size_t(frame->linesize[0]);
-                for (int x = 0; x < width; ++x) {
-                    dst[3 * x] = src[4 * x + 2];
-                    dst[3 * x + 1] = src[4 * x + 1];
-                    dst[3 * x + 2] = src[4 * x];
-                }
-            }
-            if (avcodec_send_frame(ctx, frame) == 0 && avcodec_send_frame(ctx, nullptr) == 0 &&
-                avcodec_receive_packet(ctx, packet) == 0) {
-                const bool toStdout = path == "-";
-                std::FILE* f = toStdout ? stdout : std::fopen(path.c_str(), "wb");
-                if (f) {
-                    bool ok = std::fwrite(packet->data, 1, size_t(packet->size), f) ==
-                              size_t(packet->size);
-                    ok = (toStdout ? std::fflush(f) : std::fclose(f)) == 0 && ok;
-                    result = ok ? 0 : -1;
-                }
-            }
-        }
-    }
-    av_packet_free(&packet);
-    av_frame_free(&frame);
-    avcodec_free_context(&ctx);
-    return result;
-}
-
-// Snapshot's sink: the channel's media into the command's decoder.
-class DecoderFeed : public MediaSink {
+// A channel's media into whatever the command feeds: the snapshot's decoder or the clip recorder.
+template <typename Target>
+class FeedTo : public MediaSink {
 public:
-    explicit DecoderFeed(DecoderWorker& decoder) : decoder_(decoder) {}
+    explicit FeedTo(Target& target) : target_(target) {}
     void onStreamStarted(int) override {}
     void onMediaBytes(int, const uint8_t* bytes, int length) override
     {
-        decoder_.push(bytes, length);
+        target_.push(bytes, length);
     }
     void onStreamStopped(int) override {}
 
 private:
-    DecoderWorker& decoder_;
+    Target& target_;
 };
 
 int ptzCode(const std::string& action)
@@ -508,7 +300,7 @@ int runSnapshot(int argc, char** argv)
     }
     // Declared before the session: the client (and with it the network thread) goes first.
     DecoderWorker decoder;
-    DecoderFeed feed(decoder);
+    FeedTo<DecoderWorker> feed(decoder);
     Session s(o);
     if (s.login() != 0)
         return 1;
@@ -570,46 +362,6 @@ int runSnapshot(int argc, char** argv)
 
 namespace {
 
-// True for the extensions written as a playable clip; every other name gets the raw bytes.
-bool isClipName(const std::string& path)
-{
-    const size_t dot = path.find_last_of('.');
-    const size_t slash = path.find_last_of('/');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return false;
-    std::string ext = path.substr(dot + 1);
-    for (char& c : ext)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return ext == "mp4" || ext == "mkv";
-}
-
-// 0 when the file can be written (created, or replaced) without trying: the folder (and an
-// existing file) must be writable. Otherwise the reason (errno).
-int writableError(const std::string& path)
-{
-    const size_t slash = path.find_last_of('/');
-    const std::string folder =
-        slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-    if (access(path.c_str(), F_OK) == 0)
-        return access(path.c_str(), W_OK) == 0 ? 0 : errno;
-    return access(folder.c_str(), W_OK) == 0 ? 0 : errno;
-}
-
-// The channel's media into a clip recording.
-class ClipFeed : public MediaSink {
-public:
-    explicit ClipFeed(ClipRecorder& recorder) : recorder_(recorder) {}
-    void onStreamStarted(int) override {}
-    void onMediaBytes(int, const uint8_t* bytes, int length) override
-    {
-        recorder_.push(bytes, length);
-    }
-    void onStreamStopped(int) override {}
-
-private:
-    ClipRecorder& recorder_;
-};
-
 // Waits until the time is up, the connection is lost, a signal comes or `failed` says so.
 template <typename Failed>
 void recordFor(Session& s, double seconds, Failed failed)
@@ -657,7 +409,7 @@ int recordClip(const NetOptions& o)
     const bool toStdout = o.out == ClipWriter::kStandardOutput;
     ClipRecorder recorder(o.out, toStdout && o.format == "mkv" ? ClipWriter::Container::Matroska
                                                                : ClipWriter::containerFor(o.out));
-    ClipFeed feed(recorder);
+    FeedTo<ClipRecorder> feed(recorder);
     Session s(o);
     if (s.login() != 0)
         return 1;

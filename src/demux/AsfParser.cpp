@@ -31,22 +31,15 @@ bool AsfParser::isSyncCode(uint32_t code)
 
 int AsfParser::parseHeader()
 {
-    if (available_ < kPayloadOffset - 4)
-        return 0;
-    MediaFrame* r = beginFrame();
+    MediaFrame* r = beginHeader(kPayloadOffset - 4);
     if (!r)
         return 0;
     const uint8_t* start = cursor_ - 4;
     const int padding = static_cast<int>(le16(start + 2));
     const int payload = packetSize_ - kPayloadOffset - padding;
-    r->packetStart = recordPointer(start);
-    r->payload = recordPointer(start + kPayloadOffset);
     r->packetLength = packetSize_;
-    r->payloadLength = payload > 0 ? payload : 0;
-    needed_ = packetSize_ - kPayloadOffset;
-    cursor_ += kPayloadOffset - 4;
-    available_ -= kPayloadOffset - 4;
-    return 1;
+    return takeHeader(r, start, kPayloadOffset - 4, payload > 0 ? payload : 0,
+                      packetSize_ - kPayloadOffset);
 }
 
 int AsfParser::checkFrameEnd()

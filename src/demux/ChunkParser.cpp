@@ -30,10 +30,8 @@ bool ChunkParser::isSyncCode(uint32_t code)
 
 int ChunkParser::parseHeader()
 {
-    if (available_ < 12)
-        return 0;
     const uint8_t* h = cursor_;
-    MediaFrame* r = beginFrame();
+    MediaFrame* r = beginHeader(12);
     if (!r)
         return 0;
     int len;
@@ -48,20 +46,10 @@ int ChunkParser::parseHeader()
         r->kind = recordCode(FrameKind::Video);
         r->codec = recordCode(VideoCodec::Mpeg4);
     } else {
-        r->codec = h[0];
-        setSampleRate(r, h[1]);
-        len = static_cast<int>(le16(h + 2));
+        len = readAudioHeader(r, h);
         r->packetLength = len + 16;
-        r->kind = recordCode(FrameKind::Audio);
-        r->channels = 1;
     }
-    r->packetStart = recordPointer(cursor_ - 4);
-    r->payload = recordPointer(h + 12);
-    r->payloadLength = len;
-    needed_ = len;
-    cursor_ += 12;
-    available_ -= 12;
-    return 1;
+    return takeHeader(r, h - 4, 12, len, len);
 }
 
 int ChunkParser::checkFrameEnd()

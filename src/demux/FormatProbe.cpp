@@ -65,36 +65,25 @@ struct FormatEntry {
 
 using Setup = FormatProbe::ParserSetup;
 
+// A parser that needs only the work buffer.
+template <typename Parser>
+std::unique_ptr<FrameParser> withBuffer(const Setup& s)
+{
+    return std::make_unique<Parser>(s.buffer, s.capacity);
+}
+
 const FormatEntry kFormats[] = {
     {StreamFormat::None, "none", nullptr},
     {StreamFormat::Mpeg4Es, "mpeg4-es",
      [](const Setup& s) -> std::unique_ptr<FrameParser> {
          return std::make_unique<Mpeg4EsParser>(s.buffer, s.capacity, s.mpeg4Mode, s.tmpl);
      }},
-    {StreamFormat::Kxpt, "kxpt",
-     [](const Setup& s) -> std::unique_ptr<FrameParser> {
-         return std::make_unique<KxptParser>(s.buffer, s.capacity);
-     }},
-    {StreamFormat::Packet, "packet",
-     [](const Setup& s) -> std::unique_ptr<FrameParser> {
-         return std::make_unique<PacketParser>(s.buffer, s.capacity);
-     }},
-    {StreamFormat::Chunk, "chunk",
-     [](const Setup& s) -> std::unique_ptr<FrameParser> {
-         return std::make_unique<ChunkParser>(s.buffer, s.capacity);
-     }},
-    {StreamFormat::PacketAudioOnly, "packet-audio-only",
-     [](const Setup& s) -> std::unique_ptr<FrameParser> {
-         return std::make_unique<PacketParser>(s.buffer, s.capacity);
-     }},
-    {StreamFormat::ProgramStream, "program-stream",
-     [](const Setup& s) -> std::unique_ptr<FrameParser> {
-         return std::make_unique<ProgramStreamParser>(s.buffer, s.capacity);
-     }},
-    {StreamFormat::Kxav, "kxav",
-     [](const Setup& s) -> std::unique_ptr<FrameParser> {
-         return std::make_unique<KxavParser>(s.buffer, s.capacity);
-     }},
+    {StreamFormat::Kxpt, "kxpt", withBuffer<KxptParser>},
+    {StreamFormat::Packet, "packet", withBuffer<PacketParser>},
+    {StreamFormat::Chunk, "chunk", withBuffer<ChunkParser>},
+    {StreamFormat::PacketAudioOnly, "packet-audio-only", withBuffer<PacketParser>},
+    {StreamFormat::ProgramStream, "program-stream", withBuffer<ProgramStreamParser>},
+    {StreamFormat::Kxav, "kxav", withBuffer<KxavParser>},
     {StreamFormat::Asf, "asf",
      [](const Setup& s) -> std::unique_ptr<FrameParser> {
          return std::make_unique<AsfParser>(s.buffer, s.capacity, s.asfPacketSize,

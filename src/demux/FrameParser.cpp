@@ -130,20 +130,10 @@ int FrameParser::reset(int mode)
 {
     if (mode == 2)
         return 0;
-    cursor_ = base_;
-    dataStart_ = base_;
-    available_ = 0;
-    held_ = 0;
-    heldOffset_ = 0;
-    needed_ = 0;
-    usedEnd_ = 0;
-    clearSync(kEmptySync, 0);
     pool_.releaseAllReady();
+    dropBuffered();
+    usedEnd_ = 0;
     formatWord_ = 0;
-    if (current_) {
-        pool_.release(current_);
-        current_ = nullptr;
-    }
     return 0;
 }
 

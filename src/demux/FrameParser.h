@@ -70,10 +70,40 @@ protected:
     MediaFrame* takeRecord() { return pool_.take(); }
     // Takes a record and makes it the frame in progress (current_). nullptr when out of memory.
     MediaFrame* beginFrame();
+    // beginFrame() once a header of headerBytes is at the cursor; nullptr (nothing taken) while
+    // fewer bytes are at hand or when out of memory.
+    MediaFrame* beginHeader(int headerBytes)
+    {
+        return available_ < headerBytes ? nullptr : beginFrame();
+    }
     // Appends a finished record to the ready queue.
     void queueReady(MediaFrame* record) { pool_.pushReady(record); }
     // Returns a record to the free queue.
     void releaseRecord(MediaFrame* record) { pool_.release(record); }
+    // Ends a parseHeader() that took a header of headerBytes at the cursor: the record's packet
+    // starts at packetStart and its payload right after the header; the loop then collects
+    // `needed` bytes. Set packetLength yourself. Returns 1.
+    int takeHeader(MediaFrame* r, const uint8_t* packetStart, int headerBytes, int payloadLength,
+                   int needed)
+    {
+        r->packetStart = recordPointer(packetStart);
+        r->payload = recordPointer(cursor_ + headerBytes);
+        r->payloadLength = payloadLength;
+        needed_ = needed;
+        cursor_ += headerBytes;
+        available_ -= headerBytes;
+        return 1;
+    }
+    // Reads the 4-byte audio packet header at h (codec, sample-rate code, 16-bit length) into
+    // an audio record; returns the payload length.
+    static int readAudioHeader(MediaFrame* r, const uint8_t* h)
+    {
+        r->codec = h[0];
+        setSampleRate(r, h[1]);
+        r->kind = recordCode(FrameKind::Audio);
+        r->channels = 1;
+        return static_cast<int>(le16(h + 2));
+    }
     // Shifts one byte into the sync word.
     void shiftSync(uint8_t b)
     {

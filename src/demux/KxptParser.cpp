@@ -18,10 +18,8 @@ bool KxptParser::isSyncCode(uint32_t code)
 
 int KxptParser::parseHeader()
 {
-    if (available_ < 4)
-        return 0;
     const uint8_t* h = cursor_;
-    MediaFrame* r = beginFrame();
+    MediaFrame* r = beginHeader(4);
     if (!r)
         return 0;
     int len;
@@ -31,20 +29,10 @@ int KxptParser::parseHeader()
         r->kind = recordCode(FrameKind::Video);
         r->codec = recordCode(VideoCodec::Mpeg4);
     } else {
-        len = static_cast<int>(le16(h + 2));
-        r->codec = h[0];
-        setSampleRate(r, h[1]);
-        r->kind = recordCode(FrameKind::Audio);
-        r->channels = 1;
+        len = readAudioHeader(r, h);
     }
-    r->packetStart = recordPointer(h - 4);
-    r->payload = recordPointer(h + 4);
     r->packetLength = len > 0x7FFFFFF0 - 8 ? 0x7FFFFFF0 : len + 8;
-    r->payloadLength = len;
-    needed_ = len;
-    cursor_ += 4;
-    available_ -= 4;
-    return 1;
+    return takeHeader(r, h - 4, 4, len, len);
 }
 
 int KxptParser::checkFrameEnd()

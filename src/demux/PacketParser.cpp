@@ -33,9 +33,7 @@ int PacketParser::parseHeader()
     case start_code::kH264Key:
     case start_code::kMpeg4Key:
     case start_code::kDeclaredKey: {
-        if (available_ < 12)
-            return 0;
-        MediaFrame* r = beginFrame();
+        MediaFrame* r = beginHeader(12);
         if (!r)
             return 0;
         const int len = static_cast<int>(le24(h + 8));
@@ -53,20 +51,12 @@ int PacketParser::parseHeader()
                        ? recordCode(VideoCodec::H264)
                        : (sync_ == start_code::kMpeg4Key ? recordCode(VideoCodec::Mpeg4)
                                                          : recordCode(VideoCodec::Declared1FE));
-        r->packetStart = recordPointer(start);
-        r->payload = recordPointer(h + 12);
         r->packetLength = len + 16;
-        r->payloadLength = len;
-        needed_ = len;
-        cursor_ += 12;
-        available_ -= 12;
-        return 1;
+        return takeHeader(r, start, 12, len, len);
     }
     case start_code::kH264Dependent:
     case start_code::kMpeg4Dependent: {
-        if (available_ < 4)
-            return 0;
-        MediaFrame* r = beginFrame();
+        MediaFrame* r = beginHeader(4);
         if (!r)
             return 0;
         int len = static_cast<int>(le24(h));
@@ -82,19 +72,11 @@ int PacketParser::parseHeader()
         r->subtype = recordCode(FrameSubtype::Dependent);
         r->codec = sync_ == start_code::kH264Dependent ? recordCode(VideoCodec::H264)
                                                        : recordCode(VideoCodec::Mpeg4);
-        r->packetStart = recordPointer(start);
-        r->payload = recordPointer(h + 4);
         r->packetLength = len + 8;
-        r->payloadLength = len;
-        needed_ = len;
-        cursor_ += 4;
-        available_ -= 4;
-        return 1;
+        return takeHeader(r, start, 4, len, len);
     }
     case start_code::kAudioPacket: {
-        if (available_ < 4)
-            return 0;
-        MediaFrame* r = beginFrame();
+        MediaFrame* r = beginHeader(4);
         if (!r)
             return 0;
         const int len = static_cast<int>(le16(h + 2));
@@ -102,19 +84,11 @@ int PacketParser::parseHeader()
         setSampleRate(r, h[1]);
         r->kind = recordCode(FrameKind::Audio);
         r->channels = 1;
-        r->packetStart = recordPointer(start);
-        r->payload = recordPointer(h + 4);
         r->packetLength = len + 8;
-        r->payloadLength = len;
-        needed_ = len;
-        cursor_ += 4;
-        available_ -= 4;
-        return 1;
+        return takeHeader(r, start, 4, len, len);
     }
     case start_code::kAuxPacket: {
-        if (available_ < 12)
-            return 0;
-        MediaFrame* r = beginFrame();
+        MediaFrame* r = beginHeader(12);
         if (!r)
             return 0;
         int len;
@@ -133,13 +107,7 @@ int PacketParser::parseHeader()
         }
         r->kind = recordCode(FrameKind::Other);
         // The pointers are set too, so that no record ever points at stale memory.
-        r->packetStart = recordPointer(start);
-        r->payload = recordPointer(h + header);
-        r->payloadLength = len;
-        needed_ = len;
-        cursor_ += header;
-        available_ -= header;
-        return 1;
+        return takeHeader(r, start, header, len, len);
     }
     default: return 0;
     }

@@ -88,9 +88,7 @@ int ProgramStreamParser::parseContinuation()
     const uint8_t* h = cursor_;
     const int pesLength = static_cast<int>((h[0] << 8) | h[1]);
     const int headerLength = h[4];
-    if (available_ < headerLength + 5)
-        return 0;
-    MediaFrame* r = beginFrame();
+    MediaFrame* r = beginHeader(headerLength + 5);
     if (!r)
         return 0;
     const int payloadLength = pesLength - headerLength - 3;

@@ -1,5 +1,6 @@
 #include "profile/ProfileFile.h"
 
+#include "common/FdIo.h"
 #include "common/Utf.h"
 
 #include <cerrno>
@@ -57,40 +58,11 @@ bool osPath(const std::u16string& path, std::string& out)
     return true;
 }
 
-// Reads exactly `length` bytes from the start of the file; false on any error or a short read.
+// Reads the whole file of `length` bytes; false on any error or a short read.
 bool readAll(int fd, std::vector<unsigned char>& bytes, size_t length)
 {
     bytes.resize(length);
-    size_t done = 0;
-    while (done < length) {
-        ssize_t got = ::pread(fd, bytes.data() + done, length - done, static_cast<off_t>(done));
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (got == 0)
-            return false;
-        done += static_cast<size_t>(got);
-    }
-    return true;
-}
-
-bool writeAll(int fd, const std::vector<unsigned char>& bytes)
-{
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (put < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (put == 0)
-            return false;
-        done += static_cast<size_t>(put);
-    }
-    return true;
+    return readFromStart(fd, bytes.data(), length);
 }
 
 // How the bytes are text: the program's own files are UTF-16LE without a byte-order mark,
@@ -264,7 +236,7 @@ bool replaceFile(const std::string& target, const std::vector<unsigned char>& by
     }
     if (::fchmod(tmp.get(), mode) != 0)
         ok = false;
-    if (ok && !writeAll(tmp.get(), bytes))
+    if (ok && !writeAll(tmp.get(), bytes.data(), bytes.size()))
         ok = false;
     if (ok && ::fsync(tmp.get()) != 0)
         ok = false;

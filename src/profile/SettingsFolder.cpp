@@ -1,5 +1,6 @@
 #include "profile/SettingsFolder.h"
 
+#include "common/FdIo.h"
 #include "common/Utf.h"
 #include "profile/ProfileFile.h"
 
@@ -72,14 +73,7 @@ void copyOwnerOnly(const std::string& from, const std::string& to)
         ::fstat(in, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= ProfileFile::kMaxFileBytes;
     if (ok) {
         bytes.resize(size_t(st.st_size));
-        size_t done = 0;
-        while (ok && done < bytes.size()) {
-            const ssize_t got = ::read(in, bytes.data() + done, bytes.size() - done);
-            if (got < 0 && errno == EINTR)
-                continue;
-            ok = got > 0;
-            done += ok ? size_t(got) : 0;
-        }
+        ok = readFromStart(in, bytes.data(), bytes.size());
     }
     ::close(in);
     if (!ok)
@@ -87,14 +81,7 @@ void copyOwnerOnly(const std::string& from, const std::string& to)
     const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (out < 0)
         return;
-    size_t done = 0;
-    while (ok && done < bytes.size()) {
-        const ssize_t put = ::write(out, bytes.data() + done, bytes.size() - done);
-        if (put < 0 && errno == EINTR)
-            continue;
-        ok = put > 0;
-        done += ok ? size_t(put) : 0;
-    }
+    ok = writeAll(out, bytes.data(), bytes.size());
     if (::close(out) != 0 || !ok)
         ::unlink(to.c_str());
 }

@@ -1,12 +1,7 @@
 #include "video/ColourKernels.h"
 
 #ifdef KEVRA_X86_SIMD
-#include <immintrin.h>
-// GCC 12's AVX-512 headers make their "undefined" vectors by self-initialisation, and its own
-// -Wuninitialized then flags every inlined broadcast at low optimisation (sanitizer builds).
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#endif
+#include "video/X86Intrinsics.h"
 
 namespace kevra::colour {
 

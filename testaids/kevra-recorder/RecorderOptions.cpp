@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -82,6 +83,21 @@ bool readableFile(const std::string& path, std::string& problem)
     else if (st.st_size == 0)
         problem = "it is empty";
     return isFile && st.st_size > 0;
+}
+
+// The option that only switches something on, or nullptr.
+bool RecorderOptions::*flagOption(const std::string& name)
+{
+    static const std::pair<const char*, bool RecorderOptions::*> kFlags[] = {
+        {"--per-frame", &RecorderOptions::perFrame},
+        {"--noise", &RecorderOptions::noise},
+        {"--frame-code", &RecorderOptions::frameCode},
+        {"--fault-stall-list", &RecorderOptions::faultStallList},
+    };
+    for (const auto& [flag, member] : kFlags)
+        if (name == flag)
+            return member;
+    return nullptr;
 }
 
 }   // namespace
@@ -187,20 +203,8 @@ int RecorderOptions::parse(int argc, const char* const* argv, RecorderOptions& o
             message = usage();
             return 1;
         }
-        if (a == "--per-frame") {
-            out.perFrame = true;
-            continue;
-        }
-        if (a == "--noise") {
-            out.noise = true;
-            continue;
-        }
-        if (a == "--frame-code") {
-            out.frameCode = true;
-            continue;
-        }
-        if (a == "--fault-stall-list") {
-            out.faultStallList = true;
+        if (bool RecorderOptions::*flag = flagOption(a)) {
+            out.*flag = true;
             continue;
         }
         // An option at the end without its value is still checked for being an option at all.

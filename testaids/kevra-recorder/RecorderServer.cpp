@@ -1,9 +1,5 @@
 #include "RecorderServer.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -45,7 +41,7 @@ const char* roleName(int role)
 }   // namespace
 
 RecorderServer::RecorderServer(const RecorderOptions& options, EventLog& log)
-    : options_(options), log_(log), random_(std::random_device{}())
+    : options_(options), log_(log), cameras_(options, log), random_(std::random_device{}())
 {
 }
 
@@ -54,8 +50,6 @@ RecorderServer::~RecorderServer()
     for (auto& [id, c] : connections_)
         if (c->fd >= 0)
             ::close(c->fd);
-    if (listenFd_ >= 0)
-        ::close(listenFd_);
 }
 
 int RecorderServer::channelCount() const
@@ -74,30 +68,7 @@ int RecorderServer::open(std::string& message)
         }
         haveSource_ = true;
     }
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (listenFd_ < 0) {
-        message = std::string("socket: ") + std::strerror(errno);
-        return -1;
-    }
-    int one = 1;
-    ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(uint16_t(options_.port));
-    if (::inet_pton(AF_INET, options_.listen.c_str(), &addr.sin_addr) != 1) {
-        message = "bad listen address " + options_.listen;
-        return -1;
-    }
-    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(listenFd_, 64) != 0) {
-        message = std::string("cannot listen on ") + options_.listen + ":" +
-                  std::to_string(options_.port) + ": " + std::strerror(errno);
-        return -1;
-    }
-    socklen_t len = sizeof addr;
-    ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
-    return 0;
+    return listen_.open(options_.listen, options_.port, message);
 }
 
 RecorderServer::Connection* RecorderServer::find(int id)
@@ -110,18 +81,14 @@ int RecorderServer::run()
 {
     std::vector<pollfd> fds;
     std::vector<int> ids;
-    started_ = Clock::now();
+    cameras_.start(Clock::now());
     while (!stopping_.load()) {
         Clock::time_point now = Clock::now();
         updateCameras(now);
-        auto wait = std::chrono::milliseconds(50);
-        for (auto& [index, cam] : cameras_) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(cam->due() - now);
-            wait = std::max(std::chrono::milliseconds(0), std::min(wait, left));
-        }
+        const auto wait = cameras_.wait(now, std::chrono::milliseconds(50));
         fds.clear();
         ids.clear();
-        fds.push_back(pollfd{listenFd_, POLLIN, 0});
+        fds.push_back(pollfd{listen_.fd(), POLLIN, 0});
         ids.push_back(0);
         for (auto& [id, c] : connections_) {
             short events = POLLIN;
@@ -148,12 +115,15 @@ int RecorderServer::run()
                     readFrom(*c);
                 c = find(ids[i]);
                 if (c && (fds[i].revents & POLLOUT))
-                    writeTo(*c);
+                    c->writeOut();
             }
         }
         now = Clock::now();
         checkTimers(now);
-        streamFrames(now);
+        cameras_.streamFrames(now, [this](int channel, int stream, const auto& header,
+                                          const auto& frame, bool key, int64_t number) {
+            sendFrame(channel, stream, header, frame, key, number);
+        });
         for (int id : closing_) {
             auto it = connections_.find(id);
             if (it == connections_.end())
@@ -184,15 +154,10 @@ int RecorderServer::run()
 void RecorderServer::acceptClients()
 {
     for (;;) {
-        sockaddr_in peer{};
-        socklen_t len = sizeof peer;
-        int fd = ::accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &len,
-                           SOCK_NONBLOCK | SOCK_CLOEXEC);
+        std::string name;
+        const int fd = listen_.accept(name);
         if (fd < 0)
-            return;   // EAGAIN, or a transient failure: try again on the next readiness
-        char text[INET_ADDRSTRLEN] = "?";
-        ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
-        std::string name = std::string(text) + ":" + std::to_string(ntohs(peer.sin_port));
+            return;
         size_t live = 0;
         for (auto& [id, c] : connections_)
             live += c->dead ? 0 : 1;
@@ -204,10 +169,12 @@ void RecorderServer::acceptClients()
                 .end();
             continue;
         }
-        int one = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        auto c = std::make_unique<Connection>();
-        c->id = nextId_++;
+        const int id = nextId_++;
+        auto c =
+            std::make_unique<Connection>(options_, log_, random_, [this, id](const char* reason) {
+                closeConnection(id, reason);
+            });
+        c->id = id;
         c->fd = fd;
         c->peer = name;
         c->opened = Clock::now();
@@ -261,11 +228,7 @@ void RecorderServer::handleMessage(Connection& c, const uint8_t* msg, size_t len
     default: break;
     }
     if (c.role != Role::Session || !c.loggedIn) {
-        log_.begin("ignored")
-            .field("conn", c.id)
-            .field("command", r.command)
-            .field("reason", std::string("not logged in"))
-            .end();
+        logIgnored(c, r.command, "not logged in");
         return;
     }
     switch (r.command) {
@@ -275,42 +238,30 @@ void RecorderServer::handleMessage(Connection& c, const uint8_t* msg, size_t len
                             std::chrono::duration<double>(options_.faultKeepaliveStop));
         log_.begin("keepalive").field("conn", c.id).flag("answered", answer).end();
         if (answer)
-            queue(c, RecorderMessages::buildKeepaliveReply());
+            c.queue(RecorderMessages::buildKeepaliveReply());
         break;
     }
     case RecorderMessages::kListQuery: handleList(c); break;
     case RecorderMessages::kStreamControl: handleStreamControl(c, r); break;
     case RecorderMessages::kPtzControl: handlePtz(c, r); break;
-    default:
-        log_.begin("ignored")
-            .field("conn", c.id)
-            .field("command", r.command)
-            .field("reason", std::string("unknown command"))
-            .end();
-        break;
+    default: logIgnored(c, r.command, "unknown command"); break;
     }
+}
+
+void RecorderServer::logIgnored(const Connection& c, int command, const char* reason)
+{
+    log_.begin("ignored")
+        .field("conn", c.id)
+        .field("command", command)
+        .field("reason", std::string(reason))
+        .end();
 }
 
 void RecorderServer::handlePtz(Connection& c, const RecorderMessages::Request& r)
 {
-    // Up, down, left and right move the drawn scene one pan step the other way, as a turning
-    // camera would; the event names the first frame number that shows the move.
-    auto& [px, py] = pan_[r.ptzChannel];
-    switch (r.ptzAction) {
-    case 0: py = std::min(py + 1, PatternEncoder::kPanLimitY); break;
-    case 1: py = std::max(py - 1, -PatternEncoder::kPanLimitY); break;
-    case 2: px = std::min(px + 1, PatternEncoder::kPanLimitX); break;
-    case 3: px = std::max(px - 1, -PatternEncoder::kPanLimitX); break;
-    default: break;
-    }
-    int64_t next = -1;
-    for (auto& [key, cam] : cameras_) {
-        if (key.first != r.ptzChannel)
-            continue;
-        cam->setPan(px, py);
-        if (key.second == 1 || next < 0)
-            next = cam->lastFrameNumber() + 1;
-    }
+    // The event names the first frame number that shows the move.
+    int px = 0, py = 0;
+    const int64_t next = cameras_.pan(r.ptzChannel, r.ptzAction, px, py);
     log_.begin("ptz")
         .field("conn", c.id)
         .field("channel", r.ptzChannel)
@@ -322,13 +273,6 @@ void RecorderServer::handlePtz(Connection& c, const RecorderMessages::Request& r
         .field("real_us", clockMicros(CLOCK_REALTIME))
         .field("mono_us", clockMicros(CLOCK_MONOTONIC))
         .end();
-}
-
-void RecorderServer::requestKeyFrames(int channel)
-{
-    for (auto& [key, cam] : cameras_)
-        if (key.first == channel)
-            cam->requestKeyFrame();
 }
 
 void RecorderServer::handleLogin(Connection& c, const RecorderMessages::Request& r)
@@ -389,13 +333,13 @@ void RecorderServer::handleLogin(Connection& c, const RecorderMessages::Request&
         .field("session", outcome == 0 ? hexId(id) : std::string())
         .field("channels", outcome == 0 ? channelCount() : 0)
         .end();
-    queue(c, RecorderMessages::buildLoginReply(outcome, reason, outcome == 0 ? channelCount() : 0,
-                                               id));
+    c.queue(
+        RecorderMessages::buildLoginReply(outcome, reason, outcome == 0 ? channelCount() : 0, id));
     if (outcome != 0)
         return;
     if (options_.faultAbsurdLength == "session") {
         log_.begin("fault").field("conn", c.id).field("kind", std::string("absurd-length")).end();
-        queue(c, RecorderMessages::buildHeader(RecorderMessages::kKeepaliveReply, kAbsurdLength));
+        c.queue(RecorderMessages::buildHeader(RecorderMessages::kKeepaliveReply, kAbsurdLength));
     }
     if (options_.faultSessionGarbage > 0) {
         log_.begin("fault")
@@ -404,7 +348,7 @@ void RecorderServer::handleLogin(Connection& c, const RecorderMessages::Request&
             .field("bytes", options_.faultSessionGarbage)
             .end();
         c.garbageLeft = options_.faultSessionGarbage;
-        queueGarbage(c, c.garbageLeft);
+        c.queueGarbage();
     }
 }
 
@@ -432,11 +376,11 @@ void RecorderServer::handleList(Connection& c)
     if (options_.faultStallList) {
         msg.resize(RecorderMessages::kHeaderSize + payload.size() / 2);
         log_.begin("fault").field("conn", c.id).field("kind", std::string("stall-list")).end();
-        queue(c, std::move(msg));
+        c.queue(std::move(msg));
         c.stalled = true;
         return;
     }
-    queue(c, std::move(msg));
+    c.queue(std::move(msg));
 }
 
 void RecorderServer::handleClaim(Connection& c, const RecorderMessages::Request& r)
@@ -468,7 +412,7 @@ void RecorderServer::handleClaim(Connection& c, const RecorderMessages::Request&
     c.byteLimit = options_.faultCloseMediaBytes;
     c.stallAfter = options_.faultStallMedia;
     c.garbageLeft = options_.faultGarbage;
-    requestKeyFrames(channel);
+    cameras_.requestKeyFrames(channel);
 }
 
 void RecorderServer::handleStreamControl(Connection& c, const RecorderMessages::Request& r)
@@ -491,7 +435,7 @@ void RecorderServer::handleStreamControl(Connection& c, const RecorderMessages::
                 if (!m->dead && m->role == Role::Media && m->sessionConn == c.id &&
                     m->channel == o.channel)
                     m->waitKey = true;
-            requestKeyFrames(o.channel);
+            cameras_.requestKeyFrames(o.channel);
         } else {
             c.started.erase(o.channel);
         }
@@ -519,62 +463,16 @@ int RecorderServer::streamOf(const Connection& m) const
 
 void RecorderServer::updateCameras(Clock::time_point now)
 {
-    std::set<CameraKey> wanted;
+    std::set<CameraSet::Key> wanted;
     for (auto& [id, m] : connections_)
         if (streaming(*m))
             wanted.insert({m->channel, streamOf(*m)});
-    for (auto it = cameras_.begin(); it != cameras_.end();) {
-        if (!wanted.count(it->first)) {
-            held_.erase(it->first);
-            log_.begin("camera")
-                .field("channel", it->first.first)
-                .field("stream", it->first.second)
-                .field("state", std::string("idle"))
-                .field("frames", it->second->frames())
-                .end();
-            it = cameras_.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    for (const CameraKey& k : wanted) {
-        if (cameras_.count(k))
-            continue;
-        const int ch = k.first;
-        auto cam = std::make_unique<CameraStream>(ch, options_, haveSource_ ? &source_ : nullptr,
-                                                  k.second);
-        if (cam->open(now) != 0) {
-            log_.begin("error")
-                .field("channel", ch)
-                .field("reason", std::string("encoder did not open"))
-                .end();
-            // Stop the streams that wanted it rather than retrying on every loop turn.
-            for (auto& [id, s] : connections_)
-                if (s->role == Role::Session)
-                    s->started.erase(ch);
-            continue;
-        }
-        auto pan = pan_.find(ch);
-        if (pan != pan_.end())
-            cam->setPan(pan->second.first, pan->second.second);
-        log_.begin("camera")
-            .field("channel", ch)
-            .field("stream", k.second)
-            .field("state", std::string("streaming"))
-            .field("width", cam->width())
-            .field("height", cam->height())
-            .field("fps", options_.fps)
-            .end();
-        cameras_[k] = std::move(cam);
-    }
-}
-
-bool RecorderServer::burstStalled(Clock::time_point now) const
-{
-    if (options_.burstPeriodMs <= 0)
-        return false;
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - started_).count();
-    return ms % options_.burstPeriodMs >= options_.burstPeriodMs - options_.burstStallMs;
+    // Stop the streams that wanted a camera that did not open rather than retrying on every
+    // loop turn.
+    for (int ch : cameras_.update(wanted, now, haveSource_ ? &source_ : nullptr))
+        for (auto& [id, s] : connections_)
+            if (s->role == Role::Session)
+                s->started.erase(ch);
 }
 
 void RecorderServer::sendFrame(int channel, int stream, const std::vector<uint8_t>& header,
@@ -595,41 +493,6 @@ void RecorderServer::sendFrame(int channel, int stream, const std::vector<uint8_
             .end();
 }
 
-void RecorderServer::streamFrames(Clock::time_point now)
-{
-    std::vector<uint8_t> frame;
-    const bool stalled = burstStalled(now);
-    for (auto& [k, cam] : cameras_) {
-        const std::vector<uint8_t> header = cam->streamHeader();
-        std::deque<HeldFrame>& held = held_[k];
-        if (!stalled && !held.empty()) {
-            // The stall is over: everything held back goes out at once, oldest first.
-            log_.begin("fault")
-                .field("kind", std::string("burst"))
-                .field("channel", k.first)
-                .field("stream", k.second)
-                .field("frames", int64_t(held.size()))
-                .end();
-            for (const HeldFrame& f : held)
-                sendFrame(k.first, k.second, header, f.bytes, f.key, f.number);
-            held.clear();
-        }
-        for (int catchUp = 0; catchUp < 2 && cam->due() <= now; ++catchUp) {
-            bool key = false;
-            if (cam->nextFrame(now, frame, key) != 0)
-                continue;
-            // A stall longer than a minute would hold too much; the oldest frames go first.
-            if (stalled) {
-                if (held.size() >= 1500)
-                    held.pop_front();
-                held.push_back({frame, key, cam->lastFrameNumber()});
-                continue;
-            }
-            sendFrame(k.first, k.second, header, frame, key, cam->lastFrameNumber());
-        }
-    }
-}
-
 void RecorderServer::deliver(Connection& m, const std::vector<uint8_t>& header,
                              const std::vector<uint8_t>& frameIn, bool key)
 {
@@ -640,7 +503,7 @@ void RecorderServer::deliver(Connection& m, const std::vector<uint8_t>& header,
     if (options_.faultAbsurdLength == "media" && !m.absurdSent) {
         m.absurdSent = true;
         log_.begin("fault").field("conn", m.id).field("kind", std::string("absurd-length")).end();
-        queue(m, RecorderMessages::buildHeader(RecorderMessages::kMediaData, kAbsurdLength));
+        m.queue(RecorderMessages::buildHeader(RecorderMessages::kMediaData, kAbsurdLength));
     }
     // A frame always goes into an empty queue, however large, so big key frames still pass.
     if (m.queued > 0 && m.queued + int64_t(frameIn.size()) > options_.queueLimit) {
@@ -673,91 +536,10 @@ void RecorderServer::deliver(Connection& m, const std::vector<uint8_t>& header,
         piece = frame.size();
     for (size_t at = 0; at < frame.size(); at += piece) {
         size_t n = std::min(piece, frame.size() - at);
-        queue(m, RecorderMessages::buildMediaData(frame.data() + at, n));
+        m.queue(RecorderMessages::buildMediaData(frame.data() + at, n));
         if (m.stalled || m.dead || m.closeWhenSent)
             break;
     }
-}
-
-void RecorderServer::queue(Connection& c, std::vector<uint8_t> bytes)
-{
-    if (c.dead || c.stalled || c.closeWhenSent || bytes.empty())
-        return;
-    // Replies pile up only when the client sends requests and never reads: give up on it.
-    if (c.role != Role::Media &&
-        c.queued + int64_t(bytes.size()) > options_.queueLimit + options_.faultBigList + 65536) {
-        closeConnection(c.id, "client does not read its replies");
-        return;
-    }
-    if (c.stallAfter >= 0 && c.sent + int64_t(bytes.size()) > c.stallAfter) {
-        size_t keep =
-            bytes.size() > RecorderMessages::kHeaderSize
-                ? RecorderMessages::kHeaderSize + (bytes.size() - RecorderMessages::kHeaderSize) / 2
-                : bytes.size() / 2;
-        bytes.resize(keep);
-        c.stalled = true;
-        log_.begin("fault")
-            .field("conn", c.id)
-            .field("kind", std::string("stall"))
-            .field("after", c.sent + int64_t(keep))
-            .end();
-    }
-    if (c.byteLimit >= 0 && c.sent + int64_t(bytes.size()) >= c.byteLimit) {
-        bytes.resize(size_t(std::max<int64_t>(0, c.byteLimit - c.sent)));
-        c.closeWhenSent = true;
-        log_.begin("fault")
-            .field("conn", c.id)
-            .field("kind", std::string("close-after-bytes"))
-            .field("bytes", c.byteLimit)
-            .end();
-    }
-    c.sent += int64_t(bytes.size());
-    c.queued += int64_t(bytes.size());
-    if (!bytes.empty())
-        c.out.push_back(std::move(bytes));
-    if (c.closeWhenSent && c.queued == 0)
-        closeConnection(c.id, "fault: byte limit");
-}
-
-void RecorderServer::queueGarbage(Connection& c, int64_t& left)
-{
-    // Garbage goes out in pieces as the queue drains, so a huge amount never sits in memory.
-    while (left > 0 && c.queued < options_.queueLimit / 2 && !c.dead && !c.stalled &&
-           !c.closeWhenSent) {
-        size_t n = size_t(std::min<int64_t>(left, 65536));
-        std::vector<uint8_t> bytes(n);
-        for (size_t i = 0; i < n; i += 4) {
-            uint32_t v = random_();
-            std::memcpy(bytes.data() + i, &v, std::min<size_t>(4, n - i));
-        }
-        left -= int64_t(n);
-        queue(c, std::move(bytes));
-    }
-}
-
-void RecorderServer::writeTo(Connection& c)
-{
-    while (!c.out.empty() && !c.dead) {
-        std::vector<uint8_t>& front = c.out.front();
-        ssize_t n = ::send(c.fd, front.data() + c.outOffset, front.size() - c.outOffset,
-                           MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
-                return;
-            closeConnection(c.id, "send failed");
-            return;
-        }
-        c.outOffset += size_t(n);
-        c.queued -= n;
-        if (c.outOffset == front.size()) {
-            c.out.pop_front();
-            c.outOffset = 0;
-        }
-        if (c.out.empty() && c.garbageLeft > 0)
-            queueGarbage(c, c.garbageLeft);
-    }
-    if (c.out.empty() && c.closeWhenSent && !c.dead)
-        closeConnection(c.id, "fault: byte limit");
 }
 
 void RecorderServer::checkTimers(Clock::time_point now)
@@ -775,7 +557,7 @@ void RecorderServer::checkTimers(Clock::time_point now)
             closeConnection(id, "fault: close media");
         } else if (c->garbageLeft > 0 && c->out.empty() &&
                    (c->role == Role::Session || streaming(*c))) {
-            queueGarbage(*c, c->garbageLeft);
+            c->queueGarbage();
         }
     }
 }

@@ -33,6 +33,18 @@ void putTag(Bytes& b, const char* tag)
         b.push_back(static_cast<uint8_t>(tag[i]));
 }
 
+// An AVI chunk: tag, length, the bytes, padded to an even size.
+Bytes aviChunk(const char* tag, const Bytes& data)
+{
+    Bytes b;
+    putTag(b, tag);
+    putLe32(b, static_cast<uint32_t>(data.size()));
+    b.insert(b.end(), data.begin(), data.end());
+    if (b.size() & 1)
+        b.push_back(0);
+    return b;
+}
+
 void setLe32(Bytes& b, size_t at, uint32_t v)
 {
     for (int i = 0; i < 4; ++i)
@@ -225,24 +237,12 @@ Bytes Mpeg4EsWriter::auxPacket(int subtype, int flag, const std::vector<uint16_t
 
 Bytes Mpeg4EsWriter::aviAudioChunk(const Bytes& payload)
 {
-    Bytes b;
-    putTag(b, "01wb");
-    putLe32(b, static_cast<uint32_t>(payload.size()));
-    append(b, payload);
-    if (b.size() & 1)
-        b.push_back(0);
-    return b;
+    return aviChunk("01wb", payload);
 }
 
 Bytes Mpeg4EsWriter::aviVideoChunk(const Bytes& frame)
 {
-    Bytes b;
-    putTag(b, "00dc");
-    putLe32(b, static_cast<uint32_t>(frame.size()));
-    append(b, frame);
-    if (b.size() & 1)
-        b.push_back(0);
-    return b;
+    return aviChunk("00dc", frame);
 }
 
 Bytes Mpeg4EsWriter::aviHeader(uint32_t usPerFrame, int width, int height, bool audio,
