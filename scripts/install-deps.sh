@@ -21,6 +21,9 @@ PACKAGES=(
   # real browser and its driver for the status page's test.
   libsoup-3.0-dev libturbojpeg0-dev chromium chromium-driver python3-selenium
   python3-prometheus-client
+  # Its live pages: WebRTC (webrtcbin and its ICE agent) and the H.264 encode of MPEG-4 cameras
+  # for browsers (x264enc).
+  libgstreamer-plugins-bad1.0-dev gstreamer1.0-nice libnice-dev gstreamer1.0-plugins-ugly
   g++-aarch64-linux-gnu qemu-user
   fonts-dejavu-core xvfb xauth
   # scripts/latency.sh presses arrow keys in the viewer on its virtual screen.

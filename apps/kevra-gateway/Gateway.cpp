@@ -23,6 +23,7 @@
 #include "Secrets.h"
 #include "SnapshotService.h"
 #include "StatusService.h"
+#include "WebFront.h"
 
 namespace kevra::gateway {
 
@@ -79,6 +80,21 @@ std::string executableDir()
         return ".";
     std::string path(buffer.data(), size_t(n));
     return path.substr(0, path.rfind('/'));
+}
+
+// The cameras of every recorder as the web side sees them.
+std::vector<WebFront::Camera> webCameras(const std::vector<std::unique_ptr<RecorderLink>>& links)
+{
+    std::vector<WebFront::Camera> out;
+    for (const auto& link : links) {
+        RecorderLink* l = link.get();
+        for (const auto& cam : l->cameras()) {
+            int channel = cam.hub->channel();
+            out.push_back({cam.path, cam.name, l->address().name, l->up(), cam.hub,
+                           [l, channel](int code) { l->ptz(channel, code); }});
+        }
+    }
+    return out;
 }
 
 }   // namespace
@@ -239,6 +255,7 @@ int runGateway(const GatewayOptions& options)
               onvifFront ? onvifFront->ports() : std::vector<int>{});
     std::unique_ptr<SnapshotService> snapshots;
     std::unique_ptr<StatusService> pages;
+    std::unique_ptr<WebFront> web;
     if (http) {
         snapshots = std::make_unique<SnapshotService>();
         pages =
@@ -250,8 +267,16 @@ int runGateway(const GatewayOptions& options)
                 ports[onvif->cameras()[i].rtspPath] = onvifFront->ports()[i];
             pages->setOnvifPorts(std::move(ports));
         }
-        std::printf("http://%s:%d/\tstatus page (also /api/cameras, /api/recorders, /metrics, "
-                    "/snapshot/NAME/N.jpg)\n",
+        WebFront::Config config;
+        if (options.listen != "0.0.0.0" && options.listen != "::")
+            config.iceAddresses = {options.listen == "localhost" ? "127.0.0.1" : options.listen};
+        config.queueLimitBytes = uint64_t(options.clientQueueKb) * 1024;
+        config.languageDir = executableDir();
+        web = std::make_unique<WebFront>(
+            config, [&links] { return webCameras(links); }, context);
+        web->addRoutes(*http);
+        std::printf("http://%s:%d/\tstatus page (also /view/NAME/N and /grid live in a browser, "
+                    "/api/cameras, /api/recorders, /metrics, /snapshot/NAME/N.jpg)\n",
                     urlHost(options.listen).c_str(), http->boundPort());
         std::fflush(stdout);
     }
@@ -283,7 +308,9 @@ int runGateway(const GatewayOptions& options)
     discovery.reset();
     onvifFront.reset();
     onvif.reset();
-    http.reset();   // no handler runs after this
+    // The web side answers its waiting requests as it goes; no handler runs after the server.
+    web.reset();
+    http.reset();
     snapshots.reset();
     pages.reset();
     for (auto& link : links)

@@ -170,7 +170,9 @@ void HttpExchange::respond(int status, const std::string& contentType, std::stri
     shared->body = std::move(body);
     shared->headers = std::move(headers);
     shared->challenge = challenge;
-    if (shared->inHandler && g_main_context_is_owner(shared->context)) {
+    // On the main context (in the handler, or later from there) the answer goes out at once:
+    // g_main_context_invoke() would run applyLater() here, under the lock already held.
+    if (g_main_context_is_owner(shared->context)) {
         shared->apply();
         return;
     }

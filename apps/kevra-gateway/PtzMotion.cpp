@@ -9,13 +9,14 @@ namespace kevra::gateway {
 
 int PtzMotion::codeFor(Axis axis, int direction)
 {
-    // The recorder's codes: 0 up, 1 down, 2 left, 3 right, 4 zoom in, 5 zoom out, 6 focus +,
-    // 7 focus -.
+    // The recorder's codes: 0 up, 1 down, 2 left, 3 right, 4 zoom in, 5 zoom out, 6/7 focus
+    // plus (far) / minus (near), 8/9 iris plus (open) / minus (close).
     switch (axis) {
     case Pan: return direction > 0 ? 3 : 2;
     case Tilt: return direction > 0 ? 0 : 1;
     case Zoom: return direction > 0 ? 4 : 5;
     case Focus: return direction > 0 ? 6 : 7;
+    case Iris: return direction > 0 ? 8 : 9;
     }
     return -1;
 }
@@ -75,6 +76,28 @@ void PtzMotion::stop(bool panTilt, bool zoom, bool focus)
         axes_[Pan].code = axes_[Tilt].code = -1;
     if (zoom)
         axes_[Zoom].code = -1;
+}
+
+void PtzMotion::hold(Axis axis, int direction, uint64_t timeoutMs, uint64_t nowMs)
+{
+    direction = direction > 0 ? 1 : -1;
+    for (int a = 0; a < kAxes; ++a)
+        if (a != axis)
+            axes_[a].code = -1;
+    Motion& m = axes_[axis];
+    // Renewing the same move keeps the pace; a new one steps at once.
+    if (m.code < 0 || m.direction != direction || m.stepsLeft >= 0)
+        nextMs_ = nowMs;
+    m.direction = direction;
+    m.code = codeFor(axis, direction);
+    m.stepsLeft = -1;
+    m.endMs = nowMs + std::min(timeoutMs, kMaxTimeoutMs);
+}
+
+void PtzMotion::stopAll()
+{
+    for (Motion& m : axes_)
+        m.code = -1;
 }
 
 std::vector<int> PtzMotion::due(uint64_t nowMs)

@@ -18,8 +18,9 @@ public:
     static constexpr int kStepsPerUnit = 10;    // relative move: a distance of 1 is this many
     static constexpr float kDeadZone = 0.05f;   // smaller speeds and distances move nothing
 
-    enum Axis { Pan, Tilt, Zoom, Focus };
-    static constexpr int kAxes = 4;
+    // Iris moves only through hold(): ONVIF's moves have pan/tilt, zoom and focus.
+    enum Axis { Pan, Tilt, Zoom, Focus, Iris };
+    static constexpr int kAxes = 5;
     using Values = std::array<float, kAxes>;
     using Given = std::array<bool, kAxes>;
 
@@ -29,6 +30,11 @@ public:
     void continuous(const Values& speed, const Given& given, uint64_t timeoutMs, uint64_t nowMs);
     void relative(const Values& distance, const Given& given, uint64_t nowMs);
     void stop(bool panTilt, bool zoom, bool focus = false);
+    // One axis alone, as long as a button or key is held (the live page): direction +1 (right,
+    // up, zoom in, focus far, iris open) or -1; the other axes stop. Calling it again within
+    // `timeoutMs` keeps the move at its pace; without that it ends at the timeout.
+    void hold(Axis axis, int direction, uint64_t timeoutMs, uint64_t nowMs);
+    void stopAll();
 
     // The recorder's PTZ codes to send now (empty when no step is due). Steps never burst: a
     // late call gives one step per axis and the next follows a full step later.
@@ -40,6 +46,9 @@ public:
     // recorder does not report its position).
     float position(Axis axis) const;
 
+    // The recorder's PTZ code for moving `axis` in `direction`.
+    static int codeFor(Axis axis, int direction);
+
 private:
     struct Motion {
         int code = -1;        // recorder PTZ code; -1 = still
@@ -48,8 +57,6 @@ private:
         uint64_t endMs = 0;   // continuous move
         int position = 0;     // steps, clamped to +-kStepsPerUnit
     };
-    static int codeFor(Axis axis, int direction);
-
     std::array<Motion, kAxes> axes_;
     uint64_t nextMs_ = 0;
 };

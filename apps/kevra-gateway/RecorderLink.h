@@ -59,6 +59,8 @@ public:
     // The link as the status page, API and metrics show it (any thread; a copy).
     using Status = RecorderReport::Status;
     Status status() const { return report_.status(); }
+    // True while logged in (any thread).
+    bool up() const { return status().state == Status::State::Up; }
     const RecorderAddress& address() const { return address_; }
 
     // PtzSink (any thread): one step for the camera on `channel`, queued for the control

@@ -111,7 +111,10 @@ function renderCameras(list) {
         else { try { document.execCommand("copy"); done(); } catch (e) {} }
       };
       url.append(input, copy);
-      c.append(img, title, state, info, url);
+      // A click on the still opens the camera live (the gateway's WebRTC view page).
+      const live = el("a", {href: "/view/" + cam.recorder + "/" + cam.camera});
+      live.append(img);
+      c.append(live, title, state, info, url);
       loadThumb(img);
     }
     c.dataset.state = cam.state;
