@@ -9,6 +9,8 @@ PACKAGES=(
   clang libclang-rt-14-dev llvm clang-format-14
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libqt6test6 libgl-dev
+  # The viewer tries its X display itself before Qt does (Qt aborts when it cannot connect).
+  libxcb1-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libx264-dev ffmpeg
   libyuv-dev
   # kevra-gateway: GStreamer's RTSP server, appsrc, the H.264 / MPEG-4 parsers (bad) and RTP

@@ -3,7 +3,10 @@
 #include "app/AppValues.h"
 #include "common/Utf.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <string_view>
 
 namespace kevra {
 
@@ -12,6 +15,19 @@ namespace {
 bool set(const char* value)
 {
     return value != nullptr && value[0] != '\0';
+}
+
+// Qt's own options, given with one dash or two: those that take a value and those that do not.
+constexpr std::string_view kQtValueOptions[] = {
+    "platform",    "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+    "qwindowicon", "qwindowtitle",       "geometry",      "title",  "display",
+    "style",       "stylesheet",         "session",       "name",   "fontengine"};
+constexpr std::string_view kQtFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+
+template <size_t N>
+bool among(std::string_view name, const std::string_view (&list)[N])
+{
+    return std::find(std::begin(list), std::end(list), name) != std::end(list);
 }
 
 }   // namespace
@@ -29,17 +45,38 @@ ViewerCommandLine ViewerCommandLine::parse(int argc, const char* const* argv)
             c.action = Action::Version;
             return c;
         }
-        if (a == "--verbose")
+        if (a == "--verbose") {
             c.verbose = true;
-        else if ((a == "-platform" || a == "--platform") && i + 1 < argc)
-            c.platform = argv[++i];
+            continue;
+        }
+        const std::string_view name = std::string_view(a).substr(a.rfind("--", 0) == 0  ? 2
+                                                                 : a.rfind('-', 0) == 0 ? 1
+                                                                                        : 0);
+        if (name.size() < a.size() && among(name, kQtFlags))
+            continue;
+        if (name.size() < a.size() && among(name, kQtValueOptions)) {
+            if (i + 1 >= argc) {
+                c.action = Action::Error;
+                c.error = "option '" + a + "' needs a value";
+                return c;
+            }
+            const char* value = argv[++i];
+            if (name == "platform")
+                c.platform = value;
+            else if (name == "display")
+                c.display = value;
+            continue;
+        }
+        c.action = Action::Error;
+        c.error = (name.size() < a.size() ? "unknown option '" : "unexpected argument '") + a + "'";
+        return c;
     }
     return c;
 }
 
 std::string ViewerCommandLine::helpText()
 {
-    return "Usage: kevra [--verbose] [Qt options]\n"
+    return "Usage: kevra [--verbose] [-platform NAME] [-display NAME] [other Qt options]\n"
            "Live view of the cameras of network video recorders.\n"
            "\n"
            "  --verbose   also log every status change to standard error\n"

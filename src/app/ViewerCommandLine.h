@@ -1,4 +1,5 @@
-// The viewer's command line (--help, --version, --verbose; anything else is left to Qt) and
+// The viewer's command line (--help, --version, --verbose and Qt's own options; anything else is
+// an error) and
 // whether a display can be reached at all, decided before any window system is touched. Pure
 // functions; any thread may call them.
 #pragma once
@@ -7,10 +8,12 @@
 namespace kevra {
 
 struct ViewerCommandLine {
-    enum class Action { Run, Help, Version };
+    enum class Action { Run, Help, Version, Error };
     Action action = Action::Run;
     bool verbose = false;
     std::string platform;   // -platform NAME given to Qt, empty when none
+    std::string display;    // -display NAME given to Qt, empty when none
+    std::string error;      // what was wrong, for Action::Error ("unknown option '--x'")
 
     static ViewerCommandLine parse(int argc, const char* const* argv);
     static std::string helpText();

@@ -163,6 +163,16 @@ TEST(ViewerCommandLine, DisplayOfTheChosenPlatform)
     EXPECT_TRUE(line.verbose);
     EXPECT_EQ(line.platform, "offscreen");
     EXPECT_EQ(line.action, ViewerCommandLine::Action::Version);
+    // Qt's options pass with one dash or two, with their values; anything else is an error.
+    const char* qt[] = {"kevra", "--display", ":3", "-reverse", "-style", "fusion", "--sync"};
+    const ViewerCommandLine ok = ViewerCommandLine::parse(7, qt);
+    EXPECT_EQ(ok.action, ViewerCommandLine::Action::Run);
+    EXPECT_EQ(ok.display, ":3");
+    for (const char* wrong : {"--bogus", "-x", "file.ini", "---platform"}) {
+        const char* bad[] = {"kevra", "--verbose", wrong};
+        EXPECT_EQ(ViewerCommandLine::parse(3, bad).action, ViewerCommandLine::Action::Error)
+            << wrong;
+    }
 }
 
 }   // namespace

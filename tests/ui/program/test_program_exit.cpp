@@ -216,8 +216,9 @@ TEST(ProgramSignals, EndTheProgramAsExitDoes)
     }
 }
 
-// Help, version and a missing display are answered without a window.
-TEST(ProgramCommandLine, HelpVersionAndNoDisplay)
+// Help, version, a wrong option and a missing or unreachable display are answered without a
+// window (and without Qt's abort).
+TEST(ProgramCommandLine, HelpVersionErrorsAndNoDisplay)
 {
     const std::vector<std::string> noDisplay{"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"};
     const struct {
@@ -229,6 +230,14 @@ TEST(ProgramCommandLine, HelpVersionAndNoDisplay)
         {{"--version"}, noDisplay, 0, "kevra 1."},
         {{}, noDisplay, 1, "kevra: no display"},
         {{}, {"QT_QPA_PLATFORM=xcb", "DISPLAY", "WAYLAND_DISPLAY"}, 1, "kevra: no display"},
+        {{},
+         {"QT_QPA_PLATFORM", "DISPLAY=:79", "WAYLAND_DISPLAY"},
+         1,
+         "kevra: cannot open display :79\n"},
+        {{"-display", ":78"}, {"QT_QPA_PLATFORM=xcb"}, 1, "kevra: cannot open display :78"},
+        {{"--bogus"}, noDisplay, 2, "kevra: unknown option '--bogus'\nUsage: kevra"},
+        {{"camera1"}, noDisplay, 2, "unexpected argument 'camera1'"},
+        {{"-style"}, noDisplay, 2, "option '-style' needs a value"},
     };
     for (const auto& c : cases) {
         const ViewerRun run = runViewer("", {c.args, c.env, {}, 30, {}});

@@ -12,6 +12,7 @@
 #include "ui/QuitSignals.h"
 #include "ui/ScriptedRun.h"
 #include "video/CodecLog.h"
+#include "XDisplay.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -41,6 +42,12 @@ void endOnSignal(kevra::MainWindow& window, int signo)
 int main(int argc, char** argv)
 {
     const kevra::ViewerCommandLine options = kevra::ViewerCommandLine::parse(argc, argv);
+    if (options.action == kevra::ViewerCommandLine::Action::Error) {
+        kevra::AppValues::initialise();
+        std::fprintf(stderr, "kevra: %s\n%s", options.error.c_str(),
+                     kevra::ViewerCommandLine::helpText().c_str());
+        return 2;
+    }
     if (options.action != kevra::ViewerCommandLine::Action::Run) {
         kevra::AppValues::initialise();
         std::fputs(options.action == kevra::ViewerCommandLine::Action::Help
@@ -50,13 +57,22 @@ int main(int argc, char** argv)
         return 0;
     }
     // Qt aborts when it finds no display: say so plainly instead.
-    const char* platform = std::getenv("QT_QPA_PLATFORM");
-    if (!kevra::ViewerCommandLine::displayAvailable(
-            options.platform.empty() && platform ? platform : options.platform,
-            std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"))) {
+    const char* platformVariable = std::getenv("QT_QPA_PLATFORM");
+    const std::string platform =
+        options.platform.empty() && platformVariable ? platformVariable : options.platform;
+    const char* display =
+        options.display.empty() ? std::getenv("DISPLAY") : options.display.c_str();
+    if (!kevra::ViewerCommandLine::displayAvailable(platform, display,
+                                                    std::getenv("WAYLAND_DISPLAY"))) {
         std::fputs("kevra: no display (set DISPLAY or WAYLAND_DISPLAY, or run with "
                    "QT_QPA_PLATFORM=offscreen)\n",
                    stderr);
+        return 1;
+    }
+    const std::string xDisplay = kevra::XDisplay::toCheck(platform, options.display, display,
+                                                          std::getenv("WAYLAND_DISPLAY"));
+    if (!xDisplay.empty() && !kevra::XDisplay::reachable(xDisplay)) {
+        std::fprintf(stderr, "kevra: cannot open display %s\n", xDisplay.c_str());
         return 1;
     }
     // A recorder closing its end must not end the program on the next send.
