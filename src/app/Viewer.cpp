@@ -404,6 +404,8 @@ void Viewer::restoreView()
             tiles[size_t(t)] = CameraId{recorder, v.tiles[size_t(t)]};
     }
     grid_.restore(v.layout, tiles);
+    loadWalls();   // the walls' recorders are known now
+    resumeWallTours();
     applyGrid();
     if (!grid_.shownCameras().empty())
         view_.showVideoMode();
@@ -525,6 +527,8 @@ bool Viewer::clickTile(int position)
         return true;
     grid_.select(tile);
     placeTiles();
+    if (walls_.spotSurface() && grid_.selectedCamera() != walls_.spotCamera())
+        applyGrid(false);   // the spot follows the framed camera
     return false;
 }
 
@@ -717,6 +721,7 @@ void Viewer::applyGrid(bool save)
         gridFull_ = false;
         shown.single = grid_.camera(0);
     }
+    addWalls(shown);
     playback_->show(shown);
     placeTiles();
     markTreeImages();
@@ -774,14 +779,7 @@ Viewer::TileLabel Viewer::tileLabel(int position)
         stopped = true;
     }
     l.name = cameraName(c);
-    l.state = Language::text(stopped ? u"STOP_TILE"
-                                     : StreamController::tileKey(playback_->tileState(position)));
-    // Another recorder that is away: its tiles say so (and keep their last pictures).
-    if (const RecorderSession* s = c.recorder > 0 ? otherRecorders_->find(c.recorder) : nullptr;
-        s && s->state() != RecorderSession::State::Connected)
-        l.state = s->stateText();
-    else if (c.recorder == 0 && recovery_->sessionRecovering() && !recoveryText_.empty())
-        l.state = recoveryText_;   // the first recorder is away: its tiles say so too
+    l.state = stateText(c, stopped, playback_->tileState(position));
     if (position >= 0 && position < TileGrid::kMaxTiles)
         l.note = tileNotes_[size_t(position)];
     l.recording = markOf(c);   // also while its stream is lost: the recording goes on
@@ -794,6 +792,17 @@ Viewer::TileLabel Viewer::tileLabel(int position)
     return l;
 }
 
+std::u16string Viewer::stateText(CameraId c, bool stopped, StreamController::State state) const
+{
+    // Another recorder that is away: its tiles say so (and keep their last pictures).
+    if (const RecorderSession* s = c.recorder > 0 ? otherRecorders_->find(c.recorder) : nullptr;
+        s && s->state() != RecorderSession::State::Connected)
+        return s->stateText();
+    if (c.recorder == 0 && recovery_->sessionRecovering() && !recoveryText_.empty())
+        return recoveryText_;   // the first recorder is away: its tiles say so too
+    return Language::text(stopped ? u"STOP_TILE" : StreamController::tileKey(state));
+}
+
 // ---------------------------------------------------------------- recovery and stall marks
 
 void Viewer::poll()
@@ -803,6 +812,7 @@ void Viewer::poll()
     recovery_->poll();
     otherRecorders_->poll();
     pollTour();
+    pollWalls();
     markStalledTiles();
     watchStreams();
     watchRecordings();

@@ -22,6 +22,7 @@
 #include "app/TileGrid.h"
 #include "app/TourController.h"
 #include "app/ViewerView.h"
+#include "app/WallSet.h"
 #include "device/DeviceEvents.h"
 
 #include <array>
@@ -187,6 +188,27 @@ public:
     std::u16string cameraName(CameraId camera) const;
 
     // Inspection.
+    // Walls and the spot monitor (ViewerWalls.cpp). loadWalls() reads them from views.ini (at
+    // start, and again once a login lists the cameras); the window attaches a surface to each
+    // wall whose screen is there and detaches it before the screen's window goes. A wall's
+    // cameras stream only while it is attached and they are listed.
+    void loadWalls();
+    const WallSet& walls() const { return walls_; }
+    void attachWall(int number, TileSurface* surface);
+    void attachSpot(TileSurface* surface);
+    // The framed camera (or the single view's) goes to the wall's large tile.
+    bool sendToWall(int number);
+    // A camera dropped on a wall's tile.
+    bool placeOnWall(int number, int tile, CameraId camera);
+    bool cycleWallLayout(int number);
+    // Every wall tours the cameras a page at a time, or every tour stops.
+    bool toggleWallTours();
+    // The Settings dialog's choice: screens[k] is wall (k+1)'s screen (-1: none), and the
+    // spot's screen (-1: none). Saved at once.
+    void assignWallScreens(const std::vector<int>& screens, int spotScreen);
+    // A wall tile's name and state, as a grid tile says them.
+    TileLabel wallLabel(const TileSurface* wall, int position);
+
     Playback& playback() { return *playback_; }
     const TileGrid& grid() const { return grid_; }
     RecoveryController& recovery() { return *recovery_; }
@@ -233,6 +255,14 @@ private:
     int tourIndex(CameraId camera) const;
     CameraId tourCamera(int index) const;
     void placeTiles();
+    std::u16string wallsPath() const;
+    void saveWalls();
+    void resumeWallTours();
+    // The walls' shown tiles (cameras listed only) for Playback, the spot following the framed
+    // camera.
+    void addWalls(Playback::Shown& shown);
+    void pollWalls();
+    std::u16string stateText(CameraId camera, bool stopped, StreamController::State state) const;
     void markStalledTiles();
     void watchStreams();
     static CameraId camera(int channel) { return CameraId{0, channel}; }
@@ -289,6 +319,7 @@ private:
     TourController tour_;
     bool gridFull_ = false;
     std::array<std::u16string, TileGrid::kMaxTiles> tileNotes_;
+    WallSet walls_;
 };
 
 }   // namespace kevra

@@ -9,9 +9,14 @@ namespace kevra {
 void WallSet::load(const std::vector<WallSettings>& walls, int spotScreen,
                    const RecorderOf& recorderOf)
 {
+    std::vector<Wall> before = std::move(walls_);
     walls_.clear();
     for (const WallSettings& s : walls) {
         Wall w;
+        // A wall read again on the same screen keeps the surface drawing it.
+        for (const Wall& b : before)
+            if (b.number == s.number && b.screen == s.screen)
+                w.surface = b.surface;
         w.number = s.number;
         w.screen = s.screen;
         w.layout = WallLayout::isLayout(s.layout) ? s.layout : 1;
@@ -26,7 +31,10 @@ void WallSet::load(const std::vector<WallSettings>& walls, int spotScreen,
         w.tourToResume = s.tour;
         walls_.push_back(std::move(w));
     }
-    spotScreen_ = wallOn(spotScreen) ? -1 : spotScreen;
+    const int spot = wallOn(spotScreen) ? -1 : spotScreen;
+    if (spot != spotScreen_)
+        spotSurface_ = nullptr;
+    spotScreen_ = spot;
 }
 
 WallSettings WallSet::settings(int number, const NameOf& nameOf) const

@@ -43,7 +43,8 @@ public:
     using RecorderOf = std::function<int(const std::u16string& name)>;
 
     // Takes the walls and the spot screen read from views.ini; tiles of recorders not in the
-    // list stay empty. A tour that was running waits for startTour() (tourToResume).
+    // list stay empty. A tour that was running waits for startTour() (tourToResume). A wall on
+    // the same screen as before keeps its surface, and so does the spot.
     void load(const std::vector<WallSettings>& walls, int spotScreen, const RecorderOf& recorderOf);
     // The wall as views.ini keeps it.
     WallSettings settings(int number, const NameOf& nameOf) const;

@@ -21,6 +21,7 @@
 #include "ui/SettingsDialog.h"
 #include "ui/TitleBand.h"
 #include "ui/VideoArea.h"
+#include "ui/WallScreens.h"
 
 #include <QApplication>
 #include <QDir>
@@ -29,6 +30,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
+#include <QGuiApplication>
 #include <QScreen>
 #include <QTimer>
 #include <QTreeWidget>
@@ -61,6 +63,9 @@ MainWindow::MainWindow(DeviceClient& client, Playback::DeviceFactory devices, in
     tree_->setHeaderHidden(true);
     tree_->setColumnCount(1);
     tree_->setIconSize(QSize(16, 16));
+    // A camera dragged from the tree may be dropped on a wall's tile (WallWindow).
+    tree_->setDragEnabled(true);
+    tree_->setDragDropMode(QAbstractItemView::DragOnly);
     connect(tree_, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem* item, int) { onTreeClick(item); });
     // The tree's menu (right click, or a long press) holds the list of further recorders.
@@ -147,6 +152,12 @@ MainWindow::MainWindow(DeviceClient& client, Playback::DeviceFactory devices, in
 
     viewer_ = std::make_unique<Viewer>(client, static_cast<ViewerView&>(*this), *surface_,
                                        *tileView_, std::move(devices));
+    viewer_->loadWalls();
+    walls_ = std::make_unique<WallScreens>(*viewer_, *this, [](const QMap<int, QVariant>& roles) {
+        if (!roles.contains(kChannelRole))
+            return CameraId{};
+        return CameraId{roles.value(kRecorderRole, 0).toInt(), roles.value(kChannelRole).toInt()};
+    });
     initialised_ = true;
     pollTimer_ = new QTimer(this);
     connect(pollTimer_, &QTimer::timeout, this, [this] {
@@ -175,6 +186,7 @@ MainWindow::~MainWindow()
 {
     qApp->removeEventFilter(this);
     pollTimer_->stop();
+    walls_.reset();    // the walls' windows go before their streams' owner
     viewer_.reset();   // streams stopped, threads joined, the client's events no longer come
     video_->setSurface(nullptr);
     surface_.reset();
@@ -681,6 +693,18 @@ void MainWindow::runKeyCommand(KeyTable::Command c, int key)
     case C::GridTour: viewer_->toggleTour(true); break;
     case C::Stats: viewer_->toggleStats(); break;
     case C::LowLatency: viewer_->setLowLatency(!viewer_->lowLatency(), true); break;
+    case C::SendToWall1: viewer_->sendToWall(1); break;
+    case C::SendToWall2: viewer_->sendToWall(2); break;
+    case C::SendToWall3: viewer_->sendToWall(3); break;
+    case C::SendToWall4: viewer_->sendToWall(4); break;
+    case C::WallLayout1:
+    case C::WallLayout2:
+    case C::WallLayout3:
+    case C::WallLayout4:
+        viewer_->cycleWallLayout(int(c) - int(C::WallLayout1) + 1);
+        walls_->refresh();
+        break;
+    case C::WallTours: viewer_->toggleWallTours(); break;
     case C::NextTile: frameNextTile(1); break;
     case C::PreviousTile: frameNextTile(-1); break;
     case C::TileAlone:
@@ -780,8 +804,22 @@ void MainWindow::openSettings()
                                          ? ViewSettings::pathIn(AppValues::settingsFolder())
                                          : viewer_->viewsPath();
     SettingsDialog dlg(ViewerSettings::load(loginPath), TourSettings::load(viewsPath), this);
+    std::vector<int> wallScreens;
+    for (const WallSet::Wall& w : viewer_->walls().walls()) {
+        if (size_t(w.number) > wallScreens.size())
+            wallScreens.resize(size_t(w.number), -1);
+        wallScreens[size_t(w.number - 1)] = w.screen;
+    }
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    dlg.setScreens(int(screens.size()), int(screens.indexOf(screen())), wallScreens,
+                   viewer_->walls().spotScreen());
     if (dlg.exec() != QDialog::Accepted)
         return;
+    if (screens.size() > 1 &&
+        (dlg.wallScreens() != wallScreens || dlg.spotScreen() != viewer_->walls().spotScreen())) {
+        viewer_->assignWallScreens(dlg.wallScreens(), dlg.spotScreen());
+        walls_->rebuild();
+    }
     const ViewerSettings s = dlg.viewerSettings();
     const bool saved =
         ViewerSettings::save(loginPath, s) && TourSettings::save(viewsPath, dlg.tourSettings());
@@ -849,6 +887,7 @@ void MainWindow::showEvent(QShowEvent* e)
             setGeometry(s->geometry());
         setWindowState(windowState() | Qt::WindowFullScreen);
         layOut();
+        walls_->rebuild();   // the walls on the other screens, now that this one is known
         // The login sequence runs once the window is on the screen.
         QTimer::singleShot(0, this, &MainWindow::runLoginSequence);
     }

@@ -39,6 +39,7 @@ class DeviceClient;
 class DisplaySurface;
 class HelpOverlay;
 class VideoArea;
+class WallScreens;
 
 class MainWindow : public QDialog, private ViewerView {
     Q_OBJECT
@@ -98,6 +99,7 @@ public:
 
     // Inspection (tests, scripted runs and screenshots).
     Viewer& viewer() { return *viewer_; }
+    WallScreens& wallScreens() { return *walls_; }
     Playback& playback() { return viewer_->playback(); }
     RecoveryController& recovery() { return viewer_->recovery(); }
     QString videoNotice() const;
@@ -202,6 +204,8 @@ private:
     std::unique_ptr<DisplaySurface> surface_;
     TileView* tileView_ = nullptr;
     std::unique_ptr<Viewer> viewer_;
+    // After viewer_: its windows are detached and closed before the viewer goes.
+    std::unique_ptr<WallScreens> walls_;
 
     QTreeWidget* tree_ = nullptr;
     QLabel* status_ = nullptr;

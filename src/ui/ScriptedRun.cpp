@@ -150,13 +150,16 @@ bool ScriptedRun::begin(const QStringList& w)
         static const QStringList names{"left", "up", "right", "down", "1", "4", "9"};
         static const int keys[] = {Qt::Key_Left, Qt::Key_Up, Qt::Key_Right, Qt::Key_Down,
                                    Qt::Key_1,    Qt::Key_4,  Qt::Key_9};
-        const int i = int(names.indexOf(w.value(1)));
+        // "alt+1": the key with Alt held (send the framed camera to wall 1).
+        const bool alt = w.value(1).startsWith(QStringLiteral("alt+"));
+        const int i = int(names.indexOf(alt ? w.value(1).mid(4) : w.value(1)));
         if (i < 0)
             fail("unknown key");
+        const Qt::KeyboardModifiers mod = alt ? Qt::AltModifier : Qt::NoModifier;
         QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : &window_;
-        QKeyEvent press(QEvent::KeyPress, keys[i], Qt::NoModifier);
+        QKeyEvent press(QEvent::KeyPress, keys[i], mod);
         QApplication::sendEvent(target, &press);
-        QKeyEvent release(QEvent::KeyRelease, keys[i], Qt::NoModifier);
+        QKeyEvent release(QEvent::KeyRelease, keys[i], mod);
         QApplication::sendEvent(target, &release);
     } else if (what == "wait" || what == "tiles" || what == "waitpicture" ||
                what == "waitreconnect") {

@@ -5,7 +5,8 @@
 //   play INDEX                      choose camera INDEX (0-based), wait for the first picture
 //   camera | full | exit | relogin  press that command (relogin: Login of the video bar)
 //   cancel                          press Cancel in the login dialog
-//   key left|up|right|down|1|4|9    press that key in the widget with the focus
+//   key left|up|right|down|1|4|9    press that key in the widget with the focus (alt+1 .. alt+9:
+//                                   with Alt held)
 //   layout                          press the layout control
 //   tiles N                         wait until each of the first N tiles drew a picture
 //   click N | dclick N              click / double click tile N of the grid

@@ -1,6 +1,7 @@
 // The Settings dialog (F10, and the picture's menu): what otherwise lives only in the settings
 // files — automatic reconnection, the recorder's stream numbers for tiles and for a camera
-// alone, the folders for pictures and clips, the language, the tour's dwell and grid. It shows
+// alone, the folders for pictures and clips, the language, the tour's dwell and grid, and what
+// each screen shows (a wall, the spot monitor). It shows
 // the values it is given and hands back what the user chose; the main window writes them
 // through the profile engine and applies them. Fits a 240 x 320 screen (it scrolls).
 // User-interface thread only.
@@ -10,7 +11,10 @@
 
 #include <QDialog>
 
+#include <vector>
+
 class QCheckBox;
+class QFormLayout;
 class QComboBox;
 class QLineEdit;
 class QSpinBox;
@@ -25,6 +29,16 @@ public:
     // The values as the fields show them now.
     ViewerSettings viewerSettings() const;
     TourSettings tourSettings() const;
+
+    // Which screen is which wall and which the spot monitor: one row per screen (screenCount of
+    // them, mainScreen marked as the main window's), each showing nothing, wall 1 .. kWalls or
+    // the spot. wallScreens[k] is wall (k+1)'s screen (-1: none). Called once, before exec().
+    static constexpr int kWalls = 4;
+    void setScreens(int screenCount, int mainScreen, const std::vector<int>& wallScreens,
+                    int spotScreen);
+    std::vector<int> wallScreens() const;
+    int spotScreen() const;
+    QComboBox* screenBox(int screen) const;
 
     // The fields (tests).
     QCheckBox* reconnectBox() const { return reconnect_; }
@@ -48,6 +62,9 @@ private:
     QComboBox* language_ = nullptr;
     QSpinBox* dwell_ = nullptr;
     QComboBox* tourGrid_ = nullptr;
+    QFormLayout* form_ = nullptr;
+    int screensAt_ = 0;   // the form row the screens' rows start at
+    std::vector<QComboBox*> screens_;
 };
 
 }   // namespace kevra
