@@ -131,7 +131,10 @@ def main():
                                  "352x288", "--cameras",
                                  "Gate&&Lobby&&Parking&&Yard&&Dock&&Hall&&Shop&&Roof"],
                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-    port = json.loads(recorder.stdout.readline())["port"]
+    line = recorder.stdout.readline()   # the port alone, then the listening event
+    while not line.startswith("{"):
+        line = recorder.stdout.readline()
+    port = json.loads(line)["port"]
     xvfb = None
     try:
         os.makedirs(os.path.join(folder, "cfg", "kevra"))
