@@ -92,6 +92,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 demuxer.control(1, demuxer.format());
         }
     }
+    // The end of the input: every block is freed by now, so a record still pointing into one
+    // is caught.
+    demuxer.finish();
+    for (int guard = 0; guard < 100000; ++guard) {
+        kevra::MediaFrame* r = demuxer.nextFrame();
+        if (r == nullptr)
+            break;
+        touchRecord(r);
+    }
     // An empty block must be refused without touching anything.
     demuxer.feed(nullptr, 0);
     return 0;

@@ -104,6 +104,9 @@ inline void run(kevra::FrameParser& parser, const uint8_t* data, size_t size, si
                 parser.reset(2);
         }
     }
+    // The end of the input hands out what was held back for a following block.
+    parser.finish();
+    drain(parser, false);
     parser.input(nullptr, 0);
     drain(parser, false);
 }

@@ -15,6 +15,8 @@ CC=clang CXX=clang++ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithD
   -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
 cmake --build "$BUILD" -j "$JOBS" --target fuzz_all
+# FUZZ_BUILD_ONLY=1: only build the targets (the build stage of scripts/test-all.sh).
+[ -n "${FUZZ_BUILD_ONLY:-}" ] && exit 0
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then

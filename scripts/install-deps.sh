@@ -17,6 +17,10 @@ PACKAGES=(
   # payloaders (good); libav and the tools give its tests a second, independent RTSP client.
   libgstrtspserver-1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
   gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav gstreamer1.0-tools
+  # kevra-gateway's HTTP side (status page, API, snapshots, metrics) and its JPEG encoder; a
+  # real browser and its driver for the status page's test.
+  libsoup-3.0-dev libturbojpeg0-dev chromium chromium-driver python3-selenium
+  python3-prometheus-client
   g++-aarch64-linux-gnu qemu-user
   fonts-dejavu-core xvfb xauth
   # scripts/latency.sh presses arrow keys in the viewer on its virtual screen.

@@ -46,7 +46,7 @@ AppsrcClient::~AppsrcClient()
 
 void AppsrcClient::watchPayloader(GstElement* payloader)
 {
-    if (!stats_ || payloaderPad_ || !payloader)
+    if (payloaderPad_ || !payloader)
         return;
     payloaderPad_ = gst_element_get_static_pad(payloader, "src");
     if (payloaderPad_)
@@ -101,7 +101,7 @@ bool AppsrcClient::deliver(const OutFramePtr& frame, int64_t ptsUs)
     GST_BUFFER_DURATION(buffer) = uint64_t(frame->durationUs) * 1000;
     if (!frame->key)
         GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT);
-    if (stats_ && frame->arrivalNs >= attachNs_) {
+    if (frame->arrivalNs >= attachNs_) {
         std::lock_guard<std::mutex> lock(ringMutex_);
         ringPts_[ringNext_] = pts;
         ringArrival_[ringNext_] = frame->arrivalNs;
@@ -121,16 +121,18 @@ void AppsrcClient::end(bool slow)
 
 void AppsrcClient::packetOut(uint64_t ptsNs)
 {
-    if (!stats_)
-        return;
     uint64_t now = steadyNs();
     std::lock_guard<std::mutex> lock(ringMutex_);
     if (ptsNs == lastOutPts_)
         return;   // only the first packet of each frame counts
+    if (lastOutPts_ == UINT64_MAX && attachNs_ != 0)
+        hub_->firstFrame().observe(now - attachNs_);
     lastOutPts_ = ptsNs;
     for (int i = 0; i < kArrivalRing; ++i) {
         if (ringPts_[i] == ptsNs && ringArrival_[i] != 0) {
-            stats_->add(now - ringArrival_[i]);
+            hub_->delayAdded().observe(now - ringArrival_[i]);
+            if (stats_)
+                stats_->add(now - ringArrival_[i]);
             ringArrival_[i] = 0;
             return;
         }

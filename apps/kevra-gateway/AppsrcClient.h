@@ -37,7 +37,7 @@ public:
     bool deliver(const OutFramePtr& frame, int64_t ptsUs) override;
     void end(bool slow) override;
 
-    // With delay figures on: notes each frame's first packet leaving `payloader`.
+    // Notes each frame's first packet leaving `payloader` (delay added, first-frame time).
     void watchPayloader(GstElement* payloader);
 
 private:

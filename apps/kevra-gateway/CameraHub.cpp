@@ -82,6 +82,11 @@ void CameraHub::pushFrame(const AccessUnit& unit, uint64_t arrivalNs)
             t = lastTimeUs_ + 1;
         frame->timeUs = t;
         lastTimeUs_ = t;
+        ++framesIn_;
+        bytesIn_ += frame->bytes.size();
+        rateNs_[rateNext_] = arrivalNs;
+        rateBytes_[rateNext_] = frame->bytes.size();
+        rateNext_ = (rateNext_ + 1) % kRateWindow;
 
         if (unit.key && codec_ != OutCodec::None && frame->codec != codec_) {
             // An RTSP session is described for one codec: its clients are ended so they
@@ -145,6 +150,7 @@ void CameraHub::fanOut(const OutFramePtr& frame)
             continue;
         }
         HubClient* slow = c.client;
+        ++droppedClients_;
         clients_.erase(clients_.begin() + long(i));
         if (clients_.empty())
             lastLeftMs_ = Clock::nowMs();
@@ -219,6 +225,65 @@ uint64_t CameraHub::framesOut() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return framesOut_;
+}
+
+}   // namespace kevra::gateway
+
+namespace kevra::gateway {
+
+CameraHub::Stats CameraHub::stats() const
+{
+    uint64_t now = steadyNs();
+    std::lock_guard<std::mutex> lock(mutex_);
+    Stats s;
+    s.codec = codec_;
+    s.width = width_;
+    s.height = height_;
+    s.viewers = int(clients_.size());
+    s.framesIn = framesIn_;
+    s.bytesIn = bytesIn_;
+    s.droppedClients = droppedClients_;
+    size_t newest = (rateNext_ + kRateWindow - 1) % kRateWindow;
+    s.streaming = rateNs_[newest] != 0 && now - rateNs_[newest] < kStreamingMs * 1000000;
+    if (!s.streaming)
+        return s;
+    // Frames of the last two seconds (at most the window).
+    uint64_t first = rateNs_[newest], bytes = 0;
+    int frames = 0;
+    for (size_t k = 0; k < kRateWindow; ++k) {
+        size_t i = (newest + kRateWindow - k) % kRateWindow;
+        if (rateNs_[i] == 0 || now - rateNs_[i] > 2000000000ull)
+            break;
+        first = rateNs_[i];
+        bytes += rateBytes_[i];
+        ++frames;
+    }
+    double span = double(now - first) / 1e9;
+    if (frames >= 2 && span > 0.05) {
+        s.fps = (frames - 1) / double(rateNs_[newest] - first) * 1e9;
+        s.bitsPerSecond = double(bytes) * 8 / span;
+    }
+    return s;
+}
+
+std::vector<OutFramePtr> CameraHub::cachedFrames() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return cache_;
+}
+
+void CameraHub::hold()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++waiters_;
+}
+
+void CameraHub::release()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (waiters_ > 0)
+        --waiters_;
+    lastLeftMs_ = Clock::nowMs();
 }
 
 }   // namespace kevra::gateway

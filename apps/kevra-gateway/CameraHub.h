@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "Histogram.h"
 #include "HubClient.h"
 #include "OutFrame.h"
 #include "device/MediaSink.h"
@@ -70,6 +71,31 @@ public:
     // Frames handed to clients (all clients), for logs and tests.
     uint64_t framesOut() const;
 
+    // What the status page, API and metrics show (any thread).
+    struct Stats {
+        OutCodec codec = OutCodec::None;
+        int width = 0;
+        int height = 0;
+        double fps = 0;   // frames in per second over the last moments; 0 when stalled
+        double bitsPerSecond = 0;
+        int viewers = 0;
+        bool streaming = false;   // frames came within the last kStreamingMs
+        uint64_t framesIn = 0;
+        uint64_t bytesIn = 0;
+        uint64_t droppedClients = 0;   // let go because they did not keep up
+    };
+    static constexpr uint64_t kStreamingMs = 3000;
+    Stats stats() const;
+    // The frames from the last key frame on (empty while none is cached).
+    std::vector<OutFramePtr> cachedFrames() const;
+    // Keeps the channel wanted without a client (a snapshot waiting for its first picture);
+    // the idle time runs from release.
+    void hold();
+    void release();
+    // The delay the gateway adds to a frame, and a joining client's wait for its first frame.
+    Histogram& delayAdded() { return delayAdded_; }
+    Histogram& firstFrame() { return firstFrame_; }
+
 private:
     struct Client {
         HubClient* client;
@@ -98,6 +124,15 @@ private:
     int64_t lastDurationUs_ = 40000;
     int64_t timelineOffsetUs_ = 0;   // hub time = cutter time + offset
     uint64_t framesOut_ = 0;
+    uint64_t framesIn_ = 0;
+    uint64_t bytesIn_ = 0;
+    uint64_t droppedClients_ = 0;
+    static constexpr size_t kRateWindow = 64;   // recent frames' arrival and size, for rates
+    uint64_t rateNs_[kRateWindow] = {};
+    uint64_t rateBytes_[kRateWindow] = {};
+    size_t rateNext_ = 0;
+    Histogram delayAdded_;
+    Histogram firstFrame_;
 };
 
 }   // namespace kevra::gateway

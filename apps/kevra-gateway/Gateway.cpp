@@ -3,15 +3,21 @@
 #include <glib-unix.h>
 #include <gst/gst.h>
 
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <memory>
 #include <vector>
 
+#include "ConnectionLimits.h"
 #include "GatewayLog.h"
+#include "HttpServer.h"
 #include "RecorderLink.h"
 #include "RtspFront.h"
 #include "Secrets.h"
+#include "SnapshotService.h"
+#include "StatusService.h"
 
 namespace kevra::gateway {
 
@@ -51,6 +57,17 @@ void printUrls(const std::vector<std::unique_ptr<RecorderLink>>& links, const st
     std::fflush(stdout);
 }
 
+// The folder of the running executable (the language files are beside it).
+std::string executableDir()
+{
+    std::vector<char> buffer(4096);
+    ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    if (n <= 0)
+        return ".";
+    std::string path(buffer.data(), size_t(n));
+    return path.substr(0, path.rfind('/'));
+}
+
 }   // namespace
 
 int runGateway(const GatewayOptions& options)
@@ -78,7 +95,9 @@ int runGateway(const GatewayOptions& options)
     std::signal(SIGPIPE, SIG_IGN);
 
     NoPublisher none;
+    ConnectionLimits limits(options.maxClients, options.maxClientsPerAddress);
     std::unique_ptr<RtspFront> front;
+    std::unique_ptr<HttpServer> http;
     GMainContext* context = g_main_context_default();
     if (!options.listOnly) {
         RtspFront::Config config;
@@ -88,6 +107,8 @@ int runGateway(const GatewayOptions& options)
         config.credentials = secrets.rtsp;
         config.clientQueueBytes = uint64_t(options.clientQueueKb) * 1024;
         config.stats = options.stats;
+        config.limits = &limits;
+        config.requestTimeoutMs = options.requestTimeoutSeconds * 1000;
         front = std::make_unique<RtspFront>(config);
         std::string why = front->start(context);
         if (!why.empty()) {
@@ -97,6 +118,26 @@ int runGateway(const GatewayOptions& options)
         GatewayLog::line("listening on rtsp://" + urlHost(options.listen) + ":" +
                          std::to_string(front->boundPort()) +
                          (auth ? " (digest authentication)" : " (no authentication)"));
+        if (options.httpPort >= 0) {
+            HttpServer::Config hc;
+            hc.address = options.listen;
+            hc.port = options.httpPort;
+            hc.requireAuth = auth;
+            hc.credentials = secrets.rtsp;
+            hc.requestTimeoutMs = options.requestTimeoutSeconds * 1000;
+            hc.maxHeaderBytes = options.maxHeaderKb * 1024;
+            hc.maxBodyBytes = options.maxBodyKb * 1024;
+            http = std::make_unique<HttpServer>(hc, limits);
+            why = http->start(context);
+            if (!why.empty()) {
+                std::fprintf(stderr, "kevra-gateway: %s\n", why.c_str());
+                return 1;
+            }
+            GatewayLog::line(
+                "listening on http://" + urlHost(options.listen) + ":" +
+                std::to_string(http->boundPort()) +
+                (auth ? " (digest authentication beyond this machine)" : " (no authentication)"));
+        }
     }
 
     std::vector<std::unique_ptr<RecorderLink>> links;
@@ -109,6 +150,18 @@ int runGateway(const GatewayOptions& options)
     for (auto& link : links)
         link->waitFirstList(kFirstListWaitMs);
     printUrls(links, urlHost(options.listen), front ? front->boundPort() : options.rtspPort);
+    std::unique_ptr<SnapshotService> snapshots;
+    std::unique_ptr<StatusService> pages;
+    if (http) {
+        snapshots = std::make_unique<SnapshotService>();
+        pages =
+            std::make_unique<StatusService>(links, front->boundPort(), *snapshots, executableDir());
+        pages->addRoutes(*http);
+        std::printf("http://%s:%d/\tstatus page (also /api/cameras, /api/recorders, /metrics, "
+                    "/snapshot/NAME/N.jpg)\n",
+                    urlHost(options.listen).c_str(), http->boundPort());
+        std::fflush(stdout);
+    }
 
     int status = 0;
     if (!options.listOnly) {
@@ -132,6 +185,9 @@ int runGateway(const GatewayOptions& options)
             if (link->cameras().empty())
                 status = 1;
     }
+    http.reset();   // no handler runs after this
+    snapshots.reset();
+    pages.reset();
     for (auto& link : links)
         link->stop();
     links.clear();

@@ -17,6 +17,14 @@ const char* const kGatewayUsage =
     "  --idle-close SECONDS       close a camera's recorder channel this long after its last\n"
     "                             client left (default 30)\n"
     "  --client-queue KB          drop a client whose unsent data exceeds this (default 4096)\n"
+    "  --http-port N              status page, API, snapshots and metrics over HTTP (default\n"
+    "                             8080; 0 = any free port, logged)\n"
+    "  --no-http                  no HTTP side\n"
+    "  --max-clients N            client connections in all, RTSP and HTTP (default 256)\n"
+    "  --max-clients-per-address N  client connections from one address (default 32)\n"
+    "  --request-timeout SECONDS  a connection must complete a request within this (default 10)\n"
+    "  --max-header-kb KB         HTTP request line and headers (default 16)\n"
+    "  --max-body-kb KB           HTTP request body (default 64)\n"
     "  --list                     log in, print every URL with its camera's name, and end\n"
     "  --stats                    print the delay the gateway adds at exit\n"
     "  --verbose                  log every step\n";
@@ -82,6 +90,10 @@ std::string parseGatewayOptions(int argc, char** argv, GatewayOptions& o)
             o.help = true;
             return "";
         }
+        if (a == "--no-http") {
+            o.httpPort = -1;
+            continue;
+        }
         if (a == "--no-auth" || a == "--list" || a == "--verbose" || a == "--stats") {
             (a == "--no-auth" ? o.noAuth
              : a == "--list"  ? o.listOnly
@@ -90,7 +102,10 @@ std::string parseGatewayOptions(int argc, char** argv, GatewayOptions& o)
             continue;
         }
         bool takesValue = a == "--recorder" || a == "--rtsp-port" || a == "--listen" ||
-                          a == "--secrets" || a == "--idle-close" || a == "--client-queue";
+                          a == "--secrets" || a == "--idle-close" || a == "--client-queue" ||
+                          a == "--http-port" || a == "--max-clients" ||
+                          a == "--max-clients-per-address" || a == "--request-timeout" ||
+                          a == "--max-header-kb" || a == "--max-body-kb";
         if (!takesValue)
             return "unknown option '" + a + "' (try --help)";
         if (i + 1 >= argc)
@@ -113,6 +128,21 @@ std::string parseGatewayOptions(int argc, char** argv, GatewayOptions& o)
             if (v.empty())
                 return "--listen must be an address, e.g. 0.0.0.0 or 127.0.0.1";
             o.listen = v;
+        } else if (a == "--http-port") {
+            if (!wholeNumber(v, 0, 65535, o.httpPort))
+                return "--http-port must be a whole number from 0 (any free port) to 65535, not '" +
+                       v + "'";
+        } else if (a == "--max-clients" || a == "--max-clients-per-address") {
+            if (!wholeNumber(v, 1, 100000,
+                             a == "--max-clients" ? o.maxClients : o.maxClientsPerAddress))
+                return a + " must be a whole number from 1 to 100000, not '" + v + "'";
+        } else if (a == "--request-timeout") {
+            if (!wholeNumber(v, 1, 3600, o.requestTimeoutSeconds))
+                return "--request-timeout must be a whole number of seconds from 1 to 3600, not '" +
+                       v + "'";
+        } else if (a == "--max-header-kb" || a == "--max-body-kb") {
+            if (!wholeNumber(v, 1, 65536, a == "--max-header-kb" ? o.maxHeaderKb : o.maxBodyKb))
+                return a + " must be a whole number of KB from 1 to 65536, not '" + v + "'";
         } else if (a == "--secrets") {
             o.secretsFile = v;
         } else if (a == "--idle-close") {

@@ -24,6 +24,14 @@ struct GatewayOptions {
         30;   // a camera's recorder channel closes this long after its last client
     int clientQueueKb = 4096;   // a client whose unsent queue grows beyond this is dropped
     bool stats = false;         // --stats: print delay figures at exit
+    int httpPort = 8080;        // status page, API, snapshots, metrics; -1 = --no-http
+    // Limits on clients, shared by the RTSP and HTTP ports.
+    int maxClients = 256;             // open connections in all
+    int maxClientsPerAddress = 32;    // open connections from one source address
+    int requestTimeoutSeconds = 10;   // to complete a request after connecting (or, for HTTP,
+                                      // after the previous answer)
+    int maxHeaderKb = 16;             // HTTP request line and headers
+    int maxBodyKb = 64;               // HTTP request body
     bool help = false;
 };
 

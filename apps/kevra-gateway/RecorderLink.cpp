@@ -23,8 +23,29 @@ RecorderLink::~RecorderLink()
     stop();
 }
 
+RecorderLink::Status RecorderLink::status() const
+{
+    std::lock_guard<std::mutex> lock(statusMutex_);
+    return status_;
+}
+
+void RecorderLink::setStatus(Status::State state, const std::string& error)
+{
+    std::lock_guard<std::mutex> lock(statusMutex_);
+    if (status_.state != state || status_.sinceUnixMs == 0)
+        status_.sinceUnixMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  std::chrono::system_clock::now().time_since_epoch())
+                                  .count();
+    status_.state = state;
+    if (!error.empty())
+        status_.lastError = error;
+    if (state == Status::State::Up)
+        ++status_.logins;
+}
+
 void RecorderLink::start()
 {
+    setStatus(Status::State::Connecting, "");
     if (running_)
         return;
     client_ = std::make_unique<DeviceClient>();
@@ -145,6 +166,7 @@ void RecorderLink::handle(const Event& e)
                                  " cameras)");
             lost_ = false;
             everUp_ = true;
+            setStatus(Status::State::Up, "");
             client_->queryList();
         } else {
             state_ = State::Down;
@@ -156,6 +178,11 @@ void RecorderLink::handle(const Event& e)
             else
                 GatewayLog::detail(text);
             lastFailure_ = e.code;
+            {
+                std::lock_guard<std::mutex> lock(statusMutex_);
+                ++status_.loginFailures;
+            }
+            setStatus(Status::State::Down, "login failed: " + describeResult(e.code));
             if (relogin_.active())
                 relogin_.failed();
             else
@@ -197,6 +224,11 @@ void RecorderLink::handle(const Event& e)
         GatewayLog::line(who + " lost; logging in again in 1, 2, 4, 8, 16 s, then every 30 s");
         lost_ = true;
         lastFailure_ = 0;
+        {
+            std::lock_guard<std::mutex> lock(statusMutex_);
+            ++status_.losses;
+        }
+        setStatus(Status::State::Down, "connection lost");
         closeAll();
         state_ = State::Down;
         relogin_.begin();

@@ -57,6 +57,18 @@ public:
     std::vector<Camera> cameras() const;
     const RecorderAddress& address() const { return address_; }
 
+    // The link as the status page, API and metrics show it (any thread; a copy).
+    struct Status {
+        enum class State { Connecting, Up, Down };
+        State state = State::Connecting;
+        int64_t sinceUnixMs = 0;   // when it entered that state (wall clock)
+        std::string lastError;     // the last login failure or loss, in words; "" if none
+        uint64_t logins = 0;       // successful logins
+        uint64_t loginFailures = 0;
+        uint64_t losses = 0;   // connections lost after a login (each one a reconnect)
+    };
+    Status status() const;
+
     // DeviceEvents (network thread): queued for the control thread.
     void onLogin(int code, int channelCount) override;
     void onList(int code, const uint8_t* block, int length, int count) override;
@@ -84,6 +96,7 @@ private:
     void steerChannels();
     void closeAll();
     void login();
+    void setStatus(Status::State state, const std::string& error);
 
     const RecorderAddress address_;
     const Credentials credentials_;
@@ -110,6 +123,9 @@ private:
     int channelCount_ = 0;
     Reconnector relogin_;
     std::map<int, ChannelState> channels_;
+
+    mutable std::mutex statusMutex_;
+    Status status_;   // guarded by statusMutex_; the control thread writes
 };
 
 }   // namespace kevra::gateway

@@ -1,11 +1,13 @@
 #include "RtspFront.h"
 
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "AppsrcClient.h"
 #include "CameraHub.h"
 #include "GatewayLog.h"
+#include "RtspClientGuard.h"
 
 // A media factory per camera: it builds a client's pipeline once the camera's codec is known.
 struct KevraFactory {
@@ -26,6 +28,28 @@ constexpr const char* kCodecKey = "kevra-codec";
 constexpr const char* kClientKey = "kevra-client";
 constexpr const char* kLabelKey = "kevra-label";
 constexpr const char* kPathKey = "kevra-path";
+constexpr const char* kAddressKey = "kevra-address";
+constexpr const char* kChallengedKey = "kevra-challenged";   // asked for credentials, none came
+
+// Clients a media server reconnects at once (hundreds of cameras after a restart) all wait in
+// the kernel's accept queue rather than in TCP's one-second retry of a dropped connect. The
+// kernel caps it at net.core.somaxconn.
+constexpr int kListenBacklog = 1024;
+
+// The methods an OPTIONS reply lists, without those for publishing a stream (ANNOUNCE, RECORD),
+// which this server never accepts.
+std::string withoutPublishing(const std::string& methods)
+{
+    std::istringstream in(methods);
+    std::string method, out;
+    while (std::getline(in, method, ',')) {
+        method.erase(0, method.find_first_not_of(' '));
+        if (method.empty() || method == "ANNOUNCE" || method == "RECORD")
+            continue;
+        out += (out.empty() ? "" : ", ") + method;
+    }
+    return out;
+}
 
 // The client's own pipeline. No transcoding, and no parser either: the frames come whole
 // (one access unit per buffer) with their parameter sets in band before every key frame, and
@@ -106,6 +130,53 @@ GstRTSPFilterResult pickAll(GstRTSPServer*, GstRTSPClient*, gpointer)
 }
 
 }   // namespace
+// Every reply a client gets passes here (its thread) before it is sent.
+void RtspFront::onSendMessage(GstRTSPClient* client, GstRTSPContext* ctx, GstRTSPMessage* message,
+                              gpointer data)
+{
+    if (!message || gst_rtsp_message_get_type(message) != GST_RTSP_MESSAGE_RESPONSE)
+        return;
+    GstRTSPStatusCode code = GST_RTSP_STS_OK;
+    if (gst_rtsp_message_parse_response(message, &code, nullptr, nullptr) != GST_RTSP_OK)
+        return;
+    GObject* object = G_OBJECT(client);
+    if (code == GST_RTSP_STS_OK && ctx && ctx->method == GST_RTSP_OPTIONS) {
+        gchar* methods = nullptr;
+        if (gst_rtsp_message_get_header(message, GST_RTSP_HDR_PUBLIC, &methods, 0) == GST_RTSP_OK) {
+            const std::string kept = withoutPublishing(methods);
+            gst_rtsp_message_remove_header(message, GST_RTSP_HDR_PUBLIC, -1);
+            gst_rtsp_message_add_header(message, GST_RTSP_HDR_PUBLIC, kept.c_str());
+        }
+    }
+    if (code < 300) {
+        g_object_set_data(object, kChallengedKey, nullptr);
+        return;
+    }
+    auto* self = static_cast<RtspFront*>(data);
+    auto* address = static_cast<std::string*>(g_object_get_data(object, kAddressKey));
+    if (!address)
+        return;
+    if (code == GST_RTSP_STS_UNAUTHORIZED) {
+        gchar* given = nullptr;
+        const bool offered = ctx && ctx->request &&
+                             gst_rtsp_message_get_header(ctx->request, GST_RTSP_HDR_AUTHORIZATION,
+                                                         &given, 0) == GST_RTSP_OK;
+        // A request without credentials gets the challenge every client expects first; it
+        // is a refusal only if the client leaves without answering it.
+        if (!offered) {
+            g_object_set_data(object, kChallengedKey, GINT_TO_POINTER(1));
+            return;
+        }
+        self->refusals_.note(*address, 401,
+                             labelOf(client) + ": refused, wrong user name or password (401)");
+    } else if (code == GST_RTSP_STS_NOT_FOUND) {
+        const std::string path =
+            ctx && ctx->uri && ctx->uri->abspath ? ctx->uri->abspath : std::string("?");
+        self->refusals_.note(*address, 404,
+                             labelOf(client) + ": refused, no camera at " + path + " (404)");
+    }
+}
+
 }   // namespace kevra::gateway
 
 using kevra::gateway::AppsrcClient;
@@ -205,6 +276,7 @@ RtspFront::RtspFront(Config config) : config_(std::move(config))
     server_ = gst_rtsp_server_new();
     gst_rtsp_server_set_address(server_, config_.address.c_str());
     gst_rtsp_server_set_service(server_, std::to_string(config_.port).c_str());
+    gst_rtsp_server_set_backlog(server_, kListenBacklog);
     // Each client is served on a thread of its own, so one waiting for a camera's first key
     // frame holds up nobody else.
     GstRTSPThreadPool* pool = gst_rtsp_server_get_thread_pool(server_);
@@ -303,11 +375,26 @@ void RtspFront::onClientConnected(GstRTSPServer*, GstRTSPClient* client, gpointe
     auto* label =
         new std::string("client " + std::to_string(number) + " (" + (ip ? ip : "?") + ")");
     g_object_set_data_full(G_OBJECT(client), kLabelKey, label, freeString);
+    g_object_set_data_full(G_OBJECT(client), kAddressKey, new std::string(ip ? ip : "?"),
+                           freeString);
+    if (!guardRtspClient(client, ip ? ip : "?", self->context_, self->config_.limits,
+                         self->config_.requestTimeoutMs)) {
+        GatewayLog::detail(*label + " refused: too many connections");
+        return;
+    }
     GatewayLog::line(*label + " connected");
-    g_signal_connect(client, "closed", G_CALLBACK(+[](GstRTSPClient* c, gpointer) {
-                         GatewayLog::line(labelOf(c) + " left");
-                     }),
-                     nullptr);
+    g_signal_connect(client, "send-message", G_CALLBACK(onSendMessage), self);
+    g_signal_connect(
+        client, "closed", G_CALLBACK(+[](GstRTSPClient* c, gpointer data) {
+            if (g_object_get_data(G_OBJECT(c), kChallengedKey)) {
+                auto* address =
+                    static_cast<std::string*>(g_object_get_data(G_OBJECT(c), kAddressKey));
+                static_cast<RtspFront*>(data)->refusals_.note(
+                    *address, 401, labelOf(c) + ": refused, no user name and password given (401)");
+            }
+            GatewayLog::line(labelOf(c) + " left");
+        }),
+        self);
     g_signal_connect(
         client, "play-request", G_CALLBACK(+[](GstRTSPClient* c, GstRTSPContext* ctx, gpointer) {
             if (!ctx || !ctx->uri || !ctx->uri->abspath)

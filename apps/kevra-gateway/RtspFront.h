@@ -1,7 +1,8 @@
 // The RTSP side of the gateway, on GStreamer's RTSP server: one mount per camera, a client's
 // media built on demand from the camera's codec (appsrc -> parser -> RTP payloader, no
 // transcoding), digest authentication when credentials are set, one log line per client that
-// connects or leaves, and the closing of clients the hubs let go.
+// connects or leaves, a rate-limited line per refused client (401, 404), and the closing of
+// clients the hubs let go.
 // The owner (main thread) calls start(), then runs the GLib main context given; the server's
 // client threads call into the factories; publish()/unpublish() come from the recorder links'
 // control threads (the mount table is thread-safe). The open client set is guarded by mutex_.
@@ -15,7 +16,9 @@
 #include <string>
 
 #include "CameraPublisher.h"
+#include "ConnectionLimits.h"
 #include "DelayStats.h"
+#include "RefusalLog.h"
 #include "Secrets.h"
 
 namespace kevra::gateway {
@@ -30,6 +33,8 @@ public:
         uint64_t clientQueueBytes = 8u << 20;
         int readyTimeoutMs = 8000;   // a first client waits this long for the first key frame
         bool stats = false;
+        ConnectionLimits* limits = nullptr;   // shared with the other ports; none: unbounded
+        int requestTimeoutMs = 10000;         // a new client must make a request within this
     };
 
     explicit RtspFront(Config config);
@@ -62,6 +67,8 @@ public:
 
 private:
     static void onClientConnected(GstRTSPServer* server, GstRTSPClient* client, gpointer self);
+    static void onSendMessage(GstRTSPClient* client, GstRTSPContext* ctx, GstRTSPMessage* message,
+                              gpointer self);
 
     Config config_;
     GstRTSPServer* server_ = nullptr;
@@ -69,6 +76,7 @@ private:
     GMainContext* context_ = nullptr;
     GSource* source_ = nullptr;
     DelayStats stats_;
+    RefusalLog refusals_;
     std::atomic<int> clientNumbers_{0};
     std::atomic<int> building_{0};
 };

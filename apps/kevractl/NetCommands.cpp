@@ -49,6 +49,7 @@ struct NetOptions {
     double seconds = -1;
     std::string out;
     std::string action;
+    std::string format;   // record --out -: "mp4" or "mkv"
     bool raw = false;
 };
 
@@ -72,6 +73,7 @@ const OptionRule kRules[] = {
     {"--seconds", OptionRule::Number, 0, 86400, true, "a number of seconds above 0, at most 86400"},
     {"--out", OptionRule::Text, 0, 0, false, "a file name"},
     {"--action", OptionRule::Text, 0, 0, false, ""},
+    {"--format", OptionRule::Text, 0, 0, false, ""},
     {"--raw", OptionRule::Flag, 0, 0, false, ""},
 };
 
@@ -160,6 +162,8 @@ int parseOptions(const char* command, std::initializer_list<const char*> own, in
             o.out = v;
         else if (a == "--action")
             o.action = v;
+        else if (a == "--format")
+            o.format = v;
     }
     return 0;
 }
@@ -215,7 +219,7 @@ public:
             return;
         if (!record_) {
             // Opened with the first bytes: a command that fails earlier leaves the file alone.
-            record_ = std::fopen(recordPath_.c_str(), "wb");
+            record_ = recordPath_ == "-" ? stdout : std::fopen(recordPath_.c_str(), "wb");
             if (!record_) {
                 writeFailed_ = true;
                 writeError_ = errno;
@@ -265,7 +269,8 @@ public:
     {
         std::lock_guard<std::mutex> lock(mutex_);
         recording_ = false;
-        if (record_ && std::fclose(record_) != 0 && !writeFailed_) {
+        if (record_ && (record_ == stdout ? std::fflush(record_) : std::fclose(record_)) != 0 &&
+            !writeFailed_) {
             writeFailed_ = true;
             writeError_ = errno;
         }
@@ -640,14 +645,17 @@ int recordRaw(const NetOptions& o)
         std::fprintf(stderr, "record failed: connection lost after %lld bytes\n", (long long)bytes);
         return 1;
     }
-    std::printf("%lld\t%s\n", (long long)bytes, o.out.c_str());
+    // With the stream on standard output, the line about it goes to standard error.
+    std::fprintf(o.out == "-" ? stderr : stdout, "%lld\t%s\n", (long long)bytes, o.out.c_str());
     return 0;
 }
 
 int recordClip(const NetOptions& o)
 {
     // Declared before the session: the client (and its network thread) goes first.
-    ClipRecorder recorder(o.out);
+    const bool toStdout = o.out == ClipWriter::kStandardOutput;
+    ClipRecorder recorder(o.out, toStdout && o.format == "mkv" ? ClipWriter::Container::Matroska
+                                                               : ClipWriter::containerFor(o.out));
     ClipFeed feed(recorder);
     Session s(o);
     if (s.login() != 0)
@@ -681,8 +689,9 @@ int recordClip(const NetOptions& o)
         return 1;
     }
     for (const ClipWriter::Part& p : st.files)
-        std::printf("%lld\t%s\t%lld frames\t%.2f s\n", (long long)p.bytes, p.path.c_str(),
-                    (long long)p.frames, double(p.mediaUs) / 1e6);
+        std::fprintf(toStdout ? stderr : stdout, "%lld\t%s\t%lld frames\t%.2f s\n",
+                     (long long)p.bytes, p.path.c_str(), (long long)p.frames,
+                     double(p.mediaUs) / 1e6);
     if (s.events().lost()) {
         std::fprintf(stderr, "record failed: connection lost after %.1f s\n",
                      double(st.mediaUs) / 1e6);
@@ -696,20 +705,32 @@ int recordClip(const NetOptions& o)
 int runRecord(int argc, char** argv)
 {
     NetOptions o;
-    if (int r = parseOptions("record", {"--channel", "--seconds", "--out", "--raw"}, argc, argv, o);
+    if (int r = parseOptions("record", {"--channel", "--seconds", "--out", "--raw", "--format"},
+                             argc, argv, o);
         r != 0)
         return r == kHelp ? 0 : 2;
     if (!required("record", {{"--channel", o.channel >= 0},
                              {"--seconds", o.seconds > 0},
                              {"--out", !o.out.empty()}}))
         return 2;
+    const bool toStdout = o.out == "-";
+    if (!o.format.empty() && (!toStdout || o.raw || (o.format != "mp4" && o.format != "mkv"))) {
+        std::fprintf(stderr, "kevractl record: --format is mp4 or mkv, for --out - without --raw "
+                             "(a file's extension says its format)\n");
+        return 2;
+    }
+    if (toStdout && ::isatty(STDOUT_FILENO)) {
+        std::fprintf(stderr, "kevractl record: --out - writes the video to standard output, "
+                             "which is a terminal: redirect it or give a file name\n");
+        return 2;
+    }
     // Said before logging in, without touching the file.
-    if (int error = writableError(o.out); error != 0) {
+    if (int error = toStdout ? 0 : writableError(o.out); error != 0) {
         std::fprintf(stderr, "record failed: cannot write %s: %s\n", o.out.c_str(),
                      systemErrorText(error).c_str());
         return 1;
     }
-    return o.raw || !isClipName(o.out) ? recordRaw(o) : recordClip(o);
+    return o.raw || (!toStdout && !isClipName(o.out)) ? recordRaw(o) : recordClip(o);
 }
 
 int runPtz(int argc, char** argv)

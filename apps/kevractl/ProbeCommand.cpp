@@ -1,6 +1,7 @@
 // kevractl probe [--block N] FILE: feeds FILE to a fresh demultiplexer in blocks of N bytes
 // (default 4096) and prints one JSON object per frame record taken after each block. Exit
-// status 1 when no record was found at all (an empty file, or no stream the demultiplexer knows).
+// status 1 when no record was found at all (an empty file, or no stream the demultiplexer knows)
+// and for a common container or picture (MP4, Matroska, ...), which standard error names.
 #include "Commands.h"
 
 #include "demux/FrameNames.h"
@@ -13,6 +14,8 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 namespace kevra {
 
@@ -60,10 +63,43 @@ void printRecord(const MediaFrame& r, StreamFormat format, const Crc32& crc)
         r.bitsPerSample, r.sampleRate, r.param1, r.param2, sum);
 }
 
+// What a file that is not a recorder's stream is, from its first bytes: the common containers
+// and pictures people hand to probe by mistake (a clip kevractl wrote, a snapshot). nullptr
+// for anything else. AVI is only named when the demultiplexer found nothing in it.
+const char* commonFileKind(const uint8_t* h, size_t n, bool demuxerFoundNothing)
+{
+    auto at = [&](size_t off, const char* magic, size_t len) {
+        return n >= off + len && std::memcmp(h + off, magic, len) == 0;
+    };
+    if (at(4, "ftyp", 4) || at(4, "moov", 4) || at(4, "moof", 4) || at(4, "styp", 4))
+        return "an MP4 (ISO media) file";
+    if (at(0, "\x1A\x45\xDF\xA3", 4))
+        return "a Matroska/WebM file";
+    if (at(0, "\x89PNG\r\n\x1A\n", 8))
+        return "a PNG picture";
+    if (at(0, "\xFF\xD8\xFF", 3))
+        return "a JPEG picture";
+    if (n >= 377 && h[0] == 0x47 && h[188] == 0x47 && h[376] == 0x47)
+        return "an MPEG transport stream";
+    if (demuxerFoundNothing && at(0, "RIFF", 4) && at(8, "AVI ", 4))
+        return "an AVI file without a stream probe reads";
+    return nullptr;
+}
+
 int usageError(const std::string& message)
 {
     std::fprintf(stderr, "kevractl probe: %s (try 'kevractl probe --help')\n", message.c_str());
     return 2;
+}
+
+int notARecorderStream(const char* path, const char* kind)
+{
+    std::fprintf(stderr,
+                 "kevractl probe: %s is %s, not a recorder's stream: probe reads the raw media "
+                 "bytes recorders send (as 'kevractl record --raw' saves them); open this file "
+                 "with a player or ffprobe\n",
+                 path, kind);
+    return 1;
 }
 
 }   // namespace
@@ -103,6 +139,14 @@ int runProbe(int argc, char** argv)
         std::fprintf(stderr, "kevractl probe: cannot open %s: %s\n", path, std::strerror(errno));
         return 1;   // a failure like any other; 2 is for wrong arguments
     }
+    // A common container is said for what it is rather than searched for recorder packets.
+    uint8_t head[400];
+    const ssize_t headBytes = ::pread(fileno(f), head, sizeof head, 0);
+    const size_t headSize = headBytes > 0 ? static_cast<size_t>(headBytes) : 0;
+    if (const char* kind = commonFileKind(head, headSize, false)) {
+        std::fclose(f);
+        return notARecorderStream(path, kind);
+    }
     StreamDemuxer demuxer;
     const Crc32 crc;
     std::vector<uint8_t> buf(static_cast<size_t>(block));
@@ -122,6 +166,13 @@ int runProbe(int argc, char** argv)
         if (got < buf.size())
             break;
     }
+    // No block follows the file's last frame to confirm its end: the end of the file does.
+    if (!std::ferror(f) && demuxer.finish() == 0) {
+        while (const MediaFrame* r = demuxer.nextFrame()) {
+            printRecord(*r, demuxer.format(), crc);
+            ++records;
+        }
+    }
     if (std::ferror(f)) {
         std::fprintf(stderr, "kevractl probe: read error on %s\n", path);
         status = 2;
@@ -129,6 +180,8 @@ int runProbe(int argc, char** argv)
     std::fclose(f);
     std::fflush(stdout);
     if (status == 0 && records == 0) {
+        if (const char* kind = commonFileKind(head, headSize, true))
+            return notARecorderStream(path, kind);
         if (bytes == 0)
             std::fprintf(stderr, "kevractl probe: %s is empty: 0 frame records\n", path);
         else if (demuxer.format() == StreamFormat::None)

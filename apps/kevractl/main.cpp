@@ -28,7 +28,8 @@ const Command* commandTable()
         {"probe", "probe [--block N] FILE",
          "Feeds FILE to the demultiplexer in blocks of N bytes (default 4096) and prints one JSON\n"
          "line per frame record, with the format and codec names beside their numbers. Finding\n"
-         "no record at all is a failure (exit status 1).\n",
+         "no record at all is a failure (exit status 1). It reads the raw streams recorders send\n"
+         "(what 'record --raw' saves); an MP4, Matroska or other common file is named as such.\n",
          false, runProbe},
         {"list", "list [network options]",
          "Prints INDEX<TAB>NAME<TAB>camera N for every camera of the recorder: INDEX is what\n"
@@ -38,7 +39,8 @@ const Command* commandTable()
          "Saves the first live picture of channel N (0-255; the viewer's camera N+1) as a PNG\n"
          "file; FILE ends in .png or has no extension, and '-' writes to standard output.\n",
          true, runSnapshot},
-        {"record", "record --channel N --seconds S --out FILE [--raw] [network options]",
+        {"record",
+         "record --channel N --seconds S --out FILE|- [--raw] [--format mp4|mkv] [network options]",
          "Records S seconds (above 0, at most 86400) of channel N (the viewer's camera N+1).\n"
          "FILE.mp4 or FILE.mkv is a video file any player opens (the recorder's frames as they\n"
          "came, not re-encoded; it starts at a key frame, and a change of codec or picture size\n"
@@ -46,7 +48,11 @@ const Command* commandTable()
          "Other names, or --raw, get the media bytes as received ('kevractl probe FILE' shows\n"
          "them). One line per file written: BYTES<TAB>FILE (clips add frames and seconds).\n"
          "SIGINT or SIGTERM ends the recording early and keeps what was recorded. Nothing is\n"
-         "written to FILE until the first bytes (clips: the first key frame) arrive.\n",
+         "written to FILE until the first bytes (clips: the first key frame) arrive.\n"
+         "'--out -' writes the clip to standard output as fragmented MP4, or Matroska with\n"
+         "--format mkv (both play while they arrive, e.g. '| ffplay -'); with --raw, the bytes\n"
+         "as received. The video is then all that goes to standard output: the lines about\n"
+         "it go to standard error. A change of codec or picture size ends such a recording.\n",
          true, runRecord},
         {"ptz", "ptz --channel N --action ACTION [network options]",
          "Sends one pan/tilt/zoom command to channel N. ACTION is one of up, down, left, right,\n"

@@ -2,7 +2,7 @@
 
 namespace kevra {
 
-bool PtzHold::press(int key, int code, uint64_t nowMs)
+bool PtzHold::press(int key, PtzCode code, uint64_t nowMs)
 {
     key_ = key;
     code_ = code;
@@ -21,14 +21,13 @@ bool PtzHold::cancel()
 {
     const bool was = key_ != 0;
     key_ = 0;
-    code_ = -1;
     return was;
 }
 
-int PtzHold::due(uint64_t nowMs)
+std::optional<PtzCode> PtzHold::due(uint64_t nowMs)
 {
     if (key_ == 0 || nowMs < nextMs_)
-        return -1;
+        return std::nullopt;
     // One step per call however late the timer ran: a stalled timer must not burst steps.
     nextMs_ = nowMs + kStepMs;
     return code_;

@@ -5,7 +5,10 @@
 // moves a step per command and has no stop of its own, so ending the steps is the stop.
 // Pure state on the millisecond clock; user-interface thread.
 #pragma once
+#include "app/PtzCode.h"
+
 #include <cstdint>
+#include <optional>
 
 namespace kevra {
 
@@ -13,22 +16,22 @@ class PtzHold {
 public:
     static constexpr uint64_t kStepMs = 150;
 
-    // A key went down (not a repeat): the hold moves to this key and code; true when the code
-    // is to be sent now (always, for a new key).
-    bool press(int key, int code, uint64_t nowMs);
+    // A key went down (not a repeat): the hold moves to this key and command; true when the
+    // command is to be sent now (always, for a new key).
+    bool press(int key, PtzCode code, uint64_t nowMs);
     // The key went up (a repeat's release does not count): true when a hold ended.
     bool release(int key);
     // The window lost the keyboard: whatever is held ends.
     bool cancel();
-    // The code to send now while held and a step is due, else -1.
-    int due(uint64_t nowMs);
+    // The command to send now while held and a step is due, else none.
+    std::optional<PtzCode> due(uint64_t nowMs);
 
     bool held() const { return key_ != 0; }
-    int code() const { return code_; }
+    PtzCode code() const { return code_; }
 
 private:
     int key_ = 0;
-    int code_ = -1;
+    PtzCode code_ = PtzCode::Up;   // meaningful while held
     uint64_t nextMs_ = 0;
 };
 

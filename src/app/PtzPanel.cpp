@@ -1,33 +1,35 @@
 #include "app/PtzPanel.h"
 
+#include "app/KeyTable.h"
+
 namespace kevra {
 
-int PtzPanel::directionCode(bool firstButton, int directionMode)
+PtzCode PtzPanel::directionCode(bool firstButton, int directionMode)
 {
     if (directionMode == 1)
-        return firstButton ? 2 : 3;
-    return firstButton ? 0 : 1;
+        return firstButton ? PtzCode::Left : PtzCode::Right;
+    return firstButton ? PtzCode::Up : PtzCode::Down;
 }
 
-int PtzPanel::lensCode(bool plusButton, int lensMode)
+PtzCode PtzPanel::lensCode(bool plusButton, int lensMode)
 {
     switch (lensMode) {
-    case 1: return plusButton ? 8 : 9;
-    case 2: return plusButton ? 6 : 7;
-    default: return plusButton ? 4 : 5;
+    case 1: return plusButton ? PtzCode::IrisPlus : PtzCode::IrisMinus;
+    case 2: return plusButton ? PtzCode::FocusPlus : PtzCode::FocusMinus;
+    default: return plusButton ? PtzCode::ZoomIn : PtzCode::ZoomOut;
     }
 }
 
-int PtzPanel::keyCode(int virtualKey, bool turned)
+std::optional<PtzCode> PtzPanel::keyCode(int key, bool turned)
 {
-    switch (virtualKey) {
+    switch (key) {
     // Turned: the screen's left shows the camera's bottom, its top the camera's left, its
     // right the camera's top, its bottom the camera's right.
-    case KeyLeft: return turned ? 1 : 2;
-    case KeyUp: return turned ? 2 : 0;
-    case KeyRight: return turned ? 0 : 3;
-    case KeyDown: return turned ? 3 : 1;
-    default: return -1;
+    case KeyTable::Left: return turned ? PtzCode::Down : PtzCode::Left;
+    case KeyTable::Up: return turned ? PtzCode::Left : PtzCode::Up;
+    case KeyTable::Right: return turned ? PtzCode::Up : PtzCode::Right;
+    case KeyTable::Down: return turned ? PtzCode::Right : PtzCode::Down;
+    default: return std::nullopt;
     }
 }
 

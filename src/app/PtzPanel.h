@@ -1,23 +1,23 @@
-// PTZ command codes of the direction and lens panels and the arrow keys, and the panels'
-// label keys. Pure functions; any thread. Codes: 0 up, 1 down, 2 left, 3 right, 4/5 zoom,
-// 6/7 focus, 8/9 iris (plus/minus).
+// PTZ commands of the direction and lens panels and the arrow keys, and the panels' label keys.
+// Pure functions; any thread.
 #pragma once
+#include "app/PtzCode.h"
+
+#include <optional>
 
 namespace kevra {
 
 class PtzPanel {
 public:
-    enum Key { KeyLeft = 37, KeyUp = 38, KeyRight = 39, KeyDown = 40 };
-
     // Direction panel: left-triangle button (first) or right-triangle button.
     // Mode 0 = up/down, 1 = left/right.
-    static int directionCode(bool firstButton, int directionMode);
+    static PtzCode directionCode(bool firstButton, int directionMode);
     // Lens panel: plus button (first) or minus button. Mode 0 = zoom, 1 = iris, 2 = focus.
-    static int lensCode(bool plusButton, int lensMode);
-    // Arrow key to code, -1 for any other key: each key moves the camera toward the side of
-    // the screen it points at. turned: the picture is shown turned a quarter clockwise (the
+    static PtzCode lensCode(bool plusButton, int lensMode);
+    // Arrow key (KeyTable::Left, Up, Right, Down) to its command, none for any other key: each
+    // key moves the camera toward the side of the screen it points at. turned: the picture is shown turned a quarter clockwise (the
     // camera's top edge along the screen's right side), as PictureLayout::turn makes it.
-    static int keyCode(int virtualKey, bool turned);
+    static std::optional<PtzCode> keyCode(int key, bool turned);
 
     static int nextDirectionMode(int mode) { return (mode + 1) % 2; }
     static int nextLensMode(int mode) { return (mode + 1) % 3; }

@@ -548,15 +548,15 @@ CameraId Viewer::ptzCamera() const
     return gridShown() ? grid_.selectedCamera() : singleCamera();
 }
 
-void Viewer::ptz(int code)
+void Viewer::ptz(PtzCode code)
 {
     const CameraId c = ptzCamera();
     if (!c.valid())
         return;
     if (c.recorder == 0)
-        client_.ptz(c.channel, code, 0);
+        client_.ptz(c.channel, int(code), 0);
     else if (RecorderSession* s = otherRecorders_->find(c.recorder))
-        s->ptz(c.channel, code);
+        s->ptz(c.channel, int(code));
 }
 
 bool Viewer::arrowKey(int key)
@@ -564,7 +564,9 @@ bool Viewer::arrowKey(int key)
     if (!ptzCamera().valid())
         return false;
     // Remapped only while the picture really is shown turned, not from the window's shape.
-    ptz(PtzPanel::keyCode(key, pictureTurned()));
+    const std::optional<PtzCode> code = PtzPanel::keyCode(key, pictureTurned());
+    if (code)
+        ptz(*code);
     return true;
 }
 

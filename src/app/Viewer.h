@@ -14,6 +14,7 @@
 #pragma once
 #include "app/DeviceStreamLink.h"
 #include "app/Playback.h"
+#include "app/PtzCode.h"
 #include "app/RecoveryController.h"
 #include "app/RecorderSessions.h"
 #include "app/RecordingController.h"
@@ -129,8 +130,8 @@ public:
     // back to the grid.
     void toggleTileZoom(int position);
     // Sends a PTZ code to the camera the panels drive (framed tile, else the one camera).
-    void ptz(int code);
-    // An arrow key (PtzPanel key); false when no camera is there to drive.
+    void ptz(PtzCode code);
+    // An arrow key (KeyTable::Left, Up, Right, Down); false when no camera is there to drive.
     bool arrowKey(int key);
     // R and the picture's menu: starts or stops recording the camera shown (the framed tile of
     // a grid, else the single view); the status row and the log say where the file goes.

@@ -146,6 +146,13 @@ void AsfParser::unpackReadyPackets()
     }
 }
 
+int AsfParser::finish()
+{
+    FrameParser::finish();
+    unpackReadyPackets();
+    return inner_->finish();
+}
+
 MediaFrame* AsfParser::nextFrame()
 {
     unpackReadyPackets();

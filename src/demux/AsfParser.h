@@ -27,6 +27,8 @@ public:
     MediaFrame* nextFrame() override;
     // Unpacks as nextFrame does and returns the inner parser's next key frame.
     MediaFrame* nextKeyFrame() override;
+    // The last data packet, unpacked, then the inner parser's end.
+    int finish() override;
     int reset(int mode) override;
 
     int packetSize() const { return packetSize_; }

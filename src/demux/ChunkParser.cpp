@@ -82,6 +82,14 @@ int ChunkParser::input(const uint8_t* data, int length)
     return result;
 }
 
+int ChunkParser::finish()
+{
+    FrameParser::finish();
+    while (MediaFrame* r = FrameParser::nextFrame())
+        reassemble(r);
+    return inner_->finish();
+}
+
 void ChunkParser::reassemble(MediaFrame* r)
 {
     if (r->kind == recordCode(FrameKind::Video)) {

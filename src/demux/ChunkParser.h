@@ -35,6 +35,8 @@ public:
     // -1 for no data. The inner splitter's frame in progress is moved to the start of its
     // buffer here, at the next block, so that every frame handed out stays intact until then.
     int input(const uint8_t* data, int length) override;
+    // The last chunk, then the inner parser's frame in progress.
+    int finish() override;
     // Frames of the inner splitter (video and, in stream order, audio).
     MediaFrame* nextFrame() override;
     MediaFrame* nextKeyFrame() override;

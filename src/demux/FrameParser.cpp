@@ -286,10 +286,36 @@ int FrameParser::input(const uint8_t* data, int length)
     return 0;
 }
 
+int FrameParser::finish()
+{
+    if (current_ || needed_ > 0) {
+        // A frame still waiting for payload bytes: the end cut it off.
+        dropBuffered();
+        return 0;
+    }
+    if (!base_ || held_ <= 0)
+        return 0;
+    // The held bytes (the last sync word and what followed it) are read where they are.
+    dataStart_ = cursor_ = base_ + heldOffset_;
+    available_ = held_;
+    usedEnd_ = static_cast<size_t>(heldOffset_) + static_cast<size_t>(held_);
+    held_ = 0;
+    clearSync(kEmptySync, 0);
+    atEnd_ = true;
+    scanLoop();
+    atEnd_ = false;
+    if (current_) {
+        releaseRecord(current_);
+        current_ = nullptr;
+    }
+    return 0;
+}
+
 void FrameParser::scanLoop()
 {
     for (;;) {
-        if (available_ < 16) {
+        // Short of a header and the next sync word: wait for more, unless nothing more comes.
+        if (available_ < (atEnd_ ? 1 : 16)) {
             keepBytes(cursor_, available_);
             break;
         }
@@ -328,6 +354,8 @@ void FrameParser::scanLoop()
             continue;
         }
         if (needed_ > available_) {
+            if (atEnd_)
+                break;   // cut off by the end: finish() drops it
             if (needed_ < kLargeFrame && keepPartialFrame()) {
                 needed_ -= available_;
                 return;   // the frame goes on in the next block

@@ -43,6 +43,11 @@ public:
     virtual int checkFrameEnd();
     // Takes one block; 0, or -1 for no data. Base: the generic input loop.
     virtual int input(const uint8_t* data, int length);
+    // The end of the input (the end of a file): no block follows to confirm where the last
+    // frame ends, so the bytes held back for that are read now and a complete last frame is
+    // queued behind the records not taken yet (no byte they point to moves); a frame cut off
+    // by the end is dropped. A live stream never calls it. Returns 0.
+    virtual int finish();
     // Front of the ready queue (moved to the free queue), or nullptr. Valid until next input.
     virtual MediaFrame* nextFrame();
     // Pops records until a usable video key frame (kind 1, subtype 0, payloadLength > 0);
@@ -124,6 +129,7 @@ protected:
     int available_ = 0;               // unread bytes at the cursor
     uint32_t formatWord_ = 0;         // per format: continuity counter or sequence byte
     size_t usedEnd_ = 0;              // bytes of base_ that records of this call may point into
+    bool atEnd_ = false;              // finish() is reading the last held bytes
 
 private:
     void dropBuffered();

@@ -276,6 +276,32 @@ int Mpeg4EsParser::input(const uint8_t* data, int length)
     return 0;
 }
 
+int Mpeg4EsParser::finish()
+{
+    if (!current_)
+        return 0;
+    MediaFrame* last = current_;
+    current_ = nullptr;
+    const uint8_t* start = last->packetStart;
+    const uint8_t* end = base_ ? base_ + held_ : nullptr;
+    if (!base_ || start < base_ || start >= end) {
+        releaseRecord(last);
+        return 0;
+    }
+    int n = static_cast<int>(end - start);
+    if (mode_ == kModeAvi) {
+        // The file's index chunk follows the last frame's chunk.
+        static const uint8_t kIndex[] = {'i', 'd', 'x', '1'};
+        const uint8_t* at = std::search(start + 4, end, kIndex, kIndex + 4);
+        n = static_cast<int>(at - start);
+    }
+    last->packetLength = n;
+    last->payloadLength = headerSeen_ ? n : 0;
+    finishFrame(last);
+    queueReady(last);
+    return 0;
+}
+
 void Mpeg4EsParser::cut(const uint8_t* area, size_t areaLength, size_t pos)
 {
     if (pos + 4 > areaLength)

@@ -40,6 +40,8 @@ public:
 
     // Returns 0 (also for no data, which is ignored).
     int input(const uint8_t* data, int length) override;
+    // The frame in progress ends with the input (in AVI, before the index behind the frames).
+    int finish() override;
     int reset(int mode) override;
 
     // Ready records to the free queue. Without keep: the frame in progress and the buffered

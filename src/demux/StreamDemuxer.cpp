@@ -157,6 +157,22 @@ int StreamDemuxer::feed(const uint8_t* data, int length)
     return parser_->input(data, length);
 }
 
+int StreamDemuxer::finish()
+{
+    if (!buffer_)
+        return -1;
+    if (format_ == StreamFormat::None) {
+        if (undecided_.empty())
+            return -1;
+        const int n = static_cast<int>(undecided_.size());
+        FormatProbe::scanMore(scan_, undecided_.data(), n, true);
+        if (scan_.waiting || choose(scan_.evidence, undecided_.data(), n) != 0 || !parser_)
+            return -1;
+        parser_->input(undecided_.data(), n);
+    }
+    return parser_ ? parser_->finish() : -1;
+}
+
 MediaFrame* StreamDemuxer::nextFrame()
 {
     return (format_ == StreamFormat::None || !parser_) ? nullptr : parser_->nextFrame();

@@ -30,6 +30,10 @@ public:
     // Takes one block: 0, or -1 (no data, nothing recognised yet, or no parser). Bytes that
     // leave the format undecided are kept and handed to the parser once it is chosen.
     int feed(const uint8_t* data, int length);
+    // The end of the input (a file's end): bytes still undecided are judged as they are, and
+    // the parser hands out the last frame that no following block can confirm. Records not
+    // taken yet stay valid. 0, or -1 when there is no parser.
+    int finish();
     // Records stay valid, with the bytes they point to, until the next feed.
     MediaFrame* nextFrame();
     MediaFrame* nextKeyFrame();

@@ -8,6 +8,11 @@ ClipRecorder::ClipRecorder(std::string path) : path_(std::move(path)), writer_(p
 {
 }
 
+ClipRecorder::ClipRecorder(std::string path, ClipWriter::Container container)
+    : path_(std::move(path)), writer_(path_, container)
+{
+}
+
 ClipRecorder::~ClipRecorder()
 {
     stop();

@@ -40,6 +40,8 @@ public:
     };
 
     explicit ClipRecorder(std::string path);
+    // The container given rather than the one the name's extension says (standard output).
+    ClipRecorder(std::string path, ClipWriter::Container container);
     ~ClipRecorder();
     ClipRecorder(const ClipRecorder&) = delete;
     ClipRecorder& operator=(const ClipRecorder&) = delete;

@@ -42,7 +42,12 @@ std::string averrorText(int averror)
 
 }   // namespace
 
-ClipWriter::ClipWriter(std::string path) : path_(std::move(path)), container_(containerFor(path_))
+ClipWriter::ClipWriter(std::string path) : ClipWriter(path, containerFor(path))
+{
+}
+
+ClipWriter::ClipWriter(std::string path, Container container)
+    : path_(std::move(path)), container_(container), toStdout_(path_ == kStandardOutput)
 {
 }
 
@@ -91,7 +96,7 @@ bool ClipWriter::fail(const std::string& what, int averror)
         error_ += " (the disk is full or the file may not grow)";
     const bool opened = ctx_ && ctx_->pb;
     closePart(false);
-    if (opened) {
+    if (opened && !toStdout_) {
         // The failed write may have left part of a fragment behind: the file ends where the
         // last complete one ended, and a part without a single frame is removed.
         Part& part = parts_.back();
@@ -134,7 +139,8 @@ bool ClipWriter::openPart(const AccessUnit& unit)
     }
     stream_->time_base = mp4 ? AVRational{1, 90000} : AVRational{1, 1000};
     stream_->avg_frame_rate = AVRational{unit.frameRate, 1};
-    r = avio_open(&ctx_->pb, path.c_str(), AVIO_FLAG_WRITE);
+    // Standard output through libavformat's pipe protocol: written in order, never sought.
+    r = avio_open(&ctx_->pb, toStdout_ ? "pipe:1" : path.c_str(), AVIO_FLAG_WRITE);
     if (r < 0)
         return fail("cannot write " + path, r);
     parts_.push_back(Part{path});
@@ -208,6 +214,13 @@ bool ClipWriter::write(const AccessUnit& unit)
         closePart(true);
         if (failed())
             return false;
+        if (toStdout_) {
+            error_ = unit.streamChanged ? "the stream changed codec or picture size, and "
+                                          "standard output holds a single clip"
+                                        : "the stream restarted, and standard output holds a "
+                                          "single clip";
+            return false;
+        }
     }
     if (!ctx_) {
         if (!unit.key)

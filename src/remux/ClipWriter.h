@@ -2,6 +2,8 @@
 // cut off by a crash or power loss plays up to its last second or two) or Matroska, by the
 // file's extension. A file starts at a key frame; a change of codec or picture size, or a new
 // part asked for, continues in the next file "name_2.mp4", "name_3.mp4", ...
+// The name "-" is standard output: one clip that can stream (fragmented MP4 or Matroska, the
+// container given), so there is no next part: a change of codec or picture size ends it.
 // Owns the open libavformat context of the current part. Used by one thread only.
 #pragma once
 #include "remux/AccessUnit.h"
@@ -27,8 +29,13 @@ public:
     // Longest stretch of media held in memory before it is written out and flushed.
     static constexpr int64_t kFragmentUs = 1000000;
 
-    // Nothing is created until the first key frame arrives.
+    // The name that writes to standard output.
+    static constexpr const char* kStandardOutput = "-";
+
+    // Nothing is created until the first key frame arrives. The container follows the file's
+    // extension, or is the one given (standard output has no extension).
     explicit ClipWriter(std::string path);
+    ClipWriter(std::string path, Container container);
     ~ClipWriter();
     ClipWriter(const ClipWriter&) = delete;
     ClipWriter& operator=(const ClipWriter&) = delete;
@@ -63,6 +70,7 @@ private:
 
     std::string path_;
     Container container_;
+    bool toStdout_;
     AVFormatContext* ctx_ = nullptr;
     AVStream* stream_ = nullptr;
     bool newPart_ = false;

@@ -10,7 +10,6 @@ BitmapButton::BitmapButton(int commandId, QWidget* parent)
     : QPushButton(parent), commandId_(commandId)
 {
     setFocusPolicy(Qt::NoFocus);
-    setProperty("controlId", commandId);
     releaseTimer_.setInterval(kReleaseCheckMs);
     connect(&releaseTimer_, &QTimer::timeout, this, &BitmapButton::checkPointer);
 }

@@ -1,15 +1,15 @@
-// The viewer's main window, a view of the viewer coordinator (Viewer): title band, camera tree,
-// video area with status row, tile area, bottom command bar and the PTZ and lens panels. It
-// owns its widgets, the display surface and the coordinator, turns input into the
-// coordinator's commands and shows what the coordinator tells it (ViewerView). Everything runs
+// The viewer's main window, a view of the viewer coordinator (Viewer): title band, camera tree
+// (CameraTree), video area with status row (StatusRow), tile area, bottom command bar and the
+// PTZ and lens panels. It owns its widgets, the display surface, the key dispatch (KeyDispatch)
+// and the coordinator, turns its buttons and dialogs into the coordinator's commands and shows
+// what the coordinator tells it (ViewerView). Everything runs
 // on the user-interface thread except post(), fillVideoAreaBlack() and videoAreaToScreen(),
 // which the coordinator calls from the network and frame-timer threads: they only post events
 // to this window or use the surface's own lock and atomics.
 #pragma once
 #include "app/DigitalZoom.h"
-#include "app/KeyTable.h"
 #include "app/MainLayout.h"
-#include "app/PtzHold.h"
+#include "ui/KeyDispatch.h"
 #include "app/TileGrid.h"
 #include "app/Viewer.h"
 #include "app/ViewerView.h"
@@ -17,7 +17,6 @@
 #include "ui/TileView.h"
 
 #include <QDialog>
-#include <QIcon>
 #include <QPixmap>
 
 #include <atomic>
@@ -26,51 +25,40 @@
 #include <vector>
 
 class QLabel;
-class QKeyEvent;
 class QTimer;
 class QTreeWidget;
-class QTreeWidgetItem;
 
 namespace kevra {
 
 class BitmapButton;
+class CameraTree;
 class LoginDialog;
 class DeviceClient;
 class DisplaySurface;
 class HelpOverlay;
+class StatusRow;
 class VideoArea;
 class WallScreens;
 
 class MainWindow : public QDialog, private ViewerView {
     Q_OBJECT
 public:
-    // Commands of the buttons, and the ids of the controls (their "controlId" property).
+    // Commands of the buttons.
     enum Command {
-        TreeControl = 1009,
-        VideoControl = 1011,
-        LoginCommand = 1124,
-        CameraCommand = 1125,
-        FullCommand = 1126,
-        AboutCommand = 1127,
-        ExitCommand = 1128,
-        DirLeftCommand = 1129,
-        DirRightCommand = 1130,
-        LensLeftCommand = 1131,
-        LensRightCommand = 1132,
-        DirLabelCommand = 1133,
-        LensLabelCommand = 1134,
-        StatusControl = 1135,
-        BackCommand = 1136,
-        LayoutCommand = 1137,
-        TileControl = 1138
+        LoginCommand = 1,
+        CameraCommand,
+        FullCommand,
+        AboutCommand,
+        ExitCommand,
+        DirLeftCommand,
+        DirRightCommand,
+        LensLeftCommand,
+        LensRightCommand,
+        DirLabelCommand,
+        LensLabelCommand,
+        BackCommand,
+        LayoutCommand
     };
-    // The camera entries of the tree carry their channel under this role.
-    static constexpr int kChannelRole = Qt::UserRole;
-    // The entries of the recorders after the first (and their cameras) carry the recorder's
-    // place in login.ini's list.
-    static constexpr int kRecorderRole = Qt::UserRole + 1;
-    // How long "Picture saved: ..." stays in the status row.
-    static constexpr int kSavedTextMs = 5000;
 
     // devices makes each stream's device (default: over the client); forcedDepth for tests
     // (0 = the screen's depth). The client must outlive the window.
@@ -84,6 +72,7 @@ public:
 
     void runLoginSequence();
     void showTreeMode() override;
+    void showVideoMode() override;
     void toggleFullScreen();
     void showAbout();
     // F10 and the picture's menu: the Settings dialog; what the user chose is written to
@@ -105,9 +94,10 @@ public:
     QString videoNotice() const;
     QString tileNote(int position) { return tileLabel(position).note; }
     LoginDialog* loginDialog() const { return loginDialog_; }
-    QTreeWidget* tree() const { return tree_; }
+    QTreeWidget* tree() const;
+    CameraTree* cameraTree() const { return tree_; }
     VideoArea* videoArea() const { return video_; }
-    QLabel* statusLine() const { return status_; }
+    QLabel* statusLine() const;
     DisplaySurface& surface() { return *surface_; }
     BitmapButton* button(int id) const;
     BitmapButton* treeExitButton() const { return treeExit_; }
@@ -115,16 +105,15 @@ public:
     int directionMode() const { return directionMode_; }
     int lensMode() const { return lensMode_; }
     bool isVideoMode() const;
-    // Handles an arrow key as the window does before dispatching it; true when a command went out.
-    bool handleArrowKey(int qtKey);
-    // Where the keys are: KeyTable::Tree, Single or Grid, plus FullScreen.
-    int keyPlace() const;
-    // Runs a key's command as the key table names it; key is the KeyTable key that reached it.
-    void runKeyCommand(KeyTable::Command c, int key = 0);
+    // An arrow key as the camera-move keys take it; true when a command went out.
+    bool handleArrowKey(int qtKey) { return keys_->arrowKey(qtKey); }
+    KeyDispatch& keys() { return *keys_; }
     HelpOverlay* helpOverlay() const { return help_; }
-    const PtzHold& ptzHold() const { return ptzHold_; }
-    // The digital zoom of the one-camera view (back to the whole picture for another camera).
+    const PtzHold& ptzHold() const { return keys_->hold(); }
+    // The digital zoom of the one-camera view (back to the whole picture for another camera),
+    // and the framed tile's.
     DigitalZoom& zoom() { return zoom_; }
+    DigitalZoom& tileZoom() { return tileZoom_; }
 
     // Multi-camera view.
     const TileGrid& grid() const { return viewer_->grid(); }
@@ -147,7 +136,6 @@ public slots:
     void reject() override { command(ExitCommand); }
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void moveEvent(QMoveEvent* e) override;
     void showEvent(QShowEvent* e) override;
@@ -161,7 +149,6 @@ private:
     void clearCameras() override;
     void setCameraShown(CameraId camera, bool shown) override;
     void showFirstRecorder(const std::u16string& text) override;
-    void showVideoMode() override;
     bool videoMode() const override { return isVideoMode(); }
     void showStatus(const std::u16string& text) override;
     void showTiles(int count, int selected, bool fullScreen) override;
@@ -180,24 +167,12 @@ private:
     BitmapButton* makeButton(int id, const char16_t* captionKey);
     void layOut();
     void placeTiles();
-    void onTreeClick(QTreeWidgetItem* item);
-    // The tree's entries after the first recorder's: the other recorders and their cameras.
-    void fillOtherRecorders();
     // The recorder list dialog; its changes are followed at once.
     void editRecorderList();
     void setVideoGroupVisible(bool visible);
     void setTreeGroupVisible(bool visible);
     void updateVideoOrigin();
     void finishLogin(LoginDialog* dlg);
-    void showPictureMenu(const QPoint& globalPos);
-    // A key pressed in this window (not the login dialog or the key help): true when it was
-    // used up.
-    bool handleKey(const QKeyEvent& k);
-    void endPtzHold();
-    void frameNextTile(int step);
-    void zoomKey(KeyTable::Command c);
-    void showTourText();
-    QTreeWidgetItem* itemOfCamera(CameraId camera) const;
     TileView::Label tileLabel(int position);
 
     VideoArea* video_ = nullptr;
@@ -207,8 +182,8 @@ private:
     // After viewer_: its windows are detached and closed before the viewer goes.
     std::unique_ptr<WallScreens> walls_;
 
-    QTreeWidget* tree_ = nullptr;
-    QLabel* status_ = nullptr;
+    CameraTree* tree_ = nullptr;
+    StatusRow* status_ = nullptr;
     std::vector<BitmapButton*> videoBar_;   // login, camera, full, about, exit
     BitmapButton* back_ = nullptr;
     BitmapButton* treeExit_ = nullptr;
@@ -220,23 +195,16 @@ private:
     BitmapButton* lensLabel_ = nullptr;
     BitmapButton* layoutBtn_ = nullptr;
     HelpOverlay* help_ = nullptr;
-    PtzHold ptzHold_;               // a held camera-move key
-    QTimer* holdTimer_ = nullptr;   // its steps, running while a key is held
+    KeyDispatch* keys_ = nullptr;
     DigitalZoom zoom_;
     CameraId zoomCamera_;    // the camera the zoom was set on
     DigitalZoom tileZoom_;   // the framed tile's
     CameraId tileZoomCamera_;
-    QIcon images_[3];                            // recorder, open camera, idle camera
-    std::vector<RecorderNode> otherRecorders_;   // as the coordinator last told them
-    std::u16string firstRecorder_;               // the first recorder's node text
     QPixmap band_;
     MainLayout::Result layout_;
-    QTimer* pollTimer_ = nullptr;    // the coordinator's poll
-    QTimer* fullTimer_ = nullptr;    // a click on the framed tile, unless a double click follows
-    QTimer* savedTimer_ = nullptr;   // takes "Picture saved" out of the status row
-    QString statusText_;             // what the coordinator last said for the status row
-    QString pictureFolder_;          // where pictures go (empty: the pictures folder)
-    QLabel* tourLabel_ = nullptr;    // the tour's state, at the right end of the status row
+    QTimer* pollTimer_ = nullptr;   // the coordinator's poll
+    QTimer* fullTimer_ = nullptr;   // a click on the framed tile, unless a double click follows
+    QString pictureFolder_;         // where pictures go (empty: the pictures folder)
 
     int directionMode_ = 0;
     int lensMode_ = 0;

@@ -20,7 +20,6 @@ namespace kevra {
 
 VideoArea::VideoArea(QWidget* parent) : QWidget(parent)
 {
-    setProperty("controlId", 1011);
     setAttribute(Qt::WA_OpaquePaintEvent);
     hold_.setSingleShot(true);
     hold_.setInterval(kHoldMs);

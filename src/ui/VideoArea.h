@@ -1,4 +1,4 @@
-// The video area control (id 1011): black, shows the display surface's latest picture and
+// The video area of the one-camera view: black, shows the display surface's latest picture and
 // reports clicks, double clicks, and a press held still for kHoldMs or a context-menu request
 // (right button, menu key) as a request for its menu; draws a notice (a picture that stopped, a
 // connection being recovered) over the picture, asked for at every paint. User-interface thread

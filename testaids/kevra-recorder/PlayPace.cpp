@@ -34,9 +34,10 @@ double framesSeconds(const std::vector<uint8_t>& bytes)
     long frames = 0;
     int rate = 0;
     constexpr size_t kBlock = 65536;
-    for (size_t at = 0; at < bytes.size(); at += kBlock) {
-        const size_t n = std::min(kBlock, bytes.size() - at);
-        if (demuxer.feed(bytes.data() + at, static_cast<int>(n)) != 0)
+    for (size_t at = 0; at <= bytes.size(); at += kBlock) {
+        const size_t n = at < bytes.size() ? std::min(kBlock, bytes.size() - at) : 0;
+        // After the last block, the end of the file hands out the last frame.
+        if ((n > 0 ? demuxer.feed(bytes.data() + at, static_cast<int>(n)) : demuxer.finish()) != 0)
             continue;
         while (const MediaFrame* r = demuxer.nextFrame()) {
             if (r->kind != recordCode(FrameKind::Video) || r->payloadLength <= 0)
@@ -47,7 +48,7 @@ double framesSeconds(const std::vector<uint8_t>& bytes)
                 rate = r->frameRate;
         }
     }
-    return (frames > 0 && rate > 0) ? static_cast<double>(frames + 1) / rate : 0;
+    return (frames > 0 && rate > 0) ? static_cast<double>(frames) / rate : 0;
 }
 
 }   // namespace

@@ -1,6 +1,7 @@
 #include "app/LoginLayout.h"
 #include "app/MainLayout.h"
 #include "app/PictureLayout.h"
+#include "app/KeyTable.h"
 #include "app/PtzPanel.h"
 
 #include <gtest/gtest.h>
@@ -89,16 +90,23 @@ TEST(LoginLayout, RowsAreCentredInTheClientArea)
 
 TEST(PtzPanel, ButtonsFollowTheModes)
 {
-    EXPECT_EQ(PtzPanel::directionCode(true, 0), 0);
-    EXPECT_EQ(PtzPanel::directionCode(false, 0), 1);
-    EXPECT_EQ(PtzPanel::directionCode(true, 1), 2);
-    EXPECT_EQ(PtzPanel::directionCode(false, 1), 3);
-    EXPECT_EQ(PtzPanel::lensCode(true, 0), 4);
-    EXPECT_EQ(PtzPanel::lensCode(false, 0), 5);
-    EXPECT_EQ(PtzPanel::lensCode(true, 1), 8);
-    EXPECT_EQ(PtzPanel::lensCode(false, 1), 9);
-    EXPECT_EQ(PtzPanel::lensCode(true, 2), 6);
-    EXPECT_EQ(PtzPanel::lensCode(false, 2), 7);
+    using P = PtzCode;
+    EXPECT_EQ(PtzPanel::directionCode(true, 0), P::Up);
+    EXPECT_EQ(PtzPanel::directionCode(false, 0), P::Down);
+    EXPECT_EQ(PtzPanel::directionCode(true, 1), P::Left);
+    EXPECT_EQ(PtzPanel::directionCode(false, 1), P::Right);
+    EXPECT_EQ(PtzPanel::lensCode(true, 0), P::ZoomIn);
+    EXPECT_EQ(PtzPanel::lensCode(false, 0), P::ZoomOut);
+    EXPECT_EQ(PtzPanel::lensCode(true, 1), P::IrisPlus);
+    EXPECT_EQ(PtzPanel::lensCode(false, 1), P::IrisMinus);
+    EXPECT_EQ(PtzPanel::lensCode(true, 2), P::FocusPlus);
+    EXPECT_EQ(PtzPanel::lensCode(false, 2), P::FocusMinus);
+    // The recorder's action codes.
+    EXPECT_EQ(int(P::Up), 0);
+    EXPECT_EQ(int(P::Right), 3);
+    EXPECT_EQ(int(P::ZoomIn), 4);
+    EXPECT_EQ(int(P::FocusPlus), 6);
+    EXPECT_EQ(int(P::IrisMinus), 9);
 
     int mode = 0;
     EXPECT_EQ(std::u16string(PtzPanel::directionLabelKey(mode)), u"UP_DOWN");
@@ -116,12 +124,12 @@ TEST(PtzPanel, ButtonsFollowTheModes)
 
 TEST(PtzPanel, ArrowKeysMoveTheCameraTowardTheSideOfTheScreenTheyPointAt)
 {
-    // Upright picture: codes 0 up, 1 down, 2 left, 3 right.
-    EXPECT_EQ(PtzPanel::keyCode(PtzPanel::KeyLeft, false), 2);
-    EXPECT_EQ(PtzPanel::keyCode(PtzPanel::KeyUp, false), 0);
-    EXPECT_EQ(PtzPanel::keyCode(PtzPanel::KeyRight, false), 3);
-    EXPECT_EQ(PtzPanel::keyCode(PtzPanel::KeyDown, false), 1);
-    EXPECT_EQ(PtzPanel::keyCode(13, false), -1);
+    EXPECT_EQ(PtzPanel::keyCode(KeyTable::Left, false), PtzCode::Left);
+    EXPECT_EQ(PtzPanel::keyCode(KeyTable::Up, false), PtzCode::Up);
+    EXPECT_EQ(PtzPanel::keyCode(KeyTable::Right, false), PtzCode::Right);
+    EXPECT_EQ(PtzPanel::keyCode(KeyTable::Down, false), PtzCode::Down);
+    EXPECT_EQ(PtzPanel::keyCode(KeyTable::Return, false), std::nullopt);
+    EXPECT_EQ(PtzPanel::keyCode(37, false), std::nullopt);
 
     // Turned picture: turn a 3 x 2 picture with marked corners through the live view's own turn
     // and see which camera edge lands along each side of the screen; the key for that side must
@@ -147,22 +155,22 @@ TEST(PtzPanel, ArrowKeysMoveTheCameraTowardTheSideOfTheScreenTheyPointAt)
         auto edgeKey = [](int a, int b) {   // the camera edge joining two corners, as its key
             const int lo = std::min(a, b), hi = std::max(a, b);
             if (lo == TL && hi == TR)
-                return int(PtzPanel::KeyUp);
+                return int(KeyTable::Up);
             if (lo == BL && hi == BR)
-                return int(PtzPanel::KeyDown);
+                return int(KeyTable::Down);
             if (lo == TL && hi == BL)
-                return int(PtzPanel::KeyLeft);
+                return int(KeyTable::Left);
             if (lo == TR && hi == BR)
-                return int(PtzPanel::KeyRight);
+                return int(KeyTable::Right);
             return 0;
         };
         const struct {
             int key;
             int a, b;
-        } sides[] = {{PtzPanel::KeyLeft, screenTL, screenBL},
-                     {PtzPanel::KeyUp, screenTL, screenTR},
-                     {PtzPanel::KeyRight, screenTR, screenBR},
-                     {PtzPanel::KeyDown, screenBL, screenBR}};
+        } sides[] = {{KeyTable::Left, screenTL, screenBL},
+                     {KeyTable::Up, screenTL, screenTR},
+                     {KeyTable::Right, screenTR, screenBR},
+                     {KeyTable::Down, screenBL, screenBR}};
         for (const auto& side : sides) {
             const int cameraEdge = edgeKey(side.a, side.b);
             ASSERT_NE(cameraEdge, 0) << "corners " << side.a << "," << side.b << " depth " << depth;

@@ -102,22 +102,23 @@ TEST(KeyTable, EveryTextIsInBothLanguageFiles)
 
 TEST(PtzHold, AHeldKeyStepsAtASteadyPaceAndStopsOnRelease)
 {
+    using P = PtzCode;
     PtzHold h;
-    EXPECT_EQ(h.due(0), -1);
-    EXPECT_TRUE(h.press(K::Left, 2, 1000));
-    EXPECT_EQ(h.due(1000 + PtzHold::kStepMs - 1), -1);
-    EXPECT_EQ(h.due(1000 + PtzHold::kStepMs), 2);
+    EXPECT_EQ(h.due(0), std::nullopt);
+    EXPECT_TRUE(h.press(K::Left, P::Left, 1000));
+    EXPECT_EQ(h.due(1000 + PtzHold::kStepMs - 1), std::nullopt);
+    EXPECT_EQ(h.due(1000 + PtzHold::kStepMs), P::Left);
     // A late timer gives one step, not a burst.
-    EXPECT_EQ(h.due(1000 + 10 * PtzHold::kStepMs), 2);
-    EXPECT_EQ(h.due(1000 + 10 * PtzHold::kStepMs + 1), -1);
+    EXPECT_EQ(h.due(1000 + 10 * PtzHold::kStepMs), P::Left);
+    EXPECT_EQ(h.due(1000 + 10 * PtzHold::kStepMs + 1), std::nullopt);
     // Another key takes over; the first key's release no longer ends anything.
-    h.press(K::Up, 0, 5000);
+    h.press(K::Up, P::Up, 5000);
     EXPECT_FALSE(h.release(K::Left));
-    EXPECT_EQ(h.due(5000 + PtzHold::kStepMs), 0);
+    EXPECT_EQ(h.due(5000 + PtzHold::kStepMs), P::Up);
     EXPECT_TRUE(h.release(K::Up));
-    EXPECT_EQ(h.due(99999), -1);
+    EXPECT_EQ(h.due(99999), std::nullopt);
     EXPECT_FALSE(h.release(K::Up));
-    h.press(K::Down, 1, 0);
+    h.press(K::Down, P::Down, 0);
     EXPECT_TRUE(h.cancel());
     EXPECT_FALSE(h.held());
 }

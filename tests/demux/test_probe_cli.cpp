@@ -71,6 +71,12 @@ std::vector<uint8_t> bytesOf(const std::string& s)
     return {s.begin(), s.end()};
 }
 
+std::vector<uint8_t> cat(std::vector<uint8_t> a, const std::vector<uint8_t>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 // The value of "key": a number or a quoted string.
 std::string field(const std::string& line, const std::string& key)
 {
@@ -204,6 +210,16 @@ TEST(ProbeCommand, NothingRecognisedFailsWithACount)
         {{}, "is empty: 0 frame records"},
         {bytesOf(std::string(10000, 'z')), "no stream format recognised in the 10000 bytes"},
         {random, "0 frame records"},
+        // Common files handed to probe by mistake (a clip kevractl wrote, a snapshot) are named.
+        {cat(bytesOf(std::string("\0\0\0\x18"
+                                 "ftypisom",
+                                 12)),
+             random),
+         "is an MP4 (ISO media) file"},
+        {cat(bytesOf("\x1A\x45\xDF\xA3"), random), "is a Matroska/WebM file"},
+        {cat(bytesOf("\x89PNG\r\n\x1A\n"), random), "is a PNG picture"},
+        {cat(bytesOf(std::string("RIFF\0\0\0\0AVI LIST", 16)), random),
+         "is an AVI file without a stream probe reads"},
     };
     for (const auto& c : cases) {
         TempFile f(c.bytes);

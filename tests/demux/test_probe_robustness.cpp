@@ -3,13 +3,18 @@
 // gives the same frames however it is cut into blocks once its format is known.
 #include "DemuxTestSupport.h"
 
+#include "demux/KxptParser.h"
+#include "testkit/AsfMuxer.h"
 #include "testkit/ChunkMuxer.h"
 #include "testkit/KxavMuxer.h"
 #include "testkit/KxptMuxer.h"
+#include "testkit/Mpeg4EsWriter.h"
 #include "testkit/PacketMuxer.h"
+#include "testkit/ProgramStreamMuxer.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 using namespace kevra;
@@ -223,6 +228,139 @@ TEST(ProbeRobustness, ValidStreamsGiveTheSameFramesInAnyBlockSplit)
                 EXPECT_EQ(got[i].payloadLength, expected[i].payloadLength) << round << "/" << i;
                 EXPECT_EQ(got[i].payload, expected[i].payload) << round << "/" << i;
             }
+        }
+    }
+}
+
+namespace {
+
+constexpr int kFileFrames = 12;
+
+// Frame i of the files below: a key frame every fifth, bodies of varying size, the last one
+// the smallest a recorder sends (a few bytes), where a held-back tail hides a whole frame.
+Bytes fileBody(int i)
+{
+    return payloadBytes(i == kFileFrames - 1 ? 3 : 40 + (i * 37) % 300, uint32_t(i));
+}
+
+Bytes packetFile()
+{
+    PacketMuxer mux;
+    Bytes s;
+    for (int i = 0; i < kFileFrames; ++i)
+        append(s, i % 5 == 0 ? mux.keyFrame(fileBody(i), 352, 288, 25)
+                             : mux.dependentFrame(fileBody(i)));
+    return s;
+}
+
+Bytes mpeg4Frame(int i)
+{
+    return Mpeg4EsWriter::frame(i, 5, Mpeg4EsWriter::Vol{}, i == kFileFrames - 1 ? 2 : 60 + i * 13);
+}
+
+struct FileCase {
+    const char* name;
+    StreamFormat format;   // None: read by the parser alone (the probe never picks it)
+    Bytes (*make)();
+};
+
+const FileCase kFileCases[] = {
+    {"packet", StreamFormat::Packet, packetFile},
+    {"kxav", StreamFormat::Kxav,
+     [] {
+         KxavMuxer mux;
+         Bytes s;
+         for (int i = 0; i < kFileFrames; ++i)
+             append(s, mux.videoFrame(fileBody(i), i % 5 == 0, 8, 352, 288, 25, 0));
+         return s;
+     }},
+    {"kxpt", StreamFormat::None,
+     [] {
+         Bytes s;
+         for (int i = 0; i < kFileFrames; ++i)
+             append(s, KxptMuxer::video(
+                           i % 5 == 0 ? KxptMuxer::keyPayload(352, 288, 1, 2, 3, 25, fileBody(i))
+                                      : KxptMuxer::dependentPayload(fileBody(i))));
+         return s;
+     }},
+    {"asf", StreamFormat::Asf,
+     [] {
+         AsfMuxer am(1024, 1, 2);
+         return cat({am.header(false), am.packetize(1, packetFile())});
+     }},
+    {"program-stream", StreamFormat::ProgramStream,
+     [] {
+         ProgramStreamMuxer ps(ProgramStreamMuxer::Codec::H264, 0, 25);
+         Bytes s;
+         for (int i = 0; i < kFileFrames; ++i) {
+             Bytes frame = {0, 0, 0, 1, uint8_t(i % 5 == 0 ? 0x65 : 0x41)};
+             append(frame, fileBody(i));
+             append(s, ps.videoFrame(frame, i % 5 == 0));
+         }
+         return s;
+     }},
+    {"mpeg4-es", StreamFormat::Mpeg4Es,
+     [] {
+         Bytes s;
+         for (int i = 0; i < kFileFrames; ++i)
+             append(s, mpeg4Frame(i));
+         return s;
+     }},
+    {"avi", StreamFormat::Mpeg4Es,
+     [] {
+         Bytes s = Mpeg4EsWriter::aviHeader(40000, 352, 288, false, 0, 0);
+         for (int i = 0; i < kFileFrames; ++i)
+             append(s, Mpeg4EsWriter::aviVideoChunk(mpeg4Frame(i)));
+         // The index chunk that closes an AVI file.
+         append(s, {'i',  'd', 'x', '1', 16, 0, 0, 0, '0', '0', 'd', 'c',
+                    0x10, 0,   0,   0,   4,  0, 0, 0, 8,   0,   0,   0});
+         return s;
+     }},
+    {"chunk", StreamFormat::Chunk,
+     [] {
+         ChunkMuxer mux(352, 288, 25, 1);
+         for (int i = 0; i < kFileFrames; ++i)
+             mux.addVideo(mpeg4Frame(i));
+         mux.flush();
+         return mux.take();
+     }},
+};
+
+template <class Source>
+std::vector<Taken> readToTheEnd(Source& s, const Bytes& file, size_t block)
+{
+    std::vector<size_t> sizes((file.size() + block - 1) / block, block);
+    auto got = feedInBlocks(s, file, sizes);
+    s.finish();
+    const auto last = drain(s);
+    got.insert(got.end(), last.begin(), last.end());
+    return got;
+}
+
+}   // namespace
+
+// A file has no block after its last frame to confirm where that frame ends: the end of the
+// input does. Every frame comes out, read in one block or in small ones, whatever the format.
+TEST(ProbeRobustness, LastFrameOfAFileComesOutAtItsEnd)
+{
+    for (const FileCase& c : kFileCases) {
+        const Bytes file = c.make();
+        for (size_t block : {file.size(), size_t(4096), size_t(1), size_t(3), size_t(17)}) {
+            std::vector<Taken> got;
+            if (c.format == StreamFormat::None) {
+                std::vector<uint8_t> buffer(FrameParser::kWorkBufferSize);
+                KxptParser parser(buffer.data(), buffer.size());
+                got = readToTheEnd(parser, file, block);
+            } else {
+                StreamDemuxer d;
+                got = readToTheEnd(d, file, block);
+                EXPECT_EQ(d.format(), c.format) << c.name << " in blocks of " << block;
+            }
+            // (H.264 key frames without their parameter sets count as other records here.)
+            const auto frames = std::count_if(got.begin(), got.end(), [](const Taken& t) {
+                return t.kind != 2 && t.payloadLength > 0;
+            });
+            EXPECT_EQ(frames, kFileFrames) << c.name << " in blocks of " << block;
         }
     }
 }

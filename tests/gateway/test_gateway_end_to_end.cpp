@@ -175,6 +175,13 @@ TEST_F(GatewayRun, CredentialsSecretsAndStartFailures)
     EXPECT_NE(out.find("401"), std::string::npos) << out;
     EXPECT_EQ(ChildProcess::run("timeout 20 ffprobe -v error " + url(1, "viewer:right@"), &out), 0)
         << out;
+    // The operator sees who failed and why (the second 401 from the same address within the
+    // log's window is counted, not written).
+    EXPECT_NE(ChildProcess::run("timeout 20 ffprobe -v error " + url(9, "viewer:right@"), &out), 0);
+    for (const char* why : {"(127.0.0.1): refused, wrong user name or password (401)",
+                            "(127.0.0.1): refused, no camera at /r/9 (404)"})
+        EXPECT_FALSE(gateway->waitFor(why, 5000).empty()) << why;
+    EXPECT_EQ(gateway->count("refused, no user name and password given"), 0);
 
     const std::string bin = std::string(KEVRA_BIN_DIR) + "/kevra-gateway --recorder r=127.0.0.1:" +
                             std::to_string(recorder->port());

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <future>
 #include <iterator>
@@ -244,6 +245,47 @@ TEST(KevractlRecord, FailureLeavesAnExistingFileAlone)
         EXPECT_NE(::access(clip.c_str(), F_OK), 0) << c.message;
     }
     std::remove(keep.c_str());
+}
+
+// "--out -" puts the clip, and nothing else, on standard output, in a container that can be
+// read from a pipe as it arrives: ffprobe reads it from its standard input.
+TEST(KevractlRecord, ClipToStandardOutputStreamsThroughAPipe)
+{
+    RecorderProcess rec({"--size", "352x288", "--fps", "25"});
+    ASSERT_TRUE(rec.start());
+    const struct {
+        std::vector<std::string> extra;
+        std::string magic;   // the container's first bytes from offset 0 or 4
+        size_t at;
+    } cases[] = {{{}, "ftyp", 4}, {{"--format", "mkv"}, "\x1A\x45\xDF\xA3", 0}};
+    for (const auto& c : cases) {
+        const std::string clip = tempPath("stdout.clip"), err = tempPath("stdout.err");
+        std::string cmd = std::string(KEVRA_BIN_DIR) + "/kevractl";
+        for (const std::string& a : recordArgs(rec, 0, 2, "-"))
+            cmd += " " + a;
+        for (const std::string& a : c.extra)
+            cmd += " " + a;
+        cmd += " 2>" + err + " | tee " + clip +
+               " | ffprobe -v error -count_frames -show_entries stream=codec_name,nb_read_frames"
+               " -of csv=p=0 -";
+        FILE* p = ::popen(cmd.c_str(), "r");
+        ASSERT_NE(p, nullptr);
+        char line[256] = {};
+        const bool read = std::fgets(line, sizeof line, p) != nullptr;
+        ::pclose(p);
+        // Two seconds at 25 frames per second, from the first key frame on.
+        EXPECT_TRUE(read && std::string(line).rfind("h264,", 0) == 0 && std::atoi(line + 5) >= 40)
+            << c.magic << ": " << line;
+        const std::string bytes = readFile(clip);
+        EXPECT_EQ(bytes.substr(c.at, c.magic.size()), c.magic);
+        EXPECT_EQ(ClipProbe::of(clip).decodeErrors, "");
+        // The summary line went to standard error, with the bytes that went out.
+        EXPECT_NE(readFile(err).find(std::to_string(bytes.size()) + "\t-\t"), std::string::npos)
+            << readFile(err);
+        std::remove(clip.c_str());
+        std::remove(err.c_str());
+    }
+    EXPECT_EQ(::access("-", F_OK), -1) << "a file named '-' was written";
 }
 
 }   // namespace

@@ -142,7 +142,7 @@ TEST(EndToEnd, LiveVideoPtzAndCleanExit)
         }
         // An arrow key drives the camera too.
         size_t from = rec.events().size();
-        QTest::keyClick(v.window.get(), Qt::Key_Right);
+        QTest::keyClick(keyTarget(v.window.get()), Qt::Key_Right);
         std::string line = rec.waitFor({"\"event\":\"ptz\""}, 10000, from);
         EXPECT_EQ(RecorderProcess::field(line, "action"), std::to_string(ptzActionCode(3)));
 
@@ -303,11 +303,11 @@ TEST(EndToEnd, KeySSavesTheCameraPictureAsPng)
     const int before = int(QDir(QString::fromStdString(folder)).entryList({"*.png"}).size());
     v.window->activateWindow();   // the key is a shortcut of the active window
     ASSERT_TRUE(QTest::qWaitForWindowActive(v.window.get()));
-    QTest::keyClick(v.window.get(), Qt::Key_S);
+    QTest::keyClick(keyTarget(v.window.get()), Qt::Key_S);
     EXPECT_TRUE(v.status().startsWith(lang(u"PIC_SAVED"))) << v.status().toStdString();
     EXPECT_EQ(int(QDir(QString::fromStdString(folder)).entryList({"*.png"}).size()), before + 1);
     // In the camera tree S is a letter for finding a camera, not a save.
     v.window->showTreeMode();
-    QTest::keyClick(v.window.get(), Qt::Key_S);
+    QTest::keyClick(keyTarget(v.window.get()), Qt::Key_S);
     EXPECT_EQ(int(QDir(QString::fromStdString(folder)).entryList({"*.png"}).size()), before + 1);
 }

@@ -72,8 +72,7 @@ TEST(GridWindow, KeyFourOpensFourChannelsReplacingStopsTheOldStreamPtzFollowsThe
     // Key 4 in the camera tree (it has the focus after login).
     size_t from = rec.events().size();
     v.window->tree()->setFocus();
-    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : v.window.get(),
-                    Qt::Key_4);
+    QTest::keyClick(keyTarget(v.window.get()), Qt::Key_4);
     ASSERT_TRUE(v.window->gridShown());
     EXPECT_TRUE(v.window->isVideoMode());
     ASSERT_TRUE(v.allTilesPlay(4));
@@ -90,7 +89,7 @@ TEST(GridWindow, KeyFourOpensFourChannelsReplacingStopsTheOldStreamPtzFollowsThe
     std::string line = rec.waitFor({"\"event\":\"ptz\""}, 10000, from);
     EXPECT_EQ(RecorderProcess::field(line, "channel"), "2");
     from = rec.events().size();
-    QTest::keyClick(v.window.get(), Qt::Key_Right);
+    QTest::keyClick(keyTarget(v.window.get()), Qt::Key_Right);
     line = rec.waitFor({"\"event\":\"ptz\""}, 10000, from);
     EXPECT_EQ(RecorderProcess::field(line, "channel"), "2");
 
@@ -115,7 +114,7 @@ TEST(GridWindow, KeyFourOpensFourChannelsReplacingStopsTheOldStreamPtzFollowsThe
 
     // Key 1 shows the selected camera alone in the single view, its stream going on; the
     // others stop.
-    QTest::keyClick(v.window.get(), Qt::Key_1);
+    QTest::keyClick(keyTarget(v.window.get()), Qt::Key_1);
     EXPECT_FALSE(v.window->gridShown());
     EXPECT_EQ(v.window->viewer().singleChannel(), 4);
     EXPECT_EQ(v.window->playback().streamCount(), 1);

@@ -8,6 +8,7 @@
 #include "profile/ViewerSettings.h"
 #include "ui/support/UiTestSupport.h"
 #include "ui/BitmapButton.h"
+#include "ui/CameraTree.h"
 #include "ui/LoginDialog.h"
 #include "ui/DisplaySurface.h"
 #include "ui/HelpOverlay.h"
@@ -148,7 +149,7 @@ TEST_F(MainWindowTest, TreeIsFilledFromUtf8NamesAndRootClickOpensNothing)
     w->tree()->setCurrentItem(r->child(2));
     w->tree()->setFocus();
     for (Qt::Key k : {Qt::Key_Up, Qt::Key_Up, Qt::Key_Down, Qt::Key_Left})
-        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : w.get(), k);
+        QTest::keyClick(keyTarget(w.get()), k);
     EXPECT_EQ(w->tree()->currentItem(), r->child(2));
 }
 
@@ -159,8 +160,7 @@ TEST_F(MainWindowTest, KeysOpenTheHighlightedCameraLeaveFullScreenHoldMovesAndLi
     list(block({"Gate", "Yard", "Lobby"}), 3);
     ASSERT_TRUE(waitUntil([&] { return w->tree()->topLevelItemCount() == 1; }));
     auto key = [&](int k, Qt::KeyboardModifiers m = Qt::NoModifier) {
-        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : w.get(),
-                        Qt::Key(k), m);
+        QTest::keyClick(keyTarget(w.get()), Qt::Key(k), m);
     };
     for (auto [k, channel] :
          {std::pair{Qt::Key_Return, 1}, {Qt::Key_Enter, 2}, {Qt::Key_Space, 0}}) {
@@ -178,7 +178,7 @@ TEST_F(MainWindowTest, KeysOpenTheHighlightedCameraLeaveFullScreenHoldMovesAndLi
     EXPECT_TRUE(w->isVisible());
 
     // A held arrow key is one move: auto-repeats add nothing, the release ends it.
-    QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : w.get();
+    QWidget* target = keyTarget(w.get());
     QTest::keyPress(target, Qt::Key_Right);
     EXPECT_TRUE(w->ptzHold().held());
     QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier, QString(), true);
@@ -227,8 +227,7 @@ TEST_F(MainWindowTest, SettingsDialogWritesTheProfileFilesAndAppliesAtOnce)
         d->dwellBox()->setValue(25);
         d->accept();
     });
-    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : w.get(),
-                    Qt::Key_F10);
+    QTest::keyClick(keyTarget(w.get()), Qt::Key_F10);
     ASSERT_TRUE(seen);
     const ViewerSettings s = ViewerSettings::load(w->viewer().loginSettingsPath());
     EXPECT_EQ(s.tileStream, 2);
@@ -338,8 +337,8 @@ TEST_F(MainWindowTest, ConfirmAndCancelKeysDoNotEndTheProgram)
 {
     w->loginDialog()->applyLoginResult(0);
     ASSERT_TRUE(waitUntil([&] { return w->loginDialog() == nullptr; }));
-    QTest::keyClick(w.get(), Qt::Key_Escape);
-    QTest::keyClick(w.get(), Qt::Key_Return);
+    QTest::keyClick(keyTarget(w.get()), Qt::Key_Escape);
+    QTest::keyClick(keyTarget(w.get()), Qt::Key_Return);
     EXPECT_TRUE(w->isVisible());
     bool finished = false;
     QObject::connect(w.get(), &QDialog::finished, [&] { finished = true; });
@@ -354,4 +353,71 @@ TEST_F(MainWindowTest, CancelledLoginEndsTheWindow)
     w->loginDialog()->onCancelCommand();
     ASSERT_TRUE(waitUntil([&] { return finished; }));
     EXPECT_FALSE(w->isVisible());
+}
+
+// Keys typed after a dialog or menu over the window closes reach the window at once, delivered
+// as the platform delivers them (to the window, whichever widget kept its focus): Esc leaves the
+// camera tree, 4 shows the grid, 1 one camera again.
+TEST_F(MainWindowTest, KeysWorkAfterEveryDialogAndMenu)
+{
+    w->loginDialog()->applyLoginResult(0);
+    ASSERT_TRUE(waitUntil([&] { return w->loginDialog() == nullptr; }));
+    list(block({"Gate", "Yard"}), 2);
+    ASSERT_TRUE(waitUntil([&] { return w->tree()->topLevelItemCount() == 1; }));
+    // Closes the dialog or menu that opens next, as the user would, once it is up.
+    auto closeNext = [](std::function<void(QWidget*)> close) {
+        auto* t = new QTimer;
+        QObject::connect(t, &QTimer::timeout, [t, close] {
+            QWidget* up = QApplication::activePopupWidget() ? QApplication::activePopupWidget()
+                                                            : QApplication::activeModalWidget();
+            if (!up)
+                return;
+            t->deleteLater();
+            close(up);
+        });
+        t->start(5);
+    };
+    auto done = [](int result) {
+        return [result](QWidget* d) { qobject_cast<QDialog*>(d)->done(result); };
+    };
+    auto typeInto = [](QWidget* d) {   // a changed field, then OK
+        auto* s = qobject_cast<SettingsDialog*>(d);
+        s->dwellBox()->setFocus();
+        QTest::keyClicks(s->dwellBox(), "7");
+        s->accept();
+    };
+    auto escape = [](QWidget* d) { QTest::keyClick(d, Qt::Key_Escape); };
+    const struct {
+        const char* what;
+        std::function<void(QWidget*)> close;
+        std::function<void()> open;
+    } cases[] = {
+        {"recorders, OK", done(QDialog::Accepted), [&] { w->cameraTree()->onRecorderList(); }},
+        {"recorders, Esc", escape, [&] { w->cameraTree()->onRecorderList(); }},
+        {"tree menu, Esc", escape,
+         [&] { emit w->tree()->customContextMenuRequested(QPoint(4, 4)); }},
+        {"settings, a field changed", typeInto,
+         [&] { QTest::keyClick(w->windowHandle(), Qt::Key_F10); }},
+        {"settings, cancelled", done(QDialog::Rejected),
+         [&] { QTest::keyClick(w->windowHandle(), Qt::Key_F10); }},
+        {"picture menu, Esc", escape,
+         [&] { emit w->videoArea()->menuRequested(w->mapToGlobal(QPoint(50, 50))); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        w->showTreeMode();
+        w->tree()->setFocus();
+        closeNext(c.close);
+        c.open();
+        ASSERT_TRUE(waitUntil([] {
+            return !QApplication::activeModalWidget() && !QApplication::activePopupWidget();
+        }));
+        pump(20);
+        QTest::keyClick(w->windowHandle(), Qt::Key_Escape);
+        EXPECT_TRUE(w->isVideoMode());
+        QTest::keyClick(w->windowHandle(), Qt::Key_4);
+        EXPECT_TRUE(w->gridShown());
+        QTest::keyClick(w->windowHandle(), Qt::Key_1);
+        EXPECT_FALSE(w->gridShown());
+    }
 }

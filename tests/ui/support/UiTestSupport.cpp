@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTest>
+#include <QWidget>
 
 #include <cstdlib>
 #include <cstring>
@@ -38,6 +39,11 @@ bool waitUntil(const std::function<bool()>& pred, int timeoutMs)
         QTest::qWait(2);
     }
     return true;
+}
+
+QWidget* keyTarget(QWidget* window)
+{
+    return window->focusWidget() ? window->focusWidget() : window;
 }
 
 void pump(int ms)

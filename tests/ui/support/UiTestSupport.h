@@ -3,6 +3,8 @@
 #pragma once
 #include <QString>
 
+class QWidget;
+
 #include <chrono>
 #include <functional>
 #include <string>
@@ -21,6 +23,9 @@ std::vector<RecordedBox>& boxes();
 
 // Processes events until pred() holds or the time runs out (generous; not a speed check).
 bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 20000);
+// Where the platform delivers a key typed into window: its focus widget, else the window
+// itself (whether or not the window is active).
+QWidget* keyTarget(QWidget* window);
 // Processes events for a while.
 void pump(int ms);
 
