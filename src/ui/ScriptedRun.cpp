@@ -1,10 +1,12 @@
 #include "ui/ScriptedRun.h"
 
+#include "profile/WallSettings.h"
 #include "ui/LoginDialog.h"
 #include "ui/DisplaySurface.h"
 #include "ui/MainWindow.h"
 #include "ui/TileView.h"
 #include "ui/VideoArea.h"
+#include "ui/WallScreens.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -18,6 +20,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace kevra {
 
@@ -162,7 +165,7 @@ bool ScriptedRun::begin(const QStringList& w)
         QKeyEvent release(QEvent::KeyRelease, keys[i], mod);
         QApplication::sendEvent(target, &release);
     } else if (what == "wait" || what == "tiles" || what == "waitpicture" ||
-               what == "waitreconnect") {
+               what == "waitreconnect" || what == "walltiles") {
         return false;
     } else if (what == "layout") {
         window_.command(MainWindow::LayoutCommand);
@@ -192,6 +195,11 @@ bool ScriptedRun::begin(const QStringList& w)
         tileCounts_.clear();
         for (int i = 0; i < window_.tileView()->tileCount(); ++i)
             tileCounts_.push_back(window_.tileView()->presentedCount(i));
+        wallCounts_.clear();
+        for (int n = 0; n <= WallSettings::kMaxWalls; ++n)
+            if (const WallWindow* wall = window_.wallScreens().window(n))
+                for (int i = 0; i < wall->tiles()->tileCount(); ++i)
+                    wallCounts_.push_back({n, i, wall->tiles()->presentedCount(i)});
         return false;
     } else {
         fail("unknown action");
@@ -226,6 +234,14 @@ bool ScriptedRun::finished(const QStringList& w)
         return window_.loginDialog() != nullptr;
     if (what == "wait")
         return clock_.elapsed() >= w.value(1).toInt();
+    if (what == "walltiles") {
+        for (int n = 0; n <= WallSettings::kMaxWalls; ++n)
+            if (const WallWindow* wall = window_.wallScreens().window(n))
+                for (int i = 0; i < wall->tiles()->tileCount(); ++i)
+                    if (wall->tiles()->presentedCount(i) == 0)
+                        return false;
+        return true;
+    }
     if (what == "tiles") {
         TileView* tv = window_.tileView();
         const int n = w.value(1).toInt();
@@ -243,6 +259,13 @@ bool ScriptedRun::finished(const QStringList& w)
         for (size_t i = 0; i < tileCounts_.size(); ++i) {
             const int n = window_.tileView()->presentedCount(int(i)) - tileCounts_[i];
             std::fprintf(stderr, "script: rate %d %.1f\n", int(i), n * 1000.0 / double(ms));
+        }
+        for (const WallCount& c : wallCounts_) {
+            const WallWindow* wall = window_.wallScreens().window(c.wall);
+            const int n = wall ? wall->tiles()->presentedCount(c.tile) - c.count : 0;
+            std::fprintf(stderr, "script: rate %s %d %.1f\n",
+                         c.wall > 0 ? ("wall" + std::to_string(c.wall)).c_str() : "spot", c.tile,
+                         n * 1000.0 / double(ms));
         }
         return true;
     }

@@ -13,6 +13,9 @@
 //   shot FILE                       save the window as it is drawn (PNG)
 //   rate MS                         count each shown tile's pictures for MS milliseconds and
 //                                   print "script: rate TILE PICTURES_PER_SECOND" per tile
+//                                   (the walls' and the spot's tiles too: "script: rate wall1 TILE
+//                                   N", "script: rate spot 0 N")
+//   walltiles                       wait until every tile of every wall and the spot drew a picture
 //   wait MS                         let the program run for MS milliseconds
 //   waitpicture                     wait for a new picture
 //   waitreconnect                   wait until a lost session came back by itself and drew a
@@ -65,6 +68,10 @@ private:
     bool started_ = false;
     int presentedAtStart_ = 0;
     std::vector<int> tileCounts_;
+    struct WallCount {
+        int wall, tile, count;   // wall 0: the spot
+    };
+    std::vector<WallCount> wallCounts_;
     QElapsedTimer clock_;
     QElapsedTimer sincePicture_;
     int presentedSeen_ = 0;

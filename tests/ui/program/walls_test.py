@@ -118,6 +118,7 @@ def start_xvfb(screens):
     proc = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     for _ in range(100):
         if os.path.exists(f"/tmp/.X11-unix/X{d}"):
+            time.sleep(0.5)   # the socket is there a moment before the server answers
             return d, proc
         time.sleep(0.1)
     proc.kill()
