@@ -34,6 +34,10 @@ void Viewer::loadWalls()
 
 void Viewer::saveWalls()
 {
+    // Before a login the further recorders' tiles are not resolved yet: writing then would empty
+    // them in the file.
+    if (recorderName_.empty())
+        return;
     const std::u16string path = wallsPath();
     const auto nameOf = [this](int recorder) -> std::u16string {
         if (recorder <= 0 || size_t(recorder) >= recorders_.size())
