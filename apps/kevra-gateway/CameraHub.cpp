@@ -111,17 +111,10 @@ void CameraHub::pushFrame(const AccessUnit& unit, uint64_t arrivalNs)
             height_ = frame->height;
         }
         if (frame->codec == codec_) {
-            if (unit.key) {
-                cache_.clear();
-                cacheBytes_ = 0;
-            }
             if (unit.key || !cache_.empty()) {
                 cache_.push_back(frame);
                 cacheBytes_ += frame->bytes.size();
-                if (cacheBytes_ > kCacheMaxBytes || cache_.size() > kCacheMaxFrames) {
-                    cache_.clear();
-                    cacheBytes_ = 0;
-                }
+                trimCache();
             }
             if (unit.key)
                 ready_.notify_all();
@@ -129,6 +122,26 @@ void CameraHub::pushFrame(const AccessUnit& unit, uint64_t arrivalNs)
         }
         for (HubClient* c : ended)
             c->end(false);
+    }
+}
+
+void CameraHub::trimCache()
+{
+    for (;;) {
+        size_t next = 1;   // the second group's key frame
+        while (next < cache_.size() && !cache_[next]->key)
+            ++next;
+        const bool second = next < cache_.size();
+        const bool over = cacheBytes_ > kCacheMaxBytes || cache_.size() > kCacheMaxFrames;
+        if (!(second && (cache_.size() - next >= kBurstMinFrames || over)))
+            break;
+        for (size_t i = 0; i < next; ++i)
+            cacheBytes_ -= cache_[i]->bytes.size();
+        cache_.erase(cache_.begin(), cache_.begin() + long(next));
+    }
+    if (cacheBytes_ > kCacheMaxBytes || cache_.size() > kCacheMaxFrames) {
+        cache_.clear();   // one group beyond the limits: late joiners wait for a key frame
+        cacheBytes_ = 0;
     }
 }
 

@@ -1,6 +1,6 @@
 // One camera of one recorder as the RTSP side sees it: fed by the recorder channel's media (one
-// media connection, however many clients), it cuts whole frames, keeps the current group of
-// pictures from the last key frame so a client that joins late starts with a picture at once,
+// media connection, however many clients), it cuts whole frames, keeps the recent groups of
+// pictures (from a key frame) so a client that joins late starts with a picture at once,
 // and fans every frame out to its clients on one timeline that never goes back, also across
 // lost connections. It also says whether its channel is wanted (clients, clients waiting for
 // the first key frame, or the idle time after the last client left).
@@ -36,6 +36,11 @@ public:
     // Cached frames a late joiner gets in a burst are this far apart on its timeline, so it
     // shows the key frame at once and catches up with the live picture within moments.
     static constexpr int64_t kBurstStepUs = 1000;
+    // A late joiner's burst starts at the latest cached key frame with at least this many frames
+    // from it on: ffmpeg times 20 frame intervals of an H.264 stream before it shows a picture,
+    // and with a shorter burst it waited for live frames (up to a key-frame interval). So the
+    // group before the current one stays cached until the current one is this long.
+    static constexpr size_t kBurstMinFrames = 24;
 
     CameraHub(std::string path, int channel, uint64_t idleCloseMs);
     ~CameraHub() override;
@@ -103,6 +108,8 @@ private:
         int64_t offsetUs;   // client pts = frame time + offset
     };
     void fanOut(const OutFramePtr& frame);
+    // Drops the oldest groups of pictures the burst no longer needs, and any beyond the limits.
+    void trimCache();
 
     const std::string path_;
     const int channel_;
@@ -114,7 +121,7 @@ private:
     std::vector<Client> clients_;
     int waiters_ = 0;
     uint64_t lastLeftMs_ = 0;          // when the last client left; 0 = never had one
-    std::vector<OutFramePtr> cache_;   // from the last key frame
+    std::vector<OutFramePtr> cache_;   // from a key frame (see kBurstMinFrames)
     size_t cacheBytes_ = 0;
     OutCodec codec_ = OutCodec::None;
     int width_ = 0;

@@ -109,6 +109,8 @@ int runGateway(const GatewayOptions& options)
         config.stats = options.stats;
         config.limits = &limits;
         config.requestTimeoutMs = options.requestTimeoutSeconds * 1000;
+        config.maxHeaderBytes = options.maxHeaderKb * 1024;
+        config.maxBodyBytes = options.maxBodyKb * 1024;
         front = std::make_unique<RtspFront>(config);
         std::string why = front->start(context);
         if (!why.empty()) {

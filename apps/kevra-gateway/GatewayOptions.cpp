@@ -23,8 +23,8 @@ const char* const kGatewayUsage =
     "  --max-clients N            client connections in all, RTSP and HTTP (default 256)\n"
     "  --max-clients-per-address N  client connections from one address (default 32)\n"
     "  --request-timeout SECONDS  a connection must complete a request within this (default 10)\n"
-    "  --max-header-kb KB         HTTP request line and headers (default 16)\n"
-    "  --max-body-kb KB           HTTP request body (default 64)\n"
+    "  --max-header-kb KB         a request's line and headers (default 16)\n"
+    "  --max-body-kb KB           a request's body (default 64)\n"
     "  --list                     log in, print every URL with its camera's name, and end\n"
     "  --stats                    print the delay the gateway adds at exit\n"
     "  --verbose                  log every step\n";

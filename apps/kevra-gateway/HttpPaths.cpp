@@ -78,8 +78,9 @@ bool parseSnapshotPath(const std::string& path, std::string& recorder, int& came
 bool prefersChinese(const std::string& header)
 {
     std::string text = lower(header.substr(0, 1024));
+    // Each language's best q-value and the position of its first range with that value.
     double zh = 0, en = 0;
-    bool zhFirst = false;
+    int zhAt = 0, enAt = 0, at = 0;
     size_t start = 0;
     while (start <= text.size()) {
         size_t comma = text.find(',', start);
@@ -88,23 +89,20 @@ bool prefersChinese(const std::string& header)
         size_t semi = item.find(';');
         std::string range = trim(item.substr(0, semi));
         double q = semi == std::string::npos ? 1.0 : qualityOf(item.substr(semi + 1));
-        bool isZh = range == "zh" || range.rfind("zh-", 0) == 0;
-        bool isEn = range == "en" || range.rfind("en-", 0) == 0 || range == "*";
-        if (isZh && q > zh) {
-            if (q > en)
-                zhFirst = true;
+        ++at;
+        if ((range == "zh" || range.rfind("zh-", 0) == 0) && q > zh) {
             zh = q;
+            zhAt = at;
         }
-        if (isEn && q > en) {
-            if (q >= zh)
-                zhFirst = false;
+        if ((range == "en" || range.rfind("en-", 0) == 0 || range == "*") && q > en) {
             en = q;
+            enAt = at;
         }
         if (comma == std::string::npos)
             break;
         start = comma + 1;
     }
-    return zh > 0 && (zh > en || (zh == en && zhFirst));
+    return zh > 0 && (zh > en || (zh == en && zhAt < enAt));
 }
 
 std::string hostOf(const std::string& header)

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "ConnectionLimits.h"
 #include "GatewayLog.h"
 #include "GatewayOptions.h"
 
@@ -11,7 +10,8 @@ namespace kevra::gateway {
 // The part of an exchange the main context needs once the handler has let go: the message
 // (own reference) and whether it was paused or has gone.
 struct HttpExchange::Shared {
-    std::mutex mutex;
+    // Recursive: libsoup may report a disconnection from inside a call apply() makes.
+    std::recursive_mutex mutex;
     GMainContext* context = nullptr;
     SoupServerMessage* msg = nullptr;   // own reference until answered
     gulong disconnected = 0;
@@ -51,12 +51,10 @@ struct HttpExchange::Shared {
 
 struct HttpServer::Connection {
     HttpServer* server;
-    GSocketConnection* stream;   // own reference until libsoup has it, then weak
+    GSocketConnection* stream;   // weak: libsoup owns it
     std::string ip;
     std::string key;
     guint deadline = 0;
-    GSource* watch = nullptr;   // readable, while the headers are awaited
-    bool handed = false;        // libsoup serves it
 };
 
 namespace {
@@ -66,7 +64,7 @@ namespace {
 gboolean applyLater(gpointer data)
 {
     auto* shared = static_cast<std::shared_ptr<HttpExchange::Shared>*>(data);
-    std::lock_guard<std::mutex> lock((*shared)->mutex);
+    std::lock_guard<std::recursive_mutex> lock((*shared)->mutex);
     (*shared)->apply();
     return G_SOURCE_REMOVE;
 }
@@ -141,7 +139,7 @@ std::string HttpExchange::baseUrl() const
 
 bool HttpExchange::gone() const
 {
-    std::lock_guard<std::mutex> lock(shared_->mutex);
+    std::lock_guard<std::recursive_mutex> lock(shared_->mutex);
     return shared_->gone;
 }
 
@@ -149,7 +147,7 @@ void HttpExchange::respond(int status, const std::string& contentType, std::stri
                            std::vector<std::pair<std::string, std::string>> headers)
 {
     std::shared_ptr<Shared> shared = shared_;
-    std::lock_guard<std::mutex> lock(shared->mutex);
+    std::lock_guard<std::recursive_mutex> lock(shared->mutex);
     if (shared->answered)
         return;
     shared->answered = true;
@@ -178,22 +176,11 @@ HttpServer::HttpServer(Config config, ConnectionLimits& limits)
 
 HttpServer::~HttpServer()
 {
-    if (service_) {
-        g_socket_service_stop(service_);
-        g_socket_listener_close(G_SOCKET_LISTENER(service_));
-        g_object_unref(service_);
-    }
+    gate_.reset();
     for (auto& [key, c] : connections_) {
         if (c->deadline)
             g_source_remove(c->deadline);
-        dropWatch(c);
-        if (c->handed) {
-            g_object_weak_unref(G_OBJECT(c->stream), onStreamGone, c);
-        } else {
-            g_io_stream_close(G_IO_STREAM(c->stream), nullptr, nullptr);
-            g_object_unref(c->stream);
-        }
-        limits_.release(c->ip);
+        g_object_weak_unref(G_OBJECT(c->stream), onStreamGone, c);
     }
     if (server_) {
         soup_server_disconnect(server_);
@@ -240,147 +227,46 @@ std::string HttpServer::start(GMainContext* context)
         g_object_unref(domain);
     }
 
-    service_ = g_socket_service_new();
-    g_signal_connect(service_, "incoming", G_CALLBACK(onIncoming), this);
-    std::string where = config_.address + ":" + std::to_string(config_.port);
-    GInetAddress* inet = g_inet_address_new_from_string(config_.address.c_str());
-    if (!inet && config_.address == "localhost")
-        inet = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
-    std::string why;
-    if (!inet) {
-        why = "cannot listen on " + where + ": not a numeric address";
-    } else {
-        GSocketAddress* address = g_inet_socket_address_new(inet, guint16(config_.port));
-        GSocketAddress* effective = nullptr;
-        GError* error = nullptr;
-        if (!g_socket_listener_add_address(G_SOCKET_LISTENER(service_), address,
-                                           G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_TCP, nullptr,
-                                           &effective, &error)) {
-            why = "cannot listen for HTTP on " + where + ": " +
-                  (error ? error->message : "unknown error");
-            if (error)
-                g_error_free(error);
-        } else {
-            boundPort_ = g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(effective));
-            g_object_unref(effective);
-            g_socket_service_start(service_);
-        }
-        g_object_unref(address);
-        g_object_unref(inet);
-    }
+    RequestGate::Config gate;
+    gate.address = config_.address;
+    gate.port = config_.port;
+    gate.maxHeaderBytes = config_.maxHeaderBytes;
+    gate.requestTimeoutMs = config_.requestTimeoutMs;
+    gate.refusal = "HTTP/1.1 431 Request Header Fields Too Large\r\nConnection: close\r\n"
+                   "Content-Type: text/plain\r\nContent-Length: 33\r\n\r\n"
+                   "request line or headers too long\n";
+    gate.label = "HTTP";
+    gate_ = std::make_unique<RequestGate>(
+        gate, limits_,
+        [this](GSocketConnection* stream, const std::string& ip) { handOver(stream, ip); });
+    std::string why = gate_->start(context_);
+    if (why.empty())
+        boundPort_ = gate_->boundPort();
     g_main_context_pop_thread_default(context_);
     return why;
 }
 
-gboolean HttpServer::onIncoming(GSocketService*, GSocketConnection* stream, GObject*, gpointer data)
+void HttpServer::handOver(GSocketConnection* stream, const std::string& ip)
 {
-    auto* self = static_cast<HttpServer*>(data);
     GSocketAddress* remote = g_socket_connection_get_remote_address(stream, nullptr);
     GSocketAddress* local = g_socket_connection_get_local_address(stream, nullptr);
-    std::string ip = remote ? ipOf(remote) : "?";
-    std::string key = remote ? keyOf(remote) : "";
-    bool admitted = remote && local && !key.empty() && self->limits_.admit(ip);
-    if (!admitted) {
-        GatewayLog::detail("HTTP client " + ip + " refused: too many connections");
-        g_io_stream_close(G_IO_STREAM(stream), nullptr, nullptr);
-    } else {
-        auto* c = new Connection{self, G_SOCKET_CONNECTION(g_object_ref(stream)), ip, key};
-        self->connections_[key] = c;
-        self->armDeadline(c);
-        self->watch(c);
+    if (remote && local) {
+        auto* c = new Connection{this, stream, ip, keyOf(remote)};
+        connections_[c->key] = c;
+        g_object_weak_ref(G_OBJECT(stream), onStreamGone, c);
+        // The request's headers are in; the rest (a body) must follow within the same time.
+        armDeadline(c);
+        GError* error = nullptr;
+        if (!soup_server_accept_iostream(server_, G_IO_STREAM(stream), local, remote, &error)) {
+            if (error)
+                g_error_free(error);
+            closeConnection(c);
+        }
     }
     if (remote)
         g_object_unref(remote);
     if (local)
         g_object_unref(local);
-    return TRUE;
-}
-
-gboolean HttpServer::onReadable(GSocket* socket, GIOCondition, gpointer connection)
-{
-    auto* c = static_cast<Connection*>(connection);
-    HttpServer* self = c->server;
-    const size_t bound = size_t(self->config_.maxHeaderBytes);
-    std::string peek(bound + 4, '\0');
-    GInputVector vector{peek.data(), peek.size()};
-    int flags = G_SOCKET_MSG_PEEK;
-    gssize n = g_socket_receive_message(socket, nullptr, &vector, 1, nullptr, nullptr, &flags,
-                                        nullptr, nullptr);
-    self->dropWatch(c);
-    if (n <= 0) {   // closed, or an error
-        self->closeConnection(c);
-        self->forget(c);
-        return G_SOURCE_REMOVE;
-    }
-    peek.resize(size_t(n));
-    size_t end = peek.find("\r\n\r\n");
-    if (end == std::string::npos)
-        end = peek.find("\n\n");
-    if (end != std::string::npos && end <= bound) {
-        self->handOver(c);
-        return G_SOURCE_REMOVE;
-    }
-    if (peek.size() > bound) {
-        self->refuse(c, "431 Request Header Fields Too Large", "request line or headers too long");
-        GatewayLog::detail("HTTP client " + c->ip + ": request headers over " +
-                           std::to_string(bound) + " bytes, closed");
-        self->forget(c);
-        return G_SOURCE_REMOVE;
-    }
-    // Not all in yet. The bytes stay in the socket, which stays readable: look again a little
-    // later rather than spin on it.
-    GSource* pause = g_timeout_source_new(kPeekAgainMs);
-    g_source_set_callback(
-        pause,
-        +[](gpointer p) -> gboolean {
-            auto* conn = static_cast<Connection*>(p);
-            g_source_unref(conn->watch);   // the context keeps it until this returns
-            conn->watch = nullptr;
-            conn->server->watch(conn);
-            return G_SOURCE_REMOVE;
-        },
-        c, nullptr);
-    c->watch = pause;
-    g_source_attach(pause, self->context_);
-    return G_SOURCE_REMOVE;
-}
-
-void HttpServer::watch(Connection* c)
-{
-    c->watch = g_socket_create_source(g_socket_connection_get_socket(c->stream),
-                                      GIOCondition(G_IO_IN | G_IO_HUP | G_IO_ERR), nullptr);
-    g_source_set_callback(c->watch, G_SOURCE_FUNC(onReadable), c, nullptr);
-    g_source_attach(c->watch, context_);
-}
-
-void HttpServer::dropWatch(Connection* c)
-{
-    if (c->watch) {
-        g_source_destroy(c->watch);
-        g_source_unref(c->watch);
-        c->watch = nullptr;
-    }
-}
-
-void HttpServer::handOver(Connection* c)
-{
-    c->handed = true;
-    g_object_weak_ref(G_OBJECT(c->stream), onStreamGone, c);
-    GSocketConnection* stream = c->stream;
-    GSocketAddress* remote = g_socket_connection_get_remote_address(stream, nullptr);
-    GSocketAddress* local = g_socket_connection_get_local_address(stream, nullptr);
-    GError* error = nullptr;
-    if (!remote || !local ||
-        !soup_server_accept_iostream(server_, G_IO_STREAM(stream), local, remote, &error)) {
-        if (error)
-            g_error_free(error);
-        closeConnection(c);
-    }
-    if (remote)
-        g_object_unref(remote);
-    if (local)
-        g_object_unref(local);
-    g_object_unref(stream);   // libsoup holds it now; forget() follows when it lets go
 }
 
 void HttpServer::onStreamGone(gpointer connection, GObject*)
@@ -393,10 +279,6 @@ void HttpServer::forget(Connection* c)
 {
     if (c->deadline)
         g_source_remove(c->deadline);
-    dropWatch(c);
-    if (!c->handed)
-        g_object_unref(c->stream);
-    limits_.release(c->ip);
     auto it = connections_.find(c->key);
     if (it != connections_.end() && it->second == c)
         connections_.erase(it);
@@ -519,7 +401,7 @@ void HttpServer::onRequest(SoupServer*, SoupServerMessage* msg, const char* path
     shared->disconnected = g_signal_connect_data(
         msg, "disconnected", G_CALLBACK(+[](SoupServerMessage*, gpointer p) {
             auto* s = static_cast<std::shared_ptr<HttpExchange::Shared>*>(p);
-            std::lock_guard<std::mutex> lock((*s)->mutex);
+            std::lock_guard<std::recursive_mutex> lock((*s)->mutex);
             (*s)->gone = true;
         }),
         new std::shared_ptr<HttpExchange::Shared>(shared),
@@ -569,7 +451,7 @@ void HttpServer::onRequest(SoupServer*, SoupServerMessage* msg, const char* path
     } else {
         r->handler(exchange);
     }
-    std::lock_guard<std::mutex> lock(shared->mutex);
+    std::lock_guard<std::recursive_mutex> lock(shared->mutex);
     shared->inHandler = false;
     if (shared->answered) {
         shared->apply();

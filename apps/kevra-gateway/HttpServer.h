@@ -1,7 +1,8 @@
 // One HTTP listening port of the gateway on libsoup 3, on the GLib main context the RTSP server
 // runs on. It owns the limits every HTTP port shares: connections admitted through the shared
-// ConnectionLimits, a deadline to complete each request (from the connection's opening or its
-// previous answer), bounded request headers (431, then closed) and bodies (413, then closed),
+// ConnectionLimits and held at a RequestGate until their request's headers are in (bounded:
+// 431, then closed), a deadline to complete the request from the connection's opening, bounded
+// bodies (413, then closed), one request per connection,
 // and the rule of who may see: loopback peers without credentials, others only with HTTP Digest
 // credentials unless authentication is off. Modules register handlers for paths; a handler may
 // answer at once or later from any thread.
@@ -19,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "RequestGate.h"
 #include "Secrets.h"
 
 namespace kevra::gateway {
@@ -99,8 +101,6 @@ public:
     // Binds and attaches to `context`. "" or the one-line reason it failed.
     std::string start(GMainContext* context);
     int boundPort() const { return boundPort_; }
-    // Open connections on this port (main context thread).
-    int connections() const { return int(connections_.size()); }
     const Config& config() const { return config_; }
 
 private:
@@ -112,15 +112,7 @@ private:
     struct Connection;
 
     const Route* find(const std::string& path) const;
-    // A new connection waits here until its request line and headers are in (peeked, not
-    // read): then libsoup gets it; over the bound it gets 431 and is closed.
-    static gboolean onReadable(GSocket* socket, GIOCondition condition, gpointer connection);
-    void handOver(Connection* c);
-    void watch(Connection* c);
-    void dropWatch(Connection* c);
-    static constexpr guint kPeekAgainMs = 25;
-    static gboolean onIncoming(GSocketService* service, GSocketConnection* connection,
-                               GObject* source, gpointer self);
+    void handOver(GSocketConnection* stream, const std::string& ip);
     static void onRequest(SoupServer* server, SoupServerMessage* msg, const char* path,
                           GHashTable* query, gpointer self);
     static void onRequestStarted(SoupServer* server, SoupServerMessage* msg, gpointer self);
@@ -141,7 +133,8 @@ private:
     ConnectionLimits& limits_;
     std::vector<Route> routes_;
     SoupServer* server_ = nullptr;
-    GSocketService* service_ = nullptr;
+    std::unique_ptr<RequestGate> gate_;   // accepts, counts and holds connections until their
+                                          // headers are in
     GMainContext* context_ = nullptr;
     int boundPort_ = 0;
     std::map<std::string, Connection*> connections_;   // by "ip:port" of the peer

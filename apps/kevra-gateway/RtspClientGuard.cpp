@@ -58,13 +58,11 @@ void closeSoon(GstRTSPClient* client, GMainContext* context, guint delayMs)
 bool guardRtspClient(GstRTSPClient* client, const std::string& ip, GMainContext* context,
                      ConnectionLimits* limits, int requestTimeoutMs)
 {
-    if (!limits)
-        return true;
     auto* guard = new Guard;
     guard->limits = limits;
     guard->ip = ip;
-    bool admitted = limits->admit(ip);
-    guard->counted = admitted;
+    bool admitted = !limits || limits->admit(ip);
+    guard->counted = limits && admitted;
     g_object_set_data_full(
         G_OBJECT(client), kGuardKey, guard, +[](gpointer p) {
             auto* g = static_cast<Guard*>(p);

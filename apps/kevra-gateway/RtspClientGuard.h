@@ -12,7 +12,8 @@ namespace kevra::gateway {
 
 class ConnectionLimits;
 
-// False when the client is refused (it is closed from the main context shortly).
+// False when the client is refused (it is closed from the main context shortly). Without
+// `limits` (the connection was counted before) nothing is counted here.
 bool guardRtspClient(GstRTSPClient* client, const std::string& ip, GMainContext* context,
                      ConnectionLimits* limits, int requestTimeoutMs);
 

@@ -30,6 +30,7 @@ constexpr const char* kLabelKey = "kevra-label";
 constexpr const char* kPathKey = "kevra-path";
 constexpr const char* kAddressKey = "kevra-address";
 constexpr const char* kChallengedKey = "kevra-challenged";   // asked for credentials, none came
+constexpr const char* kRefusalsKey = "kevra-refusals";
 
 // Clients a media server reconnects at once (hundreds of cameras after a restart) all wait in
 // the kernel's accept queue rather than in TCP's one-second retry of a dropped connect. The
@@ -129,10 +130,19 @@ GstRTSPFilterResult pickAll(GstRTSPServer*, GstRTSPClient*, gpointer)
     return GST_RTSP_FILTER_REF;
 }
 
+// The refusal log, from the client's own reference (a client may outlive the front).
+RefusalLog* refusalsOf(GstRTSPClient* client)
+{
+    auto* log = static_cast<std::shared_ptr<RefusalLog>*>(
+        g_object_get_data(G_OBJECT(client), kRefusalsKey));
+    return log ? log->get() : nullptr;
+}
+
 }   // namespace
+
 // Every reply a client gets passes here (its thread) before it is sent.
 void RtspFront::onSendMessage(GstRTSPClient* client, GstRTSPContext* ctx, GstRTSPMessage* message,
-                              gpointer data)
+                              gpointer)
 {
     if (!message || gst_rtsp_message_get_type(message) != GST_RTSP_MESSAGE_RESPONSE)
         return;
@@ -152,9 +162,9 @@ void RtspFront::onSendMessage(GstRTSPClient* client, GstRTSPContext* ctx, GstRTS
         g_object_set_data(object, kChallengedKey, nullptr);
         return;
     }
-    auto* self = static_cast<RtspFront*>(data);
+    RefusalLog* refusals = refusalsOf(client);
     auto* address = static_cast<std::string*>(g_object_get_data(object, kAddressKey));
-    if (!address)
+    if (!address || !refusals)
         return;
     if (code == GST_RTSP_STS_UNAUTHORIZED) {
         gchar* given = nullptr;
@@ -167,13 +177,13 @@ void RtspFront::onSendMessage(GstRTSPClient* client, GstRTSPContext* ctx, GstRTS
             g_object_set_data(object, kChallengedKey, GINT_TO_POINTER(1));
             return;
         }
-        self->refusals_.note(*address, 401,
-                             labelOf(client) + ": refused, wrong user name or password (401)");
+        refusals->note(*address, 401,
+                       labelOf(client) + ": refused, wrong user name or password (401)");
     } else if (code == GST_RTSP_STS_NOT_FOUND) {
         const std::string path =
             ctx && ctx->uri && ctx->uri->abspath ? ctx->uri->abspath : std::string("?");
-        self->refusals_.note(*address, 404,
-                             labelOf(client) + ": refused, no camera at " + path + " (404)");
+        refusals->note(*address, 404,
+                       labelOf(client) + ": refused, no camera at " + path + " (404)");
     }
 }
 
@@ -282,6 +292,7 @@ RtspFront::RtspFront(Config config) : config_(std::move(config))
     GstRTSPThreadPool* pool = gst_rtsp_server_get_thread_pool(server_);
     gst_rtsp_thread_pool_set_max_threads(pool, 64);
     g_object_unref(pool);
+    gst_rtsp_server_set_content_length_limit(server_, guint(config_.maxBodyBytes));
     mounts_ = gst_rtsp_server_get_mount_points(server_);
     if (config_.requireAuth) {
         GstRTSPAuth* auth = gst_rtsp_auth_new();
@@ -299,6 +310,7 @@ RtspFront::RtspFront(Config config) : config_(std::move(config))
 
 RtspFront::~RtspFront()
 {
+    gate_.reset();
     // A client thread may still be building a media (waiting for a first key frame).
     for (int i = 0; building_ > 0 && i < config_.readyTimeoutMs / 10 + 100; ++i)
         g_usleep(10000);
@@ -313,6 +325,19 @@ RtspFront::~RtspFront()
 std::string RtspFront::start(GMainContext* context)
 {
     context_ = context;
+    if (config_.limits) {
+        RequestGate::Config gate;
+        gate.address = config_.address;
+        gate.port = config_.port;
+        gate.maxHeaderBytes = config_.maxHeaderBytes;
+        gate.requestTimeoutMs = config_.requestTimeoutMs;
+        gate.refusal = "RTSP/1.0 400 Bad Request\r\nConnection: close\r\n\r\n";
+        gate.label = "RTSP";
+        gate_ = std::make_unique<RequestGate>(
+            gate, *config_.limits,
+            [this](GSocketConnection* stream, const std::string& ip) { handOver(stream, ip); });
+        return gate_->start(context_);
+    }
     GError* error = nullptr;
     source_ = gst_rtsp_server_create_source(server_, nullptr, &error);
     if (!source_) {
@@ -328,7 +353,24 @@ std::string RtspFront::start(GMainContext* context)
 
 int RtspFront::boundPort() const
 {
-    return gst_rtsp_server_get_bound_port(server_);
+    return gate_ ? gate_->boundPort() : gst_rtsp_server_get_bound_port(server_);
+}
+
+void RtspFront::handOver(GSocketConnection* stream, const std::string& ip)
+{
+    GSocket* socket = g_socket_connection_get_socket(stream);
+    GSocketAddress* remote = g_socket_connection_get_remote_address(stream, nullptr);
+    int port = remote && G_IS_INET_SOCKET_ADDRESS(remote)
+                   ? g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(remote))
+                   : 0;
+    if (remote)
+        g_object_unref(remote);
+    // The server announces the client (onClientConnected) before this returns; the stream is
+    // kept with the client there, since closing it would close the socket under the server.
+    handing_ = stream;
+    gst_rtsp_server_transfer_connection(server_, G_SOCKET(g_object_ref(socket)), ip.c_str(), port,
+                                        nullptr);
+    handing_ = nullptr;
 }
 
 void RtspFront::closeAllClients()
@@ -377,24 +419,31 @@ void RtspFront::onClientConnected(GstRTSPServer*, GstRTSPClient* client, gpointe
     g_object_set_data_full(G_OBJECT(client), kLabelKey, label, freeString);
     g_object_set_data_full(G_OBJECT(client), kAddressKey, new std::string(ip ? ip : "?"),
                            freeString);
-    if (!guardRtspClient(client, ip ? ip : "?", self->context_, self->config_.limits,
+    if (self->handing_)
+        g_object_set_data_full(G_OBJECT(client), "kevra-stream", g_object_ref(self->handing_),
+                               g_object_unref);
+    // Connections through the gate are counted there.
+    if (!guardRtspClient(client, ip ? ip : "?", self->context_,
+                         self->gate_ ? nullptr : self->config_.limits,
                          self->config_.requestTimeoutMs)) {
         GatewayLog::detail(*label + " refused: too many connections");
         return;
     }
     GatewayLog::line(*label + " connected");
-    g_signal_connect(client, "send-message", G_CALLBACK(onSendMessage), self);
+    g_object_set_data_full(G_OBJECT(client), kRefusalsKey,
+                           new std::shared_ptr<RefusalLog>(self->refusals_),
+                           [](gpointer p) { delete static_cast<std::shared_ptr<RefusalLog>*>(p); });
+    g_signal_connect(client, "send-message", G_CALLBACK(onSendMessage), nullptr);
     g_signal_connect(
-        client, "closed", G_CALLBACK(+[](GstRTSPClient* c, gpointer data) {
-            if (g_object_get_data(G_OBJECT(c), kChallengedKey)) {
-                auto* address =
-                    static_cast<std::string*>(g_object_get_data(G_OBJECT(c), kAddressKey));
-                static_cast<RtspFront*>(data)->refusals_.note(
-                    *address, 401, labelOf(c) + ": refused, no user name and password given (401)");
-            }
+        client, "closed", G_CALLBACK(+[](GstRTSPClient* c, gpointer) {
+            auto* address = static_cast<std::string*>(g_object_get_data(G_OBJECT(c), kAddressKey));
+            RefusalLog* refusals = refusalsOf(c);
+            if (g_object_get_data(G_OBJECT(c), kChallengedKey) && address && refusals)
+                refusals->note(*address, 401,
+                               labelOf(c) + ": refused, no user name and password given (401)");
             GatewayLog::line(labelOf(c) + " left");
         }),
-        self);
+        nullptr);
     g_signal_connect(
         client, "play-request", G_CALLBACK(+[](GstRTSPClient* c, GstRTSPContext* ctx, gpointer) {
             if (!ctx || !ctx->uri || !ctx->uri->abspath)

@@ -19,6 +19,7 @@
 #include "ConnectionLimits.h"
 #include "DelayStats.h"
 #include "RefusalLog.h"
+#include "RequestGate.h"
 #include "Secrets.h"
 
 namespace kevra::gateway {
@@ -35,6 +36,8 @@ public:
         bool stats = false;
         ConnectionLimits* limits = nullptr;   // shared with the other ports; none: unbounded
         int requestTimeoutMs = 10000;         // a new client must make a request within this
+        int maxHeaderBytes = 16 * 1024;       // its first request's line and headers
+        int maxBodyBytes = 64 * 1024;         // any request's body
     };
 
     explicit RtspFront(Config config);
@@ -43,6 +46,8 @@ public:
     RtspFront& operator=(const RtspFront&) = delete;
 
     // Binds the listening socket and attaches it to `context`. "" or the reason it failed.
+    // With connection limits set, a connection reaches the RTSP server only once its first
+    // request's headers are in (RequestGate).
     std::string start(GMainContext* context);
     // Closes every client connection (main thread, before the main loop ends).
     void closeAllClients();
@@ -69,14 +74,19 @@ private:
     static void onClientConnected(GstRTSPServer* server, GstRTSPClient* client, gpointer self);
     static void onSendMessage(GstRTSPClient* client, GstRTSPContext* ctx, GstRTSPMessage* message,
                               gpointer self);
+    void handOver(GSocketConnection* stream, const std::string& ip);
 
     Config config_;
     GstRTSPServer* server_ = nullptr;
     GstRTSPMountPoints* mounts_ = nullptr;
     GMainContext* context_ = nullptr;
     GSource* source_ = nullptr;
+    // With connection limits, new connections pass the gate before the RTSP server sees them.
+    std::unique_ptr<RequestGate> gate_;
+    GSocketConnection* handing_ = nullptr;   // main context: the stream being handed over
     DelayStats stats_;
-    RefusalLog refusals_;
+    // Shared with every client, which may outlive this front.
+    std::shared_ptr<RefusalLog> refusals_ = std::make_shared<RefusalLog>();
     std::atomic<int> clientNumbers_{0};
     std::atomic<int> building_{0};
 };

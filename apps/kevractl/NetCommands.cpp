@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -724,6 +725,10 @@ int runRecord(int argc, char** argv)
                              "which is a terminal: redirect it or give a file name\n");
         return 2;
     }
+    // A reader that goes away (`| head -c N`) ends the recording with a message rather than
+    // killing the process mid-write.
+    if (toStdout)
+        std::signal(SIGPIPE, SIG_IGN);
     // Said before logging in, without touching the file.
     if (int error = toStdout ? 0 : writableError(o.out); error != 0) {
         std::fprintf(stderr, "record failed: cannot write %s: %s\n", o.out.c_str(),

@@ -106,6 +106,8 @@ void Playback::show(const Shown& shown)
         if (n == 1 && w.tiles[0].valid())
             alone.push_back(w.tiles[0]);
     }
+    // A camera that records streams the single-view number too, wherever it is shown.
+    alone.insert(alone.end(), shown.full.begin(), shown.full.end());
     const auto numberOf = [&](CameraId c) {
         return std::find(alone.begin(), alone.end(), c) != alone.end() ? singleStreamNumber_
                                                                        : tileStream_;
@@ -135,7 +137,7 @@ void Playback::show(const Shown& shown)
         singleStream_ = streamFor(shown.single, singleStreamNumber_);
     const int tileCountBefore = tileCount_;
     tileCount_ = count;
-    // A tile shown alone is a camera alone too.
+    // A tile shown alone is a camera alone too (numberOf).
     for (int p = 0; p < count; ++p)
         if (shown.tiles[size_t(p)].valid())
             tileStreams_[size_t(p)] =

@@ -47,6 +47,9 @@ public:
         CameraId single;
         int tileCount = 0;
         std::array<CameraId, TileGrid::kMaxTiles> tiles{};
+        // Cameras that stream the single-view number wherever they are (a recording is of the
+        // camera's single-view stream, also from a grid tile).
+        std::vector<CameraId> full;
         // Tiles on other screens: the walls and the spot monitor, each its own surface.
         struct Wall {
             TileSurface* surface = nullptr;

@@ -56,14 +56,13 @@ std::string userDirsVideos()
 
 }   // namespace
 
-RecordingController::RecordingController(std::string folder)
-    : folder_(folder.empty() ? videosFolder() : std::move(folder))
+RecordingController::RecordingController(std::string folder) : folder_(std::move(folder))
 {
 }
 
 void RecordingController::setFolder(const std::string& folder)
 {
-    folder_ = folder.empty() ? videosFolder() : folder;
+    folder_ = folder;
 }
 
 RecordingController::~RecordingController()
@@ -138,16 +137,18 @@ RecordingController::Started RecordingController::start(CameraId id, const std::
     // being replaced.
     const std::string base = fileName(camera, when);
     const std::string stem = base.substr(0, base.size() - 4);
-    std::string path = folder_ + "/" + base;
+    // The videos folder is looked up (and made) only now that a file goes into it.
+    const std::string folder = folder_.empty() ? videosFolder() : folder_;
+    std::string path = folder + "/" + base;
     for (int n = 2; n < 1000; ++n) {
         if (::access(path.c_str(), F_OK) != 0 &&
             ::access(ClipWriter::partPath(path, 2).c_str(), F_OK) != 0)
             break;
-        path = folder_ + "/" + stem + "_" + std::to_string(n) + ".mp4";
+        path = folder + "/" + stem + "_" + std::to_string(n) + ".mp4";
     }
     r.path = path;
-    if (::access(folder_.c_str(), W_OK) != 0) {
-        r.error = "cannot write to " + folder_ + ": " + std::strerror(errno);
+    if (::access(folder.c_str(), W_OK) != 0) {
+        r.error = "cannot write to " + folder + ": " + std::strerror(errno);
         return r;
     }
     auto recorder = std::make_shared<ClipRecorder>(path);

@@ -34,7 +34,7 @@ public:
         std::string error;   // why it could not start
     };
 
-    // folder: where clips go ("" = videosFolder()).
+    // folder: where clips go ("" = videosFolder(), looked up and made when a recording starts).
     explicit RecordingController(std::string folder = "");
     ~RecordingController();   // stopAll()
     RecordingController(const RecordingController&) = delete;
@@ -64,8 +64,9 @@ public:
     // when the stream is back).
     void streamStopped(CameraId id);
 
+    // Where the next recordings go as set ("" = videosFolder()); user-interface thread, as start
+    // is.
     const std::string& folder() const { return folder_; }
-    // Where the next recordings go ("" = videosFolder()); user-interface thread, as start is.
     void setFolder(const std::string& folder);
 
     // The user's videos folder: XDG_VIDEOS_DIR of the user-dirs file, else ~/Videos; made when

@@ -14,7 +14,6 @@
 #include "profile/LoginSettings.h"
 #include "profile/RecorderList.h"
 #include "profile/ViewSettings.h"
-#include "profile/TourSettings.h"
 #include "profile/ViewerSettings.h"
 #include "app/AppValues.h"
 
@@ -39,26 +38,41 @@ public:
 Viewer::Viewer(DeviceClient& client, ViewerView& view, PictureSurface& picture, TileSurface& tiles,
                Playback::DeviceFactory devices, const std::string& recordingFolder)
     : client_(client), view_(view),
-      recordings_(std::make_unique<RecordingController>(recordingFolder))
+      recordings_(recordingFolder, {[this](CameraId c) { return who(c); },
+                                    [this](const std::u16string& t) { texts_->tell(t); },
+                                    [this] {
+                                        view_.refreshTiles();
+                                        view_.refreshNotice();
+                                    }}),
+      tour_(grid_, {[this](bool save) { applyGrid(save); },
+                    [this](const std::u16string& t) { texts_->tell(t); },
+                    [this](CameraId c) {
+                        const StreamController* s = playback_->stream(c);
+                        return s && s->state() == StreamController::State::Playing;
+                    }})
 {
     if (!devices)
         devices = [this](CameraId camera) -> std::unique_ptr<LiveViewDevice> {
             if (camera.recorder == 0)
-                return std::make_unique<ClientLiveViewDevice>(link_, 0, recordings_.get());
+                return std::make_unique<ClientLiveViewDevice>(link_, 0, &recordings_.controller());
             // Grid cameras are listed only while their recorder has a session.
             static NoStreamLink none;
             RecorderSession* session = otherRecorders_->find(camera.recorder);
             return std::make_unique<ClientLiveViewDevice>(
                 session ? static_cast<StreamLink&>(*session) : none, camera.recorder,
-                recordings_.get());
+                &recordings_.controller());
         };
     playback_ = std::make_unique<Playback>(static_cast<SingleViewHost&>(*this), picture, tiles,
                                            std::move(devices));
+    texts_ = std::make_unique<StatusTexts>(*playback_, grid_, view_,
+                                           static_cast<const StatusTexts::Host&>(*this));
     recovery_ = std::make_unique<RecoveryController>(static_cast<RecoveryHost&>(*this));
     loginSettingsPath_ = LoginSettings::pathIn(AppValues::settingsFolder());
+    ViewerLog::settingsRead(loginSettingsPath_);
     otherRecorders_ =
         std::make_unique<RecorderSessions>([this](std::function<void()> w) { view_.post(w); });
     otherRecorders_->setChanged([this] {
+        nameRecordersInLog();
         view_.showRecorders(otherRecorders_->nodes());
         listCameras();
         markTreeImages();       // a tree filled again has lost its marks
@@ -76,29 +90,25 @@ Viewer::~Viewer()
     client_.setSink(nullptr);   // no event call is under way once this returns
     shutdown();
     playback_.reset();
+    nameRecordersInLog(true);
+}
+
+// The log names another recorder's cameras by the recorder's name, as the tree does.
+void Viewer::nameRecordersInLog(bool forget)
+{
+    for (int r = 1; r < RecorderList::kMaxRecorders; ++r) {
+        const RecorderSession* s = forget ? nullptr : otherRecorders_->find(r);
+        ViewerLog::setRecorderName(r, s ? toUtf8(s->name()) : std::string());
+    }
 }
 
 void Viewer::shutdown()
 {
     recovery_->cancel();
     playback_->stopAll();   // every channel, also one whose open was refused
-    endRecordings();
+    recordings_.end();
     otherRecorders_->shutdown();
     shutDown_ = true;
-}
-
-void Viewer::endRecordings(int recorder)
-{
-    std::map<CameraId, ClipRecorder::Status> ended;
-    if (recorder < 0)
-        ended = recordings_->stopAll();
-    else
-        for (CameraId c : recordings_->cameras())
-            if (c.recorder == recorder)
-                ended[c] = recordings_->stop(c);
-    for (const auto& [camera, status] : ended)
-        ViewerLog::event("recording of " + who(camera) + " ended: " +
-                         (status.path.empty() ? std::string("nothing written") : status.path));
 }
 
 std::vector<std::u16string> Viewer::splitNames(const uint8_t* block, int length, int count)
@@ -235,16 +245,13 @@ void Viewer::loginDialogClosed(bool cancelled, const std::u16string& settingsPat
     loginSettingsPath_ = settingsPath;
     setLowLatency(LoginSettings::load(loginSettingsPath_).lowLatency, false);
     loadStreamNumbers();
-    recorderName_ = ViewSettings::recorderName(address, port);
-    const size_t slash = settingsPath.find_last_of(u'/');
-    viewsPath_ = ViewSettings::pathIn(
-        slash == std::u16string::npos ? std::u16string() : settingsPath.substr(0, slash + 1));
+    remembered_.setRecorder(settingsPath, address, port);
     recovery_->cancel();
     recovery_->resume();
     stopShown();
     // Channel numbers of the new login may name other cameras (another recorder): a recording
     // of the session before ends here, its file complete. The other recorders' go on.
-    endRecordings(0);
+    recordings_.end(0);
     restorePending_ = true;
     view_.showTreeMode();
     followRecorderList();
@@ -280,7 +287,7 @@ void Viewer::followRecorderList()
         grid_.setCameras(staying);
         applyGrid(false);   // their streams stop now, on the sessions they run on
         for (const auto& [from, to] : moved)
-            endRecordings(from);
+            recordings_.end(from);
         for (CameraId& c : tiles)
             if (c.valid() && moved.count(c.recorder))
                 c = moved[c.recorder] < 0 ? CameraId{} : CameraId{moved[c.recorder], c.channel};
@@ -326,7 +333,13 @@ void Viewer::camerasListed(int code, const std::vector<std::u16string>& names)
     grid_.setCameraCount(int(names.size()));
     if (restorePending_) {
         restorePending_ = false;
-        restoreView();
+        // What this recorder showed last (views.ini): a grid, or one camera, or the tree.
+        remembered_.restore(grid_, recorders_);
+        loadWalls();   // the walls' recorders are known now
+        resumeWallTours();
+        applyGrid();
+        if (!grid_.shownCameras().empty())
+            view_.showVideoMode();
     } else {
         // A new session after a lost one: every stream of this recorder opens again on it
         // (also one opened and refused while the session was away); cameras no longer listed
@@ -385,30 +398,8 @@ void Viewer::otherStreamReopen(CameraId camera)
 
 void Viewer::otherStreamOpened(CameraId camera, int code)
 {
-    if (playback_->onOpenResult(camera, code) && code != result_code::OK)
-        ViewerLog::event(who(camera) + ": open refused: " + describeResult(code));
-}
-
-// What this recorder showed last (views.ini): a grid, or one camera, or the tree to choose from.
-void Viewer::restoreView()
-{
-    const ViewSettings v = ViewSettings::load(viewsPath_, recorderName_);
-    std::array<CameraId, TileGrid::kMaxTiles> tiles{};
-    for (int t = 0; t < TileGrid::kMaxTiles; ++t) {
-        const std::u16string& source = v.sources[size_t(t)];
-        int recorder = source.empty() ? 0 : -1;
-        for (size_t i = 1; i < recorders_.size() && recorder < 0; ++i)
-            if (ViewSettings::recorderName(recorders_[i].ip, recorders_[i].port) == source)
-                recorder = int(i);
-        if (recorder >= 0 && v.tiles[size_t(t)] >= 0)   // a recorder no longer listed: empty
-            tiles[size_t(t)] = CameraId{recorder, v.tiles[size_t(t)]};
-    }
-    grid_.restore(v.layout, tiles);
-    loadWalls();   // the walls' recorders are known now
-    resumeWallTours();
-    applyGrid();
-    if (!grid_.shownCameras().empty())
-        view_.showVideoMode();
+    if (playback_->onOpenResult(camera, code))
+        ViewerLog::channelOpened(camera.channel, code, camera.recorder);
 }
 
 void Viewer::openResult(int channel, int code)
@@ -456,17 +447,10 @@ void Viewer::postStatus(const std::u16string& key)
 
 void Viewer::statusKey(const std::u16string& key)
 {
-    ViewerLog::detail("status " + toUtf8(key));
+    const std::u16string text = Language::text(key);
+    ViewerLog::detail("status: " + toUtf8(text));
     if (!gridShown())
-        setStatus(Language::text(key));
-}
-
-void Viewer::setStatus(const std::u16string& text)
-{
-    status_ = text;
-    // While something is being recovered, the status row says that instead.
-    if (recoveryText_.empty())
-        view_.showStatus(text);
+        texts_->setStatus(text);
 }
 
 // ---------------------------------------------------------------- commands
@@ -477,7 +461,7 @@ void Viewer::stopShown()
     playback_->stopAll();
     gridFull_ = false;
     if (gridShown())
-        setStatus(Language::text(u"STOP"));
+        texts_->setStatus(Language::text(u"STOP"));
     placeTiles();
 }
 
@@ -485,7 +469,7 @@ void Viewer::chooseCamera(CameraId camera)
 {
     if (!grid_.listed(camera))
         return;
-    pauseTour();
+    tour_.pause();
     grid_.choose(camera);
     applyGrid();
     view_.showVideoMode();
@@ -506,7 +490,7 @@ void Viewer::chooseLayout(int tiles)
 {
     if (!GridLayout::isLayout(tiles))
         return;
-    pauseTour();
+    tour_.pause();
     grid_.setLayout(tiles);
     applyGrid();
     if (!grid_.shownCameras().empty())
@@ -537,7 +521,7 @@ void Viewer::toggleTileZoom(int position)
     if (!gridShown())
         return;
     const int tile = grid_.zoomed() ? grid_.selected() : grid_.positionTile(position);
-    pauseTour();
+    tour_.pause();
     grid_.toggleZoom(tile);
     applyGrid();
     view_.showVideoMode();
@@ -574,133 +558,15 @@ bool Viewer::arrowKey(int key)
 
 bool Viewer::toggleTour(bool wholeGrid)
 {
-    const uint64_t now = Clock::nowMs();
-    using Kind = TourController::Kind;
-    const Kind wanted = !gridShown()                  ? Kind::Camera
-                        : wholeGrid || grid_.zoomed() ? Kind::Grid
-                                                      : Kind::Tile;
-    // A running tour ends, whichever key; a paused one of the other kind gives way.
-    if (tour_.running() || (tour_.paused() && tour_.kind() != wanted)) {
-        const bool running = tour_.running();
-        tour_.stop();
-        applyGrid(false);   // the camera opened ahead stops; views.ini keeps the view as it was
-        if (running)
-            return true;
-    }
-    const TourSettings settings = TourSettings::load(
-        viewsPath_.empty() ? ViewSettings::pathIn(AppValues::settingsFolder()) : viewsPath_);
-    if (tour_.paused()) {
-        // A paused tile tour goes on in its tile from the camera it shows now, through the
-        // cameras the other tiles do not show now: a manual choice may have changed them.
-        if (wanted == Kind::Tile)
-            return startTileTour(tour_.tile() < grid_.layout() ? tour_.tile() : grid_.selected(),
-                                 settings.dwellS, now);
-        tour_.resume(now);
-        return true;
-    }
-    // Tours go through every recorder's cameras, in tree order.
-    tourCameras_ = grid_.cameras();
-    const int cameras = int(tourCameras_.size());
-    bool started = false;
-    if (wanted == Kind::Camera) {
-        started =
-            tour_.start(Kind::Camera, 1, cameras, tourIndex(singleCamera()), settings.dwellS, now);
-    } else if (wanted == Kind::Tile) {
-        started = startTileTour(grid_.selected(), settings.dwellS, now);
-    } else {
-        const int layout =
-            grid_.layout() == 4 || grid_.layout() == 9 ? grid_.layout() : settings.grid;
-        started = cameras > layout &&
-                  tour_.start(Kind::Grid, layout, cameras,
-                              tourIndex(grid_.camera(grid_.zoomed() ? grid_.selected() : 0)),
-                              settings.dwellS, now);
-        if (started)
-            showTourPage();
-    }
-    if (!started && wanted != Kind::Tile)
-        setStatus(Language::text(u"TOUR_NONE_T"));
-    return started;
-}
-
-// A grid tile through every camera the other tiles of the grid do not show.
-bool Viewer::startTileTour(int tile, int dwellS, uint64_t nowMs)
-{
-    tourCameras_ = grid_.cameras();
-    std::vector<int> cameras;
-    for (int i = 0; i < int(tourCameras_.size()); ++i) {
-        const int at = grid_.tileOf(tourCameras_[size_t(i)]);
-        if (at < 0 || at == tile || at >= grid_.layout())
-            cameras.push_back(i);
-    }
-    const int current = tourIndex(grid_.camera(tile));
-    if (!tour_.startTile(tile, cameras, current, dwellS, nowMs)) {
-        setStatus(Language::text(u"TOUR_NONE_T"));
-        return false;
-    }
-    if (tour_.currentPage() != std::vector<int>{current})   // an empty tile: its first camera
-        showTourPage();
-    return true;
-}
-
-void Viewer::pauseTour()
-{
-    if (tour_.running())
-        tour_.pause();
+    return tour_.toggle(wholeGrid, singleCamera(),
+                        remembered_.path().empty()
+                            ? ViewSettings::pathIn(AppValues::settingsFolder())
+                            : remembered_.path());
 }
 
 std::u16string Viewer::tourText() const
 {
     return tour_.text(Clock::nowMs());
-}
-
-void Viewer::pollTour()
-{
-    if (!tour_.running())
-        return;
-    const TourController::Update u = tour_.poll(Clock::nowMs(), [this](int index) {
-        const StreamController* s = playback_->stream(tourCamera(index));
-        return s && s->state() == StreamController::State::Playing;
-    });
-    if (u.show)
-        showTourPage();
-    else if (u.prepare)
-        applyGrid();
-}
-
-// The tour's current page: the camera of the single view, or the grid's tiles.
-void Viewer::showTourPage()
-{
-    const std::vector<int> page = tour_.currentPage();
-    if (page.empty())
-        return;
-    if (tour_.kind() == TourController::Kind::Camera) {
-        grid_.choose(tourCamera(page[0]));
-    } else if (tour_.kind() == TourController::Kind::Tile) {
-        // The toured tile takes the camera; the frame stays where the user put it.
-        const int framed = grid_.selected();
-        if (!grid_.select(tour_.tile()))
-            return;
-        grid_.choose(tourCamera(page[0]));
-        grid_.select(framed);
-    } else {
-        std::array<CameraId, TileGrid::kMaxTiles> tiles{};
-        for (size_t i = 0; i < page.size() && i < tiles.size(); ++i)
-            tiles[i] = tourCamera(page[i]);
-        grid_.restore(tour_.layout(), tiles);
-    }
-    applyGrid();
-}
-
-int Viewer::tourIndex(CameraId camera) const
-{
-    const auto it = std::find(tourCameras_.begin(), tourCameras_.end(), camera);
-    return camera.valid() && it != tourCameras_.end() ? int(it - tourCameras_.begin()) : -1;
-}
-
-CameraId Viewer::tourCamera(int index) const
-{
-    return index >= 0 && size_t(index) < tourCameras_.size() ? tourCameras_[size_t(index)]
-                                                             : CameraId{};
 }
 
 // ---------------------------------------------------------------- the grid
@@ -712,9 +578,11 @@ void Viewer::applyGrid(bool save)
 {
     Playback::Shown shown;
     shown.live = grid_.liveCameras();
-    for (int index : tour_.preparing())   // the tour's next cameras, opened before their turn
-        if (const CameraId c = tourCamera(index); grid_.listed(c))
-            shown.live.push_back(c);
+    for (CameraId c : tour_.preparing())   // the tour's next cameras, opened before their turn
+        shown.live.push_back(c);
+    shown.full = recordings_.controller().cameras();
+    if (recordingNext_.valid())
+        shown.full.push_back(recordingNext_);
     if (gridShown()) {
         shown.tileCount = grid_.shownTiles();
         for (int p = 0; p < shown.tileCount; ++p)
@@ -729,7 +597,7 @@ void Viewer::applyGrid(bool save)
     markTreeImages();
     // views.ini keeps the view the user arranged: a tour's pages are not remembered.
     if (save && !tour_.running())
-        saveGrid();
+        remembered_.save(grid_, recorders_);
 }
 
 void Viewer::placeTiles()
@@ -738,6 +606,7 @@ void Viewer::placeTiles()
         view_.showTiles(grid_.shownTiles(), grid_.zoomed() ? 0 : grid_.selected(), gridFull_);
     else
         view_.showTiles(0, -1, false);
+    texts_->followFramedTile();   // the status row follows the framed tile
 }
 
 void Viewer::markTreeImages()
@@ -750,51 +619,7 @@ void Viewer::markTreeImages()
     }
 }
 
-void Viewer::saveGrid()
-{
-    if (recorderName_.empty())
-        return;
-    ViewSettings v;
-    v.layout = grid_.layout();
-    for (int t = 0; t < TileGrid::kMaxTiles; ++t) {
-        const CameraId c = grid_.tiles()[size_t(t)];
-        if (!c.valid() || (c.recorder > 0 && size_t(c.recorder) >= recorders_.size()))
-            continue;
-        v.tiles[size_t(t)] = c.channel;
-        if (c.recorder > 0)
-            v.sources[size_t(t)] = ViewSettings::recorderName(recorders_[size_t(c.recorder)].ip,
-                                                              recorders_[size_t(c.recorder)].port);
-    }
-    ViewSettings::save(viewsPath_, recorderName_, v);
-}
-
-Viewer::TileLabel Viewer::tileLabel(int position)
-{
-    TileLabel l;
-    CameraId c = playback_->tileCamera(position);
-    bool stopped = false;
-    if (!c.valid()) {
-        // No stream (the connection is lost, say): the tile still names its camera.
-        c = grid_.camera(grid_.positionTile(position));
-        if (!c.valid() || !gridShown())
-            return l;
-        stopped = true;
-    }
-    l.name = cameraName(c);
-    l.state = stateText(c, stopped, playback_->tileState(position));
-    if (position >= 0 && position < TileGrid::kMaxTiles)
-        l.note = tileNotes_[size_t(position)];
-    l.recording = markOf(c);   // also while its stream is lost: the recording goes on
-    if (statsShown_ && !stopped &&
-        (grid_.zoomed() || grid_.positionTile(position) == grid_.selected()))
-        l.stats = statsText(playback_->stream(c));
-    // The status row follows the framed tile.
-    if (grid_.positionTile(position) == grid_.selected() && l.state != status_)
-        setStatus(l.state);
-    return l;
-}
-
-std::u16string Viewer::stateText(CameraId c, bool stopped, StreamController::State state) const
+std::u16string Viewer::recorderAway(CameraId c) const
 {
     // Another recorder that is away: its tiles say so (and keep their last pictures).
     if (const RecorderSession* s = c.recorder > 0 ? otherRecorders_->find(c.recorder) : nullptr;
@@ -802,7 +627,7 @@ std::u16string Viewer::stateText(CameraId c, bool stopped, StreamController::Sta
         return s->stateText();
     if (c.recorder == 0 && recovery_->sessionRecovering() && !recoveryText_.empty())
         return recoveryText_;   // the first recorder is away: its tiles say so too
-    return Language::text(stopped ? u"STOP_TILE" : StreamController::tileKey(state));
+    return {};
 }
 
 // ---------------------------------------------------------------- recovery and stall marks
@@ -813,41 +638,11 @@ void Viewer::poll()
         return;
     recovery_->poll();
     otherRecorders_->poll();
-    pollTour();
+    tour_.poll(Clock::nowMs());
     pollWalls();
-    markStalledTiles();
     watchStreams();
-    watchRecordings();
-    // The figures change while the picture may not (a stalled stream): drawn again each second.
-    if (statsShown_ && Clock::nowMs() - statsDrawnMs_ >= 1000) {
-        statsDrawnMs_ = Clock::nowMs();
-        view_.refreshTiles();
-        view_.refreshNotice();
-    }
-    const std::u16string notice = videoNotice();
-    if (notice != shownNotice_) {
-        shownNotice_ = notice;
-        view_.refreshNotice();
-    }
-}
-
-// Each tile whose stream has drawn no new picture for a while says so over its last picture,
-// as the single view does; the note goes with the next picture.
-void Viewer::markStalledTiles()
-{
-    bool changed = false;
-    for (int p = 0; p < TileGrid::kMaxTiles; ++p) {
-        const CameraId shown = gridShown() ? playback_->tileCamera(p) : CameraId{};
-        const StreamController* s = shown.valid() ? playback_->stream(shown) : nullptr;
-        const int seconds = s ? s->stalledSeconds() : 0;
-        std::u16string note = seconds ? Language::format(u"NO_PICTURE", {seconds}) : u"";
-        if (note != tileNotes_[size_t(p)]) {
-            tileNotes_[size_t(p)] = std::move(note);
-            changed = true;
-        }
-    }
-    if (changed)
-        view_.refreshTiles();
+    recordings_.poll();
+    texts_->poll();
 }
 
 // A stream whose media connection went silent is treated as a closed one: reopened on the
@@ -874,26 +669,6 @@ void Viewer::watchStreams()
     }
 }
 
-std::u16string Viewer::videoNotice() const
-{
-    std::u16string notice;
-    const StreamController* s = playback_->singleStream();
-    const bool full = playback_->single().fullScreen();
-    // A stream that cannot be shown is no stalled picture: say that, not how long none came
-    // (in full screen there is no status row to say it).
-    if (s && s->state() == StreamController::State::CodecError)
-        notice = full ? Language::text(u"CODEC_ERR") : u"";
-    else if (const int seconds = s ? s->stalledSeconds() : 0)
-        notice = Language::format(u"NO_PICTURE", {seconds});
-    // Full screen has no status row: the recovery is told over the picture.
-    if (full && !recoveryText_.empty())
-        notice += (notice.empty() ? u"" : u"\n") + recoveryText_;
-    // ... and so is the tour's state.
-    if (full && tour_.kind() != TourController::Kind::None)
-        notice += (notice.empty() ? u"" : u"\n") + tourText();
-    return notice;
-}
-
 void Viewer::loginWithSavedSettings()
 {
     const LoginSettings s = LoginSettings::load(loginSettingsPath_);
@@ -916,7 +691,7 @@ void Viewer::reopenChannel(int channel)
 void Viewer::showRecoveryText(const std::u16string& text)
 {
     recoveryText_ = text;
-    view_.showStatus(text.empty() ? status_ : text);
+    texts_->showRow();
     showFirstRecorder();
     view_.refreshTiles();
 }
@@ -978,21 +753,6 @@ std::string Viewer::who(CameraId camera) const
 
 // ---------------------------------------------------------------- recording
 
-namespace {
-
-// The status row is narrow: the home folder is "~".
-std::u16string shortPath(const std::string& path)
-{
-    const char* home = std::getenv("HOME");
-    const std::string h = home ? home : "";
-    if (!h.empty() && path.size() > h.size() && path.compare(0, h.size(), h) == 0 &&
-        path[h.size()] == '/')
-        return u"~" + fromUtf8(path.substr(h.size()));
-    return fromUtf8(path);
-}
-
-}   // namespace
-
 CameraId Viewer::shownCamera() const
 {
     if (gridShown())
@@ -1000,87 +760,28 @@ CameraId Viewer::shownCamera() const
     return singleCamera();
 }
 
-bool Viewer::recordingShown() const
-{
-    const CameraId c = shownCamera();
-    return c.valid() && recordings_->recording(c);
-}
-
+// A recording is of the camera's single-view stream: a grid tile that shows the other stream
+// number switches to it (holding its last picture) before the recording starts, so the clip is
+// one stream from its first key frame, and goes back once it ends.
 bool Viewer::toggleRecording()
 {
     const CameraId shown = shownCamera();
-    if (!shown.valid()) {
-        setStatus(Language::text(u"REC_NONE"));
-        return false;
+    if (shown.valid() && !recordings_.recording(shown)) {
+        recordingNext_ = shown;
+        applyGrid(false);
     }
-    const std::string camera = toUtf8(saveSource().camera);
-    const std::string who = this->who(shown);
-    if (recordings_->recording(shown)) {
-        const ClipRecorder::Status s = recordings_->stop(shown);
-        const bool told = failuresTold_.erase(shown) != 0;
-        if (s.failed) {
-            setStatus(Language::text(u"REC_FAILED") + u" " + fromUtf8(s.error));
-            if (!told)
-                ViewerLog::event("recording of " + who + " failed: " + s.error);
-        } else {
-            setStatus(Language::text(u"REC_SAVED") + u" " + shortPath(s.path));
-            // A recording that went on after a lost connection is in several parts: all named.
-            std::string files;
-            for (const ClipWriter::Part& part : s.files)
-                files += (files.empty() ? "" : ", ") + part.path;
-            ViewerLog::event("recording of " + who + " saved to " +
-                             (files.empty() ? s.path : files) + " (" + std::to_string(s.frames) +
-                             " frames)");
-        }
-    } else {
-        const RecordingController::Started r = recordings_->start(shown, camera);
-        if (!r.ok) {
-            setStatus(Language::text(u"REC_FAILED") + u" " + fromUtf8(r.error));
-            ViewerLog::event("recording of " + who + " could not start: " + r.error);
-        } else {
-            setStatus(Language::text(u"REC_TO") + u" " + shortPath(r.path));
-            ViewerLog::event("recording " + who + " to " + r.path);
-        }
-    }
-    markedSecond_ = -1;
-    view_.refreshTiles();
-    view_.refreshNotice();
-    return true;
+    const bool done = recordings_.toggle(shown, shown.valid() ? saveSource().camera : u"");
+    recordingNext_ = {};
+    if (done)
+        applyGrid(false);   // one that failed to start, or ended: back to the tile's stream
+    return done;
 }
 
-std::u16string Viewer::markOf(CameraId camera) const
+std::u16string Viewer::recordingMark() const
 {
-    if (!camera.valid() || !recordings_->recording(camera))
+    if (gridShown() || !playback_->singleStream())
         return {};
-    const ClipRecorder::Status s = recordings_->status(camera);
-    if (s.failed)
-        return u"\u25CF REC !";
-    return u"\u25CF REC " + fromUtf8(RecordingController::elapsedText(s.elapsedMs));
-}
-
-void Viewer::toggleStats()
-{
-    statsShown_ = !statsShown_;
-    statsDrawnMs_ = Clock::nowMs();
-    view_.refreshTiles();
-    view_.refreshNotice();
-}
-
-std::u16string Viewer::statsText(const StreamController* stream)
-{
-    if (!stream)
-        return {};
-    std::u16string text;
-    for (const auto& [key, value] : StreamStats::overlayRows(stream->figures()))
-        text += (text.empty() ? u"" : u"\n") + Language::text(key) + u" " + fromUtf8(value);
-    return text;
-}
-
-std::u16string Viewer::singleStats() const
-{
-    if (!statsShown_ || gridShown())
-        return {};
-    return statsText(playback_->singleStream());
+    return recordings_.mark(singleCamera());
 }
 
 void Viewer::setLowLatency(bool on, bool save)
@@ -1090,34 +791,6 @@ void Viewer::setLowLatency(bool on, bool save)
     playback_->setLowLatency(on);
     if (save && !LoginSettings::saveLowLatency(loginSettingsPath_, on))
         ViewerLog::event("low latency setting not saved to " + toUtf8(loginSettingsPath_));
-}
-
-std::u16string Viewer::recordingMark() const
-{
-    if (gridShown() || !playback_->singleStream())
-        return {};
-    return markOf(singleCamera());
-}
-
-// A recording that stopped by itself (full disk, folder gone) is told once, in the status row
-// and the log; the marks are drawn again each second while anything records.
-void Viewer::watchRecordings()
-{
-    int64_t longest = -1;
-    for (CameraId camera : recordings_->cameras()) {
-        const ClipRecorder::Status s = recordings_->status(camera);
-        longest = std::max(longest, s.elapsedMs / 1000);
-        if (s.failed && failuresTold_.insert(camera).second) {
-            setStatus(Language::text(u"REC_FAILED") + u" " + fromUtf8(s.error));
-            ViewerLog::event("recording of " + who(camera) + " failed: " + s.error +
-                             (s.path.empty() ? "" : "; kept " + s.path));
-        }
-    }
-    if (longest != markedSecond_) {
-        markedSecond_ = longest;
-        view_.refreshTiles();
-        view_.refreshNotice();
-    }
 }
 
 }   // namespace kevra

@@ -1,8 +1,10 @@
 // The viewer's coordinator: receives the device client's events, routes every login result to
 // the attempt that asked for it (the login dialog or an automatic retry), decides what is shown
-// (TileGrid: one camera, a grid, a tile alone) and has Playback run the streams, runs the
-// recovery of lost sessions and media connections, the stall marks and the remembered view
-// (views.ini), and tells the window what to show through ViewerView. Owned by the main window.
+// (TileGrid: one camera, a grid, a tile alone) and has Playback run the streams, and runs the
+// recovery of lost sessions and media connections. Tours (ViewerTour), recordings
+// (ViewerRecordings), the remembered view (RememberedView) and the texts on screen
+// (StatusTexts) are objects of their own it owns. Owned by the main window; tells the window
+// what to show through ViewerView.
 //
 // Recorders: the first (recorder 0) is the login dialog's, on the device client given; the
 // others of login.ini's list each have a RecorderSession (RecorderSessions). Cameras are named
@@ -17,13 +19,15 @@
 #include "app/PtzCode.h"
 #include "app/RecoveryController.h"
 #include "app/RecorderSessions.h"
-#include "app/RecordingController.h"
 #include "app/RecoveryHost.h"
+#include "app/RememberedView.h"
 #include "app/SingleViewHost.h"
+#include "app/StatusTexts.h"
 #include "app/TileGrid.h"
-#include "app/TourController.h"
-#include "app/ViewerView.h"
+#include "app/ViewerRecordings.h"
+#include "app/ViewerTour.h"
 #include "app/WallSet.h"
+#include "app/ViewerView.h"
 #include "device/DeviceEvents.h"
 
 #include <array>
@@ -41,7 +45,10 @@ class DeviceClient;
 class PictureSurface;
 class TileSurface;
 
-class Viewer : public DeviceEvents, private SingleViewHost, private RecoveryHost {
+class Viewer : public DeviceEvents,
+               private SingleViewHost,
+               private RecoveryHost,
+               private StatusTexts::Host {
 public:
     // How long a playing camera may stay silent (not one byte on its media connection) before
     // it is treated as closed and reopened. A live camera sends several packets a second and a
@@ -58,12 +65,7 @@ public:
         std::string password;
         int timeoutMs = kLoginTimeoutMs;
     };
-    // What a tile says besides its picture.
-    struct TileLabel {
-        std::u16string name, state, note;
-        std::u16string recording;   // the red mark while the tile's camera records
-        std::u16string stats;       // the framed tile's stream figures while they are shown
-    };
+    using TileLabel = StatusTexts::TileLabel;
     // The picture Save picture takes: from the framed tile of a grid or from the single view
     // (turned: shown a quarter turned). camera is empty when nothing plays.
     struct SaveSource {
@@ -138,16 +140,16 @@ public:
     // False when no camera is shown.
     bool toggleRecording();
     // Whether the camera shown (as toggleRecording picks it) records: the menu's check mark.
-    bool recordingShown() const;
+    bool recordingShown() const { return recordings_.recording(shownCamera()); }
     // The red mark over the single view's picture ("● REC 0:07"), empty when it does not
     // record.
     std::u16string recordingMark() const;
     // I and the picture's menu: shows or hides the stream figures over the single view's
     // picture and the framed tile (or the tile shown alone).
-    void toggleStats();
-    bool statsShown() const { return statsShown_; }
+    void toggleStats() { texts_->toggleStats(); }
+    bool statsShown() const { return texts_->statsShown(); }
     // The single view's figures, one "label value" row a line; empty while hidden or in a grid.
-    std::u16string singleStats() const;
+    std::u16string singleStats() const { return texts_->singleStats(); }
     // Low latency for every stream (the picture's menu); save: remembered in login.ini.
     void setLowLatency(bool on, bool save);
     bool lowLatency() const { return playback_->lowLatency(); }
@@ -158,9 +160,9 @@ public:
     // ends first. A tour never rewrites the remembered view. False when there is nothing to
     // tour.
     bool toggleTour(bool wholeGrid = false);
-    const TourController& tour() const { return tour_; }
+    const TourController& tour() const { return tour_.controller(); }
     // The tour's state for the screen (empty: no tour).
-    std::u16string tourText() const;
+    std::u16string tourText() const override;
     // The recorder's stream numbers for grid tiles and for a camera shown alone (login.ini,
     // read at each login by hand); shown streams switch at once, holding their last pictures.
     void setStreamNumbers(int tile, int single);
@@ -173,8 +175,8 @@ public:
     bool gridShown() const { return grid_.layout() > 1; }
     bool gridFullScreen() const { return gridFull_; }
     CameraId ptzCamera() const;
-    TileLabel tileLabel(int position);
-    std::u16string videoNotice() const;
+    TileLabel tileLabel(int position) const { return texts_->tileLabel(position); }
+    std::u16string videoNotice() const { return texts_->videoNotice(); }
     SaveSource saveSource() const;
     // Tells the coordinator the window's video area is shown (the single view draws then).
     void setVideoShown(bool shown);
@@ -186,9 +188,21 @@ public:
     CameraId singleCamera() const { return playback_->singleCamera(); }
     int singleChannel() const { return singleCamera().channel; }
     // The camera's name in its recorder's list ("camera 3" when the list has none for it).
-    std::u16string cameraName(CameraId camera) const;
+    std::u16string cameraName(CameraId camera) const override;
 
     // Inspection.
+    Playback& playback() { return *playback_; }
+    const TileGrid& grid() const { return grid_; }
+    RecoveryController& recovery() { return *recovery_; }
+    RecordingController& recordings() { return recordings_.controller(); }
+    RecorderSessions& otherRecorders() { return *otherRecorders_; }
+    const std::vector<std::u16string>& cameraNames() const { return cameraNames_; }
+    // The first recorder's tree node: its name and state.
+    std::u16string firstRecorderState() const;
+    const std::u16string& recoveryText() const { return recoveryText_; }
+    const std::u16string& viewsPath() const { return remembered_.path(); }
+    const StatusTexts& texts() const { return *texts_; }
+
     // Walls and the spot monitor (ViewerWalls.cpp). loadWalls() reads them from views.ini (at
     // start, and again once a login lists the cameras); the window attaches a surface to each
     // wall whose screen is there and detaches it before the screen's window goes. A wall's
@@ -208,18 +222,7 @@ public:
     // spot's screen (-1: none). Saved at once.
     void assignWallScreens(const std::vector<int>& screens, int spotScreen);
     // A wall tile's name and state, as a grid tile says them.
-    TileLabel wallLabel(const TileSurface* wall, int position);
-
-    Playback& playback() { return *playback_; }
-    const TileGrid& grid() const { return grid_; }
-    RecoveryController& recovery() { return *recovery_; }
-    RecordingController& recordings() { return *recordings_; }
-    RecorderSessions& otherRecorders() { return *otherRecorders_; }
-    const std::vector<std::u16string>& cameraNames() const { return cameraNames_; }
-    // The first recorder's tree node: its name and state.
-    std::u16string firstRecorderState() const;
-    const std::u16string& recoveryText() const { return recoveryText_; }
-    const std::u16string& viewsPath() const { return viewsPath_; }
+    TileLabel wallLabel(const TileSurface* wall, int position) const;
     const std::u16string& loginSettingsPath() const { return loginSettingsPath_; }
 
 private:
@@ -233,29 +236,18 @@ private:
     void channelClosed(int channel);
     void statusKey(const std::u16string& key);
 
-    // Ends every recording (of one recorder, recorder >= 0), each file complete, and logs where
-    // it went.
-    void endRecordings(int recorder = -1);
     void loadStreamNumbers();
-    void pauseTour();
-    void pollTour();
-    void showTourPage();
-    bool startTileTour(int tile, int dwellS, uint64_t nowMs);
     void stopShown();
-    void restoreView();
     // save: remember the grid in views.ini (never while a tour runs).
     void applyGrid(bool save = true);
-    void saveGrid();
     void markTreeImages();
     // The tree's cameras (every recorder's, in list order) to the grid; shown streams follow.
     void listCameras();
     void showFirstRecorder();
     void otherStreamReopen(CameraId camera);
     void otherStreamOpened(CameraId camera, int code);
-    // A tour's cameras are numbered by their place in tourCameras_.
-    int tourIndex(CameraId camera) const;
-    CameraId tourCamera(int index) const;
     void placeTiles();
+    void watchStreams();
     std::u16string wallsPath() const;
     void saveWalls();
     void resumeWallTours();
@@ -263,17 +255,20 @@ private:
     // camera.
     void addWalls(Playback::Shown& shown);
     void pollWalls();
-    std::u16string stateText(CameraId camera, bool stopped, StreamController::State state) const;
-    void markStalledTiles();
-    void watchStreams();
+    void nameRecordersInLog(bool forget = false);
     static CameraId camera(int channel) { return CameraId{0, channel}; }
     // "camera 3", or "camera 3 of Shop" for another recorder's: for the log.
     std::string who(CameraId camera) const;
-    void setStatus(const std::u16string& text);
+    // The camera R records: the framed tile's in a grid, else the single view's.
     CameraId shownCamera() const;
-    std::u16string markOf(CameraId camera) const;
-    static std::u16string statsText(const StreamController* stream);
-    void watchRecordings();
+
+    // StatusTexts::Host.
+    std::u16string recorderAway(CameraId camera) const override;
+    std::u16string recoveryNote() const override { return recoveryText_; }
+    std::u16string recordingMark(CameraId camera) const override
+    {
+        return recordings_.mark(camera);
+    }
 
     // SingleViewHost.
     void fillVideoAreaBlack() override { view_.fillVideoAreaBlack(); }
@@ -292,11 +287,7 @@ private:
     DeviceStreamLink link_{client_};   // the first recorder's streams
     ViewerView& view_;
     // Declared before the devices that feed it: it outlives them.
-    std::unique_ptr<RecordingController> recordings_;
-    std::set<CameraId> failuresTold_;   // cameras whose failed recording the status row told
-    int64_t markedSecond_ = -1;         // the elapsed second the marks were last drawn with
-    bool statsShown_ = false;
-    uint64_t statsDrawnMs_ = 0;   // when the figures were last drawn again
+    ViewerRecordings recordings_;
     std::unique_ptr<Playback> playback_;
     std::unique_ptr<RecoveryController> recovery_;
     std::unique_ptr<RecorderSessions> otherRecorders_;
@@ -308,18 +299,15 @@ private:
     bool restorePending_ = false;   // a login by hand succeeded: its list restores views.ini
     bool shutDown_ = false;
     std::u16string loginSettingsPath_;
-    std::u16string viewsPath_;
-    std::u16string recorderName_;
+    RememberedView remembered_;
     std::vector<RecorderList::Recorder> recorders_;   // login.ini's list as last followed
-    std::vector<CameraId> tourCameras_;               // the cameras of the running tour
     std::vector<std::u16string> cameraNames_;
     std::u16string recoveryText_;
-    std::u16string shownNotice_;
-    std::u16string status_;
     TileGrid grid_;
-    TourController tour_;
+    ViewerTour tour_;
+    std::unique_ptr<StatusTexts> texts_;   // made once playback_ is
     bool gridFull_ = false;
-    std::array<std::u16string, TileGrid::kMaxTiles> tileNotes_;
+    CameraId recordingNext_;   // a recording about to start: its stream switches first
     WallSet walls_;
 };
 

@@ -1,12 +1,16 @@
 #include "app/ViewerLog.h"
 
+#include "common/Utf.h"
 #include "device/ResultCode.h"
+#include "profile/ProfileFile.h"
+#include "profile/SettingsFolder.h"
 
 #include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <mutex>
 
 namespace kevra {
@@ -18,6 +22,13 @@ std::function<void(const std::string&)>& output()
 {
     static std::function<void(const std::string&)> fn;
     return fn;
+}
+
+std::mutex namesMutex;   // guards recorderNames()
+std::map<int, std::string>& recorderNames()
+{
+    static std::map<int, std::string> names;
+    return names;
 }
 
 std::string timeOfDay()
@@ -91,9 +102,26 @@ void ViewerLog::login(const std::string& host, int port, int code, int systemErr
     write(loginText(host, port, code, systemError));
 }
 
-void ViewerLog::channelOpened(int channel, int code)
+void ViewerLog::settingsRead(const std::u16string& path)
 {
-    const std::string camera = "camera " + std::to_string(channel + 1);
+    const std::u16string file = SettingsFolder::readPath(path);
+    const ProfileFile::Encoding e = ProfileFile::encodingOf(file);
+    if (e != ProfileFile::Encoding::None)
+        write("settings read from " + toUtf8(file) + " (" + ProfileFile::encodingName(e) + ")");
+}
+
+void ViewerLog::setRecorderName(int recorder, const std::string& name)
+{
+    std::lock_guard<std::mutex> lock(namesMutex);
+    if (name.empty())
+        recorderNames().erase(recorder);
+    else
+        recorderNames()[recorder] = name;
+}
+
+void ViewerLog::channelOpened(int channel, int code, int recorder)
+{
+    const std::string camera = cameraText(channel, recorder);
     if (code == result_code::OK)
         write(camera + " opened");
     else
@@ -108,8 +136,13 @@ void ViewerLog::channelStopped(int channel, int recorder)
 std::string ViewerLog::cameraText(int channel, int recorder)
 {
     std::string text = "camera " + std::to_string(channel + 1);
-    if (recorder > 0)
-        text += " of recorder " + std::to_string(recorder + 1);
+    if (recorder > 0) {
+        std::lock_guard<std::mutex> lock(namesMutex);
+        const auto named = recorderNames().find(recorder);
+        text +=
+            " of " + (named != recorderNames().end() ? named->second
+                                                     : "recorder " + std::to_string(recorder + 1));
+    }
     return text;
 }
 

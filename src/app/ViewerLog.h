@@ -27,10 +27,16 @@ public:
     static void login(const std::string& host, int port, int code, int systemError);
     // A camera's channel, numbered from 1 as people count cameras: "camera 2 opened",
     // "camera 2 could not be opened: cannot open the camera's connection (0x100C)".
-    static void channelOpened(int channel, int code);
+    static void channelOpened(int channel, int code, int recorder = 0);
     static void channelStopped(int channel, int recorder = 0);
-    // "camera 3", or "camera 3 of recorder 2" for a camera of another recorder than the first.
+    // "camera 3", or "camera 3 of Shop" for a camera of another recorder than the first: its
+    // name as given to setRecorderName ("camera 3 of recorder 2" while it has none).
     static std::string cameraText(int channel, int recorder = 0);
+    // A settings file read (login.ini, views.ini): which file and how its text was read.
+    // Nothing for a missing file.
+    static void settingsRead(const std::u16string& path);
+    // The name the log gives a recorder's cameras; "" forgets it. Any thread.
+    static void setRecorderName(int recorder, const std::string& name);
 };
 
 }   // namespace kevra

@@ -14,7 +14,8 @@ namespace kevra {
 
 std::u16string Viewer::wallsPath() const
 {
-    return viewsPath_.empty() ? ViewSettings::pathIn(AppValues::settingsFolder()) : viewsPath_;
+    return remembered_.path().empty() ? ViewSettings::pathIn(AppValues::settingsFolder())
+                                      : remembered_.path();
 }
 
 void Viewer::loadWalls()
@@ -22,7 +23,9 @@ void Viewer::loadWalls()
     const std::u16string path = wallsPath();
     walls_.load(WallSettings::loadAll(path), WallSettings::loadSpotScreen(path),
                 [this](const std::u16string& name) {
-                    if (name.empty() || name == recorderName_)
+                    if (name.empty() ||
+                        (!recorders_.empty() &&
+                         name == ViewSettings::recorderName(recorders_[0].ip, recorders_[0].port)))
                         return 0;
                     for (size_t i = 1; i < recorders_.size(); ++i)
                         if (ViewSettings::recorderName(recorders_[i].ip, recorders_[i].port) ==
@@ -36,7 +39,7 @@ void Viewer::saveWalls()
 {
     // Before a login the further recorders' tiles are not resolved yet: writing then would empty
     // them in the file.
-    if (recorderName_.empty())
+    if (remembered_.path().empty())
         return;
     const std::u16string path = wallsPath();
     const auto nameOf = [this](int recorder) -> std::u16string {
@@ -148,7 +151,7 @@ void Viewer::assignWallScreens(const std::vector<int>& screens, int spotScreen)
     saveWalls();
 }
 
-Viewer::TileLabel Viewer::wallLabel(const TileSurface* wall, int position)
+Viewer::TileLabel Viewer::wallLabel(const TileSurface* wall, int position) const
 {
     TileLabel l;
     CameraId c = playback_->wallCamera(wall, position);
@@ -164,11 +167,15 @@ Viewer::TileLabel Viewer::wallLabel(const TileSurface* wall, int position)
             return l;
     }
     l.name = cameraName(c);
-    l.state = stateText(c, stopped, playback_->wallState(wall, position));
+    l.state = Language::text(
+        stopped ? u"STOP_TILE" : StreamController::tileKey(playback_->wallState(wall, position)));
+    // A recorder that is away: its tiles say so (and keep their last pictures).
+    if (std::u16string away = recorderAway(c); !away.empty())
+        l.state = std::move(away);
     const StreamController* s = stopped ? nullptr : playback_->stream(c);
     if (const int seconds = s ? s->stalledSeconds() : 0)
         l.note = Language::format(u"NO_PICTURE", {seconds});
-    l.recording = markOf(c);
+    l.recording = recordingMark(c);
     return l;
 }
 

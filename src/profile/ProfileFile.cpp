@@ -93,12 +93,46 @@ bool writeAll(int fd, const std::vector<unsigned char>& bytes)
     return true;
 }
 
-// The whole code units of the file as text, cut at the first NUL. An odd last byte is ignored.
+// How the bytes are text: the program's own files are UTF-16LE without a byte-order mark,
+// whose line ends and ASCII characters hold zero bytes; a file written by hand in an editor is
+// UTF-8 (with or without a mark), which never holds a zero byte.
+ProfileFile::Encoding detect(const std::vector<unsigned char>& bytes)
+{
+    using E = ProfileFile::Encoding;
+    if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE)
+        return E::Utf16LeMark;
+    if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF)
+        return E::Utf8Mark;
+    for (unsigned char b : bytes)
+        if (b == 0)
+            return E::Utf16Le;
+    return E::Utf8;
+}
+
+// The file's text, cut at the first NUL. UTF-16LE: the whole code units (an odd last byte is
+// ignored). UTF-8, without its byte-order mark: lines end in CR LF as in the program's own files
+// (a lone LF becomes CR LF, a last line without an end gets one).
 std::u16string decodeText(const std::vector<unsigned char>& bytes)
 {
-    const size_t units = bytes.size() / 2;
+    const ProfileFile::Encoding encoding = detect(bytes);
     std::u16string text;
+    if (encoding == ProfileFile::Encoding::Utf8 || encoding == ProfileFile::Encoding::Utf8Mark) {
+        const size_t from = encoding == ProfileFile::Encoding::Utf8Mark ? 3 : 0;
+        const std::u16string wide = fromUtf8(
+            std::string(reinterpret_cast<const char*>(bytes.data()) + from, bytes.size() - from));
+        text.reserve(wide.size() + wide.size() / 16 + 1000);
+        for (size_t i = 0; i < wide.size(); ++i) {
+            if (wide[i] == u'\n' && (i == 0 || wide[i - 1] != u'\r'))
+                text.push_back(u'\r');
+            text.push_back(wide[i]);
+        }
+        if (!text.empty() && text.back() != u'\n')
+            text += kLineEnd;
+        return text;
+    }
+    const size_t units = bytes.size() / 2;
     text.reserve(units + 1000);   // room for ordinary edits without growing
+    // A byte-order mark stays, as every other code unit does.
     for (size_t i = 0; i < units; ++i) {
         char16_t unit = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
         if (unit == u'\0')
@@ -250,6 +284,34 @@ bool replaceFile(const std::string& target, const std::vector<unsigned char>& by
 }
 
 }   // namespace
+
+ProfileFile::Encoding ProfileFile::encodingOf(const std::u16string& path)
+{
+    std::string osName;
+    if (!osPath(path, osName))
+        return Encoding::None;
+    FileHandle file(::open(osName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat st;
+    if (file.get() < 0 || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_size <= 0 || st.st_size > kMaxFileBytes)
+        return Encoding::None;
+    std::vector<unsigned char> bytes;
+    if (!readAll(file.get(), bytes, static_cast<size_t>(st.st_size)))
+        return Encoding::None;
+    return detect(bytes);
+}
+
+const char* ProfileFile::encodingName(Encoding e)
+{
+    switch (e) {
+    case Encoding::Utf16Le: return "UTF-16LE";
+    case Encoding::Utf16LeMark: return "UTF-16LE with byte-order mark";
+    case Encoding::Utf8: return "UTF-8";
+    case Encoding::Utf8Mark: return "UTF-8 with byte-order mark";
+    case Encoding::None: break;
+    }
+    return "not readable";
+}
 
 std::u16string ProfileFile::ReadString(const std::u16string& section, const std::u16string& key,
                                        const std::u16string& def, const std::u16string& path)

@@ -1,5 +1,7 @@
-// Reader and writer of the program's INI-style files (UTF-16LE text, CR LF line ends): login.ini
-// and the language files. Stateless: every call opens, reads and closes the file itself, so any
+// Reader and writer of the program's INI-style files (UTF-16LE text, CR LF line ends, no
+// byte-order mark): login.ini, views.ini and the language files. Files written by hand in UTF-8
+// (with or without a byte-order mark, LF or CR LF line ends) are read as well; a write to one
+// gives the program's own format. Stateless: every call opens, reads and closes the file itself, so any
 // thread may read at any time; writes come from the user-interface thread only.
 #pragma once
 #include <cstddef>
@@ -12,6 +14,11 @@ namespace kevra {
 
 class ProfileFile {
 public:
+    // How a file's bytes were read as text (None: missing, empty or unreadable).
+    enum class Encoding { None, Utf16Le, Utf16LeMark, Utf8, Utf8Mark };
+    static Encoding encodingOf(const std::u16string& path);
+    static const char* encodingName(Encoding encoding);
+
     // The value of `key` in `section`, or a copy of `def` when anything is missing or unreadable.
     static std::u16string ReadString(const std::u16string& section, const std::u16string& key,
                                      const std::u16string& def, const std::u16string& path);

@@ -106,6 +106,10 @@ ViewSettings ViewSettings::load(const std::u16string& file, const std::u16string
         if (ch != kNone)
             v.sources[size_t(i)] = std::move(source);
     }
+    int zoomed = kNone;
+    if (v.layout > 1 && parse(ProfileFile::ReadString(kSection, kZoomedKey, u"", path), zoomed) &&
+        zoomed >= 0 && zoomed < v.layout && v.tiles[size_t(zoomed)] != kNone)
+        v.zoomed = zoomed;
     return v;
 }
 
@@ -115,6 +119,7 @@ int ViewSettings::save(const std::u16string& path, const std::u16string& recorde
     if (recorder.empty() || !isLayout(view.layout) || !SettingsFolder::prepareWrite(path))
         return 0;
     std::vector<std::pair<std::u16string, std::u16string>> values;
+    std::vector<std::u16string> removed;
     values.emplace_back(kRecorderKey, recorder);
     values.emplace_back(kLayoutKey, ascii(std::to_string(view.layout)));
     for (int i = 0; i < kMaxTiles; ++i) {
@@ -128,7 +133,11 @@ int ViewSettings::save(const std::u16string& path, const std::u16string& recorde
         const bool other = ch != kNone && source != recorder && isRecorderName(source);
         values.emplace_back(sourceKey(i), other ? source : std::u16string());
     }
-    return ProfileFile::UpdateSection(kSection, values, {}, path);
+    if (view.layout > 1 && view.zoomed >= 0 && view.zoomed < view.layout)
+        values.emplace_back(kZoomedKey, ascii(std::to_string(view.zoomed)));
+    else
+        removed.push_back(kZoomedKey);
+    return ProfileFile::UpdateSection(kSection, values, removed, path);
 }
 
 }   // namespace kevra

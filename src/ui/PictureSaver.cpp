@@ -11,9 +11,7 @@ namespace kevra {
 QString PictureSaver::folder()
 {
     const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-    if (!pictures.isEmpty() && QDir().mkpath(pictures))
-        return pictures;
-    return QDir::homePath();
+    return pictures.isEmpty() ? QDir::homePath() : pictures;
 }
 
 QString PictureSaver::fileName(const QString& camera, const QDateTime& when)
@@ -52,6 +50,7 @@ PictureSaver::Result PictureSaver::save(const QImage& picture, const QString& ca
         r.error = QStringLiteral("no picture");
         return r;
     }
+    QDir().mkpath(folder);   // made only now that a picture goes into it
     QImageWriter writer(r.path, "png");
     // 16-bit pixels widen to 8 bits a channel; 32-bit "RGB32" pixels are saved without alpha.
     r.saved = writer.write(picture.convertToFormat(QImage::Format_RGB888));

@@ -16,7 +16,7 @@ public:
         QString error;   // the image writer's reason when not saved
     };
 
-    // The folder pictures go to: the pictures folder (made when missing), else home.
+    // The folder pictures go to: the pictures folder, else home. Nothing is made here.
     static QString folder();
     // "Lobby_2026-12-07_17-52-03.png"; characters that do not belong in a file name become
     // '_', and a camera without a usable name is called "camera".
@@ -24,8 +24,8 @@ public:
     // The presented picture as the camera sees it: a picture shown turned a quarter clockwise
     // is turned back.
     static QImage upright(const QImage& shown, bool turned);
-    // Writes the picture into folder under fileName(camera, when); an existing file of that
-    // name gets "_2", "_3", ... added rather than being replaced.
+    // Writes the picture into folder (made when missing) under fileName(camera, when); an
+    // existing file of that name gets "_2", "_3", ... added rather than being replaced.
     static Result save(const QImage& picture, const QString& camera, const QString& folder,
                        const QDateTime& when = QDateTime::currentDateTime());
 };

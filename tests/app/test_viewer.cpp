@@ -7,6 +7,7 @@
 #include "app/TileSurface.h"
 #include "app/Viewer.h"
 #include "app/ViewerLog.h"
+#include "app/ViewerRecordings.h"
 #include "common/Clock.h"
 #include "common/Utf.h"
 #include "device/DeviceClient.h"
@@ -349,6 +350,12 @@ TEST_F(ViewerTest, RememberedViewsComeBackAndAShorterListNeverRewritesThem)
         EXPECT_EQ(viewer->grid().shownCameras().size(), size_t(std::min(count, 9)));
         EXPECT_EQ(ViewSettings::load(views, recorder).tiles, nine.tiles) << count;
     }
+    // A tile shown alone comes back alone.
+    viewer->toggleTileZoom(4);
+    ASSERT_TRUE(logIn(a));
+    EXPECT_TRUE(viewer->grid().zoomed());
+    EXPECT_EQ(viewer->grid().selected(), 4);
+    EXPECT_EQ(view.tiles, 1);
 }
 
 TEST_F(ViewerTest, TTakesTheFramedTileThroughTheOtherCamerasAndNeverRewritesTheView)
@@ -398,6 +405,59 @@ TEST_F(ViewerTest, TTakesTheFramedTileThroughTheOtherCamerasAndNeverRewritesTheV
     EXPECT_TRUE(viewer->toggleTour());
     EXPECT_EQ(viewer->tour().kind(), TourController::Kind::None);
     EXPECT_EQ(ViewSettings::load(viewer->viewsPath(), recorder).tiles, beforeGridTour);
+}
+
+// R on a grid tile records the camera's single-view stream: its tile switches to it while it
+// records (also shown alone and back) and back after; the other tiles keep theirs.
+TEST_F(ViewerTest, RecordingATileTakesTheCamerasSingleViewStreamWhileItRecords)
+{
+    ASSERT_TRUE(logIn(a));
+    viewer->recordings().setFolder(dir);
+    viewer->setStreamNumbers(2, 1);
+    viewer->chooseLayout(4);
+    viewer->clickTile(1);
+    const auto numbers = [&] {
+        std::vector<int> n;
+        for (int ch = 0; ch < 4; ++ch)
+            n.push_back(viewer->playback().stream({0, ch})->streamNumber());
+        return n;
+    };
+    EXPECT_EQ(numbers(), (std::vector<int>{2, 2, 2, 2}));
+    ASSERT_TRUE(viewer->toggleRecording());
+    EXPECT_EQ(numbers(), (std::vector<int>{2, 1, 2, 2}));
+    viewer->toggleTileZoom(1);
+    viewer->toggleTileZoom(0);
+    EXPECT_EQ(numbers(), (std::vector<int>{2, 1, 2, 2}));
+    EXPECT_EQ(opens.load(), 5) << "one switch, and none while shown alone and back";
+    ASSERT_TRUE(viewer->toggleRecording());
+    EXPECT_EQ(numbers(), (std::vector<int>{2, 2, 2, 2}));
+    EXPECT_EQ(opens.load(), 6);
+}
+
+// A message (here: nothing to tour) holds the status row for a while; asking a tile for its
+// label changes nothing, the row follows the framed tile again once the message is over.
+TEST_F(ViewerTest, TWithEveryCameraShownSaysSoForAWhileThenTheRowFollowsTheFramedTile)
+{
+    a.answerList(RecorderMessages::buildListReply(names(3)));
+    ASSERT_TRUE(logIn(a));
+    viewer->chooseLayout(4);
+    const std::u16string allShown = Language::text(u"TOUR_ALL_SHOWN");
+    for (bool wholeGrid : {true, false}) {
+        EXPECT_FALSE(viewer->toggleTour(wholeGrid));
+        EXPECT_EQ(view.status, allShown) << wholeGrid;
+    }
+    const std::u16string framed = viewer->tileLabel(0).state;
+    ASSERT_FALSE(framed.empty());
+    advance(StatusTexts::kMessageMs - 1);
+    EXPECT_EQ(view.status, allShown);
+    advance(1);
+    EXPECT_EQ(view.status, framed);
+    // --verbose logs the status row's words, not the key behind them.
+    ViewerLog::setVerbose(true);
+    viewer->postStatus(u"OPENING_V");
+    view.runPosted();
+    ViewerLog::setVerbose(false);
+    EXPECT_NE(logText().find("status: " + toUtf8(Language::text(u"OPENING_V"))), std::string::npos);
 }
 
 TEST_F(ViewerTest, LostSessionIsLoggedInAgainAndTheCameraReopenedWhileTheLoginDialogPausesIt)
@@ -566,7 +626,8 @@ TEST(ViewerRecording, RStartsAndEndsAPlayableClipOfTheShownCameraAndExitComplete
     ASSERT_TRUE(viewer->toggleRecording());
     EXPECT_FALSE(viewer->recordingShown());
     EXPECT_EQ(viewer->recordingMark(), u"");
-    EXPECT_EQ(view.status.rfind(Language::text(u"REC_SAVED"), 0), 0u) << toUtf8(view.status);
+    EXPECT_EQ(view.status, Language::text(u"REC_SAVED") + u" " +
+                               fromUtf8(std::filesystem::path(path).filename().string()));
     EXPECT_EQ(std::filesystem::path(path).parent_path(), folder);
     ClipProbe p = ClipProbe::of(path);
     EXPECT_TRUE(p.opened) << path;
@@ -598,6 +659,33 @@ TEST(ViewerRecording, RStartsAndEndsAPlayableClipOfTheShownCameraAndExitComplete
 
     viewer.reset();
     client.shutdown();
+    ViewerLog::setOutput(nullptr);
+    Language::setFilePath(u"");
+    std::filesystem::remove_all(folder);
+}
+
+// A recording that got no frame says so, on screen and in the log, and names no file.
+TEST(ViewerRecording, ARecordingThatGotNoFrameSaysNothingWasRecorded)
+{
+    Language::setFilePath(fromUtf8(std::string(KEVRA_BIN_DIR) + "/language_eng.ini"));
+    std::string log;
+    ViewerLog::setOutput([&](const std::string& line) { log += line + "\n"; });
+    char pattern[] = "/tmp/kevra-rec-XXXXXX";
+    const std::string folder = mkdtemp(pattern);
+    std::u16string told;
+    ViewerRecordings recordings(folder,
+                                {[](CameraId c) { return ViewerLog::cameraText(c.channel); },
+                                 [&](const std::u16string& t) { told = t; }, [] {}});
+    EXPECT_FALSE(recordings.toggle(CameraId{}, u"Gate"));
+    EXPECT_EQ(told, Language::text(u"REC_NONE"));
+    ASSERT_TRUE(recordings.toggle(CameraId{0, 1}, u"Gate"));
+    EXPECT_EQ(recordings.mark(CameraId{0, 1}).rfind(u"\u25CF REC 0:00", 0), 0u);
+    ASSERT_TRUE(recordings.toggle(CameraId{0, 1}, u"Gate"));
+    EXPECT_EQ(told, Language::text(u"REC_NOTHING"));
+    EXPECT_NE(log.find("recording of camera 2: nothing recorded: no picture arrived"),
+              std::string::npos)
+        << log;
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
     ViewerLog::setOutput(nullptr);
     Language::setFilePath(u"");
     std::filesystem::remove_all(folder);

@@ -43,8 +43,14 @@ TEST_F(CapturedLog, LoginAndFailureLinesNameTheFailureWithItsCode)
     ViewerLog::channelOpened(1, result_code::OK);
     ViewerLog::channelOpened(0, result_code::CHANNEL_FAILED);
     ViewerLog::channelStopped(1);
-    ViewerLog::detail("status PLAYING");   // quiet unless verbose
-    ASSERT_EQ(lines.size(), 7u);
+    ViewerLog::detail("status: Playing");   // quiet unless verbose
+    // Another recorder's cameras: named by the recorder's name, one way in every line.
+    ViewerLog::channelStopped(2, 1);
+    ViewerLog::setRecorderName(1, "Shop");
+    ViewerLog::channelOpened(2, result_code::OK, 1);
+    ViewerLog::channelStopped(2, 1);
+    ViewerLog::setRecorderName(1, "");
+    ASSERT_EQ(lines.size(), 10u);
     EXPECT_EQ(text(0), "login to 127.0.0.1:34567 accepted");
     EXPECT_EQ(text(1), "login to 127.0.0.1:34567 failed: wrong password (0x1003)");
     EXPECT_EQ(
@@ -55,9 +61,13 @@ TEST_F(CapturedLog, LoginAndFailureLinesNameTheFailureWithItsCode)
     EXPECT_EQ(text(5),
               "camera 1 could not be opened: cannot open the camera's connection (0x100C)");
     EXPECT_EQ(text(6), "camera 2 stopped");
+    EXPECT_EQ(text(7), "camera 3 of recorder 2 stopped");
+    EXPECT_EQ(text(8), "camera 3 of Shop opened");
+    EXPECT_EQ(text(9), "camera 3 of Shop stopped");
+    EXPECT_EQ(ViewerLog::cameraText(2, 1), "camera 3 of recorder 2");
 
     ViewerLog::setVerbose(true);
-    ViewerLog::detail("status PLAYING");
-    ASSERT_EQ(lines.size(), 8u);
-    EXPECT_EQ(text(7), "status PLAYING");
+    ViewerLog::detail("status: Playing");
+    ASSERT_EQ(lines.size(), 11u);
+    EXPECT_EQ(text(10), "status: Playing");
 }

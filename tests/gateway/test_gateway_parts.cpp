@@ -11,6 +11,7 @@
 
 #include "CameraHub.h"
 #include "GatewayOptions.h"
+#include "HttpPaths.h"
 #include "Secrets.h"
 #include "common/Clock.h"
 #include "remux/AccessUnit.h"
@@ -52,6 +53,9 @@ TEST(GatewayOptions, ReadsRecordersAndRefusesBadValuesInOneLine)
         {{"--recorder", "a=h:1", "--rtsp-port", "x"}, "--rtsp-port must be"},
         {{"--recorder", "a=h:1", "--idle-close"}, "needs a value"},
         {{"--recorder", "a=h:1", "--password", "x"}, "unknown option '--password'"},
+        {{"--recorder", "a=h:1", "--http-port", "65536"}, "--http-port must be"},
+        {{"--recorder", "a=h:1", "--max-clients-per-address", "0"}, "from 1 to 100000"},
+        {{"--recorder", "a=h:1", "--max-header-kb", "1k"}, "--max-header-kb must be"},
     };
     for (const auto& r : refused) {
         GatewayOptions bad;
@@ -61,6 +65,74 @@ TEST(GatewayOptions, ReadsRecordersAndRefusesBadValuesInOneLine)
     }
     EXPECT_TRUE(isLoopbackAddress("127.0.0.1"));
     EXPECT_FALSE(isLoopbackAddress("0.0.0.0"));
+}
+
+TEST(GatewayHttpPaths, SnapshotPathsLanguageAndHostFromClients)
+{
+    const struct {
+        const char* path;
+        const char* recorder;   // nullptr: refused
+        int camera;
+    } paths[] = {
+        {"/snapshot/shop/1.jpg", "shop", 1},
+        {"/snapshot/a-b_C/9999.jpg", "a-b_C", 9999},
+        {"/snapshot/shop/0.jpg", nullptr, 0},
+        {"/snapshot/shop/01.jpg", nullptr, 0},
+        {"/snapshot/shop/10000.jpg", nullptr, 0},
+        {"/snapshot/../1.jpg", nullptr, 0},
+        {"/snapshot/shop/1.jpg/", nullptr, 0},
+        {"/snapshot//1.jpg", nullptr, 0},
+        {"/snapshot/a/b/1.jpg", nullptr, 0},
+        {"/snapshot/shop/1.jpeg", nullptr, 0},
+        {"/snapshot/sh%00p/1.jpg", nullptr, 0},
+        {"/snapshot/shop/-1.jpg", nullptr, 0},
+        {"/snapshot/aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa/1.jpg", nullptr, 0},   // 33 letters
+    };
+    for (const auto& p : paths) {
+        std::string name;
+        int camera = 0;
+        bool ok = parseSnapshotPath(p.path, name, camera);
+        EXPECT_EQ(ok, p.recorder != nullptr) << p.path;
+        if (ok && p.recorder) {
+            EXPECT_EQ(name, p.recorder);
+            EXPECT_EQ(camera, p.camera);
+        }
+    }
+    const struct {
+        const char* header;
+        bool chinese;
+    } languages[] = {
+        {"zh-CN,zh;q=0.9,en;q=0.8", true},
+        {"en-US,en;q=0.9,zh-CN;q=0.8", false},
+        {"en;q=0.5, zh-TW;q=0.6", true},
+        {"zh;q=0.5, en;q=0.5", true},
+        {"en, zh", false},
+        {"ZH-hk", true},
+        {"zh;q=0", false},
+        {"zh;q=2", false},
+        {"fr, de", false},
+        {"", false},
+        {"*, zh;q=0.1", false},
+        {"zhx-CN", false},
+    };
+    for (const auto& l : languages)
+        EXPECT_EQ(prefersChinese(l.header), l.chinese) << l.header;
+    const struct {
+        const char* header;
+        const char* host;
+    } hosts[] = {
+        {"192.168.1.5:8080", "192.168.1.5"},
+        {"nvr.local", "nvr.local"},
+        {"[::1]:8080", "[::1]"},
+        {"<script>:80", ""},
+        {"a@b:80", ""},
+        {"host:80x", ""},
+        {"[::1", ""},
+        {"[::1]x", ""},
+        {"", ""},
+    };
+    for (const auto& h : hosts)
+        EXPECT_EQ(hostOf(h.header), h.host) << h.header;
 }
 
 TEST(GatewaySecrets, OwnerOnlyFileIsReadOthersAreRefusedWithTheReason)
@@ -142,21 +214,34 @@ protected:
     CameraHub hub{"/r/1", 0, 1000};
 };
 
-TEST_F(HubTest, LateJoinerStartsAtTheLastKeyFrameOnATimelineThatNeverGoesBack)
+// A late joiner's burst holds enough frames for a client to time the frame rate at once: it
+// starts at the latest key frame with kBurstMinFrames frames from it on, else at an earlier one.
+TEST_F(HubTest, LateJoinerStartsAtARecentKeyFrameOnATimelineThatNeverGoesBack)
 {
-    push(true, 0);
-    push(false, 40000);
-    push(true, 80000, UnitCodec::H264, true);   // no parameter sets: they are put in front
-    push(false, 120000);
-    FakeClient late;
+    const int64_t step = CameraHub::kBurstStepUs, n = CameraHub::kBurstMinFrames;
+    int64_t t = 0;
+    push(true, t);
+    for (int i = 1; i < 30; ++i)
+        push(false, t += 40000);
+    push(true, t += 40000, UnitCodec::H264, true);   // no parameter sets: they are put in front
+    for (int i = 1; i < n - 1; ++i)
+        push(false, t += 40000);
+    FakeClient early;   // the second group is one frame short: the burst starts at the first
+    hub.attach(&early);
+    ASSERT_EQ(early.seen.size(), size_t(30 + n - 1));
+    EXPECT_TRUE(early.seen[0].key);
+    EXPECT_EQ(early.seen[0].size, 14u + 7u);
+    EXPECT_EQ(early.seen[30].size, 14u + 7u);
+    push(false, t += 40000);
+    FakeClient late;   // now the second group is long enough alone
     hub.attach(&late);
-    ASSERT_EQ(late.seen.size(), 2u);
+    ASSERT_EQ(late.seen.size(), size_t(n));
     EXPECT_TRUE(late.seen[0].key);
-    EXPECT_EQ(late.seen[0].size, 14u + 7u);
     EXPECT_EQ(late.seen[0].pts, 0);
-    EXPECT_EQ(late.seen[1].pts, CameraHub::kBurstStepUs);
-    push(false, 160000);
-    EXPECT_EQ(late.seen.back().pts, CameraHub::kBurstStepUs + 40000);
+    EXPECT_EQ(late.seen[1].pts, step);
+    push(false, t += 40000);
+    EXPECT_EQ(late.seen.back().pts, (n - 1) * step + 40000);
+    hub.detach(&early);
 
     // The recorder goes away; the cache goes, the client stays, and time goes on.
     hub.streamLost();

@@ -183,13 +183,6 @@ TEST_F(ProfileFileTest, NewSectionIsGluedToALastLineWithoutLineEndAndStillFound)
     EXPECT_EQ(read(u"b", u"k"), u"v");
 }
 
-TEST_F(ProfileFileTest, EightBitFileHasNoHeader)
-{
-    writeBytes(file, "[s]\r\nk=v\r\n");
-    EXPECT_EQ(read(u"s", u"k"), u"DEF");
-    EXPECT_EQ(ProfileFile::ReadInt(u"s", u"k", 3, path), 3);
-}
-
 TEST_F(ProfileFileTest, TextEndsAtTheFirstNulAndAWriteDropsWhatFollowed)
 {
     put(std::u16string(u"[s]\r\na=1\r\n") + u'\0' + u"b=2\r\n");
@@ -209,10 +202,10 @@ TEST_F(ProfileFileTest, OddLastByteIsIgnored)
     ASSERT_EQ(write(u"s", u"k", u"w"), 1);
     EXPECT_EQ(bytes(), le(u"[s]\r\nk=w\r\n"));
 
-    writeBytes(file, "\x5B");   // one byte: no whole code unit
+    writeBytes(file, "\x5B");   // one byte, no zero byte: a line of UTF-8 text, kept
     EXPECT_EQ(read(u"s", u"k"), u"DEF");
     ASSERT_EQ(write(u"s", u"k", u"v"), 1);
-    EXPECT_EQ(bytes(), le(u"[s]\r\nk=v\r\n"));
+    EXPECT_EQ(bytes(), le(u"[\r\n[s]\r\nk=v\r\n"));
 }
 
 TEST_F(ProfileFileTest, EmptySectionKeyOrPathIsRefused)
@@ -275,3 +268,30 @@ TEST_F(ProfileFileTest, KeyHoldingALineEndNeverReadsBackwards)
 }
 
 }   // namespace
+
+// A file written by hand in an editor (UTF-8, with or without a byte-order mark, LF or CR LF)
+// reads like the program's own; the next write gives the program's format.
+TEST_F(ProfileFileTest, HandWrittenUtf8IsReadAndAWriteGivesTheProgramsFormat)
+{
+    using E = ProfileFile::Encoding;
+    EXPECT_EQ(ProfileFile::encodingOf(path), E::None);
+    const struct {
+        const char* what;
+        std::string bytes;
+        E encoding;
+    } cases[] = {
+        {"UTF-8, LF, no last line end", "[s]\nk=v\xC3\xA9\nn=1", E::Utf8},
+        {"UTF-8 with mark, CR LF", "\xEF\xBB\xBF[s]\r\nk=v\xC3\xA9\r\nn=1\r\n", E::Utf8Mark},
+        {"UTF-16LE with mark", "\xFF\xFE" + le(u"[s]\r\nk=v\u00E9\r\nn=1\r\n"), E::Utf16LeMark},
+        {"UTF-16LE", le(u"[s]\r\nk=v\u00E9\r\nn=1\r\n"), E::Utf16Le},
+    };
+    for (const auto& c : cases) {
+        writeBytes(file, c.bytes);
+        EXPECT_EQ(ProfileFile::encodingOf(path), c.encoding) << c.what;
+        EXPECT_EQ(read(u"s", u"k"), u"v\u00E9") << c.what;
+        EXPECT_EQ(ProfileFile::ReadInt(u"s", u"n", 0, path), 1) << c.what;
+    }
+    writeBytes(file, cases[0].bytes);
+    ASSERT_EQ(write(u"s", u"k", u"w"), 1);
+    EXPECT_EQ(bytes(), le(u"[s]\r\nk=w\r\nn=1\r\n"));
+}

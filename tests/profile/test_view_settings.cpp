@@ -1,5 +1,6 @@
 #include "ProfileTestFiles.h"
 
+#include "common/Utf.h"
 #include "profile/ProfileFile.h"
 #include "profile/ViewSettings.h"
 
@@ -65,6 +66,20 @@ TEST(ViewSettings, RoundTripBesideLoginAndAnotherRecorderStartsClean)
     EXPECT_EQ(ProfileFile::ReadString(u"view", u"Source2", u"?", path), u"shop.example:8000");
     ASSERT_EQ(ViewSettings::save(path, rec, fourTiles()), 1);
     EXPECT_EQ(ProfileFile::ReadString(u"view", u"Source2", u"gone", path), u"");
+
+    // A tile shown alone comes back; one that names an empty tile, or a tile beyond the
+    // layout, leaves the whole grid (files without the key meant the whole grid).
+    EXPECT_EQ(ViewSettings::load(path, rec).zoomed, ViewSettings::kNone);
+    ViewSettings alone = fourTiles();
+    alone.zoomed = 3;
+    ASSERT_EQ(ViewSettings::save(path, rec, alone), 1);
+    EXPECT_EQ(ViewSettings::load(path, rec), alone);
+    for (const char16_t* bad : {u"2", u"4", u"x"}) {
+        ProfileFile::WriteString(u"view", u"Zoomed", bad, path);
+        EXPECT_EQ(ViewSettings::load(path, rec), fourTiles()) << toUtf8(bad);
+    }
+    ASSERT_EQ(ViewSettings::save(path, rec, fourTiles()), 1);
+    EXPECT_EQ(ProfileFile::ReadString(u"view", u"Zoomed", u"gone", path), u"gone");
 }
 
 TEST(ViewSettings, DamagedFileGivesTheOneTileDefault)

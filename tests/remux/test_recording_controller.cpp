@@ -58,11 +58,18 @@ TEST(RecordingController, NamesFoldersAndElapsedTime)
     const std::string restoreHome = savedHome ? savedHome : "";
     ::setenv("HOME", home.c_str(), 1);
     ::unsetenv("XDG_CONFIG_HOME");
+    struct stat st {};
+    {
+        // Made only when a recording starts, not with the viewer.
+        RecordingController recordings;
+        EXPECT_NE(::stat((home + "/Videos").c_str(), &st), 0);
+        ASSERT_TRUE(recordings.start(CameraId{0, 1}, "Gate").ok);
+        EXPECT_EQ(::stat((home + "/Videos").c_str(), &st), 0);
+    }
     EXPECT_EQ(RecordingController::videosFolder(), home + "/Videos");
     std::ofstream(home + "/.config/user-dirs.dirs") << "# written by xdg-user-dirs-update\n"
                                                     << "XDG_VIDEOS_DIR=\"$HOME/Filme\"\n";
     EXPECT_EQ(RecordingController::videosFolder(), home + "/Filme");
-    struct stat st {};
     EXPECT_EQ(::stat((home + "/Filme").c_str(), &st), 0);
     ::setenv("HOME", restoreHome.c_str(), 1);
     std::system(("rm -rf '" + home + "'").c_str());

@@ -279,6 +279,7 @@ TEST(EndToEnd, KeySSavesTheCameraPictureAsPng)
     ASSERT_EQ(PictureSaver::folder().toStdString(), folder);
     v.window->savePicture(QString::fromStdString(folder));   // nothing open yet
     EXPECT_EQ(v.status(), lang(u"NO_PIC"));
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(folder))) << "made for a picture only";
 
     emit v.window->tree()->itemClicked(v.camera(1), 0);   // "Lobby": green with a pink box
     ASSERT_TRUE(waitUntil([&] { return v.status() == lang(u"PLAYING"); }, 30000));

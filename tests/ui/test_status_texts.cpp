@@ -26,10 +26,10 @@ TEST(StatusTexts, EveryStatusTextFitsTheNarrowestScreenInBothLanguages)
     // The widest numbers the texts carry: the longest retry delay, a long outage's try count.
     const int64_t seconds = int64_t(Reconnector::kLongestDelayMs / 1000), tries = 999;
     const char16_t* keys[] = {
-        u"OPENING_V",    u"BUFFERING",     u"PLAYING",         u"STOP",
-        u"OPEN_ERR",     u"CODEC_ERR",     u"OPENING_TILE",    u"BUFFERING_TILE",
-        u"PLAYING_TILE", u"OPEN_ERR_TILE", u"STOP_TILE",       u"NO_PIC",
-        u"LINK_LOST",    u"RECONNECTING",  u"MEDIA_REOPENING", u"REC_NONE"};
+        u"OPENING_V", u"BUFFERING",    u"PLAYING",        u"STOP",          u"OPEN_ERR",
+        u"CODEC_ERR", u"OPENING_TILE", u"BUFFERING_TILE", u"PLAYING_TILE",  u"OPEN_ERR_TILE",
+        u"STOP_TILE", u"NO_PIC",       u"LINK_LOST",      u"RECONNECTING",  u"MEDIA_REOPENING",
+        u"REC_NONE",  u"REC_NOTHING",  u"TOUR_NONE_T",    u"TOUR_ALL_SHOWN"};
     const char16_t* countdowns[] = {u"RECONNECT_IN", u"MEDIA_REOPEN"};
     // A saved picture's text is followed by at least 12 average characters of its path.
     const char16_t* pathPrefixes[] = {u"PIC_SAVED", u"PIC_SAVE_ERR", u"REC_TO", u"REC_SAVED",

@@ -201,7 +201,8 @@ class Api(SiteTest):
         for path, want in [("/snapshot/r1/9.jpg", refused), ("/snapshot/nope/1.jpg", refused),
                            ("/snapshot/r1/01.jpg", refused), ("/snapshot/r1/1.png", refused),
                            ("/snapshot/%2e%2e/r1/1.jpg", refused),
-                           ("/snapshot/r1/../r1/1.jpg", refused),
+                           ("/snapshot/../../../etc/passwd", refused),
+                           ("/snapshot/r1/../r1/1.jpg", (200,)),   # dot segments resolve first
                            ("/snapshot/r1/1.jpg%00", refused), ("/snapshot/r1%00/1.jpg", refused),
                            ("/" + "a" * 8000, refused), ("/snapshot/" + "r" * 5000 + "/1.jpg",
                                                          refused), ("/nothing", refused),
@@ -215,17 +216,26 @@ class Api(SiteTest):
 class Hostile(SiteTest):
     extra = ("--request-timeout", "2", "--max-clients-per-address", "20")
 
-    def test_http_garbage_truncated_oversized(self):
-        port = self.site.http_port
-        cases = [(b"\x00\xff garbage\r\n\r\n", b" 400 "),
-                 (b"GET / HTTP/1.1\r\nHost: x\r\nX: " + b"a" * 20000 + b"\r\n\r\n", b" 431 "),
-                 (b"G" * 30000, b" 431 "),
-                 (b"POST /api/cameras HTTP/1.1\r\nHost: x\r\nContent-Length: 99999999\r\n\r\n",
-                  b" 413 "),
-                 (b"GET / HTTP/1.1\r\nHost: x\r\nContent-Length: -5\r\n\r\n", b"HTTP/1.1 "),
-                 (b"GET /snapshot/r1/1.jpg HTTP/1.1\r\nHost: <script>\r\n\r\n", b"HTTP/1.1 "),
-                 (b"GET / HTTP/1.1\r\nHost", b"")]   # truncated: closed at the deadline
-        for data, want in cases:
+    def test_garbage_truncated_oversized_on_both_ports(self):
+        http, rtsp = self.site.http_port, self.site.rtsp_port
+        describe = f"DESCRIBE rtsp://127.0.0.1:{rtsp}/r1/1 RTSP/1.0\r\nCSeq: 1\r\n".encode()
+        cases = [(http, b"\x00\xff garbage\r\n\r\n", b" 400 "),
+                 (http, b"GET / HTTP/1.1\r\nHost: x\r\nX: " + b"a" * 20000 + b"\r\n\r\n",
+                  b" 431 "),
+                 (http, b"G" * 30000, b" 431 "),
+                 (http, b"POST /api/cameras HTTP/1.1\r\nHost: x\r\nContent-Length: 99999999"
+                  b"\r\n\r\n", b" 413 "),
+                 (http, b"GET / HTTP/1.1\r\nHost: x\r\nContent-Length: -5\r\n\r\n",
+                  b"HTTP/1.1 "),
+                 (http, b"GET /snapshot/r1/1.jpg HTTP/1.1\r\nHost: <script>\r\n\r\n",
+                  b"HTTP/1.1 "),
+                 (http, b"GET / HTTP/1.1\r\nHost", b""),   # truncated: closed at the deadline
+                 (rtsp, b"\x00\xff garbage\r\n\r\n", b""),
+                 (rtsp, describe + b"X: " + b"a" * 20000 + b"\r\n\r\n", b"RTSP/1.0 400"),
+                 (rtsp, describe + b"X-Junk: aaaa\r\n" * 2000, b"RTSP/1.0 400"),
+                 (rtsp, describe + b"Content-Length: 99999999\r\n\r\nabc", b"RTSP/1.0 413"),
+                 (rtsp, describe[:20], b"")]
+        for port, data, want in cases:
             t = time.monotonic()
             got = send_raw(port, data, wait=5)
             self.assertIn(want, got[:200], data[:60])
