@@ -28,7 +28,7 @@ pids+=($!)
 for _ in $(seq 50); do [ -s "$WORK/recorder.log" ] && break; sleep 0.1; done
 RPORT=$(head -1 "$WORK/recorder.log")
 
-"$BIN/kevra-gateway" --recorder b=127.0.0.1:"$RPORT" --rtsp-port 0 --http-port 0 --stats \
+"$BIN/kevra-gateway" --recorder b=127.0.0.1:"$RPORT" --rtsp-port 0 --http-port 0 --no-onvif --stats \
   > "$WORK/urls.txt" 2> "$WORK/gateway.log" &
 GW=$!
 pids+=($GW)

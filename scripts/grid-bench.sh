@@ -71,7 +71,7 @@ rate $((SECONDS_MEASURED * 1000))
 wait 6000
 exit
 ACT
-    QT_QPA_PLATFORM=offscreen KEVRA_TEST_ACTIONS="$TMP/actions.txt" "$BUILD/bin/kevra" 2> "$TMP/viewer.log" &
+    QT_QPA_PLATFORM=offscreen KEVRA_TEST_ACTIONS="$TMP/actions.txt" "$BUILD/bin/kevra-scripted" 2> "$TMP/viewer.log" &
     local pid=$!
     until grep -q "^script: rate [0-9]*\$" "$TMP/viewer.log" 2>/dev/null; do
         kill -0 $pid 2>/dev/null || { cat "$TMP/viewer.log"; return 1; }; sleep 0.05; done

@@ -28,7 +28,12 @@ PACKAGES=(
   # Chinese texts and camera names: WenQuanYi Micro Hei covers the CJK ideographs in about 5 MB
   # (Noto CJK would add some 90 MB for scripts the viewer never shows).
   fonts-wqy-microhei
+  # kevra-gateway's ONVIF side: SOAP through pugixml, HTTP on libsoup 3; its tests drive it with
+  # ONVIF clients from npm, which the tests install into the build tree.
+  libpugixml-dev libsoup-3.0-dev nodejs curl
 )
+# npm comes with some builds of nodejs (and conflicts with Debian's npm package there).
+command -v npm >/dev/null 2>&1 || PACKAGES+=(npm)
 
 missing=()
 for p in "${PACKAGES[@]}"; do

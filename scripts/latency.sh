@@ -29,7 +29,7 @@ BIN=$BUILD/bin
 SCREEN=${SCREEN:-1024x768}
 
 if [ -z "${LATENCY_INNER:-}" ]; then
-    for exe in kevra kevra-recorder; do
+    for exe in kevra-scripted kevra-recorder; do
         [ -x "$BIN/$exe" ] || { echo "$BIN/$exe is missing; build first (make build)" >&2; exit 1; }
     done
     for tool in xvfb-run ffmpeg xdotool python3; do
@@ -87,7 +87,7 @@ run_case() {   # layout size burst mode
         write_login_ini "$TMP/config" 1
         cp "$TMP/config/kevra/login.ini" "$TMP/login.ini"
     fi
-    XDG_CONFIG_HOME="$TMP/config" KEVRA_TEST_ACTIONS="$TMP/actions.txt" "$BIN/kevra" \
+    XDG_CONFIG_HOME="$TMP/config" KEVRA_TEST_ACTIONS="$TMP/actions.txt" "$BIN/kevra-scripted" \
         2> "$TMP/viewer.log" &
     PIDS+=($!)
     local viewer=$!

@@ -65,7 +65,7 @@ rate $((SECONDS_MEASURED * 1000))
 wait $total
 exit
 ACT
-    QT_QPA_PLATFORM=offscreen KEVRA_TEST_ACTIONS="$TMP/actions.txt" "$BUILD/bin/kevra" \
+    QT_QPA_PLATFORM=offscreen KEVRA_TEST_ACTIONS="$TMP/actions.txt" "$BUILD/bin/kevra-scripted" \
         2> "$TMP/viewer.log" &
     local viewer=$!
     until grep -q "^script: rate [0-9]*\$" "$TMP/viewer.log" 2>/dev/null; do

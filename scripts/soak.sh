@@ -18,7 +18,7 @@ mkdir -p "$OUT"
 FPS=25
 RECORDER_ARGS=(--size 704x576 --fps "$FPS" --bitrate 1000000 --gop 50)
 
-for exe in kevra-recorder kevra; do
+for exe in kevra-recorder kevra-scripted; do
   [ -x "$BIN/$exe" ] || { echo "missing $BIN/$exe (build it first)"; exit 1; }
 done
 
@@ -50,7 +50,7 @@ PORT=$(head -1 "$OUT/recorder-1.log" | awk '{print $2}')
 # The action script: log in, play camera 1, then hands off until the end, then EXIT.
 WAIT_MS=$(awk -v m="$MINUTES" 'BEGIN { printf "%d", m * 60000 }')
 printf 'login 127.0.0.1 %s admin 580317\nplay 0\nwait %s\nexit\n' "$PORT" "$WAIT_MS" > "$OUT/actions.txt"
-QT_QPA_PLATFORM=offscreen KEVRA_TEST_ACTIONS="$OUT/actions.txt" "$BIN/kevra" 2> "$OUT/viewer.log" &
+QT_QPA_PLATFORM=offscreen KEVRA_TEST_ACTIONS="$OUT/actions.txt" "$BIN/kevra-scripted" 2> "$OUT/viewer.log" &
 viewer=$!
 trap 'kill -TERM $viewer 2>/dev/null || true; stop_recorder' EXIT
 

@@ -97,7 +97,7 @@ def main():
         env.pop("QT_QPA_PLATFORM", None)
         log = open(log_path, "w")
         start = time.time()
-        viewer = subprocess.Popen([f"{BUILD}/bin/kevra"], env=env, stdout=log,
+        viewer = subprocess.Popen([f"{BUILD}/bin/kevra-scripted"], env=env, stdout=log,
                                   stderr=subprocess.STDOUT)
         procs.append(viewer)
 

@@ -1,5 +1,6 @@
 #include "CameraHub.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "GatewayLog.h"
@@ -109,6 +110,7 @@ void CameraHub::pushFrame(const AccessUnit& unit, uint64_t arrivalNs)
             codec_ = frame->codec;
             width_ = frame->width;
             height_ = frame->height;
+            lastDurationUs_ = frame->durationUs;
         }
         if (frame->codec == codec_) {
             if (unit.key || !cache_.empty()) {
@@ -232,6 +234,24 @@ OutCodec CameraHub::codec() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return codec_;
+}
+
+VideoFacts CameraHub::facts() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    VideoFacts f;
+    f.codec = codec_;
+    f.width = width_;
+    f.height = height_;
+    f.fps = lastDurationUs_ > 0 ? int((1000000 + lastDurationUs_ / 2) / lastDurationUs_) : 0;
+    return f;
+}
+
+void CameraHub::keepOpen(uint64_t nowMs)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (clients_.empty())
+        lastLeftMs_ = std::max(lastLeftMs_, nowMs);
 }
 
 uint64_t CameraHub::framesOut() const

@@ -18,6 +18,7 @@
 #include "Histogram.h"
 #include "HubClient.h"
 #include "OutFrame.h"
+#include "VideoFacts.h"
 #include "device/MediaSink.h"
 
 namespace kevra {
@@ -73,6 +74,11 @@ public:
     bool wanted(uint64_t nowMs) const;
     int clientCount() const;
     OutCodec codec() const;
+    // Codec, picture size and frame rate as last seen (zeros before the first key frame).
+    VideoFacts facts() const;
+    // Keeps the channel wanted for the idle time from now, as if a client had just left
+    // (a PTZ step needs the channel's connection).
+    void keepOpen(uint64_t nowMs);
     // Frames handed to clients (all clients), for logs and tests.
     uint64_t framesOut() const;
 

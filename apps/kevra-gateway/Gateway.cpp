@@ -7,12 +7,17 @@
 
 #include <csignal>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <vector>
 
+#include "CameraHub.h"
 #include "ConnectionLimits.h"
+#include "DiscoveryResponder.h"
 #include "GatewayLog.h"
 #include "HttpServer.h"
+#include "OnvifFront.h"
+#include "OnvifService.h"
 #include "RecorderLink.h"
 #include "RtspFront.h"
 #include "Secrets.h"
@@ -41,18 +46,26 @@ std::string urlHost(const std::string& listen)
     return listen;
 }
 
+// With ONVIF, each line ends in the camera's ONVIF device address.
 void printUrls(const std::vector<std::unique_ptr<RecorderLink>>& links, const std::string& host,
-               int port)
+               int port, const std::vector<int>& onvifPorts)
 {
+    size_t k = 0;
     for (const auto& link : links) {
         auto cams = link->cameras();
         if (cams.empty())
             std::printf("# recorder %s (%s:%d): no cameras known yet\n",
                         link->address().name.c_str(), link->address().host.c_str(),
                         link->address().port);
-        for (const auto& cam : cams)
-            std::printf("rtsp://%s:%d%s\t%s\n", host.c_str(), port, cam.path.c_str(),
-                        cam.name.c_str());
+        for (const auto& cam : cams) {
+            std::string onvif = k < onvifPorts.size()
+                                    ? "\thttp://" + host + ":" + std::to_string(onvifPorts[k]) +
+                                          "/onvif/device_service"
+                                    : "";
+            ++k;
+            std::printf("rtsp://%s:%d%s\t%s%s\n", host.c_str(), port, cam.path.c_str(),
+                        cam.name.c_str(), onvif.c_str());
+        }
     }
     std::fflush(stdout);
 }
@@ -95,7 +108,13 @@ int runGateway(const GatewayOptions& options)
     std::signal(SIGPIPE, SIG_IGN);
 
     NoPublisher none;
-    ConnectionLimits limits(options.maxClients, options.maxClientsPerAddress);
+    // Every connection gives its count back when its stream is finalized, which the RTSP
+    // server may do after this function has returned: the limits live as long as the process.
+    // (Held by a static pointer, so leak checkers see it reachable.)
+    // runGateway runs once per process.
+    static ConnectionLimits* const processLimits =
+        new ConnectionLimits(options.maxClients, options.maxClientsPerAddress);
+    ConnectionLimits& limits = *processLimits;
     std::unique_ptr<RtspFront> front;
     std::unique_ptr<HttpServer> http;
     GMainContext* context = g_main_context_default();
@@ -151,7 +170,73 @@ int runGateway(const GatewayOptions& options)
     }
     for (auto& link : links)
         link->waitFirstList(kFirstListWaitMs);
-    printUrls(links, urlHost(options.listen), front ? front->boundPort() : options.rtspPort);
+
+    // ONVIF: one device per camera of the list as printed now.
+    std::unique_ptr<OnvifService> onvif;
+    std::unique_ptr<OnvifFront> onvifFront;
+    std::unique_ptr<DiscoveryResponder> discovery;
+    std::vector<std::shared_ptr<CameraHub>> hubs;
+    if (!options.listOnly && !options.noOnvif) {
+        OnvifService::Config config;
+        for (auto& link : links)
+            for (const auto& cam : link->cameras()) {
+                OnvifCamera c;
+                c.recorder = link->address().name;
+                c.number = cam.hub->channel() + 1;
+                c.channel = cam.hub->channel();
+                c.name = cam.name;
+                c.rtspPath = cam.path;
+                c.deriveIdentity();
+                config.cameras.push_back(c);
+                config.ptz.push_back(link.get());
+                hubs.push_back(cam.hub);
+            }
+        config.listenHost = urlHost(options.listen);
+        config.rtspPort = front->boundPort();
+        config.requireAuth = auth;
+        config.credentials = secrets.rtsp;
+        config.facts = [&hubs](int camera) { return hubs[size_t(camera)]->facts(); };
+        config.httpPort = http ? http->boundPort() : 0;   // snapshots
+        auto cameras = config.cameras;
+        onvif = std::make_unique<OnvifService>(std::move(config));
+        OnvifFront::Config frontConfig;
+        frontConfig.http.address = options.listen;
+        frontConfig.http.requireAuth = auth;
+        frontConfig.http.credentials = secrets.rtsp;
+        frontConfig.http.requestTimeoutMs = options.requestTimeoutSeconds * 1000;
+        frontConfig.http.maxHeaderBytes = options.maxHeaderKb * 1024;
+        frontConfig.http.maxBodyBytes = options.maxBodyKb * 1024;
+        frontConfig.basePort = options.onvifPort;
+        onvifFront = std::make_unique<OnvifFront>(*onvif, frontConfig, limits);
+        std::string why = cameras.empty() ? "" : onvifFront->start(context);
+        if (!why.empty()) {
+            std::fprintf(stderr, "kevra-gateway: %s\n", why.c_str());
+            for (auto& link : links)
+                link->stop();
+            return 1;
+        }
+        for (size_t i = 0; i < cameras.size(); ++i)
+            cameras[i].port = onvifFront->ports()[i];
+        onvif->setPorts(onvifFront->ports());
+        if (!cameras.empty()) {
+            GatewayLog::line(
+                "ONVIF devices on " +
+                (options.onvifPort == 0 ? std::string("free ports (listed with the URLs)")
+                                        : "ports " + std::to_string(cameras.front().port) + "-" +
+                                              std::to_string(cameras.back().port)) +
+                (auth ? " (WS-UsernameToken or HTTP Digest beyond this machine)" : ""));
+            discovery = std::make_unique<DiscoveryResponder>(cameras, options.listen,
+                                                             options.discoveryPort);
+            why = discovery->start(context);
+            if (why.empty())
+                GatewayLog::line("WS-Discovery on UDP port " +
+                                 std::to_string(discovery->boundPort()));
+            else
+                GatewayLog::line("no WS-Discovery: " + why);
+        }
+    }
+    printUrls(links, urlHost(options.listen), front ? front->boundPort() : options.rtspPort,
+              onvifFront ? onvifFront->ports() : std::vector<int>{});
     std::unique_ptr<SnapshotService> snapshots;
     std::unique_ptr<StatusService> pages;
     if (http) {
@@ -159,6 +244,12 @@ int runGateway(const GatewayOptions& options)
         pages =
             std::make_unique<StatusService>(links, front->boundPort(), *snapshots, executableDir());
         pages->addRoutes(*http);
+        if (onvifFront) {
+            std::map<std::string, int> ports;
+            for (size_t i = 0; i < onvif->cameras().size(); ++i)
+                ports[onvif->cameras()[i].rtspPath] = onvifFront->ports()[i];
+            pages->setOnvifPorts(std::move(ports));
+        }
         std::printf("http://%s:%d/\tstatus page (also /api/cameras, /api/recorders, /metrics, "
                     "/snapshot/NAME/N.jpg)\n",
                     urlHost(options.listen).c_str(), http->boundPort());
@@ -178,6 +269,8 @@ int runGateway(const GatewayOptions& options)
         GatewayLog::line("stopping");
         g_source_remove(term);
         g_source_remove(interrupt);
+        if (discovery)
+            discovery->stop();   // Bye
         front->closeAllClients();
         // Let the closed clients' sessions and pipelines wind down.
         while (g_main_context_iteration(context, FALSE)) {}
@@ -187,6 +280,9 @@ int runGateway(const GatewayOptions& options)
             if (link->cameras().empty())
                 status = 1;
     }
+    discovery.reset();
+    onvifFront.reset();
+    onvif.reset();
     http.reset();   // no handler runs after this
     snapshots.reset();
     pages.reset();

@@ -17,6 +17,10 @@ const char* const kGatewayUsage =
     "  --idle-close SECONDS       close a camera's recorder channel this long after its last\n"
     "                             client left (default 30)\n"
     "  --client-queue KB          drop a client whose unsent data exceeds this (default 4096)\n"
+    "  --onvif-port N             camera k of the list is an ONVIF device at port N + k - 1\n"
+    "                             (default 8100; 0 = any free ports, printed)\n"
+    "  --no-onvif                 no ONVIF devices and no WS-Discovery answers\n"
+    "  --discovery-port N         WS-Discovery port (default 3702)\n"
     "  --http-port N              status page, API, snapshots and metrics over HTTP (default\n"
     "                             8080; 0 = any free port, logged)\n"
     "  --no-http                  no HTTP side\n"
@@ -94,18 +98,21 @@ std::string parseGatewayOptions(int argc, char** argv, GatewayOptions& o)
             o.httpPort = -1;
             continue;
         }
-        if (a == "--no-auth" || a == "--list" || a == "--verbose" || a == "--stats") {
-            (a == "--no-auth" ? o.noAuth
-             : a == "--list"  ? o.listOnly
-             : a == "--stats" ? o.stats
-                              : o.verbose) = true;
+        if (a == "--no-auth" || a == "--list" || a == "--verbose" || a == "--stats" ||
+            a == "--no-onvif") {
+            (a == "--no-auth"    ? o.noAuth
+             : a == "--list"     ? o.listOnly
+             : a == "--stats"    ? o.stats
+             : a == "--no-onvif" ? o.noOnvif
+                                 : o.verbose) = true;
             continue;
         }
         bool takesValue = a == "--recorder" || a == "--rtsp-port" || a == "--listen" ||
                           a == "--secrets" || a == "--idle-close" || a == "--client-queue" ||
                           a == "--http-port" || a == "--max-clients" ||
                           a == "--max-clients-per-address" || a == "--request-timeout" ||
-                          a == "--max-header-kb" || a == "--max-body-kb";
+                          a == "--max-header-kb" || a == "--max-body-kb" || a == "--onvif-port" ||
+                          a == "--discovery-port";
         if (!takesValue)
             return "unknown option '" + a + "' (try --help)";
         if (i + 1 >= argc)
@@ -148,6 +155,10 @@ std::string parseGatewayOptions(int argc, char** argv, GatewayOptions& o)
         } else if (a == "--idle-close") {
             if (!wholeNumber(v, 0, 3600, o.idleCloseSeconds))
                 return "--idle-close must be a whole number of seconds from 0 to 3600, not '" + v +
+                       "'";
+        } else if (a == "--onvif-port" || a == "--discovery-port") {
+            if (!wholeNumber(v, 0, 65535, a == "--onvif-port" ? o.onvifPort : o.discoveryPort))
+                return a + " must be a whole number from 0 (any free port) to 65535, not '" + v +
                        "'";
         } else if (a == "--client-queue") {
             if (!wholeNumber(v, 64, 1048576, o.clientQueueKb))

@@ -24,6 +24,9 @@ struct GatewayOptions {
         30;   // a camera's recorder channel closes this long after its last client
     int clientQueueKb = 4096;   // a client whose unsent queue grows beyond this is dropped
     bool stats = false;         // --stats: print delay figures at exit
+    int onvifPort = 8100;       // camera k's ONVIF device at onvifPort + k - 1; 0 = any free
+    bool noOnvif = false;       // --no-onvif: no ONVIF devices and no discovery
+    int discoveryPort = 3702;   // WS-Discovery; 0 = any free (tests)
     int httpPort = 8080;        // status page, API, snapshots, metrics; -1 = --no-http
     // Limits on clients, shared by the RTSP and HTTP ports.
     int maxClients = 256;             // open connections in all

@@ -22,6 +22,8 @@ struct HttpExchange::Shared {
     int status = 0;
     std::string type, body;
     std::vector<std::pair<std::string, std::string>> headers;
+    SoupAuthDomain* challenger = nullptr;   // own reference: an Open route's Digest challenge
+    bool challenge = false;
 
     // Main context thread, mutex held by the caller.
     void apply()
@@ -29,6 +31,8 @@ struct HttpExchange::Shared {
         if (!msg)
             return;
         if (!gone) {
+            if (challenge && challenger && status == SOUP_STATUS_UNAUTHORIZED)
+                soup_auth_domain_challenge(challenger, msg);
             soup_server_message_set_status(msg, guint(status), nullptr);
             SoupMessageHeaders* h = soup_server_message_get_response_headers(msg);
             for (const auto& [name, value] : headers)
@@ -46,6 +50,9 @@ struct HttpExchange::Shared {
             g_signal_handler_disconnect(msg, disconnected);
         g_object_unref(msg);
         msg = nullptr;
+        if (challenger)
+            g_object_unref(challenger);
+        challenger = nullptr;
     }
 };
 
@@ -91,6 +98,13 @@ std::string keyOf(GSocketAddress* address)
         return "";
     return ipOf(address) + "|" +
            std::to_string(g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(address)));
+}
+
+// g_source_remove() looks in the default context only; the server's may be another.
+void removeSource(GMainContext* context, guint id)
+{
+    if (GSource* source = g_main_context_find_source_by_id(context, id))
+        g_source_destroy(source);
 }
 
 bool isLoopbackPeer(GSocketAddress* address)
@@ -144,7 +158,7 @@ bool HttpExchange::gone() const
 }
 
 void HttpExchange::respond(int status, const std::string& contentType, std::string body,
-                           std::vector<std::pair<std::string, std::string>> headers)
+                           std::vector<std::pair<std::string, std::string>> headers, bool challenge)
 {
     std::shared_ptr<Shared> shared = shared_;
     std::lock_guard<std::recursive_mutex> lock(shared->mutex);
@@ -155,6 +169,7 @@ void HttpExchange::respond(int status, const std::string& contentType, std::stri
     shared->type = contentType;
     shared->body = std::move(body);
     shared->headers = std::move(headers);
+    shared->challenge = challenge;
     if (shared->inHandler && g_main_context_is_owner(shared->context)) {
         shared->apply();
         return;
@@ -176,10 +191,12 @@ HttpServer::HttpServer(Config config, ConnectionLimits& limits)
 
 HttpServer::~HttpServer()
 {
+    if (digest_)
+        g_object_unref(digest_);
     gate_.reset();
     for (auto& [key, c] : connections_) {
         if (c->deadline)
-            g_source_remove(c->deadline);
+            removeSource(context_, c->deadline);
         g_object_weak_unref(G_OBJECT(c->stream), onStreamGone, c);
     }
     if (server_) {
@@ -224,7 +241,7 @@ std::string HttpServer::start(GMainContext* context)
         soup_auth_domain_digest_set_auth_callback(domain, onDigestLookup, this, nullptr);
         soup_auth_domain_add_path(domain, "/");
         soup_server_add_auth_domain(server_, domain);
-        g_object_unref(domain);
+        digest_ = domain;   // kept for the Open routes' own checks
     }
 
     RequestGate::Config gate;
@@ -278,7 +295,7 @@ void HttpServer::onStreamGone(gpointer connection, GObject*)
 void HttpServer::forget(Connection* c)
 {
     if (c->deadline)
-        g_source_remove(c->deadline);
+        removeSource(context_, c->deadline);
     auto it = connections_.find(c->key);
     if (it != connections_.end() && it->second == c)
         connections_.erase(it);
@@ -288,7 +305,7 @@ void HttpServer::forget(Connection* c)
 void HttpServer::armDeadline(Connection* c)
 {
     if (c->deadline)
-        g_source_remove(c->deadline);
+        removeSource(context_, c->deadline);
     GSource* source = g_timeout_source_new(guint(config_.requestTimeoutMs));
     g_source_set_callback(
         source,
@@ -359,7 +376,7 @@ void HttpServer::onRequestRead(SoupServer*, SoupServerMessage* msg, gpointer dat
     auto* self = static_cast<HttpServer*>(data);
     if (Connection* c = self->connectionOf(msg)) {
         if (c->deadline)
-            g_source_remove(c->deadline);
+            removeSource(self->context_, c->deadline);
         c->deadline = 0;
     }
 }
@@ -446,6 +463,16 @@ void HttpServer::onRequest(SoupServer*, SoupServerMessage* msg, const char* path
     }
 
     const Route* r = self->find(exchange->path_);
+    if (r && r->access == Access::Open && self->digest_) {
+        // The auth domain leaves Open routes alone: their handler gets the check's outcome
+        // and may ask for a challenge.
+        shared->challenger = SOUP_AUTH_DOMAIN(g_object_ref(self->digest_));
+        if (!exchange->header("authorization").empty()) {
+            char* user = soup_auth_domain_accepts(self->digest_, msg);
+            exchange->digest_ = user ? HttpExchange::Digest::Valid : HttpExchange::Digest::Wrong;
+            g_free(user);
+        }
+    }
     if (!r) {
         exchange->respond(404, "text/plain; charset=utf-8", "not found\n");
     } else {

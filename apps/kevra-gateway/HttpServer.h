@@ -49,9 +49,16 @@ public:
     // links in answers.
     std::string baseUrl() const;
 
-    // Any thread, once. `headers` are added to the answer.
+    // The HTTP Digest credentials the request carried, checked, on an Open route of a server
+    // that has credentials (Protected routes are checked before their handler runs).
+    enum class Digest { None, Valid, Wrong };
+    Digest digest() const { return digest_; }
+
+    // Any thread, once. `headers` are added to the answer; `challenge` adds the server's
+    // Digest challenge to a 401 of an Open route.
     void respond(int status, const std::string& contentType, std::string body,
-                 std::vector<std::pair<std::string, std::string>> headers = {});
+                 std::vector<std::pair<std::string, std::string>> headers = {},
+                 bool challenge = false);
     // True once the client went away; a slow handler may give up.
     bool gone() const;
 
@@ -63,6 +70,7 @@ private:
 
     std::string method_, path_, body_, peer_, host_;
     bool loopback_ = false;
+    Digest digest_ = Digest::None;
     int localPort_ = 0;
     std::map<std::string, std::string> query_;
     std::map<std::string, std::string> headers_;   // names lower-case
@@ -133,6 +141,7 @@ private:
     ConnectionLimits& limits_;
     std::vector<Route> routes_;
     SoupServer* server_ = nullptr;
+    SoupAuthDomain* digest_ = nullptr;    // own reference; with credentials only
     std::unique_ptr<RequestGate> gate_;   // accepts, counts and holds connections until their
                                           // headers are in
     GMainContext* context_ = nullptr;

@@ -114,6 +114,11 @@ void RecorderLink::onChannelClosed(int channel)
     post({Event::ChannelClosed, 0, channel, {}});
 }
 
+void RecorderLink::ptz(int channel, int code)
+{
+    post({Event::Ptz, code, channel, {}});
+}
+
 void RecorderLink::login()
 {
     state_ = State::LoggingIn;
@@ -233,6 +238,23 @@ void RecorderLink::handle(const Event& e)
         state_ = State::Down;
         relogin_.begin();
         break;
+    case Event::Ptz: {
+        if (state_ != State::Up)
+            break;
+        std::shared_ptr<CameraHub> hub;
+        {
+            std::lock_guard<std::mutex> lock(camerasMutex_);
+            if (e.value >= 0 && size_t(e.value) < cameras_.size())
+                hub = cameras_[size_t(e.value)].hub;
+        }
+        if (!hub)
+            break;
+        hub->keepOpen(Clock::nowMs());
+        if (!channels_[e.value].open)
+            steerChannels();   // the open goes out ahead of the step
+        client_->ptz(e.value, e.code, 0);
+        break;
+    }
     case Event::ChannelClosed: {
         auto it = channels_.find(e.value);
         if (it == channels_.end() || !it->second.open)

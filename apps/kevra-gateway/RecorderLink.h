@@ -19,6 +19,7 @@
 
 #include "CameraPublisher.h"
 #include "GatewayOptions.h"
+#include "PtzSink.h"
 #include "Secrets.h"
 #include "app/Reconnector.h"
 #include "device/DeviceEvents.h"
@@ -31,7 +32,7 @@ namespace kevra::gateway {
 
 class CameraHub;
 
-class RecorderLink : public DeviceEvents {
+class RecorderLink : public DeviceEvents, public PtzSink {
 public:
     static constexpr int kLoginTimeoutMs = 10000;
     static constexpr int kStepMs = 20;
@@ -76,9 +77,14 @@ public:
     void onConnectionLost() override;
     void onChannelClosed(int channel) override;
 
+    // PtzSink (any thread): one step for the camera on `channel`, queued for the control
+    // thread. A camera nobody watches has its channel opened for the step (the recorder takes
+    // PTZ commands only for channels with a media connection) and kept for the idle time.
+    void ptz(int channel, int code) override;
+
 private:
     struct Event {
-        enum Kind { Login, List, Channel, Lost, ChannelClosed } kind;
+        enum Kind { Login, List, Channel, Lost, ChannelClosed, Ptz } kind;
         int code = 0;
         int value = 0;   // channel count or channel
         std::vector<std::string> names;

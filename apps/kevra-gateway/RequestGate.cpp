@@ -1,5 +1,7 @@
 #include "RequestGate.h"
 
+#include <algorithm>
+
 #include "ConnectionLimits.h"
 #include "GatewayLog.h"
 
@@ -11,6 +13,8 @@ struct RequestGate::Waiting {
     std::string ip;
     GSource* watch = nullptr;   // readable, or the pause before looking again
     GSource* deadline = nullptr;
+    size_t seen = 0;                           // bytes in at the last look
+    guint pause = RequestGate::kPeekFirstMs;   // before the next look
 };
 
 namespace {
@@ -59,16 +63,28 @@ std::string RequestGate::start(GMainContext* context)
     g_signal_connect(service_, "incoming", G_CALLBACK(onIncoming), this);
     std::string where = config_.address + ":" + std::to_string(config_.port);
     GInetAddress* inet = g_inet_address_new_from_string(config_.address.c_str());
-    if (!inet && config_.address == "localhost")
-        inet = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
     std::string why;
+    if (!inet) {   // a host name: its first address, as the RTSP server would take it
+        GResolver* resolver = g_resolver_get_default();
+        GError* error = nullptr;
+        GList* found =
+            g_resolver_lookup_by_name(resolver, config_.address.c_str(), nullptr, &error);
+        if (found)
+            inet = G_INET_ADDRESS(g_object_ref(found->data));
+        else
+            why = "cannot listen for " + config_.label + " on " + where + ": " +
+                  (error ? error->message : "unknown address");
+        if (error)
+            g_error_free(error);
+        g_resolver_free_addresses(found);
+        g_object_unref(resolver);
+    }
     if (!inet) {
-        why = "cannot listen for " + config_.label + " on " + where + ": not a numeric address";
     } else {
         GSocketAddress* address = g_inet_socket_address_new(inet, guint16(config_.port));
         GSocketAddress* effective = nullptr;
         GError* error = nullptr;
-        g_socket_listener_set_backlog(G_SOCKET_LISTENER(service_), 128);
+        g_socket_listener_set_backlog(G_SOCKET_LISTENER(service_), config_.backlog);
         if (!g_socket_listener_add_address(G_SOCKET_LISTENER(service_), address,
                                            G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_TCP, nullptr,
                                            &effective, &error)) {
@@ -172,7 +188,9 @@ gboolean RequestGate::onReadable(GSocket* socket, GIOCondition, gpointer data)
     }
     // Not all in yet. The bytes stay in the socket, which stays readable: look again a little
     // later rather than spin on it.
-    w->watch = g_timeout_source_new(kPeekAgainMs);
+    w->pause = peek.size() > w->seen ? kPeekFirstMs : std::min(w->pause * 2, kPeekMaxMs);
+    w->seen = peek.size();
+    w->watch = g_timeout_source_new(w->pause);
     g_source_set_callback(
         w->watch,
         +[](gpointer p) -> gboolean {

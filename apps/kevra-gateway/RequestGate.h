@@ -25,6 +25,7 @@ public:
         int requestTimeoutMs = 10000;
         std::string refusal;   // sent as it is when the headers are over the bound
         std::string label;     // "HTTP" or "RTSP", for log lines
+        int backlog = 1024;    // connects the kernel queues while the main context is busy
     };
     // Called with a connection whose first request is in; the callee takes its own reference
     // to whatever it keeps. `ip` is the peer's address.
@@ -39,7 +40,10 @@ public:
     std::string start(GMainContext* context);
     int boundPort() const { return boundPort_; }
 
-    static constexpr guint kPeekAgainMs = 25;
+    // A request not yet whole is looked at again after kPeekFirstMs, then less and less often
+    // while nothing new comes (up to kPeekMaxMs), so trickling clients cost little.
+    static constexpr guint kPeekFirstMs = 20;
+    static constexpr guint kPeekMaxMs = 320;
 
 private:
     struct Waiting;

@@ -333,6 +333,7 @@ std::string RtspFront::start(GMainContext* context)
         gate.requestTimeoutMs = config_.requestTimeoutMs;
         gate.refusal = "RTSP/1.0 400 Bad Request\r\nConnection: close\r\n\r\n";
         gate.label = "RTSP";
+        gate.backlog = kListenBacklog;
         gate_ = std::make_unique<RequestGate>(
             gate, *config_.limits,
             [this](GSocketConnection* stream, const std::string& ip) { handOver(stream, ip); });

@@ -124,7 +124,7 @@ function renderCameras(list) {
       [T.GW_SIZE, cam.width ? cam.width + "\u00d7" + cam.height : "-"],
       [T.GW_FPS, cam.fps],
       [T.GW_BITRATE, (cam.bitrate / 1000).toFixed(0) + " kbit/s"],
-      [T.GW_VIEWERS, cam.viewers]]));
+      [T.GW_VIEWERS, cam.viewers]].concat(cam.onvif ? [[T.GW_ONVIF, cam.onvif]] : [])));
     url.firstChild.value = cam.rtsp;
   }
   for (const c of [...box.children]) if (!keep.has(c.id)) c.remove();

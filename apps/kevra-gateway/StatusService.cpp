@@ -40,7 +40,8 @@ constexpr const char* kPageKeys[] = {"GW_TITLE",         "GW_RECORDERS",  "GW_CA
                                      "GW_SIZE",          "GW_FPS",        "GW_BITRATE",
                                      "GW_VIEWERS",       "GW_COPY",       "GW_COPIED",
                                      "GW_CAM_STREAMING", "GW_CAM_IDLE",   "GW_CAM_DOWN",
-                                     "GW_NO_ANSWER",     "GW_UPDATED",    "GW_NONE"};
+                                     "GW_NO_ANSWER",     "GW_UPDATED",    "GW_NONE",
+                                     "GW_ONVIF"};
 
 }   // namespace
 
@@ -129,7 +130,14 @@ std::string StatusService::camerasJson(const std::string& host) const
                    ",\"bitrate\":" + number(s.bitsPerSecond, 0) +
                    ",\"viewers\":" + std::to_string(s.viewers) + ",\"rtsp\":\"rtsp://" +
                    jsonEscape(h) + ":" + std::to_string(rtspPort_) + jsonEscape(cams[i].path) +
-                   "\",\"snapshot\":\"/snapshot" + jsonEscape(cams[i].path) + ".jpg\"}";
+                   "\",\"snapshot\":\"/snapshot" + jsonEscape(cams[i].path) + ".jpg\"";
+            auto onvif = onvifPorts_.find(cams[i].path);
+            out += ",\"onvif\":\"" +
+                   (onvif == onvifPorts_.end()
+                        ? std::string()
+                        : "http://" + jsonEscape(h) + ":" + std::to_string(onvif->second) +
+                              "/onvif/device_service") +
+                   "\"}";
         }
     }
     return out + "\n]\n";

@@ -6,6 +6,7 @@
 // worker. The recorder links are owned by the caller and outlive this service; their accessors
 // are thread-safe.
 #pragma once
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +25,8 @@ public:
                   SnapshotService& snapshots, std::string languageDir);
 
     void addRoutes(HttpServer& server);
+    // Each camera's ONVIF port by its path ("/NAME/N"); cameras not in it show none.
+    void setOnvifPorts(std::map<std::string, int> ports) { onvifPorts_ = std::move(ports); }
 
     // The bodies, for the handlers and tests. `host` is how the client reached the gateway.
     std::string camerasJson(const std::string& host) const;
@@ -39,6 +42,7 @@ private:
     const int rtspPort_;
     SnapshotService& snapshots_;
     const std::string languageDir_;
+    std::map<std::string, int> onvifPorts_;   // set before the main loop runs
 };
 
 }   // namespace kevra::gateway

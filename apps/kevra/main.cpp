@@ -10,9 +10,11 @@
 #include "profile/ViewerSettings.h"
 #include "ui/MainWindow.h"
 #include "ui/QuitSignals.h"
-#include "ui/ScriptedRun.h"
 #include "video/CodecLog.h"
 #include "XDisplay.h"
+#ifdef KEVRA_SCRIPTED_RUN
+#include "ScriptedRun.h"
+#endif
 
 #include <QApplication>
 #include <QMessageBox>
@@ -101,8 +103,10 @@ int main(int argc, char** argv)
     {
         kevra::MainWindow window(client);
         shown = &window;
-        kevra::ScriptedRun::fromEnvironment(window);   // test runs only; owned by the window
-        window.exec();                                 // the modal result is ignored
+#ifdef KEVRA_SCRIPTED_RUN
+        kevra::ScriptedRun::fromEnvironment(window);   // kevra-scripted only; owned by the window
+#endif
+        window.exec();   // the modal result is ignored
         shown = nullptr;
         // Frame timer cancelled, channel stopped, decoder thread joined.
         window.stopShow();

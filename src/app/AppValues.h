@@ -2,7 +2,6 @@
 // title and version. initialise() runs once on the main thread before any other thread reads
 // them; afterwards they never change and any thread may read them.
 #pragma once
-#include <cstdint>
 #include <string>
 
 namespace kevra {
@@ -22,7 +21,7 @@ public:
     static const std::u16string& productTitle();   // "KEVRA"
     static const std::u16string& versionText();    // "1.00.2"
 
-    // True when the process runs under a Chinese locale (primary language 4).
+    // True when the process runs under a Chinese locale.
     static bool isChineseLocale();
 
     // --- Pure helpers (also used by tests) ---
@@ -30,16 +29,14 @@ public:
     // The path up to and including its last '/', or empty when it has none.
     static std::u16string directoryOf(const std::u16string& path);
 
-    // A Windows-style language identifier (sub-language << 10 | primary language) for a POSIX
-    // locale name such as "zh_CN.UTF-8", "de_DE@euro" or "zh-Hant". "C", "POSIX", empty and
-    // unknown languages give English (0x0409).
-    static uint16_t languageIdFromLocale(const std::string& locale);
+    // Whether a POSIX locale name (language[_territory][.codeset][@modifier], or BCP 47 style
+    // language-Script-REGION: "zh_CN.UTF-8", "zh-Hant", "de_DE@euro") names Chinese, in any
+    // script or region.
+    static bool isChinese(const std::string& locale);
 
-    // The primary language of a language identifier (its low 10 bits).
-    static int primaryLanguage(uint16_t languageId) { return languageId & 0x3FF; }
-
-    // "language_chn.ini" for primary language 4 (Chinese), "language_eng.ini" for all others.
-    static std::u16string languageFileName(uint16_t languageId);
+    // "language_chn.ini" for a Chinese locale, "language_eng.ini" for every other (and for "C",
+    // "POSIX" or none).
+    static std::u16string languageFileName(const std::string& locale);
 
     // The first non-empty of LC_ALL, LC_MESSAGES and LANG (empty when none is set).
     static std::string localeFromEnvironment();

@@ -9,6 +9,7 @@
 #include "profile/LoginSettings.h"
 #include "ui/MessageBoxes.h"
 #include "ui/QtText.h"
+#include "ui/ScreenFit.h"
 #include "ui/RecorderListDialog.h"
 #include "ui/TitleBand.h"
 
@@ -299,8 +300,8 @@ void LoginDialog::keyPressEvent(QKeyEvent* e)
 void LoginDialog::showEvent(QShowEvent* e)
 {
     // The dialog fills the whole screen.
-    if (QScreen* s = screen())
-        setGeometry(s->geometry());
+    if (const QRect whole = ScreenFit::area(*this, true); !whole.isEmpty())
+        setGeometry(whole);
     setWindowState(windowState() | Qt::WindowFullScreen);
     QDialog::showEvent(e);
 }

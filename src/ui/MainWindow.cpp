@@ -1,10 +1,8 @@
 #include "ui/MainWindow.h"
 
 #include "app/AppValues.h"
-#include "app/PtzPanel.h"
 #include "app/ViewerLog.h"
 #include "profile/LoginSettings.h"
-#include "profile/TourSettings.h"
 #include "profile/ViewSettings.h"
 #include "ui/BitmapButton.h"
 #include "ui/CameraTree.h"
@@ -14,6 +12,7 @@
 #include "ui/MessageBoxes.h"
 #include "ui/PictureMenu.h"
 #include "ui/PictureSaver.h"
+#include "ui/PtzButtons.h"
 #include "ui/RecorderListDialog.h"
 #include "ui/QtText.h"
 #include "ui/SettingsDialog.h"
@@ -63,12 +62,11 @@ MainWindow::MainWindow(DeviceClient& client, Playback::DeviceFactory devices, in
                  makeButton(ExitCommand, u"EXIT")};
     back_ = makeButton(BackCommand, u"BACK");
     treeExit_ = makeButton(ExitCommand, u"EXIT");
-    dirLeft_ = makeButton(DirLeftCommand, nullptr);
-    dirRight_ = makeButton(DirRightCommand, nullptr);
-    lensLeft_ = makeButton(LensLeftCommand, nullptr);
-    lensRight_ = makeButton(LensRightCommand, nullptr);
-    dirLabel_ = makeButton(DirLabelCommand, PtzPanel::directionLabelKey(0));
-    lensLabel_ = makeButton(LensLabelCommand, PtzPanel::lensLabelKey(0));
+    ptz_ = std::make_unique<PtzButtons>(
+        this,
+        std::array<int, 6>{DirLeftCommand, DirRightCommand, LensLeftCommand, LensRightCommand,
+                           DirLabelCommand, LensLabelCommand},
+        [this](int id) { command(id); }, [this](PtzCode code) { viewer_->ptz(code); });
     layoutBtn_ = makeButton(LayoutCommand, nullptr);
     layoutBtn_->setToolTip(QtText::lang(u"LAYOUT"));
 
@@ -79,7 +77,7 @@ MainWindow::MainWindow(DeviceClient& client, Playback::DeviceFactory devices, in
     connect(video_, &VideoArea::clicked, this, &MainWindow::toggleFullScreen);
     auto pictureMenu = [this](const QPoint& at) { PictureMenu::exec(*this, at); };
     connect(video_, &VideoArea::menuRequested, this, pictureMenu);
-    video_->setNoticeSource([this] { return videoNotice(); });
+    video_->setNoticeSource([this] { return QtText::from(viewer_->videoNotice()); });
     video_->setMarkSource([this] { return QtText::from(viewer_->recordingMark()); });
     video_->setStatsSource([this] { return QtText::from(viewer_->singleStats()); });
     video_->setZoom(&zoom_, [this] { return viewer_->pictureTurned(); });
@@ -153,26 +151,15 @@ BitmapButton* MainWindow::makeButton(int id, const char16_t* captionKey)
     return b;
 }
 
-QTreeWidget* MainWindow::tree() const
-{
-    return tree_;
-}
-
-QLabel* MainWindow::statusLine() const
-{
-    return status_;
-}
-
 BitmapButton* MainWindow::button(int id) const
 {
     for (BitmapButton* b : videoBar_)
         if (b->commandId() == id)
             return b;
-    for (BitmapButton* b :
-         {back_, layoutBtn_, dirLeft_, dirRight_, lensLeft_, lensRight_, dirLabel_, lensLabel_})
+    for (BitmapButton* b : {back_, layoutBtn_})
         if (b->commandId() == id)
             return b;
-    return nullptr;
+    return ptz_->button(id);
 }
 
 void MainWindow::stopShow()
@@ -241,9 +228,9 @@ bool MainWindow::isVideoMode() const
 
 void MainWindow::setVideoGroupVisible(bool visible)
 {
-    for (QWidget* w : std::initializer_list<QWidget*>{dirLeft_, dirRight_, lensLeft_, lensRight_,
-                                                      dirLabel_, lensLabel_, status_, layoutBtn_})
-        w->setVisible(visible);
+    ptz_->setVisible(visible);
+    status_->setVisible(visible);
+    layoutBtn_->setVisible(visible);
     // The video area or, while tiles are shown, the tile area.
     video_->setVisible(visible && tileCount_ == 0);
     tileView_->setVisible(visible && tileCount_ > 0);
@@ -331,24 +318,17 @@ void MainWindow::moveVideoArea(const Rect& r, bool fullScreen)
 
 void MainWindow::showConnectionLost()
 {
-    MessageBoxes::show(this, QtText::lang(u"D_DIS"), QtText::from(AppValues::productTitle()),
-                       MessageBoxes::Error);
+    MessageBoxes::error(this, QtText::lang(u"D_DIS"));
 }
 
 void MainWindow::showError(const std::u16string& text)
 {
-    MessageBoxes::show(this, QtText::from(text), QtText::from(AppValues::productTitle()),
-                       MessageBoxes::Error);
+    MessageBoxes::error(this, QtText::from(text));
 }
 
 void MainWindow::endProgram()
 {
     done(QDialog::Rejected);
-}
-
-QString MainWindow::videoNotice() const
-{
-    return QtText::from(viewer_->videoNotice());
 }
 
 TileView::Label MainWindow::tileLabel(int position)
@@ -373,19 +353,7 @@ void MainWindow::command(int id)
         break;
     case BackCommand: showVideoMode(); break;
     case LayoutCommand: viewer_->cycleLayout(); break;
-    case DirLeftCommand: viewer_->ptz(PtzPanel::directionCode(true, directionMode_)); break;
-    case DirRightCommand: viewer_->ptz(PtzPanel::directionCode(false, directionMode_)); break;
-    case LensLeftCommand: viewer_->ptz(PtzPanel::lensCode(true, lensMode_)); break;
-    case LensRightCommand: viewer_->ptz(PtzPanel::lensCode(false, lensMode_)); break;
-    case DirLabelCommand:
-        directionMode_ = PtzPanel::nextDirectionMode(directionMode_);
-        dirLabel_->setText(QtText::lang(PtzPanel::directionLabelKey(directionMode_)));
-        break;
-    case LensLabelCommand:
-        lensMode_ = PtzPanel::nextLensMode(lensMode_);
-        lensLabel_->setText(QtText::lang(PtzPanel::lensLabelKey(lensMode_)));
-        break;
-    default: break;
+    default: ptz_->command(id); break;
     }
 }
 
@@ -434,21 +402,17 @@ QString MainWindow::savePicture(const QString& folder)
                            !folder.isEmpty()           ? folder
                            : !pictureFolder_.isEmpty() ? pictureFolder_
                                                        : PictureSaver::folder());
-    const QString where = QDir::toNativeSeparators(r.path);
     status_->showFile(QtText::lang(r.saved ? u"PIC_SAVED" : u"PIC_SAVE_ERR") + QLatin1Char(' '),
                       r.path);
-    ViewerLog::event(r.saved ? "picture saved to " + where.toStdString()
-                             : "picture not saved to " + where.toStdString() + ": " +
-                                   r.error.toStdString());
+    const std::string where = QDir::toNativeSeparators(r.path).toStdString();
+    ViewerLog::event(r.saved ? "picture saved to " + where
+                             : "picture not saved to " + where + ": " + r.error.toStdString());
     return r.saved ? r.path : QString();
 }
 
 void MainWindow::showAbout()
 {
-    const QString text = QtText::from(AppValues::productTitle()) + "\n" + QtText::lang(u"VERSION") +
-                         QtText::from(AppValues::versionText()) + "\n" + QtText::lang(u"BUILD") +
-                         QStringLiteral(" : 2010-10-22\n");
-    MessageBoxes::show(this, text, QtText::lang(u"ABOUT"), MessageBoxes::Information);
+    MessageBoxes::about(this);
 }
 
 void MainWindow::applySettings(const ViewerSettings& s)
@@ -463,34 +427,29 @@ void MainWindow::openSettings()
     const std::u16string viewsPath = viewer_->viewsPath().empty()
                                          ? ViewSettings::pathIn(AppValues::settingsFolder())
                                          : viewer_->viewsPath();
-    SettingsDialog dlg(ViewerSettings::load(loginPath), TourSettings::load(viewsPath), this);
-    std::vector<int> wallScreens;
+    SettingsDialog::Screens screens;
     for (const WallSet::Wall& w : viewer_->walls().walls()) {
-        if (size_t(w.number) > wallScreens.size())
-            wallScreens.resize(size_t(w.number), -1);
-        wallScreens[size_t(w.number - 1)] = w.screen;
+        if (size_t(w.number) > screens.walls.size())
+            screens.walls.resize(size_t(w.number), -1);
+        screens.walls[size_t(w.number - 1)] = w.screen;
     }
-    const QList<QScreen*> screens = QGuiApplication::screens();
-    dlg.setScreens(int(screens.size()), int(screens.indexOf(screen())), wallScreens,
-                   viewer_->walls().spotScreen());
-    if (dlg.exec() != QDialog::Accepted)
+    const QList<QScreen*> all = QGuiApplication::screens();
+    screens.count = int(all.size());
+    screens.main = int(all.indexOf(screen()));
+    screens.spot = viewer_->walls().spotScreen();
+    const SettingsDialog::Screens before = screens;
+    const std::optional<ViewerSettings> s =
+        SettingsDialog::edit(this, loginPath, viewsPath, &screens);
+    if (!s)
         return;
-    if (screens.size() > 1 &&
-        (dlg.wallScreens() != wallScreens || dlg.spotScreen() != viewer_->walls().spotScreen())) {
-        viewer_->assignWallScreens(dlg.wallScreens(), dlg.spotScreen());
+    if (screens.walls != before.walls || screens.spot != before.spot) {
+        viewer_->assignWallScreens(screens.walls, screens.spot);
         walls_->rebuild();
     }
-    const ViewerSettings s = dlg.viewerSettings();
-    const bool saved =
-        ViewerSettings::save(loginPath, s) && TourSettings::save(viewsPath, dlg.tourSettings());
-    if (!saved)
-        MessageBoxes::show(this, QtText::lang(u"SET_SAVE_ERR_T"),
-                           QtText::from(AppValues::productTitle()), MessageBoxes::Error);
-    applySettings(s);
-    viewer_->recovery().setEnabled(s.autoReconnect);
-    viewer_->setLowLatency(s.lowLatency, false);   // saved above
-    viewer_->setStreamNumbers(s.tileStream, s.singleStream);
-    ViewerLog::event(saved ? "settings saved" : "settings not saved");
+    applySettings(*s);
+    viewer_->recovery().setEnabled(s->autoReconnect);
+    viewer_->setLowLatency(s->lowLatency, false);   // saved with the rest
+    viewer_->setStreamNumbers(s->tileStream, s->singleStream);
 }
 
 // ---------------------------------------------------------------- login
@@ -604,18 +563,7 @@ void MainWindow::layOut()
     place(video_, r.normalVideo);
     place(tree_, r.tree);
 
-    place(dirLabel_, r.directionLabel);
-    place(lensLabel_, r.lensLabel);
-    place(dirLeft_, r.directionLeft);
-    place(dirRight_, r.directionRight);
-    place(lensLeft_, r.lensLeft);
-    place(lensRight_, r.lensRight);
-    dirLeft_->loadImages(144, 139);
-    dirRight_->loadImages(143, 140);
-    lensLeft_->loadImages(145, 138);
-    lensRight_->loadImages(142, 137);
-    dirLabel_->loadImages(136, 141);
-    lensLabel_->loadImages(136, 141);
+    ptz_->place(r);
 
     QPixmap source(QStringLiteral(":/bitmaps/134"));
     band_ = source.isNull() || cx <= 0

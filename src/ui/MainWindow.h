@@ -9,7 +9,10 @@
 #pragma once
 #include "app/DigitalZoom.h"
 #include "app/MainLayout.h"
+#include "ui/CameraTree.h"
 #include "ui/KeyDispatch.h"
+#include "ui/PtzButtons.h"
+#include "ui/StatusRow.h"
 #include "app/TileGrid.h"
 #include "app/Viewer.h"
 #include "app/ViewerView.h"
@@ -31,12 +34,10 @@ class QTreeWidget;
 namespace kevra {
 
 class BitmapButton;
-class CameraTree;
 class LoginDialog;
 class DeviceClient;
 class DisplaySurface;
 class HelpOverlay;
-class StatusRow;
 class VideoArea;
 class WallScreens;
 
@@ -91,19 +92,18 @@ public:
     WallScreens& wallScreens() { return *walls_; }
     Playback& playback() { return viewer_->playback(); }
     RecoveryController& recovery() { return viewer_->recovery(); }
-    QString videoNotice() const;
     QString tileNote(int position) { return tileLabel(position).note; }
     LoginDialog* loginDialog() const { return loginDialog_; }
-    QTreeWidget* tree() const;
+    QTreeWidget* tree() const { return tree_; }
     CameraTree* cameraTree() const { return tree_; }
     VideoArea* videoArea() const { return video_; }
-    QLabel* statusLine() const;
+    QLabel* statusLine() const { return status_; }
     DisplaySurface& surface() { return *surface_; }
     BitmapButton* button(int id) const;
     BitmapButton* treeExitButton() const { return treeExit_; }
     const MainLayout::Result& layoutValues() const { return layout_; }
-    int directionMode() const { return directionMode_; }
-    int lensMode() const { return lensMode_; }
+    int directionMode() const { return ptz_->directionMode(); }
+    int lensMode() const { return ptz_->lensMode(); }
     bool isVideoMode() const;
     // An arrow key as the camera-move keys take it; true when a command went out.
     bool handleArrowKey(int qtKey) { return keys_->arrowKey(qtKey); }
@@ -187,12 +187,7 @@ private:
     std::vector<BitmapButton*> videoBar_;   // login, camera, full, about, exit
     BitmapButton* back_ = nullptr;
     BitmapButton* treeExit_ = nullptr;
-    BitmapButton* dirLeft_ = nullptr;
-    BitmapButton* dirRight_ = nullptr;
-    BitmapButton* lensLeft_ = nullptr;
-    BitmapButton* lensRight_ = nullptr;
-    BitmapButton* dirLabel_ = nullptr;
-    BitmapButton* lensLabel_ = nullptr;
+    std::unique_ptr<PtzButtons> ptz_;
     BitmapButton* layoutBtn_ = nullptr;
     HelpOverlay* help_ = nullptr;
     KeyDispatch* keys_ = nullptr;
@@ -206,8 +201,6 @@ private:
     QTimer* fullTimer_ = nullptr;   // a click on the framed tile, unless a double click follows
     QString pictureFolder_;         // where pictures go (empty: the pictures folder)
 
-    int directionMode_ = 0;
-    int lensMode_ = 0;
     bool initialised_ = false;
     bool loginStarted_ = false;
     LoginDialog* loginDialog_ = nullptr;

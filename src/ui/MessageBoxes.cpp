@@ -1,5 +1,6 @@
 #include "ui/MessageBoxes.h"
 
+#include "app/AppValues.h"
 #include "ui/QtText.h"
 
 #include <QMessageBox>
@@ -33,6 +34,19 @@ void MessageBoxes::show(QWidget* parent, const QString& text, const QString& cap
     if (!ok.isEmpty())
         box.button(QMessageBox::Ok)->setText(ok);
     box.exec();
+}
+
+void MessageBoxes::about(QWidget* parent)
+{
+    const QString text = QtText::from(AppValues::productTitle()) + "\n" + QtText::lang(u"VERSION") +
+                         QtText::from(AppValues::versionText()) + "\n" + QtText::lang(u"BUILD") +
+                         QStringLiteral(" : 2010-10-22\n");
+    show(parent, text, QtText::lang(u"ABOUT"), Information);
+}
+
+void MessageBoxes::error(QWidget* parent, const QString& text)
+{
+    show(parent, text, QtText::from(AppValues::productTitle()), Error);
 }
 
 }   // namespace kevra

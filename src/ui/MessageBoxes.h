@@ -15,6 +15,9 @@ public:
                                        Icon icon)>;
 
     static void show(QWidget* parent, const QString& text, const QString& caption, Icon icon);
+    // The program's name, version and build date; and an error with the program's name as caption.
+    static void about(QWidget* parent);
+    static void error(QWidget* parent, const QString& text);
     // Replaces the platform message box (an empty handler restores it).
     static void setHandler(Handler handler);
 };

@@ -6,14 +6,17 @@
 #include "profile/LoginSettings.h"
 #include "ui/MessageBoxes.h"
 #include "ui/QtText.h"
+#include "ui/ScreenFit.h"
 
 #include <QFormLayout>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -24,8 +27,7 @@ namespace {
 
 void tell(QWidget* parent, const std::u16string& text)
 {
-    MessageBoxes::show(parent, QtText::from(text), QtText::from(AppValues::productTitle()),
-                       MessageBoxes::Error);
+    MessageBoxes::error(parent, QtText::from(text));
 }
 
 }   // namespace
@@ -36,18 +38,23 @@ RecorderListDialog::RecorderListDialog(const std::u16string& settingsPath, QWidg
     setWindowTitle(QtText::lang(u"NVR_LIST"));
     recorders_ = RecorderList::load(settingsPath_);
 
-    auto* column = new QVBoxLayout(this);
+    // List, fields and commands scroll together on a small screen; nothing is wider than it.
+    auto* inner = new QWidget;
+    auto* column = new QVBoxLayout(inner);
     column->setContentsMargins(4, 4, 4, 4);
     column->setSpacing(2);
-    list_ = new QListWidget(this);
+    list_ = new QListWidget(inner);
+    list_->setMinimumHeight(list_->fontMetrics().height() * 3);
     column->addWidget(list_, 1);
 
     auto* form = new QFormLayout;
     form->setContentsMargins(0, 0, 0, 0);
     form->setVerticalSpacing(2);
+    form->setRowWrapPolicy(QFormLayout::WrapLongRows);
     const char16_t* keys[5] = {u"NVR_TITLE", u"D_IP", u"D_PORT", u"U_NAME", u"PASSWORD"};
     for (int i = 0; i < 5; ++i) {
-        fields_[i] = new QLineEdit(this);
+        fields_[i] = new QLineEdit(inner);
+        fields_[i]->setMinimumWidth(fields_[i]->fontMetrics().averageCharWidth() * 8);
         form->addRow(QtText::lang(keys[i]), fields_[i]);
     }
     field(Field::Port)
@@ -60,15 +67,24 @@ RecorderListDialog::RecorderListDialog(const std::u16string& settingsPath, QWidg
     field(Field::Password)->setEchoMode(QLineEdit::Password);
     column->addLayout(form);
 
-    auto* row = new QHBoxLayout;
-    row->setSpacing(2);
+    // Two by two: four buttons in a row do not fit 240 pixels.
+    auto* grid = new QGridLayout;
+    grid->setSpacing(2);
     const char16_t* commands[4] = {u"NVR_ADD", u"NVR_EDIT", u"NVR_DEL", u"OK"};
     for (int i = 0; i < 4; ++i) {
-        buttons_[i] = new QPushButton(QtText::lang(commands[i]), this);
+        buttons_[i] = new QPushButton(QtText::lang(commands[i]), inner);
         buttons_[i]->setAutoDefault(false);
-        row->addWidget(buttons_[i]);
+        grid->addWidget(buttons_[i], i / 2, i % 2);
     }
-    column->addLayout(row);
+    column->addLayout(grid);
+    auto* scroll = new QScrollArea;
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setWidget(inner);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroll);
     connect(command(Command::Add), &QPushButton::clicked, this, [this] { add(); });
     connect(command(Command::Change), &QPushButton::clicked, this, [this] { change(); });
     connect(command(Command::Remove), &QPushButton::clicked, this, [this] { remove(); });
@@ -77,6 +93,12 @@ RecorderListDialog::RecorderListDialog(const std::u16string& settingsPath, QWidg
 
     fill();
     choose(list_->count() > 0 ? 0 : -1);
+}
+
+void RecorderListDialog::showEvent(QShowEvent* e)
+{
+    QDialog::showEvent(e);
+    ScreenFit::toScreen(*this);
 }
 
 void RecorderListDialog::fill()

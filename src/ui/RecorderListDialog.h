@@ -40,6 +40,9 @@ public:
     bool change();
     bool remove();
 
+protected:
+    void showEvent(QShowEvent* e) override;
+
 private:
     void fill();
     void choose(int row);

@@ -1,6 +1,9 @@
 #include "ui/SettingsDialog.h"
 
+#include "app/ViewerLog.h"
+#include "ui/MessageBoxes.h"
 #include "ui/QtText.h"
+#include "ui/ScreenFit.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -10,6 +13,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSpinBox>
@@ -17,19 +21,56 @@
 
 namespace kevra {
 
+namespace {
+
+// A label that wraps its words onto further lines rather than widening the dialog.
+QLabel* wrapping(const QString& text)
+{
+    auto* l = new QLabel(text);
+    l->setWordWrap(true);
+    return l;
+}
+
+// A check box whose text wraps: the box, then a wrapping label that a click on it toggles.
+class WrappingCheck : public QWidget {
+public:
+    WrappingCheck(QCheckBox* box, const QString& text) : box_(box)
+    {
+        auto* h = new QHBoxLayout(this);
+        h->setContentsMargins(0, 0, 0, 0);
+        h->addWidget(box, 0, Qt::AlignTop);
+        QLabel* l = wrapping(text);
+        l->setBuddy(box);
+        h->addWidget(l, 1);
+    }
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* e) override
+    {
+        if (e->button() == Qt::LeftButton && rect().contains(e->position().toPoint()))
+            box_->toggle();
+    }
+
+private:
+    QCheckBox* box_;
+};
+
+}   // namespace
+
 SettingsDialog::SettingsDialog(const ViewerSettings& v, const TourSettings& t, QWidget* parent)
     : QDialog(parent)
 {
     setWindowTitle(QtText::lang(u"SET_TITLE_T"));
+    // Each label above its field, wrapped to the width: nothing is cut off on a narrow screen.
     auto* form = new QFormLayout;
-    form->setRowWrapPolicy(QFormLayout::WrapLongRows);
+    form->setRowWrapPolicy(QFormLayout::WrapAllRows);
 
-    reconnect_ = new QCheckBox(QtText::lang(u"SET_RECONNECT_T"));
+    reconnect_ = new QCheckBox;
     reconnect_->setChecked(v.autoReconnect);
-    form->addRow(reconnect_);
-    lowLatency_ = new QCheckBox(QtText::lang(u"LOW_LAT"));
+    form->addRow(new WrappingCheck(reconnect_, QtText::lang(u"SET_RECONNECT_T")));
+    lowLatency_ = new QCheckBox;
     lowLatency_->setChecked(v.lowLatency);
-    form->addRow(lowLatency_);
+    form->addRow(new WrappingCheck(lowLatency_, QtText::lang(u"LOW_LAT")));
 
     auto streamBox = [](int value) {
         auto* b = new QSpinBox;
@@ -39,36 +80,34 @@ SettingsDialog::SettingsDialog(const ViewerSettings& v, const TourSettings& t, Q
     };
     tileStream_ = streamBox(v.tileStream);
     singleStream_ = streamBox(v.singleStream);
-    form->addRow(QtText::lang(u"SET_TILE_STREAM_T"), tileStream_);
-    form->addRow(QtText::lang(u"SET_ONE_STREAM_T"), singleStream_);
+    form->addRow(wrapping(QtText::lang(u"SET_TILE_STREAM_T")), tileStream_);
+    form->addRow(wrapping(QtText::lang(u"SET_ONE_STREAM_T")), singleStream_);
 
-    form->addRow(QtText::lang(u"SET_PICTURES_T"), folderRow(pictures_, v.pictureFolder));
-    form->addRow(QtText::lang(u"SET_CLIPS_T"), folderRow(clips_, v.clipFolder));
+    form->addRow(wrapping(QtText::lang(u"SET_PICTURES_T")), folderRow(pictures_, v.pictureFolder));
+    form->addRow(wrapping(QtText::lang(u"SET_CLIPS_T")), folderRow(clips_, v.clipFolder));
 
     language_ = new QComboBox;
     language_->addItem(QtText::lang(u"SET_LANG_SYSTEM_T"), QString());
     language_->addItem(QStringLiteral("English"), QtText::from(ViewerSettings::kEnglish));
     language_->addItem(QString::fromUtf8("中文"), QtText::from(ViewerSettings::kChinese));
     language_->setCurrentIndex(std::max(0, language_->findData(QtText::from(v.language))));
-    form->addRow(QtText::lang(u"SET_LANGUAGE_T"), language_);
+    form->addRow(wrapping(QtText::lang(u"SET_LANGUAGE_T")), language_);
 
     dwell_ = new QSpinBox;
     dwell_->setRange(TourSettings::kMinDwellS, TourSettings::kMaxDwellS);
     dwell_->setSuffix(QStringLiteral(" s"));
     dwell_->setValue(t.dwellS);
-    form->addRow(QtText::lang(u"SET_DWELL_T"), dwell_);
+    form->addRow(wrapping(QtText::lang(u"SET_DWELL_T")), dwell_);
     tourGrid_ = new QComboBox;
     tourGrid_->addItem(QStringLiteral("2 x 2"), 4);
     tourGrid_->addItem(QStringLiteral("3 x 3"), 9);
     tourGrid_->setCurrentIndex(t.grid == 9 ? 1 : 0);
-    form->addRow(QtText::lang(u"SET_TOUR_GRID_T"), tourGrid_);
+    form->addRow(wrapping(QtText::lang(u"SET_TOUR_GRID_T")), tourGrid_);
 
     form_ = form;
     screensAt_ = form->rowCount();
 
-    auto* note = new QLabel(QtText::lang(u"SET_NOTE_T"));
-    note->setWordWrap(true);
-    form->addRow(note);
+    form->addRow(wrapping(QtText::lang(u"SET_NOTE_T")));
 
     // The fields scroll on a small screen; the buttons stay in sight.
     auto* inner = new QWidget;
@@ -76,6 +115,7 @@ SettingsDialog::SettingsDialog(const ViewerSettings& v, const TourSettings& t, Q
     auto* scroll = new QScrollArea;
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setWidget(inner);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     buttons->button(QDialogButtonBox::Ok)->setText(QtText::lang(u"OK"));
@@ -88,12 +128,41 @@ SettingsDialog::SettingsDialog(const ViewerSettings& v, const TourSettings& t, Q
     outer->addWidget(buttons);
 }
 
+std::optional<ViewerSettings> SettingsDialog::edit(QWidget* parent, const std::u16string& loginPath,
+                                                   const std::u16string& viewsPath,
+                                                   Screens* screens)
+{
+    SettingsDialog dlg(ViewerSettings::load(loginPath), TourSettings::load(viewsPath), parent);
+    if (screens)
+        dlg.setScreens(screens->count, screens->main, screens->walls, screens->spot);
+    if (dlg.exec() != QDialog::Accepted)
+        return std::nullopt;
+    if (screens && screens->count > 1) {
+        screens->walls = dlg.wallScreens();
+        screens->spot = dlg.spotScreen();
+    }
+    const ViewerSettings s = dlg.viewerSettings();
+    const bool saved =
+        ViewerSettings::save(loginPath, s) && TourSettings::save(viewsPath, dlg.tourSettings());
+    if (!saved)
+        MessageBoxes::error(parent, QtText::lang(u"SET_SAVE_ERR_T"));
+    ViewerLog::event(saved ? "settings saved" : "settings not saved");
+    return s;
+}
+
+void SettingsDialog::showEvent(QShowEvent* e)
+{
+    QDialog::showEvent(e);
+    ScreenFit::toScreen(*this);
+}
+
 QWidget* SettingsDialog::folderRow(QLineEdit*& field, const std::u16string& value)
 {
     auto* row = new QWidget;
     auto* h = new QHBoxLayout(row);
     h->setContentsMargins(0, 0, 0, 0);
     field = new QLineEdit(QtText::from(value));
+    field->setMinimumWidth(field->fontMetrics().averageCharWidth() * 8);
     field->setPlaceholderText(QtText::lang(u"SET_DEFAULT_FOLDER_T"));
     auto* browse = new QPushButton(QStringLiteral("..."));
     browse->setFixedWidth(browse->fontMetrics().horizontalAdvance(QStringLiteral("....")) + 8);

@@ -1,9 +1,9 @@
 // The Settings dialog (F10, and the picture's menu): what otherwise lives only in the settings
 // files — automatic reconnection, the recorder's stream numbers for tiles and for a camera
 // alone, the folders for pictures and clips, the language, the tour's dwell and grid, and what
-// each screen shows (a wall, the spot monitor). It shows
-// the values it is given and hands back what the user chose; the main window writes them
-// through the profile engine and applies them. Fits a 240 x 320 screen (it scrolls).
+// each screen shows (a wall, the spot monitor). It shows the values it is given and hands back
+// what the user chose; edit() runs it on the settings files through the profile engine. Fits a
+// 240 x 320 screen (it scrolls).
 // User-interface thread only.
 #pragma once
 #include "profile/TourSettings.h"
@@ -11,6 +11,8 @@
 
 #include <QDialog>
 
+#include <optional>
+#include <string>
 #include <vector>
 
 class QCheckBox;
@@ -25,6 +27,21 @@ class SettingsDialog : public QDialog {
     Q_OBJECT
 public:
     SettingsDialog(const ViewerSettings& viewer, const TourSettings& tour, QWidget* parent);
+
+    // What the screens show (setScreens): in, and out once the user chose.
+    struct Screens {
+        int count = 0;
+        int main = -1;
+        std::vector<int> walls;
+        int spot = -1;
+    };
+    // Shows the settings of login.ini (loginPath) and views.ini (viewsPath) and writes what the
+    // user chose back (saying so when that fails); the chosen viewer settings, to be applied, or
+    // none when the dialog was cancelled. screens (optional): the screens' rows, and what the
+    // user chose for them (the caller applies and saves that).
+    static std::optional<ViewerSettings> edit(QWidget* parent, const std::u16string& loginPath,
+                                              const std::u16string& viewsPath,
+                                              Screens* screens = nullptr);
 
     // The values as the fields show them now.
     ViewerSettings viewerSettings() const;
@@ -49,6 +66,9 @@ public:
     QComboBox* languageBox() const { return language_; }
     QSpinBox* dwellBox() const { return dwell_; }
     QComboBox* tourGridBox() const { return tourGrid_; }
+
+protected:
+    void showEvent(QShowEvent* e) override;
 
 private:
     QWidget* folderRow(QLineEdit*& field, const std::u16string& value);

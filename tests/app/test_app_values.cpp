@@ -21,42 +21,26 @@ TEST(AppValues, DirectoryKeepsItsTrailingSeparatorAndABareNameHasNone)
     EXPECT_EQ(AppValues::directoryOf(u"/录像/查看器"), u"/录像/");
 }
 
-TEST(AppValues, AnyChineseLocaleGivesPrimaryLanguageFourAndTheChineseFile)
+TEST(AppValues, ChineseLocalesInAnyScriptOrRegionGetTheChineseFileAllOthersTheEnglish)
 {
     const struct {
         const char* locale;
-        uint16_t id;
+        bool chinese;
     } cases[] = {
-        {"zh_CN.UTF-8", 0x0804},  {"zh_TW.UTF-8", 0x0404},  {"zh_HK", 0x0C04},
-        {"zh_SG.GB2312", 0x1004}, {"zh_MO", 0x1404},        {"zh", 0x0804},
-        {"zh-Hant", 0x7C04},      {"zh-Hans", 0x0004},      {"zh-Hant-TW", 0x0404},
-        {"ZH_cn.utf8", 0x0804},   {"zh_CN@pinyin", 0x0804},
+        {"zh_CN.UTF-8", true},   {"zh_TW.UTF-8", true},  {"zh_HK", true},
+        {"zh_SG.GB2312", true},  {"zh_MO", true},        {"zh", true},
+        {"zh-Hant", true},       {"zh-Hans", true},      {"zh-Hant-TW", true},
+        {"ZH_cn.utf8", true},    {"zh_CN@pinyin", true}, {"ja_JP.UTF-8", false},
+        {"ko_KR.EUC-KR", false}, {"de_DE@euro", false},  {"fr_CA", false},
+        {"en_GB.UTF-8", false},  {"pt-BR", false},       {"C", false},
+        {"POSIX", false},        {"C.UTF-8", false},     {"", false},
+        {"xx_YY", false},        {"chinese", false},     {"_CN", false},
+        {"zhx_CN", false},       {"z", false},
     };
-    for (const auto& c : cases) {
-        uint16_t id = AppValues::languageIdFromLocale(c.locale);
-        EXPECT_EQ(id, c.id) << c.locale;
-        EXPECT_EQ(AppValues::primaryLanguage(id), 4) << c.locale;
-        EXPECT_EQ(AppValues::languageFileName(id), u"language_chn.ini") << c.locale;
-    }
-}
-
-TEST(AppValues, EveryOtherLocaleGivesItsOwnLanguageAndTheEnglishFile)
-{
-    const struct {
-        const char* locale;
-        int primary;
-    } cases[] = {
-        {"ja_JP.UTF-8", 0x11}, {"ko_KR.EUC-KR", 0x12}, {"de_DE@euro", 0x07}, {"fr_CA", 0x0C},
-        {"en_GB.UTF-8", 0x09}, {"ru_RU", 0x19},        {"pt-BR", 0x16},      {"C", 0x09},
-        {"POSIX", 0x09},       {"C.UTF-8", 0x09},      {"", 0x09},           {"xx_YY", 0x09},
-        {"chinese", 0x09},     {"_CN", 0x09},
-    };
-    for (const auto& c : cases) {
-        uint16_t id = AppValues::languageIdFromLocale(c.locale);
-        EXPECT_EQ(AppValues::primaryLanguage(id), c.primary) << c.locale;
-        EXPECT_EQ(AppValues::languageFileName(id), u"language_eng.ini") << c.locale;
-    }
-    EXPECT_EQ(AppValues::languageIdFromLocale("C"), 0x0409);
+    for (const auto& c : cases)
+        EXPECT_EQ(AppValues::languageFileName(c.locale),
+                  c.chinese ? u"language_chn.ini" : u"language_eng.ini")
+            << c.locale;
 }
 
 // Sets the locale variables for one test and puts the old values back afterwards.

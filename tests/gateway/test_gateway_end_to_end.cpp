@@ -42,6 +42,10 @@ protected:
                                       "--rtsp-port",
                                       "0",
                                       "--http-port",
+                                      "0",
+                                      "--onvif-port",
+                                      "0",
+                                      "--discovery-port",
                                       "0"};
         argv.insert(argv.end(), extra.begin(), extra.end());
         gateway = std::make_unique<ChildProcess>(argv);
@@ -187,7 +191,8 @@ TEST_F(GatewayRun, CredentialsSecretsAndStartFailures)
         EXPECT_FALSE(gateway->waitFor(why, 5000).empty()) << why;
     EXPECT_EQ(gateway->count("refused, no user name and password given"), 0);
 
-    const std::string bin = std::string(KEVRA_BIN_DIR) + "/kevra-gateway --http-port 0 --recorder r=127.0.0.1:" +
+    const std::string bin = std::string(KEVRA_BIN_DIR) +
+                            "/kevra-gateway --http-port 0 --onvif-port 0 --recorder r=127.0.0.1:" +
                             std::to_string(recorder->port());
     const struct {
         std::string args;

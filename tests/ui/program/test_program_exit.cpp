@@ -1,5 +1,5 @@
 // The real viewer program, run as a user would, against the simulated recorder: the test-only
-// action script (KEVRA_TEST_ACTIONS) logs in, plays, switches, goes full screen and ends the
+// action script (KEVRA_TEST_ACTIONS, read by the kevra-scripted build of the viewer) logs in, plays, switches, goes full screen and ends the
 // program by each of its ways out while a camera plays. The program must end by itself with
 // status 0 every time (the sanitizer builds run this too), and after a switch the recorder
 // streams only the camera shown.
@@ -79,7 +79,9 @@ ViewerRun runViewer(const std::string& script, const ViewerStart& start = {})
     for (auto& v : env)
         envp.push_back(v.data());
     envp.push_back(nullptr);
-    std::string program = std::string(KEVRA_BIN_DIR) + "/kevra";
+    // The shipped viewer, or its build with the action script when a script drives it.
+    std::string program =
+        std::string(KEVRA_BIN_DIR) + (script.empty() ? "/kevra" : "/kevra-scripted");
     std::vector<std::string> args = start.args;
     std::vector<char*> argv{program.data()};
     for (auto& a : args)

@@ -83,7 +83,8 @@ class Run:
                    KEVRA_TEST_ACTIONS=os.path.join(folder, "actions.txt"))
         env.pop("QT_QPA_PLATFORM", None)
         self.log = open(os.path.join(folder, "viewer.log"), "w+")
-        self.proc = subprocess.Popen([os.path.join(BIN, "kevra")], env=env, stdout=self.log,
+        self.proc = subprocess.Popen([os.path.join(BIN, "kevra-scripted")], env=env,
+                                     stdout=self.log,
                                      stderr=subprocess.STDOUT)
 
     def until(self, text, seconds=40):

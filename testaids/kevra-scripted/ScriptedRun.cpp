@@ -1,4 +1,4 @@
-#include "ui/ScriptedRun.h"
+#include "ScriptedRun.h"
 
 #include "profile/WallSettings.h"
 #include "ui/LoginDialog.h"

@@ -1,4 +1,4 @@
-// Test-only hook: drives the main window through a script of user actions so the real program
+// Test-only hook of kevra-scripted (the viewer built with it; the shipped kevra has none): drives the main window through a script of user actions so the real program
 // can be run end to end without a person (the viewer starts it only when KEVRA_TEST_ACTIONS names
 // a script file). One action per line, each finishing before the next starts:
 //   login HOST PORT USER PASSWORD   fill in the login dialog, press Login, wait for the tree
