@@ -1,7 +1,6 @@
 #include "app/Viewer.h"
 
 #include "app/ClientLiveViewDevice.h"
-#include "app/GridLayout.h"
 #include "app/LoginFailure.h"
 #include "app/PtzPanel.h"
 #include "app/ViewerLog.h"
@@ -17,10 +16,7 @@
 #include "profile/ViewerSettings.h"
 #include "app/AppValues.h"
 
-#include <algorithm>
 #include <map>
-#include <cstdlib>
-#include <cstring>
 
 namespace kevra {
 
@@ -33,12 +29,13 @@ Viewer::Viewer(ViewerView& view, PictureSurface& picture, TileSurface& tiles,
                                         view_.refreshTiles();
                                         view_.refreshNotice();
                                     }}),
-      tour_(grid_, {[this](bool save) { applyGrid(save); },
-                    [this](const std::u16string& t) { texts_->tell(t); },
-                    [this](CameraId c) {
-                        const StreamController* s = playback_->stream(c);
-                        return s && s->state() == StreamController::State::Playing;
-                    }})
+      grid_(view, static_cast<ViewerGrid::Host&>(*this)),
+      tour_(grid_.model(), {[this](bool save) { grid_.apply(save); },
+                            [this](const std::u16string& t) { texts_->tell(t); },
+                            [this](CameraId c) {
+                                const StreamController* s = playback_->stream(c);
+                                return s && s->state() == StreamController::State::Playing;
+                            }})
 {
     RecorderSessions::Events events;
     events.changed = [this] { sessionsChanged(); };
@@ -60,7 +57,7 @@ Viewer::Viewer(ViewerView& view, PictureSurface& picture, TileSurface& tiles,
         };
     playback_ = std::make_unique<Playback>(static_cast<SingleViewHost&>(*this), picture, tiles,
                                            std::move(devices));
-    texts_ = std::make_unique<StatusTexts>(*playback_, grid_, view_,
+    texts_ = std::make_unique<StatusTexts>(*playback_, grid_.model(), view_,
                                            static_cast<const StatusTexts::Host&>(*this));
     loginSettingsPath_ = LoginSettings::pathIn(AppValues::settingsFolder());
     ViewerLog::settingsRead(loginSettingsPath_);
@@ -139,23 +136,12 @@ void Viewer::logInByHand(const LoginRequest& r)
 void Viewer::endRecorderView(int recorder)
 {
     tour_.stop();
-    std::vector<CameraId> staying;
-    for (CameraId c : grid_.cameras())
-        if (c.recorder != recorder)
-            staying.push_back(c);
-    // Its tiles empty: the next session's cameras are not these.
-    std::array<CameraId, TileGrid::kMaxTiles> tiles = grid_.tiles();
-    for (CameraId& c : tiles)
-        if (c.recorder == recorder)
-            c = CameraId{};
-    grid_.setCameras(staying);
-    grid_.restore(grid_.layout(), tiles);
-    applyGrid(false);   // its streams stop now, on the session they run on
+    grid_.dropRecorder(recorder);   // its streams stop now, on the session they run on
     recordings_.end(recorder);
-    gridFull_ = false;
+    grid_.endFullScreen();
     if (gridShown())
         texts_->setStatus(Language::text(u"STOP"));
-    placeTiles();
+    grid_.place();
 }
 
 void Viewer::cancelLoginWait()
@@ -230,28 +216,19 @@ void Viewer::followRecorderList()
                 to = int(j);
         moved[from] = to;
     }
-    const int layout = grid_.layout();
-    std::array<CameraId, TileGrid::kMaxTiles> tiles = grid_.tiles();
+    std::optional<ViewerGrid::Placement> kept;
     if (!moved.empty()) {
         tour_.stop();
-        std::vector<CameraId> staying;
-        for (CameraId c : grid_.cameras())
-            if (!moved.count(c.recorder))
-                staying.push_back(c);
-        grid_.setCameras(staying);
-        applyGrid(false);   // their streams stop now, on the sessions they run on
+        kept = grid_.leaveRecorders(moved);   // their streams stop now, on their sessions
         for (const auto& [from, to] : moved)
             recordings_.end(from);
-        for (CameraId& c : tiles)
-            if (c.valid() && moved.count(c.recorder))
-                c = moved[c.recorder] < 0 ? CameraId{} : CameraId{moved[c.recorder], c.channel};
     }
     recorders_ = list;
     sessions_->follow(list, LoginSettings::load(loginSettingsPath_).autoReconnect);
-    if (!moved.empty()) {
-        grid_.restore(layout, tiles);
-        listCameras();
-        applyGrid();
+    if (kept) {
+        grid_.model().restore(kept->layout, kept->tiles);
+        grid_.listCameras(cameraNames_);
+        grid_.apply();
     }
 }
 
@@ -266,7 +243,7 @@ void Viewer::setStreamNumbers(int tile, int single)
     playback_->setStreamNumbers(ViewerSettings::clampStream(tile),
                                 ViewerSettings::clampStream(single));
     if (playback_->streamCount() > 0)
-        applyGrid();   // the shown streams switch now, each holding its last picture
+        grid_.apply();   // the shown streams switch now, each holding its last picture
 }
 
 // ---------------------------------------------------------------- posted results
@@ -291,8 +268,8 @@ void Viewer::sessionsChanged()
         }
     }
     view_.showRecorders(nodes);
-    listCameras();
-    markTreeImages();   // a tree filled again has lost its marks
+    grid_.listCameras(cameraNames_);
+    grid_.markTree();   // a tree filled again has lost its marks
     showRecoveryText();
     view_.refreshTiles();   // tiles of a recorder that is away tell its state
 }
@@ -316,27 +293,13 @@ void Viewer::camerasListed(int recorder, int code)
     if (restore) {
         restorePending_ = false;
         // What this recorder showed last (views.ini): a grid, or one camera, or the tree.
-        remembered_.restore(grid_, recorders_);
+        remembered_.restore(grid_.model(), recorders_);
         loadWalls();   // the walls' recorders are known now
         resumeWallTours();
-        applyGrid();
-        if (!grid_.shownCameras().empty())
+        grid_.apply();
+        if (!grid_.model().shownCameras().empty())
             view_.showVideoMode();
     }
-}
-
-void Viewer::listCameras()
-{
-    std::vector<CameraId> listed;
-    for (size_t r = 0; r < cameraNames_.size(); ++r)
-        for (size_t ch = 0; ch < cameraNames_[r].size(); ++ch)
-            listed.push_back(CameraId{int(r), int(ch)});
-    if (listed == grid_.cameras())
-        return;
-    grid_.setCameras(std::move(listed));
-    // Tiles remembered for a recorder whose list came only now show it; a grid that grew while
-    // a recorder was away keeps its empty tiles until the user chooses.
-    applyGrid(false);
 }
 
 void Viewer::recorderBack(int recorder)
@@ -345,8 +308,8 @@ void Viewer::recorderBack(int recorder)
     // refused while it was away); cameras no longer listed stop. Other recorders' streams are
     // not touched.
     playback_->suspend(recorder);
-    listCameras();
-    applyGrid(false);   // the view is the user's as it was: nothing to remember
+    grid_.listCameras(cameraNames_);
+    grid_.apply(false);   // the view is the user's as it was: nothing to remember
 }
 
 void Viewer::streamReopen(CameraId camera)
@@ -389,8 +352,8 @@ void Viewer::sessionLost(int recorder)
         // again.
         if (recorder == kDialogRecorder) {
             playback_->stopAll();
-            gridFull_ = false;
-            placeTiles();
+            grid_.endFullScreen();
+            grid_.place();
             view_.showConnectionLost();
             requestLogin();
         }
@@ -411,74 +374,7 @@ void Viewer::statusKey(const std::u16string& key)
         texts_->setStatus(text);
 }
 
-// ---------------------------------------------------------------- commands
-
-void Viewer::chooseCamera(CameraId camera)
-{
-    if (!grid_.listed(camera))
-        return;
-    tour_.pause();
-    grid_.choose(camera);
-    applyGrid();
-    view_.showVideoMode();
-}
-
-void Viewer::toggleFullScreen()
-{
-    if (gridShown()) {
-        gridFull_ = !gridFull_;   // the whole grid, never turned
-        placeTiles();
-        return;
-    }
-    if (playback_->singleStream())   // nothing chosen: nothing to show full screen
-        playback_->single().toggleFullScreen();
-}
-
-void Viewer::chooseLayout(int tiles)
-{
-    if (!GridLayout::isLayout(tiles))
-        return;
-    tour_.pause();
-    grid_.setLayout(tiles);
-    applyGrid();
-    if (!grid_.shownCameras().empty())
-        view_.showVideoMode();
-}
-
-void Viewer::cycleLayout()
-{
-    chooseLayout(GridLayout::next(grid_.layout()));
-}
-
-bool Viewer::clickTile(int position)
-{
-    const int tile = grid_.positionTile(position);
-    if (tile < 0)
-        return false;
-    if (tile == grid_.selected())
-        return true;
-    grid_.select(tile);
-    placeTiles();
-    if (walls_.spotSurface() && grid_.selectedCamera() != walls_.spotCamera())
-        applyGrid(false);   // the spot follows the framed camera
-    return false;
-}
-
-void Viewer::toggleTileZoom(int position)
-{
-    if (!gridShown())
-        return;
-    const int tile = grid_.zoomed() ? grid_.selected() : grid_.positionTile(position);
-    tour_.pause();
-    grid_.toggleZoom(tile);
-    applyGrid();
-    view_.showVideoMode();
-}
-
-CameraId Viewer::ptzCamera() const
-{
-    return gridShown() ? grid_.selectedCamera() : singleCamera();
-}
+// ---------------------------------------------------------------- PTZ
 
 void Viewer::ptz(PtzCode code)
 {
@@ -515,54 +411,21 @@ std::u16string Viewer::tourText() const
     return tour_.text(Clock::nowMs());
 }
 
-// ---------------------------------------------------------------- the grid
-
-// Brings the streams and the window in line with the model.
-// Every tile's camera streams, also the hidden ones while a tile is shown alone, so the grid
-// comes back at once; a camera that moves between the single view and a tile keeps its stream.
-void Viewer::applyGrid(bool save)
+void Viewer::addShown(Playback::Shown& shown)
 {
-    Playback::Shown shown;
-    shown.live = grid_.liveCameras();
     for (CameraId c : tour_.preparing())   // the tour's next cameras, opened before their turn
         shown.live.push_back(c);
     shown.full = recordings_.controller().cameras();
     if (recordingNext_.valid())
         shown.full.push_back(recordingNext_);
-    if (gridShown()) {
-        shown.tileCount = grid_.shownTiles();
-        for (int p = 0; p < shown.tileCount; ++p)
-            shown.tiles[size_t(p)] = grid_.camera(grid_.positionTile(p));
-    } else {
-        gridFull_ = false;
-        shown.single = grid_.camera(0);
-    }
     addWalls(shown);
-    playback_->show(shown);
-    placeTiles();
-    markTreeImages();
+}
+
+void Viewer::gridApplied(bool save)
+{
     // views.ini keeps the view the user arranged: a tour's pages are not remembered.
     if (save && !tour_.running())
-        remembered_.save(grid_, recorders_);
-}
-
-void Viewer::placeTiles()
-{
-    if (gridShown())
-        view_.showTiles(grid_.shownTiles(), grid_.zoomed() ? 0 : grid_.selected(), gridFull_);
-    else
-        view_.showTiles(0, -1, false);
-    texts_->followFramedTile();   // the status row follows the framed tile
-}
-
-void Viewer::markTreeImages()
-{
-    const std::vector<CameraId> shown = gridShown() ? grid_.liveCameras() : std::vector<CameraId>{};
-    for (CameraId c : grid_.cameras()) {
-        const bool on = gridShown() ? std::find(shown.begin(), shown.end(), c) != shown.end()
-                                    : c == singleCamera();
-        view_.setCameraShown(c, on);
-    }
+        remembered_.save(grid_.model(), recorders_);
 }
 
 std::u16string Viewer::recorderAway(CameraId c) const
@@ -611,7 +474,7 @@ void Viewer::watchStreams()
 void Viewer::showRecoveryText()
 {
     std::u16string text;
-    if (const RecorderSession* s = session(shownCamera().recorder))
+    if (const RecorderSession* s = session(grid_.shownCamera().recorder))
         text = SessionTexts::recovery(s->recovery());
     for (int r : sessions_->recorders())
         if (text.empty())
@@ -639,23 +502,6 @@ void Viewer::videoAreaMoved()
     playback_->single().setLayoutDirty();
 }
 
-Viewer::SaveSource Viewer::saveSource() const
-{
-    SaveSource s;
-    CameraId c;
-    if (gridShown()) {
-        s.tile = true;
-        s.position = grid_.zoomed() ? 0 : grid_.selected();
-        c = playback_->tileCamera(s.position);
-    } else if (playback_->singleStream()) {
-        c = singleCamera();
-        s.turned = playback_->single().pictureTurned();
-    }
-    if (c.valid())
-        s.camera = cameraName(c);
-    return s;
-}
-
 std::u16string Viewer::cameraName(CameraId camera) const
 {
     if (camera.recorder >= 0 && size_t(camera.recorder) < cameraNames_.size()) {
@@ -673,27 +519,20 @@ std::string Viewer::who(CameraId camera) const
 
 // ---------------------------------------------------------------- recording
 
-CameraId Viewer::shownCamera() const
-{
-    if (gridShown())
-        return playback_->tileCamera(grid_.zoomed() ? 0 : grid_.selected());
-    return singleCamera();
-}
-
 // A recording is of the camera's single-view stream: a grid tile that shows the other stream
 // number switches to it (holding its last picture) before the recording starts, so the clip is
 // one stream from its first key frame, and goes back once it ends.
 bool Viewer::toggleRecording()
 {
-    const CameraId shown = shownCamera();
+    const CameraId shown = grid_.shownCamera();
     if (shown.valid() && !recordings_.recording(shown)) {
         recordingNext_ = shown;
-        applyGrid(false);
+        grid_.apply(false);
     }
     const bool done = recordings_.toggle(shown, shown.valid() ? saveSource().camera : u"");
     recordingNext_ = {};
     if (done)
-        applyGrid(false);   // one that failed to start, or ended: back to the tile's stream
+        grid_.apply(false);   // one that failed to start, or ended: back to the tile's stream
     return done;
 }
 

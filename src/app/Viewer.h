@@ -1,9 +1,9 @@
 // The viewer's coordinator: follows its recorders' sessions, routes the login dialog's login to
 // the dialog (retries go on by themselves), decides what is shown
 // (TileGrid: one camera, a grid, a tile alone) and has Playback run the streams, and runs the
-// recovery of lost sessions and media connections. Tours (ViewerTour), recordings
-// (ViewerRecordings), the remembered view (RememberedView) and the texts on screen
-// (StatusTexts) are objects of their own it owns. Owned by the main window; tells the window
+// recovery of lost sessions and media connections. The grid commands (ViewerGrid), tours
+// (ViewerTour), recordings (ViewerRecordings), the remembered view (RememberedView) and the texts
+// on screen (StatusTexts) are objects of their own it owns. Owned by the main window; tells the window
 // what to show through ViewerView.
 //
 // Recorders: every recorder of login.ini's list has its own session (RecorderSessions); the
@@ -19,7 +19,7 @@
 #include "app/RememberedView.h"
 #include "app/SingleViewHost.h"
 #include "app/StatusTexts.h"
-#include "app/TileGrid.h"
+#include "app/ViewerGrid.h"
 #include "app/ViewerRecordings.h"
 #include "app/ViewerTour.h"
 #include "app/WallSet.h"
@@ -43,7 +43,7 @@ class RecorderSession;
 class RecorderSessions;
 class TileSurface;
 
-class Viewer : private SingleViewHost, private StatusTexts::Host {
+class Viewer : private SingleViewHost, private StatusTexts::Host, private ViewerGrid::Host {
 public:
     // How long a playing camera may stay silent (not one byte on its media connection) before
     // it is treated as closed and reopened. A live camera sends several packets a second and a
@@ -61,14 +61,7 @@ public:
         std::string password;
     };
     using TileLabel = StatusTexts::TileLabel;
-    // The picture Save picture takes: from the framed tile of a grid or from the single view
-    // (turned: shown a quarter turned). camera is empty when nothing plays.
-    struct SaveSource {
-        bool tile = false;
-        int position = -1;
-        bool turned = false;
-        std::u16string camera;
-    };
+    using SaveSource = ViewerGrid::SaveSource;
 
     // devices makes one stream's device (default: over its recorder's session). The view and
     // surfaces must outlive the coordinator. recordingFolder: where clips go ("": the user's
@@ -108,17 +101,17 @@ public:
     void shutdown();
 
     // A camera chosen in the tree: into the framed tile of a grid, or the single view.
-    void chooseCamera(CameraId camera);
+    void chooseCamera(CameraId camera) { grid_.chooseCamera(camera); }
     void chooseCamera(int channel) { chooseCamera(CameraId{kDialogRecorder, channel}); }
-    void toggleFullScreen();
-    void chooseLayout(int tiles);
-    void cycleLayout();
+    void toggleFullScreen() { grid_.toggleFullScreen(); }
+    void chooseLayout(int tiles) { grid_.chooseLayout(tiles); }
+    void cycleLayout() { grid_.cycleLayout(); }
     // A click on a tile frames it; true when the tile was framed already (the window then
     // switches full screen, unless a double click follows).
-    bool clickTile(int position);
+    bool clickTile(int position) { return grid_.clickTile(position); }
     // Double click: the tile's camera alone (its stream and every other keep running), and
     // back to the grid.
-    void toggleTileZoom(int position);
+    void toggleTileZoom(int position) { grid_.toggleTileZoom(position); }
     // Sends a PTZ code to the camera the panels drive (framed tile, else the one camera).
     void ptz(PtzCode code);
     // An arrow key (KeyTable::Left, Up, Right, Down); false when no camera is there to drive.
@@ -128,7 +121,7 @@ public:
     // False when no camera is shown.
     bool toggleRecording();
     // Whether the camera shown (as toggleRecording picks it) records: the menu's check mark.
-    bool recordingShown() const { return recordings_.recording(shownCamera()); }
+    bool recordingShown() const { return recordings_.recording(grid_.shownCamera()); }
     // The red mark over the single view's picture ("● REC 0:07"), empty when it does not
     // record.
     std::u16string recordingMark() const;
@@ -160,12 +153,12 @@ public:
     static constexpr int kPollMs = 250;
 
     // What the window draws.
-    bool gridShown() const { return grid_.layout() > 1; }
-    bool gridFullScreen() const { return gridFull_; }
-    CameraId ptzCamera() const;
+    bool gridShown() const { return grid_.shown(); }
+    bool gridFullScreen() const { return grid_.fullScreen(); }
+    CameraId ptzCamera() const { return grid_.ptzCamera(); }
     TileLabel tileLabel(int position) const { return texts_->tileLabel(position); }
     std::u16string videoNotice() const { return texts_->videoNotice(); }
-    SaveSource saveSource() const;
+    SaveSource saveSource() const { return grid_.saveSource(); }
     // Tells the coordinator the window's video area is shown (the single view draws then).
     void setVideoShown(bool shown);
     // Window layout: the single view's rectangles and a moved window.
@@ -180,7 +173,7 @@ public:
 
     // Inspection.
     Playback& playback() { return *playback_; }
-    const TileGrid& grid() const { return grid_; }
+    const TileGrid& grid() const { return grid_.model(); }
     RecordingController& recordings() { return recordings_.controller(); }
     RecorderSessions& sessions() { return *sessions_; }
     // The recorder's session; null when it has none.
@@ -230,12 +223,6 @@ private:
     void statusKey(const std::u16string& key);
 
     void loadStreamNumbers();
-    // save: remember the grid in views.ini (never while a tour runs).
-    void applyGrid(bool save = true);
-    void markTreeImages();
-    // The tree's cameras (every recorder's, in list order) to the grid; shown streams follow.
-    void listCameras();
-    void placeTiles();
     void watchStreams();
     std::u16string wallsPath() const;
     void saveWalls();
@@ -247,8 +234,6 @@ private:
     void nameRecordersInLog(bool forget = false);
     // "camera 3", or "camera 3 of Shop" for another recorder's: for the log.
     std::string who(CameraId camera) const;
-    // The camera R records: the framed tile's in a grid, else the single view's.
-    CameraId shownCamera() const;
 
     // StatusTexts::Host.
     std::u16string recorderAway(CameraId camera) const override;
@@ -257,6 +242,15 @@ private:
     {
         return recordings_.mark(camera);
     }
+
+    // ViewerGrid::Host.
+    Playback& gridPlayback() override { return *playback_; }
+    void pauseTour() override { tour_.pause(); }
+    void addShown(Playback::Shown& shown) override;
+    // views.ini keeps the view the user arranged (never while a tour runs).
+    void gridApplied(bool save) override;
+    void tilesPlaced() override { texts_->followFramedTile(); }
+    void framedMoved() override;   // the spot follows the framed camera
 
     // SingleViewHost.
     void fillVideoAreaBlack() override { view_.fillVideoAreaBlack(); }
@@ -284,11 +278,10 @@ private:
     // The dialog's recorder's cameras as the tree shows them; none since it was cleared.
     std::optional<std::vector<std::u16string>> treeCameras_;
     std::u16string recoveryText_;
-    TileGrid grid_;
+    ViewerGrid grid_;   // before the tour and the texts, which use its TileGrid
     ViewerTour tour_;
     std::unique_ptr<StatusTexts> texts_;   // made once playback_ is
-    bool gridFull_ = false;
-    CameraId recordingNext_;   // a recording about to start: its stream switches first
+    CameraId recordingNext_;               // a recording about to start: its stream switches first
     WallSet walls_;
 };
 

@@ -60,21 +60,27 @@ void Viewer::resumeWallTours()
 {
     for (const WallSet::Wall& w : walls_.walls())
         if (w.tourToResume)
-            walls_.startTour(w.number, grid_.cameras(), w.dwellS, Clock::nowMs());
+            walls_.startTour(w.number, grid_.model().cameras(), w.dwellS, Clock::nowMs());
 }
 
 void Viewer::addWalls(Playback::Shown& shown)
 {
-    walls_.follow(gridShown() ? grid_.selectedCamera() : grid_.camera(0));
+    walls_.follow(gridShown() ? grid_.model().selectedCamera() : grid_.model().camera(0));
     for (Playback::Shown::Wall w : walls_.shown()) {
         for (CameraId& c : w.tiles)
-            if (!grid_.listed(c))
+            if (!grid_.model().listed(c))
                 c = CameraId{};   // not listed (yet): kept by the wall, shown once it is
         shown.walls.push_back(w);
     }
     for (CameraId c : walls_.preparing())
-        if (grid_.listed(c))
+        if (grid_.model().listed(c))
             shown.live.push_back(c);
+}
+
+void Viewer::framedMoved()
+{
+    if (walls_.spotSurface() && grid_.model().selectedCamera() != walls_.spotCamera())
+        grid_.apply(false);   // the spot follows the framed camera
 }
 
 void Viewer::pollWalls()
@@ -84,36 +90,36 @@ void Viewer::pollWalls()
         return s && s->state() == StreamController::State::Playing;
     };
     if (walls_.poll(Clock::nowMs(), ready))
-        applyGrid(false);
+        grid_.apply(false);
 }
 
 void Viewer::attachWall(int number, TileSurface* surface)
 {
     walls_.attach(number, surface);
-    applyGrid(false);
+    grid_.apply(false);
 }
 
 void Viewer::attachSpot(TileSurface* surface)
 {
     walls_.attachSpot(surface);
-    applyGrid(false);
+    grid_.apply(false);
 }
 
 bool Viewer::sendToWall(int number)
 {
-    const CameraId c = gridShown() ? grid_.selectedCamera() : grid_.camera(0);
+    const CameraId c = gridShown() ? grid_.model().selectedCamera() : grid_.model().camera(0);
     if (!c.valid() || !walls_.send(number, c))
         return false;
-    applyGrid(false);
+    grid_.apply(false);
     saveWalls();
     return true;
 }
 
 bool Viewer::placeOnWall(int number, int tile, CameraId camera)
 {
-    if (!grid_.listed(camera) || !walls_.place(number, tile, camera))
+    if (!grid_.model().listed(camera) || !walls_.place(number, tile, camera))
         return false;
-    applyGrid(false);
+    grid_.apply(false);
     saveWalls();
     return true;
 }
@@ -123,7 +129,7 @@ bool Viewer::cycleWallLayout(int number)
     const WallSet::Wall* w = walls_.wall(number);
     if (!w || !walls_.setLayout(number, WallLayout::next(w->layout)))
         return false;
-    applyGrid(false);
+    grid_.apply(false);
     saveWalls();
     return true;
 }
@@ -137,9 +143,9 @@ bool Viewer::toggleWallTours()
         if (any)
             walls_.stopTour(w.number);
         else
-            walls_.startTour(w.number, grid_.cameras(), w.dwellS, Clock::nowMs());
+            walls_.startTour(w.number, grid_.model().cameras(), w.dwellS, Clock::nowMs());
     }
-    applyGrid(false);
+    grid_.apply(false);
     saveWalls();
     return !any;
 }
@@ -147,7 +153,7 @@ bool Viewer::toggleWallTours()
 void Viewer::assignWallScreens(const std::vector<int>& screens, int spotScreen)
 {
     walls_.assignScreens(screens, spotScreen);
-    applyGrid(false);   // every surface is detached: the walls' streams stop
+    grid_.apply(false);   // every surface is detached: the walls' streams stop
     saveWalls();
 }
 
@@ -163,7 +169,7 @@ Viewer::TileLabel Viewer::wallLabel(const TileSurface* wall, int position) const
                 c = w.tiles[size_t(position)];
         if (wall == walls_.spotSurface() && position == 0)
             c = walls_.spotCamera();
-        if (!c.valid() || !grid_.listed(c))
+        if (!c.valid() || !grid_.model().listed(c))
             return l;
     }
     l.name = cameraName(c);
