@@ -485,22 +485,7 @@ void Viewer::showRecoveryText()
     texts_->showRow();
 }
 
-// ---------------------------------------------------------------- the single view
-
-void Viewer::setVideoShown(bool shown)
-{
-    playback_->single().setVideoShown(shown);
-}
-
-void Viewer::setVideoRectangles(const Rect& normal, const Rect& fullScreen)
-{
-    playback_->single().setRectangles(normal, fullScreen);
-}
-
-void Viewer::videoAreaMoved()
-{
-    playback_->single().setLayoutDirty();
-}
+// ---------------------------------------------------------------- names
 
 std::u16string Viewer::cameraName(CameraId camera) const
 {

@@ -160,10 +160,13 @@ public:
     std::u16string videoNotice() const { return texts_->videoNotice(); }
     SaveSource saveSource() const { return grid_.saveSource(); }
     // Tells the coordinator the window's video area is shown (the single view draws then).
-    void setVideoShown(bool shown);
+    void setVideoShown(bool shown) { playback_->single().setVideoShown(shown); }
     // Window layout: the single view's rectangles and a moved window.
-    void setVideoRectangles(const Rect& normal, const Rect& fullScreen);
-    void videoAreaMoved();
+    void setVideoRectangles(const Rect& normal, const Rect& fullScreen)
+    {
+        playback_->single().setRectangles(normal, fullScreen);
+    }
+    void videoAreaMoved() { playback_->single().setLayoutDirty(); }
     bool pictureTurned() const { return !gridShown() && playback_->single().pictureTurned(); }
     // The camera of the single view (none: not valid; channel -1).
     CameraId singleCamera() const { return playback_->singleCamera(); }
