@@ -1,5 +1,5 @@
 #include "app/KeyTable.h"
-#include "app/PtzHold.h"
+#include "common/PtzHold.h"
 #include "profile/Language.h"
 
 #include <gtest/gtest.h>
