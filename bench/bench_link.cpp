@@ -40,7 +40,7 @@ public:
     std::atomic<int> login{-1};
     std::atomic<int> channel{-1};
     std::atomic<int64_t> bytes{0};
-    void onLogin(int code, int) override { login = code; }
+    void onLogin(int code, int, int) override { login = code; }
     void onList(int, const uint8_t*, int, int) override {}
     void onStreamStarted(int) override {}
     void onStreamStopped(int) override {}
