@@ -61,6 +61,8 @@ protected:
                                       "--onvif-port",
                                       "0",
                                       "--discovery-port",
+                                      "0",
+                                      "--http-port",
                                       "0"};
         argv.insert(argv.end(), extra.begin(), extra.end());
         gateway = std::make_unique<ChildProcess>(argv);
