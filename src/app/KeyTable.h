@@ -89,7 +89,16 @@ public:
         PreviousTile,
         TileAlone,
         Stats,
-        LowLatency
+        LowLatency,
+        SendToWall1,   // the framed camera to wall N's large tile
+        SendToWall2,
+        SendToWall3,
+        SendToWall4,
+        WallLayout1,   // wall N's next layout
+        WallLayout2,
+        WallLayout3,
+        WallLayout4,
+        WallTours
     };
 
     struct Chord {

@@ -90,6 +90,28 @@ void Playback::show(const Shown& shown)
     for (int p = 0; p < count; ++p)
         if (shown.tiles[size_t(p)].valid())
             live.push_back(shown.tiles[size_t(p)]);
+    // Cameras shown alone anywhere run at the single-view number, wherever else they are shown.
+    std::vector<CameraId> alone;
+    if (shown.single.valid())
+        alone.push_back(shown.single);
+    if (count == 1 && shown.tiles[0].valid())
+        alone.push_back(shown.tiles[0]);
+    for (const Shown::Wall& w : shown.walls) {
+        if (!w.surface)
+            continue;
+        const int n = std::clamp(w.tileCount, 0, TileGrid::kMaxTiles);
+        for (int p = 0; p < n; ++p)
+            if (w.tiles[size_t(p)].valid())
+                live.push_back(w.tiles[size_t(p)]);
+        if (n == 1 && w.tiles[0].valid())
+            alone.push_back(w.tiles[0]);
+    }
+    // A camera that records streams the single-view number too, wherever it is shown.
+    alone.insert(alone.end(), shown.full.begin(), shown.full.end());
+    const auto numberOf = [&](CameraId c) {
+        return std::find(alone.begin(), alone.end(), c) != alone.end() ? singleStreamNumber_
+                                                                       : tileStream_;
+    };
 
     const CameraId singleBefore = singleCamera();
     const State stateBefore = singleStream_ ? singleStream_->state() : State::Stopped;
@@ -100,6 +122,9 @@ void Playback::show(const Shown& shown)
     singleStream_ = nullptr;
     tileStreams_.fill(nullptr);
     tileCount_ = 0;
+    std::vector<WallTiles> wallsBefore = std::move(walls_);
+    walls_.clear();
+    wallTargets_.clear();
 
     // Stop first, so a recorder limiting its streams has room for the new ones.
     for (auto it = streams_.begin(); it != streams_.end();) {
@@ -112,20 +137,46 @@ void Playback::show(const Shown& shown)
         singleStream_ = streamFor(shown.single, singleStreamNumber_);
     const int tileCountBefore = tileCount_;
     tileCount_ = count;
-    // A tile shown alone is a camera alone too, and so is a camera that records.
-    const auto number = [&](CameraId c, bool alone) {
-        return alone || std::find(shown.full.begin(), shown.full.end(), c) != shown.full.end()
-                   ? singleStreamNumber_
-                   : tileStream_;
-    };
+    // A tile shown alone is a camera alone too (numberOf).
     for (int p = 0; p < count; ++p)
-        if (const CameraId c = shown.tiles[size_t(p)]; c.valid())
-            tileStreams_[size_t(p)] = streamFor(c, number(c, count == 1));
+        if (shown.tiles[size_t(p)].valid())
+            tileStreams_[size_t(p)] =
+                streamFor(shown.tiles[size_t(p)], numberOf(shown.tiles[size_t(p)]));
     for (CameraId c : shown.live) {
         if (c.valid() && c != shown.single &&
             std::find(shown.tiles.begin(), shown.tiles.begin() + count, c) ==
                 shown.tiles.begin() + count)
-            streamFor(c, number(c, false));   // hidden: ready to come back as a tile
+            streamFor(c, numberOf(c));   // hidden: ready to come back as a tile
+    }
+    for (const Shown::Wall& w : shown.walls) {
+        if (!w.surface)
+            continue;
+        WallTiles wall;
+        wall.surface = w.surface;
+        wall.count = std::clamp(w.tileCount, 0, TileGrid::kMaxTiles);
+        for (int p = 0; p < wall.count; ++p) {
+            const CameraId c = w.tiles[size_t(p)];
+            if (!c.valid())
+                continue;
+            StreamController* s = streamFor(c, numberOf(c));
+            wall.streams[size_t(p)] = s;
+            wallTargets_[s].emplace_back(w.surface, p);
+        }
+        // A tile whose camera changed loses its picture; the others are told of their state.
+        const auto before =
+            std::find_if(wallsBefore.begin(), wallsBefore.end(),
+                         [&](const WallTiles& b) { return b.surface == w.surface; });
+        for (int p = 0; p < TileGrid::kMaxTiles; ++p) {
+            const StreamController* was = before != wallsBefore.end() && p < before->count
+                                              ? before->streams[size_t(p)]
+                                              : nullptr;
+            StreamController* now = wall.streams[size_t(p)];
+            if (was != now && (was || p < wall.count))
+                w.surface->clearTile(p);
+            if (now)
+                w.surface->tileStateChanged(p);
+        }
+        walls_.push_back(wall);
     }
 
     // A camera whose stream already shows pictures (opened ahead by a tour) replaces the one
@@ -180,6 +231,7 @@ bool Playback::onOpenResult(CameraId camera, int result)
         }
         if (const int p = positionOf(s); p >= 0)
             tiles_.tileStateChanged(p);
+        tellWalls(s);
     }
     startTimer();
     return true;
@@ -196,6 +248,7 @@ bool Playback::reopen(CameraId camera)
         postSingleState(s->state());
     if (const int p = positionOf(s); p >= 0)
         tiles_.tileStateChanged(p);
+    tellWalls(s);
     startTimer();
     return true;
 }
@@ -209,6 +262,9 @@ void Playback::suspend(int recorder)
     for (int p = 0; p < tileCount_; ++p)
         if (tileStreams_[size_t(p)] && tileStreams_[size_t(p)]->camera().recorder == recorder)
             tiles_.tileStateChanged(p);
+    for (const auto& [s, targets] : wallTargets_)
+        if (s->camera().recorder == recorder)
+            tellWalls(s);
     startTimer();   // the other recorders' streams play on
 }
 
@@ -224,6 +280,12 @@ void Playback::stopAll()
     }
     tileStreams_.fill(nullptr);
     tileCount_ = 0;
+    for (const WallTiles& w : walls_)
+        for (int p = 0; p < w.count; ++p)
+            if (w.streams[size_t(p)])
+                w.surface->clearTile(p);
+    walls_.clear();
+    wallTargets_.clear();
     streams_.clear();
     if (hadSingle) {
         single_.reset();
@@ -243,6 +305,8 @@ void Playback::tick()
         s->setPollsPerFrame(pollsPerFrame);
         const bool single = s == singleStream_;
         const int p = positionOf(s);
+        const auto wallIt = wallTargets_.find(s);
+        const auto* targets = wallIt == wallTargets_.end() ? nullptr : &wallIt->second;
         Picture picture;
         bool changed = false;
         if (s->poll(picture, changed)) {
@@ -255,6 +319,12 @@ void Playback::tick()
                 presented_[size_t(p)]++;
                 drawn = true;
             }
+            if (targets)
+                for (const auto& [surface, position] : *targets) {
+                    surface->presentTile(position, picture.pixels, picture.width, picture.height,
+                                         picture.bitsPerPixel(), picture.bottomUp);
+                    drawn = true;
+                }
             if (drawn)
                 s->pictureDrawn(picture, Clock::nowUs());
             else
@@ -264,6 +334,9 @@ void Playback::tick()
             postSingleState(s->state());
         if (changed && p >= 0)
             tiles_.tileStateChanged(p);
+        if (changed && targets)
+            for (const auto& [surface, position] : *targets)
+                surface->tileStateChanged(position);
         fastest = std::max(fastest, s->frameRate());
     }
     // The single view's surface decides the depth every stream converts to.
@@ -306,6 +379,33 @@ Playback::State Playback::tileState(int position) const
     if (position < 0 || position >= tileCount_ || !tileStreams_[size_t(position)])
         return State::Stopped;
     return tileStreams_[size_t(position)]->state();
+}
+
+void Playback::tellWalls(const StreamController* s)
+{
+    if (const auto it = wallTargets_.find(s); it != wallTargets_.end())
+        for (const auto& [surface, position] : it->second)
+            surface->tileStateChanged(position);
+}
+
+const StreamController* Playback::wallStream(const TileSurface* wall, int position) const
+{
+    for (const WallTiles& w : walls_)
+        if (w.surface == wall && position >= 0 && position < w.count)
+            return w.streams[size_t(position)];
+    return nullptr;
+}
+
+CameraId Playback::wallCamera(const TileSurface* wall, int position) const
+{
+    const StreamController* s = wallStream(wall, position);
+    return s ? s->camera() : CameraId{};
+}
+
+Playback::State Playback::wallState(const TileSurface* wall, int position) const
+{
+    const StreamController* s = wallStream(wall, position);
+    return s ? s->state() : State::Stopped;
 }
 
 int Playback::presentedAt(int position) const

@@ -50,6 +50,13 @@ public:
         // Cameras that stream the single-view number wherever they are (a recording is of the
         // camera's single-view stream, also from a grid tile).
         std::vector<CameraId> full;
+        // Tiles on other screens: the walls and the spot monitor, each its own surface.
+        struct Wall {
+            TileSurface* surface = nullptr;
+            int tileCount = 0;
+            std::array<CameraId, TileGrid::kMaxTiles> tiles{};
+        };
+        std::vector<Wall> walls;
     };
 
     // factory makes one camera's stream device (over its recorder's link; tests fake it).
@@ -63,6 +70,12 @@ public:
     // (at the recorder too) before new ones open, suspended streams open again, positions
     // whose camera changed lose their picture, a new single camera gets a black, unturned
     // view. A camera that moves between the single view and a tile keeps its stream.
+    //
+    // Walls: a camera has one stream however many walls and tiles show it (the recorder keeps
+    // one stream per channel), at the single-view number when it is shown alone anywhere (the
+    // single view, a tile shown alone, the spot or a one-tile wall), else at the tile number;
+    // every tile showing it is handed each picture. A wall no longer listed is not touched
+    // again: its owner may destroy its surface once show() has returned.
     void show(const Shown& shown);
     // Recorder's answer to opening a channel; false when no stream has the camera.
     bool onOpenResult(CameraId camera, int result);
@@ -110,6 +123,9 @@ public:
     CameraId tileCamera(int position) const;
     State tileState(int position) const;
     int presentedAt(int position) const;
+    // The same for a tile of a wall shown (by its surface); none and Stopped for anything else.
+    CameraId wallCamera(const TileSurface* wall, int position) const;
+    State wallState(const TileSurface* wall, int position) const;
     bool timerRunning() const { return timerId_.load() != 0; }
     int periodMs() const { return period_.load(); }
     // Bits per pixel the surfaces want (any thread).
@@ -123,6 +139,9 @@ private:
     // The camera's stream at this stream number, opened when new.
     StreamController* streamFor(CameraId camera, int number);
     int positionOf(const StreamController* s) const;
+    const StreamController* wallStream(const TileSurface* wall, int position) const;
+    // The walls' tiles showing the stream draw its state again.
+    void tellWalls(const StreamController* s);
     void postSingleState(State state);
 
     SingleViewHost& host_;
@@ -141,6 +160,14 @@ private:
     std::array<StreamController*, TileGrid::kMaxTiles> tileStreams_{};   // per shown position
     int tileCount_ = 0;
     std::array<std::atomic<int>, TileGrid::kMaxTiles> presented_{};
+    struct WallTiles {
+        TileSurface* surface = nullptr;
+        int count = 0;
+        std::array<StreamController*, TileGrid::kMaxTiles> streams{};
+    };
+    std::vector<WallTiles> walls_;
+    // Where each stream's pictures go on the walls: (surface, position) pairs.
+    std::map<const StreamController*, std::vector<std::pair<TileSurface*, int>>> wallTargets_;
     int tileStream_ = 1;
     int singleStreamNumber_ = 1;
 };

@@ -317,6 +317,8 @@ void Viewer::camerasListed(int recorder, int code)
         restorePending_ = false;
         // What this recorder showed last (views.ini): a grid, or one camera, or the tree.
         remembered_.restore(grid_, recorders_);
+        loadWalls();   // the walls' recorders are known now
+        resumeWallTours();
         applyGrid();
         if (!grid_.shownCameras().empty())
             view_.showVideoMode();
@@ -457,6 +459,8 @@ bool Viewer::clickTile(int position)
         return true;
     grid_.select(tile);
     placeTiles();
+    if (walls_.spotSurface() && grid_.selectedCamera() != walls_.spotCamera())
+        applyGrid(false);   // the spot follows the framed camera
     return false;
 }
 
@@ -533,6 +537,7 @@ void Viewer::applyGrid(bool save)
         gridFull_ = false;
         shown.single = grid_.camera(0);
     }
+    addWalls(shown);
     playback_->show(shown);
     placeTiles();
     markTreeImages();
@@ -577,6 +582,7 @@ void Viewer::poll()
         return;
     sessions_->poll();
     tour_.poll(Clock::nowMs());
+    pollWalls();
     watchStreams();
     recordings_.poll();
     texts_->poll();

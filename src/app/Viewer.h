@@ -22,6 +22,7 @@
 #include "app/TileGrid.h"
 #include "app/ViewerRecordings.h"
 #include "app/ViewerTour.h"
+#include "app/WallSet.h"
 #include "app/ViewerView.h"
 #include "profile/RecorderList.h"
 
@@ -190,6 +191,27 @@ public:
     const std::u16string& recoveryText() const { return recoveryText_; }
     const std::u16string& viewsPath() const { return remembered_.path(); }
     const StatusTexts& texts() const { return *texts_; }
+
+    // Walls and the spot monitor (ViewerWalls.cpp). loadWalls() reads them from views.ini (at
+    // start, and again once a login lists the cameras); the window attaches a surface to each
+    // wall whose screen is there and detaches it before the screen's window goes. A wall's
+    // cameras stream only while it is attached and they are listed.
+    void loadWalls();
+    const WallSet& walls() const { return walls_; }
+    void attachWall(int number, TileSurface* surface);
+    void attachSpot(TileSurface* surface);
+    // The framed camera (or the single view's) goes to the wall's large tile.
+    bool sendToWall(int number);
+    // A camera dropped on a wall's tile.
+    bool placeOnWall(int number, int tile, CameraId camera);
+    bool cycleWallLayout(int number);
+    // Every wall tours the cameras a page at a time, or every tour stops.
+    bool toggleWallTours();
+    // The Settings dialog's choice: screens[k] is wall (k+1)'s screen (-1: none), and the
+    // spot's screen (-1: none). Saved at once.
+    void assignWallScreens(const std::vector<int>& screens, int spotScreen);
+    // A wall tile's name and state, as a grid tile says them.
+    TileLabel wallLabel(const TileSurface* wall, int position) const;
     const std::u16string& loginSettingsPath() const { return loginSettingsPath_; }
 
 private:
@@ -215,6 +237,13 @@ private:
     void listCameras();
     void placeTiles();
     void watchStreams();
+    std::u16string wallsPath() const;
+    void saveWalls();
+    void resumeWallTours();
+    // The walls' shown tiles (cameras listed only) for Playback, the spot following the framed
+    // camera.
+    void addWalls(Playback::Shown& shown);
+    void pollWalls();
     void nameRecordersInLog(bool forget = false);
     // "camera 3", or "camera 3 of Shop" for another recorder's: for the log.
     std::string who(CameraId camera) const;
@@ -260,6 +289,7 @@ private:
     std::unique_ptr<StatusTexts> texts_;   // made once playback_ is
     bool gridFull_ = false;
     CameraId recordingNext_;   // a recording about to start: its stream switches first
+    WallSet walls_;
 };
 
 }   // namespace kevra

@@ -26,19 +26,6 @@ std::u16string sourceKey(int i)
     return ViewSettings::kSourceKey + ascii(std::to_string(i));
 }
 
-// A name recorderName() could have written: "address:port", at most a host name's length.
-bool validSource(const std::u16string& name)
-{
-    const size_t colon = name.rfind(u':');
-    if (colon == std::u16string::npos || colon == 0 || name.size() > 300 ||
-        colon + 1 == name.size())
-        return false;
-    for (size_t i = colon + 1; i < name.size(); ++i)
-        if (name[i] < u'0' || name[i] > u'9')
-            return false;
-    return ViewSettings::recorderName(name.substr(0, colon), 0).size() > 0;
-}
-
 bool isLayout(int n)
 {
     return n == 1 || n == 4 || n == 9 || n == 16;
@@ -80,6 +67,18 @@ std::u16string ViewSettings::recorderName(const std::u16string& address, int32_t
     return address + u':' + ascii(std::to_string(port));
 }
 
+bool ViewSettings::isRecorderName(const std::u16string& name)
+{
+    const size_t colon = name.rfind(u':');
+    if (colon == std::u16string::npos || colon == 0 || name.size() > 300 ||
+        colon + 1 == name.size())
+        return false;
+    for (size_t i = colon + 1; i < name.size(); ++i)
+        if (name[i] < u'0' || name[i] > u'9')
+            return false;
+    return ViewSettings::recorderName(name.substr(0, colon), 0).size() > 0;
+}
+
 ViewSettings ViewSettings::load(const std::u16string& file, const std::u16string& recorder)
 {
     const std::u16string path = SettingsFolder::readPath(file);
@@ -96,7 +95,7 @@ ViewSettings ViewSettings::load(const std::u16string& file, const std::u16string
             ch > kMaxChannel)
             return fallback;
         std::u16string source = ProfileFile::ReadString(kSection, sourceKey(i), u"", path);
-        if (!source.empty() && !validSource(source))
+        if (!source.empty() && !isRecorderName(source))
             return fallback;
         if (source == recorder)
             source.clear();
@@ -129,10 +128,10 @@ int ViewSettings::save(const std::u16string& path, const std::u16string& recorde
             ch = kNone;
         values.emplace_back(tileKey(i), ascii(std::to_string(ch)));
         const std::u16string& source = view.sources[size_t(i)];
-        if (ch != kNone && !source.empty() && source != recorder && validSource(source))
-            values.emplace_back(sourceKey(i), source);
-        else
-            removed.push_back(sourceKey(i));
+        // Every key is written, an empty Source for the first recorder: a key missing here would
+        // be looked for (and written) in the sections after this one, the walls'.
+        const bool other = ch != kNone && source != recorder && isRecorderName(source);
+        values.emplace_back(sourceKey(i), other ? source : std::u16string());
     }
     if (view.layout > 1 && view.zoomed >= 0 && view.zoomed < view.layout)
         values.emplace_back(kZoomedKey, ascii(std::to_string(view.zoomed)));

@@ -42,6 +42,8 @@ struct ViewSettings {
     // How a recorder is named in the file; empty (nothing is remembered) when the address holds
     // a character that could break the file's lines or keys.
     static std::u16string recorderName(const std::u16string& address, int32_t port);
+    // A name recorderName() could have given: "address:port", at most a host name's length.
+    static bool isRecorderName(const std::u16string& name);
 
     // The view remembered for this recorder. The one-tile default when the file is missing,
     // belongs to another recorder, or holds anything that is not a layout (1, 4, 9, 16) and one
@@ -50,8 +52,8 @@ struct ViewSettings {
     // Tiles beyond the layout are kNone. A Zoomed key that names no tile of a grid with a
     // camera leaves the whole grid shown.
     static ViewSettings load(const std::u16string& path, const std::u16string& recorder);
-    // Writes the recorder, the layout, all sixteen tiles and the tiles' sources (a tile of the
-    // first recorder has no Source key) and the tile shown alone (no Zoomed key for none) in one
+    // Writes the recorder, the layout, all sixteen tiles and the tiles' sources (empty for a tile
+    // of the first recorder) and the tile shown alone (no Zoomed key for none) in one
     // replacement of the file.
     // 1 when written; 0 for an empty recorder name, a layout that is not one, or a failed write.
     static int save(const std::u16string& path, const std::u16string& recorder,

@@ -17,6 +17,9 @@ CameraTree::CameraTree(QWidget* parent) : QTreeWidget(parent)
     setHeaderHidden(true);
     setColumnCount(1);
     setIconSize(QSize(16, 16));
+    // A camera dragged from the tree may be dropped on a wall's tile (WallWindow).
+    setDragEnabled(true);
+    setDragDropMode(QAbstractItemView::DragOnly);
     images_[RecorderImage] = QIcon(QStringLiteral(":/icons/147"));
     images_[OpenImage] = QIcon(QStringLiteral(":/icons/148"));
     images_[IdleImage] = QIcon(QStringLiteral(":/icons/146"));

@@ -10,6 +10,7 @@
 #include "ui/QtKeys.h"
 #include "ui/TileView.h"
 #include "ui/VideoArea.h"
+#include "ui/WallScreens.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -214,6 +215,18 @@ void KeyDispatch::run(KeyTable::Command c, int key)
     case C::GridTour: viewer.toggleTour(true); break;
     case C::Stats: viewer.toggleStats(); break;
     case C::LowLatency: viewer.setLowLatency(!viewer.lowLatency(), true); break;
+    case C::SendToWall1: viewer.sendToWall(1); break;
+    case C::SendToWall2: viewer.sendToWall(2); break;
+    case C::SendToWall3: viewer.sendToWall(3); break;
+    case C::SendToWall4: viewer.sendToWall(4); break;
+    case C::WallLayout1:
+    case C::WallLayout2:
+    case C::WallLayout3:
+    case C::WallLayout4:
+        viewer.cycleWallLayout(int(c) - int(C::WallLayout1) + 1);
+        window_.wallScreens().refresh();
+        break;
+    case C::WallTours: viewer.toggleWallTours(); break;
     case C::NextTile: frameNextTile(1); break;
     case C::PreviousTile: frameNextTile(-1); break;
     case C::TileAlone:

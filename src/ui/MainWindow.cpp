@@ -19,10 +19,12 @@
 #include "ui/StatusRow.h"
 #include "ui/TitleBand.h"
 #include "ui/VideoArea.h"
+#include "ui/WallScreens.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScreen>
@@ -97,6 +99,13 @@ MainWindow::MainWindow(Playback::DeviceFactory devices, int forcedDepth)
 
     viewer_ = std::make_unique<Viewer>(static_cast<ViewerView&>(*this), *surface_, *tileView_,
                                        std::move(devices));
+    viewer_->loadWalls();
+    walls_ = std::make_unique<WallScreens>(*viewer_, *this, [](const QMap<int, QVariant>& roles) {
+        if (!roles.contains(CameraTree::kChannelRole))
+            return CameraId{};
+        return CameraId{roles.value(CameraTree::kRecorderRole, 0).toInt(),
+                        roles.value(CameraTree::kChannelRole).toInt()};
+    });
     initialised_ = true;
     pollTimer_ = new QTimer(this);
     connect(pollTimer_, &QTimer::timeout, this, [this] {
@@ -125,6 +134,7 @@ MainWindow::~MainWindow()
 {
     delete keys_;   // no key reaches a half-destroyed window
     pollTimer_->stop();
+    walls_.reset();    // the walls' windows go before their streams' owner
     viewer_.reset();   // streams stopped, sessions ended, their threads joined
     video_->setSurface(nullptr);
     surface_.reset();
@@ -417,9 +427,25 @@ void MainWindow::openSettings()
     const std::u16string viewsPath = viewer_->viewsPath().empty()
                                          ? ViewSettings::pathIn(AppValues::settingsFolder())
                                          : viewer_->viewsPath();
-    const std::optional<ViewerSettings> s = SettingsDialog::edit(this, loginPath, viewsPath);
+    SettingsDialog::Screens screens;
+    for (const WallSet::Wall& w : viewer_->walls().walls()) {
+        if (size_t(w.number) > screens.walls.size())
+            screens.walls.resize(size_t(w.number), -1);
+        screens.walls[size_t(w.number - 1)] = w.screen;
+    }
+    const QList<QScreen*> all = QGuiApplication::screens();
+    screens.count = int(all.size());
+    screens.main = int(all.indexOf(screen()));
+    screens.spot = viewer_->walls().spotScreen();
+    const SettingsDialog::Screens before = screens;
+    const std::optional<ViewerSettings> s =
+        SettingsDialog::edit(this, loginPath, viewsPath, &screens);
     if (!s)
         return;
+    if (screens.walls != before.walls || screens.spot != before.spot) {
+        viewer_->assignWallScreens(screens.walls, screens.spot);
+        walls_->rebuild();
+    }
     applySettings(*s);
     viewer_->setAutoReconnect(s->autoReconnect);
     viewer_->setLowLatency(s->lowLatency, false);   // saved with the rest
@@ -480,6 +506,7 @@ void MainWindow::showEvent(QShowEvent* e)
             setGeometry(s->geometry());
         setWindowState(windowState() | Qt::WindowFullScreen);
         layOut();
+        walls_->rebuild();   // the walls on the other screens, now that this one is known
         // The login sequence runs once the window is on the screen.
         QTimer::singleShot(0, this, &MainWindow::runLoginSequence);
     }

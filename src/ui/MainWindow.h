@@ -38,6 +38,7 @@ class LoginDialog;
 class DisplaySurface;
 class HelpOverlay;
 class VideoArea;
+class WallScreens;
 
 class MainWindow : public QDialog, private ViewerView {
     Q_OBJECT
@@ -86,6 +87,7 @@ public:
 
     // Inspection (tests, scripted runs and screenshots).
     Viewer& viewer() { return *viewer_; }
+    WallScreens& wallScreens() { return *walls_; }
     Playback& playback() { return viewer_->playback(); }
     bool recovering() const { return viewer_->recovering(); }
     QString videoNotice() const;
@@ -176,6 +178,8 @@ private:
     std::unique_ptr<DisplaySurface> surface_;
     TileView* tileView_ = nullptr;
     std::unique_ptr<Viewer> viewer_;
+    // After viewer_: its windows are detached and closed before the viewer goes.
+    std::unique_ptr<WallScreens> walls_;
 
     CameraTree* tree_ = nullptr;
     StatusRow* status_ = nullptr;

@@ -103,6 +103,10 @@ SettingsDialog::SettingsDialog(const ViewerSettings& v, const TourSettings& t, Q
     tourGrid_->addItem(QStringLiteral("3 x 3"), 9);
     tourGrid_->setCurrentIndex(t.grid == 9 ? 1 : 0);
     form->addRow(wrapping(QtText::lang(u"SET_TOUR_GRID_T")), tourGrid_);
+
+    form_ = form;
+    screensAt_ = form->rowCount();
+
     form->addRow(wrapping(QtText::lang(u"SET_NOTE_T")));
 
     // The fields scroll on a small screen; the buttons stay in sight.
@@ -125,11 +129,18 @@ SettingsDialog::SettingsDialog(const ViewerSettings& v, const TourSettings& t, Q
 }
 
 std::optional<ViewerSettings> SettingsDialog::edit(QWidget* parent, const std::u16string& loginPath,
-                                                   const std::u16string& viewsPath)
+                                                   const std::u16string& viewsPath,
+                                                   Screens* screens)
 {
     SettingsDialog dlg(ViewerSettings::load(loginPath), TourSettings::load(viewsPath), parent);
+    if (screens)
+        dlg.setScreens(screens->count, screens->main, screens->walls, screens->spot);
     if (dlg.exec() != QDialog::Accepted)
         return std::nullopt;
+    if (screens && screens->count > 1) {
+        screens->walls = dlg.wallScreens();
+        screens->spot = dlg.spotScreen();
+    }
     const ViewerSettings s = dlg.viewerSettings();
     const bool saved =
         ViewerSettings::save(loginPath, s) && TourSettings::save(viewsPath, dlg.tourSettings());
@@ -185,6 +196,57 @@ TourSettings SettingsDialog::tourSettings() const
     t.dwellS = dwell_->value();
     t.grid = tourGrid_->currentData().toInt();
     return t;
+}
+
+void SettingsDialog::setScreens(int screenCount, int mainScreen,
+                                const std::vector<int>& wallScreens, int spotScreen)
+{
+    int row = screensAt_;
+    if (screenCount > 1)
+        form_->insertRow(row++, new QLabel(QtText::lang(u"SET_SCREENS_T")));
+    for (int i = 0; i < screenCount && screenCount > 1; ++i) {
+        auto* box = new QComboBox;
+        box->addItem(QtText::lang(u"SET_SCREEN_NONE_T"), 0);
+        for (int w = 1; w <= kWalls; ++w)
+            box->addItem(QtText::lang(u"SET_SCREEN_WALL_T").arg(w), w);
+        box->addItem(QtText::lang(u"SET_SCREEN_SPOT_T"), -1);
+        for (size_t k = 0; k < wallScreens.size() && k < size_t(kWalls); ++k)
+            if (wallScreens[k] == i)
+                box->setCurrentIndex(box->findData(int(k) + 1));
+        if (spotScreen == i)
+            box->setCurrentIndex(box->findData(-1));
+        QString label = QtText::lang(u"SET_SCREEN_T").arg(i);
+        if (i == mainScreen)
+            label += QStringLiteral(" ") + QtText::lang(u"SET_SCREEN_MAIN_T");
+        form_->insertRow(row++, label, box);
+        screens_.push_back(box);
+    }
+}
+
+std::vector<int> SettingsDialog::wallScreens() const
+{
+    std::vector<int> walls(size_t(kWalls), -1);
+    for (size_t i = 0; i < screens_.size(); ++i) {
+        const int w = screens_[i]->currentData().toInt();
+        if (w >= 1 && w <= kWalls && walls[size_t(w - 1)] < 0)
+            walls[size_t(w - 1)] = int(i);
+    }
+    while (!walls.empty() && walls.back() < 0)
+        walls.pop_back();
+    return walls;
+}
+
+int SettingsDialog::spotScreen() const
+{
+    for (size_t i = 0; i < screens_.size(); ++i)
+        if (screens_[i]->currentData().toInt() == -1)
+            return int(i);
+    return -1;
+}
+
+QComboBox* SettingsDialog::screenBox(int screen) const
+{
+    return screen >= 0 && size_t(screen) < screens_.size() ? screens_[size_t(screen)] : nullptr;
 }
 
 }   // namespace kevra

@@ -1,5 +1,7 @@
 #include "ui/TileView.h"
 
+#include "app/WallLayout.h"
+
 #include "app/DigitalZoom.h"
 
 #include "app/PictureLayout.h"
@@ -48,7 +50,7 @@ void TileView::setTiles(int count, int selected)
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        const int now = GridLayout::isLayout(count) ? count : 1;
+        const int now = WallLayout::isLayout(count) ? count : 1;
         // Tiles of another layout are laid out again with their next picture; the same layout
         // (a tile framed, full screen, a lost session) keeps the pictures shown.
         if (now != count_)
@@ -69,13 +71,13 @@ int TileView::tileCount() const
 QRect TileView::tileRect(int position) const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return toQ(GridLayout::tile(whole(width_, height_), count_, position));
+    return toQ(WallLayout::tile(whole(width_, height_), count_, position));
 }
 
 int TileView::tileAt(const QPoint& p) const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return GridLayout::hit(whole(width_, height_), count_, p.x(), p.y());
+    return WallLayout::hit(whole(width_, height_), count_, p.x(), p.y());
 }
 
 int TileView::presentedCount(int position) const
@@ -104,7 +106,7 @@ void TileView::presentTile(int position, const uint8_t* pixels, int width, int h
         return;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        const Rect content = GridLayout::content(whole(width_, height_), count_, position);
+        const Rect content = WallLayout::content(whole(width_, height_), count_, position);
         if (position >= count_ || content.width() <= 0 || content.height() <= 0)
             return;
         PictureLayout::Placement fit;
@@ -167,7 +169,7 @@ void TileView::rearrangeTiles(int count, const std::array<int, 16>& from)
     {
         std::lock_guard<std::mutex> lock(mutex_);
         const std::array<Tile, GridLayout::kMaxTiles> before = tiles_;
-        count_ = GridLayout::isLayout(count) ? count : 1;
+        count_ = WallLayout::isLayout(count) ? count : 1;
         for (int p = 0; p < GridLayout::kMaxTiles; ++p) {
             Tile& t = tiles_[size_t(p)];
             const int q = p < count_ ? from[size_t(p)] : -1;
@@ -179,7 +181,7 @@ void TileView::rearrangeTiles(int count, const std::array<int, 16>& from)
                 continue;
             }
             const Tile& old = before[size_t(q)];
-            const Rect content = GridLayout::content(whole(width_, height_), count_, p);
+            const Rect content = WallLayout::content(whole(width_, height_), count_, p);
             PictureLayout::Placement fit;
             PictureLayout::fit(old.image.width(), old.image.height(), content.width(),
                                content.height(), fit);

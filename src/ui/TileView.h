@@ -36,7 +36,8 @@ public:
     explicit TileView(QWidget* parent);
 
     void setDescribe(Describe describe) { describe_ = std::move(describe); }
-    // Number of shown tiles (1, 4, 9 or 16) and the framed position (-1: none). Pictures of
+    // Number of shown tiles (1, 4, 9 or 16; a wall's 6 or 8 too, WallLayout) and the framed
+    // position (-1: none). Pictures of
     // tiles that moved are forgotten by the controller, not here.
     void setTiles(int count, int selected);
     int tileCount() const;

@@ -1,10 +1,12 @@
 #include "ScriptedRun.h"
 
+#include "profile/WallSettings.h"
 #include "ui/LoginDialog.h"
 #include "ui/DisplaySurface.h"
 #include "ui/MainWindow.h"
 #include "ui/TileView.h"
 #include "ui/VideoArea.h"
+#include "ui/WallScreens.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -18,6 +20,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace kevra {
 
@@ -150,16 +153,19 @@ bool ScriptedRun::begin(const QStringList& w)
         static const QStringList names{"left", "up", "right", "down", "1", "4", "9"};
         static const int keys[] = {Qt::Key_Left, Qt::Key_Up, Qt::Key_Right, Qt::Key_Down,
                                    Qt::Key_1,    Qt::Key_4,  Qt::Key_9};
-        const int i = int(names.indexOf(w.value(1)));
+        // "alt+1": the key with Alt held (send the framed camera to wall 1).
+        const bool alt = w.value(1).startsWith(QStringLiteral("alt+"));
+        const int i = int(names.indexOf(alt ? w.value(1).mid(4) : w.value(1)));
         if (i < 0)
             fail("unknown key");
+        const Qt::KeyboardModifiers mod = alt ? Qt::AltModifier : Qt::NoModifier;
         QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : &window_;
-        QKeyEvent press(QEvent::KeyPress, keys[i], Qt::NoModifier);
+        QKeyEvent press(QEvent::KeyPress, keys[i], mod);
         QApplication::sendEvent(target, &press);
-        QKeyEvent release(QEvent::KeyRelease, keys[i], Qt::NoModifier);
+        QKeyEvent release(QEvent::KeyRelease, keys[i], mod);
         QApplication::sendEvent(target, &release);
     } else if (what == "wait" || what == "tiles" || what == "waitpicture" ||
-               what == "waitreconnect") {
+               what == "waitreconnect" || what == "walltiles") {
         return false;
     } else if (what == "layout") {
         window_.command(MainWindow::LayoutCommand);
@@ -189,6 +195,11 @@ bool ScriptedRun::begin(const QStringList& w)
         tileCounts_.clear();
         for (int i = 0; i < window_.tileView()->tileCount(); ++i)
             tileCounts_.push_back(window_.tileView()->presentedCount(i));
+        wallCounts_.clear();
+        for (int n = 0; n <= WallSettings::kMaxWalls; ++n)
+            if (const WallWindow* wall = window_.wallScreens().window(n))
+                for (int i = 0; i < wall->tiles()->tileCount(); ++i)
+                    wallCounts_.push_back({n, i, wall->tiles()->presentedCount(i)});
         return false;
     } else {
         fail("unknown action");
@@ -223,6 +234,14 @@ bool ScriptedRun::finished(const QStringList& w)
         return window_.loginDialog() != nullptr;
     if (what == "wait")
         return clock_.elapsed() >= w.value(1).toInt();
+    if (what == "walltiles") {
+        for (int n = 0; n <= WallSettings::kMaxWalls; ++n)
+            if (const WallWindow* wall = window_.wallScreens().window(n))
+                for (int i = 0; i < wall->tiles()->tileCount(); ++i)
+                    if (wall->tiles()->presentedCount(i) == 0)
+                        return false;
+        return true;
+    }
     if (what == "tiles") {
         TileView* tv = window_.tileView();
         const int n = w.value(1).toInt();
@@ -240,6 +259,13 @@ bool ScriptedRun::finished(const QStringList& w)
         for (size_t i = 0; i < tileCounts_.size(); ++i) {
             const int n = window_.tileView()->presentedCount(int(i)) - tileCounts_[i];
             std::fprintf(stderr, "script: rate %d %.1f\n", int(i), n * 1000.0 / double(ms));
+        }
+        for (const WallCount& c : wallCounts_) {
+            const WallWindow* wall = window_.wallScreens().window(c.wall);
+            const int n = wall ? wall->tiles()->presentedCount(c.tile) - c.count : 0;
+            std::fprintf(stderr, "script: rate %s %d %.1f\n",
+                         c.wall > 0 ? ("wall" + std::to_string(c.wall)).c_str() : "spot", c.tile,
+                         n * 1000.0 / double(ms));
         }
         return true;
     }

@@ -5,13 +5,17 @@
 //   play INDEX                      choose camera INDEX (0-based), wait for the first picture
 //   camera | full | exit | relogin  press that command (relogin: Login of the video bar)
 //   cancel                          press Cancel in the login dialog
-//   key left|up|right|down|1|4|9    press that key in the widget with the focus
+//   key left|up|right|down|1|4|9    press that key in the widget with the focus (alt+1 .. alt+9:
+//                                   with Alt held)
 //   layout                          press the layout control
 //   tiles N                         wait until each of the first N tiles drew a picture
 //   click N | dclick N              click / double click tile N of the grid
 //   shot FILE                       save the window as it is drawn (PNG)
 //   rate MS                         count each shown tile's pictures for MS milliseconds and
 //                                   print "script: rate TILE PICTURES_PER_SECOND" per tile
+//                                   (the walls' and the spot's tiles too: "script: rate wall1 TILE
+//                                   N", "script: rate spot 0 N")
+//   walltiles                       wait until every tile of every wall and the spot drew a picture
 //   wait MS                         let the program run for MS milliseconds
 //   waitpicture                     wait for a new picture
 //   waitreconnect                   wait until a lost session came back by itself and drew a
@@ -64,6 +68,10 @@ private:
     bool started_ = false;
     int presentedAtStart_ = 0;
     std::vector<int> tileCounts_;
+    struct WallCount {
+        int wall, tile, count;   // wall 0: the spot
+    };
+    std::vector<WallCount> wallCounts_;
     QElapsedTimer clock_;
     QElapsedTimer sincePicture_;
     int presentedSeen_ = 0;

@@ -557,6 +557,51 @@ TEST_F(PlaybackTest, TheFrameTimerFollowsTheFastestStreamAndLowLatencyPollsMoreO
     EXPECT_EQ(polls(), q) << "no tick after stopAll() returned";
 }
 
+// Walls and the spot: one stream per camera whatever number of tiles show it, at the single
+// number where it is shown alone; a wall that goes stops what only it showed and is not touched.
+TEST_F(PlaybackTest, WallsShareEachCamerasOneStreamAndAWallGoneStopsOnlyItsOwn)
+{
+    playback.setStreamNumbers(2, 1);
+    FakeTiles wall, spot;
+    Playback::Shown s;
+    s.tileCount = 4;
+    for (int p = 0; p < 4; ++p)
+        s.tiles[size_t(p)] = s.live.emplace_back(cam(p));
+    s.walls.push_back({&wall, 6, {cam(0), cam(4), cam(5)}});
+    s.walls.push_back({&spot, 1, {cam(1)}});
+    apply(s);
+    EXPECT_EQ(log.take(), (Calls{"open 0", "open 1", "open 2", "open 3", "open 4", "open 5"}));
+    EXPECT_EQ(devices[0]->stream.load(), 2);
+    EXPECT_EQ(devices[1]->stream.load(), 1) << "on the spot: alone";
+    EXPECT_EQ(playback.wallCamera(&wall, 1), cam(4));
+    EXPECT_EQ(playback.wallState(&wall, 3), State::Stopped) << "an empty tile";
+    for (int ch = 0; ch < 6; ++ch)
+        playback.onOpenResult(cam(ch), 0);
+    ready(0, 4, 2);
+    ready(1, 8, 4);
+    tiles.calls.clear();
+    wall.calls.clear();
+    spot.calls.clear();
+    playback.tick();
+    EXPECT_EQ(tiles.calls, (Calls{"present 0 4x2", "state 0", "present 1 8x4", "state 1"}));
+    EXPECT_EQ(wall.calls, (Calls{"present 0 4x2", "state 0"}));
+    EXPECT_EQ(spot.calls, (Calls{"present 0 8x4", "state 0"}));
+    EXPECT_EQ(playback.wallState(&wall, 0), State::Playing);
+
+    // The wall's screen goes: its own cameras stop, camera 0 plays on in the grid.
+    s.walls.erase(s.walls.begin());
+    wall.calls.clear();
+    apply(s);
+    EXPECT_EQ(log.take(), (Calls{"stop 4", "stop 5"}));
+    EXPECT_TRUE(wall.calls.empty());
+    EXPECT_EQ(playback.wallCamera(&wall, 0), CameraId{});
+    // The spot follows another camera: the old one goes back to its tile number.
+    s.walls[0].tiles[0] = cam(2);
+    apply(s);
+    EXPECT_EQ(devices[1]->stream.load(), 2);
+    EXPECT_EQ(devices[2]->stream.load(), 1);
+}
+
 // ---------------------------------------------------------------- over the real device client
 
 namespace {

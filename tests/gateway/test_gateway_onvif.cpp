@@ -58,6 +58,8 @@ protected:
                                       "r=127.0.0.1:" + std::to_string(recorder->port()),
                                       "--rtsp-port",
                                       "0",
+                                      "--http-port",
+                                      "0",
                                       "--onvif-port",
                                       "0",
                                       "--discovery-port",

@@ -56,7 +56,8 @@ TEST(ViewSettings, RoundTripBesideLoginAndAnotherRecorderStartsClean)
     EXPECT_EQ(ProfileFile::ReadString(u"view", u"Tile3", u"?", path), u"-1");
 
     // Tiles of other recorders of the list name them; the same channel of two recorders is
-    // two cameras. Back to the first recorder's cameras only, the Source keys go.
+    // two cameras. Back to the first recorder's cameras only, the Source keys are empty (they
+    // stay, so a search from this section never reaches a wall's Source key further down).
     ViewSettings mixed = fourTiles();
     mixed.tiles[2] = 3;
     mixed.sources[2] = u"shop.example:8000";
@@ -64,7 +65,7 @@ TEST(ViewSettings, RoundTripBesideLoginAndAnotherRecorderStartsClean)
     EXPECT_EQ(ViewSettings::load(path, rec), mixed);
     EXPECT_EQ(ProfileFile::ReadString(u"view", u"Source2", u"?", path), u"shop.example:8000");
     ASSERT_EQ(ViewSettings::save(path, rec, fourTiles()), 1);
-    EXPECT_EQ(ProfileFile::ReadString(u"view", u"Source2", u"gone", path), u"gone");
+    EXPECT_EQ(ProfileFile::ReadString(u"view", u"Source2", u"gone", path), u"");
 
     // A tile shown alone comes back; one that names an empty tile, or a tile beyond the
     // layout, leaves the whole grid (files without the key meant the whole grid).

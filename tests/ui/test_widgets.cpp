@@ -2,6 +2,7 @@
 #include "ui/support/UiTestSupport.h"
 #include "ui/BitmapButton.h"
 #include "ui/DisplaySurface.h"
+#include "ui/SettingsDialog.h"
 #include "ui/TileView.h"
 #include "ui/VideoArea.h"
 
@@ -13,6 +14,7 @@
 #include <QPainter>
 #include <QMouseEvent>
 #include <QSignalSpy>
+#include <QComboBox>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -244,4 +246,20 @@ TEST(TileView, APinchThatStartsOnTheFramedTileZoomsIt)
         EXPECT_EQ(drags.count(), 1) << "the fingers' press is no click";
         EXPECT_DOUBLE_EQ(zoom.factor(), startOn == 1 ? 3.0 : 1.0) << startOn;
     }
+}
+
+// Which screen is which wall: each screen's choice comes back as the walls' screens; a second
+// screen chosen for the same wall, or a second spot, does not take it from the first.
+TEST(SettingsDialog, ScreensChooseTheWallsAndTheSpot)
+{
+    SettingsDialog d(ViewerSettings{}, TourSettings{}, nullptr);
+    d.setScreens(4, 0, {-1, 2}, 1);
+    EXPECT_EQ(d.wallScreens(), (std::vector<int>{-1, 2}));
+    EXPECT_EQ(d.spotScreen(), 1);
+    d.screenBox(3)->setCurrentIndex(d.screenBox(3)->findData(1));   // wall 1
+    d.screenBox(0)->setCurrentIndex(d.screenBox(0)->findData(2));   // wall 2 again
+    d.screenBox(1)->setCurrentIndex(d.screenBox(1)->findData(0));   // nothing
+    EXPECT_EQ(d.wallScreens(), (std::vector<int>{3, 0}));
+    EXPECT_EQ(d.spotScreen(), -1);
+    EXPECT_EQ(d.screenBox(4), nullptr);
 }
