@@ -63,8 +63,6 @@ protected:
                                       "--onvif-port",
                                       "0",
                                       "--discovery-port",
-                                      "0",
-                                      "--http-port",
                                       "0"};
         argv.insert(argv.end(), extra.begin(), extra.end());
         gateway = std::make_unique<ChildProcess>(argv);
