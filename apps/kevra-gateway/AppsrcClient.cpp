@@ -2,21 +2,12 @@
 
 #include <gst/app/gstappsrc.h>
 
-#include <chrono>
-
 #include "CameraHub.h"
 #include "DelayStats.h"
 
 namespace kevra::gateway {
 
 namespace {
-
-uint64_t steadyNs()
-{
-    return uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                        std::chrono::steady_clock::now().time_since_epoch())
-                        .count());
-}
 
 void releaseFrame(gpointer data)
 {
@@ -75,7 +66,7 @@ void AppsrcClient::attach()
 {
     if (attached_.exchange(true) || ended_)
         return;
-    attachNs_ = steadyNs();
+    attachNs_ = OutFrame::steadyNowNs();
     hub_->attach(this);
 }
 
@@ -121,7 +112,7 @@ void AppsrcClient::end(bool slow)
 
 void AppsrcClient::packetOut(uint64_t ptsNs)
 {
-    uint64_t now = steadyNs();
+    uint64_t now = OutFrame::steadyNowNs();
     std::lock_guard<std::mutex> lock(ringMutex_);
     if (ptsNs == lastOutPts_)
         return;   // only the first packet of each frame counts

@@ -11,17 +11,6 @@
 
 namespace kevra::gateway {
 
-namespace {
-
-uint64_t steadyNs()
-{
-    return uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                        std::chrono::steady_clock::now().time_since_epoch())
-                        .count());
-}
-
-}   // namespace
-
 CameraHub::CameraHub(std::string path, int channel, uint64_t idleCloseMs)
     : path_(std::move(path)), channel_(channel), idleCloseMs_(idleCloseMs),
       cutter_(std::make_unique<FrameCutter>())
@@ -37,7 +26,7 @@ void CameraHub::onStreamStarted(int)
 
 void CameraHub::onMediaBytes(int, const uint8_t* bytes, int length)
 {
-    uint64_t arrival = steadyNs();
+    uint64_t arrival = OutFrame::steadyNowNs();
     cutter_->feed(bytes, length);
     AccessUnit unit;
     while (cutter_->next(unit))
@@ -266,7 +255,7 @@ namespace kevra::gateway {
 
 CameraHub::Stats CameraHub::stats() const
 {
-    uint64_t now = steadyNs();
+    uint64_t now = OutFrame::steadyNowNs();
     std::lock_guard<std::mutex> lock(mutex_);
     Stats s;
     s.codec = codec_;

@@ -17,8 +17,11 @@ struct OutFrame {
     int height = 0;
     int64_t timeUs = 0;       // the camera's timeline, monotonic (hub's own, see CameraHub)
     int64_t durationUs = 0;   // expected distance to the next frame
-    uint64_t arrivalNs = 0;   // steady clock when its last bytes came from the recorder
+    uint64_t arrivalNs = 0;   // steadyNowNs() when its last bytes came from the recorder
     std::vector<uint8_t> bytes;
+
+    // The steady clock the gateway measures its own delays on, in nanoseconds.
+    static uint64_t steadyNowNs();
 };
 
 using OutFramePtr = std::shared_ptr<const OutFrame>;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/PtzHold.h"
+#include "common/PtzHold.h"
 
 namespace kevra::gateway {
 

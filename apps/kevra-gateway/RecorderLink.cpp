@@ -62,9 +62,9 @@ void RecorderLink::ptz(int channel, int code)
     });
 }
 
-void RecorderLink::loginResult(RecorderSession& s, int code, int, bool)
+void RecorderLink::loginResult(RecorderSession& s, int code, int systemError, bool)
 {
-    report_.loginResult(s, code);
+    report_.loginResult(s, code, systemError);
     if (code != result_code::OK && !s.everConnected())
         firstListDone();
 }

@@ -16,7 +16,7 @@ void RecorderReport::started(const RecorderSession& s, const std::string& user)
     update(s);
 }
 
-void RecorderReport::loginResult(const RecorderSession& s, int code)
+void RecorderReport::loginResult(const RecorderSession& s, int code, int systemError)
 {
     const std::string who = "recorder " + address_.name;
     const std::string where = address_.host + ":" + std::to_string(address_.port);
@@ -28,14 +28,15 @@ void RecorderReport::loginResult(const RecorderSession& s, int code)
         return;
     }
     // The first failure of a run is logged, repeats of the same one only in detail.
-    const std::string text = who + ": login to " + where + " failed: " + describeResult(code);
+    const std::string reason = describeLoginResult(code, systemError);
+    const std::string text = who + ": login to " + where + " failed: " + reason;
     code != lastFailure_ ? GatewayLog::line(text) : GatewayLog::detail(text);
     lastFailure_ = code;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         ++status_.loginFailures;
     }
-    update(s, "login failed: " + describeResult(code));
+    update(s, "login failed: " + reason);
 }
 
 void RecorderReport::lost(const RecorderSession& s)

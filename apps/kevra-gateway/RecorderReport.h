@@ -30,7 +30,7 @@ public:
 
     // Control thread: the session's news.
     void started(const RecorderSession& s, const std::string& user);
-    void loginResult(const RecorderSession& s, int code);
+    void loginResult(const RecorderSession& s, int code, int systemError);
     void lost(const RecorderSession& s);
     void listRefused(int code);
     void openRefused(int channel, int code);

@@ -7,6 +7,7 @@
 #include "AppsrcClient.h"
 #include "CameraHub.h"
 #include "GatewayLog.h"
+#include "GstLaunch.h"
 #include "remux/AccessUnit.h"
 
 namespace kevra::gateway {
@@ -41,19 +42,11 @@ std::string Transcoder::start()
         "key-int-max=50 bitrate=2048 option-string=repeat-headers=1 ! "
         "video/x-h264,profile=constrained-baseline,stream-format=byte-stream,alignment=au ! "
         "appsink name=sink sync=false max-buffers=8 emit-signals=true";
-    GError* error = nullptr;
-    pipeline_ = gst_parse_launch(launch.c_str(), &error);
-    if (!pipeline_ || error) {
-        std::string why = std::string("cannot build the H.264 encode (") +
-                          (error ? error->message : "unknown error") +
-                          "); are gstreamer1.0-libav and gstreamer1.0-plugins-ugly installed?";
-        if (error)
-            g_error_free(error);
-        if (pipeline_)
-            gst_object_unref(pipeline_);
-        pipeline_ = nullptr;
-        return why;
-    }
+    std::string error;
+    pipeline_ = launchPipeline(launch, error);
+    if (!pipeline_)
+        return "cannot build the H.264 encode (" + error +
+               "); are gstreamer1.0-libav and gstreamer1.0-plugins-ugly installed?";
     // Nothing reads the bus: errors are logged, every message is dropped where it is posted.
     GstBus* bus = gst_element_get_bus(pipeline_);
     gst_bus_set_sync_handler(

@@ -36,24 +36,6 @@ void replyText(const std::shared_ptr<HttpExchange>& ex, int status, const std::s
     reply(ex, status, "text/plain; charset=utf-8", text + "\n");
 }
 
-std::string jsonString(const std::string& s)
-{
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-        } else if (c < 0x20 || c == '<' || c == '>' || c == '&') {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += char(c);
-        }
-    }
-    return out + "\"";
-}
-
 std::string who(const std::shared_ptr<HttpExchange>& ex)
 {
     return "browser " + ex->peer();
@@ -265,8 +247,9 @@ void WebFront::onLive(const Exchange& ex)
     for (const Camera& cam : directory_()) {
         if (!one.empty() && cam.path != one)
             continue;
-        body += std::string(first ? "" : ",") + "{\"path\":" + jsonString(cam.path) +
-                ",\"name\":" + jsonString(cam.name) + ",\"recorder\":" + jsonString(cam.recorder) +
+        body += std::string(first ? "" : ",") + "{\"path\":" + WebPages::jsonString(cam.path) +
+                ",\"name\":" + WebPages::jsonString(cam.name) +
+                ",\"recorder\":" + WebPages::jsonString(cam.recorder) +
                 ",\"recorderUp\":" + (cam.recorderUp ? "true" : "false") + ",\"codec\":\"" +
                 codecName(cam.hub->codec()) + "\"}";
         first = false;

@@ -293,24 +293,6 @@ async function kevraGrid() {
 }
 )JS";
 
-std::string jsonString(const std::string& s)
-{
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-        } else if (c < 0x20 || c == '<' || c == '>' || c == '&') {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += char(c);
-        }
-    }
-    return out + "\"";
-}
-
 std::string text(const std::string& key, const std::string& file)
 {
     return toUtf8(
@@ -380,7 +362,7 @@ std::string WebPages::fill(const std::string& page, const std::string& file,
             std::string json = "{";
             for (const char* k : kScriptTexts)
                 json += std::string(json.size() > 1 ? "," : "") + "\"" + k +
-                        "\":" + jsonString(text(k, file));
+                        "\":" + WebPages::jsonString(text(k, file));
             out += json + "}";
         } else {
             out += htmlEscape(text(key, file));
@@ -395,7 +377,7 @@ std::string WebPages::view(const std::string& dir, const std::string& language,
 {
     return fill(kViewPage, fileFor(dir, language),
                 {{"CAMERA", htmlEscape(name)},
-                 {"PATH", jsonString(path)},
+                 {"PATH", WebPages::jsonString(path)},
                  {"LANG", language == "chn" ? "zh" : "en"}});
 }
 
@@ -407,6 +389,24 @@ std::string WebPages::grid(const std::string& dir, const std::string& language)
 const std::string& WebPages::script()
 {
     return kScript;
+}
+
+std::string WebPages::jsonString(const std::string& s)
+{
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 0x20 || c == '<' || c == '>' || c == '&') {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += char(c);
+        }
+    }
+    return out + "\"";
 }
 
 }   // namespace kevra::gateway

@@ -10,6 +10,7 @@
 #include "AppsrcClient.h"
 #include "CameraHub.h"
 #include "GatewayLog.h"
+#include "GstLaunch.h"
 #include "common/Clock.h"
 
 namespace kevra::gateway {
@@ -227,17 +228,11 @@ bool WebrtcPeer::start(const std::string& offer, std::string& why)
         " caps=video/x-h264,stream-format=byte-stream,alignment=au ! "
         "rtph264pay name=pay config-interval=-1 aggregate-mode=zero-latency mtu=1200 pt=" +
         std::to_string(pt) + " ! " + caps + " ! webrtcbin name=webrtc bundle-policy=max-bundle";
-    GError* error = nullptr;
-    pipeline_ = gst_parse_launch(launch.c_str(), &error);
-    if (!pipeline_ || error) {
-        why = std::string("cannot build the WebRTC pipeline (") +
-              (error ? error->message : "unknown error") +
+    std::string error;
+    pipeline_ = launchPipeline(launch, error);
+    if (!pipeline_) {
+        why = "cannot build the WebRTC pipeline (" + error +
               "); are the GStreamer bad plug-ins and gstreamer1.0-nice installed?";
-        if (error)
-            g_error_free(error);
-        if (pipeline_)
-            gst_object_unref(pipeline_);
-        pipeline_ = nullptr;
         return false;
     }
     // Nothing reads the bus: errors end the viewer, every message is dropped where it is posted.

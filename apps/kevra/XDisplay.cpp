@@ -16,13 +16,19 @@ std::string toCheck(const std::string& platform, const std::string& displayOptio
     return display ? display : "";
 }
 
-bool reachable(const std::string& name)
+Held::Held(const std::string& name) : connection_(xcb_connect(name.c_str(), nullptr))
 {
-    xcb_connection_t* c = xcb_connect(name.c_str(), nullptr);
-    const bool ok = c != nullptr && xcb_connection_has_error(c) == 0;
-    if (c)
-        xcb_disconnect(c);
-    return ok;
+}
+
+Held::~Held()
+{
+    if (connection_)
+        xcb_disconnect(connection_);
+}
+
+bool Held::ok() const
+{
+    return connection_ != nullptr && xcb_connection_has_error(connection_) == 0;
 }
 
 }   // namespace kevra::XDisplay

@@ -3,6 +3,8 @@
 #pragma once
 #include <string>
 
+struct xcb_connection_t;
+
 namespace kevra::XDisplay {
 
 // The X display Qt would connect to: the -display value, else DISPLAY; empty when the platform
@@ -11,7 +13,21 @@ namespace kevra::XDisplay {
 std::string toCheck(const std::string& platform, const std::string& displayOption,
                     const char* display, const char* waylandDisplay);
 
-// True when a connection to name can be opened (it is closed again at once).
-bool reachable(const std::string& name);
+// A connection to the display opened by the check and held until Qt has made its own: an X
+// server that just started (Xvfb, xvfb-run) resets when its last client leaves, and a
+// connection attempted during that reset fails, so the check's connection is not let go first.
+class Held {
+public:
+    Held() = default;
+    explicit Held(const std::string& name);
+    ~Held();
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+    // True when the connection was opened.
+    bool ok() const;
+
+private:
+    xcb_connection_t* connection_ = nullptr;
+};
 
 }   // namespace kevra::XDisplay

@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 namespace {
@@ -72,13 +73,18 @@ int main(int argc, char** argv)
     }
     const std::string xDisplay = kevra::XDisplay::toCheck(platform, options.display, display,
                                                           std::getenv("WAYLAND_DISPLAY"));
-    if (!xDisplay.empty() && !kevra::XDisplay::reachable(xDisplay)) {
-        std::fprintf(stderr, "kevra: cannot open display %s\n", xDisplay.c_str());
-        return 1;
+    std::optional<kevra::XDisplay::Held> xCheck;
+    if (!xDisplay.empty()) {
+        xCheck.emplace(xDisplay);
+        if (!xCheck->ok()) {
+            std::fprintf(stderr, "kevra: cannot open display %s\n", xDisplay.c_str());
+            return 1;
+        }
     }
     // A recorder closing its end must not end the program on the next send.
     std::signal(SIGPIPE, SIG_IGN);
     QApplication app(argc, argv);
+    xCheck.reset();   // Qt's own connection now keeps the server from resetting
     kevra::ViewerLog::setVerbose(options.verbose);
     // The decoder's own messages (damaged frames and the like) are detail of the viewer's log.
     kevra::CodecLog::install([](const std::string& line) { kevra::ViewerLog::detail(line); });

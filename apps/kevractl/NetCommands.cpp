@@ -33,15 +33,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// "Connection refused" -> "connection refused", the way it reads inside a sentence.
-std::string systemErrorText(int error)
-{
-    std::string t = std::strerror(error);
-    if (!t.empty())
-        t[0] = char(std::tolower(static_cast<unsigned char>(t[0])));
-    return t;
-}
-
 // Receives the client's events on its network thread and lets the command thread wait for them;
 // as a channel's media sink it writes the stream to the recording file, if one is set.
 class EventWaiter : public DeviceEvents, public MediaSink {

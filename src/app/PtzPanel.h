@@ -1,7 +1,7 @@
 // PTZ commands of the direction and lens panels and the arrow keys, and the panels' label keys.
 // Pure functions; any thread.
 #pragma once
-#include "app/PtzCode.h"
+#include "common/PtzCode.h"
 
 #include <optional>
 

@@ -15,7 +15,7 @@
 // user-interface thread.
 #pragma once
 #include "app/Playback.h"
-#include "app/PtzCode.h"
+#include "common/PtzCode.h"
 #include "app/RememberedView.h"
 #include "app/SingleViewHost.h"
 #include "app/StatusTexts.h"

@@ -86,15 +86,7 @@ std::string ViewerLog::loginText(const std::string& host, int port, int code, in
     const std::string where = host + ":" + std::to_string(port);
     if (code == result_code::OK)
         return "login to " + where + " accepted";
-    std::string reason = resultCodeText(code);
-    if (code == result_code::CONNECT_FAILED && systemError != 0) {
-        // "Connection refused" reads "connection refused" inside the sentence.
-        std::string sys = std::strerror(systemError);
-        if (!sys.empty())
-            sys[0] = char(std::tolower(static_cast<unsigned char>(sys[0])));
-        reason += ": " + sys;
-    }
-    return "login to " + where + " failed: " + reason + " (" + resultCodeHex(code) + ")";
+    return "login to " + where + " failed: " + describeLoginResult(code, systemError);
 }
 
 void ViewerLog::login(const std::string& host, int port, int code, int systemError)

@@ -1,6 +1,8 @@
 #include "device/ResultCode.h"
 
+#include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 
 namespace kevra {
@@ -85,6 +87,22 @@ std::string resultCodeHex(int code)
 std::string describeResult(int code, ResultEvent event)
 {
     return std::string(resultCodeText(code, event)) + " (" + resultCodeHex(code) + ")";
+}
+
+std::string describeLoginResult(int code, int systemError)
+{
+    std::string text = resultCodeText(code);
+    if (code == result_code::CONNECT_FAILED && systemError != 0)
+        text += ": " + systemErrorText(systemError);
+    return text + " (" + resultCodeHex(code) + ")";
+}
+
+std::string systemErrorText(int error)
+{
+    std::string t = std::strerror(error);
+    if (!t.empty())
+        t[0] = char(std::tolower(static_cast<unsigned char>(t[0])));
+    return t;
 }
 
 }   // namespace kevra

@@ -54,6 +54,11 @@ const char* resultCodeName(int code);
 const char* resultCodeText(int code, ResultEvent event = ResultEvent::Login);
 // The text with the code for people to search for: "wrong password (0x1003)".
 std::string describeResult(int code, ResultEvent event = ResultEvent::Login);
+// A login's result with, for a connect failure, the system's reason:
+// "cannot connect to the recorder: connection refused (0x100A)".
+std::string describeLoginResult(int code, int systemError);
+// strerror as it reads inside a sentence: "connection refused".
+std::string systemErrorText(int error);
 // The code as printed in messages: "0x100A", "0x3".
 std::string resultCodeHex(int code);
 

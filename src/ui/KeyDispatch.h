@@ -6,8 +6,8 @@
 // user-interface thread only.
 #pragma once
 #include "app/KeyTable.h"
-#include "app/PtzCode.h"
-#include "app/PtzHold.h"
+#include "common/PtzCode.h"
+#include "common/PtzHold.h"
 
 #include <QObject>
 #include <QTimer>

@@ -4,7 +4,7 @@
 // places them; user-interface thread only.
 #pragma once
 #include "app/MainLayout.h"
-#include "app/PtzCode.h"
+#include "common/PtzCode.h"
 
 #include <array>
 #include <functional>

@@ -1,5 +1,4 @@
 #include "app/KeyTable.h"
-#include "app/PtzHold.h"
 #include "profile/Language.h"
 
 #include <gtest/gtest.h>
@@ -98,27 +97,4 @@ TEST(KeyTable, EveryTextIsInBothLanguageFiles)
     Language::setFilePath(u"");
     EXPECT_EQ(K::keysText(*K::binding(C::OpenCamera)), u"Enter, Keypad Enter, Space");
     EXPECT_EQ(K::chordName({'+', K::Ctrl}), u"Ctrl++");
-}
-
-TEST(PtzHold, AHeldKeyStepsAtASteadyPaceAndStopsOnRelease)
-{
-    using P = PtzCode;
-    PtzHold h;
-    EXPECT_EQ(h.due(0), std::nullopt);
-    EXPECT_TRUE(h.press(K::Left, P::Left, 1000));
-    EXPECT_EQ(h.due(1000 + PtzHold::kStepMs - 1), std::nullopt);
-    EXPECT_EQ(h.due(1000 + PtzHold::kStepMs), P::Left);
-    // A late timer gives one step, not a burst.
-    EXPECT_EQ(h.due(1000 + 10 * PtzHold::kStepMs), P::Left);
-    EXPECT_EQ(h.due(1000 + 10 * PtzHold::kStepMs + 1), std::nullopt);
-    // Another key takes over; the first key's release no longer ends anything.
-    h.press(K::Up, P::Up, 5000);
-    EXPECT_FALSE(h.release(K::Left));
-    EXPECT_EQ(h.due(5000 + PtzHold::kStepMs), P::Up);
-    EXPECT_TRUE(h.release(K::Up));
-    EXPECT_EQ(h.due(99999), std::nullopt);
-    EXPECT_FALSE(h.release(K::Up));
-    h.press(K::Down, P::Down, 0);
-    EXPECT_TRUE(h.cancel());
-    EXPECT_FALSE(h.held());
 }

@@ -2,6 +2,7 @@
 // printed form keeps the code for people to search for.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <set>
 #include <string>
 
@@ -47,6 +48,14 @@ TEST(ResultCode, PrintedWithTheCode)
     };
     for (const auto& c : cases)
         EXPECT_EQ(describeResult(c.code, c.event), c.printed);
+}
+
+TEST(ResultCode, ALoginResultNamesTheSystemReasonOnlyForAConnectFailure)
+{
+    EXPECT_EQ(describeLoginResult(0x100A, ECONNREFUSED),
+              "cannot connect to the recorder: connection refused (0x100A)");
+    EXPECT_EQ(describeLoginResult(0x100A, 0), "cannot connect to the recorder (0x100A)");
+    EXPECT_EQ(describeLoginResult(0x1003, ECONNREFUSED), "wrong password (0x1003)");
 }
 
 TEST(ResultCode, RefusalReasonsMapOntoTheirCodes)

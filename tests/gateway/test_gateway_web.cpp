@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "GstLaunch.h"
 #include "PtzMotion.h"
 #include "WebFront.h"
 #include "WebPages.h"
@@ -87,6 +88,21 @@ TEST(WebrtcOffer, AnswerCarriesEveryCandidateOnceAndTheirEnd)
     EXPECT_NE(out.find("a=candidate:2 1 TCP"), std::string::npos);
     EXPECT_EQ(out.find("10.0.0.1"), std::string::npos);   // no such m-line
     EXPECT_NE(out.find("a=end-of-candidates"), std::string::npos);
+}
+
+TEST(WebrtcOffer, PipelinesThatCannotBeBuiltSayWhyAndLeaveNothing)
+{
+    gst_init(nullptr, nullptr);
+    std::string error;
+    // A missing element and a half-built pipeline (a good first element, then a missing one).
+    for (const char* launch : {"kevra-no-such-element", "fakesrc ! kevra-no-such-element"}) {
+        error.clear();
+        EXPECT_EQ(launchPipeline(launch, error), nullptr) << launch;
+        EXPECT_NE(error.find("kevra-no-such-element"), std::string::npos) << error;
+    }
+    GstElement* good = launchPipeline("fakesrc num-buffers=1 ! fakesink", error);
+    ASSERT_NE(good, nullptr);
+    gst_object_unref(good);
 }
 
 TEST(WebFront, CameraPathsAndPtzActionsFromRequests)

@@ -111,6 +111,25 @@ TEST_F(EachLanguage, EveryDialogFitsASmallScreen)
     }
 }
 
+// A scroll area's own size hint is a few dozen lines: on a large screen the dialogs still show
+// all of their fields without scrolling.
+TEST(LargeScreen, NoDialogScrolls)
+{
+    const std::string dir = makeTempDir();
+    RecorderListDialog recorders(fromUtf8(dir + "login.ini"));
+    SettingsDialog settings(ViewerSettings{}, TourSettings{}, nullptr);
+    for (QDialog* dialog : {static_cast<QDialog*>(&recorders), static_cast<QDialog*>(&settings)}) {
+        ScreenFit::setScreenForTests(QRect(0, 0, 1024, 768));
+        dialog->show();
+        pump(30);
+        ScreenFit::setScreenForTests(QRect());
+        for (QScrollArea* area : dialog->findChildren<QScrollArea*>())
+            EXPECT_FALSE(area->verticalScrollBar()->isVisible())
+                << dialog->metaObject()->className();
+        dialog->hide();
+    }
+}
+
 TEST_F(EachLanguage, TheKeyHelpWrapsEveryEntryWhole)
 {
     QWidget window;

@@ -3,9 +3,10 @@
 // auto-repeat (which starts late and runs at the platform's rate); the key going up, or the
 // window losing the keyboard, ends it and nothing more is sent. The recorder's PTZ message
 // moves a step per command and has no stop of its own, so ending the steps is the stop.
-// Pure state on the millisecond clock; user-interface thread.
+// Pure state on the millisecond clock; the viewer's user-interface thread and the gateway's PTZ
+// motion each own their instances.
 #pragma once
-#include "app/PtzCode.h"
+#include "common/PtzCode.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "app/PtzHold.h"
+#include "common/PtzHold.h"
 
 namespace kevra {
 
