@@ -63,10 +63,11 @@ cmake --build build-tsan -j "$JOBS" --target test_common test_device test_video 
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/scripts/tsan.supp \
   counted ctest --test-dir build-tsan --output-on-failure -j "$JOBS" --timeout 600 -L 'common|device|video|app|remux|program'
 # The gateway's own threads (camera hub fan-out); its end-to-end tests run GStreamer, which is
-# not built with the sanitizer, so they (and the RTSP server run in-process) stay in the stages
-# above.
+# not built with the sanitizer, so they (and the RTSP server run in-process, the ONVIF, HTTP and
+# browser runs and the WebRTC pipelines) stay in the stages above.
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/scripts/tsan.supp \
-  counted ctest --test-dir build-tsan --output-on-failure -j "$JOBS" --timeout 600 -L gateway -E 'GatewayRun|RtspFrontListen'
+  counted ctest --test-dir build-tsan --output-on-failure -j "$JOBS" --timeout 600 -L gateway \
+  -E 'GatewayRun|RtspFrontListen|OnvifRun|WebrtcOffer|gateway_http|gateway_browser'
 
 if [ -f fuzz/CMakeLists.txt ]; then
   stage "fuzz pass"

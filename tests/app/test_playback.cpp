@@ -600,6 +600,9 @@ TEST_F(PlaybackTest, WallsShareEachCamerasOneStreamAndAWallGoneStopsOnlyItsOwn)
     apply(s);
     EXPECT_EQ(devices[1]->stream.load(), 2);
     EXPECT_EQ(devices[2]->stream.load(), 1);
+    // The spot's window goes before the fixture's playback, as a wall's screen does: detached.
+    s.walls.clear();
+    apply(s);
 }
 
 // ---------------------------------------------------------------- over the real device client
