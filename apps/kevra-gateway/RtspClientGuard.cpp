@@ -33,22 +33,34 @@ GstRTSPStatusCode ownSessionOnly(GstRTSPClient* client, GstRTSPContext* ctx, gpo
     return GST_RTSP_STS_OK;
 }
 
+// Only a weak reference waits for the time: a client that has gone is freed at once, and with
+// it the count its connection holds.
 void closeSoon(GstRTSPClient* client, GMainContext* context, guint delayMs)
 {
+    auto* weak = g_new0(GWeakRef, 1);
+    g_weak_ref_init(weak, client);
     GSource* source = delayMs ? g_timeout_source_new(delayMs) : g_idle_source_new();
     g_source_set_callback(
         source,
-        +[](gpointer c) -> gboolean {
-            auto* client = GST_RTSP_CLIENT(c);
+        +[](gpointer w) -> gboolean {
+            auto* object = g_weak_ref_get(static_cast<GWeakRef*>(w));
+            if (!object)
+                return G_SOURCE_REMOVE;
+            auto* client = GST_RTSP_CLIENT(object);
             auto* guard = static_cast<Guard*>(g_object_get_data(G_OBJECT(client), kGuardKey));
             if (!guard || !guard->requested) {
                 if (guard && guard->counted)
                     GatewayLog::detail("RTSP client " + guard->ip + ": closed, no request in time");
                 gst_rtsp_client_close(client);
             }
+            g_object_unref(object);
             return G_SOURCE_REMOVE;
         },
-        g_object_ref(client), g_object_unref);
+        weak,
+        +[](gpointer w) {
+            g_weak_ref_clear(static_cast<GWeakRef*>(w));
+            g_free(w);
+        });
     g_source_attach(source, context);
     g_source_unref(source);
 }

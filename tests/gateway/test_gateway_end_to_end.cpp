@@ -60,6 +60,13 @@ protected:
         return "rtsp://" + userInfo + "127.0.0.1:" + std::to_string(port) + "/r/" +
                std::to_string(camera);
     }
+    std::string gatewayLog() const
+    {
+        std::string all = "\ngateway:\n";
+        for (const std::string& l : gateway->lines())
+            all += l + "\n";
+        return all;
+    }
     std::string tempFile(const std::string& name) const
     {
         return ::testing::TempDir() + "gw-" + std::to_string(getpid()) + "-" + name;
@@ -148,17 +155,18 @@ TEST_F(GatewayRun, EightClientsShareOneMediaConnectionAndALateJoinerSeesAPicture
     // Over TCP like the eight (the UDP path has its own test): a loaded machine's UDP set-up
     // is not what this measures.
     auto t0 = steady_clock::now();
+    // The picture is in once the pipeline reaches its end after one buffer; rtspsrc's own
+    // PAUSE and TEARDOWN racing at its shutdown may still make gst-launch end with status 1.
     std::string late;
-    EXPECT_EQ(ChildProcess::run("timeout 20 gst-launch-1.0 -q rtspsrc location=" + url(1) +
-                                    " latency=0 protocols=tcp ! decodebin ! fakesink num-buffers=1",
-                                &late),
-              0)
-        << late;
+    ChildProcess::run("timeout 20 gst-launch-1.0 rtspsrc location=" + url(1) +
+                          " latency=0 protocols=tcp ! decodebin ! fakesink num-buffers=1",
+                      &late);
     double firstPicture = duration<double>(steady_clock::now() - t0).count();
+    EXPECT_NE(late.find("Got EOS"), std::string::npos) << late << gatewayLog();
     EXPECT_LT(firstPicture, 2.0);   // includes starting the client; typically 0.2-0.3 s
     for (auto& t : clients)
         t.join();
-    EXPECT_EQ(played, 8);
+    EXPECT_EQ(played, 8) << gatewayLog();
     EXPECT_EQ(mediaConnections(0), 1);
 
     // The idle time after the last client: the recorder stops the stream.

@@ -362,6 +362,14 @@ class Hostile(SiteTest):
             h.settimeout(4)
             self.assertEqual(h.recv(10), b"")   # closed by the gateway, not by us
             h.close()
+        # A connection that has gone no longer counts: more than the share, one after another.
+        for i in range(25):
+            with socket.socket() as s:
+                s.bind(("127.0.0.2", 0))
+                s.settimeout(3)
+                s.connect(("127.0.0.1", self.site.rtsp_port))
+                s.sendall(b"OPTIONS * RTSP/1.0\r\nCSeq: 1\r\n\r\n")
+                self.assertIn(b"RTSP/1.0 200", s.recv(4096), i)
         self.assertTrue(self.site.alive())
 
 
