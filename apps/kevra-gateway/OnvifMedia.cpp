@@ -2,6 +2,7 @@
 
 #include "OnvifPtz.h"
 #include "SoapRequest.h"
+#include "Escape.h"
 #include "SoapText.h"
 
 namespace kevra::gateway {
@@ -149,7 +150,7 @@ std::string OnvifMedia::getStreamUri(OnvifCall& c)
     const OnvifCamera& cam = c.camera();
     std::string uri =
         "rtsp://" + c.hostOnly() + ":" + std::to_string(c.setup.rtspPort) + cam.rtspPath;
-    return "<trt:GetStreamUriResponse><trt:MediaUri>" + el("tt:Uri", xml(uri)) +
+    return "<trt:GetStreamUriResponse><trt:MediaUri>" + el("tt:Uri", markupEscape(uri)) +
            "<tt:InvalidAfterConnect>false</tt:InvalidAfterConnect><tt:InvalidAfterReboot>false"
            "</tt:InvalidAfterReboot><tt:Timeout>PT0S</tt:Timeout></trt:MediaUri>"
            "</trt:GetStreamUriResponse>";
@@ -168,7 +169,7 @@ std::string OnvifMedia::getSnapshotUri(OnvifCall& c)
     const OnvifCamera& cam = c.camera();
     std::string uri = "http://" + c.hostOnly() + ":" + std::to_string(c.setup.httpPort) +
                       "/snapshot" + cam.rtspPath + ".jpg";
-    return "<trt:GetSnapshotUriResponse><trt:MediaUri>" + el("tt:Uri", xml(uri)) +
+    return "<trt:GetSnapshotUriResponse><trt:MediaUri>" + el("tt:Uri", markupEscape(uri)) +
            "<tt:InvalidAfterConnect>false</tt:InvalidAfterConnect><tt:InvalidAfterReboot>false"
            "</tt:InvalidAfterReboot><tt:Timeout>PT0S</tt:Timeout></trt:MediaUri>"
            "</trt:GetSnapshotUriResponse>";
