@@ -1,9 +1,9 @@
 #include "OnvifDevice.h"
 
+#include "Escape.h"
 #include "OnvifMedia.h"
 #include "OnvifPtz.h"
 #include "SoapRequest.h"
-#include "Escape.h"
 #include "SoapText.h"
 #include <ctime>
 

@@ -1,13 +1,27 @@
 #include "OnvifMedia.h"
 
+#include "Escape.h"
 #include "OnvifPtz.h"
 #include "SoapRequest.h"
-#include "Escape.h"
 #include "SoapText.h"
 
 namespace kevra::gateway {
 
 using namespace soap;
+
+namespace {
+
+// The response element around one item per profile.
+template <class Item>
+std::string eachProfile(const char* response, Item item)
+{
+    std::string items;
+    for (const char* p : kOnvifProfiles)
+        items += item(p);
+    return el(response, items);
+}
+
+}   // namespace
 
 std::string OnvifMedia::getMediaServiceCapabilities(OnvifCall& c)
 {
@@ -66,10 +80,8 @@ std::string OnvifMedia::profileXml(const OnvifCall& c, const std::string& token,
 
 std::string OnvifMedia::getProfiles(OnvifCall& c)
 {
-    std::string out = "<trt:GetProfilesResponse>";
-    for (const char* p : kOnvifProfiles)
-        out += profileXml(c, p, "trt:Profiles");
-    return out + "</trt:GetProfilesResponse>";
+    return eachProfile("trt:GetProfilesResponse",
+                       [&](const char* p) { return profileXml(c, p, "trt:Profiles"); });
 }
 
 std::string OnvifMedia::getProfile(OnvifCall& c)
@@ -105,10 +117,8 @@ std::string OnvifMedia::getVideoSourceConfiguration(OnvifCall& c)
 
 std::string OnvifMedia::getVideoEncoderConfigurations(OnvifCall& c)
 {
-    std::string out = "<trt:GetVideoEncoderConfigurationsResponse>";
-    for (const char* p : kOnvifProfiles)
-        out += encoderXml(c, p, "trt:Configurations");
-    return out + "</trt:GetVideoEncoderConfigurationsResponse>";
+    return eachProfile("trt:GetVideoEncoderConfigurationsResponse",
+                       [&](const char* p) { return encoderXml(c, p, "trt:Configurations"); });
 }
 
 std::string OnvifMedia::getVideoEncoderConfiguration(OnvifCall& c)

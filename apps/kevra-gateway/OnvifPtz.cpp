@@ -19,10 +19,6 @@ constexpr const char* kPanTiltVelocity =
     "http://www.onvif.org/ver10/tptz/PanTiltSpaces/VelocityGenericSpace";
 constexpr const char* kZoomVelocity =
     "http://www.onvif.org/ver10/tptz/ZoomSpaces/VelocityGenericSpace";
-constexpr const char* kPanTiltTranslation =
-    "http://www.onvif.org/ver10/tptz/PanTiltSpaces/TranslationGenericSpace";
-constexpr const char* kZoomTranslation =
-    "http://www.onvif.org/ver10/tptz/ZoomSpaces/TranslationGenericSpace";
 constexpr const char* kPanTiltPosition =
     "http://www.onvif.org/ver10/tptz/PanTiltSpaces/PositionGenericSpace";
 constexpr const char* kZoomPosition =
@@ -63,6 +59,18 @@ int64_t durationMs(const std::string& text)
     return total > 1e6 ? int64_t(1e9) : int64_t(total * 1000);
 }
 
+// The spaces relative and continuous moves take, as the node and the configuration options
+// list them.
+std::string moveSpaces()
+{
+    return space("tt:RelativePanTiltTranslationSpace",
+                 "http://www.onvif.org/ver10/tptz/PanTiltSpaces/TranslationGenericSpace", true) +
+           space("tt:RelativeZoomTranslationSpace",
+                 "http://www.onvif.org/ver10/tptz/ZoomSpaces/TranslationGenericSpace", false) +
+           space("tt:ContinuousPanTiltVelocitySpace", kPanTiltVelocity, true) +
+           space("tt:ContinuousZoomVelocitySpace", kZoomVelocity, false);
+}
+
 std::string utcTimeXml(int64_t unixNow)
 {
     time_t t = time_t(unixNow);
@@ -95,10 +103,7 @@ std::string OnvifPtz::nodeXml(const char* element)
     return std::string("<") + element +
            " token=\"ptznode\" FixedHomePosition=\"false\"><tt:Name>PTZ</tt:Name>"
            "<tt:SupportedPTZSpaces>" +
-           space("tt:RelativePanTiltTranslationSpace", kPanTiltTranslation, true) +
-           space("tt:RelativeZoomTranslationSpace", kZoomTranslation, false) +
-           space("tt:ContinuousPanTiltVelocitySpace", kPanTiltVelocity, true) +
-           space("tt:ContinuousZoomVelocitySpace", kZoomVelocity, false) +
+           moveSpaces() +
            space("tt:PanTiltSpeedSpace",
                  "http://www.onvif.org/ver10/tptz/PanTiltSpaces/GenericSpeedSpace", false, 0) +
            space("tt:ZoomSpeedSpace",
@@ -146,10 +151,7 @@ std::string OnvifPtz::getConfigurationOptions(OnvifCall& c)
     if (SoapRequest::childText(c.request.operation(), "ConfigurationToken") != "ptzconf")
         return c.invalidArg("no such configuration");
     return "<tptz:GetConfigurationOptionsResponse><tptz:PTZConfigurationOptions><tt:Spaces>" +
-           space("tt:RelativePanTiltTranslationSpace", kPanTiltTranslation, true) +
-           space("tt:RelativeZoomTranslationSpace", kZoomTranslation, false) +
-           space("tt:ContinuousPanTiltVelocitySpace", kPanTiltVelocity, true) +
-           space("tt:ContinuousZoomVelocitySpace", kZoomVelocity, false) +
+           moveSpaces() +
            "</tt:Spaces><tt:PTZTimeout><tt:Min>PT0S</tt:Min><tt:Max>PT10S</tt:Max></tt:PTZTimeout>"
            "</tptz:PTZConfigurationOptions></tptz:GetConfigurationOptionsResponse>";
 }

@@ -184,14 +184,18 @@ std::string WebFront::cameraPath(const std::string& path, const std::string& pre
     return rest;
 }
 
-bool WebFront::findCamera(const std::string& path, Camera& out) const
+bool WebFront::findCamera(const Exchange& ex, const std::string& prefix, Camera& out) const
 {
-    for (Camera& cam : directory_()) {
-        if (cam.path == path) {
-            out = std::move(cam);
-            return true;
+    std::string path = cameraPath(ex->path(), prefix);
+    if (!path.empty()) {
+        for (Camera& cam : directory_()) {
+            if (cam.path == path) {
+                out = std::move(cam);
+                return true;
+            }
         }
     }
+    replyText(ex, 404, "no such camera");
     return false;
 }
 
@@ -224,12 +228,9 @@ void WebFront::onPage(const Exchange& ex)
         reply(ex, 200, "text/html; charset=utf-8", WebPages::grid(config_.languageDir, language));
         return;
     }
-    std::string cam = cameraPath(path, "/view");
     Camera found;
-    if (cam.empty() || !findCamera(cam, found)) {
-        replyText(ex, 404, "no such camera");
+    if (!findCamera(ex, "/view", found))
         return;
-    }
     reply(ex, 200, "text/html; charset=utf-8",
           WebPages::view(config_.languageDir, language, found.path, found.name));
 }
@@ -268,11 +269,8 @@ void WebFront::onPtz(const Exchange& ex)
         return;
     }
     Camera cam;
-    std::string camPath = cameraPath(ex->path(), "/api/ptz");
-    if (camPath.empty() || !findCamera(camPath, cam)) {
-        replyText(ex, 404, "no such camera");
+    if (!findCamera(ex, "/api/ptz", cam))
         return;
-    }
     if (ex->body().size() > 1024) {
         replyText(ex, 400, "action=NAME&state=start|stop");
         return;
@@ -336,12 +334,9 @@ void WebFront::onWhep(const Exchange& ex)
         replyText(ex, 405, "POST an SDP offer");
         return;
     }
-    std::string camPath = cameraPath(path, "/whep");
     Camera cam;
-    if (camPath.empty() || !findCamera(camPath, cam)) {
-        replyText(ex, 404, "no such camera");
+    if (!findCamera(ex, "/whep", cam))
         return;
-    }
     std::string type = ex->header("content-type");
     type = type.substr(0, type.find(';'));
     if (g_ascii_strcasecmp(type.c_str(), "application/sdp") != 0) {
