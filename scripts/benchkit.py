@@ -55,7 +55,7 @@ def table(rows):
     return "| figure | value |\n|---|---|\n" + "".join(f"| {a} | {b} |\n" for a, b in rows)
 
 
-def stop(procs):
+def stop_all(procs):
     """Stops children, the last started first: SIGTERM, then SIGKILL after 15 s."""
     for p in reversed(procs):
         p.terminate()
@@ -66,12 +66,17 @@ def stop(procs):
 
 
 def write_results(name, section):
-    """Replaces the text between "<!-- NAME -->" and "<!-- /NAME -->" in bench/RESULTS.md
-    (markers included in SECTION) with SECTION, moved to the end of the file."""
+    """Puts SECTION (its "<!-- NAME -->" and "<!-- /NAME -->" markers included) into
+    bench/RESULTS.md in place of the text between those markers, or at the end of the file
+    when they are not there yet."""
     with open(RESULTS, encoding="utf-8") as f:
         text = f.read()
+    section = section.rstrip("\n") + "\n"
     pattern = re.compile(r"<!-- %s -->.*?<!-- /%s -->\n?" % (re.escape(name), re.escape(name)),
                          re.S)
-    text = pattern.sub("", text).rstrip("\n") + "\n\n" + section.rstrip("\n") + "\n"
+    if pattern.search(text):
+        text = pattern.sub(lambda _: section, text, count=1)
+    else:
+        text = text.rstrip("\n") + "\n\n" + section
     with open(RESULTS, "w", encoding="utf-8") as f:
         f.write(text)

@@ -16,7 +16,8 @@ import threading
 import time
 import urllib.request
 
-from benchkit import BIN, cpu_seconds, free_port, made_by, pct, rss_mib, stop, table, write_results
+from benchkit import (BIN, cpu_seconds, free_port, made_by, pct, rss_mib, stop_all, table,
+                      write_results)
 
 CAMERAS = 48
 
@@ -212,7 +213,7 @@ def main():
                           "hostile connections\n\n" + text +
                           "<!-- /gateway-http-measurements -->\n")
     finally:
-        stop(procs)
+        stop_all(procs)
 
 
 if __name__ == "__main__":

@@ -17,7 +17,7 @@ import time
 import urllib.request
 import uuid
 
-from benchkit import BIN, cpu_seconds, made_by, pct, stop, table, write_results
+from benchkit import BIN, cpu_seconds, made_by, pct, stop_all, table, write_results
 
 CAMERAS = 48
 NS = {"device": "http://www.onvif.org/ver10/device/wsdl",
@@ -166,7 +166,7 @@ def main():
                           "<!-- gateway-onvif-measurements -->\n## kevra-gateway: ONVIF side\n\n" +
                           text + "<!-- /gateway-onvif-measurements -->\n")
     finally:
-        stop(procs)
+        stop_all(procs)
 
 
 if __name__ == "__main__":

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Puts a measured section into bench/RESULTS.md: `write-results.py NAME SECTION` replaces the
-text between "<!-- NAME -->" and "<!-- /NAME -->" (markers included in SECTION) with SECTION,
-moved to the end of the file."""
+text between "<!-- NAME -->" and "<!-- /NAME -->" (markers included in SECTION) with SECTION
+where it stands, or adds it at the end of the file."""
 import os
 import sys
 
