@@ -21,10 +21,12 @@ void RememberedView::restore(TileGrid& grid,
     const ViewSettings v = ViewSettings::load(path_, recorder_);
     std::array<CameraId, TileGrid::kMaxTiles> tiles{};
     for (int t = 0; t < TileGrid::kMaxTiles; ++t) {
+        // A tile of the dialog's recorder names no source: the file is that recorder's.
         const std::u16string& source = v.sources[size_t(t)];
-        int recorder = source.empty() ? 0 : -1;
-        for (size_t i = 1; i < recorders.size() && recorder < 0; ++i)
-            if (ViewSettings::recorderName(recorders[i].ip, recorders[i].port) == source)
+        int recorder = source.empty() ? RecorderList::kDialogRecorder : -1;
+        for (size_t i = 0; i < recorders.size() && recorder < 0; ++i)
+            if (int(i) != RecorderList::kDialogRecorder &&
+                ViewSettings::recorderName(recorders[i].ip, recorders[i].port) == source)
                 recorder = int(i);
         if (recorder >= 0 && v.tiles[size_t(t)] >= 0)   // a recorder no longer listed: empty
             tiles[size_t(t)] = CameraId{recorder, v.tiles[size_t(t)]};
@@ -43,10 +45,11 @@ void RememberedView::save(const TileGrid& grid,
     v.layout = grid.layout();
     for (int t = 0; t < TileGrid::kMaxTiles; ++t) {
         const CameraId c = grid.tiles()[size_t(t)];
-        if (!c.valid() || (c.recorder > 0 && size_t(c.recorder) >= recorders.size()))
+        const bool own = c.recorder == RecorderList::kDialogRecorder;
+        if (!c.valid() || (!own && size_t(c.recorder) >= recorders.size()))
             continue;
         v.tiles[size_t(t)] = c.channel;
-        if (c.recorder > 0)
+        if (!own)
             v.sources[size_t(t)] = ViewSettings::recorderName(recorders[size_t(c.recorder)].ip,
                                                               recorders[size_t(c.recorder)].port);
     }
