@@ -33,7 +33,7 @@ void LoginSequence::open()
     dlg->setAttribute(Qt::WA_DeleteOnClose, false);
     dlg->postLogout = nullptr;   // the coordinator ends the session before each login
     dlg->postLogin = [this](const std::string& host, int port, const std::string& user,
-                            const std::string& password, int) {
+                            const std::string& password) {
         viewer_.logInByHand(Viewer::LoginRequest{host, port, user, password});
     };
     dlg->postCancelWait = [this] { viewer_.cancelLoginWait(); };
