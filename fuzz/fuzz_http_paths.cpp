@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "Escape.h"
 #include "HttpPaths.h"
-#include "HttpServer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort();
     for (const std::string& text : field) {
         std::string json = kevra::gateway::jsonEscape(text);
-        std::string html = kevra::gateway::htmlEscape(text);
+        std::string html = kevra::gateway::markupEscape(text);
         for (unsigned char c : json)
             if (c < 0x20 || c == '<')
                 std::abort();
