@@ -152,6 +152,41 @@ inline void row565Scalar(const uint8_t* yrow, const Src& s, int cw, int ch, int 
     }
 }
 
+// Row geometry of the top-down 16-bit converters: rows r and r + 1 (r alone when it is the
+// last) share chroma row r / 2 (held inside the planes for an odd height). With one row, the
+// second row's pointers repeat the first's. u and v are null when the planes have no chroma
+// (width or height 1).
+struct Rows565 {
+    const uint8_t* y[2];
+    const uint8_t* u;
+    const uint8_t* v;
+    uint8_t* o[2];
+    int rows;   // 1 or 2
+};
+
+inline Rows565 rows565(const Src& s, int w, int h, uint8_t* out, int r)
+{
+    const int ch = h / 2;
+    const bool chroma = ch > 0 && w / 2 > 0;
+    const size_t crow = chroma ? static_cast<size_t>(std::min(r / 2, ch - 1)) : 0;
+    Rows565 p;
+    p.rows = r + 1 < h ? 2 : 1;
+    p.u = chroma ? s.u + crow * s.uStride : nullptr;
+    p.v = chroma ? s.v + crow * s.vStride : nullptr;
+    p.y[0] = s.y + static_cast<size_t>(r) * s.yStride;
+    p.y[1] = p.rows == 2 ? p.y[0] + s.yStride : p.y[0];
+    p.o[0] = out + static_cast<size_t>(r) * w * 2;
+    p.o[1] = p.rows == 2 ? p.o[0] + static_cast<size_t>(w) * 2 : p.o[0];
+    return p;
+}
+
+// Scalar 16-bit formula for pixel columns [fromCol, w) of the rows (the vector paths' tail).
+inline void rows565Scalar(const Rows565& p, const Src& s, int w, int h, int r, int fromCol)
+{
+    for (int i = 0; i < p.rows; ++i)
+        row565Scalar(p.y[i], s, w / 2, h / 2, r + i, p.o[i], fromCol, w);
+}
+
 // Block-row geometry of the bottom-up 24/32-bit converters: output block row k (output rows
 // 2k and 2k+1) reads source rows h-1-2k and h-2-2k and chroma row ch-1-k.
 struct BlockRow {
