@@ -171,12 +171,12 @@ struct StateKeys {
 };
 
 constexpr StateKeys kStateKeys[] = {
-    {u"OPENING_TILE", u"OPENING_V"},    // Opening
-    {u"BUFFERING_TILE", u"BUFFERING"},  // Buffering
-    {u"PLAYING_TILE", u"PLAYING"},      // Playing
-    {u"OPEN_ERR_TILE", u"OPEN_ERR"},    // OpenError
-    {u"CODEC_ERR", u"CODEC_ERR"},       // CodecError
-    {u"STOP_TILE", u"STOP"},            // Stopped
+    {u"OPENING_TILE", u"OPENING_V"},     // Opening
+    {u"BUFFERING_TILE", u"BUFFERING"},   // Buffering
+    {u"PLAYING_TILE", u"PLAYING"},       // Playing
+    {u"OPEN_ERR_TILE", u"OPEN_ERR"},     // OpenError
+    {u"CODEC_ERR", u"CODEC_ERR"},        // CodecError
+    {u"STOP_TILE", u"STOP"},             // Stopped
 };
 static_assert(std::size(kStateKeys) == size_t(StreamController::State::Stopped) + 1);
 
