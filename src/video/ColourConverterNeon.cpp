@@ -183,13 +183,7 @@ void rows565Neon(const Src& s, int w, int h, uint8_t* out, int r)
 
 void convertNeon(const Src& s, int w, int h, uint8_t* out, int bpp)
 {
-    if (bpp == 2) {
-        for (int r = 0; r < h; r += 2)
-            rows565Neon(s, w, h, out, r);
-        return;
-    }
-    for (int k = 0; k < h / 2; ++k)
-        tableRowNeon(blockRow(s, w, h, out, bpp, k), w / 2, bpp);
+    convertByRows<rows565Neon, tableRowNeon>(s, w, h, out, bpp);
 }
 
 }   // namespace kevra::colour

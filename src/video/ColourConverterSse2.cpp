@@ -132,13 +132,7 @@ void rows565Sse2(const Src& s, int w, int h, uint8_t* out, int r)
 
 void convertSse2(const Src& s, int w, int h, uint8_t* out, int bpp)
 {
-    if (bpp == 2) {
-        for (int r = 0; r < h; r += 2)
-            rows565Sse2(s, w, h, out, r);
-        return;
-    }
-    for (int k = 0; k < h / 2; ++k)
-        tableRowSse2(blockRow(s, w, h, out, bpp, k), w / 2, bpp);
+    convertByRows<rows565Sse2, tableRowSse2>(s, w, h, out, bpp);
 }
 
 }   // namespace kevra::colour

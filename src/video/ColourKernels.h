@@ -224,6 +224,23 @@ inline BlockRow blockRow(const Src& s, int w, int h, uint8_t* out, int bpp, int 
     return b;
 }
 
+// A whole picture through one path's row functions: the 16-bit output two rows at a time from
+// the top, the 24/32-bit output a block row at a time. For the paths that need no target
+// attributes (SSE2 on x86-64 and NEON on 64-bit ARM are always there); the wider x86 paths
+// choose their steps per row themselves.
+template <void (*Rows565)(const Src&, int, int, uint8_t*, int),
+          void (*TableRow)(const BlockRow&, int, int)>
+void convertByRows(const Src& s, int w, int h, uint8_t* out, int bpp)
+{
+    if (bpp == 2) {
+        for (int r = 0; r < h; r += 2)
+            Rows565(s, w, h, out, r);
+        return;
+    }
+    for (int k = 0; k < h / 2; ++k)
+        TableRow(blockRow(s, w, h, out, bpp, k), w / 2, bpp);
+}
+
 // Constant parts of the three sums of the table formula (the luma and chroma offsets).
 constexpr int32_t kBlueBias = -kLuma * 16 - kUBlue * 128;
 constexpr int32_t kGreenBias = -kLuma * 16 + kUGreen * 128 + kVGreen * 128;
