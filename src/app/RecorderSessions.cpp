@@ -7,6 +7,10 @@ namespace kevra {
 
 namespace {
 
+// The login dialog's place in the table, first in login.ini's list.
+constexpr size_t kDialog = size_t(RecorderList::kDialogRecorder);
+static_assert(kDialog == 0, "the further recorders follow the dialog's");
+
 RecorderSession::Login loginOf(const RecorderList::Recorder& r)
 {
     return {toUtf8(r.ip), r.port, toUtf8(r.user), toUtf8(r.password)};
@@ -48,17 +52,17 @@ void RecorderSessions::logInByHand(const RecorderSession::Login& login, bool aut
     entry.port = login.port;
     entry.user = fromUtf8(login.user);
     entry.password = fromUtf8(login.password);
-    entries_[0] = entry;
-    sessions_[0] = make(RecorderList::displayName(entry), login, autoReconnect,
-                        RecorderSession::Options::FirstFailure::Final);
-    sessions_[0]->start();
+    entries_[kDialog] = entry;
+    sessions_[kDialog] = make(RecorderList::displayName(entry), login, autoReconnect,
+                              RecorderSession::Options::FirstFailure::Final);
+    sessions_[kDialog]->start();
 }
 
 void RecorderSessions::endFirst()
 {
-    if (sessions_.empty() || !sessions_[0])
+    if (sessions_.empty() || !sessions_[kDialog])
         return;
-    std::unique_ptr<RecorderSession> old = std::move(sessions_[0]);
+    std::unique_ptr<RecorderSession> old = std::move(sessions_[kDialog]);
     old->setListener(nullptr);
     old->shutdown();
 }
@@ -79,10 +83,11 @@ int RecorderSessions::indexOf(const RecorderSession& session) const
 
 bool RecorderSessions::keeps(const std::vector<RecorderList::Recorder>& list, int recorder) const
 {
-    // The first place's session is the login dialog's: the list never replaces it.
-    return find(recorder) &&
-           (recorder == 0 || (size_t(recorder) < list.size() &&
-                              entries_[size_t(recorder)] == list[size_t(recorder)]));
+    // The dialog's recorder's session comes and goes with logins by hand: the list never
+    // replaces it.
+    return find(recorder) && (recorder == RecorderList::kDialogRecorder ||
+                              (size_t(recorder) < list.size() &&
+                               entries_[size_t(recorder)] == list[size_t(recorder)]));
 }
 
 void RecorderSessions::PlaceLink::openStream(int channel, int stream, MediaSink* sink)
@@ -135,14 +140,15 @@ void RecorderSessions::follow(const std::vector<RecorderList::Recorder>& list, b
     std::vector<std::unique_ptr<RecorderSession>> kept(std::max<size_t>(list.size(), 1));
     std::vector<RecorderList::Recorder> entries(kept.size());
     if (!sessions_.empty()) {
-        kept[0] = std::move(sessions_[0]);
-        entries[0] = entries_[0];
+        kept[kDialog] = std::move(sessions_[kDialog]);
+        entries[kDialog] = entries_[kDialog];
         // The name the list gives the recorder logged in to by hand.
-        if (!list.empty() && entries[0].ip == list[0].ip && entries[0].port == list[0].port)
-            entries[0].name = list[0].name;
+        if (!list.empty() && entries[kDialog].ip == list[kDialog].ip &&
+            entries[kDialog].port == list[kDialog].port)
+            entries[kDialog].name = list[kDialog].name;
     }
     std::vector<RecorderSession*> started;
-    for (size_t i = 1; i < list.size(); ++i) {
+    for (size_t i = kDialog + 1; i < list.size(); ++i) {
         entries[i] = list[i];
         if (i < sessions_.size() && sessions_[i] && entries_[i] == list[i]) {
             kept[i] = std::move(sessions_[i]);

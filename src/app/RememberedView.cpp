@@ -21,11 +21,7 @@ void RememberedView::restore(TileGrid& grid,
     const ViewSettings v = ViewSettings::load(path_, recorder_);
     std::array<CameraId, TileGrid::kMaxTiles> tiles{};
     for (int t = 0; t < TileGrid::kMaxTiles; ++t) {
-        const std::u16string& source = v.sources[size_t(t)];
-        int recorder = source.empty() ? 0 : -1;
-        for (size_t i = 1; i < recorders.size() && recorder < 0; ++i)
-            if (ViewSettings::recorderName(recorders[i].ip, recorders[i].port) == source)
-                recorder = int(i);
+        const int recorder = recorderOf(v.sources[size_t(t)], recorders);
         if (recorder >= 0 && v.tiles[size_t(t)] >= 0)   // a recorder no longer listed: empty
             tiles[size_t(t)] = CameraId{recorder, v.tiles[size_t(t)]};
     }
@@ -43,16 +39,38 @@ void RememberedView::save(const TileGrid& grid,
     v.layout = grid.layout();
     for (int t = 0; t < TileGrid::kMaxTiles; ++t) {
         const CameraId c = grid.tiles()[size_t(t)];
-        if (!c.valid() || (c.recorder > 0 && size_t(c.recorder) >= recorders.size()))
+        if (!c.valid())
             continue;
+        const std::u16string source = sourceOf(c.recorder, recorders);
+        if (source.empty() && c.recorder != RecorderList::kDialogRecorder)
+            continue;   // a recorder no longer listed
         v.tiles[size_t(t)] = c.channel;
-        if (c.recorder > 0)
-            v.sources[size_t(t)] = ViewSettings::recorderName(recorders[size_t(c.recorder)].ip,
-                                                              recorders[size_t(c.recorder)].port);
+        v.sources[size_t(t)] = source;
     }
     if (grid.zoomed() && v.tiles[size_t(grid.selected())] != ViewSettings::kNone)
         v.zoomed = grid.selected();
     ViewSettings::save(path_, recorder_, v);
+}
+
+std::u16string RememberedView::sourceOf(int recorder,
+                                        const std::vector<RecorderList::Recorder>& recorders)
+{
+    if (recorder == RecorderList::kDialogRecorder || recorder < 0 ||
+        size_t(recorder) >= recorders.size())
+        return u"";
+    return ViewSettings::recorderName(recorders[size_t(recorder)].ip,
+                                      recorders[size_t(recorder)].port);
+}
+
+int RememberedView::recorderOf(const std::u16string& source,
+                               const std::vector<RecorderList::Recorder>& recorders)
+{
+    if (source.empty())
+        return RecorderList::kDialogRecorder;
+    for (size_t i = 0; i < recorders.size(); ++i)
+        if (ViewSettings::recorderName(recorders[i].ip, recorders[i].port) == source)
+            return int(i);
+    return -1;
 }
 
 }   // namespace kevra

@@ -24,6 +24,14 @@ public:
     // Remembers the grid as it is now (nothing before the first login by hand).
     void save(const TileGrid& grid, const std::vector<RecorderList::Recorder>& recorders) const;
 
+    // How views.ini and walls.ini name a tile's recorder: no name for the login dialog's (the
+    // file is its), "address:port" for another of login.ini's list. sourceOf gives "" for a
+    // recorder not listed; recorderOf gives -1 for a name no recorder of the list has.
+    static std::u16string sourceOf(int recorder,
+                                   const std::vector<RecorderList::Recorder>& recorders);
+    static int recorderOf(const std::u16string& source,
+                          const std::vector<RecorderList::Recorder>& recorders);
+
 private:
     std::u16string path_;
     std::u16string recorder_;   // how views.ini names the recorder logged in to

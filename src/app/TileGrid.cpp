@@ -99,17 +99,6 @@ TileGrid::Change TileGrid::setCameras(std::vector<CameraId> listed)
     return diffFrom(before);
 }
 
-TileGrid::Change TileGrid::setCameraCount(int count)
-{
-    std::vector<CameraId> listed;
-    for (int ch = 0; ch < count; ++ch)
-        listed.push_back(CameraId{0, ch});
-    for (CameraId c : listed_)
-        if (c.recorder != 0)
-            listed.push_back(c);
-    return setCameras(std::move(listed));
-}
-
 TileGrid::Change TileGrid::setLayout(int tiles)
 {
     if (!GridLayout::isLayout(tiles))

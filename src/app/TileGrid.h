@@ -49,8 +49,6 @@ public:
     // The tree's cameras in tree order. Tiles holding a camera no longer listed show nothing
     // (their streams stop) but keep it, so the tile shows it again once it is listed.
     Change setCameras(std::vector<CameraId> listed);
-    // The first recorder's list: channels 0 .. count - 1 of recorder 0 (others' kept).
-    Change setCameraCount(int count);
     // Chooses a layout (anything else than 1, 4, 9, 16 is ignored). Leaves the zoom. A smaller
     // grid keeps its first tiles, and the selected camera stays shown: when its tile falls
     // outside, it takes the smaller grid's last tile. A larger grid fills every empty tile, in

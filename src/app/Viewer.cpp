@@ -117,8 +117,7 @@ void Viewer::requestLogin()
     dialogOpen_ = true;
     if (RecorderSession* s = session(kDialogRecorder))
         s->pause();   // no retries while the dialog is open
-    view_.clearCameras();
-    treeCameras_.reset();
+    view_.showRecorders({});
     view_.openLoginDialog();
 }
 
@@ -255,19 +254,7 @@ void Viewer::sessionsChanged()
     for (int r : sessions_->recorders())
         if (size_t(r) < cameraNames_.size())
             cameraNames_[size_t(r)] = sessions_->cameraNames(r);
-    // The tree: the dialog's recorder's node and cameras first, then each further recorder's.
-    std::vector<ViewerView::RecorderNode> nodes = sessions_->nodes();
-    if (!nodes.empty()) {
-        ViewerView::RecorderNode first = std::move(nodes.front());
-        nodes.erase(nodes.begin());
-        if (!first.state.empty())
-            view_.showFirstRecorder(first.name + u" - " + first.state);
-        if (!treeCameras_ || first.cameras != *treeCameras_) {
-            treeCameras_ = first.cameras;
-            view_.showCameras(first.cameras);
-        }
-    }
-    view_.showRecorders(nodes);
+    view_.showRecorders(sessions_->nodes());
     grid_.listCameras(cameraNames_);
     grid_.markTree();   // a tree filled again has lost its marks
     showRecoveryText();

@@ -31,7 +31,6 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -52,7 +51,7 @@ public:
     // stream and still brings a dead one back well before anyone gives up watching.
     static constexpr uint64_t kMediaSilenceMs = 10000;
     // The recorder the login dialog logs in to: the first of login.ini's list.
-    static constexpr int kDialogRecorder = 0;
+    static constexpr int kDialogRecorder = RecorderList::kDialogRecorder;
 
     struct LoginRequest {
         std::string host;
@@ -278,8 +277,6 @@ private:
     RememberedView remembered_;
     std::vector<RecorderList::Recorder> recorders_;          // login.ini's list as last followed
     std::vector<std::vector<std::u16string>> cameraNames_;   // by recorder
-    // The dialog's recorder's cameras as the tree shows them; none since it was cleared.
-    std::optional<std::vector<std::u16string>> treeCameras_;
     std::u16string recoveryText_;
     ViewerGrid grid_;   // before the tour and the texts, which use its TileGrid
     ViewerTour tour_;

@@ -2,6 +2,7 @@
 
 #include "common/Utf.h"
 #include "device/ResultCode.h"
+#include "profile/RecorderList.h"
 #include "profile/ProfileFile.h"
 #include "profile/SettingsFolder.h"
 
@@ -131,7 +132,7 @@ std::string ViewerLog::cameraText(int channel, int recorder)
     std::lock_guard<std::mutex> lock(namesMutex);
     if (const auto named = recorderNames().find(recorder); named != recorderNames().end())
         text += " of " + named->second;
-    else if (recorder > 0)
+    else if (recorder != RecorderList::kDialogRecorder)
         text += " of recorder " + std::to_string(recorder + 1);
     return text;
 }

@@ -18,22 +18,17 @@ public:
     // Any thread: runs work on the user-interface thread, after everything posted before it.
     virtual void post(std::function<void()> work) = 0;
 
-    // The camera tree: the first recorder's cameras in list order (channel = index); clear()
-    // empties it. setCameraShown marks a camera's entry (any recorder's) as shown or idle.
-    virtual void showCameras(const std::vector<std::u16string>& names) = 0;
-    virtual void clearCameras() = 0;
-    virtual void setCameraShown(CameraId camera, bool shown) = 0;
-    // The first recorder's node: its name and state ("Office - connected").
-    virtual void showFirstRecorder(const std::u16string&) {}
-    // The recorders after the first, in list order, each a node of the tree after the first
-    // recorder's: its name, its state ("connected", "reconnecting in 4 s", "login failed: ...")
-    // and its cameras (kept while it is away).
+    // The camera tree: one node per recorder in login.ini's order (the login dialog's first):
+    // its name, its state ("connected", "reconnecting in 4 s", "login failed: ...") and its
+    // cameras (kept while it is away; channel = index); an empty list empties the tree.
+    // setCameraShown marks a camera's entry as shown or idle.
     struct RecorderNode {
         std::u16string name, state;
         std::vector<std::u16string> cameras;
         bool operator==(const RecorderNode&) const = default;
     };
-    virtual void showRecorders(const std::vector<RecorderNode>&) {}
+    virtual void showRecorders(const std::vector<RecorderNode>&) = 0;
+    virtual void setCameraShown(CameraId camera, bool shown) = 0;
 
     // Tree mode (camera tree and Back) or video mode (video area, panels, status row).
     virtual void showTreeMode() = 0;

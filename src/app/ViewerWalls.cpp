@@ -23,15 +23,7 @@ void Viewer::loadWalls()
     const std::u16string path = wallsPath();
     walls_.load(WallSettings::loadAll(path), WallSettings::loadSpotScreen(path),
                 [this](const std::u16string& name) {
-                    if (name.empty() ||
-                        (!recorders_.empty() &&
-                         name == ViewSettings::recorderName(recorders_[0].ip, recorders_[0].port)))
-                        return 0;
-                    for (size_t i = 1; i < recorders_.size(); ++i)
-                        if (ViewSettings::recorderName(recorders_[i].ip, recorders_[i].port) ==
-                            name)
-                            return int(i);
-                    return -1;
+                    return RememberedView::recorderOf(name, recorders_);
                 });
 }
 
@@ -42,11 +34,8 @@ void Viewer::saveWalls()
     if (remembered_.path().empty())
         return;
     const std::u16string path = wallsPath();
-    const auto nameOf = [this](int recorder) -> std::u16string {
-        if (recorder <= 0 || size_t(recorder) >= recorders_.size())
-            return u"";
-        return ViewSettings::recorderName(recorders_[size_t(recorder)].ip,
-                                          recorders_[size_t(recorder)].port);
+    const auto nameOf = [this](int recorder) {
+        return RememberedView::sourceOf(recorder, recorders_);
     };
     for (const WallSettings& stored : WallSettings::loadAll(path))
         if (!walls_.wall(stored.number))

@@ -23,6 +23,8 @@ public:
 
     // Recorders 0 .. kMaxRecorders - 1; one network thread each while logged in.
     static constexpr int kMaxRecorders = 8;
+    // The login dialog's recorder: IP0/Port0 of the file, the one views.ini belongs to.
+    static constexpr int kDialogRecorder = 0;
     static constexpr const char16_t* kNameKey = u"Name";
 
     // Key of recorder `index` for a base key: (u"IP", 2) gives u"IP2".

@@ -55,75 +55,63 @@ QTreeWidgetItem* CameraTree::cameraItem(const std::u16string& name, int channel)
     return item;
 }
 
-void CameraTree::showCameras(const std::vector<std::u16string>& names)
+QString CameraTree::nodeText(const ViewerView::RecorderNode& n)
 {
-    clear();
-    auto* root = new QTreeWidgetItem(QStringList(
-        firstRecorder_.empty() ? QtText::lang(u"DEVICE") : QtText::from(firstRecorder_)));
-    root->setIcon(0, images_[RecorderImage]);
-    addTopLevelItem(root);
-    for (size_t i = 0; i < names.size(); ++i)
-        root->addChild(cameraItem(names[i], int(i)));
-    root->setExpanded(true);
-    fillOtherRecorders();
-    // Enter shows a camera at once: the first one is highlighted.
-    if (root->childCount() > 0)
-        setCurrentItem(root->child(0));
-}
-
-void CameraTree::showFirstRecorder(const std::u16string& text)
-{
-    firstRecorder_ = text;
-    if (QTreeWidgetItem* root = topLevelItem(0); root && !text.empty())
-        root->setText(0, QtText::from(text));
+    if (n.state.empty())
+        return n.name.empty() ? QtText::lang(u"DEVICE") : QtText::from(n.name);
+    return QtText::from(n.name + u" - " + n.state);
 }
 
 void CameraTree::showRecorders(const std::vector<ViewerView::RecorderNode>& nodes)
 {
-    const bool sameCameras =
-        nodes.size() == otherRecorders_.size() &&
-        std::equal(nodes.begin(), nodes.end(), otherRecorders_.begin(),
+    const bool sameEntries =
+        nodes.size() == recorders_.size() &&
+        std::equal(nodes.begin(), nodes.end(), recorders_.begin(),
                    [](const ViewerView::RecorderNode& a, const ViewerView::RecorderNode& b) {
                        return a.name == b.name && a.cameras == b.cameras;
                    });
-    otherRecorders_ = nodes;
-    if (!topLevelItem(0))
-        return;   // no tree yet: it is filled with the first recorder's cameras
-    if (!sameCameras || topLevelItemCount() != int(nodes.size()) + 1) {
-        fillOtherRecorders();
+    recorders_ = nodes;
+    if (!sameEntries || topLevelItemCount() != int(nodes.size())) {
+        fill();
         return;
     }
-    // Only the states changed (a countdown): the entries stay, so does the selection.
+    // Only the states changed (a countdown): the entries stay, so does the highlight.
     for (size_t i = 0; i < nodes.size(); ++i)
-        topLevelItem(int(i) + 1)->setText(0, QtText::from(nodes[i].name + u" - " + nodes[i].state));
+        topLevelItem(int(i))->setText(0, nodeText(nodes[i]));
 }
 
-void CameraTree::fillOtherRecorders()
+void CameraTree::fill()
 {
-    while (topLevelItemCount() > 1)
-        delete takeTopLevelItem(1);
-    for (size_t i = 0; i < otherRecorders_.size(); ++i) {
-        const ViewerView::RecorderNode& n = otherRecorders_[i];
-        auto* node = new QTreeWidgetItem(QStringList(QtText::from(n.name + u" - " + n.state)));
+    const QTreeWidgetItem* was = currentItem();
+    const bool hadCamera = was && was->parent();
+    const CameraId highlighted{hadCamera ? was->data(0, kRecorderRole).toInt() : 0,
+                               hadCamera ? was->data(0, kChannelRole).toInt() : 0};
+    clear();
+    for (size_t i = 0; i < recorders_.size(); ++i) {
+        const ViewerView::RecorderNode& n = recorders_[i];
+        auto* node = new QTreeWidgetItem(QStringList(nodeText(n)));
         node->setIcon(0, images_[RecorderImage]);
-        node->setData(0, kRecorderRole, int(i) + 1);
+        node->setData(0, kRecorderRole, int(i));
         addTopLevelItem(node);
         for (size_t c = 0; c < n.cameras.size(); ++c) {
             QTreeWidgetItem* item = cameraItem(n.cameras[c], int(c));
-            item->setData(0, kRecorderRole, int(i) + 1);
+            item->setData(0, kRecorderRole, int(i));
             node->addChild(item);
         }
         node->setExpanded(true);
     }
+    // Enter shows a camera at once: the one highlighted before, else the first one.
+    if (QTreeWidgetItem* again = hadCamera ? itemOfCamera(highlighted) : nullptr)
+        setCurrentItem(again);
+    else if (topLevelItemCount() > 0 && topLevelItem(0)->childCount() > 0)
+        setCurrentItem(topLevelItem(0)->child(0));
 }
 
 QTreeWidgetItem* CameraTree::itemOfCamera(CameraId camera) const
 {
-    // The first recorder's node, then one node per further recorder, in list order.
     for (int n = 0; n < topLevelItemCount(); ++n) {
         QTreeWidgetItem* node = topLevelItem(n);
-        const int recorder = n == 0 ? 0 : node->data(0, kRecorderRole).toInt();
-        if (recorder != camera.recorder)
+        if (node->data(0, kRecorderRole).toInt() != camera.recorder)
             continue;
         for (int j = 0; j < node->childCount(); ++j)
             if (node->child(j)->data(0, kChannelRole).toInt() == camera.channel)

@@ -176,16 +176,6 @@ void MainWindow::post(std::function<void()> work)
     QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
 }
 
-void MainWindow::showCameras(const std::vector<std::u16string>& names)
-{
-    tree_->showCameras(names);
-}
-
-void MainWindow::clearCameras()
-{
-    tree_->clear();
-}
-
 void MainWindow::showRecorders(const std::vector<RecorderNode>& nodes)
 {
     tree_->showRecorders(nodes);
@@ -202,11 +192,6 @@ void MainWindow::editRecorderList()
 void MainWindow::setCameraShown(CameraId camera, bool shown)
 {
     tree_->setCameraShown(camera, shown);
-}
-
-void MainWindow::showFirstRecorder(const std::u16string& text)
-{
-    tree_->showFirstRecorder(text);
 }
 
 void MainWindow::showVideoMode()

@@ -144,10 +144,7 @@ protected:
 private:
     // ViewerView.
     void post(std::function<void()> work) override;
-    void showCameras(const std::vector<std::u16string>& names) override;
-    void clearCameras() override;
     void setCameraShown(CameraId camera, bool shown) override;
-    void showFirstRecorder(const std::u16string& text) override;
     bool videoMode() const override { return isVideoMode(); }
     void showStatus(const std::u16string& text) override;
     void showTiles(int count, int selected, bool fullScreen) override;

@@ -224,10 +224,19 @@ std::array<CameraId, 16> first(const std::array<int, 16>& channels)
     return out;
 }
 
+// Channels 0 .. count - 1 of one recorder, as its camera list gives them.
+std::vector<CameraId> firstCameras(int count)
+{
+    std::vector<CameraId> listed;
+    for (int ch = 0; ch < count; ++ch)
+        listed.push_back(CameraId{0, ch});
+    return listed;
+}
+
 TileGrid loggedIn(int cameras)
 {
     TileGrid g;
-    g.setCameraCount(cameras);
+    g.setCameras(firstCameras(cameras));
     return g;
 }
 }   // namespace
@@ -333,9 +342,9 @@ TEST(TileGrid, NewCameraListAndRememberedGrids)
     TileGrid g = loggedIn(8);
     g.setLayout(4);
     // The recorder now has two cameras: tiles showing others go empty and stop.
-    EXPECT_EQ(chg(g.setCameraCount(2)), (Change{{2, 3}, {}}));
+    EXPECT_EQ(chg(g.setCameras(firstCameras(2))), (Change{{2, 3}, {}}));
     EXPECT_EQ(tilesOf(g), (std::vector<int>{0, 1, -1, -1}));
-    EXPECT_EQ(chg(g.setCameraCount(-5)).stop, (std::vector<int>{0, 1}));
+    EXPECT_EQ(chg(g.setCameras({})).stop, (std::vector<int>{0, 1}));
 
     struct Case {
         const char* what;
@@ -372,9 +381,7 @@ TEST(TileGrid, CamerasOfSeveralRecordersFillInTreeOrderAndComeBackWithTheirRecor
     EXPECT_EQ(gone.stop, (std::vector<CameraId>{C(0, 1), C(1, 1), C(2, 1)}));
     EXPECT_FALSE(g.camera(3).valid());
     EXPECT_TRUE(g.choose(C(1, 1)).empty()) << "not listed: nothing to choose";
-    // The first recorder's new list leaves the others' cameras listed.
-    g.setCameraCount(1);
-    EXPECT_EQ(g.cameras(), (std::vector<CameraId>{C(0), C(0, 2)}));
+    g.setCameras({C(0), C(0, 2)});
     const TileGrid::Change back = g.setCameras({C(0), C(0, 1), C(1, 1), C(2, 1), C(0, 2)});
     EXPECT_EQ(back.open, (std::vector<CameraId>{C(0, 1), C(1, 1), C(2, 1)}));
     EXPECT_EQ(g.camera(4), C(2, 1));

@@ -45,8 +45,7 @@ struct FakeView : ViewerView {
     bool ended = false;
     std::vector<int> dialogResults;
     std::vector<std::u16string> errors;
-    std::vector<RecorderNode> recorders;
-    std::u16string firstNode;
+    std::vector<RecorderNode> recorders;   // the tree, the dialog's recorder first
     std::function<void(int)> onDialogResult;
 
     void post(std::function<void()> w) override
@@ -68,11 +67,12 @@ struct FakeView : ViewerView {
             w();
         }
     }
-    void showCameras(const std::vector<std::u16string>& n) override { cameras = n; }
-    void clearCameras() override { cameras.clear(); }
     void setCameraShown(CameraId, bool) override {}
-    void showRecorders(const std::vector<RecorderNode>& n) override { recorders = n; }
-    void showFirstRecorder(const std::u16string& t) override { firstNode = t; }
+    void showRecorders(const std::vector<RecorderNode>& n) override
+    {
+        recorders = n;
+        cameras = n.empty() ? std::vector<std::u16string>{} : n.front().cameras;
+    }
     void showTreeMode() override { video = false; }
     void showVideoMode() override { video = true; }
     bool videoMode() const override { return video; }
@@ -763,12 +763,12 @@ TEST(ViewerRecorders, ThreeRecordersInOneGridAndOneOfThemRestarted)
     const std::vector<int> every{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
 
     ASSERT_TRUE(start());
-    ASSERT_EQ(view.recorders.size(), 2u);
-    EXPECT_EQ(view.recorders[0].name, u"Shop");
-    EXPECT_EQ(view.recorders[1].cameras.size(), 4u);
-    EXPECT_EQ(view.recorders[1].state, u"connected");
-    EXPECT_EQ(view.firstNode,
-              u"127.0.0.1:" + fromUtf8(std::to_string(recs[0]->port())) + u" - connected");
+    ASSERT_EQ(view.recorders.size(), 3u);
+    EXPECT_EQ(view.recorders[0].name, u"127.0.0.1:" + fromUtf8(std::to_string(recs[0]->port())));
+    EXPECT_EQ(view.recorders[0].state, u"connected");
+    EXPECT_EQ(view.recorders[1].name, u"Shop");
+    EXPECT_EQ(view.recorders[2].cameras.size(), 4u);
+    EXPECT_EQ(view.recorders[2].state, u"connected");
     viewer->chooseLayout(16);
     for (int t = 0; t < 12; ++t)
         EXPECT_EQ(viewer->grid().camera(t), (CameraId{t / 4, t % 4})) << "tree order, tile " << t;
@@ -790,7 +790,7 @@ TEST(ViewerRecorders, ThreeRecordersInOneGridAndOneOfThemRestarted)
         }
         last = now;
     };
-    ASSERT_TRUE(settle([&] { return view.recorders[0].state.rfind(u"reconnecting", 0) == 0; },
+    ASSERT_TRUE(settle([&] { return view.recorders[1].state.rfind(u"reconnecting", 0) == 0; },
                        15000, watch));
     EXPECT_EQ(viewer->tileLabel(5).state.rfind(u"reconnecting", 0), 0u)
         << toUtf8(viewer->tileLabel(5).state);
@@ -810,9 +810,9 @@ TEST(ViewerRecorders, ThreeRecordersInOneGridAndOneOfThemRestarted)
     last = presented();
     std::fill(lastChange.begin(), lastChange.end(), Clock::nowMs());
     longestGap = 0;
-    ASSERT_TRUE(settle([&] { return view.firstNode.find(u"reconnecting") != std::u16string::npos; },
+    ASSERT_TRUE(settle([&] { return view.recorders[0].state.rfind(u"reconnecting", 0) == 0; },
                        15000, watch))
-        << toUtf8(view.firstNode);
+        << toUtf8(view.recorders[0].state);
     EXPECT_EQ(viewer->tileLabel(0).state.rfind(u"reconnecting", 0), 0u);
     std::vector<std::string> first = cameras;
     first.insert(first.end(), {"--port", std::to_string(firstPort)});
@@ -860,7 +860,7 @@ TEST(ViewerRecorders, ThreeRecordersInOneGridAndOneOfThemRestarted)
         5000, {}));
     EXPECT_TRUE(settle(
         [&] {
-            return view.recorders.size() == 1 && viewer->grid().camera(8) == CameraId{1, 0};
+            return view.recorders.size() == 2 && viewer->grid().camera(8) == CameraId{1, 0};
         },
         15000, {}));
     EXPECT_TRUE(settle(allPlay(presented(), {0, 1, 2, 3, 8, 9, 10, 11}), 30000, {}));
