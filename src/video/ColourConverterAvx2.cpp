@@ -37,10 +37,7 @@ __attribute__((target("avx2"))) void tableRowAvx2(const BlockRow& b, int from, i
         const __m256i cb0 = _mm256_unpacklo_epi32(cb, cb), cb1 = _mm256_unpackhi_epi32(cb, cb);
         const __m256i cg0 = _mm256_unpacklo_epi32(cg, cg), cg1 = _mm256_unpackhi_epi32(cg, cg);
         const __m256i cr0 = _mm256_unpacklo_epi32(cr, cr), cr1 = _mm256_unpackhi_epi32(cr, cr);
-        _mm_prefetch(reinterpret_cast<const char*>(b.nextYa + 2 * j), _MM_HINT_T0);
-        _mm_prefetch(reinterpret_cast<const char*>(b.nextYb + 2 * j), _MM_HINT_T0);
-        _mm_prefetch(reinterpret_cast<const char*>(b.nextU + j), _MM_HINT_T0);
-        _mm_prefetch(reinterpret_cast<const char*>(b.nextV + j), _MM_HINT_T0);
+        prefetchNextRow(b, j);
         for (int row = 0; row < 2; ++row) {
             const uint8_t* ys = (row ? b.yb : b.ya) + 2 * j;
             uint8_t* o = (row ? b.ob : b.oa) + 2 * j * bpp;
@@ -231,10 +228,7 @@ KEVRA_AVX2_INLINE void tableStepAvx2(const BlockRow& b, int j, const __m256i (&b
     const ChromaSplit cg =
         splitChroma(_mm256_unpacklo_epi16(u16, v16), _mm256_unpackhi_epi16(u16, v16),
                     pairCoef(-kUGreen, -kVGreen), kGreenBias);
-    _mm_prefetch(reinterpret_cast<const char*>(b.nextYa + 2 * j), _MM_HINT_T0);
-    _mm_prefetch(reinterpret_cast<const char*>(b.nextYb + 2 * j), _MM_HINT_T0);
-    _mm_prefetch(reinterpret_cast<const char*>(b.nextU + j), _MM_HINT_T0);
-    _mm_prefetch(reinterpret_cast<const char*>(b.nextV + j), _MM_HINT_T0);
+    prefetchNextRow(b, j);
 
     const __m256i kY = _mm256_set1_epi16(kLuma);
     const __m256i even8 = _mm256_set1_epi16(0x0008), odd8 = _mm256_set1_epi16(0x0800);

@@ -264,6 +264,16 @@ inline bool streamsOutput(const uint8_t* out, int w, int h, int bpp, int align)
 }
 
 #ifdef KEVRA_X86_SIMD
+// Asks for the next block row's bytes of the blocks from j on (see BlockRow), at the start of
+// a vector step over them.
+__attribute__((always_inline)) inline void prefetchNextRow(const BlockRow& b, int j)
+{
+    _mm_prefetch(reinterpret_cast<const char*>(b.nextYa + 2 * j), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(b.nextYb + 2 * j), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(b.nextU + j), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(b.nextV + j), _MM_HINT_T0);
+}
+
 // SSE2 (every x86-64 processor has it), shared by the SSE2 and AVX2 16-bit steps.
 // 16-bit terms of 8 chroma samples: (359*dv)>>8, (-88*du - 183*dv)>>8, (454*du)>>8.
 struct Terms565 {
