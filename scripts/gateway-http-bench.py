@@ -8,30 +8,18 @@ the longest gap an existing viewer sees.
 
 usage: scripts/gateway-http-bench.py [--write]   (--write puts the table into bench/RESULTS.md)
 """
-import os
 import re
 import socket
-import statistics
 import subprocess
 import sys
 import threading
 import time
 import urllib.request
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-BIN = os.environ.get("BIN", os.path.join(ROOT, "build", "bin"))
+from benchkit import (BIN, cpu_seconds, free_port, made_by, pct, rss_mib, stop_all, table,
+                      write_results)
+
 CAMERAS = 48
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def pct(values, p):
-    v = sorted(values)
-    return v[min(len(v) - 1, int(round(p / 100 * (len(v) - 1))))]
 
 
 def timed_get(url):
@@ -40,17 +28,6 @@ def timed_get(url):
         r.read()
         assert r.status == 200
     return (time.perf_counter() - t) * 1000
-
-
-def cpu_seconds(pid):
-    f = open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()
-    return (int(f[11]) + int(f[12])) / os.sysconf("SC_CLK_TCK")
-
-
-def rss_mib(pid):
-    for line in open(f"/proc/{pid}/status"):
-        if line.startswith("VmRSS"):
-            return int(line.split()[1]) / 1024
 
 
 class Viewer(threading.Thread):
@@ -202,8 +179,6 @@ def main():
                 pass
             s.close()
         viewer.terminate()
-        cpu_name = next(l.split(":", 1)[1].strip() for l in open("/proc/cpuinfo")
-                        if l.startswith("model name"))
         rows = [
             ("snapshot, idle camera (channel opens; key frame every 2 s), 30 cameras",
              f"p50 {pct(idle, 50):.0f} ms, p95 {pct(idle, 95):.0f} ms"),
@@ -223,36 +198,22 @@ def main():
             ("half-open connections closed by the gateway at the 10 s deadline",
              f"{closed} of {len(held)}"),
         ]
-        table = (f"Made by `scripts/gateway-http-bench.py` on {time.strftime('%Y-%m-%d')} on "
-                 f"{cpu_name} ({os.cpu_count()} cores, shared with other work: load average "
-                 f"{os.getloadavg()[0]:.1f}), against the "
-                 f"simulated recorder on the same machine.\n\n| figure | value |\n|---|---|\n" +
-                 "".join(f"| {a} | {b} |\n" for a, b in rows) +
-                 "\nThe attacker (127.0.0.2) is let hold all 1,000 connections here "
-                 "(`--max-clients 2000 --max-clients-per-address 1100`); with the defaults (32 per "
-                 "address) all but 32 are closed at once. Half of them send part of a request, "
-                 "half nothing. ffmpeg's first decoded picture includes its own start-up and "
-                 "stream probing, with or without the attack; the first whole frame on the wire "
-                 "is the part the gateway controls.\n")
-        print(table)
+        text = (made_by("gateway-http-bench.py") + ", against the simulated recorder on the "
+                "same machine.\n\n" + table(rows) +
+                "\nThe attacker (127.0.0.2) is let hold all 1,000 connections here "
+                "(`--max-clients 2000 --max-clients-per-address 1100`); with the defaults (32 per "
+                "address) all but 32 are closed at once. Half of them send part of a request, "
+                "half nothing. ffmpeg's first decoded picture includes its own start-up and "
+                "stream probing, with or without the attack; the first whole frame on the wire "
+                "is the part the gateway controls.\n")
+        print(text)
         if "--write" in sys.argv:
-            path = os.path.join(ROOT, "bench", "RESULTS.md")
-            text = open(path).read()
-            section = ("<!-- gateway-http-measurements -->\n## kevra-gateway: HTTP side and "
-                       "hostile connections\n\n" + table + "<!-- /gateway-http-measurements -->\n")
-            if "<!-- gateway-http-measurements -->" in text:
-                text = re.sub(r"<!-- gateway-http-measurements -->.*<!-- /gateway-http-"
-                              r"measurements -->\n", lambda _: section, text, flags=re.S)
-            else:
-                text = text.rstrip("\n") + "\n\n" + section
-            open(path, "w").write(text)
+            write_results("gateway-http-measurements",
+                          "<!-- gateway-http-measurements -->\n## kevra-gateway: HTTP side and "
+                          "hostile connections\n\n" + text +
+                          "<!-- /gateway-http-measurements -->\n")
     finally:
-        for p in reversed(procs):
-            p.terminate()
-            try:
-                p.wait(15)
-            except subprocess.TimeoutExpired:
-                p.kill()
+        stop_all(procs)
 
 
 if __name__ == "__main__":

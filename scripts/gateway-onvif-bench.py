@@ -8,7 +8,6 @@ gateway's CPU with 48 cameras published while one client polls GetStatus every 1
 usage: scripts/gateway-onvif-bench.py [--write]   (--write puts the table into bench/RESULTS.md)
 """
 import json
-import os
 import re
 import socket
 import subprocess
@@ -18,22 +17,12 @@ import time
 import urllib.request
 import uuid
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-BIN = os.environ.get("BIN", os.path.join(ROOT, "build", "bin"))
+from benchkit import BIN, cpu_seconds, made_by, pct, stop_all, table, write_results
+
 CAMERAS = 48
 NS = {"device": "http://www.onvif.org/ver10/device/wsdl",
       "media": "http://www.onvif.org/ver10/media/wsdl",
       "ptz": "http://www.onvif.org/ver20/ptz/wsdl"}
-
-
-def pct(values, p):
-    v = sorted(values)
-    return v[min(len(v) - 1, int(round(p / 100 * (len(v) - 1))))]
-
-
-def cpu_seconds(pid):
-    f = open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()
-    return (int(f[11]) + int(f[12])) / os.sysconf("SC_CLK_TCK")
 
 
 def soap(port, service, body):
@@ -154,11 +143,6 @@ def main():
             time.sleep(0.1)
         polling = (cpu_seconds(gw.pid) - c0) / (time.time() - t0) * 100
 
-        cpu_name = "unknown CPU"
-        for line in open("/proc/cpuinfo"):
-            if line.startswith("model name"):
-                cpu_name = line.split(":", 1)[1].strip()
-                break
         rows = [
             ("WS-Discovery: directed probe to the first / the 48th ProbeMatches, 50 probes",
              f"p50 {pct(first, 50):.1f} / {pct(last, 50):.1f} ms, "
@@ -174,30 +158,15 @@ def main():
             ("gateway CPU, same, one client polling GetStatus every 100 ms (30 s)",
              f"{polling:.1f} % of one core (GetStatus p95 {pct(polls, 95):.1f} ms)"),
         ]
-        table = (f"Made by `scripts/gateway-onvif-bench.py` on {time.strftime('%Y-%m-%d')} on "
-                 f"{cpu_name} ({os.cpu_count()} cores, shared with other work), against the "
-                 f"simulated recorder on the same machine; requests from Python's urllib.\n\n"
-                 "| figure | value |\n|---|---|\n" +
-                 "".join(f"| {a} | {b} |\n" for a, b in rows))
-        print(table)
+        text = (made_by("gateway-onvif-bench.py") + ", against the simulated recorder on the "
+                "same machine; requests from Python's urllib.\n\n" + table(rows))
+        print(text)
         if "--write" in sys.argv:
-            path = os.path.join(ROOT, "bench", "RESULTS.md")
-            text = open(path).read()
-            section = ("<!-- gateway-onvif-measurements -->\n## kevra-gateway: ONVIF side\n\n" +
-                       table + "<!-- /gateway-onvif-measurements -->\n")
-            if "<!-- gateway-onvif-measurements -->" in text:
-                text = re.sub(r"<!-- gateway-onvif-measurements -->.*<!-- /gateway-onvif-"
-                              r"measurements -->\n", lambda _: section, text, flags=re.S)
-            else:
-                text = text.rstrip("\n") + "\n\n" + section
-            open(path, "w").write(text)
+            write_results("gateway-onvif-measurements",
+                          "<!-- gateway-onvif-measurements -->\n## kevra-gateway: ONVIF side\n\n" +
+                          text + "<!-- /gateway-onvif-measurements -->\n")
     finally:
-        for p in reversed(procs):
-            p.terminate()
-            try:
-                p.wait(15)
-            except subprocess.TimeoutExpired:
-                p.kill()
+        stop_all(procs)
 
 
 if __name__ == "__main__":

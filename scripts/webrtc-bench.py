@@ -23,10 +23,11 @@ from selenium import webdriver
 from selenium.webdriver.chrome.options import Options
 from selenium.webdriver.chrome.service import Service
 
+from benchkit import cpu_seconds, pct, rss_mib
+
 BIN = sys.argv[1] if len(sys.argv) > 1 else "build/bin"
 SECONDS = int(sys.argv[2]) if len(sys.argv) > 2 else 20
 WORK = tempfile.mkdtemp(prefix="kevra-webrtc-bench-")
-HZ = os.sysconf("SC_CLK_TCK")
 
 # Reads the frame code (see testaids/testkit/PatternEncoder.h) from the middle row of its strip.
 READER = """
@@ -80,20 +81,6 @@ def wait_for(path, text, timeout=15):
     raise SystemExit(f"no '{text}' in {path}")
 
 
-def cpu_seconds(pid):
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / HZ
-
-
-def rss_mb(pid):
-    with open(f"/proc/{pid}/status") as f:
-        for line in f:
-            if line.startswith("VmRSS"):
-                return int(line.split()[1]) / 1024
-    return 0
-
-
 def sent_times(log):
     times = {}
     with open(log, errors="replace") as f:
@@ -102,11 +89,6 @@ def sent_times(log):
                 e = json.loads(line)
                 times[e["frame"] & 0xFFFFF] = e["real_us"] / 1000
     return times
-
-
-def pct(values, p):
-    values = sorted(values)
-    return values[min(len(values) - 1, int(round(p / 100 * (len(values) - 1))))]
 
 
 class Run:
@@ -186,7 +168,7 @@ def main():
         c0, t0 = cpu_seconds(steady.gateway.pid), time.time()
         time.sleep(SECONDS / 2)
         one = (cpu_seconds(steady.gateway.pid) - c0) / (time.time() - t0) * 100
-        rss_one = rss_mb(steady.gateway.pid)
+        rss_one = rss_mib(steady.gateway.pid)
         d.execute_script("""window.more = []; for (let i = 0; i < 9; i++) {
             const v = document.createElement('video'); v.muted = true; document.body.append(v);
             more.push(new KevraPlayer(v, '/b/1', () => {})); }""")
@@ -195,7 +177,7 @@ def main():
         c0, t0 = cpu_seconds(steady.gateway.pid), time.time()
         time.sleep(SECONDS / 2)
         ten = (cpu_seconds(steady.gateway.pid) - c0) / (time.time() - t0) * 100
-        rss_ten = rss_mb(steady.gateway.pid)
+        rss_ten = rss_mib(steady.gateway.pid)
         out.append(f"- Gateway CPU, H.264 as sent: one browser viewer {one:.1f} % of a core "
                    f"(RSS {rss_one:.0f} MB); {playing} viewers of one camera {ten:.1f} % "
                    f"(RSS {rss_ten:.0f} MB), so about {(ten - one) / max(1, playing - 1):.1f} % per further viewer")
@@ -210,7 +192,7 @@ def main():
         time.sleep(SECONDS / 2)
         enc = (cpu_seconds(mpeg4.gateway.pid) - c0) / (time.time() - t0) * 100
         out.append(f"- Gateway CPU with one MPEG-4 camera encoded to H.264 for one browser viewer: "
-                   f"{enc:.1f} % of a core (RSS {rss_mb(mpeg4.gateway.pid):.0f} MB); the difference "
+                   f"{enc:.1f} % of a core (RSS {rss_mib(mpeg4.gateway.pid):.0f} MB); the difference "
                    f"to one H.264 viewer is the encode")
         lat = latency(mpeg4, d, SECONDS)
         out.append(f"- Glass-to-glass, MPEG-4 camera through the encode: {summary(lat)}")

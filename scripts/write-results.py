@@ -1,13 +1,11 @@
 #!/usr/bin/env python3
 """Puts a measured section into bench/RESULTS.md: `write-results.py NAME SECTION` replaces the
-text between "<!-- NAME -->" and "<!-- /NAME -->" (markers included in SECTION) with SECTION,
-moved to the end of the file."""
-import re
+text between "<!-- NAME -->" and "<!-- /NAME -->" (markers included in SECTION) with SECTION
+where it stands, or adds it at the end of the file."""
+import os
 import sys
 
-name, section = sys.argv[1], sys.argv[2]
-path = "bench/RESULTS.md"
-text = open(path, encoding="utf-8").read()
-pattern = re.compile(r"<!-- %s -->.*?<!-- /%s -->\n?" % (re.escape(name), re.escape(name)), re.S)
-text = pattern.sub("", text).rstrip("\n") + "\n\n" + section + "\n"
-open(path, "w", encoding="utf-8").write(text)
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import benchkit  # noqa: E402
+
+benchkit.write_results(sys.argv[1], sys.argv[2])

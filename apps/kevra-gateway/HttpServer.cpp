@@ -490,44 +490,4 @@ void HttpServer::onRequest(SoupServer*, SoupServerMessage* msg, const char* path
     }
 }
 
-// ---------------------------------------------------------------------------------------------
-
-std::string htmlEscape(const std::string& text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
-std::string jsonEscape(const std::string& text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-        } else if (c < 0x20 || c == 0x7f) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else if (c == '<') {
-            out += "\\u003c";   // never "</script>" inside a page
-        } else {
-            out += char(c);
-        }
-    }
-    return out;
-}
-
 }   // namespace kevra::gateway

@@ -149,8 +149,4 @@ private:
     std::map<std::string, Connection*> connections_;   // by "ip:port" of the peer
 };
 
-// Escapes text for HTML and for JSON string contents.
-std::string htmlEscape(const std::string& text);
-std::string jsonEscape(const std::string& text);
-
 }   // namespace kevra::gateway

@@ -1,5 +1,6 @@
 #include "OnvifDevice.h"
 
+#include "Escape.h"
 #include "OnvifMedia.h"
 #include "OnvifPtz.h"
 #include "SoapRequest.h"
@@ -138,7 +139,7 @@ std::string OnvifDevice::getDeviceInformation(OnvifCall& c)
     return "<tds:GetDeviceInformationResponse>" + el("tds:Manufacturer", "KEVRA") +
            el("tds:Model", "Gateway camera") + el("tds:FirmwareVersion", kVersion) +
            el("tds:SerialNumber", cam.serial) +
-           el("tds:HardwareId", xml(cam.recorder) + "/" + std::to_string(cam.number)) +
+           el("tds:HardwareId", markupEscape(cam.recorder) + "/" + std::to_string(cam.number)) +
            "</tds:GetDeviceInformationResponse>";
 }
 
@@ -164,8 +165,8 @@ std::string OnvifDevice::getScopes(OnvifCall& c)
     const OnvifCamera& cam = c.camera();
     std::string out = "<tds:GetScopesResponse>";
     for (const std::string& s : cam.scopes())
-        out += "<tds:Scopes><tt:ScopeDef>Fixed</tt:ScopeDef>" + el("tt:ScopeItem", xml(s)) +
-               "</tds:Scopes>";
+        out += "<tds:Scopes><tt:ScopeDef>Fixed</tt:ScopeDef>" +
+               el("tt:ScopeItem", markupEscape(s)) + "</tds:Scopes>";
     return out + "</tds:GetScopesResponse>";
 }
 
@@ -173,7 +174,7 @@ std::string OnvifDevice::getHostname(OnvifCall& c)
 {
     const OnvifCamera& cam = c.camera();
     return "<tds:GetHostnameResponse><tds:HostnameInformation><tt:FromDHCP>false</tt:FromDHCP>" +
-           el("tt:Name", "kevra-" + xml(cam.recorder) + "-" + std::to_string(cam.number)) +
+           el("tt:Name", "kevra-" + markupEscape(cam.recorder) + "-" + std::to_string(cam.number)) +
            "</tds:HostnameInformation></tds:GetHostnameResponse>";
 }
 

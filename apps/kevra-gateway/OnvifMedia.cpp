@@ -1,5 +1,6 @@
 #include "OnvifMedia.h"
 
+#include "Escape.h"
 #include "OnvifPtz.h"
 #include "SoapRequest.h"
 #include "SoapText.h"
@@ -7,6 +8,20 @@
 namespace kevra::gateway {
 
 using namespace soap;
+
+namespace {
+
+// The response element around one item per profile.
+template <class Item>
+std::string eachProfile(const char* response, Item item)
+{
+    std::string items;
+    for (const char* p : kOnvifProfiles)
+        items += item(p);
+    return el(response, items);
+}
+
+}   // namespace
 
 std::string OnvifMedia::getMediaServiceCapabilities(OnvifCall& c)
 {
@@ -65,10 +80,8 @@ std::string OnvifMedia::profileXml(const OnvifCall& c, const std::string& token,
 
 std::string OnvifMedia::getProfiles(OnvifCall& c)
 {
-    std::string out = "<trt:GetProfilesResponse>";
-    for (const char* p : kOnvifProfiles)
-        out += profileXml(c, p, "trt:Profiles");
-    return out + "</trt:GetProfilesResponse>";
+    return eachProfile("trt:GetProfilesResponse",
+                       [&](const char* p) { return profileXml(c, p, "trt:Profiles"); });
 }
 
 std::string OnvifMedia::getProfile(OnvifCall& c)
@@ -104,10 +117,8 @@ std::string OnvifMedia::getVideoSourceConfiguration(OnvifCall& c)
 
 std::string OnvifMedia::getVideoEncoderConfigurations(OnvifCall& c)
 {
-    std::string out = "<trt:GetVideoEncoderConfigurationsResponse>";
-    for (const char* p : kOnvifProfiles)
-        out += encoderXml(c, p, "trt:Configurations");
-    return out + "</trt:GetVideoEncoderConfigurationsResponse>";
+    return eachProfile("trt:GetVideoEncoderConfigurationsResponse",
+                       [&](const char* p) { return encoderXml(c, p, "trt:Configurations"); });
 }
 
 std::string OnvifMedia::getVideoEncoderConfiguration(OnvifCall& c)
@@ -149,7 +160,7 @@ std::string OnvifMedia::getStreamUri(OnvifCall& c)
     const OnvifCamera& cam = c.camera();
     std::string uri =
         "rtsp://" + c.hostOnly() + ":" + std::to_string(c.setup.rtspPort) + cam.rtspPath;
-    return "<trt:GetStreamUriResponse><trt:MediaUri>" + el("tt:Uri", xml(uri)) +
+    return "<trt:GetStreamUriResponse><trt:MediaUri>" + el("tt:Uri", markupEscape(uri)) +
            "<tt:InvalidAfterConnect>false</tt:InvalidAfterConnect><tt:InvalidAfterReboot>false"
            "</tt:InvalidAfterReboot><tt:Timeout>PT0S</tt:Timeout></trt:MediaUri>"
            "</trt:GetStreamUriResponse>";
@@ -168,7 +179,7 @@ std::string OnvifMedia::getSnapshotUri(OnvifCall& c)
     const OnvifCamera& cam = c.camera();
     std::string uri = "http://" + c.hostOnly() + ":" + std::to_string(c.setup.httpPort) +
                       "/snapshot" + cam.rtspPath + ".jpg";
-    return "<trt:GetSnapshotUriResponse><trt:MediaUri>" + el("tt:Uri", xml(uri)) +
+    return "<trt:GetSnapshotUriResponse><trt:MediaUri>" + el("tt:Uri", markupEscape(uri)) +
            "<tt:InvalidAfterConnect>false</tt:InvalidAfterConnect><tt:InvalidAfterReboot>false"
            "</tt:InvalidAfterReboot><tt:Timeout>PT0S</tt:Timeout></trt:MediaUri>"
            "</trt:GetSnapshotUriResponse>";

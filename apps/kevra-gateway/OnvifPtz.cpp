@@ -19,10 +19,6 @@ constexpr const char* kPanTiltVelocity =
     "http://www.onvif.org/ver10/tptz/PanTiltSpaces/VelocityGenericSpace";
 constexpr const char* kZoomVelocity =
     "http://www.onvif.org/ver10/tptz/ZoomSpaces/VelocityGenericSpace";
-constexpr const char* kPanTiltTranslation =
-    "http://www.onvif.org/ver10/tptz/PanTiltSpaces/TranslationGenericSpace";
-constexpr const char* kZoomTranslation =
-    "http://www.onvif.org/ver10/tptz/ZoomSpaces/TranslationGenericSpace";
 constexpr const char* kPanTiltPosition =
     "http://www.onvif.org/ver10/tptz/PanTiltSpaces/PositionGenericSpace";
 constexpr const char* kZoomPosition =
@@ -63,6 +59,18 @@ int64_t durationMs(const std::string& text)
     return total > 1e6 ? int64_t(1e9) : int64_t(total * 1000);
 }
 
+// The spaces relative and continuous moves take, as the node and the configuration options
+// list them.
+std::string moveSpaces()
+{
+    return space("tt:RelativePanTiltTranslationSpace",
+                 "http://www.onvif.org/ver10/tptz/PanTiltSpaces/TranslationGenericSpace", true) +
+           space("tt:RelativeZoomTranslationSpace",
+                 "http://www.onvif.org/ver10/tptz/ZoomSpaces/TranslationGenericSpace", false) +
+           space("tt:ContinuousPanTiltVelocitySpace", kPanTiltVelocity, true) +
+           space("tt:ContinuousZoomVelocitySpace", kZoomVelocity, false);
+}
+
 std::string utcTimeXml(int64_t unixNow)
 {
     time_t t = time_t(unixNow);
@@ -95,10 +103,7 @@ std::string OnvifPtz::nodeXml(const char* element)
     return std::string("<") + element +
            " token=\"ptznode\" FixedHomePosition=\"false\"><tt:Name>PTZ</tt:Name>"
            "<tt:SupportedPTZSpaces>" +
-           space("tt:RelativePanTiltTranslationSpace", kPanTiltTranslation, true) +
-           space("tt:RelativeZoomTranslationSpace", kZoomTranslation, false) +
-           space("tt:ContinuousPanTiltVelocitySpace", kPanTiltVelocity, true) +
-           space("tt:ContinuousZoomVelocitySpace", kZoomVelocity, false) +
+           moveSpaces() +
            space("tt:PanTiltSpeedSpace",
                  "http://www.onvif.org/ver10/tptz/PanTiltSpaces/GenericSpeedSpace", false, 0) +
            space("tt:ZoomSpeedSpace",
@@ -146,10 +151,7 @@ std::string OnvifPtz::getConfigurationOptions(OnvifCall& c)
     if (SoapRequest::childText(c.request.operation(), "ConfigurationToken") != "ptzconf")
         return c.invalidArg("no such configuration");
     return "<tptz:GetConfigurationOptionsResponse><tptz:PTZConfigurationOptions><tt:Spaces>" +
-           space("tt:RelativePanTiltTranslationSpace", kPanTiltTranslation, true) +
-           space("tt:RelativeZoomTranslationSpace", kZoomTranslation, false) +
-           space("tt:ContinuousPanTiltVelocitySpace", kPanTiltVelocity, true) +
-           space("tt:ContinuousZoomVelocitySpace", kZoomVelocity, false) +
+           moveSpaces() +
            "</tt:Spaces><tt:PTZTimeout><tt:Min>PT0S</tt:Min><tt:Max>PT10S</tt:Max></tt:PTZTimeout>"
            "</tptz:PTZConfigurationOptions></tptz:GetConfigurationOptionsResponse>";
 }
@@ -172,25 +174,41 @@ void vectorOf(pugi::xml_node parent, const char* name, float& x, float& y, bool&
         y = 0;
 }
 
-// The pan, tilt and zoom of a Velocity or Translation element.
-void axesOf(pugi::xml_node parent, PtzMotion::Values& values, PtzMotion::Given& given)
+// The pan, tilt and zoom of the request's Velocity or Translation element.
+struct Axes {
+    PtzMotion::Values values{};
+    PtzMotion::Given given{};
+};
+Axes axesOf(OnvifCall& c, const char* element)
 {
+    pugi::xml_node parent = SoapRequest::child(c.request.operation(), element);
+    Axes a;
     float unused;
     bool unusedGiven;
-    vectorOf(parent, "PanTilt", values[PtzMotion::Pan], values[PtzMotion::Tilt],
-             given[PtzMotion::Pan], given[PtzMotion::Tilt]);
-    vectorOf(parent, "Zoom", values[PtzMotion::Zoom], unused, given[PtzMotion::Zoom], unusedGiven);
+    vectorOf(parent, "PanTilt", a.values[PtzMotion::Pan], a.values[PtzMotion::Tilt],
+             a.given[PtzMotion::Pan], a.given[PtzMotion::Tilt]);
+    vectorOf(parent, "Zoom", a.values[PtzMotion::Zoom], unused, a.given[PtzMotion::Zoom],
+             unusedGiven);
+    return a;
 }
 
 }   // namespace
+
+PtzMotion& OnvifPtz::motion(const OnvifCall& c)
+{
+    return motions_[size_t(c.context.camera)];
+}
+
+std::string OnvifPtz::started(const OnvifCall& c, const char* response)
+{
+    sendSteps(size_t(c.context.camera), c.context.nowMs);
+    return response;
+}
 
 std::string OnvifPtz::continuousMove(OnvifCall& c)
 {
     if (c.profileToken().empty())
         return "";
-    PtzMotion::Values speed{};
-    PtzMotion::Given given{};
-    axesOf(SoapRequest::child(c.request.operation(), "Velocity"), speed, given);
     int64_t timeoutMs = PtzMotion::kDefaultTimeoutMs;
     std::string timeout = SoapRequest::childText(c.request.operation(), "Timeout");
     if (!timeout.empty()) {
@@ -198,23 +216,18 @@ std::string OnvifPtz::continuousMove(OnvifCall& c)
         if (timeoutMs < 0)
             return c.invalidArg("Timeout is not a duration");
     }
-    size_t cam = size_t(c.context.camera);
-    motions_[cam].continuous(speed, given, uint64_t(timeoutMs), c.context.nowMs);
-    sendSteps(cam, c.context.nowMs);
-    return "<tptz:ContinuousMoveResponse/>";
+    Axes speed = axesOf(c, "Velocity");
+    motion(c).continuous(speed.values, speed.given, uint64_t(timeoutMs), c.context.nowMs);
+    return started(c, "<tptz:ContinuousMoveResponse/>");
 }
 
 std::string OnvifPtz::relativeMove(OnvifCall& c)
 {
     if (c.profileToken().empty())
         return "";
-    PtzMotion::Values distance{};
-    PtzMotion::Given given{};
-    axesOf(SoapRequest::child(c.request.operation(), "Translation"), distance, given);
-    size_t cam = size_t(c.context.camera);
-    motions_[cam].relative(distance, given, c.context.nowMs);
-    sendSteps(cam, c.context.nowMs);
-    return "<tptz:RelativeMoveResponse/>";
+    Axes distance = axesOf(c, "Translation");
+    motion(c).relative(distance.values, distance.given, c.context.nowMs);
+    return started(c, "<tptz:RelativeMoveResponse/>");
 }
 
 std::string OnvifPtz::stop(OnvifCall& c)
@@ -223,7 +236,7 @@ std::string OnvifPtz::stop(OnvifCall& c)
         return "";
     std::string panTilt = SoapRequest::childText(c.request.operation(), "PanTilt");
     std::string zoom = SoapRequest::childText(c.request.operation(), "Zoom");
-    motions_[size_t(c.context.camera)].stop(panTilt != "false", zoom != "false");
+    motion(c).stop(panTilt != "false", zoom != "false");
     return "<tptz:StopResponse/>";
 }
 
@@ -231,7 +244,7 @@ std::string OnvifPtz::getStatus(OnvifCall& c)
 {
     if (c.profileToken().empty())
         return "";
-    const PtzMotion& m = motions_[size_t(c.context.camera)];
+    const PtzMotion& m = motion(c);
     auto state = [](bool moving) { return moving ? "MOVING" : "IDLE"; };
     return "<tptz:GetStatusResponse><tptz:PTZStatus><tt:Position><tt:PanTilt x=\"" +
            num(m.position(PtzMotion::Pan)) + "\" y=\"" + num(m.position(PtzMotion::Tilt)) +
@@ -308,17 +321,15 @@ std::string OnvifPtz::focusMove(OnvifCall& c)
     speed[PtzMotion::Focus] = std::isnan(v) ? 0.0f : std::clamp(v, -1.0f, 1.0f);
     // The move has no timeout of its own: the default one keeps a gone client from leaving
     // the lens moving.
-    size_t cam = size_t(c.context.camera);
-    motions_[cam].continuous(speed, given, PtzMotion::kDefaultTimeoutMs, c.context.nowMs);
-    sendSteps(cam, c.context.nowMs);
-    return "<timg:MoveResponse/>";
+    motion(c).continuous(speed, given, PtzMotion::kDefaultTimeoutMs, c.context.nowMs);
+    return started(c, "<timg:MoveResponse/>");
 }
 
 std::string OnvifPtz::focusStop(OnvifCall& c)
 {
     if (!videoSource(c))
         return "";
-    motions_[size_t(c.context.camera)].stop(false, false, true);
+    motion(c).stop(false, false, true);
     return "<timg:StopResponse/>";
 }
 
@@ -326,7 +337,7 @@ std::string OnvifPtz::getImagingStatus(OnvifCall& c)
 {
     if (!videoSource(c))
         return "";
-    const PtzMotion& m = motions_[size_t(c.context.camera)];
+    const PtzMotion& m = motion(c);
     return "<timg:GetStatusResponse><timg:Status><tt:FocusStatus20>" +
            el("tt:Position", num(m.position(PtzMotion::Focus))) +
            el("tt:MoveStatus", m.moving(PtzMotion::Focus) ? "MOVING" : "IDLE") +

@@ -49,6 +49,9 @@ private:
     static std::string nodeXml(const char* element);
     static bool videoSource(OnvifCall& c);   // the request's VideoSourceToken is ours, else a fault
     void sendSteps(size_t camera, uint64_t nowMs);
+    PtzMotion& motion(const OnvifCall& c);   // the call's camera's
+    // Sends the steps of the move just set on the call's camera that are due now, and answers.
+    std::string started(const OnvifCall& c, const char* response);
 
     const OnvifSetup& setup_;
     std::vector<PtzMotion> motions_;   // one per camera

@@ -2,40 +2,9 @@
 
 #include <cstdio>
 
-namespace kevra::gateway::soap {
+#include "Escape.h"
 
-std::string xml(const std::string& in)
-{
-    std::string out;
-    out.reserve(in.size());
-    for (size_t i = 0; i < in.size();) {
-        unsigned char c = static_cast<unsigned char>(in[i]);
-        if (c < 0x80) {
-            switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&apos;"; break;
-            default: out += (c < 0x20 && c != '\t' && c != '\n' && c != '\r') ? '?' : char(c);
-            }
-            ++i;
-            continue;
-        }
-        size_t n = c >= 0xf0 && c < 0xf5 ? 4 : c >= 0xe0 ? 3 : c >= 0xc2 && c < 0xe0 ? 2 : 0;
-        bool ok = n > 0 && i + n <= in.size();
-        for (size_t k = 1; ok && k < n; ++k)
-            ok = (static_cast<unsigned char>(in[i + k]) & 0xc0) == 0x80;
-        if (ok) {
-            out.append(in, i, n);
-            i += n;
-        } else {
-            out += '?';
-            ++i;
-        }
-    }
-    return out;
-}
+namespace kevra::gateway::soap {
 
 std::string el(const char* name, const std::string& text)
 {
@@ -78,7 +47,7 @@ std::string fault(const std::string& code, const std::string& subcode, const std
 {
     return envelope("<s:Fault><s:Code><s:Value>s:" + code + "</s:Value><s:Subcode><s:Value>" +
                     subcode + "</s:Value></s:Subcode></s:Code><s:Reason><s:Text xml:lang=\"en\">" +
-                    xml(reason) + "</s:Text></s:Reason></s:Fault>");
+                    markupEscape(reason) + "</s:Text></s:Reason></s:Fault>");
 }
 
 }   // namespace kevra::gateway::soap

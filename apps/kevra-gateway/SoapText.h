@@ -1,13 +1,10 @@
-// The text of SOAP replies: XML escaping, elements, numbers, ranges and spaces, the envelope
+// The text of SOAP replies: elements, numbers, ranges and spaces, the envelope
 // with the namespaces the ONVIF answers use, and SOAP 1.2 faults. Pure functions; any thread.
 #pragma once
 #include <string>
 
 namespace kevra::gateway::soap {
 
-// Text for an XML element or attribute: markup escaped, and bytes that are not valid UTF-8
-// (recorders' camera names come in their own 8-bit encodings) or not allowed in XML as '?'.
-std::string xml(const std::string& in);
 std::string el(const char* name, const std::string& text);
 std::string num(double v);
 // <name><tt:Min>lo</tt:Min><tt:Max>hi</tt:Max></name>

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "CameraHub.h"
+#include "Escape.h"
 #include "HttpPaths.h"
 #include "HttpServer.h"
 #include "RecorderLink.h"
@@ -261,7 +262,7 @@ std::string StatusService::page(bool chinese) const
             html.replace(at, marker.size(), value);
     };
     put("@LANG@", chinese ? "zh-CN" : "en");
-    put("@TITLE@", htmlEscape(text("GW_TITLE", chinese)));
+    put("@TITLE@", markupEscape(text("GW_TITLE", chinese)));
     put("@TEXTS@", texts);
     return html;
 }

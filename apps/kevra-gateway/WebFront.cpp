@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "CameraHub.h"
+#include "Escape.h"
 #include "GatewayLog.h"
 #include "Transcoder.h"
 #include "WebPages.h"
@@ -41,22 +42,30 @@ std::string who(const std::shared_ptr<HttpExchange>& ex)
     return "browser " + ex->peer();
 }
 
+// A timer on `context` that calls `call` on `self` every `ms` until its source goes; its id.
+template <void (WebFront::*call)()>
+guint every(guint ms, WebFront* self, GMainContext* context)
+{
+    GSource* source = g_timeout_source_new(ms);
+    g_source_set_callback(
+        source,
+        [](gpointer p) -> gboolean {
+            (static_cast<WebFront*>(p)->*call)();
+            return G_SOURCE_CONTINUE;
+        },
+        self, nullptr);
+    guint id = g_source_attach(source, context);
+    g_source_unref(source);
+    return id;
+}
+
 }   // namespace
 
 WebFront::WebFront(Config config, Directory directory, GMainContext* context)
     : config_(std::move(config)), directory_(std::move(directory)), context_(context),
       alive_(std::make_shared<bool>(true))
 {
-    GSource* source = g_timeout_source_new(1000);
-    g_source_set_callback(
-        source,
-        [](gpointer self) -> gboolean {
-            static_cast<WebFront*>(self)->endSilentViewers();
-            return G_SOURCE_CONTINUE;
-        },
-        this, nullptr);
-    watchdog_ = g_source_attach(source, context_);
-    g_source_unref(source);
+    watchdog_ = every<&WebFront::endSilentViewers>(1000, this, context_);
 }
 
 void WebFront::endSilentViewers()
@@ -149,16 +158,7 @@ void WebFront::paceMoves()
         moveTimer_ = 0;
     } else if (!moves_.empty() && !moveTimer_) {
         // A short tick: steps go out within a few milliseconds of their time.
-        GSource* source = g_timeout_source_new(5);
-        g_source_set_callback(
-            source,
-            [](gpointer self) -> gboolean {
-                static_cast<WebFront*>(self)->paceMoves();
-                return G_SOURCE_CONTINUE;
-            },
-            this, nullptr);
-        moveTimer_ = g_source_attach(source, context_);
-        g_source_unref(source);
+        moveTimer_ = every<&WebFront::paceMoves>(5, this, context_);
     }
 }
 
@@ -184,14 +184,18 @@ std::string WebFront::cameraPath(const std::string& path, const std::string& pre
     return rest;
 }
 
-bool WebFront::findCamera(const std::string& path, Camera& out) const
+bool WebFront::findCamera(const Exchange& ex, const std::string& prefix, Camera& out) const
 {
-    for (Camera& cam : directory_()) {
-        if (cam.path == path) {
-            out = std::move(cam);
-            return true;
+    std::string path = cameraPath(ex->path(), prefix);
+    if (!path.empty()) {
+        for (Camera& cam : directory_()) {
+            if (cam.path == path) {
+                out = std::move(cam);
+                return true;
+            }
         }
     }
+    replyText(ex, 404, "no such camera");
     return false;
 }
 
@@ -224,12 +228,9 @@ void WebFront::onPage(const Exchange& ex)
         reply(ex, 200, "text/html; charset=utf-8", WebPages::grid(config_.languageDir, language));
         return;
     }
-    std::string cam = cameraPath(path, "/view");
     Camera found;
-    if (cam.empty() || !findCamera(cam, found)) {
-        replyText(ex, 404, "no such camera");
+    if (!findCamera(ex, "/view", found))
         return;
-    }
     reply(ex, 200, "text/html; charset=utf-8",
           WebPages::view(config_.languageDir, language, found.path, found.name));
 }
@@ -247,9 +248,8 @@ void WebFront::onLive(const Exchange& ex)
     for (const Camera& cam : directory_()) {
         if (!one.empty() && cam.path != one)
             continue;
-        body += std::string(first ? "" : ",") + "{\"path\":" + WebPages::jsonString(cam.path) +
-                ",\"name\":" + WebPages::jsonString(cam.name) +
-                ",\"recorder\":" + WebPages::jsonString(cam.recorder) +
+        body += std::string(first ? "" : ",") + "{\"path\":" + jsonString(cam.path) +
+                ",\"name\":" + jsonString(cam.name) + ",\"recorder\":" + jsonString(cam.recorder) +
                 ",\"recorderUp\":" + (cam.recorderUp ? "true" : "false") + ",\"codec\":\"" +
                 codecName(cam.hub->codec()) + "\"}";
         first = false;
@@ -269,11 +269,8 @@ void WebFront::onPtz(const Exchange& ex)
         return;
     }
     Camera cam;
-    std::string camPath = cameraPath(ex->path(), "/api/ptz");
-    if (camPath.empty() || !findCamera(camPath, cam)) {
-        replyText(ex, 404, "no such camera");
+    if (!findCamera(ex, "/api/ptz", cam))
         return;
-    }
     if (ex->body().size() > 1024) {
         replyText(ex, 400, "action=NAME&state=start|stop");
         return;
@@ -337,12 +334,9 @@ void WebFront::onWhep(const Exchange& ex)
         replyText(ex, 405, "POST an SDP offer");
         return;
     }
-    std::string camPath = cameraPath(path, "/whep");
     Camera cam;
-    if (camPath.empty() || !findCamera(camPath, cam)) {
-        replyText(ex, 404, "no such camera");
+    if (!findCamera(ex, "/whep", cam))
         return;
-    }
     std::string type = ex->header("content-type");
     type = type.substr(0, type.find(';'));
     if (g_ascii_strcasecmp(type.c_str(), "application/sdp") != 0) {

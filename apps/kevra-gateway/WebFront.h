@@ -71,7 +71,8 @@ private:
     void onPage(const Exchange& ex);
     void onLive(const Exchange& ex);
     void onPtz(const Exchange& ex);
-    bool findCamera(const std::string& path, Camera& out) const;
+    // The camera the request's path names after `prefix`; false after answering 404.
+    bool findCamera(const Exchange& ex, const std::string& prefix, Camera& out) const;
     void answered(int id, const std::string& sdp, const std::string& why);
     void endViewer(int id, const std::string& why);
     std::shared_ptr<CameraHub> h264HubFor(const Camera& cam, std::string& why);

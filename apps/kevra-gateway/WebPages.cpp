@@ -1,8 +1,8 @@
 #include "WebPages.h"
 
 #include <cctype>
-#include <cstdio>
 
+#include "Escape.h"
 #include "common/Utf.h"
 #include "profile/ProfileFile.h"
 
@@ -15,11 +15,16 @@ const char* const kScriptTexts[] = {
     "CONNECTING", "LIVE",         "NO_PICTURE_FOR", "RECORDER_LOST", "RECORDER_RETURNED",
     "RETRY_IN",   "GATEWAY_LOST", "PTZ_FAILED",     "CHOOSE"};
 
-const char* const kViewPage = R"HTML(<!DOCTYPE html>
-<html lang="{{LANG}}"><head><meta charset="utf-8">
-<meta name="viewport" content="width=device-width, initial-scale=1">
-<title>{{CAMERA}} - KEVRA</title>
-<style>
+// What every page starts with: its language and viewport, and its title.
+std::string pageHead(const char* title)
+{
+    return std::string("<!DOCTYPE html>\n<html lang=\"{{LANG}}\"><head><meta charset=\"utf-8\">\n"
+                       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+                       "<title>") +
+           title + " - KEVRA</title>\n";
+}
+
+const char* const kViewPage = R"HTML(<style>
 html,body{margin:0;height:100%;background:#111;color:#eee;font:15px system-ui,sans-serif}
 body{display:flex;flex-direction:column}
 #stage{position:relative;flex:1;min-height:0;background:#000}
@@ -67,11 +72,7 @@ a{color:#9cf}
 </body></html>
 )HTML";
 
-const char* const kGridPage = R"HTML(<!DOCTYPE html>
-<html lang="{{LANG}}"><head><meta charset="utf-8">
-<meta name="viewport" content="width=device-width, initial-scale=1">
-<title>{{GRID}} - KEVRA</title>
-<style>
+const char* const kGridPage = R"HTML(<style>
 html,body{margin:0;height:100%;background:#111;color:#eee;font:14px system-ui,sans-serif}
 #grid{display:grid;grid-template-columns:1fr 1fr;grid-template-rows:1fr 1fr;gap:3px;height:100%}
 .tile{position:relative;background:#000;min-height:0}
@@ -325,22 +326,6 @@ std::string WebPages::languageFor(const std::string& accept)
     return "eng";
 }
 
-std::string WebPages::htmlEscape(const std::string& s)
-{
-    std::string out;
-    for (char c : s) {
-        switch (c) {
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '&': out += "&amp;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
 std::string WebPages::fill(const std::string& page, const std::string& file,
                            const std::map<std::string, std::string>& values)
 {
@@ -362,10 +347,10 @@ std::string WebPages::fill(const std::string& page, const std::string& file,
             std::string json = "{";
             for (const char* k : kScriptTexts)
                 json += std::string(json.size() > 1 ? "," : "") + "\"" + k +
-                        "\":" + WebPages::jsonString(text(k, file));
+                        "\":" + jsonString(text(k, file));
             out += json + "}";
         } else {
-            out += htmlEscape(text(key, file));
+            out += markupEscape(text(key, file));
         }
         i = close + 2;
     }
@@ -375,38 +360,21 @@ std::string WebPages::fill(const std::string& page, const std::string& file,
 std::string WebPages::view(const std::string& dir, const std::string& language,
                            const std::string& path, const std::string& name)
 {
-    return fill(kViewPage, fileFor(dir, language),
-                {{"CAMERA", htmlEscape(name)},
-                 {"PATH", WebPages::jsonString(path)},
+    return fill(pageHead("{{CAMERA}}") + kViewPage, fileFor(dir, language),
+                {{"CAMERA", markupEscape(name)},
+                 {"PATH", jsonString(path)},
                  {"LANG", language == "chn" ? "zh" : "en"}});
 }
 
 std::string WebPages::grid(const std::string& dir, const std::string& language)
 {
-    return fill(kGridPage, fileFor(dir, language), {{"LANG", language == "chn" ? "zh" : "en"}});
+    return fill(pageHead("{{GRID}}") + kGridPage, fileFor(dir, language),
+                {{"LANG", language == "chn" ? "zh" : "en"}});
 }
 
 const std::string& WebPages::script()
 {
     return kScript;
-}
-
-std::string WebPages::jsonString(const std::string& s)
-{
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-        } else if (c < 0x20 || c == '<' || c == '>' || c == '&') {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += char(c);
-        }
-    }
-    return out + "\"";
 }
 
 }   // namespace kevra::gateway

@@ -21,9 +21,6 @@ public:
     // by the text of WEB_KEY, HTML-escaped. Public for tests.
     static std::string fill(const std::string& page, const std::string& languageFile,
                             const std::map<std::string, std::string>& values);
-    static std::string htmlEscape(const std::string& text);
-    // A JSON string literal, with <, > and & escaped too so it can stand inside a <script>.
-    static std::string jsonString(const std::string& text);
 };
 
 }   // namespace kevra::gateway

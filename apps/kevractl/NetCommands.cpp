@@ -240,8 +240,8 @@ int ptzCode(const std::string& action)
 int runList(int argc, char** argv)
 {
     NetOptions o;
-    if (int r = parseOptions("list", {}, argc, argv, o); r != 0)
-        return r == kHelp ? 0 : 2;
+    if (int exit = parseOptions("list", {}, argc, argv, o); exit != kGoOn)
+        return exit;
     Session s(o);
     if (s.login() != 0)
         return 1;
@@ -269,10 +269,8 @@ int runList(int argc, char** argv)
 int runSnapshot(int argc, char** argv)
 {
     NetOptions o;
-    if (int r = parseOptions("snapshot", {"--channel", "--out"}, argc, argv, o); r != 0)
-        return r == kHelp ? 0 : 2;
-    if (!required("snapshot", {{"--channel", o.channel >= 0}, {"--out", !o.out.empty()}}))
-        return 2;
+    if (int exit = parseOptions("snapshot", {"--channel", "--out"}, argc, argv, o); exit != kGoOn)
+        return exit;
     // The picture is a PNG: a name that says otherwise is refused rather than written wrong.
     const bool toStdout = o.out == "-";
     if (!toStdout && !pngName(o.out)) {
@@ -447,14 +445,10 @@ int recordClip(const NetOptions& o)
 int runRecord(int argc, char** argv)
 {
     NetOptions o;
-    if (int r = parseOptions("record", {"--channel", "--seconds", "--out", "--raw", "--format"},
-                             argc, argv, o);
-        r != 0)
-        return r == kHelp ? 0 : 2;
-    if (!required("record", {{"--channel", o.channel >= 0},
-                             {"--seconds", o.seconds > 0},
-                             {"--out", !o.out.empty()}}))
-        return 2;
+    if (int exit = parseOptions("record", {"--channel", "--seconds", "--out", "--raw", "--format"},
+                                argc, argv, o);
+        exit != kGoOn)
+        return exit;
     const bool toStdout = o.out == "-";
     if (!o.format.empty() && (!toStdout || o.raw || (o.format != "mp4" && o.format != "mkv"))) {
         std::fprintf(stderr, "kevractl record: --format is mp4 or mkv, for --out - without --raw "
@@ -482,10 +476,8 @@ int runRecord(int argc, char** argv)
 int runPtz(int argc, char** argv)
 {
     NetOptions o;
-    if (int r = parseOptions("ptz", {"--channel", "--action"}, argc, argv, o); r != 0)
-        return r == kHelp ? 0 : 2;
-    if (!required("ptz", {{"--channel", o.channel >= 0}, {"--action", !o.action.empty()}}))
-        return 2;
+    if (int exit = parseOptions("ptz", {"--channel", "--action"}, argc, argv, o); exit != kGoOn)
+        return exit;
     int code = ptzCode(o.action);
     if (code < 0) {
         std::fprintf(

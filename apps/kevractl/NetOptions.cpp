@@ -20,6 +20,8 @@ struct OptionRule {
     const char* rule;   // completes "--NAME must be ..." when a value is refused
     // Stores the value: the text as given and, for a number, what it reads as.
     void (*set)(NetOptions& o, const char* text, double number);
+    // For an option every command that takes it needs: whether it was given. Null otherwise.
+    bool (*given)(const NetOptions& o) = nullptr;
 };
 
 const OptionRule kRules[] = {
@@ -35,18 +37,30 @@ const OptionRule kRules[] = {
      [](NetOptions& o, const char*, double n) { o.timeout = n; }},
     {"--channel", OptionRule::Whole, 0, 255, false,
      "a channel index from 0 to 255 (the viewer's camera 1 is channel 0)",
-     [](NetOptions& o, const char*, double n) { o.channel = int(n); }},
+     [](NetOptions& o, const char*, double n) { o.channel = int(n); },
+     [](const NetOptions& o) { return o.channel >= 0; }},
     {"--seconds", OptionRule::Number, 0, 86400, true, "a number of seconds above 0, at most 86400",
-     [](NetOptions& o, const char*, double n) { o.seconds = n; }},
+     [](NetOptions& o, const char*, double n) { o.seconds = n; },
+     [](const NetOptions& o) { return o.seconds > 0; }},
     {"--out", OptionRule::Text, 0, 0, false, "a file name",
-     [](NetOptions& o, const char* v, double) { o.out = v; }},
+     [](NetOptions& o, const char* v, double) { o.out = v; },
+     [](const NetOptions& o) { return !o.out.empty(); }},
     {"--action", OptionRule::Text, 0, 0, false, "",
-     [](NetOptions& o, const char* v, double) { o.action = v; }},
+     [](NetOptions& o, const char* v, double) { o.action = v; },
+     [](const NetOptions& o) { return !o.action.empty(); }},
     {"--format", OptionRule::Text, 0, 0, false, "",
      [](NetOptions& o, const char* v, double) { o.format = v; }},
     {"--raw", OptionRule::Flag, 0, 0, false, "",
      [](NetOptions& o, const char*, double) { o.raw = true; }},
 };
+
+const OptionRule* find(const std::string& name)
+{
+    for (const OptionRule& r : kRules)
+        if (name == r.name)
+            return &r;
+    return nullptr;
+}
 
 constexpr const char* kNetworkOptions[] = {"--host", "--port", "--user", "--password", "--timeout"};
 
@@ -80,11 +94,8 @@ int parseOptions(const char* command, std::initializer_list<const char*> own, in
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--help" || a == "-h")
-            return printCommandHelp(command) == 0 ? kHelp : -1;
-        const OptionRule* rule = nullptr;
-        for (const OptionRule& r : kRules)
-            if (a == r.name)
-                rule = &r;
+            return printCommandHelp(command) == 0 ? 0 : 2;
+        const OptionRule* rule = find(a);
         if (!rule || !takes(a)) {
             if (rule)
                 std::fprintf(
@@ -95,7 +106,7 @@ int parseOptions(const char* command, std::initializer_list<const char*> own, in
                 std::fprintf(stderr,
                              "kevractl %s: unknown option '%s' (try 'kevractl %s --help')\n",
                              command, a.c_str(), command);
-            return -1;
+            return 2;
         }
         if (rule->type == OptionRule::Flag) {
             rule->set(o, nullptr, 0);
@@ -103,30 +114,26 @@ int parseOptions(const char* command, std::initializer_list<const char*> own, in
         }
         if (i + 1 >= argc) {
             std::fprintf(stderr, "kevractl %s: %s needs a value\n", command, a.c_str());
-            return -1;
+            return 2;
         }
         const char* v = argv[++i];
         double n = 0;
         if (rule->type != OptionRule::Text && !readNumber(v, *rule, n)) {
             std::fprintf(stderr, "kevractl %s: %s must be %s, not '%s'\n", command, a.c_str(),
                          rule->rule, v);
-            return -1;
+            return 2;
         }
         rule->set(o, v, n);
     }
-    return 0;
-}
-
-bool required(const char* command, std::initializer_list<std::pair<const char*, bool>> options)
-{
-    for (const auto& [name, given] : options) {
-        if (given)
-            continue;
-        std::fprintf(stderr, "kevractl %s: %s is required (try 'kevractl %s --help')\n", command,
-                     name, command);
-        return false;
+    for (const char* name : own) {
+        const OptionRule* rule = find(name);
+        if (rule && rule->given && !rule->given(o)) {
+            std::fprintf(stderr, "kevractl %s: %s is required (try 'kevractl %s --help')\n",
+                         command, name, command);
+            return 2;
+        }
     }
-    return true;
+    return kGoOn;
 }
 
 }   // namespace kevra

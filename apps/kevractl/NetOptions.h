@@ -5,7 +5,6 @@
 
 #include <initializer_list>
 #include <string>
-#include <utility>
 
 namespace kevra {
 
@@ -23,15 +22,14 @@ struct NetOptions {
     bool raw = false;
 };
 
-// parseOptions() after printing the command's help.
-constexpr int kHelp = 1;
+// parseOptions(): the command goes on.
+constexpr int kGoOn = -1;
 
-// Parses the network options and the command's own (`own`, e.g. {"--channel", "--out"}).
-// 0 to go on, kHelp after printing the command's help, -1 after printing why not.
+// Parses the network options and the command's own (`own`, e.g. {"--channel", "--out"}), and
+// checks that those of its own that it needs (--channel, --seconds, --out, --action) are given.
+// kGoOn to go on, else the exit status: 0 after printing the command's help, 2 after printing
+// why not.
 int parseOptions(const char* command, std::initializer_list<const char*> own, int argc, char** argv,
                  NetOptions& o);
-
-// The options a command cannot do without; prints which one is missing.
-bool required(const char* command, std::initializer_list<std::pair<const char*, bool>> options);
 
 }   // namespace kevra

@@ -233,7 +233,7 @@ void LoginDialog::onLoginCommand()
     if (postLogout)
         postLogout();
     if (postLogin)
-        postLogin(host, port_, user, password, 10000);
+        postLogin(host, port_, user, password);
 }
 
 void LoginDialog::onRecordersCommand()

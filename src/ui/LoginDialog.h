@@ -56,8 +56,9 @@ public:
     // Where the requests go: logout (may be empty), login, and the end of a login's wait.
     std::function<void()> postLogout;
     std::function<void()> postCancelWait;
+    // The login's wait is the session's own (one time-out for every login).
     std::function<void(const std::string& host, int port, const std::string& user,
-                       const std::string& password, int timeoutMs)>
+                       const std::string& password)>
         postLogin;
 
     // login.ini used by this dialog (defaults to the one in the user's settings folder).

@@ -8,7 +8,7 @@
 #include "ui/CameraTree.h"
 #include "ui/DisplaySurface.h"
 #include "ui/HelpOverlay.h"
-#include "ui/LoginDialog.h"
+#include "ui/LoginSequence.h"
 #include "ui/MessageBoxes.h"
 #include "ui/PictureMenu.h"
 #include "ui/PictureSaver.h"
@@ -100,6 +100,7 @@ MainWindow::MainWindow(Playback::DeviceFactory devices, int forcedDepth)
     viewer_ = std::make_unique<Viewer>(static_cast<ViewerView&>(*this), *surface_, *tileView_,
                                        std::move(devices));
     viewer_->loadWalls();
+    login_ = std::make_unique<LoginSequence>(*viewer_);
     walls_ = std::make_unique<WallScreens>(*viewer_, *this, [](const QMap<int, QVariant>& roles) {
         if (!roles.contains(CameraTree::kChannelRole))
             return CameraId{};
@@ -134,6 +135,7 @@ MainWindow::~MainWindow()
 {
     delete keys_;   // no key reaches a half-destroyed window
     pollTimer_->stop();
+    login_.reset();
     walls_.reset();    // the walls' windows go before their streams' owner
     viewer_.reset();   // streams stopped, sessions ended, their threads joined
     video_->setSurface(nullptr);
@@ -435,49 +437,6 @@ void MainWindow::openSettings()
     viewer_->setAutoReconnect(s->autoReconnect);
     viewer_->setLowLatency(s->lowLatency, false);   // saved with the rest
     viewer_->setStreamNumbers(s->tileStream, s->singleStream);
-}
-
-// ---------------------------------------------------------------- login
-
-void MainWindow::runLoginSequence()
-{
-    if (loginDialog_) {
-        loginDialog_->raise();   // one login dialog at a time
-        return;
-    }
-    viewer_->requestLogin();
-}
-
-void MainWindow::openLoginDialog()
-{
-    auto* dlg = new LoginDialog();
-    dlg->setWindowModality(Qt::ApplicationModal);
-    dlg->setAttribute(Qt::WA_DeleteOnClose, false);
-    dlg->postLogout = nullptr;   // the coordinator ends the session before each login
-    dlg->postLogin = [this](const std::string& host, int port, const std::string& user,
-                            const std::string& password, int) {
-        viewer_->logInByHand(Viewer::LoginRequest{host, port, user, password});
-    };
-    dlg->postCancelWait = [this] { viewer_->cancelLoginWait(); };
-    loginDialog_ = dlg;
-    connect(dlg, &QDialog::finished, this, [this, dlg] { finishLogin(dlg); });
-    dlg->open();
-}
-
-void MainWindow::loginDialogResult(int code, int systemError)
-{
-    if (loginDialog_)
-        loginDialog_->applyLoginResult(code, systemError);
-}
-
-void MainWindow::finishLogin(LoginDialog* dlg)
-{
-    const bool cancelled = dlg->cancelled();
-    if (loginDialog_ == dlg)
-        loginDialog_ = nullptr;
-    dlg->deleteLater();
-    viewer_->loginDialogClosed(cancelled, dlg->settingsPath(), dlg->ip(), dlg->port());
-    emit loginSequenceFinished(cancelled);
 }
 
 // ---------------------------------------------------------------- layout and painting

@@ -1,9 +1,9 @@
 // The viewer's main window, a view of the viewer coordinator (Viewer): title band, camera tree
 // (CameraTree), video area with status row (StatusRow), tile area, bottom command bar and the
-// PTZ and lens panels. It owns its widgets, the display surface, the key dispatch (KeyDispatch)
-// and the coordinator, turns its buttons and dialogs into the coordinator's commands and shows
-// what the coordinator tells it (ViewerView). Everything runs
-// on the user-interface thread except post(), fillVideoAreaBlack() and videoAreaToScreen(),
+// PTZ and lens panels. It owns its widgets, the display surface, the key dispatch (KeyDispatch),
+// the login dialog's life (LoginSequence) and the coordinator, turns its buttons and dialogs into
+// the coordinator's commands and shows what the coordinator tells it (ViewerView). Everything
+// runs on the user-interface thread except post(), fillVideoAreaBlack() and videoAreaToScreen(),
 // which the coordinator calls from the network and frame-timer threads: they only post events
 // to this window or use the surface's own lock and atomics.
 #pragma once
@@ -11,6 +11,7 @@
 #include "app/MainLayout.h"
 #include "ui/CameraTree.h"
 #include "ui/KeyDispatch.h"
+#include "ui/LoginSequence.h"
 #include "ui/PtzButtons.h"
 #include "ui/StatusRow.h"
 #include "app/TileGrid.h"
@@ -69,7 +70,8 @@ public:
     // joined. Called on Exit and a cancelled login, and by the destructor; repeats do nothing.
     void stopShow();
 
-    void runLoginSequence();
+    // Login, the key and the start: an open login dialog comes to the front, else a login begins.
+    void runLoginSequence() { login_->request(); }
     void showTreeMode() override;
     void showVideoMode() override;
     void toggleFullScreen();
@@ -92,7 +94,7 @@ public:
     bool recovering() const { return viewer_->recovering(); }
     QString videoNotice() const;
     QString tileNote(int position) { return tileLabel(position).note; }
-    LoginDialog* loginDialog() const { return loginDialog_; }
+    LoginDialog* loginDialog() const { return login_->dialog(); }
     QTreeWidget* tree() const { return tree_; }
     CameraTree* cameraTree() const { return tree_; }
     VideoArea* videoArea() const { return video_; }
@@ -125,9 +127,6 @@ public:
     void clickTile(int position);
     void toggleTileZoom(int position);
 
-signals:
-    void loginSequenceFinished(bool cancelled);
-
 public slots:
     // The platform's confirm key does not close the window; its cancel request (window
     // close) does what Exit does.
@@ -153,8 +152,11 @@ private:
     void fillVideoAreaBlack() override;
     Rect videoAreaToScreen(const Rect& r) const override;
     void moveVideoArea(const Rect& r, bool fullScreen) override;
-    void openLoginDialog() override;
-    void loginDialogResult(int code, int systemError) override;
+    void openLoginDialog() override { login_->open(); }
+    void loginDialogResult(int code, int systemError) override
+    {
+        login_->result(code, systemError);
+    }
     void showConnectionLost() override;
     void showError(const std::u16string& text) override;
     void endProgram() override;
@@ -168,7 +170,6 @@ private:
     void setVideoGroupVisible(bool visible);
     void setTreeGroupVisible(bool visible);
     void updateVideoOrigin();
-    void finishLogin(LoginDialog* dlg);
     TileView::Label tileLabel(int position);
 
     VideoArea* video_ = nullptr;
@@ -177,6 +178,7 @@ private:
     std::unique_ptr<Viewer> viewer_;
     // After viewer_: its windows are detached and closed before the viewer goes.
     std::unique_ptr<WallScreens> walls_;
+    std::unique_ptr<LoginSequence> login_;   // after viewer_: gone before it
 
     CameraTree* tree_ = nullptr;
     StatusRow* status_ = nullptr;
@@ -199,7 +201,6 @@ private:
 
     bool initialised_ = false;
     bool loginStarted_ = false;
-    LoginDialog* loginDialog_ = nullptr;
     int tileCount_ = 0;   // tiles shown (0: the one-camera video area)
     bool tilesFull_ = false;
     std::atomic<int> videoX_{0};

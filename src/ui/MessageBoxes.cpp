@@ -8,23 +8,17 @@
 
 namespace kevra {
 
-namespace {
-MessageBoxes::Handler& handler()
-{
-    static MessageBoxes::Handler h;
-    return h;
-}
-}   // namespace
+MessageBoxes::Handler MessageBoxes::handler_;
 
 void MessageBoxes::setHandler(Handler h)
 {
-    handler() = std::move(h);
+    handler_ = std::move(h);
 }
 
 void MessageBoxes::show(QWidget* parent, const QString& text, const QString& caption, Icon icon)
 {
-    if (handler()) {
-        handler()(parent, text, caption, icon);
+    if (handler_) {
+        handler_(parent, text, caption, icon);
         return;
     }
     QMessageBox box(icon == Error ? QMessageBox::Critical : QMessageBox::Information, caption, text,

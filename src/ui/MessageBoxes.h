@@ -20,6 +20,9 @@ public:
     static void error(QWidget* parent, const QString& text);
     // Replaces the platform message box (an empty handler restores it).
     static void setHandler(Handler handler);
+
+private:
+    static Handler handler_;   // empty: the platform message box
 };
 
 }   // namespace kevra

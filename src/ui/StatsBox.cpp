@@ -10,27 +10,28 @@ namespace kevra {
 
 namespace {
 
-QFont boxFont(const QPainter& p)
+// Draws text in its box with the box's top left (or, above, its bottom left) at corner, moved as
+// far as needed to stay inside bounds; a box larger than the bounds keeps its top left there.
+QRect drawBox(QPainter& p, const QString& text, const QPoint& corner, bool above,
+              const QRect& bounds)
 {
+    if (text.isEmpty())
+        return QRect();
+    p.save();
     QFont f = p.font();
     f.setPixelSize(StatsBox::kTextPixels);
-    return f;
-}
-
-QSize boxSize(const QFontMetrics& fm, const QString& text, int pad)
-{
-    const QRect r = fm.boundingRect(QRect(0, 0, 10000, 10000), Qt::AlignLeft, text);
-    return QSize(r.width() + 2 * pad, r.height() + 2 * pad);
-}
-
-QRect draw(QPainter& p, const QString& text, QRect box, const QRect& bounds, int pad)
-{
-    // Inside the bounds where it fits; a box larger than the bounds keeps its top left there.
+    p.setFont(f);
+    const int pad = 3;
+    const QRect textRect =
+        QFontMetrics(f).boundingRect(QRect(0, 0, 10000, 10000), Qt::AlignLeft, text);
+    const QSize size(textRect.width() + 2 * pad, textRect.height() + 2 * pad);
+    QRect box(above ? QPoint(corner.x(), corner.y() - size.height() + 1) : corner, size);
     box.moveLeft(std::max(bounds.left(), std::min(box.left(), bounds.right() + 1 - box.width())));
     box.moveTop(std::max(bounds.top(), std::min(box.top(), bounds.bottom() + 1 - box.height())));
     p.fillRect(box, QColor(0, 0, 0, 190));
     p.setPen(QColor(140, 230, 255));
     p.drawText(box.adjusted(pad, pad, -pad, -pad), Qt::AlignLeft | Qt::AlignTop, text);
+    p.restore();
     return box;
 }
 
@@ -38,32 +39,13 @@ QRect draw(QPainter& p, const QString& text, QRect box, const QRect& bounds, int
 
 QRect StatsBox::paint(QPainter& p, const QString& text, const QPoint& anchor, const QRect& bounds)
 {
-    if (text.isEmpty())
-        return QRect();
-    p.save();
-    p.setFont(boxFont(p));
-    const QFontMetrics fm(p.font());
-    const int pad = 3;
-    const QRect box = draw(p, text, QRect(anchor, boxSize(fm, text, pad)), bounds, pad);
-    p.restore();
-    return box;
+    return drawBox(p, text, anchor, false, bounds);
 }
 
 QRect StatsBox::paintAbove(QPainter& p, const QString& text, const QPoint& bottomLeft,
                            const QRect& bounds)
 {
-    if (text.isEmpty())
-        return QRect();
-    p.save();
-    p.setFont(boxFont(p));
-    const QFontMetrics fm(p.font());
-    const int pad = 3;
-    const QSize size = boxSize(fm, text, pad);
-    const QRect box =
-        draw(p, text, QRect(QPoint(bottomLeft.x(), bottomLeft.y() - size.height() + 1), size),
-             bounds, pad);
-    p.restore();
-    return box;
+    return drawBox(p, text, bottomLeft, true, bounds);
 }
 
 }   // namespace kevra

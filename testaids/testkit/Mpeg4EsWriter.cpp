@@ -15,6 +15,15 @@ Bytes startCode(uint8_t code)
     return Bytes{0x00, 0x00, 0x01, code};
 }
 
+// A start code and the header written into `w`, stuffed to a whole byte.
+Bytes header(uint8_t code, BitWriter& w)
+{
+    w.stuff();
+    Bytes b = startCode(code);
+    Mpeg4EsWriter::append(b, w.take());
+    return b;
+}
+
 void putLe16(Bytes& b, uint32_t v)
 {
     b.push_back(static_cast<uint8_t>(v));
@@ -76,10 +85,7 @@ Bytes Mpeg4EsWriter::visualObject()
     w.put(0, 1);   // is_visual_object_identifier
     w.put(1, 4);   // visual_object_type: video
     w.put(0, 1);   // video_signal_type
-    w.stuff();
-    Bytes b = startCode(0xB5);
-    append(b, w.take());
-    return b;
+    return header(0xB5, w);
 }
 
 Bytes Mpeg4EsWriter::videoObject(int id)
@@ -137,10 +143,7 @@ Bytes Mpeg4EsWriter::videoObjectLayer(const Vol& v)
         if (verid != 1)
             w.put(0, 1);
         w.put(1, 1);
-        w.stuff();
-        Bytes b = startCode(0x20);
-        append(b, w.take());
-        return b;
+        return header(0x20, w);
     }
     if (v.shape == 0) {
         w.putMarker();
@@ -158,10 +161,7 @@ Bytes Mpeg4EsWriter::videoObjectLayer(const Vol& v)
     w.put(1, 1);   // resync_marker_disable
     w.put(0, 1);   // data_partitioned
     w.put(0, 1);   // scalability
-    w.stuff();
-    Bytes b = startCode(0x20);
-    append(b, w.take());
-    return b;
+    return header(0x20, w);
 }
 
 Bytes Mpeg4EsWriter::groupOfVops(int hour, int minute, int second)
@@ -173,10 +173,7 @@ Bytes Mpeg4EsWriter::groupOfVops(int hour, int minute, int second)
     w.put(static_cast<uint32_t>(second), 6);
     w.put(1, 1);   // closed_gov
     w.put(0, 1);   // broken_link
-    w.stuff();
-    Bytes b = startCode(0xB3);
-    append(b, w.take());
-    return b;
+    return header(0xB3, w);
 }
 
 Bytes Mpeg4EsWriter::vop(bool intra, int bodyBytes, uint8_t fill)

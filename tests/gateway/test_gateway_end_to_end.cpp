@@ -15,7 +15,7 @@
 #include <memory>
 #include <thread>
 
-#include "tools/support/ChildProcess.h"
+#include "gateway/support/GatewayProcess.h"
 #include "testkit/PatternEncoder.h"
 #include "tools/support/RecorderProcess.h"
 
@@ -36,20 +36,8 @@ protected:
     }
     void startGateway(std::vector<std::string> extra = {})
     {
-        std::vector<std::string> argv{std::string(KEVRA_BIN_DIR) + "/kevra-gateway",
-                                      "--recorder",
-                                      "r=127.0.0.1:" + std::to_string(recorder->port()),
-                                      "--rtsp-port",
-                                      "0",
-                                      "--http-port",
-                                      "0",
-                                      "--onvif-port",
-                                      "0",
-                                      "--discovery-port",
-                                      "0"};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        gateway = std::make_unique<ChildProcess>(argv);
-        ASSERT_TRUE(gateway->start());
+        gateway = gatewayProcess(recorder->port(), extra);
+        ASSERT_TRUE(gateway);
         std::string line = gateway->waitFor("listening on rtsp://", 10000);
         ASSERT_FALSE(line.empty()) << "gateway did not start";
         port = std::atoi(line.c_str() + line.rfind(':') + 1);

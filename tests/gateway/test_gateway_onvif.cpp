@@ -13,8 +13,8 @@
 #include <set>
 #include <thread>
 
+#include "gateway/support/GatewayProcess.h"
 #include "testkit/PatternEncoder.h"
-#include "tools/support/ChildProcess.h"
 #include "tools/support/RecorderProcess.h"
 
 namespace kevra {
@@ -53,20 +53,8 @@ protected:
         recorder = std::make_unique<RecorderProcess>(
             std::vector<std::string>{"--size", "352x288", "--cameras", "Gate&&Lobby&&Yard"});
         ASSERT_TRUE(recorder->start());
-        std::vector<std::string> argv{std::string(KEVRA_BIN_DIR) + "/kevra-gateway",
-                                      "--recorder",
-                                      "r=127.0.0.1:" + std::to_string(recorder->port()),
-                                      "--rtsp-port",
-                                      "0",
-                                      "--http-port",
-                                      "0",
-                                      "--onvif-port",
-                                      "0",
-                                      "--discovery-port",
-                                      "0"};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        gateway = std::make_unique<ChildProcess>(argv);
-        ASSERT_TRUE(gateway->start());
+        gateway = gatewayProcess(recorder->port(), extra);
+        ASSERT_TRUE(gateway);
         std::string line = gateway->waitFor("WS-Discovery on UDP port ", 30000);
         ASSERT_FALSE(line.empty()) << "no discovery";
         discoveryPort = std::atoi(line.c_str() + line.rfind(' ') + 1);

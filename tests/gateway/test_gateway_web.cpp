@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "Escape.h"
 #include "GstLaunch.h"
 #include "PtzMotion.h"
 #include "WebFront.h"
@@ -147,6 +148,27 @@ TEST(WebPages, LanguageFromTheBrowserAndNamesEscaped)
     EXPECT_NE(
         WebPages::view(dir, "eng", "/r/1", "x").find("\"NO_PICTURE_FOR\":\"No picture for %1 s\""),
         std::string::npos);
+}
+
+// Names from recorders reach pages, SOAP and JSON as they come: 8-bit encodings, control bytes,
+// markup and script ends.
+TEST(Escape, HostileTextStaysText)
+{
+    const struct {
+        std::string in, markup, json;
+    } cases[] = {
+        {"a<b>&\"'", "a&lt;b&gt;&amp;&quot;&#39;", "a\\u003cb\\u003e\\u0026\\\"'"},
+        {"\xc3\xa9\xe5\xb7\xa6", "\xc3\xa9\xe5\xb7\xa6", "\xc3\xa9\xe5\xb7\xa6"},   // UTF-8 kept
+        {"\xb4\xf3\xc3\xc5 x", "???? x", "\xb4\xf3\xc3\xc5 x"},   // GBK: not UTF-8
+        {"\xe5\xb7", "??", "\xe5\xb7"},                           // cut short
+        {"t\tn\n\x01\x7f\\", "t\tn\n?\x7f\\", "t\\u0009n\\u000a\\u0001\\u007f\\\\"},
+        {"</script>", "&lt;/script&gt;", "\\u003c/script\\u003e"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(markupEscape(c.in), c.markup) << c.in;
+        EXPECT_EQ(jsonEscape(c.in), c.json) << c.in;
+        EXPECT_EQ(jsonString(c.in), "\"" + c.json + "\"") << c.in;
+    }
 }
 
 }   // namespace

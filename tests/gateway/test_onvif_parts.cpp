@@ -179,7 +179,7 @@ TEST_F(Onvif, RefusesWhatItCannotAnswerWithSoapFaults)
     OnvifService::Context ctx;
     auto r = service->handle(xxe.data(), xxe.size(), ctx);
     EXPECT_EQ(r.status, 400);
-    EXPECT_NE(r.body.find("no profile &apos;&amp;x;&amp;b;&apos;"), std::string::npos) << r.body;
+    EXPECT_NE(r.body.find("no profile &#39;&amp;x;&amp;b;&#39;"), std::string::npos) << r.body;
 }
 
 TEST_F(Onvif, WithCredentialsOnlyTheTimeIsOpenAndTokensCountOnce)

@@ -15,6 +15,7 @@
 #include "device/Messages.h"
 #include "testkit/PatternEncoder.h"
 #include "tools/support/FrameTally.h"
+#include "tools/support/PollUntil.h"
 #include "tools/support/RecorderProcess.h"
 
 namespace kevra {
@@ -51,20 +52,6 @@ struct Sink : DeviceEvents, MediaSink {
     std::vector<std::string> names;
     FrameTally tally;
 };
-
-// Polls the session until done() or the time-out.
-template <typename Done>
-bool pollUntil(DeviceSession& s, int timeoutMs, Done done)
-{
-    auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (Clock::now() > until)
-            return false;
-        if (s.poll() != 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 TEST(RecorderEndToEnd, LoginListOpenAndStreamH264AtTheRightSizeAndRate)
 {

@@ -25,6 +25,7 @@
 #include "device/DeviceSession.h"
 #include "testkit/PacketMuxer.h"
 #include "testkit/PatternEncoder.h"
+#include "tools/support/PollUntil.h"
 #include "tools/support/RecorderProcess.h"
 #include "video/DecoderWorker.h"
 
@@ -97,19 +98,6 @@ struct ProbeSink : DeviceEvents, MediaSink {
     bool lost = false;
     std::vector<Record> video;
 };
-
-template <typename Done>
-bool pollUntil(DeviceSession& s, int timeoutMs, Done done)
-{
-    auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (Clock::now() > until)
-            return false;
-        if (s.poll() != 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 struct FormatCase {
     const char* format;

@@ -23,7 +23,7 @@ struct Posted {
     int logouts = 0;
     int logins = 0;
     std::string host, user, password;
-    int port = -1, timeout = -1;
+    int port = -1;
 };
 
 struct LoginDialogTest : ::testing::Test {
@@ -45,13 +45,12 @@ struct LoginDialogTest : ::testing::Test {
         d->loadSettings();
         d->postLogout = [this] { posted.logouts++; };
         d->postLogin = [this](const std::string& h, int p, const std::string& u,
-                              const std::string& pw, int t) {
+                              const std::string& pw) {
             posted.logins++;
             posted.host = h;
             posted.port = p;
             posted.user = u;
             posted.password = pw;
-            posted.timeout = t;
         };
         return d;
     }
@@ -109,7 +108,6 @@ TEST_F(LoginDialogTest, EmptyPortIsRefilledSavedInOrderAndTheLoginIsPosted)
     EXPECT_EQ(posted.port, 34567);
     EXPECT_EQ(posted.user, "\xE7\xAE\xA1\xE7\x90\x86\xE5\x91\x98");   // whole UTF-8, 9 bytes
     EXPECT_EQ(posted.password, "");                                   // an empty password is sent
-    EXPECT_EQ(posted.timeout, 10000);
     EXPECT_TRUE(d->waiting());
     EXPECT_TRUE(boxes().empty());
 

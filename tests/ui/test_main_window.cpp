@@ -22,6 +22,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QSpinBox>
 #include <QTimer>
 #include <QTest>
@@ -79,7 +80,7 @@ struct MainWindowTest : ::testing::Test {
     }
     void TearDown() override
     {
-        if (LoginDialog* d = w->loginDialog())
+        if (LoginDialog* d = w ? w->loginDialog() : nullptr)
             d->applyLoginResult(0);   // closes it as accepted
         pump(10);
         w.reset();
@@ -97,7 +98,11 @@ struct MainWindowTest : ::testing::Test {
 
 TEST_F(MainWindowTest, LoginSequenceRunsAtStartAndAcceptedLoginShowsTheTree)
 {
-    ASSERT_NE(w->loginDialog(), nullptr);
+    LoginDialog* const open = w->loginDialog();
+    ASSERT_NE(open, nullptr);
+    w->runLoginSequence();   // Login again while it is open: the same dialog, no second one
+    pump(10);
+    EXPECT_EQ(w->loginDialog(), open);
     list({"Gate", "Yard", "Lobby"});
     ASSERT_TRUE(waitUntil([&] { return w->loginDialog() == nullptr; }));
     EXPECT_TRUE(w->tree()->isVisible());
@@ -322,6 +327,14 @@ TEST_F(MainWindowTest, CancelledLoginEndsTheWindow)
     w->loginDialog()->onCancelCommand();
     ASSERT_TRUE(waitUntil([&] { return finished; }));
     EXPECT_FALSE(w->isVisible());
+}
+
+TEST_F(MainWindowTest, AnOpenLoginDialogGoesWithTheWindow)
+{
+    const QPointer<LoginDialog> open = w->loginDialog();
+    ASSERT_FALSE(open.isNull());
+    w.reset();
+    EXPECT_TRUE(open.isNull());
 }
 
 // Keys typed after a dialog or menu over the window closes reach the window at once, delivered
