@@ -1,13 +1,13 @@
 #include "app/GridLayout.h"
 
-namespace kevra {
+namespace kevra::GridLayout {
 
-bool GridLayout::isLayout(int tiles)
+bool isLayout(int tiles)
 {
     return side(tiles) != 0;
 }
 
-int GridLayout::side(int tiles)
+int side(int tiles)
 {
     switch (tiles) {
     case 1: return 1;
@@ -18,7 +18,7 @@ int GridLayout::side(int tiles)
     }
 }
 
-int GridLayout::next(int tiles)
+int next(int tiles)
 {
     switch (tiles) {
     case 1: return 4;
@@ -28,13 +28,19 @@ int GridLayout::next(int tiles)
     }
 }
 
-int GridLayout::edge(int origin, int length, int n, int c)
+namespace {
+
+// Start of column (or row) c of n in a span of `length` pixels from `origin`; c = n gives the
+// end of the span plus one gap.
+int edge(int origin, int length, int n, int c)
 {
     const long long usable = (long long)length - (long long)(n - 1) * kGap;
     return int(origin + usable * c / n + (long long)c * kGap);
 }
 
-Rect GridLayout::tile(const Rect& area, int tiles, int index)
+}   // namespace
+
+Rect tile(const Rect& area, int tiles, int index)
 {
     const int n = side(tiles);
     if (n == 0 || index < 0 || index >= tiles)
@@ -47,9 +53,13 @@ Rect GridLayout::tile(const Rect& area, int tiles, int index)
                 edge(area.left, w, n, col + 1) - kGap, edge(area.top, h, n, row + 1) - kGap};
 }
 
-Rect GridLayout::content(const Rect& area, int tiles, int index)
+Rect content(const Rect& area, int tiles, int index)
 {
-    Rect t = tile(area, tiles, index);
+    return inset(tile(area, tiles, index), tiles);
+}
+
+Rect inset(const Rect& t, int tiles)
+{
     if (tiles == 1 || t.width() <= 0)
         return t;
     if (t.width() <= 2 * kFrame || t.height() <= 2 * kFrame)
@@ -57,7 +67,7 @@ Rect GridLayout::content(const Rect& area, int tiles, int index)
     return Rect{t.left + kFrame, t.top + kFrame, t.right - kFrame, t.bottom - kFrame};
 }
 
-int GridLayout::hit(const Rect& area, int tiles, int x, int y)
+int hit(const Rect& area, int tiles, int x, int y)
 {
     const int n = side(tiles);
     if (n == 0 || x < area.left || x >= area.right || y < area.top || y >= area.bottom)
@@ -74,4 +84,4 @@ int GridLayout::hit(const Rect& area, int tiles, int x, int y)
     return find(area.top, area.height(), y) * n + find(area.left, area.width(), x);
 }
 
-}   // namespace kevra
+}   // namespace kevra::GridLayout

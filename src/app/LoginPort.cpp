@@ -1,8 +1,8 @@
 #include "app/LoginPort.h"
 
-namespace kevra {
+namespace kevra::LoginPort {
 
-LoginPort::Checked LoginPort::check(const std::u16string& text, int defaultPort)
+Checked check(const std::u16string& text, int defaultPort)
 {
     if (text.empty())
         return inRange(defaultPort) ? Checked{defaultPort, nullptr} : Checked{0, kRangeKey};
@@ -19,4 +19,4 @@ LoginPort::Checked LoginPort::check(const std::u16string& text, int defaultPort)
     return Checked{int(value), nullptr};
 }
 
-}   // namespace kevra
+}   // namespace kevra::LoginPort

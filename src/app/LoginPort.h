@@ -4,25 +4,25 @@
 #pragma once
 #include <string>
 
-namespace kevra {
+namespace kevra::LoginPort {
 
-class LoginPort {
-public:
-    static constexpr int kLowest = 1;
-    static constexpr int kHighest = 65535;
-    // Text that names the reason a port is refused.
-    static constexpr const char16_t* kRangeKey = u"PORT_RANGE";
+constexpr int kLowest = 1;
+constexpr int kHighest = 65535;
+// Text that names the reason a port is refused.
+constexpr const char16_t* kRangeKey = u"PORT_RANGE";
 
-    struct Checked {
-        int port = 0;                           // the port to use; 0 when refused
-        const char16_t* problemKey = nullptr;   // null when the port can be used
-        bool ok() const { return problemKey == nullptr; }
-    };
-
-    // The port the text names. Empty text gives defaultPort; anything but decimal digits, and
-    // any number outside kLowest..kHighest (however many digits it has), is refused.
-    static Checked check(const std::u16string& text, int defaultPort);
-    static bool inRange(long long port) { return port >= kLowest && port <= kHighest; }
+struct Checked {
+    int port = 0;                           // the port to use; 0 when refused
+    const char16_t* problemKey = nullptr;   // null when the port can be used
+    bool ok() const { return problemKey == nullptr; }
 };
 
-}   // namespace kevra
+// The port the text names. Empty text gives defaultPort; anything but decimal digits, and any
+// number outside kLowest..kHighest (however many digits it has), is refused.
+Checked check(const std::u16string& text, int defaultPort);
+constexpr bool inRange(long long port)
+{
+    return port >= kLowest && port <= kHighest;
+}
+
+}   // namespace kevra::LoginPort

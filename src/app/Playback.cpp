@@ -224,14 +224,9 @@ bool Playback::onOpenResult(CameraId camera, int result)
         return false;
     cancelTimer();   // a refused open stops the device: never while a tick polls it
     if (s->onOpenResult(result)) {
-        if (s == singleStream_) {
-            if (s->state() == State::OpenError)
-                host_.fillVideoAreaBlack();
-            postSingleState(s->state());
-        }
-        if (const int p = positionOf(s); p >= 0)
-            tiles_.tileStateChanged(p);
-        tellWalls(s);
+        if (s == singleStream_ && s->state() == State::OpenError)
+            host_.fillVideoAreaBlack();
+        showState(s);
     }
     startTimer();
     return true;
@@ -244,11 +239,7 @@ bool Playback::reopen(CameraId camera)
         return false;
     cancelTimer();   // the decoder restarts: no tick may poll it meanwhile
     s->open(pixelFormatForDepth(depth_.load()));
-    if (s == singleStream_)
-        postSingleState(s->state());
-    if (const int p = positionOf(s); p >= 0)
-        tiles_.tileStateChanged(p);
-    tellWalls(s);
+    showState(s);
     startTimer();
     return true;
 }
@@ -330,13 +321,8 @@ void Playback::tick()
             else
                 s->pictureSkipped(picture);   // hidden, or the tree is shown
         }
-        if (changed && single)
-            postSingleState(s->state());
-        if (changed && p >= 0)
-            tiles_.tileStateChanged(p);
-        if (changed && targets)
-            for (const auto& [surface, position] : *targets)
-                surface->tileStateChanged(position);
+        if (changed)
+            showState(s);
         fastest = std::max(fastest, s->frameRate());
     }
     // The single view's surface decides the depth every stream converts to.
@@ -379,6 +365,15 @@ Playback::State Playback::tileState(int position) const
     if (position < 0 || position >= tileCount_ || !tileStreams_[size_t(position)])
         return State::Stopped;
     return tileStreams_[size_t(position)]->state();
+}
+
+void Playback::showState(const StreamController* s)
+{
+    if (s == singleStream_)
+        postSingleState(s->state());
+    if (const int p = positionOf(s); p >= 0)
+        tiles_.tileStateChanged(p);
+    tellWalls(s);
 }
 
 void Playback::tellWalls(const StreamController* s)

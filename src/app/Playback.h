@@ -140,6 +140,8 @@ private:
     StreamController* streamFor(CameraId camera, int number);
     int positionOf(const StreamController* s) const;
     const StreamController* wallStream(const TileSurface* wall, int position) const;
+    // The single view, the tile and the walls' tiles showing the stream draw its state again.
+    void showState(const StreamController* s);
     // The walls' tiles showing the stream draw its state again.
     void tellWalls(const StreamController* s);
     void postSingleState(State state);

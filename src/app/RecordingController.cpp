@@ -1,6 +1,7 @@
 #include "app/RecordingController.h"
 
-#include <sys/stat.h>
+#include "common/Folders.h"
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,19 +18,6 @@ std::string home()
 {
     const char* h = std::getenv("HOME");
     return h && *h ? h : "/tmp";
-}
-
-bool makeFolders(const std::string& path)
-{
-    for (size_t at = 1; at <= path.size(); ++at) {
-        if (at != path.size() && path[at] != '/')
-            continue;
-        const std::string part = path.substr(0, at);
-        if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
-            return false;
-    }
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 // XDG_VIDEOS_DIR="$HOME/Videos" from the user-dirs file; "" when it names none.
@@ -75,7 +63,7 @@ std::string RecordingController::videosFolder()
     std::string videos = userDirsVideos();
     if (videos.empty())
         videos = home() + "/Videos";
-    return makeFolders(videos) ? videos : home();
+    return makeFolders(videos, 0755) ? videos : home();
 }
 
 std::string RecordingController::fileName(const std::string& camera, std::time_t when)

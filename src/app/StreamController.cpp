@@ -3,6 +3,8 @@
 #include "app/ViewerLog.h"
 #include "common/Clock.h"
 
+#include <iterator>
+
 namespace kevra {
 
 StreamController::StreamController(CameraId camera, std::unique_ptr<LiveViewDevice> device)
@@ -160,30 +162,34 @@ void StreamController::pictureSkipped(const Picture& picture)
     device_->giveBack(picture);
 }
 
+namespace {
+
+// Language keys of each state's text, in State's order.
+struct StateKeys {
+    const char16_t* tile;     // on a tile of the grid or a wall
+    const char16_t* single;   // in the single view's status
+};
+
+constexpr StateKeys kStateKeys[] = {
+    {u"OPENING_TILE", u"OPENING_V"},     // Opening
+    {u"BUFFERING_TILE", u"BUFFERING"},   // Buffering
+    {u"PLAYING_TILE", u"PLAYING"},       // Playing
+    {u"OPEN_ERR_TILE", u"OPEN_ERR"},     // OpenError
+    {u"CODEC_ERR", u"CODEC_ERR"},        // CodecError
+    {u"STOP_TILE", u"STOP"},             // Stopped
+};
+static_assert(std::size(kStateKeys) == size_t(StreamController::State::Stopped) + 1);
+
+}   // namespace
+
 const char16_t* StreamController::tileKey(State s)
 {
-    switch (s) {
-    case State::Opening: return u"OPENING_TILE";
-    case State::Buffering: return u"BUFFERING_TILE";
-    case State::Playing: return u"PLAYING_TILE";
-    case State::OpenError: return u"OPEN_ERR_TILE";
-    case State::CodecError: return u"CODEC_ERR";
-    case State::Stopped: break;
-    }
-    return u"STOP_TILE";
+    return kStateKeys[size_t(s)].tile;
 }
 
 const char16_t* StreamController::singleKey(State s)
 {
-    switch (s) {
-    case State::Opening: return u"OPENING_V";
-    case State::Buffering: return u"BUFFERING";
-    case State::Playing: return u"PLAYING";
-    case State::OpenError: return u"OPEN_ERR";
-    case State::CodecError: return u"CODEC_ERR";
-    case State::Stopped: break;
-    }
-    return u"STOP";
+    return kStateKeys[size_t(s)].single;
 }
 
 }   // namespace kevra

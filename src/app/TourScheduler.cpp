@@ -6,7 +6,7 @@ namespace kevra {
 
 int TourScheduler::clampDwell(int seconds)
 {
-    return std::clamp(seconds, kMinDwellS, kMaxDwellS);
+    return std::clamp(seconds, TourSettings::kMinDwellS, TourSettings::kMaxDwellS);
 }
 
 bool TourScheduler::start(int pages, int current, int dwellS, uint64_t nowMs)

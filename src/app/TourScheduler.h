@@ -6,6 +6,8 @@
 // starts it again from the page shown. Pure state on the millisecond clock; user-interface
 // thread.
 #pragma once
+#include "profile/TourSettings.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -13,9 +15,6 @@ namespace kevra {
 
 class TourScheduler {
 public:
-    static constexpr int kDefaultDwellS = 10;
-    static constexpr int kMinDwellS = 3;
-    static constexpr int kMaxDwellS = 3600;
     static constexpr uint64_t kPrepareMs = 2000;
     static constexpr uint64_t kReadyWaitMs = 5000;
 
@@ -27,7 +26,8 @@ public:
     };
 
     // Starts touring `pages` pages from page `current`, which is on the screen now; dwell in
-    // seconds (kept within kMinDwellS .. kMaxDwellS). Fewer than two pages: nothing to tour.
+    // seconds (kept within TourSettings' kMinDwellS .. kMaxDwellS). Fewer than two pages:
+    // nothing to tour.
     bool start(int pages, int current, int dwellS, uint64_t nowMs);
     void stop();
     // A manual choice: the tour holds; resume() goes on from the page then shown.
@@ -53,7 +53,7 @@ private:
     State state_ = State::Off;
     int pages_ = 0;
     int current_ = 0;
-    int dwellS_ = kDefaultDwellS;
+    int dwellS_ = TourSettings::kDefaultDwellS;
     uint64_t dueMs_ = 0;   // the next page's turn
     bool prepared_ = false;
 };

@@ -12,12 +12,9 @@ bool WallLayout::isLayout(int tiles)
 int WallLayout::next(int tiles)
 {
     switch (tiles) {
-    case 1: return 4;
-    case 4: return 9;
-    case 9: return 16;
     case 16: return 6;
     case 6: return 8;
-    default: return 1;
+    default: return GridLayout::next(tiles);   // 1 -> 4 -> 9 -> 16, and 1 after 1+7
     }
 }
 
@@ -75,13 +72,7 @@ Rect WallLayout::tile(const Rect& area, int tiles, int index)
 
 Rect WallLayout::content(const Rect& area, int tiles, int index)
 {
-    const Rect t = tile(area, tiles, index);
-    const int f = GridLayout::kFrame;
-    if (tiles == 1 || t.width() <= 0)
-        return t;
-    if (t.width() <= 2 * f || t.height() <= 2 * f)
-        return Rect{};
-    return Rect{t.left + f, t.top + f, t.right - f, t.bottom - f};
+    return GridLayout::inset(tile(area, tiles, index), tiles);
 }
 
 int WallLayout::hit(const Rect& area, int tiles, int x, int y)

@@ -8,6 +8,7 @@
 #include "app/CameraId.h"
 #include "app/Playback.h"
 #include "app/TourScheduler.h"
+#include "profile/TourSettings.h"
 #include "profile/WallSettings.h"
 
 #include <array>
@@ -31,7 +32,7 @@ public:
         std::array<CameraId, kMaxTiles> tiles{};
         TileSurface* surface = nullptr;   // null while its screen is missing
         TourScheduler tour;
-        int dwellS = WallSettings::kDefaultDwellS;
+        int dwellS = TourSettings::kDefaultDwellS;
         std::vector<CameraId> tourCameras;   // what the tour pages through, in tree order
         std::vector<CameraId> preparing;     // the tour's next page, opened ahead
         bool tourToResume = false;           // views.ini says it ran: startTour() once listed

@@ -53,16 +53,6 @@ bool Mpeg4EsParser::isSyncCode(uint32_t)
     return true;
 }
 
-int Mpeg4EsParser::parseHeader()
-{
-    return 1;
-}
-
-int Mpeg4EsParser::checkFrameEnd()
-{
-    return 1;
-}
-
 bool Mpeg4EsParser::isFrameStart(uint32_t code) const
 {
     if (code == kVop || code == kAux)

@@ -33,10 +33,9 @@ public:
     Mpeg4EsParser(uint8_t* workBuffer, size_t capacity, int mode, const MediaFrame* tmpl);
     ~Mpeg4EsParser() override;
 
-    // Never used: this parser has its own input loop.
+    // Never used: this parser has its own input loop (the base's header and frame-end steps
+    // are not called either).
     bool isSyncCode(uint32_t code) override;
-    int parseHeader() override;
-    int checkFrameEnd() override;
 
     // Returns 0 (also for no data, which is ignored).
     int input(const uint8_t* data, int length) override;

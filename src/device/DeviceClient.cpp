@@ -67,6 +67,23 @@ void DeviceClient::post(ClientRequest request)
     session_->postRequest(std::move(request));
 }
 
+void DeviceClient::post(int32_t kind, int32_t a, int32_t b, int32_t c)
+{
+    ClientRequest r;
+    r.kind = kind;
+    r.a = a;
+    r.b = b;
+    r.c = c;
+    post(std::move(r));
+}
+
+void DeviceClient::forgetSink(int channel)
+{
+    // Taking the lock waits for a media call into this sink that is under way.
+    std::lock_guard<std::mutex> lock(sinksMutex_);
+    mediaSinks_.erase(channel);
+}
+
 void DeviceClient::login(const std::string& host, int port, const std::string& user,
                          const std::string& password, int timeoutMs)
 {
@@ -83,16 +100,12 @@ void DeviceClient::login(const std::string& host, int port, const std::string& u
 
 void DeviceClient::logout()
 {
-    ClientRequest r;
-    r.kind = ClientRequest::Logout;
-    post(std::move(r));
+    post(ClientRequest::Logout);
 }
 
 void DeviceClient::queryList()
 {
-    ClientRequest r;
-    r.kind = ClientRequest::QueryList;
-    post(std::move(r));
+    post(ClientRequest::QueryList);
 }
 
 void DeviceClient::openChannel(int channel, int stream, MediaSink* sink)
@@ -104,36 +117,19 @@ void DeviceClient::openChannel(int channel, int stream, MediaSink* sink)
         else
             mediaSinks_.erase(channel);
     }
-    ClientRequest r;
-    r.kind = ClientRequest::OpenChannel;
-    r.a = channel;
-    r.b = stream;
-    post(std::move(r));
+    post(ClientRequest::OpenChannel, channel, stream);
 }
 
 void DeviceClient::stopChannel(int channel)
 {
-    {
-        // Taking the lock waits for a media call into this sink that is under way.
-        std::lock_guard<std::mutex> lock(sinksMutex_);
-        mediaSinks_.erase(channel);
-    }
-    ClientRequest r;
-    r.kind = ClientRequest::StopChannel;
-    r.a = channel;
-    post(std::move(r));
+    forgetSink(channel);
+    post(ClientRequest::StopChannel, channel);
 }
 
 void DeviceClient::closeChannel(int channel)
 {
-    {
-        std::lock_guard<std::mutex> lock(sinksMutex_);
-        mediaSinks_.erase(channel);
-    }
-    ClientRequest r;
-    r.kind = ClientRequest::CloseChannel;
-    r.a = channel;
-    post(std::move(r));
+    forgetSink(channel);
+    post(ClientRequest::CloseChannel, channel);
 }
 
 bool DeviceClient::hasMediaSink(int channel)
@@ -153,12 +149,7 @@ void DeviceClient::toMediaSink(int channel, Call call)
 
 void DeviceClient::ptz(int channel, int code, int parameter)
 {
-    ClientRequest r;
-    r.kind = ClientRequest::Ptz;
-    r.a = channel;
-    r.b = code;
-    r.c = parameter;
-    post(std::move(r));
+    post(ClientRequest::Ptz, channel, code, parameter);
 }
 
 void DeviceClient::onLogin(int code, int channelCount, int systemError)

@@ -70,6 +70,9 @@ public:
 
 private:
     void post(ClientRequest request);
+    void post(int32_t kind, int32_t a = 0, int32_t b = 0, int32_t c = 0);
+    // Drops the channel's sink (the network thread finds none from now on).
+    void forgetSink(int channel);
     void dispatch(ClientRequest& request);
     template <typename Call>
     void toSink(Call call);

@@ -1,6 +1,7 @@
 #include "profile/SettingsFolder.h"
 
 #include "common/FdIo.h"
+#include "common/Folders.h"
 #include "common/Utf.h"
 #include "profile/ProfileFile.h"
 
@@ -44,20 +45,6 @@ bool inUserFolder(const std::u16string& path, std::u16string& name)
     std::u16string folder;
     const std::u16string user = SettingsFolder::userFolder();
     return !user.empty() && split(path, folder, name) && folder == user;
-}
-
-// mkdir -p with owner-only folders; an existing folder is left as it is.
-bool makeFolders(const std::string& folder)
-{
-    for (size_t i = 1; i <= folder.size(); ++i) {
-        if (i != folder.size() && folder[i] != '/')
-            continue;
-        const std::string part = folder.substr(0, i);
-        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
-            return false;
-    }
-    struct stat st {};
-    return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 // Copies a regular file of at most the profile size limit to a new owner-only file; a target
@@ -127,7 +114,7 @@ bool SettingsFolder::prepareWrite(const std::u16string& path)
     std::u16string name;
     if (!inUserFolder(path, name))
         return true;
-    if (!makeFolders(toUtf8(userFolder())))
+    if (!makeFolders(toUtf8(userFolder()), 0700))   // owner-only
         return false;
     const std::string target = toUtf8(path);
     if (!fallback().empty() && !exists(target)) {

@@ -20,7 +20,7 @@ TourSettings TourSettings::load(const std::u16string& viewsPath)
     const std::u16string path = SettingsFolder::readPath(viewsPath);
     TourSettings s;
     const int dwell = ProfileFile::ReadInt(kSection, kDwellKey, kDefaultDwellS, path);
-    s.dwellS = dwell < kMinDwellS || dwell > kMaxDwellS ? kDefaultDwellS : dwell;
+    s.dwellS = keptDwell(dwell);
     const int grid = ProfileFile::ReadInt(kSection, kGridKey, 4, path);
     s.grid = grid == 9 ? 9 : 4;
     return s;
@@ -32,7 +32,7 @@ int TourSettings::save(const std::u16string& viewsPath, const TourSettings& s)
         return 0;
     const TourSettings kept = [&] {
         TourSettings k;
-        k.dwellS = s.dwellS < kMinDwellS || s.dwellS > kMaxDwellS ? kDefaultDwellS : s.dwellS;
+        k.dwellS = keptDwell(s.dwellS);
         k.grid = s.grid == 9 ? 9 : 4;
         return k;
     }();

@@ -10,6 +10,12 @@ struct TourSettings {
     static constexpr int kDefaultDwellS = 10;
     static constexpr int kMinDwellS = 3;
     static constexpr int kMaxDwellS = 3600;
+    // The dwell kept for a value read or asked for: itself within kMinDwellS .. kMaxDwellS,
+    // the default otherwise. The walls' tours follow the same rule.
+    static constexpr int keptDwell(int seconds)
+    {
+        return seconds < kMinDwellS || seconds > kMaxDwellS ? kDefaultDwellS : seconds;
+    }
 
     int dwellS = kDefaultDwellS;
     int grid = 4;

@@ -1,5 +1,6 @@
 #include "profile/ViewSettings.h"
 
+#include "profile/DecimalText.h"
 #include "profile/ProfileFile.h"
 #include "profile/SettingsFolder.h"
 
@@ -29,27 +30,6 @@ std::u16string sourceKey(int i)
 bool isLayout(int n)
 {
     return n == 1 || n == 4 || n == 9 || n == 16;
-}
-
-// Strict decimal: optional '-', one to five digits, nothing else. False otherwise.
-bool parse(const std::u16string& text, int& out)
-{
-    size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && text[i] == u'-') {
-        negative = true;
-        ++i;
-    }
-    if (i == text.size() || text.size() - i > 5)
-        return false;
-    int v = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < u'0' || text[i] > u'9')
-            return false;
-        v = v * 10 + (text[i] - u'0');
-    }
-    out = negative ? -v : v;
-    return true;
 }
 
 }   // namespace
@@ -86,13 +66,13 @@ ViewSettings ViewSettings::load(const std::u16string& file, const std::u16string
     if (recorder.empty() || ProfileFile::ReadString(kSection, kRecorderKey, u"", path) != recorder)
         return fallback;
     ViewSettings v;
-    if (!parse(ProfileFile::ReadString(kSection, kLayoutKey, u"", path), v.layout) ||
+    if (!parseDecimal(ProfileFile::ReadString(kSection, kLayoutKey, u"", path), v.layout) ||
         !isLayout(v.layout))
         return fallback;
     for (int i = 0; i < v.layout; ++i) {
         int ch = kNone;
-        if (!parse(ProfileFile::ReadString(kSection, tileKey(i), u"", path), ch) || ch < kNone ||
-            ch > kMaxChannel)
+        if (!parseDecimal(ProfileFile::ReadString(kSection, tileKey(i), u"", path), ch) ||
+            ch < kNone || ch > kMaxChannel)
             return fallback;
         std::u16string source = ProfileFile::ReadString(kSection, sourceKey(i), u"", path);
         if (!source.empty() && !isRecorderName(source))
@@ -107,7 +87,8 @@ ViewSettings ViewSettings::load(const std::u16string& file, const std::u16string
             v.sources[size_t(i)] = std::move(source);
     }
     int zoomed = kNone;
-    if (v.layout > 1 && parse(ProfileFile::ReadString(kSection, kZoomedKey, u"", path), zoomed) &&
+    if (v.layout > 1 &&
+        parseDecimal(ProfileFile::ReadString(kSection, kZoomedKey, u"", path), zoomed) &&
         zoomed >= 0 && zoomed < v.layout && v.tiles[size_t(zoomed)] != kNone)
         v.zoomed = zoomed;
     return v;

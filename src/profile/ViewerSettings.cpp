@@ -1,5 +1,6 @@
 #include "profile/ViewerSettings.h"
 
+#include "profile/LoginSettings.h"
 #include "profile/ProfileFile.h"
 #include "profile/SettingsFolder.h"
 
@@ -33,11 +34,13 @@ ViewerSettings ViewerSettings::load(const std::u16string& loginPath, int recorde
     const std::u16string path = SettingsFolder::readPath(loginPath);
     ViewerSettings s;
     s.tileStream = clampStream(ProfileFile::ReadInt(
-        kLoginSection, numbered(kTileStreamKey, recorder), kDefaultStream, path));
+        LoginSettings::kSection, numbered(kTileStreamKey, recorder), kDefaultStream, path));
     s.singleStream = clampStream(ProfileFile::ReadInt(
-        kLoginSection, numbered(kSingleStreamKey, recorder), kDefaultStream, path));
-    s.autoReconnect = ProfileFile::ReadInt(kLoginSection, kAutoReconnectKey, 1, path) != 0;
-    s.lowLatency = ProfileFile::ReadInt(kLoginSection, kLowLatencyKey, 0, path) != 0;
+        LoginSettings::kSection, numbered(kSingleStreamKey, recorder), kDefaultStream, path));
+    s.autoReconnect = ProfileFile::ReadInt(LoginSettings::kSection,
+                                           LoginSettings::kAutoReconnectKey, 1, path) != 0;
+    s.lowLatency =
+        ProfileFile::ReadInt(LoginSettings::kSection, LoginSettings::kLowLatencyKey, 0, path) != 0;
     s.pictureFolder = ProfileFile::ReadString(kSection, kPictureFolderKey, u"", path);
     s.clipFolder = ProfileFile::ReadString(kSection, kClipFolderKey, u"", path);
     s.language = ProfileFile::ReadString(kSection, kLanguageKey, u"", path);
@@ -52,11 +55,11 @@ int ViewerSettings::save(const std::u16string& loginPath, const ViewerSettings& 
         return 0;
     // One replacement of the file per section: a reader sees all of a section or none of it.
     int ok = ProfileFile::WriteStrings(
-        kLoginSection,
+        LoginSettings::kSection,
         {{numbered(kTileStreamKey, recorder), number(clampStream(s.tileStream))},
          {numbered(kSingleStreamKey, recorder), number(clampStream(s.singleStream))},
-         {kAutoReconnectKey, s.autoReconnect ? u"1" : u"0"},
-         {kLowLatencyKey, s.lowLatency ? u"1" : u"0"}},
+         {LoginSettings::kAutoReconnectKey, s.autoReconnect ? u"1" : u"0"},
+         {LoginSettings::kLowLatencyKey, s.lowLatency ? u"1" : u"0"}},
         loginPath);
     ok &= ProfileFile::WriteStrings(kSection,
                                     {{kPictureFolderKey, s.pictureFolder},

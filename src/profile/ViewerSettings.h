@@ -24,11 +24,9 @@ struct ViewerSettings {
     std::u16string clipFolder;      // empty: the user's videos folder
     std::u16string language;        // kEnglish, kChinese, or empty: from the locale
 
-    static constexpr const char16_t* kLoginSection = u"login";
+    // In LoginSettings' section, beside its AutoReconnect and LowLatency keys.
     static constexpr const char16_t* kTileStreamKey = u"TileStream";       // + recorder number
     static constexpr const char16_t* kSingleStreamKey = u"SingleStream";   // + recorder number
-    static constexpr const char16_t* kAutoReconnectKey = u"AutoReconnect";
-    static constexpr const char16_t* kLowLatencyKey = u"LowLatency";   // as LoginSettings reads it
     static constexpr const char16_t* kSection = u"viewer";
     static constexpr const char16_t* kPictureFolderKey = u"PictureFolder";
     static constexpr const char16_t* kClipFolderKey = u"ClipFolder";

@@ -1,5 +1,6 @@
 #include "profile/WallSettings.h"
 
+#include "profile/DecimalText.h"
 #include "profile/ProfileFile.h"
 #include "profile/SettingsFolder.h"
 #include "profile/ViewSettings.h"
@@ -36,29 +37,13 @@ std::u16string trimmed(const std::u16string& text)
     return text.substr(a, b - a);
 }
 
-// Strict decimal after trimming: optional '-', one to five digits. False otherwise.
-bool parse(const std::u16string& raw, int& out)
-{
-    const std::u16string text = trimmed(raw);
-    size_t i = text.size() > 0 && text[0] == u'-' ? 1 : 0;
-    if (i == text.size() || text.size() - i > 5)
-        return false;
-    int v = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < u'0' || text[i] > u'9')
-            return false;
-        v = v * 10 + (text[i] - u'0');
-    }
-    out = text[0] == u'-' ? -v : v;
-    return true;
-}
-
 // A key's value that is a number within [low, high]; false when missing or anything else.
 bool readNumber(const std::u16string& sec, const std::u16string& key, int low, int high,
                 const std::u16string& path, int& out)
 {
     int v = 0;
-    if (!parse(ProfileFile::ReadString(sec, key, u"", path), v) || v < low || v > high)
+    if (!parseDecimal(trimmed(ProfileFile::ReadString(sec, key, u"", path)), v) || v < low ||
+        v > high)
         return false;
     out = v;
     return true;
@@ -118,7 +103,8 @@ std::vector<WallSettings> WallSettings::loadAll(const std::u16string& viewsPath)
         }
         int tour = 0;
         w.tour = readNumber(sec, kTourKey, 0, 1, path, tour) && tour == 1;
-        readNumber(sec, kDwellKey, kMinDwellS, kMaxDwellS, path, w.dwellS);
+        readNumber(sec, kDwellKey, TourSettings::kMinDwellS, TourSettings::kMaxDwellS, path,
+                   w.dwellS);
         walls.push_back(std::move(w));
     }
     return walls;
@@ -142,9 +128,7 @@ int WallSettings::save(const std::u16string& viewsPath, const WallSettings& wall
         values.emplace_back(kSourceKey + decimal(i), other ? source : std::u16string());
     }
     values.emplace_back(kTourKey, wall.tour ? u"1" : u"0");
-    const int dwell =
-        wall.dwellS < kMinDwellS || wall.dwellS > kMaxDwellS ? kDefaultDwellS : wall.dwellS;
-    values.emplace_back(kDwellKey, decimal(dwell));
+    values.emplace_back(kDwellKey, decimal(TourSettings::keptDwell(wall.dwellS)));
     return ProfileFile::UpdateSection(section(wall.number), values, {}, viewsPath);
 }
 

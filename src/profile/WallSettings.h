@@ -11,6 +11,8 @@
 // Screen=-1 for no spot) and a hand-written one should name every key it means. Read and
 // written on the user-interface thread, through the profile engine like the rest of views.ini.
 #pragma once
+#include "profile/TourSettings.h"
+
 #include <array>
 #include <string>
 #include <vector>
@@ -23,9 +25,6 @@ struct WallSettings {
     static constexpr int kMaxScreen = 63;
     static constexpr int kNone = -1;
     static constexpr int kMaxChannel = 9999;
-    static constexpr int kDefaultDwellS = 10;
-    static constexpr int kMinDwellS = 3;
-    static constexpr int kMaxDwellS = 3600;
 
     int number = 1;   // wall1 .. wall8
     int screen = 0;
@@ -35,7 +34,7 @@ struct WallSettings {
     // The recorder of each tile's camera ("address:port"); empty: the list's first.
     std::array<std::u16string, kMaxTiles> sources{};
     bool tour = false;
-    int dwellS = kDefaultDwellS;
+    int dwellS = TourSettings::kDefaultDwellS;
 
     static constexpr const char16_t* kSectionPrefix = u"wall";
     static constexpr const char16_t* kSpotSection = u"spot";

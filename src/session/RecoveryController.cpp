@@ -85,19 +85,21 @@ void RecoveryController::forgetChannel(int channel)
 
 void RecoveryController::pause()
 {
-    paused_ = true;
-    session_.pause();
-    for (auto& [channel, r] : channels_)
-        r.pause();
-    refresh();
+    hold(true);
 }
 
 void RecoveryController::resume()
 {
-    paused_ = false;
-    session_.resume();
+    hold(false);
+}
+
+void RecoveryController::hold(bool paused)
+{
+    paused_ = paused;
+    const auto apply = [paused](Reconnector& r) { paused ? r.pause() : r.resume(); };
+    apply(session_);
     for (auto& [channel, r] : channels_)
-        r.resume();
+        apply(r);
     refresh();
 }
 

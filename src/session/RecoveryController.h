@@ -67,6 +67,8 @@ public:
     }
 
 private:
+    // pause() and resume(): the session's schedule and every channel's.
+    void hold(bool paused);
     void refresh();
 
     RecoveryHost& host_;

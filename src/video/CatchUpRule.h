@@ -21,26 +21,26 @@
 #pragma once
 #include <cstddef>
 
-namespace kevra {
+namespace kevra::CatchUpRule {
 
-class CatchUpRule {
-public:
-    static constexpr size_t kFramesBehind = 1;
-    static constexpr int kKeyFrameWaitMs = 1500;
+constexpr size_t kFramesBehind = 1;
+constexpr int kKeyFrameWaitMs = 1500;
 
-    // A decoded picture with this many frames waiting behind it is not shown.
-    static constexpr bool passOver(size_t framesBehind) { return framesBehind > kFramesBehind; }
-    // A key frame arrived with this many frames waiting before it: drop them all unread.
-    static constexpr bool dropBeforeKey(size_t framesBefore)
-    {
-        return framesBefore > kFramesBehind;
-    }
-    // This many frames wait at the stream's rate: drop them and wait for the next key frame.
-    static constexpr bool waitForKey(size_t waiting, int frameRate)
-    {
-        return frameRate > 0 && waiting * 1000 > static_cast<size_t>(kKeyFrameWaitMs) *
-                                                     static_cast<size_t>(frameRate);
-    }
-};
+// A decoded picture with this many frames waiting behind it is not shown.
+constexpr bool passOver(size_t framesBehind)
+{
+    return framesBehind > kFramesBehind;
+}
+// A key frame arrived with this many frames waiting before it: drop them all unread.
+constexpr bool dropBeforeKey(size_t framesBefore)
+{
+    return framesBefore > kFramesBehind;
+}
+// This many frames wait at the stream's rate: drop them and wait for the next key frame.
+constexpr bool waitForKey(size_t waiting, int frameRate)
+{
+    return frameRate > 0 &&
+           waiting * 1000 > static_cast<size_t>(kKeyFrameWaitMs) * static_cast<size_t>(frameRate);
+}
 
-}   // namespace kevra
+}   // namespace kevra::CatchUpRule

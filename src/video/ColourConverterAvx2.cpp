@@ -37,10 +37,7 @@ __attribute__((target("avx2"))) void tableRowAvx2(const BlockRow& b, int from, i
         const __m256i cb0 = _mm256_unpacklo_epi32(cb, cb), cb1 = _mm256_unpackhi_epi32(cb, cb);
         const __m256i cg0 = _mm256_unpacklo_epi32(cg, cg), cg1 = _mm256_unpackhi_epi32(cg, cg);
         const __m256i cr0 = _mm256_unpacklo_epi32(cr, cr), cr1 = _mm256_unpackhi_epi32(cr, cr);
-        _mm_prefetch(reinterpret_cast<const char*>(b.nextYa + 2 * j), _MM_HINT_T0);
-        _mm_prefetch(reinterpret_cast<const char*>(b.nextYb + 2 * j), _MM_HINT_T0);
-        _mm_prefetch(reinterpret_cast<const char*>(b.nextU + j), _MM_HINT_T0);
-        _mm_prefetch(reinterpret_cast<const char*>(b.nextV + j), _MM_HINT_T0);
+        prefetchNextRow(b, j);
         for (int row = 0; row < 2; ++row) {
             const uint8_t* ys = (row ? b.yb : b.ya) + 2 * j;
             uint8_t* o = (row ? b.ob : b.oa) + 2 * j * bpp;
@@ -97,38 +94,30 @@ __attribute__((target("avx2"))) inline __m256i pixels565Avx2(__m256i y16, __m256
         _mm256_srli_epi16(b, 3));
 }
 
-__attribute__((target("avx2"))) void rows565Avx2(const Src& s, int w, int h, uint8_t* out, int r)
+__attribute__((target("avx2"))) void rows565Avx2(const Rows565& p, const Src& s, int w, int h,
+                                                 int r)
 {
-    const int cw = w / 2;
-    const int ch = h / 2;
-    const int rows = (r + 1 < h) ? 2 : 1;
     int c = 0;
-    if (ch > 0) {
-        const size_t crow = static_cast<size_t>(std::min(r / 2, ch - 1));
-        const uint8_t* ur = s.u + crow * s.uStride;
-        const uint8_t* vr = s.v + crow * s.vStride;
-        for (; c + 16 <= 2 * cw; c += 16) {
+    if (p.u) {
+        for (; c + 16 <= 2 * (w / 2); c += 16) {
             const Terms565 t =
-                terms565Sse2(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(ur + c / 2)),
-                             _mm_loadl_epi64(reinterpret_cast<const __m128i*>(vr + c / 2)));
+                terms565Sse2(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p.u + c / 2)),
+                             _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p.v + c / 2)));
             const __m256i tr =
                 _mm256_set_m128i(_mm_unpackhi_epi16(t.r, t.r), _mm_unpacklo_epi16(t.r, t.r));
             const __m256i tg =
                 _mm256_set_m128i(_mm_unpackhi_epi16(t.g, t.g), _mm_unpacklo_epi16(t.g, t.g));
             const __m256i tb =
                 _mm256_set_m128i(_mm_unpackhi_epi16(t.b, t.b), _mm_unpacklo_epi16(t.b, t.b));
-            for (int i = 0; i < rows; ++i) {
-                const uint8_t* ys = s.y + static_cast<size_t>(r + i) * s.yStride + c;
-                uint8_t* o = out + (static_cast<size_t>(r + i) * w + c) * 2;
-                const __m256i y16 =
-                    _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(ys)));
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(o), pixels565Avx2(y16, tr, tg, tb));
+            for (int i = 0; i < p.rows; ++i) {
+                const __m256i y16 = _mm256_cvtepu8_epi16(
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(p.y[i] + c)));
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(p.o[i] + 2 * c),
+                                    pixels565Avx2(y16, tr, tg, tb));
             }
         }
     }
-    for (int i = 0; i < rows; ++i)
-        row565Scalar(s.y + static_cast<size_t>(r + i) * s.yStride, s, cw, ch, r + i,
-                     out + static_cast<size_t>(r + i) * w * 2, c, w);
+    rows565Scalar(p, s, w, h, r, c);
 }
 
 #define KEVRA_AVX2_INLINE __attribute__((target("avx2"), always_inline)) inline
@@ -239,10 +228,7 @@ KEVRA_AVX2_INLINE void tableStepAvx2(const BlockRow& b, int j, const __m256i (&b
     const ChromaSplit cg =
         splitChroma(_mm256_unpacklo_epi16(u16, v16), _mm256_unpackhi_epi16(u16, v16),
                     pairCoef(-kUGreen, -kVGreen), kGreenBias);
-    _mm_prefetch(reinterpret_cast<const char*>(b.nextYa + 2 * j), _MM_HINT_T0);
-    _mm_prefetch(reinterpret_cast<const char*>(b.nextYb + 2 * j), _MM_HINT_T0);
-    _mm_prefetch(reinterpret_cast<const char*>(b.nextU + j), _MM_HINT_T0);
-    _mm_prefetch(reinterpret_cast<const char*>(b.nextV + j), _MM_HINT_T0);
+    prefetchNextRow(b, j);
 
     const __m256i kY = _mm256_set1_epi16(kLuma);
     const __m256i even8 = _mm256_set1_epi16(0x0008), odd8 = _mm256_set1_epi16(0x0800);
@@ -367,30 +353,22 @@ __attribute__((target("avx2"))) void rows565Avx2Wide(const Src& s, int w, int h,
                                                      int r)
 {
     const int cw = w / 2;
-    const int ch = h / 2;
-    if (ch <= 0 || cw < 16) {
-        rows565Avx2(s, w, h, out, r);
+    const Rows565 p = rows565(s, w, h, out, r);
+    if (!p.u || cw < 16) {
+        rows565Avx2(p, s, w, h, r);
         return;
     }
-    const size_t crow = static_cast<size_t>(std::min(r / 2, ch - 1));
-    const uint8_t* ur = s.u + crow * s.uStride;
-    const uint8_t* vr = s.v + crow * s.vStride;
-    const uint8_t* y0 = s.y + static_cast<size_t>(r) * s.yStride;
-    const uint8_t* y1 = r + 1 < h ? y0 + s.yStride : y0;
-    uint8_t* o0 = out + static_cast<size_t>(r) * w * 2;
-    uint8_t* o1 = r + 1 < h ? o0 + static_cast<size_t>(w) * 2 : o0;
     int j = 0;
     for (; j + 16 <= cw; j += 16)
-        rows565StepAvx2(y0 + 2 * j, y1 + 2 * j, ur + j, vr + j, o0 + 4 * j, o1 + 4 * j);
+        rows565StepAvx2(p.y[0] + 2 * j, p.y[1] + 2 * j, p.u + j, p.v + j, p.o[0] + 4 * j,
+                        p.o[1] + 4 * j);
     if (j < cw) {
         j = cw - 16;   // overlaps the step before: the same values again
-        rows565StepAvx2(y0 + 2 * j, y1 + 2 * j, ur + j, vr + j, o0 + 4 * j, o1 + 4 * j);
+        rows565StepAvx2(p.y[0] + 2 * j, p.y[1] + 2 * j, p.u + j, p.v + j, p.o[0] + 4 * j,
+                        p.o[1] + 4 * j);
     }
     // An odd width leaves one pixel per row outside the blocks.
-    const int rows = y1 == y0 ? 1 : 2;
-    for (int i = 0; i < rows; ++i)
-        row565Scalar(s.y + static_cast<size_t>(r + i) * s.yStride, s, cw, ch, r + i,
-                     out + static_cast<size_t>(r + i) * w * 2, 2 * cw, w);
+    rows565Scalar(p, s, w, h, r, 2 * cw);
 }
 
 }   // namespace

@@ -136,10 +136,7 @@ KEVRA_AVX512_INLINE void tableStepAvx512(const BlockRow& b, int j)
             chroma[c][h] =
                 _mm512_add_epi32(_mm512_madd_epi16(pairs[h], _mm512_set1_epi32(kChannelPair[c])),
                                  _mm512_set1_epi32(kChannelBias[c]));
-    _mm_prefetch(reinterpret_cast<const char*>(b.nextYa + 2 * j), _MM_HINT_T0);
-    _mm_prefetch(reinterpret_cast<const char*>(b.nextYb + 2 * j), _MM_HINT_T0);
-    _mm_prefetch(reinterpret_cast<const char*>(b.nextU + j), _MM_HINT_T0);
-    _mm_prefetch(reinterpret_cast<const char*>(b.nextV + j), _MM_HINT_T0);
+    prefetchNextRow(b, j);
 
     const __m512i kFirst = _mm512_set1_epi32(pairCoef(kLuma, 0));
     const __m512i kSecond = _mm512_set1_epi32(pairCoef(0, kLuma));

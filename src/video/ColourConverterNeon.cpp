@@ -162,42 +162,28 @@ void rows565StepNeon(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, con
 void rows565Neon(const Src& s, int w, int h, uint8_t* out, int r)
 {
     const int cw = w / 2;
-    const int ch = h / 2;
-    const int rows = r + 1 < h ? 2 : 1;
+    const Rows565 p = rows565(s, w, h, out, r);
     int done = 0;   // pixel columns written by the vector steps
-    if (ch > 0 && cw >= 16) {
-        const size_t crow = static_cast<size_t>(std::min(r / 2, ch - 1));
-        const uint8_t* ur = s.u + crow * s.uStride;
-        const uint8_t* vr = s.v + crow * s.vStride;
-        const uint8_t* y0 = s.y + static_cast<size_t>(r) * s.yStride;
-        const uint8_t* y1 = rows == 2 ? y0 + s.yStride : y0;
-        uint8_t* o0 = out + static_cast<size_t>(r) * w * 2;
-        uint8_t* o1 = rows == 2 ? o0 + static_cast<size_t>(w) * 2 : o0;
+    if (p.u && cw >= 16) {
         int j = 0;
         for (; j + 16 <= cw; j += 16)
-            rows565StepNeon(y0 + 2 * j, y1 + 2 * j, ur + j, vr + j, o0 + 4 * j, o1 + 4 * j);
+            rows565StepNeon(p.y[0] + 2 * j, p.y[1] + 2 * j, p.u + j, p.v + j, p.o[0] + 4 * j,
+                            p.o[1] + 4 * j);
         if (j < cw) {
             j = cw - 16;
-            rows565StepNeon(y0 + 2 * j, y1 + 2 * j, ur + j, vr + j, o0 + 4 * j, o1 + 4 * j);
+            rows565StepNeon(p.y[0] + 2 * j, p.y[1] + 2 * j, p.u + j, p.v + j, p.o[0] + 4 * j,
+                            p.o[1] + 4 * j);
         }
         done = 2 * cw;
     }
-    for (int i = 0; i < rows; ++i)
-        row565Scalar(s.y + static_cast<size_t>(r + i) * s.yStride, s, cw, ch, r + i,
-                     out + static_cast<size_t>(r + i) * w * 2, done, w);
+    rows565Scalar(p, s, w, h, r, done);
 }
 
 }   // namespace
 
 void convertNeon(const Src& s, int w, int h, uint8_t* out, int bpp)
 {
-    if (bpp == 2) {
-        for (int r = 0; r < h; r += 2)
-            rows565Neon(s, w, h, out, r);
-        return;
-    }
-    for (int k = 0; k < h / 2; ++k)
-        tableRowNeon(blockRow(s, w, h, out, bpp, k), w / 2, bpp);
+    convertByRows<rows565Neon, tableRowNeon>(s, w, h, out, bpp);
 }
 
 }   // namespace kevra::colour

@@ -104,26 +104,20 @@ inline __m128i pixels565Sse2(__m128i y16, __m128i tr, __m128i tg, __m128i tb)
 // SSE2 16-bit: rows r and r+1 (when present) share one chroma row; 16 pixels per step.
 void rows565Sse2(const Src& s, int w, int h, uint8_t* out, int r)
 {
-    const int cw = w / 2;
-    const int ch = h / 2;
-    const int rows = (r + 1 < h) ? 2 : 1;
+    const Rows565 p = rows565(s, w, h, out, r);
     int c = 0;
-    if (ch > 0) {
-        const size_t crow = static_cast<size_t>(std::min(r / 2, ch - 1));
-        const uint8_t* ur = s.u + crow * s.uStride;
-        const uint8_t* vr = s.v + crow * s.vStride;
+    if (p.u) {
         const __m128i zero = _mm_setzero_si128();
-        for (; c + 16 <= 2 * cw; c += 16) {
+        for (; c + 16 <= 2 * (w / 2); c += 16) {
             const Terms565 t =
-                terms565Sse2(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(ur + c / 2)),
-                             _mm_loadl_epi64(reinterpret_cast<const __m128i*>(vr + c / 2)));
+                terms565Sse2(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p.u + c / 2)),
+                             _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p.v + c / 2)));
             const __m128i tr0 = _mm_unpacklo_epi16(t.r, t.r), tr1 = _mm_unpackhi_epi16(t.r, t.r);
             const __m128i tg0 = _mm_unpacklo_epi16(t.g, t.g), tg1 = _mm_unpackhi_epi16(t.g, t.g);
             const __m128i tb0 = _mm_unpacklo_epi16(t.b, t.b), tb1 = _mm_unpackhi_epi16(t.b, t.b);
-            for (int i = 0; i < rows; ++i) {
-                const uint8_t* ys = s.y + static_cast<size_t>(r + i) * s.yStride + c;
-                uint8_t* o = out + (static_cast<size_t>(r + i) * w + c) * 2;
-                const __m128i y8 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ys));
+            for (int i = 0; i < p.rows; ++i) {
+                uint8_t* o = p.o[i] + 2 * c;
+                const __m128i y8 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p.y[i] + c));
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(o),
                                  pixels565Sse2(_mm_unpacklo_epi8(y8, zero), tr0, tg0, tb0));
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16),
@@ -131,22 +125,14 @@ void rows565Sse2(const Src& s, int w, int h, uint8_t* out, int r)
             }
         }
     }
-    for (int i = 0; i < rows; ++i)
-        row565Scalar(s.y + static_cast<size_t>(r + i) * s.yStride, s, cw, ch, r + i,
-                     out + static_cast<size_t>(r + i) * w * 2, c, w);
+    rows565Scalar(p, s, w, h, r, c);
 }
 
 }   // namespace
 
 void convertSse2(const Src& s, int w, int h, uint8_t* out, int bpp)
 {
-    if (bpp == 2) {
-        for (int r = 0; r < h; r += 2)
-            rows565Sse2(s, w, h, out, r);
-        return;
-    }
-    for (int k = 0; k < h / 2; ++k)
-        tableRowSse2(blockRow(s, w, h, out, bpp, k), w / 2, bpp);
+    convertByRows<rows565Sse2, tableRowSse2>(s, w, h, out, bpp);
 }
 
 }   // namespace kevra::colour

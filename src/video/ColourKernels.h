@@ -152,6 +152,41 @@ inline void row565Scalar(const uint8_t* yrow, const Src& s, int cw, int ch, int 
     }
 }
 
+// Row geometry of the top-down 16-bit converters: rows r and r + 1 (r alone when it is the
+// last) share chroma row r / 2 (held inside the planes for an odd height). With one row, the
+// second row's pointers repeat the first's. u and v are null when the planes have no chroma
+// (width or height 1).
+struct Rows565 {
+    const uint8_t* y[2];
+    const uint8_t* u;
+    const uint8_t* v;
+    uint8_t* o[2];
+    int rows;   // 1 or 2
+};
+
+inline Rows565 rows565(const Src& s, int w, int h, uint8_t* out, int r)
+{
+    const int ch = h / 2;
+    const bool chroma = ch > 0 && w / 2 > 0;
+    const size_t crow = chroma ? static_cast<size_t>(std::min(r / 2, ch - 1)) : 0;
+    Rows565 p;
+    p.rows = r + 1 < h ? 2 : 1;
+    p.u = chroma ? s.u + crow * s.uStride : nullptr;
+    p.v = chroma ? s.v + crow * s.vStride : nullptr;
+    p.y[0] = s.y + static_cast<size_t>(r) * s.yStride;
+    p.y[1] = p.rows == 2 ? p.y[0] + s.yStride : p.y[0];
+    p.o[0] = out + static_cast<size_t>(r) * w * 2;
+    p.o[1] = p.rows == 2 ? p.o[0] + static_cast<size_t>(w) * 2 : p.o[0];
+    return p;
+}
+
+// Scalar 16-bit formula for pixel columns [fromCol, w) of the rows (the vector paths' tail).
+inline void rows565Scalar(const Rows565& p, const Src& s, int w, int h, int r, int fromCol)
+{
+    for (int i = 0; i < p.rows; ++i)
+        row565Scalar(p.y[i], s, w / 2, h / 2, r + i, p.o[i], fromCol, w);
+}
+
 // Block-row geometry of the bottom-up 24/32-bit converters: output block row k (output rows
 // 2k and 2k+1) reads source rows h-1-2k and h-2-2k and chroma row ch-1-k.
 struct BlockRow {
@@ -189,6 +224,23 @@ inline BlockRow blockRow(const Src& s, int w, int h, uint8_t* out, int bpp, int 
     return b;
 }
 
+// A whole picture through one path's row functions: the 16-bit output two rows at a time from
+// the top, the 24/32-bit output a block row at a time. For the paths that need no target
+// attributes (SSE2 on x86-64 and NEON on 64-bit ARM are always there); the wider x86 paths
+// choose their steps per row themselves.
+template <void (*Rows565)(const Src&, int, int, uint8_t*, int),
+          void (*TableRow)(const BlockRow&, int, int)>
+void convertByRows(const Src& s, int w, int h, uint8_t* out, int bpp)
+{
+    if (bpp == 2) {
+        for (int r = 0; r < h; r += 2)
+            Rows565(s, w, h, out, r);
+        return;
+    }
+    for (int k = 0; k < h / 2; ++k)
+        TableRow(blockRow(s, w, h, out, bpp, k), w / 2, bpp);
+}
+
 // Constant parts of the three sums of the table formula (the luma and chroma offsets).
 constexpr int32_t kBlueBias = -kLuma * 16 - kUBlue * 128;
 constexpr int32_t kGreenBias = -kLuma * 16 + kUGreen * 128 + kVGreen * 128;
@@ -212,6 +264,16 @@ inline bool streamsOutput(const uint8_t* out, int w, int h, int bpp, int align)
 }
 
 #ifdef KEVRA_X86_SIMD
+// Asks for the next block row's bytes of the blocks from j on (see BlockRow), at the start of
+// a vector step over them.
+__attribute__((always_inline)) inline void prefetchNextRow(const BlockRow& b, int j)
+{
+    _mm_prefetch(reinterpret_cast<const char*>(b.nextYa + 2 * j), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(b.nextYb + 2 * j), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(b.nextU + j), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(b.nextV + j), _MM_HINT_T0);
+}
+
 // SSE2 (every x86-64 processor has it), shared by the SSE2 and AVX2 16-bit steps.
 // 16-bit terms of 8 chroma samples: (359*dv)>>8, (-88*du - 183*dv)>>8, (454*du)>>8.
 struct Terms565 {

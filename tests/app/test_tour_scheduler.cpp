@@ -72,8 +72,8 @@ TEST_F(TourTest, NothingToTourAndDwellBounds)
     EXPECT_EQ(tour.state(), TourScheduler::State::Off);
     ASSERT_TRUE(tour.start(2, 7, 0, Clock::nowMs()));
     EXPECT_EQ(tour.current(), 1);
-    EXPECT_EQ(tour.dwellS(), TourScheduler::kMinDwellS);
-    EXPECT_EQ(TourScheduler::clampDwell(1 << 30), TourScheduler::kMaxDwellS);
+    EXPECT_EQ(tour.dwellS(), TourSettings::kMinDwellS);
+    EXPECT_EQ(TourScheduler::clampDwell(1 << 30), TourSettings::kMaxDwellS);
 }
 
 TEST_F(TourTest, GridTourPagesAndOpensTheNextPageBeforeItsTurn)
