@@ -2,36 +2,38 @@
 
 #include <cstdio>
 
+#include "common/Utf.h"
+
 namespace kevra::gateway {
 
-std::string markupEscape(const std::string& in)
+namespace {
+
+// The text as well-formed UTF-8: every invalid part (an 8-bit encoding's bytes, a cut sequence,
+// an overlong form, an encoded surrogate) becomes one '?'.
+std::string wellFormed(const std::string& text)
+{
+    std::u16string wide = fromUtf8(text);
+    for (char16_t& c : wide)
+        if (c == 0xFFFD)
+            c = u'?';
+    return toUtf8(wide);
+}
+
+}   // namespace
+
+std::string markupEscape(const std::string& text)
 {
     std::string out;
-    out.reserve(in.size());
-    for (size_t i = 0; i < in.size();) {
-        unsigned char c = static_cast<unsigned char>(in[i]);
-        if (c < 0x80) {
-            switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&#39;"; break;
-            default: out += (c < 0x20 && c != '\t' && c != '\n' && c != '\r') ? '?' : char(c);
-            }
-            ++i;
-            continue;
-        }
-        size_t n = c >= 0xf0 && c < 0xf5 ? 4 : c >= 0xe0 ? 3 : c >= 0xc2 && c < 0xe0 ? 2 : 0;
-        bool ok = n > 0 && i + n <= in.size();
-        for (size_t k = 1; ok && k < n; ++k)
-            ok = (static_cast<unsigned char>(in[i + k]) & 0xc0) == 0x80;
-        if (ok) {
-            out.append(in, i, n);
-            i += n;
-        } else {
-            out += '?';
-            ++i;
+    out.reserve(text.size());
+    for (char ch : wellFormed(text)) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&#39;"; break;
+        default: out += (c < 0x20 && c != '\t' && c != '\n' && c != '\r') ? '?' : ch;
         }
     }
     return out;
@@ -41,7 +43,8 @@ std::string jsonEscape(const std::string& text)
 {
     std::string out;
     out.reserve(text.size());
-    for (unsigned char c : text) {
+    for (char ch : wellFormed(text)) {
+        const unsigned char c = static_cast<unsigned char>(ch);
         if (c == '"' || c == '\\') {
             out += '\\';
             out += char(c);

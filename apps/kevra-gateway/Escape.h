@@ -7,8 +7,9 @@
 
 namespace kevra::gateway {
 
-// Text for an HTML or XML element or attribute: & < > " ' as character references, and bytes
-// that are not valid UTF-8 or not allowed in XML (control characters but tab, LF, CR) as '?'.
+// Both give well-formed UTF-8 whatever comes in: each invalid part becomes one '?'.
+// Text for an HTML or XML element or attribute: & < > " ' as character references, and control
+// characters XML does not allow (all but tab, LF, CR) as '?'.
 std::string markupEscape(const std::string& text);
 // The contents of a JSON string: " and \ escaped, control characters and < > & as \u00XX, so
 // the result may also stand inside a <script> element.

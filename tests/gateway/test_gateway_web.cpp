@@ -159,8 +159,9 @@ TEST(Escape, HostileTextStaysText)
     } cases[] = {
         {"a<b>&\"'", "a&lt;b&gt;&amp;&quot;&#39;", "a\\u003cb\\u003e\\u0026\\\"'"},
         {"\xc3\xa9\xe5\xb7\xa6", "\xc3\xa9\xe5\xb7\xa6", "\xc3\xa9\xe5\xb7\xa6"},   // UTF-8 kept
-        {"\xb4\xf3\xc3\xc5 x", "???? x", "\xb4\xf3\xc3\xc5 x"},   // GBK: not UTF-8
-        {"\xe5\xb7", "??", "\xe5\xb7"},                           // cut short
+        {"\xb4\xf3\xc3\xc5 x", "???? x", "???? x"},         // GBK: not UTF-8
+        {"\xe5\xb7", "?", "?"},                             // cut short
+        {"\xc0\xaf\xed\xa0\x80\xf5", "??????", "??????"},   // overlong, surrogate, no lead
         {"t\tn\n\x01\x7f\\", "t\tn\n?\x7f\\", "t\\u0009n\\u000a\\u0001\\u007f\\\\"},
         {"</script>", "&lt;/script&gt;", "\\u003c/script\\u003e"},
     };
