@@ -165,7 +165,7 @@ bool ScriptedRun::begin(const QStringList& w)
         QKeyEvent release(QEvent::KeyRelease, keys[i], mod);
         QApplication::sendEvent(target, &release);
     } else if (what == "wait" || what == "tiles" || what == "waitpicture" ||
-               what == "waitreconnect" || what == "walltiles") {
+               what == "waitreconnect" || what == "walltiles" || what == "treecameras") {
         return false;
     } else if (what == "layout") {
         window_.command(MainWindow::LayoutCommand);
@@ -241,6 +241,12 @@ bool ScriptedRun::finished(const QStringList& w)
                     if (wall->tiles()->presentedCount(i) == 0)
                         return false;
         return true;
+    }
+    if (what == "treecameras") {
+        int listed = 0;
+        for (int i = 0; i < window_.tree()->topLevelItemCount(); ++i)
+            listed += window_.tree()->topLevelItem(i)->childCount();
+        return listed >= w.value(1).toInt();
     }
     if (what == "tiles") {
         TileView* tv = window_.tileView();

@@ -9,6 +9,7 @@
 //                                   with Alt held)
 //   layout                          press the layout control
 //   tiles N                         wait until each of the first N tiles drew a picture
+//   treecameras N                   wait until the camera tree lists N cameras (all recorders')
 //   click N | dclick N              click / double click tile N of the grid
 //   shot FILE                       save the window as it is drawn (PNG)
 //   rate MS                         count each shown tile's pictures for MS milliseconds and

@@ -332,9 +332,9 @@ TEST(ProgramGrid, KeyFourShowsFourCamerasInTheirTiles)
 
 namespace kevra {
 
-// Two recorders in login.ini: key 4 fills the grid in tree order, the first recorder's two
-// cameras and then the second's, each tile playing its own recorder's picture; Exit stops the
-// streams at both recorders.
+// Two recorders in login.ini: once both have listed their cameras, key 4 fills the grid in tree
+// order, the first recorder's two cameras and then the second's, each tile playing its own
+// recorder's picture; Exit stops the streams at both recorders.
 TEST(ProgramGrid, KeyFourFillsTheGridFromBothRecordersInTreeOrder)
 {
     RecorderProcess a({"--cameras", "Gate&&Lobby", "--size", "176x144"});
@@ -345,10 +345,10 @@ TEST(ProgramGrid, KeyFourFillsTheGridFromBothRecordersInTreeOrder)
     ViewerStart start;
     start.loginIni = "[login]\r\nIP1=127.0.0.1\r\nPort1=" + std::to_string(b.port()) +
                      "\r\nUser1=admin\r\nPwd1=580317\r\nName1=Shop\r\n";
-    const ViewerRun run =
-        runViewer("login 127.0.0.1 " + std::to_string(a.port()) +
-                      " admin 580317\nkey 4\ntiles 4\nwait 300\nshot " + shot + "\nexit\n",
-                  start);
+    const ViewerRun run = runViewer(
+        "login 127.0.0.1 " + std::to_string(a.port()) +
+            " admin 580317\ntreecameras 4\nkey 4\ntiles 4\nwait 300\nshot " + shot + "\nexit\n",
+        start);
     EXPECT_EQ(run.status, 0) << run.output;
     QImage img(QString::fromStdString(shot));
     std::remove(shot.c_str());
