@@ -114,7 +114,7 @@ TileGrid::Change TileGrid::setLayout(int tiles)
         for (int t = tiles; t < kMaxTiles; ++t)
             tiles_[size_t(t)] = CameraId{};
         layout_ = tiles;
-    } else if (tiles > layout_) {
+    } else {
         layout_ = tiles;
         fillEmpty();
     }

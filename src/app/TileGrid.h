@@ -51,8 +51,9 @@ public:
     Change setCameras(std::vector<CameraId> listed);
     // Chooses a layout (anything else than 1, 4, 9, 16 is ignored). Leaves the zoom. A smaller
     // grid keeps its first tiles, and the selected camera stays shown: when its tile falls
-    // outside, it takes the smaller grid's last tile. A larger grid fills every empty tile, in
-    // tile order, with the listed cameras not yet shown, in tree order.
+    // outside, it takes the smaller grid's last tile. The same or a larger grid fills every empty
+    // tile, in tile order, with the listed cameras not yet shown, in tree order (so choosing the
+    // layout shown again fills the tiles left empty while a recorder's list was on its way).
     Change setLayout(int tiles);
     // The layout control: 1 -> 4 -> 9 -> 16 -> 1.
     Change cycleLayout();

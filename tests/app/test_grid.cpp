@@ -368,6 +368,24 @@ TEST(TileGrid, NewCameraListAndRememberedGrids)
     }
 }
 
+// A recorder whose list comes after the layout was chosen: its cameras wait in the tree until
+// the layout is chosen again, which fills the empty tiles and leaves the others.
+TEST(TileGrid, ChoosingTheLayoutShownAgainFillsItsEmptyTiles)
+{
+    TileGrid g;
+    g.setCameras({C(0), C(1)});
+    g.setLayout(4);
+    EXPECT_TRUE(g.setCameras({C(0), C(1), C(0, 1), C(1, 1)}).open.empty());
+    EXPECT_FALSE(g.camera(2).valid());
+    g.choose(C(1));   // the framed tile stays where it is
+    const int framed = g.selected();
+    EXPECT_EQ(g.setLayout(4).open, (std::vector<CameraId>{C(0, 1), C(1, 1)}));
+    EXPECT_EQ(g.camera(2), C(0, 1));
+    EXPECT_EQ(g.camera(3), C(1, 1));
+    EXPECT_EQ(g.selected(), framed);
+    EXPECT_TRUE(g.setLayout(4).open.empty());
+}
+
 TEST(TileGrid, CamerasOfSeveralRecordersFillInTreeOrderAndComeBackWithTheirRecorder)
 {
     TileGrid g;
